@@ -1,0 +1,26 @@
+#include "cli/cli_context.h"
+
+#include <iostream>
+
+int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                const Clock& clock) {
+    CliContext context(out, err, clock);
+    CLI::App app{"mailtray: script the contact lists, the Mailtray and deliveries of "
+                 "Velmora Mailtray session files"};
+    app.name("mailtray");
+    app.require_subcommand(1);
+    registerSessionCommands(app, context);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        out << app.help();
+        return kExitOk;
+    } catch (const CLI::CallForAllHelp& e) {
+        out << app.help("", CLI::AppFormatMode::All);
+        return kExitOk;
+    } catch (const CLI::ParseError& e) {
+        err << e.what() << '\n' << "Run 'mailtray --help' for usage.\n";
+        return kExitUsage;
+    }
+    return context.exitCode;
+}

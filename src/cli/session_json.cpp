@@ -1,0 +1,60 @@
+#include "cli/session_json.h"
+
+using nlohmann::json;
+
+json contactToJson(std::int32_t slot, const Contact& c) {
+    return json{{"slot", slot},
+                {"id", c.id},
+                {"email", c.email.view()},
+                {"name", c.name.view()},
+                {"address", c.address.view()},
+                {"telephone", c.telephone.view()},
+                {"company", c.company.view()},
+                {"lastContacted", c.lastContacted.view()},
+                {"dateAdded", c.dateAdded.view()},
+                {"timesContacted", c.timesContacted},
+                {"notes", c.notes.view()},
+                {"groupIndex", c.groupIndex},
+                {"status", c.status},
+                {"previousStatus", c.previousStatus},
+                {"tag", c.tag}};
+}
+
+json settingsToJson(const SessionSettings& s, bool withPassword) {
+    const std::string password = (withPassword || s.password.empty()) ? s.password : "********";
+    return json{{"editorFormat", s.editorFormat},
+                {"deliveryMethod", s.deliveryMethod},
+                {"clientPath", s.clientPath},
+                {"clientParameters", s.clientParameters},
+                {"smtpServer", s.smtpServer},
+                {"smtpPort", s.smtpPort},
+                {"timeoutSeconds", s.timeoutSeconds},
+                {"requiresAuth", s.requiresAuth},
+                {"userName", s.userName},
+                {"password", password},
+                {"fromAddress", s.fromAddress},
+                {"replyTo", s.replyTo},
+                {"signature", s.signature},
+                {"includeSignature", s.includeSignature}};
+}
+
+json sessionToJson(const Session& session, bool withPassword) {
+    json groups = json::array();
+    for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
+        const CampaignGroup& g = session.group(slot);
+        groups.push_back(
+            {{"slot", slot}, {"id", g.id}, {"name", g.name}, {"description", g.description}});
+    }
+    json contacts = json::array();
+    for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
+        contacts.push_back(contactToJson(slot, session.contact(slot)));
+    }
+    json mailtray = json::array();
+    for (std::int32_t slot = 1; slot <= session.mailtrayCount(); ++slot) {
+        mailtray.push_back(contactToJson(slot, session.mailtrayEntry(slot)));
+    }
+    return json{{"settings", settingsToJson(session.settings(), withPassword)},
+                {"groups", std::move(groups)},
+                {"contacts", std::move(contacts)},
+                {"mailtray", std::move(mailtray)}};
+}

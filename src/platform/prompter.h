@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+enum class PromptButtons { Ok, YesNo, YesNoCancel };
+enum class PromptAnswer { Ok, Yes, No, Cancel };
+
+// Message boxes and file requesters, as the core asks for them. The GUI
+// answers with real dialogs; the command-line tool and the tests with fakes.
+class Prompter {
+public:
+    virtual ~Prompter() = default;
+    // A modal box titled `title` ("Confirm", "Information", "Error", ...).
+    virtual PromptAnswer message(const std::string& title, const std::string& text,
+                                 PromptButtons buttons = PromptButtons::Ok) = 0;
+    // `filter` lists caption and pattern pairs separated by vertical bars,
+    // e.g. "Session files (*.qmz)|*.qmz|All files (*.*)|*.*". Empty when
+    // cancelled.
+    virtual std::optional<std::string> openFileName(const std::string& title,
+                                                    const std::string& filter,
+                                                    const std::string& initialPath) = 0;
+    virtual std::optional<std::string> saveFileName(const std::string& title,
+                                                    const std::string& filter,
+                                                    const std::string& initialPath) = 0;
+};

@@ -1,0 +1,241 @@
+#include "store/session.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr unsigned char lowerAscii(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// FNV-1a over the lower-cased bytes: the hash of a key without building it.
+std::size_t hashLowered(std::string_view text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : text) {
+        hash ^= lowerAscii(static_cast<unsigned char>(c));
+        hash *= 1099511628211ull;
+    }
+    return static_cast<std::size_t>(hash);
+}
+
+bool equalLowered(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(static_cast<unsigned char>(a[i])) !=
+            lowerAscii(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::string_view trimSpaces(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+std::string toLowerAscii(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        c = static_cast<char>(lowerAscii(static_cast<unsigned char>(c)));
+    }
+    return result;
+}
+
+std::string contactEmailKey(std::string_view email) { return toLowerAscii(trimSpaces(email)); }
+
+std::string mailtrayEmailKey(std::string_view email) { return toLowerAscii(email); }
+
+// --- index functors: the key of a slot is derived from its record on the fly
+
+std::size_t Session::SlotKeyHash::operator()(std::int32_t slot) const {
+    const std::string_view email = table->at(slot).email;
+    return hashLowered(kind == KeyKind::Contact ? trimSpaces(email) : email);
+}
+
+std::size_t Session::SlotKeyHash::operator()(KeyProbe probe) const {
+    return hashLowered(probe.key);
+}
+
+bool Session::SlotKeyEqual::operator()(std::int32_t a, std::int32_t b) const {
+    std::string_view left = table->at(a).email;
+    std::string_view right = table->at(b).email;
+    if (kind == KeyKind::Contact) {
+        left = trimSpaces(left);
+        right = trimSpaces(right);
+    }
+    return equalLowered(left, right);
+}
+
+bool Session::SlotKeyEqual::operator()(KeyProbe a, std::int32_t b) const {
+    std::string_view email = table->at(b).email;
+    if (kind == KeyKind::Contact) {
+        email = trimSpaces(email);
+    }
+    return equalLowered(a.key, email);
+}
+
+Session::Document::Document()
+    : contactIndex(0, SlotKeyHash{&contacts, KeyKind::Contact},
+                   SlotKeyEqual{&contacts, KeyKind::Contact}),
+      mailtrayIndex(0, SlotKeyHash{&mailtray, KeyKind::Mailtray},
+                    SlotKeyEqual{&mailtray, KeyKind::Mailtray}) {}
+
+Session::Session() : doc_(std::make_unique<Document>()) {}
+Session::Session(Session&&) noexcept = default;
+Session& Session::operator=(Session&&) noexcept = default;
+Session::~Session() = default;
+
+void Session::setSettings(SessionSettings settings) {
+    doc_->settings = std::move(settings);
+    touch();
+}
+
+std::int32_t Session::addCampaignGroup(std::int32_t id, std::string name,
+                                       std::string description) {
+    const std::int32_t slot = doc_->groups.count() + 1;
+    return appendGroup(
+        CampaignGroup{id == -1 ? slot : id, std::move(name), std::move(description)});
+}
+
+std::int32_t Session::appendGroup(CampaignGroup group) {
+    const std::int32_t slot = doc_->groups.append(std::move(group));
+    touch();
+    return slot;
+}
+
+bool Session::groupInUse(std::int32_t slot) const {
+    return std::any_of(doc_->contacts.begin(), doc_->contacts.end(), [slot](const Contact& c) {
+        return !c.isDeleted() && c.groupIndex == slot;
+    });
+}
+
+void Session::removeCampaignGroup(std::int32_t slot) {
+    if (!doc_->groups.hasSlot(slot)) {
+        return;
+    }
+    for (std::int32_t i = 1; i <= doc_->contacts.count(); ++i) {
+        Contact& c = doc_->contacts.at(i);
+        if (!c.isDeleted() && c.groupIndex > slot) {
+            c.groupIndex -= 1;
+        }
+    }
+    for (std::int32_t k = slot; k < doc_->groups.count(); ++k) {
+        doc_->groups.at(k) = std::move(doc_->groups.at(k + 1));
+    }
+    doc_->groups.shrinkBy(1);
+    touch();
+}
+
+std::int32_t Session::createContact(const NewContact& fields, std::string_view today) {
+    Contact c;
+    c.id = doc_->contacts.count() + 1;
+    c.email = trimSpaces(fields.email);
+    c.name = fields.name;
+    c.address = fields.address;
+    c.telephone = fields.telephone;
+    c.company = fields.company;
+    c.lastContacted = kNever;
+    c.dateAdded = today;
+    c.timesContacted = 0;
+    c.notes = fields.notes;
+    c.groupIndex = fields.groupIndex;
+    c.status = fields.status;
+    c.previousStatus = fields.status;
+    c.tag = code(ContactTag::None);
+    return appendContact(std::move(c));
+}
+
+std::int32_t Session::appendContact(Contact contact) {
+    const std::int32_t slot = doc_->contacts.append(std::move(contact));
+    indexContact(slot);
+    touch();
+    return slot;
+}
+
+void Session::deleteContact(std::int32_t slot) {
+    modifyContact(slot, [](Contact& c) { c.status = code(ContactStatus::Deleted); });
+}
+
+void Session::markContacted(std::int32_t slot, std::string_view today) {
+    Contact& c = doc_->contacts.at(slot);
+    c.lastContacted = today;
+    c.timesContacted += 1;
+    touch();
+}
+
+bool Session::emailExists(std::string_view email) const {
+    const std::string key = contactEmailKey(email);
+    return doc_->contactIndex.find(KeyProbe{key}) != doc_->contactIndex.end();
+}
+
+std::int32_t Session::addMailtrayEntry(Contact entry) {
+    const std::int32_t slot = doc_->mailtray.append(std::move(entry));
+    indexMailtray(slot);
+    touch();
+    return slot;
+}
+
+void Session::clearMailtray() {
+    doc_->mailtrayIndex.clear();
+    doc_->mailtray.clear();
+    touch();
+}
+
+bool Session::mailtrayHasEmail(std::string_view email) const {
+    const std::string key = mailtrayEmailKey(email);
+    return doc_->mailtrayIndex.find(KeyProbe{key}) != doc_->mailtrayIndex.end();
+}
+
+void Session::resetToNew() {
+    doc_ = std::make_unique<Document>();
+    sessionFileName = kUntitled;
+    addCampaignGroup(-1, "Main (Default)", "");
+    changeCount_ = 0;
+    savedChangeCount_ = 0;
+}
+
+void Session::replaceDocument(Session&& loaded) {
+    doc_ = std::move(loaded.doc_);
+    loaded.doc_ = std::make_unique<Document>();
+    sessionFileName = std::move(loaded.sessionFileName);
+    changeCount_ = 0;
+    savedChangeCount_ = 0;
+}
+
+void Session::indexContact(std::int32_t slot) {
+    if (!doc_->contacts.at(slot).isDeleted()) {
+        doc_->contactIndex.insert(slot);
+        doc_->liveContacts += 1;
+    }
+}
+
+void Session::unindexContact(std::int32_t slot) {
+    if (!doc_->contacts.at(slot).isDeleted()) {
+        removeFrom(doc_->contactIndex, slot);
+        doc_->liveContacts -= 1;
+    }
+}
+
+// Every Mailtray entry is indexed, as its membership test counts them all.
+void Session::indexMailtray(std::int32_t slot) { doc_->mailtrayIndex.insert(slot); }
+
+void Session::unindexMailtray(std::int32_t slot) { removeFrom(doc_->mailtrayIndex, slot); }
+
+void Session::removeFrom(SlotIndex& index, std::int32_t slot) {
+    auto [first, last] = index.equal_range(slot);
+    for (auto it = first; it != last; ++it) {
+        if (*it == slot) {
+            index.erase(it);
+            return;
+        }
+    }
+}

@@ -1,0 +1,175 @@
+#pragma once
+
+#include "store/records.h"
+#include "store/slot_table.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+// Lower-cased, space-trimmed address: the key under which two contacts are
+// the same person for `emailExists` and Remove Duplicates.
+std::string contactEmailKey(std::string_view email);
+// Lower-cased without trimming: the Mailtray's own membership key.
+std::string mailtrayEmailKey(std::string_view email);
+// Removes the space character (only) from both ends.
+std::string_view trimSpaces(std::string_view text);
+std::string toLowerAscii(std::string_view text);
+
+// Fields of a new contact that the caller supplies; the rest is set by
+// `Session::createContact`.
+struct NewContact {
+    std::string email;
+    std::string name;
+    std::string address;
+    std::string telephone;
+    std::string company;
+    std::string notes;
+    std::int32_t groupIndex = 1;
+    std::int32_t status = 0;
+};
+
+// The one working set: settings, groups, contacts, Mailtray and send list.
+// Every change goes through a member function so that the address indexes stay
+// in step with the tables and the change counter notices unsaved work.
+class Session {
+public:
+    Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    Session(Session&&) noexcept;
+    Session& operator=(Session&&) noexcept;
+    ~Session();
+
+    // --- settings
+    const SessionSettings& settings() const { return doc_->settings; }
+    void setSettings(SessionSettings settings);
+
+    // --- campaign groups
+    std::int32_t groupCount() const { return doc_->groups.count(); }
+    const CampaignGroup& group(std::int32_t slot) const { return doc_->groups.at(slot); }
+    bool hasGroup(std::int64_t slot) const { return doc_->groups.hasSlot(slot); }
+    // An id of -1 stands for the new group count. Returns the new slot.
+    std::int32_t addCampaignGroup(std::int32_t id, std::string name, std::string description);
+    // Appends a record exactly as given (the session file reader).
+    std::int32_t appendGroup(CampaignGroup group);
+    // True when a contact that is not Deleted belongs to the group slot.
+    bool groupInUse(std::int32_t slot) const;
+    // Closes the gap and renumbers the contacts behind it (Deleted contacts
+    // keep their old group index). The caller has checked `groupInUse`.
+    void removeCampaignGroup(std::int32_t slot);
+
+    // --- contacts
+    std::int32_t contactCount() const { return doc_->contacts.count(); }
+    const Contact& contact(std::int32_t slot) const { return doc_->contacts.at(slot); }
+    bool hasContact(std::int64_t slot) const { return doc_->contacts.hasSlot(slot); }
+    const SlotTable<Contact>& contacts() const { return doc_->contacts; }
+    // Creates a contact dated `today`; the caller has trimmed the texts.
+    std::int32_t createContact(const NewContact& fields, std::string_view today);
+    // Appends a record exactly as given (the session file reader).
+    std::int32_t appendContact(Contact contact);
+    void reserveContacts(std::size_t n) { doc_->contacts.reserve(n); }
+    // Any change to a contact: `change(Contact&)` is called on the record and
+    // the address index is brought up to date afterwards.
+    template <class Change> void modifyContact(std::int32_t slot, Change&& change) {
+        unindexContact(slot);
+        change(doc_->contacts.at(slot));
+        indexContact(slot);
+        touch();
+    }
+    void deleteContact(std::int32_t slot);
+    // Stamps the contact with `today` and counts the contact.
+    void markContacted(std::int32_t slot, std::string_view today);
+    // A contact that is not Deleted has this address (trimmed, any case).
+    bool emailExists(std::string_view email) const;
+    std::int32_t liveContactCount() const { return doc_->liveContacts; }
+
+    // --- Mailtray
+    std::int32_t mailtrayCount() const { return doc_->mailtray.count(); }
+    const Contact& mailtrayEntry(std::int32_t slot) const { return doc_->mailtray.at(slot); }
+    const SlotTable<Contact>& mailtray() const { return doc_->mailtray; }
+    std::int32_t addMailtrayEntry(Contact entry);
+    template <class Change> void modifyMailtrayEntry(std::int32_t slot, Change&& change) {
+        unindexMailtray(slot);
+        change(doc_->mailtray.at(slot));
+        indexMailtray(slot);
+        touch();
+    }
+    void clearMailtray();
+    // The Mailtray holds this address (lower-cased, not trimmed).
+    bool mailtrayHasEmail(std::string_view email) const;
+
+    // --- the working list of one delivery; not part of the session file
+    SlotTable<Contact> sendList;
+
+    // --- session-wide values
+    std::string sessionFileName = kUntitled;
+    std::int32_t contactedToday = 0;
+    std::string startDirectory;
+
+    bool isUntitled() const { return sessionFileName == kUntitled; }
+
+    // --- unsaved changes
+    std::uint64_t changeCount() const { return changeCount_; }
+    bool hasUnsavedChanges() const { return changeCount_ != savedChangeCount_; }
+    void markSaved() { savedChangeCount_ = changeCount_; }
+    // Counts as unsaved work although nothing changed since it was read.
+    void markUnsaved() { savedChangeCount_ = changeCount_ + 1; }
+
+    // Empties the tables, resets the settings, names the session untitled and
+    // adds group 1. The send list, `contactedToday` and `startDirectory` stay.
+    void resetToNew();
+    // Takes over the document of `loaded` (settings, tables, file name) and
+    // keeps this session's send list, `contactedToday` and `startDirectory`.
+    void replaceDocument(Session&& loaded);
+
+private:
+    // Hashes and compares table slots by the address key of their record, so
+    // the index stores 4-byte slots and no copy of any address.
+    enum class KeyKind { Contact, Mailtray };
+    struct KeyProbe {
+        std::string_view key; // already normalised
+    };
+    struct SlotKeyHash {
+        using is_transparent = void;
+        const SlotTable<Contact>* table;
+        KeyKind kind;
+        std::size_t operator()(std::int32_t slot) const;
+        std::size_t operator()(KeyProbe probe) const;
+    };
+    struct SlotKeyEqual {
+        using is_transparent = void;
+        const SlotTable<Contact>* table;
+        KeyKind kind;
+        bool operator()(std::int32_t a, std::int32_t b) const;
+        bool operator()(KeyProbe a, std::int32_t b) const;
+        bool operator()(std::int32_t a, KeyProbe b) const { return (*this)(b, a); }
+    };
+    using SlotIndex = std::unordered_multiset<std::int32_t, SlotKeyHash, SlotKeyEqual>;
+
+    // Everything a session file holds (but its name), on the heap so that the
+    // indexes' pointers into the tables survive moving the Session.
+    struct Document {
+        Document();
+        SessionSettings settings;
+        SlotTable<CampaignGroup> groups;
+        SlotTable<Contact> contacts;
+        SlotTable<Contact> mailtray;
+        std::int32_t liveContacts = 0;
+        SlotIndex contactIndex;
+        SlotIndex mailtrayIndex;
+    };
+
+    void touch() { ++changeCount_; }
+    void indexContact(std::int32_t slot);
+    void unindexContact(std::int32_t slot);
+    void indexMailtray(std::int32_t slot);
+    void unindexMailtray(std::int32_t slot);
+    static void removeFrom(SlotIndex& index, std::int32_t slot);
+
+    std::unique_ptr<Document> doc_;
+    std::uint64_t changeCount_ = 0;
+    std::uint64_t savedChangeCount_ = 0;
+};

@@ -1,0 +1,92 @@
+#include "store/session_commands.h"
+
+#include "store/session_file.h"
+
+std::string sessionFileNamePart(const std::string& sessionFileName) {
+    std::string name = sessionFileName;
+    const auto separator = name.find_last_of("/\\");
+    if (separator != std::string::npos) {
+        name.erase(0, separator + 1);
+    }
+    if (!name.empty() && name.front() == '"') {
+        name.erase(0, 1);
+    }
+    const auto quote = name.find('"');
+    if (quote != std::string::npos) {
+        name.erase(quote);
+    }
+    return name;
+}
+
+std::string sessionWindowTitle(const std::string& sessionFileName) {
+    return std::string(kProductTitle) + " - " + sessionFileNamePart(sessionFileName);
+}
+
+std::string cannotOpenSessionText(const std::string& path, const std::string& reason) {
+    return "Cannot open session file \"" + path + "\" - " + reason;
+}
+
+std::string headerMismatchText(const std::string& path) {
+    return "Cannot open session file \"" + path + "\" - header mismatch.";
+}
+
+std::string damagedSessionText(const std::string& path) {
+    return "Session file \"" + path + "\" is damaged: only part of it could be read.";
+}
+
+std::string cannotSaveSessionText(const std::string& path, const std::string& reason) {
+    return "Cannot save session file \"" + path + "\" - " + reason;
+}
+
+namespace {
+
+void showSession(Session& session, SessionHooks& hooks) {
+    hooks.refreshViews();
+    hooks.setWindowTitle(sessionWindowTitle(session.sessionFileName));
+    hooks.updateStatusLine();
+}
+
+} // namespace
+
+void newSession(Session& session, SessionHooks& hooks) {
+    session.resetToNew();
+    showSession(session, hooks);
+}
+
+LoadOutcome loadSession(Session& session, const std::string& path, SessionHooks& hooks,
+                        Prompter& prompter) {
+    SessionReadResult read = readSessionFile(path);
+    switch (read.status) {
+    case SessionReadStatus::CannotOpen:
+        prompter.message("Error", cannotOpenSessionText(path, read.reason));
+        return LoadOutcome::Refused;
+    case SessionReadStatus::HeaderMismatch:
+        prompter.message("Error", headerMismatchText(path));
+        return LoadOutcome::Refused;
+    case SessionReadStatus::Damaged:
+        read.session.sessionFileName = kUntitled;
+        session.replaceDocument(std::move(read.session));
+        session.markUnsaved(); // what was rescued exists in no file yet
+        showSession(session, hooks);
+        prompter.message("Error", damagedSessionText(path));
+        return LoadOutcome::Damaged;
+    case SessionReadStatus::Loaded:
+        break;
+    }
+    session.replaceDocument(std::move(read.session));
+    showSession(session, hooks);
+    return LoadOutcome::Loaded;
+}
+
+bool saveSession(Session& session, const std::string& path, SessionHooks& hooks,
+                 Prompter& prompter) {
+    std::string error;
+    if (!writeSessionFile(session, path, error)) {
+        prompter.message("Error", cannotSaveSessionText(path, error));
+        return false;
+    }
+    session.sessionFileName = path;
+    session.markSaved();
+    hooks.setWindowTitle(sessionWindowTitle(session.sessionFileName));
+    return true;
+}

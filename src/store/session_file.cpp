@@ -1,0 +1,208 @@
+#include "store/session_file.h"
+
+#include "store/atomic_file.h"
+#include "store/counted_string.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+// The fewest bytes a record can take: its int32s and string counts.
+constexpr std::uint32_t kMinGroupBytes = 3 * 4;
+constexpr std::uint32_t kMinContactBytes = 14 * 4;
+
+Contact readContactRecord(CountedReader& in) {
+    Contact c;
+    c.id = in.readInt32();
+    in.readText(c.email, true);
+    in.readText(c.name, true);
+    in.readText(c.address, true);
+    in.readText(c.telephone, true);
+    in.readText(c.company, true);
+    in.readText(c.lastContacted);
+    in.readText(c.dateAdded);
+    c.timesContacted = in.readInt32();
+    in.readText(c.notes, true);
+    c.groupIndex = in.readInt32();
+    c.status = in.readInt32();
+    c.previousStatus = in.readInt32();
+    c.tag = in.readInt32();
+    return c;
+}
+
+void writeContactRecord(CountedWriter& out, const Contact& c) {
+    out.writeInt32(c.id);
+    out.writeScrambled(c.email);
+    out.writeScrambled(c.name);
+    out.writeScrambled(c.address);
+    out.writeScrambled(c.telephone);
+    out.writeScrambled(c.company);
+    out.writeCountedString(c.lastContacted);
+    out.writeCountedString(c.dateAdded);
+    out.writeInt32(c.timesContacted);
+    out.writeScrambled(c.notes);
+    out.writeInt32(c.groupIndex);
+    out.writeInt32(c.status);
+    out.writeInt32(c.previousStatus);
+    out.writeInt32(c.tag);
+}
+
+// Reads everything after the magic. Records are read while the input lasts:
+// a record cut off by the end is kept with what it holds.
+void readSessionBody(CountedReader& in, Session& session) {
+    SessionSettings s;
+    s.editorFormat = in.readInt32();
+    s.deliveryMethod = in.readInt32();
+    s.clientPath = in.readText();
+    s.clientParameters = in.readText();
+    s.smtpServer = in.readText();
+    s.smtpPort = in.readInt32();
+    s.timeoutSeconds = in.readInt32();
+    s.requiresAuth = in.readInt32();
+    s.userName = in.readText(true);
+    s.password = in.readText(true);
+    s.fromAddress = in.readText(true);
+    s.replyTo = in.readText(true);
+    s.signature = in.readText();
+    s.includeSignature = in.readInt32();
+    session.setSettings(std::move(s));
+
+    const std::int32_t groupCount = in.readCount();
+    const std::int32_t contactCount = in.readCount();
+    const std::int32_t mailtrayCount = in.readCount();
+
+    for (std::int32_t i = 0; i < groupCount && !in.atEnd(); ++i) {
+        CampaignGroup group;
+        group.id = in.readInt32();
+        group.name = in.readText();
+        group.description = in.readText();
+        session.appendGroup(std::move(group));
+    }
+    session.reserveContacts(in.recordsThatFit(contactCount, kMinContactBytes));
+    for (std::int32_t i = 0; i < contactCount && !in.atEnd(); ++i) {
+        session.appendContact(readContactRecord(in));
+    }
+    for (std::int32_t i = 0; i < mailtrayCount && !in.atEnd(); ++i) {
+        session.addMailtrayEntry(readContactRecord(in));
+    }
+    if (in.atEnd() && (session.groupCount() < groupCount || session.contactCount() < contactCount ||
+                       session.mailtrayCount() < mailtrayCount)) {
+        in.readInt32(); // marks the reader truncated: records were promised
+    }
+}
+
+SessionReadResult readFrom(CountedReader& in) {
+    SessionReadResult result;
+    if (in.readCountedString(static_cast<std::int32_t>(kSessionMagic.size()) + 1) !=
+        kSessionMagic) {
+        result.status =
+            in.failed() ? SessionReadStatus::CannotOpen : SessionReadStatus::HeaderMismatch;
+        return result;
+    }
+    readSessionBody(in, result.session);
+    if (in.failed()) {
+        result.status = SessionReadStatus::CannotOpen;
+    } else {
+        result.status = in.truncated() ? SessionReadStatus::Damaged : SessionReadStatus::Loaded;
+    }
+    result.session.markSaved();
+    return result;
+}
+
+} // namespace
+
+SessionReadResult readSessionBytes(std::string_view bytes) {
+    CountedReader in(bytes);
+    return readFrom(in);
+}
+
+SessionReadResult readSessionFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        SessionReadResult result;
+        result.reason = std::strerror(errno);
+        return result;
+    }
+    struct stat info {};
+    if (::fstat(::fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+        SessionReadResult result;
+        result.reason = std::strerror(S_ISDIR(info.st_mode) ? EISDIR : errno);
+        std::fclose(file);
+        return result;
+    }
+    CountedReader in(file, static_cast<std::uint64_t>(info.st_size));
+    SessionReadResult result = readFrom(in);
+    if (in.failed()) {
+        result.reason = std::strerror(EIO);
+    }
+    std::fclose(file);
+    if (result.status == SessionReadStatus::Loaded) {
+        result.session.sessionFileName = path;
+    }
+    return result;
+}
+
+namespace {
+
+void writeSession(CountedWriter& out, const Session& session) {
+    const SessionSettings& s = session.settings();
+    out.writeCountedString(kSessionMagic);
+    out.writeInt32(s.editorFormat);
+    out.writeInt32(s.deliveryMethod);
+    out.writeCountedString(s.clientPath);
+    out.writeCountedString(s.clientParameters);
+    out.writeCountedString(s.smtpServer);
+    out.writeInt32(s.smtpPort);
+    out.writeInt32(s.timeoutSeconds);
+    out.writeInt32(s.requiresAuth);
+    out.writeScrambled(s.userName);
+    out.writeScrambled(s.password);
+    out.writeScrambled(s.fromAddress);
+    out.writeScrambled(s.replyTo);
+    out.writeCountedString(s.signature);
+    out.writeInt32(s.includeSignature);
+    out.writeInt32(session.groupCount());
+    out.writeInt32(session.contactCount());
+    out.writeInt32(session.mailtrayCount());
+    for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
+        const CampaignGroup& g = session.group(slot);
+        out.writeInt32(g.id);
+        out.writeCountedString(g.name);
+        out.writeCountedString(g.description);
+    }
+    for (const Contact& c : session.contacts()) {
+        writeContactRecord(out, c);
+    }
+    for (const Contact& c : session.mailtray()) {
+        writeContactRecord(out, c);
+    }
+}
+
+} // namespace
+
+std::string encodeSession(const Session& session) {
+    CountedWriter out;
+    writeSession(out, session);
+    return out.bytes();
+}
+
+bool writeSessionFile(const Session& session, const std::string& path, std::string& error) {
+    AtomicFile file(path);
+    if (!file.open()) {
+        error = file.error();
+        return false;
+    }
+    CountedWriter out(file.stream());
+    writeSession(out, session);
+    if (!out.flush()) {
+        error = std::strerror(errno != 0 ? errno : EIO);
+        return false;
+    }
+    if (!file.commit()) {
+        error = file.error();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "store/session.h"
+
+#include <string>
+#include <string_view>
+
+inline constexpr std::string_view kSessionMagic = "QMZ101";
+
+enum class SessionReadStatus {
+    Loaded,         // the whole file was read
+    CannotOpen,     // the file could not be opened or read
+    HeaderMismatch, // not a session file
+    Damaged,        // a session file that ends early; what it holds was read
+};
+
+struct SessionReadResult {
+    SessionReadStatus status = SessionReadStatus::CannotOpen;
+    std::string reason; // the system's words when the file could not be read
+    Session session;    // what was read, named after the path unless damaged
+};
+
+// Reads a session file into a fresh Session; the caller's session is never
+// touched, so a foreign or broken file cannot destroy unsaved work.
+SessionReadResult readSessionFile(const std::string& path);
+SessionReadResult readSessionBytes(std::string_view bytes);
+
+// The bytes of the session file for `session`.
+std::string encodeSession(const Session& session);
+// Writes the session file atomically; on failure `error` holds the reason
+// and any existing file at `path` is left whole.
+bool writeSessionFile(const Session& session, const std::string& path, std::string& error);

@@ -1,0 +1,91 @@
+#include "store/counted_string.h"
+#include "store/text_encoding.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using testing_support::Bytes;
+
+TEST(Rot13, RotatesAsciiLettersOnlyAndIsItsOwnInverse) {
+    EXPECT_EQ(rot13Text("Ann Lee"), "Naa Yrr");
+    EXPECT_EQ(rot13Text("Zz-09 @.!"), "Mm-09 @.!");
+    const std::string mixed = "zoë@example.org 03/07/2011";
+    EXPECT_EQ(rot13Text(rot13Text(mixed)), mixed);
+    EXPECT_EQ(rot13Text("ë"), "ë"); // bytes above 127 untouched
+}
+
+TEST(CountedReader, ReadsIntegersAndStringsAndYieldsZeroPastTheEnd) {
+    const std::string bytes = Bytes().i32(-5).str("QMZ101").i32(0x01020304).bytes();
+    CountedReader in(bytes);
+    EXPECT_EQ(in.readInt32(), -5);
+    EXPECT_EQ(in.readCountedString(), "QMZ101");
+    EXPECT_EQ(in.readInt32(), 0x01020304);
+    EXPECT_FALSE(in.truncated());
+    EXPECT_EQ(in.readInt32(), 0);
+    EXPECT_EQ(in.readCountedString(), "");
+    EXPECT_TRUE(in.truncated());
+}
+
+TEST(CountedReader, NegativeCountIsEmptyAndConsumesOnlyTheCount) {
+    const std::string bytes = Bytes().i32(-7).str("next").bytes();
+    CountedReader in(bytes);
+    EXPECT_EQ(in.readCountedString(), "");
+    EXPECT_EQ(in.readCountedString(), "next");
+    EXPECT_FALSE(in.truncated());
+}
+
+TEST(CountedReader, MaximumCutsTheTextAndLeavesTheRestUnread) {
+    const std::string bytes = Bytes().str("EMLX101-extra").bytes();
+    CountedReader in(bytes);
+    EXPECT_EQ(in.readCountedString(7), "EMLX101");
+    EXPECT_EQ(in.remaining(), 6u);
+}
+
+TEST(CountedReader, HugeCountReadsOnlyWhatTheInputHolds) {
+    const std::string bytes = Bytes().i32(0x7FFFFFFF).raw("abc").bytes();
+    CountedReader in(bytes);
+    EXPECT_EQ(in.readCountedString(), "abc");
+    EXPECT_TRUE(in.truncated());
+    EXPECT_EQ(in.recordsThatFit(0x7FFFFFFF, 56), 0u);
+}
+
+TEST(CountedReader, FileReaderCrossesBufferBoundaries) {
+    testing_support::TempDir dir;
+    Bytes b;
+    const std::string big(3 * 1024 * 1024 + 17, 'q'); // longer than one read block
+    for (int i = 0; i < 1000; ++i) {
+        b.i32(i).str(std::string(static_cast<std::size_t>(i % 300), 'a'));
+    }
+    b.str(big).i32(42);
+    testing_support::writeFileBytes(dir.file("f"), b.bytes());
+    std::FILE* f = std::fopen(dir.file("f").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    CountedReader in(f, b.bytes().size());
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_EQ(in.readInt32(), i);
+        ASSERT_EQ(in.readCountedString(), std::string(static_cast<std::size_t>(i % 300), 'a'));
+    }
+    EXPECT_EQ(in.readCountedString(), big);
+    EXPECT_EQ(in.readInt32(), 42);
+    EXPECT_TRUE(in.atEnd());
+    EXPECT_FALSE(in.truncated());
+    std::fclose(f);
+}
+
+TEST(CountedWriter, WritesTheEncodingsTheReaderReads) {
+    CountedWriter out;
+    out.writeCountedString("QMZ101");
+    out.writeScrambled("Ann Lee");
+    out.writeInt32(-999);
+    EXPECT_EQ(out.bytes(), Bytes().str("QMZ101").str("Naa Yrr").i32(-999).bytes());
+}
+
+TEST(TextEncoding, KeepsUtf8AndConvertsWindows1252) {
+    EXPECT_EQ(textFromFileBytes("Zoë"), "Zoë");
+    EXPECT_EQ(textFromFileBytes("Jos\xe9"), "José");
+    EXPECT_EQ(textFromFileBytes("\x80 \x93x\x94 \x9f"), "€ “x” Ÿ");
+    EXPECT_FALSE(isValidUtf8("\xc0\xaf"));          // overlong
+    EXPECT_FALSE(isValidUtf8("\xed\xa0\x80"));      // surrogate
+    EXPECT_FALSE(isValidUtf8("\xe2\x82"));          // cut short
+    EXPECT_TRUE(isValidUtf8("\xf0\x9f\x93\xa7 ok")); // envelope emoji
+}

@@ -1,0 +1,159 @@
+#include "store/clock.h"
+#include "store/session.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+NewContact person(std::string email, std::int32_t group = 1, std::int32_t status = 0) {
+    NewContact c;
+    c.email = std::move(email);
+    c.groupIndex = group;
+    c.status = status;
+    return c;
+}
+
+} // namespace
+
+TEST(Session, NewSessionHasTheDefaultGroupAndSettings) {
+    Session s;
+    s.resetToNew();
+    ASSERT_EQ(s.groupCount(), 1);
+    EXPECT_EQ(s.group(1), (CampaignGroup{1, "Main (Default)", ""}));
+    EXPECT_EQ(s.settings(), SessionSettings{});
+    EXPECT_EQ(s.settings().clientParameters, "-compose \"to='%from%',bcc='%mailtray%'\"");
+    EXPECT_EQ(s.sessionFileName, "<untitled>");
+    EXPECT_FALSE(s.hasUnsavedChanges());
+}
+
+TEST(Session, CreateContactFillsTheRecord) {
+    Session s;
+    s.resetToNew();
+    NewContact fields = person("  ann@example.org  ", 1, 2);
+    fields.name = "Ann";
+    const auto slot = s.createContact(fields, "12/07/2026");
+    const Contact& c = s.contact(slot);
+    EXPECT_EQ(c.id, 1);
+    EXPECT_EQ(c.email, "ann@example.org");
+    EXPECT_EQ(c.name, "Ann");
+    EXPECT_EQ(c.dateAdded, "12/07/2026");
+    EXPECT_EQ(c.lastContacted, "never");
+    EXPECT_EQ(c.status, 2);
+    EXPECT_EQ(c.previousStatus, 2);
+    EXPECT_EQ(c.tag, 0);
+    EXPECT_EQ(c.timesContacted, 0);
+}
+
+TEST(Session, EmailExistsIgnoresCaseAndSpacesButNotDeletedContacts) {
+    Session s;
+    s.resetToNew();
+    s.createContact(person("Ann@Example.org"), "x");
+    const auto bob = s.createContact(person("bob@example.org"), "x");
+    EXPECT_TRUE(s.emailExists(" ann@EXAMPLE.org "));
+    EXPECT_TRUE(s.emailExists("BOB@example.org"));
+    EXPECT_FALSE(s.emailExists("ann@example.org.uk"));
+    EXPECT_FALSE(s.emailExists("ann@example.org\t")); // only blanks are trimmed
+    s.deleteContact(bob);
+    EXPECT_FALSE(s.emailExists("bob@example.org"));
+    EXPECT_EQ(s.contactCount(), 2);
+    EXPECT_EQ(s.liveContactCount(), 1);
+    // Changing an address through the session moves it in the index.
+    s.modifyContact(1, [](Contact& c) { c.email = "new@example.org"; });
+    EXPECT_FALSE(s.emailExists("ann@example.org"));
+    EXPECT_TRUE(s.emailExists("NEW@example.org"));
+}
+
+TEST(Session, EmailIndexKeepsDuplicatesFromAFileApart) {
+    Session s;
+    Contact a;
+    a.email = "dup@example.org";
+    Contact b = a;
+    b.email = " DUP@example.org";
+    s.appendContact(a);
+    s.appendContact(b);
+    s.deleteContact(1);
+    EXPECT_TRUE(s.emailExists("dup@example.org")); // slot 2 is still live
+    s.deleteContact(2);
+    EXPECT_FALSE(s.emailExists("dup@example.org"));
+}
+
+TEST(Session, RemovingAGroupRenumbersLiveContactsOnly) {
+    Session s;
+    s.resetToNew();
+    s.addCampaignGroup(-1, "Two", "2");
+    s.addCampaignGroup(-1, "Three", "3");
+    const auto live = s.createContact(person("a@x", 3), "x");
+    const auto gone = s.createContact(person("b@x", 3), "x");
+    s.deleteContact(gone);
+    EXPECT_FALSE(s.groupInUse(2));
+    EXPECT_TRUE(s.groupInUse(3));
+    s.removeCampaignGroup(2);
+    ASSERT_EQ(s.groupCount(), 2);
+    EXPECT_EQ(s.group(2), (CampaignGroup{3, "Three", "3"})); // the id moves with its group
+    EXPECT_EQ(s.contact(live).groupIndex, 2);
+    EXPECT_EQ(s.contact(gone).groupIndex, 3);
+}
+
+TEST(Session, MailtrayMembershipLowerCasesWithoutTrimming) {
+    Session s;
+    Contact entry;
+    entry.id = 1;
+    entry.email = "Ann@Example.org";
+    s.addMailtrayEntry(entry);
+    EXPECT_TRUE(s.mailtrayHasEmail("ann@example.ORG"));
+    EXPECT_FALSE(s.mailtrayHasEmail("ann@example.org "));
+    s.clearMailtray();
+    EXPECT_FALSE(s.mailtrayHasEmail("ann@example.org"));
+    EXPECT_EQ(s.mailtrayCount(), 0);
+}
+
+TEST(Session, ChangesAreNoticedUntilSaved) {
+    Session s;
+    s.resetToNew();
+    EXPECT_FALSE(s.hasUnsavedChanges());
+    const auto slot = s.createContact(person("a@x"), "x");
+    EXPECT_TRUE(s.hasUnsavedChanges());
+    s.markSaved();
+    s.markContacted(slot, "12/07/2026");
+    EXPECT_TRUE(s.hasUnsavedChanges());
+    EXPECT_EQ(s.contact(slot).timesContacted, 1);
+    EXPECT_EQ(s.contact(slot).lastContacted, "12/07/2026");
+    s.markSaved();
+    SessionSettings settings = s.settings();
+    settings.smtpServer = "mail.example.org";
+    s.setSettings(settings);
+    EXPECT_TRUE(s.hasUnsavedChanges());
+}
+
+TEST(Session, ReplaceDocumentKeepsTheProgramWideValues) {
+    Session current;
+    current.resetToNew();
+    current.contactedToday = 5;
+    current.startDirectory = "/opt/velmora/";
+    Contact queued;
+    queued.email = "q@x";
+    current.sendList.append(queued);
+    Session loaded;
+    loaded.createContact(person("l@x"), "x");
+    loaded.sessionFileName = "/tmp/l.qmz";
+    current.replaceDocument(std::move(loaded));
+    EXPECT_EQ(current.contactCount(), 1);
+    EXPECT_TRUE(current.emailExists("l@x")); // the index came along and still works
+    EXPECT_EQ(current.sessionFileName, "/tmp/l.qmz");
+    EXPECT_EQ(current.contactedToday, 5);
+    EXPECT_EQ(current.startDirectory, "/opt/velmora/");
+    EXPECT_EQ(current.sendList.count(), 1);
+    EXPECT_FALSE(current.hasUnsavedChanges());
+}
+
+TEST(Dates, MasksArePaddedToTwoAndFourDigits) {
+    LocalDateTime t;
+    t.year = 2011;
+    t.month = 3;
+    t.day = 7;
+    t.hour = 9;
+    t.minute = 5;
+    t.second = 0;
+    EXPECT_EQ(formatContactDate(t), "03/07/2011");
+    EXPECT_EQ(formatDateMask("%dd/%mm/%yyyy @ %hh:%ii:%ss", t), "07/03/2011 @ 09:05:00");
+}

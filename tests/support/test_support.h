@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/prompter.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+private:
+    std::string path_;
+};
+
+std::string readFileBytes(const std::string& path);
+void writeFileBytes(const std::string& path, std::string_view bytes);
+// Path of a file in tests/data.
+std::string dataPath(std::string_view name);
+
+// Builds files byte by byte in the int32 / counted-string encodings.
+class Bytes {
+public:
+    Bytes& i32(std::int32_t value);
+    Bytes& str(std::string_view text); // counted string
+    Bytes& raw(std::string_view bytes);
+    const std::string& bytes() const { return bytes_; }
+
+private:
+    std::string bytes_;
+};
+
+// Records every message and answers questions from a queue.
+class FakePrompter final : public Prompter {
+public:
+    struct Shown {
+        std::string title;
+        std::string text;
+        PromptButtons buttons;
+    };
+    PromptAnswer message(const std::string& title, const std::string& text,
+                         PromptButtons buttons) override;
+    std::optional<std::string> openFileName(const std::string& title, const std::string& filter,
+                                            const std::string& initialPath) override;
+    std::optional<std::string> saveFileName(const std::string& title, const std::string& filter,
+                                            const std::string& initialPath) override;
+
+    std::vector<Shown> shown;
+    std::vector<PromptAnswer> answers;             // taken front first
+    std::vector<std::optional<std::string>> files; // taken front first
+    struct Request {
+        std::string title, filter, initialPath;
+    };
+    std::vector<Request> fileRequests;
+};
+
+} // namespace testing_support
