@@ -47,7 +47,8 @@ struct CliContext {
     SessionHooks hooks; // no windows to refresh
     int exitCode = kExitOk;
 
-    CliContext(std::ostream& o, std::ostream& e, const Clock& c) : out(o), err(e), clock(c), prompter(e) {}
+    CliContext(std::ostream& o, std::ostream& e, const Clock& c)
+        : out(o), err(e), clock(c), prompter(e) {}
     void fail(const std::string& message);
     void printJson(const nlohmann::json& value);
 };

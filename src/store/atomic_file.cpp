@@ -17,7 +17,9 @@ std::string directoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string systemReason(int code) { return std::strerror(code); }
+std::string systemReason(int code) {
+    return std::strerror(code);
+}
 
 } // namespace
 
@@ -32,7 +34,9 @@ AtomicFile::AtomicFile(std::string targetPath) : target_(std::move(targetPath)) 
     }
 }
 
-AtomicFile::~AtomicFile() { abandon(); }
+AtomicFile::~AtomicFile() {
+    abandon();
+}
 
 bool AtomicFile::fail(const std::string& reason) {
     error_ = reason;
@@ -122,7 +126,8 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes, std:
         error = file.error();
         return false;
     }
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size()) {
+    if (!bytes.empty() &&
+        std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size()) {
         error = systemReason(errno != 0 ? errno : EIO);
         return false;
     }

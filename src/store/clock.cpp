@@ -40,8 +40,9 @@ std::string formatDateMask(std::string_view mask, const LocalDateTime& time) {
         int value;
         int width;
     };
-    const Field fields[] = {{"%yyyy", time.year, 4}, {"%mm", time.month, 2}, {"%dd", time.day, 2},
-                            {"%hh", time.hour, 2},   {"%ii", time.minute, 2}, {"%ss", time.second, 2}};
+    const Field fields[] = {{"%yyyy", time.year, 4}, {"%mm", time.month, 2},
+                            {"%dd", time.day, 2},    {"%hh", time.hour, 2},
+                            {"%ii", time.minute, 2}, {"%ss", time.second, 2}};
     std::string out;
     std::size_t i = 0;
     while (i < mask.size()) {

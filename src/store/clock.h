@@ -10,8 +10,8 @@ struct LocalDateTime {
     int hour = 0;
     int minute = 0;
     int second = 0;
-    int weekday = 4;              // 0 = Sunday
-    int utcOffsetMinutes = 0;     // east of UTC is positive
+    int weekday = 4;          // 0 = Sunday
+    int utcOffsetMinutes = 0; // east of UTC is positive
     long long millisecondsSinceEpoch = 0;
 };
 

@@ -32,10 +32,18 @@ enum class EditorFormat : std::int32_t {
     Html = 1,
 };
 
-constexpr std::int32_t code(ContactStatus value) { return static_cast<std::int32_t>(value); }
-constexpr std::int32_t code(ContactTag value) { return static_cast<std::int32_t>(value); }
-constexpr std::int32_t code(DeliveryMethod value) { return static_cast<std::int32_t>(value); }
-constexpr std::int32_t code(EditorFormat value) { return static_cast<std::int32_t>(value); }
+constexpr std::int32_t code(ContactStatus value) {
+    return static_cast<std::int32_t>(value);
+}
+constexpr std::int32_t code(ContactTag value) {
+    return static_cast<std::int32_t>(value);
+}
+constexpr std::int32_t code(DeliveryMethod value) {
+    return static_cast<std::int32_t>(value);
+}
+constexpr std::int32_t code(EditorFormat value) {
+    return static_cast<std::int32_t>(value);
+}
 
 // Captions as shown on tabs, in the filter tree, dialogs and messages. An
 // unknown code (a session file may hold any number) has an empty caption.

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <compare>
-#include <cstring>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 

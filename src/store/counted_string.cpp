@@ -109,10 +109,9 @@ std::int32_t CountedReader::readInt32() {
     if (readBytes(reinterpret_cast<char*>(bytes), 4) < 4) {
         return 0;
     }
-    const std::uint32_t value = static_cast<std::uint32_t>(bytes[0]) |
-                                (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                                (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                                (static_cast<std::uint32_t>(bytes[3]) << 24);
+    const std::uint32_t value =
+        static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+        (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
     return static_cast<std::int32_t>(value);
 }
 
@@ -145,15 +144,17 @@ void CountedReader::readText(CompactString& into, bool scrambled) {
         return;
     }
     std::string_view raw = readRaw(static_cast<std::size_t>(n));
-    if (!scrambled && isValidUtf8(raw)) {
-        into = raw; // the common case: no copy but the one into the field
-        return;
-    }
-    std::string text(raw);
     if (scrambled) {
-        rot13InPlace(text);
+        // Un-scramble into a buffer kept across calls: no allocation per field.
+        scratch_.assign(raw);
+        rot13InPlace(scratch_);
+        raw = scratch_;
     }
-    into = isValidUtf8(text) ? std::string_view(text) : std::string_view(windows1252ToUtf8(text));
+    if (isValidUtf8(raw)) {
+        into = raw;
+    } else {
+        into = windows1252ToUtf8(raw);
+    }
 }
 
 std::int32_t CountedReader::readCount() {
@@ -168,7 +169,9 @@ std::size_t CountedReader::recordsThatFit(std::int32_t count, std::uint32_t minR
 
 // --- CountedWriter
 
-CountedWriter::CountedWriter(std::FILE* file) : file_(file) { buffer_.reserve(kBlockSize + 4096); }
+CountedWriter::CountedWriter(std::FILE* file) : file_(file) {
+    buffer_.reserve(kBlockSize + 4096);
+}
 
 void CountedWriter::writeInt32(std::int32_t value) {
     const auto u = static_cast<std::uint32_t>(value);

@@ -58,6 +58,7 @@ private:
     std::uint64_t consumed_ = 0;
     bool truncated_ = false;
     bool failed_ = false;
+    std::string scratch_;
 };
 
 // Writes the same encodings into a growing buffer that is handed to a file

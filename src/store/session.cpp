@@ -8,16 +8,6 @@ constexpr unsigned char lowerAscii(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-// FNV-1a over the lower-cased bytes: the hash of a key without building it.
-std::size_t hashLowered(std::string_view text) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const char c : text) {
-        hash ^= lowerAscii(static_cast<unsigned char>(c));
-        hash *= 1099511628211ull;
-    }
-    return static_cast<std::size_t>(hash);
-}
-
 bool equalLowered(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
@@ -29,6 +19,10 @@ bool equalLowered(std::string_view a, std::string_view b) {
         }
     }
     return true;
+}
+
+std::uint32_t hashOf(std::string_view key) {
+    return hashLowered(key.data(), key.size());
 }
 
 } // namespace
@@ -50,44 +44,13 @@ std::string toLowerAscii(std::string_view text) {
     return result;
 }
 
-std::string contactEmailKey(std::string_view email) { return toLowerAscii(trimSpaces(email)); }
-
-std::string mailtrayEmailKey(std::string_view email) { return toLowerAscii(email); }
-
-// --- index functors: the key of a slot is derived from its record on the fly
-
-std::size_t Session::SlotKeyHash::operator()(std::int32_t slot) const {
-    const std::string_view email = table->at(slot).email;
-    return hashLowered(kind == KeyKind::Contact ? trimSpaces(email) : email);
+std::string contactEmailKey(std::string_view email) {
+    return toLowerAscii(trimSpaces(email));
 }
 
-std::size_t Session::SlotKeyHash::operator()(KeyProbe probe) const {
-    return hashLowered(probe.key);
+std::string mailtrayEmailKey(std::string_view email) {
+    return toLowerAscii(email);
 }
-
-bool Session::SlotKeyEqual::operator()(std::int32_t a, std::int32_t b) const {
-    std::string_view left = table->at(a).email;
-    std::string_view right = table->at(b).email;
-    if (kind == KeyKind::Contact) {
-        left = trimSpaces(left);
-        right = trimSpaces(right);
-    }
-    return equalLowered(left, right);
-}
-
-bool Session::SlotKeyEqual::operator()(KeyProbe a, std::int32_t b) const {
-    std::string_view email = table->at(b).email;
-    if (kind == KeyKind::Contact) {
-        email = trimSpaces(email);
-    }
-    return equalLowered(a.key, email);
-}
-
-Session::Document::Document()
-    : contactIndex(0, SlotKeyHash{&contacts, KeyKind::Contact},
-                   SlotKeyEqual{&contacts, KeyKind::Contact}),
-      mailtrayIndex(0, SlotKeyHash{&mailtray, KeyKind::Mailtray},
-                    SlotKeyEqual{&mailtray, KeyKind::Mailtray}) {}
 
 Session::Session() : doc_(std::make_unique<Document>()) {}
 Session::Session(Session&&) noexcept = default;
@@ -99,8 +62,7 @@ void Session::setSettings(SessionSettings settings) {
     touch();
 }
 
-std::int32_t Session::addCampaignGroup(std::int32_t id, std::string name,
-                                       std::string description) {
+std::int32_t Session::addCampaignGroup(std::int32_t id, std::string name, std::string description) {
     const std::int32_t slot = doc_->groups.count() + 1;
     return appendGroup(
         CampaignGroup{id == -1 ? slot : id, std::move(name), std::move(description)});
@@ -113,9 +75,8 @@ std::int32_t Session::appendGroup(CampaignGroup group) {
 }
 
 bool Session::groupInUse(std::int32_t slot) const {
-    return std::any_of(doc_->contacts.begin(), doc_->contacts.end(), [slot](const Contact& c) {
-        return !c.isDeleted() && c.groupIndex == slot;
-    });
+    return std::any_of(doc_->contacts.begin(), doc_->contacts.end(),
+                       [slot](const Contact& c) { return !c.isDeleted() && c.groupIndex == slot; });
 }
 
 void Session::removeCampaignGroup(std::int32_t slot) {
@@ -173,8 +134,10 @@ void Session::markContacted(std::int32_t slot, std::string_view today) {
 }
 
 bool Session::emailExists(std::string_view email) const {
-    const std::string key = contactEmailKey(email);
-    return doc_->contactIndex.find(KeyProbe{key}) != doc_->contactIndex.end();
+    const std::string_view key = trimSpaces(email);
+    return doc_->contactIndex.contains(hashOf(key), [&](std::int32_t slot) {
+        return equalLowered(key, trimSpaces(doc_->contacts.at(slot).email));
+    });
 }
 
 std::int32_t Session::addMailtrayEntry(Contact entry) {
@@ -191,8 +154,9 @@ void Session::clearMailtray() {
 }
 
 bool Session::mailtrayHasEmail(std::string_view email) const {
-    const std::string key = mailtrayEmailKey(email);
-    return doc_->mailtrayIndex.find(KeyProbe{key}) != doc_->mailtrayIndex.end();
+    return doc_->mailtrayIndex.contains(hashOf(email), [&](std::int32_t slot) {
+        return equalLowered(email, doc_->mailtray.at(slot).email);
+    });
 }
 
 void Session::resetToNew() {
@@ -212,30 +176,26 @@ void Session::replaceDocument(Session&& loaded) {
 }
 
 void Session::indexContact(std::int32_t slot) {
-    if (!doc_->contacts.at(slot).isDeleted()) {
-        doc_->contactIndex.insert(slot);
+    const Contact& c = doc_->contacts.at(slot);
+    if (!c.isDeleted()) {
+        doc_->contactIndex.insert(hashOf(trimSpaces(c.email)), slot);
         doc_->liveContacts += 1;
     }
 }
 
 void Session::unindexContact(std::int32_t slot) {
-    if (!doc_->contacts.at(slot).isDeleted()) {
-        removeFrom(doc_->contactIndex, slot);
+    const Contact& c = doc_->contacts.at(slot);
+    if (!c.isDeleted()) {
+        doc_->contactIndex.erase(hashOf(trimSpaces(c.email)), slot);
         doc_->liveContacts -= 1;
     }
 }
 
 // Every Mailtray entry is indexed, as its membership test counts them all.
-void Session::indexMailtray(std::int32_t slot) { doc_->mailtrayIndex.insert(slot); }
+void Session::indexMailtray(std::int32_t slot) {
+    doc_->mailtrayIndex.insert(hashOf(doc_->mailtray.at(slot).email), slot);
+}
 
-void Session::unindexMailtray(std::int32_t slot) { removeFrom(doc_->mailtrayIndex, slot); }
-
-void Session::removeFrom(SlotIndex& index, std::int32_t slot) {
-    auto [first, last] = index.equal_range(slot);
-    for (auto it = first; it != last; ++it) {
-        if (*it == slot) {
-            index.erase(it);
-            return;
-        }
-    }
+void Session::unindexMailtray(std::int32_t slot) {
+    doc_->mailtrayIndex.erase(hashOf(doc_->mailtray.at(slot).email), slot);
 }

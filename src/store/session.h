@@ -1,13 +1,13 @@
 #pragma once
 
 #include "store/records.h"
+#include "store/slot_hash_index.h"
 #include "store/slot_table.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 // Lower-cased, space-trimmed address: the key under which two contacts are
 // the same person for `emailExists` and Remove Duplicates.
@@ -70,7 +70,10 @@ public:
     std::int32_t createContact(const NewContact& fields, std::string_view today);
     // Appends a record exactly as given (the session file reader).
     std::int32_t appendContact(Contact contact);
-    void reserveContacts(std::size_t n) { doc_->contacts.reserve(n); }
+    void reserveContacts(std::size_t n) {
+        doc_->contacts.reserve(n);
+        doc_->contactIndex.reserve(n);
+    }
     // Any change to a contact: `change(Contact&)` is called on the record and
     // the address index is brought up to date afterwards.
     template <class Change> void modifyContact(std::int32_t slot, Change&& change) {
@@ -126,40 +129,17 @@ public:
     void replaceDocument(Session&& loaded);
 
 private:
-    // Hashes and compares table slots by the address key of their record, so
-    // the index stores 4-byte slots and no copy of any address.
-    enum class KeyKind { Contact, Mailtray };
-    struct KeyProbe {
-        std::string_view key; // already normalised
-    };
-    struct SlotKeyHash {
-        using is_transparent = void;
-        const SlotTable<Contact>* table;
-        KeyKind kind;
-        std::size_t operator()(std::int32_t slot) const;
-        std::size_t operator()(KeyProbe probe) const;
-    };
-    struct SlotKeyEqual {
-        using is_transparent = void;
-        const SlotTable<Contact>* table;
-        KeyKind kind;
-        bool operator()(std::int32_t a, std::int32_t b) const;
-        bool operator()(KeyProbe a, std::int32_t b) const;
-        bool operator()(std::int32_t a, KeyProbe b) const { return (*this)(b, a); }
-    };
-    using SlotIndex = std::unordered_multiset<std::int32_t, SlotKeyHash, SlotKeyEqual>;
-
-    // Everything a session file holds (but its name), on the heap so that the
-    // indexes' pointers into the tables survive moving the Session.
+    // Everything a session file holds (but its name).
     struct Document {
-        Document();
         SessionSettings settings;
         SlotTable<CampaignGroup> groups;
         SlotTable<Contact> contacts;
         SlotTable<Contact> mailtray;
         std::int32_t liveContacts = 0;
-        SlotIndex contactIndex;
-        SlotIndex mailtrayIndex;
+        // Slots of live contacts by address key, and of Mailtray entries by
+        // their own key; the keys are derived from the records, never stored.
+        SlotHashIndex contactIndex;
+        SlotHashIndex mailtrayIndex;
     };
 
     void touch() { ++changeCount_; }
@@ -167,7 +147,6 @@ private:
     void unindexContact(std::int32_t slot);
     void indexMailtray(std::int32_t slot);
     void unindexMailtray(std::int32_t slot);
-    static void removeFrom(SlotIndex& index, std::int32_t slot);
 
     std::unique_ptr<Document> doc_;
     std::uint64_t changeCount_ = 0;

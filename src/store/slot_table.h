@@ -28,7 +28,9 @@ public:
         return count();
     }
     void clear() { records_.clear(); }
-    void shrinkBy(std::int32_t n) { records_.resize(records_.size() - static_cast<std::size_t>(n)); }
+    void shrinkBy(std::int32_t n) {
+        records_.resize(records_.size() - static_cast<std::size_t>(n));
+    }
     void reserve(std::size_t n) { records_.reserve(n); }
 
     auto begin() const { return records_.begin(); }

@@ -84,8 +84,8 @@ TEST(TextEncoding, KeepsUtf8AndConvertsWindows1252) {
     EXPECT_EQ(textFromFileBytes("Zoë"), "Zoë");
     EXPECT_EQ(textFromFileBytes("Jos\xe9"), "José");
     EXPECT_EQ(textFromFileBytes("\x80 \x93x\x94 \x9f"), "€ “x” Ÿ");
-    EXPECT_FALSE(isValidUtf8("\xc0\xaf"));          // overlong
-    EXPECT_FALSE(isValidUtf8("\xed\xa0\x80"));      // surrogate
-    EXPECT_FALSE(isValidUtf8("\xe2\x82"));          // cut short
+    EXPECT_FALSE(isValidUtf8("\xc0\xaf"));           // overlong
+    EXPECT_FALSE(isValidUtf8("\xed\xa0\x80"));       // surrogate
+    EXPECT_FALSE(isValidUtf8("\xe2\x82"));           // cut short
     EXPECT_TRUE(isValidUtf8("\xf0\x9f\x93\xa7 ok")); // envelope emoji
 }

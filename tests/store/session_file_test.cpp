@@ -117,7 +117,8 @@ TEST(SessionFile, WrongMagicIsAHeaderMismatch) {
 }
 
 TEST(SessionFile, NegativeAndHugeCountsNeitherCrashNorAllocate) {
-    const std::string negative = Bytes().str("QMZ101").raw(newSessionBody(-3, -1, -100).bytes()).bytes();
+    const std::string negative =
+        Bytes().str("QMZ101").raw(newSessionBody(-3, -1, -100).bytes()).bytes();
     SessionReadResult read = readSessionBytes(negative);
     EXPECT_EQ(read.status, SessionReadStatus::Loaded);
     EXPECT_EQ(read.session.groupCount(), 0);
