@@ -8,7 +8,9 @@ constexpr unsigned char lowerAscii(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-bool equalLowered(std::string_view a, std::string_view b) {
+} // namespace
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
@@ -21,11 +23,9 @@ bool equalLowered(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::uint32_t hashOf(std::string_view key) {
+std::uint32_t hashIgnoringCase(std::string_view key) {
     return hashLowered(key.data(), key.size());
 }
-
-} // namespace
 
 std::string_view trimSpaces(std::string_view text) {
     const auto first = text.find_first_not_of(' ');
@@ -135,8 +135,8 @@ void Session::markContacted(std::int32_t slot, std::string_view today) {
 
 bool Session::emailExists(std::string_view email) const {
     const std::string_view key = trimSpaces(email);
-    return doc_->contactIndex.contains(hashOf(key), [&](std::int32_t slot) {
-        return equalLowered(key, trimSpaces(doc_->contacts.at(slot).email));
+    return doc_->contactIndex.contains(hashIgnoringCase(key), [&](std::int32_t slot) {
+        return equalIgnoringCase(key, trimSpaces(doc_->contacts.at(slot).email));
     });
 }
 
@@ -154,8 +154,8 @@ void Session::clearMailtray() {
 }
 
 bool Session::mailtrayHasEmail(std::string_view email) const {
-    return doc_->mailtrayIndex.contains(hashOf(email), [&](std::int32_t slot) {
-        return equalLowered(email, doc_->mailtray.at(slot).email);
+    return doc_->mailtrayIndex.contains(hashIgnoringCase(email), [&](std::int32_t slot) {
+        return equalIgnoringCase(email, doc_->mailtray.at(slot).email);
     });
 }
 
@@ -178,7 +178,7 @@ void Session::replaceDocument(Session&& loaded) {
 void Session::indexContact(std::int32_t slot) {
     const Contact& c = doc_->contacts.at(slot);
     if (!c.isDeleted()) {
-        doc_->contactIndex.insert(hashOf(trimSpaces(c.email)), slot);
+        doc_->contactIndex.insert(hashIgnoringCase(trimSpaces(c.email)), slot);
         doc_->liveContacts += 1;
     }
 }
@@ -186,16 +186,23 @@ void Session::indexContact(std::int32_t slot) {
 void Session::unindexContact(std::int32_t slot) {
     const Contact& c = doc_->contacts.at(slot);
     if (!c.isDeleted()) {
-        doc_->contactIndex.erase(hashOf(trimSpaces(c.email)), slot);
+        doc_->contactIndex.erase(hashIgnoringCase(trimSpaces(c.email)), slot);
         doc_->liveContacts -= 1;
     }
 }
 
-// Every Mailtray entry is indexed, as its membership test counts them all.
+// Deleted entries (only a session file brings them) take no part in the
+// Mailtray's membership test.
 void Session::indexMailtray(std::int32_t slot) {
-    doc_->mailtrayIndex.insert(hashOf(doc_->mailtray.at(slot).email), slot);
+    const Contact& entry = doc_->mailtray.at(slot);
+    if (!entry.isDeleted()) {
+        doc_->mailtrayIndex.insert(hashIgnoringCase(entry.email), slot);
+    }
 }
 
 void Session::unindexMailtray(std::int32_t slot) {
-    doc_->mailtrayIndex.erase(hashOf(doc_->mailtray.at(slot).email), slot);
+    const Contact& entry = doc_->mailtray.at(slot);
+    if (!entry.isDeleted()) {
+        doc_->mailtrayIndex.erase(hashIgnoringCase(entry.email), slot);
+    }
 }

@@ -17,6 +17,9 @@ std::string mailtrayEmailKey(std::string_view email);
 // Removes the space character (only) from both ends.
 std::string_view trimSpaces(std::string_view text);
 std::string toLowerAscii(std::string_view text);
+// Equality and hash with ASCII letters lower-cased, without building copies.
+bool equalIgnoringCase(std::string_view a, std::string_view b);
+std::uint32_t hashIgnoringCase(std::string_view text);
 
 // Fields of a new contact that the caller supplies; the rest is set by
 // `Session::createContact`.
@@ -101,7 +104,7 @@ public:
         touch();
     }
     void clearMailtray();
-    // The Mailtray holds this address (lower-cased, not trimmed).
+    // An entry that is not Deleted holds this address (lower-cased, not trimmed).
     bool mailtrayHasEmail(std::string_view email) const;
 
     // --- the working list of one delivery; not part of the session file

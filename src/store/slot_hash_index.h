@@ -33,6 +33,19 @@ public:
         }
     }
 
+    // The first slot stored under `hash` that satisfies `matches(slot)`, or 0.
+    template <class Matches> std::int32_t find(std::uint32_t hash, Matches&& matches) const {
+        std::int32_t found = 0;
+        contains(hash, [&](std::int32_t slot) {
+            if (matches(slot)) {
+                found = slot;
+                return true;
+            }
+            return false;
+        });
+        return found;
+    }
+
 private:
     static constexpr std::int32_t kEmpty = 0; // slots are 1-based
     static constexpr std::int32_t kErased = -1;

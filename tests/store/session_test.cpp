@@ -102,6 +102,11 @@ TEST(Session, MailtrayMembershipLowerCasesWithoutTrimming) {
     s.addMailtrayEntry(entry);
     EXPECT_TRUE(s.mailtrayHasEmail("ann@example.ORG"));
     EXPECT_FALSE(s.mailtrayHasEmail("ann@example.org "));
+    Contact deleted;
+    deleted.email = "gone@example.org";
+    deleted.status = code(ContactStatus::Deleted);
+    s.addMailtrayEntry(deleted);
+    EXPECT_FALSE(s.mailtrayHasEmail("gone@example.org"));
     s.clearMailtray();
     EXPECT_FALSE(s.mailtrayHasEmail("ann@example.org"));
     EXPECT_EQ(s.mailtrayCount(), 0);

@@ -1,0 +1,87 @@
+#include "cli/cli_context.h"
+#include "contacts/contact_adding.h"
+#include "contacts/duplicates.h"
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+struct ContactsOptions {
+    std::string session;
+    std::string textFile;
+    std::int32_t group = 1;
+    std::string status = "subscribers";
+    bool dryRun = false;
+};
+
+const std::map<std::string, std::int32_t> kStatusNames = {
+    {"subscribers", 0}, {"prospects", 1}, {"customers", 2}, {"do-not-contact", -1}};
+
+bool readWholeFile(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    bytes = content.str();
+    return !in.bad();
+}
+
+} // namespace
+
+void registerContactsCommands(CLI::App& app, CliContext& context) {
+    auto o = std::make_shared<ContactsOptions>();
+
+    auto* import =
+        app.add_subcommand("import-addresses", "Add the addresses of a text file as new contacts");
+    import->add_option("SESSION", o->session, "The session file")->required();
+    import->add_option("TEXTFILE", o->textFile, "One or more comma-separated addresses per line")
+        ->required();
+    import->add_option("--group", o->group, "Campaign group slot (default 1)");
+    import->add_option("--status", o->status, "Initial status (default subscribers)")
+        ->check(CLI::IsMember({"subscribers", "prospects", "customers", "do-not-contact"}));
+    import->add_flag("--dry-run", o->dryRun, "Report what would be added; change no file");
+    import->callback([&context, o] {
+        Session session;
+    if (!openSessionForCommand(context, session, o->session)) {
+        return;
+    }
+    if (!session.hasGroup(o->group)) {
+        context.fail("The session has no campaign group " + std::to_string(o->group) + ".");
+        return;
+    }
+    std::string bytes;
+    if (!readWholeFile(o->textFile, bytes)) {
+        context.fail("Cannot read \"" + o->textFile + "\".");
+        return;
+    }
+    const AddListResult result =
+        addEmailList(session, importedAddressText(bytes), o->group, kStatusNames.at(o->status),
+                     formatContactDate(context.clock.now()));
+    if (!o->dryRun && result.added > 0 && !saveSessionForCommand(context, session, o->session)) {
+        return;
+    }
+    context.out << "Added " << result.added << ", skipped " << result.skipped << ".\n";
+});
+
+auto* dedupe = app.add_subcommand("dedupe", "Remove Duplicates: keep the first of each address");
+dedupe->add_option("SESSION", o->session, "The session file")->required();
+dedupe->add_flag("--dry-run", o->dryRun, "Report what would be removed; change no file");
+dedupe->callback([&context, o] {
+    Session session;
+    if (!openSessionForCommand(context, session, o->session)) {
+        return;
+    }
+    const DuplicatesResult result = removeDuplicates(session);
+    if (!o->dryRun && result.removed > 0 && !saveSessionForCommand(context, session, o->session)) {
+        return;
+    }
+    for (const std::string& line : result.lines) {
+        context.out << line << '\n';
+    }
+});
+}

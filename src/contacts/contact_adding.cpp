@@ -1,0 +1,103 @@
+#include "contacts/contact_adding.h"
+
+std::int32_t readStatusChoice(bool prospects, bool customers, bool doNotContact) {
+    std::int32_t status = code(ContactStatus::Subscribers);
+    if (prospects) {
+        status = code(ContactStatus::Prospects);
+    }
+    if (customers) {
+        status = code(ContactStatus::Customers);
+    }
+    if (doNotContact) {
+        status = code(ContactStatus::DoNotContact);
+    }
+    return status;
+}
+
+std::int32_t addSingleContact(Session& session, const ContactForm& form, std::string_view today) {
+    const std::string_view email = trimSpaces(form.email);
+    if (email.empty() || session.emailExists(email)) {
+        return 0;
+    }
+    NewContact fields;
+    fields.email = email;
+    fields.name = trimSpaces(form.name);
+    fields.address = trimSpaces(form.address);
+    fields.telephone = trimSpaces(form.telephone);
+    fields.company = trimSpaces(form.company);
+    fields.notes = trimSpaces(form.notes);
+    fields.groupIndex = form.groupIndex;
+    fields.status = form.status;
+    return session.createContact(fields, today);
+}
+
+AddListResult addEmailList(Session& session, std::string_view text, std::int32_t groupIndex,
+                           std::int32_t status, std::string_view today) {
+    // Blanks go (inner ones too) and commas become line feeds; then each
+    // pair of line feeds becomes one in a single left-to-right pass, so a
+    // run of three leaves two.
+    std::string separated;
+    separated.reserve(text.size());
+    for (const char c : text) {
+        if (c != ' ') {
+            separated.push_back(c == ',' ? '\n' : c);
+        }
+    }
+    std::string cleaned;
+    cleaned.reserve(separated.size());
+    for (std::size_t i = 0; i < separated.size(); ++i) {
+        cleaned.push_back(separated[i]);
+        if (separated[i] == '\n' && i + 1 < separated.size() && separated[i + 1] == '\n') {
+            ++i;
+        }
+    }
+
+    AddListResult result;
+    NewContact fields;
+    fields.groupIndex = groupIndex;
+    fields.status = status;
+    std::size_t start = 0;
+    while (start <= cleaned.size()) {
+        std::size_t end = cleaned.find('\n', start);
+        if (end == std::string::npos) {
+            end = cleaned.size();
+        }
+        const std::string_view address =
+            trimSpaces(std::string_view(cleaned).substr(start, end - start));
+        if (!address.empty()) {
+            if (session.emailExists(address)) {
+                ++result.skipped;
+            } else {
+                fields.email = address;
+                session.createContact(fields, today);
+                ++result.added;
+            }
+        }
+        start = end + 1;
+    }
+    return result;
+}
+
+std::string importedAddressText(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size() + 1);
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        std::size_t end = i;
+        while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') {
+            ++end;
+        }
+        text.append(trimSpaces(bytes.substr(i, end - i)));
+        text.push_back('\n');
+        if (end < bytes.size() && bytes[end] == '\r' && end + 1 < bytes.size() &&
+            bytes[end + 1] == '\n') {
+            ++end;
+        }
+        i = end + 1;
+    }
+    return text;
+}
+
+std::string pastedAddressText(std::string_view clipboardText) {
+    return std::string(trimSpaces(clipboardText));
+}

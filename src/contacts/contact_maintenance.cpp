@@ -1,0 +1,180 @@
+#include "contacts/contact_maintenance.h"
+
+#include <array>
+
+namespace {
+
+const char* const kConfirmBoth =
+    "Are you sure you want to set all the selected items to the new group and status settings?";
+const char* const kConfirmStatus =
+    "Are you sure you want to set all the selected items to the new status settings?";
+const char* const kConfirmGroup =
+    "Are you sure you want to move all the selected items to the new group settings?";
+
+std::string joinedField(const Session& session, const SlotList& selected,
+                        CompactString Contact::*field) {
+    std::string text;
+    for (std::size_t i = 0; i < selected.size() && i < 5; ++i) {
+        if (i > 0 && !text.empty()) {
+            text += ";  ";
+        }
+        text += (session.contact(selected[i]).*field).view();
+    }
+    if (selected.size() > 5) {
+        text += "...";
+    }
+    return text;
+}
+
+} // namespace
+
+std::optional<ContactEditDisplay> contactEditDisplay(const Session& session,
+                                                     const SlotList& selected) {
+    if (selected.empty()) {
+        return std::nullopt;
+    }
+    ContactEditDisplay d;
+    if (selected.size() == 1) {
+        const Contact& c = session.contact(selected.front());
+        d.title = "Edit Contact";
+        d.email = c.email.str();
+        d.name = c.name.str();
+        d.address = c.address.str();
+        d.telephone = c.telephone.str();
+        d.company = c.company.str();
+        d.notes = c.notes.str();
+        d.groupPosition = c.groupIndex - 1;
+        if (!statusCaption(c.status).empty()) {
+            d.status = c.status;
+        }
+        return d;
+    }
+    d.multi = true;
+    d.title = "Edit Contacts";
+    d.email = joinedField(session, selected, &Contact::email);
+    d.name = joinedField(session, selected, &Contact::name);
+    d.address = joinedField(session, selected, &Contact::address);
+    d.telephone = joinedField(session, selected, &Contact::telephone);
+    d.company = joinedField(session, selected, &Contact::company);
+    return d;
+}
+
+void applyContactEdits(Session& session, const ContactEditDisplay& opened, std::int32_t openedSlot,
+                       const SlotList& selectedNow, const ContactEditInput& input,
+                       Prompter& prompter) {
+    if (!opened.multi) {
+        if (!session.hasContact(openedSlot)) {
+            return;
+        }
+        session.modifyContact(openedSlot, [&](Contact& c) {
+            c.email = input.email;
+            c.name = input.name;
+            c.telephone = input.telephone;
+            c.company = input.company;
+            c.notes = input.notes;
+            c.address = input.address;
+            c.groupIndex = input.groupPosition + 1;
+            c.previousStatus = c.status;
+            c.status = input.status.value_or(code(ContactStatus::Subscribers));
+        });
+        return;
+    }
+    if (selectedNow.empty()) {
+        return;
+    }
+    const bool groupChosen = input.groupPosition >= 0;
+    const bool statusChosen = input.status.has_value();
+    bool applyGroup = true;
+    bool applyStatus = true;
+    if (groupChosen && statusChosen) {
+        if (prompter.message("Confirm", kConfirmBoth, PromptButtons::YesNo) != PromptAnswer::Yes) {
+            applyGroup = false;
+            applyStatus = false;
+        }
+    } else {
+        if (statusChosen && prompter.message("Confirm", kConfirmStatus, PromptButtons::YesNo) !=
+                                PromptAnswer::Yes) {
+            applyStatus = false;
+        }
+        if (groupChosen &&
+            prompter.message("Confirm", kConfirmGroup, PromptButtons::YesNo) != PromptAnswer::Yes) {
+            applyGroup = false;
+        }
+    }
+    const bool appendNotes = !trimSpaces(input.notes).empty();
+    for (const std::int32_t slot : selectedNow) {
+        if (!session.hasContact(slot)) {
+            continue;
+        }
+        session.modifyContact(slot, [&](Contact& c) {
+            if (appendNotes) {
+                c.notes = c.notes.empty() ? input.notes : c.notes.str() + "\n" + input.notes;
+            }
+            if (groupChosen && applyGroup) {
+                c.groupIndex = input.groupPosition + 1;
+            }
+            if (statusChosen && applyStatus) {
+                c.previousStatus = c.status;
+                c.status = *input.status;
+            }
+        });
+    }
+}
+
+void deleteSelectedEntries(Session& session, const SlotList& selected) {
+    for (const std::int32_t slot : selected) {
+        if (session.hasContact(slot)) {
+            session.deleteContact(slot);
+        }
+    }
+}
+
+SlotList liveSelection(const Session& session, const SlotList& selected) {
+    SlotList live;
+    for (const std::int32_t slot : selected) {
+        if (session.hasContact(slot) && !session.contact(slot).isDeleted()) {
+            live.push_back(slot);
+        }
+    }
+    return live;
+}
+
+std::string applySelectionTag(Session& session, const SlotList& selected,
+                              std::int32_t tagPosition) {
+    std::string caption;
+    for (const std::int32_t slot : selected) {
+        if (session.hasContact(slot)) {
+            session.modifyContact(slot, [&](Contact& c) { c.tag = tagPosition; });
+            caption = tagCaption(tagPosition);
+        }
+    }
+    return "The selected entries have been tagged as \"" + caption + "\"";
+}
+
+std::string applySelectionGroup(Session& session, const SlotList& selected,
+                                std::int32_t groupPosition) {
+    for (const std::int32_t slot : selected) {
+        if (session.hasContact(slot)) {
+            session.modifyContact(slot, [&](Contact& c) { c.groupIndex = groupPosition + 1; });
+        }
+    }
+    const std::string name =
+        session.hasGroup(groupPosition + 1) ? session.group(groupPosition + 1).name : "";
+    return "The selected entries have been moved to Campaign Group \"" + name + "\"";
+}
+
+std::string applySelectionStatus(Session& session, const SlotList& selected,
+                                 std::int32_t statusPosition) {
+    if (statusPosition < 0 || statusPosition >= 4) {
+        return "The selected entries have been assigned the status \"\"";
+    }
+    const std::int32_t status = kStatusDropDownCodes[statusPosition];
+    std::string caption;
+    for (const std::int32_t slot : selected) {
+        if (session.hasContact(slot)) {
+            session.modifyContact(slot, [&](Contact& c) { c.status = status; });
+            caption = statusCaption(status);
+        }
+    }
+    return "The selected entries have been assigned the status \"" + caption + "\"";
+}

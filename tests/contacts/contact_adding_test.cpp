@@ -1,0 +1,104 @@
+#include "contacts/contact_adding.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Session freshSession() {
+    Session s;
+    s.resetToNew();
+    return s;
+}
+
+std::vector<std::string> emails(const Session& s) {
+    std::vector<std::string> out;
+    for (const Contact& c : s.contacts()) {
+        out.push_back(c.email.str());
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(StatusChoice, TheLastSetChoiceWins) {
+    EXPECT_EQ(readStatusChoice(false, false, false), 0);
+    EXPECT_EQ(readStatusChoice(true, false, false), 1);
+    EXPECT_EQ(readStatusChoice(true, true, false), 2);
+    EXPECT_EQ(readStatusChoice(true, true, true), -1);
+}
+
+TEST(AddSingleContact, TrimsBlanksOnlyAndRefusesEmptyOrKnownAddresses) {
+    Session s = freshSession();
+    ContactForm form;
+    form.email = "  ann@example.org ";
+    form.notes = "  first line\nsecond\n";
+    form.address = "\tStreet ";
+    form.groupIndex = 1;
+    form.status = 2;
+    const auto slot = addSingleContact(s, form, "12/07/2026");
+    ASSERT_EQ(slot, 1);
+    EXPECT_EQ(s.contact(slot).email, "ann@example.org");
+    EXPECT_EQ(s.contact(slot).notes, "first line\nsecond\n"); // the line break stays
+    EXPECT_EQ(s.contact(slot).address, "\tStreet");
+    EXPECT_EQ(s.contact(slot).previousStatus, 2);
+
+    form.email = "ANN@example.org";
+    EXPECT_EQ(addSingleContact(s, form, "x"), 0);
+    form.email = "   ";
+    EXPECT_EQ(addSingleContact(s, form, "x"), 0);
+    EXPECT_EQ(s.contactCount(), 1);
+
+    s.deleteContact(1);
+    form.email = "ann@example.org";
+    EXPECT_EQ(addSingleContact(s, form, "x"), 2); // a Deleted match does not count
+}
+
+TEST(AddEmailList, SplitsAtCommasAndLineFeedsAndAddsEachAddressOnce) {
+    Session s = freshSession();
+    auto r = addEmailList(s, "a@x.org, b@x.org", 1, 0, "d");
+    EXPECT_EQ(r.added, 2);
+    EXPECT_EQ(emails(s), (std::vector<std::string>{"a@x.org", "b@x.org"}));
+
+    Session t = freshSession();
+    r = addEmailList(t, "one@x.org,,Three@x.org,three@X.org", 2, 1, "d");
+    EXPECT_EQ(r.added, 2);
+    EXPECT_EQ(r.skipped, 1);
+    EXPECT_EQ(emails(t), (std::vector<std::string>{"one@x.org", "Three@x.org"}));
+    for (const Contact& c : t.contacts()) {
+        EXPECT_EQ(c.groupIndex, 2);
+        EXPECT_EQ(c.status, 1);
+        EXPECT_EQ(c.previousStatus, 1);
+        EXPECT_EQ(c.lastContacted, "never");
+        EXPECT_EQ(c.dateAdded, "d");
+    }
+}
+
+TEST(AddEmailList, BlanksAreRemovedEvenInsideAndSeparatorsAloneAddNothing) {
+    Session s = freshSession();
+    EXPECT_EQ(addEmailList(s, " , ,\n\n\n ,", 1, 0, "d").added, 0);
+    addEmailList(s, "Ann Lee <ann@x.org>", 1, 0, "d");
+    EXPECT_EQ(emails(s), (std::vector<std::string>{"AnnLee<ann@x.org>"}));
+}
+
+TEST(AddEmailList, PairsOfLineFeedsCollapseInOnePass) {
+    // Three line feeds leave two, and the empty field between them is skipped;
+    // a carriage return is no separator and stays in the address.
+    Session s = freshSession();
+    const auto r = addEmailList(s, "a@x\n\n\nb@x\r\nc@x", 1, 0, "d");
+    EXPECT_EQ(r.added, 3);
+    EXPECT_EQ(emails(s), (std::vector<std::string>{"a@x", "b@x\r", "c@x"}));
+    EXPECT_EQ(r.skipped, 0);
+}
+
+TEST(AddEmailList, WithoutAnyGroupContactsGetGroupZero) {
+    Session s; // no groups at all
+    addEmailList(s, "a@x", 0, 0, "d");
+    EXPECT_EQ(s.contact(1).groupIndex, 0);
+}
+
+TEST(ImportedText, EachLineTrimmedAndEndedByOneLineFeed) {
+    EXPECT_EQ(importedAddressText("a@x \r\n b@x\rc@x\n\nd@x"), "a@x\nb@x\nc@x\n\nd@x\n");
+    EXPECT_EQ(importedAddressText(""), "");
+    EXPECT_EQ(importedAddressText("x\r\n"), "x\n");
+    EXPECT_EQ(pastedAddressText("  a@x, b@x \n"), "a@x, b@x \n");
+}
