@@ -11,6 +11,7 @@ int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostre
     app.require_subcommand(1);
     registerSessionCommands(app, context);
     registerContactsCommands(app, context);
+    registerMailtrayCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

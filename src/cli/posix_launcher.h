@@ -1,0 +1,12 @@
+#pragma once
+
+#include "platform/launcher.h"
+
+// The command-line tool's launcher: links go to `xdg-open` found on PATH,
+// programs are started directly (never through a shell), both detached.
+class PosixLauncher final : public Launcher {
+public:
+    bool openUrl(const std::string& url) override;
+    bool startDetached(const std::string& program,
+                       const std::vector<std::string>& arguments) override;
+};

@@ -1,0 +1,114 @@
+#include "contacts/mailtray.h"
+
+#include "store/atomic_file.h"
+
+bool appendToMailtray(Session& session, std::int32_t slot) {
+    if (!session.hasContact(slot)) {
+        return false;
+    }
+    const Contact& c = session.contact(slot);
+    if (session.mailtrayHasEmail(c.email)) {
+        return false;
+    }
+    Contact entry = c;
+    entry.id = slot;
+    session.addMailtrayEntry(std::move(entry));
+    return true;
+}
+
+std::int32_t addContactsToMailtray(Session& session, const std::vector<std::int32_t>& slots) {
+    std::int32_t added = 0;
+    for (const std::int32_t slot : slots) {
+        added += appendToMailtray(session, slot) ? 1 : 0;
+    }
+    return added;
+}
+
+namespace {
+
+std::string joinLiveEntries(const Session& session, std::string_view ending) {
+    std::string text;
+    for (const Contact& entry : session.mailtray()) {
+        if (!entry.isDeleted()) {
+            text += entry.email.view();
+            text += ending;
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+std::string mailtrayClipboardText(const Session& session) {
+    return std::string(trimSpaces(joinLiveEntries(session, "\n")));
+}
+
+std::string mailtrayExportText(const Session& session) {
+    return joinLiveEntries(session, "\r\n");
+}
+
+std::string mailtrayExportPath(std::string_view chosenPath) {
+    std::string path(chosenPath);
+    if (path.size() < 4 || toLowerAscii(path.substr(path.size() - 4)) != ".txt") {
+        path += ".txt";
+    }
+    return path;
+}
+
+bool saveMailtrayToFile(const Session& session, const std::string& path, std::string& error) {
+    return writeFileAtomically(path, mailtrayExportText(session), error);
+}
+
+std::string mailtrayCopiedQuestion() {
+    return "The mailtray entries have been copied to the clipboard. Would you like to mark these "
+           "entries as contacted?";
+}
+
+std::string mailtraySavedQuestion(const std::string& path) {
+    const auto separator = path.find_last_of("/\\");
+    const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
+    return "The mailtray entries have been saved to \"" + name +
+           "\". Would you like to mark these entries as contacted?";
+}
+
+std::string mailtrayWindowTitle(std::int32_t count) {
+    return "Mailtray (" + std::to_string(count) + " Recipients)";
+}
+
+void markMailtrayContacted(Session& session, std::string_view today) {
+    for (std::int32_t slot = 1; slot <= session.mailtrayCount(); ++slot) {
+        if (session.mailtrayEntry(slot).isDeleted()) {
+            continue;
+        }
+        session.modifyMailtrayEntry(slot, [&](Contact& entry) {
+            entry.lastContacted = today;
+            entry.timesContacted += 1;
+        });
+        const std::int32_t contact = session.mailtrayEntry(slot).id;
+        if (session.hasContact(contact)) {
+            session.markContacted(contact, today);
+            session.contactedToday += 1;
+        }
+    }
+}
+
+MailtrayButtons MailtrayButtons::onOpen(std::int32_t mailtrayCount, bool hasSelection) {
+    MailtrayButtons b;
+    b.empty = b.copy = b.save = mailtrayCount > 0;
+    b.addSelected = hasSelection;
+    return b;
+}
+
+void MailtrayButtons::afterAdd(Used used, std::int32_t mailtrayCount) {
+    if (mailtrayCount == 0) {
+        afterEmpty();
+        return;
+    }
+    empty = copy = save = true;
+    (used == Used::AddSelected ? addSelected : addFiltered) = false;
+}
+
+void MailtrayButtons::afterEmpty() {
+    empty = copy = save = false;
+    addSelected = addFiltered = true;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "store/records.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The integer value of a text field: leading blanks and tabs skipped, an
+// optional sign, then decimal digits up to the first other character; 0
+// when there are none. Values beyond the int32 range stop at its bounds.
+std::int32_t parseIntegerText(std::string_view text);
+
+// Which controls of the delivery settings dialog are enabled for the chosen
+// method (drop-down position) and the "Requires Authentication" box.
+struct DeliveryControlStates {
+    bool clientFields = false; // "Client Path", "Parameters", ">>"
+    bool serverFields = false; // "Requires Authentication", server, port, time-out
+    bool loginFields = false;  // "Username", "Password"
+    friend bool operator==(const DeliveryControlStates&, const DeliveryControlStates&) = default;
+};
+DeliveryControlStates deliveryControlStates(std::int32_t method, bool requiresAuth);
+
+// The dialog's controls as they stand when "Apply" is pressed.
+struct DeliverySettingsForm {
+    bool html = true;
+    std::int32_t methodPosition = 1;
+    std::string clientPath, clientParameters, smtpServer;
+    std::string portText, timeoutText;
+    bool requiresAuth = false;
+    std::string userName, password, fromAddress, replyTo, signature;
+    bool includeSignature = false;
+};
+
+DeliverySettingsForm deliverySettingsForm(const SessionSettings& settings);
+// Every control copied at once; texts exactly as they stand, nothing validated.
+SessionSettings applyDeliverySettings(const DeliverySettingsForm& form);

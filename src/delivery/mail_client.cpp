@@ -1,0 +1,158 @@
+#include "delivery/mail_client.h"
+
+#include "delivery/send_list.h"
+
+namespace {
+
+std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
+    if (from.empty()) {
+        return text;
+    }
+    std::size_t at = 0;
+    while ((at = text.find(from, at)) != std::string::npos) {
+        text.replace(at, from.size(), to);
+        at += to.size();
+    }
+    return text;
+}
+
+// Characters that stand for themselves in the part of a mailto link they are in.
+bool plainInLink(unsigned char c, bool inAddressList) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+        return true;
+    }
+    switch (c) {
+    case '@':
+    case '.':
+    case '-':
+    case '_':
+    case '~':
+    case '+':
+    case '!':
+    case '$':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case ';':
+    case ':':
+    case '/':
+    case '=':
+        return true;
+    case ',':
+        return inAddressList;
+    default:
+        return false;
+    }
+}
+
+void appendEncoded(std::string& out, std::string_view text, bool inAddressList) {
+    static const char* const hex = "0123456789ABCDEF";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (plainInLink(c, inAddressList)) {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 0x0F]);
+        }
+    }
+}
+
+} // namespace
+
+std::string gatherMailtrayRecipients(Session& session, std::string_view today) {
+    session.sendList.clear();
+    for (std::int32_t slot = 1; slot <= session.mailtrayCount(); ++slot) {
+        const Contact& entry = session.mailtrayEntry(slot);
+        if (entry.isDeleted()) {
+            continue;
+        }
+        addRecipient(session, entry.id, entry.email);
+        // Stamped also when the address was blank; an id that names no
+        // contact slot stamps nothing.
+        if (entry.id > 0 && session.hasContact(entry.id)) {
+            session.markContacted(entry.id, today);
+            session.contactedToday += 1;
+        }
+    }
+    std::string list;
+    for (const Contact& recipient : session.sendList) {
+        if (!list.empty()) {
+            list += ',';
+        }
+        list += trimSpaces(recipient.email);
+    }
+    return list;
+}
+
+std::string mailtoLink(std::string_view fromAddress, std::string_view addressList) {
+    std::string link = "mailto:";
+    appendEncoded(link, fromAddress, false);
+    link += "?bcc=";
+    appendEncoded(link, addressList, true);
+    return link;
+}
+
+std::vector<std::string> splitCommandTemplate(std::string_view text) {
+    std::vector<std::string> args;
+    std::string current;
+    bool inWord = false;
+    bool inQuotes = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            if (inQuotes && i + 1 < text.size() && text[i + 1] == '"') {
+                current.push_back('"');
+                ++i;
+            } else {
+                inQuotes = !inQuotes;
+            }
+            inWord = true;
+        } else if (!inQuotes && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
+            if (inWord) {
+                args.push_back(std::move(current));
+                current.clear();
+                inWord = false;
+            }
+        } else {
+            current.push_back(c);
+            inWord = true;
+        }
+    }
+    if (inWord) {
+        args.push_back(std::move(current));
+    }
+    return args;
+}
+
+std::vector<std::string> customClientArguments(std::string_view commandTemplate,
+                                               std::string_view fromAddress,
+                                               std::string_view addressList) {
+    std::vector<std::string> args = splitCommandTemplate(commandTemplate);
+    for (std::string& arg : args) {
+        arg = replaceAll(replaceAll(std::move(arg), "%from%", fromAddress), "%mailtray%",
+                         addressList);
+    }
+    return args;
+}
+
+HandoffResult deliverByDefaultClient(Session& session, Launcher& launcher, std::string_view today) {
+    const std::string list = gatherMailtrayRecipients(session, today);
+    return launcher.openUrl(mailtoLink(session.settings().fromAddress, list))
+               ? HandoffResult::Started
+               : HandoffResult::CouldNotStart;
+}
+
+HandoffResult deliverByCustomClient(Session& session, Launcher& launcher, std::string_view today) {
+    const std::string list = gatherMailtrayRecipients(session, today);
+    if (session.sendList.count() == 0) {
+        return HandoffResult::NothingToStart;
+    }
+    const SessionSettings& s = session.settings();
+    return launcher.startDetached(s.clientPath,
+                                  customClientArguments(s.clientParameters, s.fromAddress, list))
+               ? HandoffResult::Started
+               : HandoffResult::CouldNotStart;
+}

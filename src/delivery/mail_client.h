@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/launcher.h"
+#include "store/session.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Rebuilds the send list from the live Mailtray entries, stamps every entry's
+// contact as contacted (counting `contactedToday`) and returns the address
+// list: the addresses joined by "," without blanks.
+std::string gatherMailtrayRecipients(Session& session, std::string_view today);
+
+// "mailto:" + from + "?bcc=" + list, with every character that could end or
+// change the bcc value (or the address before it) percent-encoded; plain
+// addresses and the commas between them stay as they are.
+std::string mailtoLink(std::string_view fromAddress, std::string_view addressList);
+
+// Splits a command-line template into arguments as a shell would read its
+// words: blanks separate, double quotes group (a doubled quote inside quotes
+// is one quote character), nothing is expanded.
+std::vector<std::string> splitCommandTemplate(std::string_view commandTemplate);
+
+// The custom client's arguments: the template split first, then "%from%" and
+// then "%mailtray%" replaced inside each argument, so no address can become
+// an argument or a command of its own.
+std::vector<std::string> customClientArguments(std::string_view commandTemplate,
+                                               std::string_view fromAddress,
+                                               std::string_view addressList);
+
+enum class HandoffResult { Started, NothingToStart, CouldNotStart };
+
+// Gathers and stamps, then opens the mailto link (also for an empty list).
+HandoffResult deliverByDefaultClient(Session& session, Launcher& launcher, std::string_view today);
+// Gathers and stamps, then starts the custom client when the list is not empty.
+HandoffResult deliverByCustomClient(Session& session, Launcher& launcher, std::string_view today);

@@ -1,0 +1,46 @@
+#include "delivery/delivery_settings.h"
+
+#include <gtest/gtest.h>
+
+TEST(DeliverySettings, IntegerTextsReadTheLeadingNumber) {
+    EXPECT_EQ(parseIntegerText(" 25abc"), 25);
+    EXPECT_EQ(parseIntegerText("\t-7"), -7);
+    EXPECT_EQ(parseIntegerText("+587"), 587);
+    EXPECT_EQ(parseIntegerText("abc"), 0);
+    EXPECT_EQ(parseIntegerText(""), 0);
+    EXPECT_EQ(parseIntegerText("99999999999"), 2147483647);
+    EXPECT_EQ(parseIntegerText("-99999999999"), -2147483647 - 1);
+}
+
+TEST(DeliverySettings, ControlsFollowTheMethodAndTheLoginBox) {
+    EXPECT_EQ(deliveryControlStates(1, false), (DeliveryControlStates{false, true, false}));
+    EXPECT_EQ(deliveryControlStates(1, true), (DeliveryControlStates{false, true, true}));
+    EXPECT_EQ(deliveryControlStates(3, true), (DeliveryControlStates{true, false, false}));
+    EXPECT_EQ(deliveryControlStates(0, true), (DeliveryControlStates{false, false, false}));
+    EXPECT_EQ(deliveryControlStates(2, false), (DeliveryControlStates{false, false, false}));
+}
+
+TEST(DeliverySettings, ApplyCopiesEveryControlAsItStands) {
+    SessionSettings original;
+    original.smtpPort = 587;
+    original.password = "pw";
+    DeliverySettingsForm form = deliverySettingsForm(original);
+    EXPECT_EQ(form.portText, "587");
+    EXPECT_EQ(applyDeliverySettings(form), original); // unchanged round trip
+
+    form.html = false;
+    form.methodPosition = 3;
+    form.smtpServer = "   ";
+    form.portText = " 25 and more";
+    form.timeoutText = "x";
+    form.requiresAuth = true;
+    form.signature = " Regards \n";
+    const SessionSettings applied = applyDeliverySettings(form);
+    EXPECT_EQ(applied.editorFormat, 0);
+    EXPECT_EQ(applied.deliveryMethod, 3);
+    EXPECT_EQ(applied.smtpServer, "   ");
+    EXPECT_EQ(applied.smtpPort, 25);
+    EXPECT_EQ(applied.timeoutSeconds, 0);
+    EXPECT_EQ(applied.requiresAuth, 1);
+    EXPECT_EQ(applied.signature, " Regards \n");
+}

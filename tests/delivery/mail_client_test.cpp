@@ -1,0 +1,118 @@
+#include "delivery/mail_client.h"
+#include "delivery/send_list.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct RecordingLauncher final : Launcher {
+    bool openUrl(const std::string& url) override {
+        urls.push_back(url);
+        return true;
+    }
+    bool startDetached(const std::string& program,
+                       const std::vector<std::string>& arguments) override {
+        programs.push_back(program);
+        argumentLists.push_back(arguments);
+        return true;
+    }
+    std::vector<std::string> urls;
+    std::vector<std::string> programs;
+    std::vector<std::vector<std::string>> argumentLists;
+};
+
+Session sessionWithMailtray(std::initializer_list<const char*> emails) {
+    Session s;
+    s.resetToNew();
+    SessionSettings settings = s.settings();
+    settings.fromAddress = "me@x.org";
+    settings.clientPath = "/usr/bin/client";
+    s.setSettings(settings);
+    for (const char* e : emails) {
+        NewContact c;
+        c.email = e;
+        const auto slot = s.createContact(c, "01/01/2026");
+        Contact entry = s.contact(slot);
+        entry.id = slot;
+        s.addMailtrayEntry(entry);
+    }
+    return s;
+}
+
+} // namespace
+
+TEST(SendList, AddRecipientTrimsAndSkipsBlankAddresses) {
+    Session s;
+    EXPECT_TRUE(addRecipient(s, 3, "  a@x "));
+    EXPECT_FALSE(addRecipient(s, 4, "   "));
+    ASSERT_EQ(s.sendList.count(), 1);
+    EXPECT_EQ(s.sendList.at(1).id, 3);
+    EXPECT_EQ(s.sendList.at(1).email, "a@x");
+}
+
+TEST(MailClient, GatheringStampsContactsAndSkipsDeletedEntries) {
+    Session s = sessionWithMailtray({"a@x.org", "b@x.org", "c@x.org"});
+    s.modifyMailtrayEntry(2, [](Contact& e) { e.status = code(ContactStatus::Deleted); });
+    s.modifyMailtrayEntry(3, [](Contact& e) { e.email = "  "; }); // blank: stamped, not listed
+    EXPECT_EQ(gatherMailtrayRecipients(s, "12/07/2026"), "a@x.org");
+    EXPECT_EQ(s.contact(1).timesContacted, 1);
+    EXPECT_EQ(s.contact(2).timesContacted, 0);
+    EXPECT_EQ(s.contact(3).lastContacted, "12/07/2026");
+    EXPECT_EQ(s.contactedToday, 2);
+    EXPECT_EQ(s.mailtrayEntry(1).timesContacted, 0); // the entry itself is not changed
+}
+
+TEST(MailClient, MailtoLinkKeepsOneBccValue) {
+    EXPECT_EQ(mailtoLink("me@x.org", "a@x.org,b+news@x.org"),
+              "mailto:me@x.org?bcc=a@x.org,b+news@x.org");
+    EXPECT_EQ(mailtoLink("", ""), "mailto:?bcc=");
+    // Characters that would end the value or start another field are encoded.
+    EXPECT_EQ(mailtoLink("Me <me@x.org>", "a&cc=evil@x.org,b?x#y%z c@x.org"),
+              "mailto:Me%20%3Cme@x.org%3E?bcc=a%26cc=evil@x.org,b%3Fx%23y%25z%20c@x.org");
+    EXPECT_EQ(mailtoLink("a,b@x.org", ""), "mailto:a%2Cb@x.org?bcc=");
+}
+
+TEST(MailClient, TemplateSplitsLikeAShellWithoutExpanding) {
+    EXPECT_EQ(splitCommandTemplate("-compose \"to='%from%',bcc='%mailtray%'\""),
+              (std::vector<std::string>{"-compose", "to='%from%',bcc='%mailtray%'"}));
+    EXPECT_EQ(splitCommandTemplate("  a   \"b c\"d \"\" e\"\"\"f\""),
+              (std::vector<std::string>{"a", "b cd", "", "e\"f"}));
+    EXPECT_EQ(splitCommandTemplate("$HOME `id` ;|&"),
+              (std::vector<std::string>{"$HOME", "`id`", ";|&"}));
+}
+
+TEST(MailClient, PlaceholdersAreReplacedInsideArgumentsFromFirst) {
+    const auto args = customClientArguments("-compose \"to='%from%',bcc='%mailtray%'\"", "me@x.org",
+                                            "a@x.org,b@x.org");
+    EXPECT_EQ(args, (std::vector<std::string>{"-compose", "to='me@x.org',bcc='a@x.org,b@x.org'"}));
+    EXPECT_EQ(customClientArguments("%mailtray% %MAILTRAY% %mailtray%", "", "l"),
+              (std::vector<std::string>{"l", "%MAILTRAY%", "l"}));
+    // "%from%" first: a From address naming the other placeholder gets the list.
+    EXPECT_EQ(customClientArguments("%from%", "%mailtray%", "l"), (std::vector<std::string>{"l"}));
+    // A hostile address stays inside its one argument.
+    const auto hostile =
+        customClientArguments("--to %mailtray%", "", "x@y\" ; rm -rf ~ ; \"z@w,$(id)");
+    EXPECT_EQ(hostile, (std::vector<std::string>{"--to", "x@y\" ; rm -rf ~ ; \"z@w,$(id)"}));
+}
+
+TEST(MailClient, DefaultClientOpensTheLinkEvenForAnEmptyMailtray) {
+    Session s = sessionWithMailtray({});
+    RecordingLauncher launcher;
+    EXPECT_EQ(deliverByDefaultClient(s, launcher, "d"), HandoffResult::Started);
+    EXPECT_EQ(launcher.urls, (std::vector<std::string>{"mailto:me@x.org?bcc="}));
+}
+
+TEST(MailClient, CustomClientStartsOnlyWithRecipients) {
+    Session empty = sessionWithMailtray({});
+    RecordingLauncher launcher;
+    EXPECT_EQ(deliverByCustomClient(empty, launcher, "d"), HandoffResult::NothingToStart);
+    EXPECT_TRUE(launcher.programs.empty());
+
+    Session s = sessionWithMailtray({"a@x.org", "b@x.org"});
+    EXPECT_EQ(deliverByCustomClient(s, launcher, "d"), HandoffResult::Started);
+    ASSERT_EQ(launcher.programs.size(), 1u);
+    EXPECT_EQ(launcher.programs[0], "/usr/bin/client");
+    EXPECT_EQ(launcher.argumentLists[0],
+              (std::vector<std::string>{"-compose", "to='me@x.org',bcc='a@x.org,b@x.org'"}));
+    EXPECT_EQ(s.contactedToday, 2);
+}
