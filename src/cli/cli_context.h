@@ -47,7 +47,8 @@ struct CliContext {
     SessionHooks hooks; // no windows to refresh
     int exitCode = kExitOk;
 
-    CliContext(std::ostream& o, std::ostream& e, const Clock& c) : out(o), err(e), clock(c), prompter(e) {}
+    CliContext(std::ostream& o, std::ostream& e, const Clock& c)
+        : out(o), err(e), clock(c), prompter(e) {}
     void fail(const std::string& message);
     void printJson(const nlohmann::json& value);
 };
@@ -60,6 +61,8 @@ bool saveSessionForCommand(CliContext& context, Session& session, const std::str
 
 // Each command family adds its subcommands here.
 void registerSessionCommands(CLI::App& app, CliContext& context);
+void registerDraftCommands(CLI::App& app, CliContext& context);
+void registerMessageCommands(CLI::App& app, CliContext& context);
 
 // Runs the tool with its arguments; returns the exit code.
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,

@@ -10,6 +10,8 @@ int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostre
     app.name("mailtray");
     app.require_subcommand(1);
     registerSessionCommands(app, context);
+    registerDraftCommands(app, context);
+    registerMessageCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

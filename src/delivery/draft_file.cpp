@@ -80,6 +80,22 @@ std::string withDraftExtension(const std::string& path) {
     return tail == kDraftExtension ? path : path + kDraftExtension;
 }
 
+std::string cannotOpenDraftText(const std::string& path, const std::string& reason) {
+    return "Cannot open email draft \"" + path + "\" - " + reason;
+}
+
+std::string notADraftText(const std::string& path) {
+    return "\"" + path + "\" is not an email draft file.";
+}
+
+std::string damagedDraftText(const std::string& path) {
+    return "Email draft \"" + path + "\" is damaged: only part of it could be read.";
+}
+
+std::string cannotSaveDraftText(const std::string& path, const std::string& reason) {
+    return "Cannot save email draft \"" + path + "\" - " + reason;
+}
+
 std::string draftSavedText(const std::string& path) {
     return "Email draft successfully saved to \"" + path + "\"";
 }

@@ -39,6 +39,11 @@ bool writeDraftFile(const MessageDraft& draft, const std::string& path, std::str
 
 // The path with ".eml" appended unless it already ends so (in any case).
 std::string withDraftExtension(const std::string& path);
+// The texts of the draft file's messages, shared by the GUI and the CLI.
+std::string cannotOpenDraftText(const std::string& path, const std::string& reason);
+std::string notADraftText(const std::string& path);
+std::string damagedDraftText(const std::string& path);
+std::string cannotSaveDraftText(const std::string& path, const std::string& reason);
 // "Email draft successfully saved to \"path\""
 std::string draftSavedText(const std::string& path);
 // A file's size in bytes divided by 1024, for the attachment label; 0 when

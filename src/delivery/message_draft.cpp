@@ -1,5 +1,7 @@
 #include "delivery/message_draft.h"
 
+#include "store/session.h"
+
 std::vector<std::string> MessageDraft::attachmentList() const {
     std::vector<std::string> list;
     for (const std::string* slot : {&attachment1, &attachment2}) {
@@ -8,15 +10,6 @@ std::vector<std::string> MessageDraft::attachmentList() const {
         }
     }
     return list;
-}
-
-std::string_view trimSpaces(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const std::size_t last = text.find_last_not_of(' ');
-    return text.substr(first, last - first + 1);
 }
 
 SenderParts parseSender(std::string_view fromText) {

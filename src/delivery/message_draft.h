@@ -66,6 +66,3 @@ struct OutgoingMessage {
 // The message of `draft` to `recipient`, written in `format`.
 OutgoingMessage outgoingMessage(const MessageDraft& draft, std::string recipient,
                                 std::int32_t format);
-
-// Only the space character is trimmed, never tabs or line breaks.
-std::string_view trimSpaces(std::string_view text);
