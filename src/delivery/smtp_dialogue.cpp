@@ -7,6 +7,11 @@ bool isSafeEnvelopeAddress(std::string_view address) {
 }
 
 SmtpDialogue::SmtpDialogue(SmtpDialogueSetup setup) : setup_(std::move(setup)) {
+    // Our name goes into HELO/EHLO as it stands: it must not end the line.
+    std::erase_if(setup_.hostName, [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+    if (setup_.hostName.empty()) {
+        setup_.hostName = "localhost";
+    }
     for (const std::string* address : {&setup_.senderAddress, &setup_.recipient}) {
         if (!isSafeEnvelopeAddress(*address)) {
             settle(SmtpResult::Failed, "The address \"" + headerSafe(*address) +

@@ -40,7 +40,7 @@ struct SmtpOutcome {
 
 // The login and envelope of one session.
 struct SmtpDialogueSetup {
-    std::string hostName; // our name for HELO/EHLO
+    std::string hostName; // our name for HELO/EHLO ("localhost" when empty)
     std::string userName; // empty: "HELO " and no login
     std::string password;
     std::string senderAddress; // MAIL FROM

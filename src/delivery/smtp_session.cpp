@@ -14,7 +14,8 @@ enum class Stop { None, Cancelled, TimedOut, Broken };
 // a stalled peer bounded by the time-out.
 class SessionIo {
 public:
-    SessionIo(Connection& connection, RunObserver& observer, const Clock& clock, int timeoutMs)
+    SessionIo(Connection& connection, RunObserver& observer, const Clock& clock,
+              long long timeoutMs)
         : connection_(connection), observer_(observer), clock_(clock), timeoutMs_(timeoutMs) {}
 
     long long now() const { return clock_.now().millisecondsSinceEpoch; }
@@ -51,7 +52,7 @@ private:
     Connection& connection_;
     RunObserver& observer_;
     const Clock& clock_;
-    int timeoutMs_;
+    long long timeoutMs_;
 };
 
 // The DATA phase's sink: lines gather into large blocks for the connection.
@@ -109,7 +110,8 @@ SmtpOutcome runSmtpSession(const SmtpSessionRequest& request, Connection& connec
         log(openingConnectionText(request.server, request.port));
     }
 
-    const int timeoutMs = std::max(0, request.timeoutSeconds) * 1000;
+    const long long timeoutMs =
+        std::max(0LL, static_cast<long long>(request.timeoutSeconds)) * 1000;
     bool cancelled = false;
     const auto shouldStop = [&] {
         observer.pumpEvents();
@@ -117,7 +119,8 @@ SmtpOutcome runSmtpSession(const SmtpSessionRequest& request, Connection& connec
         return cancelled;
     };
     // A time-out of 0 still lets a connection on the same machine complete.
-    if (!connection.connect(request.server, request.port, std::max(timeoutMs, 1000), shouldStop)) {
+    const int connectMs = static_cast<int>(std::clamp(timeoutMs, 1000LL, 3600LL * 1000));
+    if (!connection.connect(request.server, request.port, connectMs, shouldStop)) {
         const std::string error = connection.error();
         connection.close();
         if (cancelled) {

@@ -295,6 +295,12 @@ TEST(SmtpDialogue, UnsafeEnvelopeAddressesEndTheDialogueBeforeItStarts) {
         EXPECT_EQ(d.outcome().reason.find('\n'), std::string::npos);
         EXPECT_EQ(d.received("220 hi\r\n").toWrite, "");
     }
+    SmtpDialogueSetup host = setupFor();
+    host.hostName = "evil\r\nRSET";
+    EXPECT_EQ(SmtpDialogue(host).received("220 hi\r\n").toWrite, "HELO evilRSET\r\n");
+    host.hostName = "";
+    EXPECT_EQ(SmtpDialogue(host).received("220 hi\r\n").toWrite, "HELO localhost\r\n");
+
     SmtpDialogueSetup nul = setupFor();
     nul.senderAddress = std::string("ann\0@x", 6);
     EXPECT_TRUE(SmtpDialogue(nul).finished());
