@@ -187,8 +187,9 @@ void SmtpDialogue::timedOut() {
     if (finished()) {
         return;
     }
-    if (state_ != SmtpState::Closing) {
+    if (state_ != SmtpState::Closing && !settled_) {
         settle(SmtpResult::Failed, "Timeout reached.");
+        outcome_.timedOut = true;
     }
     state_ = SmtpState::Done;
 }

@@ -36,6 +36,7 @@ struct SmtpOutcome {
     std::string replyCode; // the refusing reply's code, when a reply decided
     std::string replyText; // and its text
     std::string reason;    // for the user: why it was not delivered ("" when delivered)
+    bool timedOut = false; // Failed because a reply or a write took longer than the time-out
 };
 
 // The login and envelope of one session.

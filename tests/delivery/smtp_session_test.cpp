@@ -135,6 +135,7 @@ TEST(SmtpSession, TimeOutEndsTheSessionWithoutQuit) {
         const SmtpOutcome outcome = f.run(c);
         EXPECT_EQ(outcome.result, SmtpResult::Failed);
         EXPECT_EQ(outcome.reason, "Timeout reached.");
+        EXPECT_TRUE(outcome.timedOut);
         EXPECT_EQ(f.observer.lines, std::vector<std::string>{"Timeout reached."});
         EXPECT_EQ(c.unexpected, "") << "nothing, QUIT included, after the time-out";
         EXPECT_GE(f.clock.now().millisecondsSinceEpoch, timeout * 1000LL);
