@@ -62,7 +62,9 @@ bool isSafeEnvelopeAddress(std::string_view address);
 // The SMTP client dialogue without any I/O: received bytes go in, the bytes
 // to write and the outcome come out. It acts on each complete reply once; a
 // reply split over any number of reads is joined first. Any 4xx or 5xx reply
-// settles the outcome and ends the dialogue with QUIT.
+// settles the outcome and ends the dialogue with QUIT. A positive reply that
+// does not fit the state (a 354 before DATA, a 235 without a login) is
+// ignored; the caller's time-out ends a dialogue that then hangs.
 class SmtpDialogue {
 public:
     // An envelope address that is not safe ends the dialogue before it begins

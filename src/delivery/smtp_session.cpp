@@ -147,7 +147,9 @@ SmtpOutcome runSmtpSession(const SmtpSessionRequest& request, Connection& connec
         case Stop::None:
             return;
         case Stop::Cancelled:
-            log(kCancelledText);
+            if (!closing) {
+                log(kCancelledText);
+            }
             dialogue.cancelled();
             return;
         case Stop::TimedOut:
