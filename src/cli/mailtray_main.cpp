@@ -12,6 +12,8 @@ int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostre
     registerSessionCommands(app, context);
     registerContactsCommands(app, context);
     registerMailtrayCommands(app, context);
+    registerDraftCommands(app, context);
+    registerMessageCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

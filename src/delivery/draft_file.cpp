@@ -1,0 +1,109 @@
+#include "delivery/draft_file.h"
+
+#include "store/atomic_file.h"
+#include "store/counted_string.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+DraftReadResult readDraftBytes(std::string_view bytes) {
+    DraftReadResult result;
+    // The magic with exactly its own count: a longer first string that only
+    // starts with it would have the following fields read from the wrong place.
+    CountedWriter magic;
+    magic.writeCountedString(kDraftMagic);
+    if (bytes.substr(0, magic.bytes().size()) != magic.bytes()) {
+        result.status = DraftReadStatus::HeaderMismatch;
+        return result;
+    }
+    CountedReader in(bytes.substr(magic.bytes().size()));
+    MessageDraft& draft = result.draft;
+    draft.fromText = in.readText();
+    draft.subject = in.readText();
+    draft.attachment1 = in.readText();
+    draft.attachment2 = in.readText();
+    draft.body = in.readText();
+    result.status =
+        in.truncated() || !in.atEnd() ? DraftReadStatus::Damaged : DraftReadStatus::Loaded;
+    return result;
+}
+
+DraftReadResult readDraftFile(const std::string& path) {
+    DraftReadResult result;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        result.reason = std::strerror(errno);
+        return result;
+    }
+    struct stat info {};
+    if (::fstat(::fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+        result.reason = std::strerror(S_ISDIR(info.st_mode) ? EISDIR : errno);
+        std::fclose(file);
+        return result;
+    }
+    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+    const bool readError = std::ferror(file) != 0;
+    std::fclose(file);
+    if (readError) {
+        result.reason = std::strerror(EIO);
+        return result;
+    }
+    bytes.resize(got);
+    return readDraftBytes(bytes);
+}
+
+std::string encodeDraft(const MessageDraft& draft) {
+    CountedWriter out;
+    out.writeCountedString(kDraftMagic);
+    out.writeCountedString(draft.fromText);
+    out.writeCountedString(draft.subject);
+    out.writeCountedString(draft.attachment1);
+    out.writeCountedString(draft.attachment2);
+    out.writeCountedString(draft.body);
+    return out.bytes();
+}
+
+bool writeDraftFile(const MessageDraft& draft, const std::string& path, std::string& error) {
+    return writeFileAtomically(path, encodeDraft(draft), error);
+}
+
+std::string withDraftExtension(const std::string& path) {
+    std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
+    for (char& c : tail) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return tail == kDraftExtension ? path : path + kDraftExtension;
+}
+
+std::string cannotOpenDraftText(const std::string& path, const std::string& reason) {
+    return "Cannot open email draft \"" + path + "\" - " + reason;
+}
+
+std::string notADraftText(const std::string& path) {
+    return "\"" + path + "\" is not an email draft file.";
+}
+
+std::string damagedDraftText(const std::string& path) {
+    return "Email draft \"" + path + "\" is damaged: only part of it could be read.";
+}
+
+std::string cannotSaveDraftText(const std::string& path, const std::string& reason) {
+    return "Cannot save email draft \"" + path + "\" - " + reason;
+}
+
+std::string draftSavedText(const std::string& path) {
+    return "Email draft successfully saved to \"" + path + "\"";
+}
+
+float attachmentSizeKb(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return 0.0f;
+    }
+    return static_cast<float>(static_cast<double>(info.st_size) / 1024.0);
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "store/codes.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Which recipients a send run addresses; the values are the order of the
+// compose window's "To" list.
+enum class RecipientChoice : std::int32_t {
+    SingleRecipient = 0,
+    Mailtray = 1,
+    FilteredResults = 2,
+    AllCustomers = 3,
+    AllProspects = 4,
+    AllSubscribers = 5,
+    EntireList = 6,
+};
+
+constexpr std::int32_t code(RecipientChoice value) {
+    return static_cast<std::int32_t>(value);
+}
+
+// The message being composed: what the compose window holds, what a send run
+// reads and what a draft file keeps (a draft keeps only the From text, the
+// subject, the two attachment paths and the body).
+struct MessageDraft {
+    std::string fromText;
+    std::int32_t recipientChoice = code(RecipientChoice::Mailtray);
+    std::string singleRecipient;
+    std::string subject;
+    std::string body;
+    std::int32_t format = code(EditorFormat::Html);
+    std::string attachment1; // full path, "" for an empty slot
+    std::string attachment2;
+    float attachment1SizeKb = 0.0f;
+    float attachment2SizeKb = 0.0f;
+
+    // The attachments a message carries: slot 1, then slot 2, empty slots skipped.
+    std::vector<std::string> attachmentList() const;
+    friend bool operator==(const MessageDraft&, const MessageDraft&) = default;
+};
+
+struct SenderParts {
+    std::string senderName;
+    std::string senderAddress;
+    friend bool operator==(const SenderParts&, const SenderParts&) = default;
+};
+
+// Splits a From text such as "Ann Lee <ann@example.org>" or a bare address.
+SenderParts parseSender(std::string_view fromText);
+
+// Everything one message to one recipient is built from.
+struct OutgoingMessage {
+    std::string senderName;
+    std::string senderAddress;
+    std::string recipient;
+    std::string subject;
+    std::string body;
+    std::int32_t format = code(EditorFormat::Html);
+    std::vector<std::string> attachments;
+};
+
+// The message of `draft` to `recipient`, written in `format`.
+OutgoingMessage outgoingMessage(const MessageDraft& draft, std::string recipient,
+                                std::int32_t format);

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/content_types.h"
+
+#include <string>
+#include <unordered_map>
+
+inline constexpr const char* kSystemMimeTypesPath = "/etc/mime.types";
+
+// Content types from a file in the format of /etc/mime.types: one type per
+// line followed by its extensions, "#" starting a comment. A missing or
+// unreadable file leaves every extension unknown.
+class MimeTypesFile final : public ContentTypes {
+public:
+    explicit MimeTypesFile(const std::string& path = kSystemMimeTypesPath);
+    std::string contentTypeForExtension(std::string_view extension) const override;
+    bool loaded() const { return loaded_; }
+
+private:
+    std::unordered_map<std::string, std::string> types_; // lower-case extension -> type
+    bool loaded_ = false;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+// The window (or terminal) that watches a delivery. A session and a send run
+// call it from their loops on the one thread; nothing here may block.
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+    // Appends one line to the "Server Messages" log.
+    virtual void logLine(const std::string& text) = 0;
+    // Shows what the run is doing now (the progress window's label).
+    virtual void progress(const std::string& label) { (void)label; }
+    // True once the user pressed Cancel; asked between steps and while waiting.
+    virtual bool cancelRequested() = 0;
+    // Lets the window system handle pending events (repaint, the Cancel
+    // button) without waiting; called often while waiting on the network.
+    virtual void pumpEvents() {}
+};

@@ -1,0 +1,117 @@
+#include "cli/cli_context.h"
+#include "delivery/draft_file.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+
+using testing_support::dataPath;
+using testing_support::readFileBytes;
+using testing_support::TempDir;
+using testing_support::writeFileBytes;
+
+namespace {
+
+struct CliRun {
+    int exitCode;
+    std::string out;
+    std::string err;
+};
+
+LocalDateTime fixedTime() {
+    LocalDateTime t;
+    t.year = 2026;
+    t.month = 12;
+    t.day = 7;
+    t.hour = 7;
+    t.minute = 5;
+    t.second = 9;
+    t.weekday = 1;
+    t.utcOffsetMinutes = 60;
+    return t;
+}
+
+CliRun mailtray(std::vector<std::string> args) {
+    args.insert(args.begin(), "mailtray");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    FixedClock clock(fixedTime());
+    const int code = runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock);
+    return {code, out.str(), err.str()};
+}
+
+} // namespace
+
+TEST(DraftCli, NewWritesADraftThatShowPrintsAsJson) {
+    TempDir dir;
+    writeFileBytes(dir.file("body.html"), "<p>Hello</p>\r\n");
+    CliRun r =
+        mailtray({"draft", "new", dir.file("offer"), "--from", "Ann <ann@example.org>", "--subject",
+                  "Offer", "--body-file", dir.file("body.html"), "--attach", "/tmp/a.pdf"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Email draft successfully saved to \"" + dir.file("offer.eml") + "\"\n");
+
+    r = mailtray({"draft", "show", dir.file("offer.eml")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const nlohmann::json shown = nlohmann::json::parse(r.out);
+    EXPECT_EQ(shown["fromText"], "Ann <ann@example.org>");
+    EXPECT_EQ(shown["subject"], "Offer");
+    EXPECT_EQ(shown["body"], "<p>Hello</p>\r\n");
+    EXPECT_EQ(shown["attachment1"], "/tmp/a.pdf");
+    EXPECT_EQ(shown["attachment2"], "");
+
+    r = mailtray({"draft", "new", dir.file("offer.eml")});
+    EXPECT_EQ(r.exitCode, 1) << "an existing draft is kept without --force";
+    EXPECT_EQ(
+        mailtray({"draft", "new", dir.file("x"), "--attach", "a", "--attach", "b", "--attach", "c"})
+            .exitCode,
+        1);
+}
+
+TEST(DraftCli, ShowRefusesForeignAndDamagedFiles) {
+    TempDir dir;
+    CliRun r = mailtray({"draft", "show", dataPath("new_session.qmz")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "\"" + dataPath("new_session.qmz") + "\" is not an email draft file.\n");
+    EXPECT_EQ(r.out, "");
+
+    const std::string whole = readFileBytes(dataPath("delivery/draft.eml"));
+    writeFileBytes(dir.file("cut.eml"), whole.substr(0, whole.size() - 3));
+    r = mailtray({"draft", "show", dir.file("cut.eml")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("is damaged"), std::string::npos);
+
+    r = mailtray({"draft", "show", dir.file("missing.eml")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Cannot open email draft"), std::string::npos);
+}
+
+TEST(DraftCli, MessageWritesTheBytesSentAfter354) {
+    TempDir dir;
+    ASSERT_EQ(mailtray({"session", "new", dir.file("s.qmz")}).exitCode, 0);
+    writeFileBytes(dir.file("body.txt"), "Dear customer,\r\nour spring offer.\r\n\r\nKind regards");
+    ASSERT_EQ(mailtray({"draft", "new", dir.file("d.eml"), "--from", "Ann Lee <ann@example.org>",
+                        "--subject", "Spring offer", "--body-file", dir.file("body.txt")})
+                  .exitCode,
+              0);
+    // The same message the builder's golden file holds.
+    CliRun r = mailtray({"message", dir.file("s.qmz"), dir.file("d.eml"), "--to", "bob@example.net",
+                         "--format", "plain"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, readFileBytes(dataPath("delivery/message_plain.txt")));
+
+    // A new session's format is HTML.
+    r = mailtray({"message", dir.file("s.qmz"), dir.file("d.eml"), "--to", "bob@example.net"});
+    EXPECT_NE(r.out.find("Content-Type: text/html; charset=us-ascii\r\n"), std::string::npos);
+
+    EXPECT_EQ(mailtray({"message", dir.file("s.qmz"), dir.file("d.eml"), "--to", "b@x", "--format",
+                        "rtf"})
+                  .exitCode,
+              2);
+    EXPECT_EQ(mailtray({"message", dir.file("d.eml"), dir.file("d.eml"), "--to", "b@x"}).exitCode,
+              1);
+}

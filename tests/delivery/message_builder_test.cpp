@@ -1,0 +1,359 @@
+#include "delivery/message_builder.h"
+#include "delivery/mime_text.h"
+#include "delivery/mime_types_file.h"
+#include "python_helpers.h"
+#include "support/test_support.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using testing_support::dataPath;
+using testing_support::readFileBytes;
+using testing_support::TempDir;
+using testing_support::writeFileBytes;
+
+namespace {
+
+class StringSink final : public LineSink {
+public:
+    bool writeLine(std::string_view line) override {
+        bytes.append(line);
+        bytes.append("\r\n");
+        return true;
+    }
+    std::string bytes;
+};
+
+// 07:05:09 on Monday, 7 December 2026, one hour east of UTC.
+LocalDateTime fixedTime() {
+    LocalDateTime t;
+    t.year = 2026;
+    t.month = 12;
+    t.day = 7;
+    t.hour = 7;
+    t.minute = 5;
+    t.second = 9;
+    t.weekday = 1;
+    t.utcOffsetMinutes = 60;
+    return t;
+}
+
+struct Builder {
+    FixedClock clock{fixedTime()};
+    MimeTypesFile types{dataPath("delivery/test_mime.types")};
+    std::vector<std::string> opened;
+    MessageEnvironment environment{clock, types,
+                                   [this](const std::string& path) { opened.push_back(path); }};
+
+    std::string write(const OutgoingMessage& message) {
+        StringSink sink;
+        EXPECT_TRUE(writeMessage(message, environment, sink));
+        return sink.bytes;
+    }
+};
+
+OutgoingMessage sampleMessage(std::int32_t format) {
+    OutgoingMessage m;
+    m.senderName = "Ann Lee";
+    m.senderAddress = "ann@example.org";
+    m.recipient = "bob@example.net";
+    m.subject = "Spring offer";
+    m.format = format;
+    m.body =
+        format == code(EditorFormat::Html)
+            ? "<html><body><p>Dear customer,</p>\r\n<p>our <b>spring</b> offer.</p></body></html>"
+            : "Dear customer,\r\nour spring offer.\r\n\r\nKind regards";
+    return m;
+}
+
+std::string fileOf(std::size_t size) {
+    std::string bytes;
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes.push_back(static_cast<char>('a' + i % 26));
+    }
+    return bytes;
+}
+
+void expectGolden(const std::string& actual, const std::string& name) {
+    const std::string golden = readFileBytes(dataPath("delivery/" + name));
+    if (actual != golden) {
+        writeFileBytes(name + ".actual", actual);
+        ADD_FAILURE() << name << " differs; the output is in " << name << ".actual";
+    }
+}
+
+// What Python's email package makes of the bytes sent after 354.
+nlohmann::json parsed(const std::string& wire) {
+    TempDir dir;
+    writeFileBytes(dir.file("message.txt"), wire);
+    const std::string out =
+        delivery_testing::runPythonScript("parse_message.py", {dir.file("message.txt")});
+    return nlohmann::json::parse(out);
+}
+
+std::string fromBase64(const std::string& text) {
+    static const std::string alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (char c : text) {
+        const std::size_t v = alphabet.find(c);
+        if (v == std::string::npos) {
+            continue;
+        }
+        bits = (bits << 6) | static_cast<unsigned>(v);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out.push_back(static_cast<char>((bits >> count) & 0xFF));
+        }
+    }
+    return out;
+}
+
+std::string payloadOf(const nlohmann::json& part) {
+    return fromBase64(part["payload"].get<std::string>());
+}
+
+} // namespace
+
+TEST(MessageBuilder, ParseSenderSplitsNameAndAddress) {
+    EXPECT_EQ(parseSender("  Ann Lee <ann@example.org>  "),
+              (SenderParts{"Ann Lee", "ann@example.org"}));
+    EXPECT_EQ(parseSender("ann@example.org"), (SenderParts{"", "ann@example.org"}));
+    EXPECT_EQ(parseSender(""), (SenderParts{"", ""}));
+    EXPECT_EQ(parseSender("Ann < ann@x > trailing"), (SenderParts{"Ann", "ann@x  trailing"}));
+    EXPECT_EQ(parseSender("Ann <a@x<b@y>"), (SenderParts{"Ann", "a@x"}));
+}
+
+TEST(MessageBuilder, PlainMessageMatchesTheGoldenFile) {
+    Builder b;
+    expectGolden(b.write(sampleMessage(code(EditorFormat::PlainText))), "message_plain.txt");
+}
+
+TEST(MessageBuilder, HtmlMessageWithAttachmentsMatchesTheGoldenFile) {
+    TempDir dir;
+    writeFileBytes(dir.file("one.txt"), "A");
+    writeFileBytes(dir.file("f45.bin"), fileOf(45));
+    writeFileBytes(dir.file("Price List.PDF"), fileOf(46));
+    writeFileBytes(dir.file("empty.txt"), "");
+    writeFileBytes(dir.file("README"), fileOf(130));
+    OutgoingMessage m = sampleMessage(code(EditorFormat::Html));
+    m.attachments = {dir.file("one.txt"),   dir.file("f45.bin"),  dir.file("Price List.PDF"),
+                     dir.file("empty.txt"), dir.file("gone.txt"), dir.file("README")};
+    Builder b;
+    const std::string wire = b.write(m);
+    expectGolden(wire, "message_html_attachments.txt");
+    // Every file that could be opened is reported, the empty one included.
+    EXPECT_EQ(b.opened, (std::vector<std::string>{dir.file("one.txt"), dir.file("f45.bin"),
+                                                  dir.file("Price List.PDF"), dir.file("empty.txt"),
+                                                  dir.file("README")}));
+
+    const nlohmann::json p = parsed(wire);
+    EXPECT_EQ(p["defects"].size(), 0u) << p.dump();
+    ASSERT_EQ(p["parts"].size(), 5u);
+    EXPECT_EQ(p["parts"][0]["contentType"], "text/html");
+    EXPECT_EQ(p["parts"][1]["filename"], "one.txt");
+    EXPECT_EQ(payloadOf(p["parts"][1]), "A");
+    EXPECT_EQ(payloadOf(p["parts"][2]), fileOf(45));
+    EXPECT_EQ(p["parts"][3]["filename"], "Price List.PDF");
+    EXPECT_EQ(p["parts"][3]["contentType"], "application/pdf");
+    EXPECT_EQ(payloadOf(p["parts"][3]), fileOf(46));
+    EXPECT_EQ(p["parts"][4]["contentType"], "application/octet-stream");
+    EXPECT_EQ(payloadOf(p["parts"][4]), fileOf(130));
+    EXPECT_EQ(p["dateUtc"], "2026-12-07T06:05:09+00:00");
+}
+
+TEST(MessageBuilder, LargeAttachmentsStreamInSixtyCharacterLines) {
+    TempDir dir;
+    std::string big;
+    for (int i = 0; i < 200000; ++i) {
+        big.push_back(static_cast<char>(i * 7 % 256));
+    }
+    writeFileBytes(dir.file("big.bin"), big);
+    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    m.attachments = {dir.file("big.bin")};
+    Builder b;
+    const std::string wire = b.write(m);
+    const std::size_t start = wire.find("\r\n\r\n", wire.find("big.bin")) + 4;
+    const std::size_t end = wire.find("\r\n--Boundary--");
+    std::string joined;
+    for (std::size_t at = start; at < end;) {
+        const std::size_t eol = wire.find("\r\n", at);
+        const std::size_t length = eol - at;
+        EXPECT_TRUE(length == 60 || eol == end) << length;
+        joined += wire.substr(at, length);
+        at = eol + 2;
+    }
+    EXPECT_EQ(joined, base64String(big));
+}
+
+TEST(MessageBuilder, StuffsDotsAndSendsOnlyCrLfLineBreaks) {
+    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    m.body = ".\nline one\r..two\r\n.three\n\nend\r";
+    Builder b;
+    const std::string wire = b.write(m);
+    EXPECT_NE(wire.find("\r\n..\r\nline one\r\n...two\r\n..three\r\n\r\nend\r\n\r\n"),
+              std::string::npos)
+        << wire;
+    // No bare CR or LF anywhere, and the only lone "." line is the last.
+    for (std::size_t i = 0; i < wire.size(); ++i) {
+        if (wire[i] == '\r') {
+            ASSERT_EQ(wire[i + 1], '\n') << i;
+        } else if (wire[i] == '\n') {
+            ASSERT_EQ(wire[i - 1], '\r') << i;
+        }
+    }
+    EXPECT_EQ(wire.find("\r\n.\r\n"), wire.size() - 5);
+    const nlohmann::json p = parsed(wire);
+    EXPECT_EQ(payloadOf(p["parts"][0]), ".\r\nline one\r\n..two\r\n.three\r\n\r\nend\r\n");
+}
+
+TEST(MessageBuilder, DateHeaderIsRfc5322WithTheLocalOffset) {
+    EXPECT_EQ(rfc5322Date(fixedTime()), "Mon, 07 Dec 2026 07:05:09 +0100");
+    LocalDateTime west = fixedTime();
+    west.weekday = 0;
+    west.month = 1;
+    west.day = 4;
+    west.utcOffsetMinutes = -(3 * 60 + 30);
+    EXPECT_EQ(rfc5322Date(west), "Sun, 04 Jan 2026 07:05:09 -0330");
+}
+
+TEST(MessageBuilder, NonAsciiOrLongTextGoesOutQuotedPrintableAndEncodedWords) {
+    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    m.senderName = "Zoë Müller";
+    m.subject = "Grüße aus Zürich – " + std::string(60, 'x') + " ünd mehr";
+    const std::string longLine(1200, 'y');
+    m.body = "Straße\n" + longLine + "\n--Boundary--\n-- \nTab at end\t";
+    Builder b;
+    const std::string wire = b.write(m);
+    EXPECT_NE(wire.find("Content-Type: text/plain; charset=utf-8\r\n"
+                        "Content-Transfer-Encoding: quoted-printable\r\n"),
+              std::string::npos);
+    std::size_t at = 0;
+    while (at < wire.size()) {
+        const std::size_t eol = wire.find("\r\n", at);
+        EXPECT_LE(eol - at, 998u);
+        at = eol + 2;
+    }
+    for (char c : wire.substr(0, wire.find("\r\n\r\n"))) {
+        EXPECT_LT(static_cast<unsigned char>(c), 0x80) << "raw 8-bit byte in the headers";
+    }
+    // The body cannot produce a boundary line of its own.
+    EXPECT_EQ(wire.find("\r\n--Boundary--\r\n"), wire.rfind("\r\n--Boundary--\r\n"));
+
+    const nlohmann::json p = parsed(wire);
+    EXPECT_EQ(p["defects"].size(), 0u) << p.dump();
+    EXPECT_EQ(p["headers"]["Subject"], m.subject);
+    EXPECT_EQ(p["from"][0]["name"], "Zoë Müller");
+    EXPECT_EQ(p["from"][0]["address"], "ann@example.org");
+    ASSERT_EQ(p["parts"].size(), 1u);
+    EXPECT_EQ(p["parts"][0]["charset"], "utf-8");
+    EXPECT_EQ(payloadOf(p["parts"][0]),
+              "Straße\r\n" + longLine + "\r\n--Boundary--\r\n-- \r\nTab at end\t");
+}
+
+TEST(MessageBuilder, PureAsciiBodyKeepsUsAsciiAndSevenBit) {
+    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    m.body = std::string(998, 'z');
+    Builder b;
+    const std::string wire = b.write(m);
+    EXPECT_NE(wire.find("charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" + m.body +
+                        "\r\n--Boundary--\r\n.\r\n"),
+              std::string::npos);
+}
+
+TEST(MessageBuilder, HeaderValuesCannotInjectHeaders) {
+    TempDir dir;
+    const std::string name = "evil\r\nBcc: x.txt";
+    writeFileBytes(dir.file(name), "data");
+    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    m.recipient = "bob@example.net\r\nBcc: eve@evil.example";
+    m.senderName = std::string("Ann\nX-Injected: 1\0", 18);
+    m.senderAddress = "ann@example.org\rCc: eve@evil.example";
+    m.subject = "Hi\r\n\r\nfake body";
+    m.attachments = {dir.file(name)};
+    Builder b;
+    const std::string wire = b.write(m);
+    EXPECT_EQ(wire.find("\r\nBcc:"), std::string::npos);
+    EXPECT_EQ(wire.find("\r\nCc:"), std::string::npos);
+    EXPECT_EQ(wire.find("\r\nX-Injected"), std::string::npos);
+    EXPECT_EQ(wire.find('\0'), std::string::npos);
+    EXPECT_NE(wire.find("To: bob@example.net  Bcc: eve@evil.example\r\n"), std::string::npos);
+    EXPECT_NE(wire.find("Subject: Hi    fake body\r\n"), std::string::npos);
+    EXPECT_NE(wire.find("filename=\"evil  Bcc: x.txt\""), std::string::npos);
+    const nlohmann::json p = parsed(wire);
+    EXPECT_EQ(p["headers"].size(), 8u) << p.dump();
+}
+
+TEST(MessageBuilder, SenderNamesAreQuotedWhereNeededAndEmptyNamesKeepTheirForm) {
+    Builder b;
+    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    m.senderName = "Lee, Ann \"Sales\"";
+    std::string wire = b.write(m);
+    EXPECT_NE(wire.find("From: \"Lee, Ann \\\"Sales\\\"\" <ann@example.org>\r\n"),
+              std::string::npos)
+        << wire;
+    EXPECT_EQ(parsed(wire)["from"][0]["name"], "Lee, Ann \"Sales\"");
+
+    m.senderName = "";
+    EXPECT_NE(b.write(m).find("From:  <ann@example.org>\r\nReply-To: ann@example.org\r\n"),
+              std::string::npos);
+    m.senderAddress = "";
+    EXPECT_NE(b.write(m).find("From:  <>\r\nReply-To: \r\n"), std::string::npos);
+}
+
+TEST(MessageBuilder, NonAsciiAttachmentNamesUseRfc2231) {
+    TempDir dir;
+    writeFileBytes(dir.file("Preisübersicht.pdf"), "%PDF");
+    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    m.attachments = {dir.file("Preisübersicht.pdf")};
+    Builder b;
+    const nlohmann::json p = parsed(b.write(m));
+    ASSERT_EQ(p["parts"].size(), 2u);
+    EXPECT_EQ(p["parts"][1]["filename"], "Preisübersicht.pdf");
+    EXPECT_EQ(p["parts"][1]["contentType"], "application/pdf");
+}
+
+TEST(MessageBuilder, AttachmentNamesAndExtensions) {
+    EXPECT_EQ(attachmentFileName("/home/ann/offer.pdf"), "offer.pdf");
+    EXPECT_EQ(attachmentFileName("C:\\docs\\offer.pdf"), "offer.pdf");
+    EXPECT_EQ(attachmentFileName("/tmp/\"quoted\"rest"), "quoted");
+    EXPECT_EQ(attachmentFileName("plain"), "plain");
+    EXPECT_EQ(attachmentExtension("/home/ann/offer.tar.GZ"), "GZ");
+    EXPECT_EQ(attachmentExtension("/home/ann.d/README"), "");
+    EXPECT_EQ(attachmentExtension("noext"), "");
+}
+
+TEST(MessageBuilder, Base64MatchesTheRfcVectors) {
+    const std::pair<const char*, const char*> vectors[] = {{"", ""},
+                                                           {"f", "Zg=="},
+                                                           {"fo", "Zm8="},
+                                                           {"foo", "Zm9v"},
+                                                           {"foob", "Zm9vYg=="},
+                                                           {"fooba", "Zm9vYmE="},
+                                                           {"foobar", "Zm9vYmFy"}};
+    for (const auto& [in, out] : vectors) {
+        EXPECT_EQ(base64String(in), out);
+    }
+    EXPECT_EQ(base64String("\xff\xfe\xfd"), "//79");
+}
+
+TEST(ContentTypes, LooksUpExtensionsFromAMimeTypesFile) {
+    const MimeTypesFile types(dataPath("delivery/test_mime.types"));
+    EXPECT_TRUE(types.loaded());
+    EXPECT_EQ(types.contentTypeForExtension("pdf"), "application/pdf");
+    EXPECT_EQ(types.contentTypeForExtension("PDF"), "application/pdf");
+    EXPECT_EQ(types.contentTypeForExtension("text"), "text/plain");
+    EXPECT_EQ(types.contentTypeForExtension(""), "application/octet-stream");
+    EXPECT_EQ(types.contentTypeForExtension("types"), "application/octet-stream");
+    const MimeTypesFile missing("/nonexistent/mime.types");
+    EXPECT_FALSE(missing.loaded());
+    EXPECT_EQ(missing.contentTypeForExtension("pdf"), "application/octet-stream");
+    const MimeTypesFile system;
+    if (system.loaded()) {
+        EXPECT_EQ(system.contentTypeForExtension("pdf"), "application/pdf");
+    }
+}

@@ -1,0 +1,123 @@
+#include "python_helpers.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace delivery_testing {
+
+std::string python3() {
+    const char* path = std::getenv("VELMORA_PYTHON3");
+    return path != nullptr && *path != '\0' ? path : "/usr/bin/python3";
+}
+
+std::string scriptPath(const std::string& name) {
+    return std::string(VELMORA_DELIVERY_TEST_DIR) + "/" + name;
+}
+
+namespace {
+
+// Starts python with the script and arguments, its stdout on a pipe.
+pid_t spawnPython(const std::string& script, const std::vector<std::string>& args, int& outFd) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return -1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
+    std::vector<std::string> words{python3(), scriptPath(script)};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned =
+        ::posix_spawn(&pid, words[0].c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (spawned != 0) {
+        ::close(pipeFds[0]);
+        return -1;
+    }
+    outFd = pipeFds[0];
+    return pid;
+}
+
+} // namespace
+
+std::string runPythonScript(const std::string& script, const std::vector<std::string>& args) {
+    int fd = -1;
+    const pid_t pid = spawnPython(script, args, fd);
+    if (pid < 0) {
+        ADD_FAILURE() << "cannot start " << python3();
+        return {};
+    }
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            out.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    ::close(fd);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << script << " failed";
+    return out;
+}
+
+SmtpTestServer::SmtpTestServer(const std::string& storeDir, const std::vector<std::string>& args) {
+    std::vector<std::string> all{"--dir", storeDir};
+    all.insert(all.end(), args.begin(), args.end());
+    int fd = -1;
+    pid_ = spawnPython("smtp_test_server.py", all, fd);
+    if (pid_ < 0) {
+        ADD_FAILURE() << "cannot start the test SMTP server";
+        return;
+    }
+    // The server prints its port once it listens.
+    std::string line;
+    while (line.find('\n') == std::string::npos) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0) {
+            break;
+        }
+        char buffer[64];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        line.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    port_ = std::atoi(line.c_str());
+    if (port_ <= 0) {
+        ADD_FAILURE() << "the test SMTP server did not start: \"" << line << "\"";
+    }
+}
+
+SmtpTestServer::~SmtpTestServer() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+}
+
+} // namespace delivery_testing

@@ -1,0 +1,120 @@
+#include "scripted_connection.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace delivery_testing {
+
+bool ScriptedConnection::connect(const std::string& host, int port, int,
+                                 const std::function<bool()>& shouldStop) {
+    connectedTo = host + ":" + std::to_string(port);
+    if (shouldStop && shouldStop()) {
+        error_ = "cancelled";
+        return false;
+    }
+    if (refuseConnect) {
+        error_ = "Connection refused";
+        return false;
+    }
+    return true;
+}
+
+void ScriptedConnection::skipDoneSteps() {
+    while (at_ < script_.size() && script_[at_].kind == Step::Silence && script_[at_].ms <= 0) {
+        ++at_;
+        offset_ = 0;
+    }
+}
+
+unsigned ScriptedConnection::wait(unsigned interest, int timeoutMs) {
+    skipDoneSteps();
+    unsigned ready = None;
+    if (interest & Writable) {
+        ready |= Writable;
+    }
+    if ((interest & Readable) && at_ < script_.size() &&
+        (script_[at_].kind == Step::Says || script_[at_].kind == Step::Hangs)) {
+        ready |= Readable;
+    }
+    if (ready == None) {
+        // Nothing due: time passes. A silence is used up by the waiting.
+        clock_.advanceMilliseconds(timeoutMs);
+        if (at_ < script_.size() && script_[at_].kind == Step::Silence) {
+            script_[at_].ms -= timeoutMs;
+        }
+    }
+    return ready;
+}
+
+Connection::IoResult ScriptedConnection::read(char* buffer, std::size_t size) {
+    skipDoneSteps();
+    if (at_ >= script_.size()) {
+        return {Status::WouldBlock, 0};
+    }
+    const Step& step = script_[at_];
+    if (step.kind == Step::Hangs) {
+        ++at_;
+        return {Status::Closed, 0};
+    }
+    if (step.kind != Step::Says) {
+        return {Status::WouldBlock, 0};
+    }
+    std::size_t n = std::min(size, step.bytes.size() - offset_);
+    if (chunk > 0) {
+        n = std::min(n, chunk);
+    }
+    std::memcpy(buffer, step.bytes.data() + offset_, n);
+    offset_ += n;
+    if (offset_ == step.bytes.size()) {
+        ++at_;
+        offset_ = 0;
+    }
+    return {Status::Ok, n};
+}
+
+Connection::IoResult ScriptedConnection::write(const char* data, std::size_t size) {
+    clock_.advanceMilliseconds(writeCostMs);
+    std::string_view bytes(data, size);
+    while (!bytes.empty()) {
+        skipDoneSteps();
+        if (at_ >= script_.size() ||
+            (script_[at_].kind != Step::Expects && script_[at_].kind != Step::Message)) {
+            unexpected.append(bytes);
+            break;
+        }
+        Step& step = script_[at_];
+        if (step.kind == Step::Message) {
+            messageBytes_.append(bytes);
+            bytes = {};
+            const std::size_t end = messageBytes_.find("\r\n.\r\n");
+            if (end != std::string::npos) {
+                bytes = std::string_view(messageBytes_).substr(end + 5);
+                messages.push_back(messageBytes_.substr(0, end + 5));
+                unexpected.append(bytes);
+                bytes = {};
+                messageBytes_.clear();
+                ++at_;
+            }
+            continue;
+        }
+        const std::size_t n = std::min(bytes.size(), step.bytes.size() - offset_);
+        if (bytes.substr(0, n) != std::string_view(step.bytes).substr(offset_, n)) {
+            unexpected.append(bytes);
+            break;
+        }
+        offset_ += n;
+        bytes.remove_prefix(n);
+        if (offset_ == step.bytes.size()) {
+            ++at_;
+            offset_ = 0;
+        }
+    }
+    return {Status::Ok, size};
+}
+
+bool RecordingObserver::cancelRequested() {
+    return !cancelAfterLine.empty() &&
+           std::find(lines.begin(), lines.end(), cancelAfterLine) != lines.end();
+}
+
+} // namespace delivery_testing

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "delivery/connection.h"
+#include "delivery/run_observer.h"
+#include "store/clock.h"
+
+#include <string>
+#include <vector>
+
+namespace delivery_testing {
+
+// A connection that plays a server from a script on a fake clock: waiting
+// for data that is not due moves the clock on by the time waited, so
+// time-outs run instantly. Client writes are checked against the script.
+class ScriptedConnection final : public Connection {
+public:
+    struct Step {
+        enum Kind {
+            Says,    // the server sends `bytes` (in pieces of `chunk` bytes, 0 = whole)
+            Expects, // the client must write exactly `bytes`
+            Message, // the client writes a message, ending in CR LF "." CR LF
+            Silence, // the server says nothing for `ms` milliseconds
+            Hangs,   // the server closes the connection
+        } kind;
+        std::string bytes;
+        long long ms = 0;
+    };
+    static Step says(std::string bytes) { return {Step::Says, std::move(bytes)}; }
+    static Step expects(std::string line) { return {Step::Expects, std::move(line) + "\r\n"}; }
+    static Step message() { return {Step::Message, ""}; }
+    static Step silence(long long ms) { return {Step::Silence, "", ms}; }
+    static Step hangs() { return {Step::Hangs, ""}; }
+
+    ScriptedConnection(FixedClock& clock, std::vector<Step> script)
+        : clock_(clock), script_(std::move(script)) {}
+
+    bool connect(const std::string& host, int port, int timeoutMs,
+                 const std::function<bool()>& shouldStop) override;
+    unsigned wait(unsigned interest, int timeoutMs) override;
+    IoResult read(char* buffer, std::size_t size) override;
+    IoResult write(const char* data, std::size_t size) override;
+    void close() override { ++closes; }
+    std::string error() const override { return error_; }
+
+    bool scriptDone() const { return at_ == script_.size(); }
+    std::size_t position() const { return at_; }
+
+    std::size_t chunk = 0;             // bytes per read of a server text; 0: as much as asked
+    long long writeCostMs = 0;         // clock time each write takes
+    bool refuseConnect = false;        // connect() fails
+    std::string connectedTo;           // "host:port" of the last connect
+    std::vector<std::string> messages; // messages written, as sent
+    int closes = 0;
+    std::string unexpected; // client bytes the script did not expect
+
+private:
+    void skipDoneSteps();
+
+    FixedClock& clock_;
+    std::vector<Step> script_;
+    std::size_t at_ = 0;
+    std::size_t offset_ = 0; // into the current step's bytes
+    std::string messageBytes_;
+    std::string error_;
+};
+
+// Records the log; can ask to cancel when a given line was logged.
+class RecordingObserver final : public RunObserver {
+public:
+    void logLine(const std::string& text) override { lines.push_back(text); }
+    bool cancelRequested() override;
+    void pumpEvents() override { ++pumps; }
+
+    std::vector<std::string> lines;
+    std::string cancelAfterLine; // cancel once this line is in the log
+    int pumps = 0;
+};
+
+} // namespace delivery_testing

@@ -1,0 +1,342 @@
+#include "delivery/mime_text.h"
+#include "delivery/smtp_dialogue.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// One line of a dialogue script: what the server says, what the client must
+// write next, or that the client must now write the message.
+struct Line {
+    enum Kind { Server, Client, Message } kind;
+    std::string bytes;
+};
+Line S(std::string bytes) {
+    return {Line::Server, std::move(bytes)};
+}
+Line C(std::string bytes) {
+    return {Line::Client, std::move(bytes) + "\r\n"};
+}
+Line M() {
+    return {Line::Message, ""};
+}
+
+SmtpDialogueSetup setupFor(std::string user = "", std::string password = "") {
+    return {"client.example", std::move(user), std::move(password), "ann@example.org",
+            "bob@example.net"};
+}
+
+// Plays a script against a dialogue; each server text is fed in pieces of
+// `chunk` bytes (0: whole). Every client line must be written in order and
+// nothing else; the whole script must be consumed.
+class ScriptPlayer {
+public:
+    ScriptPlayer(SmtpDialogue& dialogue, std::size_t chunk = 0) : d_(dialogue), chunk_(chunk) {}
+
+    void play(const std::vector<Line>& script) {
+        for (std::size_t i = 0; i < script.size(); ++i) {
+            const Line& line = script[i];
+            SCOPED_TRACE("script line " + std::to_string(i));
+            switch (line.kind) {
+            case Line::Server:
+                feed(line.bytes);
+                break;
+            case Line::Client:
+                ASSERT_EQ(written_.substr(0, line.bytes.size()), line.bytes);
+                written_.erase(0, line.bytes.size());
+                break;
+            case Line::Message:
+                ASSERT_TRUE(messagePending_) << "no 354 was acted on";
+                ASSERT_TRUE(written_.empty()) << written_;
+                messagePending_ = false;
+                ++messages_;
+                take(d_.messageWritten());
+                break;
+            }
+        }
+        EXPECT_EQ(written_, "") << "the client wrote more than the script says";
+        EXPECT_FALSE(messagePending_);
+    }
+    std::vector<std::string> logLines;
+    int messages() const { return messages_; }
+
+private:
+    void feed(const std::string& bytes) {
+        const std::size_t step = chunk_ == 0 ? bytes.size() : chunk_;
+        for (std::size_t at = 0; at < bytes.size(); at += step) {
+            take(d_.received(std::string_view(bytes).substr(at, step)));
+        }
+    }
+    void take(const SmtpStep& step) {
+        for (const SmtpReply& reply : step.replies) {
+            logLines.push_back(reply.logLine());
+        }
+        written_ += step.toWrite;
+        if (step.writeMessage) {
+            EXPECT_FALSE(messagePending_) << "the message was asked for twice";
+            messagePending_ = true;
+        }
+    }
+
+    SmtpDialogue& d_;
+    std::size_t chunk_;
+    std::string written_;
+    bool messagePending_ = false;
+    int messages_ = 0;
+};
+
+const std::vector<Line> kPlainDialogue = {
+    S("220 mail.example.net ESMTP ready\r\n"),
+    C("HELO client.example"),
+    S("250 mail.example.net\r\n"),
+    C("MAIL FROM: <ann@example.org>"),
+    S("250 2.1.0 OK\r\n"),
+    C("RCPT TO: <bob@example.net>"),
+    S("250 2.1.5 OK\r\n"),
+    C("DATA"),
+    S("354 End data with <CR><LF>.<CR><LF>\r\n"),
+    M(),
+    S("250 2.0.0 Ok: queued as 12345\r\n"),
+    C("QUIT"),
+    S("221 2.0.0 Bye\r\n"),
+};
+
+std::vector<Line> loginDialogue() {
+    return {
+        S("220-mail.example.net ESMTP\r\n220-second greeting line\r\n220 ready\r\n"),
+        C("Ehlo client.example"),
+        S("250-mail.example.net\r\n250-PIPELINING\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n"),
+        C("AUTH LOGIN"),
+        S("334 VXNlcm5hbWU6\r\n"),
+        C(base64String("ann.lee")),
+        S("334 UGFzc3dvcmQ6\r\n"),
+        C(base64String("s3cret")),
+        S("235 2.7.0 Authentication successful\r\n"),
+        C("MAIL FROM: <ann@example.org>"),
+        S("250 OK\r\n"),
+        C("RCPT TO: <bob@example.net>"),
+        S("251 User not local; will forward\r\n"),
+        C("DATA"),
+        S("354 go ahead\r\n"),
+        M(),
+        S("250 accepted\r\n"),
+        C("QUIT"),
+        S("221 bye\r\n"),
+    };
+}
+
+} // namespace
+
+TEST(SmtpDialogue, DeliversWithoutLoginAndLogsEachReplyOnce) {
+    SmtpDialogue d(setupFor());
+    ScriptPlayer player(d);
+    player.play(kPlainDialogue);
+    EXPECT_TRUE(d.finished());
+    EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+    EXPECT_EQ(d.outcome().replyCode, "250");
+    EXPECT_EQ(player.messages(), 1);
+    ASSERT_EQ(player.logLines.size(), 7u);
+    EXPECT_EQ(player.logLines[0], "<220 mail.example.net ESMTP ready");
+    EXPECT_EQ(player.logLines[6], "<221 2.0.0 Bye");
+}
+
+TEST(SmtpDialogue, LogsInWithMultiLineRepliesAndTakes251) {
+    SmtpDialogue d(setupFor("ann.lee", "s3cret"));
+    ScriptPlayer player(d);
+    player.play(loginDialogue());
+    EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+    // Multi-line replies are one reply each, their texts joined by a blank.
+    EXPECT_EQ(player.logLines[0], "<220 mail.example.net ESMTP second greeting line ready");
+    EXPECT_EQ(player.logLines[1], "<250 mail.example.net PIPELINING AUTH LOGIN PLAIN 8BITMIME");
+}
+
+TEST(SmtpDialogue, RepliesSplitAtEveryByteGiveTheSameDialogue) {
+    SmtpDialogue whole(setupFor("ann.lee", "s3cret"));
+    ScriptPlayer reference(whole);
+    reference.play(loginDialogue());
+    EXPECT_EQ(reference.logLines.size(), 10u);
+    for (std::size_t chunk : {1, 2, 3, 5, 7}) {
+        SCOPED_TRACE("chunk " + std::to_string(chunk));
+        SmtpDialogue d(setupFor("ann.lee", "s3cret"));
+        ScriptPlayer player(d, chunk);
+        player.play(loginDialogue());
+        EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+        EXPECT_EQ(player.logLines, reference.logLines);
+    }
+    // Every single cut of a reply, including inside its code.
+    const std::string reply = "250-first\r\n250 second\r\n";
+    for (std::size_t cut = 1; cut < reply.size(); ++cut) {
+        SmtpDialogue d(setupFor());
+        d.received("220 hi\r\n");
+        SmtpStep first = d.received(reply.substr(0, cut));
+        EXPECT_TRUE(first.replies.empty()) << cut;
+        EXPECT_EQ(first.toWrite, "");
+        SmtpStep second = d.received(reply.substr(cut));
+        ASSERT_EQ(second.replies.size(), 1u) << cut;
+        EXPECT_EQ(second.replies[0].logLine(), "<250 first second");
+        EXPECT_EQ(second.toWrite, "MAIL FROM: <ann@example.org>\r\n");
+    }
+}
+
+TEST(SmtpDialogue, RefusedRecipientIsRejectedAndEndsWithQuit) {
+    SmtpDialogue d(setupFor());
+    ScriptPlayer player(d);
+    player.play({S("220 hi\r\n"), C("HELO client.example"), S("250 ok\r\n"),
+                 C("MAIL FROM: <ann@example.org>"), S("250 ok\r\n"),
+                 C("RCPT TO: <bob@example.net>"),
+                 S("550 5.1.1 <bob@example.net>: Recipient address rejected\r\n"), C("QUIT"),
+                 S("221 bye\r\n")});
+    EXPECT_TRUE(d.finished());
+    EXPECT_EQ(d.outcome().result, SmtpResult::Rejected);
+    EXPECT_EQ(d.outcome().replyCode, "550");
+    EXPECT_EQ(d.outcome().replyText, "5.1.1 <bob@example.net>: Recipient address rejected");
+    EXPECT_NE(d.outcome().reason.find("550"), std::string::npos);
+}
+
+TEST(SmtpDialogue, WrongPasswordFailsAtOnce) {
+    SmtpDialogue d(setupFor("ann.lee", "wrong"));
+    ScriptPlayer player(d);
+    player.play({S("220 hi\r\n"), C("Ehlo client.example"), S("250 AUTH LOGIN\r\n"),
+                 C("AUTH LOGIN"), S("334 VXNlcm5hbWU6\r\n"), C(base64String("ann.lee")),
+                 S("334 UGFzc3dvcmQ6\r\n"), C(base64String("wrong")),
+                 S("535 5.7.8 Authentication credentials invalid\r\n"), C("QUIT"),
+                 S("221 bye\r\n")});
+    EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+    EXPECT_EQ(d.outcome().replyCode, "535");
+}
+
+TEST(SmtpDialogue, AnErrorReplyAtEachStepEndsTheSessionWithTheRightOutcome) {
+    // The plain dialogue up to each step, then a 4xx there.
+    struct Case {
+        std::size_t serverLine; // index in kPlainDialogue of the reply replaced
+        SmtpResult expected;
+    };
+    const Case cases[] = {{0, SmtpResult::Failed},   {2, SmtpResult::Failed},
+                          {4, SmtpResult::Rejected}, {6, SmtpResult::Rejected},
+                          {8, SmtpResult::Rejected}, {10, SmtpResult::Rejected}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("reply " + std::to_string(c.serverLine));
+        std::vector<Line> script(kPlainDialogue.begin(), kPlainDialogue.begin() + c.serverLine);
+        script.push_back(S("451 4.3.0 Try again later\r\n"));
+        script.push_back(C("QUIT"));
+        script.push_back(S("221 bye\r\n"));
+        SmtpDialogue d(setupFor());
+        ScriptPlayer player(d);
+        player.play(script);
+        EXPECT_TRUE(d.finished());
+        EXPECT_EQ(d.outcome().result, c.expected);
+        EXPECT_EQ(d.outcome().replyCode, "451");
+        EXPECT_EQ(d.outcome().replyText, "4.3.0 Try again later");
+    }
+}
+
+TEST(SmtpDialogue, UnexpectedPositiveRepliesAreIgnoredAndCodesOutOfPlaceDoNothing) {
+    SmtpDialogue d(setupFor());
+    ScriptPlayer player(d);
+    // 354 before DATA and 235 without a login must not start the message or MAIL FROM.
+    player.play({S("220 hi\r\n"), C("HELO client.example"), S("354 what\r\n235 odd\r\n"),
+                 S("250 ok\r\n"), C("MAIL FROM: <ann@example.org>")});
+    EXPECT_EQ(d.state(), SmtpState::AwaitMailFromReply);
+    EXPECT_FALSE(d.outcomeSettled());
+}
+
+TEST(SmtpDialogue, RepliesThatArriveWhileTheMessageIsWrittenWaitForIt) {
+    SmtpDialogue d(setupFor());
+    d.received("220 hi\r\n250 a\r\n250 b\r\n250 c\r\n");
+    SmtpStep step = d.received("354 go\r\n250 queued\r\n");
+    EXPECT_TRUE(step.writeMessage);
+    EXPECT_EQ(d.state(), SmtpState::SendingMessage);
+    step = d.messageWritten();
+    EXPECT_EQ(step.toWrite, "QUIT\r\n");
+    ASSERT_EQ(step.replies.size(), 1u);
+    EXPECT_EQ(step.replies[0].code, "250");
+    EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+}
+
+TEST(SmtpDialogue, ADisconnectFailsTheSessionUnlessTheOutcomeWasSettled) {
+    SmtpDialogue lost(setupFor());
+    lost.received("220 hi\r\n");
+    lost.connectionClosed();
+    EXPECT_TRUE(lost.finished());
+    EXPECT_EQ(lost.outcome().result, SmtpResult::Failed);
+    EXPECT_EQ(lost.outcome().reason, "Connection closed by the server.");
+
+    SmtpDialogue delivered(setupFor());
+    ScriptPlayer player(delivered);
+    player.play({S("220 hi\r\n"), C("HELO client.example"), S("250 a\r\n"),
+                 C("MAIL FROM: <ann@example.org>"), S("250 b\r\n"), C("RCPT TO: <bob@example.net>"),
+                 S("250 c\r\n"), C("DATA"), S("354 go\r\n"), M(), S("250 queued\r\n"), C("QUIT")});
+    delivered.connectionClosed(); // no 221: the message was taken all the same
+    EXPECT_EQ(delivered.outcome().result, SmtpResult::Delivered);
+}
+
+TEST(SmtpDialogue, TimeOutAndCancelSettleTheOutcome) {
+    SmtpDialogue slow(setupFor());
+    slow.received("220 hi\r\n");
+    slow.timedOut();
+    EXPECT_EQ(slow.outcome().result, SmtpResult::Failed);
+    EXPECT_EQ(slow.outcome().reason, "Timeout reached.");
+
+    SmtpDialogue cancelled(setupFor());
+    cancelled.cancelled();
+    EXPECT_TRUE(cancelled.finished());
+    EXPECT_EQ(cancelled.outcome().result, SmtpResult::Cancelled);
+    EXPECT_EQ(cancelled.received("220 hi\r\n").toWrite, "");
+}
+
+TEST(SmtpDialogue, UnsafeEnvelopeAddressesEndTheDialogueBeforeItStarts) {
+    for (const char* bad :
+         {"bob@example.net\r\nRCPT TO: <eve@evil>", "bob>@x", "<bob@x", "bob\n@x"}) {
+        SmtpDialogueSetup setup = setupFor();
+        setup.recipient = bad;
+        SmtpDialogue d(setup);
+        EXPECT_TRUE(d.finished()) << bad;
+        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+        EXPECT_EQ(d.outcome().reason.find('\n'), std::string::npos);
+        EXPECT_EQ(d.received("220 hi\r\n").toWrite, "");
+    }
+    SmtpDialogueSetup host = setupFor();
+    host.hostName = "evil\r\nRSET";
+    EXPECT_EQ(SmtpDialogue(host).received("220 hi\r\n").toWrite, "HELO evilRSET\r\n");
+    host.hostName = "";
+    EXPECT_EQ(SmtpDialogue(host).received("220 hi\r\n").toWrite, "HELO localhost\r\n");
+
+    SmtpDialogueSetup nul = setupFor();
+    nul.senderAddress = std::string("ann\0@x", 6);
+    EXPECT_TRUE(SmtpDialogue(nul).finished());
+    EXPECT_TRUE(isSafeEnvelopeAddress(""));
+}
+
+TEST(SmtpDialogue, ALineThatIsNoReplyEndsTheDialogueWithAProblem) {
+    SmtpDialogue d(setupFor());
+    SmtpStep step = d.received("HTTP/1.1 400 Bad Request\r\n");
+    EXPECT_TRUE(d.finished());
+    EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+    EXPECT_NE(step.problem.find("HTTP/1.1 400"), std::string::npos);
+    EXPECT_EQ(step.toWrite, "");
+}
+
+TEST(SmtpReplyReader, JoinsLinesAcceptsBareLineFeedsAndBoundsLines) {
+    SmtpReplyReader reader;
+    reader.feed("250");
+    EXPECT_FALSE(reader.next());
+    reader.feed("\n220-a\n220-\n220 b c\r\n");
+    std::optional<SmtpReply> first = reader.next();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->logLine(), "<250 ");
+    std::optional<SmtpReply> second = reader.next();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->lines, (std::vector<std::string>{"a", "", "b c"}));
+    EXPECT_FALSE(reader.next());
+    EXPECT_FALSE(reader.hasPartialReply());
+
+    SmtpReplyReader flood;
+    flood.feed(std::string(SmtpReplyReader::kMaxLineBytes + 10, '2'));
+    EXPECT_FALSE(flood.next());
+    EXPECT_TRUE(flood.failed());
+
+    SmtpReplyReader odd;
+    odd.feed("25x ok\r\n");
+    EXPECT_FALSE(odd.next());
+    EXPECT_TRUE(odd.failed());
+}

@@ -1,0 +1,233 @@
+#include "delivery/mime_text.h"
+#include "delivery/mime_types_file.h"
+#include "delivery/smtp_session.h"
+#include "scripted_connection.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using delivery_testing::RecordingObserver;
+using delivery_testing::ScriptedConnection;
+using testing_support::TempDir;
+using testing_support::writeFileBytes;
+
+namespace {
+
+using Step = ScriptedConnection::Step;
+
+struct SessionFixture {
+    FixedClock clock{LocalDateTime{}};
+    MimeTypesFile types{"/nonexistent"};
+    MessageEnvironment environment{clock, types, {}};
+    RecordingObserver observer;
+    SmtpSessionRequest request;
+
+    SessionFixture() {
+        request.server = "mail.example.net";
+        request.port = 587;
+        request.timeoutSeconds = 10;
+        request.hostName = "client.example";
+        request.message.senderName = "Ann";
+        request.message.senderAddress = "ann@example.org";
+        request.message.recipient = "bob@example.net";
+        request.message.subject = "Hello";
+        request.message.body = "Hi Bob,\r\n.see you";
+        request.message.format = code(EditorFormat::PlainText);
+    }
+    SmtpOutcome run(ScriptedConnection& connection) {
+        return runSmtpSession(request, connection, observer, environment);
+    }
+};
+
+std::vector<Step> plainScript(std::vector<Step> afterData) {
+    std::vector<Step> script = {
+        ScriptedConnection::says("220 mail.example.net ESMTP\r\n"),
+        ScriptedConnection::expects("HELO client.example"),
+        ScriptedConnection::says("250 mail.example.net\r\n"),
+        ScriptedConnection::expects("MAIL FROM: <ann@example.org>"),
+        ScriptedConnection::says("250 OK\r\n"),
+        ScriptedConnection::expects("RCPT TO: <bob@example.net>"),
+        ScriptedConnection::says("250 OK\r\n"),
+        ScriptedConnection::expects("DATA"),
+        ScriptedConnection::says("354 go ahead\r\n"),
+        ScriptedConnection::message(),
+    };
+    script.insert(script.end(), afterData.begin(), afterData.end());
+    return script;
+}
+
+std::vector<Step> deliveredTail() {
+    return {ScriptedConnection::says("250 queued\r\n"), ScriptedConnection::expects("QUIT"),
+            ScriptedConnection::says("221 bye\r\n")};
+}
+
+} // namespace
+
+TEST(SmtpSession, LogsTheWholeDialogueWithLoginAndDelivers) {
+    SessionFixture f;
+    TempDir dir;
+    writeFileBytes(dir.file("note.txt"), "note");
+    f.request.message.attachments = {dir.file("note.txt")};
+    f.request.userName = "ann.lee";
+    f.request.password = "s3cret";
+    f.request.logDialogue = true;
+    ScriptedConnection c(
+        f.clock, {ScriptedConnection::says("220-mail.example.net ESMTP\r\n220 welcome\r\n"),
+                  ScriptedConnection::expects("Ehlo client.example"),
+                  ScriptedConnection::says("250-mail.example.net\r\n250 AUTH LOGIN\r\n"),
+                  ScriptedConnection::expects("AUTH LOGIN"),
+                  ScriptedConnection::says("334 VXNlcm5hbWU6\r\n"),
+                  ScriptedConnection::expects(base64String("ann.lee")),
+                  ScriptedConnection::says("334 UGFzc3dvcmQ6\r\n"),
+                  ScriptedConnection::expects(base64String("s3cret")),
+                  ScriptedConnection::says("235 ok\r\n"),
+                  ScriptedConnection::expects("MAIL FROM: <ann@example.org>"),
+                  ScriptedConnection::says("250 OK\r\n"),
+                  ScriptedConnection::expects("RCPT TO: <bob@example.net>"),
+                  ScriptedConnection::says("250 OK\r\n"), ScriptedConnection::expects("DATA"),
+                  ScriptedConnection::says("354 go ahead\r\n"), ScriptedConnection::message(),
+                  ScriptedConnection::says("250 queued\r\n"), ScriptedConnection::expects("QUIT"),
+                  ScriptedConnection::says("221 bye\r\n")});
+    const SmtpOutcome outcome = f.run(c);
+    EXPECT_EQ(outcome.result, SmtpResult::Delivered);
+    EXPECT_TRUE(c.scriptDone());
+    EXPECT_EQ(c.unexpected, "");
+    EXPECT_EQ(c.connectedTo, "mail.example.net:587");
+    EXPECT_GE(c.closes, 1);
+    const std::vector<std::string> expected = {
+        "Initializing network connection...",
+        "Opening SMTP connection to mail.example.net (port 587)",
+        "<220 mail.example.net ESMTP welcome",
+        "<250 mail.example.net AUTH LOGIN",
+        "<334 VXNlcm5hbWU6",
+        "<334 UGFzc3dvcmQ6",
+        "<235 ok",
+        "<250 OK",
+        "<250 OK",
+        "<354 go ahead",
+        dir.file("note.txt"),
+        "<250 queued",
+        "<221 bye",
+        "Finished.",
+    };
+    EXPECT_EQ(f.observer.lines, expected);
+    ASSERT_EQ(c.messages.size(), 1u);
+    EXPECT_NE(c.messages[0].find("\r\nHi Bob,\r\n..see you\r\n"), std::string::npos);
+    EXPECT_NE(c.messages[0].find("filename=\"note.txt\""), std::string::npos);
+}
+
+TEST(SmtpSession, QuietSessionsLogNothingAndRepliesSplitAtEveryByteStillWork) {
+    SessionFixture f;
+    ScriptedConnection c(f.clock, plainScript(deliveredTail()));
+    c.chunk = 1;
+    EXPECT_EQ(f.run(c).result, SmtpResult::Delivered);
+    EXPECT_TRUE(c.scriptDone());
+    EXPECT_EQ(c.unexpected, "");
+    EXPECT_TRUE(f.observer.lines.empty());
+}
+
+TEST(SmtpSession, TimeOutEndsTheSessionWithoutQuit) {
+    for (int timeout : {0, 10}) {
+        SessionFixture f;
+        f.request.timeoutSeconds = timeout;
+        ScriptedConnection c(f.clock, {ScriptedConnection::says("220 hi\r\n"),
+                                       ScriptedConnection::expects("HELO client.example")});
+        const SmtpOutcome outcome = f.run(c);
+        EXPECT_EQ(outcome.result, SmtpResult::Failed);
+        EXPECT_EQ(outcome.reason, "Timeout reached.");
+        EXPECT_TRUE(outcome.timedOut);
+        EXPECT_EQ(f.observer.lines, std::vector<std::string>{"Timeout reached."});
+        EXPECT_EQ(c.unexpected, "") << "nothing, QUIT included, after the time-out";
+        EXPECT_GE(f.clock.now().millisecondsSinceEpoch, timeout * 1000LL);
+        EXPECT_LE(f.clock.now().millisecondsSinceEpoch, timeout * 1000LL + 100);
+    }
+}
+
+TEST(SmtpSession, TimeOutCountsFromTheEndOfTheWriteNotTheStart) {
+    SessionFixture f;
+    // A slow link: every write takes 30 s; each reply comes 9 s after it.
+    std::vector<Step> script =
+        plainScript({ScriptedConnection::silence(9000), ScriptedConnection::says("250 queued\r\n"),
+                     ScriptedConnection::expects("QUIT"), ScriptedConnection::says("221 bye\r\n")});
+    script.insert(script.begin() + 2, ScriptedConnection::silence(9000));
+    ScriptedConnection c(f.clock, script);
+    c.writeCostMs = 30000;
+    EXPECT_EQ(f.run(c).result, SmtpResult::Delivered);
+    EXPECT_TRUE(c.scriptDone());
+    EXPECT_GE(f.clock.now().millisecondsSinceEpoch, 5 * 30000 + 2 * 9000);
+
+    SessionFixture late;
+    script =
+        plainScript({ScriptedConnection::silence(10100), ScriptedConnection::says("250 late\r\n")});
+    ScriptedConnection c2(late.clock, script);
+    EXPECT_EQ(late.run(c2).reason, "Timeout reached.");
+}
+
+TEST(SmtpSession, CancelClosesWithoutQuit) {
+    SessionFixture f;
+    f.request.logDialogue = true;
+    f.observer.cancelAfterLine = "<250 mail.example.net";
+    ScriptedConnection c(f.clock, plainScript(deliveredTail()));
+    const SmtpOutcome outcome = f.run(c);
+    EXPECT_EQ(outcome.result, SmtpResult::Cancelled);
+    const std::vector<std::string>& lines = f.observer.lines;
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "Cancelled.");
+    EXPECT_EQ(lines.back(), "Finished.");
+    EXPECT_EQ(c.position(), 3u) << "MAIL FROM was not written";
+    EXPECT_EQ(c.unexpected, "");
+}
+
+TEST(SmtpSession, ADroppedConnectionIsNoticedAtOnce) {
+    SessionFixture f;
+    ScriptedConnection c(f.clock, {ScriptedConnection::says("220 hi\r\n"),
+                                   ScriptedConnection::expects("HELO client.example"),
+                                   ScriptedConnection::hangs()});
+    const SmtpOutcome outcome = f.run(c);
+    EXPECT_EQ(outcome.result, SmtpResult::Failed);
+    EXPECT_EQ(outcome.reason, "Connection closed by the server.");
+    EXPECT_EQ(f.observer.lines, std::vector<std::string>{"Connection closed by the server."});
+    EXPECT_EQ(f.clock.now().millisecondsSinceEpoch, 0) << "no waiting for the time-out";
+}
+
+TEST(SmtpSession, ARefusedRecipientEndsWithQuitAndKeepsTheReply) {
+    SessionFixture f;
+    f.request.logDialogue = true;
+    ScriptedConnection c(f.clock,
+                         {ScriptedConnection::says("220 hi\r\n"),
+                          ScriptedConnection::expects("HELO client.example"),
+                          ScriptedConnection::says("250 ok\r\n"),
+                          ScriptedConnection::expects("MAIL FROM: <ann@example.org>"),
+                          ScriptedConnection::says("250 ok\r\n"),
+                          ScriptedConnection::expects("RCPT TO: <bob@example.net>"),
+                          ScriptedConnection::says("550 5.1.1 unknown user\r\n"),
+                          ScriptedConnection::expects("QUIT"), ScriptedConnection::hangs()});
+    const SmtpOutcome outcome = f.run(c);
+    EXPECT_EQ(outcome.result, SmtpResult::Rejected);
+    EXPECT_EQ(outcome.replyCode, "550");
+    EXPECT_EQ(outcome.replyText, "5.1.1 unknown user");
+    EXPECT_TRUE(c.scriptDone());
+    EXPECT_EQ(f.observer.lines.back(), "Finished.");
+    EXPECT_EQ(f.observer.lines[f.observer.lines.size() - 2], "<550 5.1.1 unknown user");
+}
+
+TEST(SmtpSession, ConnectFailuresAndUnsafeAddressesAreReported) {
+    SessionFixture f;
+    f.request.logDialogue = true;
+    ScriptedConnection refused(f.clock, {});
+    refused.refuseConnect = true;
+    SmtpOutcome outcome = f.run(refused);
+    EXPECT_EQ(outcome.result, SmtpResult::Failed);
+    EXPECT_EQ(outcome.reason,
+              "Could not connect to mail.example.net (port 587): Connection refused.");
+    EXPECT_EQ(f.observer.lines.back(), outcome.reason);
+
+    SessionFixture unsafe;
+    unsafe.request.message.recipient = "bob@example.net>\r\nRCPT TO:<eve@evil.example";
+    ScriptedConnection never(unsafe.clock, {});
+    outcome = unsafe.run(never);
+    EXPECT_EQ(outcome.result, SmtpResult::Failed);
+    EXPECT_EQ(never.connectedTo, "") << "no connection for an unsafe address";
+    ASSERT_EQ(unsafe.observer.lines.size(), 1u);
+    EXPECT_EQ(unsafe.observer.lines[0].find('\n'), std::string::npos);
+}

@@ -1,0 +1,87 @@
+"""A real SMTP server for the delivery tests, on 127.0.0.1 (or ::1).
+
+Prints the port it listens on as its first line, then serves until killed.
+Every accepted message goes to DIR/NNN.eml (the bytes after DATA, unstuffed)
+with its envelope in DIR/NNN.json.
+"""
+import argparse
+import asyncio
+import json
+import os
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+
+def parse_args():
+    p = argparse.ArgumentParser()
+    p.add_argument("--dir", required=True)
+    p.add_argument("--host", default="127.0.0.1")
+    p.add_argument("--user", default="")
+    p.add_argument("--password", default="")
+    p.add_argument("--refuse-rcpt", default="", help="answer 550 to RCPT TO this address")
+    p.add_argument("--drop-at-data", action="store_true", help="close the connection on DATA")
+    p.add_argument("--delay-data-reply", type=float, default=0.0,
+                   help="seconds to wait before accepting the message")
+    return p.parse_args()
+
+
+class Handler:
+    def __init__(self, args):
+        self.args = args
+        self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address == self.args.refuse_rcpt:
+            return "550 5.1.1 No such user here"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        if self.args.delay_data_reply:
+            await asyncio.sleep(self.args.delay_data_reply)
+        self.count += 1
+        stem = os.path.join(self.args.dir, "%03d" % self.count)
+        with open(stem + ".eml", "wb") as f:
+            f.write(envelope.original_content)
+        with open(stem + ".json", "w") as f:
+            json.dump({"mailFrom": envelope.mail_from, "rcptTos": envelope.rcpt_tos,
+                       "login": session.auth_data}, f)
+        return "250 2.0.0 Message accepted for delivery"
+
+
+class DroppingSMTP(SMTP):
+    async def smtp_DATA(self, arg):
+        self.transport.close()
+
+
+def main():
+    args = parse_args()
+    handler = Handler(args)
+
+    def authenticator(server, session, envelope, mechanism, auth_data):
+        if (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == args.user
+                and auth_data.password.decode() == args.password):
+            return AuthResult(success=True, auth_data=auth_data.login.decode())
+        # handled=False makes the server answer 535 itself.
+        return AuthResult(success=False, handled=False)
+
+    def factory():
+        cls = DroppingSMTP if args.drop_at_data else SMTP
+        options = dict(hostname="test.server", auth_require_tls=False)
+        if args.user:
+            options.update(authenticator=authenticator, auth_required=True)
+        return cls(handler, **options)
+
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+    server = loop.run_until_complete(loop.create_server(factory, host=args.host, port=0))
+    print(server.sockets[0].getsockname()[1], flush=True)
+    try:
+        loop.run_forever()
+    finally:
+        server.close()
+
+
+if __name__ == "__main__":
+    main()
