@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// What the composer's editing commands need from the HTML body: read the
+// selection, put HTML in its place, read and replace the whole document.
+// The desktop program answers with the web-engine `BodyEditor`; tests with
+// a fake that records the calls.
+class EditingSurface {
+public:
+    virtual ~EditingSurface() = default;
+
+    // "htmlText": the selection's HTML source, tags included (a selection
+    // covering the whole content of elements includes their tags);
+    // "text": its plain text. Empty with only a caret, no document, or any
+    // other property name.
+    virtual std::string selectionProperty(std::string_view propertyName) = 0;
+    // Tag name of the innermost element holding the whole selection, in the
+    // engine's letter case (e.g. "B", "P"); empty without a document.
+    virtual std::string selectionParentTag() = 0;
+    // Deletes the selection and inserts `html` in its place (at the caret
+    // when nothing is selected). An empty `html` only deletes.
+    virtual void replaceSelection(std::string_view html) = 0;
+    // The whole current document, edits included, serialised as HTML.
+    virtual std::string documentSource() = 0;
+    // Replaces the whole document; it stays editable.
+    virtual void replaceDocumentSource(std::string_view html) = 0;
+    // Puts the keyboard focus on the body.
+    virtual void focusBody() = 0;
+};
