@@ -181,7 +181,7 @@ TEST_F(BodyEditorTest, CaretOnlyGivesEmptyTexts) {
 TEST_F(BodyEditorTest, BoldOnAndOffAWord) {
     load("<p>one word two</p>");
     ASSERT_TRUE(selectText("word"));
-    toggleTag(*editor, "Bold" == std::string("Bold") ? "b" : "");
+    toggleTag(*editor, "b");
     EXPECT_EQ("<p>one <b>word</b> two</p>", bodyHtml());
 
     ASSERT_TRUE(selectText("word"));
@@ -281,6 +281,51 @@ TEST_F(BodyEditorTest, AnswersStayQuickOnALoadedDocument) {
     std::printf("selectionProperty round trip: %.2f ms\n",
                 static_cast<double>(timer.elapsed()) / rounds);
     EXPECT_FALSE(editor->isWaiting());
+}
+
+TEST_F(BodyEditorTest, AlignmentFontAndHeadingRoundTripsOnTheEngine) {
+    load("<p>one word two</p><p>next</p>");
+    ASSERT_TRUE(selectText("word"));
+    alignSelection(*editor, "center");
+    EXPECT_EQ("<p>one <div style=\"text-align: center;\">word</div> two</p><p>next</p>",
+              bodyHtml());
+    ASSERT_TRUE(selectText("word"));
+    alignSelection(*editor, "right");
+    EXPECT_EQ("<p>one <div style=\"text-align: right;\">word</div> two</p><p>next</p>", bodyHtml());
+    ASSERT_TRUE(selectText("word"));
+    alignSelection(*editor, "right");
+    EXPECT_EQ("<p>one word two</p><p>next</p>", bodyHtml());
+
+    const FontChoice font{{255, 0, 0}, "Arial", 12, fontStyleBold};
+    ASSERT_TRUE(selectText("next"));
+    applyFontStyle(*editor, font);
+    EXPECT_EQ("<p>one word two</p><span style=\"" + fontStyleCss(font) + "\"><p>next</p></span>",
+              bodyHtml());
+    ASSERT_TRUE(selectText("next"));
+    applyFontStyle(*editor, font);
+    EXPECT_EQ("<p>one word two</p><p>next</p>", bodyHtml());
+
+    ASSERT_TRUE(selectText("next"));
+    std::int32_t last = 0;
+    EXPECT_TRUE(chooseBlockFormat(*editor, last, 3));
+    EXPECT_EQ("<p>one word two</p><h2>next</h2>", bodyHtml());
+    ASSERT_TRUE(selectText("next"));
+    EXPECT_TRUE(chooseBlockFormat(*editor, last, 2));
+    EXPECT_EQ("<p>one word two</p><h1>next</h1>", bodyHtml());
+}
+
+TEST(BodyEditorStart, WaitsForABlankDocumentWhenNothingWasLoaded) {
+    BodyEditor editor(EditorFormat::Html);
+    editor.show();
+    EXPECT_TRUE(editor.waitForDocument());
+    EXPECT_EQ(QStringLiteral("about:blank"), editor.webView()->url().toString());
+    // No selection at all: the first element of the document.
+    EXPECT_EQ("HTML", editor.selectionParentTag());
+    EXPECT_EQ("", editor.selectionProperty("htmlText"));
+    EXPECT_EQ(1, editor.setDesignMode("On"));
+    // Waiting for a loaded document costs no wait.
+    EXPECT_TRUE(editor.waitForDocument());
+    EXPECT_FALSE(editor.isWaiting());
 }
 
 TEST(BodyEditorPlainText, UsesTheTextEditorAndNoEngine) {
