@@ -106,7 +106,7 @@ TEST_F(BodyEditorTest, LoadsThroughPrivateTemporaryFileAndTurnsDesignModeOn) {
     ASSERT_EQ(0, editor->loadBodyDocument(html));
     ASSERT_EQ(1, editor->setDesignMode("On"));
 
-    const QString path = BodyEditor::temporaryDocumentPath();
+    const QString path = editor->temporaryDocumentPath();
     EXPECT_TRUE(path.endsWith(QStringLiteral("/temp_file.html")));
     EXPECT_TRUE(
         path.startsWith(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)));
@@ -118,6 +118,11 @@ TEST_F(BodyEditorTest, LoadsThroughPrivateTemporaryFileAndTurnsDesignModeOn) {
     EXPECT_EQ(folder.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther |
                                       QFileDevice::ExeGroup | QFileDevice::ExeOther),
               QFileDevice::Permissions());
+    // Each editor has a folder of its own, gone with the editor.
+    BodyEditor other(EditorFormat::Html);
+    EXPECT_NE(path, other.temporaryDocumentPath());
+    const QString otherFolder = QFileInfo(other.temporaryDocumentPath()).absolutePath();
+    EXPECT_TRUE(QFileInfo::exists(otherFolder));
 
     EXPECT_EQ(QUrl::fromLocalFile(path).toString().toStdString(),
               editor->webView()->url().toString().toStdString());
@@ -134,6 +139,9 @@ TEST_F(BodyEditorTest, LoadsThroughPrivateTemporaryFileAndTurnsDesignModeOn) {
     EXPECT_EQ("off", script(QStringLiteral("document.designMode")));
     EXPECT_EQ(1, editor->setDesignMode("on"));
     EXPECT_EQ(0, editor->setDesignMode("sideways"));
+
+    editor.reset();
+    EXPECT_FALSE(QFileInfo::exists(path));
 }
 
 TEST_F(BodyEditorTest, ReadsSelectedHtmlTextAndParentTag) {

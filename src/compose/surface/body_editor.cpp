@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineLoadingInfo>
@@ -123,14 +124,26 @@ BodyEditor::BodyEditor(EditorFormat format, QWidget* parent) : QWidget(parent), 
 BodyEditor::~BodyEditor() = default;
 
 QString BodyEditor::temporaryDocumentPath() {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+    if (view_ == nullptr) {
         return {};
     }
-    // Only the user may read what is being written.
-    QFile::setPermissions(folder,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return QDir(folder).filePath(QStringLiteral("temp_file.html"));
+    if (!documentFolder_) {
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+        if (base.isEmpty() || !QDir().mkpath(base)) {
+            return {};
+        }
+        // Only the user may read what is being written.
+        QFile::setPermissions(base, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                        QFileDevice::ExeOwner);
+        // mkdtemp: a fresh folder with owner-only access.
+        auto folder =
+            std::make_unique<QTemporaryDir>(QDir(base).filePath(QStringLiteral("body-XXXXXX")));
+        if (!folder->isValid()) {
+            return {};
+        }
+        documentFolder_ = std::move(folder);
+    }
+    return documentFolder_->filePath(QStringLiteral("temp_file.html"));
 }
 
 bool BodyEditor::runNestedLoop(QEventLoop& loop, int timeoutMs) {

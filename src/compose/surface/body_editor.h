@@ -7,11 +7,13 @@
 #include <QString>
 #include <QVariant>
 #include <QWidget>
+#include <memory>
 #include <string>
 #include <string_view>
 
 class QEventLoop;
 class QPlainTextEdit;
+class QTemporaryDir;
 class QWebEngineView;
 class BodyPage;
 
@@ -33,8 +35,10 @@ enum class EditCommand { Delete };
 // should skip its pass while `isWaiting()` is true.
 //
 // The temporary document file: every HTML body is loaded from the file
-// "temp_file.html" in the per-user application data folder (created with
-// owner-only access), never from a shared temporary folder.
+// "temp_file.html" in a folder of this editor's own inside the per-user
+// application data folder (owner-only access), never from a shared temporary
+// folder. The folder is the editor's alone, so that two running programs (or
+// two test processes) cannot load each other's body; it goes with the editor.
 class BodyEditor final : public QWidget, public EditingSurface {
     Q_OBJECT
 
@@ -94,9 +98,10 @@ public:
     QWebEngineView* webView() const { return view_; }
     QPlainTextEdit* textEditor() const { return text_; }
 
-    // Full path of the temporary document file; creates its folder (0700).
-    // Empty when the folder cannot be created.
-    static QString temporaryDocumentPath();
+    // Full path of this editor's temporary document file; creates its folder
+    // (0700) on first use. Empty in the PlainText format or when the folder
+    // cannot be created.
+    QString temporaryDocumentPath();
 
 signals:
     // The engine's page process ended; the routines return empty results
@@ -115,6 +120,7 @@ private:
     QWebEngineView* view_ = nullptr;
     BodyPage* page_ = nullptr;
     QPlainTextEdit* text_ = nullptr;
+    std::unique_ptr<QTemporaryDir> documentFolder_;
     bool loading_ = false;
     bool engineGone_ = false;
     int waitDepth_ = 0;
