@@ -5,10 +5,10 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <QWebEngineView>
 #include <gtest/gtest.h>
@@ -276,19 +276,44 @@ TEST_F(BodyEditorTest, DocumentSourceRoundTripKeepsEditingAndRunsNoScript) {
     EXPECT_NE(std::string::npos, editor->documentSource().find("<i><p id=\"x\">edited</p></i>"));
 }
 
-TEST_F(BodyEditorTest, AnswersStayQuickOnALoadedDocument) {
-    load("<p>one word two</p>");
+TEST_F(BodyEditorTest, ReadingTheSelectionLeavesItAsTheUserMadeIt) {
+    load("<p>one <b>word</b> two</p>");
     ASSERT_TRUE(selectText("word"));
-    QElapsedTimer timer;
-    timer.start();
-    constexpr int rounds = 50;
-    for (int i = 0; i < rounds; ++i) {
-        EXPECT_EQ("word", editor->selectionProperty("htmlText"));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ("<b>word</b>", editor->selectionProperty("htmlText"));
+        EXPECT_EQ("B", editor->selectionParentTag());
     }
-    // A figure for the report, not a speed goal.
-    std::printf("selectionProperty round trip: %.2f ms\n",
-                static_cast<double>(timer.elapsed()) / rounds);
+    // The widened range is only computed: the selection still starts in the text.
+    EXPECT_EQ("3 word",
+              script(QStringLiteral(
+                  "getSelection().anchorNode.nodeType + ' ' + getSelection().toString()")));
+}
+
+TEST_F(BodyEditorTest, WaitingRefusesClosingAndGivesUpAfterTheTimeOut) {
+    load("<p>text</p>");
+    const QString busy = QStringLiteral(
+        "(function () { const t = Date.now(); while (Date.now() - t < %1) {} return 'done'; })()");
+
+    QWidget other;
+    other.show();
+    bool waitingSeen = false;
+    bool closed = true;
+    QTimer::singleShot(0, &other, [&] {
+        waitingSeen = editor->isWaiting();
+        closed = other.close();
+    });
+    EXPECT_EQ(QStringLiteral("done"), editor->evaluateScript(busy.arg(300)).toString());
+    EXPECT_TRUE(waitingSeen);
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(other.isVisible());
     EXPECT_FALSE(editor->isWaiting());
+    EXPECT_TRUE(other.close());
+
+    // An answer that comes too late is dropped; the next call is answered.
+    editor->setScriptTimeout(50);
+    EXPECT_FALSE(editor->evaluateScript(busy.arg(400)).isValid());
+    editor->setScriptTimeout(5000);
+    EXPECT_EQ("<p>text</p>", bodyHtml());
 }
 
 TEST_F(BodyEditorTest, AlignmentFontAndHeadingRoundTripsOnTheEngine) {
