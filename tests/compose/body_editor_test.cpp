@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <QWebEngineView>
@@ -139,6 +140,15 @@ TEST_F(BodyEditorTest, LoadsThroughPrivateTemporaryFileAndTurnsDesignModeOn) {
     EXPECT_EQ("off", script(QStringLiteral("document.designMode")));
     EXPECT_EQ(1, editor->setDesignMode("on"));
     EXPECT_EQ(0, editor->setDesignMode("sideways"));
+
+    // Navigations the editor did not start (a dropped file, a link) are refused.
+    script(QStringLiteral("location.href = 'file:///etc/hostname'; 'asked'"));
+    // A navigation would be done well within this time.
+    QTest::qWait(300);
+    EXPECT_TRUE(editor->waitForDocument());
+    EXPECT_EQ(QUrl::fromLocalFile(path).toString().toStdString(),
+              editor->webView()->url().toString().toStdString());
+    EXPECT_EQ("<p>second</p>", bodyHtml());
 
     editor.reset();
     EXPECT_FALSE(QFileInfo::exists(path));
