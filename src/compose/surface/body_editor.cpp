@@ -114,9 +114,11 @@ BodyEditor::BodyEditor(EditorFormat format, QWidget* parent) : QWidget(parent), 
                         emit engineFailed();
                     }
                 });
+        connect(page_, &QWebEnginePage::selectionChanged, this, &BodyEditor::selectionChanged);
         layout->addWidget(view_);
     } else {
         text_ = new QPlainTextEdit(this);
+        connect(text_, &QPlainTextEdit::selectionChanged, this, &BodyEditor::selectionChanged);
         layout->addWidget(text_);
     }
 }
@@ -289,6 +291,10 @@ void BodyEditor::focusBody() {
     } else {
         text_->setFocus(Qt::OtherFocusReason);
     }
+}
+
+bool BodyEditor::hasSelection() const {
+    return view_ != nullptr ? view_->hasSelection() : text_->textCursor().hasSelection();
 }
 
 std::string BodyEditor::bodyText() {

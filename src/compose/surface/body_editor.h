@@ -86,6 +86,12 @@ public:
     void copySelection();
     void pasteClipboard();
 
+    // Whether something (not just a caret) is selected, without asking the
+    // engine: it follows `selectionChanged`. An idle update can use this and
+    // the signal instead of polling `selectionProperty("htmlText")`; in the
+    // Html format a selection of an image alone counts as none here.
+    bool hasSelection() const;
+
     // --- Waiting, diagnostics --------------------------------------------
     bool isWaiting() const { return waitDepth_ > 0; }
     // Time-outs of one script answer and of a document load, in ms.
@@ -104,6 +110,8 @@ public:
     QString temporaryDocumentPath();
 
 signals:
+    // The selection changed (both formats).
+    void selectionChanged();
     // The engine's page process ended; the routines return empty results
     // until the next `loadBodyDocument`.
     void engineFailed();
