@@ -5,6 +5,7 @@
 #include "compose/surface/body_editor.h"
 
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 
 EditHtmlDialog::EditHtmlDialog(QWidget* parent)

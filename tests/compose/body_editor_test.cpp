@@ -143,14 +143,17 @@ TEST_F(BodyEditorTest, LoadsThroughPrivateTemporaryFileAndTurnsDesignModeOn) {
     EXPECT_EQ(1, editor->setDesignMode("on"));
     EXPECT_EQ(0, editor->setDesignMode("sideways"));
 
-    // Navigations the editor did not start (a dropped file, a link) are refused.
+    // Navigations the editor did not start (a dropped file, a reload) are
+    // refused: they would lose what was typed.
+    script(QStringLiteral("document.body.insertAdjacentHTML('beforeend', '<p>typed</p>')"));
+    editor->webView()->reload();
     script(QStringLiteral("location.href = 'file:///etc/hostname'; 'asked'"));
     // A navigation would be done well within this time.
     QTest::qWait(300);
     EXPECT_TRUE(editor->waitForDocument());
     EXPECT_EQ(QUrl::fromLocalFile(path).toString().toStdString(),
               editor->webView()->url().toString().toStdString());
-    EXPECT_EQ("<p>second</p>", bodyHtml());
+    EXPECT_EQ("<p>second</p><p>typed</p>", bodyHtml());
 
     editor.reset();
     EXPECT_FALSE(QFileInfo::exists(path));

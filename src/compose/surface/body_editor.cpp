@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -24,22 +25,33 @@
 #include <QWebEngineView>
 #include <memory>
 
-// The body's page accepts only the navigations the editor starts itself: a
-// file dropped on the body or any other navigation would replace the message
-// being written.
+// The body's page accepts only the navigations the editor starts itself, each
+// once: a file dropped on the body, a reload or going back would replace the
+// message being written.
 class BodyPage final : public QWebEnginePage {
 public:
     explicit BodyPage(QObject* parent) : QWebEnginePage(parent) {}
-    void expect(const QUrl& url) { expected_ = url; }
+    void expect(const QUrl& url) {
+        expected_ = url;
+        armed_ = true;
+    }
     const QUrl& expected() const { return expected_; }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
-        return !isMainFrame || url == expected_;
+        if (!isMainFrame) {
+            return true;
+        }
+        if (!armed_ || url != expected_) {
+            return false;
+        }
+        armed_ = false;
+        return true;
     }
 
 private:
     QUrl expected_;
+    bool armed_ = false;
 };
 
 namespace {
@@ -222,7 +234,11 @@ QVariant BodyEditor::callHelper(const QString& call) {
     if (view_ == nullptr) {
         return {};
     }
+    QPointer<BodyEditor> self(this);
     waitForDocument();
+    if (!self) {
+        return {};
+    }
     return evaluateScript(QStringLiteral("(") + bodyEditorHelperScript() + QStringLiteral(").") +
                           call);
 }

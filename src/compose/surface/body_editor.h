@@ -3,7 +3,6 @@
 #include "compose/editing_surface.h"
 #include "store/codes.h"
 
-#include <QPointer>
 #include <QString>
 #include <QVariant>
 #include <QWidget>
