@@ -192,6 +192,15 @@ TEST_F(BodyEditorTest, ReadsSelectedHtmlTextAndParentTag) {
     ASSERT_TRUE(selectSpan("two", "thr"));
     EXPECT_EQ("<p>two</p><p>thr</p>", editor->selectionProperty("htmlText"));
 
+    // A triple click ends at the start of the next paragraph, which does not
+    // come along as an empty copy.
+    script(QStringLiteral("(function () { const p = document.querySelectorAll('p');"
+                          " const r = document.createRange(); r.setStart(p[0].firstChild, 0);"
+                          " r.setEnd(p[1], 0); getSelection().removeAllRanges();"
+                          " getSelection().addRange(r); })()"));
+    EXPECT_EQ("<p>one <b>word</b> two</p>", editor->selectionProperty("htmlText"));
+    EXPECT_EQ("P", editor->selectionParentTag());
+
     EXPECT_EQ("", editor->selectionProperty("outerHTML"));
 }
 
