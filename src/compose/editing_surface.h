@@ -11,16 +11,21 @@ class EditingSurface {
 public:
     virtual ~EditingSurface() = default;
 
-    // "htmlText": the selection's HTML source, tags included (a selection
-    // covering the whole content of elements includes their tags);
-    // "text": its plain text. Empty with only a caret, no document, or any
-    // other property name.
+    // "htmlText": the selection's HTML source, tags included; "text": its
+    // plain text. Empty with only a caret, no document, or any other
+    // property name. A selection that covers the whole content of an element
+    // counts as selecting the element, repeatedly outwards: selecting "word"
+    // in <p>one <b>word</b></p> gives "<b>word</b>", in <p><b>word</b></p>
+    // gives "<p><b>word</b></p>".
     virtual std::string selectionProperty(std::string_view propertyName) = 0;
-    // Tag name of the innermost element holding the whole selection, in the
-    // engine's letter case (e.g. "B", "P"); empty without a document.
+    // Tag name of the innermost element holding the whole selection (taken
+    // as above; a selection that is exactly one element gives that element),
+    // in the engine's letter case, e.g. "B", "P"; the document's first
+    // element ("HTML") when nothing is selected, empty without a document.
     virtual std::string selectionParentTag() = 0;
-    // Deletes the selection and inserts `html` in its place (at the caret
-    // when nothing is selected). An empty `html` only deletes.
+    // Deletes the selection (taken as above, so a selected bold word goes
+    // with its b element) and inserts `html` in its place, or at the caret;
+    // the caret ends after the inserted HTML. An empty `html` only deletes.
     virtual void replaceSelection(std::string_view html) = 0;
     // The whole current document, edits included, serialised as HTML.
     virtual std::string documentSource() = 0;
