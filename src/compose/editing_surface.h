@@ -14,9 +14,10 @@ public:
     // "htmlText": the selection's HTML source, tags included; "text": its
     // plain text. Empty with only a caret, no document, or any other
     // property name. A selection that covers the whole content of an element
-    // counts as selecting the element, repeatedly outwards: selecting "word"
-    // in <p>one <b>word</b></p> gives "<b>word</b>", in <p><b>word</b></p>
-    // gives "<p><b>word</b></p>".
+    // counts as selecting the element, repeatedly outwards, but not from one
+    // inline element into a block: selecting "word" in <p>one <b>word</b></p>
+    // or in <p><b>word</b></p> gives "<b>word</b>", in <p>word</p> gives
+    // "<p>word</p>", in <b><p>word</p></b> gives "<b><p>word</p></b>".
     virtual std::string selectionProperty(std::string_view propertyName) = 0;
     // Tag name of the innermost element holding the whole selection (taken
     // as above; a selection that is exactly one element gives that element),

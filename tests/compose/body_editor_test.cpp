@@ -244,6 +244,13 @@ TEST_F(BodyEditorTest, WholeParagraphTogglesBackToItself) {
     toggleTag(*editor, "b");
     EXPECT_EQ("<p>alpha</p><p>beta</p>", bodyHtml());
 
+    // A paragraph that is all bold loses its bold again.
+    load("<p><b>alpha</b></p><p>beta</p>");
+    ASSERT_TRUE(selectText("alpha"));
+    EXPECT_EQ("<b>alpha</b>", editor->selectionProperty("htmlText"));
+    toggleTag(*editor, "b");
+    EXPECT_EQ("<p>alpha</p><p>beta</p>", bodyHtml());
+
     // Indent and take the indent back with the other button.
     ASSERT_TRUE(selectText("beta"));
     toggleTag(*editor, "blockquote");

@@ -7,7 +7,8 @@ namespace {
 //   those elements in, innermost first, as long as each is covered whole, so
 //   that "htmlText" of a selected bold word is "<b>word</b>" and replacing the
 //   selection replaces the b element (inserting inside it would keep the new
-//   text bold).
+//   text bold). A range that is exactly one inline element is not widened
+//   into a block around it, so the toggles find that element as the parent.
 // - The parent element is the innermost element holding the whole widened
 //   range; a range that is exactly one element has that element as parent.
 // - Boundaries that lie at the very end or start of a container (a triple
@@ -68,6 +69,18 @@ const char* const helperScript = R"JS(
         }
         return range;
     }
+    function exactlyOne(range) {
+        if (range.startContainer === range.endContainer && range.endOffset === range.startOffset + 1) {
+            const only = range.startContainer.childNodes[range.startOffset];
+            if (only && only.nodeType === Node.ELEMENT_NODE) {
+                return only;
+            }
+        }
+        return null;
+    }
+    function isInline(element) {
+        return window.getComputedStyle(element).display.startsWith('inline');
+    }
     function widenFrom(range, node, body, atStart) {
         let changed = false;
         for (let current = node; current && inside(current, body); current = current.parentNode) {
@@ -75,6 +88,13 @@ const char* const helperScript = R"JS(
                 continue;
             }
             if (!covers(range, current)) {
+                break;
+            }
+            // A range that is exactly one inline element stays that element:
+            // "<p><b>word</b></p>" gives "<b>word</b>" and the parent B, so
+            // that Bold takes the bold away again.
+            const only = exactlyOne(range);
+            if (only && isInline(only) && !isInline(current)) {
                 break;
             }
             const holdsStart = current.contains(range.startContainer);
@@ -113,11 +133,9 @@ const char* const helperScript = R"JS(
         return range === null || range.collapsed ? 'none' : 'text';
     }
     function parentOf(range) {
-        if (range.startContainer === range.endContainer && range.endOffset === range.startOffset + 1) {
-            const only = range.startContainer.childNodes[range.startOffset];
-            if (only && only.nodeType === Node.ELEMENT_NODE) {
-                return only;
-            }
+        const only = exactlyOne(range);
+        if (only) {
+            return only;
         }
         let node = range.commonAncestorContainer;
         while (node && node.nodeType !== Node.ELEMENT_NODE) {
