@@ -62,7 +62,6 @@ TEST_F(ComposeDialogsTest, HyperlinkDialogFillsFromSelectionAndInsertsTheLink) {
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(QStringLiteral("our shop"), dialog->linkTextField()->text());
     EXPECT_EQ(QStringLiteral("http://"), dialog->linkLocationField()->text());
-    EXPECT_EQ(QRect(235, 55, 90, 30), dialog->insertButton()->geometry());
 
     // Opening again replaces the dialog.
     QPointer<HyperlinkDialog> first(dialog);
