@@ -1,0 +1,58 @@
+#include "compose/edit_html_dialog.h"
+
+#include "compose/editing_commands.h"
+#include "compose/hyperlink_dialog.h"
+#include "compose/surface/body_editor.h"
+
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+
+EditHtmlDialog::EditHtmlDialog(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
+    setWindowTitle(QStringLiteral("Edit HTML"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(460, 294);
+
+    editor_ = new QPlainTextEdit(this);
+    editor_->setGeometry(5, 5, 450, 255);
+    apply_ = new QPushButton(QStringLiteral("Apply Changes"), this);
+    apply_->setGeometry(365, 265, 90, 25);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setGeometry(275, 265, 90, 25);
+
+    connect(apply_, &QPushButton::clicked, this, [this] {
+        const QString text = source();
+        close();
+        emit applyRequested(text);
+    });
+    connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void EditHtmlDialog::setSource(const QString& source) {
+    editor_->setPlainText(source);
+}
+
+QString EditHtmlDialog::source() const {
+    return editor_->toPlainText();
+}
+
+EditHtmlDialog* openEditHtmlDialog(BodyEditor& editor, QPointer<EditHtmlDialog>& current) {
+    if (current) {
+        current->close();
+    }
+    auto* dialog = new EditHtmlDialog;
+    dialog->setSource(QString::fromStdString(editor.documentSource()));
+    QPointer<BodyEditor> target(&editor);
+    QObject::connect(dialog, &EditHtmlDialog::applyRequested, dialog,
+                     [target](const QString& source) {
+                         if (target) {
+                             applyHtmlEdit(*target, source.toStdString());
+                         }
+                     });
+    centreOnScreen(*dialog);
+    dialog->show();
+    current = dialog;
+    return dialog;
+}

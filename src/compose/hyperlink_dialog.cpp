@@ -1,0 +1,90 @@
+#include "compose/hyperlink_dialog.h"
+
+#include "compose/surface/body_editor.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+std::string toStd(const QString& text) {
+    return text.toStdString();
+}
+
+} // namespace
+
+void centreOnScreen(QWidget& window) {
+    const QScreen* screen =
+        window.screen() != nullptr ? window.screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect area = screen->availableGeometry();
+    window.move(area.center() - QPoint(window.width() / 2, window.height() / 2));
+}
+
+HyperlinkDialog::HyperlinkDialog(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
+    setWindowTitle(QStringLiteral("Insert Hyperlink"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(329, 90);
+
+    auto* textLabel = new QLabel(QStringLiteral("Link Text"), this);
+    textLabel->setGeometry(5, 5, 85, 20);
+    auto* locationLabel = new QLabel(QStringLiteral("Link Location"), this);
+    locationLabel->setGeometry(5, 30, 85, 20);
+    linkText_ = new QLineEdit(this);
+    linkText_->setGeometry(95, 5, 230, 20);
+    linkLocation_ = new QLineEdit(QStringLiteral("http://"), this);
+    linkLocation_->setGeometry(95, 30, 230, 20);
+    insert_ = new QPushButton(QStringLiteral("Insert >>"), this);
+    insert_->setGeometry(235, 55, 90, 30);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setGeometry(145, 55, 90, 30);
+
+    connect(insert_, &QPushButton::clicked, this, [this] {
+        const QString text = linkText();
+        const QString location = linkLocation();
+        close();
+        emit insertRequested(text, location);
+    });
+    connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void HyperlinkDialog::setFields(const HyperlinkFields& fields) {
+    linkText_->setText(QString::fromStdString(fields.linkText));
+    linkLocation_->setText(QString::fromStdString(fields.linkLocation));
+}
+
+QString HyperlinkDialog::linkText() const {
+    return linkText_->text();
+}
+
+QString HyperlinkDialog::linkLocation() const {
+    return linkLocation_->text();
+}
+
+HyperlinkDialog* openHyperlinkDialog(BodyEditor& editor, QPointer<HyperlinkDialog>& current) {
+    if (current) {
+        current->close();
+    }
+    const HyperlinkFields fields = hyperlinkFieldsFor(editor.selectionProperty("text"));
+    auto* dialog = new HyperlinkDialog;
+    dialog->setFields(fields);
+    QPointer<BodyEditor> target(&editor);
+    QObject::connect(dialog, &HyperlinkDialog::insertRequested, dialog,
+                     [target](const QString& text, const QString& location) {
+                         if (target) {
+                             insertHyperlink(*target, toStd(text), toStd(location));
+                         }
+                     });
+    centreOnScreen(*dialog);
+    dialog->show();
+    current = dialog;
+    return dialog;
+}
