@@ -60,6 +60,7 @@ bool saveSessionForCommand(CliContext& context, Session& session, const std::str
 
 // Each command family adds its subcommands here.
 void registerSessionCommands(CLI::App& app, CliContext& context);
+void registerListCommands(CLI::App& app, CliContext& context);
 
 // Runs the tool with its arguments; returns the exit code.
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,

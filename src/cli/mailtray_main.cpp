@@ -10,6 +10,7 @@ int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostre
     app.name("mailtray");
     app.require_subcommand(1);
     registerSessionCommands(app, context);
+    registerListCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -1,0 +1,254 @@
+#include "views/contact_views.h"
+
+#include <algorithm>
+
+namespace {
+
+// Lower-cases ASCII letters and the Latin-1 capitals (U+00C0 to U+00DE but
+// the multiplication sign) of UTF-8 text. Both keep their byte length, so a
+// substring of the folded text is a folded substring of the original.
+void foldCaseInto(std::string_view text, std::string& out) {
+    out.assign(text);
+    const std::size_t n = out.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(out[i]);
+        if (c >= 'A' && c <= 'Z') {
+            out[i] = static_cast<char>(c + ('a' - 'A'));
+        } else if (c == 0xC3 && i + 1 < n) {
+            const auto next = static_cast<unsigned char>(out[i + 1]);
+            if (next >= 0x80 && next <= 0x9E && next != 0x97) {
+                out[i + 1] = static_cast<char>(next + 0x20);
+            }
+            ++i;
+        }
+    }
+}
+
+bool isKnownStatus(std::int32_t status) {
+    return std::any_of(std::begin(kVisibleStatuses), std::end(kVisibleStatuses),
+                       [status](ContactStatus s) { return code(s) == status; });
+}
+
+// The list (tab 0 to 3) of a status, or -1.
+int tabOfStatus(std::int32_t status) {
+    for (int tab = 0; tab < 4; ++tab) {
+        if (code(kVisibleStatuses[tab]) == status) {
+            return tab;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+std::string_view tabCaption(ViewTab tab, bool filtered) {
+    if (tab == ViewTab::AllEntries) {
+        return filtered ? kAllEntriesFilteredCaption : kAllEntriesCaption;
+    }
+    return statusCaption(tabStatus(tab));
+}
+
+std::int32_t tabStatus(ViewTab tab) {
+    const int index = tabIndex(tab);
+    if (index < 0 || index > 3) {
+        return code(ContactStatus::Deleted);
+    }
+    return code(kVisibleStatuses[index]);
+}
+
+int statusIconImage(std::int32_t status) {
+    switch (status) {
+    case code(ContactStatus::Subscribers):
+        return 40;
+    case code(ContactStatus::Prospects):
+        return 6;
+    case code(ContactStatus::Customers):
+        return 4;
+    case code(ContactStatus::DoNotContact):
+        return 5;
+    default:
+        return kNoIcon;
+    }
+}
+
+int tagIconImage(std::int32_t tag) {
+    switch (tag) {
+    case code(ContactTag::Todo):
+        return 10;
+    case code(ContactTag::Important):
+        return 7;
+    case code(ContactTag::Irate):
+        return 8;
+    case code(ContactTag::Star):
+        return 9;
+    default:
+        return kNoIcon;
+    }
+}
+
+int rowIcon(const Contact& contact, RowIcon icon) {
+    switch (icon) {
+    case RowIcon::Tag:
+        return tagIconImage(contact.tag);
+    case RowIcon::Status:
+        return statusIconImage(contact.status);
+    case RowIcon::StatusElseTag:
+        return isKnownStatus(contact.status) ? statusIconImage(contact.status)
+                                             : tagIconImage(contact.tag);
+    }
+    return kNoIcon;
+}
+
+std::string displayedNotes(std::string_view notes, NotesDisplay display) {
+    if (display == NotesDisplay::AsStored) {
+        return std::string(notes);
+    }
+    std::string shown;
+    shown.reserve(notes.size() + 8);
+    for (const char c : notes) {
+        if (c == '\n') {
+            shown += "; ";
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+DisplayedRow displayedRow(const Session& session, const ContactList& list, std::size_t row) {
+    DisplayedRow shown;
+    shown.slot = list.rowSlots.at(row);
+    if (!session.hasContact(shown.slot)) {
+        return shown;
+    }
+    const Contact& c = session.contact(shown.slot);
+    shown.icon = rowIcon(c, list.icon);
+    shown.email = c.email.str();
+    shown.name = c.name.str();
+    shown.lastContacted = c.lastContacted.str();
+    shown.notes = displayedNotes(c.notes, list.notes);
+    return shown;
+}
+
+std::vector<FilterTreeItem> buildFilterTree(const Session& session) {
+    std::vector<FilterTreeItem> items;
+    items.push_back({0, "Group Select", kGroupHeadingNumber});
+    for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
+        const std::string& name = session.group(slot).name;
+        if (!name.empty()) {
+            items.push_back({1, name, kGroupItemBase + slot});
+        }
+    }
+    items.push_back({0, "Status Select", kStatusHeadingNumber});
+    for (const ContactStatus status : kVisibleStatuses) {
+        items.push_back(
+            {1, std::string(statusCaption(code(status))), kStatusItemBase + code(status)});
+    }
+    return items;
+}
+
+std::string searchTextFromField(std::string_view fieldText) {
+    std::string text;
+    foldCaseInto(trimSpaces(fieldText), text);
+    if (text == "search filter...") {
+        text.clear();
+    }
+    return text;
+}
+
+ContactFilter::ContactFilter(std::string_view fieldText,
+                             const std::vector<std::int32_t>& checkedNumbers)
+    : search_(searchTextFromField(fieldText)), anyChecked_(!checkedNumbers.empty()) {
+    // Headings (below 999) count as checked but never match.
+    for (const std::int32_t number : checkedNumbers) {
+        if (number >= 999 && number <= 1998) {
+            statuses_.push_back(number - kStatusItemBase);
+        } else if (number >= 1999) {
+            groups_.push_back(number - kGroupItemBase);
+        }
+    }
+    std::sort(statuses_.begin(), statuses_.end());
+    std::sort(groups_.begin(), groups_.end());
+}
+
+bool ContactFilter::textMatches(const Contact& contact) const {
+    if (search_.empty()) {
+        return true;
+    }
+    for (const CompactString* field : {&contact.email, &contact.name, &contact.company}) {
+        if (field->size() < search_.size()) {
+            continue;
+        }
+        foldCaseInto(field->view(), folded_);
+        if (folded_.find(search_) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ContactFilter::treeMatches(const Contact& contact) const {
+    if (!anyChecked_) {
+        return true;
+    }
+    return std::binary_search(statuses_.begin(), statuses_.end(), contact.status) ||
+           std::binary_search(groups_.begin(), groups_.end(), contact.groupIndex);
+}
+
+bool ContactFilter::passes(const Contact& contact) const {
+    return !contact.isDeleted() && textMatches(contact) && treeMatches(contact);
+}
+
+ContactViews::ContactViews() {
+    for (ContactList& list : lists_) {
+        list.icon = RowIcon::Tag;
+    }
+    lists_[4].icon = RowIcon::StatusElseTag;
+}
+
+void ContactViews::refresh(const Session& session) {
+    tree_ = buildFilterTree(session);
+    for (ContactList& list : lists_) {
+        list.rowSlots.clear();
+        list.notes = NotesDisplay::Joined;
+    }
+    ContactList& all = lists_[4];
+    all.icon = RowIcon::StatusElseTag;
+    all.rowSlots.reserve(static_cast<std::size_t>(session.liveContactCount()));
+    std::int32_t slot = 0;
+    for (const Contact& c : session.contacts()) {
+        ++slot;
+        if (c.isDeleted()) {
+            continue;
+        }
+        all.rowSlots.push_back(slot);
+        const int tab = tabOfStatus(c.status);
+        if (tab >= 0) {
+            lists_[static_cast<std::size_t>(tab)].rowSlots.push_back(slot);
+        }
+    }
+    filtered_ = false;
+}
+
+void ContactViews::applyFilters(const Session& session, std::string_view fieldText,
+                                const std::vector<std::int32_t>& checkedNumbers) {
+    const ContactFilter filter(fieldText, checkedNumbers);
+    ContactList& all = lists_[4];
+    all.rowSlots.clear();
+    all.icon = RowIcon::Status;
+    all.notes = NotesDisplay::AsStored;
+    std::int32_t slot = 0;
+    for (const Contact& c : session.contacts()) {
+        ++slot;
+        if (filter.passes(c)) {
+            all.rowSlots.push_back(slot);
+        }
+    }
+    filtered_ = true;
+}
+
+std::string statusLineText(const Session& session) {
+    return "Total Records: " + std::to_string(session.liveContactCount()) +
+           " - Mailtray: " + std::to_string(session.mailtrayCount()) +
+           " - Contacted Today: " + std::to_string(session.contactedToday);
+}
