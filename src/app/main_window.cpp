@@ -66,6 +66,9 @@ MainWindow::MainWindow(Session& session, const ProgramImages& images, MainWindow
     buildMenus();
     buildControls();
     resize(kWindowWidth, kWindowHeight + menuBar()->sizeHint().height());
+    // The controls that follow the window never shrink below their start
+    // size, so neither does the window.
+    setMinimumSize(size());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
@@ -139,7 +142,7 @@ void MainWindow::buildControls() {
 
     auto* body = new QHBoxLayout;
     body->setContentsMargins(0, 0, 5, 5);
-    body->setSpacing(5);
+    body->setSpacing(4);
 
     auto* left = new QVBoxLayout;
     left->setContentsMargins(0, 0, 0, 0);
@@ -164,7 +167,6 @@ void MainWindow::buildControls() {
             [this] { runCommand(MainCommand::ApplyFilters); });
     filterButtons->addWidget(clearButton_);
     filterButtons->addWidget(applyButton_);
-    filterButtons->addStretch(1);
     left->addLayout(filterButtons);
     left->addSpacing(2);
 

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QApplication>
+#include <QStandardPaths>
+
+namespace testing_support {
+
+// The one QApplication of a GUI test binary, made on first use. Standard
+// paths point at test folders so no test touches the user's files.
+inline QApplication& qtApp() {
+    static int argc = 1;
+    static char name[] = "velmora-gui-tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        QStandardPaths::setTestModeEnabled(true);
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+} // namespace testing_support
