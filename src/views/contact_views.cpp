@@ -4,24 +4,33 @@
 
 namespace {
 
-// Lower-cases ASCII letters and the Latin-1 capitals (U+00C0 to U+00DE but
-// the multiplication sign) of UTF-8 text. Both keep their byte length, so a
-// substring of the folded text is a folded substring of the original.
-void foldCaseInto(std::string_view text, std::string& out) {
-    out.assign(text);
-    const std::size_t n = out.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(out[i]);
-        if (c >= 'A' && c <= 'Z') {
-            out[i] = static_cast<char>(c + ('a' - 'A'));
-        } else if (c == 0xC3 && i + 1 < n) {
-            const auto next = static_cast<unsigned char>(out[i + 1]);
-            if (next >= 0x80 && next <= 0x9E && next != 0x97) {
-                out[i + 1] = static_cast<char>(next + 0x20);
-            }
-            ++i;
-        }
+// Case folding of UTF-8 text: ASCII capitals, and the Latin-1 capitals
+// U+00C0 to U+00DE but the multiplication sign (bytes C3 80..9E, but C3 97)
+// whose second byte moves up by 0x20. Both keep the byte length, so the
+// folded text of a substring is a substring of the folded text.
+bool isLatin1CapitalTail(unsigned char c) {
+    return c >= 0x80 && c <= 0x9E && c != 0x97;
+}
+
+unsigned char foldedByte(unsigned char c, unsigned char previous) {
+    if (c >= 'A' && c <= 'Z') {
+        return static_cast<unsigned char>(c + ('a' - 'A'));
     }
+    if (previous == 0xC3 && isLatin1CapitalTail(c)) {
+        return static_cast<unsigned char>(c + 0x20);
+    }
+    return c;
+}
+
+std::string foldCase(std::string_view text) {
+    std::string out(text);
+    unsigned char previous = 0;
+    for (char& c : out) {
+        const auto original = static_cast<unsigned char>(c);
+        c = static_cast<char>(foldedByte(original, previous));
+        previous = original;
+    }
+    return out;
 }
 
 bool isKnownStatus(std::int32_t status) {
@@ -148,8 +157,7 @@ std::vector<FilterTreeItem> buildFilterTree(const Session& session) {
 }
 
 std::string searchTextFromField(std::string_view fieldText) {
-    std::string text;
-    foldCaseInto(trimSpaces(fieldText), text);
+    std::string text = foldCase(trimSpaces(fieldText));
     if (text == "search filter...") {
         text.clear();
     }
@@ -171,20 +179,55 @@ ContactFilter::ContactFilter(std::string_view fieldText,
     std::sort(groups_.begin(), groups_.end());
 }
 
-bool ContactFilter::textMatches(const Contact& contact) const {
-    if (search_.empty()) {
+FoldedSearch::FoldedSearch(std::string needle) : needle_(std::move(needle)) {
+    if (needle_.empty()) {
+        return;
+    }
+    // The bytes a match can start with: every byte that folds to the first
+    // one, after a lead byte 0xC3 or not.
+    const auto first = static_cast<unsigned char>(needle_[0]);
+    for (int c = 0; c < 256; ++c) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (foldedByte(byte, 0) == first || foldedByte(byte, 0xC3) == first) {
+            firstBytes_[static_cast<std::size_t>(c)] = true;
+        }
+    }
+}
+
+bool FoldedSearch::foundIn(std::string_view text) const {
+    const std::size_t m = needle_.size();
+    if (m == 0) {
         return true;
     }
-    for (const CompactString* field : {&contact.email, &contact.name, &contact.company}) {
-        if (field->size() < search_.size()) {
+    if (text.size() < m) {
+        return false;
+    }
+    const auto* h = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* n = reinterpret_cast<const unsigned char*>(needle_.data());
+    const std::size_t last = text.size() - m;
+    for (std::size_t i = 0; i <= last; ++i) {
+        if (!firstBytes_[h[i]]) {
             continue;
         }
-        foldCaseInto(field->view(), folded_);
-        if (folded_.find(search_) != std::string::npos) {
+        // A match starting inside a two-byte capital folds its first byte
+        // with the lead byte as context, as folding the whole text would.
+        if (foldedByte(h[i], i > 0 ? h[i - 1] : 0) != n[0]) {
+            continue;
+        }
+        std::size_t k = 1;
+        while (k < m && foldedByte(h[i + k], h[i + k - 1]) == n[k]) {
+            ++k;
+        }
+        if (k == m) {
             return true;
         }
     }
     return false;
+}
+
+bool ContactFilter::textMatches(const Contact& contact) const {
+    return search_.empty() || search_.foundIn(contact.email) || search_.foundIn(contact.name) ||
+           search_.foundIn(contact.company);
 }
 
 bool ContactFilter::treeMatches(const Contact& contact) const {

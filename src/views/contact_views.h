@@ -96,6 +96,19 @@ std::vector<FilterTreeItem> buildFilterTree(const Session& session);
 // lower case; the placeholder stands for none.
 std::string searchTextFromField(std::string_view fieldText);
 
+// A folded search text and a case-insensitive test for it in other texts,
+// with nothing allocated per text.
+class FoldedSearch {
+public:
+    explicit FoldedSearch(std::string needle);
+    bool empty() const { return needle_.empty(); }
+    bool foundIn(std::string_view text) const;
+
+private:
+    std::string needle_;
+    std::array<bool, 256> firstBytes_{};
+};
+
 // The search and tree tests of Apply Filters, prepared once per run.
 class ContactFilter {
 public:
@@ -107,11 +120,10 @@ private:
     bool textMatches(const Contact& contact) const;
     bool treeMatches(const Contact& contact) const;
 
-    std::string search_;
+    FoldedSearch search_;
     bool anyChecked_ = false;
     std::vector<std::int32_t> statuses_; // sorted
     std::vector<std::int32_t> groups_;   // sorted
-    mutable std::string folded_;         // scratch, so a run allocates once
 };
 
 // The rows of the five lists and the filter tree, rebuilt from the session.

@@ -12,6 +12,11 @@ inline QApplication& qtApp() {
     static char name[] = "velmora-gui-tests";
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
+        // CTest does not pass every variable velmora_add_test lists; never
+        // open windows on the developer's desktop.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
         QStandardPaths::setTestModeEnabled(true);
         return new QApplication(argc, argv);
     }();
