@@ -201,8 +201,12 @@ void MainWindow::buildControls() {
         view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         view->horizontalHeader()->setHighlightSections(false);
         view->horizontalHeader()->setStretchLastSection(false);
+        // The given widths, widened where this style's font needs more for
+        // the caption.
         for (int column = 0; column < kListColumnCount; ++column) {
-            view->setColumnWidth(column, kListColumns[static_cast<std::size_t>(column)].width);
+            view->setColumnWidth(column,
+                                 std::max(kListColumns[static_cast<std::size_t>(column)].width,
+                                          view->horizontalHeader()->sectionSizeHint(column)));
         }
         // The selection stays visible when the list loses the focus.
         QPalette palette = view->palette();
