@@ -74,7 +74,11 @@ MainWindow::MainWindow(Session& session, const ProgramImages& images, MainWindow
     }
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The lists read the views and the session, which go before the child
+    // widgets would: take the lists down first.
+    delete takeCentralWidget();
+}
 
 void MainWindow::buildMenus() {
     std::map<std::string_view, QMenu*> menus;
