@@ -40,19 +40,6 @@ TEST(ComposeGuards, RouteByDeliveryMethod) {
     EXPECT_TRUE(composeRefusalText(ComposeRoute::Nothing).empty());
 }
 
-TEST(ImageButtons, ElevenInARowWithGapsAfterTheFourthAndEighth) {
-    const auto& buttons = imageButtons();
-    std::vector<int> images;
-    for (std::size_t i = 1; i < buttons.size(); ++i) {
-        const int gap = buttons[i].x - buttons[i - 1].x;
-        EXPECT_EQ(gap, (i == 4 || i == 8) ? 40 : 32) << "button " << i;
-    }
-    for (const ImageButton& b : buttons) {
-        images.push_back(b.image);
-    }
-    EXPECT_EQ(images, (std::vector<int>{0, 1, 2, 3, 11, 12, 13, 14, 15, 16, 17}));
-}
-
 TEST(MainMenu, EveryButtonCommandHasAMenuItem) {
     std::set<MainCommand> inMenu;
     for (const MenuEntry& entry : mainMenu()) {

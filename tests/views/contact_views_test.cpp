@@ -217,11 +217,3 @@ TEST(StatusLine, CountsLiveContactsTheMailtrayAndToday) {
     s.contactedToday = 1234;
     EXPECT_EQ(statusLineText(s), "Total Records: 12 - Mailtray: 3 - Contacted Today: 1234");
 }
-
-TEST(TabCaptions, FollowTheStatusesInTabOrder) {
-    EXPECT_EQ(tabCaption(ViewTab::Subscribers), "Subscribers");
-    EXPECT_EQ(tabCaption(ViewTab::Prospects), "Prospects");
-    EXPECT_EQ(tabCaption(ViewTab::Customers), "Customers");
-    EXPECT_EQ(tabCaption(ViewTab::DoNotContact), "Do Not Contact");
-    EXPECT_EQ(tabCaption(ViewTab::AllEntries, true), "All Entries ( filtered )");
-}
