@@ -36,6 +36,7 @@ constexpr int kLeftColumnWidth = 195;
 constexpr int kFilterTreeHeight = 476;
 constexpr int kTabPanelWidth = 605;
 constexpr int kTabPanelHeight = 530;
+constexpr int kLogoX = 382;
 constexpr int kLogoWidth = 420;
 constexpr int kLogoHeight = 35;
 constexpr int kWindowWidth = 810;
@@ -119,7 +120,7 @@ void MainWindow::buildControls() {
     // Row of image buttons at their fixed places, the logo keeping its
     // distance to the right edge.
     auto* topRow = new QHBoxLayout;
-    topRow->setContentsMargins(0, 0, kWindowWidth - 382 - kLogoWidth, 0);
+    topRow->setContentsMargins(0, 0, kWindowWidth - kLogoX - kLogoWidth, 0);
     topRow->setSpacing(0);
     auto* buttonStrip = new QWidget(central);
     const auto& buttons = imageButtons();

@@ -1,5 +1,4 @@
 #include "app/main_commands.h"
-#include "app/startup_progress.h"
 
 #include <gtest/gtest.h>
 #include <set>
@@ -64,14 +63,4 @@ TEST(HelpFile, PrefersTheStartFolderThenTheInstalledCopies) {
     present.clear();
     EXPECT_EQ(helpFilePath("/home/ann/", {"/usr/share/m.html"}, exists),
               "/home/ann/help/manual.html");
-}
-
-TEST(StartupProgress, StepsAddUpAndStopAtOneHundred) {
-    int value = 0;
-    for (const int step : {5, 10, 25, 20, 30}) {
-        value = advancedStartupProgress(value, step);
-    }
-    EXPECT_EQ(value, 90);
-    EXPECT_EQ(advancedStartupProgress(value, 25), 100);
-    EXPECT_EQ(advancedStartupProgress(100, 500), 100);
 }

@@ -1,3 +1,4 @@
+#include "app/loading_window.h"
 #include "app/main_window.h"
 #include "platform/qt_images.h"
 #include "store/session_file.h"
@@ -401,4 +402,19 @@ TEST_F(MainWindowTest, F1RunsHelp) {
     window->activateWindow();
     QTest::keyClick(window.get(), Qt::Key_F1);
     EXPECT_EQ(launcher.opened.size(), 1u);
+}
+
+TEST(LoadingWindowTest, ShowsProgressUpToOneHundredWithoutCloseBox) {
+    testing_support::qtApp();
+    LoadingWindow loading;
+    EXPECT_EQ(loading.windowTitle(), "Loading...");
+    EXPECT_EQ(loading.size(), QSize(281, 50));
+    EXPECT_TRUE(loading.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(loading.windowFlags() & Qt::WindowCloseButtonHint);
+    for (const int step : {5, 10, 25, 20, 30}) {
+        loading.advanceStartupProgress(step);
+    }
+    EXPECT_EQ(loading.progress(), 90);
+    loading.advanceStartupProgress(500);
+    EXPECT_EQ(loading.progress(), 100);
 }
