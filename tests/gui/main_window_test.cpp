@@ -213,6 +213,13 @@ TEST_F(MainWindowTest, ReturnAppliesTheFiltersOnlyInTheSearchField) {
     EXPECT_EQ(allEntriesCaption(), "All Entries ( filtered )");
     EXPECT_EQ(window->tabs()->currentIndex(), 4);
     EXPECT_EQ(window->filteredResults(), std::vector<std::int32_t>{1});
+
+    // A change to the contacts refreshes: the filter and its text go.
+    add("cy@example.org", 2);
+    window->refreshViews();
+    EXPECT_EQ(allEntriesCaption(), "All Entries");
+    EXPECT_EQ(field->text(), "");
+    EXPECT_EQ(window->filteredResults(), (std::vector<std::int32_t>{1, 2, 3}));
 }
 
 TEST_F(MainWindowTest, ApplyAndClearFiltersSetTheFifthCaptionAndResetTheTree) {
@@ -288,6 +295,9 @@ TEST_F(MainWindowTest, SelectedRowsComeFromTheCurrentTab) {
     EXPECT_TRUE(window->selectedRows().empty());
     window->listView(ViewTab::Subscribers)->selectAll();
     EXPECT_EQ(window->selectedRows(), (std::vector<std::int32_t>{1, 3, 5}));
+    // The selection stays visible when the list loses the focus.
+    EXPECT_EQ(prospects->palette().color(QPalette::Inactive, QPalette::Highlight),
+              prospects->palette().color(QPalette::Active, QPalette::Highlight));
     EXPECT_EQ(prospects->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(prospects->selectionMode(), QAbstractItemView::ExtendedSelection);
 }
