@@ -65,6 +65,7 @@ void registerContactsCommands(CLI::App& app, CliContext& context);
 void registerMailtrayCommands(CLI::App& app, CliContext& context);
 void registerDraftCommands(CLI::App& app, CliContext& context);
 void registerMessageCommands(CLI::App& app, CliContext& context);
+void registerListCommands(CLI::App& app, CliContext& context);
 
 // Runs the tool with its arguments; returns the exit code.
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,

@@ -57,11 +57,11 @@ bool spawnDetached(const std::string& program, const std::vector<std::string>& a
 
 } // namespace
 
-bool PosixLauncher::openUrl(const std::string& url) {
+bool PosixLauncher::openDocument(const std::string& url) {
     return spawnDetached("xdg-open", {url}, true);
 }
 
-bool PosixLauncher::startDetached(const std::string& program,
+bool PosixLauncher::startProgram(const std::string& program,
                                   const std::vector<std::string>& arguments) {
     if (program.empty()) {
         return false;

@@ -6,7 +6,7 @@
 // programs are started directly (never through a shell), both detached.
 class PosixLauncher final : public Launcher {
 public:
-    bool openUrl(const std::string& url) override;
-    bool startDetached(const std::string& program,
+    bool openDocument(const std::string& url) override;
+    bool startProgram(const std::string& program,
                        const std::vector<std::string>& arguments) override;
 };

@@ -140,7 +140,7 @@ std::vector<std::string> customClientArguments(std::string_view commandTemplate,
 
 HandoffResult deliverByDefaultClient(Session& session, Launcher& launcher, std::string_view today) {
     const std::string list = gatherMailtrayRecipients(session, today);
-    return launcher.openUrl(mailtoLink(session.settings().fromAddress, list))
+    return launcher.openDocument(mailtoLink(session.settings().fromAddress, list))
                ? HandoffResult::Started
                : HandoffResult::CouldNotStart;
 }
@@ -151,7 +151,7 @@ HandoffResult deliverByCustomClient(Session& session, Launcher& launcher, std::s
         return HandoffResult::NothingToStart;
     }
     const SessionSettings& s = session.settings();
-    return launcher.startDetached(s.clientPath,
+    return launcher.startProgram(s.clientPath,
                                   customClientArguments(s.clientParameters, s.fromAddress, list))
                ? HandoffResult::Started
                : HandoffResult::CouldNotStart;

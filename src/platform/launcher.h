@@ -3,14 +3,15 @@
 #include <string>
 #include <vector>
 
-// Opening links and documents with the desktop's default handler, and
-// starting programs without waiting for them.
+// Hands documents and links to the desktop and starts other programs; the
+// GUI answers with the desktop's services, tests with fakes.
 class Launcher {
 public:
     virtual ~Launcher() = default;
-    // False when no handler could be started.
-    virtual bool openUrl(const std::string& url) = 0;
-    // Starts `program` with exactly these arguments (no shell), detached.
-    virtual bool startDetached(const std::string& program,
-                               const std::vector<std::string>& arguments) = 0;
+    // Opens a local file with its default program, or a link ("mailto:",
+    // "http:") with its handler. False when the desktop refused.
+    virtual bool openDocument(const std::string& pathOrLink) = 0;
+    // Starts a program without waiting for it. False when it cannot start.
+    virtual bool startProgram(const std::string& program,
+                              const std::vector<std::string>& arguments) = 0;
 };

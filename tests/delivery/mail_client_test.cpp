@@ -6,11 +6,11 @@
 namespace {
 
 struct RecordingLauncher final : Launcher {
-    bool openUrl(const std::string& url) override {
+    bool openDocument(const std::string& url) override {
         urls.push_back(url);
         return true;
     }
-    bool startDetached(const std::string& program,
+    bool startProgram(const std::string& program,
                        const std::vector<std::string>& arguments) override {
         programs.push_back(program);
         argumentLists.push_back(arguments);

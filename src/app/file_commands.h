@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/prompter.h"
+#include "store/session.h"
+#include "store/session_commands.h"
+
+#include <string>
+
+// The File menu's commands on the core: the window only shows what the
+// prompter asks. `profileDirectory` is the user's home folder with its
+// trailing separator, where the file requesters start.
+struct FileCommandContext {
+    Session& session;
+    SessionHooks& hooks;
+    Prompter& prompter;
+    std::string profileDirectory;
+};
+
+inline constexpr const char* kSessionFilter = "Session files (*.qmz)|*.qmz|All files (*.*)|*.*";
+inline constexpr const char* kOpenSessionTitle = "Open Mailtray Session...";
+inline constexpr const char* kSaveSessionTitle = "Save Mailtray Session...";
+inline constexpr const char* kUnsavedChangesText =
+    "The current session has unsaved changes. Save them first?";
+
+// The path with ".qmz" added when its file name has no extension.
+std::string withSessionExtension(const std::string& path);
+
+// Save Session: an untitled session goes through Save Session As. True when
+// the session was written.
+bool saveSessionCommand(FileCommandContext& context);
+// Save Session As: asks for a path; true when the session was written.
+bool saveSessionAsCommand(FileCommandContext& context);
+
+// Before the session is discarded: with unsaved changes, asks whether to
+// save them first. Yes saves (and stops when saving did not happen), No goes
+// on, Cancel stops. True when the caller may discard the session.
+bool mayDiscardSession(FileCommandContext& context);
+
+// New Session and Open Session.., each after `mayDiscardSession`.
+void newSessionCommand(FileCommandContext& context);
+void openSessionCommand(FileCommandContext& context);

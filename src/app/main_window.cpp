@@ -1,0 +1,550 @@
+#include "app/main_window.h"
+
+#include "app/file_commands.h"
+#include "platform/qt_images.h"
+#include "views/contact_list_model.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+// Start geometry of the controls that follow the window's size; they never
+// shrink below it.
+constexpr int kButtonRowHeight = 35;
+constexpr int kLeftColumnWidth = 195;
+constexpr int kFilterTreeHeight = 476;
+constexpr int kTabPanelWidth = 605;
+constexpr int kTabPanelHeight = 530;
+constexpr int kLogoX = 382;
+constexpr int kLogoWidth = 420;
+constexpr int kLogoHeight = 35;
+constexpr int kWindowWidth = 810;
+constexpr int kWindowHeight = 610;
+
+const QColor kPlaceholderColour(0x44, 0x44, 0x44);
+
+bool pathExists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+void MainWindow::WindowHooks::setWindowTitle(const std::string& title) {
+    window_.setWindowTitle(QString::fromStdString(title));
+}
+
+MainWindow::MainWindow(Session& session, const ProgramImages& images, MainWindowServices services,
+                       QWidget* parent)
+    : QMainWindow(parent), session_(session), images_(images), services_(std::move(services)),
+      hooks_(*this) {
+    setWindowTitle(QString::fromUtf8(kProductTitle) + " - Please wait...");
+    buildMenus();
+    buildControls();
+    resize(kWindowWidth, kWindowHeight + menuBar()->sizeHint().height());
+    // The controls that follow the window never shrink below their start
+    // size, so neither does the window.
+    setMinimumSize(size());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+MainWindow::~MainWindow() {
+    // The lists read the views and the session, which go before the child
+    // widgets would: take the lists down first.
+    delete takeCentralWidget();
+}
+
+void MainWindow::buildMenus() {
+    std::map<std::string_view, QMenu*> menus;
+    std::map<std::pair<std::string_view, std::string_view>, QMenu*> submenus;
+    for (const std::string_view name : kTopMenus) {
+        menus[name] = menuBar()->addMenu(qs(name));
+    }
+    for (const MenuEntry& entry : mainMenu()) {
+        QMenu* menu = menus.at(entry.menu);
+        if (!entry.submenu.empty()) {
+            QMenu*& sub = submenus[{entry.menu, entry.submenu}];
+            if (sub == nullptr) {
+                sub = menu->addMenu(qs(entry.submenu));
+            }
+            menu = sub;
+        }
+        if (entry.kind == MenuEntry::Kind::Separator) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* item = menu->addAction(qs(entry.caption));
+        if (!entry.shortcut.empty()) {
+            item->setShortcut(QKeySequence(qs(entry.shortcut)));
+            item->setShortcutContext(Qt::WindowShortcut);
+        }
+        const MainCommand command = entry.command;
+        connect(item, &QAction::triggered, this, [this, command] { runCommand(command); });
+        actions_[command] = item;
+    }
+}
+
+void MainWindow::buildControls() {
+    auto* central = new QWidget(this);
+    auto* outer = new QVBoxLayout(central);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    // Row of image buttons at their fixed places, the logo keeping its
+    // distance to the right edge.
+    auto* topRow = new QHBoxLayout;
+    topRow->setContentsMargins(0, 0, kWindowWidth - kLogoX - kLogoWidth, 0);
+    topRow->setSpacing(0);
+    auto* buttonStrip = new QWidget(central);
+    const auto& buttons = imageButtons();
+    buttonStrip->setFixedSize(buttons.back().x + kImageButtonSize, kButtonRowHeight);
+    for (const ImageButton& entry : buttons) {
+        auto* button = new QToolButton(buttonStrip);
+        button->setGeometry(entry.x, 0, kImageButtonSize, kImageButtonSize);
+        button->setIcon(images_.icon(entry.image));
+        button->setIconSize(QSize(16, 16));
+        button->setAutoRaise(true);
+        button->setToolTip(qs(entry.tooltip));
+        button->setAccessibleName(qs(entry.tooltip));
+        const MainCommand command = entry.command;
+        connect(button, &QToolButton::clicked, this, [this, command] { runCommand(command); });
+        imageButtons_.push_back(button);
+    }
+    topRow->addWidget(buttonStrip);
+    topRow->addStretch(1);
+    logo_ = new QLabel(central);
+    logo_->setFixedSize(kLogoWidth, kLogoHeight);
+    logo_->setPixmap(images_.pixmap(ProgramImages::kBanner));
+    topRow->addWidget(logo_);
+    outer->addLayout(topRow);
+
+    auto* body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 5, 5);
+    body->setSpacing(4);
+
+    auto* left = new QVBoxLayout;
+    left->setContentsMargins(0, 0, 0, 0);
+    left->setSpacing(2);
+    searchField_ = new QLineEdit(central);
+    searchField_->setFixedSize(kLeftColumnWidth, 24);
+    searchField_->installEventFilter(this);
+    setSearchFieldText(QString::fromUtf8(kSearchPlaceholder), true);
+    connect(searchField_, &QLineEdit::returnPressed, this,
+            [this] { runCommand(MainCommand::ApplyFilters); });
+    left->addWidget(searchField_);
+
+    auto* filterButtons = new QHBoxLayout;
+    filterButtons->setSpacing(0);
+    clearButton_ = new QPushButton("Clear Filters", central);
+    clearButton_->setFixedSize(96, 24);
+    applyButton_ = new QPushButton("Apply Filters", central);
+    applyButton_->setFixedSize(100, 24);
+    connect(clearButton_, &QPushButton::clicked, this,
+            [this] { runCommand(MainCommand::ClearFilters); });
+    connect(applyButton_, &QPushButton::clicked, this,
+            [this] { runCommand(MainCommand::ApplyFilters); });
+    filterButtons->addWidget(clearButton_);
+    filterButtons->addWidget(applyButton_);
+    left->addLayout(filterButtons);
+    left->addSpacing(2);
+
+    filterTree_ = new QTreeWidget(central);
+    filterTree_->setHeaderHidden(true);
+    filterTree_->setColumnCount(1);
+    filterTree_->setFixedWidth(kLeftColumnWidth);
+    filterTree_->setMinimumHeight(kFilterTreeHeight);
+    filterTree_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    left->addWidget(filterTree_, 1);
+    body->addLayout(left);
+
+    tabs_ = new QTabWidget(central);
+    tabs_->setMinimumSize(kTabPanelWidth, kTabPanelHeight);
+    tabs_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    for (int index = 0; index < kTabCount; ++index) {
+        const auto tab = static_cast<ViewTab>(index);
+        auto* page = new QWidget(tabs_);
+        auto* pageLayout = new QVBoxLayout(page);
+        pageLayout->setContentsMargins(3, 3, 3, 3);
+        auto* view = new QTableView(page);
+        auto* model = new ContactListModel(session_, views_, tab, &images_, view);
+        view->setModel(model);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->setShowGrid(false);
+        view->setWordWrap(false);
+        view->setIconSize(QSize(16, 16));
+        view->verticalHeader()->hide();
+        view->verticalHeader()->setDefaultSectionSize(20);
+        view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        view->horizontalHeader()->setHighlightSections(false);
+        view->horizontalHeader()->setStretchLastSection(false);
+        // The given widths, widened where this style's font needs more for
+        // the caption.
+        for (int column = 0; column < kListColumnCount; ++column) {
+            view->setColumnWidth(column,
+                                 std::max(kListColumns[static_cast<std::size_t>(column)].width,
+                                          view->horizontalHeader()->sectionSizeHint(column)));
+        }
+        // The selection stays visible when the list loses the focus.
+        QPalette palette = view->palette();
+        palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                         palette.color(QPalette::Active, QPalette::Highlight));
+        palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         palette.color(QPalette::Active, QPalette::HighlightedText));
+        view->setPalette(palette);
+        pageLayout->addWidget(view);
+        tabs_->addTab(page, qs(tabCaption(tab)));
+        lists_[static_cast<std::size_t>(index)] = view;
+        models_[static_cast<std::size_t>(index)] = model;
+    }
+    body->addWidget(tabs_, 1);
+    outer->addLayout(body, 1);
+    setCentralWidget(central);
+
+    statusField_ = new QLabel(this);
+    statusField_->setMinimumWidth(600);
+    statusField_->setText(qs(statusLineText(Session())));
+    statusBar()->addWidget(statusField_);
+    statusBar()->setSizeGripEnabled(true);
+}
+
+QTableView* MainWindow::listView(ViewTab tab) const {
+    return lists_[static_cast<std::size_t>(tabIndex(tab))];
+}
+
+ContactListModel* MainWindow::listModel(ViewTab tab) const {
+    return models_[static_cast<std::size_t>(tabIndex(tab))];
+}
+
+QAction* MainWindow::action(MainCommand command) const {
+    const auto found = actions_.find(command);
+    return found == actions_.end() ? nullptr : found->second;
+}
+
+// --- search field
+
+void MainWindow::setSearchFieldText(const QString& text, bool placeholder) {
+    QPalette palette = searchField_->palette();
+    palette.setColor(QPalette::Text, placeholder ? kPlaceholderColour : QColor(Qt::black));
+    searchField_->setPalette(palette);
+    searchField_->setText(text);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == searchField_) {
+        switch (event->type()) {
+        case QEvent::FocusIn:
+        case QEvent::MouseButtonPress:
+        case QEvent::KeyPress:
+            // The first use of the field takes its placeholder away.
+            if (searchField_->text() == QString::fromUtf8(kSearchPlaceholder)) {
+                setSearchFieldText(QString(), false);
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// --- views
+
+void MainWindow::refreshViews() {
+    if (searchField_->text() != QString::fromUtf8(kSearchPlaceholder)) {
+        setSearchFieldText(QString(), false);
+    }
+    for (ContactListModel* model : models_) {
+        model->beginRebuild();
+    }
+    views_.refresh(session_);
+    for (ContactListModel* model : models_) {
+        model->endRebuild();
+    }
+    tabs_->setTabText(tabIndex(ViewTab::AllEntries), qs(views_.caption(ViewTab::AllEntries)));
+    rebuildFilterTree();
+}
+
+void MainWindow::rebuildFilterTree() {
+    // Remember the selected item's position so that the same line stays
+    // selected after the rebuild.
+    int selectedPosition = -1;
+    {
+        int position = 0;
+        for (QTreeWidgetItemIterator it(filterTree_); *it != nullptr; ++it, ++position) {
+            if ((*it)->isSelected()) {
+                selectedPosition = position;
+                break;
+            }
+        }
+    }
+    filterTree_->clear();
+    QTreeWidgetItem* heading = nullptr;
+    std::vector<QTreeWidgetItem*> ordered;
+    for (const FilterTreeItem& entry : views_.tree()) {
+        QTreeWidgetItem* item = nullptr;
+        if (entry.level == 0 || heading == nullptr) {
+            item = new QTreeWidgetItem(filterTree_);
+            heading = item;
+        } else {
+            item = new QTreeWidgetItem(heading);
+        }
+        item->setText(0, qs(entry.caption));
+        item->setData(0, Qt::UserRole, entry.number);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+        ordered.push_back(item);
+    }
+    filterTree_->expandAll();
+    if (selectedPosition >= 0 && static_cast<std::size_t>(selectedPosition) < ordered.size()) {
+        filterTree_->setCurrentItem(ordered[static_cast<std::size_t>(selectedPosition)]);
+    }
+}
+
+std::vector<std::int32_t> MainWindow::checkedTreeNumbers() const {
+    std::vector<std::int32_t> numbers;
+    for (QTreeWidgetItemIterator it(filterTree_); *it != nullptr; ++it) {
+        if ((*it)->checkState(0) == Qt::Checked) {
+            numbers.push_back((*it)->data(0, Qt::UserRole).toInt());
+        }
+    }
+    return numbers;
+}
+
+std::int32_t MainWindow::selectedTreeItemNumber() const {
+    const QList<QTreeWidgetItem*> selected = filterTree_->selectedItems();
+    if (selected.isEmpty()) {
+        return 0;
+    }
+    return selected.front()->data(0, Qt::UserRole).toInt();
+}
+
+void MainWindow::applyFilters() {
+    ContactListModel* model = listModel(ViewTab::AllEntries);
+    model->beginRebuild();
+    views_.applyFilters(session_, searchField_->text().toStdString(), checkedTreeNumbers());
+    model->endRebuild();
+    tabs_->setCurrentIndex(tabIndex(ViewTab::AllEntries));
+    tabs_->setTabText(tabIndex(ViewTab::AllEntries), qs(views_.caption(ViewTab::AllEntries)));
+}
+
+void MainWindow::clearFilters() {
+    setSearchFieldText(QString(), false);
+    tabs_->setTabText(tabIndex(ViewTab::AllEntries), qs(kAllEntriesCaption));
+    refreshViews();
+}
+
+void MainWindow::updateStatusLine() {
+    statusField_->setText(qs(statusLineText(session_)));
+}
+
+std::vector<std::int32_t> MainWindow::selectedRows() const {
+    const int current = tabs_->currentIndex();
+    if (current < 0 || current >= kTabCount) {
+        return {};
+    }
+    const QTableView* view = lists_[static_cast<std::size_t>(current)];
+    const ContactListModel* model = models_[static_cast<std::size_t>(current)];
+    // Walk the selection's ranges rather than one index per cell: a select-all
+    // of a million rows is a single range.
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : view->selectionModel()->selection()) {
+        for (int row = range.top(); row <= range.bottom(); ++row) {
+            rows.push_back(row);
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    std::vector<std::int32_t> chosen;
+    chosen.reserve(rows.size());
+    for (const int row : rows) {
+        const std::int32_t slot = model->slotAt(row);
+        if (slot != 0) {
+            chosen.push_back(slot);
+        }
+    }
+    return chosen;
+}
+
+const std::vector<std::int32_t>& MainWindow::filteredResults() const {
+    return views_.list(ViewTab::AllEntries).rowSlots;
+}
+
+// --- dispatch
+
+void MainWindow::runCommand(MainCommand command) {
+    emit commandStarted(command);
+    switch (command) {
+    case MainCommand::NewSession:
+    case MainCommand::OpenSession:
+    case MainCommand::SaveSession:
+    case MainCommand::SaveSessionAs:
+        fileCommand(command);
+        break;
+    case MainCommand::Exit:
+        close();
+        break;
+    case MainCommand::AddCampaignGroup:
+        openAddCampaignGroupDialog();
+        break;
+    case MainCommand::RemoveCampaignGroup:
+        removeCampaignGroup();
+        break;
+    case MainCommand::AddContact:
+        openAddContactDialog();
+        break;
+    case MainCommand::AddEmailList:
+        openAddEmailListDialog();
+        break;
+    case MainCommand::EditEntries:
+        openEditEntriesDialog();
+        break;
+    case MainCommand::DeleteEntries:
+        deleteSelectedEntries();
+        break;
+    case MainCommand::RemoveDuplicates:
+        removeDuplicates();
+        break;
+    case MainCommand::SetGroup:
+        openSetGroupDialog();
+        break;
+    case MainCommand::SetStatus:
+        openSetStatusDialog();
+        break;
+    case MainCommand::SetTag:
+        openSetTagDialog();
+        break;
+    case MainCommand::ApplyFilters:
+        applyFilters();
+        break;
+    case MainCommand::ClearFilters:
+        clearFilters();
+        break;
+    case MainCommand::Mailtray:
+        openMailtrayWindow();
+        break;
+    case MainCommand::ServerSettings:
+        openDeliverySettingsDialog();
+        break;
+    case MainCommand::Compose:
+        compose();
+        break;
+    case MainCommand::Help:
+        showHelp();
+        break;
+    case MainCommand::About:
+        showAbout();
+        break;
+    }
+}
+
+void MainWindow::fileCommand(MainCommand command) {
+    FileCommandContext context{session_, hooks_, services_.prompter, services_.profileDirectory};
+    switch (command) {
+    case MainCommand::NewSession:
+        newSessionCommand(context);
+        break;
+    case MainCommand::OpenSession:
+        openSessionCommand(context);
+        break;
+    case MainCommand::SaveSession:
+        saveSessionCommand(context);
+        break;
+    case MainCommand::SaveSessionAs:
+        saveSessionAsCommand(context);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    FileCommandContext context{session_, hooks_, services_.prompter, services_.profileDirectory};
+    if (!mayDiscardSession(context)) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit quitRequested();
+}
+
+void MainWindow::compose() {
+    const ComposeRoute route = composeRoute(session_.settings());
+    switch (route) {
+    case ComposeRoute::NoDeliveryMethod:
+    case ComposeRoute::NoServer:
+        services_.prompter.message("Information", std::string(composeRefusalText(route)));
+        break;
+    case ComposeRoute::OpenComposeWindow:
+        openComposeWindow(session_.settings().editorFormat);
+        break;
+    case ComposeRoute::DefaultMailClient:
+        deliverByDefaultClient();
+        break;
+    case ComposeRoute::CustomMailClient:
+        deliverByCustomClient();
+        break;
+    case ComposeRoute::Nothing:
+        break;
+    }
+}
+
+void MainWindow::showHelp() {
+    // As with any document the desktop cannot open, a missing manual shows
+    // nothing.
+    services_.launcher.openDocument(
+        helpFilePath(session_.startDirectory, services_.installedManuals, &pathExists));
+}
+
+void MainWindow::showAbout() {
+    services_.prompter.message(kAboutTitle, aboutText());
+}
+
+// --- where the contact, Mailtray, delivery and composer windows plug in.
+// Until those windows exist the commands do nothing visible.
+
+void MainWindow::openAddContactDialog() {}
+void MainWindow::openAddEmailListDialog() {}
+void MainWindow::openEditEntriesDialog() {}
+void MainWindow::deleteSelectedEntries() {}
+void MainWindow::removeDuplicates() {}
+void MainWindow::openSetGroupDialog() {}
+void MainWindow::openSetStatusDialog() {}
+void MainWindow::openSetTagDialog() {}
+void MainWindow::openAddCampaignGroupDialog() {}
+void MainWindow::removeCampaignGroup() {}
+void MainWindow::openMailtrayWindow() {}
+void MainWindow::openDeliverySettingsDialog() {}
+void MainWindow::openComposeWindow(std::int32_t editorFormat) {
+    (void)editorFormat;
+}
+void MainWindow::deliverByDefaultClient() {}
+void MainWindow::deliverByCustomClient() {}

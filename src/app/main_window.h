@@ -1,0 +1,153 @@
+#pragma once
+
+#include "app/main_commands.h"
+#include "platform/launcher.h"
+#include "platform/prompter.h"
+#include "store/session.h"
+#include "store/session_commands.h"
+#include "views/contact_views.h"
+
+#include <QMainWindow>
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+class ContactListModel;
+class ProgramImages;
+class QAction;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTableView;
+class QToolButton;
+class QTreeWidget;
+
+// What the main window uses of the world outside the session: message boxes
+// and requesters, the desktop's document opener, and where files live.
+struct MainWindowServices {
+    Prompter& prompter;
+    Launcher& launcher;
+    // The user's home folder with a trailing separator: file requesters start here.
+    std::string profileDirectory;
+    // Copies of the manual outside the start folder, tried in order.
+    std::vector<std::string> installedManuals;
+};
+
+// The main window: menu bar, image buttons, search field, filter tree, the
+// five contact lists and the status line. Every command, from menu or
+// button, goes through `runCommand` to its one handler.
+class MainWindow final : public QMainWindow {
+    Q_OBJECT
+public:
+    MainWindow(Session& session, const ProgramImages& images, MainWindowServices services,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The one entry point of every command.
+    void runCommand(MainCommand command);
+
+    // The views (after every change to contacts, groups or the Mailtray).
+    void refreshViews();
+    void updateStatusLine();
+    void applyFilters();
+    void clearFilters();
+
+    // Slots of the selected rows of the list on the current tab, in row
+    // order, read now.
+    std::vector<std::int32_t> selectedRows() const;
+    // Every row of the "All Entries" list, filtered or not.
+    const std::vector<std::int32_t>& filteredResults() const;
+    // Item number of the filter tree's selected item, 0 when none.
+    std::int32_t selectedTreeItemNumber() const;
+
+    Session& session() { return session_; }
+    SessionHooks& sessionHooks() { return hooks_; }
+    Prompter& prompter() { return services_.prompter; }
+    Launcher& launcher() { return services_.launcher; }
+    const ProgramImages& images() const { return images_; }
+    const ContactViews& views() const { return views_; }
+
+    // Controls, for the tests and the later windows.
+    QLineEdit* searchField() const { return searchField_; }
+    QPushButton* clearFiltersButton() const { return clearButton_; }
+    QPushButton* applyFiltersButton() const { return applyButton_; }
+    QTreeWidget* filterTree() const { return filterTree_; }
+    QTabWidget* tabs() const { return tabs_; }
+    QTableView* listView(ViewTab tab) const;
+    ContactListModel* listModel(ViewTab tab) const;
+    QLabel* logo() const { return logo_; }
+    QLabel* statusField() const { return statusField_; }
+    const std::vector<QToolButton*>& imageButtonWidgets() const { return imageButtons_; }
+    QAction* action(MainCommand command) const;
+
+signals:
+    // Emitted as a command starts, whichever control sent it.
+    void commandStarted(MainCommand command);
+    // The window closed for good: the program should end.
+    void quitRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class WindowHooks final : public SessionHooks {
+    public:
+        explicit WindowHooks(MainWindow& window) : window_(window) {}
+        void refreshViews() override { window_.refreshViews(); }
+        void setWindowTitle(const std::string& title) override;
+        void updateStatusLine() override { window_.updateStatusLine(); }
+
+    private:
+        MainWindow& window_;
+    };
+
+    void buildMenus();
+    void buildControls();
+    void rebuildFilterTree();
+    std::vector<std::int32_t> checkedTreeNumbers() const;
+    void setSearchFieldText(const QString& text, bool placeholder);
+    void fileCommand(MainCommand command);
+    void compose();
+    void showHelp();
+    void showAbout();
+
+    // Commands of the contact and Mailtray windows, the delivery settings and
+    // the composer; each is the single place its feature plugs in.
+    void openAddContactDialog();
+    void openAddEmailListDialog();
+    void openEditEntriesDialog();
+    void deleteSelectedEntries();
+    void removeDuplicates();
+    void openSetGroupDialog();
+    void openSetStatusDialog();
+    void openSetTagDialog();
+    void openAddCampaignGroupDialog();
+    void removeCampaignGroup();
+    void openMailtrayWindow();
+    void openDeliverySettingsDialog();
+    void openComposeWindow(std::int32_t editorFormat);
+    void deliverByDefaultClient();
+    void deliverByCustomClient();
+
+    Session& session_;
+    const ProgramImages& images_;
+    MainWindowServices services_;
+    WindowHooks hooks_;
+    ContactViews views_;
+
+    QLineEdit* searchField_ = nullptr;
+    QPushButton* clearButton_ = nullptr;
+    QPushButton* applyButton_ = nullptr;
+    QTreeWidget* filterTree_ = nullptr;
+    QTabWidget* tabs_ = nullptr;
+    QLabel* logo_ = nullptr;
+    QLabel* statusField_ = nullptr;
+    std::array<QTableView*, kTabCount> lists_{};
+    std::array<ContactListModel*, kTabCount> models_{};
+    std::vector<QToolButton*> imageButtons_;
+    std::map<MainCommand, QAction*> actions_;
+};

@@ -1,0 +1,7 @@
+#pragma once
+
+// The "Loading..." bar: its value plus a step, at most 100.
+constexpr int advancedStartupProgress(int value, int step) {
+    const int next = value + step;
+    return next > 100 ? 100 : next;
+}

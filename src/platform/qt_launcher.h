@@ -1,0 +1,11 @@
+#pragma once
+
+#include "platform/launcher.h"
+
+// Launcher on Qt's desktop services and detached processes.
+class QtLauncher final : public Launcher {
+public:
+    bool openDocument(const std::string& pathOrLink) override;
+    bool startProgram(const std::string& program,
+                      const std::vector<std::string>& arguments) override;
+};

@@ -1,0 +1,103 @@
+#include "views/contact_list_model.h"
+
+#include "platform/qt_images.h"
+
+ContactListModel::ContactListModel(const Session& session, const ContactViews& views, ViewTab tab,
+                                   const ProgramImages* images, QObject* parent)
+    : QAbstractTableModel(parent), session_(session), views_(views), tab_(tab), images_(images),
+      rows_(static_cast<int>(views.list(tab).rowSlots.size())) {}
+
+int ContactListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
+
+int ContactListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kListColumnCount;
+}
+
+std::int32_t ContactListModel::slotAt(int row) const {
+    if (rebuilding_ || row < 0 || row >= rows_) {
+        return 0;
+    }
+    return list().rowSlots[static_cast<std::size_t>(row)];
+}
+
+QVariant ContactListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.parent().isValid() || index.column() >= kListColumnCount) {
+        return {};
+    }
+    const std::int32_t slot = slotAt(index.row());
+    // The session may have moved on before the views were rebuilt.
+    if (slot == 0 || !session_.hasContact(slot)) {
+        return {};
+    }
+    if (role == kSlotRole) {
+        return slot;
+    }
+    const Contact& c = session_.contact(slot);
+    const auto column = static_cast<ListColumn>(index.column());
+    if (role == Qt::DecorationRole && column == ListColumn::Icon) {
+        const int image = rowIcon(c, list().icon);
+        if (image == kNoIcon || images_ == nullptr) {
+            return {};
+        }
+        return images_->pixmap(image);
+    }
+    if (role != Qt::DisplayRole) {
+        return {};
+    }
+    const auto text = [](std::string_view view) {
+        return QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
+    };
+    switch (column) {
+    case ListColumn::Icon:
+        return {};
+    case ListColumn::Email:
+        return text(c.email);
+    case ListColumn::Name:
+        return text(c.name);
+    case ListColumn::LastContacted:
+        return text(c.lastContacted);
+    case ListColumn::Notes: {
+        // A carriage return left by the line-feed rule would draw as a box.
+        QString notes = text(displayedNotes(c.notes, list().notes));
+        notes.remove(QChar('\r'));
+        return notes;
+    }
+    }
+    return {};
+}
+
+QVariant ContactListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kListColumnCount) {
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+    if (role == Qt::DisplayRole) {
+        return QString::fromUtf8(kListColumns[static_cast<std::size_t>(section)].caption);
+    }
+    return {};
+}
+
+Qt::ItemFlags ContactListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) {
+        return Qt::NoItemFlags;
+    }
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+void ContactListModel::beginRebuild() {
+    if (rebuilding_) {
+        return;
+    }
+    beginResetModel();
+    rebuilding_ = true;
+}
+
+void ContactListModel::endRebuild() {
+    if (!rebuilding_) {
+        return;
+    }
+    rows_ = static_cast<int>(list().rowSlots.size());
+    rebuilding_ = false;
+    endResetModel();
+}

@@ -1,0 +1,66 @@
+#include "app/main_commands.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+namespace {
+
+SessionSettings smtp(std::string server, std::int32_t port) {
+    SessionSettings s;
+    s.deliveryMethod = code(DeliveryMethod::SmtpServer);
+    s.smtpServer = std::move(server);
+    s.smtpPort = port;
+    return s;
+}
+
+} // namespace
+
+TEST(ComposeGuards, RouteByDeliveryMethod) {
+    SessionSettings none;
+    none.deliveryMethod = code(DeliveryMethod::None);
+    EXPECT_EQ(composeRoute(none), ComposeRoute::NoDeliveryMethod);
+    EXPECT_EQ(composeRefusalText(ComposeRoute::NoDeliveryMethod),
+              "You must select a delivery method from the server settings window before you can "
+              "compose and send emails.");
+    EXPECT_EQ(composeRoute(smtp("mail.example.org", 25)), ComposeRoute::OpenComposeWindow);
+    EXPECT_EQ(composeRoute(smtp("   ", 25)), ComposeRoute::NoServer);
+    EXPECT_EQ(composeRoute(smtp("", 25)), ComposeRoute::NoServer);
+    EXPECT_EQ(composeRoute(smtp("mail.example.org", 0)), ComposeRoute::NoServer);
+    EXPECT_EQ(composeRefusalText(ComposeRoute::NoServer),
+              "You must enter a server address and port in the server settings window before you "
+              "can compose and send emails.");
+    SessionSettings client;
+    client.deliveryMethod = code(DeliveryMethod::DefaultMailClient);
+    EXPECT_EQ(composeRoute(client), ComposeRoute::DefaultMailClient);
+    client.deliveryMethod = code(DeliveryMethod::CustomMailClient);
+    EXPECT_EQ(composeRoute(client), ComposeRoute::CustomMailClient);
+    client.deliveryMethod = 9;
+    EXPECT_EQ(composeRoute(client), ComposeRoute::Nothing);
+    EXPECT_TRUE(composeRefusalText(ComposeRoute::Nothing).empty());
+}
+
+TEST(MainMenu, EveryButtonCommandHasAMenuItem) {
+    std::set<MainCommand> inMenu;
+    for (const MenuEntry& entry : mainMenu()) {
+        if (entry.kind == MenuEntry::Kind::Item) {
+            EXPECT_TRUE(inMenu.insert(entry.command).second) << entry.caption;
+        }
+    }
+    for (const ImageButton& b : imageButtons()) {
+        EXPECT_TRUE(inMenu.count(b.command)) << b.tooltip;
+    }
+    EXPECT_EQ(inMenu.size(), 22u);
+}
+
+TEST(HelpFile, PrefersTheStartFolderThenTheInstalledCopies) {
+    static std::set<std::string> present;
+    const auto exists = [](const std::string& path) { return present.count(path) > 0; };
+    present = {"/usr/share/m.html", "/opt/run/help/manual.html"};
+    EXPECT_EQ(helpFilePath("/opt/run/", {"/usr/share/m.html"}, exists),
+              "/opt/run/help/manual.html");
+    EXPECT_EQ(helpFilePath("/home/ann/", {"/nope.html", "/usr/share/m.html"}, exists),
+              "/usr/share/m.html");
+    present.clear();
+    EXPECT_EQ(helpFilePath("/home/ann/", {"/usr/share/m.html"}, exists),
+              "/home/ann/help/manual.html");
+}

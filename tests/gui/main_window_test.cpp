@@ -1,0 +1,430 @@
+#include "app/loading_window.h"
+#include "app/main_window.h"
+#include "platform/qt_images.h"
+#include "store/session_file.h"
+#include "support/qt_app.h"
+#include "support/test_support.h"
+#include "views/contact_list_model.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <gtest/gtest.h>
+#include <memory>
+
+using testing_support::FakePrompter;
+using testing_support::TempDir;
+
+namespace {
+
+struct FakeLauncher final : Launcher {
+    bool openDocument(const std::string& pathOrLink) override {
+        opened.push_back(pathOrLink);
+        return false;
+    }
+    bool startProgram(const std::string&, const std::vector<std::string>&) override {
+        return false;
+    }
+    std::vector<std::string> opened;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing_support::qtApp();
+        ASSERT_TRUE(images.load());
+        session.startDirectory = dir.path() + "/";
+        window = std::make_unique<MainWindow>(
+            session, images, MainWindowServices{prompter, launcher, dir.path() + "/", {}});
+        newSession(session, window->sessionHooks());
+    }
+    void TearDown() override {
+        // Leave nothing unsaved behind so that closing asks nothing.
+        session.markSaved();
+        window.reset();
+    }
+    std::int32_t add(const std::string& email, std::int32_t status, std::int32_t group = 1) {
+        NewContact c;
+        c.email = email;
+        c.name = "Name of " + email;
+        c.status = status;
+        c.groupIndex = group;
+        return session.createContact(c, "12/07/2026");
+    }
+    void showWindow() {
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    QString allEntriesCaption() const { return window->tabs()->tabText(4); }
+    QTreeWidgetItem* treeItem(std::int32_t number) const {
+        for (QTreeWidgetItemIterator it(window->filterTree()); *it != nullptr; ++it) {
+            if ((*it)->data(0, Qt::UserRole).toInt() == number) {
+                return *it;
+            }
+        }
+        return nullptr;
+    }
+
+    // First, so that the members below find the application object.
+    QApplication& app = testing_support::qtApp();
+    TempDir dir;
+    ProgramImages images;
+    Session session;
+    FakePrompter prompter;
+    FakeLauncher launcher;
+    std::unique_ptr<MainWindow> window;
+};
+
+// "Menu/Submenu/Item" lines, "-" for separators.
+QStringList describeMenu(const QMenu* menu, const QString& path) {
+    QStringList lines;
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator()) {
+            lines << path + "/-";
+        } else if (action->menu() != nullptr) {
+            lines << describeMenu(action->menu(), path + "/" + action->text());
+        } else {
+            lines << path + "/" + action->text();
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, MenusHaveTheirCaptionsInOrder) {
+    QStringList lines;
+    for (QAction* top : window->menuBar()->actions()) {
+        lines << describeMenu(top->menu(), top->text());
+    }
+    const QStringList expected{
+        "File/New Session",
+        "File/Open Session..",
+        "File/-",
+        "File/Save Session",
+        "File/Save Session As..",
+        "File/-",
+        "File/Exit",
+        "Groups/Add Campaign Group..",
+        "Groups/Remove Campaign Group",
+        "Tools/Mailing List/Add Contact..",
+        "Tools/Mailing List/Add Email List..",
+        "Tools/Mailing List/Edit Entries..",
+        "Tools/Mailing List/Delete Entries",
+        "Tools/Mailing List/-",
+        "Tools/Mailing List/Remove Duplicates...",
+        "Tools/Contacts/Set Group..",
+        "Tools/Contacts/Set Status..",
+        "Tools/Contacts/Set Tag",
+        "Tools/Apply Filters",
+        "Tools/Clear Filters",
+        "Tools/-",
+        "Tools/Mailtray..",
+        "Tools/Server Settings..",
+        "Tools/-",
+        "Tools/Compose Mail..",
+        "Help/Help...",
+        "Help/-",
+        "Help/About",
+    };
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(window->action(MainCommand::Help)->shortcut(), QKeySequence(Qt::Key_F1));
+}
+
+TEST_F(MainWindowTest, ImageButtonsCarryTheirTooltipsAndRunTheMenuCommand) {
+    const QStringList tooltips{"Add Single Contact",
+                               "Add Email-Address List",
+                               "Edit Selected Entries",
+                               "Delete Selected Entries",
+                               "Add Campaign Group",
+                               "Set Group",
+                               "Set Status",
+                               "Set Tag",
+                               "Mailtray (recipients)",
+                               "Server / Delivery Settings",
+                               "Compose Email"};
+    const auto& buttons = window->imageButtonWidgets();
+    ASSERT_EQ(buttons.size(), 11u);
+    QSignalSpy started(window.get(), &MainWindow::commandStarted);
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        EXPECT_EQ(buttons[i]->toolTip(), tooltips[static_cast<qsizetype>(i)]);
+        EXPECT_EQ(buttons[i]->size(), QSize(32, 32));
+        EXPECT_EQ(buttons[i]->geometry().x(), imageButtons()[i].x);
+        EXPECT_FALSE(buttons[i]->icon().isNull());
+        // Compose asks about the server first; the fake prompter answers.
+        buttons[i]->click();
+        window->action(imageButtons()[i].command)->trigger();
+        ASSERT_EQ(started.count(), 2);
+        EXPECT_EQ(started.at(0).at(0).value<MainCommand>(), imageButtons()[i].command);
+        EXPECT_EQ(started.at(1).at(0).value<MainCommand>(), imageButtons()[i].command);
+        started.clear();
+    }
+}
+
+TEST_F(MainWindowTest, StartsUntitledWithTheStatusLine) {
+    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - <untitled>");
+    EXPECT_EQ(window->statusField()->text(), "Total Records: 0 - Mailtray: 0 - Contacted Today: 0");
+    EXPECT_EQ(window->logo()->size(), QSize(420, 35));
+    const QStringList captions{"Subscribers", "Prospects", "Customers", "Do Not Contact",
+                               "All Entries"};
+    ASSERT_EQ(window->tabs()->count(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(window->tabs()->tabText(i), captions[i]);
+    }
+}
+
+TEST_F(MainWindowTest, SearchFieldPlaceholderGoesAtFirstUse) {
+    QLineEdit* field = window->searchField();
+    EXPECT_EQ(field->text(), "Search Filter...");
+    EXPECT_EQ(field->palette().color(QPalette::Text), QColor(0x44, 0x44, 0x44));
+    showWindow();
+    QTest::mouseClick(field, Qt::LeftButton);
+    EXPECT_EQ(field->text(), "");
+    EXPECT_EQ(field->palette().color(QPalette::Text), QColor(Qt::black));
+    QTest::keyClicks(field, "Search Filter...");
+    EXPECT_EQ(field->text(), "Search Filter...");
+}
+
+TEST_F(MainWindowTest, ReturnAppliesTheFiltersOnlyInTheSearchField) {
+    add("ann@acme.example", 0);
+    add("bob@example.org", 1);
+    window->refreshViews();
+    showWindow();
+    window->listView(ViewTab::Subscribers)->setFocus();
+    QTest::keyClick(window->listView(ViewTab::Subscribers), Qt::Key_Return);
+    EXPECT_EQ(allEntriesCaption(), "All Entries");
+
+    QLineEdit* field = window->searchField();
+    field->setFocus();
+    QTest::keyClicks(field, "ACME");
+    EXPECT_EQ(allEntriesCaption(), "All Entries"); // typing alone never filters
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(allEntriesCaption(), "All Entries ( filtered )");
+    EXPECT_EQ(window->tabs()->currentIndex(), 4);
+    EXPECT_EQ(window->filteredResults(), std::vector<std::int32_t>{1});
+
+    // A change to the contacts refreshes: the filter and its text go.
+    add("cy@example.org", 2);
+    window->refreshViews();
+    EXPECT_EQ(allEntriesCaption(), "All Entries");
+    EXPECT_EQ(field->text(), "");
+    EXPECT_EQ(window->filteredResults(), (std::vector<std::int32_t>{1, 2, 3}));
+}
+
+TEST_F(MainWindowTest, ApplyAndClearFiltersSetTheFifthCaptionAndResetTheTree) {
+    add("ann@example.org", 0);
+    add("bob@example.org", 2, 1);
+    window->refreshViews();
+    QTreeWidgetItem* customers = treeItem(1002);
+    ASSERT_NE(customers, nullptr);
+    customers->setCheckState(0, Qt::Checked);
+    window->applyFiltersButton()->click();
+    EXPECT_EQ(allEntriesCaption(), "All Entries ( filtered )");
+    EXPECT_EQ(window->filteredResults(), std::vector<std::int32_t>{2});
+    EXPECT_EQ(treeItem(1002)->checkState(0), Qt::Checked); // marks stay
+
+    window->searchField()->setText("something");
+    window->clearFiltersButton()->click();
+    EXPECT_EQ(allEntriesCaption(), "All Entries");
+    EXPECT_EQ(window->searchField()->text(), "");
+    EXPECT_EQ(treeItem(1002)->checkState(0), Qt::Unchecked);
+    EXPECT_EQ(window->filteredResults(), (std::vector<std::int32_t>{1, 2}));
+}
+
+TEST_F(MainWindowTest, RefreshKeepsThePlaceholderButClearsTypedText) {
+    window->refreshViews();
+    EXPECT_EQ(window->searchField()->text(), "Search Filter...");
+    window->searchField()->setText("typed");
+    window->refreshViews();
+    EXPECT_EQ(window->searchField()->text(), "");
+    EXPECT_EQ(window->searchField()->palette().color(QPalette::Text), QColor(Qt::black));
+}
+
+TEST_F(MainWindowTest, FilterTreeHasACheckBoxAndNumberOnEveryItem) {
+    session.addCampaignGroup(-1, "Fair", "");
+    window->refreshViews();
+    QStringList seen;
+    for (QTreeWidgetItemIterator it(window->filterTree()); *it != nullptr; ++it) {
+        EXPECT_TRUE((*it)->flags() & Qt::ItemIsUserCheckable);
+        EXPECT_EQ((*it)->checkState(0), Qt::Unchecked);
+        seen << (*it)->text(0) + "=" + (*it)->data(0, Qt::UserRole).toString();
+        if ((*it)->childCount() > 0) {
+            EXPECT_TRUE((*it)->isExpanded());
+        }
+    }
+    EXPECT_EQ(seen, (QStringList{"Group Select=101", "Main (Default)=2001", "Fair=2002",
+                                 "Status Select=201", "Subscribers=1000", "Prospects=1001",
+                                 "Customers=1002", "Do Not Contact=999"}));
+    // The selected line stays selected across a rebuild.
+    window->filterTree()->setCurrentItem(treeItem(2002));
+    window->refreshViews();
+    EXPECT_EQ(window->selectedTreeItemNumber(), 2002);
+}
+
+TEST_F(MainWindowTest, SelectedRowsComeFromTheCurrentTab) {
+    for (int i = 0; i < 6; ++i) {
+        add("p" + std::to_string(i) + "@example.org", i % 2); // slots 1..6
+    }
+    std::vector<std::unique_ptr<QAbstractItemModelTester>> testers;
+    for (int tab = 0; tab < kTabCount; ++tab) {
+        testers.push_back(std::make_unique<QAbstractItemModelTester>(
+            window->listModel(static_cast<ViewTab>(tab)),
+            QAbstractItemModelTester::FailureReportingMode::Fatal));
+    }
+    window->refreshViews();
+    QTableView* prospects = window->listView(ViewTab::Prospects);
+    EXPECT_EQ(prospects->model()->rowCount(), 3);
+    window->tabs()->setCurrentIndex(1);
+    prospects->selectionModel()->select(prospects->model()->index(2, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    prospects->selectionModel()->select(prospects->model()->index(0, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_EQ(window->selectedRows(), (std::vector<std::int32_t>{2, 6}));
+    window->tabs()->setCurrentIndex(0);
+    EXPECT_TRUE(window->selectedRows().empty());
+    window->listView(ViewTab::Subscribers)->selectAll();
+    EXPECT_EQ(window->selectedRows(), (std::vector<std::int32_t>{1, 3, 5}));
+    // The selection stays visible when the list loses the focus.
+    EXPECT_EQ(prospects->palette().color(QPalette::Inactive, QPalette::Highlight),
+              prospects->palette().color(QPalette::Active, QPalette::Highlight));
+    EXPECT_EQ(prospects->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(prospects->selectionMode(), QAbstractItemView::ExtendedSelection);
+}
+
+TEST_F(MainWindowTest, ControlsFollowTheWindowSizeButNeverShrink) {
+    showWindow();
+    const QRect tree = window->filterTree()->geometry();
+    const QRect tabs = window->tabs()->geometry();
+    const QRect logo = window->logo()->geometry();
+    const QRect list = window->listView(ViewTab::Subscribers)->geometry();
+    const QSize start = window->size();
+    EXPECT_EQ(tabs.topLeft(), QPoint(200, 35));
+    EXPECT_EQ(tree.x(), 0);
+    EXPECT_GE(tabs.width(), 605);
+    EXPECT_GE(tabs.height(), 530);
+    EXPECT_EQ(tree.width(), 195);
+    EXPECT_GE(tree.height(), 476);
+
+    window->resize(start + QSize(300, 200));
+    QTest::qWait(50);
+    EXPECT_EQ(window->tabs()->geometry(), tabs.adjusted(0, 0, 300, 200));
+    EXPECT_EQ(window->filterTree()->geometry(), tree.adjusted(0, 0, 0, 200));
+    EXPECT_EQ(window->logo()->geometry(), logo.translated(300, 0));
+    EXPECT_EQ(window->listView(ViewTab::Subscribers)->geometry().size(),
+              list.size() + QSize(300, 200));
+
+    window->resize(start);
+    QTest::qWait(50);
+    EXPECT_EQ(window->tabs()->geometry(), tabs);
+    EXPECT_EQ(window->filterTree()->geometry(), tree);
+    EXPECT_EQ(window->logo()->geometry(), logo);
+
+    window->resize(start - QSize(200, 150));
+    QTest::qWait(50);
+    EXPECT_EQ(window->tabs()->geometry(), tabs);
+    EXPECT_EQ(window->filterTree()->size(), tree.size());
+    EXPECT_EQ(window->logo()->size(), logo.size());
+}
+
+TEST_F(MainWindowTest, TitleFollowsNewOpenAndSaveAs) {
+    add("ann@example.org", 0);
+    prompter.files.push_back(dir.file("first"));
+    window->action(MainCommand::SaveSessionAs)->trigger();
+    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - first.qmz");
+
+    window->action(MainCommand::NewSession)->trigger();
+    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - <untitled>");
+    EXPECT_EQ(session.contactCount(), 0);
+    EXPECT_EQ(window->statusField()->text(), "Total Records: 0 - Mailtray: 0 - Contacted Today: 0");
+
+    prompter.files.push_back(dir.file("first.qmz"));
+    window->action(MainCommand::OpenSession)->trigger();
+    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - first.qmz");
+    EXPECT_EQ(window->statusField()->text(), "Total Records: 1 - Mailtray: 0 - Contacted Today: 0");
+    EXPECT_EQ(window->listModel(ViewTab::Subscribers)->rowCount(), 1);
+    EXPECT_TRUE(prompter.shown.empty()); // nothing was unsaved at any point
+}
+
+TEST_F(MainWindowTest, ClosingWithUnsavedChangesAsksAndCancelKeepsTheWindow) {
+    showWindow();
+    add("ann@example.org", 0);
+    QSignalSpy quit(window.get(), &MainWindow::quitRequested);
+    prompter.answers.push_back(PromptAnswer::Cancel);
+    window->action(MainCommand::Exit)->trigger();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(quit.count(), 0);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text, "The current session has unsaved changes. Save them first?");
+
+    prompter.answers.push_back(PromptAnswer::No);
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(quit.count(), 1);
+}
+
+TEST_F(MainWindowTest, ExitWithoutChangesAsksNothing) {
+    showWindow();
+    QSignalSpy quit(window.get(), &MainWindow::quitRequested);
+    window->action(MainCommand::Exit)->trigger();
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(MainWindowTest, ComposeGuardsShowTheirInformation) {
+    SessionSettings settings = session.settings();
+    settings.smtpServer = "   ";
+    session.setSettings(settings);
+    window->runCommand(MainCommand::Compose);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].title, "Information");
+    EXPECT_EQ(prompter.shown[0].text, composeRefusalText(ComposeRoute::NoServer));
+    settings.deliveryMethod = code(DeliveryMethod::None);
+    session.setSettings(settings);
+    window->runCommand(MainCommand::Compose);
+    ASSERT_EQ(prompter.shown.size(), 2u);
+    EXPECT_EQ(prompter.shown[1].text, composeRefusalText(ComposeRoute::NoDeliveryMethod));
+}
+
+TEST_F(MainWindowTest, HelpOpensTheManualAndAboutNamesTheProduct) {
+    window->runCommand(MainCommand::Help);
+    ASSERT_EQ(launcher.opened.size(), 1u);
+    EXPECT_EQ(launcher.opened[0], dir.path() + "/help/manual.html");
+    window->runCommand(MainCommand::About);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].title, "About");
+    EXPECT_NE(prompter.shown[0].text.find("Velmora Mailtray v1.1"), std::string::npos);
+    EXPECT_NE(prompter.shown[0].text.find("Copyright"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, F1RunsHelp) {
+    showWindow();
+    window->activateWindow();
+    QTest::keyClick(window.get(), Qt::Key_F1);
+    EXPECT_EQ(launcher.opened.size(), 1u);
+}
+
+TEST(LoadingWindowTest, ShowsProgressUpToOneHundredWithoutCloseBox) {
+    testing_support::qtApp();
+    LoadingWindow loading;
+    EXPECT_EQ(loading.windowTitle(), "Loading...");
+    EXPECT_EQ(loading.size(), QSize(281, 50));
+    EXPECT_TRUE(loading.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(loading.windowFlags() & Qt::WindowCloseButtonHint);
+    for (const int step : {5, 10, 25, 20, 30}) {
+        loading.advanceStartupProgress(step);
+    }
+    EXPECT_EQ(loading.progress(), 90);
+    loading.advanceStartupProgress(500);
+    EXPECT_EQ(loading.progress(), 100);
+}

@@ -1,0 +1,56 @@
+// Renders the main window with a session loaded into a PNG file, for the
+// README: main_window_screenshot SESSION OUT.png
+#include "app/main_window.h"
+#include "platform/qt_images.h"
+#include "support/test_support.h"
+#include "views/contact_list_model.h"
+
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <iostream>
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::cerr << "usage: main_window_screenshot SESSION OUT.png\n";
+        return 2;
+    }
+    QApplication app(argc, argv);
+    ProgramImages images;
+    if (!images.load()) {
+        std::cerr << "images missing\n";
+        return 1;
+    }
+    Session session;
+    testing_support::FakePrompter prompter;
+    struct NoLauncher final : Launcher {
+        bool openDocument(const std::string&) override { return false; }
+        bool startProgram(const std::string&, const std::vector<std::string>&) override {
+            return false;
+        }
+    } launcher;
+    MainWindow window(session, images, MainWindowServices{prompter, launcher, "/tmp/", {}});
+    if (loadSession(session, argv[1], window.sessionHooks(), prompter) != LoadOutcome::Loaded) {
+        std::cerr << "cannot load " << argv[1] << '\n';
+        return 1;
+    }
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        return 1;
+    }
+    window.tabs()->setCurrentIndex(tabIndex(ViewTab::AllEntries));
+    QTableView* list = window.listView(ViewTab::AllEntries);
+    for (const int row : {2, 3}) {
+        list->selectionModel()->select(list->model()->index(row, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    QTest::qWait(300);
+    if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) {
+        std::cerr << "cannot write " << argv[2] << '\n';
+        return 1;
+    }
+    return 0;
+}
