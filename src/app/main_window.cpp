@@ -76,6 +76,8 @@ MainWindow::MainWindow(Session& session, const ProgramImages& images, MainWindow
 }
 
 MainWindow::~MainWindow() {
+    // The compose window reads the session and the views.
+    delete composeWindow_;
     // The lists read the views and the session, which go before the child
     // widgets would: take the lists down first.
     delete takeCentralWidget();
@@ -544,7 +546,16 @@ void MainWindow::removeCampaignGroup() {}
 void MainWindow::openMailtrayWindow() {}
 void MainWindow::openDeliverySettingsDialog() {}
 void MainWindow::openComposeWindow(std::int32_t editorFormat) {
-    (void)editorFormat;
+    const EditorFormat format =
+        editorFormat == code(EditorFormat::Html) ? EditorFormat::Html : EditorFormat::PlainText;
+    ComposeServices services{session_,
+                             images_,
+                             services_.prompter,
+                             [this] { return filteredResults(); },
+                             [this] { showHelp(); },
+                             [this] { showAbout(); },
+                             services_.profileDirectory};
+    ::openComposeWindow(format, services, composeWindow_);
 }
 void MainWindow::deliverByDefaultClient() {}
 void MainWindow::deliverByCustomClient() {}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/main_commands.h"
+#include "compose/compose_window.h"
 #include "platform/launcher.h"
 #include "platform/prompter.h"
 #include "store/session.h"
@@ -8,6 +9,7 @@
 #include "views/contact_views.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -82,6 +84,8 @@ public:
     QLabel* statusField() const { return statusField_; }
     const std::vector<QToolButton*>& imageButtonWidgets() const { return imageButtons_; }
     QAction* action(MainCommand command) const;
+    // The open compose window, if any.
+    ComposeWindow* composeWindow() const { return composeWindow_; }
 
 signals:
     // Emitted as a command starts, whichever control sent it.
@@ -150,4 +154,5 @@ private:
     std::array<ContactListModel*, kTabCount> models_{};
     std::vector<QToolButton*> imageButtons_;
     std::map<MainCommand, QAction*> actions_;
+    QPointer<ComposeWindow> composeWindow_;
 };
