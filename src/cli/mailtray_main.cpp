@@ -14,6 +14,7 @@ int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostre
     registerMailtrayCommands(app, context);
     registerDraftCommands(app, context);
     registerMessageCommands(app, context);
+    registerSendCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
