@@ -31,7 +31,7 @@ for _ in $(seq 50); do
 done
 
 "$build/bench/send_run_probe" "$port" "$count" "$size" | tee /tmp/velmora-send-bench.txt
-ours=$(awk '/^send run:/ {print $(NF-2)}' /tmp/velmora-send-bench.txt)
+ours=$(awk '/^send run:/ {print $(NF-1)}' /tmp/velmora-send-bench.txt)
 
 start=$(date +%s.%N)
 smtp-source -s 1 -m "$count" -l "$size" -f ann@example.org -t r@example.net 127.0.0.1:"$port"

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     const SendRunSummary summary = sendToRecipients(session, draft, {}, environment, observer);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("send run: %d messages in %.3f s = %.1f messages/s (%s)\n", summary.delivered,
+    std::printf("send run: %d messages in %.3f s = %.1f messages/s\n%s\n", summary.delivered,
                 seconds, summary.delivered / seconds, observer.last.c_str());
     return summary.delivered == count ? 0 : 1;
 }
