@@ -548,13 +548,15 @@ void MainWindow::openDeliverySettingsDialog() {}
 void MainWindow::openComposeWindow(std::int32_t editorFormat) {
     const EditorFormat format =
         editorFormat == code(EditorFormat::Html) ? EditorFormat::Html : EditorFormat::PlainText;
-    ComposeServices services{session_,
-                             images_,
-                             services_.prompter,
-                             [this] { return filteredResults(); },
-                             [this] { showHelp(); },
-                             [this] { showAbout(); },
-                             services_.profileDirectory};
+    ComposeServices services{
+        session_,
+        images_,
+        services_.prompter,
+        [this] { return filteredResults(); },
+        [this] { showHelp(); },
+        [this] { showAbout(); },
+        services_.profileDirectory,
+        SendRunEnvironment{clock_, contentTypes_, tcpConnections(), localHostName()}};
     ::openComposeWindow(format, services, composeWindow_);
 }
 void MainWindow::deliverByDefaultClient() {}

@@ -2,8 +2,10 @@
 
 #include "app/main_commands.h"
 #include "compose/compose_window.h"
+#include "delivery/mime_types_file.h"
 #include "platform/launcher.h"
 #include "platform/prompter.h"
+#include "store/clock.h"
 #include "store/session.h"
 #include "store/session_commands.h"
 #include "views/contact_views.h"
@@ -155,4 +157,7 @@ private:
     std::vector<QToolButton*> imageButtons_;
     std::map<MainCommand, QAction*> actions_;
     QPointer<ComposeWindow> composeWindow_;
+    // What the compose window's send runs use.
+    SystemClock clock_;
+    MimeTypesFile contentTypes_;
 };

@@ -4,6 +4,7 @@
 #include "compose/font_style_dialog.h"
 #include "compose/surface/body_editor.h"
 #include "delivery/draft_file.h"
+#include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
 
 #include <QAction>
@@ -366,20 +367,27 @@ void ComposeWindow::openDraftFile(const std::string& path) {
 }
 
 void ComposeWindow::sendEmail(bool ask) {
-    (void)ask;
-    startSendRun(draft());
+    if (ask && !confirmSendEmail(services_.prompter)) {
+        return;
+    }
+    // The run reads the window as it is now, and its own format.
+    const MessageDraft message = draft();
+    openSendProgressWindow(this)->sendToRecipients(services_.session, message,
+                                                   services_.filteredResults(), services_.delivery);
 }
 
 void ComposeWindow::sendPreview() {
-    startPreview(draft());
-}
-
-void ComposeWindow::startSendRun(const MessageDraft& message) {
-    (void)message;
-}
-
-void ComposeWindow::startPreview(const MessageDraft& message) {
-    (void)message;
+    switch (confirmPreview(services_.prompter, from_->text().toStdString())) {
+    case PreviewCheck::NeedsFrom:
+        from_->setFocus(Qt::OtherFocusReason);
+        return;
+    case PreviewCheck::Declined:
+        return;
+    case PreviewCheck::Send:
+        break;
+    }
+    const MessageDraft message = draft();
+    openSendProgressWindow(this)->sendPreview(services_.session, message, services_.delivery);
 }
 
 ComposeWindow* openComposeWindow(EditorFormat format, const ComposeServices& services,

@@ -4,6 +4,7 @@
 #include "compose/edit_html_dialog.h"
 #include "compose/hyperlink_dialog.h"
 #include "delivery/message_draft.h"
+#include "delivery/send_run.h"
 #include "platform/prompter.h"
 #include "store/codes.h"
 #include "store/session.h"
@@ -35,6 +36,8 @@ struct ComposeServices {
     std::function<void()> showAbout;
     // Folder the file requesters start in, with a trailing separator.
     std::string profileDirectory;
+    // What the send runs and previews are built with.
+    SendRunEnvironment delivery;
 };
 
 // "Compose Email": the one message of a mailing. Its controls hold the
@@ -64,7 +67,9 @@ public:
     // Opens the draft at `path` into this window; a file that cannot be read
     // or is no email draft changes nothing and says nothing.
     void openDraftFile(const std::string& path);
+    // "Send Email" asks first, the "Send email" button does not.
     void sendEmail(bool ask);
+    // "Send Preview" and "Preview": the From check and the question first.
     void sendPreview();
     // The enabling rules: single-address field, selection-dependent
     // controls, Paste. Run on the signals that can change their inputs.
@@ -97,10 +102,6 @@ private:
     void cut();
     void copy();
     void paste();
-
-    // The runs of the send-run feature, started with this window's draft.
-    void startSendRun(const MessageDraft& message);
-    void startPreview(const MessageDraft& message);
 
     EditorFormat format_;
     ComposeServices services_;

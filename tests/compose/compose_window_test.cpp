@@ -1,7 +1,11 @@
 // The compose window offscreen, with the real web engine as its body.
+#include "../delivery/python_helpers.h"
+#include "app/main_window.h"
 #include "compose/compose_window.h"
 #include "compose/surface/body_editor.h"
 #include "delivery/draft_file.h"
+#include "delivery/mime_types_file.h"
+#include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
 #include "support/test_support.h"
 
@@ -16,6 +20,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using testing_support::Bytes;
 using testing_support::FakePrompter;
@@ -67,6 +72,12 @@ protected:
             .toString()
             .toStdString();
     }
+    // Types `html` into the empty body, as the editing commands insert it.
+    static void typeIntoBody(ComposeWindow& window, const char* html) {
+        window.bodyEditor()->focusBody();
+        script(window, "getSelection().collapse(document.body, 0)");
+        window.bodyEditor()->replaceSelection(html);
+    }
     static std::string label(ComposeWindow& window) {
         return window.attachmentLabel()->text().toStdString();
     }
@@ -76,8 +87,16 @@ protected:
     Session session;
     FakePrompter prompter;
     std::vector<std::int32_t> filtered;
-    ComposeServices services{session, images, prompter,        [this] { return filtered; },
-                             [] {},   [] {},  dir.path() + "/"};
+    SystemClock clock;
+    MimeTypesFile types;
+    ComposeServices services{session,
+                             images,
+                             prompter,
+                             [this] { return filtered; },
+                             [] {},
+                             [] {},
+                             dir.path() + "/",
+                             SendRunEnvironment{clock, types, tcpConnections(), "localhost"}};
     QPointer<ComposeWindow> current;
 };
 
@@ -105,7 +124,7 @@ TEST_F(ComposeWindowTest, OpensWithCountsTakenNowAndTheMailtrayChosen) {
 
     // The tooltips name 21 distinct buttons, each with its image.
     QSet<QString> tooltips;
-    for (QToolButton* button : first.findChildren<QToolButton*>()) {
+    for (QToolButton* button : first.centralWidget()->findChildren<QToolButton*>()) {
         tooltips.insert(button->toolTip());
         EXPECT_FALSE(button->icon().isNull()) << button->toolTip().toStdString();
     }
@@ -147,6 +166,9 @@ TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheS
     EXPECT_TRUE(window.button("Edit HTML")->isEnabled());
     EXPECT_TRUE(window.button("Insert hyperlink")->isEnabled());
 
+    // The engine reports selection changes while the body has the focus, as
+    // it has when the user selects.
+    window.bodyEditor()->focusBody();
     script(window, "getSelection().selectAllChildren(document.body.querySelector('b'))");
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.button("Bold")->isEnabled(); }, 5000));
     EXPECT_TRUE(window.paragraphStyleList()->isEnabled());
@@ -221,7 +243,7 @@ TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
     html.subjectField()->setText("Spring sale");
     html.toList()->setCurrentIndex(0);
     html.singleAddressField()->setText("bob@example.net");
-    html.bodyEditor()->replaceSelection("<p>Hi <b>there</b></p>");
+    typeIntoBody(html, "<p>Hi <b>there</b></p>");
     prompter.files = {file("a.txt", 2048)};
     html.attachFile();
 
@@ -303,6 +325,100 @@ TEST_F(ComposeWindowTest, AFailedSaveSaysSoAndTheWindowKeepsItsContents) {
     EXPECT_EQ(0u, prompter.shown[0].text.find("Cannot save email draft \"" +
                                               dir.file("no/such/folder/draft.eml") + "\""));
     EXPECT_EQ("Kept", window.subjectField()->text().toStdString());
+}
+
+TEST_F(ComposeWindowTest, SendCommandsAskAndCheckBeforeTheyRun) {
+    ComposeWindow& window = open(EditorFormat::Html);
+    prompter.answers = {PromptAnswer::No};
+    window.menuAction("Send Email")->trigger();
+    ASSERT_EQ(1u, prompter.shown.size());
+    EXPECT_EQ("Confirm", prompter.shown[0].title);
+    EXPECT_EQ(kSendEmailQuestion, prompter.shown[0].text);
+
+    window.fromField()->setText("   ");
+    window.button("Preview")->click();
+    ASSERT_EQ(2u, prompter.shown.size());
+    EXPECT_EQ(kPreviewNeedsFromText, prompter.shown[1].text);
+    EXPECT_EQ(nullptr, window.findChild<SendProgressWindow*>());
+}
+
+QByteArray decodedPayload(const nlohmann::json& part) {
+    return QByteArray::fromBase64(QByteArray::fromStdString(part["payload"].get<std::string>()));
+}
+
+TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
+    TempDir store;
+    delivery_testing::SmtpTestServer server(store.path());
+    ASSERT_TRUE(server.running());
+    SessionSettings settings = session.settings();
+    settings.smtpServer = "127.0.0.1";
+    settings.smtpPort = server.port();
+    settings.timeoutSeconds = 5;
+    session.setSettings(settings);
+
+    ComposeWindow& window = open(EditorFormat::Html);
+    window.fromField()->setText("Ann Lee <ann@example.org>");
+    window.toList()->setCurrentIndex(0);
+    window.singleAddressField()->setText("bob@example.net");
+    window.subjectField()->setText("Winter offer");
+    typeIntoBody(window, "<p>Warm <b>socks</b></p>");
+    prompter.files = {file("a.txt", 2048)};
+    window.attachFile();
+    // The window keeps the format it was opened with.
+    settings.editorFormat = code(EditorFormat::PlainText);
+    session.setSettings(settings);
+
+    window.button("Send email")->click(); // no question
+    EXPECT_TRUE(prompter.shown.empty());
+    auto* progress = window.findChild<SendProgressWindow*>();
+    ASSERT_NE(nullptr, progress);
+    EXPECT_EQ("Finished.", progress->statusText().toStdString());
+    progress->close();
+
+    const auto envelope = nlohmann::json::parse(readFileBytes(store.file("001.json")));
+    EXPECT_EQ(nlohmann::json::array({"bob@example.net"}), envelope["rcptTos"]);
+    const auto parsed = nlohmann::json::parse(delivery_testing::runPythonScript(
+        "parse_message.py", {store.file("001.eml"), "--unstuffed"}));
+    EXPECT_EQ("Winter offer", parsed["headers"]["Subject"]);
+    ASSERT_EQ(2u, parsed["parts"].size());
+    EXPECT_EQ("text/html", parsed["parts"][0]["contentType"]);
+    EXPECT_TRUE(decodedPayload(parsed["parts"][0]).contains("<p>Warm <b>socks</b></p>"));
+    EXPECT_EQ("a.txt", parsed["parts"][1]["filename"]);
+    EXPECT_EQ(QByteArray(2048, 'x'), decodedPayload(parsed["parts"][1]));
+
+    // The preview goes to the From address after its question.
+    prompter.answers = {PromptAnswer::Yes};
+    window.menuAction("Send Preview")->trigger();
+    ASSERT_EQ(1u, prompter.shown.size());
+    EXPECT_EQ(previewQuestion("Ann Lee <ann@example.org>"), prompter.shown[0].text);
+    const auto preview = nlohmann::json::parse(readFileBytes(store.file("002.json")));
+    EXPECT_EQ(nlohmann::json::array({"ann@example.org"}), preview["rcptTos"]);
+}
+
+TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
+    struct NoLauncher final : Launcher {
+        bool openDocument(const std::string&) override { return false; }
+        bool startProgram(const std::string&, const std::vector<std::string>&) override {
+            return false;
+        }
+    } launcher;
+    MainWindow main(session, images, MainWindowServices{prompter, launcher, dir.path() + "/", {}});
+    newSession(session, main.sessionHooks());
+    SessionSettings settings = session.settings();
+    settings.smtpServer = "127.0.0.1";
+    settings.editorFormat = code(EditorFormat::PlainText);
+    session.setSettings(settings);
+
+    main.runCommand(MainCommand::Compose);
+    QPointer<ComposeWindow> first = main.composeWindow();
+    ASSERT_FALSE(first.isNull());
+    EXPECT_EQ(EditorFormat::PlainText, first->format());
+    main.runCommand(MainCommand::Compose);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+    ASSERT_NE(nullptr, main.composeWindow());
+    EXPECT_TRUE(prompter.shown.empty());
+    session.markSaved();
 }
 
 } // namespace
