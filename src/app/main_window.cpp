@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/file_commands.h"
+#include "delivery/mail_client.h"
 #include "platform/qt_images.h"
 #include "views/contact_list_model.h"
 
@@ -546,5 +547,26 @@ void MainWindow::openDeliverySettingsDialog() {}
 void MainWindow::openComposeWindow(std::int32_t editorFormat) {
     (void)editorFormat;
 }
-void MainWindow::deliverByDefaultClient() {}
-void MainWindow::deliverByCustomClient() {}
+// The hand-off stamps the Mailtray's contacts whatever the client does; the
+// status line shows the new count before the client starts.
+void MainWindow::deliverByDefaultClient() {
+    const HandoffResult result = ::deliverByDefaultClient(session_, services_.launcher,
+                                                          formatContactDate(services_.clock.now()));
+    refreshViews();
+    updateStatusLine();
+    if (result == HandoffResult::CouldNotStart) {
+        services_.prompter.message("Information", "The default mail client could not be opened.");
+    }
+}
+
+void MainWindow::deliverByCustomClient() {
+    const HandoffResult result = ::deliverByCustomClient(session_, services_.launcher,
+                                                         formatContactDate(services_.clock.now()));
+    refreshViews();
+    updateStatusLine();
+    if (result == HandoffResult::CouldNotStart) {
+        services_.prompter.message("Information", "The mail client \"" +
+                                                      session_.settings().clientPath +
+                                                      "\" could not be started.");
+    }
+}

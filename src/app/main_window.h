@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/main_commands.h"
+#include "platform/clipboard.h"
 #include "platform/launcher.h"
 #include "platform/prompter.h"
+#include "store/clock.h"
 #include "store/session.h"
 #include "store/session_commands.h"
 #include "views/contact_views.h"
@@ -34,6 +36,9 @@ struct MainWindowServices {
     std::string profileDirectory;
     // Copies of the manual outside the start folder, tried in order.
     std::vector<std::string> installedManuals;
+    // "Today" for every date the commands stamp.
+    const Clock& clock;
+    Clipboard& clipboard;
 };
 
 // The main window: menu bar, image buttons, search field, filter tree, the

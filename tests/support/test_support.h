@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/clipboard.h"
 #include "platform/prompter.h"
 
 #include <cstdint>
@@ -63,6 +64,16 @@ public:
         std::string title, filter, initialPath;
     };
     std::vector<Request> fileRequests;
+};
+
+// A clipboard that holds its text in memory.
+class FakeClipboard final : public Clipboard {
+public:
+    std::string text() const override { return text_; }
+    void setText(const std::string& text) override { text_ = text; }
+
+private:
+    std::string text_;
 };
 
 } // namespace testing_support
