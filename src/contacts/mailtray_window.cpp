@@ -25,11 +25,9 @@ MailtrayWindow::MailtrayWindow(Session& session, ViewAccess& views, Prompter& pr
 
     auto* column = new QVBoxLayout;
     for (QPushButton* button : {addSelected_, addFiltered_, empty_, copy_, save_}) {
-        button->setMinimumWidth(95);
         column->addWidget(button);
     }
     column->addStretch();
-    close_->setMinimumWidth(95);
     column->addWidget(close_);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(list_, 1);
