@@ -1,5 +1,6 @@
 #include "contacts/mailtray_window.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QTreeView>
@@ -44,9 +45,23 @@ MailtrayWindow::MailtrayWindow(Session& session, ViewAccess& views, Prompter& pr
 }
 
 void MailtrayWindow::reload() {
+    shownGeneration_ = session_.documentGeneration();
     fillList();
     state_ = MailtrayButtons::onOpen(session_.mailtrayCount(), !views_.selectedRows().empty());
     showButtons();
+}
+
+void MailtrayWindow::reloadIfSessionReplaced() {
+    if (shownGeneration_ != session_.documentGeneration()) {
+        reload();
+    }
+}
+
+void MailtrayWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        reloadIfSessionReplaced();
+    }
+    QWidget::changeEvent(event);
 }
 
 void MailtrayWindow::fillList() {
@@ -70,6 +85,7 @@ void MailtrayWindow::showButtons() {
 }
 
 void MailtrayWindow::addSelected() {
+    reloadIfSessionReplaced();
     addContactsToMailtray(session_, views_.selectedRows());
     fillList();
     state_.afterAdd(MailtrayButtons::Used::AddSelected, session_.mailtrayCount());
@@ -78,6 +94,7 @@ void MailtrayWindow::addSelected() {
 }
 
 void MailtrayWindow::addFiltered() {
+    reloadIfSessionReplaced();
     addContactsToMailtray(session_, views_.filteredRows());
     fillList();
     state_.afterAdd(MailtrayButtons::Used::AddFiltered, session_.mailtrayCount());
@@ -86,6 +103,7 @@ void MailtrayWindow::addFiltered() {
 }
 
 void MailtrayWindow::emptyMailtray() {
+    reloadIfSessionReplaced();
     if (prompter_.message("Confirm", kEmptyMailtrayQuestion, PromptButtons::YesNo) !=
         PromptAnswer::Yes) {
         return;
@@ -98,11 +116,13 @@ void MailtrayWindow::emptyMailtray() {
 }
 
 void MailtrayWindow::copyToClipboard() {
+    reloadIfSessionReplaced();
     clipboard_.setText(mailtrayClipboardText(session_));
     offerMarking(mailtrayCopiedQuestion());
 }
 
 void MailtrayWindow::saveToFile() {
+    reloadIfSessionReplaced();
     const std::optional<std::string> chosen = prompter_.saveFileName(
         "Save mailtray emails to file...", "Plain Text (*.txt)|*.txt|All files (*.*)|*.*", "*.txt");
     if (!chosen) {

@@ -23,7 +23,8 @@ public:
                    const Clock& clock, ContactIconProvider icons = {}, QWidget* parent = nullptr);
 
     // Lists the Mailtray again and sets the buttons as on opening, for when
-    // the session was replaced while the window stayed open.
+    // the session was replaced while the window stayed open. The window also
+    // does this by itself when it is activated or used after such a change.
     void reload();
 
     QTreeView* list() const { return list_; }
@@ -35,7 +36,11 @@ public:
     QPushButton* saveButton() const { return save_; }
     QPushButton* closeButton() const { return close_; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void reloadIfSessionReplaced();
     void addSelected();
     void addFiltered();
     void emptyMailtray();
@@ -51,6 +56,7 @@ private:
     Clipboard& clipboard_;
     const Clock& clock_;
     MailtrayButtons state_;
+    std::uint64_t shownGeneration_ = 0;
 
     ContactRowsModel* model_;
     QTreeView* list_;

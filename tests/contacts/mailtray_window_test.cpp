@@ -3,8 +3,10 @@
 #include "support/test_support.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
@@ -193,21 +195,33 @@ TEST_F(MailtrayWindowTest, SaveAppendsTxtWritesCrLfLinesAndNamesOnlyTheFile) {
     flushDeletes();
 }
 
-TEST_F(MailtrayWindowTest, ReloadFollowsAReplacedSession) {
+TEST_F(MailtrayWindowTest, FollowsAReplacedSessionWhenActivatedOrUsed) {
     fillSession(session, {}, {"a@x"});
     views.filtered = {1};
     MailtrayWindow* w = open();
     w->addFilteredButton()->click();
     EXPECT_EQ(w->listModel()->rowCount(), 1);
+
     Session replacement;
     fillSession(replacement, {}, {});
     session.replaceDocument(std::move(replacement));
     // Rows of the old Mailtray show nothing rather than read freed records.
     EXPECT_FALSE(w->listModel()->data(w->listModel()->index(0, 1)).isValid());
-    w->reload();
+    QApplication::setActiveWindow(w);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(w));
     EXPECT_EQ(w->listModel()->rowCount(), 0);
     EXPECT_EQ(w->windowTitle(), "Mailtray (0 Recipients)");
     EXPECT_EQ(enabled(*w), "01000");
+
+    // A replaced session with a queue: the first command lists it again.
+    Session loaded;
+    fillSession(loaded, {}, {"q@x", "r@x"});
+    addContactsToMailtray(loaded, {1});
+    session.replaceDocument(std::move(loaded));
+    views.filtered = {2};
+    w->addFilteredButton()->click();
+    EXPECT_EQ(emails(*w), QStringList({"q@x", "r@x"}));
+    EXPECT_EQ(w->windowTitle(), "Mailtray (2 Recipients)");
     w->close();
     flushDeletes();
 }
