@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/main_commands.h"
+#include "contacts/contact_rows_model.h"
+#include "contacts/view_access.h"
 #include "platform/clipboard.h"
 #include "platform/launcher.h"
 #include "platform/prompter.h"
@@ -110,6 +112,24 @@ private:
         MainWindow& window_;
     };
 
+    // The views as the contact and Mailtray windows see them.
+    class WindowViewAccess final : public ViewAccess {
+    public:
+        explicit WindowViewAccess(MainWindow& window) : window_(window) {}
+        std::vector<std::int32_t> selectedRows() const override { return window_.selectedRows(); }
+        std::vector<std::int32_t> filteredRows() const override {
+            return window_.filteredResults();
+        }
+        std::int32_t selectedTreeItemNumber() const override {
+            return window_.selectedTreeItemNumber();
+        }
+        void refreshViews() override { window_.refreshViews(); }
+        void updateStatusLine() override { window_.updateStatusLine(); }
+
+    private:
+        MainWindow& window_;
+    };
+
     void buildMenus();
     void buildControls();
     void rebuildFilterTree();
@@ -127,6 +147,8 @@ private:
     void openEditEntriesDialog();
     void deleteSelectedEntries();
     void removeDuplicates();
+    void openSelectionDialog(int kind);
+    ContactIconProvider contactIcons() const;
     void openSetGroupDialog();
     void openSetStatusDialog();
     void openSetTagDialog();
@@ -142,6 +164,7 @@ private:
     const ProgramImages& images_;
     MainWindowServices services_;
     WindowHooks hooks_;
+    WindowViewAccess viewAccess_;
     ContactViews views_;
 
     QLineEdit* searchField_ = nullptr;

@@ -160,6 +160,8 @@ TEST_F(MainWindowTest, ImageButtonsCarryTheirTooltipsAndRunTheMenuCommand) {
     const auto& buttons = window->imageButtonWidgets();
     ASSERT_EQ(buttons.size(), 11u);
     QSignalSpy started(window.get(), &MainWindow::commandStarted);
+    // Delete Entries asks before it acts, once from the button, once from the menu.
+    prompter.answers = {PromptAnswer::No, PromptAnswer::No};
     for (std::size_t i = 0; i < buttons.size(); ++i) {
         EXPECT_EQ(buttons[i]->toolTip(), tooltips[static_cast<qsizetype>(i)]);
         EXPECT_EQ(buttons[i]->size(), QSize(32, 32));
