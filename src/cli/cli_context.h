@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+struct MessageDraft;
+
 // Exit codes of the tool: 0 success, 1 refused or failed, 2 usage.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
@@ -56,6 +58,9 @@ struct CliContext {
 // Loads a session for a command; false (with the message on stderr and the
 // exit code set) when it cannot be used.
 bool openSessionForCommand(CliContext& context, Session& session, const std::string& path);
+// Reads an email draft file for a command; false (reported, exit code set)
+// when it cannot be used.
+bool openDraftForCommand(CliContext& context, const std::string& path, MessageDraft& draft);
 // Saves a changed session back to its file; false after reporting.
 bool saveSessionForCommand(CliContext& context, Session& session, const std::string& path);
 
@@ -66,6 +71,7 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context);
 void registerDraftCommands(CLI::App& app, CliContext& context);
 void registerMessageCommands(CLI::App& app, CliContext& context);
 void registerListCommands(CLI::App& app, CliContext& context);
+void registerSendCommands(CLI::App& app, CliContext& context);
 
 // Runs the tool with its arguments; returns the exit code.
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,

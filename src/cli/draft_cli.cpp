@@ -16,26 +16,6 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-// Reads a draft for a command; false (reported, exit code set) when it cannot be used.
-bool openDraftForCommand(CliContext& context, const std::string& path, MessageDraft& draft) {
-    DraftReadResult read = readDraftFile(path);
-    switch (read.status) {
-    case DraftReadStatus::CannotOpen:
-        context.fail(cannotOpenDraftText(path, read.reason));
-        return false;
-    case DraftReadStatus::HeaderMismatch:
-        context.fail(notADraftText(path));
-        return false;
-    case DraftReadStatus::Damaged:
-        context.fail(damagedDraftText(path));
-        return false;
-    case DraftReadStatus::Loaded:
-        break;
-    }
-    draft = std::move(read.draft);
-    return true;
-}
-
 nlohmann::json draftToJson(const MessageDraft& draft) {
     return {{"fromText", draft.fromText},
             {"subject", draft.subject},
@@ -72,6 +52,25 @@ struct DraftOptions {
 };
 
 } // namespace
+
+bool openDraftForCommand(CliContext& context, const std::string& path, MessageDraft& draft) {
+    DraftReadResult read = readDraftFile(path);
+    switch (read.status) {
+    case DraftReadStatus::CannotOpen:
+        context.fail(cannotOpenDraftText(path, read.reason));
+        return false;
+    case DraftReadStatus::HeaderMismatch:
+        context.fail(notADraftText(path));
+        return false;
+    case DraftReadStatus::Damaged:
+        context.fail(damagedDraftText(path));
+        return false;
+    case DraftReadStatus::Loaded:
+        break;
+    }
+    draft = std::move(read.draft);
+    return true;
+}
 
 void registerDraftCommands(CLI::App& app, CliContext& context) {
     auto o = std::make_shared<DraftOptions>();

@@ -15,6 +15,7 @@ int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostre
     registerDraftCommands(app, context);
     registerMessageCommands(app, context);
     registerListCommands(app, context);
+    registerSendCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

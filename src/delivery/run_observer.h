@@ -16,4 +16,11 @@ public:
     // Lets the window system handle pending events (repaint, the Cancel
     // button) without waiting; called often while waiting on the network.
     virtual void pumpEvents() {}
+    // The progress bar's range becomes 0 to `maximum`, its position 0.
+    virtual void progressRange(int maximum) { (void)maximum; }
+    // Moves the progress bar on by one.
+    virtual void advanceProgress() {}
+    // True while a recipient is being sent to (the button reads "Cancel"),
+    // false once the run has ended (the button reads "Close").
+    virtual void sendingChanged(bool sending) { (void)sending; }
 };

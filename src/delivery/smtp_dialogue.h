@@ -37,6 +37,9 @@ struct SmtpOutcome {
     std::string replyText; // and its text
     std::string reason;    // for the user: why it was not delivered ("" when delivered)
     bool timedOut = false; // Failed because a reply or a write took longer than the time-out
+    // A connection to the server was made: a Failed session without one
+    // (no connection, an unusable address) says nothing of the next recipient.
+    bool connectionOpened = false;
 };
 
 // The login and envelope of one session.

@@ -240,5 +240,7 @@ SmtpOutcome runSmtpSession(const SmtpSessionRequest& request, Connection& connec
     if (request.logDialogue) {
         log(kFinishedText);
     }
-    return dialogue.outcome();
+    SmtpOutcome outcome = dialogue.outcome();
+    outcome.connectionOpened = true;
+    return outcome;
 }

@@ -113,8 +113,69 @@ Connection::IoResult ScriptedConnection::write(const char* data, std::size_t siz
 }
 
 bool RecordingObserver::cancelRequested() {
-    return !cancelAfterLine.empty() &&
-           std::find(lines.begin(), lines.end(), cancelAfterLine) != lines.end();
+    return (cancelAtPump >= 0 && pumps >= cancelAtPump) ||
+           (!cancelAfterLine.empty() &&
+            std::find(lines.begin(), lines.end(), cancelAfterLine) != lines.end());
+}
+
+std::vector<ScriptedConnection::Step> deliveryScript(const std::string& sender,
+                                                     const std::string& recipient) {
+    using C = ScriptedConnection;
+    return {C::says("220 mail.example.net ESMTP\r\n"),
+            C::expects("HELO client.example"),
+            C::says("250 mail.example.net\r\n"),
+            C::expects("MAIL FROM: <" + sender + ">"),
+            C::says("250 OK\r\n"),
+            C::expects("RCPT TO: <" + recipient + ">"),
+            C::says("250 OK\r\n"),
+            C::expects("DATA"),
+            C::says("354 go ahead\r\n"),
+            C::message(),
+            C::says("250 queued\r\n"),
+            C::expects("QUIT"),
+            C::says("221 bye\r\n")};
+}
+
+namespace {
+
+// Lets a run own its connection while the test keeps the scripted one.
+class ForwardingConnection final : public Connection {
+public:
+    explicit ForwardingConnection(Connection& to) : to_(to) {}
+    bool connect(const std::string& host, int port, int timeoutMs,
+                 const std::function<bool()>& shouldStop) override {
+        return to_.connect(host, port, timeoutMs, shouldStop);
+    }
+    unsigned wait(unsigned interest, int timeoutMs) override {
+        return to_.wait(interest, timeoutMs);
+    }
+    IoResult read(char* buffer, std::size_t size) override { return to_.read(buffer, size); }
+    IoResult write(const char* data, std::size_t size) override { return to_.write(data, size); }
+    void close() override { to_.close(); }
+    std::string error() const override { return to_.error(); }
+
+private:
+    Connection& to_;
+};
+
+} // namespace
+
+ScriptedConnection& ScriptedServer::add(std::vector<ScriptedConnection::Step> script) {
+    connections.push_back(std::make_unique<ScriptedConnection>(clock_, std::move(script)));
+    return *connections.back();
+}
+
+std::function<std::unique_ptr<Connection>()> ScriptedServer::factory() {
+    return [this]() -> std::unique_ptr<Connection> {
+        ++opened;
+        if (static_cast<std::size_t>(opened) > connections.size()) {
+            add({}).refuseConnect = true;
+        }
+        if (onOpen) {
+            onOpen(opened);
+        }
+        return std::make_unique<ForwardingConnection>(*connections[opened - 1]);
+    };
 }
 
 } // namespace delivery_testing

@@ -4,6 +4,8 @@
 #include "delivery/run_observer.h"
 #include "store/clock.h"
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,16 +66,50 @@ private:
     std::string error_;
 };
 
-// Records the log; can ask to cancel when a given line was logged.
+// Records the log and the progress; can ask to cancel when a given line was
+// logged, or after some number of event pumps.
 class RecordingObserver final : public RunObserver {
 public:
     void logLine(const std::string& text) override { lines.push_back(text); }
     bool cancelRequested() override;
     void pumpEvents() override { ++pumps; }
+    void progress(const std::string& label) override { labels.push_back(label); }
+    void progressRange(int maximum) override {
+        progressMaximum = maximum;
+        progressValue = 0;
+    }
+    void advanceProgress() override { ++progressValue; }
+    void sendingChanged(bool now) override { sending = now; }
 
     std::vector<std::string> lines;
+    std::vector<std::string> labels;
     std::string cancelAfterLine; // cancel once this line is in the log
+    int cancelAtPump = -1;       // cancel once pumpEvents was called this often
     int pumps = 0;
+    int progressMaximum = -1;
+    int progressValue = 0;
+    bool sending = false;
+};
+
+// The whole dialogue of one delivery without login, from "client.example".
+std::vector<ScriptedConnection::Step> deliveryScript(const std::string& sender,
+                                                     const std::string& recipient);
+
+// Plays one script per session of a run, in order: each new connection the
+// run asks for plays the next script (one beyond the scripts is refused).
+class ScriptedServer {
+public:
+    explicit ScriptedServer(FixedClock& clock) : clock_(clock) {}
+    ScriptedConnection& add(std::vector<ScriptedConnection::Step> script);
+    // For SendRunEnvironment::openConnection.
+    std::function<std::unique_ptr<Connection>()> factory();
+
+    std::vector<std::unique_ptr<ScriptedConnection>> connections;
+    int opened = 0;
+    std::function<void(int number)> onOpen; // told of each session (from 1) as it opens
+
+private:
+    FixedClock& clock_;
 };
 
 } // namespace delivery_testing

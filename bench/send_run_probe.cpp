@@ -1,0 +1,72 @@
+// A Mailtray send run of COUNT messages with a SIZE-byte body to a server on
+// 127.0.0.1:PORT, one SMTP session each, timed from the first connection to
+// the last reply. Usage: send_run_probe PORT [COUNT] [SIZE]
+#include "delivery/mime_types_file.h"
+#include "delivery/send_run.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// Counts what a progress window would show; cancels nothing.
+class QuietObserver final : public RunObserver {
+public:
+    void logLine(const std::string& text) override {
+        ++lines;
+        last = text;
+    }
+    bool cancelRequested() override { return false; }
+    int lines = 0;
+    std::string last;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s PORT [COUNT] [SIZE]\n", argv[0]);
+        return 2;
+    }
+    const int port = std::atoi(argv[1]);
+    const int count = argc > 2 ? std::atoi(argv[2]) : 2000;
+    const std::size_t size = argc > 3 ? static_cast<std::size_t>(std::atol(argv[3])) : 5120;
+
+    Session session;
+    SessionSettings settings;
+    settings.smtpServer = "127.0.0.1";
+    settings.smtpPort = port;
+    settings.timeoutSeconds = 15;
+    session.setSettings(settings);
+    for (int i = 1; i <= count; ++i) {
+        NewContact fields;
+        fields.email = "r" + std::to_string(i) + "@example.net";
+        Contact entry = session.contact(session.createContact(fields, "01/01/2026"));
+        session.addMailtrayEntry(entry);
+    }
+    MessageDraft draft;
+    draft.fromText = "Ann Lee <ann@example.org>";
+    draft.subject = "Winter offer";
+    draft.format = code(EditorFormat::PlainText);
+    // A body of SIZE bytes in lines of 72 characters: the payload smtp-source
+    // sends with -l SIZE (headers not counted).
+    const std::string line(72, 'x');
+    while (draft.body.size() + line.size() + 2 <= size) {
+        draft.body += line + "\r\n";
+    }
+    draft.body.append(size - draft.body.size(), 'x');
+
+    SystemClock clock;
+    MimeTypesFile types;
+    const SendRunEnvironment environment{clock, types, tcpConnections(), "bench.localdomain"};
+    QuietObserver observer;
+    const auto start = std::chrono::steady_clock::now();
+    const SendRunSummary summary = sendToRecipients(session, draft, {}, environment, observer);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("send run: %d messages in %.3f s = %.1f messages/s\n%s\n", summary.delivered,
+                seconds, summary.delivered / seconds, observer.last.c_str());
+    return summary.delivered == count ? 0 : 1;
+}

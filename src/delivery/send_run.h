@@ -1,0 +1,98 @@
+#pragma once
+
+#include "delivery/connection.h"
+#include "delivery/message_draft.h"
+#include "delivery/run_observer.h"
+#include "platform/content_types.h"
+#include "platform/prompter.h"
+#include "store/clock.h"
+#include "store/session.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A fresh, unconnected connection for each SMTP session of a run.
+using ConnectionFactory = std::function<std::unique_ptr<Connection>()>;
+// TCP connections: what the program and the command-line tool use.
+ConnectionFactory tcpConnections();
+
+// What a run's sessions are built with besides the session and the draft.
+struct SendRunEnvironment {
+    const Clock& clock;               // time-outs, the Date header, the contacts' stamp
+    const ContentTypes& contentTypes; // attachment types
+    ConnectionFactory openConnection;
+    std::string hostName; // our name for HELO/EHLO (localHostName())
+};
+
+// A run needs a server and a port (the Compose command refuses without them).
+bool smtpServerConfigured(const SessionSettings& settings);
+inline constexpr const char* kServerNotSetText =
+    "You must enter a server address and port in the server settings window before you can "
+    "compose and send emails.";
+
+// Fills `session.sendList` with the recipients of the draft's
+// `recipientChoice`, in slot order. `filteredRows` are the contact slots of
+// the All Entries list as it is shown (used by FilteredResults only).
+void gatherRecipients(Session& session, const MessageDraft& draft,
+                      const std::vector<std::int32_t>& filteredRows);
+
+struct SendRunSummary {
+    std::int32_t recipients = 0; // entries of the send list (1 for a preview)
+    std::int32_t delivered = 0;
+    std::int32_t rejected = 0;
+    std::int32_t failed = 0;
+    bool cancelled = false;
+    // The run left its list before the end: cancelled, or a failure that
+    // every following session would meet as well.
+    bool stoppedEarly = false;
+};
+
+// "Delivered N, rejected M, failed K.": the last line of a list run's log.
+std::string summaryText(const SendRunSummary& summary);
+
+// The send run: gathers the recipients, then one SMTP session per recipient
+// with the settings' server and login. Each contact whose message was
+// delivered is stamped as contacted today. A run to one typed address logs
+// its dialogue; a list run logs each address and its result, and ends with
+// the summary line. Cancel (through the observer), a time-out and a failure
+// before the sender was named stop the run; a refusal of the sender,
+// recipient or message, and a connection that cannot be made, fail that
+// recipient only.
+SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
+                                const std::vector<std::int32_t>& filteredRows,
+                                const SendRunEnvironment& environment, RunObserver& observer);
+
+// The address a preview goes to: the From field's address.
+std::string previewRecipient(std::string_view fromText);
+// Sends the message once to the sender's own address, logging the dialogue.
+// Stamps no contact and leaves the send list alone.
+SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
+                           const SendRunEnvironment& environment, RunObserver& observer);
+
+// The progress window's label texts.
+std::string sendingLabel(std::int32_t index, std::int32_t count, std::string_view address);
+std::string previewLabel(std::string_view address);
+inline constexpr const char* kConnectingLabel = "Connecting...";
+inline constexpr const char* kFinishedLabel = "Finished.";
+
+// The "Send Email" menu item's question; true when the user said Yes.
+bool confirmSendEmail(Prompter& prompter);
+
+enum class PreviewCheck {
+    Send,      // the user said Yes
+    NeedsFrom, // the From field is blank: the user was told; focus the From field
+    Declined,  // the user said No
+};
+// The "Send Preview" command's check of the From field and its question.
+PreviewCheck confirmPreview(Prompter& prompter, std::string_view fromText);
+
+inline constexpr const char* kSendEmailQuestion =
+    "Are you sure you want to send this message to the selected recipients now?";
+inline constexpr const char* kPreviewNeedsFromText =
+    "Please enter your email address in the 'From' field. A preview of this email will be sent "
+    "to the sender address only.";
+std::string previewQuestion(std::string_view fromText);

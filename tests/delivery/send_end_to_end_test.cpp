@@ -1,0 +1,195 @@
+// `mailtray send` against a real SMTP server (aiosmtpd) on 127.0.0.1.
+#include "cli/cli_context.h"
+#include "delivery/draft_file.h"
+#include "python_helpers.h"
+#include "store/session_file.h"
+#include "support/test_support.h"
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+using delivery_testing::SmtpTestServer;
+using testing_support::readFileBytes;
+using testing_support::TempDir;
+
+namespace {
+
+// Real time for the time-outs, 7 Dec 2026 for the stamps.
+class RunDayClock final : public Clock {
+public:
+    LocalDateTime now() const override {
+        LocalDateTime t;
+        t.year = 2026;
+        t.month = 12;
+        t.day = 7;
+        t.millisecondsSinceEpoch = SystemClock().now().millisecondsSinceEpoch;
+        return t;
+    }
+};
+
+struct SendCase {
+    TempDir dir;
+    std::string sessionPath = dir.file("list.qmz");
+    std::string draftPath = dir.file("offer.eml");
+    std::string out, err;
+
+    // A session of three queued contacts whose server is the test server.
+    SendCase(int port, const std::string& user, const std::string& password, int timeoutSeconds) {
+        Session session;
+        SessionSettings settings;
+        settings.smtpServer = "127.0.0.1";
+        settings.smtpPort = port;
+        settings.timeoutSeconds = timeoutSeconds;
+        settings.requiresAuth = user.empty() ? 0 : 1;
+        settings.userName = user;
+        settings.password = password;
+        session.setSettings(settings);
+        for (const char* email : {"a@example.net", "refused@example.net", "c@example.net"}) {
+            NewContact fields;
+            fields.email = email;
+            Contact entry = session.contact(session.createContact(fields, "01/01/2026"));
+            session.addMailtrayEntry(entry);
+        }
+        std::string error;
+        EXPECT_TRUE(writeSessionFile(session, sessionPath, error)) << error;
+        MessageDraft draft;
+        draft.fromText = "Ann Lee <ann@example.org>";
+        draft.subject = "Winter offer";
+        draft.body = "<p>Hello</p>";
+        EXPECT_TRUE(writeDraftFile(draft, draftPath, error)) << error;
+    }
+
+    int send(std::vector<std::string> extra) {
+        std::vector<std::string> args = {"mailtray", "send", sessionPath, draftPath};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<const char*> argv;
+        for (const std::string& a : args) {
+            argv.push_back(a.c_str());
+        }
+        std::ostringstream o, e;
+        RunDayClock clock;
+        const int code = runMailtray(static_cast<int>(argv.size()), argv.data(), o, e, clock);
+        out = o.str();
+        err = e.str();
+        return code;
+    }
+    std::vector<int> timesContacted() {
+        SessionReadResult read = readSessionFile(sessionPath);
+        std::vector<int> times;
+        for (const Contact& c : read.session.contacts()) {
+            times.push_back(c.timesContacted);
+        }
+        return times;
+    }
+};
+
+} // namespace
+
+TEST(SendEndToEnd, MailtrayRunWithLoginGoesPastARefusedRecipientAndStampsDeliveries) {
+    TempDir store;
+    SmtpTestServer server(store.path(), {"--user", "ann.lee", "--password", "s3cret",
+                                         "--refuse-rcpt", "refused@example.net"});
+    ASSERT_TRUE(server.running());
+    SendCase c(server.port(), "ann.lee", "s3cret", 5);
+    ASSERT_EQ(c.send({"--recipients", "mailtray"}), kExitOk) << c.err;
+    EXPECT_EQ(c.out, "Sending 1/3 (a@example.net)\n"
+                     "a@example.net\n"
+                     "Delivered.\n"
+                     "Sending 2/3 (refused@example.net)\n"
+                     "refused@example.net\n"
+                     "Rejected: 550 5.1.1 No such user here\n"
+                     "Sending 3/3 (c@example.net)\n"
+                     "c@example.net\n"
+                     "Delivered.\n"
+                     "Delivered 2, rejected 1, failed 0.\n"
+                     "Finished.\n");
+    EXPECT_EQ(c.timesContacted(), (std::vector<int>{1, 0, 1}));
+    EXPECT_EQ(readSessionFile(c.sessionPath).session.contact(1).lastContacted.str(), "12/07/2026");
+    const auto envelope = nlohmann::json::parse(readFileBytes(store.file("002.json")));
+    EXPECT_EQ(envelope["rcptTos"], nlohmann::json::array({"c@example.net"}));
+    EXPECT_EQ(envelope["login"], "ann.lee");
+}
+
+TEST(SendEndToEnd, AWrongPasswordStopsTheRunAtTheFirstRecipient) {
+    TempDir store;
+    SmtpTestServer server(store.path(), {"--user", "ann.lee", "--password", "s3cret"});
+    ASSERT_TRUE(server.running());
+    SendCase c(server.port(), "ann.lee", "wrong", 5);
+    EXPECT_EQ(c.send({"--recipients", "entire"}), kExitFailed);
+    EXPECT_NE(c.out.find("Failed: The server refused the login: 535"), std::string::npos) << c.out;
+    EXPECT_EQ(c.out.find("Sending 2/3"), std::string::npos);
+    EXPECT_NE(c.out.find("Delivered 0, rejected 0, failed 1.\n"), std::string::npos);
+    EXPECT_EQ(c.timesContacted(), (std::vector<int>{0, 0, 0}));
+    EXPECT_FALSE(std::filesystem::exists(store.file("001.eml")));
+}
+
+TEST(SendEndToEnd, ASlowServerTimesOutAndStopsTheRun) {
+    TempDir store;
+    SmtpTestServer server(store.path(), {"--delay-data-reply", "2.5"});
+    ASSERT_TRUE(server.running());
+    SendCase c(server.port(), "", "", 1);
+    EXPECT_EQ(c.send({"--recipients", "mailtray"}), kExitFailed);
+    EXPECT_NE(c.out.find("a@example.net\nTimeout reached.\nFailed: Timeout reached.\n"),
+              std::string::npos)
+        << c.out;
+    EXPECT_EQ(c.out.find("Sending 2/3"), std::string::npos);
+    EXPECT_EQ(c.timesContacted(), (std::vector<int>{0, 0, 0}));
+}
+
+TEST(SendEndToEnd, CtrlCCancelsTheRunAndTheStampsSoFarAreSaved) {
+    TempDir store;
+    SmtpTestServer server(store.path(), {"--delay-data-reply", "1"});
+    ASSERT_TRUE(server.running());
+    SendCase c(server.port(), "", "", 5);
+    // Ctrl+C while the second message waits for the server's answer.
+    std::thread user([&store] {
+        for (int i = 0; i < 500; ++i) {
+            struct sigaction current {};
+            ::sigaction(SIGINT, nullptr, &current);
+            if (current.sa_handler != SIG_DFL && std::filesystem::exists(store.file("001.json"))) {
+                // The second session is then waiting for its (delayed) reply.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                ::kill(::getpid(), SIGINT);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    const int code = c.send({"--recipients", "mailtray"});
+    user.join();
+    EXPECT_EQ(code, kExitFailed);
+    EXPECT_NE(c.out.find("refused@example.net\nCancelled.\nDelivered 1, rejected 0, failed 0.\n"),
+              std::string::npos)
+        << c.out;
+    EXPECT_EQ(c.timesContacted(), (std::vector<int>{1, 0, 0}));
+}
+
+TEST(SendEndToEnd, PreviewGoesToTheFromAddressWithItsDialogue) {
+    TempDir store;
+    SmtpTestServer server(store.path());
+    ASSERT_TRUE(server.running());
+    SendCase c(server.port(), "", "", 5);
+    ASSERT_EQ(c.send({"--preview", "--format", "plain"}), kExitOk) << c.err;
+    EXPECT_EQ(c.out.rfind("Sending Preview (ann@example.org)\n"
+                          "Initializing network connection...\n"
+                          "Opening SMTP connection to 127.0.0.1 (port " +
+                              std::to_string(server.port()) + ")\n<220 ",
+                          0),
+              0u)
+        << c.out;
+    EXPECT_NE(c.out.find("Finished.\nDelivered 1, rejected 0, failed 0.\n"), std::string::npos);
+    const auto envelope = nlohmann::json::parse(readFileBytes(store.file("001.json")));
+    EXPECT_EQ(envelope["rcptTos"], nlohmann::json::array({"ann@example.org"}));
+    EXPECT_NE(readFileBytes(store.file("001.eml")).find("Content-Type: text/plain"),
+              std::string::npos);
+    EXPECT_EQ(c.timesContacted(), (std::vector<int>{0, 0, 0}));
+
+    EXPECT_EQ(c.send({"--recipients", "everyone"}), kExitUsage);
+    EXPECT_EQ(c.send({}), kExitUsage);
+}

@@ -1,0 +1,117 @@
+// The progress window through scripted runs, offscreen.
+#include "delivery/mime_types_file.h"
+#include "delivery/send_progress_window.h"
+#include "scripted_connection.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using delivery_testing::deliveryScript;
+using delivery_testing::ScriptedConnection;
+using delivery_testing::ScriptedServer;
+
+namespace {
+
+struct Seen {
+    QString status, button;
+    bool modal = false;
+};
+
+struct WindowRun {
+    FixedClock clock{LocalDateTime{}};
+    MimeTypesFile types{"/nonexistent"};
+    ScriptedServer server{clock};
+    SendRunEnvironment environment{clock, types, server.factory(), "client.example"};
+    Session session;
+    MessageDraft draft;
+    QPointer<SendProgressWindow> window = openSendProgressWindow(nullptr);
+    std::vector<Seen> seen; // the window as each session opened
+
+    explicit WindowRun(int recipients) {
+        SessionSettings settings;
+        settings.smtpServer = "mail.example.net";
+        session.setSettings(settings);
+        draft.fromText = "ann@example.org";
+        for (int i = 1; i <= recipients; ++i) {
+            NewContact fields;
+            fields.email = "r" + std::to_string(i) + "@example.org";
+            Contact entry = session.contact(session.createContact(fields, "01/01/2026"));
+            session.addMailtrayEntry(entry);
+            server.add(deliveryScript("ann@example.org", fields.email));
+        }
+        server.onOpen = [this](int) {
+            seen.push_back({window->statusText(), window->buttonText(),
+                            QApplication::activeModalWidget() == window.data()});
+        };
+    }
+    ~WindowRun() {
+        if (window) {
+            delete window.data();
+        }
+    }
+};
+
+} // namespace
+
+TEST(SendProgressWindow, CaptionsThroughARunAndCloseAfter) {
+    WindowRun r(2);
+    EXPECT_EQ(r.window->windowTitle(), "Sending Mail");
+    EXPECT_EQ(r.window->size(), QSize(328, 226));
+    EXPECT_EQ(r.window->statusText(), "Connecting...");
+    EXPECT_EQ(r.window->buttonText(), "Close");
+    EXPECT_EQ(r.window->progressBar()->maximum(), 10);
+
+    const SendRunSummary summary =
+        r.window->sendToRecipients(r.session, r.draft, {}, r.environment);
+    EXPECT_EQ(summary.delivered, 2);
+    ASSERT_EQ(r.seen.size(), 2u);
+    EXPECT_EQ(r.seen[0].status, "Sending 1/2 (r1@example.org)");
+    EXPECT_EQ(r.seen[1].status, "Sending 2/2 (r2@example.org)");
+    for (const Seen& s : r.seen) {
+        EXPECT_EQ(s.button, "Cancel");
+        EXPECT_TRUE(s.modal);
+    }
+    EXPECT_EQ(r.window->statusText(), "Finished.");
+    EXPECT_EQ(r.window->buttonText(), "Close");
+    EXPECT_EQ(r.window->progressBar()->value(), 2);
+    EXPECT_EQ(r.window->logLines().last(), "Delivered 2, rejected 0, failed 0.");
+    EXPECT_EQ(r.window->log()->currentRow(), r.window->log()->count() - 1);
+    EXPECT_TRUE(r.window->isVisible());
+
+    QTest::mouseClick(r.window->button(), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(r.window.isNull()); // closed and gone
+}
+
+TEST(SendProgressWindow, CancelWhileSendingStopsTheRunAndKeepsTheWindow) {
+    WindowRun r(3);
+    // The user clicks while the second session works and events are pumped.
+    r.server.onOpen = [&r](int n) {
+        if (n == 2) {
+            QTimer::singleShot(0, r.window.data(),
+                               [&r] { QTest::mouseClick(r.window->button(), Qt::LeftButton); });
+        }
+    };
+    const SendRunSummary summary =
+        r.window->sendToRecipients(r.session, r.draft, {}, r.environment);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_EQ(r.server.opened, 2);
+    EXPECT_TRUE(r.window->logLines().contains("Cancelled."));
+    EXPECT_TRUE(r.window->isVisible());
+    EXPECT_EQ(r.window->buttonText(), "Close");
+
+    // The close box during a later run cancels it too, and closes nothing.
+    r.server.onOpen = [&r](int) {
+        QTimer::singleShot(0, r.window.data(), [&r] { r.window->close(); });
+    };
+    EXPECT_EQ(r.window->sendPreview(r.session, r.draft, r.environment).cancelled, true);
+    EXPECT_TRUE(r.window->isVisible());
+    EXPECT_FALSE(r.window->running());
+}

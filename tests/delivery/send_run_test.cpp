@@ -1,0 +1,331 @@
+// Send runs and previews over scripted servers.
+#include "delivery/mime_types_file.h"
+#include "delivery/send_run.h"
+#include "scripted_connection.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <utility>
+
+using delivery_testing::deliveryScript;
+using delivery_testing::RecordingObserver;
+using delivery_testing::ScriptedConnection;
+using delivery_testing::ScriptedServer;
+using testing_support::FakePrompter;
+
+namespace {
+
+using Step = ScriptedConnection::Step;
+using Recipients = std::vector<std::pair<std::int32_t, std::string>>;
+
+constexpr const char* kSender = "ann@example.org";
+constexpr const char* kToday = "12/07/2026";
+
+LocalDateTime runDay() {
+    LocalDateTime t;
+    t.year = 2026;
+    t.month = 12;
+    t.day = 7;
+    t.hour = 9;
+    return t;
+}
+
+struct RunFixture {
+    FixedClock clock{runDay()};
+    MimeTypesFile types{"/nonexistent"};
+    ScriptedServer server{clock};
+    SendRunEnvironment environment{clock, types, server.factory(), "client.example"};
+    RecordingObserver observer;
+    Session session;
+    MessageDraft draft;
+
+    RunFixture() {
+        SessionSettings settings;
+        settings.smtpServer = "mail.example.net";
+        settings.smtpPort = 25;
+        settings.timeoutSeconds = 10;
+        session.setSettings(settings);
+        draft.fromText = "Ann Lee <ann@example.org>";
+        draft.subject = "  Winter offer ";
+        draft.body = "Hello";
+    }
+    std::int32_t contact(const std::string& email, ContactStatus status) {
+        NewContact fields;
+        fields.email = email;
+        fields.status = code(status);
+        return session.createContact(fields, "01/01/2026");
+    }
+    // Queues contact `slot` in the Mailtray as "Add Selected" would.
+    void queue(std::int32_t slot, bool deletedEntry = false) {
+        Contact entry = session.contact(slot);
+        entry.id = slot;
+        if (deletedEntry) {
+            entry.status = code(ContactStatus::Deleted);
+        }
+        session.addMailtrayEntry(entry);
+    }
+    Recipients gathered(RecipientChoice choice, const std::vector<std::int32_t>& rows = {}) {
+        draft.recipientChoice = code(choice);
+        gatherRecipients(session, draft, rows);
+        Recipients out;
+        for (const Contact& entry : session.sendList) {
+            out.emplace_back(entry.id, entry.email.str());
+        }
+        return out;
+    }
+    SendRunSummary run(RecipientChoice choice) {
+        draft.recipientChoice = code(choice);
+        return sendToRecipients(session, draft, {}, environment, observer);
+    }
+};
+
+std::vector<Step> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
+    std::vector<Step> script = deliveryScript(kSender, recipient);
+    script.resize(static_cast<std::size_t>(afterSteps));
+    script.push_back(ScriptedConnection::says(std::move(reply)));
+    script.push_back(ScriptedConnection::expects("QUIT"));
+    script.push_back(ScriptedConnection::says("221 bye\r\n"));
+    return script;
+}
+
+} // namespace
+
+TEST(SendRun, GathersEachChoiceInSlotOrder) {
+    RunFixture f;
+    const auto sub = f.contact("sub@example.org", ContactStatus::Subscribers);
+    const auto pro = f.contact("pro@example.org", ContactStatus::Prospects);
+    const auto cus = f.contact("cus@example.org", ContactStatus::Customers);
+    const auto dnc = f.contact("dnc@example.org", ContactStatus::DoNotContact);
+    const auto gone = f.contact("gone@example.org", ContactStatus::Subscribers);
+    f.session.deleteContact(gone);
+    const auto twin = f.contact("sub@example.org", ContactStatus::Subscribers);
+    f.contact("", ContactStatus::Customers); // a blank address is never a recipient
+    f.queue(dnc);
+    f.queue(pro, true);
+    f.queue(sub);
+
+    f.draft.singleRecipient = "  typed@example.org ";
+    EXPECT_EQ(f.gathered(RecipientChoice::SingleRecipient),
+              (Recipients{{-1, "typed@example.org"}}));
+    f.draft.singleRecipient = "   ";
+    EXPECT_TRUE(f.gathered(RecipientChoice::SingleRecipient).empty());
+    // Every live entry, Do Not Contact included.
+    EXPECT_EQ(f.gathered(RecipientChoice::Mailtray),
+              (Recipients{{dnc, "dnc@example.org"}, {sub, "sub@example.org"}}));
+    // The rows as shown, in their order, whatever their status; no slot that is not a contact.
+    EXPECT_EQ(f.gathered(RecipientChoice::FilteredResults, {dnc, sub, 999}),
+              (Recipients{{dnc, "dnc@example.org"}, {sub, "sub@example.org"}}));
+    EXPECT_EQ(f.gathered(RecipientChoice::AllCustomers), (Recipients{{cus, "cus@example.org"}}));
+    EXPECT_EQ(f.gathered(RecipientChoice::AllProspects), (Recipients{{pro, "pro@example.org"}}));
+    EXPECT_EQ(f.gathered(RecipientChoice::AllSubscribers),
+              (Recipients{{sub, "sub@example.org"}, {twin, "sub@example.org"}}));
+    EXPECT_EQ(f.gathered(RecipientChoice::EntireList), (Recipients{{sub, "sub@example.org"},
+                                                                   {pro, "pro@example.org"},
+                                                                   {cus, "cus@example.org"},
+                                                                   {twin, "sub@example.org"}}));
+}
+
+TEST(SendRun, ListRunLogsOneResultPerRecipientStampsAndSumsUp) {
+    RunFixture f;
+    const auto first = f.contact("sub@example.org", ContactStatus::Subscribers);
+    f.contact("dnc@example.org", ContactStatus::DoNotContact);
+    const auto twin = f.contact("sub@example.org", ContactStatus::Prospects);
+    f.server.add(deliveryScript(kSender, "sub@example.org"));
+    f.server.add(deliveryScript(kSender, "sub@example.org"));
+
+    const SendRunSummary summary = f.run(RecipientChoice::EntireList);
+    EXPECT_EQ(f.server.opened, 2);
+    EXPECT_FALSE(summary.stoppedEarly);
+    EXPECT_EQ(f.observer.lines,
+              (std::vector<std::string>{"sub@example.org", "Delivered.", "sub@example.org",
+                                        "Delivered.", "Delivered 2, rejected 0, failed 0."}));
+    EXPECT_EQ(f.observer.labels,
+              (std::vector<std::string>{"Sending 1/2 (sub@example.org)",
+                                        "Sending 2/2 (sub@example.org)", "Finished."}));
+    EXPECT_EQ(f.observer.progressMaximum, 2);
+    EXPECT_EQ(f.observer.progressValue, 2);
+    EXPECT_FALSE(f.observer.sending);
+    for (const auto slot : {first, twin}) {
+        EXPECT_EQ(f.session.contact(slot).lastContacted.str(), kToday);
+        EXPECT_EQ(f.session.contact(slot).timesContacted, 1);
+    }
+    EXPECT_EQ(f.session.contactedToday, 0);
+    // The subject goes out trimmed, the Date header from the run's clock.
+    const std::string& message = f.server.connections[0]->messages[0];
+    EXPECT_NE(message.find("\r\nSubject: Winter offer\r\n"), std::string::npos);
+    EXPECT_NE(message.find("\r\nTo: sub@example.org\r\n"), std::string::npos);
+}
+
+TEST(SendRun, SingleRecipientLogsTheDialogueAndStampsNobody) {
+    RunFixture f;
+    const auto slot = f.contact("typed@example.org", ContactStatus::Customers);
+    f.draft.singleRecipient = "typed@example.org";
+    f.server.add(deliveryScript(kSender, "typed@example.org"));
+    const SendRunSummary summary = f.run(RecipientChoice::SingleRecipient);
+    EXPECT_EQ(summary.delivered, 1);
+    ASSERT_GE(f.observer.lines.size(), 4u);
+    EXPECT_EQ(f.observer.lines[0], "typed@example.org");
+    EXPECT_EQ(f.observer.lines[1], "Initializing network connection...");
+    EXPECT_EQ(f.observer.lines[3], "<220 mail.example.net ESMTP");
+    EXPECT_EQ(f.observer.lines.back(), "Finished.");
+    EXPECT_EQ(f.session.contact(slot).timesContacted, 0);
+
+    // A blank address: no session, "Finished." at once.
+    RunFixture blank;
+    blank.draft.singleRecipient = " ";
+    blank.run(RecipientChoice::SingleRecipient);
+    EXPECT_EQ(blank.server.opened, 0);
+    EXPECT_TRUE(blank.observer.lines.empty());
+    EXPECT_EQ(blank.observer.labels, std::vector<std::string>{"Finished."});
+}
+
+TEST(SendRun, CancelDuringTheThirdOfFiveStopsThereAndStampsOnlyDeliveries) {
+    RunFixture f;
+    std::vector<std::int32_t> slots;
+    for (int i = 1; i <= 5; ++i) {
+        slots.push_back(
+            f.contact("r" + std::to_string(i) + "@example.org", ContactStatus::Subscribers));
+        f.queue(slots.back());
+    }
+    f.server.add(deliveryScript(kSender, "r1@example.org"));
+    f.server.add(deliveryScript(kSender, "r2@example.org"));
+    std::vector<Step> third = deliveryScript(kSender, "r3@example.org");
+    third.resize(5);
+    third.push_back(ScriptedConnection::silence(5000));
+    f.server.add(third);
+    // Cancel once the third dialogue is under way.
+    f.server.onOpen = [&f](int n) {
+        if (n == 3) {
+            f.observer.cancelAtPump = f.observer.pumps + 4;
+        }
+    };
+
+    const SendRunSummary summary = f.run(RecipientChoice::Mailtray);
+    EXPECT_EQ(f.server.opened, 3);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_TRUE(summary.stoppedEarly);
+    EXPECT_EQ(f.observer.lines,
+              (std::vector<std::string>{"r1@example.org", "Delivered.", "r2@example.org",
+                                        "Delivered.", "r3@example.org", "Cancelled.",
+                                        "Delivered 2, rejected 0, failed 0."}));
+    const std::vector<int> times = {1, 1, 0, 0, 0};
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        EXPECT_EQ(f.session.contact(slots[i]).timesContacted, times[i]) << i;
+    }
+    EXPECT_EQ(f.session.contact(slots[2]).lastContacted.str(), "never");
+    EXPECT_EQ(f.observer.labels.back(), "Finished.");
+}
+
+TEST(SendRun, CancelBetweenSessionsIsLoggedByTheRun) {
+    RunFixture f;
+    f.queue(f.contact("r1@example.org", ContactStatus::Subscribers));
+    f.queue(f.contact("r2@example.org", ContactStatus::Subscribers));
+    f.server.add(deliveryScript(kSender, "r1@example.org"));
+    f.observer.cancelAfterLine = "Delivered.";
+    const SendRunSummary summary = f.run(RecipientChoice::Mailtray);
+    EXPECT_EQ(f.server.opened, 1);
+    EXPECT_TRUE(summary.stoppedEarly);
+    EXPECT_EQ(f.observer.lines,
+              (std::vector<std::string>{"r1@example.org", "Delivered.", "Cancelled.",
+                                        "Delivered 1, rejected 0, failed 0."}));
+}
+
+TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
+    struct Case {
+        const char* name;
+        std::vector<Step> first; // the first of two recipients
+        bool refuseConnect;
+        bool stops;
+        const char* resultLine;
+    };
+    const std::string a = "a@example.org";
+    std::vector<Step> timesOut = deliveryScript(kSender, a);
+    timesOut.resize(3);
+    timesOut.push_back(ScriptedConnection::silence(20000));
+    std::vector<Step> hangsUp = deliveryScript(kSender, a);
+    hangsUp.resize(8);
+    hangsUp.push_back(ScriptedConnection::hangs());
+    const std::vector<Case> cases = {
+        {"no connection",
+         {},
+         true,
+         false,
+         "Failed: Could not connect to mail.example.net (port 25): Connection refused."},
+        {"sender refused", refusedAt(a, 4, "553 sender rejected\r\n"), false, false,
+         "Rejected: 553 sender rejected"},
+        {"recipient refused", refusedAt(a, 6, "550 no such user\r\n"), false, false,
+         "Rejected: 550 no such user"},
+        {"message refused", refusedAt(a, 10, "554 spam\r\n"), false, false, "Rejected: 554 spam"},
+        {"greeting refused", refusedAt(a, 0, "421 busy\r\n"), false, true,
+         "Failed: The server refused the connection: 421 busy"},
+        {"HELO refused", refusedAt(a, 2, "501 bad name\r\n"), false, true,
+         "Failed: The server refused HELO: 501 bad name"},
+        {"time-out", timesOut, false, true, "Failed: Timeout reached."},
+        {"lost connection", hangsUp, false, true, "Failed: Connection closed by the server."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunFixture f;
+        const auto first = f.contact(a, ContactStatus::Customers);
+        const auto second = f.contact("b@example.org", ContactStatus::Customers);
+        f.server.add(c.first).refuseConnect = c.refuseConnect;
+        f.server.add(deliveryScript(kSender, "b@example.org"));
+
+        const SendRunSummary summary = f.run(RecipientChoice::AllCustomers);
+        EXPECT_EQ(summary.stoppedEarly, c.stops);
+        EXPECT_EQ(f.server.opened, c.stops ? 1 : 2);
+        EXPECT_EQ(f.session.contact(first).timesContacted, 0);
+        EXPECT_EQ(f.session.contact(second).timesContacted, c.stops ? 0 : 1);
+        const auto& lines = f.observer.lines;
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), c.resultLine), lines.end());
+        EXPECT_EQ(lines.back(), summaryText(summary));
+        EXPECT_EQ(summary.delivered, c.stops ? 0 : 1);
+        EXPECT_EQ(summary.rejected + summary.failed, 1);
+    }
+}
+
+TEST(SendPreview, GoesToTheFromAddressAndStampsNothing) {
+    RunFixture f;
+    const auto self = f.contact(kSender, ContactStatus::Customers);
+    f.session.sendList.append(Contact{});
+    f.server.add(deliveryScript(kSender, kSender));
+    const SendRunSummary summary = sendPreview(f.session, f.draft, f.environment, f.observer);
+    EXPECT_EQ(summary.delivered, 1);
+    EXPECT_EQ(f.observer.labels,
+              (std::vector<std::string>{"Sending Preview (ann@example.org)", "Finished."}));
+    EXPECT_EQ(f.observer.lines.front(), "Initializing network connection...");
+    EXPECT_EQ(f.observer.lines.back(), "Finished.");
+    EXPECT_EQ(f.observer.progressMaximum, 1);
+    const std::string& message = f.server.connections[0]->messages.at(0);
+    EXPECT_NE(message.find("\r\nTo: ann@example.org\r\n"), std::string::npos);
+    EXPECT_EQ(f.session.contact(self).timesContacted, 0);
+    EXPECT_EQ(f.session.sendList.count(), 1);
+
+    // A From field naming nobody opens no connection.
+    RunFixture nobody;
+    nobody.draft.fromText = "Ann Lee <>";
+    EXPECT_TRUE(sendPreview(nobody.session, nobody.draft, nobody.environment, nobody.observer)
+                    .stoppedEarly);
+    EXPECT_EQ(nobody.server.opened, 0);
+    EXPECT_EQ(previewRecipient("  bob@example.net "), "bob@example.net");
+}
+
+TEST(SendQuestions, AskBeforeSendingAndCheckTheFromField) {
+    FakePrompter prompter;
+    prompter.answers = {PromptAnswer::Yes, PromptAnswer::No, PromptAnswer::Yes};
+    EXPECT_TRUE(confirmSendEmail(prompter));
+    EXPECT_FALSE(confirmSendEmail(prompter));
+    EXPECT_EQ(prompter.shown[0].title, "Confirm");
+    EXPECT_EQ(prompter.shown[0].text, kSendEmailQuestion);
+
+    EXPECT_EQ(confirmPreview(prompter, "  Ann Lee <ann@example.org> "), PreviewCheck::Send);
+    EXPECT_EQ(prompter.shown[2].text,
+              "Are you sure you want to send a preview of this message to your email address? "
+              "The preview uses the address in the 'From' field to send you a copy of the "
+              "email.\nThe email will be sent to \"Ann Lee <ann@example.org>\"");
+    EXPECT_EQ(confirmPreview(prompter, "   "), PreviewCheck::NeedsFrom);
+    EXPECT_EQ(prompter.shown[3].title, "Information");
+    EXPECT_EQ(prompter.shown[3].text, kPreviewNeedsFromText);
+    EXPECT_EQ(prompter.shown[3].buttons, PromptButtons::Ok);
+}
