@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/test_support.h"
+
 #include "contacts/view_access.h"
 #include "platform/clipboard.h"
 #include "store/clock.h"
@@ -28,12 +30,7 @@ public:
     void updateStatusLine() override { ++statusLines; }
 };
 
-class FakeClipboard final : public Clipboard {
-public:
-    std::string content;
-    std::string text() const override { return content; }
-    void setText(const std::string& text) override { content = text; }
-};
+using testing_support::FakeClipboard;
 
 inline LocalDateTime march5() {
     LocalDateTime t;

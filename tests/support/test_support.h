@@ -69,11 +69,9 @@ public:
 // A clipboard that holds its text in memory.
 class FakeClipboard final : public Clipboard {
 public:
-    std::string text() const override { return text_; }
-    void setText(const std::string& text) override { text_ = text; }
-
-private:
-    std::string text_;
+    std::string content;
+    std::string text() const override { return content; }
+    void setText(const std::string& text) override { content = text; }
 };
 
 } // namespace testing_support
