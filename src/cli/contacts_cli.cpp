@@ -61,8 +61,8 @@ void registerContactsCommands(CLI::App& app, CliContext& context) {
         return;
     }
     const AddListResult result =
-        addEmailList(session, importedAddressText(textFromFileBytes(bytes)), o->group, kStatusNames.at(o->status),
-                     formatContactDate(context.clock.now()));
+        addEmailList(session, importedAddressText(textFromFileBytes(bytes)), o->group,
+                     kStatusNames.at(o->status), formatContactDate(context.clock.now()));
     if (!o->dryRun && result.added > 0 && !saveSessionForCommand(context, session, o->session)) {
         return;
     }

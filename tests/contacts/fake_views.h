@@ -1,11 +1,10 @@
 #pragma once
 
-#include "support/test_support.h"
-
 #include "contacts/view_access.h"
 #include "platform/clipboard.h"
 #include "store/clock.h"
 #include "store/session.h"
+#include "support/test_support.h"
 
 #include <initializer_list>
 #include <string>
