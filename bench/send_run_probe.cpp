@@ -1,4 +1,4 @@
-// A Mailtray send run of COUNT messages of about SIZE bytes to a server on
+// A Mailtray send run of COUNT messages with a SIZE-byte body to a server on
 // 127.0.0.1:PORT, one SMTP session each, timed from the first connection to
 // the last reply. Usage: send_run_probe PORT [COUNT] [SIZE]
 #include "delivery/mime_types_file.h"
@@ -50,11 +50,13 @@ int main(int argc, char** argv) {
     draft.fromText = "Ann Lee <ann@example.org>";
     draft.subject = "Winter offer";
     draft.format = code(EditorFormat::PlainText);
-    // Lines of 72 characters until the message is about SIZE bytes with its headers.
+    // A body of SIZE bytes in lines of 72 characters: the payload smtp-source
+    // sends with -l SIZE (headers not counted).
     const std::string line(72, 'x');
-    while (draft.body.size() + 400 < size) {
+    while (draft.body.size() + line.size() + 2 <= size) {
         draft.body += line + "\r\n";
     }
+    draft.body.append(size - draft.body.size(), 'x');
 
     SystemClock clock;
     MimeTypesFile types;

@@ -12,4 +12,4 @@ if [ "$(id -u)" -eq 0 ]; then
     export QTWEBENGINE_DISABLE_SANDBOX=1
 fi
 cd build
-ctest --output-on-failure --timeout 300 "$@"
+ctest --output-on-failure --timeout 300 -j"$(nproc)" "$@"

@@ -1,5 +1,6 @@
 #include "app/loading_window.h"
 #include "app/main_window.h"
+#include "platform/qt_clipboard.h"
 #include "platform/qt_images.h"
 #include "platform/qt_launcher.h"
 #include "platform/qt_prompter.h"
@@ -107,9 +108,11 @@ int main(int argc, char** argv) {
     // be built: the prompter forwards to one parented once the window exists.
     ParentedPrompter prompter;
     QtLauncher launcher;
+    QtClipboard clipboard;
+    SystemClock clock;
     MainWindow window(session, images,
                       MainWindowServices{prompter, launcher, QDir::homePath().toStdString() + "/",
-                                         installedManuals()});
+                                         installedManuals(), clock, clipboard});
     prompter.setParent(&window);
     QObject::connect(&window, &MainWindow::quitRequested, &app, [] { QCoreApplication::exit(0); });
     window.show();

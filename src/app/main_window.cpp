@@ -1,6 +1,15 @@
 #include "app/main_window.h"
 
 #include "app/file_commands.h"
+#include "contacts/add_group_dialog.h"
+#include "contacts/contact_commands.h"
+#include "contacts/contact_dialog.h"
+#include "contacts/duplicates_window.h"
+#include "contacts/email_list_dialog.h"
+#include "contacts/mailtray_window.h"
+#include "contacts/selection_dialog.h"
+#include "delivery/delivery_settings_dialog.h"
+#include "delivery/mail_client.h"
 #include "platform/qt_images.h"
 #include "views/contact_list_model.h"
 
@@ -62,7 +71,7 @@ void MainWindow::WindowHooks::setWindowTitle(const std::string& title) {
 MainWindow::MainWindow(Session& session, const ProgramImages& images, MainWindowServices services,
                        QWidget* parent)
     : QMainWindow(parent), session_(session), images_(images), services_(std::move(services)),
-      hooks_(*this) {
+      hooks_(*this), viewAccess_(*this) {
     setWindowTitle(QString::fromUtf8(kProductTitle) + " - Please wait...");
     buildMenus();
     buildControls();
@@ -533,18 +542,68 @@ void MainWindow::showAbout() {
 // --- where the contact, Mailtray, delivery and composer windows plug in.
 // Until those windows exist the commands do nothing visible.
 
-void MainWindow::openAddContactDialog() {}
-void MainWindow::openAddEmailListDialog() {}
-void MainWindow::openEditEntriesDialog() {}
-void MainWindow::deleteSelectedEntries() {}
-void MainWindow::removeDuplicates() {}
-void MainWindow::openSetGroupDialog() {}
-void MainWindow::openSetStatusDialog() {}
-void MainWindow::openSetTagDialog() {}
-void MainWindow::openAddCampaignGroupDialog() {}
-void MainWindow::removeCampaignGroup() {}
-void MainWindow::openMailtrayWindow() {}
-void MainWindow::openDeliverySettingsDialog() {}
+void MainWindow::openAddContactDialog() {
+    (new ContactDialog(session_, viewAccess_, services_.clock, this))->show();
+}
+
+void MainWindow::openAddEmailListDialog() {
+    (new EmailListDialog(session_, viewAccess_, services_.prompter, services_.clipboard,
+                         services_.clock, this))
+        ->show();
+}
+
+void MainWindow::openEditEntriesDialog() {
+    ContactDialog::openForEdit(session_, viewAccess_, services_.prompter, this);
+}
+
+void MainWindow::deleteSelectedEntries() {
+    deleteEntriesCommand(session_, viewAccess_, services_.prompter);
+}
+
+void MainWindow::removeDuplicates() {
+    (new DuplicatesWindow(session_, viewAccess_, this))->run();
+}
+
+void MainWindow::openSelectionDialog(int kind) {
+    (new SelectionDialog(static_cast<SelectionDialog::Kind>(kind), session_, viewAccess_,
+                         services_.prompter, contactIcons(), this))
+        ->show();
+}
+
+void MainWindow::openSetGroupDialog() {
+    openSelectionDialog(static_cast<int>(SelectionDialog::Kind::Group));
+}
+
+void MainWindow::openSetStatusDialog() {
+    openSelectionDialog(static_cast<int>(SelectionDialog::Kind::Status));
+}
+
+void MainWindow::openSetTagDialog() {
+    openSelectionDialog(static_cast<int>(SelectionDialog::Kind::Tag));
+}
+
+void MainWindow::openAddCampaignGroupDialog() {
+    (new AddGroupDialog(session_, viewAccess_, this))->show();
+}
+
+void MainWindow::removeCampaignGroup() {
+    removeCampaignGroupCommand(session_, viewAccess_, services_.prompter);
+}
+
+void MainWindow::openMailtrayWindow() {
+    (new MailtrayWindow(session_, viewAccess_, services_.prompter, services_.clipboard,
+                        services_.clock, contactIcons(), this))
+        ->show();
+}
+
+void MainWindow::openDeliverySettingsDialog() {
+    (new DeliverySettingsDialog(session_, services_.prompter, this))->show();
+}
+
+ContactIconProvider MainWindow::contactIcons() const {
+    return [this](const Contact& c) { return images_.icon(rowIcon(c, RowIcon::StatusElseTag)); };
+}
+
 void MainWindow::openComposeWindow(std::int32_t editorFormat) {
     const EditorFormat format =
         editorFormat == code(EditorFormat::Html) ? EditorFormat::Html : EditorFormat::PlainText;
@@ -556,8 +615,29 @@ void MainWindow::openComposeWindow(std::int32_t editorFormat) {
         [this] { showHelp(); },
         [this] { showAbout(); },
         services_.profileDirectory,
-        SendRunEnvironment{clock_, contentTypes_, tcpConnections(), localHostName()}};
+        SendRunEnvironment{services_.clock, contentTypes_, tcpConnections(), localHostName()}};
     ::openComposeWindow(format, services, composeWindow_);
 }
-void MainWindow::deliverByDefaultClient() {}
-void MainWindow::deliverByCustomClient() {}
+// The hand-off stamps the Mailtray's contacts whatever the client does; the
+// status line shows the new count before the client starts.
+void MainWindow::deliverByDefaultClient() {
+    const HandoffResult result = ::deliverByDefaultClient(session_, services_.launcher,
+                                                          formatContactDate(services_.clock.now()));
+    refreshViews();
+    updateStatusLine();
+    if (result == HandoffResult::CouldNotStart) {
+        services_.prompter.message("Information", "The default mail client could not be opened.");
+    }
+}
+
+void MainWindow::deliverByCustomClient() {
+    const HandoffResult result = ::deliverByCustomClient(session_, services_.launcher,
+                                                         formatContactDate(services_.clock.now()));
+    refreshViews();
+    updateStatusLine();
+    if (result == HandoffResult::CouldNotStart) {
+        services_.prompter.message("Information", "The mail client \"" +
+                                                      session_.settings().clientPath +
+                                                      "\" could not be started.");
+    }
+}

@@ -2,7 +2,10 @@
 
 #include "app/main_commands.h"
 #include "compose/compose_window.h"
+#include "contacts/contact_rows_model.h"
+#include "contacts/view_access.h"
 #include "delivery/mime_types_file.h"
+#include "platform/clipboard.h"
 #include "platform/launcher.h"
 #include "platform/prompter.h"
 #include "store/clock.h"
@@ -38,6 +41,9 @@ struct MainWindowServices {
     std::string profileDirectory;
     // Copies of the manual outside the start folder, tried in order.
     std::vector<std::string> installedManuals;
+    // "Today" for every date the commands stamp.
+    const Clock& clock;
+    Clipboard& clipboard;
 };
 
 // The main window: menu bar, image buttons, search field, filter tree, the
@@ -111,6 +117,24 @@ private:
         MainWindow& window_;
     };
 
+    // The views as the contact and Mailtray windows see them.
+    class WindowViewAccess final : public ViewAccess {
+    public:
+        explicit WindowViewAccess(MainWindow& window) : window_(window) {}
+        std::vector<std::int32_t> selectedRows() const override { return window_.selectedRows(); }
+        std::vector<std::int32_t> filteredRows() const override {
+            return window_.filteredResults();
+        }
+        std::int32_t selectedTreeItemNumber() const override {
+            return window_.selectedTreeItemNumber();
+        }
+        void refreshViews() override { window_.refreshViews(); }
+        void updateStatusLine() override { window_.updateStatusLine(); }
+
+    private:
+        MainWindow& window_;
+    };
+
     void buildMenus();
     void buildControls();
     void rebuildFilterTree();
@@ -128,6 +152,8 @@ private:
     void openEditEntriesDialog();
     void deleteSelectedEntries();
     void removeDuplicates();
+    void openSelectionDialog(int kind);
+    ContactIconProvider contactIcons() const;
     void openSetGroupDialog();
     void openSetStatusDialog();
     void openSetTagDialog();
@@ -143,6 +169,7 @@ private:
     const ProgramImages& images_;
     MainWindowServices services_;
     WindowHooks hooks_;
+    WindowViewAccess viewAccess_;
     ContactViews views_;
 
     QLineEdit* searchField_ = nullptr;
@@ -157,7 +184,6 @@ private:
     std::vector<QToolButton*> imageButtons_;
     std::map<MainCommand, QAction*> actions_;
     QPointer<ComposeWindow> composeWindow_;
-    // What the compose window's send runs use.
-    SystemClock clock_;
+    // Attachment types for the compose window's send runs.
     MimeTypesFile contentTypes_;
 };

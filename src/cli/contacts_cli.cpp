@@ -1,6 +1,7 @@
 #include "cli/cli_context.h"
 #include "contacts/contact_adding.h"
 #include "contacts/duplicates.h"
+#include "store/text_encoding.h"
 
 #include <fstream>
 #include <map>
@@ -60,8 +61,8 @@ void registerContactsCommands(CLI::App& app, CliContext& context) {
         return;
     }
     const AddListResult result =
-        addEmailList(session, importedAddressText(bytes), o->group, kStatusNames.at(o->status),
-                     formatContactDate(context.clock.now()));
+        addEmailList(session, importedAddressText(textFromFileBytes(bytes)), o->group,
+                     kStatusNames.at(o->status), formatContactDate(context.clock.now()));
     if (!o->dryRun && result.added > 0 && !saveSessionForCommand(context, session, o->session)) {
         return;
     }

@@ -62,7 +62,7 @@ bool PosixLauncher::openDocument(const std::string& url) {
 }
 
 bool PosixLauncher::startProgram(const std::string& program,
-                                  const std::vector<std::string>& arguments) {
+                                 const std::vector<std::string>& arguments) {
     if (program.empty()) {
         return false;
     }

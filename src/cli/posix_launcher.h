@@ -8,5 +8,5 @@ class PosixLauncher final : public Launcher {
 public:
     bool openDocument(const std::string& url) override;
     bool startProgram(const std::string& program,
-                       const std::vector<std::string>& arguments) override;
+                      const std::vector<std::string>& arguments) override;
 };

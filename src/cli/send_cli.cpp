@@ -2,6 +2,7 @@
 #include "delivery/mime_types_file.h"
 #include "delivery/send_run.h"
 
+#include <csignal>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -41,8 +42,40 @@ std::optional<RecipientChoice> recipientChoiceNamed(std::string_view name) {
     return std::nullopt;
 }
 
+// Set by the SIGINT handler; a signal handler can reach nothing else.
+volatile std::sig_atomic_t interruptRequested = 0;
+
+extern "C" void onInterrupt(int) {
+    interruptRequested = 1;
+}
+
+// While a run works, Ctrl+C is its Cancel button: the run stops between two
+// reads, and what was delivered so far is still stamped and saved.
+class InterruptAsCancel {
+public:
+    InterruptAsCancel() {
+        interruptRequested = 0;
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        installed_ = ::sigaction(SIGINT, &action, &previous_) == 0;
+    }
+    ~InterruptAsCancel() {
+        if (installed_) {
+            ::sigaction(SIGINT, &previous_, nullptr);
+        }
+    }
+    InterruptAsCancel(const InterruptAsCancel&) = delete;
+    InterruptAsCancel& operator=(const InterruptAsCancel&) = delete;
+    bool requested() const { return interruptRequested != 0; }
+
+private:
+    struct sigaction previous_ {};
+    bool installed_ = false;
+};
+
 // The terminal as progress window: each label change and each log line on
-// a line of its own, as soon as it happens. There is no Cancel button.
+// a line of its own, as soon as it happens. Ctrl+C cancels.
 class PrintingObserver final : public RunObserver {
 public:
     explicit PrintingObserver(std::ostream& out) : out_(out) {}
@@ -56,7 +89,7 @@ public:
             }
         }
     }
-    bool cancelRequested() override { return false; }
+    bool cancelRequested() override { return interrupt_.requested(); }
 
 private:
     void print(const std::string& line) {
@@ -65,6 +98,7 @@ private:
     }
 
     std::ostream& out_;
+    InterruptAsCancel interrupt_;
     std::string label_ = kConnectingLabel;
     std::string lastLine_;
 };

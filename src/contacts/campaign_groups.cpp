@@ -1,5 +1,7 @@
 #include "contacts/campaign_groups.h"
 
+#include "views/contact_views.h"
+
 #include <algorithm>
 
 std::int32_t addGroupFromDialog(Session& session, const std::string& name,

@@ -11,9 +11,6 @@
 std::int32_t addGroupFromDialog(Session& session, const std::string& name,
                                 const std::string& description);
 
-// Filter-tree item numbers above this one stand for group slot (number - 2000).
-inline constexpr std::int32_t kGroupItemBase = 2000;
-
 // "Remove Campaign Group" for the filter tree's selected item (0 for none):
 // refuses a group that still holds live contacts, asks, then removes it.
 // True when the group was removed.

@@ -98,6 +98,10 @@ std::string importedAddressText(std::string_view bytes) {
     return text;
 }
 
+std::string importFailedText(const std::string& path) {
+    return "Cannot read \"" + path + "\".";
+}
+
 std::string pastedAddressText(std::string_view clipboardText) {
     return std::string(trimSpaces(clipboardText));
 }

@@ -41,5 +41,7 @@ AddListResult addEmailList(Session& session, std::string_view text, std::int32_t
 // The text area's content after importing a file: each line (ended by CR,
 // LF or CR LF) trimmed and followed by one LF.
 std::string importedAddressText(std::string_view fileBytes);
+// Told when the chosen import file cannot be read; the text area keeps its content.
+std::string importFailedText(const std::string& path);
 // The text area's content after pasting: the clipboard's text, trimmed.
 std::string pastedAddressText(std::string_view clipboardText);

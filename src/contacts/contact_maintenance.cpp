@@ -34,6 +34,7 @@ std::optional<ContactEditDisplay> contactEditDisplay(const Session& session,
         return std::nullopt;
     }
     ContactEditDisplay d;
+    d.documentGeneration = session.documentGeneration();
     if (selected.size() == 1) {
         const Contact& c = session.contact(selected.front());
         d.title = "Edit Contact";
@@ -62,6 +63,9 @@ std::optional<ContactEditDisplay> contactEditDisplay(const Session& session,
 void applyContactEdits(Session& session, const ContactEditDisplay& opened, std::int32_t openedSlot,
                        const SlotList& selectedNow, const ContactEditInput& input,
                        Prompter& prompter) {
+    if (opened.documentGeneration != session.documentGeneration()) {
+        return;
+    }
     if (!opened.multi) {
         if (!session.hasContact(openedSlot)) {
             return;

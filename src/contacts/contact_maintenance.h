@@ -15,8 +15,9 @@ struct ContactEditDisplay {
     bool multi = false;
     std::string title; // "Edit Contact" or "Edit Contacts"
     std::string email, name, address, telephone, company, notes;
-    std::int32_t groupPosition = -1;    // drop-down entry, -1 for none
-    std::optional<std::int32_t> status; // the status choice set, if any
+    std::int32_t groupPosition = -1;      // drop-down entry, -1 for none
+    std::optional<std::int32_t> status;   // the status choice set, if any
+    std::uint64_t documentGeneration = 0; // of the session when the dialog opened
 };
 
 // Nothing opens for an empty selection. Several rows show the first five
@@ -35,7 +36,8 @@ struct ContactEditInput {
 // contact (its fields show nothing else); one opened for several applies the
 // several-contacts rules to the rows selected now, so the joined display
 // texts are never written into a contact whatever the selection became.
-// Multi-edit asks its questions through `prompter`.
+// After New Session or Open Session the dialog's contacts are gone, so Apply
+// changes nothing. Multi-edit asks its questions through `prompter`.
 void applyContactEdits(Session& session, const ContactEditDisplay& opened, std::int32_t openedSlot,
                        const SlotList& selectedNow, const ContactEditInput& input,
                        Prompter& prompter);

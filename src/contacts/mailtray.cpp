@@ -59,6 +59,10 @@ bool saveMailtrayToFile(const Session& session, const std::string& path, std::st
     return writeFileAtomically(path, mailtrayExportText(session), error);
 }
 
+std::string mailtraySaveFailedText(const std::string& path, const std::string& error) {
+    return "Cannot save \"" + path + "\" - " + error;
+}
+
 std::string mailtrayCopiedQuestion() {
     return "The mailtray entries have been copied to the clipboard. Would you like to mark these "
            "entries as contacted?";

@@ -25,6 +25,9 @@ std::string mailtrayExportPath(std::string_view chosenPath);
 // Writes the export text (atomically). False with `error` set on failure.
 bool saveMailtrayToFile(const Session& session, const std::string& path, std::string& error);
 
+// Told when the export file cannot be written; nothing is marked then.
+std::string mailtraySaveFailedText(const std::string& path, const std::string& error);
+
 std::string mailtrayCopiedQuestion();
 std::string mailtraySavedQuestion(const std::string& path);
 std::string mailtrayWindowTitle(std::int32_t count);

@@ -152,7 +152,7 @@ HandoffResult deliverByCustomClient(Session& session, Launcher& launcher, std::s
     }
     const SessionSettings& s = session.settings();
     return launcher.startProgram(s.clientPath,
-                                  customClientArguments(s.clientParameters, s.fromAddress, list))
+                                 customClientArguments(s.clientParameters, s.fromAddress, list))
                ? HandoffResult::Started
                : HandoffResult::CouldNotStart;
 }

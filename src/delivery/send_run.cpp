@@ -162,7 +162,6 @@ SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
     gatherRecipients(session, draft, filteredRows);
     const bool listRun = draft.recipientChoice != code(RecipientChoice::SingleRecipient);
     SmtpSessionRequest request = baseRequest(session, draft, environment, !listRun);
-    const std::string today = formatContactDate(environment.clock.now());
 
     SendRunSummary summary;
     summary.recipients = session.sendList.count();
@@ -191,7 +190,8 @@ SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
         }
         if (outcome.result == SmtpResult::Delivered && contactSlot > 0 &&
             session.hasContact(contactSlot)) {
-            session.markContacted(contactSlot, today);
+            // The day of the delivery: a long run may pass midnight.
+            session.markContacted(contactSlot, formatContactDate(environment.clock.now()));
         }
         if (stopsRun(outcome)) {
             summary.stoppedEarly = true;

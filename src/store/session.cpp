@@ -165,6 +165,7 @@ void Session::resetToNew() {
     addCampaignGroup(-1, "Main (Default)", "");
     changeCount_ = 0;
     savedChangeCount_ = 0;
+    ++generation_;
 }
 
 void Session::replaceDocument(Session&& loaded) {
@@ -173,6 +174,7 @@ void Session::replaceDocument(Session&& loaded) {
     sessionFileName = std::move(loaded.sessionFileName);
     changeCount_ = 0;
     savedChangeCount_ = 0;
+    ++generation_;
 }
 
 void Session::indexContact(std::int32_t slot) {

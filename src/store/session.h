@@ -117,6 +117,10 @@ public:
 
     bool isUntitled() const { return sessionFileName == kUntitled; }
 
+    // Changes whenever New Session or Open Session replaces the tables, so a
+    // window that keeps a slot number can tell that it names another record now.
+    std::uint64_t documentGeneration() const { return generation_; }
+
     // --- unsaved changes
     std::uint64_t changeCount() const { return changeCount_; }
     bool hasUnsavedChanges() const { return changeCount_ != savedChangeCount_; }
@@ -154,4 +158,5 @@ private:
     std::unique_ptr<Document> doc_;
     std::uint64_t changeCount_ = 0;
     std::uint64_t savedChangeCount_ = 0;
+    std::uint64_t generation_ = 0;
 };

@@ -402,7 +402,9 @@ TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
             return false;
         }
     } launcher;
-    MainWindow main(session, images, MainWindowServices{prompter, launcher, dir.path() + "/", {}});
+    testing_support::FakeClipboard clipboard;
+    MainWindow main(session, images,
+                    MainWindowServices{prompter, launcher, dir.path() + "/", {}, clock, clipboard});
     newSession(session, main.sessionHooks());
     SessionSettings settings = session.settings();
     settings.smtpServer = "127.0.0.1";

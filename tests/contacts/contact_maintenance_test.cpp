@@ -120,6 +120,24 @@ TEST(ApplyEdits, ADialogOpenedForOneEditsThatContactWhateverIsSelectedNow) {
     EXPECT_TRUE(prompter.shown.empty());
 }
 
+TEST(ApplyEdits, ADialogOpenedBeforeTheSessionWasReplacedChangesNothing) {
+    Session s = sessionWith(3);
+    const auto single = *contactEditDisplay(s, {3});
+    const auto several = *contactEditDisplay(s, {1, 2});
+    Session loaded = sessionWith(3); // same slots, other people
+    s.replaceDocument(std::move(loaded));
+    ContactEditInput in;
+    in.name = "Typed for the old session";
+    in.notes = "note";
+    FakePrompter prompter;
+    applyContactEdits(s, single, 3, {3}, in, prompter);
+    applyContactEdits(s, several, 0, {1, 2}, in, prompter);
+    EXPECT_EQ(s.contact(3).name, "P3");
+    EXPECT_EQ(s.contact(1).notes, "");
+    EXPECT_FALSE(s.hasUnsavedChanges());
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
 TEST(SelectionDialogs, WriteTheFieldAndWordTheMessage) {
     Session s = sessionWith(2);
     EXPECT_EQ(applySelectionTag(s, {1, 2}, 4), "The selected entries have been tagged as \"Star\"");

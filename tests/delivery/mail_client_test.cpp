@@ -11,7 +11,7 @@ struct RecordingLauncher final : Launcher {
         return true;
     }
     bool startProgram(const std::string& program,
-                       const std::vector<std::string>& arguments) override {
+                      const std::vector<std::string>& arguments) override {
         programs.push_back(program);
         argumentLists.push_back(arguments);
         return true;

@@ -5,10 +5,14 @@
 #include "store/session_file.h"
 #include "support/test_support.h"
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
+#include <unistd.h>
 
 using delivery_testing::SmtpTestServer;
 using testing_support::readFileBytes;
@@ -136,6 +140,34 @@ TEST(SendEndToEnd, ASlowServerTimesOutAndStopsTheRun) {
         << c.out;
     EXPECT_EQ(c.out.find("Sending 2/3"), std::string::npos);
     EXPECT_EQ(c.timesContacted(), (std::vector<int>{0, 0, 0}));
+}
+
+TEST(SendEndToEnd, CtrlCCancelsTheRunAndTheStampsSoFarAreSaved) {
+    TempDir store;
+    SmtpTestServer server(store.path(), {"--delay-data-reply", "1"});
+    ASSERT_TRUE(server.running());
+    SendCase c(server.port(), "", "", 5);
+    // Ctrl+C while the second message waits for the server's answer.
+    std::thread user([&store] {
+        for (int i = 0; i < 500; ++i) {
+            struct sigaction current {};
+            ::sigaction(SIGINT, nullptr, &current);
+            if (current.sa_handler != SIG_DFL && std::filesystem::exists(store.file("001.json"))) {
+                // The second session is then waiting for its (delayed) reply.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                ::kill(::getpid(), SIGINT);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    const int code = c.send({"--recipients", "mailtray"});
+    user.join();
+    EXPECT_EQ(code, kExitFailed);
+    EXPECT_NE(c.out.find("refused@example.net\nCancelled.\nDelivered 1, rejected 0, failed 0.\n"),
+              std::string::npos)
+        << c.out;
+    EXPECT_EQ(c.timesContacted(), (std::vector<int>{1, 0, 0}));
 }
 
 TEST(SendEndToEnd, PreviewGoesToTheFromAddressWithItsDialogue) {

@@ -115,13 +115,3 @@ TEST(SendProgressWindow, CancelWhileSendingStopsTheRunAndKeepsTheWindow) {
     EXPECT_TRUE(r.window->isVisible());
     EXPECT_FALSE(r.window->running());
 }
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    QStandardPaths::setTestModeEnabled(true);
-    return RUN_ALL_TESTS();
-}

@@ -21,7 +21,8 @@ struct Played {
 Played play(std::string_view bytes, std::size_t chunk) {
     Played p;
     SmtpReplyReader reader;
-    SmtpDialogue dialogue({"client.example", "user", "secret", "ann@example.org", "bob@example.net"});
+    SmtpDialogue dialogue(
+        {"client.example", "user", "secret", "ann@example.org", "bob@example.net"});
     const auto take = [&](SmtpStep step) {
         while (true) {
             p.written += step.toWrite;

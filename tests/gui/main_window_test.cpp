@@ -31,7 +31,7 @@ namespace {
 struct FakeLauncher final : Launcher {
     bool openDocument(const std::string& pathOrLink) override {
         opened.push_back(pathOrLink);
-        return false;
+        return pathOrLink.rfind("mailto:", 0) == 0;
     }
     bool startProgram(const std::string&, const std::vector<std::string>&) override {
         return false;
@@ -46,7 +46,8 @@ protected:
         ASSERT_TRUE(images.load());
         session.startDirectory = dir.path() + "/";
         window = std::make_unique<MainWindow>(
-            session, images, MainWindowServices{prompter, launcher, dir.path() + "/", {}});
+            session, images,
+            MainWindowServices{prompter, launcher, dir.path() + "/", {}, clock, clipboard});
         newSession(session, window->sessionHooks());
     }
     void TearDown() override {
@@ -83,6 +84,8 @@ protected:
     Session session;
     FakePrompter prompter;
     FakeLauncher launcher;
+    FixedClock clock{LocalDateTime{2026, 12, 7, 9, 0, 0, 1, 60, 0}};
+    testing_support::FakeClipboard clipboard;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -157,6 +160,8 @@ TEST_F(MainWindowTest, ImageButtonsCarryTheirTooltipsAndRunTheMenuCommand) {
     const auto& buttons = window->imageButtonWidgets();
     ASSERT_EQ(buttons.size(), 11u);
     QSignalSpy started(window.get(), &MainWindow::commandStarted);
+    // Delete Entries asks before it acts, once from the button, once from the menu.
+    prompter.answers = {PromptAnswer::No, PromptAnswer::No};
     for (std::size_t i = 0; i < buttons.size(); ++i) {
         EXPECT_EQ(buttons[i]->toolTip(), tooltips[static_cast<qsizetype>(i)]);
         EXPECT_EQ(buttons[i]->size(), QSize(32, 32));
@@ -394,6 +399,23 @@ TEST_F(MainWindowTest, ComposeGuardsShowTheirInformation) {
     window->runCommand(MainCommand::Compose);
     ASSERT_EQ(prompter.shown.size(), 2u);
     EXPECT_EQ(prompter.shown[1].text, composeRefusalText(ComposeRoute::NoDeliveryMethod));
+}
+
+TEST_F(MainWindowTest, ComposeWithTheDefaultClientHandsOverTheMailtrayAndStamps) {
+    SessionSettings settings = session.settings();
+    settings.deliveryMethod = code(DeliveryMethod::DefaultMailClient);
+    settings.fromAddress = "me@x.org";
+    session.setSettings(settings);
+    const auto slot = add("a@x.org", 0);
+    Contact entry = session.contact(slot);
+    entry.id = slot;
+    session.addMailtrayEntry(entry);
+    window->runCommand(MainCommand::Compose);
+    ASSERT_EQ(launcher.opened.size(), 1u);
+    EXPECT_EQ(launcher.opened[0], "mailto:me@x.org?bcc=a@x.org");
+    EXPECT_EQ(session.contact(slot).lastContacted, "12/07/2026");
+    EXPECT_TRUE(prompter.shown.empty());
+    EXPECT_EQ(window->statusField()->text(), "Total Records: 1 - Mailtray: 1 - Contacted Today: 1");
 }
 
 TEST_F(MainWindowTest, HelpOpensTheManualAndAboutNamesTheProduct) {

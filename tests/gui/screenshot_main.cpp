@@ -32,7 +32,10 @@ int main(int argc, char** argv) {
             return false;
         }
     } launcher;
-    MainWindow window(session, images, MainWindowServices{prompter, launcher, "/tmp/", {}});
+    SystemClock clock;
+    testing_support::FakeClipboard clipboard;
+    MainWindow window(session, images,
+                      MainWindowServices{prompter, launcher, "/tmp/", {}, clock, clipboard});
     if (loadSession(session, argv[1], window.sessionHooks(), prompter) != LoadOutcome::Loaded) {
         std::cerr << "cannot load " << argv[1] << '\n';
         return 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/clipboard.h"
 #include "platform/prompter.h"
 
 #include <cstdint>
@@ -63,6 +64,14 @@ public:
         std::string title, filter, initialPath;
     };
     std::vector<Request> fileRequests;
+};
+
+// A clipboard that holds its text in memory.
+class FakeClipboard final : public Clipboard {
+public:
+    std::string content;
+    std::string text() const override { return content; }
+    void setText(const std::string& text) override { content = text; }
 };
 
 } // namespace testing_support

@@ -1,0 +1,45 @@
+#include "contacts/add_group_dialog.h"
+
+#include "contacts/campaign_groups.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+AddGroupDialog::AddGroupDialog(Session& session, ViewAccess& views, QWidget* parent)
+    : QWidget(parent, Qt::Window), session_(session), views_(views), name_(new QLineEdit(this)),
+      description_(new QPlainTextEdit(this)), cancel_(new QPushButton("Cancel", this)),
+      add_(new QPushButton("Add Group >>", this)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle("Add New Campaign Group");
+    resize(346, 130);
+
+    name_->setMinimumWidth(240);
+    description_->setFixedHeight(60);
+    description_->setTabChangesFocus(true);
+
+    auto* form = new QFormLayout;
+    form->addRow("Group Name", name_);
+    form->addRow("Description", description_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
+    buttons->addWidget(add_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+
+    connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
+    connect(add_, &QPushButton::clicked, this, &AddGroupDialog::addGroup);
+}
+
+void AddGroupDialog::addGroup() {
+    if (addGroupFromDialog(session_, name_->text().toStdString(),
+                           description_->toPlainText().toStdString()) != 0) {
+        views_.refreshViews();
+    }
+    close();
+}

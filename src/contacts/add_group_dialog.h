@@ -1,0 +1,33 @@
+#pragma once
+
+#include "contacts/view_access.h"
+#include "store/session.h"
+
+#include <QWidget>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+// "Add New Campaign Group": a name and a description; closes after either button.
+class AddGroupDialog final : public QWidget {
+    Q_OBJECT
+
+public:
+    AddGroupDialog(Session& session, ViewAccess& views, QWidget* parent = nullptr);
+
+    QLineEdit* nameField() const { return name_; }
+    QPlainTextEdit* descriptionField() const { return description_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* addButton() const { return add_; }
+
+private:
+    void addGroup();
+
+    Session& session_;
+    ViewAccess& views_;
+    QLineEdit* name_;
+    QPlainTextEdit* description_;
+    QPushButton* cancel_;
+    QPushButton* add_;
+};

@@ -1,0 +1,217 @@
+#include "contacts/contact_dialog.h"
+
+#include "contacts/contact_adding.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string text(const QLineEdit* field) {
+    return field->text().toStdString();
+}
+
+std::string text(const QPlainTextEdit* field) {
+    // Qt keeps each line break as one LF in the plain text.
+    return field->toPlainText().toStdString();
+}
+
+} // namespace
+
+StatusChoices::StatusChoices(QWidget* parent) : QWidget(parent), group_(new QButtonGroup(this)) {
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    int position = 0;
+    for (const ContactStatus status : kVisibleStatuses) {
+        auto* choice = new QRadioButton(qs(statusCaption(code(status))), this);
+        group_->addButton(choice, code(status));
+        grid->addWidget(choice, position / 2, position % 2);
+        ++position;
+    }
+}
+
+void StatusChoices::setStatus(std::optional<std::int32_t> status) {
+    QAbstractButton* choice = status ? group_->button(*status) : nullptr;
+    if (choice != nullptr) {
+        choice->setChecked(true);
+        return;
+    }
+    // An exclusive group will not let its last checked button go.
+    group_->setExclusive(false);
+    for (QAbstractButton* b : group_->buttons()) {
+        b->setChecked(false);
+    }
+    group_->setExclusive(true);
+}
+
+std::optional<std::int32_t> StatusChoices::chosen() const {
+    const auto set = [this](ContactStatus s) { return button(code(s))->isChecked(); };
+    if (group_->checkedButton() == nullptr) {
+        return std::nullopt;
+    }
+    return readStatusChoice(set(ContactStatus::Prospects), set(ContactStatus::Customers),
+                            set(ContactStatus::DoNotContact));
+}
+
+QRadioButton* StatusChoices::button(std::int32_t status) const {
+    return qobject_cast<QRadioButton*>(group_->button(status));
+}
+
+void fillGroupDropDown(QComboBox& dropDown, const Session& session) {
+    dropDown.clear();
+    for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
+        dropDown.addItem(QString::fromStdString(session.group(slot).name));
+    }
+}
+
+ContactDialog::ContactDialog(Session& session, ViewAccess& views, const Clock& clock,
+                             QWidget* parent)
+    : QWidget(parent, Qt::Window), session_(session), views_(views), clock_(&clock) {
+    buildControls();
+    setWindowTitle("Add Contact");
+    groupLabel_->setText("Add to Campaign Group");
+    statusLabel_->setText("Set Initial Status");
+    confirm_->setText("Add >>");
+    if (group_->count() > 0) {
+        group_->setCurrentIndex(0);
+    }
+    status_->setStatus(code(ContactStatus::Subscribers));
+}
+
+ContactDialog::ContactDialog(Session& session, ViewAccess& views, Prompter& prompter,
+                             ContactEditDisplay opened, std::int32_t openedSlot, QWidget* parent)
+    : QWidget(parent, Qt::Window), session_(session), views_(views), prompter_(&prompter),
+      editing_(true), opened_(std::move(opened)), openedSlot_(openedSlot) {
+    buildControls();
+    setWindowTitle(QString::fromStdString(opened_.title));
+    groupLabel_->setText("Move to Campaign Group");
+    statusLabel_->setText("Set Status");
+    confirm_->setText("Apply");
+    email_->setText(qs(opened_.email));
+    name_->setText(qs(opened_.name));
+    address_->setPlainText(qs(opened_.address));
+    telephone_->setText(qs(opened_.telephone));
+    company_->setText(qs(opened_.company));
+    notes_->setPlainText(qs(opened_.notes));
+    group_->setCurrentIndex(opened_.groupPosition);
+    status_->setStatus(opened_.status);
+    if (opened_.multi) {
+        // The joined texts only inform; several contacts share notes, group
+        // and status alone.
+        email_->setReadOnly(true);
+        name_->setReadOnly(true);
+        address_->setReadOnly(true);
+        telephone_->setReadOnly(true);
+        company_->setReadOnly(true);
+    }
+}
+
+ContactDialog* ContactDialog::openForEdit(Session& session, ViewAccess& views, Prompter& prompter,
+                                          QWidget* parent) {
+    const SlotList selected = views.selectedRows();
+    std::optional<ContactEditDisplay> display = contactEditDisplay(session, selected);
+    if (!display) {
+        return nullptr;
+    }
+    auto* dialog =
+        new ContactDialog(session, views, prompter, std::move(*display), selected.front(), parent);
+    dialog->show();
+    return dialog;
+}
+
+void ContactDialog::buildControls() {
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(399, 376);
+
+    email_ = new QLineEdit(this);
+    name_ = new QLineEdit(this);
+    address_ = new QPlainTextEdit(this);
+    address_->setFixedHeight(40);
+    address_->setTabChangesFocus(true);
+    telephone_ = new QLineEdit(this);
+    company_ = new QLineEdit(this);
+    notes_ = new QPlainTextEdit(this);
+    notes_->setFixedHeight(95);
+    notes_->setTabChangesFocus(true);
+    group_ = new QComboBox(this);
+    fillGroupDropDown(*group_, session_);
+    status_ = new StatusChoices(this);
+    groupLabel_ = new QLabel(this);
+    statusLabel_ = new QLabel(this);
+
+    auto* form = new QFormLayout;
+    form->addRow("Email Address", email_);
+    form->addRow("Contact Name", name_);
+    form->addRow("Address", address_);
+    form->addRow("Telephone", telephone_);
+    form->addRow("Company", company_);
+    form->addRow("Notes", notes_);
+    form->addRow(groupLabel_, group_);
+    form->addRow(statusLabel_, status_);
+
+    cancel_ = new QPushButton("Cancel", this);
+    confirm_ = new QPushButton(this);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
+    buttons->addWidget(confirm_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addStretch();
+    layout->addLayout(buttons);
+
+    connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
+    connect(confirm_, &QPushButton::clicked, this, &ContactDialog::confirm);
+}
+
+void ContactDialog::confirm() {
+    if (editing_) {
+        applyEdits();
+    } else {
+        addContact();
+    }
+    close();
+}
+
+void ContactDialog::addContact() {
+    ContactForm form;
+    form.email = text(email_);
+    form.name = text(name_);
+    form.address = text(address_);
+    form.telephone = text(telephone_);
+    form.company = text(company_);
+    form.notes = text(notes_);
+    form.groupIndex = group_->currentIndex() + 1;
+    form.status = status_->chosen().value_or(code(ContactStatus::Subscribers));
+    addSingleContact(session_, form, formatContactDate(clock_->now()));
+    views_.refreshViews();
+    views_.updateStatusLine();
+}
+
+void ContactDialog::applyEdits() {
+    ContactEditInput input;
+    input.email = text(email_);
+    input.name = text(name_);
+    input.address = text(address_);
+    input.telephone = text(telephone_);
+    input.company = text(company_);
+    input.notes = text(notes_);
+    input.groupPosition = group_->currentIndex();
+    input.status = status_->chosen();
+    applyContactEdits(session_, opened_, openedSlot_, views_.selectedRows(), input, *prompter_);
+    views_.refreshViews();
+}

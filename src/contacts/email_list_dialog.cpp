@@ -1,0 +1,105 @@
+#include "contacts/email_list_dialog.h"
+
+#include "contacts/contact_adding.h"
+#include "contacts/contact_dialog.h"
+#include "store/text_encoding.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+bool readWholeFile(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) {
+        return false;
+    }
+    bytes = std::move(content).str();
+    return true;
+}
+
+} // namespace
+
+EmailListDialog::EmailListDialog(Session& session, ViewAccess& views, Prompter& prompter,
+                                 Clipboard& clipboard, const Clock& clock, QWidget* parent)
+    : QWidget(parent, Qt::Window), session_(session), views_(views), prompter_(prompter),
+      clipboard_(clipboard), clock_(clock), text_(new QPlainTextEdit(this)),
+      group_(new QComboBox(this)), status_(new StatusChoices(this)),
+      paste_(new QPushButton("Paste from Clipboard", this)),
+      import_(new QPushButton("Import from .txt File", this)),
+      cancel_(new QPushButton("Cancel", this)), add_(new QPushButton("Add >>", this)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle("Add Email List");
+    resize(404, 294);
+
+    text_->setMinimumHeight(150);
+    // Long lists stay fast without wrapping every line.
+    text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    fillGroupDropDown(*group_, session_);
+    if (group_->count() > 0) {
+        group_->setCurrentIndex(0);
+    }
+    status_->setStatus(code(ContactStatus::Subscribers));
+
+    auto* form = new QFormLayout;
+    form->addRow("Add to Campaign Group", group_);
+    form->addRow("Set Initial Status", status_);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(paste_);
+    buttons->addWidget(import_);
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
+    buttons->addWidget(add_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(text_, 1);
+    layout->addWidget(
+        new QLabel("Paste email addresses above, seperated by new-lines or commas.", this));
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+
+    connect(paste_, &QPushButton::clicked, this, &EmailListDialog::pasteFromClipboard);
+    connect(import_, &QPushButton::clicked, this, &EmailListDialog::importFromFile);
+    connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
+    connect(add_, &QPushButton::clicked, this, &EmailListDialog::addAddresses);
+}
+
+void EmailListDialog::pasteFromClipboard() {
+    text_->setPlainText(QString::fromStdString(pastedAddressText(clipboard_.text())));
+}
+
+void EmailListDialog::importFromFile() {
+    const std::optional<std::string> path = prompter_.openFileName(
+        "Import email-list from .txt file...", "Plain Text (*.txt)|*.txt|All files (*.*)|*.*", "");
+    if (!path) {
+        return;
+    }
+    std::string bytes;
+    if (!readWholeFile(*path, bytes)) {
+        prompter_.message("Error", importFailedText(*path));
+        return;
+    }
+    text_->setPlainText(QString::fromStdString(importedAddressText(textFromFileBytes(bytes))));
+}
+
+void EmailListDialog::addAddresses() {
+    const std::int32_t status = status_->chosen().value_or(code(ContactStatus::Subscribers));
+    addEmailList(session_, text_->toPlainText().toStdString(), group_->currentIndex() + 1, status,
+                 formatContactDate(clock_.now()));
+    views_.refreshViews();
+    views_.updateStatusLine();
+    close();
+}

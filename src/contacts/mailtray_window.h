@@ -1,0 +1,69 @@
+#pragma once
+
+#include "contacts/contact_rows_model.h"
+#include "contacts/mailtray.h"
+#include "contacts/view_access.h"
+#include "platform/clipboard.h"
+#include "platform/prompter.h"
+#include "store/clock.h"
+#include "store/session.h"
+
+#include <QWidget>
+
+class QPushButton;
+class QTreeView;
+
+// The Mailtray: the queued recipients, filled from the main window's lists,
+// emptied, copied to the clipboard or saved to a text file.
+class MailtrayWindow final : public QWidget {
+    Q_OBJECT
+
+public:
+    MailtrayWindow(Session& session, ViewAccess& views, Prompter& prompter, Clipboard& clipboard,
+                   const Clock& clock, ContactIconProvider icons = {}, QWidget* parent = nullptr);
+
+    // Lists the Mailtray again and sets the buttons as on opening, for when
+    // the session was replaced while the window stayed open. The window also
+    // does this by itself when it is activated or used after such a change.
+    void reload();
+
+    QTreeView* list() const { return list_; }
+    ContactRowsModel* listModel() const { return model_; }
+    QPushButton* addSelectedButton() const { return addSelected_; }
+    QPushButton* addFilteredButton() const { return addFiltered_; }
+    QPushButton* emptyButton() const { return empty_; }
+    QPushButton* copyButton() const { return copy_; }
+    QPushButton* saveButton() const { return save_; }
+    QPushButton* closeButton() const { return close_; }
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void reloadIfSessionReplaced();
+    void addSelected();
+    void addFiltered();
+    void emptyMailtray();
+    void copyToClipboard();
+    void saveToFile();
+    void offerMarking(const std::string& question);
+    void fillList();
+    void showButtons();
+
+    Session& session_;
+    ViewAccess& views_;
+    Prompter& prompter_;
+    Clipboard& clipboard_;
+    const Clock& clock_;
+    MailtrayButtons state_;
+    std::uint64_t shownGeneration_ = 0;
+
+    ContactRowsModel* model_;
+    QTreeView* list_;
+    QPushButton* addSelected_;
+    QPushButton* addFiltered_;
+    QPushButton* empty_;
+    QPushButton* copy_;
+    QPushButton* save_;
+    QPushButton* close_;
+};

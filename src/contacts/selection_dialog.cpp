@@ -1,0 +1,113 @@
+#include "contacts/selection_dialog.h"
+
+#include "contacts/contact_dialog.h"
+#include "contacts/contact_maintenance.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* title(SelectionDialog::Kind kind) {
+    switch (kind) {
+    case SelectionDialog::Kind::Tag:
+        return "Set Selection Tags";
+    case SelectionDialog::Kind::Group:
+        return "Move Selection to Group";
+    case SelectionDialog::Kind::Status:
+        return "Set Selection Status";
+    }
+    return "";
+}
+
+const char* labelText(SelectionDialog::Kind kind) {
+    switch (kind) {
+    case SelectionDialog::Kind::Tag:
+        return "Tag Entries";
+    case SelectionDialog::Kind::Group:
+        return "Campaign Group";
+    case SelectionDialog::Kind::Status:
+        return "Set Status";
+    }
+    return "";
+}
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+SelectionDialog::SelectionDialog(Kind kind, Session& session, ViewAccess& views, Prompter& prompter,
+                                 ContactIconProvider icons, QWidget* parent)
+    : QWidget(parent, Qt::Window), kind_(kind), session_(session), views_(views),
+      prompter_(prompter), model_(new ContactRowsModel(session, ContactRowsModel::Source::Contacts,
+                                                       std::move(icons), this)),
+      list_(new QTreeView(this)), label_(new QLabel(labelText(kind), this)),
+      dropDown_(new QComboBox(this)), cancel_(new QPushButton("Cancel", this)),
+      apply_(new QPushButton("Apply >>", this)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(title(kind));
+    resize(395, 240);
+
+    model_->setRowSlots(liveSelection(session_, views_.selectedRows()));
+    setUpContactRowsView(*list_, *model_);
+
+    switch (kind) {
+    case Kind::Tag:
+        for (std::int32_t tag = code(ContactTag::None); tag <= code(ContactTag::Star); ++tag) {
+            dropDown_->addItem(qs(tagCaption(tag)));
+        }
+        break;
+    case Kind::Group:
+        fillGroupDropDown(*dropDown_, session_);
+        break;
+    case Kind::Status:
+        for (const std::int32_t status : kStatusDropDownCodes) {
+            dropDown_->addItem(qs(statusCaption(status)));
+        }
+        break;
+    }
+    if (dropDown_->count() > 0) {
+        dropDown_->setCurrentIndex(0);
+    }
+
+    auto* choice = new QHBoxLayout;
+    choice->addWidget(label_);
+    choice->addWidget(dropDown_, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
+    buttons->addWidget(apply_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(list_, 1);
+    layout->addLayout(choice);
+    layout->addLayout(buttons);
+
+    connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
+    connect(apply_, &QPushButton::clicked, this, &SelectionDialog::apply);
+}
+
+void SelectionDialog::apply() {
+    const SlotList selected = views_.selectedRows();
+    const std::int32_t position = dropDown_->currentIndex();
+    std::string message;
+    switch (kind_) {
+    case Kind::Tag:
+        message = applySelectionTag(session_, selected, position);
+        break;
+    case Kind::Group:
+        message = applySelectionGroup(session_, selected, position);
+        break;
+    case Kind::Status:
+        message = applySelectionStatus(session_, selected, position);
+        break;
+    }
+    views_.refreshViews();
+    prompter_.message("Information", message);
+    close();
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "contacts/contact_rows_model.h"
+#include "contacts/view_access.h"
+#include "platform/prompter.h"
+#include "store/session.h"
+
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTreeView;
+
+// Set Tag, Set Group and Set Status: the selected contacts listed (for
+// information only), one drop-down, and "Apply >>" for the rows selected
+// when it is pressed.
+class SelectionDialog final : public QWidget {
+    Q_OBJECT
+
+public:
+    enum class Kind { Tag, Group, Status };
+
+    SelectionDialog(Kind kind, Session& session, ViewAccess& views, Prompter& prompter,
+                    ContactIconProvider icons = {}, QWidget* parent = nullptr);
+
+    Kind kind() const { return kind_; }
+    QTreeView* list() const { return list_; }
+    ContactRowsModel* listModel() const { return model_; }
+    QLabel* label() const { return label_; }
+    QComboBox* dropDown() const { return dropDown_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* applyButton() const { return apply_; }
+
+private:
+    void apply();
+
+    Kind kind_;
+    Session& session_;
+    ViewAccess& views_;
+    Prompter& prompter_;
+
+    ContactRowsModel* model_;
+    QTreeView* list_;
+    QLabel* label_;
+    QComboBox* dropDown_;
+    QPushButton* cancel_;
+    QPushButton* apply_;
+};

@@ -1,0 +1,197 @@
+#include "delivery/delivery_settings_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// Programs on this system carry no extension; the requester offers every
+// file and the user picks the program.
+constexpr const char* kClientProgramFilter = "Exectuable (*)|*";
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& prompter,
+                                               QWidget* parent)
+    : QWidget(parent, Qt::Window), session_(session), prompter_(prompter), method_(new QComboBox),
+      clientPath_(new QLineEdit), browse_(new QPushButton(">>")), parameters_(new QLineEdit),
+      server_(new QLineEdit), port_(new QLineEdit), timeout_(new QLineEdit),
+      requiresAuth_(new QCheckBox("Requires Authentication")), userName_(new QLineEdit),
+      password_(new QLineEdit), html_(new QRadioButton("HTML")),
+      plainText_(new QRadioButton("Plain Text")), from_(new QLineEdit), replyTo_(new QLineEdit),
+      signature_(new QPlainTextEdit), includeSignature_(new QCheckBox("Include Signature")),
+      cancel_(new QPushButton("Cancel")), apply_(new QPushButton("Apply")) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle("Mail Delivery Settings");
+
+    for (std::int32_t m = code(DeliveryMethod::None); m <= code(DeliveryMethod::CustomMailClient);
+         ++m) {
+        const std::string_view caption = deliveryMethodCaption(m);
+        method_->addItem(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+    }
+    password_->setEchoMode(QLineEdit::Password);
+    browse_->setFixedWidth(32);
+    port_->setFixedWidth(60);
+    timeout_->setFixedWidth(60);
+    signature_->setFixedHeight(55);
+    signature_->setTabChangesFocus(true);
+
+    auto* delivery = new QGroupBox("Delivery Method");
+    auto* deliveryGrid = new QGridLayout(delivery);
+    deliveryGrid->addWidget(new QLabel("Send Mail"), 0, 0);
+    deliveryGrid->addWidget(method_, 0, 1);
+
+    auto* client = new QGroupBox("Mail Client");
+    auto* clientGrid = new QGridLayout(client);
+    auto* pathRow = new QHBoxLayout;
+    pathRow->setSpacing(0);
+    pathRow->addWidget(clientPath_);
+    pathRow->addWidget(browse_);
+    clientGrid->addWidget(new QLabel("Client Path"), 0, 0);
+    clientGrid->addLayout(pathRow, 0, 1);
+    clientGrid->addWidget(new QLabel("Parameters"), 1, 0);
+    clientGrid->addWidget(parameters_, 1, 1);
+
+    auto* server = new QGroupBox("Server Settings");
+    auto* serverGrid = new QGridLayout(server);
+    serverGrid->addWidget(new QLabel("SMTP Server"), 0, 0);
+    serverGrid->addWidget(server_, 0, 1, 1, 3);
+    serverGrid->addWidget(new QLabel("Use Port"), 1, 0);
+    serverGrid->addWidget(port_, 1, 1);
+    serverGrid->addWidget(new QLabel("Timeout (secs)"), 1, 2, Qt::AlignRight);
+    serverGrid->addWidget(timeout_, 1, 3);
+    serverGrid->addWidget(requiresAuth_, 2, 0, 1, 4);
+    serverGrid->addWidget(new QLabel("Username"), 3, 0);
+    serverGrid->addWidget(userName_, 3, 1, 1, 3);
+    serverGrid->addWidget(new QLabel("Password"), 4, 0);
+    serverGrid->addWidget(password_, 4, 1, 1, 3);
+
+    auto* email = new QGroupBox("Email Settings");
+    auto* emailGrid = new QGridLayout(email);
+    auto* formats = new QHBoxLayout;
+    formats->addWidget(html_);
+    formats->addWidget(plainText_);
+    formats->addStretch();
+    emailGrid->addWidget(new QLabel("Editor Format"), 0, 0);
+    emailGrid->addLayout(formats, 0, 1);
+    emailGrid->addWidget(new QLabel("From (default)"), 1, 0);
+    emailGrid->addWidget(from_, 1, 1);
+    emailGrid->addWidget(new QLabel("Reply-to"), 2, 0);
+    emailGrid->addWidget(replyTo_, 2, 1);
+    emailGrid->addWidget(new QLabel("Signature"), 3, 0, Qt::AlignTop);
+    emailGrid->addWidget(signature_, 3, 1);
+    emailGrid->addWidget(includeSignature_, 4, 1);
+    emailGrid->setRowStretch(5, 1);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(delivery);
+    left->addWidget(client);
+    left->addWidget(server);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
+    buttons->addWidget(apply_);
+    auto* right = new QVBoxLayout;
+    right->addWidget(email);
+    right->addStretch();
+    right->addLayout(buttons);
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(left);
+    layout->addLayout(right);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    const DeliverySettingsForm f = deliverySettingsForm(session_.settings());
+    method_->setCurrentIndex(f.methodPosition);
+    clientPath_->setText(qs(f.clientPath));
+    parameters_->setText(qs(f.clientParameters));
+    server_->setText(qs(f.smtpServer));
+    port_->setText(qs(f.portText));
+    timeout_->setText(qs(f.timeoutText));
+    requiresAuth_->setChecked(f.requiresAuth);
+    userName_->setText(qs(f.userName));
+    password_->setText(qs(f.password));
+    (f.html ? html_ : plainText_)->setChecked(true);
+    from_->setText(qs(f.fromAddress));
+    replyTo_->setText(qs(f.replyTo));
+    signature_->setPlainText(qs(f.signature));
+    includeSignature_->setChecked(f.includeSignature);
+
+    // The enabling rule follows the two controls it depends on.
+    connect(method_, &QComboBox::currentIndexChanged, this,
+            &DeliverySettingsDialog::followMethodAndLogin);
+    connect(requiresAuth_, &QCheckBox::toggled, this,
+            &DeliverySettingsDialog::followMethodAndLogin);
+    connect(browse_, &QPushButton::clicked, this, &DeliverySettingsDialog::chooseClientProgram);
+    connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
+    connect(apply_, &QPushButton::clicked, this, &DeliverySettingsDialog::apply);
+    followMethodAndLogin();
+
+    if (parent != nullptr) {
+        adjustSize();
+        move(parent->geometry().center() - rect().center());
+    }
+}
+
+DeliverySettingsForm DeliverySettingsDialog::form() const {
+    DeliverySettingsForm f;
+    f.html = html_->isChecked();
+    f.methodPosition = method_->currentIndex();
+    f.clientPath = clientPath_->text().toStdString();
+    f.clientParameters = parameters_->text().toStdString();
+    f.smtpServer = server_->text().toStdString();
+    f.portText = port_->text().toStdString();
+    f.timeoutText = timeout_->text().toStdString();
+    f.requiresAuth = requiresAuth_->isChecked();
+    f.userName = userName_->text().toStdString();
+    f.password = password_->text().toStdString();
+    f.fromAddress = from_->text().toStdString();
+    f.replyTo = replyTo_->text().toStdString();
+    f.signature = signature_->toPlainText().toStdString();
+    f.includeSignature = includeSignature_->isChecked();
+    return f;
+}
+
+void DeliverySettingsDialog::followMethodAndLogin() {
+    const DeliveryControlStates states =
+        deliveryControlStates(method_->currentIndex(), requiresAuth_->isChecked());
+    if (shown_ == states) {
+        return;
+    }
+    for (QWidget* w : {static_cast<QWidget*>(clientPath_), static_cast<QWidget*>(parameters_),
+                       static_cast<QWidget*>(browse_)}) {
+        w->setEnabled(states.clientFields);
+    }
+    for (QWidget* w : {static_cast<QWidget*>(requiresAuth_), static_cast<QWidget*>(server_),
+                       static_cast<QWidget*>(port_), static_cast<QWidget*>(timeout_)}) {
+        w->setEnabled(states.serverFields);
+    }
+    userName_->setEnabled(states.loginFields);
+    password_->setEnabled(states.loginFields);
+    shown_ = states;
+}
+
+void DeliverySettingsDialog::chooseClientProgram() {
+    const std::optional<std::string> path = prompter_.openFileName(
+        "Custom Client Executable...", kClientProgramFilter, clientPath_->text().toStdString());
+    if (path) {
+        clientPath_->setText(qs(*path));
+    }
+}
+
+void DeliverySettingsDialog::apply() {
+    session_.setSettings(applyDeliverySettings(form()));
+    close();
+}

@@ -1,0 +1,182 @@
+#include "delivery/delivery_settings_dialog.h"
+#include "support/test_support.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <gtest/gtest.h>
+
+using testing_support::FakePrompter;
+
+namespace {
+
+// Enabled states as "client server login": each is '1' or '0' when every
+// control of its group agrees, '?' when they differ.
+std::string enabling(const DeliverySettingsDialog& d) {
+    const auto all = [](std::initializer_list<const QWidget*> ws) {
+        const bool first = (*ws.begin())->isEnabled();
+        for (const QWidget* w : ws) {
+            if (w->isEnabled() != first) {
+                return '?';
+            }
+        }
+        return first ? '1' : '0';
+    };
+    std::string s;
+    s += all({d.clientPathField(), d.parametersField(), d.browseButton()});
+    s += all({d.authenticationBox(), d.serverField(), d.portField(), d.timeoutField()});
+    s += all({d.userNameField(), d.passwordField()});
+    return s;
+}
+
+void flushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+struct SettingsDialogTest : ::testing::Test {
+    Session session;
+    FakePrompter prompter;
+    void SetUp() override { session.resetToNew(); }
+};
+
+} // namespace
+
+TEST_F(SettingsDialogTest, OpensWithTheSessionsSettings) {
+    SessionSettings s = session.settings();
+    s.deliveryMethod = code(DeliveryMethod::SmtpServer);
+    s.requiresAuth = 0;
+    s.smtpServer = "mail.example";
+    s.smtpPort = 587;
+    s.timeoutSeconds = 30;
+    s.password = "secret";
+    s.editorFormat = code(EditorFormat::PlainText);
+    s.signature = "Regards\nAnn";
+    s.includeSignature = 1;
+    session.setSettings(s);
+    DeliverySettingsDialog d(session, prompter);
+    d.show();
+    EXPECT_EQ(d.windowTitle(), "Mail Delivery Settings");
+    QStringList methods;
+    for (int i = 0; i < d.methodDropDown()->count(); ++i) {
+        methods << d.methodDropDown()->itemText(i);
+    }
+    EXPECT_EQ(methods,
+              QStringList({"None", "SMTP Server", "Default Mail Client", "Custom Mail Client"}));
+    EXPECT_EQ(d.methodDropDown()->currentIndex(), 1);
+    EXPECT_EQ(d.serverField()->text(), "mail.example");
+    EXPECT_EQ(d.portField()->text(), "587");
+    EXPECT_EQ(d.timeoutField()->text(), "30");
+    EXPECT_EQ(d.passwordField()->text(), "secret");
+    EXPECT_EQ(d.passwordField()->echoMode(), QLineEdit::Password);
+    EXPECT_TRUE(d.plainTextOption()->isChecked());
+    EXPECT_FALSE(d.htmlOption()->isChecked());
+    EXPECT_EQ(d.signatureField()->toPlainText(), "Regards\nAnn");
+    EXPECT_TRUE(d.includeSignatureBox()->isChecked());
+    EXPECT_EQ(d.parametersField()->text().toStdString(), kDefaultClientParameters);
+    EXPECT_EQ(d.authenticationBox()->text(), "Requires Authentication");
+    EXPECT_EQ(d.browseButton()->text(), ">>");
+    EXPECT_EQ(d.cancelButton()->text(), "Cancel");
+    EXPECT_EQ(d.applyButton()->text(), "Apply");
+    EXPECT_EQ(enabling(d), "010");
+    // Choosing the other format unchecks the first.
+    d.htmlOption()->click();
+    EXPECT_FALSE(d.plainTextOption()->isChecked());
+}
+
+TEST_F(SettingsDialogTest, ControlsFollowEveryMethodAndTheAuthenticationBox) {
+    DeliverySettingsDialog d(session, prompter);
+    struct Row {
+        int method;
+        bool auth;
+        const char* states;
+    };
+    const Row table[] = {{1, false, "010"}, {1, true, "011"},  {3, true, "100"},
+                         {3, false, "100"}, {0, true, "000"},  {2, true, "000"},
+                         {1, true, "011"},  {2, false, "000"}, {1, false, "010"}};
+    const QWidget* alwaysEnabled[] = {
+        d.methodDropDown(),      d.htmlOption(),   d.plainTextOption(),
+        d.fromField(),           d.replyToField(), d.signatureField(),
+        d.includeSignatureBox(), d.cancelButton(), d.applyButton()};
+    for (const Row& row : table) {
+        d.methodDropDown()->setCurrentIndex(row.method);
+        d.authenticationBox()->setChecked(row.auth);
+        EXPECT_EQ(enabling(d), row.states) << "method " << row.method << " auth " << row.auth;
+        for (const QWidget* w : alwaysEnabled) {
+            EXPECT_TRUE(w->isEnabled());
+        }
+    }
+    // Disabled fields keep their texts.
+    d.userNameField()->setText("ann");
+    d.methodDropDown()->setCurrentIndex(3);
+    EXPECT_EQ(d.userNameField()->text(), "ann");
+}
+
+TEST_F(SettingsDialogTest, ApplyCopiesEveryControlAndParsesTheNumbers) {
+    QPointer<DeliverySettingsDialog> d = new DeliverySettingsDialog(session, prompter);
+    d->methodDropDown()->setCurrentIndex(3);
+    d->clientPathField()->setText(" /usr/bin/mailer ");
+    d->serverField()->setText("   ");
+    d->portField()->setText(" 25abc");
+    d->timeoutField()->setText("soon");
+    d->authenticationBox()->setChecked(true);
+    d->userNameField()->setText("ann");
+    d->passwordField()->setText("pw ");
+    d->plainTextOption()->setChecked(true);
+    d->fromField()->setText("Ann <ann@x>");
+    d->replyToField()->setText("r@x");
+    d->signatureField()->setPlainText("--\nAnn");
+    d->includeSignatureBox()->setChecked(true);
+    d->applyButton()->click();
+    flushDeletes();
+    EXPECT_TRUE(d.isNull());
+
+    const SessionSettings& s = session.settings();
+    EXPECT_EQ(s.deliveryMethod, 3);
+    EXPECT_EQ(s.clientPath, " /usr/bin/mailer ");
+    EXPECT_EQ(s.smtpServer, "   ");
+    EXPECT_EQ(s.smtpPort, 25);
+    EXPECT_EQ(s.timeoutSeconds, 0);
+    EXPECT_EQ(s.requiresAuth, 1);
+    EXPECT_EQ(s.userName, "ann");
+    EXPECT_EQ(s.password, "pw ");
+    EXPECT_EQ(s.editorFormat, code(EditorFormat::PlainText));
+    EXPECT_EQ(s.fromAddress, "Ann <ann@x>");
+    EXPECT_EQ(s.replyTo, "r@x");
+    EXPECT_EQ(s.signature, "--\nAnn");
+    EXPECT_EQ(s.includeSignature, 1);
+}
+
+TEST_F(SettingsDialogTest, CancelAfterEditingLeavesTheSettings) {
+    const SessionSettings before = session.settings();
+    QPointer<DeliverySettingsDialog> d = new DeliverySettingsDialog(session, prompter);
+    d->methodDropDown()->setCurrentIndex(0);
+    d->serverField()->setText("other");
+    d->portField()->setText("1");
+    d->htmlOption()->setChecked(false);
+    d->plainTextOption()->setChecked(true);
+    d->signatureField()->setPlainText("x");
+    d->cancelButton()->click();
+    flushDeletes();
+    EXPECT_TRUE(d.isNull());
+    EXPECT_EQ(session.settings(), before);
+}
+
+TEST_F(SettingsDialogTest, TheClientProgramRequesterStartsAtTheTypedPath) {
+    DeliverySettingsDialog d(session, prompter);
+    d.methodDropDown()->setCurrentIndex(3);
+    d.clientPathField()->setText("/opt/old");
+    d.browseButton()->click(); // cancelled
+    EXPECT_EQ(d.clientPathField()->text(), "/opt/old");
+    prompter.files = {"/usr/bin/new client"};
+    d.browseButton()->click();
+    EXPECT_EQ(d.clientPathField()->text(), "/usr/bin/new client");
+    ASSERT_EQ(prompter.fileRequests.size(), 2u);
+    EXPECT_EQ(prompter.fileRequests[0].title, "Custom Client Executable...");
+    EXPECT_EQ(prompter.fileRequests[0].initialPath, "/opt/old");
+    EXPECT_EQ(prompter.fileRequests[0].filter, "Exectuable (*)|*");
+}
