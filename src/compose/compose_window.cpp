@@ -48,7 +48,7 @@ ComposeWindow::ComposeWindow(EditorFormat format, ComposeServices services)
     // The counts stay as they were when the window opened.
     counts_ = countRecipients(services_.session, services_.filteredResults().size());
     buildMenus();
-    statusBar();
+    statusBar()->setSizeGripEnabled(false); // the window keeps its size
     buildControls();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
