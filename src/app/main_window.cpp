@@ -85,6 +85,8 @@ MainWindow::MainWindow(Session& session, const ProgramImages& images, MainWindow
 }
 
 MainWindow::~MainWindow() {
+    // The compose window reads the session and the views.
+    delete composeWindow_;
     // The lists read the views and the session, which go before the child
     // widgets would: take the lists down first.
     delete takeCentralWidget();
@@ -603,7 +605,18 @@ ContactIconProvider MainWindow::contactIcons() const {
 }
 
 void MainWindow::openComposeWindow(std::int32_t editorFormat) {
-    (void)editorFormat;
+    const EditorFormat format =
+        editorFormat == code(EditorFormat::Html) ? EditorFormat::Html : EditorFormat::PlainText;
+    ComposeServices services{
+        session_,
+        images_,
+        services_.prompter,
+        [this] { return filteredResults(); },
+        [this] { showHelp(); },
+        [this] { showAbout(); },
+        services_.profileDirectory,
+        SendRunEnvironment{services_.clock, contentTypes_, tcpConnections(), localHostName()}};
+    ::openComposeWindow(format, services, composeWindow_);
 }
 // The hand-off stamps the Mailtray's contacts whatever the client does; the
 // status line shows the new count before the client starts.

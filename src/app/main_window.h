@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/main_commands.h"
+#include "compose/compose_window.h"
 #include "contacts/contact_rows_model.h"
 #include "contacts/view_access.h"
+#include "delivery/mime_types_file.h"
 #include "platform/clipboard.h"
 #include "platform/launcher.h"
 #include "platform/prompter.h"
@@ -12,6 +14,7 @@
 #include "views/contact_views.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -89,6 +92,8 @@ public:
     QLabel* statusField() const { return statusField_; }
     const std::vector<QToolButton*>& imageButtonWidgets() const { return imageButtons_; }
     QAction* action(MainCommand command) const;
+    // The open compose window, if any.
+    ComposeWindow* composeWindow() const { return composeWindow_; }
 
 signals:
     // Emitted as a command starts, whichever control sent it.
@@ -178,4 +183,7 @@ private:
     std::array<ContactListModel*, kTabCount> models_{};
     std::vector<QToolButton*> imageButtons_;
     std::map<MainCommand, QAction*> actions_;
+    QPointer<ComposeWindow> composeWindow_;
+    // Attachment types for the compose window's send runs.
+    MimeTypesFile contentTypes_;
 };

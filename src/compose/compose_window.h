@@ -1,0 +1,134 @@
+#pragma once
+
+#include "compose/compose_rules.h"
+#include "compose/edit_html_dialog.h"
+#include "compose/hyperlink_dialog.h"
+#include "delivery/message_draft.h"
+#include "delivery/send_run.h"
+#include "platform/prompter.h"
+#include "store/codes.h"
+#include "store/session.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class BodyEditor;
+class ProgramImages;
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
+// What the compose window uses besides its own controls.
+struct ComposeServices {
+    Session& session;
+    const ProgramImages& images;
+    Prompter& prompter;
+    // The rows of the main window's All Entries list, read when asked.
+    std::function<std::vector<std::int32_t>()> filteredResults;
+    std::function<void()> showHelp;
+    std::function<void()> showAbout;
+    // Folder the file requesters start in, with a trailing separator.
+    std::string profileDirectory;
+    // What the send runs and previews are built with.
+    SendRunEnvironment delivery;
+};
+
+// "Compose Email": the one message of a mailing. Its controls hold the
+// `MessageDraft`; the format it was opened with stays its format for the
+// body, the commands, the runs and the drafts, whatever the settings say
+// meanwhile. It deletes itself when closed; its contents go without asking.
+class ComposeWindow final : public QMainWindow {
+    Q_OBJECT
+
+public:
+    ComposeWindow(EditorFormat format, ComposeServices services);
+    ~ComposeWindow() override;
+
+    // Loads the initial body (the HTML format waits for the engine).
+    void start();
+
+    EditorFormat format() const { return format_; }
+    // The draft as the controls hold it now (the body read from the editor).
+    MessageDraft draft();
+    const RecipientCounts& recipientCounts() const { return counts_; }
+
+    // Commands of the menu and the toolbar.
+    void attachFile();
+    void clearAttachments();
+    void saveDraftFile();
+    void openDraftCommand();
+    // Opens the draft at `path` into this window; a file that cannot be read
+    // or is no email draft changes nothing and says nothing.
+    void openDraftFile(const std::string& path);
+    // "Send Email" asks first, the "Send email" button does not.
+    void sendEmail(bool ask);
+    // "Send Preview" and "Preview": the From check and the question first.
+    void sendPreview();
+    // The enabling rules: single-address field, selection-dependent
+    // controls, Paste. Run on the signals that can change their inputs.
+    void composeIdleUpdate();
+
+    // Controls, for the tests.
+    QLineEdit* fromField() const { return from_; }
+    QComboBox* toList() const { return to_; }
+    QLineEdit* singleAddressField() const { return single_; }
+    QLineEdit* subjectField() const { return subject_; }
+    QComboBox* paragraphStyleList() const { return paragraphStyle_; }
+    QLabel* attachmentLabel() const { return attachmentLabel_; }
+    BodyEditor* bodyEditor() const { return body_; }
+    // By tooltip, e.g. "Attach a file"; nullptr for an unknown one.
+    QToolButton* button(const QString& tooltip) const;
+    // By caption as shown in the menu, e.g. "Attachment..".
+    QAction* menuAction(const QString& caption) const;
+
+signals:
+    // "New": the owner replaces this window with a fresh one of the same format.
+    void newRequested();
+
+private:
+    void buildMenus();
+    void buildControls();
+    QToolButton* addButton(int x, int y, int size, int image, const char* tooltip,
+                           std::function<void()> command);
+    // Runs an HTML-only command on the body; nothing in the PlainText format.
+    void htmlCommand(const std::function<void(BodyEditor&)>& command);
+    void cut();
+    void copy();
+    void paste();
+
+    EditorFormat format_;
+    ComposeServices services_;
+    RecipientCounts counts_;
+    // The attachment slots; the other fields live in the controls.
+    MessageDraft attachments_;
+    std::int32_t lastBlockFormat_ = 0;
+    ShownState singleShown_;
+    ShownState selectionShown_;
+    ShownState pasteShown_;
+
+    QLineEdit* from_ = nullptr;
+    QComboBox* to_ = nullptr;
+    QLineEdit* single_ = nullptr;
+    QLineEdit* subject_ = nullptr;
+    QComboBox* paragraphStyle_ = nullptr;
+    QLabel* attachmentLabel_ = nullptr;
+    BodyEditor* body_ = nullptr;
+    std::vector<QToolButton*> buttons_;
+    std::vector<QAction*> actions_;
+    QPointer<HyperlinkDialog> hyperlinkDialog_;
+    QPointer<EditHtmlDialog> editHtmlDialog_;
+};
+
+// The Compose command for the SMTP method: closes the window held in
+// `current` (contents discarded without asking) and opens a new one in
+// `format`, counting the recipients anew; its "New" does the same again.
+// `services` and `current` must outlive every window opened so.
+ComposeWindow* openComposeWindow(EditorFormat format, const ComposeServices& services,
+                                 QPointer<ComposeWindow>& current);

@@ -1,0 +1,426 @@
+// The compose window offscreen, with the real web engine as its body.
+#include "../delivery/python_helpers.h"
+#include "app/main_window.h"
+#include "compose/compose_window.h"
+#include "compose/surface/body_editor.h"
+#include "delivery/draft_file.h"
+#include "delivery/mime_types_file.h"
+#include "delivery/send_progress_window.h"
+#include "platform/qt_images.h"
+#include "support/test_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using testing_support::Bytes;
+using testing_support::FakePrompter;
+using testing_support::readFileBytes;
+using testing_support::TempDir;
+using testing_support::writeFileBytes;
+
+namespace {
+
+const QStringList kFormatTooltips{"Font-style",       "Bold",
+                                  "Italic",           "Unordered-list",
+                                  "Ordered-list",     "Align-left",
+                                  "Align-center",     "Align-justify",
+                                  "Align-right",      "Increase indent",
+                                  "Decrease indent",  "Insert horizontal-line",
+                                  "Insert hyperlink", "Edit HTML"};
+
+class ComposeWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(images.load());
+        QGuiApplication::clipboard()->clear();
+    }
+    void TearDown() override {
+        delete current.data();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    ComposeWindow& open(EditorFormat format) {
+        ComposeWindow* window = openComposeWindow(format, services, current);
+        // The window that was replaced goes once its command is over.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return *window;
+    }
+    void withSignature(const std::string& signature) {
+        SessionSettings settings = session.settings();
+        settings.signature = signature;
+        settings.includeSignature = 1;
+        session.setSettings(settings);
+    }
+    std::string file(const std::string& name, std::size_t size) {
+        const std::string path = dir.file(name);
+        writeFileBytes(path, std::string(size, 'x'));
+        return path;
+    }
+    static std::string script(ComposeWindow& window, const char* js) {
+        return window.bodyEditor()
+            ->evaluateScript(QString::fromLatin1(js))
+            .toString()
+            .toStdString();
+    }
+    // Types `html` into the empty body, as the editing commands insert it.
+    static void typeIntoBody(ComposeWindow& window, const char* html) {
+        window.bodyEditor()->focusBody();
+        script(window, "getSelection().collapse(document.body, 0)");
+        window.bodyEditor()->replaceSelection(html);
+    }
+    static std::string label(ComposeWindow& window) {
+        return window.attachmentLabel()->text().toStdString();
+    }
+
+    TempDir dir;
+    ProgramImages images;
+    Session session;
+    FakePrompter prompter;
+    std::vector<std::int32_t> filtered;
+    SystemClock clock;
+    MimeTypesFile types;
+    ComposeServices services{session,
+                             images,
+                             prompter,
+                             [this] { return filtered; },
+                             [] {},
+                             [] {},
+                             dir.path() + "/",
+                             SendRunEnvironment{clock, types, tcpConnections(), "localhost"}};
+    QPointer<ComposeWindow> current;
+};
+
+TEST_F(ComposeWindowTest, OpensWithCountsTakenNowAndTheMailtrayChosen) {
+    for (int i = 0; i < 4; ++i) {
+        NewContact contact;
+        contact.email = "c" + std::to_string(i) + "@example.org";
+        contact.status = i < 2 ? code(ContactStatus::Customers) : code(ContactStatus::DoNotContact);
+        session.createContact(contact, "01/01/2026");
+    }
+    session.deleteContact(4);
+    filtered = {1, 2, 3};
+    ComposeWindow& first = open(EditorFormat::Html);
+    EXPECT_EQ("Compose Email", first.windowTitle().toStdString());
+    EXPECT_EQ(QSize(555, 400), first.centralWidget()->size());
+    QStringList entries;
+    for (int i = 0; i < first.toList()->count(); ++i) {
+        entries << first.toList()->itemText(i);
+    }
+    EXPECT_EQ((QStringList{"Single Recipient", "Mailtray (0)", "Filtered Results (3)",
+                           "All Customers (2)", "All Prospects (0)", "All Subscribers (0)",
+                           "Entire List (3)"}),
+              entries);
+    EXPECT_EQ(1, first.toList()->currentIndex());
+
+    // The tooltips name 21 distinct buttons, each with its image.
+    QSet<QString> tooltips;
+    for (QToolButton* button : first.centralWidget()->findChildren<QToolButton*>()) {
+        tooltips.insert(button->toolTip());
+        EXPECT_FALSE(button->icon().isNull()) << button->toolTip().toStdString();
+    }
+    EXPECT_EQ(21, tooltips.size());
+
+    // "New" replaces the window without asking and counts anew.
+    first.subjectField()->setText("typed");
+    filtered = {1};
+    QPointer<ComposeWindow> old(&first);
+    first.menuAction("New")->trigger();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(old.isNull());
+    ASSERT_FALSE(current.isNull());
+    EXPECT_EQ("Filtered Results (1)", current->toList()->itemText(2).toStdString());
+    EXPECT_TRUE(current->subjectField()->text().isEmpty());
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(ComposeWindowTest, SingleAddressFieldFollowsTheToChoice) {
+    ComposeWindow& window = open(EditorFormat::PlainText);
+    EXPECT_FALSE(window.singleAddressField()->isEnabled());
+    window.toList()->setCurrentIndex(0);
+    EXPECT_TRUE(window.singleAddressField()->isEnabled());
+    window.toList()->setCurrentIndex(6);
+    EXPECT_FALSE(window.singleAddressField()->isEnabled());
+}
+
+TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheSelection) {
+    withSignature("<b>Ann</b> Lee");
+    ComposeWindow& window = open(EditorFormat::Html);
+    EXPECT_EQ("<br>&nbsp;<br>&nbsp;<br><b>Ann</b> Lee", script(window, "document.body.innerHTML"));
+    EXPECT_EQ("on", script(window, "document.designMode"));
+    EXPECT_EQ("Body Text", window.paragraphStyleList()->itemText(0).toStdString());
+
+    // Nothing selected: the selection's controls are off, the rest on.
+    EXPECT_FALSE(window.paragraphStyleList()->isEnabled());
+    EXPECT_FALSE(window.button("Bold")->isEnabled());
+    EXPECT_FALSE(window.button("Cut")->isEnabled());
+    EXPECT_TRUE(window.button("Edit HTML")->isEnabled());
+    EXPECT_TRUE(window.button("Insert hyperlink")->isEnabled());
+
+    // The engine reports selection changes while the body has the focus, as
+    // it has when the user selects.
+    window.bodyEditor()->focusBody();
+    script(window, "getSelection().selectAllChildren(document.body.querySelector('b'))");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.button("Bold")->isEnabled(); }, 5000));
+    EXPECT_TRUE(window.paragraphStyleList()->isEnabled());
+    EXPECT_TRUE(window.button("Copy")->isEnabled());
+
+    // Bold on the selected bold word takes the tags out.
+    window.button("Bold")->click();
+    EXPECT_EQ("<br>&nbsp;<br>&nbsp;<br>Ann Lee", script(window, "document.body.innerHTML"));
+
+    // Paste follows the clipboard.
+    QToolButton* paste = window.button("Paste");
+    EXPECT_FALSE(paste->isEnabled());
+    QGuiApplication::clipboard()->setText("x");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return paste->isEnabled(); }, 2000));
+    QGuiApplication::clipboard()->clear();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !paste->isEnabled(); }, 2000));
+}
+
+TEST_F(ComposeWindowTest, PlainTextVariantDisablesFormattingAndKeepsTheSignature) {
+    withSignature("Ann Lee");
+    ComposeWindow& window = open(EditorFormat::PlainText);
+    EXPECT_EQ("\n\n\nAnn Lee", window.bodyEditor()->textEditor()->toPlainText().toStdString());
+    EXPECT_EQ("Plain Text", window.paragraphStyleList()->itemText(0).toStdString());
+
+    // A selection enables nothing of the formatting; Cut and Copy stay on.
+    window.bodyEditor()->textEditor()->selectAll();
+    EXPECT_FALSE(window.paragraphStyleList()->isEnabled());
+    for (const QString& tooltip : kFormatTooltips) {
+        EXPECT_FALSE(window.button(tooltip)->isEnabled()) << tooltip.toStdString();
+    }
+    EXPECT_TRUE(window.button("Cut")->isEnabled());
+    EXPECT_TRUE(window.button("Copy")->isEnabled());
+    window.menuAction("Copy")->trigger();
+    EXPECT_EQ("\n\n\nAnn Lee", QGuiApplication::clipboard()->text().toStdString());
+    EXPECT_TRUE(window.button("Paste")->isEnabled());
+}
+
+TEST_F(ComposeWindowTest, AttachmentsFillTwoSlotsAndClearingReopensTheMenuItem) {
+    ComposeWindow& window = open(EditorFormat::PlainText);
+    EXPECT_EQ("No files attached.", label(window));
+    const QPalette colours = window.attachmentLabel()->palette();
+    EXPECT_EQ(QColor(0xFE, 0xFE, 0xFE), colours.color(QPalette::Window));
+    EXPECT_EQ(QColor(0x66, 0x66, 0x66), colours.color(QPalette::WindowText));
+
+    prompter.files = {file("a.txt", 2048), file("b.pdf", 1536), file("c.txt", 512)};
+    window.button("Attach a file")->click();
+    ASSERT_EQ(1u, prompter.fileRequests.size());
+    EXPECT_EQ("Attach a file...", prompter.fileRequests[0].title);
+    EXPECT_EQ("All files (*.*)|*.*", prompter.fileRequests[0].filter);
+    EXPECT_EQ("a.txt (2.00 kb)", label(window));
+    EXPECT_TRUE(window.button("Attach a file")->isEnabled());
+    window.menuAction("Attachment..")->trigger();
+    EXPECT_EQ("a.txt (2.00 kb)\nb.pdf (1.50 kb)", label(window));
+    EXPECT_FALSE(window.button("Attach a file")->isEnabled());
+
+    // Both slots taken: the menu item asks for nothing.
+    window.menuAction("Attachment..")->trigger();
+    EXPECT_EQ(2u, prompter.fileRequests.size());
+
+    window.menuAction("Clear Attachments")->trigger();
+    EXPECT_EQ("No files attached.", label(window));
+    EXPECT_TRUE(window.draft().attachmentList().empty());
+    window.menuAction("Attachment..")->trigger();
+    EXPECT_EQ("c.txt (0.50 kb)", label(window));
+    EXPECT_EQ(dir.file("c.txt"), window.draft().attachment1);
+    EXPECT_FALSE(window.button("Attach a file")->isEnabled());
+}
+
+TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
+    ComposeWindow& html = open(EditorFormat::Html);
+    html.fromField()->setText(" Ann <ann@example.org> ");
+    html.subjectField()->setText("Spring sale");
+    html.toList()->setCurrentIndex(0);
+    html.singleAddressField()->setText("bob@example.net");
+    typeIntoBody(html, "<p>Hi <b>there</b></p>");
+    prompter.files = {file("a.txt", 2048)};
+    html.attachFile();
+
+    prompter.files = {dir.file("spring")};
+    html.button("Save draft")->click();
+    const std::string saved = dir.file("spring.eml");
+    EXPECT_EQ("Save email draft to file...", prompter.fileRequests.back().title);
+    EXPECT_EQ("Email Draft (*.eml)|*.eml|All files (*.*)|*.*", prompter.fileRequests.back().filter);
+    ASSERT_EQ(1u, prompter.shown.size());
+    EXPECT_EQ("Information", prompter.shown[0].title);
+    EXPECT_EQ("Email draft successfully saved to \"" + saved + "\"", prompter.shown[0].text);
+    const DraftReadResult stored = readDraftFile(saved);
+    ASSERT_EQ(DraftReadStatus::Loaded, stored.status);
+    EXPECT_EQ(" Ann <ann@example.org> ", stored.draft.fromText);
+    EXPECT_EQ(dir.file("a.txt"), stored.draft.attachment1);
+    EXPECT_NE(std::string::npos, stored.draft.body.find("<p>Hi <b>there</b></p>"));
+
+    // Into a plain-text window: the HTML source shows as text.
+    ComposeWindow& plain = open(EditorFormat::PlainText);
+    prompter.files = {saved};
+    plain.menuAction("Open..")->trigger();
+    EXPECT_EQ("Open Email Draft...", prompter.fileRequests.back().title);
+    EXPECT_EQ(dir.path() + "/*.eml", prompter.fileRequests.back().initialPath);
+    const MessageDraft opened = plain.draft();
+    EXPECT_EQ(stored.draft.body, opened.body);
+    EXPECT_EQ(" Ann <ann@example.org> ", opened.fromText);
+    EXPECT_EQ("Spring sale", opened.subject);
+    EXPECT_EQ("a.txt (2.00 kb)", label(plain));
+    EXPECT_EQ(code(RecipientChoice::Mailtray), opened.recipientChoice);
+    EXPECT_EQ(code(EditorFormat::PlainText), opened.format);
+
+    // And back into an HTML window: loaded and editable.
+    ComposeWindow& again = open(EditorFormat::Html);
+    again.openDraftFile(saved);
+    EXPECT_EQ("<p>Hi <b>there</b></p>", script(again, "document.body.innerHTML"));
+    EXPECT_EQ("on", script(again, "document.designMode"));
+}
+
+TEST_F(ComposeWindowTest, ForeignOrShortFilesAndCancelledRequesters) {
+    ComposeWindow& window = open(EditorFormat::PlainText);
+    window.fromField()->setText("ann@example.org");
+    window.subjectField()->setText("Kept");
+    window.bodyEditor()->setPlainText("body");
+    prompter.files = {file("a.txt", 100)};
+    window.attachFile();
+    const MessageDraft before = window.draft();
+
+    const std::string foreign = dir.file("foreign.eml");
+    writeFileBytes(foreign, Bytes().str("EMLX102").str("x").str("y").bytes());
+    window.openDraftFile(foreign);
+    window.openDraftFile(dir.file("missing.eml"));
+    prompter.files = {std::nullopt, std::nullopt};
+    window.menuAction("Open..")->trigger();
+    window.menuAction("Save..")->trigger();
+    EXPECT_EQ(before, window.draft());
+    EXPECT_EQ("a.txt (0.10 kb)", label(window));
+    EXPECT_TRUE(prompter.shown.empty());
+
+    // A draft that ends after its subject: the rest reads as empty.
+    const std::string shortDraft = dir.file("short.eml");
+    writeFileBytes(shortDraft, Bytes().str("EMLX101").str("Bea").str("Short").i32(50).bytes());
+    window.openDraftFile(shortDraft);
+    const MessageDraft after = window.draft();
+    EXPECT_EQ("Bea", after.fromText);
+    EXPECT_EQ("Short", after.subject);
+    EXPECT_TRUE(after.attachmentList().empty());
+    EXPECT_EQ("", after.body);
+    EXPECT_EQ("No files attached.", label(window));
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(ComposeWindowTest, AFailedSaveSaysSoAndTheWindowKeepsItsContents) {
+    ComposeWindow& window = open(EditorFormat::PlainText);
+    window.subjectField()->setText("Kept");
+    prompter.files = {dir.file("no/such/folder/draft")};
+    window.saveDraftFile();
+    ASSERT_EQ(1u, prompter.shown.size());
+    EXPECT_EQ("Error", prompter.shown[0].title);
+    EXPECT_EQ(0u, prompter.shown[0].text.find("Cannot save email draft \"" +
+                                              dir.file("no/such/folder/draft.eml") + "\""));
+    EXPECT_EQ("Kept", window.subjectField()->text().toStdString());
+}
+
+TEST_F(ComposeWindowTest, SendCommandsAskAndCheckBeforeTheyRun) {
+    ComposeWindow& window = open(EditorFormat::Html);
+    prompter.answers = {PromptAnswer::No};
+    window.menuAction("Send Email")->trigger();
+    ASSERT_EQ(1u, prompter.shown.size());
+    EXPECT_EQ("Confirm", prompter.shown[0].title);
+    EXPECT_EQ(kSendEmailQuestion, prompter.shown[0].text);
+
+    window.fromField()->setText("   ");
+    window.button("Preview")->click();
+    ASSERT_EQ(2u, prompter.shown.size());
+    EXPECT_EQ(kPreviewNeedsFromText, prompter.shown[1].text);
+    EXPECT_EQ(nullptr, window.findChild<SendProgressWindow*>());
+}
+
+QByteArray decodedPayload(const nlohmann::json& part) {
+    return QByteArray::fromBase64(QByteArray::fromStdString(part["payload"].get<std::string>()));
+}
+
+TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
+    TempDir store;
+    delivery_testing::SmtpTestServer server(store.path());
+    ASSERT_TRUE(server.running());
+    SessionSettings settings = session.settings();
+    settings.smtpServer = "127.0.0.1";
+    settings.smtpPort = server.port();
+    settings.timeoutSeconds = 5;
+    session.setSettings(settings);
+
+    ComposeWindow& window = open(EditorFormat::Html);
+    window.fromField()->setText("Ann Lee <ann@example.org>");
+    window.toList()->setCurrentIndex(0);
+    window.singleAddressField()->setText("bob@example.net");
+    window.subjectField()->setText("Winter offer");
+    typeIntoBody(window, "<p>Warm <b>socks</b></p>");
+    prompter.files = {file("a.txt", 2048)};
+    window.attachFile();
+    // The window keeps the format it was opened with.
+    settings.editorFormat = code(EditorFormat::PlainText);
+    session.setSettings(settings);
+
+    window.button("Send email")->click(); // no question
+    EXPECT_TRUE(prompter.shown.empty());
+    auto* progress = window.findChild<SendProgressWindow*>();
+    ASSERT_NE(nullptr, progress);
+    EXPECT_EQ("Finished.", progress->statusText().toStdString());
+    progress->close();
+
+    const auto envelope = nlohmann::json::parse(readFileBytes(store.file("001.json")));
+    EXPECT_EQ(nlohmann::json::array({"bob@example.net"}), envelope["rcptTos"]);
+    const auto parsed = nlohmann::json::parse(delivery_testing::runPythonScript(
+        "parse_message.py", {store.file("001.eml"), "--unstuffed"}));
+    EXPECT_EQ("Winter offer", parsed["headers"]["Subject"]);
+    ASSERT_EQ(2u, parsed["parts"].size());
+    EXPECT_EQ("text/html", parsed["parts"][0]["contentType"]);
+    EXPECT_TRUE(decodedPayload(parsed["parts"][0]).contains("<p>Warm <b>socks</b></p>"));
+    EXPECT_EQ("a.txt", parsed["parts"][1]["filename"]);
+    EXPECT_EQ(QByteArray(2048, 'x'), decodedPayload(parsed["parts"][1]));
+
+    // The preview goes to the From address after its question.
+    prompter.answers = {PromptAnswer::Yes};
+    window.menuAction("Send Preview")->trigger();
+    ASSERT_EQ(1u, prompter.shown.size());
+    EXPECT_EQ(previewQuestion("Ann Lee <ann@example.org>"), prompter.shown[0].text);
+    const auto preview = nlohmann::json::parse(readFileBytes(store.file("002.json")));
+    EXPECT_EQ(nlohmann::json::array({"ann@example.org"}), preview["rcptTos"]);
+}
+
+TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
+    struct NoLauncher final : Launcher {
+        bool openDocument(const std::string&) override { return false; }
+        bool startProgram(const std::string&, const std::vector<std::string>&) override {
+            return false;
+        }
+    } launcher;
+    testing_support::FakeClipboard clipboard;
+    MainWindow main(session, images,
+                    MainWindowServices{prompter, launcher, dir.path() + "/", {}, clock, clipboard});
+    newSession(session, main.sessionHooks());
+    SessionSettings settings = session.settings();
+    settings.smtpServer = "127.0.0.1";
+    settings.editorFormat = code(EditorFormat::PlainText);
+    session.setSettings(settings);
+
+    main.runCommand(MainCommand::Compose);
+    QPointer<ComposeWindow> first = main.composeWindow();
+    ASSERT_FALSE(first.isNull());
+    EXPECT_EQ(EditorFormat::PlainText, first->format());
+    main.runCommand(MainCommand::Compose);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+    ASSERT_NE(nullptr, main.composeWindow());
+    EXPECT_TRUE(prompter.shown.empty());
+    session.markSaved();
+}
+
+} // namespace
