@@ -130,7 +130,7 @@ def images():
         3: ("delete_entries", tango("actions/edit-delete.png")),
         4: ("status_customers", badge((245, 121, 0, 255), (206, 92, 0, 255), "C")),
         5: ("status_do_not_contact", tango("actions/process-stop.png")),
-        6: ("status_prospects", badge((52, 101, 164, 255), (32, 74, 135, 255), "P")),
+        6: ("status_leads", badge((52, 101, 164, 255), (32, 74, 135, 255), "P")),
         7: ("tag_important", tango("emblems/emblem-important.png")),
         8: ("tag_irate", tango("status/weather-storm.png")),
         9: ("tag_star", star()),
