@@ -8,26 +8,17 @@
 namespace testing_support {
 
 LocalDateTime cliTestTime() {
-    LocalDateTime t;
-    t.year = 2026;
-    t.month = 12;
-    t.day = 7;
-    t.hour = 9;
-    t.minute = 30;
-    t.weekday = 1;
-    t.utcOffsetMinutes = 60;
-    t.millisecondsSinceEpoch = 1796632200000;
-    return t;
+    return {2026, 12, 7, 9, 30, 0, 1, 60, 1796632200000};
 }
 
-CliRun runCli(std::initializer_list<std::string> args) {
+CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time) {
     std::vector<const char*> argv{"mailtray"};
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
     }
     std::ostringstream out;
     std::ostringstream err;
-    FixedClock clock(cliTestTime());
+    FixedClock clock(time);
     CliRun run;
     run.exitCode = runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock);
     run.out = out.str();

@@ -2,8 +2,8 @@
 
 #include "store/clock.h"
 
-#include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -13,8 +13,9 @@ struct CliRun {
     std::string err;
 };
 
-// Runs the mailtray command in-process with a clock fixed at 07 Dec 2026 09:30.
-CliRun runCli(std::initializer_list<std::string> args);
+// Monday 07 Dec 2026 09:30, one hour east of UTC.
 LocalDateTime cliTestTime();
+// Runs the mailtray command in-process with a clock fixed at `time`.
+CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time = cliTestTime());
 
 } // namespace testing_support

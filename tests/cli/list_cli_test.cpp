@@ -1,33 +1,22 @@
 #include "cli/cli_context.h"
+#include "cli/cli_test_support.h"
 #include "store/session_file.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
-#include <sstream>
+#include <nlohmann/json.hpp>
 
 using testing_support::dataPath;
 using testing_support::TempDir;
 
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::string out;
-    std::string err;
+struct ToolRun : testing_support::CliRun {
     nlohmann::json json() const { return nlohmann::json::parse(out); }
 };
 
-ToolRun mailtray(std::vector<std::string> args) {
-    args.insert(args.begin(), "mailtray");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    const FixedClock clock(LocalDateTime{});
-    const int code = runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock);
-    return {code, out.str(), err.str()};
+ToolRun mailtray(const std::vector<std::string>& args) {
+    return {testing_support::runCli(args, LocalDateTime{})};
 }
 
 std::vector<int> rowSlots(const nlohmann::json& json) {

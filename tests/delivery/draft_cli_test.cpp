@@ -1,9 +1,9 @@
-#include "cli/cli_context.h"
+#include "cli/cli_test_support.h"
 #include "delivery/draft_file.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
-#include <sstream>
+#include <nlohmann/json.hpp>
 
 using testing_support::dataPath;
 using testing_support::readFileBytes;
@@ -12,36 +12,11 @@ using testing_support::writeFileBytes;
 
 namespace {
 
-struct CliRun {
-    int exitCode;
-    std::string out;
-    std::string err;
-};
+using testing_support::CliRun;
 
-LocalDateTime fixedTime() {
-    LocalDateTime t;
-    t.year = 2026;
-    t.month = 12;
-    t.day = 7;
-    t.hour = 7;
-    t.minute = 5;
-    t.second = 9;
-    t.weekday = 1;
-    t.utcOffsetMinutes = 60;
-    return t;
-}
-
-CliRun mailtray(std::vector<std::string> args) {
-    args.insert(args.begin(), "mailtray");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    FixedClock clock(fixedTime());
-    const int code = runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock);
-    return {code, out.str(), err.str()};
+// The clock of the golden messages: 07:05:09 on Monday, 7 December 2026, +0100.
+CliRun mailtray(const std::vector<std::string>& args) {
+    return testing_support::runCli(args, {2026, 12, 7, 7, 5, 9, 1, 60, 0});
 }
 
 } // namespace

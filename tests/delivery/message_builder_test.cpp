@@ -27,16 +27,7 @@ public:
 
 // 07:05:09 on Monday, 7 December 2026, one hour east of UTC.
 LocalDateTime fixedTime() {
-    LocalDateTime t;
-    t.year = 2026;
-    t.month = 12;
-    t.day = 7;
-    t.hour = 7;
-    t.minute = 5;
-    t.second = 9;
-    t.weekday = 1;
-    t.utcOffsetMinutes = 60;
-    return t;
+    return {2026, 12, 7, 7, 5, 9, 1, 60, 0};
 }
 
 struct Builder {

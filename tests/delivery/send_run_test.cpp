@@ -22,12 +22,7 @@ constexpr const char* kSender = "ann@example.org";
 constexpr const char* kToday = "12/07/2026";
 
 LocalDateTime runDay() {
-    LocalDateTime t;
-    t.year = 2026;
-    t.month = 12;
-    t.day = 7;
-    t.hour = 9;
-    return t;
+    return {2026, 12, 7, 9, 0, 0, 4, 0, 0};
 }
 
 struct RunFixture {
