@@ -2,6 +2,7 @@
 
 #include "store/codes.h"
 #include "store/compact_string.h"
+#include "store/extension_settings.h"
 
 #include <cstdint>
 #include <string>
@@ -52,6 +53,8 @@ struct SessionSettings {
     std::string replyTo;
     std::string signature;
     std::int32_t includeSignature = 0;
+    // Settings kept in the file's optional extension block.
+    ExtensionSettings extensions;
     friend bool operator==(const SessionSettings&, const SessionSettings&) = default;
 };
 

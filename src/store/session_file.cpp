@@ -49,6 +49,30 @@ void writeContactRecord(CountedWriter& out, const Contact& c) {
     out.writeInt32(c.tag);
 }
 
+// The optional block after the Mailtray records. Bytes that do not start
+// with its magic are ignored, as readers before the block did.
+void readExtensionBlock(CountedReader& in, Session& session) {
+    if (in.readCountedString(static_cast<std::int32_t>(kExtensionMagic.size()) + 1) !=
+        kExtensionMagic) {
+        return;
+    }
+    const std::int32_t count = in.readCount();
+    SessionSettings settings = session.settings();
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (in.atEnd()) {
+            in.readInt32(); // marks the reader truncated: pairs were promised
+            break;
+        }
+        std::string key = in.readText();
+        std::string value = in.readText();
+        if (in.truncated()) {
+            break;
+        }
+        settings.extensions.set(key, std::move(value));
+    }
+    session.setSettings(std::move(settings));
+}
+
 // Reads everything after the magic. Records are read while the input lasts:
 // a record cut off by the end is kept with what it holds.
 void readSessionBody(CountedReader& in, Session& session) {
@@ -86,6 +110,9 @@ void readSessionBody(CountedReader& in, Session& session) {
     }
     for (std::int32_t i = 0; i < mailtrayCount && !in.atEnd(); ++i) {
         session.addMailtrayEntry(readContactRecord(in));
+    }
+    if (!in.atEnd() && session.mailtrayCount() == mailtrayCount) {
+        readExtensionBlock(in, session);
     }
     if (in.atEnd() && (session.groupCount() < groupCount || session.contactCount() < contactCount ||
                        session.mailtrayCount() < mailtrayCount)) {
@@ -177,6 +204,17 @@ void writeSession(CountedWriter& out, const Session& session) {
     }
     for (const Contact& c : session.mailtray()) {
         writeContactRecord(out, c);
+    }
+    // Left out while every setting holds its default, so such files stay
+    // byte for byte what older builds write.
+    const auto& entries = s.extensions.entries();
+    if (!entries.empty()) {
+        out.writeCountedString(kExtensionMagic);
+        out.writeInt32(static_cast<std::int32_t>(entries.size()));
+        for (const auto& [key, value] : entries) {
+            out.writeCountedString(key);
+            out.writeCountedString(value);
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 inline constexpr std::string_view kSessionMagic = "QMZ101";
+inline constexpr std::string_view kExtensionMagic = "QMZX";
 
 enum class SessionReadStatus {
     Loaded,         // the whole file was read

@@ -85,6 +85,11 @@ def main(out):
               + contact(1, "jose@example.org", b"Jos\xe9 M\xfcller", notes=b"\x93quoted\x94"))
     (out / "legacy_cp1252.qmz").write_bytes(legacy)
 
+    # The extension block after the Mailtray records: a known key off its
+    # default and a key of a later version, which must survive a save.
+    extended = new + cs("QMZX") + i32(2) + cs("smtpSecurity") + cs("tls") + cs("futureKey") + cs("kept as is")
+    (out / "extension_session.qmz").write_bytes(extended)
+
 
 if __name__ == "__main__":
     main(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).parent)

@@ -216,3 +216,74 @@ TEST(SessionFile, SavingIntoAMissingFolderFailsWithTheReason) {
     EXPECT_FALSE(writeSessionFile(s, "/nonexistent/folder/x.qmz", error));
     EXPECT_EQ(error, "No such file or directory");
 }
+
+TEST(SessionFile, ExtensionBlockReadsKnownAndUnknownKeysAndWritesThemBack) {
+    const std::string golden = readFileBytes(dataPath("extension_session.qmz"));
+    SessionReadResult read = readSessionBytes(golden);
+    ASSERT_EQ(read.status, SessionReadStatus::Loaded);
+    const ExtensionSettings& ext = read.session.settings().extensions;
+    EXPECT_EQ(ext.value("smtpSecurity"), "tls");
+    EXPECT_EQ(ext.value("futureKey"), "kept as is");
+    EXPECT_EQ(ext.value("smtpAuthMechanism"), "auto"); // absent: the default
+    EXPECT_EQ(ext.integer("messagesPerConnection"), 1);
+    EXPECT_TRUE(ext.boolean("textAlternative"));
+    EXPECT_EQ(encodeSession(read.session), golden);
+
+    // Back to the default, with only the unknown key left, the block stays;
+    // without that either, the file is the plain layout again.
+    SessionSettings settings = read.session.settings();
+    settings.extensions.set("smtpSecurity", "auto");
+    read.session.setSettings(settings);
+    EXPECT_NE(encodeSession(read.session), readFileBytes(dataPath("new_session.qmz")));
+    settings.extensions.remove("futureKey");
+    read.session.setSettings(settings);
+    EXPECT_EQ(encodeSession(read.session), readFileBytes(dataPath("new_session.qmz")));
+}
+
+TEST(SessionFile, ExtensionBlockCutShortIsDamagedAndForeignTrailingBytesAreIgnored) {
+    const std::string golden = readFileBytes(dataPath("extension_session.qmz"));
+    for (std::size_t cut = 1; cut < 30; ++cut) {
+        SessionReadResult read =
+            readSessionBytes(std::string_view(golden).substr(0, golden.size() - cut));
+        EXPECT_EQ(read.status, SessionReadStatus::Damaged) << "cut " << cut;
+    }
+    std::string trailing = readFileBytes(dataPath("new_session.qmz"));
+    trailing += Bytes().str("JUNK").i32(5).bytes();
+    SessionReadResult read = readSessionBytes(trailing);
+    EXPECT_EQ(read.status, SessionReadStatus::Loaded);
+    EXPECT_TRUE(read.session.settings().extensions.empty());
+}
+
+TEST(ExtensionSettings, ValuesAreCheckedAgainstTheirKindAndNormalised) {
+    struct Case {
+        const char* key;
+        std::string value;
+        bool accepted;
+        const char* stored;
+    };
+    const Case cases[] = {
+        {"smtpSecurity", "STARTTLS", true, "starttls"},
+        {"smtpSecurity", "ssl", false, ""},
+        {"messagesPerConnection", "0", false, ""},
+        {"messagesPerConnection", "007", true, "7"},
+        {"ratePerHour", "12x", false, ""},
+        {"textAlternative", "yes", false, ""},
+        {"tlsPinSha256", std::string(64, 'a'), true, ""},
+        {"tlsPinSha256", "abc", false, ""},
+        {"unsubscribeUrl", "http://x.org/u", false, ""},
+        {"heloName", "mail\r\nRCPT TO:<x>", false, ""},
+    };
+    for (const Case& c : cases) {
+        const ExtensionKey* key = findExtensionKey(c.key);
+        ASSERT_NE(key, nullptr) << c.key;
+        std::string value = c.value;
+        const auto refusal = validateExtensionValue(*key, value);
+        EXPECT_EQ(!refusal.has_value(), c.accepted) << c.key << "=" << c.value;
+        if (c.accepted && *c.stored != '\0') {
+            EXPECT_EQ(value, c.stored);
+        }
+    }
+    ExtensionSettings ext;
+    ext.set("ratePerMinute", "-5"); // stored raw, but never used as such
+    EXPECT_EQ(ext.integer("ratePerMinute"), 0);
+}

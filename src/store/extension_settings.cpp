@@ -1,0 +1,188 @@
+#include "store/extension_settings.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+
+constexpr std::string_view kSecurityChoices[] = {"auto", "starttls", "tls", "none"};
+constexpr std::string_view kAuthChoices[] = {"auto", "plain", "login"};
+
+std::optional<std::string> checkPin(std::string_view value) {
+    if (value.empty()) {
+        return std::nullopt;
+    }
+    const bool hex = std::all_of(value.begin(), value.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    });
+    if (value.size() != 64 || !hex) {
+        return "64 hexadecimal digits (the SHA-256 of the server's public key) or empty";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> checkHttpsUrl(std::string_view value) {
+    if (value.empty() || value.substr(0, 8) == "https://") {
+        return std::nullopt;
+    }
+    return "an https:// address or empty";
+}
+
+constexpr std::int64_t kMaxInt32 = 2147483647;
+
+constexpr ExtensionKey choiceKey(std::string_view name, std::string_view def,
+                                 std::span<const std::string_view> choices) {
+    return {name, def, ExtensionKind::Choice, choices, 0, 0, nullptr};
+}
+constexpr ExtensionKey integerKey(std::string_view name, std::string_view def, std::int64_t minimum,
+                                  std::int64_t maximum) {
+    return {name, def, ExtensionKind::Integer, {}, minimum, maximum, nullptr};
+}
+constexpr ExtensionKey booleanKey(std::string_view name, std::string_view def) {
+    return {name, def, ExtensionKind::Boolean, {}, 0, 0, nullptr};
+}
+constexpr ExtensionKey textKey(std::string_view name,
+                               std::optional<std::string> (*check)(std::string_view) = nullptr) {
+    return {name, "", ExtensionKind::Text, {}, 0, 0, check};
+}
+
+const ExtensionKey kKeys[] = {
+    choiceKey("smtpSecurity", "auto", kSecurityChoices),
+    choiceKey("smtpAuthMechanism", "auto", kAuthChoices),
+    textKey("heloName"),
+    textKey("tlsPinSha256", checkPin),
+    booleanKey("textAlternative", "1"),
+    textKey("unsubscribeMailto"),
+    textKey("unsubscribeUrl", checkHttpsUrl),
+    integerKey("deferredRetries", "3", 0, 100),
+    integerKey("ratePerMinute", "0", 0, kMaxInt32),
+    integerKey("ratePerHour", "0", 0, kMaxInt32),
+    integerKey("maxPauseMinutes", "30", 0, 100000),
+    integerKey("messagesPerConnection", "1", 1, 100000),
+    booleanKey("passwordInKeyring", "0"),
+};
+
+std::string lowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+std::optional<std::int64_t> parseDecimal(std::string_view text) {
+    std::int64_t value = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+std::span<const ExtensionKey> extensionKeys() {
+    return kKeys;
+}
+
+const ExtensionKey* findExtensionKey(std::string_view name) {
+    for (const ExtensionKey& key : kKeys) {
+        if (key.name == name) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<std::string> validateExtensionValue(const ExtensionKey& key, std::string& value) {
+    switch (key.kind) {
+    case ExtensionKind::Choice: {
+        const std::string lowered = lowerAscii(value);
+        for (std::string_view choice : key.choices) {
+            if (choice == lowered) {
+                value = lowered;
+                return std::nullopt;
+            }
+        }
+        std::string allowed;
+        for (std::string_view choice : key.choices) {
+            allowed += allowed.empty() ? "" : "|";
+            allowed += choice;
+        }
+        return allowed;
+    }
+    case ExtensionKind::Integer: {
+        const auto number = parseDecimal(value);
+        if (!number || *number < key.minimum || *number > key.maximum) {
+            return "a whole number from " + std::to_string(key.minimum) + " to " +
+                   std::to_string(key.maximum);
+        }
+        value = std::to_string(*number);
+        return std::nullopt;
+    }
+    case ExtensionKind::Boolean:
+        if (value == "0" || value == "1") {
+            return std::nullopt;
+        }
+        return "0|1";
+    case ExtensionKind::Text:
+        if (value.find_first_of("\r\n", 0) != std::string::npos ||
+            value.find('\0') != std::string::npos) {
+            return "a single line of text";
+        }
+        return key.check != nullptr ? key.check(value) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::string ExtensionSettings::value(std::string_view name) const {
+    for (const Entry& entry : entries_) {
+        if (entry.first == name) {
+            return entry.second;
+        }
+    }
+    const ExtensionKey* key = findExtensionKey(name);
+    return key != nullptr ? std::string(key->defaultValue) : std::string();
+}
+
+std::int64_t ExtensionSettings::integer(std::string_view name) const {
+    const ExtensionKey* key = findExtensionKey(name);
+    std::string text = value(name);
+    // A hand-edited or foreign value out of range falls back to the default
+    // rather than steering a run with a nonsense figure.
+    if (key != nullptr && validateExtensionValue(*key, text)) {
+        text = std::string(key->defaultValue);
+    }
+    return parseDecimal(text).value_or(0);
+}
+
+bool ExtensionSettings::boolean(std::string_view name) const {
+    const std::string text = value(name);
+    if (text == "0" || text == "1") {
+        return text == "1";
+    }
+    const ExtensionKey* key = findExtensionKey(name);
+    return key != nullptr && key->defaultValue == "1";
+}
+
+void ExtensionSettings::set(std::string_view name, std::string value) {
+    const ExtensionKey* key = findExtensionKey(name);
+    if (key != nullptr && key->defaultValue == value) {
+        remove(name);
+        return;
+    }
+    for (Entry& entry : entries_) {
+        if (entry.first == name) {
+            entry.second = std::move(value);
+            return;
+        }
+    }
+    entries_.emplace_back(std::string(name), std::move(value));
+}
+
+void ExtensionSettings::remove(std::string_view name) {
+    std::erase_if(entries_, [&](const Entry& entry) { return entry.first == name; });
+}
