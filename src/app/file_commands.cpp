@@ -69,6 +69,15 @@ void newSessionCommand(FileCommandContext& context) {
     }
 }
 
+namespace {
+
+bool openChosenSession(FileCommandContext& context, const std::string& path) {
+    return loadSession(context.session, path, context.hooks, context.prompter) !=
+           LoadOutcome::Refused;
+}
+
+} // namespace
+
 void openSessionCommand(FileCommandContext& context) {
     if (!mayDiscardSession(context)) {
         return;
@@ -76,6 +85,13 @@ void openSessionCommand(FileCommandContext& context) {
     const auto chosen = context.prompter.openFileName(kOpenSessionTitle, kSessionFilter,
                                                       context.profileDirectory + "*.qmz");
     if (chosen && !chosen->empty()) {
-        loadSession(context.session, *chosen, context.hooks, context.prompter);
+        openChosenSession(context, *chosen);
     }
+}
+
+bool openSessionFileCommand(FileCommandContext& context, const std::string& path) {
+    if (path.empty() || !mayDiscardSession(context)) {
+        return false;
+    }
+    return openChosenSession(context, path);
 }

@@ -1,20 +1,26 @@
 #include "app/loading_window.h"
+#include "app/main_commands.h"
 #include "app/main_window.h"
 #include "platform/qt_clipboard.h"
 #include "platform/qt_images.h"
 #include "platform/qt_launcher.h"
 #include "platform/qt_prompter.h"
+#include "platform/qt_recent_session_store.h"
 #include "store/session.h"
 #include "store/session_commands.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 #include <QWebEngineView>
+#include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -41,8 +47,9 @@ void warmUpWebEngine() {
 
 std::vector<std::string> installedManuals() {
     std::vector<std::string> paths;
-    paths.push_back(QDir(QCoreApplication::applicationDirPath())
-                        .filePath("../share/velmora-mailtray/help/manual.html")
+    // Beside the program wherever the installation was moved to.
+    paths.push_back(QDir::cleanPath(QDir(QCoreApplication::applicationDirPath())
+                                        .filePath("../share/velmora-mailtray/help/manual.html"))
                         .toStdString());
 #ifdef VELMORA_INSTALLED_MANUAL
     paths.emplace_back(VELMORA_INSTALLED_MANUAL);
@@ -73,6 +80,11 @@ private:
     std::unique_ptr<QtPrompter> inner_ = std::make_unique<QtPrompter>(nullptr);
 };
 
+bool pathExists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -82,11 +94,39 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Velmora Mailtray");
     QApplication::setOrganizationName("Velmora");
     QApplication::setApplicationVersion("1.1");
+    // Matches the desktop entry's StartupWMClass.
+    QGuiApplication::setDesktopFileName("org.velmora.mailtray");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription("E-mail marketing to a contact list.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption manualPathOption(
+        "manual-path", "Print the path of the manual that Help opens, and quit.");
+    parser.addOption(manualPathOption);
+    parser.addPositionalArgument("file", "A session file (.qmz) to open at start-up.", "[file]");
+    parser.process(app);
+    if (parser.positionalArguments().size() > 1) {
+        std::fprintf(stderr, "velmora-mailtray: give at most one session file.\n");
+        return 2;
+    }
 
     Session session;
     session.startDirectory = QDir::currentPath().toStdString();
     if (session.startDirectory.empty() || session.startDirectory.back() != '/') {
         session.startDirectory += '/';
+    }
+    if (parser.isSet(manualPathOption)) {
+        std::printf("%s\n",
+                    helpFilePath(session.startDirectory, installedManuals(), &pathExists).c_str());
+        return 0;
+    }
+    // The file as the desktop or the shell named it, made absolute so that
+    // Save and Recent Sessions find it from any folder.
+    std::string startFile;
+    if (!parser.positionalArguments().isEmpty()) {
+        startFile =
+            QFileInfo(parser.positionalArguments().front()).absoluteFilePath().toStdString();
     }
 
     ProgramImages images;
@@ -110,9 +150,10 @@ int main(int argc, char** argv) {
     QtLauncher launcher;
     QtClipboard clipboard;
     SystemClock clock;
+    QtRecentSessionStore recentSessions;
     MainWindow window(session, images,
                       MainWindowServices{prompter, launcher, QDir::homePath().toStdString() + "/",
-                                         installedManuals(), clock, clipboard});
+                                         installedManuals(), clock, clipboard, &recentSessions});
     prompter.setParent(&window);
     QObject::connect(&window, &MainWindow::quitRequested, &app, [] { QCoreApplication::exit(0); });
     window.show();
@@ -137,6 +178,10 @@ int main(int argc, char** argv) {
     processPendingEvents();
     wait(700);
     loading.close();
+
+    if (!startFile.empty()) {
+        window.openSessionFile(startFile);
+    }
 
     return QApplication::exec();
 }

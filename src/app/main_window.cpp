@@ -119,7 +119,11 @@ void MainWindow::buildMenus() {
         const MainCommand command = entry.command;
         connect(item, &QAction::triggered, this, [this, command] { runCommand(command); });
         actions_[command] = item;
+        if (command == MainCommand::OpenSession) {
+            recentMenu_ = menu->addMenu("Recent Sessions");
+        }
     }
+    rebuildRecentSessionsMenu();
 }
 
 void MainWindow::buildControls() {
@@ -477,8 +481,13 @@ void MainWindow::runCommand(MainCommand command) {
     }
 }
 
+FileCommandContext MainWindow::fileContext() {
+    return FileCommandContext{session_, hooks_, services_.prompter, services_.profileDirectory};
+}
+
 void MainWindow::fileCommand(MainCommand command) {
-    FileCommandContext context{session_, hooks_, services_.prompter, services_.profileDirectory};
+    FileCommandContext context = fileContext();
+    const std::string before = session_.sessionFileName;
     switch (command) {
     case MainCommand::NewSession:
         newSessionCommand(context);
@@ -495,10 +504,57 @@ void MainWindow::fileCommand(MainCommand command) {
     default:
         break;
     }
+    rememberSessionFile(before);
+}
+
+bool MainWindow::openSessionFile(const std::string& path) {
+    FileCommandContext context = fileContext();
+    const std::string before = session_.sessionFileName;
+    const bool loaded = openSessionFileCommand(context, path);
+    if (loaded) {
+        rememberSessionFile(before);
+    } else {
+        // A Recent Sessions entry that no longer opens goes from the list.
+        rebuildRecentSessionsMenu();
+    }
+    return loaded;
+}
+
+// A session that now has a file of its own (opened, or saved under a new
+// name) goes to the front of Recent Sessions.
+void MainWindow::rememberSessionFile(const std::string& before) {
+    if (services_.recentSessions == nullptr || session_.isUntitled() ||
+        session_.sessionFileName == before) {
+        return;
+    }
+    services_.recentSessions->save(
+        withRecentSession(services_.recentSessions->load(), session_.sessionFileName));
+    rebuildRecentSessionsMenu();
+}
+
+void MainWindow::rebuildRecentSessionsMenu() {
+    recentMenu_->clear();
+    std::vector<std::string> paths;
+    if (services_.recentSessions != nullptr) {
+        const std::vector<std::string> stored = services_.recentSessions->load();
+        paths = existingRecentSessions(stored, &pathExists);
+        if (paths != stored) {
+            services_.recentSessions->save(paths);
+        }
+    }
+    int number = 1;
+    for (const std::string& path : paths) {
+        QString caption = QString::fromStdString(path);
+        caption.replace('&', "&&");
+        QAction* item = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(number++).arg(caption));
+        item->setData(QString::fromStdString(path));
+        connect(item, &QAction::triggered, this, [this, path] { openSessionFile(path); });
+    }
+    recentMenu_->setEnabled(!paths.empty());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    FileCommandContext context{session_, hooks_, services_.prompter, services_.profileDirectory};
+    FileCommandContext context = fileContext();
     if (!mayDiscardSession(context)) {
         event->ignore();
         return;

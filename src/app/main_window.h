@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/file_commands.h"
 #include "app/main_commands.h"
+#include "app/recent_sessions.h"
 #include "compose/compose_window.h"
 #include "contacts/contact_rows_model.h"
 #include "contacts/view_access.h"
@@ -44,6 +46,8 @@ struct MainWindowServices {
     // "Today" for every date the commands stamp.
     const Clock& clock;
     Clipboard& clipboard;
+    // File > Recent Sessions; none kept when null.
+    RecentSessionStore* recentSessions;
 };
 
 // The main window: menu bar, image buttons, search field, filter tree, the
@@ -58,6 +62,9 @@ public:
 
     // The one entry point of every command.
     void runCommand(MainCommand command);
+    // Opens a session file named on the command line or in Recent Sessions,
+    // with Open Session..'s checks and messages. True when it was loaded.
+    bool openSessionFile(const std::string& path);
 
     // The views (after every change to contacts, groups or the Mailtray).
     void refreshViews();
@@ -92,6 +99,7 @@ public:
     QLabel* statusField() const { return statusField_; }
     const std::vector<QToolButton*>& imageButtonWidgets() const { return imageButtons_; }
     QAction* action(MainCommand command) const;
+    QMenu* recentSessionsMenu() const { return recentMenu_; }
     // The open compose window, if any.
     ComposeWindow* composeWindow() const { return composeWindow_; }
 
@@ -141,6 +149,9 @@ private:
     std::vector<std::int32_t> checkedTreeNumbers() const;
     void setSearchFieldText(const QString& text, bool placeholder);
     void fileCommand(MainCommand command);
+    FileCommandContext fileContext();
+    void rememberSessionFile(const std::string& before);
+    void rebuildRecentSessionsMenu();
     void compose();
     void showHelp();
     void showAbout();
@@ -183,6 +194,7 @@ private:
     std::array<ContactListModel*, kTabCount> models_{};
     std::vector<QToolButton*> imageButtons_;
     std::map<MainCommand, QAction*> actions_;
+    QMenu* recentMenu_ = nullptr;
     QPointer<ComposeWindow> composeWindow_;
     // Attachment types for the compose window's send runs.
     MimeTypesFile contentTypes_;

@@ -404,7 +404,7 @@ TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
     } launcher;
     testing_support::FakeClipboard clipboard;
     MainWindow main(session, images,
-                    MainWindowServices{prompter, launcher, dir.path() + "/", {}, clock, clipboard});
+                    MainWindowServices{prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr});
     newSession(session, main.sessionHooks());
     SessionSettings settings = session.settings();
     settings.smtpServer = "127.0.0.1";

@@ -47,7 +47,7 @@ protected:
         session.startDirectory = dir.path() + "/";
         window = std::make_unique<MainWindow>(
             session, images,
-            MainWindowServices{prompter, launcher, dir.path() + "/", {}, clock, clipboard});
+            MainWindowServices{prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr});
         newSession(session, window->sessionHooks());
     }
     void TearDown() override {

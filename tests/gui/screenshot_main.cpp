@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     SystemClock clock;
     testing_support::FakeClipboard clipboard;
     MainWindow window(session, images,
-                      MainWindowServices{prompter, launcher, "/tmp/", {}, clock, clipboard});
+                      MainWindowServices{prompter, launcher, "/tmp/", {}, clock, clipboard, nullptr});
     if (loadSession(session, argv[1], window.sessionHooks(), prompter) != LoadOutcome::Loaded) {
         std::cerr << "cannot load " << argv[1] << '\n';
         return 1;
