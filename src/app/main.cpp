@@ -20,6 +20,7 @@
 #include <QWebEngineView>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -85,49 +86,87 @@ bool pathExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+std::string startDirectory() {
+    std::string directory = QDir::currentPath().toStdString();
+    if (directory.empty() || directory.back() != '/') {
+        directory += '/';
+    }
+    return directory;
+}
+
+void setApplicationNames() {
+    QCoreApplication::setApplicationName("Velmora Mailtray");
+    QCoreApplication::setOrganizationName("Velmora");
+    QCoreApplication::setApplicationVersion("1.1");
+}
+
+struct CommandLine {
+    QCommandLineParser parser;
+    QCommandLineOption manualPath{"manual-path",
+                                  "Print the path of the manual that Help opens, and quit."};
+    CommandLine() {
+        parser.setApplicationDescription("E-mail marketing to a contact list.");
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOption(manualPath);
+        parser.addPositionalArgument("file", "A session file (.qmz) to open at start-up.",
+                                     "[file]");
+    }
+};
+
+// --help, --version and --manual-path answer without a display, so they
+// are read before the windowing system is reached. Returns an exit code
+// when the program should end here.
+std::optional<int> answerWithoutWindows(int argc, char** argv) {
+    const QCoreApplication probe(argc, argv);
+    setApplicationNames();
+    CommandLine line;
+    // Unknown options may be the windowing system's (-platform ...): the
+    // second pass reports what nobody knows.
+    line.parser.parse(QCoreApplication::arguments());
+    if (line.parser.isSet("help")) {
+        line.parser.showHelp(0);
+    }
+    if (line.parser.isSet("version")) {
+        line.parser.showVersion();
+    }
+    if (line.parser.isSet(line.manualPath)) {
+        std::printf("%s\n",
+                    helpFilePath(startDirectory(), installedManuals(), &pathExists).c_str());
+        return 0;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const auto exitCode = answerWithoutWindows(argc, argv)) {
+        return *exitCode;
+    }
     // The web engine shares its OpenGL contexts with the widgets.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Velmora Mailtray");
-    QApplication::setOrganizationName("Velmora");
-    QApplication::setApplicationVersion("1.1");
-    // Matches the desktop entry's StartupWMClass.
+    setApplicationNames();
+    // Matches the desktop entry's file name.
     QGuiApplication::setDesktopFileName("org.velmora.mailtray");
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription("E-mail marketing to a contact list.");
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption manualPathOption(
-        "manual-path", "Print the path of the manual that Help opens, and quit.");
-    parser.addOption(manualPathOption);
-    parser.addPositionalArgument("file", "A session file (.qmz) to open at start-up.", "[file]");
-    parser.process(app);
-    if (parser.positionalArguments().size() > 1) {
+    CommandLine line;
+    line.parser.process(app);
+    if (line.parser.positionalArguments().size() > 1) {
         std::fprintf(stderr, "velmora-mailtray: give at most one session file.\n");
         return 2;
-    }
-
-    Session session;
-    session.startDirectory = QDir::currentPath().toStdString();
-    if (session.startDirectory.empty() || session.startDirectory.back() != '/') {
-        session.startDirectory += '/';
-    }
-    if (parser.isSet(manualPathOption)) {
-        std::printf("%s\n",
-                    helpFilePath(session.startDirectory, installedManuals(), &pathExists).c_str());
-        return 0;
     }
     // The file as the desktop or the shell named it, made absolute so that
     // Save and Recent Sessions find it from any folder.
     std::string startFile;
-    if (!parser.positionalArguments().isEmpty()) {
+    if (!line.parser.positionalArguments().isEmpty()) {
         startFile =
-            QFileInfo(parser.positionalArguments().front()).absoluteFilePath().toStdString();
+            QFileInfo(line.parser.positionalArguments().front()).absoluteFilePath().toStdString();
     }
+
+    Session session;
+    session.startDirectory = startDirectory();
 
     ProgramImages images;
     if (!images.load()) {
