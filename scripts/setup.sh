@@ -11,7 +11,7 @@ packages=(
     python3 python3-aiosmtpd
     xvfb xauth xdg-utils fonts-dejavu-core
     qtkeychain-qt6-dev dbus
-    desktop-file-utils appstream lintian dpkg-dev fakeroot file
+    desktop-file-utils appstream shared-mime-info lintian dpkg-dev file
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "platform/qt_clipboard.h"
 #include "platform/qt_images.h"
+#include "platform/qt_keychain_password_store.h"
 #include "platform/qt_launcher.h"
 #include "platform/qt_prompter.h"
 #include "platform/qt_recent_session_store.h"
@@ -190,9 +191,11 @@ int main(int argc, char** argv) {
     QtClipboard clipboard;
     SystemClock clock;
     QtRecentSessionStore recentSessions;
+    QtKeychainPasswordStore keyring;
     MainWindow window(session, images,
                       MainWindowServices{prompter, launcher, QDir::homePath().toStdString() + "/",
-                                         installedManuals(), clock, clipboard, &recentSessions});
+                                         installedManuals(), clock, clipboard, &recentSessions,
+                                         &keyring});
     prompter.setParent(&window);
     QObject::connect(&window, &MainWindow::quitRequested, &app, [] { QCoreApplication::exit(0); });
     window.show();

@@ -11,6 +11,7 @@
 #include "platform/launcher.h"
 #include "platform/prompter.h"
 #include "store/clock.h"
+#include "store/password_store.h"
 #include "store/session.h"
 #include "store/session_commands.h"
 #include "views/contact_views.h"
@@ -48,6 +49,9 @@ struct MainWindowServices {
     Clipboard& clipboard;
     // File > Recent Sessions; none kept when null.
     RecentSessionStore* recentSessions;
+    // The desktop keyring for sessions that keep their password there;
+    // null where there is none.
+    PasswordStore* passwords;
 };
 
 // The main window: menu bar, image buttons, search field, filter tree, the
@@ -102,6 +106,8 @@ public:
     QMenu* recentSessionsMenu() const { return recentMenu_; }
     // The open compose window, if any.
     ComposeWindow* composeWindow() const { return composeWindow_; }
+    // Every open top-level window this window opened (for the tests).
+    std::vector<QWidget*> openWindows() const;
 
 signals:
     // Emitted as a command starts, whichever control sent it.
@@ -152,6 +158,7 @@ private:
     FileCommandContext fileContext();
     void rememberSessionFile(const std::string& before);
     void rebuildRecentSessionsMenu();
+    void fetchPasswordAfterLoad();
     void compose();
     void showHelp();
     void showAbout();
@@ -175,6 +182,7 @@ private:
     void openComposeWindow(std::int32_t editorFormat);
     void deliverByDefaultClient();
     void deliverByCustomClient();
+    void showHandoffStamps();
 
     Session& session_;
     const ProgramImages& images_;
@@ -196,6 +204,23 @@ private:
     std::map<MainCommand, QAction*> actions_;
     QMenu* recentMenu_ = nullptr;
     QPointer<ComposeWindow> composeWindow_;
+    // The one open window of each kind that opens only once.
+    enum class SingleWindow {
+        AddContact,
+        AddEmailList,
+        AddCampaignGroup,
+        SetGroup,
+        SetStatus,
+        SetTag,
+        Mailtray,
+        DeliverySettings,
+        RemoveDuplicates,
+    };
+    std::map<SingleWindow, QPointer<QWidget>> singleWindows_;
+    // Brings the open window of `kind` to the front and returns true, or
+    // returns false when none is open.
+    bool raiseSingleWindow(SingleWindow kind);
+    void showSingleWindow(SingleWindow kind, QWidget* window);
     // Attachment types for the compose window's send runs.
     MimeTypesFile contentTypes_;
 };

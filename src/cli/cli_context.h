@@ -2,6 +2,7 @@
 
 #include "platform/prompter.h"
 #include "store/clock.h"
+#include "store/password_store.h"
 #include "store/session.h"
 #include "store/session_commands.h"
 
@@ -48,6 +49,9 @@ struct CliContext {
     CliPrompter prompter;
     SessionHooks hooks; // no windows to refresh
     int exitCode = kExitOk;
+    // The desktop keyring, for sessions that keep their password there;
+    // null where this build has none.
+    PasswordStore* passwords = nullptr;
 
     CliContext(std::ostream& o, std::ostream& e, const Clock& c)
         : out(o), err(e), clock(c), prompter(e) {}
@@ -75,4 +79,4 @@ void registerSendCommands(CLI::App& app, CliContext& context);
 
 // Runs the tool with its arguments; returns the exit code.
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock);
+                const Clock& clock, PasswordStore* passwords = nullptr);

@@ -3,8 +3,9 @@
 #include <iostream>
 
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock) {
+                const Clock& clock, PasswordStore* passwords) {
     CliContext context(out, err, clock);
+    context.passwords = passwords;
     CLI::App app{"mailtray: script the contact lists, the Mailtray and deliveries of "
                  "Velmora Mailtray session files"};
     app.name("mailtray");

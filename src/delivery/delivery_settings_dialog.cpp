@@ -1,5 +1,7 @@
 #include "delivery/delivery_settings_dialog.h"
 
+#include "platform/qt_window_behaviour.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -137,6 +139,7 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     connect(browse_, &QPushButton::clicked, this, &DeliverySettingsDialog::chooseClientProgram);
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(apply_, &QPushButton::clicked, this, &DeliverySettingsDialog::apply);
+    installDialogKeys(*this, cancel_, apply_);
     followMethodAndLogin();
 
     if (parent != nullptr) {

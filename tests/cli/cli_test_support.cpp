@@ -11,7 +11,8 @@ LocalDateTime cliTestTime() {
     return {2026, 12, 7, 9, 30, 0, 1, 60, 1796632200000};
 }
 
-CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time) {
+CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time,
+              PasswordStore* passwords) {
     std::vector<const char*> argv{"mailtray"};
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
@@ -20,7 +21,8 @@ CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time) {
     std::ostringstream err;
     FixedClock clock(time);
     CliRun run;
-    run.exitCode = runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock);
+    run.exitCode =
+        runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock, passwords);
     run.out = out.str();
     run.err = err.str();
     return run;

@@ -33,7 +33,8 @@ namespace {
 struct FakeLauncher final : Launcher {
     bool openDocument(const std::string& pathOrLink) override {
         opened.push_back(pathOrLink);
-        return pathOrLink.rfind("mailto:", 0) == 0;
+        // Files open; of the links only mailto has a handler here.
+        return pathOrLink.rfind("mailto:", 0) == 0 || pathOrLink.rfind('/', 0) == 0;
     }
     bool startProgram(const std::string&, const std::vector<std::string>&) override {
         return false;
@@ -50,7 +51,7 @@ protected:
         window = std::make_unique<MainWindow>(
             session, images,
             MainWindowServices{
-                prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr});
+                prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
         newSession(session, window->sessionHooks());
     }
     void TearDown() override {
@@ -387,7 +388,8 @@ TEST_F(MainWindowTest, RecentSessionsListsOpenedAndSavedFilesAndOpensThem) {
     recent.paths = {dir.file("gone.qmz")};
     window = std::make_unique<MainWindow>(
         session, images,
-        MainWindowServices{prompter, launcher, dir.path() + "/", {}, clock, clipboard, &recent});
+        MainWindowServices{
+            prompter, launcher, dir.path() + "/", {}, clock, clipboard, &recent, nullptr});
     newSession(session, window->sessionHooks());
     QMenu* menu = window->recentSessionsMenu();
     ASSERT_NE(menu, nullptr);
