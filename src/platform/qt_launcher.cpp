@@ -36,8 +36,8 @@ bool desktopHasProgramFor(const QString& path) {
         return true;
     }
     for (const char* browser :
-         {"x-www-browser", "www-browser", "sensible-browser", "firefox", "firefox-esr", "chromium",
-          "google-chrome", "epiphany", "konqueror", "falkon", "lynx", "w3m", "links", "elinks"}) {
+         {"x-www-browser", "www-browser", "firefox", "firefox-esr", "chromium", "google-chrome",
+          "epiphany", "konqueror", "falkon", "lynx", "w3m", "links", "elinks"}) {
         if (!QStandardPaths::findExecutable(QString::fromLatin1(browser)).isEmpty()) {
             return true;
         }
