@@ -3,6 +3,8 @@
 #include "delivery/send_list.h"
 #include "delivery/smtp_session.h"
 
+#include <algorithm>
+
 namespace {
 
 // What every session of one run shares; only the recipient changes.
@@ -17,7 +19,12 @@ SmtpSessionRequest baseRequest(const Session& session, const MessageDraft& draft
         request.userName = settings.userName;
         request.password = settings.password;
     }
-    request.hostName = environment.hostName;
+    const ExtensionSettings& extensions = settings.extensions;
+    const std::string heloName = extensions.value("heloName");
+    request.hostName = heloName.empty() ? environment.hostName : heloName;
+    request.security = smtpSecurityNamed(extensions.value("smtpSecurity"));
+    request.mechanism = smtpAuthMechanismNamed(extensions.value("smtpAuthMechanism"));
+    request.tlsPinSha256 = extensions.value("tlsPinSha256");
     request.message = outgoingMessage(draft, "", draft.format);
     request.message.subject = std::string(trimSpaces(draft.subject));
     request.logDialogue = logDialogue;
@@ -49,8 +56,9 @@ void count(SendRunSummary& summary, const SmtpOutcome& outcome) {
     }
 }
 
-// A failure after the connection was made (greeting, HELO/EHLO, login, a
-// lost connection, a time-out) would meet every following recipient too.
+// A failure after the connection was made (greeting, TLS, HELO/EHLO, login,
+// a refused sender, 421, 530, a lost connection, a time-out) would meet
+// every following recipient too.
 bool stopsRun(const SmtpOutcome& outcome) {
     switch (outcome.result) {
     case SmtpResult::Delivered:
@@ -142,9 +150,16 @@ void gatherRecipients(Session& session, const MessageDraft& draft,
     // A choice outside the list (a damaged caller) addresses nobody.
 }
 
+std::int32_t notAttempted(const SendRunSummary& summary) {
+    return std::max(0, summary.recipients - summary.delivered - summary.rejected - summary.failed);
+}
+
 std::string summaryText(const SendRunSummary& summary) {
+    const std::int32_t skipped = notAttempted(summary);
+    // A run that reached everyone keeps the line scripts already read.
     return "Delivered " + std::to_string(summary.delivered) + ", rejected " +
-           std::to_string(summary.rejected) + ", failed " + std::to_string(summary.failed) + ".";
+           std::to_string(summary.rejected) + ", failed " + std::to_string(summary.failed) +
+           (skipped > 0 ? ", not attempted " + std::to_string(skipped) : std::string()) + ".";
 }
 
 std::string sendingLabel(std::int32_t index, std::int32_t count, std::string_view address) {

@@ -211,8 +211,9 @@ TEST(SmtpDialogue, AnErrorReplyAtEachStepEndsTheSessionWithTheRightOutcome) {
         std::size_t serverLine; // index in kPlainDialogue of the reply replaced
         SmtpResult expected;
     };
+    // A refused sender is refused for every recipient: the session failed.
     const Case cases[] = {{0, SmtpResult::Failed},   {2, SmtpResult::Failed},
-                          {4, SmtpResult::Rejected}, {6, SmtpResult::Rejected},
+                          {4, SmtpResult::Failed},   {6, SmtpResult::Rejected},
                           {8, SmtpResult::Rejected}, {10, SmtpResult::Rejected}};
     for (const Case& c : cases) {
         SCOPED_TRACE("reply " + std::to_string(c.serverLine));
