@@ -304,8 +304,7 @@ void SmtpDialogue::refused(const SmtpReply& reply, SmtpStep& step) {
     }
     switch (state_) {
     case SmtpState::AwaitEhloReply:
-        if ((code == "500" || code == "502") && !encrypted_ &&
-            setup_.security != SmtpSecurity::StartTls) {
+        if ((code == "500" || code == "502") && setup_.security != SmtpSecurity::StartTls) {
             if (login()) {
                 return fail("The server does not understand EHLO (" + code + " " +
                                 safeServerText(reply.text()) +
