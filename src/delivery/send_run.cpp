@@ -1,5 +1,6 @@
 #include "delivery/send_run.h"
 
+#include "delivery/connection_test.h"
 #include "delivery/send_list.h"
 #include "delivery/smtp_session.h"
 
@@ -10,21 +11,7 @@ namespace {
 // What every session of one run shares; only the recipient changes.
 SmtpSessionRequest baseRequest(const Session& session, const MessageDraft& draft,
                                const SendRunEnvironment& environment, bool logDialogue) {
-    const SessionSettings& settings = session.settings();
-    SmtpSessionRequest request;
-    request.server = settings.smtpServer;
-    request.port = settings.smtpPort;
-    request.timeoutSeconds = settings.timeoutSeconds;
-    if (settings.requiresAuth == 1) {
-        request.userName = settings.userName;
-        request.password = settings.password;
-    }
-    const ExtensionSettings& extensions = settings.extensions;
-    const std::string heloName = extensions.value("heloName");
-    request.hostName = heloName.empty() ? environment.hostName : heloName;
-    request.security = smtpSecurityNamed(extensions.value("smtpSecurity"));
-    request.mechanism = smtpAuthMechanismNamed(extensions.value("smtpAuthMechanism"));
-    request.tlsPinSha256 = extensions.value("tlsPinSha256");
+    SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
     request.message = outgoingMessage(draft, "", draft.format);
     request.message.subject = std::string(trimSpaces(draft.subject));
     request.logDialogue = logDialogue;

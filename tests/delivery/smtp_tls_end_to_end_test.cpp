@@ -1,5 +1,6 @@
 // Encrypted sessions against a real SMTP server (aiosmtpd) on 127.0.0.1,
 // with certificates made for each test by the openssl command.
+#include "cli/cli_context.h"
 #include "delivery/mime_text.h"
 #include "delivery/mime_types_file.h"
 #include "delivery/smtp_session.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 
 using delivery_testing::RecordingObserver;
 using delivery_testing::runPythonScript;
@@ -245,4 +247,77 @@ TEST(SmtpTlsEndToEnd, WithoutStartTlsAutoNeverPutsThePasswordOnTheWire) {
     TlsCase none(server.port(), SmtpSecurity::None);
     none.login();
     EXPECT_EQ(none.run().result, SmtpResult::Delivered);
+}
+
+namespace {
+
+struct CliResult {
+    int code = -1;
+    std::string out, err;
+};
+
+CliResult mailtray(std::vector<std::string> args) {
+    args.insert(args.begin(), "mailtray");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    std::istringstream in;
+    std::ostringstream out, err;
+    SystemClock clock;
+    CliResult r;
+    r.code = runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+} // namespace
+
+TEST(SmtpTlsEndToEnd, TheCommandLineConfiguresTestsAndSendsThroughAStartTlsOnlyServer) {
+    const Certificates& certs = certificates();
+    ScopedEnvironment trust("SSL_CERT_FILE", certs.file("ca.pem"));
+    TempDir store;
+    SmtpTestServer server(
+        store.path(), joined(joined(certs.serve("server"), kLogin), {"--require-tls-for-auth"}));
+    ASSERT_TRUE(server.running());
+    TempDir files;
+    const std::string session = files.file("s.qmz");
+    ASSERT_EQ(mailtray({"session", "new", session}).code, 0);
+    const CliResult set =
+        mailtray({"settings", "set", session, "smtpServer=localhost",
+                  "smtpPort=" + std::to_string(server.port()), "timeoutSeconds=5", "requiresAuth=1",
+                  "userName=ann.lee", "password=s3cret", "smtpSecurity=starttls"});
+    ASSERT_EQ(set.code, 0) << set.err;
+
+    const CliResult tested = mailtray({"test-connection", session});
+    EXPECT_EQ(tested.code, 0) << tested.out << tested.err;
+    EXPECT_NE(tested.out.find("Greeting: test.server"), std::string::npos) << tested.out;
+    EXPECT_NE(tested.out.find("Capabilities: "), std::string::npos);
+    EXPECT_NE(tested.out.find("Encryption: TLSv1."), std::string::npos);
+    EXPECT_NE(tested.out.find("Certificate subject: CN=localhost"), std::string::npos);
+    EXPECT_NE(tested.out.find("Certificate issuer: CN=Velmora Test CA"), std::string::npos);
+    EXPECT_NE(tested.out.find("Certificate expires: "), std::string::npos);
+    EXPECT_NE(tested.out.find("Login: succeeded (PLAIN)"), std::string::npos);
+    EXPECT_NE(tested.out.find("Result: OK"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(store.file("001.json"))) << "a test sends no mail";
+
+    const std::string draft = files.file("d.eml");
+    ASSERT_EQ(
+        mailtray({"draft", "new", draft, "--from", "Ann <ann@example.org>", "--subject", "Hi"})
+            .code,
+        0);
+    const CliResult sent = mailtray({"send", session, draft, "--recipients", "single:bob@x.org"});
+    EXPECT_EQ(sent.code, 0) << sent.out << sent.err;
+    const auto envelope = nlohmann::json::parse(readFileBytes(store.file("001.json")));
+    EXPECT_EQ(envelope["login"], "ann.lee");
+    EXPECT_EQ(envelope["rcptTos"], nlohmann::json::array({"bob@x.org"}));
+
+    // A wrong password: the test says so and exits 1.
+    ASSERT_EQ(mailtray({"settings", "set", session, "password=wrong"}).code, 0);
+    const CliResult refused = mailtray({"test-connection", session});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.out.find("Result: Failed: The server refused the login: 535"),
+              std::string::npos)
+        << refused.out;
 }
