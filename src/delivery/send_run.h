@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delivery/connection.h"
+#include "delivery/delivery_texts.h"
 #include "delivery/message_draft.h"
 #include "delivery/run_observer.h"
 #include "platform/content_types.h"
@@ -81,8 +82,6 @@ SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
 // The progress window's label texts.
 std::string sendingLabel(std::int32_t index, std::int32_t count, std::string_view address);
 std::string previewLabel(std::string_view address);
-inline constexpr const char* kConnectingLabel = "Connecting...";
-inline constexpr const char* kFinishedLabel = "Finished.";
 
 // The "Send Email" menu item's question; true when the user said Yes.
 bool confirmSendEmail(Prompter& prompter);
