@@ -130,6 +130,7 @@ bool TlsConnection::begin(const TlsSettings& settings) {
     details_ = {};
     established_ = false;
     broken_ = false;
+    starved_ = false;
     outbound_.clear();
     firstBytes_.clear();
     ERR_clear_error();
@@ -201,6 +202,7 @@ Connection::IoResult TlsConnection::readInner() {
             firstBytes_.append(chunk, std::min<std::size_t>(r.count, 8 - firstBytes_.size()));
         }
         BIO_write(state_->in, chunk, static_cast<int>(r.count));
+        starved_ = false;
     } else if (r.status == Status::Error) {
         error_ = inner_.error();
     }
@@ -320,8 +322,13 @@ unsigned TlsConnection::wait(unsigned interest, int timeoutMs) {
     if (broken_) {
         return interest; // the next read or write reports it
     }
-    if ((interest & Readable) &&
-        (SSL_pending(state_->ssl) > 0 || BIO_ctrl_pending(state_->in) > 0)) {
+    // Bytes already received but not yet decrypted (say, a greeting that came
+    // with the end of the handshake) make no socket readable again; a partial
+    // record that the last read could not finish waits for the socket.
+    const bool buffered =
+        SSL_pending(state_->ssl) > 0 ||
+        ((SSL_has_pending(state_->ssl) == 1 || BIO_ctrl_pending(state_->in) > 0) && !starved_);
+    if ((interest & Readable) && buffered) {
         return Readable;
     }
     const unsigned innerInterest = interest | (outbound_.empty() ? None : Writable);
@@ -360,6 +367,7 @@ Connection::IoResult TlsConnection::read(char* buffer, std::size_t size) {
         }
         const IoResult r = readInner();
         if (r.status != Status::Ok) {
+            starved_ = r.status == Status::WouldBlock;
             return r;
         }
     }

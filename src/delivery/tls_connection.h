@@ -78,4 +78,5 @@ private:
     std::string error_;
     bool established_ = false;
     bool broken_ = false;
+    bool starved_ = false; // the last read needed more bytes than had arrived
 };
