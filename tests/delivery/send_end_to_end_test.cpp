@@ -197,3 +197,17 @@ TEST(SendEndToEnd, PreviewGoesToTheFromAddressWithItsDialogue) {
     EXPECT_EQ(c.send({"--recipients", "everyone"}), kExitUsage);
     EXPECT_EQ(c.send({}), kExitUsage);
 }
+
+TEST(SendEndToEnd, ControlCharactersInARefusalNeverReachTheTerminal) {
+    TempDir store;
+    SmtpTestServer server(store.path(), {"--refuse-rcpt", "refused@example.net", "--refuse-text",
+                                         "no \x1b]0;owned\x07 such \x1b[2J user"});
+    ASSERT_TRUE(server.running());
+    SendCase c(server.port(), "", "", 5);
+    ASSERT_EQ(c.send({"--recipients", "mailtray"}), kExitOk) << c.err;
+    EXPECT_NE(c.out.find("Rejected: 550 no \\x1B]0;owned\\x07 such \\x1B[2J user\n"),
+              std::string::npos)
+        << c.out;
+    EXPECT_EQ(c.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(c.out.find('\x07'), std::string::npos);
+}

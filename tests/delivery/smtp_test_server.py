@@ -22,6 +22,8 @@ def parse_args():
     p.add_argument("--user", default="")
     p.add_argument("--password", default="")
     p.add_argument("--refuse-rcpt", default="", help="answer 550 to RCPT TO this address")
+    p.add_argument("--refuse-text", default="5.1.1 No such user here",
+                   help="the text of that 550")
     p.add_argument("--drop-at-data", action="store_true", help="close the connection on DATA")
     p.add_argument("--delay-data-reply", type=float, default=0.0,
                    help="seconds to wait before accepting the message")
@@ -42,7 +44,7 @@ class Handler:
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address == self.args.refuse_rcpt:
-            return "550 5.1.1 No such user here"
+            return "550 " + self.args.refuse_text
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
