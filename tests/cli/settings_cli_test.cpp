@@ -58,7 +58,7 @@ TEST(SettingsCli, SetChangesFieldsAndExtensionKeysByName) {
         {"settings", "set", c.path, "smtpServer=mail.example.net", "smtpPort=587",
          "timeoutSeconds=30", "requiresAuth=1", "userName=ann.lee", "password=s3cret",
          "deliveryMethod=custom-client", "editorFormat=plain", "fromAddress=Ann <ann@example.org>",
-         "smtpSecurity=STARTTLS", "smtpAuthMechanism=plain", "heloName=client.example.org",
+         "smtpSecurity=STARTTLS", "smtpAuthMechanism=plain", "heloName=[IPv6:2001:db8::1]",
          "signature=Ann\nSales", "includeSignature=1", "messagesPerConnection=20"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const json shown = c.show();
@@ -73,7 +73,7 @@ TEST(SettingsCli, SetChangesFieldsAndExtensionKeysByName) {
     EXPECT_EQ(shown["fromAddress"], "Ann <ann@example.org>");
     EXPECT_EQ(shown["smtpSecurity"], "starttls");
     EXPECT_EQ(shown["smtpAuthMechanism"], "plain");
-    EXPECT_EQ(shown["heloName"], "client.example.org");
+    EXPECT_EQ(shown["heloName"], "[IPv6:2001:db8::1]");
     EXPECT_EQ(shown["signature"], "Ann\nSales");
     EXPECT_EQ(shown["messagesPerConnection"], 20);
 
@@ -104,6 +104,9 @@ TEST(SettingsCli, ABadNameOrValueExits2NamingWhatIsAllowedAndSavesNothing) {
         {"smtpPort=70000", "allowed: a whole number from 0 to 65535."},
         {"smtpPort=25x", "a whole number"},
         {"tlsPinSha256=abc", "64 hexadecimal digits"},
+        {"heloName=my host", "a host name (letters, digits"},
+        {"heloName=[10.0.0.1", "an address literal such as [192.0.2.1]"},
+        {"heloName=[evil]", "a host name"},
         {"smtpServer=a\nb", "a single line of text"},
         {"password=bad\nsecret", "Bad value \"********\" for password"},
         {"smtpHost=x", "Unknown setting \"smtpHost\"; the settings are: editorFormat,"},
