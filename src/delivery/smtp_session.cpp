@@ -171,7 +171,8 @@ bool SmtpSession::startTls() {
     tls_ = std::make_unique<TlsConnection>(tcp_);
     std::string reason;
     Stop stop = Stop::None;
-    if (!tls_->begin({request_.server, request_.tlsPinSha256})) {
+    if (!tls_->begin({request_.server, request_.tlsPinSha256,
+                      dialogue_->state() == SmtpState::AwaitGreeting})) {
         reason = tls_->error();
     } else {
         const long long deadline = now() + timeoutMs_;

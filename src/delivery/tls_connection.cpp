@@ -233,7 +233,7 @@ TlsConnection::Handshake TlsConnection::handshake() {
         }
         const int error = SSL_get_error(state_->ssl, result);
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-            if (looksLikePlainReply(firstBytes_)) {
+            if (settings_.fromTheStart && looksLikePlainReply(firstBytes_)) {
                 return failHandshake("The TLS handshake failed: the server answered in plain "
                                      "text. " +
                                      std::string(kPortExpectsPlainText));
@@ -245,7 +245,7 @@ TlsConnection::Handshake TlsConnection::handshake() {
             return Handshake::InProgress;
         }
         if (r.status == Status::Closed) {
-            return failHandshake(looksLikePlainReply(firstBytes_)
+            return failHandshake(settings_.fromTheStart && looksLikePlainReply(firstBytes_)
                                      ? "The TLS handshake failed: the server answered in plain "
                                        "text. " +
                                            std::string(kPortExpectsPlainText)

@@ -14,6 +14,9 @@ struct TlsSettings {
     // Hex SHA-256 of the certificate's public key (SubjectPublicKeyInfo):
     // when set, exactly that key is accepted, whoever issued it.
     std::string pinSha256;
+    // TLS from the moment of connecting (not after STARTTLS): a plain
+    // greeting then means the port wants another Security setting.
+    bool fromTheStart = false;
 };
 
 // What a connection test shows of the encryption.
