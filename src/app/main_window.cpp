@@ -722,8 +722,9 @@ void MainWindow::openMailtrayWindow() {
 // after the first: the open one comes to the front instead.
 void MainWindow::openDeliverySettingsDialog() {
     if (!raiseSingleWindow(SingleWindow::DeliverySettings)) {
-        showSingleWindow(SingleWindow::DeliverySettings,
-                         new DeliverySettingsDialog(session_, services_.prompter, this));
+        showSingleWindow(
+            SingleWindow::DeliverySettings,
+            new DeliverySettingsDialog(session_, services_.prompter, this, services_.passwords));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "delivery/delivery_settings_dialog.h"
 
+#include "delivery/keyring_password.h"
 #include "platform/qt_window_behaviour.h"
 
 #include <QCheckBox>
@@ -27,15 +28,18 @@ QString qs(const std::string& text) {
 } // namespace
 
 DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& prompter,
-                                               QWidget* parent)
-    : QWidget(parent, Qt::Window), session_(session), prompter_(prompter), method_(new QComboBox),
+                                               QWidget* parent, PasswordStore* passwords)
+    : QWidget(parent, Qt::Window), session_(session), prompter_(prompter), passwords_(passwords),
+      keyring_(new QCheckBox("Keep the password in the desktop keyring")), method_(new QComboBox),
       clientPath_(new QLineEdit), browse_(new QPushButton(">>")), parameters_(new QLineEdit),
       server_(new QLineEdit), port_(new QLineEdit), timeout_(new QLineEdit),
       requiresAuth_(new QCheckBox("Requires Authentication")), userName_(new QLineEdit),
       password_(new QLineEdit), html_(new QRadioButton("HTML")),
       plainText_(new QRadioButton("Plain Text")), from_(new QLineEdit), replyTo_(new QLineEdit),
       signature_(new QPlainTextEdit), includeSignature_(new QCheckBox("Include Signature")),
-      cancel_(new QPushButton("Cancel")), apply_(new QPushButton("Apply")) {
+      security_(new QComboBox), loginMethod_(new QComboBox),
+      testConnection_(new QPushButton("Test Connection")), cancel_(new QPushButton("Cancel")),
+      apply_(new QPushButton("Apply")) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("Mail Delivery Settings");
 
@@ -43,6 +47,12 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
          ++m) {
         const std::string_view caption = deliveryMethodCaption(m);
         method_->addItem(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+    }
+    for (const char* caption : kSecurityCaptions) {
+        security_->addItem(caption);
+    }
+    for (const char* caption : kLoginMethodCaptions) {
+        loginMethod_->addItem(caption);
     }
     password_->setEchoMode(QLineEdit::Password);
     browse_->setFixedWidth(32);
@@ -75,11 +85,17 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     serverGrid->addWidget(port_, 1, 1);
     serverGrid->addWidget(new QLabel("Timeout (secs)"), 1, 2, Qt::AlignRight);
     serverGrid->addWidget(timeout_, 1, 3);
-    serverGrid->addWidget(requiresAuth_, 2, 0, 1, 4);
-    serverGrid->addWidget(new QLabel("Username"), 3, 0);
-    serverGrid->addWidget(userName_, 3, 1, 1, 3);
-    serverGrid->addWidget(new QLabel("Password"), 4, 0);
-    serverGrid->addWidget(password_, 4, 1, 1, 3);
+    serverGrid->addWidget(new QLabel("Security"), 2, 0);
+    serverGrid->addWidget(security_, 2, 1, 1, 3);
+    serverGrid->addWidget(requiresAuth_, 3, 0, 1, 4);
+    serverGrid->addWidget(new QLabel("Username"), 4, 0);
+    serverGrid->addWidget(userName_, 4, 1, 1, 3);
+    serverGrid->addWidget(new QLabel("Password"), 5, 0);
+    serverGrid->addWidget(password_, 5, 1, 1, 3);
+    serverGrid->addWidget(keyring_, 6, 1, 1, 3);
+    serverGrid->addWidget(new QLabel("Login method"), 7, 0);
+    serverGrid->addWidget(loginMethod_, 7, 1, 1, 3);
+    serverGrid->addWidget(testConnection_, 8, 0, 1, 4, Qt::AlignRight);
 
     auto* email = new QGroupBox("Email Settings");
     auto* emailGrid = new QGridLayout(email);
@@ -130,6 +146,16 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     replyTo_->setText(qs(f.replyTo));
     signature_->setPlainText(qs(f.signature));
     includeSignature_->setChecked(f.includeSignature);
+    security_->setCurrentIndex(f.securityPosition);
+    keyring_->setChecked(keepsPasswordInKeyring(session_.settings()));
+    if (passwords_ == nullptr) {
+        keyringUnavailable_ = QString::fromUtf8(kNoKeyringInThisBuildText);
+    } else if (const auto reason = passwords_->unavailableReason()) {
+        keyringUnavailable_ = QString::fromStdString(*reason);
+    }
+    keyring_->setToolTip(keyringUnavailable_);
+    loginMethod_->setCurrentIndex(f.loginMethodPosition);
+    extensions_ = f.extensions;
 
     // The enabling rule follows the two controls it depends on.
     connect(method_, &QComboBox::currentIndexChanged, this,
@@ -137,6 +163,9 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     connect(requiresAuth_, &QCheckBox::toggled, this,
             &DeliverySettingsDialog::followMethodAndLogin);
     connect(browse_, &QPushButton::clicked, this, &DeliverySettingsDialog::chooseClientProgram);
+    // Connected after the initial position, so opening the dialog changes no port.
+    connect(security_, &QComboBox::currentIndexChanged, this, &DeliverySettingsDialog::suggestPort);
+    connect(testConnection_, &QPushButton::clicked, this, &DeliverySettingsDialog::testConnection);
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(apply_, &QPushButton::clicked, this, &DeliverySettingsDialog::apply);
     installDialogKeys(*this, cancel_, apply_);
@@ -164,6 +193,9 @@ DeliverySettingsForm DeliverySettingsDialog::form() const {
     f.replyTo = replyTo_->text().toStdString();
     f.signature = signature_->toPlainText().toStdString();
     f.includeSignature = includeSignature_->isChecked();
+    f.securityPosition = security_->currentIndex();
+    f.loginMethodPosition = loginMethod_->currentIndex();
+    f.extensions = extensions_;
     return f;
 }
 
@@ -178,11 +210,14 @@ void DeliverySettingsDialog::followMethodAndLogin() {
         w->setEnabled(states.clientFields);
     }
     for (QWidget* w : {static_cast<QWidget*>(requiresAuth_), static_cast<QWidget*>(server_),
-                       static_cast<QWidget*>(port_), static_cast<QWidget*>(timeout_)}) {
+                       static_cast<QWidget*>(port_), static_cast<QWidget*>(timeout_),
+                       static_cast<QWidget*>(security_), static_cast<QWidget*>(testConnection_)}) {
         w->setEnabled(states.serverFields);
     }
     userName_->setEnabled(states.loginFields);
     password_->setEnabled(states.loginFields);
+    loginMethod_->setEnabled(states.loginFields);
+    keyring_->setEnabled(states.loginFields && keyringUnavailable_.isEmpty());
     shown_ = states;
 }
 
@@ -194,7 +229,30 @@ void DeliverySettingsDialog::chooseClientProgram() {
     }
 }
 
+void DeliverySettingsDialog::suggestPort(int securityPosition) {
+    port_->setText(qs(portTextForSecurity(securityPosition, port_->text().toStdString())));
+}
+
+void DeliverySettingsDialog::testConnection() {
+    if (testWindow_ != nullptr) {
+        testWindow_->close(); // one test at a time; closing cancels it
+    }
+    // The dialog's values, applied or not.
+    testWindow_ = new ConnectionTestWindow(applyDeliverySettings(form()), this);
+    testWindow_->show();
+}
+
 void DeliverySettingsDialog::apply() {
-    session_.setSettings(applyDeliverySettings(form()));
+    SessionSettings settings = applyDeliverySettings(form());
+    // Without a usable keyring the session's choice stays as it was.
+    std::optional<std::string> problem;
+    if (passwords_ != nullptr && keyringUnavailable_.isEmpty()) {
+        problem =
+            applyKeyringChoice(settings, keyring_->isChecked(), session_.settings(), *passwords_);
+    }
+    session_.setSettings(std::move(settings));
     close();
+    if (problem) {
+        prompter_.message("Information", keyringWriteFailedText(*problem));
+    }
 }

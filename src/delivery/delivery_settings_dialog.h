@@ -1,9 +1,12 @@
 #pragma once
 
+#include "delivery/connection_test_window.h"
 #include "delivery/delivery_settings.h"
 #include "platform/prompter.h"
+#include "store/password_store.h"
 #include "store/session.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <optional>
 
@@ -20,7 +23,9 @@ class DeliverySettingsDialog final : public QWidget {
     Q_OBJECT
 
 public:
-    DeliverySettingsDialog(Session& session, Prompter& prompter, QWidget* parent = nullptr);
+    // `passwords`: the desktop keyring; null where there is none.
+    DeliverySettingsDialog(Session& session, Prompter& prompter, QWidget* parent = nullptr,
+                           PasswordStore* passwords = nullptr);
 
     // The controls as they stand now.
     DeliverySettingsForm form() const;
@@ -41,16 +46,28 @@ public:
     QLineEdit* replyToField() const { return replyTo_; }
     QPlainTextEdit* signatureField() const { return signature_; }
     QCheckBox* includeSignatureBox() const { return includeSignature_; }
+    QCheckBox* keyringBox() const { return keyring_; }
+    QComboBox* securityDropDown() const { return security_; }
+    QComboBox* loginMethodDropDown() const { return loginMethod_; }
+    QPushButton* testConnectionButton() const { return testConnection_; }
+    // The window of the last "Test Connection", while it is open.
+    ConnectionTestWindow* connectionTestWindow() const { return testWindow_; }
     QPushButton* cancelButton() const { return cancel_; }
     QPushButton* applyButton() const { return apply_; }
 
 private:
     void followMethodAndLogin();
     void chooseClientProgram();
+    void suggestPort(int securityPosition);
+    void testConnection();
     void apply();
 
     Session& session_;
     Prompter& prompter_;
+    PasswordStore* passwords_;
+    // Why the keyring box cannot be used; empty when it can.
+    QString keyringUnavailable_;
+    QCheckBox* keyring_;
     // The states last applied; none until the first pass sets every control.
     std::optional<DeliveryControlStates> shown_;
 
@@ -70,6 +87,11 @@ private:
     QLineEdit* replyTo_;
     QPlainTextEdit* signature_;
     QCheckBox* includeSignature_;
+    QComboBox* security_;
+    QComboBox* loginMethod_;
+    QPushButton* testConnection_;
+    QPointer<ConnectionTestWindow> testWindow_;
+    ExtensionSettings extensions_; // the settings the dialog does not show, kept
     QPushButton* cancel_;
     QPushButton* apply_;
 };

@@ -53,13 +53,20 @@ std::optional<std::string> applyKeyringChoice(SessionSettings& settings, bool ke
         }
         return std::nullopt;
     }
+    // Nothing new to store: a password the keyring could not give at load
+    // time (empty here) must not overwrite the one it holds.
+    if (was && settings.password == before.password &&
+        keyringAccount(settings) == keyringAccount(before)) {
+        settings.extensions.set(kPasswordInKeyringKey, "1");
+        return std::nullopt;
+    }
     std::optional<std::string> failure = store.unavailableReason();
     if (!failure) {
         failure = store.write(keyringAccount(settings), settings.password);
     }
     if (failure) {
         settings.extensions.set(kPasswordInKeyringKey, "0");
-        return keyringWriteFailedText(*failure);
+        return failure;
     }
     settings.extensions.set(kPasswordInKeyringKey, "1");
     // A changed login leaves no stale entry behind.

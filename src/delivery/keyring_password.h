@@ -26,7 +26,7 @@ std::optional<std::string> fetchKeyringPassword(Session& session, PasswordStore&
 // keyring under the settings' login and sets the marker; turning it off
 // clears the marker so the password goes back into the file, and removes
 // the keyring entry. On failure `settings` keeps the password in the file
-// (marker off) and the message says why.
+// (marker off) and the keyring's reason is returned.
 std::optional<std::string> applyKeyringChoice(SessionSettings& settings, bool keep,
                                               const SessionSettings& before, PasswordStore& store);
 

@@ -1,4 +1,6 @@
 #include "delivery/delivery_settings_dialog.h"
+#include "delivery/keyring_password.h"
+#include "python_helpers.h"
 #include "support/test_support.h"
 
 #include <QCheckBox>
@@ -9,9 +11,14 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <chrono>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
+#include <thread>
 
 using testing_support::FakePrompter;
+using testing_support::TempDir;
 
 namespace {
 
@@ -179,4 +186,189 @@ TEST_F(SettingsDialogTest, TheClientProgramRequesterStartsAtTheTypedPath) {
     EXPECT_EQ(prompter.fileRequests[0].title, "Custom Client Executable...");
     EXPECT_EQ(prompter.fileRequests[0].initialPath, "/opt/old");
     EXPECT_EQ(prompter.fileRequests[0].filter, "Exectuable (*)|*");
+}
+
+TEST_F(SettingsDialogTest, SecurityAndLoginMethodOpenAsSetSuggestPortsAndApply) {
+    SessionSettings s = session.settings();
+    s.smtpPort = 25;
+    s.requiresAuth = 1;
+    s.extensions.set("smtpAuthMechanism", "login");
+    s.extensions.set("futureKey", "kept");
+    session.setSettings(s);
+    QPointer<DeliverySettingsDialog> d = new DeliverySettingsDialog(session, prompter);
+    QStringList captions;
+    for (int i = 0; i < d->securityDropDown()->count(); ++i) {
+        captions << d->securityDropDown()->itemText(i);
+    }
+    EXPECT_EQ(captions, QStringList({"Auto", "STARTTLS", "TLS", "None"}));
+    EXPECT_EQ(d->securityDropDown()->currentIndex(), 0);
+    EXPECT_EQ(d->loginMethodDropDown()->currentText(), "LOGIN");
+    EXPECT_EQ(d->portField()->text(), "25"); // opening changes nothing
+    EXPECT_EQ(d->testConnectionButton()->text(), "Test Connection");
+
+    d->securityDropDown()->setCurrentIndex(2);
+    EXPECT_EQ(d->portField()->text(), "465");
+    d->securityDropDown()->setCurrentIndex(1);
+    EXPECT_EQ(d->portField()->text(), "587");
+    d->portField()->setText("2525"); // the user's own port stays
+    d->securityDropDown()->setCurrentIndex(3);
+    EXPECT_EQ(d->portField()->text(), "2525");
+
+    d->loginMethodDropDown()->setCurrentIndex(1);
+    d->applyButton()->click();
+    flushDeletes();
+    const ExtensionSettings& applied = session.settings().extensions;
+    EXPECT_EQ(applied.value("smtpSecurity"), "none");
+    EXPECT_EQ(applied.value("smtpAuthMechanism"), "plain");
+    EXPECT_EQ(applied.value("futureKey"), "kept");
+    EXPECT_EQ(session.settings().smtpPort, 2525);
+
+    // The login method follows the login fields; Security the server fields.
+    DeliverySettingsDialog other(session, prompter);
+    other.authenticationBox()->setChecked(false);
+    EXPECT_FALSE(other.loginMethodDropDown()->isEnabled());
+    EXPECT_TRUE(other.securityDropDown()->isEnabled());
+    other.methodDropDown()->setCurrentIndex(2);
+    EXPECT_FALSE(other.securityDropDown()->isEnabled());
+    EXPECT_FALSE(other.testConnectionButton()->isEnabled());
+}
+
+TEST_F(SettingsDialogTest, TestConnectionUsesTheDialogsValuesWithoutFreezing) {
+    TempDir store;
+    delivery_testing::SmtpTestServer server(store.path());
+    ASSERT_TRUE(server.running());
+    DeliverySettingsDialog d(session, prompter);
+    d.serverField()->setText("127.0.0.1");
+    d.securityDropDown()->setCurrentIndex(0);               // Auto: this server offers no TLS
+    d.portField()->setText(QString::number(server.port())); // not applied
+    d.testConnectionButton()->click();
+    QPointer<ConnectionTestWindow> window = d.connectionTestWindow();
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->isVisible());
+    // The window system keeps running while the test does.
+    for (int i = 0; i < 1000 && window->running(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_FALSE(window->running());
+    const QString text = window->reportText();
+    EXPECT_TRUE(text.contains("Greeting: test.server")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Encryption: none"));
+    EXPECT_TRUE(text.contains("Login: not set"));
+    EXPECT_TRUE(text.contains("Result: OK"));
+    EXPECT_EQ(session.settings().smtpPort, 25); // nothing was applied
+    EXPECT_FALSE(std::filesystem::exists(store.file("001.json")));
+
+    // Closing a window whose test still runs cancels it at once.
+    d.portField()->setText("9"); // discard: nothing answers, so the test waits
+    d.serverField()->setText("192.0.2.1");
+    d.testConnectionButton()->click();
+    window = d.connectionTestWindow();
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->running());
+    window->close();
+    flushDeletes();
+    EXPECT_TRUE(window.isNull());
+}
+
+namespace {
+
+// A keyring in memory that can be made unreachable or refuse to store.
+struct MemoryKeyring final : PasswordStore {
+    std::optional<std::string> unavailableReason() override { return unavailable; }
+    ReadResult read(const std::string& account) override {
+        const auto found = entries.find(account);
+        return found == entries.end() ? ReadResult{std::nullopt, "not found"}
+                                      : ReadResult{found->second, {}};
+    }
+    std::optional<std::string> write(const std::string& account,
+                                     const std::string& password) override {
+        if (refusal) {
+            return refusal;
+        }
+        entries[account] = password;
+        return std::nullopt;
+    }
+    std::optional<std::string> remove(const std::string& account) override {
+        entries.erase(account);
+        return std::nullopt;
+    }
+    std::map<std::string, std::string> entries;
+    std::optional<std::string> unavailable;
+    std::optional<std::string> refusal;
+};
+
+void useLogin(Session& session, bool inKeyring) {
+    SessionSettings s = session.settings();
+    s.deliveryMethod = code(DeliveryMethod::SmtpServer);
+    s.smtpServer = "mail.example";
+    s.requiresAuth = 1;
+    s.userName = "ann";
+    s.password = "secret";
+    s.extensions.set("passwordInKeyring", inKeyring ? "1" : "0");
+    session.setSettings(s);
+}
+
+} // namespace
+
+TEST_F(SettingsDialogTest, WithoutAKeyringTheBoxIsDisabledAndSaysWhy) {
+    MemoryKeyring unreachable;
+    unreachable.unavailable = "No desktop keyring is running: no Secret Service.";
+    struct Case {
+        PasswordStore* store;
+        QString tooltip;
+    };
+    for (const Case& c : {Case{nullptr, QString::fromUtf8(kNoKeyringInThisBuildText)},
+                          Case{&unreachable, QString::fromStdString(*unreachable.unavailable)}}) {
+        useLogin(session, true);
+        QPointer<DeliverySettingsDialog> d =
+            new DeliverySettingsDialog(session, prompter, nullptr, c.store);
+        EXPECT_EQ(d->keyringBox()->text(), "Keep the password in the desktop keyring");
+        EXPECT_FALSE(d->keyringBox()->isEnabled());
+        EXPECT_EQ(d->keyringBox()->toolTip(), c.tooltip);
+        // Apply leaves the session's choice as it was.
+        d->applyButton()->click();
+        flushDeletes();
+        EXPECT_TRUE(keepsPasswordInKeyring(session.settings()));
+        EXPECT_TRUE(prompter.shown.empty());
+    }
+}
+
+TEST_F(SettingsDialogTest, TheKeyringBoxMovesThePasswordAndReportsARefusal) {
+    MemoryKeyring keyring;
+    useLogin(session, false);
+    QPointer<DeliverySettingsDialog> d =
+        new DeliverySettingsDialog(session, prompter, nullptr, &keyring);
+    EXPECT_TRUE(d->keyringBox()->isEnabled());
+    EXPECT_FALSE(d->keyringBox()->isChecked());
+    EXPECT_TRUE(d->keyringBox()->toolTip().isEmpty());
+    // It follows the login fields.
+    d->authenticationBox()->setChecked(false);
+    EXPECT_FALSE(d->keyringBox()->isEnabled());
+    d->authenticationBox()->setChecked(true);
+    d->keyringBox()->setChecked(true);
+    d->applyButton()->click();
+    flushDeletes();
+    EXPECT_TRUE(keepsPasswordInKeyring(session.settings()));
+    EXPECT_EQ(keyring.entries[keyringAccount(session.settings())], "secret");
+    EXPECT_EQ(session.settings().password, "secret");
+
+    // Off again: the entry goes, the password returns to the file.
+    d = new DeliverySettingsDialog(session, prompter, nullptr, &keyring);
+    EXPECT_TRUE(d->keyringBox()->isChecked());
+    d->keyringBox()->setChecked(false);
+    d->applyButton()->click();
+    flushDeletes();
+    EXPECT_FALSE(keepsPasswordInKeyring(session.settings()));
+    EXPECT_TRUE(keyring.entries.empty());
+
+    // A keyring that refuses: the password stays in the file, with a message.
+    keyring.refusal = "The keyring is locked.";
+    d = new DeliverySettingsDialog(session, prompter, nullptr, &keyring);
+    d->keyringBox()->setChecked(true);
+    d->applyButton()->click();
+    flushDeletes();
+    EXPECT_FALSE(keepsPasswordInKeyring(session.settings()));
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text, keyringWriteFailedText("The keyring is locked."));
 }

@@ -97,6 +97,20 @@ TEST(KeyringPassword, TheChoiceStoresRemovesOrFallsBackToTheFile) {
     }
 }
 
+TEST(KeyringPassword, AnUnchangedPasswordIsNotWrittenAgain) {
+    // The keyring was locked at load time: the session holds no password.
+    MemoryKeyring keyring;
+    SessionSettings before = login("");
+    before.extensions.set(kPasswordInKeyringKey, "1");
+    keyring.entries[keyringAccount(before)] = "kept";
+    keyring.writeError = "must not be written";
+    SessionSettings settings = before;
+    settings.signature = "Regards";
+    EXPECT_FALSE(applyKeyringChoice(settings, true, before, keyring));
+    EXPECT_TRUE(keepsPasswordInKeyring(settings));
+    EXPECT_EQ(keyring.entries[keyringAccount(before)], "kept");
+}
+
 TEST(KeyringPassword, AChangedLoginMovesTheEntry) {
     MemoryKeyring keyring;
     SessionSettings before = login("old");
@@ -182,4 +196,29 @@ TEST(KeyringPassword, TheCommandLineToolReadsTheKeyringToo) {
     ASSERT_EQ(without.exitCode, 0) << without.err;
     EXPECT_EQ(nlohmann::json::parse(without.out)["settings"]["password"], "");
     EXPECT_EQ(without.err, std::string(kNoKeyringInThisBuildText) + "\n");
+}
+
+TEST(KeyringPassword, SettingsSetMovesThePasswordOrSavesNothing) {
+    TempDir dir;
+    Session session = sessionWith(login("s3cret"));
+    std::string error;
+    ASSERT_TRUE(writeSessionFile(session, dir.file("k.qmz"), error)) << error;
+    const std::string before = testing_support::readFileBytes(dir.file("k.qmz"));
+
+    // No keyring: refused, the file untouched.
+    const auto refused =
+        testing_support::runCli({"settings", "set", dir.file("k.qmz"), "passwordInKeyring=1"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("Nothing was saved."), std::string::npos);
+    EXPECT_EQ(testing_support::readFileBytes(dir.file("k.qmz")), before);
+
+    MemoryKeyring keyring;
+    const auto moved =
+        testing_support::runCli({"settings", "set", dir.file("k.qmz"), "passwordInKeyring=1"},
+                                testing_support::cliTestTime(), &keyring);
+    ASSERT_EQ(moved.exitCode, 0) << moved.err;
+    EXPECT_EQ(keyring.entries[keyringAccount(login(""))], "s3cret");
+    const SessionReadResult read = readSessionFile(dir.file("k.qmz"));
+    EXPECT_EQ(read.session.settings().password, "");
+    EXPECT_TRUE(keepsPasswordInKeyring(read.session.settings()));
 }
