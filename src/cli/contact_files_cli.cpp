@@ -219,8 +219,7 @@ void runExport(CliContext& context, const ExportCliOptions& o) {
         context.fail(result.error);
         return;
     }
-    context.out << "Exported " << result.count << (result.count == 1 ? " contact" : " contacts")
-                << " to " << o.out << ".\n";
+    context.out << exportDoneText(result.count, o.out) << '\n';
 }
 
 } // namespace

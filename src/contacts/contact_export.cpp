@@ -42,6 +42,13 @@ std::vector<const Contact*> exportRecords(const Session& session, const ExportCh
             }
         }
         break;
+    case ExportSource::Rows:
+        for (const std::int32_t slot : choice.rows) {
+            if (session.hasContact(slot) && !session.contact(slot).isDeleted()) {
+                records.push_back(&session.contact(slot));
+            }
+        }
+        break;
     case ExportSource::Mailtray:
         for (const Contact& entry : session.mailtray()) {
             if (!entry.isDeleted()) {
@@ -93,6 +100,11 @@ void appendExportRow(std::string& out, const Session& session, const Contact& c)
     out.push_back(',');
     appendNumber(out, c.timesContacted);
     out.append("\r\n");
+}
+
+std::string exportDoneText(std::int64_t count, const std::string& path) {
+    return "Exported " + std::to_string(count) + (count == 1 ? " contact" : " contacts") + " to " +
+           path + ".";
 }
 
 ExportResult exportContactsCsv(const Session& session, const ExportChoice& choice,

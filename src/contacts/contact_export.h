@@ -17,7 +17,8 @@ enum class ExportSource {
     Tab,      // a tab's list as a refresh builds it (a status is its tab)
     Filtered, // All Entries after Apply Filters with `search` and `checks`
     Group,    // the live contacts of group slot `group`, in slot order
-    Mailtray  // the Mailtray's live entries
+    Mailtray, // the Mailtray's live entries
+    Rows      // the contact slots in `rows`: a list as a window shows it now
 };
 
 struct ExportChoice {
@@ -26,6 +27,7 @@ struct ExportChoice {
     std::string search;
     std::vector<std::int32_t> checks;
     std::int32_t group = 0;
+    std::vector<std::int32_t> rows;
 };
 
 // The records of the chosen list, in list order (pointers into the session).
@@ -36,6 +38,9 @@ std::vector<const Contact*> exportRecords(const Session& session, const ExportCh
 // "--none--" as an empty cell.
 void appendExportHeader(std::string& out);
 void appendExportRow(std::string& out, const Session& session, const Contact& contact);
+
+// "Exported N contacts to PATH." (the command line and the window).
+std::string exportDoneText(std::int64_t count, const std::string& path);
 
 struct ExportResult {
     bool ok = false;
