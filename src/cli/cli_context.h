@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delivery/message_builder.h"
 #include "platform/prompter.h"
 #include "store/clock.h"
 #include "store/session.h"
@@ -48,6 +49,7 @@ struct CliContext {
     CliPrompter prompter;
     SessionHooks hooks; // no windows to refresh
     int exitCode = kExitOk;
+    RandomBytes randomBytes; // Message-IDs and boundaries; empty: the system's
 
     CliContext(std::ostream& o, std::ostream& e, const Clock& c)
         : out(o), err(e), clock(c), prompter(e) {}
@@ -72,7 +74,8 @@ void registerDraftCommands(CLI::App& app, CliContext& context);
 void registerMessageCommands(CLI::App& app, CliContext& context);
 void registerListCommands(CLI::App& app, CliContext& context);
 void registerSendCommands(CLI::App& app, CliContext& context);
+void registerUnsubscribeCommands(CLI::App& app, CliContext& context);
 
 // Runs the tool with its arguments; returns the exit code.
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock);
+                const Clock& clock, RandomBytes randomBytes = {});

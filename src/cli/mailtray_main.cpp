@@ -3,8 +3,9 @@
 #include <iostream>
 
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock) {
+                const Clock& clock, RandomBytes randomBytes) {
     CliContext context(out, err, clock);
+    context.randomBytes = std::move(randomBytes);
     CLI::App app{"mailtray: script the contact lists, the Mailtray and deliveries of "
                  "Velmora Mailtray session files"};
     app.name("mailtray");
@@ -16,6 +17,7 @@ int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostre
     registerMessageCommands(app, context);
     registerListCommands(app, context);
     registerSendCommands(app, context);
+    registerUnsubscribeCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
