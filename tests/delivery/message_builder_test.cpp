@@ -34,8 +34,11 @@ struct Builder {
     FixedClock clock{fixedTime()};
     MimeTypesFile types{dataPath("delivery/test_mime.types")};
     std::vector<std::string> opened;
+    std::vector<std::string> failures;
     MessageEnvironment environment{clock, types,
-                                   [this](const std::string& path) { opened.push_back(path); }};
+                                   [this](const std::string& path) { opened.push_back(path); },
+                                   testing_support::countingRandomBytes(),
+                                   [this](const std::string& why) { failures.push_back(why); }};
 
     std::string write(const OutgoingMessage& message) {
         StringSink sink;
@@ -108,6 +111,12 @@ std::string payloadOf(const nlohmann::json& part) {
     return fromBase64(part["payload"].get<std::string>());
 }
 
+// The outer boundary's closing line as the message writes it.
+std::string closingBoundary(const std::string& wire) {
+    const std::size_t at = wire.find("boundary=\"") + 10;
+    return "--" + wire.substr(at, wire.find('"', at) - at) + "--";
+}
+
 } // namespace
 
 TEST(MessageBuilder, ParseSenderSplitsNameAndAddress) {
@@ -132,28 +141,30 @@ TEST(MessageBuilder, HtmlMessageWithAttachmentsMatchesTheGoldenFile) {
     writeFileBytes(dir.file("empty.txt"), "");
     writeFileBytes(dir.file("README"), fileOf(130));
     OutgoingMessage m = sampleMessage(code(EditorFormat::Html));
-    m.attachments = {dir.file("one.txt"),   dir.file("f45.bin"),  dir.file("Price List.PDF"),
-                     dir.file("empty.txt"), dir.file("gone.txt"), dir.file("README")};
+    m.attachments = {dir.file("one.txt"), dir.file("f45.bin"), dir.file("Price List.PDF"),
+                     dir.file("empty.txt"), dir.file("README")};
     Builder b;
     const std::string wire = b.write(m);
     expectGolden(wire, "message_html_attachments.txt");
-    // Every file that could be opened is reported, the empty one included.
-    EXPECT_EQ(b.opened, (std::vector<std::string>{dir.file("one.txt"), dir.file("f45.bin"),
-                                                  dir.file("Price List.PDF"), dir.file("empty.txt"),
-                                                  dir.file("README")}));
+    EXPECT_EQ(b.opened, m.attachments);
 
     const nlohmann::json p = parsed(wire);
     EXPECT_EQ(p["defects"].size(), 0u) << p.dump();
-    ASSERT_EQ(p["parts"].size(), 5u);
-    EXPECT_EQ(p["parts"][0]["contentType"], "text/html");
-    EXPECT_EQ(p["parts"][1]["filename"], "one.txt");
-    EXPECT_EQ(payloadOf(p["parts"][1]), "A");
-    EXPECT_EQ(payloadOf(p["parts"][2]), fileOf(45));
-    EXPECT_EQ(p["parts"][3]["filename"], "Price List.PDF");
-    EXPECT_EQ(p["parts"][3]["contentType"], "application/pdf");
-    EXPECT_EQ(payloadOf(p["parts"][3]), fileOf(46));
-    EXPECT_EQ(p["parts"][4]["contentType"], "application/octet-stream");
-    EXPECT_EQ(payloadOf(p["parts"][4]), fileOf(130));
+    ASSERT_EQ(p["parts"].size(), 7u);
+    EXPECT_EQ(p["parts"][0]["contentType"], "text/plain");
+    EXPECT_EQ(payloadOf(p["parts"][0]), "Dear customer,\r\n\r\nour spring offer.");
+    EXPECT_EQ(p["parts"][1]["contentType"], "text/html");
+    EXPECT_EQ(p["parts"][2]["filename"], "one.txt");
+    EXPECT_EQ(payloadOf(p["parts"][2]), "A");
+    EXPECT_EQ(payloadOf(p["parts"][3]), fileOf(45));
+    EXPECT_EQ(p["parts"][4]["filename"], "Price List.PDF");
+    EXPECT_EQ(p["parts"][4]["contentType"], "application/pdf");
+    EXPECT_EQ(payloadOf(p["parts"][4]), fileOf(46));
+    // An empty file is attached as it is: the recipient gets what was chosen.
+    EXPECT_EQ(p["parts"][5]["filename"], "empty.txt");
+    EXPECT_EQ(payloadOf(p["parts"][5]), "");
+    EXPECT_EQ(p["parts"][6]["contentType"], "application/octet-stream");
+    EXPECT_EQ(payloadOf(p["parts"][6]), fileOf(130));
     EXPECT_EQ(p["dateUtc"], "2026-12-07T06:05:09+00:00");
 }
 
@@ -169,7 +180,7 @@ TEST(MessageBuilder, LargeAttachmentsStreamInSixtyCharacterLines) {
     Builder b;
     const std::string wire = b.write(m);
     const std::size_t start = wire.find("\r\n\r\n", wire.find("big.bin")) + 4;
-    const std::size_t end = wire.find("\r\n--Boundary--");
+    const std::size_t end = wire.find("\r\n" + closingBoundary(wire));
     std::string joined;
     for (std::size_t at = start; at < end;) {
         const std::size_t eol = wire.find("\r\n", at);
@@ -217,7 +228,7 @@ TEST(MessageBuilder, NonAsciiOrLongTextGoesOutQuotedPrintableAndEncodedWords) {
     m.senderName = "Zoë Müller";
     m.subject = "Grüße aus Zürich – " + std::string(60, 'x') + " ünd mehr";
     const std::string longLine(1200, 'y');
-    m.body = "Straße\n" + longLine + "\n--Boundary--\n-- \nTab at end\t";
+    m.body = "Straße\n" + longLine + "\n--=_M\n-- \nTab at end\t";
     Builder b;
     const std::string wire = b.write(m);
     EXPECT_NE(wire.find("Content-Type: text/plain; charset=utf-8\r\n"
@@ -232,8 +243,9 @@ TEST(MessageBuilder, NonAsciiOrLongTextGoesOutQuotedPrintableAndEncodedWords) {
     for (char c : wire.substr(0, wire.find("\r\n\r\n"))) {
         EXPECT_LT(static_cast<unsigned char>(c), 0x80) << "raw 8-bit byte in the headers";
     }
-    // The body cannot produce a boundary line of its own.
-    EXPECT_EQ(wire.find("\r\n--Boundary--\r\n"), wire.rfind("\r\n--Boundary--\r\n"));
+    // The body cannot produce a boundary of its own.
+    const std::string body = wire.substr(wire.find("\r\n\r\n", wire.find("quoted-printable")));
+    EXPECT_EQ(body.find(kBoundaryMark), body.rfind("\r\n" + closingBoundary(wire)) + 4);
 
     const nlohmann::json p = parsed(wire);
     EXPECT_EQ(p["defects"].size(), 0u) << p.dump();
@@ -243,7 +255,7 @@ TEST(MessageBuilder, NonAsciiOrLongTextGoesOutQuotedPrintableAndEncodedWords) {
     ASSERT_EQ(p["parts"].size(), 1u);
     EXPECT_EQ(p["parts"][0]["charset"], "utf-8");
     EXPECT_EQ(payloadOf(p["parts"][0]),
-              "Straße\r\n" + longLine + "\r\n--Boundary--\r\n-- \r\nTab at end\t");
+              "Straße\r\n" + longLine + "\r\n--=_M\r\n-- \r\nTab at end\t");
 }
 
 TEST(MessageBuilder, PureAsciiBodyKeepsUsAsciiAndSevenBit) {
@@ -252,7 +264,7 @@ TEST(MessageBuilder, PureAsciiBodyKeepsUsAsciiAndSevenBit) {
     Builder b;
     const std::string wire = b.write(m);
     EXPECT_NE(wire.find("charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" + m.body +
-                        "\r\n--Boundary--\r\n.\r\n"),
+                        "\r\n" + closingBoundary(wire) + "\r\n.\r\n"),
               std::string::npos);
 }
 
@@ -276,7 +288,7 @@ TEST(MessageBuilder, HeaderValuesCannotInjectHeaders) {
     EXPECT_NE(wire.find("Subject: Hi    fake body\r\n"), std::string::npos);
     EXPECT_NE(wire.find("filename=\"evil  Bcc: x.txt\""), std::string::npos);
     const nlohmann::json p = parsed(wire);
-    EXPECT_EQ(p["headers"].size(), 8u) << p.dump();
+    EXPECT_EQ(p["headers"].size(), 9u) << p.dump();
 }
 
 TEST(MessageBuilder, SenderNamesAreQuotedWhereNeededAndEmptyNamesKeepTheirForm) {
@@ -290,10 +302,10 @@ TEST(MessageBuilder, SenderNamesAreQuotedWhereNeededAndEmptyNamesKeepTheirForm) 
     EXPECT_EQ(parsed(wire)["from"][0]["name"], "Lee, Ann \"Sales\"");
 
     m.senderName = "";
-    EXPECT_NE(b.write(m).find("From:  <ann@example.org>\r\nReply-To: ann@example.org\r\n"),
+    EXPECT_NE(b.write(m).find("From: <ann@example.org>\r\nReply-To: ann@example.org\r\n"),
               std::string::npos);
     m.senderAddress = "";
-    EXPECT_NE(b.write(m).find("From:  <>\r\nReply-To: \r\n"), std::string::npos);
+    EXPECT_NE(b.write(m).find("From: <>\r\nReply-To: \r\n"), std::string::npos);
 }
 
 TEST(MessageBuilder, NonAsciiAttachmentNamesUseRfc2231) {
