@@ -114,6 +114,15 @@ std::vector<std::string> encodedWords(std::string_view utf8, std::size_t firstWo
             }
             end = next;
         }
+        if (end < utf8.size()) {
+            // Cut after a blank where one is near, so that a reader that
+            // keeps the fold between two encoded words splits no word.
+            const std::size_t blank = utf8.rfind(' ', end - 1);
+            if (blank != std::string_view::npos && blank >= start &&
+                blank + 1 - start >= budget / 2) {
+                end = blank + 1;
+            }
+        }
         if (end == start) {
             // A character wider than the first word's room goes whole into it.
             end = std::min(utf8.size(),
@@ -153,32 +162,49 @@ std::vector<std::string> foldHeader(std::string_view start,
 }
 
 std::vector<std::string> textTokens(std::string_view value, std::size_t startWidth) {
-    std::vector<std::string> tokens;
-    if (value.empty()) {
-        return tokens;
-    }
-    bool encode = !isAscii(value) || value.find('\t') != std::string_view::npos;
-    // A token ends at a blank that follows a non-blank: further blanks stay
-    // with the word after them, so that no folded line is blank.
+    // The words: a token ends at a blank that follows a non-blank, further
+    // blanks stay with the word after them, so that no folded line is blank.
+    std::vector<std::string_view> words;
     std::size_t start = 0;
-    for (std::size_t i = 1; !encode && i <= value.size(); ++i) {
-        const bool boundary =
-            i == value.size() || (value[i] == ' ' && value[i - 1] != ' ' &&
-                                  value.find_first_not_of(' ', i) != std::string_view::npos);
-        if (!boundary) {
+    for (std::size_t i = 1; i <= value.size(); ++i) {
+        if (i == value.size() || (value[i] == ' ' && value[i - 1] != ' ' &&
+                                  value.find_first_not_of(' ', i) != std::string_view::npos)) {
+            words.push_back(value.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    const auto needsEncoding = [](std::string_view word) {
+        return !isAscii(word) || word.find('\t') != std::string_view::npos ||
+               word.find("=?") != std::string_view::npos || word.size() > kMaxHeaderLine - 40;
+    };
+    // Words that need it are encoded, a run of them together (the blank
+    // between two encoded words is not part of the text); the others stay
+    // as they are, which every reader shows alike.
+    std::vector<std::string> tokens;
+    std::size_t width = startWidth;
+    for (std::size_t i = 0; i < words.size();) {
+        if (!needsEncoding(words[i])) {
+            tokens.emplace_back(words[i]);
+            width += words[i].size() + 1;
+            ++i;
             continue;
         }
-        if (i - start > kMaxHeaderLine - 40) {
-            encode = true; // no line could hold this word
+        std::string run(words[i]);
+        for (++i; i < words.size() && needsEncoding(words[i]); ++i) {
+            run += ' ';
+            run.append(words[i]);
         }
-        tokens.emplace_back(value.substr(start, i - start));
-        start = i + 1;
+        // A run that must be cut anyway starts a line of its own rather than
+        // leave a sliver of a word at the end of this one.
+        const std::size_t room = width < kFoldWidth ? kFoldWidth - width : 0;
+        const std::size_t whole = 12 + (run.size() + 2) / 3 * 4;
+        const std::size_t first = whole <= room || room >= 40 ? room : 75;
+        for (std::string& word : encodedWords(run, first < 16 ? 75 : first)) {
+            width = word.size() + 1;
+            tokens.push_back(std::move(word));
+        }
     }
-    if (!encode) {
-        return tokens;
-    }
-    const std::size_t room = startWidth < kFoldWidth ? kFoldWidth - startWidth : 0;
-    return encodedWords(value, room < 16 ? 75 : room);
+    return tokens;
 }
 
 std::vector<std::string> rfc2231Parameter(std::string_view name, std::string_view utf8) {

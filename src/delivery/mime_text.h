@@ -41,9 +41,9 @@ std::vector<std::string> foldHeader(std::string_view start, const std::vector<st
 
 // The tokens of an unstructured text value (a Subject, a display name): the
 // words between blanks (extra blanks stay in front of the following word),
-// or encoded words when the text holds non-ASCII characters or a word that
-// no line could hold. `startWidth` is the width of what precedes the first
-// token on its line.
+// each run of words with non-ASCII characters (or too long for any line) as
+// encoded words. `startWidth` is the width of what precedes the first token
+// on its line.
 std::vector<std::string> textTokens(std::string_view value, std::size_t startWidth);
 
 // RFC 2231 parameter `name` as one or more sections ("name*=UTF-8''..." or
