@@ -41,7 +41,9 @@ SmtpOutcome runOneSession(SmtpSessionRequest& request, OutgoingMessage message,
                           const SendRunEnvironment& environment, RunObserver& observer) {
     const AsciiDomainAddress recipient = withAsciiDomain(message.recipient);
     if (!recipient.ok()) {
-        observer.logLine(recipient.error);
+        if (request.logDialogue) {
+            observer.logLine(recipient.error); // a list run logs it as the result
+        }
         return notSent(SmtpResult::Rejected, recipient.error);
     }
     message.recipient = recipient.address;
