@@ -561,3 +561,16 @@ TEST(MessageBuilder, AttachmentsAreCheckedBeforeSending) {
                   text(dir.file("locked.txt"), "Permission denied"));
     }
 }
+
+TEST(MessageBuilder, GoldenMessagesParseWithoutDefects) {
+    for (const char* name : {"message_plain.txt", "message_html_attachments.txt",
+                             "message_nonascii_names.txt", "message_merge_fields.txt"}) {
+        const nlohmann::json p = parsed(readFileBytes(dataPath("delivery/" + std::string(name))));
+        EXPECT_EQ(p["defects"].size(), 0u) << name << p.dump();
+        EXPECT_EQ(p["headers"]["Message-ID"].get<std::string>().size(), 46u) << name;
+        for (const auto& defect : p["headerDefects"]) {
+            // Only the RFC 2047 form of a non-ASCII attachment name.
+            EXPECT_EQ(defect["header"], "Content-Type") << name << p.dump();
+        }
+    }
+}
