@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/message_builder.h"
+#include "delivery/random_source.h"
 #include "platform/prompter.h"
 #include "store/clock.h"
 #include "store/session.h"

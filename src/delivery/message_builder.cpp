@@ -386,6 +386,9 @@ bool writeMessage(const OutgoingMessage& message, const MessageEnvironment& envi
     writeLines(out, foldHeader("Reply-To: ", {sender}));
     out.line("Date: " + rfc5322Date(environment.clock.now()));
     writeTextHeader(out, "Subject: ", message.subject);
+    if (!message.listId.empty()) {
+        writeLines(out, foldHeader("List-Id: ", {"<" + headerSafe(message.listId) + ">"}));
+    }
     if (!message.listUnsubscribe.empty()) {
         std::vector<std::string> tokens;
         const std::string value = headerSafe(message.listUnsubscribe);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delivery/message_draft.h"
+#include "delivery/random_source.h"
 #include "platform/content_types.h"
 #include "store/clock.h"
 
@@ -17,11 +18,6 @@ public:
     virtual ~LineSink() = default;
     virtual bool writeLine(std::string_view line) = 0;
 };
-
-// Fills the bytes with random values: the Message-ID and the boundaries.
-using RandomBytes = std::function<void(unsigned char* bytes, std::size_t count)>;
-// The system's random source.
-void systemRandomBytes(unsigned char* bytes, std::size_t count);
 
 // What the message text depends on besides the message itself.
 struct MessageEnvironment {

@@ -67,6 +67,9 @@ struct OutgoingMessage {
     // addresses), and whether it offers one-click unsubscribe (RFC 8058).
     std::string listUnsubscribe;
     bool oneClickUnsubscribe = false;
+    // The List-Id header's identifier ("" for none); a list run names its
+    // list, since filters take List-Unsubscribe without it for a forgery.
+    std::string listId;
 };
 
 // The message of `draft` to `recipient`, written in `format`.

@@ -1,6 +1,7 @@
 #include "delivery/send_run.h"
 
 #include "delivery/international_address.h"
+#include "delivery/message_builder.h"
 #include "delivery/send_list.h"
 #include "delivery/smtp_session.h"
 
@@ -199,6 +200,29 @@ std::string listUnsubscribeValue(const Session& session, std::string_view sender
     return value;
 }
 
+std::string listIdFor(std::string_view senderAddress) {
+    const std::string address = withAsciiDomain(senderAddress).address;
+    const std::size_t at = address.rfind('@');
+    if (at == std::string::npos || at + 1 == address.size()) {
+        return "";
+    }
+    std::string id;
+    for (char c : address) {
+        const bool keep = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-';
+        if (c == '@' || c == '.') {
+            if (!id.empty() && id.back() != '.') {
+                id.push_back('.');
+            }
+        } else if (keep) {
+            id.push_back(c);
+        }
+    }
+    while (!id.empty() && id.back() == '.') {
+        id.pop_back();
+    }
+    return id;
+}
+
 OutgoingMessage personalMessage(const Session& session, const MessageDraft& draft,
                                 const PersonalValues& values) {
     OutgoingMessage message = outgoingMessage(draft, values.email, draft.format);
@@ -318,6 +342,7 @@ SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
         OutgoingMessage message =
             personalMessage(session, draft, recipientValues(session, valuesSlot, address));
         if (listRun) {
+            message.listId = listIdFor(message.senderAddress);
             message.listUnsubscribe = listUnsubscribeValue(session, message.senderAddress, address);
             message.oneClickUnsubscribe =
                 !session.settings().extensions.value("unsubscribeUrl").empty();

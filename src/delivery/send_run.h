@@ -1,9 +1,9 @@
 #pragma once
 
 #include "delivery/connection.h"
-#include "delivery/message_builder.h"
 #include "delivery/message_draft.h"
 #include "delivery/personal_fields.h"
+#include "delivery/random_source.h"
 #include "delivery/run_observer.h"
 #include "platform/content_types.h"
 #include "platform/prompter.h"
@@ -80,6 +80,10 @@ PersonalValues recipientValues(const Session& session, std::int32_t slot, std::s
 // "<URL>, " when the unsubscribeUrl setting is set.
 std::string listUnsubscribeValue(const Session& session, std::string_view senderAddress,
                                  std::string_view recipient);
+// The List-Id of a send run's messages: the sender's address as a dotted
+// name ("ann@example.org" gives "ann.example.org"), letters, digits and "-"
+// kept; "" when the sender has no domain.
+std::string listIdFor(std::string_view senderAddress);
 // The unsubscribeUrl setting with "{{email}}" replaced by the recipient's
 // percent-encoded address; "" when the setting is empty.
 std::string unsubscribeUrlFor(const Session& session, std::string_view recipient);

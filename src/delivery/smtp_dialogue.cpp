@@ -1,6 +1,10 @@
 #include "delivery/smtp_dialogue.h"
 
+#include "delivery/international_address.h"
 #include "delivery/mime_text.h"
+
+#include <algorithm>
+#include <cctype>
 
 bool isSafeEnvelopeAddress(std::string_view address) {
     return address.find_first_of(std::string_view("\r\n\0<>", 5)) == std::string_view::npos;
@@ -12,6 +16,9 @@ SmtpDialogue::SmtpDialogue(SmtpDialogueSetup setup) : setup_(std::move(setup)) {
     if (setup_.hostName.empty()) {
         setup_.hostName = "localhost";
     }
+    // A non-ASCII name before the "@" needs a server that offers SMTPUTF8;
+    // only EHLO tells.
+    smtpUtf8_ = needsSmtpUtf8(setup_.senderAddress) || needsSmtpUtf8(setup_.recipient);
     for (const std::string* address : {&setup_.senderAddress, &setup_.recipient}) {
         if (!isSafeEnvelopeAddress(*address)) {
             settle(SmtpResult::Failed, "The address \"" + headerSafe(*address) +
@@ -40,6 +47,26 @@ void SmtpDialogue::send(SmtpStep& step, std::string_view command, SmtpState next
     step.toWrite.append(command);
     step.toWrite.append("\r\n");
     state_ = next;
+}
+
+void SmtpDialogue::sendMailFrom(SmtpStep& step) {
+    send(step, "MAIL FROM: <" + setup_.senderAddress + ">" + (smtpUtf8_ ? " SMTPUTF8" : ""),
+         SmtpState::AwaitMailFromReply);
+}
+
+bool offersExtension(const SmtpReply& ehloReply, std::string_view keyword) {
+    // The first line greets; each further line names an extension.
+    for (std::size_t i = 1; i < ehloReply.lines.size(); ++i) {
+        const std::string_view line = ehloReply.lines[i];
+        const std::string_view name = line.substr(0, line.find(' '));
+        if (name.size() == keyword.size() &&
+            std::equal(name.begin(), name.end(), keyword.begin(), [](char a, char b) {
+                return std::toupper(static_cast<unsigned char>(a)) == b;
+            })) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void SmtpDialogue::refuse(SmtpResult result, std::string_view what, const SmtpReply& reply,
@@ -121,14 +148,25 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
     switch (state_) {
     case SmtpState::AwaitGreeting:
         if (code == "220") {
-            const bool login = !setup_.userName.empty();
-            send(step, (login ? "Ehlo " : "HELO ") + setup_.hostName,
-                 login ? SmtpState::AwaitEhloReply : SmtpState::AwaitHeloReply);
+            const bool ehlo = !setup_.userName.empty() || smtpUtf8_;
+            send(step, (ehlo ? "Ehlo " : "HELO ") + setup_.hostName,
+                 ehlo ? SmtpState::AwaitEhloReply : SmtpState::AwaitHeloReply);
         }
         return;
     case SmtpState::AwaitEhloReply:
-        if (code == "250") {
+        if (code != "250") {
+            return;
+        }
+        if (smtpUtf8_ && !offersExtension(reply, "SMTPUTF8")) {
+            // The address never reaches a server that could not take it.
+            settle(SmtpResult::Rejected,
+                   noSmtpUtf8Text(needsSmtpUtf8(setup_.recipient) ? setup_.recipient
+                                                                  : setup_.senderAddress));
+            send(step, "QUIT", SmtpState::Closing);
+        } else if (!setup_.userName.empty()) {
             send(step, "AUTH LOGIN", SmtpState::AwaitAuthChallenge);
+        } else {
+            sendMailFrom(step);
         }
         return;
     case SmtpState::AwaitAuthChallenge:
@@ -144,7 +182,7 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
     case SmtpState::AwaitAuthResult:
     case SmtpState::AwaitHeloReply:
         if (code == (state_ == SmtpState::AwaitAuthResult ? "235" : "250")) {
-            send(step, "MAIL FROM: <" + setup_.senderAddress + ">", SmtpState::AwaitMailFromReply);
+            sendMailFrom(step);
         }
         return;
     case SmtpState::AwaitMailFromReply:

@@ -59,6 +59,9 @@ struct SmtpStep {
     std::string problem; // the server sent something that is not SMTP; the dialogue ended
 };
 
+// True when an EHLO reply names the extension `keyword` (upper case).
+bool offersExtension(const SmtpReply& ehloReply, std::string_view keyword);
+
 // True when `address` can go into MAIL FROM or RCPT TO: no CR, LF, NUL, "<" or ">".
 bool isSafeEnvelopeAddress(std::string_view address);
 
@@ -96,6 +99,7 @@ private:
     void act(const SmtpReply& reply, SmtpStep& step);
     void process(SmtpStep& step);
     void send(SmtpStep& step, std::string_view command, SmtpState next);
+    void sendMailFrom(SmtpStep& step);
     void settle(SmtpResult result, std::string reason, const SmtpReply* reply = nullptr);
     void refuse(SmtpResult result, std::string_view what, const SmtpReply& reply, SmtpStep& step);
 
@@ -104,6 +108,7 @@ private:
     SmtpState state_ = SmtpState::AwaitGreeting;
     SmtpOutcome outcome_;
     bool settled_ = false;
+    bool smtpUtf8_ = false; // an envelope address needs SMTPUTF8
 };
 
 // A caption for the log and for messages, e.g. "AwaitRcptReply".

@@ -5,6 +5,7 @@
 #include "compose/surface/body_editor.h"
 #include "delivery/draft_file.h"
 #include "delivery/mime_types_file.h"
+#include "delivery/personal_fields.h"
 #include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
 #include "support/test_support.h"
@@ -18,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextCursor>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -424,3 +426,24 @@ TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
 }
 
 } // namespace
+
+TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
+    ComposeWindow& plain = open(EditorFormat::PlainText);
+    plain.bodyEditor()->setPlainText("Dear ,");
+    QTextCursor caret = plain.bodyEditor()->textEditor()->textCursor();
+    caret.setPosition(5);
+    plain.bodyEditor()->textEditor()->setTextCursor(caret);
+    ASSERT_NE(nullptr, plain.menuAction("{{firstName}}"));
+    plain.menuAction("{{firstName}}")->trigger();
+    EXPECT_EQ("Dear {{firstName}},", plain.draft().body);
+    for (std::string_view name : kPersonalFieldNames) {
+        EXPECT_NE(nullptr,
+                  plain.menuAction(QString::fromStdString("{{" + std::string(name) + "}}")));
+    }
+
+    ComposeWindow& html = open(EditorFormat::Html);
+    script(html, "document.body.innerHTML = '<p>Hi</p>'; "
+                 "getSelection().collapse(document.body.firstChild.firstChild, 2); 1");
+    html.menuAction("{{name}}")->trigger();
+    EXPECT_EQ("<p>Hi{{name}}</p>", script(html, "document.body.innerHTML"));
+}

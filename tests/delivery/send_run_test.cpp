@@ -463,6 +463,7 @@ TEST(SendRun, ListRunsCarryListUnsubscribeAndPreviewsAndTypedAddressesDoNot) {
         const std::string& message = f.server.connections[0]->messages.at(0);
         EXPECT_NE(message.find("\r\n" + c.header + "\r\n"), std::string::npos) << message;
         EXPECT_EQ(headerLine(message, "List-Unsubscribe-Post"), c.post);
+        EXPECT_EQ(headerLine(message, "List-Id"), "List-Id: <ann.example.org>");
         if (!c.url.empty()) {
             EXPECT_NE(message.find("href=\"https://example.org/u?e=sub%2Bx%40example.org\""),
                       std::string::npos);
@@ -474,8 +475,7 @@ TEST(SendRun, ListRunsCarryListUnsubscribeAndPreviewsAndTypedAddressesDoNot) {
         f.server.add(deliveryScript(kSender, "typed@example.org"));
         f.run(RecipientChoice::SingleRecipient);
         for (std::size_t i : {1u, 2u}) {
-            EXPECT_EQ(f.server.connections.at(i)->messages.at(0).find("List-Unsubscribe"),
-                      std::string::npos);
+            EXPECT_EQ(f.server.connections.at(i)->messages.at(0).find("List-"), std::string::npos);
         }
     }
 }
@@ -494,4 +494,11 @@ TEST(SendRun, InternationalDomainsGoOutAsALabelsAndBadOnesAreRejectedHere) {
     EXPECT_NE(message.find("\r\nTo: bob@xn--bcher-kva.example\r\n"), std::string::npos);
     EXPECT_NE(message.find("\r\nFrom: Ann <ann@xn--exmple-cua.org>\r\n"), std::string::npos);
     EXPECT_EQ(f.observer.lines.at(3).substr(0, 37), "Rejected: The domain of \"eve@-dömain");
+}
+
+TEST(SendRun, ListIdNamesTheSender) {
+    EXPECT_EQ(listIdFor("ann@example.org"), "ann.example.org");
+    EXPECT_EQ(listIdFor("Ann.Lee+news@exämple.org"), "Ann.Leenews.xn--exmple-cua.org");
+    EXPECT_EQ(listIdFor("ann"), "");
+    EXPECT_EQ(listIdFor("ann@"), "");
 }
