@@ -43,6 +43,7 @@ private:
 // What every command gets: its streams, the clock and a prompter. The exit
 // code a command sets is what the tool returns.
 struct CliContext {
+    std::istream& in; // standard input (for "password=-")
     std::ostream& out;
     std::ostream& err;
     const Clock& clock;
@@ -51,8 +52,8 @@ struct CliContext {
     int exitCode = kExitOk;
     RandomBytes randomBytes; // Message-IDs and boundaries; empty: the system's
 
-    CliContext(std::ostream& o, std::ostream& e, const Clock& c)
-        : out(o), err(e), clock(c), prompter(e) {}
+    CliContext(std::istream& i, std::ostream& o, std::ostream& e, const Clock& c)
+        : in(i), out(o), err(e), clock(c), prompter(e) {}
     void fail(const std::string& message);
     void printJson(const nlohmann::json& value);
 };
@@ -74,8 +75,13 @@ void registerDraftCommands(CLI::App& app, CliContext& context);
 void registerMessageCommands(CLI::App& app, CliContext& context);
 void registerListCommands(CLI::App& app, CliContext& context);
 void registerSendCommands(CLI::App& app, CliContext& context);
+void registerSettingsCommands(CLI::App& app, CliContext& context);
 void registerUnsubscribeCommands(CLI::App& app, CliContext& context);
 
-// Runs the tool with its arguments; returns the exit code.
+// Runs the tool with its arguments; returns the exit code. `randomBytes`
+// makes the Message-IDs and boundaries (empty: the system's source).
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                 const Clock& clock, RandomBytes randomBytes = {});
+// The same with standard input given.
+int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
+                std::ostream& err, const Clock& clock, RandomBytes randomBytes = {});

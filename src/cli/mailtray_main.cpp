@@ -4,7 +4,12 @@
 
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                 const Clock& clock, RandomBytes randomBytes) {
-    CliContext context(out, err, clock);
+    return runMailtray(argc, argv, std::cin, out, err, clock, std::move(randomBytes));
+}
+
+int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
+                std::ostream& err, const Clock& clock, RandomBytes randomBytes) {
+    CliContext context(in, out, err, clock);
     context.randomBytes = std::move(randomBytes);
     CLI::App app{"mailtray: script the contact lists, the Mailtray and deliveries of "
                  "Velmora Mailtray session files"};
@@ -17,6 +22,7 @@ int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostre
     registerMessageCommands(app, context);
     registerListCommands(app, context);
     registerSendCommands(app, context);
+    registerSettingsCommands(app, context);
     registerUnsubscribeCommands(app, context);
     try {
         app.parse(argc, argv);
