@@ -382,11 +382,14 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
     const auto parsed = nlohmann::json::parse(delivery_testing::runPythonScript(
         "parse_message.py", {store.file("001.eml"), "--unstuffed"}));
     EXPECT_EQ("Winter offer", parsed["headers"]["Subject"]);
-    ASSERT_EQ(2u, parsed["parts"].size());
-    EXPECT_EQ("text/html", parsed["parts"][0]["contentType"]);
-    EXPECT_TRUE(decodedPayload(parsed["parts"][0]).contains("<p>Warm <b>socks</b></p>"));
-    EXPECT_EQ("a.txt", parsed["parts"][1]["filename"]);
-    EXPECT_EQ(QByteArray(2048, 'x'), decodedPayload(parsed["parts"][1]));
+    // The HTML body goes with its text rendering, the attachment beside them.
+    ASSERT_EQ(3u, parsed["parts"].size());
+    EXPECT_EQ("text/plain", parsed["parts"][0]["contentType"]);
+    EXPECT_TRUE(decodedPayload(parsed["parts"][0]).contains("Warm socks"));
+    EXPECT_EQ("text/html", parsed["parts"][1]["contentType"]);
+    EXPECT_TRUE(decodedPayload(parsed["parts"][1]).contains("<p>Warm <b>socks</b></p>"));
+    EXPECT_EQ("a.txt", parsed["parts"][2]["filename"]);
+    EXPECT_EQ(QByteArray(2048, 'x'), decodedPayload(parsed["parts"][2]));
 
     // The preview goes to the From address after its question.
     prompter.answers = {PromptAnswer::Yes};
