@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delivery/random_source.h"
 #include "platform/prompter.h"
 #include "store/clock.h"
 #include "store/session.h"
@@ -49,6 +50,7 @@ struct CliContext {
     CliPrompter prompter;
     SessionHooks hooks; // no windows to refresh
     int exitCode = kExitOk;
+    RandomBytes randomBytes; // Message-IDs and boundaries; empty: the system's
 
     CliContext(std::istream& i, std::ostream& o, std::ostream& e, const Clock& c)
         : in(i), out(o), err(e), clock(c), prompter(e) {}
@@ -75,10 +77,12 @@ void registerMessageCommands(CLI::App& app, CliContext& context);
 void registerListCommands(CLI::App& app, CliContext& context);
 void registerSendCommands(CLI::App& app, CliContext& context);
 void registerSettingsCommands(CLI::App& app, CliContext& context);
+void registerUnsubscribeCommands(CLI::App& app, CliContext& context);
 
-// Runs the tool with its arguments; returns the exit code.
+// Runs the tool with its arguments; returns the exit code. `randomBytes`
+// makes the Message-IDs and boundaries (empty: the system's source).
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock);
+                const Clock& clock, RandomBytes randomBytes = {});
 // The same with standard input given.
 int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
-                std::ostream& err, const Clock& clock);
+                std::ostream& err, const Clock& clock, RandomBytes randomBytes = {});

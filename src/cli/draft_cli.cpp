@@ -2,6 +2,7 @@
 #include "delivery/draft_file.h"
 #include "delivery/message_builder.h"
 #include "delivery/mime_types_file.h"
+#include "delivery/send_run.h"
 
 #include <fstream>
 #include <memory>
@@ -155,10 +156,19 @@ void registerMessageCommands(CLI::App& app, CliContext& context) {
         if (!o->format.empty()) {
             format = o->format == "html" ? code(EditorFormat::Html) : code(EditorFormat::PlainText);
         }
+        draft.format = format;
+        if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
+            context.fail(*problem);
+            return;
+        }
         const MimeTypesFile types(o->mimeTypes);
-        const MessageEnvironment environment{context.clock, types, {}};
+        MessageEnvironment environment{context.clock, types, {}};
+        environment.randomBytes = context.randomBytes;
+        const std::string to(trimSpaces(o->to));
+        OutgoingMessage message = personalMessage(
+            session, draft, recipientValues(session, contactSlotWithAddress(session, to), to));
         StreamSink sink(context.out);
-        if (!writeMessage(outgoingMessage(draft, o->to, format), environment, sink)) {
+        if (!writeMessage(message, environment, sink)) {
             context.fail("The message could not be written.");
         }
     });

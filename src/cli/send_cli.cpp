@@ -151,8 +151,8 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
                 o->format == "html" ? code(EditorFormat::Html) : code(EditorFormat::PlainText);
         }
         const MimeTypesFile types(o->mimeTypes);
-        const SendRunEnvironment environment{context.clock, types, tcpConnections(),
-                                             localHostName()};
+        SendRunEnvironment environment{context.clock, types, tcpConnections(), localHostName()};
+        environment.randomBytes = context.randomBytes;
         PrintingObserver observer(context.out);
 
         if (o->preview) {

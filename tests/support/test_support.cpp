@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -96,6 +97,15 @@ std::optional<std::string> FakePrompter::saveFileName(const std::string& title,
                                                       const std::string& filter,
                                                       const std::string& initialPath) {
     return openFileName(title, filter, initialPath);
+}
+
+std::function<void(unsigned char*, std::size_t)> countingRandomBytes() {
+    auto next = std::make_shared<unsigned char>(0);
+    return [next](unsigned char* bytes, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            bytes[i] = (*next)++;
+        }
+    };
 }
 
 } // namespace testing_support

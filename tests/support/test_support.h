@@ -4,6 +4,7 @@
 #include "platform/prompter.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,10 @@ std::string readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, std::string_view bytes);
 // Path of a file in tests/data.
 std::string dataPath(std::string_view name);
+
+// A fixed random source for Message-IDs and boundaries: bytes 0, 1, 2, ...
+// counting on from call to call, so each message still differs from the last.
+std::function<void(unsigned char*, std::size_t)> countingRandomBytes();
 
 // Builds files byte by byte in the int32 / counted-string encodings.
 class Bytes {
