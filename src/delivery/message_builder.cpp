@@ -1,6 +1,7 @@
 #include "delivery/message_builder.h"
 
 #include "delivery/mime_text.h"
+#include "store/file_reading.h"
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -161,20 +162,20 @@ bool writeParts(StuffingSink& out, const std::vector<std::string>& paths,
                 const MessageEnvironment& environment) {
     for (const std::string& path : paths) {
         out.line("");
-        std::FILE* file = std::fopen(path.c_str(), "rb");
-        if (file == nullptr) {
+        // Opened without blocking: a FIFO or a device is left out like a
+        // missing file instead of holding the send.
+        ReadableFile readable;
+        if (!readable.open(path)) {
             continue;
         }
-        struct stat info {};
-        if (::fstat(::fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-            std::fclose(file);
+        std::FILE* file = readable.stream();
+        if (file == nullptr) {
             continue;
         }
         if (environment.attachmentOpened) {
             environment.attachmentOpened(path);
         }
-        if (info.st_size == 0) {
-            std::fclose(file);
+        if (readable.stamp().size == 0) {
             continue;
         }
         const std::string name = headerSafe(attachmentFileName(path));
@@ -192,9 +193,7 @@ bool writeParts(StuffingSink& out, const std::vector<std::string>& paths,
             out.line("Content-Disposition: Attachment; filename*=" + value);
         }
         out.line("");
-        const bool written = writeBase64File(out, file);
-        std::fclose(file);
-        if (!written) {
+        if (!writeBase64File(out, file)) {
             return false;
         }
     }
