@@ -214,8 +214,10 @@ SmtpOutcome runSmtpSession(const SmtpSessionRequest& request, Connection& connec
             stopped(Stop::Cancelled);
             break;
         }
+        // A time-out of 0 allows no wait at all, whatever has arrived
+        // already: the same outcome every time.
         const long long left = deadline - io.now();
-        if (left < 0) {
+        if (left < 0 || timeoutMs == 0) {
             stopped(Stop::TimedOut);
             break;
         }
