@@ -2,6 +2,8 @@
 
 #include "store/session_file.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <ostream>
 
 PromptAnswer CliPrompter::message(const std::string& title, const std::string& text,
@@ -44,7 +46,15 @@ void addLockWaitOption(CLI::App& command, CliContext& context) {
     command
         .add_option("--wait", context.lockWaitSeconds,
                     "Wait up to SECONDS for another program using the session file")
-        ->check(CLI::NonNegativeNumber)
+        ->check(
+            [](const std::string& text) {
+                char* end = nullptr;
+                const double seconds = std::strtod(text.c_str(), &end);
+                const bool valid =
+                    end != text.c_str() && *end == '\0' && std::isfinite(seconds) && seconds >= 0;
+                return valid ? std::string() : "not a number of seconds: " + text;
+            },
+            "SECONDS")
         ->option_text("SECONDS");
 }
 

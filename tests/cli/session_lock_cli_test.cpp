@@ -104,3 +104,17 @@ TEST(SessionLockCli, EveryChangingCommandIsRefusedWhileAnotherProgramHoldsTheFil
     EXPECT_EQ(waiting.wait(), 0) << waiting.err();
     EXPECT_EQ(contactsIn(session), 1);
 }
+
+TEST(SessionLockCli, WaitTakesANumberOfSeconds) {
+    TempDir dir;
+    const std::string session = dir.file("s.qmz");
+    ASSERT_EQ(runCli({"session", "new", session}).exitCode, 0);
+    for (const char* bad : {"abc", "-1", "1s", "nan"}) {
+        const auto run = runCli({"dedupe", session, "--wait", bad});
+        EXPECT_EQ(run.exitCode, 2) << bad;
+        EXPECT_NE(run.err.find(std::string("--wait: not a number of seconds: ") + bad),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_EQ(runCli({"dedupe", session, "--wait", "0.5"}).exitCode, 0);
+}
