@@ -73,6 +73,7 @@ TEST(SessionLockCli, EveryChangingCommandIsRefusedWhileAnotherProgramHoldsTheFil
         {"send", session, dir.file("d.qmd"), "--recipients", "mailtray"},
         {"session", "new", session, "--force"},
         {"session", "copy", dir.file("none.qmz"), session},
+        {"settings", "set", session, "smtpPort=2525"},
     };
     for (std::vector<std::string> args : changing) {
         args.insert(args.begin(), mailtrayProgram());
@@ -88,6 +89,7 @@ TEST(SessionLockCli, EveryChangingCommandIsRefusedWhileAnotherProgramHoldsTheFil
         {"import-addresses", session, dir.file("a.txt"), "--dry-run"},
         {"dedupe", session, "--dry-run"},
         {"queue", "export", session, dir.file("out.txt")},
+        {"settings", "show", session},
     };
     for (std::vector<std::string> args : reading) {
         args.insert(args.begin(), mailtrayProgram());
