@@ -74,6 +74,7 @@ TEST(SessionLockCli, EveryChangingCommandIsRefusedWhileAnotherProgramHoldsTheFil
         {"session", "new", session, "--force"},
         {"session", "copy", dir.file("none.qmz"), session},
         {"settings", "set", session, "smtpPort=2525"},
+        {"import-contacts", session, dir.file("a.txt"), "--format", "csv"},
     };
     for (std::vector<std::string> args : changing) {
         args.insert(args.begin(), mailtrayProgram());
@@ -90,6 +91,8 @@ TEST(SessionLockCli, EveryChangingCommandIsRefusedWhileAnotherProgramHoldsTheFil
         {"dedupe", session, "--dry-run"},
         {"queue", "export", session, dir.file("out.txt")},
         {"settings", "show", session},
+        {"import-contacts", session, dir.file("a.txt"), "--format", "csv", "--dry-run"},
+        {"export-contacts", session, dir.file("out.csv")},
     };
     for (std::vector<std::string> args : reading) {
         args.insert(args.begin(), mailtrayProgram());
