@@ -74,7 +74,7 @@ TEST(SessionLockCli, EveryChangingCommandIsRefusedWhileAnotherProgramHoldsTheFil
         {"session", "new", session, "--force"},
         {"session", "copy", dir.file("none.qmz"), session},
         {"settings", "set", session, "smtpPort=2525"},
-        {"import-contacts", session, dir.file("a.txt"), "--format", "csv"},
+        {"import-contacts", session, dir.file("a.txt"), "--format", "csv", "--map", "1=email"},
     };
     for (std::vector<std::string> args : changing) {
         args.insert(args.begin(), mailtrayProgram());
@@ -91,7 +91,8 @@ TEST(SessionLockCli, EveryChangingCommandIsRefusedWhileAnotherProgramHoldsTheFil
         {"dedupe", session, "--dry-run"},
         {"queue", "export", session, dir.file("out.txt")},
         {"settings", "show", session},
-        {"import-contacts", session, dir.file("a.txt"), "--format", "csv", "--dry-run"},
+        {"import-contacts", session, dir.file("a.txt"), "--format", "csv", "--map", "1=email",
+         "--dry-run"},
         {"export-contacts", session, dir.file("out.csv")},
     };
     for (std::vector<std::string> args : reading) {
