@@ -5,11 +5,13 @@
 #include "store/clock.h"
 #include "store/session.h"
 #include "store/session_commands.h"
+#include "store/session_lock.h"
 
 #include <CLI/CLI.hpp>
 #include <iosfwd>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 struct MessageDraft;
 
@@ -51,6 +53,10 @@ struct CliContext {
     SessionHooks hooks; // no windows to refresh
     int exitCode = kExitOk;
     RandomBytes randomBytes; // Message-IDs and boundaries; empty: the system's
+    // How long a command that changes a session waits for another program
+    // to let go of it (--wait); the locks it took are held until it ends.
+    double lockWaitSeconds = 0;
+    std::vector<SessionLock> locks;
 
     CliContext(std::istream& i, std::ostream& o, std::ostream& e, const Clock& c)
         : in(i), out(o), err(e), clock(c), prompter(e) {}
@@ -58,13 +64,26 @@ struct CliContext {
     void printJson(const nlohmann::json& value);
 };
 
+// Whether a command will change the session it opens: one that will holds
+// its lock from before reading until it ends, so no other program's change
+// is lost between the two.
+enum class SessionUse { Read, Change };
+
 // Loads a session for a command; false (with the message on stderr and the
-// exit code set) when it cannot be used.
-bool openSessionForCommand(CliContext& context, Session& session, const std::string& path);
+// exit code set) when it cannot be used or, for a change, another program
+// holds it.
+bool openSessionForCommand(CliContext& context, Session& session, const std::string& path,
+                           SessionUse use = SessionUse::Read);
+// Takes the lock of the session file at `path` for this command (once);
+// false after reporting who holds it.
+bool lockSessionForCommand(CliContext& context, const std::string& path);
+// Adds --wait SECONDS to a command that changes a session.
+void addLockWaitOption(CLI::App& command, CliContext& context);
 // Reads an email draft file for a command; false (reported, exit code set)
 // when it cannot be used.
 bool openDraftForCommand(CliContext& context, const std::string& path, MessageDraft& draft);
-// Saves a changed session back to its file; false after reporting.
+// Saves a changed session back to its file (under its lock); false after
+// reporting.
 bool saveSessionForCommand(CliContext& context, Session& session, const std::string& path);
 
 // Each command family adds its subcommands here.

@@ -3,11 +3,10 @@
 #include "delivery/message_builder.h"
 #include "delivery/mime_types_file.h"
 #include "delivery/send_run.h"
+#include "store/file_reading.h"
 
-#include <fstream>
 #include <memory>
 #include <ostream>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -95,14 +94,12 @@ void registerDraftCommands(CLI::App& app, CliContext& context) {
         draft.fromText = o->fromText;
         draft.subject = o->subject;
         if (!o->bodyFile.empty()) {
-            std::ifstream in(o->bodyFile, std::ios::binary);
-            if (!in) {
-                context.fail("Cannot read the body file \"" + o->bodyFile + "\".");
+            std::string error;
+            constexpr std::uint64_t kMaxBodyBytes = 256ull * 1024 * 1024;
+            if (!readRegularFile(o->bodyFile, kMaxBodyBytes, draft.body, error)) {
+                context.fail("Cannot read the body file \"" + o->bodyFile + "\" - " + error);
                 return;
             }
-            std::ostringstream body;
-            body << in.rdbuf();
-            draft.body = body.str();
         }
         if (!o->attachments.empty()) {
             draft.attachment1 = o->attachments[0];

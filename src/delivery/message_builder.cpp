@@ -3,6 +3,7 @@
 #include "delivery/html_text.h"
 #include "delivery/international_address.h"
 #include "delivery/mime_text.h"
+#include "store/file_reading.h"
 #include "store/session.h"
 
 #include <algorithm>
@@ -10,8 +11,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -184,22 +187,29 @@ std::string errnoText(int error) {
 }
 
 // Opens an attachment as a regular file; fills `reason` when it cannot.
+// The open does not block, so a FIFO or a device cannot hold the run.
 std::FILE* openAttachment(const std::string& path, std::string& reason) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        reason = errnoText(errno);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        reason = systemErrorText(errno);
         return nullptr;
     }
     struct stat info {};
-    if (::fstat(::fileno(file), &info) != 0) {
-        reason = errnoText(errno);
-        std::fclose(file);
+    if (::fstat(fd, &info) != 0) {
+        reason = systemErrorText(errno);
+        ::close(fd);
         return nullptr;
     }
     if (!S_ISREG(info.st_mode)) {
-        reason = "it is not a file";
-        std::fclose(file);
+        reason = S_ISDIR(info.st_mode) ? systemErrorText(EISDIR) : kNotRegularFileReason;
+        ::close(fd);
         return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) {
+        reason = systemErrorText(errno);
+        ::close(fd);
     }
     return file;
 }

@@ -7,6 +7,7 @@
 #include "delivery/mime_types_file.h"
 #include "delivery/personal_fields.h"
 #include "delivery/send_progress_window.h"
+#include "engine_waits.h"
 #include "platform/qt_images.h"
 #include "support/test_support.h"
 
@@ -53,6 +54,7 @@ protected:
 
     ComposeWindow& open(EditorFormat format) {
         ComposeWindow* window = openComposeWindow(format, services, current);
+        testing_support::allowEngineColdStart(*window->bodyEditor());
         // The window that was replaced goes once its command is over.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return *window;
@@ -172,7 +174,8 @@ TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheS
     // it has when the user selects.
     window.bodyEditor()->focusBody();
     script(window, "getSelection().selectAllChildren(document.body.querySelector('b'))");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.button("Bold")->isEnabled(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.button("Bold")->isEnabled(); },
+                                testing_support::kEngineWaitMs));
     EXPECT_TRUE(window.paragraphStyleList()->isEnabled());
     EXPECT_TRUE(window.button("Copy")->isEnabled());
 
@@ -184,9 +187,11 @@ TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheS
     QToolButton* paste = window.button("Paste");
     EXPECT_FALSE(paste->isEnabled());
     QGuiApplication::clipboard()->setText("x");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return paste->isEnabled(); }, 2000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return paste->isEnabled(); }, testing_support::kEngineWaitMs));
     QGuiApplication::clipboard()->clear();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !paste->isEnabled(); }, 2000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !paste->isEnabled(); }, testing_support::kEngineWaitMs));
 }
 
 TEST_F(ComposeWindowTest, PlainTextVariantDisablesFormattingAndKeepsTheSignature) {

@@ -71,6 +71,29 @@ public:
     std::vector<Request> fileRequests;
 };
 
+// A program started with its arguments (argv[0] is a path); stdout and
+// stderr go to files read back by `wait`. A process still running when the
+// object goes is killed.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    int pid() const { return pid_; }
+    // Waits for the end; the exit code, or 128 + signal when killed.
+    int wait();
+    std::string out() const;
+    std::string err() const;
+
+private:
+    TempDir dir_;
+    int pid_ = -1;
+};
+
+// The mailtray command built beside the tests.
+std::string mailtrayProgram();
+
 // A clipboard that holds its text in memory.
 class FakeClipboard final : public Clipboard {
 public:
