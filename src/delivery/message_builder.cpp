@@ -189,9 +189,13 @@ std::string errnoText(int error) {
 // Opens an attachment as a regular file; fills `reason` when it cannot.
 // The open does not block, so a FIFO or a device cannot hold the run.
 std::FILE* openAttachment(const std::string& path, std::string& reason) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        reason = systemErrorText(errno);
+        const int code = errno;
+        struct stat info {};
+        const bool socket =
+            code == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+        reason = socket ? kNotRegularFileReason : systemErrorText(code);
         return nullptr;
     }
     struct stat info {};
