@@ -493,7 +493,8 @@ void MainWindow::runCommand(MainCommand command) {
 }
 
 FileCommandContext MainWindow::fileContext() {
-    return FileCommandContext{session_, hooks_, services_.prompter, services_.profileDirectory};
+    return FileCommandContext{session_, hooks_, services_.prompter, services_.profileDirectory,
+                              &sessionFile_};
 }
 
 void MainWindow::fileCommand(MainCommand command) {
@@ -784,18 +785,26 @@ void MainWindow::showHandoffStamps() {
 // The hand-off stamps the Mailtray's contacts whatever the client does; the
 // status line shows the new count before the client starts.
 void MainWindow::deliverByDefaultClient() {
-    const HandoffResult result = ::deliverByDefaultClient(session_, services_.launcher,
-                                                          formatContactDate(services_.clock.now()));
+    std::int32_t leftOut = 0;
+    const HandoffResult result = ::deliverByDefaultClient(
+        session_, services_.launcher, formatContactDate(services_.clock.now()), &leftOut);
     showHandoffStamps();
+    if (leftOut > 0) {
+        services_.prompter.message("Information", leftOutOfHandoffText(leftOut));
+    }
     if (result == HandoffResult::CouldNotStart) {
         services_.prompter.message("Information", "The default mail client could not be opened.");
     }
 }
 
 void MainWindow::deliverByCustomClient() {
-    const HandoffResult result = ::deliverByCustomClient(session_, services_.launcher,
-                                                         formatContactDate(services_.clock.now()));
+    std::int32_t leftOut = 0;
+    const HandoffResult result = ::deliverByCustomClient(
+        session_, services_.launcher, formatContactDate(services_.clock.now()), &leftOut);
     showHandoffStamps();
+    if (leftOut > 0) {
+        services_.prompter.message("Information", leftOutOfHandoffText(leftOut));
+    }
     if (result == HandoffResult::CouldNotStart) {
         services_.prompter.message("Information", "The mail client \"" +
                                                       session_.settings().clientPath +

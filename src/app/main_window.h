@@ -190,6 +190,8 @@ private:
     const ProgramImages& images_;
     MainWindowServices services_;
     WindowHooks hooks_;
+    // The open session file's lock and stamp.
+    OpenSessionFile sessionFile_;
     WindowViewAccess viewAccess_;
     ContactViews views_;
 

@@ -3,14 +3,16 @@
 #include <iostream>
 
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock, PasswordStore* passwords) {
-    return runMailtray(argc, argv, std::cin, out, err, clock, passwords);
+                const Clock& clock, PasswordStore* passwords, RandomBytes randomBytes) {
+    return runMailtray(argc, argv, std::cin, out, err, clock, passwords, std::move(randomBytes));
 }
 
 int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
-                std::ostream& err, const Clock& clock, PasswordStore* passwords) {
+                std::ostream& err, const Clock& clock, PasswordStore* passwords,
+                RandomBytes randomBytes) {
     CliContext context(in, out, err, clock);
     context.passwords = passwords;
+    context.randomBytes = std::move(randomBytes);
     CLI::App app{"mailtray: script the contact lists, the Mailtray and deliveries of "
                  "Velmora Mailtray session files"};
     app.name("mailtray");
@@ -24,6 +26,7 @@ int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostrea
     registerListCommands(app, context);
     registerSendCommands(app, context);
     registerSettingsCommands(app, context);
+    registerUnsubscribeCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -2,6 +2,7 @@
 
 #include "contacts/campaign_groups.h"
 #include "platform/qt_window_behaviour.h"
+#include "store/text_encoding.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -40,7 +41,7 @@ AddGroupDialog::AddGroupDialog(Session& session, ViewAccess& views, QWidget* par
 
 void AddGroupDialog::addGroup() {
     if (addGroupFromDialog(session_, name_->text().toStdString(),
-                           description_->toPlainText().toStdString()) != 0) {
+                           storedLineBreaks(description_->toPlainText().toStdString())) != 0) {
         views_.refreshViews();
     }
     close();

@@ -2,6 +2,7 @@
 
 #include "delivery/keyring_password.h"
 #include "platform/qt_window_behaviour.h"
+#include "store/text_encoding.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -144,7 +145,7 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     (f.html ? html_ : plainText_)->setChecked(true);
     from_->setText(qs(f.fromAddress));
     replyTo_->setText(qs(f.replyTo));
-    signature_->setPlainText(qs(f.signature));
+    signature_->setPlainText(qs(editedLineBreaks(f.signature)));
     includeSignature_->setChecked(f.includeSignature);
     security_->setCurrentIndex(f.securityPosition);
     keyring_->setChecked(keepsPasswordInKeyring(session_.settings()));
@@ -191,7 +192,7 @@ DeliverySettingsForm DeliverySettingsDialog::form() const {
     f.password = password_->text().toStdString();
     f.fromAddress = from_->text().toStdString();
     f.replyTo = replyTo_->text().toStdString();
-    f.signature = signature_->toPlainText().toStdString();
+    f.signature = storedLineBreaks(signature_->toPlainText().toStdString());
     f.includeSignature = includeSignature_->isChecked();
     f.securityPosition = security_->currentIndex();
     f.loginMethodPosition = loginMethod_->currentIndex();

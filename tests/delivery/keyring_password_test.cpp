@@ -1,11 +1,13 @@
 #include "cli/cli_test_support.h"
 #include "delivery/keyring_password.h"
 #include "store/session_file.h"
+#include "store/session_lock.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 using testing_support::TempDir;
 
@@ -212,7 +214,22 @@ TEST(KeyringPassword, SettingsSetMovesThePasswordOrSavesNothing) {
     EXPECT_NE(refused.err.find("Nothing was saved."), std::string::npos);
     EXPECT_EQ(testing_support::readFileBytes(dir.file("k.qmz")), before);
 
+    // A file another program holds: refused before the keyring is touched.
     MemoryKeyring keyring;
+    {
+        SessionLock held;
+        ASSERT_EQ(held.acquire(dir.file("k.qmz")), SessionLock::Outcome::Acquired);
+        const auto locked =
+            testing_support::runCli({"settings", "set", dir.file("k.qmz"), "passwordInKeyring=1"},
+                                    testing_support::cliTestTime(), &keyring);
+        EXPECT_EQ(locked.exitCode, 1);
+        EXPECT_EQ(locked.err, "Session file \"" + dir.file("k.qmz") +
+                                  "\" is in use by another Velmora Mailtray (process " +
+                                  std::to_string(::getpid()) + ").\n");
+        EXPECT_TRUE(keyring.entries.empty());
+        EXPECT_EQ(testing_support::readFileBytes(dir.file("k.qmz")), before);
+    }
+
     const auto moved =
         testing_support::runCli({"settings", "set", dir.file("k.qmz"), "passwordInKeyring=1"},
                                 testing_support::cliTestTime(), &keyring);
