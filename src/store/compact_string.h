@@ -51,6 +51,11 @@ public:
         *this = std::move(fresh);
     }
 
+    // Makes the string `n` bytes long and returns its storage for the caller
+    // to fill: the reader's way to decode a field straight into place. The
+    // old contents are gone.
+    char* overwrite(std::size_t n);
+
     std::string_view view() const noexcept { return {data(), size()}; }
     operator std::string_view() const noexcept { return view(); }
     std::string str() const { return std::string(view()); }
@@ -97,6 +102,8 @@ private:
     void clearInline() noexcept { bytes_[15] = 0; }
     void copyRaw(const CompactString& other) noexcept;
     void assignFrom(std::string_view text);
+    // Sets the length of a string holding no heap block; returns its storage.
+    char* allocate(std::size_t n);
     void release() noexcept;
 };
 

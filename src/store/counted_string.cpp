@@ -27,6 +27,34 @@ constexpr std::array<unsigned char, 256> makeRot13Table() {
 
 constexpr auto kRot13 = makeRot13Table();
 
+// ROT13 of `n` bytes from `in` to `out`, written without a table so the
+// compiler can do many bytes per step. Returns the OR of the input bytes:
+// its high bit says whether any byte was not ASCII.
+unsigned char rot13Copy(char* out, const char* in, std::size_t n) {
+    unsigned char seen = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(in[i]);
+        seen |= c;
+        // Letters of either case fold onto 'a'..'z'; everything else lands
+        // at 26 or beyond and stays.
+        const auto k = static_cast<unsigned char>((c | 0x20) - 'a');
+        const unsigned char shift =
+            k < 13 ? 13 : (k < 26 ? static_cast<unsigned char>(256 - 13) : 0);
+        out[i] = static_cast<char>(static_cast<unsigned char>(c + shift));
+    }
+    return seen;
+}
+
+unsigned char plainCopy(char* out, const char* in, std::size_t n) {
+    unsigned char seen = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(in[i]);
+        seen |= c;
+        out[i] = static_cast<char>(c);
+    }
+    return seen;
+}
+
 } // namespace
 
 void rot13InPlace(std::string& text) {
@@ -92,6 +120,12 @@ std::size_t CountedReader::readBytes(char* out, std::size_t n) {
 }
 
 std::string_view CountedReader::readRaw(std::size_t n) {
+    if (static_cast<std::size_t>(limit_ - cursor_) >= n && n <= remaining()) {
+        std::string_view view(cursor_, n);
+        cursor_ += n;
+        consumed_ += n;
+        return view;
+    }
     // Never allocate more than the input still holds.
     const auto bounded = static_cast<std::size_t>(std::min<std::uint64_t>(n, remaining()));
     const std::size_t got = fill(bounded);
@@ -104,7 +138,7 @@ std::string_view CountedReader::readRaw(std::size_t n) {
     return view;
 }
 
-std::int32_t CountedReader::readInt32() {
+std::int32_t CountedReader::readInt32Slow() {
     unsigned char bytes[4] = {0, 0, 0, 0};
     if (readBytes(reinterpret_cast<char*>(bytes), 4) < 4) {
         return 0;
@@ -143,17 +177,17 @@ void CountedReader::readText(CompactString& into, bool scrambled) {
         into = std::string_view();
         return;
     }
-    std::string_view raw = readRaw(static_cast<std::size_t>(n));
-    if (scrambled) {
-        // Un-scramble into a buffer kept across calls: no allocation per field.
-        scratch_.assign(raw);
-        rot13InPlace(scratch_);
-        raw = scratch_;
-    }
-    if (isValidUtf8(raw)) {
-        into = raw;
-    } else {
-        into = windows1252ToUtf8(raw);
+    // Decoded straight into the field's own storage in one pass; only a
+    // field with bytes beyond ASCII is looked at again.
+    const std::string_view raw = readRaw(static_cast<std::size_t>(n));
+    char* out = into.overwrite(raw.size());
+    const unsigned char seen =
+        scrambled ? rot13Copy(out, raw.data(), raw.size()) : plainCopy(out, raw.data(), raw.size());
+    if ((seen & 0x80) != 0) {
+        const std::string_view text(out, raw.size());
+        if (!isValidUtf8(text)) {
+            into = windows1252ToUtf8(text);
+        }
     }
 }
 
