@@ -25,7 +25,11 @@ void CliContext::printJson(const nlohmann::json& value) {
 }
 
 bool openSessionForCommand(CliContext& context, Session& session, const std::string& path) {
-    SessionReadResult read = readSessionFile(path);
+    return useSessionForCommand(context, session, path, readSessionFile(path));
+}
+
+bool useSessionForCommand(CliContext& context, Session& session, const std::string& path,
+                          SessionReadResult&& read) {
     switch (read.status) {
     case SessionReadStatus::CannotOpen:
         context.fail(cannotOpenSessionText(path, read.reason));

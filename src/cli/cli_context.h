@@ -4,6 +4,7 @@
 #include "store/clock.h"
 #include "store/session.h"
 #include "store/session_commands.h"
+#include "store/session_file.h"
 
 #include <CLI/CLI.hpp>
 #include <iosfwd>
@@ -58,6 +59,9 @@ struct CliContext {
 // Loads a session for a command; false (with the message on stderr and the
 // exit code set) when it cannot be used.
 bool openSessionForCommand(CliContext& context, Session& session, const std::string& path);
+// The same for a file the command has read already (so it is parsed once).
+bool useSessionForCommand(CliContext& context, Session& session, const std::string& path,
+                          SessionReadResult&& read);
 // Reads an email draft file for a command; false (reported, exit code set)
 // when it cannot be used.
 bool openDraftForCommand(CliContext& context, const std::string& path, MessageDraft& draft);
