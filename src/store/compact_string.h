@@ -22,7 +22,11 @@ public:
         copyRaw(other);
         other.clearInline();
     }
-    ~CompactString() { release(); }
+    ~CompactString() {
+        if (isHeap()) {
+            release();
+        }
+    }
 
     CompactString& operator=(const CompactString& other) {
         if (this != &other) {

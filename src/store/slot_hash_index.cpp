@@ -53,6 +53,25 @@ void SlotHashIndex::insert(std::uint32_t hash, std::int32_t slot) {
     ++used_;
 }
 
+void SlotHashIndex::insertAll(const std::vector<Item>& items) {
+    reserve(used_ + erased_ + items.size());
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        if (k + kAhead < items.size()) {
+            __builtin_prefetch(&entries_[items[k + kAhead].hash & mask_], 1);
+        }
+        std::size_t i = items[k].hash & mask_;
+        while (entries_[i].slot != kEmpty && entries_[i].slot != kErased) {
+            i = (i + 1) & mask_;
+        }
+        if (entries_[i].slot == kErased) {
+            --erased_;
+        }
+        entries_[i] = Entry{items[k].hash, items[k].slot};
+        ++used_;
+    }
+}
+
 bool SlotHashIndex::erase(std::uint32_t hash, std::int32_t slot) {
     if (entries_.empty()) {
         return false;

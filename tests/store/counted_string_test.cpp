@@ -102,6 +102,10 @@ TEST(CountedReader, FieldDecodingAgreesWithTheTextPathForEveryByte) {
         fields.push_back(std::string(20, static_cast<char>(c)));
     }
     fields.push_back(everyByte);
+    for (std::size_t length = 1; length <= 24; ++length) { // every tail of a word
+        fields.push_back(everyByte.substr(64 + length, length));
+        fields.push_back(everyByte.substr(200, length));
+    }
     for (const bool scrambled : {false, true}) {
         Bytes b;
         for (const std::string& field : fields) {
