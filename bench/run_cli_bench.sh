@@ -40,7 +40,7 @@ probe_run() {
     out=$("$probe" "$(date +%s%N)" "$@" 2>/dev/null)
     echo "$out" >&2
     # start: "start T ms (deliberate waits W ms, beyond them B ms), peak P MiB"
-    echo "$out" | awk '/^start/ { print "start-beyond-waits", $9, int($13 * 1024) }
+    echo "$out" | awk '/^start/ { print "start-beyond-waits", $10, int($13 * 1024) }
                        /^open/ { print "open", $2, int($(NF - 1) * 1024) }' >>"$results"
 }
 
