@@ -1,6 +1,7 @@
 #include "cli/cli_context.h"
 #include "delivery/mime_types_file.h"
 #include "delivery/send_run.h"
+#include "delivery/untrusted_text.h"
 
 #include <csignal>
 #include <memory>
@@ -92,8 +93,9 @@ public:
     bool cancelRequested() override { return interrupt_.requested(); }
 
 private:
+    // Nothing a server (or an imported address) holds reaches the terminal raw.
     void print(const std::string& line) {
-        out_ << line << std::endl;
+        out_ << safeServerText(line) << std::endl;
         lastLine_ = line;
     }
 

@@ -1,23 +1,17 @@
 #include "delivery/send_run.h"
 
+#include "delivery/connection_test.h"
 #include "delivery/send_list.h"
 #include "delivery/smtp_session.h"
+
+#include <algorithm>
 
 namespace {
 
 // What every session of one run shares; only the recipient changes.
 SmtpSessionRequest baseRequest(const Session& session, const MessageDraft& draft,
                                const SendRunEnvironment& environment, bool logDialogue) {
-    const SessionSettings& settings = session.settings();
-    SmtpSessionRequest request;
-    request.server = settings.smtpServer;
-    request.port = settings.smtpPort;
-    request.timeoutSeconds = settings.timeoutSeconds;
-    if (settings.requiresAuth == 1) {
-        request.userName = settings.userName;
-        request.password = settings.password;
-    }
-    request.hostName = environment.hostName;
+    SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
     request.message = outgoingMessage(draft, "", draft.format);
     request.message.subject = std::string(trimSpaces(draft.subject));
     request.logDialogue = logDialogue;
@@ -49,8 +43,9 @@ void count(SendRunSummary& summary, const SmtpOutcome& outcome) {
     }
 }
 
-// A failure after the connection was made (greeting, HELO/EHLO, login, a
-// lost connection, a time-out) would meet every following recipient too.
+// A failure after the connection was made (greeting, TLS, HELO/EHLO, login,
+// a refused sender, 421, 530, a lost connection, a time-out) would meet
+// every following recipient too.
 bool stopsRun(const SmtpOutcome& outcome) {
     switch (outcome.result) {
     case SmtpResult::Delivered:
@@ -142,9 +137,16 @@ void gatherRecipients(Session& session, const MessageDraft& draft,
     // A choice outside the list (a damaged caller) addresses nobody.
 }
 
+std::int32_t notAttempted(const SendRunSummary& summary) {
+    return std::max(0, summary.recipients - summary.delivered - summary.rejected - summary.failed);
+}
+
 std::string summaryText(const SendRunSummary& summary) {
+    const std::int32_t skipped = notAttempted(summary);
+    // A run that reached everyone keeps the line scripts already read.
     return "Delivered " + std::to_string(summary.delivered) + ", rejected " +
-           std::to_string(summary.rejected) + ", failed " + std::to_string(summary.failed) + ".";
+           std::to_string(summary.rejected) + ", failed " + std::to_string(summary.failed) +
+           (skipped > 0 ? ", not attempted " + std::to_string(skipped) : std::string()) + ".";
 }
 
 std::string sendingLabel(std::int32_t index, std::int32_t count, std::string_view address) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delivery/connection.h"
+#include "delivery/delivery_texts.h"
 #include "delivery/message_draft.h"
 #include "delivery/run_observer.h"
 #include "platform/content_types.h"
@@ -25,7 +26,9 @@ struct SendRunEnvironment {
     const Clock& clock;               // time-outs, the Date header, the contacts' stamp
     const ContentTypes& contentTypes; // attachment types
     ConnectionFactory openConnection;
-    std::string hostName; // our name for HELO/EHLO (localHostName())
+    // Our name for HELO/EHLO (localHostName()) unless the session's heloName
+    // says otherwise; empty: the connection's local address.
+    std::string hostName;
 };
 
 // A run needs a server and a port (the Compose command refuses without them).
@@ -51,7 +54,10 @@ struct SendRunSummary {
     bool stoppedEarly = false;
 };
 
-// "Delivered N, rejected M, failed K.": the last line of a list run's log.
+// Recipients of the list that no session was finished for (the run stopped).
+std::int32_t notAttempted(const SendRunSummary& summary);
+// "Delivered N, rejected M, failed K.", with ", not attempted L" before the
+// full stop when the run stopped early: the last line of a list run's log.
 std::string summaryText(const SendRunSummary& summary);
 
 // The send run: gathers the recipients, then one SMTP session per recipient
@@ -59,9 +65,9 @@ std::string summaryText(const SendRunSummary& summary);
 // delivered is stamped as contacted today. A run to one typed address logs
 // its dialogue; a list run logs each address and its result, and ends with
 // the summary line. Cancel (through the observer), a time-out and a failure
-// before the sender was named stop the run; a refusal of the sender,
-// recipient or message, and a connection that cannot be made, fail that
-// recipient only.
+// before the sender was named, a refused sender, 421 and 530 stop the run; a
+// refusal of the recipient or the message, and a connection that cannot be
+// made, fail that recipient only.
 SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
                                 const std::vector<std::int32_t>& filteredRows,
                                 const SendRunEnvironment& environment, RunObserver& observer);
@@ -76,8 +82,6 @@ SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
 // The progress window's label texts.
 std::string sendingLabel(std::int32_t index, std::int32_t count, std::string_view address);
 std::string previewLabel(std::string_view address);
-inline constexpr const char* kConnectingLabel = "Connecting...";
-inline constexpr const char* kFinishedLabel = "Finished.";
 
 // The "Send Email" menu item's question; true when the user said Yes.
 bool confirmSendEmail(Prompter& prompter);

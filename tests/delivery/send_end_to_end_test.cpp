@@ -49,6 +49,8 @@ struct SendCase {
         settings.requiresAuth = user.empty() ? 0 : 1;
         settings.userName = user;
         settings.password = password;
+        // The unencrypted dialogue; the encrypted ones have tests of their own.
+        settings.extensions.set("smtpSecurity", "none");
         session.setSettings(settings);
         for (const char* email : {"a@example.net", "refused@example.net", "c@example.net"}) {
             NewContact fields;
@@ -124,7 +126,8 @@ TEST(SendEndToEnd, AWrongPasswordStopsTheRunAtTheFirstRecipient) {
     EXPECT_EQ(c.send({"--recipients", "entire"}), kExitFailed);
     EXPECT_NE(c.out.find("Failed: The server refused the login: 535"), std::string::npos) << c.out;
     EXPECT_EQ(c.out.find("Sending 2/3"), std::string::npos);
-    EXPECT_NE(c.out.find("Delivered 0, rejected 0, failed 1.\n"), std::string::npos);
+    EXPECT_NE(c.out.find("Delivered 0, rejected 0, failed 1, not attempted 2.\n"),
+              std::string::npos);
     EXPECT_EQ(c.timesContacted(), (std::vector<int>{0, 0, 0}));
     EXPECT_FALSE(std::filesystem::exists(store.file("001.eml")));
 }
@@ -164,7 +167,8 @@ TEST(SendEndToEnd, CtrlCCancelsTheRunAndTheStampsSoFarAreSaved) {
     const int code = c.send({"--recipients", "mailtray"});
     user.join();
     EXPECT_EQ(code, kExitFailed);
-    EXPECT_NE(c.out.find("refused@example.net\nCancelled.\nDelivered 1, rejected 0, failed 0.\n"),
+    EXPECT_NE(c.out.find("refused@example.net\nCancelled.\nDelivered 1, rejected 0, failed 0, "
+                         "not attempted 2.\n"),
               std::string::npos)
         << c.out;
     EXPECT_EQ(c.timesContacted(), (std::vector<int>{1, 0, 0}));
@@ -192,4 +196,18 @@ TEST(SendEndToEnd, PreviewGoesToTheFromAddressWithItsDialogue) {
 
     EXPECT_EQ(c.send({"--recipients", "everyone"}), kExitUsage);
     EXPECT_EQ(c.send({}), kExitUsage);
+}
+
+TEST(SendEndToEnd, ControlCharactersInARefusalNeverReachTheTerminal) {
+    TempDir store;
+    SmtpTestServer server(store.path(), {"--refuse-rcpt", "refused@example.net", "--refuse-text",
+                                         "no \x1b]0;owned\x07 such \x1b[2J user"});
+    ASSERT_TRUE(server.running());
+    SendCase c(server.port(), "", "", 5);
+    ASSERT_EQ(c.send({"--recipients", "mailtray"}), kExitOk) << c.err;
+    EXPECT_NE(c.out.find("Rejected: 550 no \\x1B]0;owned\\x07 such \\x1B[2J user\n"),
+              std::string::npos)
+        << c.out;
+    EXPECT_EQ(c.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(c.out.find('\x07'), std::string::npos);
 }

@@ -39,6 +39,8 @@ struct RunFixture {
         settings.smtpServer = "mail.example.net";
         settings.smtpPort = 25;
         settings.timeoutSeconds = 10;
+        // The unencrypted dialogue; the encrypted ones have tests of their own.
+        settings.extensions.set("smtpSecurity", "none");
         session.setSettings(settings);
         draft.fromText = "Ann Lee <ann@example.org>";
         draft.subject = "  Winter offer ";
@@ -202,7 +204,7 @@ TEST(SendRun, CancelDuringTheThirdOfFiveStopsThereAndStampsOnlyDeliveries) {
     EXPECT_EQ(f.observer.lines,
               (std::vector<std::string>{"r1@example.org", "Delivered.", "r2@example.org",
                                         "Delivered.", "r3@example.org", "Cancelled.",
-                                        "Delivered 2, rejected 0, failed 0."}));
+                                        "Delivered 2, rejected 0, failed 0, not attempted 3."}));
     const std::vector<int> times = {1, 1, 0, 0, 0};
     for (std::size_t i = 0; i < slots.size(); ++i) {
         EXPECT_EQ(f.session.contact(slots[i]).timesContacted, times[i]) << i;
@@ -222,7 +224,7 @@ TEST(SendRun, CancelBetweenSessionsIsLoggedByTheRun) {
     EXPECT_TRUE(summary.stoppedEarly);
     EXPECT_EQ(f.observer.lines,
               (std::vector<std::string>{"r1@example.org", "Delivered.", "Cancelled.",
-                                        "Delivered 1, rejected 0, failed 0."}));
+                                        "Delivered 1, rejected 0, failed 0, not attempted 1."}));
 }
 
 TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
@@ -246,8 +248,15 @@ TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
          true,
          false,
          "Failed: Could not connect to mail.example.net (port 25): Connection refused."},
-        {"sender refused", refusedAt(a, 4, "553 sender rejected\r\n"), false, false,
-         "Rejected: 553 sender rejected"},
+        // A refused sender, 421 and 530 concern the session, not the recipient.
+        {"sender refused", refusedAt(a, 4, "553 sender rejected\r\n"), false, true,
+         "Failed: The server refused the sender: 553 sender rejected"},
+        {"421 at the recipient", refusedAt(a, 6, "421 4.7.0 shutting down\r\n"), false, true,
+         "Failed: The server refused the session: 421 4.7.0 shutting down"},
+        {"530 at the recipient", refusedAt(a, 6, "530 5.7.0 Authentication required\r\n"), false,
+         true, "Failed: The server refused the session: 530 5.7.0 Authentication required"},
+        {"421 after the message", refusedAt(a, 10, "421 closing\r\n"), false, true,
+         "Failed: The server refused the session: 421 closing"},
         {"recipient refused", refusedAt(a, 6, "550 no such user\r\n"), false, false,
          "Rejected: 550 no such user"},
         {"message refused", refusedAt(a, 10, "554 spam\r\n"), false, false, "Rejected: 554 spam"},
@@ -277,6 +286,8 @@ TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
         EXPECT_EQ(lines.back(), summaryText(summary));
         EXPECT_EQ(summary.delivered, c.stops ? 0 : 1);
         EXPECT_EQ(summary.rejected + summary.failed, 1);
+        EXPECT_EQ(notAttempted(summary), c.stops ? 1 : 0);
+        EXPECT_EQ(lines.back().find("not attempted") != std::string::npos, c.stops);
     }
 }
 
