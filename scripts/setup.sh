@@ -10,6 +10,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-aiosmtpd
     xvfb xauth xdg-utils fonts-dejavu-core
+    time
 )
 
 missing=()
