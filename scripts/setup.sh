@@ -12,6 +12,7 @@ packages=(
     xvfb xauth xdg-utils fonts-dejavu-core
     qtkeychain-qt6-dev dbus
     desktop-file-utils appstream shared-mime-info lintian dpkg-dev file
+    time
 )
 
 missing=()

@@ -1,11 +1,76 @@
 #include "app/loading_window.h"
 
+#include "app/main_window.h"
 #include "app/startup_progress.h"
+#include "platform/qt_clipboard.h"
+#include "platform/qt_images.h"
+#include "platform/qt_keychain_password_store.h"
+#include "platform/qt_launcher.h"
+#include "platform/qt_prompter.h"
+#include "platform/qt_recent_session_store.h"
+#include "store/session.h"
+#include "store/session_commands.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
+#include <QThread>
+#include <QTimer>
+#include <QWebEngineView>
+#include <memory>
+
+namespace {
+
+void processPendingEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void wait(int milliseconds, StartupObserver* observer) {
+    if (observer != nullptr) {
+        observer->deliberateWait(milliseconds);
+    }
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+// Starts the web engine once with an empty page, so that the composer's
+// first window opens without the engine's start-up delay.
+void warmUpWebEngine() {
+    QWebEngineView view;
+    view.resize(0, 0);
+    QEventLoop loop;
+    QObject::connect(&view, &QWebEngineView::loadFinished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+    view.setUrl(QUrl("about:blank"));
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    processPendingEvents();
+}
+
+class ParentedPrompter final : public Prompter {
+public:
+    void setParent(QWidget* parent) { inner_ = std::make_unique<QtPrompter>(parent); }
+    PromptAnswer message(const std::string& title, const std::string& text,
+                         PromptButtons buttons) override {
+        return inner_->message(title, text, buttons);
+    }
+    std::optional<std::string> openFileName(const std::string& title, const std::string& filter,
+                                            const std::string& initialPath) override {
+        return inner_->openFileName(title, filter, initialPath);
+    }
+    std::optional<std::string> saveFileName(const std::string& title, const std::string& filter,
+                                            const std::string& initialPath) override {
+        return inner_->saveFileName(title, filter, initialPath);
+    }
+
+private:
+    std::unique_ptr<QtPrompter> inner_ = std::make_unique<QtPrompter>(nullptr);
+};
+
+} // namespace
 
 LoadingWindow::LoadingWindow(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -30,4 +95,75 @@ void LoadingWindow::advanceStartupProgress(int step) {
 
 int LoadingWindow::progress() const {
     return bar_->value();
+}
+
+int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observer,
+                      const std::string& startFile) {
+    Session session;
+    session.startDirectory = QDir::currentPath().toStdString();
+    if (session.startDirectory.empty() || session.startDirectory.back() != '/') {
+        session.startDirectory += '/';
+    }
+
+    ProgramImages images;
+    if (!images.load()) {
+        QMessageBox::critical(nullptr, "Error",
+                              "The program's images are missing or damaged; reinstall "
+                              "Velmora Mailtray.");
+        return 1;
+    }
+
+    LoadingWindow loading;
+    loading.show();
+    processPendingEvents();
+    loading.advanceStartupProgress(5);
+    wait(250, observer);
+    loading.advanceStartupProgress(10);
+
+    // Message boxes belong to the main window, which needs the prompter to
+    // be built: the prompter forwards to one parented once the window exists.
+    ParentedPrompter prompter;
+    QtLauncher launcher;
+    QtClipboard clipboard;
+    SystemClock clock;
+    QtRecentSessionStore recentSessions;
+    QtKeychainPasswordStore keyring;
+    MainWindow window(session, images,
+                      MainWindowServices{prompter, launcher, QDir::homePath().toStdString() + "/",
+                                         std::move(manuals), clock, clipboard, &recentSessions,
+                                         &keyring});
+    prompter.setParent(&window);
+    QObject::connect(&window, &MainWindow::quitRequested, qApp, [] { QCoreApplication::exit(0); });
+    window.show();
+    loading.raise();
+    loading.advanceStartupProgress(25);
+    for (int i = 0; i < 10; ++i) {
+        processPendingEvents();
+    }
+    warmUpWebEngine();
+    loading.advanceStartupProgress(20);
+
+    loading.advanceStartupProgress(30);
+    processPendingEvents();
+    wait(170, observer);
+    loading.advanceStartupProgress(25);
+    processPendingEvents();
+
+    newSession(session, window.sessionHooks());
+
+    wait(220, observer);
+    loading.advanceStartupProgress(500);
+    processPendingEvents();
+    wait(700, observer);
+    loading.close();
+
+    if (!startFile.empty()) {
+        window.openSessionFile(startFile);
+    }
+    if (observer != nullptr) {
+        // From inside the event loop, as the user's first command would run.
+        QTimer::singleShot(0, &window, [observer, &window] { observer->mainWindowUsable(window); });
+    }
+
+    return QApplication::exec();
 }

@@ -1,51 +1,15 @@
 #include "app/loading_window.h"
 #include "app/main_commands.h"
-#include "app/main_window.h"
-#include "platform/qt_clipboard.h"
-#include "platform/qt_images.h"
-#include "platform/qt_keychain_password_store.h"
-#include "platform/qt_launcher.h"
-#include "platform/qt_prompter.h"
-#include "platform/qt_recent_session_store.h"
-#include "store/session.h"
-#include "store/session_commands.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QMessageBox>
-#include <QThread>
-#include <QTimer>
-#include <QWebEngineView>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <sys/stat.h>
 
 namespace {
-
-void processPendingEvents() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
-void wait(int milliseconds) {
-    QThread::msleep(static_cast<unsigned long>(milliseconds));
-}
-
-// Starts the web engine once with an empty page, so that the composer's
-// first window opens without the engine's start-up delay.
-void warmUpWebEngine() {
-    QWebEngineView view;
-    view.resize(0, 0);
-    QEventLoop loop;
-    QObject::connect(&view, &QWebEngineView::loadFinished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(3000, &loop, &QEventLoop::quit);
-    view.setUrl(QUrl("about:blank"));
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    processPendingEvents();
-}
 
 std::vector<std::string> installedManuals() {
     std::vector<std::string> paths;
@@ -61,26 +25,6 @@ std::vector<std::string> installedManuals() {
 #endif
     return paths;
 }
-
-class ParentedPrompter final : public Prompter {
-public:
-    void setParent(QWidget* parent) { inner_ = std::make_unique<QtPrompter>(parent); }
-    PromptAnswer message(const std::string& title, const std::string& text,
-                         PromptButtons buttons) override {
-        return inner_->message(title, text, buttons);
-    }
-    std::optional<std::string> openFileName(const std::string& title, const std::string& filter,
-                                            const std::string& initialPath) override {
-        return inner_->openFileName(title, filter, initialPath);
-    }
-    std::optional<std::string> saveFileName(const std::string& title, const std::string& filter,
-                                            const std::string& initialPath) override {
-        return inner_->saveFileName(title, filter, initialPath);
-    }
-
-private:
-    std::unique_ptr<QtPrompter> inner_ = std::make_unique<QtPrompter>(nullptr);
-};
 
 bool pathExists(const std::string& path) {
     struct stat info {};
@@ -165,65 +109,5 @@ int main(int argc, char** argv) {
         startFile =
             QFileInfo(line.parser.positionalArguments().front()).absoluteFilePath().toStdString();
     }
-
-    Session session;
-    session.startDirectory = startDirectory();
-
-    ProgramImages images;
-    if (!images.load()) {
-        QMessageBox::critical(nullptr, "Error",
-                              "The program's images are missing or damaged; reinstall "
-                              "Velmora Mailtray.");
-        return 1;
-    }
-
-    LoadingWindow loading;
-    loading.show();
-    processPendingEvents();
-    loading.advanceStartupProgress(5);
-    wait(250);
-    loading.advanceStartupProgress(10);
-
-    // Message boxes belong to the main window, which needs the prompter to
-    // be built: the prompter forwards to one parented once the window exists.
-    ParentedPrompter prompter;
-    QtLauncher launcher;
-    QtClipboard clipboard;
-    SystemClock clock;
-    QtRecentSessionStore recentSessions;
-    QtKeychainPasswordStore keyring;
-    MainWindow window(session, images,
-                      MainWindowServices{prompter, launcher, QDir::homePath().toStdString() + "/",
-                                         installedManuals(), clock, clipboard, &recentSessions,
-                                         &keyring});
-    prompter.setParent(&window);
-    QObject::connect(&window, &MainWindow::quitRequested, &app, [] { QCoreApplication::exit(0); });
-    window.show();
-    loading.raise();
-    loading.advanceStartupProgress(25);
-    for (int i = 0; i < 10; ++i) {
-        processPendingEvents();
-    }
-    warmUpWebEngine();
-    loading.advanceStartupProgress(20);
-
-    loading.advanceStartupProgress(30);
-    processPendingEvents();
-    wait(170);
-    loading.advanceStartupProgress(25);
-    processPendingEvents();
-
-    newSession(session, window.sessionHooks());
-
-    wait(220);
-    loading.advanceStartupProgress(500);
-    processPendingEvents();
-    wait(700);
-    loading.close();
-
-    if (!startFile.empty()) {
-        window.openSessionFile(startFile);
-    }
-
-    return QApplication::exec();
+    return runDesktopProgram(installedManuals(), nullptr, startFile);
 }

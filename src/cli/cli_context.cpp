@@ -64,7 +64,11 @@ bool openSessionForCommand(CliContext& context, Session& session, const std::str
     if (use == SessionUse::Change && !lockSessionForCommand(context, path)) {
         return false;
     }
-    SessionReadResult read = readSessionFile(path);
+    return useSessionForCommand(context, session, path, readSessionFile(path));
+}
+
+bool useSessionForCommand(CliContext& context, Session& session, const std::string& path,
+                          SessionReadResult&& read) {
     switch (read.status) {
     case SessionReadStatus::CannotOpen:
         context.fail(cannotOpenSessionText(path, read.reason));

@@ -6,6 +6,7 @@
 #include "store/password_store.h"
 #include "store/session.h"
 #include "store/session_commands.h"
+#include "store/session_file.h"
 #include "store/session_lock.h"
 
 #include <CLI/CLI.hpp>
@@ -83,6 +84,9 @@ bool openSessionForCommand(CliContext& context, Session& session, const std::str
 bool lockSessionForCommand(CliContext& context, const std::string& path);
 // Adds --wait SECONDS to a command that changes a session.
 void addLockWaitOption(CLI::App& command, CliContext& context);
+// The same for a file the command has read already (so it is parsed once).
+bool useSessionForCommand(CliContext& context, Session& session, const std::string& path,
+                          SessionReadResult&& read);
 // Reads an email draft file for a command; false (reported, exit code set)
 // when it cannot be used.
 bool openDraftForCommand(CliContext& context, const std::string& path, MessageDraft& draft);

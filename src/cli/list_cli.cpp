@@ -1,4 +1,5 @@
 #include "cli/cli_context.h"
+#include "cli/json_stream.h"
 #include "views/contact_views.h"
 
 #include <algorithm>
@@ -17,15 +18,26 @@ const std::map<std::string, ViewTab>& tabNames() {
     return names;
 }
 
-nlohmann::json rowToJson(const DisplayedRow& row) {
-    return {
-        {"slot", row.slot},
-        {"icon", row.icon == kNoIcon ? nlohmann::json(nullptr) : nlohmann::json(row.icon)},
-        {"email", row.email},
-        {"name", row.name},
-        {"lastContacted", row.lastContacted},
-        {"notes", row.notes},
-    };
+// Keys in sorted order, as nlohmann prints an object.
+void writeRow(JsonStreamWriter& out, const DisplayedRow& row) {
+    out.beginObject();
+    out.key("email");
+    out.value(row.email);
+    out.key("icon");
+    if (row.icon == kNoIcon) {
+        out.null();
+    } else {
+        out.value(static_cast<std::int64_t>(row.icon));
+    }
+    out.key("lastContacted");
+    out.value(row.lastContacted);
+    out.key("name");
+    out.value(row.name);
+    out.key("notes");
+    out.value(row.notes);
+    out.key("slot");
+    out.value(static_cast<std::int64_t>(row.slot));
+    out.endObject();
 }
 
 } // namespace
@@ -81,19 +93,35 @@ void registerListCommands(CLI::App& app, CliContext& context) {
         if (filtering) {
             views.applyFilters(session, o->search.value_or(""), o->checks);
         }
-        nlohmann::json tree = nlohmann::json::array();
-        for (const FilterTreeItem& item : views.tree()) {
-            tree.push_back(
-                {{"level", item.level}, {"caption", item.caption}, {"number", item.number}});
-        }
+        // Rows are written as they are made: a list of a million contacts
+        // is never held as one document.
         const ContactList& shown = views.list(tab);
-        nlohmann::json rows = nlohmann::json::array();
+        JsonStreamWriter out(context.out);
+        out.beginObject();
+        out.key("caption");
+        out.value(views.caption(tab));
+        out.key("rows");
+        out.beginArray();
         for (std::size_t row = 0; row < shown.rowSlots.size(); ++row) {
-            rows.push_back(rowToJson(displayedRow(session, shown, row)));
+            writeRow(out, displayedRow(session, shown, row));
         }
-        context.printJson({{"tree", std::move(tree)},
-                           {"caption", std::string(views.caption(tab))},
-                           {"rows", std::move(rows)},
-                           {"statusLine", statusLineText(session)}});
+        out.endArray();
+        out.key("statusLine");
+        out.value(statusLineText(session));
+        out.key("tree");
+        out.beginArray();
+        for (const FilterTreeItem& item : views.tree()) {
+            out.beginObject();
+            out.key("caption");
+            out.value(item.caption);
+            out.key("level");
+            out.value(static_cast<std::int64_t>(item.level));
+            out.key("number");
+            out.value(static_cast<std::int64_t>(item.number));
+            out.endObject();
+        }
+        out.endArray();
+        out.endObject();
+        out.finish();
     });
 }

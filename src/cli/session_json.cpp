@@ -58,3 +58,74 @@ json sessionToJson(const Session& session, bool withPassword) {
                 {"contacts", std::move(contacts)},
                 {"mailtray", std::move(mailtray)}};
 }
+
+void writeContactJson(JsonStreamWriter& out, std::int32_t slot, const Contact& c) {
+    // In nlohmann's (sorted) key order.
+    out.beginObject();
+    out.key("address");
+    out.value(c.address.view());
+    out.key("company");
+    out.value(c.company.view());
+    out.key("dateAdded");
+    out.value(c.dateAdded.view());
+    out.key("email");
+    out.value(c.email.view());
+    out.key("groupIndex");
+    out.value(c.groupIndex);
+    out.key("id");
+    out.value(c.id);
+    out.key("lastContacted");
+    out.value(c.lastContacted.view());
+    out.key("name");
+    out.value(c.name.view());
+    out.key("notes");
+    out.value(c.notes.view());
+    out.key("previousStatus");
+    out.value(c.previousStatus);
+    out.key("slot");
+    out.value(slot);
+    out.key("status");
+    out.value(c.status);
+    out.key("tag");
+    out.value(c.tag);
+    out.key("telephone");
+    out.value(c.telephone.view());
+    out.key("timesContacted");
+    out.value(c.timesContacted);
+    out.endObject();
+}
+
+void writeSessionJson(JsonStreamWriter& out, const Session& session, bool withPassword) {
+    out.beginObject();
+    out.key("contacts");
+    out.beginArray();
+    for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
+        writeContactJson(out, slot, session.contact(slot));
+    }
+    out.endArray();
+    out.key("groups");
+    out.beginArray();
+    for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
+        const CampaignGroup& g = session.group(slot);
+        out.beginObject();
+        out.key("description");
+        out.value(g.description);
+        out.key("id");
+        out.value(g.id);
+        out.key("name");
+        out.value(g.name);
+        out.key("slot");
+        out.value(slot);
+        out.endObject();
+    }
+    out.endArray();
+    out.key("mailtray");
+    out.beginArray();
+    for (std::int32_t slot = 1; slot <= session.mailtrayCount(); ++slot) {
+        writeContactJson(out, slot, session.mailtrayEntry(slot));
+    }
+    out.endArray();
+    out.key("settings");
+    out.value(settingsToJson(session.settings(), withPassword));
+    out.endObject();
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/json_stream.h"
 #include "store/session.h"
 
 #include <nlohmann/json.hpp>
@@ -8,3 +9,8 @@
 nlohmann::json contactToJson(std::int32_t slot, const Contact& contact);
 nlohmann::json settingsToJson(const SessionSettings& settings, bool withPassword);
 nlohmann::json sessionToJson(const Session& session, bool withPassword);
+
+// The same documents written record by record, byte for byte what dumping
+// the values above prints.
+void writeContactJson(JsonStreamWriter& out, std::int32_t slot, const Contact& contact);
+void writeSessionJson(JsonStreamWriter& out, const Session& session, bool withPassword);

@@ -1,10 +1,9 @@
 #include "cli/cli_context.h"
+#include "contacts/contact_adding.h"
 #include "contacts/unsubscribe.h"
 #include "store/text_encoding.h"
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -25,6 +24,7 @@ void registerUnsubscribeCommands(CLI::App& app, CliContext& context) {
     auto* file = command->add_option("--file", o->file, "A text file of addresses, one a line");
     addresses->excludes(file);
     file->excludes(addresses);
+    addLockWaitOption(*command, context);
     command->callback([&context, o] {
         if (o->addresses.empty() && o->file.empty()) {
             context.err << "Give the addresses or --file FILE.\n"
@@ -34,17 +34,17 @@ void registerUnsubscribeCommands(CLI::App& app, CliContext& context) {
         }
         std::vector<std::string> list = o->addresses;
         if (!o->file.empty()) {
-            std::ifstream in(o->file, std::ios::binary);
-            std::ostringstream content;
-            content << in.rdbuf();
-            if (!in || in.bad()) {
-                context.fail("Cannot read \"" + o->file + "\".");
+            // Read as address lists are: never blocking on a FIFO, bounded in size.
+            std::string bytes;
+            std::string error;
+            if (!readAddressListFile(o->file, bytes, error)) {
+                context.fail("Cannot read \"" + o->file + "\" - " + error + ".");
                 return;
             }
-            list = addressesFromLines(textFromFileBytes(content.str()));
+            list = addressesFromLines(textFromFileBytes(bytes));
         }
         Session session;
-        if (!openSessionForCommand(context, session, o->session)) {
+        if (!openSessionForCommand(context, session, o->session, SessionUse::Change)) {
             return;
         }
         const UnsubscribeResult result = unsubscribeAddresses(session, list);

@@ -22,7 +22,11 @@ public:
         copyRaw(other);
         other.clearInline();
     }
-    ~CompactString() { release(); }
+    ~CompactString() {
+        if (isHeap()) {
+            release();
+        }
+    }
 
     CompactString& operator=(const CompactString& other) {
         if (this != &other) {
@@ -50,6 +54,11 @@ public:
         CompactString fresh(text);
         *this = std::move(fresh);
     }
+
+    // Makes the string `n` bytes long and returns its storage for the caller
+    // to fill: the reader's way to decode a field straight into place. The
+    // old contents are gone.
+    char* overwrite(std::size_t n);
 
     std::string_view view() const noexcept { return {data(), size()}; }
     operator std::string_view() const noexcept { return view(); }
@@ -97,6 +106,8 @@ private:
     void clearInline() noexcept { bytes_[15] = 0; }
     void copyRaw(const CompactString& other) noexcept;
     void assignFrom(std::string_view text);
+    // Sets the length of a string holding no heap block; returns its storage.
+    char* allocate(std::size_t n);
     void release() noexcept;
 };
 

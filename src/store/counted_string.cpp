@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -26,6 +27,52 @@ constexpr std::array<unsigned char, 256> makeRot13Table() {
 }
 
 constexpr auto kRot13 = makeRot13Table();
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+
+// ROT13 of eight bytes at once: letters of either case fold onto 'a'..'z',
+// those up to 'm' move 13 on, the rest 13 back; no byte carries into the next.
+std::uint64_t rot13Word(std::uint64_t x) {
+    const std::uint64_t folded = (x & (0x7F * kOnes)) | (0x20 * kOnes);
+    const std::uint64_t atLeastA = folded + (0x80 - 'a') * kOnes;
+    const std::uint64_t beyondZ = folded + (0x80 - 'z' - 1) * kOnes;
+    const std::uint64_t atLeastN = folded + (0x80 - 'n') * kOnes;
+    const std::uint64_t letters = atLeastA & ~beyondZ & ~x & (0x80 * kOnes);
+    const std::uint64_t forward = (letters & ~atLeastN) >> 7;
+    const std::uint64_t back = (letters & atLeastN) >> 7;
+    return x + forward * 13 - back * 13;
+}
+
+// Copies `n` bytes from `in` (which may be read up to `readLimit`) to `out`,
+// un-scrambling them if asked, a word at a time. Returns the OR of the input
+// bytes: its high bits say whether any byte was not ASCII.
+std::uint64_t decodeCopy(char* out, const char* in, std::size_t n, const char* readLimit,
+                         bool scrambled) {
+    std::uint64_t seen = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, in + i, 8);
+        seen |= word;
+        word = scrambled ? rot13Word(word) : word;
+        std::memcpy(out + i, &word, 8);
+    }
+    if (i < n) {
+        const std::size_t tail = n - i;
+        std::uint64_t word = 0;
+        // Reading a whole word past the field is fine inside the buffer.
+        std::memcpy(&word, in + i, static_cast<std::size_t>(readLimit - (in + i)) >= 8 ? 8 : tail);
+        if constexpr (std::endian::native == std::endian::little) {
+            word &= (1ull << (8 * tail)) - 1; // tail is 1..7
+        } else {
+            word &= ~0ull << (8 * (8 - tail));
+        }
+        seen |= word;
+        word = scrambled ? rot13Word(word) : word;
+        std::memcpy(out + i, &word, tail);
+    }
+    return seen;
+}
 
 } // namespace
 
@@ -92,6 +139,12 @@ std::size_t CountedReader::readBytes(char* out, std::size_t n) {
 }
 
 std::string_view CountedReader::readRaw(std::size_t n) {
+    if (static_cast<std::size_t>(limit_ - cursor_) >= n && n <= remaining()) {
+        std::string_view view(cursor_, n);
+        cursor_ += n;
+        consumed_ += n;
+        return view;
+    }
     // Never allocate more than the input still holds.
     const auto bounded = static_cast<std::size_t>(std::min<std::uint64_t>(n, remaining()));
     const std::size_t got = fill(bounded);
@@ -104,7 +157,7 @@ std::string_view CountedReader::readRaw(std::size_t n) {
     return view;
 }
 
-std::int32_t CountedReader::readInt32() {
+std::int32_t CountedReader::readInt32Slow() {
     unsigned char bytes[4] = {0, 0, 0, 0};
     if (readBytes(reinterpret_cast<char*>(bytes), 4) < 4) {
         return 0;
@@ -140,20 +193,19 @@ std::string CountedReader::readText(bool scrambled) {
 void CountedReader::readText(CompactString& into, bool scrambled) {
     const std::int32_t n = readInt32();
     if (n <= 0) {
-        into = std::string_view();
+        into.overwrite(0);
         return;
     }
-    std::string_view raw = readRaw(static_cast<std::size_t>(n));
-    if (scrambled) {
-        // Un-scramble into a buffer kept across calls: no allocation per field.
-        scratch_.assign(raw);
-        rot13InPlace(scratch_);
-        raw = scratch_;
-    }
-    if (isValidUtf8(raw)) {
-        into = raw;
-    } else {
-        into = windows1252ToUtf8(raw);
+    // Decoded straight into the field's own storage in one pass; only a
+    // field with bytes beyond ASCII is looked at again.
+    const std::string_view raw = readRaw(static_cast<std::size_t>(n));
+    char* out = into.overwrite(raw.size());
+    const std::uint64_t seen = decodeCopy(out, raw.data(), raw.size(), limit_, scrambled);
+    if ((seen & (0x80 * kOnes)) != 0) {
+        const std::string_view text(out, raw.size());
+        if (!isValidUtf8(text)) {
+            into = windows1252ToUtf8(text);
+        }
     }
 }
 

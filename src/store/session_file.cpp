@@ -14,8 +14,7 @@ namespace {
 constexpr std::uint32_t kMinGroupBytes = 3 * 4;
 constexpr std::uint32_t kMinContactBytes = 14 * 4;
 
-Contact readContactRecord(CountedReader& in) {
-    Contact c;
+void readContactRecord(CountedReader& in, Contact& c) {
     c.id = in.readInt32();
     in.readText(c.email, true);
     in.readText(c.name, true);
@@ -30,6 +29,11 @@ Contact readContactRecord(CountedReader& in) {
     c.status = in.readInt32();
     c.previousStatus = in.readInt32();
     c.tag = in.readInt32();
+}
+
+Contact readContactRecord(CountedReader& in) {
+    Contact c;
+    readContactRecord(in, c);
     return c;
 }
 
@@ -106,9 +110,15 @@ void readSessionBody(CountedReader& in, Session& session) {
         session.appendGroup(std::move(group));
     }
     session.reserveContacts(in.recordsThatFit(contactCount, kMinContactBytes));
-    for (std::int32_t i = 0; i < contactCount && !in.atEnd(); ++i) {
-        session.appendContact(readContactRecord(in));
-    }
+    std::int32_t read = 0;
+    const auto more = [&] {
+        if (read == contactCount || in.atEnd()) {
+            return false;
+        }
+        ++read;
+        return true;
+    };
+    session.appendContactRecords(more, [&](Contact& c) { readContactRecord(in, c); });
     for (std::int32_t i = 0; i < mailtrayCount && !in.atEnd(); ++i) {
         session.addMailtrayEntry(readContactRecord(in));
     }

@@ -15,6 +15,14 @@ public:
     std::size_t size() const { return used_; }
 
     void insert(std::uint32_t hash, std::int32_t slot);
+    struct Item {
+        std::uint32_t hash;
+        std::int32_t slot;
+    };
+    // Inserts them all in their order, as `insert` one by one would, but
+    // fetches each bucket ahead of time: a million random buckets would
+    // otherwise each wait on memory.
+    void insertAll(const std::vector<Item>& items);
     // Removes the entry of `slot` stored under `hash`; false if there is none.
     bool erase(std::uint32_t hash, std::int32_t slot);
     // True when some slot stored under `hash` satisfies `matches(slot)`.

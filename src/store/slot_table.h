@@ -27,6 +27,8 @@ public:
         records_.push_back(std::move(record));
         return count();
     }
+    // Appends an empty record for the caller to fill; returns it.
+    Record& appendEmpty() { return records_.emplace_back(); }
     void clear() { records_.clear(); }
     void shrinkBy(std::int32_t n) {
         records_.resize(records_.size() - static_cast<std::size_t>(n));

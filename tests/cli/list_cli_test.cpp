@@ -50,6 +50,8 @@ TEST(ListCommand, PrintsTheRefreshedAllEntriesListByDefault) {
     EXPECT_EQ(tree.at(2),
               (nlohmann::json{{"level", 1}, {"caption", "Spring Fair"}, {"number", 2002}}));
     EXPECT_EQ(tree.at(7).at("number"), 999);
+    // Written row by row, yet laid out as one dumped document.
+    EXPECT_EQ(run.out, json.dump(2) + "\n");
 }
 
 TEST(ListCommand, AStatusTabShowsTagIcons) {
@@ -77,6 +79,7 @@ TEST(ListCommand, SearchAndChecksApplyTheFilters) {
 
     const ToolRun heading = mailtray({"list", dataPath("rich_session.qmz"), "--check", "101"});
     EXPECT_TRUE(heading.json().at("rows").empty());
+    EXPECT_EQ(heading.out, heading.json().dump(2) + "\n");
 }
 
 TEST(ListCommand, RefusesUnknownItemsAndFilteringAStatusTab) {

@@ -59,6 +59,31 @@ TEST(SessionCli, CopyWritesTheSameSession) {
     EXPECT_EQ(readFileBytes(dir.file("c.qmz")), readFileBytes(dataPath("rich_session.qmz")));
 }
 
+TEST(SessionCli, StatsCountsContactsByStatusGroupsAndTheMailtray) {
+    const std::string path = dataPath("rich_session.qmz");
+    auto run = runCli({"session", "stats", path});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const json expected = {{"contacts",
+                            {{"total", 4},
+                             {"live", 3},
+                             {"subscribers", 1},
+                             {"prospects", 0},
+                             {"customers", 1},
+                             {"doNotContact", 1},
+                             {"deleted", 1},
+                             {"other", 0}}},
+                           {"groups", 3},
+                           {"mailtray", 2},
+                           {"fileBytes", std::filesystem::file_size(path)}};
+    EXPECT_EQ(json::parse(run.out), expected);
+
+    TempDir dir;
+    testing_support::writeFileBytes(dir.file("cut.qmz"), readFileBytes(path).substr(0, 500));
+    run = runCli({"session", "stats", dir.file("cut.qmz")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.out.empty());
+}
+
 TEST(SessionCli, ForeignMissingAndDamagedFilesFailWithTheWindowsTexts) {
     TempDir dir;
     testing_support::writeFileBytes(dir.file("x.txt"), "hello");

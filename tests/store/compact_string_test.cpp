@@ -1,5 +1,6 @@
 #include "store/compact_string.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <utility>
 #include <vector>
@@ -38,5 +39,14 @@ TEST(CompactString, SurvivesVectorGrowth) {
     for (int i = 0; i < 1000; ++i) {
         EXPECT_EQ(values[static_cast<std::size_t>(i)].view(),
                   std::string(static_cast<std::size_t>(i % 40), 'a' + i % 26));
+    }
+}
+
+TEST(CompactString, OverwriteGivesStorageOfTheNewLength) {
+    CompactString s(std::string(40, 'h'));
+    for (const std::size_t length : {0u, 15u, 16u, 64u, 3u}) {
+        char* storage = s.overwrite(length);
+        std::memset(storage, 'w', length);
+        EXPECT_EQ(s.view(), std::string(length, 'w'));
     }
 }

@@ -110,3 +110,38 @@ TEST(LineBreaks, MultiLineFieldsAreStoredWithCrLfAndEditedWithLf) {
     EXPECT_EQ(storedLineBreaks("a\rb\r\n"), "a\r\nb\r\n");
     EXPECT_EQ(editedLineBreaks("a\rb"), "a\nb");
 }
+
+// The field decoder un-scrambles and checks the encoding in one pass; it
+// must agree with the plain path for every byte, at every field length
+// (inline and on the heap), for scrambled and plain fields alike.
+TEST(CountedReader, FieldDecodingAgreesWithTheTextPathForEveryByte) {
+    std::vector<std::string> fields = {"", "a", "Zoë Ångström", "Zo\xeb", "\x80\x9f\xff"};
+    std::string everyByte;
+    for (int c = 0; c < 256; ++c) {
+        everyByte.push_back(static_cast<char>(c));
+        fields.push_back(std::string(1, static_cast<char>(c)) + "ABCxyz");
+        fields.push_back(std::string(20, static_cast<char>(c)));
+    }
+    fields.push_back(everyByte);
+    for (std::size_t length = 1; length <= 24; ++length) { // every tail of a word
+        fields.push_back(everyByte.substr(64 + length, length));
+        fields.push_back(everyByte.substr(200, length));
+    }
+    for (const bool scrambled : {false, true}) {
+        Bytes b;
+        for (const std::string& field : fields) {
+            b.str(field);
+        }
+        CountedReader text(b.bytes());
+        CountedReader compact(b.bytes());
+        CompactString into("a text longer than the inline limit");
+        for (const std::string& field : fields) {
+            const std::string expected = text.readText(scrambled);
+            compact.readText(into, scrambled);
+            EXPECT_EQ(into.view(), expected) << field;
+            EXPECT_TRUE(isValidUtf8(into.view()));
+        }
+        EXPECT_TRUE(compact.atEnd());
+        EXPECT_FALSE(compact.truncated());
+    }
+}

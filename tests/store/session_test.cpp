@@ -63,6 +63,33 @@ TEST(Session, EmailExistsIgnoresCaseAndSpacesButNotDeletedContacts) {
     EXPECT_TRUE(s.emailExists("NEW@example.org"));
 }
 
+// The address hash folds capitals a word at a time: every length around the
+// word size, a capital in every position, and bytes beyond ASCII (which are
+// never folded) must agree with the comparison.
+TEST(Session, AddressHashFoldsCaseAtEveryPositionAndLength) {
+    for (std::size_t length = 1; length <= 25; ++length) {
+        for (std::size_t at = 0; at < length; ++at) {
+            std::string lower(length, 'q');
+            lower[at] = 'm';
+            std::string upper = lower;
+            upper[at] = 'M';
+            EXPECT_EQ(hashIgnoringCase(lower), hashIgnoringCase(upper)) << length << ' ' << at;
+            Session s;
+            s.createContact(person(upper), "12/07/2026");
+            EXPECT_TRUE(s.emailExists(lower)) << length << ' ' << at;
+            lower[at] = '\xed'; // 'M' with the high bit: not the same letter
+            EXPECT_FALSE(s.emailExists(lower)) << length << ' ' << at;
+            lower[at] = '@'; // the byte just below 'A'
+            EXPECT_FALSE(s.emailExists(lower));
+        }
+    }
+    for (const char* word : {"[", "`", "{", "@", "Z", "A"}) {
+        Session s;
+        s.createContact(person(word), "12/07/2026");
+        EXPECT_TRUE(s.emailExists(toLowerAscii(word))) << word;
+    }
+}
+
 TEST(Session, EmailIndexKeepsDuplicatesFromAFileApart) {
     Session s;
     Contact a;
@@ -173,6 +200,10 @@ TEST(Session, OneLetterCaseRuleForEveryAddressComparison) {
         {"ZOË@x.org", "zoë@x.org", true},
         {"ÅNGSTRÖM@x.org", "ångström@x.org", true},
         {"Þór@x.org", "þór@x.org", true},
+        // The hash folds eight bytes at a time: a capital split between two
+        // words, and capitals in a later word, must still fold.
+        {"abcdefgË@x.org", "ABCDEFGë@x.org", true},
+        {"mailbox.ÅNGSTRÖM.Ü@x.org", "MAILBOX.ångström.ü@X.ORG", true},
         {"a×b@x.org", "a÷b@x.org", false},
         {"ß@x.org", "SS@x.org", false},
         {"ÿ@x.org", "Ÿ@x.org", false}, // outside Latin-1 capitals
