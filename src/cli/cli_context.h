@@ -72,6 +72,7 @@ void registerDraftCommands(CLI::App& app, CliContext& context);
 void registerMessageCommands(CLI::App& app, CliContext& context);
 void registerListCommands(CLI::App& app, CliContext& context);
 void registerSendCommands(CLI::App& app, CliContext& context);
+void registerRunsCommands(CLI::App& app, CliContext& context);
 
 // Runs the tool with its arguments; returns the exit code.
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,

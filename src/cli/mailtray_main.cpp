@@ -16,6 +16,7 @@ int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostre
     registerMessageCommands(app, context);
     registerListCommands(app, context);
     registerSendCommands(app, context);
+    registerRunsCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -162,5 +162,9 @@ private:
     std::string error_;
 };
 
+// Notes in the journal of run `runId` that the stamps it recorded are in
+// the saved session now (a resume must not apply them again).
+bool markStampsSaved(const std::string& folder, const std::string& runId, const Clock& clock);
+
 // "2026-12-07T09:30:00+01:00"
 std::string isoLocalTime(const LocalDateTime& time);

@@ -1,7 +1,10 @@
 #include "delivery/send_run.h"
 
+#include "delivery/delivery_run.h"
 #include "delivery/send_list.h"
 #include "delivery/smtp_session.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -62,22 +65,6 @@ bool stopsRun(const SmtpOutcome& outcome) {
         return outcome.connectionOpened;
     }
     return true;
-}
-
-// The line a list run logs after each address. A cancelled session has
-// logged "Cancelled." itself.
-std::string resultLine(const SmtpOutcome& outcome) {
-    switch (outcome.result) {
-    case SmtpResult::Delivered:
-        return "Delivered.";
-    case SmtpResult::Rejected:
-        return "Rejected: " + outcome.replyCode + " " + outcome.replyText;
-    case SmtpResult::Failed:
-        return "Failed: " + outcome.reason;
-    case SmtpResult::Cancelled:
-        break;
-    }
-    return "";
 }
 
 void finish(RunObserver& observer) {
@@ -142,9 +129,19 @@ void gatherRecipients(Session& session, const MessageDraft& draft,
     // A choice outside the list (a damaged caller) addresses nobody.
 }
 
+std::int32_t notAttempted(const SendRunSummary& summary) {
+    return std::max(0, summary.recipients - summary.delivered - summary.deferred -
+                           summary.rejected - summary.failed);
+}
+
 std::string summaryText(const SendRunSummary& summary) {
-    return "Delivered " + std::to_string(summary.delivered) + ", rejected " +
-           std::to_string(summary.rejected) + ", failed " + std::to_string(summary.failed) + ".";
+    const std::int32_t skipped = notAttempted(summary);
+    // A run without deferrals that reached everyone keeps the line scripts already read.
+    return "Delivered " + std::to_string(summary.delivered) +
+           (summary.deferred > 0 ? ", deferred " + std::to_string(summary.deferred) : "") +
+           ", rejected " + std::to_string(summary.rejected) + ", failed " +
+           std::to_string(summary.failed) +
+           (skipped > 0 ? ", not attempted " + std::to_string(skipped) : std::string()) + ".";
 }
 
 std::string sendingLabel(std::int32_t index, std::int32_t count, std::string_view address) {
@@ -160,49 +157,7 @@ SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
                                 const std::vector<std::int32_t>& filteredRows,
                                 const SendRunEnvironment& environment, RunObserver& observer) {
     gatherRecipients(session, draft, filteredRows);
-    const bool listRun = draft.recipientChoice != code(RecipientChoice::SingleRecipient);
-    SmtpSessionRequest request = baseRequest(session, draft, environment, !listRun);
-
-    SendRunSummary summary;
-    summary.recipients = session.sendList.count();
-    observer.progressRange(summary.recipients);
-    for (std::int32_t i = 1; i <= summary.recipients; ++i) {
-        observer.pumpEvents();
-        if (observer.cancelRequested()) {
-            observer.logLine(kCancelledText);
-            summary.cancelled = true;
-            summary.stoppedEarly = true;
-            break;
-        }
-        const Contact& entry = session.sendList.at(i);
-        const std::string address(entry.email.view());
-        const std::int32_t contactSlot = entry.id;
-        observer.progress(sendingLabel(i, summary.recipients, address));
-        observer.sendingChanged(true);
-        observer.advanceProgress();
-        observer.logLine(address);
-        observer.pumpEvents();
-
-        const SmtpOutcome outcome = runOneSession(request, address, environment, observer);
-        count(summary, outcome);
-        if (listRun && outcome.result != SmtpResult::Cancelled) {
-            observer.logLine(resultLine(outcome));
-        }
-        if (outcome.result == SmtpResult::Delivered && contactSlot > 0 &&
-            session.hasContact(contactSlot)) {
-            // The day of the delivery: a long run may pass midnight.
-            session.markContacted(contactSlot, formatContactDate(environment.clock.now()));
-        }
-        if (stopsRun(outcome)) {
-            summary.stoppedEarly = true;
-            break;
-        }
-    }
-    if (listRun) {
-        observer.logLine(summaryText(summary));
-    }
-    finish(observer);
-    return summary;
+    return runDelivery(session, draft, newRunPlan(session, draft, ""), environment, observer);
 }
 
 std::string previewRecipient(std::string_view fromText) {

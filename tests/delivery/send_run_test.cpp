@@ -43,6 +43,7 @@ struct RunFixture {
         draft.fromText = "Ann Lee <ann@example.org>";
         draft.subject = "  Winter offer ";
         draft.body = "Hello";
+        environment.sleep = [this](int ms) { clock.advanceMilliseconds(ms); };
     }
     std::int32_t contact(const std::string& email, ContactStatus status) {
         NewContact fields;
@@ -202,7 +203,7 @@ TEST(SendRun, CancelDuringTheThirdOfFiveStopsThereAndStampsOnlyDeliveries) {
     EXPECT_EQ(f.observer.lines,
               (std::vector<std::string>{"r1@example.org", "Delivered.", "r2@example.org",
                                         "Delivered.", "r3@example.org", "Cancelled.",
-                                        "Delivered 2, rejected 0, failed 0."}));
+                                        "Delivered 2, rejected 0, failed 0, not attempted 3."}));
     const std::vector<int> times = {1, 1, 0, 0, 0};
     for (std::size_t i = 0; i < slots.size(); ++i) {
         EXPECT_EQ(f.session.contact(slots[i]).timesContacted, times[i]) << i;
@@ -222,7 +223,7 @@ TEST(SendRun, CancelBetweenSessionsIsLoggedByTheRun) {
     EXPECT_TRUE(summary.stoppedEarly);
     EXPECT_EQ(f.observer.lines,
               (std::vector<std::string>{"r1@example.org", "Delivered.", "Cancelled.",
-                                        "Delivered 1, rejected 0, failed 0."}));
+                                        "Delivered 1, rejected 0, failed 0, not attempted 1."}));
 }
 
 TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
@@ -241,22 +242,23 @@ TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
     hangsUp.resize(8);
     hangsUp.push_back(ScriptedConnection::hangs());
     const std::vector<Case> cases = {
+        // Each reason once: the session logged it already.
         {"no connection",
          {},
          true,
          false,
-         "Failed: Could not connect to mail.example.net (port 25): Connection refused."},
+         "Could not connect to mail.example.net (port 25): Connection refused."},
         {"sender refused", refusedAt(a, 4, "553 sender rejected\r\n"), false, false,
          "Rejected: 553 sender rejected"},
         {"recipient refused", refusedAt(a, 6, "550 no such user\r\n"), false, false,
          "Rejected: 550 no such user"},
         {"message refused", refusedAt(a, 10, "554 spam\r\n"), false, false, "Rejected: 554 spam"},
-        {"greeting refused", refusedAt(a, 0, "421 busy\r\n"), false, true,
-         "Failed: The server refused the connection: 421 busy"},
+        {"greeting refused", refusedAt(a, 0, "554 no service\r\n"), false, true,
+         "Failed: The server refused the connection: 554 no service"},
         {"HELO refused", refusedAt(a, 2, "501 bad name\r\n"), false, true,
          "Failed: The server refused HELO: 501 bad name"},
-        {"time-out", timesOut, false, true, "Failed: Timeout reached."},
-        {"lost connection", hangsUp, false, true, "Failed: Connection closed by the server."},
+        {"time-out", timesOut, false, true, "Timeout reached."},
+        {"lost connection", hangsUp, false, true, "Connection closed by the server."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -274,6 +276,15 @@ TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
         const auto& lines = f.observer.lines;
         ASSERT_GE(lines.size(), 3u);
         EXPECT_NE(std::find(lines.begin(), lines.end(), c.resultLine), lines.end());
+        const std::string reason = std::string(c.resultLine)
+                                       .substr(std::string(c.resultLine).find(':') < 10
+                                                   ? std::string(c.resultLine).find(':') + 2
+                                                   : 0);
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [&](const std::string& line) {
+                                    return line.find(reason) != std::string::npos;
+                                }),
+                  1);
         EXPECT_EQ(lines.back(), summaryText(summary));
         EXPECT_EQ(summary.delivered, c.stops ? 0 : 1);
         EXPECT_EQ(summary.rejected + summary.failed, 1);

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "delivery/run_journal.h"
+#include "delivery/run_pacing.h"
+#include "delivery/send_run.h"
+#include "delivery/smtp_dialogue.h"
+#include "store/extension_settings.h"
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+// The pace and retry settings of a run (the session's extension settings).
+struct RunPolicy {
+    std::int64_t deferredRetries = 3;
+    std::int64_t ratePerMinute = 0;
+    std::int64_t ratePerHour = 0;
+    std::int64_t maxPauseMinutes = 30;
+    std::int64_t messagesPerConnection = 1;
+};
+RunPolicy runPolicy(const ExtensionSettings& extensions);
+
+// What a run makes of one session's outcome.
+enum class Verdict {
+    Delivered,
+    Deferred,        // 4xx about this recipient or message: try again later
+    Rejected,        // 5xx about this recipient or message
+    FailedRecipient, // no connection could be made: this recipient failed, the run goes on
+    SlowDown,        // 421, or 451/454 that say "too many" or "rate": pause the run
+    StopRun,         // a failure every following session would meet as well
+    Cancelled,
+};
+Verdict classifyOutcome(const SmtpOutcome& outcome);
+// A 4xx text that asks to slow down ("too many ...", "rate limit ...").
+bool asksToSlowDown(std::string_view replyText);
+
+// Whom a run sends to and where it keeps its journal.
+struct DeliveryPlan {
+    std::vector<PlannedRecipient> recipients;
+    // Per recipient: the final outcome an earlier part of this run recorded
+    // (a resumed run sends only to those without one).
+    std::vector<std::optional<DeliveryOutcome>> settled;
+    std::string journalFolder; // a new journal goes here; "" : the run keeps none
+    RunHeader header;
+    std::string resumeJournal; // a resumed run appends to this journal instead
+    bool forced = false;       // a resume that sends a changed draft
+    bool logDialogue = false;  // a run to one typed address logs its dialogue
+};
+
+// The plan of a new run over `session.sendList` (gatherRecipients filled
+// it), journaled beside the session's file unless it was never saved.
+DeliveryPlan newRunPlan(const Session& session, const MessageDraft& draft,
+                        const std::string& draftPath);
+
+// The recipients of `run` whose outcome is in `outcomes` (nothing in the
+// set: not attempted), as a new run that retries it.
+DeliveryPlan retryPlan(const Session& session, const RunRecord& run, const MessageDraft& draft,
+                       const std::set<std::optional<DeliveryOutcome>>& outcomes,
+                       const std::string& draftPath);
+
+enum class ResumeCheck {
+    Ready,
+    DraftChanged, // the draft's content is not what the run sent: refuse unless forced
+};
+// Continues `run`: the recipients without a final outcome. The stamps the
+// journal holds for deliveries but that never reached a saved session are
+// applied to `session` now (the contact at that slot still has the address).
+ResumeCheck resumePlan(Session& session, const RunRecord& run, const MessageDraft& draft,
+                       bool force, DeliveryPlan& plan);
+
+inline constexpr const char* kDraftChangedText =
+    "The draft changed since the interrupted run started; it was not resumed. Use --force to "
+    "send the changed draft to the recipients left.";
+
+// "A sending of \"SUBJECT\" was interrupted after N of M recipients. Resume it now?"
+std::string resumeQuestion(const RunRecord& run);
+
+// The run: each recipient in turn, deferred ones again after their
+// back-off, at the pace the limiter allows, pausing when the server asks
+// to slow down, each outcome in the journal before the run goes on.
+SendRunSummary runDelivery(Session& session, const MessageDraft& draft, const DeliveryPlan& plan,
+                           const SendRunEnvironment& environment, RunObserver& observer);
