@@ -289,12 +289,9 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         }
         context.exitCode = exitCodeOf(summary);
         // The stamps of what was delivered are kept even when the run stopped.
-        if (session.hasUnsavedChanges()) {
-            if (!saveSessionForCommand(context, session, o->sessionPath)) {
-                context.exitCode = kExitFailed;
-            } else if (!summary.runId.empty()) {
-                markStampsSaved(journalFolder(o->sessionPath), summary.runId, context.clock);
-            }
+        if (session.hasUnsavedChanges() &&
+            !saveSessionForCommand(context, session, o->sessionPath)) {
+            context.exitCode = kExitFailed;
         }
     });
 }

@@ -176,6 +176,7 @@ private:
     std::vector<Deferred> deferred_;
     SendRunSummary summary_;
     std::int64_t lastTallyMs_ = -1;
+    std::int32_t stampNumber_ = 0;
 };
 
 bool Run::openJournal() {
@@ -237,6 +238,7 @@ void Run::record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& 
     attempt.text = smtp.replyCode.empty() ? smtp.reason : smtp.replyText;
     attempt.final = final;
     attempt.stamp = stamp;
+    attempt.stampNumber = stamp.empty() ? 0 : stampNumber_;
     journal_->attempt(static_cast<std::int32_t>(index + 1), attempt);
 }
 
@@ -291,6 +293,7 @@ bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
             // The day of the delivery: a long run may pass midnight.
             stamp = formatContactDate(environment_.clock.now());
             session_.markContacted(recipient.slot, stamp);
+            ++stampNumber_;
         }
         record(index, DeliveryOutcome::Delivered, outcome, true, stamp);
         settle(index, DeliveryOutcome::Delivered);
@@ -451,6 +454,10 @@ SendRunSummary Run::run() {
     tally(true);
     if (journal_) {
         journal_->end(!summary_.stoppedEarly, summary_.stoppedEarly);
+        // Whenever the session is saved now, its stamps go with this mark.
+        if (stampNumber_ > plan_.lastStampNumber) {
+            noteStampsSaved(session_, journal_->id(), stampNumber_);
+        }
     }
     if (!plan_.logDialogue) {
         course_->logLine(summaryText(summary_));
@@ -461,6 +468,12 @@ SendRunSummary Run::run() {
 }
 
 } // namespace
+
+void noteStampsSaved(Session& session, const std::string& runId, std::int32_t stampNumber) {
+    SessionSettings settings = session.settings();
+    settings.extensions.set(kRunStampsKey, runStampsMarker(runId, stampNumber));
+    session.setSettings(std::move(settings));
+}
 
 RunPolicy runPolicy(const ExtensionSettings& extensions) {
     RunPolicy policy;
@@ -561,18 +574,27 @@ ResumeCheck resumePlan(Session& session, const RunRecord& run, const MessageDraf
     plan.forced = force;
     plan.header.draftDigest = run.draftDigest;
     plan.header.subject = run.subject;
+    plan.lastStampNumber = run.lastStampNumber();
     for (const JournalRecipient& recipient : run.recipients) {
         plan.recipients.push_back({recipient.slot, recipient.address});
         plan.settled.push_back(recipient.hasFinalOutcome() ? recipient.outcome() : std::nullopt);
-        if (!recipient.stampPending || !session.hasContact(recipient.slot)) {
+    }
+    const std::vector<UnsavedStamp> stamps =
+        unsavedStamps(run, session.settings().extensions.value(kRunStampsKey));
+    for (const UnsavedStamp& stamp : stamps) {
+        const std::int32_t slot = stamp.recipient->slot;
+        if (!session.hasContact(slot)) {
             continue;
         }
         // Only the contact the message went to: the slot may hold another by now.
-        const Contact& contact = session.contact(recipient.slot);
+        const Contact& contact = session.contact(slot);
         if (!contact.isDeleted() &&
-            equalIgnoringCase(trimSpaces(contact.email.view()), recipient.address)) {
-            session.markContacted(recipient.slot, recipient.attempts.back().stamp);
+            equalIgnoringCase(trimSpaces(contact.email.view()), stamp.recipient->address)) {
+            session.markContacted(slot, stamp.attempt->stamp);
         }
+    }
+    if (!stamps.empty()) {
+        noteStampsSaved(session, run.id, plan.lastStampNumber);
     }
     return ResumeCheck::Ready;
 }

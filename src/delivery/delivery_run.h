@@ -44,9 +44,10 @@ struct DeliveryPlan {
     std::vector<std::optional<DeliveryOutcome>> settled;
     std::string journalFolder; // a new journal goes here; "" : the run keeps none
     RunHeader header;
-    std::string resumeJournal; // a resumed run appends to this journal instead
-    bool forced = false;       // a resume that sends a changed draft
-    bool logDialogue = false;  // a run to one typed address logs its dialogue
+    std::string resumeJournal;        // a resumed run appends to this journal instead
+    bool forced = false;              // a resume that sends a changed draft
+    std::int32_t lastStampNumber = 0; // a resumed run numbers its stamps on from here
+    bool logDialogue = false;         // a run to one typed address logs its dialogue
 };
 
 // The plan of a new run over `session.sendList` (gatherRecipients filled
@@ -69,6 +70,10 @@ enum class ResumeCheck {
 // applied to `session` now (the contact at that slot still has the address).
 ResumeCheck resumePlan(Session& session, const RunRecord& run, const MessageDraft& draft,
                        bool force, DeliveryPlan& plan);
+
+// Marks the session as holding `runId`'s stamps up to `stampNumber` (see
+// kRunStampsKey): saved with them, in the same write.
+void noteStampsSaved(Session& session, const std::string& runId, std::int32_t stampNumber);
 
 inline constexpr const char* kDraftChangedText =
     "The draft changed since the interrupted run started; it was not resumed. Use --force to "

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -80,6 +81,7 @@ void applyLine(const JsonObject& line, RunRecord& record, bool& sawHeader) {
         record.draftDigest = line.text("draftSha256");
         record.subject = line.text("subject");
         record.retryOf = line.text("retryOf");
+        record.planned = static_cast<std::int32_t>(line.integer("recipients"));
         return;
     }
     if (type == "recipient") {
@@ -109,9 +111,7 @@ void applyLine(const JsonObject& line, RunRecord& record, bool& sawHeader) {
         attempt.at = line.text("at");
         attempt.final = line.boolean("final");
         attempt.stamp = line.text("stamp");
-        if (!attempt.stamp.empty()) {
-            recipient.stampPending = true;
-        }
+        attempt.stampNumber = static_cast<std::int32_t>(line.integer("stampNumber"));
         recipient.attempts.push_back(std::move(attempt));
         return;
     }
@@ -125,12 +125,6 @@ void applyLine(const JsonObject& line, RunRecord& record, bool& sawHeader) {
         record.finished = line.boolean("finished");
         record.stoppedEarly = line.boolean("stoppedEarly");
         record.endedAt = line.text("at");
-        return;
-    }
-    if (type == "stampsSaved") {
-        for (JournalRecipient& recipient : record.recipients) {
-            recipient.stampPending = false;
-        }
     }
 }
 
@@ -205,6 +199,42 @@ std::int32_t RunRecord::withFinalOutcome() const {
                       [](const JournalRecipient& r) { return r.hasFinalOutcome(); }));
 }
 
+std::int32_t RunRecord::lastStampNumber() const {
+    std::int32_t last = 0;
+    for (const JournalRecipient& recipient : recipients) {
+        for (const JournalAttempt& attempt : recipient.attempts) {
+            last = std::max(last, attempt.stampNumber);
+        }
+    }
+    return last;
+}
+
+std::string runStampsMarker(const std::string& runId, std::int32_t stampNumber) {
+    return runId + ":" + std::to_string(stampNumber);
+}
+
+std::vector<UnsavedStamp> unsavedStamps(const RunRecord& run, std::string_view marker) {
+    const std::size_t colon = marker.rfind(':');
+    const std::string_view markedRun =
+        marker.substr(0, colon == std::string_view::npos ? 0 : colon);
+    std::int64_t saved = 0;
+    if (markedRun == run.id) {
+        const std::string_view number = marker.substr(colon + 1);
+        std::from_chars(number.data(), number.data() + number.size(), saved);
+    } else if (!markedRun.empty() && markedRun > std::string_view(run.id)) {
+        return {}; // a later run's stamps were saved, so this run's were too
+    }
+    std::vector<UnsavedStamp> stamps;
+    for (const JournalRecipient& recipient : run.recipients) {
+        for (const JournalAttempt& attempt : recipient.attempts) {
+            if (!attempt.stamp.empty() && attempt.stampNumber > saved) {
+                stamps.push_back({&recipient, &attempt});
+            }
+        }
+    }
+    return stamps;
+}
+
 std::string journalFolder(const std::string& sessionPath) {
     return sessionPath + ".runs";
 }
@@ -266,7 +296,7 @@ std::vector<RunRecord> readRunJournals(const std::string& folder) {
 std::optional<RunRecord> newestUnfinishedRun(const std::string& folder) {
     std::vector<RunRecord> runs = readRunJournals(folder);
     for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
-        if (!it->finished) {
+        if (!it->finished && it->planComplete()) {
             return std::move(*it);
         }
     }
@@ -442,7 +472,7 @@ void RunJournal::attempt(std::int32_t index, const JournalAttempt& attempt) {
         .add("at", attempt.at.empty() ? isoLocalTime(clock_.now()) : attempt.at)
         .add("final", attempt.final);
     if (!attempt.stamp.empty()) {
-        line.add("stamp", attempt.stamp);
+        line.add("stamp", attempt.stamp).add("stampNumber", attempt.stampNumber);
     }
     write(line.line());
     tick();
@@ -456,20 +486,4 @@ void RunJournal::end(bool finished, bool stoppedEarly) {
               .add("stoppedEarly", stoppedEarly)
               .line());
     sync();
-}
-
-void RunJournal::stampsSaved() {
-    write(JsonLineWriter().add("type", "stampsSaved").add("at", isoLocalTime(clock_.now())).line());
-    sync();
-}
-
-bool markStampsSaved(const std::string& folder, const std::string& runId, const Clock& clock) {
-    std::string error;
-    std::unique_ptr<RunJournal> journal =
-        RunJournal::reopen(folder + "/" + runId + std::string(kJournalExtension), clock, error);
-    if (!journal) {
-        return false;
-    }
-    journal->stampsSaved();
-    return journal->healthy();
 }

@@ -36,7 +36,8 @@ struct JournalAttempt {
     // skips it). Deferred with retries left, a cancelled attempt and a
     // failure that stopped the run are not final.
     bool final = false;
-    std::string stamp; // delivered to a contact: the "%mm/%dd/%yyyy" it was stamped with
+    std::string stamp;            // delivered to a contact: the "%mm/%dd/%yyyy" it was stamped with
+    std::int32_t stampNumber = 0; // 1, 2, ... for the run's stamps in order; 0 without one
 };
 
 struct JournalRecipient {
@@ -44,8 +45,6 @@ struct JournalRecipient {
     std::int32_t slot = -1; // the contact's slot, -1 for a typed address
     std::string address;
     std::vector<JournalAttempt> attempts;
-    // The last attempt's `stamp` lines that no later "stampsSaved" covers.
-    bool stampPending = false;
 
     bool hasFinalOutcome() const { return !attempts.empty() && attempts.back().final; }
     // The last attempt that said something (a cancelled one does not);
@@ -75,11 +74,31 @@ struct RunRecord {
     std::string endedAt; // the last "end" line's time; "" when it has none (a crash)
     bool stoppedEarly = false;
     std::vector<JournalRecipient> recipients;
-    bool tornTail = false; // the last line was cut short (a crash while writing it)
+    std::int32_t planned = 0; // recipients the header announced
+    bool tornTail = false;    // the last line was cut short (a crash while writing it)
 
     RunCounts counts() const;
     std::int32_t withFinalOutcome() const;
+    // The whole list reached the journal. A run killed while writing it has
+    // sent nothing and is not resumed.
+    bool planComplete() const { return static_cast<std::int32_t>(recipients.size()) == planned; }
+    // The highest stamp number the journal holds.
+    std::int32_t lastStampNumber() const;
 };
+
+// The session remembers, in its extension block, which run's stamps it
+// holds up to which number ("RUNID:N"). It is saved in the same atomic
+// write as the stamps, so a resume knows exactly which recorded deliveries
+// never reached the saved session.
+inline constexpr const char* kRunStampsKey = "runStampsSaved";
+std::string runStampsMarker(const std::string& runId, std::int32_t stampNumber);
+struct UnsavedStamp {
+    const JournalRecipient* recipient;
+    const JournalAttempt* attempt;
+};
+// The stamps of `run` that a session with `marker` does not hold: every one
+// when the marker names an older run (or none), none for a newer run.
+std::vector<UnsavedStamp> unsavedStamps(const RunRecord& run, std::string_view marker);
 
 // The folder of a session's journals: "campaign.qmz" -> "campaign.qmz.runs".
 std::string journalFolder(const std::string& sessionPath);
@@ -90,7 +109,7 @@ std::string journalFolder(const std::string& sessionPath);
 bool readRunJournal(const std::string& path, RunRecord& record, std::string& error);
 // Every readable journal of the folder, oldest first (run ids sort by time).
 std::vector<RunRecord> readRunJournals(const std::string& folder);
-// The newest run of the folder that is not finished.
+// The newest run of the folder that is not finished (and whose list is complete).
 std::optional<RunRecord> newestUnfinishedRun(const std::string& folder);
 
 // A digest (SHA-256, hex) of what a draft sends: From, subject, body,
@@ -139,8 +158,6 @@ public:
     void tick();
     // The run reports its end: written and synced before it does.
     void end(bool finished, bool stoppedEarly);
-    // The stamps recorded so far are in the saved session file.
-    void stampsSaved();
 
     // False once a write or sync failed: the run must stop, since outcomes
     // it cannot record could be sent twice.
@@ -161,10 +178,6 @@ private:
     long long unsyncedSince_ = -1;
     std::string error_;
 };
-
-// Notes in the journal of run `runId` that the stamps it recorded are in
-// the saved session now (a resume must not apply them again).
-bool markStampsSaved(const std::string& folder, const std::string& runId, const Clock& clock);
 
 // "2026-12-07T09:30:00+01:00"
 std::string isoLocalTime(const LocalDateTime& time);

@@ -149,7 +149,9 @@ TEST(DeliveryRun, ADeferredRecipientIsTriedAgainAfterItsBackOffWhileOthersGoOn) 
     EXPECT_FALSE(run.recipients[0].attempts[0].final);
     EXPECT_EQ(run.recipients[0].attempts[1].code, "452");
     EXPECT_EQ(run.recipients[0].attempts[2].outcome, DeliveryOutcome::Delivered);
-    EXPECT_TRUE(run.recipients[0].stampPending);
+    EXPECT_EQ(run.recipients[0].attempts[2].stampNumber, 2); // ok@ got the first
+    // The session now says it holds that stamp: a resume would not apply it again.
+    EXPECT_TRUE(unsavedStamps(run, f.session.settings().extensions.value(kRunStampsKey)).empty());
 }
 
 TEST(DeliveryRun, StillDeferredAfterItsRetriesIsReportedSoAndLeftForRetry) {
@@ -232,6 +234,7 @@ TEST(DeliveryRun, ResumeSendsOnlyToThoseWithoutAFinalOutcomeAndAppliesLostStamps
             f.observer.cancelAfterLine = "Rejected: 550 no such user";
         }
     };
+    const SessionSettings savedSettings = f.session.settings();
     SendRunSummary summary = f.run();
     EXPECT_TRUE(summary.stoppedEarly);
     EXPECT_EQ(summaryText(summary), "Delivered 1, rejected 1, failed 0, not attempted 1.");
@@ -243,7 +246,7 @@ TEST(DeliveryRun, ResumeSendsOnlyToThoseWithoutAFinalOutcomeAndAppliesLostStamps
 
     // As after a crash: the session on disk never got the first stamp.
     Session reloaded;
-    reloaded.setSettings(f.session.settings());
+    reloaded.setSettings(savedSettings);
     for (const auto& email : {"a@example.org", "b@example.org", "c@example.org"}) {
         NewContact fields;
         fields.email = email;

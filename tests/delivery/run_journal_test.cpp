@@ -75,7 +75,6 @@ TEST(RunJournal, RecordsTheRunAndReadsBackWhoGotWhat) {
     ASSERT_EQ(run.recipients[1].attempts.size(), 2u);
     EXPECT_EQ(run.recipients[1].attempts[0].code, "451");
     EXPECT_EQ(run.recipients[1].outcome(), DeliveryOutcome::Rejected);
-    EXPECT_TRUE(run.recipients[0].stampPending);
     EXPECT_FALSE(run.recipients[2].outcome());
     const RunCounts counts = run.counts();
     EXPECT_EQ(counts.delivered, 1);
@@ -123,15 +122,48 @@ TEST(RunJournal, ATornLastLineIsSkippedAndTheRunStaysUnfinished) {
     EXPECT_FALSE(newestUnfinishedRun(f.folder));
 }
 
-TEST(RunJournal, StampsSavedClearsThePendingStamps) {
+TEST(RunJournal, TheSessionsMarkTellsWhichStampsItHolds) {
+    JournalFixture f;
+    auto journal = f.start({{1, "a@example.org"}, {2, "b@example.org"}, {3, "c@example.org"}});
+    for (std::int32_t n = 1; n <= 3; ++n) {
+        JournalAttempt a = attempt(DeliveryOutcome::Delivered, true, "250", "12/07/2026");
+        a.stampNumber = n;
+        journal->attempt(n, a);
+    }
+    const RunRecord run = f.read(journal->path());
+    EXPECT_EQ(run.lastStampNumber(), 3);
+    struct Case {
+        std::string marker;
+        std::vector<std::int32_t> unsaved; // recipient numbers
+    };
+    const Case cases[] = {
+        {"", {1, 2, 3}},
+        {runStampsMarker(run.id, 2), {3}},
+        {runStampsMarker(run.id, 3), {}},
+        {runStampsMarker("20261207-092959", 9), {1, 2, 3}}, // an older run's mark
+        {runStampsMarker("20261207-093001", 1), {}},        // a later run saved after this one
+        {"garbage", {1, 2, 3}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::int32_t> unsaved;
+        for (const UnsavedStamp& stamp : unsavedStamps(run, c.marker)) {
+            unsaved.push_back(stamp.recipient->index);
+        }
+        EXPECT_EQ(unsaved, c.unsaved) << c.marker;
+    }
+}
+
+TEST(RunJournal, ARunKilledWhileWritingItsListIsNotResumed) {
     JournalFixture f;
     auto journal = f.start({{1, "a@example.org"}, {2, "b@example.org"}});
-    journal->attempt(1, attempt(DeliveryOutcome::Delivered, true, "250", "12/07/2026"));
-    journal->stampsSaved();
-    journal->attempt(2, attempt(DeliveryOutcome::Delivered, true, "250", "12/08/2026"));
-    const RunRecord run = f.read(journal->path());
-    EXPECT_FALSE(run.recipients[0].stampPending);
-    EXPECT_TRUE(run.recipients[1].stampPending);
+    const std::string path = journal->path();
+    journal.reset();
+    std::string text = readFileBytes(path);
+    text.resize(text.rfind("{\"type\":\"recipient\""));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    const RunRecord run = f.read(path);
+    EXPECT_FALSE(run.planComplete());
+    EXPECT_FALSE(newestUnfinishedRun(f.folder));
 }
 
 TEST(RunJournal, OutcomesAreSyncedInBatchesAndAtTheEnd) {
