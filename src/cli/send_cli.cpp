@@ -283,15 +283,17 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         }
         // The journal knows the session by the path it was named with.
         plan.journalFolder = plan.resumeJournal.empty() ? journalFolder(o->sessionPath) : "";
+        // The stamps of what was delivered are kept even when the run
+        // stopped; saved before the journal says the run ended.
+        bool saved = true;
+        plan.beforeEnd = [&] {
+            saved = !session.hasUnsavedChanges() ||
+                    saveSessionForCommand(context, session, o->sessionPath);
+        };
         const SendRunSummary summary = runDelivery(session, draft, plan, environment, observer);
         if (plan.logDialogue) {
             context.out << summaryText(summary) << std::endl; // a list run logged it
         }
-        context.exitCode = exitCodeOf(summary);
-        // The stamps of what was delivered are kept even when the run stopped.
-        if (session.hasUnsavedChanges() &&
-            !saveSessionForCommand(context, session, o->sessionPath)) {
-            context.exitCode = kExitFailed;
-        }
+        context.exitCode = saved ? exitCodeOf(summary) : kExitFailed;
     });
 }

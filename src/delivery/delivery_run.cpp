@@ -453,11 +453,17 @@ SendRunSummary Run::run() {
     summary_.deferred += static_cast<std::int32_t>(deferred_.size());
     tally(true);
     if (journal_) {
-        journal_->end(!summary_.stoppedEarly, summary_.stoppedEarly);
+        journal_->flush();
         // Whenever the session is saved now, its stamps go with this mark.
         if (stampNumber_ > plan_.lastStampNumber) {
             noteStampsSaved(session_, journal_->id(), stampNumber_);
         }
+    }
+    if (plan_.beforeEnd) {
+        plan_.beforeEnd();
+    }
+    if (journal_) {
+        journal_->end(!summary_.stoppedEarly, summary_.stoppedEarly);
     }
     if (!plan_.logDialogue) {
         course_->logLine(summaryText(summary_));

@@ -7,6 +7,7 @@
 #include "store/extension_settings.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -48,6 +49,10 @@ struct DeliveryPlan {
     bool forced = false;              // a resume that sends a changed draft
     std::int32_t lastStampNumber = 0; // a resumed run numbers its stamps on from here
     bool logDialogue = false;         // a run to one typed address logs its dialogue
+    // Called once every outcome is on disk and the session holds its stamps,
+    // before the journal says the run ended: the command-line tool saves the
+    // session here, so that a run marked ended always has its stamps saved.
+    std::function<void()> beforeEnd = {};
 };
 
 // The plan of a new run over `session.sendList` (gatherRecipients filled

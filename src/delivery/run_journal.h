@@ -156,6 +156,8 @@ public:
     void attempt(std::int32_t index, const JournalAttempt& attempt);
     // Syncs when the oldest unsynced line is kSyncBatchMs old.
     void tick();
+    // Syncs now.
+    void flush() { sync(); }
     // The run reports its end: written and synced before it does.
     void end(bool finished, bool stoppedEarly);
 
