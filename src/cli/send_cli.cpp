@@ -4,7 +4,6 @@
 #include "delivery/send_run.h"
 
 #include <csignal>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -36,18 +35,6 @@ int exitCodeOf(const SendRunSummary& summary) {
         return kExitFailed;
     }
     return summary.delivered == summary.recipients ? kExitOk : kExitNotAllDelivered;
-}
-
-// "42.0 per minute, about 3 min left"
-std::string paceText(const RunTally& tally) {
-    char pace[32];
-    std::snprintf(pace, sizeof pace, "%.1f", tally.perMinute);
-    std::string text = "Pace: " + std::string(pace) + " per minute";
-    if (tally.remainingMs) {
-        const std::int64_t minutes = (*tally.remainingMs + 59'999) / 60'000;
-        text += ", about " + std::to_string(minutes) + " min left";
-    }
-    return text + ".";
 }
 
 std::optional<RecipientChoice> recipientChoiceNamed(std::string_view name) {
@@ -125,7 +112,9 @@ public:
             lastPaceMs_ = tally.nowMs; // the first line comes once a pace is known
         } else if (tally.nowMs - lastPaceMs_ >= kPaceLineEveryMs) {
             lastPaceMs_ = tally.nowMs;
-            print(paceText(tally));
+            if (const std::string pace = paceText(tally); !pace.empty()) {
+                print(pace);
+            }
         }
     }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <memory>
@@ -370,7 +371,7 @@ SendRunSummary Run::run() {
     summary_.recipients = static_cast<std::int32_t>(plan_.recipients.size());
     if (!openJournal()) {
         summary_.stoppedEarly = true;
-        outer_.progress(kFinishedLabel);
+        outer_.progress(runEndLabel(summary_));
         outer_.sendingChanged(false);
         return summary_;
     }
@@ -468,7 +469,7 @@ SendRunSummary Run::run() {
     if (!plan_.logDialogue) {
         course_->logLine(summaryText(summary_));
     }
-    course_->progress(kFinishedLabel);
+    course_->progress(runEndLabel(summary_));
     course_->sendingChanged(false);
     return summary_;
 }
@@ -609,6 +610,53 @@ std::string resumeQuestion(const RunRecord& run) {
     return "A sending of \"" + run.subject + "\" was interrupted after " +
            std::to_string(run.withFinalOutcome()) + " of " + std::to_string(run.recipients.size()) +
            " recipients. Resume it now?";
+}
+
+std::string runEndLabel(const SendRunSummary& summary) {
+    if (!summary.stoppedEarly) {
+        return kFinishedLabel;
+    }
+    return "Stopped early: " + std::to_string(notAttempted(summary)) + " of " +
+           std::to_string(summary.recipients) + " recipients not attempted.";
+}
+
+std::string tallyText(const RunTally& tally) {
+    return "Delivered " + std::to_string(tally.delivered) + ", deferred " +
+           std::to_string(tally.deferred) + ", rejected " + std::to_string(tally.rejected) +
+           ", failed " + std::to_string(tally.failed) + ", not attempted " +
+           std::to_string(tally.notAttempted);
+}
+
+std::string paceText(const RunTally& tally) {
+    if (tally.perMinute <= 0.0) {
+        return "";
+    }
+    char pace[32];
+    std::snprintf(pace, sizeof pace, "%.1f", tally.perMinute);
+    std::string text = "Pace: " + std::string(pace) + " per minute";
+    if (tally.remainingMs && *tally.remainingMs > 0) {
+        text += ", about " + durationText(*tally.remainingMs) + " left";
+    }
+    return text + ".";
+}
+
+SendRunSummary retryNotDelivered(Session& session, const MessageDraft& draft,
+                                 const std::string& runId, const SendRunEnvironment& environment,
+                                 RunObserver& observer) {
+    RunRecord run;
+    std::string error;
+    if (session.isUntitled() ||
+        !readRunJournal(journalFolder(session.sessionFileName) + "/" + runId + ".jsonl", run,
+                        error)) {
+        observer.logLine(error.empty() ? "The run's journal cannot be found." : error);
+        observer.progress(kFinishedLabel);
+        observer.sendingChanged(false);
+        return {};
+    }
+    const DeliveryPlan plan = retryPlan(
+        session, run, draft, {DeliveryOutcome::Deferred, DeliveryOutcome::Failed, std::nullopt},
+        run.draftPath);
+    return runDelivery(session, draft, plan, environment, observer);
 }
 
 SendRunSummary runDelivery(Session& session, const MessageDraft& draft, const DeliveryPlan& plan,

@@ -87,6 +87,20 @@ inline constexpr const char* kDraftChangedText =
 // "A sending of \"SUBJECT\" was interrupted after N of M recipients. Resume it now?"
 std::string resumeQuestion(const RunRecord& run);
 
+// The progress label at the end: "Finished.", or for a run that stopped
+// early "Stopped early: N of M recipients not attempted."
+std::string runEndLabel(const SendRunSummary& summary);
+// "Delivered 3, deferred 1, rejected 0, failed 0, not attempted 12"
+std::string tallyText(const RunTally& tally);
+// "Pace: 42.0 per minute, about 3 min left." ("" before a pace is known)
+std::string paceText(const RunTally& tally);
+
+// Sends again, as a new run, to the recipients of run `runId` of this
+// session that did not get the message (deferred, failed, not attempted).
+SendRunSummary retryNotDelivered(Session& session, const MessageDraft& draft,
+                                 const std::string& runId, const SendRunEnvironment& environment,
+                                 RunObserver& observer);
+
 // The run: each recipient in turn, deferred ones again after their
 // back-off, at the pace the limiter allows, pausing when the server asks
 // to slow down, each outcome in the journal before the run goes on.
