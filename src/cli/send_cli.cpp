@@ -145,14 +145,17 @@ outcomesNamed(const std::vector<std::string>& names) {
 }
 
 // Fills `plan` for --resume or --retry; false after reporting why not.
-bool journaledPlan(CliContext& context, const SendOptions& o, Session& session,
-                   const MessageDraft& draft, DeliveryPlan& plan) {
+bool journaledPlan(CliContext& context, const SendOptions& o, Session& session, MessageDraft& draft,
+                   DeliveryPlan& plan) {
     const std::string folder = journalFolder(o.sessionPath);
     if (o.resume) {
         const std::optional<RunRecord> run = newestUnfinishedRun(folder);
         if (!run) {
             context.fail("The session has no interrupted run to resume.");
             return false;
+        }
+        if (o.format.empty()) {
+            draft.format = run->format; // as the run sent it
         }
         if (resumePlan(session, *run, draft, o.force, plan) == ResumeCheck::DraftChanged) {
             context.fail(kDraftChangedText);

@@ -1,5 +1,6 @@
 #include "delivery/delivery_run.h"
 
+#include "delivery/draft_file.h"
 #include "delivery/smtp_session.h"
 
 #include <algorithm>
@@ -190,6 +191,12 @@ bool Run::openJournal() {
     } else if (!plan_.journalFolder.empty()) {
         journal_ = RunJournal::start(plan_.journalFolder, plan_.header, plan_.recipients,
                                      environment_.clock, error);
+        if (journal_ && plan_.header.draftPath.empty()) {
+            // A message composed in the window exists nowhere else; without
+            // the copy the run could not be resumed. Not worth stopping for.
+            std::string ignored;
+            writeDraftFile(draft_, draftCopyPath(journal_->path()), ignored);
+        }
     } else {
         return true;
     }
@@ -547,6 +554,7 @@ DeliveryPlan newRunPlan(const Session& session, const MessageDraft& draft,
     }
     plan.header.draftPath = draftPath;
     plan.header.draftDigest = draftDigest(draft);
+    plan.header.format = draft.format;
     plan.header.subject = std::string(trimSpaces(draft.subject));
     plan.logDialogue = draft.recipientChoice == code(RecipientChoice::SingleRecipient);
     return plan;
@@ -566,6 +574,7 @@ DeliveryPlan retryPlan(const Session& session, const RunRecord& run, const Messa
     }
     plan.header.draftPath = draftPath;
     plan.header.draftDigest = draftDigest(draft);
+    plan.header.format = draft.format;
     plan.header.subject = std::string(trimSpaces(draft.subject));
     plan.header.retryOf = run.id;
     return plan;
@@ -604,6 +613,37 @@ ResumeCheck resumePlan(Session& session, const RunRecord& run, const MessageDraf
         noteStampsSaved(session, run.id, plan.lastStampNumber);
     }
     return ResumeCheck::Ready;
+}
+
+std::optional<RunRecord> interruptedRun(const Session& session) {
+    if (session.isUntitled()) {
+        return std::nullopt;
+    }
+    return newestUnfinishedRun(journalFolder(session.sessionFileName));
+}
+
+bool loadRunDraft(const RunRecord& run, MessageDraft& draft, std::string& error) {
+    DraftReadResult read = readDraftFile(run.draftPath);
+    if (read.status != DraftReadStatus::Loaded) {
+        error = "The draft of the interrupted run cannot be read (\"" + run.draftPath +
+                "\"); it was not resumed.";
+        return false;
+    }
+    draft = std::move(read.draft);
+    draft.format = run.format;
+    return true;
+}
+
+bool prepareResume(Session& session, const RunRecord& run, MessageDraft& draft, DeliveryPlan& plan,
+                   std::string& error) {
+    if (!loadRunDraft(run, draft, error)) {
+        return false;
+    }
+    if (resumePlan(session, run, draft, false, plan) == ResumeCheck::DraftChanged) {
+        error = kDraftChangedForWindowText;
+        return false;
+    }
+    return true;
 }
 
 std::string resumeQuestion(const RunRecord& run) {

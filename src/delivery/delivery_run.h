@@ -84,6 +84,19 @@ inline constexpr const char* kDraftChangedText =
     "The draft changed since the interrupted run started; it was not resumed. Use --force to "
     "send the changed draft to the recipients left.";
 
+inline constexpr const char* kDraftChangedForWindowText =
+    "The draft or its attachments changed since the interrupted run started; it was not "
+    "resumed.";
+
+// The newest interrupted run of the session (none for an untitled session).
+std::optional<RunRecord> interruptedRun(const Session& session);
+// Reads the draft the run sends (its file, or the copy it kept), in the
+// run's format. False with `error`, for the user, when it cannot.
+bool loadRunDraft(const RunRecord& run, MessageDraft& draft, std::string& error);
+// loadRunDraft, then resumePlan; the window's way to resume.
+bool prepareResume(Session& session, const RunRecord& run, MessageDraft& draft, DeliveryPlan& plan,
+                   std::string& error);
+
 // "A sending of \"SUBJECT\" was interrupted after N of M recipients. Resume it now?"
 std::string resumeQuestion(const RunRecord& run);
 

@@ -78,6 +78,7 @@ void applyLine(const JsonObject& line, RunRecord& record, bool& sawHeader) {
         record.id = line.text("id");
         record.started = line.text("started");
         record.draftPath = line.text("draft");
+        record.format = static_cast<std::int32_t>(line.integer("format", 1));
         record.draftDigest = line.text("draftSha256");
         record.subject = line.text("subject");
         record.retryOf = line.text("retryOf");
@@ -235,6 +236,11 @@ std::vector<UnsavedStamp> unsavedStamps(const RunRecord& run, std::string_view m
     return stamps;
 }
 
+std::string draftCopyPath(const std::string& journalPath) {
+    const std::size_t dot = journalPath.rfind(kJournalExtension);
+    return (dot == std::string::npos ? journalPath : journalPath.substr(0, dot)) + ".eml";
+}
+
 std::string journalFolder(const std::string& sessionPath) {
     return sessionPath + ".runs";
 }
@@ -270,6 +276,9 @@ bool readRunJournal(const std::string& path, RunRecord& record, std::string& err
     if (!sawHeader) {
         error = "\"" + path + "\" is not a delivery journal.";
         return false;
+    }
+    if (record.draftPath.empty()) {
+        record.draftPath = draftCopyPath(path);
     }
     return true;
 }
@@ -366,6 +375,7 @@ std::unique_ptr<RunJournal> RunJournal::start(const std::string& folder, const R
         .add("started", isoLocalTime(started))
         .add("draft", header.draftPath)
         .add("draftSha256", header.draftDigest)
+        .add("format", header.format)
         .add("subject", header.subject)
         .add("recipients", static_cast<std::int64_t>(recipients.size()));
     if (!header.retryOf.empty()) {

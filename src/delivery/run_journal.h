@@ -64,7 +64,8 @@ struct RunRecord {
     std::string id;
     std::string path; // the journal file
     std::string started;
-    std::string draftPath; // "" when the draft was never saved to a file
+    std::string draftPath; // the draft file, or the copy the run kept beside its journal
+    std::int32_t format = 1;
     std::string draftDigest;
     std::string subject;
     std::string retryOf; // the run a retry run retries
@@ -100,6 +101,10 @@ struct UnsavedStamp {
 // when the marker names an older run (or none), none for a newer run.
 std::vector<UnsavedStamp> unsavedStamps(const RunRecord& run, std::string_view marker);
 
+// Where a run whose draft was never saved keeps a copy of it: the
+// journal's name with ".eml".
+std::string draftCopyPath(const std::string& journalPath);
+
 // The folder of a session's journals: "campaign.qmz" -> "campaign.qmz.runs".
 std::string journalFolder(const std::string& sessionPath);
 
@@ -118,7 +123,8 @@ std::optional<RunRecord> newestUnfinishedRun(const std::string& folder);
 std::string draftDigest(const MessageDraft& draft);
 
 struct RunHeader {
-    std::string draftPath;
+    std::string draftPath;   // "": the run keeps a copy of the draft beside its journal
+    std::int32_t format = 1; // the text part's format the run sends (EditorFormat)
     std::string draftDigest;
     std::string subject;
     std::string retryOf;

@@ -183,6 +183,18 @@ void SendProgressWindow::endRun(const SendRunSummary& summary) {
     retry_->setVisible(session_ != nullptr && !runId_.empty() && retryable);
 }
 
+SendRunSummary SendProgressWindow::resume(Session& session, const MessageDraft& draft,
+                                          const DeliveryPlan& plan,
+                                          const SendRunEnvironment& environment) {
+    session_ = &session;
+    draft_ = draft;
+    environment_.emplace(environment);
+    beginRun();
+    const SendRunSummary summary = runDelivery(session, draft, plan, environment, *this);
+    endRun(summary);
+    return summary;
+}
+
 SendRunSummary SendProgressWindow::retry() {
     if (running_ || session_ == nullptr || !environment_ || runId_.empty()) {
         return {};

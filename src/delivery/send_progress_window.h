@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delivery/delivery_run.h"
 #include "delivery/run_observer.h"
 #include "delivery/send_run.h"
 
@@ -31,6 +32,9 @@ public:
     SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
                                const SendRunEnvironment& environment);
 
+    // Continues an interrupted run (see prepareResume).
+    SendRunSummary resume(Session& session, const MessageDraft& draft, const DeliveryPlan& plan,
+                          const SendRunEnvironment& environment);
     // Sends again to the last run's recipients that did not get the message.
     SendRunSummary retry();
 

@@ -283,6 +283,34 @@ TEST(DeliveryRun, ResumeSendsOnlyToThoseWithoutAFinalOutcomeAndAppliesLostStamps
     EXPECT_EQ(retry.header.retryOf, resumed.id);
 }
 
+TEST(DeliveryRun, AWindowRunKeepsItsDraftSoThatItCanBeResumed) {
+    RunFixture f;
+    f.queue("a@example.org");
+    f.queue("b@example.org");
+    f.draft.format = code(EditorFormat::PlainText);
+    f.server.add(deliveryScript(kSender, "a@example.org"));
+    f.observer.cancelAfterLine = "Delivered.";
+    f.run();
+    const std::optional<RunRecord> run = interruptedRun(f.session);
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->draftPath, draftCopyPath(run->path));
+
+    MessageDraft draft;
+    DeliveryPlan plan;
+    std::string error;
+    ASSERT_TRUE(prepareResume(f.session, *run, draft, plan, error)) << error;
+    EXPECT_EQ(draft.body, "Hello");
+    EXPECT_EQ(draft.format, code(EditorFormat::PlainText));
+    f.observer = RecordingObserver{};
+    f.server.add(deliveryScript(kSender, "b@example.org"));
+    EXPECT_EQ(runDelivery(f.session, draft, plan, f.environment, f.observer).delivered, 2);
+    EXPECT_FALSE(interruptedRun(f.session));
+
+    // Untitled sessions keep no journal, so nothing is ever offered.
+    Session untitled;
+    EXPECT_FALSE(interruptedRun(untitled));
+}
+
 TEST(DeliveryRun, AJournalThatCannotBeWrittenSendsNothing) {
     RunFixture f;
     f.session.sessionFileName = f.dir.file("missing/campaign.qmz");

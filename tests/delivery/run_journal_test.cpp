@@ -25,7 +25,7 @@ struct JournalFixture {
     std::unique_ptr<RunJournal> start(const std::vector<PlannedRecipient>& recipients) {
         std::string error;
         auto journal =
-            RunJournal::start(folder, {"/drafts/offer.eml", "abc123", "Winter \"offer\"", ""},
+            RunJournal::start(folder, {"/drafts/offer.eml", 1, "abc123", "Winter \"offer\"", ""},
                               recipients, clock, error);
         EXPECT_TRUE(journal) << error;
         return journal;

@@ -209,7 +209,7 @@ TEST(SendRun, CancelDuringTheThirdOfFiveStopsThereAndStampsOnlyDeliveries) {
         EXPECT_EQ(f.session.contact(slots[i]).timesContacted, times[i]) << i;
     }
     EXPECT_EQ(f.session.contact(slots[2]).lastContacted.str(), "never");
-    EXPECT_EQ(f.observer.labels.back(), "Finished.");
+    EXPECT_EQ(f.observer.labels.back(), "Stopped early: 3 of 5 recipients not attempted.");
 }
 
 TEST(SendRun, CancelBetweenSessionsIsLoggedByTheRun) {
