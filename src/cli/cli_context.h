@@ -42,6 +42,7 @@ private:
 // What every command gets: its streams, the clock and a prompter. The exit
 // code a command sets is what the tool returns.
 struct CliContext {
+    std::istream& in; // standard input (for "password=-")
     std::ostream& out;
     std::ostream& err;
     const Clock& clock;
@@ -49,8 +50,8 @@ struct CliContext {
     SessionHooks hooks; // no windows to refresh
     int exitCode = kExitOk;
 
-    CliContext(std::ostream& o, std::ostream& e, const Clock& c)
-        : out(o), err(e), clock(c), prompter(e) {}
+    CliContext(std::istream& i, std::ostream& o, std::ostream& e, const Clock& c)
+        : in(i), out(o), err(e), clock(c), prompter(e) {}
     void fail(const std::string& message);
     void printJson(const nlohmann::json& value);
 };
@@ -73,7 +74,11 @@ void registerMessageCommands(CLI::App& app, CliContext& context);
 void registerListCommands(CLI::App& app, CliContext& context);
 void registerSendCommands(CLI::App& app, CliContext& context);
 void registerRunsCommands(CLI::App& app, CliContext& context);
+void registerSettingsCommands(CLI::App& app, CliContext& context);
 
 // Runs the tool with its arguments; returns the exit code.
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                 const Clock& clock);
+// The same with standard input given.
+int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
+                std::ostream& err, const Clock& clock);

@@ -4,7 +4,12 @@
 
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                 const Clock& clock) {
-    CliContext context(out, err, clock);
+    return runMailtray(argc, argv, std::cin, out, err, clock);
+}
+
+int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
+                std::ostream& err, const Clock& clock) {
+    CliContext context(in, out, err, clock);
     CLI::App app{"mailtray: script the contact lists, the Mailtray and deliveries of "
                  "Velmora Mailtray session files"};
     app.name("mailtray");
@@ -17,6 +22,7 @@ int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostre
     registerListCommands(app, context);
     registerSendCommands(app, context);
     registerRunsCommands(app, context);
+    registerSettingsCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

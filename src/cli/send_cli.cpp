@@ -2,6 +2,7 @@
 #include "delivery/delivery_run.h"
 #include "delivery/mime_types_file.h"
 #include "delivery/send_run.h"
+#include "delivery/untrusted_text.h"
 
 #include <csignal>
 #include <memory>
@@ -119,8 +120,9 @@ public:
     }
 
 private:
+    // Nothing a server (or an imported address) holds reaches the terminal raw.
     void print(const std::string& line) {
-        out_ << line << std::endl;
+        out_ << safeServerText(line) << std::endl;
         lastLine_ = line;
     }
 

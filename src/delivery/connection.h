@@ -6,7 +6,8 @@
 
 // The byte stream to one server. Every call returns without blocking longer
 // than the time it is given, so that the caller can keep the window alive,
-// notice Cancel and enforce its time-outs. TCP now; TLS can wrap it later.
+// notice Cancel and enforce its time-outs. TLS wraps a TCP connection
+// (TlsConnection).
 class Connection {
 public:
     virtual ~Connection() = default;
@@ -38,6 +39,10 @@ public:
 
     // The system's words for the last failure.
     virtual std::string error() const = 0;
+
+    // Our end of the connection as an address literal for HELO/EHLO
+    // ("[127.0.0.1]", "[IPv6:::1]"); empty when unknown or unconnected.
+    virtual std::string localAddressLiteral() const { return {}; }
 };
 
 // A TCP connection over POSIX sockets (IPv4 and IPv6, non-blocking).
@@ -55,12 +60,17 @@ public:
     IoResult write(const char* data, std::size_t size) override;
     void close() override;
     std::string error() const override { return error_; }
+    std::string localAddressLiteral() const override;
 
 private:
     int fd_ = -1;
     std::string error_;
 };
 
-// The local computer's network name; "localhost" when it cannot be read
-// (HELO and EHLO need a name).
+// The local computer's fully qualified name (holding a dot) for HELO and
+// EHLO; empty when it has none, so that the connection's address is used.
 std::string localHostName();
+
+// The host as connect() takes it: "[::1]" and "[IPv6:::1]" lose their
+// brackets and prefix, so a server can be given as an address literal.
+std::string hostWithoutBrackets(const std::string& host);

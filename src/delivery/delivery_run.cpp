@@ -1,5 +1,6 @@
 #include "delivery/delivery_run.h"
 
+#include "delivery/connection_test.h"
 #include "delivery/draft_file.h"
 #include "delivery/smtp_session.h"
 
@@ -90,16 +91,7 @@ private:
 // What every session of one run shares; only the recipient changes.
 SmtpSessionRequest sessionRequest(const Session& session, const MessageDraft& draft,
                                   const SendRunEnvironment& environment, bool logDialogue) {
-    const SessionSettings& settings = session.settings();
-    SmtpSessionRequest request;
-    request.server = settings.smtpServer;
-    request.port = settings.smtpPort;
-    request.timeoutSeconds = settings.timeoutSeconds;
-    if (settings.requiresAuth == 1) {
-        request.userName = settings.userName;
-        request.password = settings.password;
-    }
-    request.hostName = environment.hostName;
+    SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
     request.message = outgoingMessage(draft, "", draft.format);
     request.message.subject = std::string(trimSpaces(draft.subject));
     request.logDialogue = logDialogue;

@@ -2,6 +2,53 @@
 
 #include <limits>
 
+namespace {
+
+template <std::size_t N>
+std::int32_t positionOf(const char* const (&values)[N], std::string_view value) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (value == values[i]) {
+            return static_cast<std::int32_t>(i);
+        }
+    }
+    return 0;
+}
+
+template <std::size_t N>
+const char* valueAt(const char* const (&values)[N], std::int32_t position) {
+    return position >= 0 && static_cast<std::size_t>(position) < N ? values[position] : values[0];
+}
+
+} // namespace
+
+int suggestedPort(std::int32_t securityPosition) {
+    switch (securityPosition) {
+    case 2:
+        return 465;
+    case 3:
+        return 25;
+    default:
+        return 587;
+    }
+}
+
+std::string portTextForSecurity(std::int32_t securityPosition, std::string_view portText) {
+    const std::string_view trimmed = [&] {
+        std::string_view t = portText;
+        while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) {
+            t.remove_prefix(1);
+        }
+        while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) {
+            t.remove_suffix(1);
+        }
+        return t;
+    }();
+    if (trimmed.empty() || trimmed == "25" || trimmed == "465" || trimmed == "587") {
+        return std::to_string(suggestedPort(securityPosition));
+    }
+    return std::string(portText);
+}
+
 std::int32_t parseIntegerText(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
@@ -53,6 +100,9 @@ DeliverySettingsForm deliverySettingsForm(const SessionSettings& s) {
     f.replyTo = s.replyTo;
     f.signature = s.signature;
     f.includeSignature = s.includeSignature == 1;
+    f.securityPosition = positionOf(kSecurityValues, s.extensions.value("smtpSecurity"));
+    f.loginMethodPosition = positionOf(kLoginMethodValues, s.extensions.value("smtpAuthMechanism"));
+    f.extensions = s.extensions;
     return f;
 }
 
@@ -72,5 +122,9 @@ SessionSettings applyDeliverySettings(const DeliverySettingsForm& f) {
     s.replyTo = f.replyTo;
     s.signature = f.signature;
     s.includeSignature = f.includeSignature ? 1 : 0;
+    // Settings the dialog does not show (and keys of newer builds) stay.
+    s.extensions = f.extensions;
+    s.extensions.set("smtpSecurity", valueAt(kSecurityValues, f.securityPosition));
+    s.extensions.set("smtpAuthMechanism", valueAt(kLoginMethodValues, f.loginMethodPosition));
     return s;
 }

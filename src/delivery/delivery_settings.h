@@ -30,7 +30,25 @@ struct DeliverySettingsForm {
     bool requiresAuth = false;
     std::string userName, password, fromAddress, replyTo, signature;
     bool includeSignature = false;
+    std::int32_t securityPosition = 0;    // kSecurityCaptions
+    std::int32_t loginMethodPosition = 0; // kLoginMethodCaptions
+    // The session's other extension settings, kept as they are.
+    ExtensionSettings extensions;
 };
+
+// The "Security" drop-down's items, in order, and the smtpSecurity value of each.
+inline constexpr const char* kSecurityCaptions[] = {"Auto", "STARTTLS", "TLS", "None"};
+inline constexpr const char* kSecurityValues[] = {"auto", "starttls", "tls", "none"};
+// The "Login method" drop-down's items and their smtpAuthMechanism values.
+inline constexpr const char* kLoginMethodCaptions[] = {"Auto", "PLAIN", "LOGIN"};
+inline constexpr const char* kLoginMethodValues[] = {"auto", "plain", "login"};
+
+// The port each Security item suggests (587, 587, 465, 25).
+int suggestedPort(std::int32_t securityPosition);
+// The port text after the Security drop-down moved to `securityPosition`:
+// the new suggestion when the field is blank or still holds a suggestion
+// (25, 465 or 587), else the text the user typed, unchanged.
+std::string portTextForSecurity(std::int32_t securityPosition, std::string_view portText);
 
 DeliverySettingsForm deliverySettingsForm(const SessionSettings& settings);
 // Every control copied at once; texts exactly as they stand, nothing validated.

@@ -33,7 +33,9 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
       password_(new QLineEdit), html_(new QRadioButton("HTML")),
       plainText_(new QRadioButton("Plain Text")), from_(new QLineEdit), replyTo_(new QLineEdit),
       signature_(new QPlainTextEdit), includeSignature_(new QCheckBox("Include Signature")),
-      cancel_(new QPushButton("Cancel")), apply_(new QPushButton("Apply")) {
+      security_(new QComboBox), loginMethod_(new QComboBox),
+      testConnection_(new QPushButton("Test Connection")), cancel_(new QPushButton("Cancel")),
+      apply_(new QPushButton("Apply")) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("Mail Delivery Settings");
 
@@ -41,6 +43,12 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
          ++m) {
         const std::string_view caption = deliveryMethodCaption(m);
         method_->addItem(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+    }
+    for (const char* caption : kSecurityCaptions) {
+        security_->addItem(caption);
+    }
+    for (const char* caption : kLoginMethodCaptions) {
+        loginMethod_->addItem(caption);
     }
     password_->setEchoMode(QLineEdit::Password);
     browse_->setFixedWidth(32);
@@ -73,11 +81,16 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     serverGrid->addWidget(port_, 1, 1);
     serverGrid->addWidget(new QLabel("Timeout (secs)"), 1, 2, Qt::AlignRight);
     serverGrid->addWidget(timeout_, 1, 3);
-    serverGrid->addWidget(requiresAuth_, 2, 0, 1, 4);
-    serverGrid->addWidget(new QLabel("Username"), 3, 0);
-    serverGrid->addWidget(userName_, 3, 1, 1, 3);
-    serverGrid->addWidget(new QLabel("Password"), 4, 0);
-    serverGrid->addWidget(password_, 4, 1, 1, 3);
+    serverGrid->addWidget(new QLabel("Security"), 2, 0);
+    serverGrid->addWidget(security_, 2, 1, 1, 3);
+    serverGrid->addWidget(requiresAuth_, 3, 0, 1, 4);
+    serverGrid->addWidget(new QLabel("Username"), 4, 0);
+    serverGrid->addWidget(userName_, 4, 1, 1, 3);
+    serverGrid->addWidget(new QLabel("Password"), 5, 0);
+    serverGrid->addWidget(password_, 5, 1, 1, 3);
+    serverGrid->addWidget(new QLabel("Login method"), 6, 0);
+    serverGrid->addWidget(loginMethod_, 6, 1, 1, 3);
+    serverGrid->addWidget(testConnection_, 7, 0, 1, 4, Qt::AlignRight);
 
     auto* email = new QGroupBox("Email Settings");
     auto* emailGrid = new QGridLayout(email);
@@ -128,6 +141,9 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     replyTo_->setText(qs(f.replyTo));
     signature_->setPlainText(qs(f.signature));
     includeSignature_->setChecked(f.includeSignature);
+    security_->setCurrentIndex(f.securityPosition);
+    loginMethod_->setCurrentIndex(f.loginMethodPosition);
+    extensions_ = f.extensions;
 
     // The enabling rule follows the two controls it depends on.
     connect(method_, &QComboBox::currentIndexChanged, this,
@@ -135,6 +151,9 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     connect(requiresAuth_, &QCheckBox::toggled, this,
             &DeliverySettingsDialog::followMethodAndLogin);
     connect(browse_, &QPushButton::clicked, this, &DeliverySettingsDialog::chooseClientProgram);
+    // Connected after the initial position, so opening the dialog changes no port.
+    connect(security_, &QComboBox::currentIndexChanged, this, &DeliverySettingsDialog::suggestPort);
+    connect(testConnection_, &QPushButton::clicked, this, &DeliverySettingsDialog::testConnection);
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(apply_, &QPushButton::clicked, this, &DeliverySettingsDialog::apply);
     followMethodAndLogin();
@@ -161,6 +180,9 @@ DeliverySettingsForm DeliverySettingsDialog::form() const {
     f.replyTo = replyTo_->text().toStdString();
     f.signature = signature_->toPlainText().toStdString();
     f.includeSignature = includeSignature_->isChecked();
+    f.securityPosition = security_->currentIndex();
+    f.loginMethodPosition = loginMethod_->currentIndex();
+    f.extensions = extensions_;
     return f;
 }
 
@@ -175,11 +197,13 @@ void DeliverySettingsDialog::followMethodAndLogin() {
         w->setEnabled(states.clientFields);
     }
     for (QWidget* w : {static_cast<QWidget*>(requiresAuth_), static_cast<QWidget*>(server_),
-                       static_cast<QWidget*>(port_), static_cast<QWidget*>(timeout_)}) {
+                       static_cast<QWidget*>(port_), static_cast<QWidget*>(timeout_),
+                       static_cast<QWidget*>(security_), static_cast<QWidget*>(testConnection_)}) {
         w->setEnabled(states.serverFields);
     }
     userName_->setEnabled(states.loginFields);
     password_->setEnabled(states.loginFields);
+    loginMethod_->setEnabled(states.loginFields);
     shown_ = states;
 }
 
@@ -189,6 +213,19 @@ void DeliverySettingsDialog::chooseClientProgram() {
     if (path) {
         clientPath_->setText(qs(*path));
     }
+}
+
+void DeliverySettingsDialog::suggestPort(int securityPosition) {
+    port_->setText(qs(portTextForSecurity(securityPosition, port_->text().toStdString())));
+}
+
+void DeliverySettingsDialog::testConnection() {
+    if (testWindow_ != nullptr) {
+        testWindow_->close(); // one test at a time; closing cancels it
+    }
+    // The dialog's values, applied or not.
+    testWindow_ = new ConnectionTestWindow(applyDeliverySettings(form()), this);
+    testWindow_->show();
 }
 
 void DeliverySettingsDialog::apply() {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "delivery/connection_test_window.h"
 #include "delivery/delivery_settings.h"
 #include "platform/prompter.h"
 #include "store/session.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <optional>
 
@@ -41,12 +43,19 @@ public:
     QLineEdit* replyToField() const { return replyTo_; }
     QPlainTextEdit* signatureField() const { return signature_; }
     QCheckBox* includeSignatureBox() const { return includeSignature_; }
+    QComboBox* securityDropDown() const { return security_; }
+    QComboBox* loginMethodDropDown() const { return loginMethod_; }
+    QPushButton* testConnectionButton() const { return testConnection_; }
+    // The window of the last "Test Connection", while it is open.
+    ConnectionTestWindow* connectionTestWindow() const { return testWindow_; }
     QPushButton* cancelButton() const { return cancel_; }
     QPushButton* applyButton() const { return apply_; }
 
 private:
     void followMethodAndLogin();
     void chooseClientProgram();
+    void suggestPort(int securityPosition);
+    void testConnection();
     void apply();
 
     Session& session_;
@@ -70,6 +79,11 @@ private:
     QLineEdit* replyTo_;
     QPlainTextEdit* signature_;
     QCheckBox* includeSignature_;
+    QComboBox* security_;
+    QComboBox* loginMethod_;
+    QPushButton* testConnection_;
+    QPointer<ConnectionTestWindow> testWindow_;
+    ExtensionSettings extensions_; // the settings the dialog does not show, kept
     QPushButton* cancel_;
     QPushButton* apply_;
 };

@@ -1,5 +1,6 @@
 #include "delivery/send_run.h"
 
+#include "delivery/connection_test.h"
 #include "delivery/delivery_run.h"
 #include "delivery/send_list.h"
 #include "delivery/smtp_session.h"
@@ -11,16 +12,7 @@ namespace {
 // What every session of one run shares; only the recipient changes.
 SmtpSessionRequest baseRequest(const Session& session, const MessageDraft& draft,
                                const SendRunEnvironment& environment, bool logDialogue) {
-    const SessionSettings& settings = session.settings();
-    SmtpSessionRequest request;
-    request.server = settings.smtpServer;
-    request.port = settings.smtpPort;
-    request.timeoutSeconds = settings.timeoutSeconds;
-    if (settings.requiresAuth == 1) {
-        request.userName = settings.userName;
-        request.password = settings.password;
-    }
-    request.hostName = environment.hostName;
+    SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
     request.message = outgoingMessage(draft, "", draft.format);
     request.message.subject = std::string(trimSpaces(draft.subject));
     request.logDialogue = logDialogue;
@@ -52,8 +44,9 @@ void count(SendRunSummary& summary, const SmtpOutcome& outcome) {
     }
 }
 
-// A failure after the connection was made (greeting, HELO/EHLO, login, a
-// lost connection, a time-out) would meet every following recipient too.
+// A failure after the connection was made (greeting, TLS, HELO/EHLO, login,
+// a refused sender, 421, 530, a lost connection, a time-out) would meet
+// every following recipient too.
 bool stopsRun(const SmtpOutcome& outcome) {
     switch (outcome.result) {
     case SmtpResult::Delivered:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delivery/connection.h"
+#include "delivery/delivery_texts.h"
 #include "delivery/message_draft.h"
 #include "delivery/run_observer.h"
 #include "platform/content_types.h"
@@ -25,7 +26,9 @@ struct SendRunEnvironment {
     const Clock& clock;               // time-outs, the Date header, the contacts' stamp
     const ContentTypes& contentTypes; // attachment types
     ConnectionFactory openConnection;
-    std::string hostName; // our name for HELO/EHLO (localHostName())
+    // Our name for HELO/EHLO (localHostName()) unless the session's heloName
+    // says otherwise; empty: the connection's local address.
+    std::string hostName;
     // Waits while a run has nothing to do (a back-off, the rate limit); a
     // real sleep when empty. Tests advance their clock instead.
     std::function<void(int milliseconds)> sleep = {};
@@ -68,9 +71,9 @@ std::string summaryText(const SendRunSummary& summary);
 // delivered is stamped as contacted today. A run to one typed address logs
 // its dialogue; a list run logs each address and its result, and ends with
 // the summary line. Cancel (through the observer), a time-out and a failure
-// before the sender was named stop the run; a refusal of the sender,
-// recipient or message, and a connection that cannot be made, fail that
-// recipient only.
+// before the sender was named, a refused sender, 421 and 530 stop the run; a
+// refusal of the recipient or the message, and a connection that cannot be
+// made, fail that recipient only.
 SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
                                 const std::vector<std::int32_t>& filteredRows,
                                 const SendRunEnvironment& environment, RunObserver& observer);
@@ -85,8 +88,6 @@ SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
 // The progress window's label texts.
 std::string sendingLabel(std::int32_t index, std::int32_t count, std::string_view address);
 std::string previewLabel(std::string_view address);
-inline constexpr const char* kConnectingLabel = "Connecting...";
-inline constexpr const char* kFinishedLabel = "Finished.";
 
 // The "Send Email" menu item's question; true when the user said Yes.
 bool confirmSendEmail(Prompter& prompter);

@@ -1,6 +1,70 @@
 #include "delivery/smtp_dialogue.h"
 
 #include "delivery/mime_text.h"
+#include "delivery/untrusted_text.h"
+
+#include <algorithm>
+
+namespace {
+
+std::string upperAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> words(std::string_view text) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t start = text.find_first_not_of(' ', at);
+        if (start == std::string_view::npos) {
+            break;
+        }
+        const std::size_t end = std::min(text.find(' ', start), text.size());
+        out.emplace_back(text.substr(start, end - start));
+        at = end;
+    }
+    return out;
+}
+
+std::string joined(const std::vector<std::string>& items, std::string_view separator) {
+    std::string out;
+    for (const std::string& item : items) {
+        out += out.empty() ? "" : separator;
+        out += item;
+    }
+    return out;
+}
+
+} // namespace
+
+SmtpSecurity smtpSecurityNamed(std::string_view name) {
+    if (name == "starttls") {
+        return SmtpSecurity::StartTls;
+    }
+    if (name == "tls") {
+        return SmtpSecurity::Tls;
+    }
+    if (name == "none") {
+        return SmtpSecurity::None;
+    }
+    return SmtpSecurity::Auto;
+}
+
+SmtpAuthMechanism smtpAuthMechanismNamed(std::string_view name) {
+    if (name == "plain") {
+        return SmtpAuthMechanism::Plain;
+    }
+    if (name == "login") {
+        return SmtpAuthMechanism::Login;
+    }
+    return SmtpAuthMechanism::Auto;
+}
 
 bool isSafeEnvelopeAddress(std::string_view address) {
     return address.find_first_of(std::string_view("\r\n\0<>", 5)) == std::string_view::npos;
@@ -12,6 +76,7 @@ SmtpDialogue::SmtpDialogue(SmtpDialogueSetup setup) : setup_(std::move(setup)) {
     if (setup_.hostName.empty()) {
         setup_.hostName = "localhost";
     }
+    encrypted_ = setup_.security == SmtpSecurity::Tls;
     for (const std::string* address : {&setup_.senderAddress, &setup_.recipient}) {
         if (!isSafeEnvelopeAddress(*address)) {
             settle(SmtpResult::Failed, "The address \"" + headerSafe(*address) +
@@ -32,7 +97,7 @@ void SmtpDialogue::settle(SmtpResult result, std::string reason, const SmtpReply
     outcome_.reason = std::move(reason);
     if (reply != nullptr) {
         outcome_.replyCode = reply->code;
-        outcome_.replyText = reply->text();
+        outcome_.replyText = safeServerText(reply->text());
     }
 }
 
@@ -45,15 +110,21 @@ void SmtpDialogue::send(SmtpStep& step, std::string_view command, SmtpState next
 void SmtpDialogue::refuse(SmtpResult result, std::string_view what, const SmtpReply& reply,
                           SmtpStep& step) {
     settle(result,
-           "The server refused " + std::string(what) + ": " + reply.code + " " + reply.text(),
+           "The server refused " + std::string(what) + ": " + reply.code + " " +
+               safeServerText(reply.text()),
            &reply);
+    send(step, "QUIT", SmtpState::Closing);
+}
+
+void SmtpDialogue::fail(std::string reason, SmtpStep& step) {
+    settle(SmtpResult::Failed, std::move(reason));
     send(step, "QUIT", SmtpState::Closing);
 }
 
 SmtpStep SmtpDialogue::received(std::string_view bytes) {
     SmtpStep step;
-    if (finished()) {
-        return step;
+    if (finished() || state_ == SmtpState::AwaitTls) {
+        return step; // nothing read before the handshake may count as a reply
     }
     reader_.feed(bytes);
     process(step);
@@ -69,6 +140,23 @@ SmtpStep SmtpDialogue::messageWritten() {
     return step;
 }
 
+SmtpStep SmtpDialogue::tlsStarted() {
+    SmtpStep step;
+    if (state_ == SmtpState::AwaitTls) {
+        encrypted_ = true;
+        send(step, "EHLO " + setup_.hostName, SmtpState::AwaitEhloReply);
+    }
+    return step;
+}
+
+void SmtpDialogue::tlsFailed(const std::string& reason) {
+    if (finished()) {
+        return;
+    }
+    settle(SmtpResult::Failed, reason);
+    state_ = SmtpState::Done;
+}
+
 void SmtpDialogue::process(SmtpStep& step) {
     // While the message is being written, later replies wait in the reader.
     while (!finished() && state_ != SmtpState::SendingMessage) {
@@ -78,6 +166,13 @@ void SmtpDialogue::process(SmtpStep& step) {
         }
         step.replies.push_back(*reply);
         act(*reply, step);
+        if (state_ == SmtpState::AwaitTls) {
+            // Whatever the server sent with its 220 came before encryption:
+            // reading it as replies would let a third party speak for the server.
+            reader_ = SmtpReplyReader();
+            step.startTls = true;
+            return;
+        }
     }
     if (reader_.failed() && !finished()) {
         settle(SmtpResult::Failed, reader_.error());
@@ -85,6 +180,174 @@ void SmtpDialogue::process(SmtpStep& step) {
         state_ = SmtpState::Done;
     }
     step.writeMessage = state_ == SmtpState::SendingMessage;
+}
+
+bool SmtpDialogue::offers(std::string_view keyword) const {
+    return std::any_of(capabilities_.begin(), capabilities_.end(), [&](const std::string& line) {
+        const std::vector<std::string> parts = words(line);
+        return !parts.empty() && upperAscii(parts[0]) == keyword;
+    });
+}
+
+void SmtpDialogue::greeted(SmtpStep& step) {
+    if (setup_.security == SmtpSecurity::None) {
+        // No TLS: the dialogue as it always was.
+        send(step, (login() ? "Ehlo " : "HELO ") + setup_.hostName,
+             login() ? SmtpState::AwaitEhloReply : SmtpState::AwaitHeloReply);
+        return;
+    }
+    send(step, "EHLO " + setup_.hostName, SmtpState::AwaitEhloReply);
+}
+
+void SmtpDialogue::ehloAccepted(const SmtpReply& reply, SmtpStep& step) {
+    capabilities_.assign(reply.lines.begin() + (reply.lines.empty() ? 0 : 1), reply.lines.end());
+    authMechanisms_.clear();
+    for (const std::string& line : capabilities_) {
+        std::vector<std::string> parts = words(line);
+        if (parts.empty()) {
+            continue;
+        }
+        std::string keyword = upperAscii(parts[0]);
+        // "AUTH=LOGIN" is how some older servers say it.
+        if (keyword.starts_with("AUTH=")) {
+            parts.insert(parts.begin() + 1, keyword.substr(5));
+            keyword = "AUTH";
+        }
+        if (keyword == "AUTH") {
+            for (std::size_t i = 1; i < parts.size(); ++i) {
+                const std::string mechanism = upperAscii(parts[i]);
+                if (std::find(authMechanisms_.begin(), authMechanisms_.end(), mechanism) ==
+                    authMechanisms_.end()) {
+                    authMechanisms_.push_back(mechanism);
+                }
+            }
+        }
+    }
+    const bool wantsTls =
+        setup_.security == SmtpSecurity::Auto || setup_.security == SmtpSecurity::StartTls;
+    if (!encrypted_ && wantsTls) {
+        if (offers("STARTTLS")) {
+            return send(step, "STARTTLS", SmtpState::AwaitStartTlsReply);
+        }
+        if (setup_.security == SmtpSecurity::StartTls) {
+            return fail(kNoStartTlsText, step);
+        }
+    }
+    if (!login()) {
+        return loginDone(step);
+    }
+    if (!encrypted_ && setup_.security != SmtpSecurity::None) {
+        return fail(kNoEncryptionText, step);
+    }
+    startLogin(step);
+}
+
+void SmtpDialogue::startLogin(SmtpStep& step) {
+    const auto offered = [&](std::string_view mechanism) {
+        return std::find(authMechanisms_.begin(), authMechanisms_.end(), mechanism) !=
+               authMechanisms_.end();
+    };
+    std::string mechanism;
+    if (setup_.security == SmtpSecurity::None) {
+        // The old dialogue's AUTH LOGIN, unless the server plainly wants PLAIN.
+        mechanism = setup_.mechanism == SmtpAuthMechanism::Plain ||
+                            (setup_.mechanism == SmtpAuthMechanism::Auto && offered("PLAIN") &&
+                             !offered("LOGIN"))
+                        ? "PLAIN"
+                        : "LOGIN";
+    } else if (setup_.mechanism == SmtpAuthMechanism::Auto) {
+        mechanism = offered("PLAIN") ? "PLAIN" : offered("LOGIN") ? "LOGIN" : "";
+    } else {
+        mechanism = setup_.mechanism == SmtpAuthMechanism::Plain ? "PLAIN" : "LOGIN";
+        if (!offered(mechanism)) {
+            mechanism.clear();
+        }
+    }
+    if (mechanism.empty()) {
+        const std::string wanted = setup_.mechanism == SmtpAuthMechanism::Auto    ? "PLAIN or LOGIN"
+                                   : setup_.mechanism == SmtpAuthMechanism::Plain ? "PLAIN"
+                                                                                  : "LOGIN";
+        return fail(authMechanisms_.empty()
+                        ? "The server offers no login method (its EHLO reply names no AUTH)."
+                        : "The server does not offer the login method " + wanted +
+                              "; it offers: " + safeServerText(joined(authMechanisms_, " ")) + ".",
+                    step);
+    }
+    authMechanism_ = mechanism;
+    if (mechanism == "PLAIN") {
+        std::string credentials;
+        credentials.push_back('\0');
+        credentials += setup_.userName;
+        credentials.push_back('\0');
+        credentials += setup_.password;
+        return send(step, "AUTH PLAIN " + base64String(credentials), SmtpState::AwaitAuthResult);
+    }
+    send(step, "AUTH LOGIN", SmtpState::AwaitAuthChallenge);
+}
+
+void SmtpDialogue::loginDone(SmtpStep& step) {
+    if (setup_.probeOnly) {
+        settle(SmtpResult::Delivered, "");
+        return send(step, "QUIT", SmtpState::Closing);
+    }
+    send(step, "MAIL FROM: <" + setup_.senderAddress + ">", SmtpState::AwaitMailFromReply);
+}
+
+void SmtpDialogue::refused(const SmtpReply& reply, SmtpStep& step) {
+    const std::string& code = reply.code;
+    if (state_ == SmtpState::AwaitGreeting) {
+        return refuse(SmtpResult::Failed, "the connection", reply, step);
+    }
+    if (code == "421") {
+        // The server is closing the session: no recipient can pass now.
+        return refuse(SmtpResult::Failed, "the session", reply, step);
+    }
+    switch (state_) {
+    case SmtpState::AwaitEhloReply:
+        if ((code == "500" || code == "502") && setup_.security != SmtpSecurity::StartTls) {
+            if (login()) {
+                return fail("The server does not understand EHLO (" + code + " " +
+                                safeServerText(reply.text()) +
+                                "), so no login is possible; the password was not sent.",
+                            step);
+            }
+            // An old server: HELO, and no extensions.
+            capabilities_.clear();
+            return send(step, "HELO " + setup_.hostName, SmtpState::AwaitHeloReply);
+        }
+        if (setup_.security == SmtpSecurity::StartTls && !encrypted_) {
+            settle(SmtpResult::Failed, kNoStartTlsText, &reply);
+            return send(step, "QUIT", SmtpState::Closing);
+        }
+        return refuse(SmtpResult::Failed, "EHLO", reply, step);
+    case SmtpState::AwaitStartTlsReply:
+        return refuse(SmtpResult::Failed, "STARTTLS", reply, step);
+    case SmtpState::AwaitHeloReply:
+        return refuse(SmtpResult::Failed, "HELO", reply, step);
+    case SmtpState::AwaitAuthChallenge:
+    case SmtpState::AwaitPasswordChallenge:
+    case SmtpState::AwaitAuthResult:
+        return refuse(SmtpResult::Failed, "the login", reply, step);
+    case SmtpState::AwaitMailFromReply:
+        // A refused sender (or a 530 "authentication required") meets every recipient.
+        return refuse(SmtpResult::Failed, "the sender", reply, step);
+    default:
+        break;
+    }
+    if (code == "530") {
+        // "Authentication required" or "STARTTLS first": the session, not the recipient.
+        return refuse(SmtpResult::Failed, "the session", reply, step);
+    }
+    switch (state_) {
+    case SmtpState::AwaitRcptReply:
+        return refuse(SmtpResult::Rejected, "the recipient", reply, step);
+    case SmtpState::AwaitDataReply:
+        return refuse(SmtpResult::Rejected, "DATA", reply, step);
+    case SmtpState::AwaitMessageReply:
+        return refuse(SmtpResult::Rejected, "the message", reply, step);
+    default:
+        return;
+    }
 }
 
 void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
@@ -95,40 +358,25 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
         return;
     }
     if (category == 4 || category == 5) {
-        switch (state_) {
-        case SmtpState::AwaitGreeting:
-            return refuse(SmtpResult::Failed, "the connection", reply, step);
-        case SmtpState::AwaitEhloReply:
-            return refuse(SmtpResult::Failed, "EHLO", reply, step);
-        case SmtpState::AwaitHeloReply:
-            return refuse(SmtpResult::Failed, "HELO", reply, step);
-        case SmtpState::AwaitAuthChallenge:
-        case SmtpState::AwaitPasswordChallenge:
-        case SmtpState::AwaitAuthResult:
-            return refuse(SmtpResult::Failed, "the login", reply, step);
-        case SmtpState::AwaitMailFromReply:
-            return refuse(SmtpResult::Rejected, "the sender", reply, step);
-        case SmtpState::AwaitRcptReply:
-            return refuse(SmtpResult::Rejected, "the recipient", reply, step);
-        case SmtpState::AwaitDataReply:
-            return refuse(SmtpResult::Rejected, "DATA", reply, step);
-        case SmtpState::AwaitMessageReply:
-            return refuse(SmtpResult::Rejected, "the message", reply, step);
-        default:
-            return;
-        }
+        return refused(reply, step);
     }
     switch (state_) {
     case SmtpState::AwaitGreeting:
         if (code == "220") {
-            const bool login = !setup_.userName.empty();
-            send(step, (login ? "Ehlo " : "HELO ") + setup_.hostName,
-                 login ? SmtpState::AwaitEhloReply : SmtpState::AwaitHeloReply);
+            greeting_ = reply.text();
+            greeted(step);
         }
         return;
     case SmtpState::AwaitEhloReply:
         if (code == "250") {
-            send(step, "AUTH LOGIN", SmtpState::AwaitAuthChallenge);
+            ehloAccepted(reply, step);
+        }
+        return;
+    case SmtpState::AwaitStartTlsReply:
+        if (code == "220") {
+            capabilities_.clear();
+            authMechanisms_.clear();
+            state_ = SmtpState::AwaitTls;
         }
         return;
     case SmtpState::AwaitAuthChallenge:
@@ -142,9 +390,14 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
         }
         return;
     case SmtpState::AwaitAuthResult:
+        if (code == "235") {
+            loggedIn_ = true;
+            loginDone(step);
+        }
+        return;
     case SmtpState::AwaitHeloReply:
-        if (code == (state_ == SmtpState::AwaitAuthResult ? "235" : "250")) {
-            send(step, "MAIL FROM: <" + setup_.senderAddress + ">", SmtpState::AwaitMailFromReply);
+        if (code == "250") {
+            loginDone(step);
         }
         return;
     case SmtpState::AwaitMailFromReply:
@@ -188,7 +441,7 @@ void SmtpDialogue::timedOut() {
         return;
     }
     if (state_ != SmtpState::Closing && !settled_) {
-        settle(SmtpResult::Failed, "Timeout reached.");
+        settle(SmtpResult::Failed, kTimeoutText);
         outcome_.timedOut = true;
     }
     state_ = SmtpState::Done;
@@ -199,7 +452,7 @@ void SmtpDialogue::cancelled() {
         return;
     }
     if (state_ != SmtpState::Closing) {
-        settle(SmtpResult::Cancelled, "Cancelled.");
+        settle(SmtpResult::Cancelled, kCancelledText);
     }
     state_ = SmtpState::Done;
 }
@@ -210,6 +463,10 @@ const char* smtpStateName(SmtpState state) {
         return "AwaitGreeting";
     case SmtpState::AwaitEhloReply:
         return "AwaitEhloReply";
+    case SmtpState::AwaitStartTlsReply:
+        return "AwaitStartTlsReply";
+    case SmtpState::AwaitTls:
+        return "AwaitTls";
     case SmtpState::AwaitAuthChallenge:
         return "AwaitAuthChallenge";
     case SmtpState::AwaitPasswordChallenge:

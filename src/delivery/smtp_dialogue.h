@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delivery/delivery_texts.h"
 #include "delivery/smtp_reply_reader.h"
 
 #include <string>
@@ -9,7 +10,9 @@
 // What the dialogue waits for.
 enum class SmtpState {
     AwaitGreeting,          // connected; waits for 220
-    AwaitEhloReply,         // "Ehlo " was sent; waits for 250
+    AwaitEhloReply,         // "EHLO " was sent; waits for 250
+    AwaitStartTlsReply,     // "STARTTLS" was sent; waits for 220
+    AwaitTls,               // the runner does the TLS handshake; tlsStarted() or tlsFailed()
     AwaitAuthChallenge,     // "AUTH LOGIN" was sent; waits for the first 334
     AwaitPasswordChallenge, // the user name was sent; waits for the second 334
     AwaitAuthResult,        // the password was sent; waits for 235
@@ -25,16 +28,19 @@ enum class SmtpState {
 
 // How one session ended.
 enum class SmtpResult {
-    Delivered, // the server took the message (2xx after the data)
-    Rejected,  // 4xx/5xx to MAIL FROM, RCPT TO, DATA or the message: this recipient failed
-    Failed,    // no dialogue: no connection, greeting/HELO/EHLO/AUTH refused, lost, time-out
+    // The server took the message (2xx after the data); for a connection
+    // test: the session got as far as naming a sender would be.
+    Delivered,
+    Rejected,  // 4xx/5xx to RCPT TO, DATA or the message: this recipient failed
+    Failed,    // the session failed for every recipient: no connection, TLS, greeting,
+               // HELO/EHLO, login, a refused sender, 421 or 530, lost, time-out
     Cancelled, // the user cancelled
 };
 
 struct SmtpOutcome {
     SmtpResult result = SmtpResult::Failed;
     std::string replyCode; // the refusing reply's code, when a reply decided
-    std::string replyText; // and its text
+    std::string replyText; // and its text, safe to show
     std::string reason;    // for the user: why it was not delivered ("" when delivered)
     bool timedOut = false; // Failed because a reply or a write took longer than the time-out
     // A connection to the server was made: a Failed session without one
@@ -42,13 +48,31 @@ struct SmtpOutcome {
     bool connectionOpened = false;
 };
 
+// How the session protects itself (the smtpSecurity setting).
+enum class SmtpSecurity {
+    Auto,     // STARTTLS when offered; never a login without it
+    StartTls, // STARTTLS or nothing
+    Tls,      // TLS from the moment of connecting
+    None,     // no TLS: HELO without login, "Ehlo" and AUTH LOGIN with it
+};
+// How the session logs in (the smtpAuthMechanism setting).
+enum class SmtpAuthMechanism { Auto, Plain, Login };
+
+// The setting's text ("auto", "starttls", ...) as a mode; Auto for anything else.
+SmtpSecurity smtpSecurityNamed(std::string_view name);
+SmtpAuthMechanism smtpAuthMechanismNamed(std::string_view name);
+
 // The login and envelope of one session.
 struct SmtpDialogueSetup {
     std::string hostName; // our name for HELO/EHLO ("localhost" when empty)
-    std::string userName; // empty: "HELO " and no login
+    std::string userName; // empty: no login
     std::string password;
     std::string senderAddress; // MAIL FROM
     std::string recipient;     // RCPT TO
+    SmtpSecurity security = SmtpSecurity::None;
+    SmtpAuthMechanism mechanism = SmtpAuthMechanism::Auto;
+    // A connection test: end with QUIT where MAIL FROM would come.
+    bool probeOnly = false;
 };
 
 // What the caller does after feeding the dialogue.
@@ -56,11 +80,20 @@ struct SmtpStep {
     std::vector<SmtpReply> replies; // each complete reply, once, in order (for the log)
     std::string toWrite;            // command bytes to write, CR LF included
     bool writeMessage = false;      // write the message, then call messageWritten()
+    // Do the TLS handshake now (after toWrite, which is then empty), then
+    // call tlsStarted() or tlsFailed().
+    bool startTls = false;
     std::string problem; // the server sent something that is not SMTP; the dialogue ended
 };
 
 // True when `address` can go into MAIL FROM or RCPT TO: no CR, LF, NUL, "<" or ">".
 bool isSafeEnvelopeAddress(std::string_view address);
+
+// Texts of the security and login rules.
+inline constexpr const char* kNoEncryptionText =
+    "The server offers no encryption, so the password was not sent. Choose Security \"None\" in "
+    "the delivery settings to send it unencrypted.";
+inline constexpr const char* kNoStartTlsText = "The server does not offer STARTTLS.";
 
 // The SMTP client dialogue without any I/O: received bytes go in, the bytes
 // to write and the outcome come out. It acts on each complete reply once; a
@@ -68,6 +101,11 @@ bool isSafeEnvelopeAddress(std::string_view address);
 // settles the outcome and ends the dialogue with QUIT. A positive reply that
 // does not fit the state (a 354 before DATA, a 235 without a login) is
 // ignored; the caller's time-out ends a dialogue that then hangs.
+//
+// With Security Tls the caller has done the handshake before the greeting.
+// For STARTTLS the dialogue asks for the handshake (SmtpStep::startTls); the
+// bytes that came with or after the server's 220 were sent before TLS and
+// are dropped unread, and the capabilities heard before TLS are forgotten.
 class SmtpDialogue {
 public:
     // An envelope address that is not safe ends the dialogue before it begins
@@ -79,8 +117,12 @@ public:
     SmtpStep received(std::string_view bytes);
     // The whole message, end-of-data line included, was written.
     SmtpStep messageWritten();
+    // The handshake asked for by SmtpStep::startTls is done: EHLO again.
+    SmtpStep tlsStarted();
+    // It failed: `reason` says why, for the user. The dialogue ends without QUIT.
+    void tlsFailed(const std::string& reason);
     // The server closed the connection (or it broke: `reason` says how).
-    void connectionClosed(const std::string& reason = "Connection closed by the server.");
+    void connectionClosed(const std::string& reason = kConnectionClosedText);
     // No reply within the time allowed.
     void timedOut();
     void cancelled();
@@ -92,18 +134,41 @@ public:
     const SmtpOutcome& outcome() const { return outcome_; }
     bool outcomeSettled() const { return settled_; }
 
+    // What a connection test shows (raw server text: make it safe to show).
+    const std::string& greeting() const { return greeting_; }
+    // The EHLO reply's lines after the first (the last EHLO's, so after TLS).
+    const std::vector<std::string>& capabilities() const { return capabilities_; }
+    bool encrypted() const { return encrypted_; }
+    bool loggedIn() const { return loggedIn_; }
+    // The login method that was tried ("PLAIN", "LOGIN"); empty without one.
+    const std::string& authMechanism() const { return authMechanism_; }
+
 private:
     void act(const SmtpReply& reply, SmtpStep& step);
+    void refused(const SmtpReply& reply, SmtpStep& step);
+    void greeted(SmtpStep& step);
+    void ehloAccepted(const SmtpReply& reply, SmtpStep& step);
+    void startLogin(SmtpStep& step);
+    void loginDone(SmtpStep& step);
     void process(SmtpStep& step);
     void send(SmtpStep& step, std::string_view command, SmtpState next);
     void settle(SmtpResult result, std::string reason, const SmtpReply* reply = nullptr);
     void refuse(SmtpResult result, std::string_view what, const SmtpReply& reply, SmtpStep& step);
+    void fail(std::string reason, SmtpStep& step);
+    bool offers(std::string_view keyword) const;
+    bool login() const { return !setup_.userName.empty(); }
 
     SmtpDialogueSetup setup_;
     SmtpReplyReader reader_;
     SmtpState state_ = SmtpState::AwaitGreeting;
     SmtpOutcome outcome_;
     bool settled_ = false;
+    bool encrypted_ = false;
+    bool loggedIn_ = false;
+    std::string greeting_;
+    std::vector<std::string> capabilities_;
+    std::vector<std::string> authMechanisms_; // as offered, upper case
+    std::string authMechanism_;
 };
 
 // A caption for the log and for messages, e.g. "AwaitRcptReply".

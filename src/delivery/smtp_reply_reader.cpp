@@ -1,5 +1,7 @@
 #include "delivery/smtp_reply_reader.h"
 
+#include "delivery/untrusted_text.h"
+
 namespace {
 
 bool isDigit(char c) {
@@ -8,12 +10,7 @@ bool isDigit(char c) {
 
 // Shows a server line in an error message without control characters.
 std::string printable(std::string_view line) {
-    std::string out;
-    for (char c : line.substr(0, 80)) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        out.push_back(u < 0x20 || u == 0x7F ? '?' : c);
-    }
-    return out;
+    return safeServerText(line.substr(0, 80));
 }
 
 } // namespace
@@ -30,7 +27,7 @@ std::string SmtpReply::text() const {
 }
 
 std::string SmtpReply::logLine() const {
-    return "<" + code + " " + text();
+    return "<" + code + " " + safeServerText(text());
 }
 
 void SmtpReplyReader::feed(std::string_view bytes) {

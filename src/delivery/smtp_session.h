@@ -1,11 +1,15 @@
 #pragma once
 
 #include "delivery/connection.h"
+#include "delivery/delivery_texts.h"
 #include "delivery/message_builder.h"
 #include "delivery/run_observer.h"
 #include "delivery/smtp_dialogue.h"
+#include "delivery/tls_connection.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 // One message to one recipient through one SMTP server.
 struct SmtpSessionRequest {
@@ -14,29 +18,80 @@ struct SmtpSessionRequest {
     int timeoutSeconds = 15; // the longest wait for any reply, and for a stalled write
     std::string userName;    // empty: no login (the settings' userName when requiresAuth)
     std::string password;
-    std::string hostName; // our name for HELO/EHLO (localHostName())
+    // Our name for HELO/EHLO (heloName, else localHostName()); empty: the
+    // address literal of the connection's local end.
+    std::string hostName;
+    SmtpSecurity security = SmtpSecurity::None;
+    SmtpAuthMechanism mechanism = SmtpAuthMechanism::Auto;
+    std::string tlsPinSha256; // see TlsSettings::pinSha256
     OutgoingMessage message;
     // Write the dialogue to the log: the status lines, every server reply
     // as "<" + code + " " + text, and the attachments as they are opened.
     // "Timeout reached.", "Cancelled." and failures are logged regardless.
     bool logDialogue = false;
+    // A connection test: greeting, TLS and login, then QUIT; no mail.
+    bool probeOnly = false;
 };
 
-// Log texts of a session.
-inline constexpr const char* kInitializingText = "Initializing network connection...";
-inline constexpr const char* kTimeoutText = "Timeout reached.";
-inline constexpr const char* kCancelledText = "Cancelled.";
-inline constexpr const char* kFinishedText = "Finished.";
-inline constexpr const char* kConnectionClosedText = "Connection closed by the server.";
 // "Opening SMTP connection to " + server + " (port " + port + ")"
 std::string openingConnectionText(const std::string& server, int port);
 
-// Connects `connection` (unconnected, or closed) to the server, runs the
-// dialogue and closes the connection again before returning, in every case.
-// The wait for each reply is bounded by the time-out (measured with
-// `environment.clock`), counted from when the
-// command or the message was fully written. Cancel (asked through the
-// observer) and the time-out close the connection without QUIT; any 4xx or
-// 5xx reply ends the session with QUIT. The outcome says what happened.
+// What a session learnt of the server (what a connection test shows).
+struct SmtpSessionReport {
+    SmtpOutcome outcome;
+    std::string greeting;                  // safe to show
+    std::vector<std::string> capabilities; // safe to show
+    bool encrypted = false;
+    TlsDetails tls;            // when encrypted
+    std::string authMechanism; // the login method tried; empty without a login
+    bool loggedIn = false;
+};
+
+// One SMTP session: connect, TLS (from the start or after STARTTLS), the
+// dialogue, stop. The connection is closed again before run() returns, in
+// every case. The wait for each reply is bounded by the time-out (measured
+// with `environment.clock`), counted from when the command or the message
+// was fully written. Cancel (asked through the observer) and the time-out
+// close the connection without QUIT; any 4xx or 5xx reply ends the session
+// with QUIT.
+class SmtpSession {
+public:
+    SmtpSession(const SmtpSessionRequest& request, Connection& connection, RunObserver& observer,
+                const MessageEnvironment& environment);
+    SmtpSession(const SmtpSession&) = delete;
+    SmtpSession& operator=(const SmtpSession&) = delete;
+
+    SmtpOutcome run();
+    const SmtpSessionReport& report() const { return report_; }
+
+private:
+    enum class Stop { None, Cancelled, TimedOut, Broken };
+    class DataSink;
+
+    bool connect();
+    bool startTls();
+    void exchange();
+    void stop();
+
+    void log(const std::string& line);
+    long long now() const;
+    bool waitForCancel();
+    Stop writeAll(std::string_view bytes);
+    void stopped(Stop stop);
+    void logStep(SmtpStep& step);
+    SmtpOutcome finished(SmtpResult result, std::string reason);
+
+    const SmtpSessionRequest& request_;
+    Connection& tcp_;
+    Connection* connection_; // tcp_, or tls_ once it is up
+    std::unique_ptr<TlsConnection> tls_;
+    RunObserver& observer_;
+    const MessageEnvironment& environment_;
+    std::unique_ptr<SmtpDialogue> dialogue_;
+    long long timeoutMs_ = 0;
+    SmtpSessionReport report_;
+};
+
+// One session as above; the outcome says what happened.
 SmtpOutcome runSmtpSession(const SmtpSessionRequest& request, Connection& connection,
                            RunObserver& observer, const MessageEnvironment& environment);

@@ -1,5 +1,6 @@
 #include "delivery/connection.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -42,7 +43,8 @@ bool TcpConnection::connect(const std::string& host, int port, int timeoutMs,
     hints.ai_flags = AI_ADDRCONFIG;
     addrinfo* list = nullptr;
     const std::string service = std::to_string(port);
-    const int resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    const std::string name = hostWithoutBrackets(host);
+    const int resolved = ::getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
     if (resolved != 0) {
         error_ = std::string("cannot find the server: ") + ::gai_strerror(resolved);
         return false;
@@ -179,10 +181,62 @@ Connection::IoResult TcpConnection::write(const char* data, std::size_t size) {
     }
 }
 
+std::string TcpConnection::localAddressLiteral() const {
+    if (fd_ < 0) {
+        return {};
+    }
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return {};
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET) {
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
+        if (::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text) != nullptr) {
+            return "[" + std::string(text) + "]";
+        }
+    } else if (address.ss_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+        if (::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text) != nullptr) {
+            return "[IPv6:" + std::string(text) + "]";
+        }
+    }
+    return {};
+}
+
 std::string localHostName() {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
-        return "localhost";
+        return {};
     }
-    return name;
+    if (std::strchr(name, '.') != nullptr) {
+        return name;
+    }
+    // A short name: the resolver may know the full one.
+    addrinfo hints{};
+    hints.ai_flags = AI_CANONNAME;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    std::string full;
+    if (::getaddrinfo(name, nullptr, &hints, &list) == 0) {
+        if (list != nullptr && list->ai_canonname != nullptr &&
+            std::strchr(list->ai_canonname, '.') != nullptr) {
+            full = list->ai_canonname;
+        }
+        ::freeaddrinfo(list);
+    }
+    return full;
+}
+
+std::string hostWithoutBrackets(const std::string& host) {
+    if (host.size() < 2 || host.front() != '[' || host.back() != ']') {
+        return host;
+    }
+    std::string inside = host.substr(1, host.size() - 2);
+    if (inside.size() > 5 &&
+        (inside.compare(0, 5, "IPv6:") == 0 || inside.compare(0, 5, "ipv6:") == 0)) {
+        inside.erase(0, 5);
+    }
+    return inside;
 }

@@ -21,6 +21,34 @@ std::optional<std::string> checkPin(std::string_view value) {
     return std::nullopt;
 }
 
+// Our name in EHLO/HELO: a domain, or an address literal such as
+// "[192.0.2.1]" or "[IPv6:2001:db8::1]". Anything else a server may refuse.
+std::optional<std::string> checkHeloName(std::string_view value) {
+    const auto isAlnum = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    };
+    bool fine = true;
+    if (value.size() >= 2 && value.front() == '[' && value.back() == ']') {
+        std::string_view inside = value.substr(1, value.size() - 2);
+        if (inside.substr(0, 5) == "IPv6:") {
+            inside.remove_prefix(5);
+        }
+        fine = !inside.empty() && std::all_of(inside.begin(), inside.end(), [&](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') ||
+                   c == '.' || c == ':';
+        });
+    } else {
+        fine = value.size() <= 255 && std::all_of(value.begin(), value.end(), [&](char c) {
+                   return isAlnum(c) || c == '-' || c == '.';
+               });
+    }
+    if (!fine) {
+        return "a host name (letters, digits, \"-\" and \".\"), an address literal such as "
+               "[192.0.2.1], or empty";
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> checkHttpsUrl(std::string_view value) {
     if (value.empty() || value.substr(0, 8) == "https://") {
         return std::nullopt;
@@ -49,7 +77,7 @@ constexpr ExtensionKey textKey(std::string_view name,
 const ExtensionKey kKeys[] = {
     choiceKey("smtpSecurity", "auto", kSecurityChoices),
     choiceKey("smtpAuthMechanism", "auto", kAuthChoices),
-    textKey("heloName"),
+    textKey("heloName", checkHeloName),
     textKey("tlsPinSha256", checkPin),
     booleanKey("textAlternative", "1"),
     textKey("unsubscribeMailto"),

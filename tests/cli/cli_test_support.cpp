@@ -27,3 +27,23 @@ CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time) {
 }
 
 } // namespace testing_support
+
+namespace testing_support {
+
+CliRun runCliWithInput(const std::vector<std::string>& args, const std::string& input) {
+    std::vector<const char*> argv{"mailtray"};
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    std::istringstream in(input);
+    std::ostringstream out;
+    std::ostringstream err;
+    FixedClock clock(cliTestTime());
+    CliRun run;
+    run.exitCode = runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+} // namespace testing_support

@@ -17,5 +17,7 @@ struct CliRun {
 LocalDateTime cliTestTime();
 // Runs the mailtray command in-process with a clock fixed at `time`.
 CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time = cliTestTime());
+// The same with `input` as standard input.
+CliRun runCliWithInput(const std::vector<std::string>& args, const std::string& input);
 
 } // namespace testing_support

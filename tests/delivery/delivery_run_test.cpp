@@ -34,6 +34,7 @@ struct RunFixture {
         settings.smtpServer = "mail.example.net";
         settings.smtpPort = 25;
         settings.timeoutSeconds = 10;
+        settings.extensions.set("smtpSecurity", "none"); // the scripts' plain dialogue
         session.setSettings(settings);
         session.sessionFileName = dir.file("campaign.qmz");
         draft.fromText = "Ann Lee <ann@example.org>";

@@ -1,4 +1,5 @@
 #include "delivery/delivery_settings_dialog.h"
+#include "python_helpers.h"
 #include "support/test_support.h"
 
 #include <QCheckBox>
@@ -9,9 +10,13 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <chrono>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <thread>
 
 using testing_support::FakePrompter;
+using testing_support::TempDir;
 
 namespace {
 
@@ -179,4 +184,87 @@ TEST_F(SettingsDialogTest, TheClientProgramRequesterStartsAtTheTypedPath) {
     EXPECT_EQ(prompter.fileRequests[0].title, "Custom Client Executable...");
     EXPECT_EQ(prompter.fileRequests[0].initialPath, "/opt/old");
     EXPECT_EQ(prompter.fileRequests[0].filter, "Exectuable (*)|*");
+}
+
+TEST_F(SettingsDialogTest, SecurityAndLoginMethodOpenAsSetSuggestPortsAndApply) {
+    SessionSettings s = session.settings();
+    s.smtpPort = 25;
+    s.requiresAuth = 1;
+    s.extensions.set("smtpAuthMechanism", "login");
+    s.extensions.set("futureKey", "kept");
+    session.setSettings(s);
+    QPointer<DeliverySettingsDialog> d = new DeliverySettingsDialog(session, prompter);
+    QStringList captions;
+    for (int i = 0; i < d->securityDropDown()->count(); ++i) {
+        captions << d->securityDropDown()->itemText(i);
+    }
+    EXPECT_EQ(captions, QStringList({"Auto", "STARTTLS", "TLS", "None"}));
+    EXPECT_EQ(d->securityDropDown()->currentIndex(), 0);
+    EXPECT_EQ(d->loginMethodDropDown()->currentText(), "LOGIN");
+    EXPECT_EQ(d->portField()->text(), "25"); // opening changes nothing
+    EXPECT_EQ(d->testConnectionButton()->text(), "Test Connection");
+
+    d->securityDropDown()->setCurrentIndex(2);
+    EXPECT_EQ(d->portField()->text(), "465");
+    d->securityDropDown()->setCurrentIndex(1);
+    EXPECT_EQ(d->portField()->text(), "587");
+    d->portField()->setText("2525"); // the user's own port stays
+    d->securityDropDown()->setCurrentIndex(3);
+    EXPECT_EQ(d->portField()->text(), "2525");
+
+    d->loginMethodDropDown()->setCurrentIndex(1);
+    d->applyButton()->click();
+    flushDeletes();
+    const ExtensionSettings& applied = session.settings().extensions;
+    EXPECT_EQ(applied.value("smtpSecurity"), "none");
+    EXPECT_EQ(applied.value("smtpAuthMechanism"), "plain");
+    EXPECT_EQ(applied.value("futureKey"), "kept");
+    EXPECT_EQ(session.settings().smtpPort, 2525);
+
+    // The login method follows the login fields; Security the server fields.
+    DeliverySettingsDialog other(session, prompter);
+    other.authenticationBox()->setChecked(false);
+    EXPECT_FALSE(other.loginMethodDropDown()->isEnabled());
+    EXPECT_TRUE(other.securityDropDown()->isEnabled());
+    other.methodDropDown()->setCurrentIndex(2);
+    EXPECT_FALSE(other.securityDropDown()->isEnabled());
+    EXPECT_FALSE(other.testConnectionButton()->isEnabled());
+}
+
+TEST_F(SettingsDialogTest, TestConnectionUsesTheDialogsValuesWithoutFreezing) {
+    TempDir store;
+    delivery_testing::SmtpTestServer server(store.path());
+    ASSERT_TRUE(server.running());
+    DeliverySettingsDialog d(session, prompter);
+    d.serverField()->setText("127.0.0.1");
+    d.securityDropDown()->setCurrentIndex(0);               // Auto: this server offers no TLS
+    d.portField()->setText(QString::number(server.port())); // not applied
+    d.testConnectionButton()->click();
+    QPointer<ConnectionTestWindow> window = d.connectionTestWindow();
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->isVisible());
+    // The window system keeps running while the test does.
+    for (int i = 0; i < 1000 && window->running(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_FALSE(window->running());
+    const QString text = window->reportText();
+    EXPECT_TRUE(text.contains("Greeting: test.server")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Encryption: none"));
+    EXPECT_TRUE(text.contains("Login: not set"));
+    EXPECT_TRUE(text.contains("Result: OK"));
+    EXPECT_EQ(session.settings().smtpPort, 25); // nothing was applied
+    EXPECT_FALSE(std::filesystem::exists(store.file("001.json")));
+
+    // Closing a window whose test still runs cancels it at once.
+    d.portField()->setText("9"); // discard: nothing answers, so the test waits
+    d.serverField()->setText("192.0.2.1");
+    d.testConnectionButton()->click();
+    window = d.connectionTestWindow();
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->running());
+    window->close();
+    flushDeletes();
+    EXPECT_TRUE(window.isNull());
 }

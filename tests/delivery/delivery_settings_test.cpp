@@ -44,3 +44,36 @@ TEST(DeliverySettings, ApplyCopiesEveryControlAsItStands) {
     EXPECT_EQ(applied.requiresAuth, 1);
     EXPECT_EQ(applied.signature, " Regards \n");
 }
+
+TEST(DeliverySettings, ApplyKeepsTheExtensionSettingsAndSetsSecurityAndLoginMethod) {
+    SessionSettings original;
+    original.extensions.set("smtpSecurity", "tls");
+    original.extensions.set("tlsPinSha256", std::string(64, 'a'));
+    original.extensions.set("futureKey", "kept");
+    DeliverySettingsForm form = deliverySettingsForm(original);
+    EXPECT_EQ(form.securityPosition, 2);
+    EXPECT_EQ(form.loginMethodPosition, 0);
+    EXPECT_EQ(applyDeliverySettings(form), original); // the dialog's Apply loses nothing
+
+    form.securityPosition = 3;
+    form.loginMethodPosition = 2;
+    const SessionSettings applied = applyDeliverySettings(form);
+    EXPECT_EQ(applied.extensions.value("smtpSecurity"), "none");
+    EXPECT_EQ(applied.extensions.value("smtpAuthMechanism"), "login");
+    EXPECT_EQ(applied.extensions.value("futureKey"), "kept");
+    EXPECT_EQ(applied.extensions.value("tlsPinSha256"), std::string(64, 'a'));
+}
+
+TEST(DeliverySettings, SecuritySuggestsItsPortOnlyOverAnotherSuggestion) {
+    const struct {
+        std::int32_t security;
+        const char* before;
+        const char* after;
+    } cases[] = {
+        {2, "25", "465"}, {2, "587", "465"}, {0, "465", "587"},   {1, " 25 ", "587"},
+        {3, "587", "25"}, {2, "", "465"},    {2, "2525", "2525"}, {3, "465x", "465x"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(portTextForSecurity(c.security, c.before), c.after) << c.before;
+    }
+}

@@ -153,6 +153,7 @@ public:
     IoResult write(const char* data, std::size_t size) override { return to_.write(data, size); }
     void close() override { to_.close(); }
     std::string error() const override { return to_.error(); }
+    std::string localAddressLiteral() const override { return to_.localAddressLiteral(); }
 
 private:
     Connection& to_;

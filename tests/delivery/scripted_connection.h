@@ -43,6 +43,7 @@ public:
     IoResult write(const char* data, std::size_t size) override;
     void close() override { ++closes; }
     std::string error() const override { return error_; }
+    std::string localAddressLiteral() const override { return localAddress; }
 
     bool scriptDone() const { return at_ == script_.size(); }
     std::size_t position() const { return at_; }
@@ -51,6 +52,7 @@ public:
     long long writeCostMs = 0;         // clock time each write takes
     bool refuseConnect = false;        // connect() fails
     std::string connectedTo;           // "host:port" of the last connect
+    std::string localAddress;          // what localAddressLiteral() says
     std::vector<std::string> messages; // messages written, as sent
     int closes = 0;
     std::string unexpected; // client bytes the script did not expect

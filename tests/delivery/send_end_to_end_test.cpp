@@ -49,6 +49,8 @@ struct SendCase {
         settings.requiresAuth = user.empty() ? 0 : 1;
         settings.userName = user;
         settings.password = password;
+        // The unencrypted dialogue; the encrypted ones have tests of their own.
+        settings.extensions.set("smtpSecurity", "none");
         session.setSettings(settings);
         for (const char* email : {"a@example.net", "refused@example.net", "c@example.net"}) {
             NewContact fields;
@@ -197,4 +199,18 @@ TEST(SendEndToEnd, PreviewGoesToTheFromAddressWithItsDialogue) {
 
     EXPECT_EQ(c.send({"--recipients", "everyone"}), kExitUsage);
     EXPECT_EQ(c.send({}), kExitUsage);
+}
+
+TEST(SendEndToEnd, ControlCharactersInARefusalNeverReachTheTerminal) {
+    TempDir store;
+    SmtpTestServer server(store.path(), {"--refuse-rcpt", "refused@example.net", "--refuse-text",
+                                         "no \x1b]0;owned\x07 such \x1b[2J user"});
+    ASSERT_TRUE(server.running());
+    SendCase c(server.port(), "", "", 5);
+    ASSERT_EQ(c.send({"--recipients", "mailtray"}), 3) << c.err; // one refused
+    EXPECT_NE(c.out.find("Rejected: 550 no \\x1B]0;owned\\x07 such \\x1B[2J user\n"),
+              std::string::npos)
+        << c.out;
+    EXPECT_EQ(c.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(c.out.find('\x07'), std::string::npos);
 }

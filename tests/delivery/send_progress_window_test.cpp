@@ -38,6 +38,7 @@ struct WindowRun {
     explicit WindowRun(int recipients) {
         SessionSettings settings;
         settings.smtpServer = "mail.example.net";
+        settings.extensions.set("smtpSecurity", "none"); // the scripts speak plain SMTP
         session.setSettings(settings);
         draft.fromText = "ann@example.org";
         for (int i = 1; i <= recipients; ++i) {

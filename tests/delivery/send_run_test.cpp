@@ -39,6 +39,8 @@ struct RunFixture {
         settings.smtpServer = "mail.example.net";
         settings.smtpPort = 25;
         settings.timeoutSeconds = 10;
+        // The unencrypted dialogue; the encrypted ones have tests of their own.
+        settings.extensions.set("smtpSecurity", "none");
         session.setSettings(settings);
         draft.fromText = "Ann Lee <ann@example.org>";
         draft.subject = "  Winter offer ";
@@ -248,8 +250,12 @@ TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
          true,
          false,
          "Could not connect to mail.example.net (port 25): Connection refused."},
-        {"sender refused", refusedAt(a, 4, "553 sender rejected\r\n"), false, false,
-         "Rejected: 553 sender rejected"},
+        // A refused sender and 530 concern the session, not the recipient
+        // (421 pauses the run instead: see the delivery run tests).
+        {"sender refused", refusedAt(a, 4, "553 sender rejected\r\n"), false, true,
+         "Failed: The server refused the sender: 553 sender rejected"},
+        {"530 at the recipient", refusedAt(a, 6, "530 5.7.0 Authentication required\r\n"), false,
+         true, "Failed: The server refused the session: 530 5.7.0 Authentication required"},
         {"recipient refused", refusedAt(a, 6, "550 no such user\r\n"), false, false,
          "Rejected: 550 no such user"},
         {"message refused", refusedAt(a, 10, "554 spam\r\n"), false, false, "Rejected: 554 spam"},
@@ -288,6 +294,8 @@ TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
         EXPECT_EQ(lines.back(), summaryText(summary));
         EXPECT_EQ(summary.delivered, c.stops ? 0 : 1);
         EXPECT_EQ(summary.rejected + summary.failed, 1);
+        EXPECT_EQ(notAttempted(summary), c.stops ? 1 : 0);
+        EXPECT_EQ(lines.back().find("not attempted") != std::string::npos, c.stops);
     }
 }
 

@@ -8,7 +8,7 @@ namespace {
 // One line of a dialogue script: what the server says, what the client must
 // write next, or that the client must now write the message.
 struct Line {
-    enum Kind { Server, Client, Message } kind;
+    enum Kind { Server, Client, Message, Tls } kind;
     std::string bytes;
 };
 Line S(std::string bytes) {
@@ -20,10 +20,21 @@ Line C(std::string bytes) {
 Line M() {
     return {Line::Message, ""};
 }
+// The client must now ask for the TLS handshake; it succeeds.
+Line T() {
+    return {Line::Tls, ""};
+}
 
-SmtpDialogueSetup setupFor(std::string user = "", std::string password = "") {
-    return {"client.example", std::move(user), std::move(password), "ann@example.org",
-            "bob@example.net"};
+SmtpDialogueSetup setupFor(std::string user = "", std::string password = "",
+                           SmtpSecurity security = SmtpSecurity::None) {
+    SmtpDialogueSetup setup;
+    setup.hostName = "client.example";
+    setup.userName = std::move(user);
+    setup.password = std::move(password);
+    setup.senderAddress = "ann@example.org";
+    setup.recipient = "bob@example.net";
+    setup.security = security;
+    return setup;
 }
 
 // Plays a script against a dialogue; each server text is fed in pieces of
@@ -52,10 +63,17 @@ public:
                 ++messages_;
                 take(d_.messageWritten());
                 break;
+            case Line::Tls:
+                ASSERT_TRUE(tlsPending_) << "no handshake was asked for";
+                ASSERT_TRUE(written_.empty()) << written_;
+                tlsPending_ = false;
+                take(d_.tlsStarted());
+                break;
             }
         }
         EXPECT_EQ(written_, "") << "the client wrote more than the script says";
         EXPECT_FALSE(messagePending_);
+        EXPECT_FALSE(tlsPending_);
     }
     std::vector<std::string> logLines;
     int messages() const { return messages_; }
@@ -76,12 +94,17 @@ private:
             EXPECT_FALSE(messagePending_) << "the message was asked for twice";
             messagePending_ = true;
         }
+        if (step.startTls) {
+            EXPECT_FALSE(tlsPending_) << "the handshake was asked for twice";
+            tlsPending_ = true;
+        }
     }
 
     SmtpDialogue& d_;
     std::size_t chunk_;
     std::string written_;
     bool messagePending_ = false;
+    bool tlsPending_ = false;
     int messages_ = 0;
 };
 
@@ -211,8 +234,9 @@ TEST(SmtpDialogue, AnErrorReplyAtEachStepEndsTheSessionWithTheRightOutcome) {
         std::size_t serverLine; // index in kPlainDialogue of the reply replaced
         SmtpResult expected;
     };
+    // A refused sender is refused for every recipient: the session failed.
     const Case cases[] = {{0, SmtpResult::Failed},   {2, SmtpResult::Failed},
-                          {4, SmtpResult::Rejected}, {6, SmtpResult::Rejected},
+                          {4, SmtpResult::Failed},   {6, SmtpResult::Rejected},
                           {8, SmtpResult::Rejected}, {10, SmtpResult::Rejected}};
     for (const Case& c : cases) {
         SCOPED_TRACE("reply " + std::to_string(c.serverLine));
@@ -339,4 +363,236 @@ TEST(SmtpReplyReader, JoinsLinesAcceptsBareLineFeedsAndBoundsLines) {
     odd.feed("25x ok\r\n");
     EXPECT_FALSE(odd.next());
     EXPECT_TRUE(odd.failed());
+}
+
+namespace {
+
+std::string plainCredentials(const std::string& user, const std::string& password) {
+    return base64String(std::string(1, '\0') + user + std::string(1, '\0') + password);
+}
+
+// From MAIL FROM to QUIT, once the login (if any) is done.
+std::vector<Line> envelopeAndMessage() {
+    return {C("MAIL FROM: <ann@example.org>"),
+            S("250 OK\r\n"),
+            C("RCPT TO: <bob@example.net>"),
+            S("250 OK\r\n"),
+            C("DATA"),
+            S("354 go\r\n"),
+            M(),
+            S("250 queued\r\n"),
+            C("QUIT"),
+            S("221 bye\r\n")};
+}
+
+std::vector<Line> joinedScript(std::vector<Line> head, const std::vector<Line>& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+bool wroteAuth(const std::vector<Line>& script) {
+    return std::any_of(script.begin(), script.end(), [](const Line& line) {
+        return line.kind == Line::Client && line.bytes.starts_with("AUTH");
+    });
+}
+
+} // namespace
+
+TEST(SmtpDialogueTls, StartTlsDropsWhatCameWithThe220AndAsksForCapabilitiesAgain) {
+    for (const SmtpSecurity security : {SmtpSecurity::Auto, SmtpSecurity::StartTls}) {
+        SmtpDialogue d(setupFor("ann.lee", "s3cret", security));
+        ScriptPlayer player(d);
+        player.play(joinedScript(
+            {S("220 mail.example.net ESMTP\r\n"), C("EHLO client.example"),
+             // Before TLS the server (or someone in between) offers only LOGIN.
+             S("250-mail.example.net\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n"), C("STARTTLS"),
+             // Bytes injected after the 220 must never be read as replies.
+             S("220 2.0.0 Ready to start TLS\r\n250 2.1.0 injected\r\n354 injected\r\n"), T(),
+             C("EHLO client.example"),
+             S("250-mail.example.net\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n"),
+             C("AUTH PLAIN " + plainCredentials("ann.lee", "s3cret")),
+             S("235 2.7.0 Authentication successful\r\n")},
+            envelopeAndMessage()));
+        EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+        EXPECT_TRUE(d.encrypted());
+        EXPECT_TRUE(d.loggedIn());
+        EXPECT_EQ(d.authMechanism(), "PLAIN");
+        // Only what the server said after TLS counts.
+        EXPECT_EQ(d.capabilities(), (std::vector<std::string>{"AUTH PLAIN LOGIN", "8BITMIME"}));
+        EXPECT_EQ(std::count(player.logLines.begin(), player.logLines.end(), "<250 2.1.0 injected"),
+                  0);
+    }
+}
+
+TEST(SmtpDialogueTls, BytesArrivingWhileTheHandshakeIsPendingAreIgnored) {
+    SmtpDialogue d(setupFor("", "", SmtpSecurity::Auto));
+    d.received("220 hi\r\n");
+    d.received("250-x\r\n250 STARTTLS\r\n");
+    SmtpStep step = d.received("220 go\r\n");
+    EXPECT_TRUE(step.startTls);
+    EXPECT_EQ(d.state(), SmtpState::AwaitTls);
+    step = d.received("250 OK\r\n");
+    EXPECT_TRUE(step.replies.empty());
+    EXPECT_EQ(step.toWrite, "");
+    EXPECT_EQ(d.tlsStarted().toWrite, "EHLO client.example\r\n");
+    EXPECT_EQ(d.received("250 fresh\r\n").toWrite, "MAIL FROM: <ann@example.org>\r\n");
+}
+
+TEST(SmtpDialogueTls, SecurityModesDecideWhatHappensWithoutStartTls) {
+    const std::string noTls = "250-mail.example.net\r\n250 AUTH PLAIN LOGIN\r\n";
+    struct Case {
+        const char* name;
+        SmtpSecurity security;
+        bool login;
+        std::vector<Line> script;
+        SmtpResult result;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"auto with a login never sends the password in clear",
+         SmtpSecurity::Auto,
+         true,
+         {S("220 hi\r\n"), C("EHLO client.example"), S(noTls), C("QUIT"), S("221 bye\r\n")},
+         SmtpResult::Failed,
+         kNoEncryptionText},
+        {"auto without a login goes on unencrypted", SmtpSecurity::Auto, false,
+         joinedScript({S("220 hi\r\n"), C("EHLO client.example"), S(noTls)}, envelopeAndMessage()),
+         SmtpResult::Delivered, ""},
+        {"starttls requires it",
+         SmtpSecurity::StartTls,
+         false,
+         {S("220 hi\r\n"), C("EHLO client.example"), S(noTls), C("QUIT"), S("221 bye\r\n")},
+         SmtpResult::Failed,
+         kNoStartTlsText},
+        {"starttls: EHLO refused means no STARTTLS",
+         SmtpSecurity::StartTls,
+         false,
+         {S("220 hi\r\n"), C("EHLO client.example"), S("502 what?\r\n"), C("QUIT"),
+          S("221 bye\r\n")},
+         SmtpResult::Failed,
+         kNoStartTlsText},
+        {"none: the old dialogue's AUTH LOGIN", SmtpSecurity::None, true,
+         joinedScript({S("220 hi\r\n"), C("Ehlo client.example"), S(noTls), C("AUTH LOGIN"),
+                       S("334 VXNlcm5hbWU6\r\n"), C(base64String("ann.lee")),
+                       S("334 UGFzc3dvcmQ6\r\n"), C(base64String("s3cret")), S("235 ok\r\n")},
+                      envelopeAndMessage()),
+         SmtpResult::Delivered, ""},
+        {"auto: EHLO refused falls back to HELO", SmtpSecurity::Auto, false,
+         joinedScript({S("220 hi\r\n"), C("EHLO client.example"), S("500 unknown\r\n"),
+                       C("HELO client.example"), S("250 ok\r\n")},
+                      envelopeAndMessage()),
+         SmtpResult::Delivered, ""},
+        {"EHLO refused with a login: no login is possible",
+         SmtpSecurity::Tls,
+         true,
+         {S("220 hi\r\n"), C("EHLO client.example"), S("502 unknown\r\n"), C("QUIT"),
+          S("221 bye\r\n")},
+         SmtpResult::Failed,
+         "The server does not understand EHLO (502 unknown), so no login is possible; the "
+         "password was not sent."},
+        {"STARTTLS refused",
+         SmtpSecurity::Auto,
+         true,
+         {S("220 hi\r\n"), C("EHLO client.example"), S("250-x\r\n250 STARTTLS\r\n"), C("STARTTLS"),
+          S("454 4.7.0 TLS not available\r\n"), C("QUIT"), S("221 bye\r\n")},
+         SmtpResult::Failed,
+         "The server refused STARTTLS: 454 4.7.0 TLS not available"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpDialogue d(setupFor(c.login ? "ann.lee" : "", c.login ? "s3cret" : "", c.security));
+        ScriptPlayer player(d);
+        player.play(c.script);
+        EXPECT_TRUE(d.finished());
+        EXPECT_EQ(d.outcome().result, c.result);
+        EXPECT_EQ(d.outcome().reason, c.reason);
+        if (c.result == SmtpResult::Failed) {
+            EXPECT_FALSE(wroteAuth(c.script));
+        }
+    }
+}
+
+TEST(SmtpDialogueTls, TheLoginMethodIsChosenFromWhatTheServerOffers) {
+    struct Case {
+        SmtpSecurity security;
+        SmtpAuthMechanism mechanism;
+        const char* offered; // the EHLO reply's AUTH line ("" for none)
+        std::string command; // the first AUTH command, or the failure reason
+    };
+    const Case cases[] = {
+        {SmtpSecurity::Tls, SmtpAuthMechanism::Auto, "AUTH LOGIN PLAIN",
+         "AUTH PLAIN " + plainCredentials("ann.lee", "s3cret")},
+        {SmtpSecurity::Tls, SmtpAuthMechanism::Auto, "AUTH LOGIN", "AUTH LOGIN"},
+        {SmtpSecurity::Tls, SmtpAuthMechanism::Auto, "AUTH=LOGIN", "AUTH LOGIN"},
+        {SmtpSecurity::Tls, SmtpAuthMechanism::Auto, "auth cram-md5 plain",
+         "AUTH PLAIN " + plainCredentials("ann.lee", "s3cret")},
+        {SmtpSecurity::Tls, SmtpAuthMechanism::Login, "AUTH PLAIN LOGIN", "AUTH LOGIN"},
+        {SmtpSecurity::Tls, SmtpAuthMechanism::Plain, "AUTH LOGIN",
+         "The server does not offer the login method PLAIN; it offers: LOGIN."},
+        {SmtpSecurity::Tls, SmtpAuthMechanism::Auto, "AUTH CRAM-MD5 XOAUTH2",
+         "The server does not offer the login method PLAIN or LOGIN; it offers: CRAM-MD5 "
+         "XOAUTH2."},
+        {SmtpSecurity::Tls, SmtpAuthMechanism::Auto, "",
+         "The server offers no login method (its EHLO reply names no AUTH)."},
+        {SmtpSecurity::None, SmtpAuthMechanism::Auto, "AUTH LOGIN PLAIN", "AUTH LOGIN"},
+        {SmtpSecurity::None, SmtpAuthMechanism::Auto, "AUTH PLAIN",
+         "AUTH PLAIN " + plainCredentials("ann.lee", "s3cret")},
+        {SmtpSecurity::None, SmtpAuthMechanism::Auto, "", "AUTH LOGIN"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.offered) + " / " + std::to_string(int(c.mechanism)));
+        SmtpDialogueSetup setup = setupFor("ann.lee", "s3cret", c.security);
+        setup.mechanism = c.mechanism;
+        SmtpDialogue d(setup);
+        d.received("220 hi\r\n");
+        const std::string ehlo =
+            *c.offered == '\0' ? "250 mail.example.net\r\n"
+                               : "250-mail.example.net\r\n250 " + std::string(c.offered) + "\r\n";
+        const SmtpStep step = d.received(ehlo);
+        if (c.command.starts_with("AUTH")) {
+            EXPECT_EQ(step.toWrite, c.command + "\r\n");
+        } else {
+            EXPECT_EQ(step.toWrite, "QUIT\r\n");
+            EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+            EXPECT_EQ(d.outcome().reason, c.command);
+        }
+    }
+}
+
+TEST(SmtpDialogueTls, AFailedHandshakeEndsTheDialogueWithoutAWord) {
+    SmtpDialogue d(setupFor("ann.lee", "s3cret", SmtpSecurity::Auto));
+    d.received("220 hi\r\n250-mail.example.net\r\n250 STARTTLS\r\n");
+    EXPECT_TRUE(d.received("220 go\r\n").startTls);
+    d.tlsFailed("The server's certificate has expired.");
+    EXPECT_TRUE(d.finished());
+    EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+    EXPECT_EQ(d.outcome().reason, "The server's certificate has expired.");
+    EXPECT_EQ(d.tlsStarted().toWrite, "");
+}
+
+TEST(SmtpDialogueTls, AConnectionTestStopsAfterTheLogin) {
+    SmtpDialogueSetup setup = setupFor("ann.lee", "s3cret", SmtpSecurity::Tls);
+    setup.probeOnly = true;
+    SmtpDialogue d(setup);
+    ScriptPlayer player(d);
+    player.play({S("220 hi\r\n"), C("EHLO client.example"), S("250-x\r\n250 AUTH PLAIN\r\n"),
+                 C("AUTH PLAIN " + plainCredentials("ann.lee", "s3cret")), S("235 ok\r\n"),
+                 C("QUIT"), S("221 bye\r\n")});
+    EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+    EXPECT_TRUE(d.loggedIn());
+    EXPECT_EQ(d.greeting(), "hi");
+}
+
+TEST(SmtpDialogue, ServerTextIsMadeSafeInTheLogAndTheOutcome) {
+    SmtpDialogue d(setupFor());
+    ScriptPlayer player(d);
+    player.play({S("220 hi\x1B]0;owned\x07\r\n"), C("HELO client.example"),
+                 S("554 no \xC2\x9B"
+                   "31m \x9B"
+                   "1m\r\n"),
+                 C("QUIT")});
+    EXPECT_EQ(player.logLines[0], "<220 hi\\x1B]0;owned\\x07");
+    EXPECT_EQ(d.outcome().replyText, "no \\x9B31m \xEF\xBF\xBD"
+                                     "1m");
+    EXPECT_EQ(d.outcome().reason.find('\x1B'), std::string::npos);
 }

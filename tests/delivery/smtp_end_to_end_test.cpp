@@ -211,10 +211,27 @@ TEST(SmtpEndToEnd, ReachesAServerOverIpv6) {
     if (!ipv6) {
         GTEST_SKIP() << "no IPv6 loopback here";
     }
+    // As an address, as an address literal and as an IPv6 literal; with no
+    // name of our own, HELO names our end of the connection.
+    for (const char* name : {"::1", "[::1]", "[IPv6:::1]"}) {
+        TempDir store;
+        SmtpTestServer server(store.path(), {"--host", "::1", "--capture"});
+        ASSERT_TRUE(server.running());
+        EndToEnd e(server.port());
+        e.request.server = name;
+        e.request.hostName = "";
+        EXPECT_EQ(e.run().result, SmtpResult::Delivered) << name;
+        EXPECT_EQ(readFileBytes(store.file("wire.bin")).rfind("HELO [IPv6:::1]\r\n", 0), 0u);
+    }
+}
+
+TEST(SmtpEndToEnd, HeloNamesTheLocalAddressWhenThereIsNoFullName) {
     TempDir store;
-    SmtpTestServer server(store.path(), {"--host", "::1"});
+    SmtpTestServer server(store.path(), {"--capture"});
     ASSERT_TRUE(server.running());
     EndToEnd e(server.port());
-    e.request.server = "::1";
-    EXPECT_EQ(e.run().result, SmtpResult::Delivered);
+    e.request.server = "[127.0.0.1]";
+    e.request.hostName = "";
+    ASSERT_EQ(e.run().result, SmtpResult::Delivered);
+    EXPECT_EQ(readFileBytes(store.file("wire.bin")).rfind("HELO [127.0.0.1]\r\n", 0), 0u);
 }

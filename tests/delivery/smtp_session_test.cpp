@@ -231,3 +231,29 @@ TEST(SmtpSession, ConnectFailuresAndUnsafeAddressesAreReported) {
     ASSERT_EQ(unsafe.observer.lines.size(), 1u);
     EXPECT_EQ(unsafe.observer.lines[0].find('\n'), std::string::npos);
 }
+
+TEST(SmtpSession, NoGreetingOnPort465SaysThePortExpectsTls) {
+    for (const int port : {465, 587}) {
+        SessionFixture f;
+        f.request.port = port;
+        f.request.security = SmtpSecurity::Auto;
+        ScriptedConnection c(f.clock, {ScriptedConnection::silence(20000)});
+        const SmtpOutcome outcome = f.run(c);
+        EXPECT_EQ(outcome.result, SmtpResult::Failed);
+        EXPECT_TRUE(outcome.timedOut);
+        const bool hinted = outcome.reason.find(kPortExpectsTlsText) != std::string::npos;
+        EXPECT_EQ(hinted, port == 465) << outcome.reason;
+        EXPECT_EQ(f.observer.lines.back() == kPortExpectsTlsText, port == 465);
+    }
+}
+
+TEST(SmtpSession, WithoutAHostNameTheGreetingNamesTheLocalAddress) {
+    SessionFixture f;
+    f.request.hostName = "";
+    ScriptedConnection c(f.clock, {ScriptedConnection::says("220 hi\r\n"),
+                                   ScriptedConnection::expects("HELO [IPv6:2001:db8::5]")});
+    c.localAddress = "[IPv6:2001:db8::5]";
+    f.run(c);
+    EXPECT_EQ(c.unexpected, "");
+    EXPECT_GE(c.position(), 2u);
+}

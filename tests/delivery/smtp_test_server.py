@@ -2,12 +2,14 @@
 
 Prints the port it listens on as its first line, then serves until killed.
 Every accepted message goes to DIR/NNN.eml (the bytes after DATA, unstuffed)
-with its envelope in DIR/NNN.json.
+with its envelope in DIR/NNN.json. With --capture, every byte a client sends
+before any TLS is appended to DIR/wire.bin.
 """
 import argparse
 import asyncio
 import json
 import os
+import ssl
 import sys
 import time
 
@@ -21,9 +23,18 @@ def parse_args():
     p.add_argument("--user", default="")
     p.add_argument("--password", default="")
     p.add_argument("--refuse-rcpt", default="", help="answer 550 to RCPT TO this address")
+    p.add_argument("--refuse-text", default="5.1.1 No such user here",
+                   help="the text of that 550")
     p.add_argument("--drop-at-data", action="store_true", help="close the connection on DATA")
     p.add_argument("--delay-data-reply", type=float, default=0.0,
                    help="seconds to wait before accepting the message")
+    p.add_argument("--cert", default="", help="PEM certificate chain for TLS")
+    p.add_argument("--key", default="", help="its private key")
+    p.add_argument("--implicit-tls", action="store_true",
+                   help="TLS from the start (as on port 465) instead of STARTTLS")
+    p.add_argument("--require-tls-for-auth", action="store_true",
+                   help="refuse AUTH before STARTTLS, as smtpd_tls_auth_only does")
+    p.add_argument("--capture", action="store_true", help="write the raw client bytes to wire.bin")
     return p.parse_args()
 
 
@@ -34,7 +45,7 @@ class Handler:
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address == self.args.refuse_rcpt:
-            return "550 5.1.1 No such user here"
+            return "550 " + self.args.refuse_text
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -56,6 +67,18 @@ class DroppingSMTP(SMTP):
         self.transport.close()
 
 
+def capturing(cls, path):
+    class Capturing(cls):
+        def data_received(self, data):
+            # Only the bytes of the plain socket: after STARTTLS the TLS
+            # layer hands decrypted data to a new protocol path.
+            if not self._tls_protocol:
+                with open(path, "ab") as f:
+                    f.write(data)
+            super().data_received(data)
+    return Capturing
+
+
 def main():
     args = parse_args()
     handler = Handler(args)
@@ -67,16 +90,26 @@ def main():
         # handled=False makes the server answer 535 itself.
         return AuthResult(success=False, handled=False)
 
+    context = None
+    if args.cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
+
     def factory():
         cls = DroppingSMTP if args.drop_at_data else SMTP
-        options = dict(hostname="test.server", auth_require_tls=False)
+        if args.capture:
+            cls = capturing(cls, os.path.join(args.dir, "wire.bin"))
+        options = dict(hostname="test.server", auth_require_tls=args.require_tls_for_auth)
         if args.user:
             options.update(authenticator=authenticator, auth_required=True)
+        if context is not None and not args.implicit_tls:
+            options.update(tls_context=context)
         return cls(handler, **options)
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    server = loop.run_until_complete(loop.create_server(factory, host=args.host, port=0))
+    server = loop.run_until_complete(loop.create_server(
+        factory, host=args.host, port=0, ssl=context if args.implicit_tls else None))
     print(server.sockets[0].getsockname()[1], flush=True)
     try:
         loop.run_forever()

@@ -1,0 +1,142 @@
+#include "cli/cli_context.h"
+#include "cli/session_json.h"
+#include "delivery/connection_test.h"
+#include "delivery/settings_by_name.h"
+#include "delivery/untrusted_text.h"
+#include "store/extension_settings.h"
+
+#include <istream>
+#include <memory>
+#include <ostream>
+
+namespace {
+
+struct SettingsOptions {
+    std::string session;
+    std::vector<std::string> assignments;
+    bool withPassword = false;
+};
+
+nlohmann::json extensionValueJson(const ExtensionKey& key, const ExtensionSettings& extensions) {
+    switch (key.kind) {
+    case ExtensionKind::Integer:
+        return extensions.integer(key.name);
+    case ExtensionKind::Boolean:
+        return extensions.boolean(key.name) ? 1 : 0;
+    case ExtensionKind::Choice:
+    case ExtensionKind::Text:
+        break;
+    }
+    return extensions.value(key.name);
+}
+
+// Every setting under the name `settings set` takes: the file's fields,
+// every known extension key (its default when unset) and any key a newer
+// build stored.
+nlohmann::json allSettingsJson(const SessionSettings& settings, bool withPassword) {
+    nlohmann::json shown = settingsToJson(settings, withPassword);
+    for (const ExtensionKey& key : extensionKeys()) {
+        shown[std::string(key.name)] = extensionValueJson(key, settings.extensions);
+    }
+    for (const auto& [name, value] : settings.extensions.entries()) {
+        if (findExtensionKey(name) == nullptr) {
+            shown[name] = value;
+        }
+    }
+    return shown;
+}
+
+// Silent while testing: the report says it all afterwards.
+class CollectingObserver final : public RunObserver {
+public:
+    void logLine(const std::string&) override {}
+    bool cancelRequested() override { return false; }
+};
+
+} // namespace
+
+void registerSettingsCommands(CLI::App& app, CliContext& context) {
+    auto o = std::make_shared<SettingsOptions>();
+    auto* group = app.add_subcommand("settings", "Show and change a session's delivery settings");
+    group->require_subcommand(1);
+
+    auto* show = group->add_subcommand(
+        "show", "Print every setting as JSON: the file's fields and the extension settings");
+    show->add_option("SESSION", o->session, "The session file")->required();
+    show->add_flag("--with-password", o->withPassword, "Show the SMTP password in clear");
+    show->callback([&context, o] {
+        Session session;
+        if (openSessionForCommand(context, session, o->session)) {
+            context.printJson(allSettingsJson(session.settings(), o->withPassword));
+        }
+    });
+
+    auto* set = group->add_subcommand(
+        "set", "Change settings by name (NAME=VALUE; booleans 0|1; password=- reads the "
+               "password from the first line of standard input); nothing is saved on an error");
+    set->add_option("SESSION", o->session, "The session file")->required();
+    set->add_option("ASSIGNMENTS", o->assignments, "NAME=VALUE, one or more")->required();
+    set->callback([&context, o] {
+        Session session;
+        if (!openSessionForCommand(context, session, o->session)) {
+            return;
+        }
+        SessionSettings settings = session.settings();
+        for (const std::string& assignment : o->assignments) {
+            const std::size_t equals = assignment.find('=');
+            if (equals == std::string::npos || equals == 0) {
+                context.err << "\"" << assignment << "\" is not NAME=VALUE.\n";
+                context.exitCode = kExitUsage;
+                return;
+            }
+            const std::string name = assignment.substr(0, equals);
+            std::string value = assignment.substr(equals + 1);
+            if (name == "password" && value == "-") {
+                if (!std::getline(context.in, value)) {
+                    value.clear();
+                }
+                if (!value.empty() && value.back() == '\r') {
+                    value.pop_back();
+                }
+            }
+            if (const auto refusal = setSettingByName(settings, name, std::move(value))) {
+                context.err << refusal->message << "\nNothing was saved.\n";
+                context.exitCode = kExitUsage;
+                return;
+            }
+        }
+        if (settings == session.settings()) {
+            return;
+        }
+        session.setSettings(settings);
+        saveSessionForCommand(context, session, o->session);
+    });
+
+    auto* test = app.add_subcommand(
+        "test-connection", "Connect with the session's delivery settings, with TLS and the "
+                           "login, and show what the server said; sends no mail");
+    test->add_option("SESSION", o->session, "The session file")->required();
+    test->callback([&context, o] {
+        Session session;
+        if (!openSessionForCommand(context, session, o->session)) {
+            return;
+        }
+        const SessionSettings& settings = session.settings();
+        if (trimSpaces(settings.smtpServer).empty() || settings.smtpPort == 0) {
+            context.fail("The session names no SMTP server and port: set smtpServer and "
+                         "smtpPort first.");
+            return;
+        }
+        TcpConnection connection;
+        CollectingObserver observer;
+        // Only the time-outs read this clock: real time, whatever the context's says.
+        const SystemClock clock;
+        const SmtpSessionReport report =
+            testSmtpConnection(settings, localHostName(), connection, observer, clock);
+        for (const std::string& line :
+             connectionTestLines(smtpRequestFor(settings, localHostName()), report)) {
+            context.out << safeServerText(line) << '\n';
+        }
+        context.exitCode = connectionTestPassed(report) ? kExitOk : kExitFailed;
+    });
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "store/records.h"
+
+#include <QWidget>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+// "Test Connection": tries the settings it was given on a thread of its
+// own, so the program stays responsive, and shows what the server said.
+// Closing the window cancels a test still running.
+class ConnectionTestWindow final : public QWidget {
+    Q_OBJECT
+
+public:
+    ConnectionTestWindow(const SessionSettings& settings, QWidget* parent = nullptr);
+    ~ConnectionTestWindow() override;
+
+    bool running() const { return running_; }
+    QString reportText() const;
+    QPushButton* closeButton() const { return close_; }
+
+signals:
+    void finished(bool passed);
+
+private:
+    void showReport(const QStringList& lines, bool passed);
+
+    QLabel* status_;
+    QPlainTextEdit* report_;
+    QPushButton* close_;
+    std::shared_ptr<std::atomic<bool>> cancel_;
+    std::thread worker_;
+    bool running_ = true;
+};

@@ -1,0 +1,84 @@
+#include "delivery/untrusted_text.h"
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
+
+void appendEscaped(std::string& out, unsigned value) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out.push_back(kHex[(value >> 4) & 0xF]);
+    out.push_back(kHex[value & 0xF]);
+}
+
+// Length of the valid UTF-8 sequence at `at` (0 when it is not valid) and its code point.
+std::size_t decodeUtf8(std::string_view text, std::size_t at, unsigned& codePoint) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned lead = byte(at);
+    std::size_t length = 0;
+    unsigned minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        codePoint = lead & 0x1F;
+        minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        codePoint = lead & 0x0F;
+        minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        codePoint = lead & 0x07;
+        minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned next = byte(at + i);
+        if ((next & 0xC0) != 0x80) {
+            return 0;
+        }
+        codePoint = (codePoint << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values beyond Unicode are not text.
+    if (codePoint < minimum || (codePoint >= 0xD800 && codePoint <= 0xDFFF) ||
+        codePoint > 0x10FFFF) {
+        return 0;
+    }
+    return length;
+}
+
+} // namespace
+
+std::string safeServerText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[at]);
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7F) {
+                appendEscaped(out, c);
+            } else {
+                out.push_back(static_cast<char>(c));
+            }
+            ++at;
+            continue;
+        }
+        unsigned codePoint = 0;
+        const std::size_t length = decodeUtf8(text, at, codePoint);
+        if (length == 0) {
+            out += kReplacement;
+            ++at;
+        } else if (codePoint >= 0x80 && codePoint <= 0x9F) {
+            appendEscaped(out, codePoint);
+            at += length;
+        } else {
+            out.append(text.substr(at, length));
+            at += length;
+        }
+    }
+    return out;
+}
