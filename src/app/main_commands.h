@@ -14,6 +14,8 @@ enum class MainCommand {
     OpenSession,
     SaveSession,
     SaveSessionAs,
+    ImportContacts,
+    ExportContacts,
     Exit,
     AddCampaignGroup,
     RemoveCampaignGroup,

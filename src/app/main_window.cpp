@@ -6,6 +6,8 @@
 #include "contacts/contact_dialog.h"
 #include "contacts/duplicates_window.h"
 #include "contacts/email_list_dialog.h"
+#include "contacts/export_contacts_dialog.h"
+#include "contacts/import_contacts_dialog.h"
 #include "contacts/mailtray_window.h"
 #include "contacts/selection_dialog.h"
 #include "delivery/delivery_settings_dialog.h"
@@ -421,6 +423,12 @@ void MainWindow::runCommand(MainCommand command) {
     case MainCommand::SaveSessionAs:
         fileCommand(command);
         break;
+    case MainCommand::ImportContacts:
+        openImportContactsDialog();
+        break;
+    case MainCommand::ExportContacts:
+        openExportContactsDialog();
+        break;
     case MainCommand::Exit:
         close();
         break;
@@ -581,6 +589,24 @@ void MainWindow::openAddEmailListDialog() {
     (new EmailListDialog(session_, viewAccess_, services_.prompter, services_.clipboard,
                          services_.clock, this))
         ->show();
+}
+
+void MainWindow::openImportContactsDialog() {
+    const std::optional<std::string> path =
+        services_.prompter.openFileName(kImportContactsTitle, kImportContactsFilter, "");
+    if (path) {
+        (new ImportContactsDialog(session_, viewAccess_, services_.clock, *path, this))->show();
+    }
+}
+
+void MainWindow::openExportContactsDialog() {
+    const auto tab = static_cast<ViewTab>(tabs_->currentIndex());
+    ShownLists lists;
+    lists.currentCaption = std::string(views_.caption(tab));
+    lists.currentRows = views_.list(tab).rowSlots;
+    lists.filtered = views_.isFiltered();
+    lists.filteredRows = views_.list(ViewTab::AllEntries).rowSlots;
+    (new ExportContactsDialog(session_, std::move(lists), services_.prompter, this))->show();
 }
 
 void MainWindow::openEditEntriesDialog() {

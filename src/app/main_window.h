@@ -149,6 +149,8 @@ private:
     // the composer; each is the single place its feature plugs in.
     void openAddContactDialog();
     void openAddEmailListDialog();
+    void openImportContactsDialog();
+    void openExportContactsDialog();
     void openEditEntriesDialog();
     void deleteSelectedEntries();
     void removeDuplicates();

@@ -68,6 +68,7 @@ bool saveSessionForCommand(CliContext& context, Session& session, const std::str
 // Each command family adds its subcommands here.
 void registerSessionCommands(CLI::App& app, CliContext& context);
 void registerContactsCommands(CLI::App& app, CliContext& context);
+void registerContactFileCommands(CLI::App& app, CliContext& context);
 void registerMailtrayCommands(CLI::App& app, CliContext& context);
 void registerDraftCommands(CLI::App& app, CliContext& context);
 void registerMessageCommands(CLI::App& app, CliContext& context);

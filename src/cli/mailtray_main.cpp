@@ -16,6 +16,7 @@ int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostrea
     app.require_subcommand(1);
     registerSessionCommands(app, context);
     registerContactsCommands(app, context);
+    registerContactFileCommands(app, context);
     registerMailtrayCommands(app, context);
     registerDraftCommands(app, context);
     registerMessageCommands(app, context);

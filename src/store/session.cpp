@@ -140,6 +140,23 @@ bool Session::emailExists(std::string_view email) const {
     });
 }
 
+std::int32_t Session::findLiveContact(std::string_view email) const {
+    const std::string_view key = trimSpaces(email);
+    return doc_->contactIndex.find(hashIgnoringCase(key), [&](std::int32_t slot) {
+        return equalIgnoringCase(key, trimSpaces(doc_->contacts.at(slot).email));
+    });
+}
+
+void Session::discardContactsFrom(std::int32_t slot) {
+    for (std::int32_t s = doc_->contacts.count(); s >= slot && s >= 1; --s) {
+        unindexContact(s);
+    }
+    if (slot >= 1 && slot <= doc_->contacts.count()) {
+        doc_->contacts.shrinkBy(doc_->contacts.count() - slot + 1);
+    }
+    touch();
+}
+
 std::int32_t Session::addMailtrayEntry(Contact entry) {
     const std::int32_t slot = doc_->mailtray.append(std::move(entry));
     indexMailtray(slot);

@@ -90,6 +90,12 @@ public:
     void markContacted(std::int32_t slot, std::string_view today);
     // A contact that is not Deleted has this address (trimmed, any case).
     bool emailExists(std::string_view email) const;
+    // The first live contact with this address (as `emailExists` compares),
+    // or 0.
+    std::int32_t findLiveContact(std::string_view email) const;
+    // Takes back the contacts from `slot` to the end, which were appended
+    // since the caller noted `contactCount`: an import that was cancelled.
+    void discardContactsFrom(std::int32_t slot);
     std::int32_t liveContactCount() const { return doc_->liveContacts; }
 
     // --- Mailtray

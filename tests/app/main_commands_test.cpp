@@ -49,7 +49,7 @@ TEST(MainMenu, EveryButtonCommandHasAMenuItem) {
     for (const ImageButton& b : imageButtons()) {
         EXPECT_TRUE(inMenu.count(b.command)) << b.tooltip;
     }
-    EXPECT_EQ(inMenu.size(), 22u);
+    EXPECT_EQ(inMenu.size(), 24u);
 }
 
 TEST(HelpFile, PrefersTheStartFolderThenTheInstalledCopies) {

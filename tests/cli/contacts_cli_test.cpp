@@ -4,6 +4,7 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using testing_support::dataPath;
 using testing_support::readFileBytes;
@@ -69,4 +70,115 @@ TEST(ContactsCli, DedupePrintsTheLinesAndSaves) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "ann@example.org\nRemoved 1 duplicate records.\n");
     EXPECT_EQ(readSessionFile(copy).session.contact(2).status, -999);
+}
+
+TEST(ContactFilesCli, ImportPrintsTheReportAndSavesUnlessDryRun) {
+    TempDir dir;
+    const std::string session = dir.file("s.qmz");
+    ASSERT_EQ(runCli({"session", "new", session}).exitCode, 0);
+    const std::string before = readFileBytes(session);
+    writeFileBytes(dir.file("in.csv"), "Correo;Nombre;Grupo\r\na@x.org;Ann;Friends\r\n"
+                                       "A@x.org;Ann;\r\nnot-an-address;X;\r\n");
+    const std::vector<std::string> base{"import-contacts", session,        dir.file("in.csv"),
+                                        "--map",           "Correo=email", "--map",
+                                        "2=name",          "--status",     "Prospects"};
+    auto args = base;
+    args.insert(args.end(), {"--dry-run", "--json"});
+    auto run = runCli(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto json = nlohmann::json::parse(run.out);
+    EXPECT_EQ(json["added"], 1);
+    EXPECT_EQ(json["skipped"], 1);
+    EXPECT_EQ(json["refused"], 1);
+    EXPECT_EQ(json["delimiter"], ";");
+    EXPECT_EQ(json["ignoredColumns"], nlohmann::json::array({"Grupo"}));
+    EXPECT_EQ(json["rows"][1]["line"], 4);
+    EXPECT_EQ(json["rows"][1]["outcome"], "refused");
+    EXPECT_EQ(readFileBytes(session), before);
+
+    run = runCli(base);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "Added 1, updated 0, skipped 1 as duplicates, refused 1 as invalid.\n"
+              "Ignored columns: Grupo\n"
+              "Line 3: skipped A@x.org: repeats an address of an earlier row\n"
+              "Line 4: refused not-an-address: \"not-an-address\" is not an address of the form "
+              "local@domain\n");
+    SessionReadResult read = readSessionFile(session);
+    ASSERT_EQ(read.session.contactCount(), 1);
+    EXPECT_EQ(read.session.contact(1).name, "Ann");
+    EXPECT_EQ(read.session.contact(1).status, 1);
+}
+
+TEST(ContactFilesCli, ImportRefusesBadOptionsAndFiles) {
+    TempDir dir;
+    const std::string session = dir.file("s.qmz");
+    runCli({"session", "new", session});
+    writeFileBytes(dir.file("in.csv"), "Email\na@x.org\n");
+    const std::string in = dir.file("in.csv");
+    struct Case {
+        std::vector<std::string> extra;
+        int exitCode;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{"--group", "Nowhere"}, 1, "The session has no campaign group Nowhere.\n"},
+        {{"--map", "Phone=telephone"}, 1, "The file has no column \"Phone\".\n"},
+        {{"--encoding", "ebcdic"},
+         2,
+         "--encoding takes utf-8, utf-16le, utf-16be or windows-1252.\n"},
+        {{"--delimiter", "||"},
+         2,
+         "--delimiter takes one character, \"comma\", \"semicolon\" or \"tab\".\n"},
+        {{"--status", "vip"},
+         2,
+         "--status takes subscribers, prospects, customers or do-not-contact.\n"},
+    };
+    const std::string before = readFileBytes(session);
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"import-contacts", session, in};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const auto run = runCli(args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.extra.at(0);
+        EXPECT_EQ(run.err, c.err);
+    }
+    const auto run = runCli({"import-contacts", session, dir.path()});
+    EXPECT_EQ(run.err, "\"" + dir.path() + "\" is not a regular file.\n");
+    EXPECT_EQ(readFileBytes(session), before);
+}
+
+TEST(ContactFilesCli, ExportWritesTheChosenListThatImportReadsBack) {
+    TempDir dir;
+    const std::string session = dir.file("s.qmz");
+    runCli({"session", "new", session});
+    writeFileBytes(dir.file("in.csv"), "Email,Name,Status,Notes\na@x.org,Ann,customers,\"x,\n"
+                                       "y\"\nb@x.org,Bob,prospects,\n");
+    ASSERT_EQ(runCli({"import-contacts", session, dir.file("in.csv")}).exitCode, 0);
+
+    auto run =
+        runCli({"export-contacts", session, dir.file("out.csv"), "--status", "customers", "--bom"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "Exported 1 contact to " + dir.file("out.csv") + ".\n");
+    EXPECT_EQ(readFileBytes(dir.file("out.csv")),
+              "\xEF\xBB\xBF"
+              "Email Address,Contact Name,Address,Telephone,Company,Notes,Group,Status,Tag,"
+              "Date Added,Last Contacted,Times Contacted\r\n"
+              "a@x.org,Ann,,,,\"x,\ny\",Main (Default),Customers,,12/07/2026,never,0\r\n");
+
+    run = runCli({"export-contacts", session, dir.file("all.csv")});
+    EXPECT_EQ(run.out, "Exported 2 contacts to " + dir.file("all.csv") + ".\n");
+    const std::string copy = dir.file("copy.qmz");
+    runCli({"session", "new", copy});
+    run = runCli({"import-contacts", copy, dir.file("all.csv")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(runCli({"list", copy}).out, runCli({"list", session}).out);
+
+    run = runCli({"export-contacts", session, dir.file("x.csv"), "--mailtray", "--group", "1"});
+    EXPECT_EQ(run.exitCode, 2);
+    run = runCli({"export-contacts", session, dir.file("x.csv"), "--group", "7"});
+    EXPECT_EQ(run.err, "The session has no campaign group 7.\n");
+    run = runCli({"export-contacts", session, dir.file("x.csv"), "--mailtray"});
+    EXPECT_EQ(run.out, "Exported 0 contacts to " + dir.file("x.csv") + ".\n");
+    run = runCli({"export-contacts", session, dir.file("x.csv"), "--search", "bob"});
+    EXPECT_EQ(run.out, "Exported 1 contact to " + dir.file("x.csv") + ".\n");
 }

@@ -1,5 +1,7 @@
 #include "app/loading_window.h"
 #include "app/main_window.h"
+#include "contacts/export_contacts_dialog.h"
+#include "contacts/import_contacts_dialog.h"
 #include "platform/qt_images.h"
 #include "store/session_file.h"
 #include "support/qt_app.h"
@@ -13,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
@@ -24,7 +27,9 @@
 #include <memory>
 
 using testing_support::FakePrompter;
+using testing_support::readFileBytes;
 using testing_support::TempDir;
+using testing_support::writeFileBytes;
 
 namespace {
 
@@ -117,6 +122,9 @@ TEST_F(MainWindowTest, MenusHaveTheirCaptionsInOrder) {
         "File/-",
         "File/Save Session",
         "File/Save Session As..",
+        "File/-",
+        "File/Import Contacts (CSV, vCard)...",
+        "File/Export Contacts...",
         "File/-",
         "File/Exit",
         "Groups/Add Campaign Group..",
@@ -449,4 +457,31 @@ TEST(LoadingWindowTest, ShowsProgressUpToOneHundredWithoutCloseBox) {
     EXPECT_EQ(loading.progress(), 90);
     loading.advanceStartupProgress(500);
     EXPECT_EQ(loading.progress(), 100);
+}
+
+TEST_F(MainWindowTest, FileImportAndExportContactsWorkOnTheShownLists) {
+    add("old@x.org", code(ContactStatus::Customers));
+    window->refreshViews();
+    writeFileBytes(dir.file("in.csv"), "Email,Name\nnew@x.org,Ann\n");
+    prompter.files = {dir.file("in.csv")};
+    window->action(MainCommand::ImportContacts)->trigger();
+    ASSERT_EQ(prompter.fileRequests.size(), 1u);
+    EXPECT_EQ(prompter.fileRequests[0].title, "Import Contacts (CSV, vCard)...");
+    auto* import = window->findChild<ImportContactsDialog*>();
+    ASSERT_NE(import, nullptr);
+    import->importButton()->click();
+    EXPECT_EQ(window->tabs()->tabText(4), "All Entries");
+    EXPECT_EQ(window->statusField()->text(), "Total Records: 2 - Mailtray: 0 - Contacted Today: 0");
+    import->close();
+
+    window->tabs()->setCurrentIndex(tabIndex(ViewTab::Customers));
+    prompter.files = {dir.file("out.csv")};
+    window->action(MainCommand::ExportContacts)->trigger();
+    auto* exporter = window->findChild<ExportContactsDialog*>();
+    ASSERT_NE(exporter, nullptr);
+    EXPECT_EQ(exporter->currentChoice()->text(), "Current list: Customers");
+    exporter->exportButton()->click();
+    const std::string written = readFileBytes(dir.file("out.csv"));
+    EXPECT_NE(written.find("old@x.org"), std::string::npos);
+    EXPECT_EQ(written.find("new@x.org"), std::string::npos);
 }

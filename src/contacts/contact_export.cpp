@@ -1,0 +1,149 @@
+#include "contacts/contact_export.h"
+
+#include "contacts/csv_format.h"
+#include "store/atomic_file.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kFlushSize = std::size_t{1} << 20;
+
+void appendNumber(std::string& out, std::int64_t value) {
+    out += std::to_string(value);
+}
+
+} // namespace
+
+std::vector<const Contact*> exportRecords(const Session& session, const ExportChoice& choice) {
+    std::vector<const Contact*> records;
+    switch (choice.source) {
+    case ExportSource::Tab:
+    case ExportSource::Filtered: {
+        ContactViews views;
+        views.refresh(session);
+        ViewTab tab = choice.tab;
+        if (choice.source == ExportSource::Filtered) {
+            views.applyFilters(session, choice.search, choice.checks);
+            tab = ViewTab::AllEntries;
+        }
+        const ContactList& list = views.list(tab);
+        records.reserve(list.rowSlots.size());
+        for (const std::int32_t slot : list.rowSlots) {
+            records.push_back(&session.contact(slot));
+        }
+        break;
+    }
+    case ExportSource::Group:
+        for (const Contact& contact : session.contacts()) {
+            if (!contact.isDeleted() && contact.groupIndex == choice.group) {
+                records.push_back(&contact);
+            }
+        }
+        break;
+    case ExportSource::Rows:
+        for (const std::int32_t slot : choice.rows) {
+            if (session.hasContact(slot) && !session.contact(slot).isDeleted()) {
+                records.push_back(&session.contact(slot));
+            }
+        }
+        break;
+    case ExportSource::Mailtray:
+        for (const Contact& entry : session.mailtray()) {
+            if (!entry.isDeleted()) {
+                records.push_back(&entry);
+            }
+        }
+        break;
+    }
+    return records;
+}
+
+void appendExportHeader(std::string& out) {
+    bool first = true;
+    for (const char* column : kExportColumns) {
+        if (!first) {
+            out.push_back(',');
+        }
+        first = false;
+        out.append(column);
+    }
+    out.append("\r\n");
+}
+
+void appendExportRow(std::string& out, const Session& session, const Contact& c) {
+    const std::string_view group =
+        session.hasGroup(c.groupIndex) ? std::string_view(session.group(c.groupIndex).name) : "";
+    const std::string_view tag = c.tag == code(ContactTag::None) ? "" : tagCaption(c.tag);
+    appendCsvField(out, c.email);
+    out.push_back(',');
+    appendCsvField(out, c.name);
+    out.push_back(',');
+    appendCsvField(out, c.address);
+    out.push_back(',');
+    appendCsvField(out, c.telephone);
+    out.push_back(',');
+    appendCsvField(out, c.company);
+    out.push_back(',');
+    appendCsvField(out, c.notes);
+    out.push_back(',');
+    appendCsvField(out, group);
+    out.push_back(',');
+    appendCsvField(out, statusCaption(c.status));
+    out.push_back(',');
+    appendCsvField(out, tag);
+    out.push_back(',');
+    appendCsvField(out, c.dateAdded);
+    out.push_back(',');
+    appendCsvField(out, c.lastContacted);
+    out.push_back(',');
+    appendNumber(out, c.timesContacted);
+    out.append("\r\n");
+}
+
+std::string exportDoneText(std::int64_t count, const std::string& path) {
+    return "Exported " + std::to_string(count) + (count == 1 ? " contact" : " contacts") + " to " +
+           path + ".";
+}
+
+ExportResult exportContactsCsv(const Session& session, const ExportChoice& choice,
+                               const std::string& path, bool byteOrderMark) {
+    ExportResult result;
+    AtomicFile file(path);
+    if (!file.open()) {
+        result.error = "Cannot write \"" + path + "\": " + file.error() + ".";
+        return result;
+    }
+    std::string buffer;
+    buffer.reserve(kFlushSize + 4096);
+    if (byteOrderMark) {
+        buffer.append("\xEF\xBB\xBF");
+    }
+    appendExportHeader(buffer);
+    auto flush = [&]() {
+        if (!buffer.empty() &&
+            std::fwrite(buffer.data(), 1, buffer.size(), file.stream()) != buffer.size()) {
+            result.error = "Cannot write \"" + path + "\": " + std::strerror(errno) + ".";
+            return false;
+        }
+        buffer.clear();
+        return true;
+    };
+    for (const Contact* contact : exportRecords(session, choice)) {
+        appendExportRow(buffer, session, *contact);
+        ++result.count;
+        if (buffer.size() >= kFlushSize && !flush()) {
+            return result;
+        }
+    }
+    if (!flush()) {
+        return result;
+    }
+    if (!file.commit()) {
+        result.error = "Cannot write \"" + path + "\": " + file.error() + ".";
+        return result;
+    }
+    result.ok = true;
+    return result;
+}

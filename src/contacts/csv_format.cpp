@@ -1,0 +1,450 @@
+#include "contacts/csv_format.h"
+
+#include "store/text_encoding.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Length of the valid UTF-8 sequence at p (n bytes available), 0 when the
+// bytes there are no valid sequence, or -1 when they are a valid start cut
+// short by the end of the bytes.
+int sequenceLength(const unsigned char* p, std::size_t n) {
+    const unsigned char c = p[0];
+    if (c < 0x80) {
+        return 1;
+    }
+    int extra = 0;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        extra = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        extra = 2;
+        lo = c == 0xE0 ? 0xA0 : 0x80; // overlong
+        hi = c == 0xED ? 0x9F : 0xBF; // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        extra = 3;
+        lo = c == 0xF0 ? 0x90 : 0x80;
+        hi = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    for (int k = 1; k <= extra; ++k) {
+        if (static_cast<std::size_t>(k) >= n) {
+            return -1;
+        }
+        const unsigned char b = p[k];
+        if (k == 1 ? (b < lo || b > hi) : (b & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return extra + 1;
+}
+
+// Where the bytes may be cut so that no sequence that could still be
+// completed is split: the start of a trailing incomplete sequence, else the end.
+std::size_t completeLength(std::string_view bytes) {
+    const std::size_t n = bytes.size();
+    const std::size_t from = n >= 3 ? n - 3 : 0;
+    for (std::size_t i = n; i > from; --i) {
+        const auto c = static_cast<unsigned char>(bytes[i - 1]);
+        if ((c & 0xC0) == 0xC0) {
+            const int length = sequenceLength(
+                reinterpret_cast<const unsigned char*>(bytes.data()) + i - 1, n - (i - 1));
+            return length == -1 ? i - 1 : n;
+        }
+        if ((c & 0xC0) != 0x80) {
+            return n;
+        }
+    }
+    return n;
+}
+
+void appendSanitizedUtf8(std::string& out, std::string_view bytes) {
+    if (isValidUtf8(bytes)) {
+        out.append(bytes);
+        return;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const int length = sequenceLength(p + i, bytes.size() - i);
+        if (length > 0) {
+            out.append(bytes.substr(i, static_cast<std::size_t>(length)));
+            i += static_cast<std::size_t>(length);
+        } else {
+            appendUtf8CodePoint(out, kReplacement);
+            ++i;
+        }
+    }
+}
+
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
+void appendUtf8CodePoint(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::string_view encodingName(TextEncoding encoding) {
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        return "UTF-8";
+    case TextEncoding::Utf16Le:
+        return "UTF-16LE";
+    case TextEncoding::Utf16Be:
+        return "UTF-16BE";
+    case TextEncoding::Windows1252:
+        return "Windows-1252";
+    }
+    return "UTF-8";
+}
+
+std::optional<TextEncoding> encodingFromName(std::string_view name) {
+    std::string folded;
+    for (const char c : name) {
+        if (c != '-' && c != '_' && c != ' ') {
+            folded.push_back(asciiLower(c));
+        }
+    }
+    if (folded == "utf8") {
+        return TextEncoding::Utf8;
+    }
+    if (folded == "utf16le") {
+        return TextEncoding::Utf16Le;
+    }
+    if (folded == "utf16be") {
+        return TextEncoding::Utf16Be;
+    }
+    if (folded == "windows1252" || folded == "cp1252") {
+        return TextEncoding::Windows1252;
+    }
+    return std::nullopt;
+}
+
+std::size_t byteOrderMarkLength(std::string_view bytes, TextEncoding encoding) {
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        return bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    case TextEncoding::Utf16Le:
+        return bytes.starts_with("\xFF\xFE") ? 2 : 0;
+    case TextEncoding::Utf16Be:
+        return bytes.starts_with("\xFE\xFF") ? 2 : 0;
+    case TextEncoding::Windows1252:
+        return 0;
+    }
+    return 0;
+}
+
+std::optional<TextEncoding> encodingFromByteOrderMark(std::string_view head) {
+    for (const TextEncoding e :
+         {TextEncoding::Utf8, TextEncoding::Utf16Le, TextEncoding::Utf16Be}) {
+        if (byteOrderMarkLength(head, e) > 0) {
+            return e;
+        }
+    }
+    return std::nullopt;
+}
+
+void Utf8Validator::feed(std::string_view bytes) {
+    if (!valid_) {
+        return;
+    }
+    std::string joined;
+    if (!carry_.empty()) {
+        joined = carry_ + std::string(bytes);
+        bytes = joined;
+    }
+    const std::size_t cut = completeLength(bytes);
+    valid_ = isValidUtf8(bytes.substr(0, cut));
+    carry_.assign(bytes.substr(cut));
+}
+
+bool Utf8Validator::finish() {
+    if (!carry_.empty()) {
+        valid_ = false;
+        carry_.clear();
+    }
+    return valid_;
+}
+
+void TextDecoder::decode(std::string_view bytes, std::string& out) {
+    if (encoding_ == TextEncoding::Windows1252) {
+        out.append(windows1252ToUtf8(bytes));
+        return;
+    }
+    std::string joined;
+    if (!carry_.empty()) {
+        joined = carry_ + std::string(bytes);
+        bytes = joined;
+    }
+    if (!started_) {
+        // A byte order mark is only recognised whole.
+        const std::size_t markSize = encoding_ == TextEncoding::Utf8 ? 3 : 2;
+        if (bytes.size() < markSize) {
+            carry_.assign(bytes);
+            return;
+        }
+        started_ = true;
+        bytes.remove_prefix(byteOrderMarkLength(bytes, encoding_));
+    }
+    if (encoding_ == TextEncoding::Utf8) {
+        const std::size_t cut = completeLength(bytes);
+        std::string tail(bytes.substr(cut));
+        appendSanitizedUtf8(out, bytes.substr(0, cut));
+        carry_ = std::move(tail);
+    } else {
+        const std::size_t even = bytes.size() & ~static_cast<std::size_t>(1);
+        std::string tail(bytes.substr(even));
+        decodeUtf16(bytes.substr(0, even), out);
+        carry_ = std::move(tail);
+    }
+}
+
+void TextDecoder::decodeUtf16(std::string_view bytes, std::string& out) {
+    const bool little = encoding_ == TextEncoding::Utf16Le;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto b0 = static_cast<unsigned char>(bytes[i]);
+        const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
+        const char16_t unit =
+            little ? static_cast<char16_t>(b0 | (b1 << 8)) : static_cast<char16_t>((b0 << 8) | b1);
+        if (highSurrogate_ != 0) {
+            if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                const char32_t cp = 0x10000 +
+                                    ((static_cast<char32_t>(highSurrogate_) - 0xD800) << 10) +
+                                    (static_cast<char32_t>(unit) - 0xDC00);
+                appendUtf8CodePoint(out, cp);
+                highSurrogate_ = 0;
+                continue;
+            }
+            appendUtf8CodePoint(out, kReplacement);
+            highSurrogate_ = 0;
+        }
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            highSurrogate_ = unit;
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            appendUtf8CodePoint(out, kReplacement);
+        } else {
+            appendUtf8CodePoint(out, unit);
+        }
+    }
+}
+
+void TextDecoder::finish(std::string& out) {
+    if (!started_ && !carry_.empty()) {
+        started_ = true;
+        std::string head = std::move(carry_);
+        carry_.clear();
+        if (encoding_ == TextEncoding::Utf8) {
+            appendSanitizedUtf8(out, head);
+        } else {
+            decodeUtf16(head.substr(0, head.size() & ~static_cast<std::size_t>(1)), out);
+            if (head.size() % 2 != 0) {
+                appendUtf8CodePoint(out, kReplacement);
+            }
+        }
+    } else if (!carry_.empty()) {
+        // Only an incomplete sequence or a lone byte can be left.
+        appendUtf8CodePoint(out, kReplacement);
+        carry_.clear();
+    }
+    if (highSurrogate_ != 0) {
+        appendUtf8CodePoint(out, kReplacement);
+        highSurrogate_ = 0;
+    }
+}
+
+CsvParser::CsvParser(char delimiter, Sink sink) : delimiter_(delimiter), sink_(std::move(sink)) {}
+
+void CsvParser::newLine() {
+    ++line_;
+}
+
+void CsvParser::endField() {
+    if (fieldCount_ < record_.fields.size()) {
+        record_.fields[fieldCount_].assign(field_);
+    } else {
+        record_.fields.push_back(field_);
+    }
+    ++fieldCount_;
+    field_.clear();
+    fieldQuoted_ = false;
+    afterQuote_ = false;
+}
+
+void CsvParser::endRecord() {
+    endField();
+    const bool blank = fieldCount_ == 1 && record_.fields[0].empty() && !recordQuoted_;
+    if (!blank) {
+        record_.fields.resize(fieldCount_);
+        sink_(record_);
+    }
+    fieldCount_ = 0;
+    recordQuoted_ = false;
+    record_.unclosedQuote = false;
+    record_.line = 0;
+}
+
+void CsvParser::feed(std::string_view text) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end) {
+        const char c = *p;
+        if (pendingCr_) {
+            pendingCr_ = false;
+            if (c == '\n') {
+                if (inQuotes_) {
+                    field_.push_back('\n');
+                }
+                ++p;
+                continue;
+            }
+        }
+        if (record_.line == 0) {
+            record_.line = line_;
+        }
+        if (inQuotes_) {
+            const char* q = p;
+            while (q < end && *q != '"' && *q != '\r' && *q != '\n') {
+                ++q;
+            }
+            field_.append(p, q);
+            p = q;
+            if (p == end) {
+                break;
+            }
+            if (*p == '"') {
+                inQuotes_ = false;
+                afterQuote_ = true;
+            } else {
+                field_.push_back(*p);
+                newLine();
+                pendingCr_ = *p == '\r';
+            }
+            ++p;
+            continue;
+        }
+        if (c == delimiter_) {
+            endField();
+        } else if (c == '\r' || c == '\n') {
+            endRecord();
+            newLine();
+            pendingCr_ = c == '\r';
+        } else if (c == '"') {
+            if (afterQuote_) {
+                field_.push_back('"'); // a doubled quote inside a quoted field
+                inQuotes_ = true;
+                afterQuote_ = false;
+            } else if (field_.empty() && !fieldQuoted_) {
+                inQuotes_ = true;
+                fieldQuoted_ = true;
+                recordQuoted_ = true;
+            } else {
+                field_.push_back('"');
+            }
+        } else {
+            const char* q = p + 1;
+            while (q < end && *q != delimiter_ && *q != '\r' && *q != '\n' && *q != '"') {
+                ++q;
+            }
+            field_.append(p, q);
+            afterQuote_ = false;
+            p = q;
+            continue;
+        }
+        ++p;
+    }
+}
+
+void CsvParser::finish() {
+    pendingCr_ = false;
+    if (inQuotes_) {
+        inQuotes_ = false;
+        endField();
+        record_.fields.resize(fieldCount_);
+        record_.unclosedQuote = true;
+        sink_(record_);
+        fieldCount_ = 0;
+        recordQuoted_ = false;
+        record_.unclosedQuote = false;
+        record_.line = 0;
+    } else if (record_.line != 0) {
+        endRecord();
+    }
+}
+
+char sniffDelimiter(std::string_view sample) {
+    constexpr std::array<char, 3> kCandidates{',', ';', '\t'};
+    constexpr std::size_t kRecords = 20;
+    char best = ',';
+    std::size_t bestConsistent = 0;
+    std::size_t bestWidth = 0;
+    for (const char candidate : kCandidates) {
+        std::vector<std::size_t> widths;
+        CsvParser parser(candidate, [&](CsvRecord& record) {
+            if (widths.size() < kRecords) {
+                widths.push_back(record.fields.size());
+            }
+        });
+        parser.feed(sample);
+        parser.finish();
+        if (widths.empty() || widths.front() <= 1) {
+            continue;
+        }
+        std::size_t consistent = 0;
+        for (const std::size_t w : widths) {
+            consistent += w == widths.front() ? 1 : 0;
+        }
+        if (consistent > bestConsistent ||
+            (consistent == bestConsistent && widths.front() > bestWidth)) {
+            best = candidate;
+            bestConsistent = consistent;
+            bestWidth = widths.front();
+        }
+    }
+    return best;
+}
+
+void appendCsvField(std::string& out, std::string_view field, char delimiter) {
+    bool quote = !field.empty() && (field.front() == ' ' || field.front() == '\t' ||
+                                    field.back() == ' ' || field.back() == '\t');
+    for (const char c : field) {
+        if (c == delimiter || c == '"' || c == '\r' || c == '\n') {
+            quote = true;
+            break;
+        }
+    }
+    if (!quote) {
+        out.append(field);
+        return;
+    }
+    out.push_back('"');
+    for (const char c : field) {
+        if (c == '"') {
+            out.push_back('"');
+        }
+        out.push_back(c);
+    }
+    out.push_back('"');
+}

@@ -1,0 +1,107 @@
+#include "contacts/export_contacts_dialog.h"
+
+#include "contacts/contact_dialog.h"
+#include "contacts/contact_export.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+ExportContactsDialog::ExportContactsDialog(const Session& session, ShownLists lists,
+                                           Prompter& prompter, QWidget* parent)
+    : QWidget(parent, Qt::Window), session_(session), lists_(std::move(lists)), prompter_(prompter),
+      current_(new QRadioButton("Current list: " + qs(lists_.currentCaption), this)),
+      filtered_(new QRadioButton("All Entries ( filtered )", this)),
+      group_(new QRadioButton("Campaign Group", this)), status_(new QRadioButton("Status", this)),
+      mailtray_(new QRadioButton("Mailtray", this)), groupList_(new QComboBox(this)),
+      statusList_(new QComboBox(this)),
+      bom_(new QCheckBox("Byte order mark (for spreadsheet programs)", this)),
+      cancel_(new QPushButton("Cancel", this)), export_(new QPushButton("Export...", this)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowModality(Qt::WindowModal);
+    setWindowTitle("Export Contacts");
+
+    current_->setChecked(true);
+    filtered_->setEnabled(lists_.filtered);
+    fillGroupDropDown(*groupList_, session_);
+    if (groupList_->count() > 0) {
+        groupList_->setCurrentIndex(0);
+    }
+    group_->setEnabled(groupList_->count() > 0);
+    for (const ContactStatus status : kVisibleStatuses) {
+        statusList_->addItem(qs(statusCaption(code(status))), code(status));
+    }
+    bom_->setChecked(true);
+
+    auto* choices = new QGridLayout;
+    choices->addWidget(current_, 0, 0, 1, 2);
+    choices->addWidget(filtered_, 1, 0, 1, 2);
+    choices->addWidget(group_, 2, 0);
+    choices->addWidget(groupList_, 2, 1);
+    choices->addWidget(status_, 3, 0);
+    choices->addWidget(statusList_, 3, 1);
+    choices->addWidget(mailtray_, 4, 0, 1, 2);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
+    buttons->addWidget(export_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(choices);
+    layout->addWidget(bom_);
+    layout->addLayout(buttons);
+
+    connect(groupList_, &QComboBox::activated, this, [this] { group_->setChecked(true); });
+    connect(statusList_, &QComboBox::activated, this, [this] { status_->setChecked(true); });
+    connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
+    connect(export_, &QPushButton::clicked, this, &ExportContactsDialog::exportList);
+}
+
+void ExportContactsDialog::exportList() {
+    ExportChoice choice;
+    if (current_->isChecked()) {
+        choice.source = ExportSource::Rows;
+        choice.rows = lists_.currentRows;
+    } else if (filtered_->isChecked()) {
+        choice.source = ExportSource::Rows;
+        choice.rows = lists_.filteredRows;
+    } else if (group_->isChecked()) {
+        choice.source = ExportSource::Group;
+        choice.group = groupList_->currentIndex() + 1;
+    } else if (status_->isChecked()) {
+        const std::int32_t status = statusList_->currentData().toInt();
+        for (int t = 0; t < kTabCount; ++t) {
+            const auto tab = static_cast<ViewTab>(t);
+            if (tab != ViewTab::AllEntries && tabStatus(tab) == status) {
+                choice.tab = tab;
+            }
+        }
+    } else {
+        choice.source = ExportSource::Mailtray;
+    }
+    const std::optional<std::string> path =
+        prompter_.saveFileName(kExportContactsTitle, kExportContactsFilter, "");
+    if (!path) {
+        return;
+    }
+    const ExportResult result = exportContactsCsv(session_, choice, *path, bom_->isChecked());
+    if (!result.ok) {
+        prompter_.message("Error", result.error);
+        return;
+    }
+    prompter_.message("Information", exportDoneText(result.count, *path));
+    close();
+}

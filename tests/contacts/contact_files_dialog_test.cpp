@@ -1,0 +1,139 @@
+#include "contacts/contact_dialog.h"
+#include "contacts/export_contacts_dialog.h"
+#include "contacts/gui_fakes.h"
+#include "contacts/import_contacts_dialog.h"
+#include "store/session_file.h"
+#include "support/test_support.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+struct ContactFilesDialogTest : ::testing::Test {
+    Session session;
+    FakeViews views;
+    FakePrompter prompter;
+    FixedClock clock{march5()};
+    TempDir dir;
+};
+
+} // namespace
+
+TEST_F(ContactFilesDialogTest, ImportShowsDetectionPreviewAndMappingThenTheReport) {
+    fillSession(session, {"Two"}, {"known@x.org"});
+    writeFileBytes(dir.file("in.csv"), "\xEF\xBB\xBF"
+                                       "Correo;Name;Notes\r\n"
+                                       "a@x.org;Ann;\"two\r\nlines\"\r\n"
+                                       "known@x.org;K;\r\n");
+    QPointer<ImportContactsDialog> dialog =
+        new ImportContactsDialog(session, views, clock, dir.file("in.csv"));
+    dialog->show();
+    EXPECT_EQ(dialog->encodingDropDown()->itemText(0), "Detected: UTF-8 with byte order mark");
+    EXPECT_EQ(dialog->delimiterDropDown()->itemText(0), "Detected: semicolon");
+    ASSERT_EQ(dialog->preview()->columnCount(), 3);
+    ASSERT_EQ(dialog->preview()->rowCount(), 2);
+    EXPECT_EQ(dialog->preview()->horizontalHeaderItem(0)->text(), "Correo");
+    EXPECT_EQ(dialog->preview()->item(0, 2)->text(), "two / lines");
+    ASSERT_EQ(dialog->fieldDropDowns().size(), 3u);
+    EXPECT_EQ(dialog->fieldDropDowns()[0]->currentText(), "(ignored)");
+    EXPECT_EQ(dialog->fieldDropDowns()[1]->currentText(), "Contact Name");
+    // No address column yet: Import waits for one.
+    EXPECT_FALSE(dialog->importButton()->isEnabled());
+    EXPECT_EQ(dialog->problemLabel()->text(), "Choose the column that holds the e-mail addresses.");
+    dialog->fieldDropDowns()[0]->setCurrentText("Email Address");
+    EXPECT_TRUE(dialog->importButton()->isEnabled());
+    dialog->groupDropDown()->setCurrentIndex(1);
+    dialog->statusChoices()->setStatus(code(ContactStatus::Customers));
+
+    dialog->importButton()->click();
+    ASSERT_EQ(session.contactCount(), 2);
+    const Contact& added = session.contact(2);
+    EXPECT_EQ(added.email, "a@x.org");
+    EXPECT_EQ(added.notes, "two\r\nlines");
+    EXPECT_EQ(added.groupIndex, 2);
+    EXPECT_EQ(added.status, code(ContactStatus::Customers));
+    EXPECT_EQ(dialog->reportArea()->toPlainText(),
+              "Added 1, updated 0, skipped 1 as duplicates, refused 0 as invalid.\n"
+              "Line 4: skipped known@x.org: already known\n");
+    EXPECT_EQ(dialog->cancelButton()->text(), "Close");
+    EXPECT_EQ(views.refreshes, 1);
+    dialog->cancelButton()->click();
+    flushDeletes();
+    EXPECT_TRUE(dialog.isNull());
+}
+
+TEST_F(ContactFilesDialogTest, CancellingARunningImportChangesNothing) {
+    fillSession(session, {}, {"known@x.org"});
+    session.markSaved();
+    const std::string before = encodeSession(session);
+    std::string csv = "Email,Group\n";
+    for (int i = 0; i < 60000; ++i) {
+        csv += "p" + std::to_string(i) + "@x.org,New group\n";
+    }
+    writeFileBytes(dir.file("big.csv"), csv);
+    QPointer<ImportContactsDialog> dialog =
+        new ImportContactsDialog(session, views, clock, dir.file("big.csv"));
+    dialog->show();
+    bool sawRunning = false;
+    QObject::connect(dialog->progressBar(), &QProgressBar::valueChanged, [&] {
+        sawRunning = sawRunning || dialog->importing();
+        dialog->cancelButton()->click();
+    });
+    dialog->importButton()->click();
+    EXPECT_TRUE(sawRunning);
+    EXPECT_EQ(encodeSession(session), before);
+    EXPECT_FALSE(session.hasUnsavedChanges());
+    EXPECT_EQ(dialog->reportArea()->toPlainText(), "Import cancelled; nothing was changed.\n");
+    dialog->close();
+    flushDeletes();
+}
+
+TEST_F(ContactFilesDialogTest, ExportWritesTheChosenListWhereTheUserSays) {
+    fillSession(session, {"Two"}, {"a@x.org", "b@x.org", "c@x.org"});
+    session.modifyContact(2, [](Contact& c) { c.groupIndex = 2; });
+    ShownLists lists;
+    lists.currentCaption = "All Entries";
+    lists.currentRows = {3, 1};
+    QPointer<ExportContactsDialog> dialog = new ExportContactsDialog(session, lists, prompter);
+    dialog->show();
+    EXPECT_TRUE(dialog->currentChoice()->isChecked());
+    EXPECT_EQ(dialog->currentChoice()->text(), "Current list: All Entries");
+    EXPECT_FALSE(dialog->filteredChoice()->isEnabled());
+
+    // Cancelled file requester: nothing written, the dialog stays.
+    prompter.files = {std::nullopt, dir.file("list.csv"), dir.file("group.csv")};
+    dialog->exportButton()->click();
+    EXPECT_FALSE(dialog.isNull());
+    dialog->byteOrderMarkBox()->setChecked(false);
+    dialog->exportButton()->click();
+    EXPECT_EQ(prompter.fileRequests.at(0).title, "Export Contacts...");
+    const std::string list = readFileBytes(dir.file("list.csv"));
+    EXPECT_TRUE(list.starts_with("Email Address,"));
+    EXPECT_LT(list.find("c@x.org"), list.find("a@x.org"));
+    EXPECT_EQ(list.find("b@x.org"), std::string::npos);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text, "Exported 2 contacts to " + dir.file("list.csv") + ".");
+    flushDeletes();
+    EXPECT_TRUE(dialog.isNull());
+
+    dialog = new ExportContactsDialog(session, lists, prompter);
+    dialog->groupChoice()->setChecked(true);
+    dialog->groupDropDown()->setCurrentIndex(1);
+    dialog->exportButton()->click();
+    const std::string group = readFileBytes(dir.file("group.csv"));
+    EXPECT_TRUE(group.starts_with("\xEF\xBB\xBF"));
+    EXPECT_NE(group.find("b@x.org"), std::string::npos);
+    EXPECT_EQ(group.find("a@x.org"), std::string::npos);
+    flushDeletes();
+}
