@@ -20,12 +20,61 @@ std::string withSessionExtension(const std::string& path) {
     return path + ".qmz";
 }
 
+std::string changedBehindOurBackText(const std::string& path) {
+    return "The session file \"" + path +
+           "\" was changed by another program since it was opened. Replace it with this "
+           "session?";
+}
+
+namespace {
+
+bool sameLock(const SessionLock& lock, const std::string& path) {
+    return lock.held() &&
+           SessionLock::lockPathFor(lock.sessionPath()) == SessionLock::lockPathFor(path);
+}
+
+// Saves to `path` under its lock: the one held when it is this session's
+// file, else a new one, which the session keeps once the save succeeded.
+bool saveUnderLock(FileCommandContext& context, const std::string& path) {
+    OpenSessionFile* file = context.file;
+    if (file == nullptr) {
+        return saveSession(context.session, path, context.hooks, context.prompter);
+    }
+    SessionLock taken;
+    const bool ours = sameLock(file->lock, path);
+    if (!ours) {
+        if (taken.acquire(path) != SessionLock::Outcome::Acquired) {
+            context.prompter.message("Error", taken.message());
+            return false;
+        }
+    } else if (file->stamp) {
+        // Another program (one that takes no lock) may have saved it since.
+        const std::optional<FileStamp> now = fileStampOf(path);
+        if (now && *now != *file->stamp &&
+            context.prompter.message("Confirm", changedBehindOurBackText(path),
+                                     PromptButtons::YesNo) != PromptAnswer::Yes) {
+            return false;
+        }
+    }
+    FileStamp written;
+    if (!saveSession(context.session, path, context.hooks, context.prompter, &written)) {
+        return false;
+    }
+    if (!ours) {
+        file->lock = std::move(taken);
+    }
+    file->stamp = written;
+    file->readOnly = false;
+    return true;
+}
+
+} // namespace
+
 bool saveSessionCommand(FileCommandContext& context) {
-    if (context.session.isUntitled()) {
+    if (context.session.isUntitled() || (context.file != nullptr && context.file->readOnly)) {
         return saveSessionAsCommand(context);
     }
-    return saveSession(context.session, context.session.sessionFileName, context.hooks,
-                       context.prompter);
+    return saveUnderLock(context, context.session.sessionFileName);
 }
 
 bool saveSessionAsCommand(FileCommandContext& context) {
@@ -46,7 +95,7 @@ bool saveSessionAsCommand(FileCommandContext& context) {
             return false;
         }
     }
-    return saveSession(context.session, path, context.hooks, context.prompter);
+    return saveUnderLock(context, path);
 }
 
 bool mayDiscardSession(FileCommandContext& context) {
@@ -66,6 +115,9 @@ bool mayDiscardSession(FileCommandContext& context) {
 void newSessionCommand(FileCommandContext& context) {
     if (mayDiscardSession(context)) {
         newSession(context.session, context.hooks);
+        if (context.file != nullptr) {
+            context.file->clear();
+        }
     }
 }
 
@@ -75,7 +127,38 @@ void openSessionCommand(FileCommandContext& context) {
     }
     const auto chosen = context.prompter.openFileName(kOpenSessionTitle, kSessionFilter,
                                                       context.profileDirectory + "*.qmz");
-    if (chosen && !chosen->empty()) {
-        loadSession(context.session, *chosen, context.hooks, context.prompter);
+    if (!chosen || chosen->empty()) {
+        return;
     }
+    OpenSessionFile* file = context.file;
+    if (file == nullptr) {
+        loadSession(context.session, *chosen, context.hooks, context.prompter);
+        return;
+    }
+    // Locked before reading, so that nothing changes between the read and
+    // our next save. A file another program holds opens read-only.
+    SessionLock taken;
+    bool readOnly = false;
+    if (!sameLock(file->lock, *chosen) &&
+        taken.acquire(*chosen) != SessionLock::Outcome::Acquired) {
+        readOnly = true;
+    }
+    FileStamp stamp;
+    switch (loadSession(context.session, *chosen, context.hooks, context.prompter, &stamp)) {
+    case LoadOutcome::Refused:
+        return;
+    case LoadOutcome::Damaged:
+        file->clear(); // untitled now: its first save goes through Save As
+        return;
+    case LoadOutcome::Loaded:
+        break;
+    }
+    if (taken.held()) {
+        file->lock = std::move(taken);
+    } else if (readOnly) {
+        file->lock.release();
+        context.prompter.message("Information", taken.message());
+    }
+    file->stamp = stamp;
+    file->readOnly = readOnly;
 }

@@ -3,8 +3,26 @@
 #include "platform/prompter.h"
 #include "store/session.h"
 #include "store/session_commands.h"
+#include "store/session_lock.h"
 
+#include <optional>
 #include <string>
+
+// The desktop program's hold on the file of the open session: its lock,
+// held while the session is open, and the file as last read or saved, to
+// notice a change by another program before saving over it.
+struct OpenSessionFile {
+    SessionLock lock;
+    std::optional<FileStamp> stamp;
+    // Opened while another program held it: Save goes through Save As.
+    bool readOnly = false;
+
+    void clear() {
+        lock.release();
+        stamp.reset();
+        readOnly = false;
+    }
+};
 
 // The File menu's commands on the core: the window only shows what the
 // prompter asks. `profileDirectory` is the user's home folder with its
@@ -14,6 +32,9 @@ struct FileCommandContext {
     SessionHooks& hooks;
     Prompter& prompter;
     std::string profileDirectory;
+    // The hold on the session's file; without one, files are neither locked
+    // nor checked.
+    OpenSessionFile* file = nullptr;
 };
 
 inline constexpr const char* kSessionFilter = "Session files (*.qmz)|*.qmz|All files (*.*)|*.*";
@@ -22,11 +43,14 @@ inline constexpr const char* kSaveSessionTitle = "Save Mailtray Session...";
 inline constexpr const char* kUnsavedChangesText =
     "The current session has unsaved changes. Save them first?";
 
+// Asked before saving over a session file that another program changed.
+std::string changedBehindOurBackText(const std::string& path);
+
 // The path with ".qmz" added when its file name has no extension.
 std::string withSessionExtension(const std::string& path);
 
-// Save Session: an untitled session goes through Save Session As. True when
-// the session was written.
+// Save Session: an untitled session, or one opened read-only, goes through
+// Save Session As. True when the session was written.
 bool saveSessionCommand(FileCommandContext& context);
 // Save Session As: asks for a path; true when the session was written.
 bool saveSessionAsCommand(FileCommandContext& context);

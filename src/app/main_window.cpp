@@ -487,7 +487,8 @@ void MainWindow::runCommand(MainCommand command) {
 }
 
 void MainWindow::fileCommand(MainCommand command) {
-    FileCommandContext context{session_, hooks_, services_.prompter, services_.profileDirectory};
+    FileCommandContext context{session_, hooks_, services_.prompter, services_.profileDirectory,
+                               &sessionFile_};
     switch (command) {
     case MainCommand::NewSession:
         newSessionCommand(context);
@@ -512,7 +513,8 @@ void MainWindow::fileCommand(MainCommand command) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    FileCommandContext context{session_, hooks_, services_.prompter, services_.profileDirectory};
+    FileCommandContext context{session_, hooks_, services_.prompter, services_.profileDirectory,
+                               &sessionFile_};
     if (!mayDiscardSession(context)) {
         event->ignore();
         return;
@@ -677,20 +679,28 @@ void MainWindow::openComposeWindow(std::int32_t editorFormat) {
 // The hand-off stamps the Mailtray's contacts whatever the client does; the
 // status line shows the new count before the client starts.
 void MainWindow::deliverByDefaultClient() {
-    const HandoffResult result = ::deliverByDefaultClient(session_, services_.launcher,
-                                                          formatContactDate(services_.clock.now()));
+    std::int32_t leftOut = 0;
+    const HandoffResult result = ::deliverByDefaultClient(
+        session_, services_.launcher, formatContactDate(services_.clock.now()), &leftOut);
     refreshViews();
     updateStatusLine();
+    if (leftOut > 0) {
+        services_.prompter.message("Information", leftOutOfHandoffText(leftOut));
+    }
     if (result == HandoffResult::CouldNotStart) {
         services_.prompter.message("Information", "The default mail client could not be opened.");
     }
 }
 
 void MainWindow::deliverByCustomClient() {
-    const HandoffResult result = ::deliverByCustomClient(session_, services_.launcher,
-                                                         formatContactDate(services_.clock.now()));
+    std::int32_t leftOut = 0;
+    const HandoffResult result = ::deliverByCustomClient(
+        session_, services_.launcher, formatContactDate(services_.clock.now()), &leftOut);
     refreshViews();
     updateStatusLine();
+    if (leftOut > 0) {
+        services_.prompter.message("Information", leftOutOfHandoffText(leftOut));
+    }
     if (result == HandoffResult::CouldNotStart) {
         services_.prompter.message("Information", "The mail client \"" +
                                                       session_.settings().clientPath +

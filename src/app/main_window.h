@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/file_commands.h"
 #include "app/main_commands.h"
 #include "compose/compose_window.h"
 #include "contacts/contact_rows_model.h"
@@ -175,6 +176,8 @@ private:
     const ProgramImages& images_;
     MainWindowServices services_;
     WindowHooks hooks_;
+    // The open session file's lock and stamp.
+    OpenSessionFile sessionFile_;
     WindowViewAccess viewAccess_;
     ContactViews views_;
 

@@ -2,6 +2,8 @@
 
 #include "store/session_file.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <ostream>
 
 PromptAnswer CliPrompter::message(const std::string& title, const std::string& text,
@@ -24,7 +26,43 @@ void CliContext::printJson(const nlohmann::json& value) {
     out << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
-bool openSessionForCommand(CliContext& context, Session& session, const std::string& path) {
+bool lockSessionForCommand(CliContext& context, const std::string& path) {
+    const std::string lockPath = SessionLock::lockPathFor(path);
+    for (const SessionLock& held : context.locks) {
+        if (SessionLock::lockPathFor(held.sessionPath()) == lockPath) {
+            return true;
+        }
+    }
+    SessionLock lock;
+    if (lock.acquire(path, context.lockWaitSeconds) != SessionLock::Outcome::Acquired) {
+        context.fail(lock.message());
+        return false;
+    }
+    context.locks.push_back(std::move(lock));
+    return true;
+}
+
+void addLockWaitOption(CLI::App& command, CliContext& context) {
+    command
+        .add_option("--wait", context.lockWaitSeconds,
+                    "Wait up to SECONDS for another program using the session file")
+        ->check(
+            [](const std::string& text) {
+                char* end = nullptr;
+                const double seconds = std::strtod(text.c_str(), &end);
+                const bool valid =
+                    end != text.c_str() && *end == '\0' && std::isfinite(seconds) && seconds >= 0;
+                return valid ? std::string() : "not a number of seconds: " + text;
+            },
+            "SECONDS")
+        ->option_text("SECONDS");
+}
+
+bool openSessionForCommand(CliContext& context, Session& session, const std::string& path,
+                           SessionUse use) {
+    if (use == SessionUse::Change && !lockSessionForCommand(context, path)) {
+        return false;
+    }
     SessionReadResult read = readSessionFile(path);
     switch (read.status) {
     case SessionReadStatus::CannotOpen:
@@ -45,6 +83,9 @@ bool openSessionForCommand(CliContext& context, Session& session, const std::str
 }
 
 bool saveSessionForCommand(CliContext& context, Session& session, const std::string& path) {
+    if (!lockSessionForCommand(context, path)) {
+        return false;
+    }
     if (!saveSession(session, path, context.hooks, context.prompter)) {
         context.exitCode = kExitFailed;
         return false;

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "delivery/random_source.h"
 #include "platform/prompter.h"
 #include "store/clock.h"
 #include "store/session.h"
 #include "store/session_commands.h"
+#include "store/session_lock.h"
 
 #include <CLI/CLI.hpp>
 #include <iosfwd>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 struct MessageDraft;
 
@@ -49,6 +52,11 @@ struct CliContext {
     CliPrompter prompter;
     SessionHooks hooks; // no windows to refresh
     int exitCode = kExitOk;
+    RandomBytes randomBytes; // Message-IDs and boundaries; empty: the system's
+    // How long a command that changes a session waits for another program
+    // to let go of it (--wait); the locks it took are held until it ends.
+    double lockWaitSeconds = 0;
+    std::vector<SessionLock> locks;
 
     CliContext(std::istream& i, std::ostream& o, std::ostream& e, const Clock& c)
         : in(i), out(o), err(e), clock(c), prompter(e) {}
@@ -56,13 +64,26 @@ struct CliContext {
     void printJson(const nlohmann::json& value);
 };
 
+// Whether a command will change the session it opens: one that will holds
+// its lock from before reading until it ends, so no other program's change
+// is lost between the two.
+enum class SessionUse { Read, Change };
+
 // Loads a session for a command; false (with the message on stderr and the
-// exit code set) when it cannot be used.
-bool openSessionForCommand(CliContext& context, Session& session, const std::string& path);
+// exit code set) when it cannot be used or, for a change, another program
+// holds it.
+bool openSessionForCommand(CliContext& context, Session& session, const std::string& path,
+                           SessionUse use = SessionUse::Read);
+// Takes the lock of the session file at `path` for this command (once);
+// false after reporting who holds it.
+bool lockSessionForCommand(CliContext& context, const std::string& path);
+// Adds --wait SECONDS to a command that changes a session.
+void addLockWaitOption(CLI::App& command, CliContext& context);
 // Reads an email draft file for a command; false (reported, exit code set)
 // when it cannot be used.
 bool openDraftForCommand(CliContext& context, const std::string& path, MessageDraft& draft);
-// Saves a changed session back to its file; false after reporting.
+// Saves a changed session back to its file (under its lock); false after
+// reporting.
 bool saveSessionForCommand(CliContext& context, Session& session, const std::string& path);
 
 // Each command family adds its subcommands here.
@@ -76,10 +97,12 @@ void registerListCommands(CLI::App& app, CliContext& context);
 void registerSendCommands(CLI::App& app, CliContext& context);
 void registerRunsCommands(CLI::App& app, CliContext& context);
 void registerSettingsCommands(CLI::App& app, CliContext& context);
+void registerUnsubscribeCommands(CLI::App& app, CliContext& context);
 
-// Runs the tool with its arguments; returns the exit code.
+// Runs the tool with its arguments; returns the exit code. `randomBytes`
+// makes the Message-IDs and boundaries (empty: the system's source).
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock);
+                const Clock& clock, RandomBytes randomBytes = {});
 // The same with standard input given.
 int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
-                std::ostream& err, const Clock& clock);
+                std::ostream& err, const Clock& clock, RandomBytes randomBytes = {});

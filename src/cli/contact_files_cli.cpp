@@ -131,7 +131,8 @@ void runImport(CliContext& context, const ImportCliOptions& o) {
     options.settings.firstEmailOnly = o.firstEmail;
 
     Session session;
-    if (!openSessionForCommand(context, session, o.session)) {
+    if (!openSessionForCommand(context, session, o.session,
+                               o.dryRun ? SessionUse::Read : SessionUse::Change)) {
         return;
     }
     if (o.group) {
@@ -252,6 +253,7 @@ void registerContactFileCommands(CLI::App& app, CliContext& context) {
     import->add_flag("--no-new-groups", in->noNewGroups,
                      "Refuse rows naming a campaign group the session lacks");
     import->add_flag("--first-email", in->firstEmail, "vCard: only the first address of each card");
+    addLockWaitOption(*import, context);
     import->callback([&context, in] { runImport(context, *in);
 });
 

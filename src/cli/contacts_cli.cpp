@@ -3,10 +3,8 @@
 #include "contacts/duplicates.h"
 #include "store/text_encoding.h"
 
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -20,17 +18,6 @@ struct ContactsOptions {
 
 const std::map<std::string, std::int32_t> kStatusNames = {
     {"subscribers", 0}, {"prospects", 1}, {"customers", 2}, {"do-not-contact", -1}};
-
-bool readWholeFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    bytes = content.str();
-    return !in.bad();
-}
 
 } // namespace
 
@@ -46,9 +33,11 @@ void registerContactsCommands(CLI::App& app, CliContext& context) {
     import->add_option("--status", o->status, "Initial status (default subscribers)")
         ->check(CLI::IsMember({"subscribers", "prospects", "customers", "do-not-contact"}));
     import->add_flag("--dry-run", o->dryRun, "Report what would be added; change no file");
+    addLockWaitOption(*import, context);
     import->callback([&context, o] {
         Session session;
-    if (!openSessionForCommand(context, session, o->session)) {
+    if (!openSessionForCommand(context, session, o->session,
+                               o->dryRun ? SessionUse::Read : SessionUse::Change)) {
         return;
     }
     if (!session.hasGroup(o->group)) {
@@ -56,8 +45,9 @@ void registerContactsCommands(CLI::App& app, CliContext& context) {
         return;
     }
     std::string bytes;
-    if (!readWholeFile(o->textFile, bytes)) {
-        context.fail("Cannot read \"" + o->textFile + "\".");
+    std::string error;
+    if (!readAddressListFile(o->textFile, bytes, error)) {
+        context.fail(importFailedText(o->textFile, error));
         return;
     }
     const AddListResult result =
@@ -72,9 +62,11 @@ void registerContactsCommands(CLI::App& app, CliContext& context) {
 auto* dedupe = app.add_subcommand("dedupe", "Remove Duplicates: keep the first of each address");
 dedupe->add_option("SESSION", o->session, "The session file")->required();
 dedupe->add_flag("--dry-run", o->dryRun, "Report what would be removed; change no file");
+addLockWaitOption(*dedupe, context);
 dedupe->callback([&context, o] {
     Session session;
-    if (!openSessionForCommand(context, session, o->session)) {
+    if (!openSessionForCommand(context, session, o->session,
+                               o->dryRun ? SessionUse::Read : SessionUse::Change)) {
         return;
     }
     const DuplicatesResult result = removeDuplicates(session);

@@ -2,11 +2,11 @@
 #include "delivery/draft_file.h"
 #include "delivery/message_builder.h"
 #include "delivery/mime_types_file.h"
+#include "delivery/send_run.h"
+#include "store/file_reading.h"
 
-#include <fstream>
 #include <memory>
 #include <ostream>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -94,14 +94,12 @@ void registerDraftCommands(CLI::App& app, CliContext& context) {
         draft.fromText = o->fromText;
         draft.subject = o->subject;
         if (!o->bodyFile.empty()) {
-            std::ifstream in(o->bodyFile, std::ios::binary);
-            if (!in) {
-                context.fail("Cannot read the body file \"" + o->bodyFile + "\".");
+            std::string error;
+            constexpr std::uint64_t kMaxBodyBytes = 256ull * 1024 * 1024;
+            if (!readRegularFile(o->bodyFile, kMaxBodyBytes, draft.body, error)) {
+                context.fail("Cannot read the body file \"" + o->bodyFile + "\" - " + error);
                 return;
             }
-            std::ostringstream body;
-            body << in.rdbuf();
-            draft.body = body.str();
         }
         if (!o->attachments.empty()) {
             draft.attachment1 = o->attachments[0];
@@ -155,10 +153,19 @@ void registerMessageCommands(CLI::App& app, CliContext& context) {
         if (!o->format.empty()) {
             format = o->format == "html" ? code(EditorFormat::Html) : code(EditorFormat::PlainText);
         }
+        draft.format = format;
+        if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
+            context.fail(*problem);
+            return;
+        }
         const MimeTypesFile types(o->mimeTypes);
-        const MessageEnvironment environment{context.clock, types, {}};
+        MessageEnvironment environment{context.clock, types, {}};
+        environment.randomBytes = context.randomBytes;
+        const std::string to(trimSpaces(o->to));
+        OutgoingMessage message = personalMessage(
+            session, draft, recipientValues(session, contactSlotWithAddress(session, to), to));
         StreamSink sink(context.out);
-        if (!writeMessage(outgoingMessage(draft, o->to, format), environment, sink)) {
+        if (!writeMessage(message, environment, sink)) {
             context.fail("The message could not be written.");
         }
     });

@@ -27,9 +27,10 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
     auto* addAll = queue->add_subcommand(
         "add-all", "Add Filtered over the unfiltered list: every live contact not yet queued");
     addAll->add_option("SESSION", o->session, "The session file")->required();
+    addLockWaitOption(*addAll, context);
     addAll->callback([&context, o] {
         Session session;
-        if (!openSessionForCommand(context, session, o->session)) {
+        if (!openSessionForCommand(context, session, o->session, SessionUse::Change)) {
             return;
         }
         std::vector<std::int32_t> all;
@@ -48,13 +49,15 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
     auto* exportCmd = queue->add_subcommand(
         "export", "Save to File..: the Mailtray's addresses, one per line (CR LF)");
     exportCmd->add_option("SESSION", o->session, "The session file")->required();
+    addLockWaitOption(*exportCmd, context);
     exportCmd->add_option("OUT", o->out, "The text file (\".txt\" is appended if missing)")
         ->required();
     exportCmd->add_flag("--mark-contacted", o->markContacted,
                         "Answer Yes to marking the entries as contacted");
     exportCmd->callback([&context, o] {
         Session session;
-        if (!openSessionForCommand(context, session, o->session)) {
+        if (!openSessionForCommand(context, session, o->session,
+                                   o->markContacted ? SessionUse::Change : SessionUse::Read)) {
             return;
         }
         const std::string path = mailtrayExportPath(o->out);
@@ -74,9 +77,10 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
 
     auto* clear = queue->add_subcommand("clear", "Empty the Mailtray (contacts stay as they are)");
     clear->add_option("SESSION", o->session, "The session file")->required();
+    addLockWaitOption(*clear, context);
     clear->callback([&context, o] {
         Session session;
-        if (!openSessionForCommand(context, session, o->session)) {
+        if (!openSessionForCommand(context, session, o->session, SessionUse::Change)) {
             return;
         }
         if (session.mailtrayCount() > 0) {
@@ -88,9 +92,10 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
     auto* handoff = app.add_subcommand(
         "handoff", "Hand the Mailtray to the default or the custom mail client and stamp it");
     handoff->add_option("SESSION", o->session, "The session file")->required();
+    addLockWaitOption(*handoff, context);
     handoff->callback([&context, o] {
         Session session;
-        if (!openSessionForCommand(context, session, o->session)) {
+        if (!openSessionForCommand(context, session, o->session, SessionUse::Change)) {
             return;
         }
         const std::int32_t method = session.settings().deliveryMethod;
@@ -105,9 +110,14 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
         }
         PosixLauncher launcher;
         const std::string today = formatContactDate(context.clock.now());
-        const HandoffResult result = method == code(DeliveryMethod::DefaultMailClient)
-                                         ? deliverByDefaultClient(session, launcher, today)
-                                         : deliverByCustomClient(session, launcher, today);
+        std::int32_t leftOut = 0;
+        const HandoffResult result =
+            method == code(DeliveryMethod::DefaultMailClient)
+                ? deliverByDefaultClient(session, launcher, today, &leftOut)
+                : deliverByCustomClient(session, launcher, today, &leftOut);
+        if (leftOut > 0) {
+            context.err << leftOutOfHandoffText(leftOut) << '\n';
+        }
         // The contacts are stamped at the hand-over, whatever the client does.
         if (!saveSessionForCommand(context, session, o->session)) {
             return;

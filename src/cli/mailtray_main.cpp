@@ -3,13 +3,14 @@
 #include <iostream>
 
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock) {
-    return runMailtray(argc, argv, std::cin, out, err, clock);
+                const Clock& clock, RandomBytes randomBytes) {
+    return runMailtray(argc, argv, std::cin, out, err, clock, std::move(randomBytes));
 }
 
 int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
-                std::ostream& err, const Clock& clock) {
+                std::ostream& err, const Clock& clock, RandomBytes randomBytes) {
     CliContext context(in, out, err, clock);
+    context.randomBytes = std::move(randomBytes);
     CLI::App app{"mailtray: script the contact lists, the Mailtray and deliveries of "
                  "Velmora Mailtray session files"};
     app.name("mailtray");
@@ -24,6 +25,7 @@ int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostrea
     registerSendCommands(app, context);
     registerRunsCommands(app, context);
     registerSettingsCommands(app, context);
+    registerUnsubscribeCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -198,6 +198,7 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         ->check(CLI::IsMember({"html", "plain"}));
     send->add_flag("--preview", o->preview,
                    "Send one copy to the From field's address instead (stamps nothing)");
+    addLockWaitOption(*send, context);
     send->add_option("--mime-types", o->mimeTypes,
                      "The list of content types by extension (default /etc/mime.types)");
     auto* resume = send->add_flag(
@@ -232,7 +233,8 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         }
         Session session;
         MessageDraft draft;
-        if (!openSessionForCommand(context, session, o->sessionPath) ||
+        if (!openSessionForCommand(context, session, o->sessionPath,
+                                   o->preview ? SessionUse::Read : SessionUse::Change) ||
             !openDraftForCommand(context, o->draftPath, draft)) {
             return;
         }
@@ -246,8 +248,8 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
                 o->format == "html" ? code(EditorFormat::Html) : code(EditorFormat::PlainText);
         }
         const MimeTypesFile types(o->mimeTypes);
-        const SendRunEnvironment environment{context.clock, types, tcpConnections(),
-                                             localHostName()};
+        SendRunEnvironment environment{context.clock, types, tcpConnections(), localHostName()};
+        environment.randomBytes = context.randomBytes;
         PrintingObserver observer(context.out);
 
         if (o->preview) {

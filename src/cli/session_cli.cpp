@@ -30,7 +30,11 @@ void registerSessionCommands(CLI::App& app, CliContext& context) {
     auto* create = group->add_subcommand("new", "Write a new, empty session file");
     create->add_option("FILE", o->path, "The session file to write")->required();
     create->add_flag("--force", o->force, "Replace an existing file");
+    addLockWaitOption(*create, context);
     create->callback([&context, o] {
+        if (!lockSessionForCommand(context, o->path)) {
+            return;
+        }
         if (exists(o->path) && !o->force) {
             context.fail("\"" + o->path + "\" already exists; use --force to replace it.");
             return;
@@ -55,7 +59,11 @@ void registerSessionCommands(CLI::App& app, CliContext& context) {
     copy->add_option("OUT", o->outPath, "The session file to write")->required();
     copy->add_flag("--rescue", o->rescue,
                    "Copy what a damaged session file still holds instead of refusing");
+    addLockWaitOption(*copy, context);
     copy->callback([&context, o] {
+        if (!lockSessionForCommand(context, o->outPath)) {
+            return;
+        }
         SessionReadResult read = readSessionFile(o->path);
         if (read.status == SessionReadStatus::Damaged && o->rescue) {
             context.err << damagedSessionText(o->path) << '\n';

@@ -76,9 +76,10 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
                "password from the first line of standard input); nothing is saved on an error");
     set->add_option("SESSION", o->session, "The session file")->required();
     set->add_option("ASSIGNMENTS", o->assignments, "NAME=VALUE, one or more")->required();
+    addLockWaitOption(*set, context);
     set->callback([&context, o] {
         Session session;
-        if (!openSessionForCommand(context, session, o->session)) {
+        if (!openSessionForCommand(context, session, o->session, SessionUse::Change)) {
             return;
         }
         SessionSettings settings = session.settings();

@@ -4,6 +4,7 @@
 #include "compose/font_style_dialog.h"
 #include "compose/surface/body_editor.h"
 #include "delivery/draft_file.h"
+#include "delivery/personal_fields.h"
 #include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
 
@@ -91,6 +92,14 @@ void ComposeWindow::buildMenus() {
     item(insert, "Attachment..", [this] { attachFile(); });
     item(insert, "Horizontal Line",
          [this] { htmlCommand([](BodyEditor& body) { insertHorizontalLine(body); }); });
+    // The personal fields each recipient's message is filled with.
+    QMenu* fields = edit->addMenu(QStringLiteral("Insert Field"));
+    for (std::string_view name : kPersonalFieldNames) {
+        const std::string field = "{{" + std::string(name) + "}}";
+        QAction* action = fields->addAction(QString::fromStdString(field));
+        connect(action, &QAction::triggered, this, [this, field] { body_->insertText(field); });
+        actions_.push_back(action);
+    }
     edit->addSeparator();
     item(edit, "Clear Attachments", [this] { clearAttachments(); });
 

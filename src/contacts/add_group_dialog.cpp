@@ -1,6 +1,7 @@
 #include "contacts/add_group_dialog.h"
 
 #include "contacts/campaign_groups.h"
+#include "store/text_encoding.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -38,7 +39,7 @@ AddGroupDialog::AddGroupDialog(Session& session, ViewAccess& views, QWidget* par
 
 void AddGroupDialog::addGroup() {
     if (addGroupFromDialog(session_, name_->text().toStdString(),
-                           description_->toPlainText().toStdString()) != 0) {
+                           storedLineBreaks(description_->toPlainText().toStdString())) != 0) {
         views_.refreshViews();
     }
     close();

@@ -1,5 +1,7 @@
 #include "contacts/contact_adding.h"
 
+#include "store/file_reading.h"
+
 std::int32_t readStatusChoice(bool prospects, bool customers, bool doNotContact) {
     std::int32_t status = code(ContactStatus::Subscribers);
     if (prospects) {
@@ -100,6 +102,29 @@ std::string importedAddressText(std::string_view bytes) {
 
 std::string importFailedText(const std::string& path) {
     return "Cannot read \"" + path + "\".";
+}
+
+std::string importFailedText(const std::string& path, const std::string& reason) {
+    return "Cannot read \"" + path + "\" - " + reason;
+}
+
+bool readAddressListFile(const std::string& path, std::string& bytes, std::string& error) {
+    if (!readRegularFile(path, kMaxAddressListBytes, bytes, error)) {
+        return false;
+    }
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i <= bytes.size(); ++i) {
+        if (i == bytes.size() || bytes[i] == '\n' || bytes[i] == '\r') {
+            if (i - lineStart > kMaxAddressListLine) {
+                bytes.clear();
+                bytes.shrink_to_fit();
+                error = "has a line longer than 1 MiB";
+                return false;
+            }
+            lineStart = i + 1;
+        }
+    }
+    return true;
 }
 
 std::string pastedAddressText(std::string_view clipboardText) {

@@ -43,5 +43,15 @@ AddListResult addEmailList(Session& session, std::string_view text, std::int32_t
 std::string importedAddressText(std::string_view fileBytes);
 // Told when the chosen import file cannot be read; the text area keeps its content.
 std::string importFailedText(const std::string& path);
+// The same with the reason: "Cannot read "PATH" - REASON".
+std::string importFailedText(const std::string& path, const std::string& reason);
+
+// Bounds of an address list file: longer lists and lines are no lists of
+// addresses, and would only fill the memory.
+inline constexpr std::uint64_t kMaxAddressListBytes = 256ull * 1024 * 1024;
+inline constexpr std::size_t kMaxAddressListLine = 1024 * 1024;
+// Reads an address list file (a regular file only, within the bounds
+// above); false with `error` naming the reason.
+bool readAddressListFile(const std::string& path, std::string& bytes, std::string& error);
 // The text area's content after pasting: the clipboard's text, trimmed.
 std::string pastedAddressText(std::string_view clipboardText);

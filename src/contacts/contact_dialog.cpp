@@ -1,6 +1,7 @@
 #include "contacts/contact_dialog.h"
 
 #include "contacts/contact_adding.h"
+#include "store/text_encoding.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -25,8 +26,12 @@ std::string text(const QLineEdit* field) {
 }
 
 std::string text(const QPlainTextEdit* field) {
-    // Qt keeps each line break as one LF in the plain text.
-    return field->toPlainText().toStdString();
+    // Qt keeps each line break as one LF; the session stores CR LF.
+    return storedLineBreaks(field->toPlainText().toStdString());
+}
+
+void showLines(QPlainTextEdit* field, const std::string& stored) {
+    field->setPlainText(qs(editedLineBreaks(stored)));
 }
 
 } // namespace
@@ -102,10 +107,10 @@ ContactDialog::ContactDialog(Session& session, ViewAccess& views, Prompter& prom
     confirm_->setText("Apply");
     email_->setText(qs(opened_.email));
     name_->setText(qs(opened_.name));
-    address_->setPlainText(qs(opened_.address));
+    showLines(address_, opened_.address);
     telephone_->setText(qs(opened_.telephone));
     company_->setText(qs(opened_.company));
-    notes_->setPlainText(qs(opened_.notes));
+    showLines(notes_, opened_.notes);
     group_->setCurrentIndex(opened_.groupPosition);
     status_->setStatus(opened_.status);
     if (opened_.multi) {

@@ -67,7 +67,9 @@ void applyContactEdits(Session& session, const ContactEditDisplay& opened, std::
         return;
     }
     if (!opened.multi) {
-        if (!session.hasContact(openedSlot)) {
+        // Deleted meanwhile (or removed as a duplicate): as with nothing
+        // selected, nothing changes; Apply must not bring it back.
+        if (!session.hasContact(openedSlot) || session.contact(openedSlot).isDeleted()) {
             return;
         }
         session.modifyContact(openedSlot, [&](Contact& c) {

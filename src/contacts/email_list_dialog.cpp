@@ -11,26 +11,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <fstream>
-#include <sstream>
-
-namespace {
-
-bool readWholeFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) {
-        return false;
-    }
-    bytes = std::move(content).str();
-    return true;
-}
-
-} // namespace
 
 EmailListDialog::EmailListDialog(Session& session, ViewAccess& views, Prompter& prompter,
                                  Clipboard& clipboard, const Clock& clock, QWidget* parent)
@@ -88,8 +68,9 @@ void EmailListDialog::importFromFile() {
         return;
     }
     std::string bytes;
-    if (!readWholeFile(*path, bytes)) {
-        prompter_.message("Error", importFailedText(*path));
+    std::string error;
+    if (!readAddressListFile(*path, bytes, error)) {
+        prompter_.message("Error", importFailedText(*path, error));
         return;
     }
     text_->setPlainText(QString::fromStdString(importedAddressText(textFromFileBytes(bytes))));

@@ -86,12 +86,12 @@ void markMailtrayContacted(Session& session, std::string_view today) {
         }
         session.modifyMailtrayEntry(slot, [&](Contact& entry) {
             entry.lastContacted = today;
-            entry.timesContacted += 1;
+            entry.timesContacted = countedOnceMore(entry.timesContacted);
         });
         const std::int32_t contact = session.mailtrayEntry(slot).id;
         if (session.hasContact(contact)) {
             session.markContacted(contact, today);
-            session.contactedToday += 1;
+            session.contactedToday = countedOnceMore(session.contactedToday);
         }
     }
 }

@@ -1,7 +1,7 @@
 #include "delivery/delivery_run.h"
 
-#include "delivery/connection_test.h"
 #include "delivery/draft_file.h"
+#include "delivery/run_session.h"
 #include "delivery/smtp_session.h"
 
 #include <algorithm>
@@ -88,35 +88,26 @@ private:
     std::vector<std::string> logged_;
 };
 
-// What every session of one run shares; only the recipient changes.
-SmtpSessionRequest sessionRequest(const Session& session, const MessageDraft& draft,
-                                  const SendRunEnvironment& environment, bool logDialogue) {
-    SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
-    request.message = outgoingMessage(draft, "", draft.format);
-    request.message.subject = std::string(trimSpaces(draft.subject));
-    request.logDialogue = logDialogue;
-    return request;
-}
-
 // Sends one message to one recipient at a time, one session each.
 class MessageSender {
 public:
-    MessageSender(SmtpSessionRequest request, const SendRunEnvironment& environment,
-                  RunObserver& observer)
-        : request_(std::move(request)), environment_(environment), observer_(observer) {}
+    MessageSender(const Session& session, const MessageDraft& draft,
+                  const SendRunEnvironment& environment, RunObserver& observer, bool logDialogue)
+        : session_(session), draft_(draft), environment_(environment), observer_(observer),
+          request_(runRequest(session, environment, logDialogue)), listRun_(!logDialogue) {}
 
-    SmtpOutcome send(const std::string& recipient) {
-        request_.message.recipient = recipient;
-        const MessageEnvironment messageEnvironment{
-            environment_.clock, environment_.contentTypes, {}};
-        std::unique_ptr<Connection> connection = environment_.openConnection();
-        return runSmtpSession(request_, *connection, observer_, messageEnvironment);
+    SmtpOutcome send(const PlannedRecipient& recipient) {
+        return sendToOneRecipient(session_, draft_, request_, recipient.slot, recipient.address,
+                                  listRun_, environment_, observer_);
     }
 
 private:
-    SmtpSessionRequest request_;
+    const Session& session_;
+    const MessageDraft& draft_;
     const SendRunEnvironment& environment_;
     RunObserver& observer_;
+    SmtpSessionRequest request_;
+    bool listRun_;
 };
 
 struct Deferred {
@@ -368,6 +359,13 @@ bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
 
 SendRunSummary Run::run() {
     summary_.recipients = static_cast<std::int32_t>(plan_.recipients.size());
+    if (const std::optional<std::string> problem = checkBeforeSending(draft_)) {
+        outer_.logLine(*problem); // nothing was sent, so no journal either
+        summary_.stoppedEarly = true;
+        outer_.progress(runEndLabel(summary_));
+        outer_.sendingChanged(false);
+        return summary_;
+    }
     if (!openJournal()) {
         summary_.stoppedEarly = true;
         outer_.progress(runEndLabel(summary_));
@@ -383,8 +381,7 @@ SendRunSummary Run::run() {
             ready_.push_back(i);
         }
     }
-    MessageSender sender(sessionRequest(session_, draft_, environment_, plan_.logDialogue),
-                         environment_, *course_);
+    MessageSender sender(session_, draft_, environment_, *course_, plan_.logDialogue);
     const auto total = std::to_string(summary_.recipients);
     while (!ready_.empty() || !deferred_.empty()) {
         course_->pumpEvents();
@@ -439,7 +436,7 @@ SendRunSummary Run::run() {
         course_->sessionStarts();
         limiter_.started(now());
         pace_.started(now());
-        const SmtpOutcome outcome = sender.send(address);
+        const SmtpOutcome outcome = sender.send(plan_.recipients[index]);
         if (outcome.result != SmtpResult::Cancelled) {
             pace_.finishedOne(now());
         }

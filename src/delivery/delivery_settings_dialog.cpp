@@ -1,5 +1,7 @@
 #include "delivery/delivery_settings_dialog.h"
 
+#include "store/text_encoding.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -139,7 +141,7 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     (f.html ? html_ : plainText_)->setChecked(true);
     from_->setText(qs(f.fromAddress));
     replyTo_->setText(qs(f.replyTo));
-    signature_->setPlainText(qs(f.signature));
+    signature_->setPlainText(qs(editedLineBreaks(f.signature)));
     includeSignature_->setChecked(f.includeSignature);
     security_->setCurrentIndex(f.securityPosition);
     loginMethod_->setCurrentIndex(f.loginMethodPosition);
@@ -178,7 +180,7 @@ DeliverySettingsForm DeliverySettingsDialog::form() const {
     f.password = password_->text().toStdString();
     f.fromAddress = from_->text().toStdString();
     f.replyTo = replyTo_->text().toStdString();
-    f.signature = signature_->toPlainText().toStdString();
+    f.signature = storedLineBreaks(signature_->toPlainText().toStdString());
     f.includeSignature = includeSignature_->isChecked();
     f.securityPosition = security_->currentIndex();
     f.loginMethodPosition = loginMethod_->currentIndex();

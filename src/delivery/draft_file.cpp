@@ -2,6 +2,7 @@
 
 #include "store/atomic_file.h"
 #include "store/counted_string.h"
+#include "store/file_reading.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -32,26 +33,12 @@ DraftReadResult readDraftBytes(std::string_view bytes) {
 
 DraftReadResult readDraftFile(const std::string& path) {
     DraftReadResult result;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        result.reason = std::strerror(errno);
+    std::string bytes;
+    // A draft's five texts fit well inside this; a bigger "draft" is not one.
+    constexpr std::uint64_t kMaxDraftBytes = 1024ull * 1024 * 1024;
+    if (!readRegularFile(path, kMaxDraftBytes, bytes, result.reason)) {
         return result;
     }
-    struct stat info {};
-    if (::fstat(::fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        result.reason = std::strerror(S_ISDIR(info.st_mode) ? EISDIR : errno);
-        std::fclose(file);
-        return result;
-    }
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
-    const bool readError = std::ferror(file) != 0;
-    std::fclose(file);
-    if (readError) {
-        result.reason = std::strerror(EIO);
-        return result;
-    }
-    bytes.resize(got);
     return readDraftBytes(bytes);
 }
 

@@ -62,11 +62,39 @@ void appendEncoded(std::string& out, std::string_view text, bool inAddressList) 
 
 } // namespace
 
-std::string gatherMailtrayRecipients(Session& session, std::string_view today) {
+bool passesWholeToMailClient(std::string_view address) {
+    // A NUL ends an argument early, a comma splits the list, a line break
+    // or another control character may end the command or the link.
+    for (const char ch : address) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F || c == ',') {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string leftOutOfHandoffText(std::int32_t count) {
+    if (count == 1) {
+        return "1 address was left out of the hand-off and not stamped as contacted: it holds a "
+               "character that cannot be passed to a mail client whole.";
+    }
+    return std::to_string(count) +
+           " addresses were left out of the hand-off and not stamped as contacted: they hold "
+           "characters that cannot be passed to a mail client whole.";
+}
+
+std::string gatherMailtrayRecipients(Session& session, std::string_view today,
+                                     std::int32_t* leftOut) {
     session.sendList.clear();
+    std::int32_t refused = 0;
     for (std::int32_t slot = 1; slot <= session.mailtrayCount(); ++slot) {
         const Contact& entry = session.mailtrayEntry(slot);
         if (entry.isDeleted()) {
+            continue;
+        }
+        if (!passesWholeToMailClient(trimSpaces(entry.email))) {
+            ++refused;
             continue;
         }
         addRecipient(session, entry.id, entry.email);
@@ -74,8 +102,11 @@ std::string gatherMailtrayRecipients(Session& session, std::string_view today) {
         // contact slot stamps nothing.
         if (entry.id > 0 && session.hasContact(entry.id)) {
             session.markContacted(entry.id, today);
-            session.contactedToday += 1;
+            session.contactedToday = countedOnceMore(session.contactedToday);
         }
+    }
+    if (leftOut != nullptr) {
+        *leftOut = refused;
     }
     std::string list;
     for (const Contact& recipient : session.sendList) {
@@ -138,15 +169,17 @@ std::vector<std::string> customClientArguments(std::string_view commandTemplate,
     return args;
 }
 
-HandoffResult deliverByDefaultClient(Session& session, Launcher& launcher, std::string_view today) {
-    const std::string list = gatherMailtrayRecipients(session, today);
+HandoffResult deliverByDefaultClient(Session& session, Launcher& launcher, std::string_view today,
+                                     std::int32_t* leftOut) {
+    const std::string list = gatherMailtrayRecipients(session, today, leftOut);
     return launcher.openDocument(mailtoLink(session.settings().fromAddress, list))
                ? HandoffResult::Started
                : HandoffResult::CouldNotStart;
 }
 
-HandoffResult deliverByCustomClient(Session& session, Launcher& launcher, std::string_view today) {
-    const std::string list = gatherMailtrayRecipients(session, today);
+HandoffResult deliverByCustomClient(Session& session, Launcher& launcher, std::string_view today,
+                                    std::int32_t* leftOut) {
+    const std::string list = gatherMailtrayRecipients(session, today, leftOut);
     if (session.sendList.count() == 0) {
         return HandoffResult::NothingToStart;
     }

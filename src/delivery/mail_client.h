@@ -7,10 +7,19 @@
 #include <string_view>
 #include <vector>
 
+// False for an address a mail client cannot be given whole: one holding a
+// NUL or another control character, or a comma (it would split the list).
+bool passesWholeToMailClient(std::string_view address);
+// Says how many addresses `gatherMailtrayRecipients` left out.
+std::string leftOutOfHandoffText(std::int32_t count);
+
 // Rebuilds the send list from the live Mailtray entries, stamps every entry's
 // contact as contacted (counting `contactedToday`) and returns the address
-// list: the addresses joined by "," without blanks.
-std::string gatherMailtrayRecipients(Session& session, std::string_view today);
+// list: the addresses joined by "," without blanks. An entry whose address
+// cannot be passed whole is left out and not stamped; `leftOut`, when given,
+// receives how many were.
+std::string gatherMailtrayRecipients(Session& session, std::string_view today,
+                                     std::int32_t* leftOut = nullptr);
 
 // "mailto:" + from + "?bcc=" + list, with every character that could end or
 // change the bcc value (or the address before it) percent-encoded; plain
@@ -32,6 +41,8 @@ std::vector<std::string> customClientArguments(std::string_view commandTemplate,
 enum class HandoffResult { Started, NothingToStart, CouldNotStart };
 
 // Gathers and stamps, then opens the mailto link (also for an empty list).
-HandoffResult deliverByDefaultClient(Session& session, Launcher& launcher, std::string_view today);
+HandoffResult deliverByDefaultClient(Session& session, Launcher& launcher, std::string_view today,
+                                     std::int32_t* leftOut = nullptr);
 // Gathers and stamps, then starts the custom client when the list is not empty.
-HandoffResult deliverByCustomClient(Session& session, Launcher& launcher, std::string_view today);
+HandoffResult deliverByCustomClient(Session& session, Launcher& launcher, std::string_view today,
+                                    std::int32_t* leftOut = nullptr);

@@ -1,9 +1,20 @@
 #include "delivery/message_builder.h"
 
+#include "delivery/html_text.h"
+#include "delivery/international_address.h"
 #include "delivery/mime_text.h"
+#include "store/file_reading.h"
+#include "store/session.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,36 +43,22 @@ private:
     bool ok_ = true;
 };
 
-// A header as one line, or folded into encoded words when it holds non-ASCII
-// text or would be too long for a line. `suffix` follows the value as it stands.
-void writeHeader(StuffingSink& out, std::string_view name, std::string_view value,
-                 std::string_view suffix = {}) {
-    const std::string safe = headerSafe(value);
-    std::string line(name);
-    if (isAscii(safe) && name.size() + safe.size() + suffix.size() <= kMaxLineOctets) {
-        line += safe;
-        line += suffix;
+void writeLines(StuffingSink& out, const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
         out.line(line);
-        return;
     }
-    const std::vector<std::string> words = encodedWords(safe);
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        if (i > 0) {
-            out.line(line);
-            line = " ";
-        }
-        line += words[i];
-    }
-    line += suffix;
-    out.line(line);
+}
+
+// An unstructured header (Subject): words folded at blanks, or encoded
+// words when the text needs them.
+void writeTextHeader(StuffingSink& out, std::string_view start, std::string_view value) {
+    const std::string safe = headerSafe(value);
+    writeLines(out, foldHeader(start, textTokens(safe, start.size())));
 }
 
 // A display name that holds RFC 5322 specials is quoted, so that a comma in
 // "Lee, Ann" does not turn one sender into two.
-std::string displayName(std::string_view name) {
-    if (!isAscii(name)) {
-        return std::string(name);
-    }
+std::string quotedDisplayName(std::string_view name) {
     constexpr std::string_view kSpecials = "()<>[]:;@\\,.\"";
     if (name.find_first_of(kSpecials) == std::string_view::npos) {
         return std::string(name);
@@ -75,6 +72,22 @@ std::string displayName(std::string_view name) {
     }
     quoted.push_back('"');
     return quoted;
+}
+
+// "Name <address>" as tokens: the name as words or encoded words.
+std::vector<std::string> mailboxTokens(std::string_view name, const std::string& address,
+                                       std::size_t startWidth) {
+    const std::string safeName = headerSafe(name);
+    std::vector<std::string> tokens = isAscii(safeName)
+                                          ? textTokens(quotedDisplayName(safeName), startWidth)
+                                          : textTokens(safeName, startWidth);
+    tokens.push_back("<" + address + ">");
+    return tokens;
+}
+
+// The address as it goes into a header: its domain as A-labels.
+std::string headerAddress(std::string_view address) {
+    return headerSafe(withAsciiDomain(address).address);
 }
 
 std::vector<std::string_view> splitLines(std::string_view text) {
@@ -94,9 +107,8 @@ std::vector<std::string_view> splitLines(std::string_view text) {
 }
 
 bool needsQuotedPrintable(const std::vector<std::string_view>& lines) {
-    const std::string boundaryLine = "--" + std::string(kBoundary);
     for (std::string_view line : lines) {
-        if (line.size() > kMaxLineOctets || line.substr(0, boundaryLine.size()) == boundaryLine ||
+        if (line.size() > kMaxLineOctets || line.find(kBoundaryMark) != std::string_view::npos ||
             !isAscii(line) || line.find('\0') != std::string_view::npos) {
             return true;
         }
@@ -104,14 +116,14 @@ bool needsQuotedPrintable(const std::vector<std::string_view>& lines) {
     return false;
 }
 
-void writeTextPart(StuffingSink& out, const OutgoingMessage& message) {
-    const bool html = message.format == code(EditorFormat::Html);
-    const std::vector<std::string_view> lines = splitLines(message.body);
+// One text part after its boundary line: headers, an empty line, the text.
+void writeTextPart(StuffingSink& out, std::string_view boundary, std::string_view mediaType,
+                   std::string_view text) {
+    const std::vector<std::string_view> lines = splitLines(text);
     const bool encode = needsQuotedPrintable(lines);
-    std::string type = html ? "Content-Type: text/html; " : "Content-Type: text/plain; ";
-    type += encode ? "charset=utf-8" : "charset=us-ascii";
-    out.line("--" + std::string(kBoundary));
-    out.line(type);
+    out.line("--" + std::string(boundary));
+    out.line("Content-Type: " + std::string(mediaType) +
+             (encode ? "; charset=utf-8" : "; charset=us-ascii"));
     out.line(encode ? "Content-Transfer-Encoding: quoted-printable"
                     : "Content-Transfer-Encoding: 7bit");
     out.line("");
@@ -126,7 +138,85 @@ void writeTextPart(StuffingSink& out, const OutgoingMessage& message) {
     }
 }
 
-bool writeBase64File(StuffingSink& out, std::FILE* file) {
+struct Boundaries {
+    std::string mixed;
+    std::string alternative;
+};
+
+std::string randomHex(const RandomBytes& randomBytes, std::size_t count) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::vector<unsigned char> bytes(count);
+    if (randomBytes) {
+        randomBytes(bytes.data(), bytes.size());
+    } else {
+        systemRandomBytes(bytes.data(), bytes.size());
+    }
+    std::string hex;
+    for (unsigned char b : bytes) {
+        hex.push_back(kHex[b >> 4]);
+        hex.push_back(kHex[b & 0x0F]);
+    }
+    return hex;
+}
+
+void writeBody(StuffingSink& out, const OutgoingMessage& message, const Boundaries& boundaries) {
+    const bool html = message.format == code(EditorFormat::Html);
+    if (!html || !message.textAlternative) {
+        writeTextPart(out, boundaries.mixed, html ? "text/html" : "text/plain", message.body);
+        return;
+    }
+    out.line("--" + boundaries.mixed);
+    out.line("Content-Type: multipart/alternative;");
+    out.line(" boundary=\"" + boundaries.alternative + "\"");
+    out.line("");
+    std::string text = plainTextFromHtml(message.body);
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    writeTextPart(out, boundaries.alternative, "text/plain", text);
+    writeTextPart(out, boundaries.alternative, "text/html", message.body);
+    out.line("--" + boundaries.alternative + "--");
+}
+
+std::string readFailure(const std::string& path, const std::string& reason) {
+    return "Attachment \"" + path + "\" cannot be read - " + reason + ".";
+}
+
+std::string errnoText(int error) {
+    return std::strerror(error);
+}
+
+// Opens an attachment as a regular file; fills `reason` when it cannot.
+// The open does not block, so a FIFO or a device cannot hold the run.
+std::FILE* openAttachment(const std::string& path, std::string& reason) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        reason = systemErrorText(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        reason = systemErrorText(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        reason = S_ISDIR(info.st_mode) ? systemErrorText(EISDIR) : kNotRegularFileReason;
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) {
+        reason = systemErrorText(errno);
+        ::close(fd);
+    }
+    return file;
+}
+
+enum class PartResult { Written, SinkStopped, ReadFailed };
+
+PartResult writeBase64File(StuffingSink& out, std::FILE* file) {
     // A multiple of 45 bytes encodes to whole 60-character lines.
     constexpr std::size_t kBlock = 45 * 1024;
     std::string block(kBlock, '\0');
@@ -140,6 +230,9 @@ bool writeBase64File(StuffingSink& out, std::FILE* file) {
             }
             got += n;
         }
+        if (std::ferror(file)) {
+            return PartResult::ReadFailed;
+        }
         if (got == 0) {
             break;
         }
@@ -147,54 +240,82 @@ bool writeBase64File(StuffingSink& out, std::FILE* file) {
         appendBase64(encoded, std::string_view(block.data(), got));
         for (std::size_t i = 0; i < encoded.size(); i += kBase64LineLength) {
             if (!out.line(std::string_view(encoded).substr(i, kBase64LineLength))) {
-                return false;
+                return PartResult::SinkStopped;
             }
         }
         if (got < kBlock) {
             break;
         }
     }
-    return out.ok();
+    return out.ok() ? PartResult::Written : PartResult::SinkStopped;
+}
+
+// The attachment headers: the file name as an RFC 2231 parameter and, for
+// readers that know only that, as RFC 2047 encoded words too.
+void writeAttachmentHeaders(StuffingSink& out, const std::string& type, const std::string& name) {
+    if (isAscii(name) && name.find(kBoundaryMark) == std::string::npos) {
+        std::string quoted;
+        for (char c : name) {
+            if (c == '"' || c == '\\') {
+                quoted.push_back('\\');
+            }
+            quoted.push_back(c);
+        }
+        writeLines(out, foldHeader("Content-Type: ", {type + ";", "name=\"" + quoted + "\""}));
+        out.line("Content-Transfer-Encoding: base64");
+        writeLines(out, foldHeader("Content-Disposition: ",
+                                   {"attachment;", "filename=\"" + quoted + "\""}));
+        return;
+    }
+    std::vector<std::string> typeTokens{type + ";"};
+    const std::vector<std::string> words = encodedWords(name, kFoldWidth - 8);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        typeTokens.push_back((i == 0 ? "name=\"" : "") + words[i] +
+                             (i + 1 == words.size() ? "\"" : ""));
+    }
+    writeLines(out, foldHeader("Content-Type: ", typeTokens));
+    out.line("Content-Transfer-Encoding: base64");
+    std::vector<std::string> dispositionTokens{"attachment;"};
+    const std::vector<std::string> sections = rfc2231Parameter("filename", name);
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        dispositionTokens.push_back(sections[i] + (i + 1 == sections.size() ? "" : ";"));
+    }
+    writeLines(out, foldHeader("Content-Disposition: ", dispositionTokens));
 }
 
 bool writeParts(StuffingSink& out, const std::vector<std::string>& paths,
-                const MessageEnvironment& environment) {
+                const MessageEnvironment& environment, std::string_view boundary) {
     for (const std::string& path : paths) {
         out.line("");
-        std::FILE* file = std::fopen(path.c_str(), "rb");
+        std::string reason;
+        std::FILE* file = openAttachment(path, reason);
         if (file == nullptr) {
-            continue;
-        }
-        struct stat info {};
-        if (::fstat(::fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-            std::fclose(file);
-            continue;
+            // Checked before the run began: it went away since. The message
+            // stops here rather than going out without it.
+            if (environment.attachmentFailed) {
+                environment.attachmentFailed(readFailure(path, reason));
+            }
+            return false;
         }
         if (environment.attachmentOpened) {
             environment.attachmentOpened(path);
         }
-        if (info.st_size == 0) {
-            std::fclose(file);
-            continue;
-        }
         const std::string name = headerSafe(attachmentFileName(path));
         const std::string type =
             headerSafe(environment.contentTypes.contentTypeForExtension(attachmentExtension(path)));
-        out.line("--" + std::string(kBoundary));
-        if (isAscii(name)) {
-            out.line("Content-Type: " + type + "; name=\"" + name + "\"");
-            out.line("Content-Transfer-Encoding: base64");
-            out.line("Content-Disposition: Attachment; filename=\"" + name + "\"");
-        } else {
-            const std::string value = rfc2231Value(name);
-            out.line("Content-Type: " + type + "; name*=" + value);
-            out.line("Content-Transfer-Encoding: base64");
-            out.line("Content-Disposition: Attachment; filename*=" + value);
-        }
+        out.line("--" + std::string(boundary));
+        writeAttachmentHeaders(out, type, name);
         out.line("");
-        const bool written = writeBase64File(out, file);
+        const PartResult result = writeBase64File(out, file);
+        const int readError = errno;
         std::fclose(file);
-        if (!written) {
+        if (result == PartResult::ReadFailed) {
+            if (environment.attachmentFailed) {
+                environment.attachmentFailed(readFailure(path, errnoText(readError)));
+            }
+            return false;
+        }
+        if (result == PartResult::SinkStopped) {
             return false;
         }
     }
@@ -221,31 +342,89 @@ std::string attachmentExtension(std::string_view path) {
     return std::string(path.substr(dot + 1));
 }
 
-bool writeAttachmentParts(const std::vector<std::string>& paths,
-                          const MessageEnvironment& environment, LineSink& sink) {
-    StuffingSink out(sink);
-    return writeParts(out, paths, environment);
+void systemRandomBytes(unsigned char* bytes, std::size_t count) {
+    static thread_local std::random_device device;
+    for (std::size_t i = 0; i < count; i += sizeof(unsigned)) {
+        const unsigned value = device();
+        std::memcpy(bytes + i, &value, std::min(sizeof value, count - i));
+    }
+}
+
+std::string messageId(std::string_view senderAddress, const RandomBytes& randomBytes) {
+    const std::string address = withAsciiDomain(senderAddress).address;
+    std::string domain;
+    for (char c : addressDomain(address)) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-') {
+            domain.push_back(c);
+        }
+    }
+    if (domain.empty() || domain.size() != addressDomain(address).size()) {
+        domain = "localhost.localdomain";
+    }
+    return "<" + randomHex(randomBytes, 16) + "@" + domain + ">";
+}
+
+std::optional<std::string> checkAttachments(const std::vector<std::string>& paths) {
+    std::string block(64 * 1024, '\0');
+    for (const std::string& path : paths) {
+        std::string reason;
+        std::FILE* file = openAttachment(path, reason);
+        if (file != nullptr) {
+            while (std::fread(block.data(), 1, block.size(), file) == block.size()) {
+            }
+            if (std::ferror(file)) {
+                reason = errnoText(errno);
+            }
+            std::fclose(file);
+        }
+        if (!reason.empty()) {
+            return readFailure(path, reason) + " Nothing was sent.";
+        }
+    }
+    return std::nullopt;
 }
 
 bool writeMessage(const OutgoingMessage& message, const MessageEnvironment& environment,
                   LineSink& sink) {
     StuffingSink out(sink);
-    const std::string address = headerSafe(message.senderAddress);
+    const std::string sender = headerAddress(message.senderAddress);
     out.line(kMailerHeader);
+    out.line("Message-ID: " + messageId(message.senderAddress, environment.randomBytes));
     // Addresses are never encoded words: they go out as they stand, made safe.
-    out.line("To: " + headerSafe(message.recipient));
-    writeHeader(out, "From: ", displayName(message.senderName), " <" + address + ">");
-    out.line("Reply-To: " + address);
+    writeLines(out, foldHeader("To: ", {headerAddress(message.recipient)}));
+    writeLines(out, foldHeader("From: ", mailboxTokens(message.senderName, sender, 6)));
+    writeLines(out, foldHeader("Reply-To: ", {sender}));
     out.line("Date: " + rfc5322Date(environment.clock.now()));
-    writeHeader(out, "Subject: ", message.subject);
+    writeTextHeader(out, "Subject: ", message.subject);
+    if (!message.listId.empty()) {
+        writeLines(out, foldHeader("List-Id: ", {"<" + headerSafe(message.listId) + ">"}));
+    }
+    if (!message.listUnsubscribe.empty()) {
+        std::vector<std::string> tokens;
+        const std::string value = headerSafe(message.listUnsubscribe);
+        for (std::size_t start = 0; start < value.size();) {
+            std::size_t comma = value.find(">,", start);
+            comma = comma == std::string::npos ? value.size() : comma + 2;
+            tokens.emplace_back(trimSpaces(std::string_view(value).substr(start, comma - start)));
+            start = comma;
+        }
+        writeLines(out, foldHeader("List-Unsubscribe: ", tokens));
+        if (message.oneClickUnsubscribe) {
+            out.line("List-Unsubscribe-Post: List-Unsubscribe=One-Click");
+        }
+    }
     out.line("MIME-Version: 1.0");
-    out.line("Content-Type: multipart/mixed; boundary=\"" + std::string(kBoundary) + "\"");
+    const std::string hex = randomHex(environment.randomBytes, 12);
+    const Boundaries boundaries{std::string(kBoundaryMark) + "M" + hex,
+                                std::string(kBoundaryMark) + "A" + hex};
+    out.line("Content-Type: multipart/mixed;");
+    out.line(" boundary=\"" + boundaries.mixed + "\"");
     out.line("");
-    writeTextPart(out, message);
-    if (!writeParts(out, message.attachments, environment)) {
+    writeBody(out, message, boundaries);
+    if (!writeParts(out, message.attachments, environment, boundaries.mixed)) {
         return false;
     }
-    out.line("--" + std::string(kBoundary) + "--");
+    out.line("--" + boundaries.mixed + "--");
     // The end-of-data line goes out unstuffed.
     return out.ok() && sink.writeLine(".");
 }

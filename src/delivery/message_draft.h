@@ -61,6 +61,15 @@ struct OutgoingMessage {
     std::string body;
     std::int32_t format = code(EditorFormat::Html);
     std::vector<std::string> attachments;
+    // An HTML body goes out with a text/plain rendering beside it.
+    bool textAlternative = true;
+    // The List-Unsubscribe header's value ("" for none: previews and typed
+    // addresses), and whether it offers one-click unsubscribe (RFC 8058).
+    std::string listUnsubscribe;
+    bool oneClickUnsubscribe = false;
+    // The List-Id header's identifier ("" for none); a list run names its
+    // list, since filters take List-Unsubscribe without it for a forgery.
+    std::string listId;
 };
 
 // The message of `draft` to `recipient`, written in `format`.

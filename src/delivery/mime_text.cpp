@@ -1,5 +1,6 @@
 #include "delivery/mime_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -95,10 +96,10 @@ bool isAscii(std::string_view text) {
     return true;
 }
 
-std::vector<std::string> encodedWords(std::string_view utf8) {
-    // "=?UTF-8?B?" + "?=" take 12 of the 75 characters: 63 remain, so at
-    // most 45 bytes (60 Base64 characters) go into one word.
-    constexpr std::size_t kBytesPerWord = 45;
+std::vector<std::string> encodedWords(std::string_view utf8, std::size_t firstWordMax) {
+    // "=?UTF-8?B?" + "?=" take 12 characters; each 3 bytes take 4 more.
+    const auto bytesFor = [](std::size_t width) { return (width - 12) / 4 * 3; };
+    std::size_t budget = bytesFor(std::clamp<std::size_t>(firstWordMax, 16, 75));
     std::vector<std::string> words;
     std::size_t start = 0;
     while (start < utf8.size()) {
@@ -108,18 +109,127 @@ std::vector<std::string> encodedWords(std::string_view utf8) {
             if (next > utf8.size()) {
                 next = utf8.size();
             }
-            if (next - start > kBytesPerWord) {
+            if (next - start > budget) {
                 break;
             }
             end = next;
+        }
+        if (end < utf8.size()) {
+            // Cut after a blank where one is near, so that a reader that
+            // keeps the fold between two encoded words splits no word.
+            const std::size_t blank = utf8.rfind(' ', end - 1);
+            if (blank != std::string_view::npos && blank >= start &&
+                blank + 1 - start >= budget / 2) {
+                end = blank + 1;
+            }
+        }
+        if (end == start) {
+            // A character wider than the first word's room goes whole into it.
+            end = std::min(utf8.size(),
+                           start + sequenceLength(static_cast<unsigned char>(utf8[start])));
         }
         std::string word = "=?UTF-8?B?";
         appendBase64(word, utf8.substr(start, end - start));
         word += "?=";
         words.push_back(std::move(word));
         start = end;
+        budget = bytesFor(75);
     }
     return words;
+}
+
+std::vector<std::string> foldHeader(std::string_view start,
+                                    const std::vector<std::string>& tokens) {
+    std::vector<std::string> lines;
+    std::string line(start);
+    bool lineHasToken = false;
+    for (const std::string& token : tokens) {
+        if (!lineHasToken) {
+            line += token;
+            lineHasToken = true;
+            continue;
+        }
+        if (line.size() + 1 + token.size() <= kFoldWidth) {
+            line += ' ';
+            line += token;
+            continue;
+        }
+        lines.push_back(std::move(line));
+        line = " " + token;
+    }
+    lines.push_back(std::move(line));
+    return lines;
+}
+
+std::vector<std::string> textTokens(std::string_view value, std::size_t startWidth) {
+    // The words: a token ends at a blank that follows a non-blank, further
+    // blanks stay with the word after them, so that no folded line is blank.
+    std::vector<std::string_view> words;
+    std::size_t start = 0;
+    for (std::size_t i = 1; i <= value.size(); ++i) {
+        if (i == value.size() || (value[i] == ' ' && value[i - 1] != ' ' &&
+                                  value.find_first_not_of(' ', i) != std::string_view::npos)) {
+            words.push_back(value.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    const auto needsEncoding = [](std::string_view word) {
+        return !isAscii(word) || word.find('\t') != std::string_view::npos ||
+               word.find("=?") != std::string_view::npos || word.size() > kMaxHeaderLine - 40;
+    };
+    // Words that need it are encoded, a run of them together (the blank
+    // between two encoded words is not part of the text); the others stay
+    // as they are, which every reader shows alike.
+    std::vector<std::string> tokens;
+    std::size_t width = startWidth;
+    for (std::size_t i = 0; i < words.size();) {
+        if (!needsEncoding(words[i])) {
+            tokens.emplace_back(words[i]);
+            width += words[i].size() + 1;
+            ++i;
+            continue;
+        }
+        std::string run(words[i]);
+        for (++i; i < words.size() && needsEncoding(words[i]); ++i) {
+            run += ' ';
+            run.append(words[i]);
+        }
+        // A run that must be cut anyway starts a line of its own rather than
+        // leave a sliver of a word at the end of this one.
+        const std::size_t room = width < kFoldWidth ? kFoldWidth - width : 0;
+        const std::size_t whole = 12 + (run.size() + 2) / 3 * 4;
+        const std::size_t first = whole <= room || room >= 40 ? room : 75;
+        for (std::string& word : encodedWords(run, first < 16 ? 75 : first)) {
+            width = word.size() + 1;
+            tokens.push_back(std::move(word));
+        }
+    }
+    return tokens;
+}
+
+std::vector<std::string> rfc2231Parameter(std::string_view name, std::string_view utf8) {
+    const std::string value = rfc2231Value(utf8);
+    // " name*12*=" plus ";" leave the section this much room within 78.
+    const std::size_t room = kFoldWidth - 1 - name.size() - 6;
+    if (value.size() <= room + 2) {
+        return {std::string(name) + "*=" + value};
+    }
+    std::vector<std::string> sections;
+    std::size_t start = 0;
+    while (start < value.size()) {
+        std::size_t end = std::min(value.size(), start + room);
+        // A "%XX" escape stays in one section.
+        for (std::size_t back = 1; back <= 2 && end < value.size() && end >= back; ++back) {
+            if (value[end - back] == '%') {
+                end -= back;
+                break;
+            }
+        }
+        sections.push_back(std::string(name) + "*" + std::to_string(sections.size()) +
+                           "*=" + value.substr(start, end - start));
+        start = end;
+    }
+    return sections;
 }
 
 std::vector<std::string> quotedPrintableLines(std::string_view line) {

@@ -22,9 +22,33 @@ std::string headerSafe(std::string_view value);
 bool isAscii(std::string_view text);
 
 // A header value as RFC 2047 encoded words ("=?UTF-8?B?...?="), cut between
-// characters so that no word exceeds 75 characters. The words are returned
-// one per element; joined by CR LF and a blank they fold into a header.
-std::vector<std::string> encodedWords(std::string_view utf8);
+// characters so that no word exceeds 75 characters, and the first no more
+// than `firstWordMax` (at least 16), so that it fits behind the header's name
+// on the first line. The words are returned one per element; joined by CR LF
+// and a blank they fold into a header.
+std::vector<std::string> encodedWords(std::string_view utf8, std::size_t firstWordMax = 75);
+
+// The widths a header line keeps to: 78 where it can, never more than 998
+// (without CR LF).
+inline constexpr std::size_t kFoldWidth = 78;
+inline constexpr std::size_t kMaxHeaderLine = 998;
+
+// A header as folded lines: `start` (the name, colon and blank, e.g.
+// "Subject: ") followed by the tokens separated by one blank each. The lines
+// break before a token that would take the line past 78 characters; a token
+// never breaks, so a line grows longer only when one token is.
+std::vector<std::string> foldHeader(std::string_view start, const std::vector<std::string>& tokens);
+
+// The tokens of an unstructured text value (a Subject, a display name): the
+// words between blanks (extra blanks stay in front of the following word),
+// each run of words with non-ASCII characters (or too long for any line) as
+// encoded words. `startWidth` is the width of what precedes the first token
+// on its line.
+std::vector<std::string> textTokens(std::string_view value, std::size_t startWidth);
+
+// RFC 2231 parameter `name` as one or more sections ("name*=UTF-8''..." or
+// "name*0*=UTF-8''...", "name*1*=..."), each short enough for a folded line.
+std::vector<std::string> rfc2231Parameter(std::string_view name, std::string_view utf8);
 
 // One line of text (without its line break) as quoted-printable lines
 // (RFC 2045): soft line breaks keep every output line within 76 characters.

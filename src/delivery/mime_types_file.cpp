@@ -1,6 +1,7 @@
 #include "delivery/mime_types_file.h"
 
-#include <fstream>
+#include "store/file_reading.h"
+
 #include <sstream>
 
 namespace {
@@ -18,11 +19,16 @@ std::string lowerAscii(std::string_view text) {
 } // namespace
 
 MimeTypesFile::MimeTypesFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) {
+    // The system's list is some 60 KiB; a device or FIFO given instead is
+    // refused rather than read forever.
+    constexpr std::uint64_t kMaxListBytes = 64ull * 1024 * 1024;
+    std::string bytes;
+    std::string error;
+    if (!readRegularFile(path, kMaxListBytes, bytes, error)) {
         return;
     }
     loaded_ = true;
+    std::istringstream in(bytes);
     std::string line;
     while (std::getline(in, line)) {
         const std::size_t hash = line.find('#');

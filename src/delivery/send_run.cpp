@@ -2,29 +2,63 @@
 
 #include "delivery/connection_test.h"
 #include "delivery/delivery_run.h"
+#include "delivery/international_address.h"
+#include "delivery/message_builder.h"
+#include "delivery/run_session.h"
 #include "delivery/send_list.h"
 #include "delivery/smtp_session.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
-// What every session of one run shares; only the recipient changes.
-SmtpSessionRequest baseRequest(const Session& session, const MessageDraft& draft,
-                               const SendRunEnvironment& environment, bool logDialogue) {
+// What every session of one run shares; the message is the recipient's.
+SmtpSessionRequest baseRequest(const Session& session, const SendRunEnvironment& environment,
+                               bool logDialogue) {
     SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
-    request.message = outgoingMessage(draft, "", draft.format);
-    request.message.subject = std::string(trimSpaces(draft.subject));
     request.logDialogue = logDialogue;
     return request;
 }
 
-SmtpOutcome runOneSession(SmtpSessionRequest& request, std::string recipient,
+SmtpOutcome notSent(SmtpResult result, std::string reason) {
+    SmtpOutcome outcome;
+    outcome.result = result;
+    outcome.reason = std::move(reason);
+    return outcome;
+}
+
+// One session with `message`. International domains go out as A-labels; an
+// address no server could take is refused before any connection is made.
+// An attachment that cannot be read any more leaves the message unfinished
+// and fails this recipient only.
+SmtpOutcome runOneSession(SmtpSessionRequest& request, OutgoingMessage message,
                           const SendRunEnvironment& environment, RunObserver& observer) {
-    request.message.recipient = std::move(recipient);
-    const MessageEnvironment messageEnvironment{environment.clock, environment.contentTypes, {}};
+    const AsciiDomainAddress recipient = withAsciiDomain(message.recipient);
+    if (!recipient.ok()) {
+        if (request.logDialogue) {
+            observer.logLine(recipient.error); // a list run logs it as the result
+        }
+        return notSent(SmtpResult::Rejected, recipient.error);
+    }
+    message.recipient = recipient.address;
+    message.senderAddress = withAsciiDomain(message.senderAddress).address;
+    request.message = std::move(message);
+    std::string attachmentProblem;
+    MessageEnvironment messageEnvironment{environment.clock, environment.contentTypes, {}};
+    messageEnvironment.randomBytes = environment.randomBytes;
+    messageEnvironment.attachmentFailed = [&attachmentProblem](const std::string& reason) {
+        attachmentProblem = reason;
+    };
     std::unique_ptr<Connection> connection = environment.openConnection();
-    return runSmtpSession(request, *connection, observer, messageEnvironment);
+    SmtpOutcome outcome = runSmtpSession(request, *connection, observer, messageEnvironment);
+    if (!attachmentProblem.empty()) {
+        if (request.logDialogue) {
+            observer.logLine(attachmentProblem);
+        }
+        outcome = notSent(SmtpResult::Failed, attachmentProblem);
+    }
+    return outcome;
 }
 
 void count(SendRunSummary& summary, const SmtpOutcome& outcome) {
@@ -66,6 +100,115 @@ void finish(RunObserver& observer) {
 }
 
 } // namespace
+
+std::optional<std::string> checkBeforeSending(const MessageDraft& draft) {
+    for (const std::string* text : {&draft.subject, &draft.body}) {
+        if (const std::optional<std::string> unknown = unknownPersonalField(*text)) {
+            return unknownFieldText(*unknown);
+        }
+    }
+    if (std::optional<std::string> problem = checkAttachments(draft.attachmentList())) {
+        return problem;
+    }
+    const AsciiDomainAddress sender = withAsciiDomain(parseSender(draft.fromText).senderAddress);
+    if (!sender.ok()) {
+        return sender.error + " Nothing was sent.";
+    }
+    return std::nullopt;
+}
+
+std::int32_t contactSlotWithAddress(const Session& session, std::string_view address) {
+    const std::string_view wanted = trimSpaces(address);
+    const auto sameText = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) ==
+                          std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    if (wanted.empty()) {
+        return 0;
+    }
+    for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
+        const Contact& contact = session.contact(slot);
+        if (!contact.isDeleted() && sameText(trimSpaces(contact.email.view()), wanted)) {
+            return slot;
+        }
+    }
+    return 0;
+}
+
+std::string unsubscribeUrlFor(const Session& session, std::string_view recipient) {
+    std::string url = session.settings().extensions.value("unsubscribeUrl");
+    const std::string encoded = percentEncoded(recipient);
+    for (std::size_t at = url.find("{{email}}"); at != std::string::npos;
+         at = url.find("{{email}}", at + encoded.size())) {
+        url.replace(at, 9, encoded);
+    }
+    return url;
+}
+
+PersonalValues recipientValues(const Session& session, std::int32_t slot,
+                               std::string_view address) {
+    PersonalValues values;
+    if (slot > 0 && session.hasContact(slot)) {
+        values = personalValues(session.contact(slot));
+    }
+    values.email = std::string(address);
+    values.unsubscribeUrl = unsubscribeUrlFor(session, address);
+    return values;
+}
+
+std::string listUnsubscribeValue(const Session& session, std::string_view senderAddress,
+                                 std::string_view recipient) {
+    std::string mailto(trimSpaces(session.settings().extensions.value("unsubscribeMailto")));
+    if (mailto.empty()) {
+        mailto = std::string(trimSpaces(session.settings().replyTo));
+    }
+    if (mailto.empty()) {
+        mailto = std::string(senderAddress);
+    }
+    std::string value = "<mailto:" + withAsciiDomain(mailto).address + "?subject=unsubscribe>";
+    const std::string url = unsubscribeUrlFor(session, recipient);
+    if (!url.empty()) {
+        value = "<" + url + ">, " + value;
+    }
+    return value;
+}
+
+std::string listIdFor(std::string_view senderAddress) {
+    const std::string address = withAsciiDomain(senderAddress).address;
+    const std::size_t at = address.rfind('@');
+    if (at == std::string::npos || at + 1 == address.size()) {
+        return "";
+    }
+    std::string id;
+    for (char c : address) {
+        const bool keep = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-';
+        if (c == '@' || c == '.') {
+            if (!id.empty() && id.back() != '.') {
+                id.push_back('.');
+            }
+        } else if (keep) {
+            id.push_back(c);
+        }
+    }
+    while (!id.empty() && id.back() == '.') {
+        id.pop_back();
+    }
+    return id;
+}
+
+OutgoingMessage personalMessage(const Session& session, const MessageDraft& draft,
+                                const PersonalValues& values) {
+    OutgoingMessage message = outgoingMessage(draft, values.email, draft.format);
+    message.subject = fillPersonalFields(trimSpaces(draft.subject), values, FieldSyntax::PlainText);
+    message.body = fillPersonalFields(
+        draft.body, values,
+        draft.format == code(EditorFormat::Html) ? FieldSyntax::Html : FieldSyntax::PlainText);
+    message.textAlternative = session.settings().extensions.boolean("textAlternative");
+    return message;
+}
 
 ConnectionFactory tcpConnections() {
     return [] { return std::make_unique<TcpConnection>(); };
@@ -146,6 +289,29 @@ std::string previewLabel(std::string_view address) {
     return "Sending Preview (" + std::string(address) + ")";
 }
 
+SmtpSessionRequest runRequest(const Session& session, const SendRunEnvironment& environment,
+                              bool logDialogue) {
+    return baseRequest(session, environment, logDialogue);
+}
+
+SmtpOutcome sendToOneRecipient(const Session& session, const MessageDraft& draft,
+                               SmtpSessionRequest& request, std::int32_t contactSlot,
+                               const std::string& address, bool listRun,
+                               const SendRunEnvironment& environment, RunObserver& observer) {
+    // A typed address takes the fields of the contact that has it.
+    const std::int32_t valuesSlot =
+        listRun ? contactSlot : contactSlotWithAddress(session, address);
+    OutgoingMessage message =
+        personalMessage(session, draft, recipientValues(session, valuesSlot, address));
+    if (listRun) {
+        message.listId = listIdFor(message.senderAddress);
+        message.listUnsubscribe = listUnsubscribeValue(session, message.senderAddress, address);
+        message.oneClickUnsubscribe =
+            !session.settings().extensions.value("unsubscribeUrl").empty();
+    }
+    return runOneSession(request, std::move(message), environment, observer);
+}
+
 SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
                                 const std::vector<std::int32_t>& filteredRows,
                                 const SendRunEnvironment& environment, RunObserver& observer) {
@@ -163,17 +329,25 @@ SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
     summary.recipients = 1;
     observer.progressRange(1);
     const std::string recipient = previewRecipient(draft.fromText);
-    if (recipient.empty()) {
+    if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
+        observer.logLine(*problem);
+        summary.stoppedEarly = true;
+    } else if (recipient.empty()) {
         // "Name <>" names nobody: an empty RCPT TO would be refused at best.
         observer.logLine("The 'From' field holds no address to send the preview to.");
         summary.failed = 1;
         summary.stoppedEarly = true;
     } else {
-        SmtpSessionRequest request = baseRequest(session, draft, environment, true);
+        SmtpSessionRequest request = baseRequest(session, environment, true);
         observer.progress(previewLabel(recipient));
         observer.sendingChanged(true);
         observer.advanceProgress();
-        const SmtpOutcome outcome = runOneSession(request, recipient, environment, observer);
+        // The sender sees the fields as a typed address would get them.
+        OutgoingMessage message = personalMessage(
+            session, draft,
+            recipientValues(session, contactSlotWithAddress(session, recipient), recipient));
+        const SmtpOutcome outcome =
+            runOneSession(request, std::move(message), environment, observer);
         count(summary, outcome);
         summary.stoppedEarly = stopsRun(outcome);
     }

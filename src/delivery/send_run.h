@@ -3,6 +3,8 @@
 #include "delivery/connection.h"
 #include "delivery/delivery_texts.h"
 #include "delivery/message_draft.h"
+#include "delivery/personal_fields.h"
+#include "delivery/random_source.h"
 #include "delivery/run_observer.h"
 #include "platform/content_types.h"
 #include "platform/prompter.h"
@@ -12,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +32,8 @@ struct SendRunEnvironment {
     // Our name for HELO/EHLO (localHostName()) unless the session's heloName
     // says otherwise; empty: the connection's local address.
     std::string hostName;
+    // The Message-IDs and boundaries; empty: the system's random source.
+    RandomBytes randomBytes = {};
     // Waits while a run has nothing to do (a back-off, the rate limit); a
     // real sleep when empty. Tests advance their clock instead.
     std::function<void(int milliseconds)> sleep = {};
@@ -66,8 +71,42 @@ std::int32_t notAttempted(const SendRunSummary& summary);
 // stop when the run stopped early: the last line of a list run's log.
 std::string summaryText(const SendRunSummary& summary);
 
-// The send run: gathers the recipients, then one SMTP session per recipient
-// with the settings' server and login. Each contact whose message was
+// What stops a run or preview before its first session, nothing being sent:
+// an unknown personal field in the subject or body, an attachment that
+// cannot be read to its end, a sender address whose domain cannot be
+// written in ASCII. The text says why.
+std::optional<std::string> checkBeforeSending(const MessageDraft& draft);
+
+// The contact a typed address belongs to: the lowest slot that is not
+// Deleted with that address (trimmed, any case); 0 when none has it.
+std::int32_t contactSlotWithAddress(const Session& session, std::string_view address);
+
+// The values of the personal fields for a recipient: those of contact
+// `slot` when there is one (the address as given), else only the address;
+// the unsubscribe address from the settings.
+PersonalValues recipientValues(const Session& session, std::int32_t slot, std::string_view address);
+
+// The List-Unsubscribe value of a send run's message to `recipient`:
+// "<mailto:ADDRESS?subject=unsubscribe>" (ADDRESS the unsubscribeMailto
+// setting, else the Reply-To setting, else the sender), after
+// "<URL>, " when the unsubscribeUrl setting is set.
+std::string listUnsubscribeValue(const Session& session, std::string_view senderAddress,
+                                 std::string_view recipient);
+// The List-Id of a send run's messages: the sender's address as a dotted
+// name ("ann@example.org" gives "ann.example.org"), letters, digits and "-"
+// kept; "" when the sender has no domain.
+std::string listIdFor(std::string_view senderAddress);
+// The unsubscribeUrl setting with "{{email}}" replaced by the recipient's
+// percent-encoded address; "" when the setting is empty.
+std::string unsubscribeUrlFor(const Session& session, std::string_view recipient);
+
+// The message of `draft` to one recipient: the personal fields filled
+// (HTML-escaped in an HTML body) and the text alternative as the settings say.
+OutgoingMessage personalMessage(const Session& session, const MessageDraft& draft,
+                                const PersonalValues& values);
+
+// The send run: checks the draft (checkBeforeSending), gathers the recipients, then one SMTP
+// session per recipient with the settings' server and login. Each contact whose message was
 // delivered is stamped as contacted today. A run to one typed address logs
 // its dialogue; a list run logs each address and its result, and ends with
 // the summary line. Cancel (through the observer), a time-out and a failure

@@ -1,5 +1,6 @@
 #include "delivery/smtp_dialogue.h"
 
+#include "delivery/international_address.h"
 #include "delivery/mime_text.h"
 #include "delivery/untrusted_text.h"
 
@@ -77,6 +78,8 @@ SmtpDialogue::SmtpDialogue(SmtpDialogueSetup setup) : setup_(std::move(setup)) {
         setup_.hostName = "localhost";
     }
     encrypted_ = setup_.security == SmtpSecurity::Tls;
+    // A non-ASCII name before the "@" needs a server that offers SMTPUTF8.
+    smtpUtf8_ = needsSmtpUtf8(setup_.senderAddress) || needsSmtpUtf8(setup_.recipient);
     for (const std::string* address : {&setup_.senderAddress, &setup_.recipient}) {
         if (!isSafeEnvelopeAddress(*address)) {
             settle(SmtpResult::Failed, "The address \"" + headerSafe(*address) +
@@ -191,9 +194,11 @@ bool SmtpDialogue::offers(std::string_view keyword) const {
 
 void SmtpDialogue::greeted(SmtpStep& step) {
     if (setup_.security == SmtpSecurity::None) {
-        // No TLS: the dialogue as it always was.
-        send(step, (login() ? "Ehlo " : "HELO ") + setup_.hostName,
-             login() ? SmtpState::AwaitEhloReply : SmtpState::AwaitHeloReply);
+        // No TLS: the dialogue as it always was, but an address that needs
+        // SMTPUTF8 must learn whether the server offers it.
+        const bool ehlo = login() || smtpUtf8_;
+        send(step, (ehlo ? "Ehlo " : "HELO ") + setup_.hostName,
+             ehlo ? SmtpState::AwaitEhloReply : SmtpState::AwaitHeloReply);
         return;
     }
     send(step, "EHLO " + setup_.hostName, SmtpState::AwaitEhloReply);
@@ -290,7 +295,15 @@ void SmtpDialogue::loginDone(SmtpStep& step) {
         settle(SmtpResult::Delivered, "");
         return send(step, "QUIT", SmtpState::Closing);
     }
-    send(step, "MAIL FROM: <" + setup_.senderAddress + ">", SmtpState::AwaitMailFromReply);
+    if (smtpUtf8_ && !offers("SMTPUTF8")) {
+        // The address never reaches a server that could not take it.
+        settle(SmtpResult::Rejected,
+               noSmtpUtf8Text(needsSmtpUtf8(setup_.recipient) ? setup_.recipient
+                                                              : setup_.senderAddress));
+        return send(step, "QUIT", SmtpState::Closing);
+    }
+    send(step, "MAIL FROM: <" + setup_.senderAddress + ">" + (smtpUtf8_ ? " SMTPUTF8" : ""),
+         SmtpState::AwaitMailFromReply);
 }
 
 void SmtpDialogue::refused(const SmtpReply& reply, SmtpStep& step) {

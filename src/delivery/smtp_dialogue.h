@@ -165,6 +165,7 @@ private:
     bool settled_ = false;
     bool encrypted_ = false;
     bool loggedIn_ = false;
+    bool smtpUtf8_ = false; // an envelope address needs SMTPUTF8
     std::string greeting_;
     std::vector<std::string> capabilities_;
     std::vector<std::string> authMechanisms_; // as offered, upper case

@@ -255,8 +255,10 @@ void SmtpSession::exchange() {
             stopped(Stop::Cancelled);
             break;
         }
+        // A time-out of 0 allows no wait at all, whatever has arrived
+        // already: the same outcome every time.
         const long long left = deadline - now();
-        if (left < 0) {
+        if (left < 0 || timeoutMs_ == 0) {
             const bool greeting = dialogue.state() == SmtpState::AwaitGreeting;
             stopped(Stop::TimedOut);
             if (greeting && request_.port == kImplicitTlsPort &&

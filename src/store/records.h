@@ -5,7 +5,13 @@
 #include "store/extension_settings.h"
 
 #include <cstdint>
+#include <limits>
 #include <string>
+
+// A counter one higher, staying at the int32 maximum the file can hold.
+constexpr std::int32_t countedOnceMore(std::int32_t count) {
+    return count < std::numeric_limits<std::int32_t>::max() ? count + 1 : count;
+}
 
 // One contact. The Mailtray and the send list hold records of the same type,
 // where `id` is the slot of the contact the entry was taken from.

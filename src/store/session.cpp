@@ -1,24 +1,23 @@
 #include "store/session.h"
 
+#include "store/case_folding.h"
+
 #include <algorithm>
-
-namespace {
-
-constexpr unsigned char lowerAscii(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
-} // namespace
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
+    unsigned char previousA = 0;
+    unsigned char previousB = 0;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(static_cast<unsigned char>(a[i])) !=
-            lowerAscii(static_cast<unsigned char>(b[i]))) {
+        const auto ca = static_cast<unsigned char>(a[i]);
+        const auto cb = static_cast<unsigned char>(b[i]);
+        if (ca != cb && foldedByte(ca, previousA) != foldedByte(cb, previousB)) {
             return false;
         }
+        previousA = ca;
+        previousB = cb;
     }
     return true;
 }
@@ -39,17 +38,19 @@ std::string_view trimSpaces(std::string_view text) {
 std::string toLowerAscii(std::string_view text) {
     std::string result(text);
     for (char& c : result) {
-        c = static_cast<char>(lowerAscii(static_cast<unsigned char>(c)));
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c + ('a' - 'A'));
+        }
     }
     return result;
 }
 
 std::string contactEmailKey(std::string_view email) {
-    return toLowerAscii(trimSpaces(email));
+    return foldCase(trimSpaces(email));
 }
 
 std::string mailtrayEmailKey(std::string_view email) {
-    return toLowerAscii(email);
+    return foldCase(email);
 }
 
 Session::Session() : doc_(std::make_unique<Document>()) {}
@@ -129,7 +130,7 @@ void Session::deleteContact(std::int32_t slot) {
 void Session::markContacted(std::int32_t slot, std::string_view today) {
     Contact& c = doc_->contacts.at(slot);
     c.lastContacted = today;
-    c.timesContacted += 1;
+    c.timesContacted = countedOnceMore(c.timesContacted);
     touch();
 }
 

@@ -9,15 +9,16 @@
 #include <string>
 #include <string_view>
 
-// Lower-cased, space-trimmed address: the key under which two contacts are
+// Case-folded (store/case_folding.h), space-trimmed address: the key under which two contacts are
 // the same person for `emailExists` and Remove Duplicates.
 std::string contactEmailKey(std::string_view email);
-// Lower-cased without trimming: the Mailtray's own membership key.
+// Case-folded without trimming: the Mailtray's own membership key.
 std::string mailtrayEmailKey(std::string_view email);
 // Removes the space character (only) from both ends.
 std::string_view trimSpaces(std::string_view text);
 std::string toLowerAscii(std::string_view text);
-// Equality and hash with ASCII letters lower-cased, without building copies.
+// Equality and hash under the one letter-case rule (store/case_folding.h),
+// without building copies.
 bool equalIgnoringCase(std::string_view a, std::string_view b);
 std::uint32_t hashIgnoringCase(std::string_view text);
 

@@ -54,8 +54,11 @@ void newSession(Session& session, SessionHooks& hooks) {
 }
 
 LoadOutcome loadSession(Session& session, const std::string& path, SessionHooks& hooks,
-                        Prompter& prompter) {
+                        Prompter& prompter, FileStamp* stamp) {
     SessionReadResult read = readSessionFile(path);
+    if (stamp != nullptr) {
+        *stamp = read.stamp;
+    }
     switch (read.status) {
     case SessionReadStatus::CannotOpen:
         prompter.message("Error", cannotOpenSessionText(path, read.reason));
@@ -78,10 +81,10 @@ LoadOutcome loadSession(Session& session, const std::string& path, SessionHooks&
     return LoadOutcome::Loaded;
 }
 
-bool saveSession(Session& session, const std::string& path, SessionHooks& hooks,
-                 Prompter& prompter) {
+bool saveSession(Session& session, const std::string& path, SessionHooks& hooks, Prompter& prompter,
+                 FileStamp* written) {
     std::string error;
-    if (!writeSessionFile(session, path, error)) {
+    if (!writeSessionFile(session, path, error, written)) {
         prompter.message("Error", cannotSaveSessionText(path, error));
         return false;
     }

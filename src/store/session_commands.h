@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/prompter.h"
+#include "store/file_reading.h"
 #include "store/session.h"
 
 #include <string>
@@ -30,12 +31,14 @@ enum class LoadOutcome { Loaded, Damaged, Refused };
 // Opens a session file. A file that cannot be read or is no session file is
 // reported and the current session stays; a damaged one is loaded as far as
 // it goes, reported, and left untitled so that Save cannot overwrite it.
+// `stamp`, when given, receives the file as it was read.
 LoadOutcome loadSession(Session& session, const std::string& path, SessionHooks& hooks,
-                        Prompter& prompter);
+                        Prompter& prompter, FileStamp* stamp = nullptr);
 
 // Saves atomically. A failure is reported and the old file stays whole.
-bool saveSession(Session& session, const std::string& path, SessionHooks& hooks,
-                 Prompter& prompter);
+// `written`, when given, receives the file as saved.
+bool saveSession(Session& session, const std::string& path, SessionHooks& hooks, Prompter& prompter,
+                 FileStamp* written = nullptr);
 
 // The texts of the session file's messages, shared by the GUI and the CLI.
 std::string cannotOpenSessionText(const std::string& path, const std::string& reason);

@@ -2,6 +2,7 @@
 
 #include "store/atomic_file.h"
 #include "store/counted_string.h"
+#include "store/file_reading.h"
 
 #include <cerrno>
 #include <cstring>
@@ -146,25 +147,34 @@ SessionReadResult readSessionBytes(std::string_view bytes) {
 }
 
 SessionReadResult readSessionFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    ReadableFile file;
+    if (!file.open(path, PipePolicy::ReadAnonymous)) {
         SessionReadResult result;
-        result.reason = std::strerror(errno);
+        result.reason = file.error();
         return result;
     }
-    struct stat info {};
-    if (::fstat(::fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-        SessionReadResult result;
-        result.reason = std::strerror(S_ISDIR(info.st_mode) ? EISDIR : errno);
-        std::fclose(file);
-        return result;
+    SessionReadResult result;
+    if (file.isPipe()) {
+        // A pipe tells no size: read it whole, then parse the bytes.
+        std::string bytes;
+        if (!file.readAll(bytes, kMaxPipedSessionBytes)) {
+            result.reason = file.error();
+            return result;
+        }
+        result = readSessionBytes(bytes);
+    } else {
+        std::FILE* stream = file.stream();
+        if (stream == nullptr) {
+            result.reason = systemErrorText(errno);
+            return result;
+        }
+        CountedReader in(stream, static_cast<std::uint64_t>(file.stamp().size));
+        result = readFrom(in);
+        if (in.failed()) {
+            result.reason = systemErrorText(EIO);
+        }
     }
-    CountedReader in(file, static_cast<std::uint64_t>(info.st_size));
-    SessionReadResult result = readFrom(in);
-    if (in.failed()) {
-        result.reason = std::strerror(EIO);
-    }
-    std::fclose(file);
+    result.stamp = file.stamp();
     if (result.status == SessionReadStatus::Loaded) {
         result.session.sessionFileName = path;
     }
@@ -226,7 +236,8 @@ std::string encodeSession(const Session& session) {
     return out.bytes();
 }
 
-bool writeSessionFile(const Session& session, const std::string& path, std::string& error) {
+bool writeSessionFile(const Session& session, const std::string& path, std::string& error,
+                      FileStamp* written) {
     AtomicFile file(path);
     if (!file.open()) {
         error = file.error();
@@ -235,12 +246,15 @@ bool writeSessionFile(const Session& session, const std::string& path, std::stri
     CountedWriter out(file.stream());
     writeSession(out, session);
     if (!out.flush()) {
-        error = std::strerror(errno != 0 ? errno : EIO);
+        error = systemErrorText(errno);
         return false;
     }
     if (!file.commit()) {
         error = file.error();
         return false;
+    }
+    if (written != nullptr) {
+        *written = fileStampOf(file.target()).value_or(FileStamp{});
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/file_reading.h"
 #include "store/session.h"
 
 #include <string>
@@ -19,7 +20,12 @@ struct SessionReadResult {
     SessionReadStatus status = SessionReadStatus::CannotOpen;
     std::string reason; // the system's words when the file could not be read
     Session session;    // what was read, named after the path unless damaged
+    FileStamp stamp;    // the file as it was read
 };
+
+// A session read from a pipe is held in memory whole; its counts bound a
+// file, not a pipe.
+inline constexpr std::uint64_t kMaxPipedSessionBytes = 1024ull * 1024 * 1024;
 
 // Reads a session file into a fresh Session; the caller's session is never
 // touched, so a foreign or broken file cannot destroy unsaved work.
@@ -30,4 +36,6 @@ SessionReadResult readSessionBytes(std::string_view bytes);
 std::string encodeSession(const Session& session);
 // Writes the session file atomically; on failure `error` holds the reason
 // and any existing file at `path` is left whole.
-bool writeSessionFile(const Session& session, const std::string& path, std::string& error);
+// `written`, when given, receives the stamp of the file as saved.
+bool writeSessionFile(const Session& session, const std::string& path, std::string& error,
+                      FileStamp* written = nullptr);

@@ -1,5 +1,7 @@
 #include "store/slot_hash_index.h"
 
+#include "store/case_folding.h"
+
 #include <algorithm>
 #include <bit>
 
@@ -72,13 +74,12 @@ bool SlotHashIndex::erase(std::uint32_t hash, std::int32_t slot) {
 
 std::uint32_t hashLowered(const char* data, std::size_t size) {
     std::uint64_t h = 14695981039346656037ull;
+    unsigned char previous = 0;
     for (std::size_t i = 0; i < size; ++i) {
-        auto c = static_cast<unsigned char>(data[i]);
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<unsigned char>(c + ('a' - 'A'));
-        }
-        h ^= c;
+        const auto original = static_cast<unsigned char>(data[i]);
+        h ^= foldedByte(original, previous);
         h *= 1099511628211ull;
+        previous = original;
     }
     // Mix the high bits into the low ones, which choose the bucket.
     h ^= h >> 33;

@@ -111,3 +111,32 @@ std::string textFromFileBytes(std::string_view bytes) {
     }
     return windows1252ToUtf8(bytes);
 }
+
+namespace {
+
+std::string withLineBreaks(std::string_view text, std::string_view lineBreak) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            out.append(lineBreak);
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+                ++i;
+            }
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string storedLineBreaks(std::string_view edited) {
+    return withLineBreaks(edited, "\r\n");
+}
+
+std::string editedLineBreaks(std::string_view stored) {
+    return withLineBreaks(stored, "\n");
+}

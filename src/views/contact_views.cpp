@@ -1,37 +1,10 @@
 #include "views/contact_views.h"
 
+#include "store/case_folding.h"
+
 #include <algorithm>
 
 namespace {
-
-// Case folding of UTF-8 text: ASCII capitals, and the Latin-1 capitals
-// U+00C0 to U+00DE but the multiplication sign (bytes C3 80..9E, but C3 97)
-// whose second byte moves up by 0x20. Both keep the byte length, so the
-// folded text of a substring is a substring of the folded text.
-bool isLatin1CapitalTail(unsigned char c) {
-    return c >= 0x80 && c <= 0x9E && c != 0x97;
-}
-
-unsigned char foldedByte(unsigned char c, unsigned char previous) {
-    if (c >= 'A' && c <= 'Z') {
-        return static_cast<unsigned char>(c + ('a' - 'A'));
-    }
-    if (previous == 0xC3 && isLatin1CapitalTail(c)) {
-        return static_cast<unsigned char>(c + 0x20);
-    }
-    return c;
-}
-
-std::string foldCase(std::string_view text) {
-    std::string out(text);
-    unsigned char previous = 0;
-    for (char& c : out) {
-        const auto original = static_cast<unsigned char>(c);
-        c = static_cast<char>(foldedByte(original, previous));
-        previous = original;
-    }
-    return out;
-}
 
 bool isKnownStatus(std::int32_t status) {
     return std::any_of(std::begin(kVisibleStatuses), std::end(kVisibleStatuses),

@@ -3,6 +3,7 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using testing_support::FakePrompter;
 using testing_support::readFileBytes;
@@ -177,4 +178,107 @@ TEST_F(FileCommandsTest, OpenAsksAboutUnsavedChangesBeforeTheRequester) {
     openSessionCommand(context);
     EXPECT_TRUE(prompter.fileRequests.empty());
     EXPECT_EQ(session.contactCount(), 1);
+}
+
+namespace {
+
+// The desktop program's File commands with their hold on the file.
+class LockedFileCommandsTest : public FileCommandsTest {
+protected:
+    void SetUp() override {
+        FileCommandsTest::SetUp();
+        context.file = &file;
+        addContact("ann@example.org");
+        ASSERT_TRUE(writeSessionFile(session, dir.file("s.qmz"), error));
+        session.markSaved();
+    }
+    void open(const std::string& path) {
+        prompter.files.push_back(path);
+        openSessionCommand(context);
+    }
+    std::string inUseText(const std::string& path) const {
+        return "Session file \"" + path + "\" is in use by another Velmora Mailtray (process " +
+               std::to_string(::getpid()) + ").";
+    }
+
+    OpenSessionFile file;
+    std::string error;
+};
+
+} // namespace
+
+TEST_F(LockedFileCommandsTest, AnOpenSessionHoldsItsLockUntilANewSession) {
+    open(dir.file("s.qmz"));
+    ASSERT_EQ(session.contactCount(), 1);
+    EXPECT_TRUE(file.lock.held());
+    EXPECT_FALSE(file.readOnly);
+    SessionLock other;
+    EXPECT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::InUse);
+
+    // Saving keeps it; Save As moves it to the new file.
+    addContact("bob@example.org");
+    EXPECT_TRUE(saveSessionCommand(context));
+    prompter.files.push_back(dir.file("t.qmz"));
+    EXPECT_TRUE(saveSessionAsCommand(context));
+    EXPECT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::Acquired);
+    other.release();
+    EXPECT_EQ(other.acquire(dir.file("t.qmz")), SessionLock::Outcome::InUse);
+
+    newSessionCommand(context);
+    EXPECT_FALSE(file.lock.held());
+    EXPECT_EQ(other.acquire(dir.file("t.qmz")), SessionLock::Outcome::Acquired);
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(LockedFileCommandsTest, AFileAnotherProgramHoldsOpensReadOnlyAndSavesThroughSaveAs) {
+    SessionLock other;
+    ASSERT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::Acquired);
+    open(dir.file("s.qmz"));
+    EXPECT_EQ(session.contactCount(), 1);
+    EXPECT_TRUE(file.readOnly);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text, inUseText(dir.file("s.qmz")));
+
+    // Save asks for another name; the held file itself is refused.
+    addContact("bob@example.org");
+    prompter.files.push_back(dir.file("s.qmz"));
+    EXPECT_FALSE(saveSessionCommand(context));
+    EXPECT_EQ(prompter.fileRequests.back().title, kSaveSessionTitle);
+    EXPECT_EQ(prompter.shown.back().text, inUseText(dir.file("s.qmz")));
+    EXPECT_EQ(loaded(dir.file("s.qmz")).contactCount(), 1);
+
+    prompter.files.push_back(dir.file("copy.qmz"));
+    EXPECT_TRUE(saveSessionCommand(context));
+    EXPECT_FALSE(file.readOnly);
+    EXPECT_EQ(loaded(dir.file("copy.qmz")).contactCount(), 2);
+}
+
+TEST_F(LockedFileCommandsTest, AFileChangedBehindOurBackIsOnlyReplacedWhenConfirmed) {
+    open(dir.file("s.qmz"));
+    addContact("bob@example.org");
+    // Another program that takes no lock saves the file meanwhile.
+    Session theirs = loaded(dir.file("s.qmz"));
+    NewContact c;
+    c.email = "theirs@example.org";
+    theirs.createContact(c, "12/07/2026");
+    theirs.createContact(c, "12/07/2026");
+    ASSERT_TRUE(writeSessionFile(theirs, dir.file("s.qmz"), error));
+
+    prompter.answers.push_back(PromptAnswer::No);
+    EXPECT_FALSE(saveSessionCommand(context));
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text,
+              "The session file \"" + dir.file("s.qmz") +
+                  "\" was changed by another program since it was opened. Replace it with this "
+                  "session?");
+    EXPECT_EQ(prompter.shown[0].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(loaded(dir.file("s.qmz")).contactCount(), 3);
+
+    prompter.answers.push_back(PromptAnswer::Yes);
+    EXPECT_TRUE(saveSessionCommand(context));
+    EXPECT_EQ(loaded(dir.file("s.qmz")).contactCount(), 2);
+    // Our own save is no change behind our back.
+    addContact("cy@example.org");
+    EXPECT_TRUE(saveSessionCommand(context));
+    EXPECT_EQ(prompter.shown.size(), 2u);
 }

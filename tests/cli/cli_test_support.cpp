@@ -1,6 +1,7 @@
 #include "cli/cli_test_support.h"
 
 #include "cli/cli_context.h"
+#include "support/test_support.h"
 
 #include <sstream>
 #include <vector>
@@ -20,7 +21,8 @@ CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time) {
     std::ostringstream err;
     FixedClock clock(time);
     CliRun run;
-    run.exitCode = runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock);
+    run.exitCode = runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock,
+                               countingRandomBytes());
     run.out = out.str();
     run.err = err.str();
     return run;

@@ -182,3 +182,44 @@ TEST(ContactFilesCli, ExportWritesTheChosenListThatImportReadsBack) {
     run = runCli({"export-contacts", session, dir.file("x.csv"), "--search", "bob"});
     EXPECT_EQ(run.out, "Exported 1 contact to " + dir.file("x.csv") + ".\n");
 }
+
+TEST(ContactsCli, UnsubscribeSetsDoNotContactAndCountsUnknownAddresses) {
+    TempDir dir;
+    const std::string session = dir.file("s.qmz");
+    ASSERT_EQ(runCli({"session", "new", session}).exitCode, 0);
+    writeFileBytes(dir.file("list.txt"), "a@x.org\r\nb@x.org\r\nc@x.org\r\nB@X.org");
+    ASSERT_EQ(runCli({"import-addresses", session, dir.file("list.txt"), "--status", "customers"})
+                  .exitCode,
+              0);
+    ASSERT_EQ(runCli({"import-addresses", session, dir.file("list.txt"), "--status", "prospects"})
+                  .exitCode,
+              0);
+
+    auto run = runCli({"unsubscribe", session, " A@x.org ", "nobody@x.org", "a@x.org"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "Unsubscribed 1, unknown 1.\n");
+    SessionReadResult read = readSessionFile(session);
+    EXPECT_EQ(read.session.contact(1).status, -1);
+    EXPECT_EQ(read.session.contact(1).previousStatus, 2); // as Set Status remembers it
+
+    // A file of the unsubscribe mails' senders; a contact already unsubscribed
+    // keeps the status it remembers.
+    writeFileBytes(dir.file("requests.txt"),
+                   "Bee <b@x.org>\r\n\r\na@x.org\nunknown@y.org\r\nc@x.org\r\n");
+    run = runCli({"unsubscribe", session, "--file", dir.file("requests.txt")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "Unsubscribed 3, unknown 1.\n");
+    read = readSessionFile(session);
+    for (std::int32_t slot = 1; slot <= read.session.contactCount(); ++slot) {
+        EXPECT_EQ(read.session.contact(slot).status, -1) << slot;
+        EXPECT_EQ(read.session.contact(slot).previousStatus, 2) << slot;
+    }
+
+    const std::string before = readFileBytes(session);
+    EXPECT_EQ(runCli({"unsubscribe", session}).exitCode, 2);
+    EXPECT_EQ(
+        runCli({"unsubscribe", session, "a@x.org", "--file", dir.file("requests.txt")}).exitCode,
+        2);
+    EXPECT_EQ(runCli({"unsubscribe", session, "--file", dir.file("none.txt")}).exitCode, 1);
+    EXPECT_EQ(readFileBytes(session), before);
+}

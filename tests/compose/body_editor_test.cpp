@@ -1,6 +1,7 @@
 // The body editor on the real web engine, offscreen.
 #include "compose/editing_commands.h"
 #include "compose/surface/body_editor.h"
+#include "engine_waits.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -31,6 +32,7 @@ class BodyEditorTest : public ::testing::Test {
 protected:
     void SetUp() override {
         editor = std::make_unique<BodyEditor>(EditorFormat::Html);
+        testing_support::allowEngineColdStart(*editor);
         editor->resize(545, 215);
         editor->show();
     }
@@ -177,7 +179,7 @@ TEST_F(BodyEditorTest, ReadsSelectedHtmlTextAndParentTag) {
     EXPECT_EQ("3 word",
               script(QStringLiteral(
                   "getSelection().anchorNode.nodeType + ' ' + getSelection().toString()")));
-    EXPECT_TRUE(changed.count() > 0 || changed.wait(2000));
+    EXPECT_TRUE(changed.count() > 0 || changed.wait(testing_support::kEngineWaitMs));
     EXPECT_TRUE(editor->hasSelection());
 
     ASSERT_TRUE(selectText("wor"));
@@ -208,7 +210,8 @@ TEST_F(BodyEditorTest, CaretOnlyGivesEmptyTexts) {
     load("<p>one two</p>");
     placeCaretIn("one", 2);
     // The engine reports selection changes asynchronously.
-    for (QDeadlineTimer deadline(2000); editor->hasSelection() && !deadline.hasExpired();) {
+    for (QDeadlineTimer deadline(testing_support::kEngineWaitMs);
+         editor->hasSelection() && !deadline.hasExpired();) {
         QTest::qWait(10);
     }
     EXPECT_FALSE(editor->hasSelection());
@@ -342,7 +345,7 @@ TEST_F(BodyEditorTest, WaitingRefusesClosingAndGivesUpAfterTheTimeOut) {
     // An answer that comes too late is dropped; the next call is answered.
     editor->setScriptTimeout(50);
     EXPECT_FALSE(editor->evaluateScript(busy.arg(400)).isValid());
-    editor->setScriptTimeout(5000);
+    editor->setScriptTimeout(testing_support::kEngineWaitMs);
     EXPECT_EQ("<p>text</p>", bodyHtml());
 }
 
@@ -379,6 +382,7 @@ TEST_F(BodyEditorTest, AlignmentFontAndHeadingRoundTripsOnTheEngine) {
 
 TEST(BodyEditorStart, WaitsForABlankDocumentWhenNothingWasLoaded) {
     BodyEditor editor(EditorFormat::Html);
+    testing_support::allowEngineColdStart(editor);
     editor.show();
     EXPECT_TRUE(editor.waitForDocument());
     EXPECT_EQ(QStringLiteral("about:blank"), editor.webView()->url().toString());

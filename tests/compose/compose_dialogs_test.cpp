@@ -3,6 +3,7 @@
 #include "compose/font_style_dialog.h"
 #include "compose/hyperlink_dialog.h"
 #include "compose/surface/body_editor.h"
+#include "engine_waits.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -23,6 +24,7 @@ class ComposeDialogsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         editor = std::make_unique<BodyEditor>(EditorFormat::Html);
+        testing_support::allowEngineColdStart(*editor);
         editor->show();
         ASSERT_EQ(0,
                   editor->loadBodyDocument("<html><body><p>visit our shop now</p></body></html>"));

@@ -5,7 +5,9 @@
 #include "compose/surface/body_editor.h"
 #include "delivery/draft_file.h"
 #include "delivery/mime_types_file.h"
+#include "delivery/personal_fields.h"
 #include "delivery/send_progress_window.h"
+#include "engine_waits.h"
 #include "platform/qt_images.h"
 #include "support/test_support.h"
 
@@ -18,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextCursor>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -51,6 +54,7 @@ protected:
 
     ComposeWindow& open(EditorFormat format) {
         ComposeWindow* window = openComposeWindow(format, services, current);
+        testing_support::allowEngineColdStart(*window->bodyEditor());
         // The window that was replaced goes once its command is over.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return *window;
@@ -170,7 +174,8 @@ TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheS
     // it has when the user selects.
     window.bodyEditor()->focusBody();
     script(window, "getSelection().selectAllChildren(document.body.querySelector('b'))");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.button("Bold")->isEnabled(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.button("Bold")->isEnabled(); },
+                                testing_support::kEngineWaitMs));
     EXPECT_TRUE(window.paragraphStyleList()->isEnabled());
     EXPECT_TRUE(window.button("Copy")->isEnabled());
 
@@ -182,9 +187,11 @@ TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheS
     QToolButton* paste = window.button("Paste");
     EXPECT_FALSE(paste->isEnabled());
     QGuiApplication::clipboard()->setText("x");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return paste->isEnabled(); }, 2000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return paste->isEnabled(); }, testing_support::kEngineWaitMs));
     QGuiApplication::clipboard()->clear();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !paste->isEnabled(); }, 2000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !paste->isEnabled(); }, testing_support::kEngineWaitMs));
 }
 
 TEST_F(ComposeWindowTest, PlainTextVariantDisablesFormattingAndKeepsTheSignature) {
@@ -380,11 +387,14 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
     const auto parsed = nlohmann::json::parse(delivery_testing::runPythonScript(
         "parse_message.py", {store.file("001.eml"), "--unstuffed"}));
     EXPECT_EQ("Winter offer", parsed["headers"]["Subject"]);
-    ASSERT_EQ(2u, parsed["parts"].size());
-    EXPECT_EQ("text/html", parsed["parts"][0]["contentType"]);
-    EXPECT_TRUE(decodedPayload(parsed["parts"][0]).contains("<p>Warm <b>socks</b></p>"));
-    EXPECT_EQ("a.txt", parsed["parts"][1]["filename"]);
-    EXPECT_EQ(QByteArray(2048, 'x'), decodedPayload(parsed["parts"][1]));
+    // The HTML body goes with its text rendering, the attachment beside them.
+    ASSERT_EQ(3u, parsed["parts"].size());
+    EXPECT_EQ("text/plain", parsed["parts"][0]["contentType"]);
+    EXPECT_TRUE(decodedPayload(parsed["parts"][0]).contains("Warm socks"));
+    EXPECT_EQ("text/html", parsed["parts"][1]["contentType"]);
+    EXPECT_TRUE(decodedPayload(parsed["parts"][1]).contains("<p>Warm <b>socks</b></p>"));
+    EXPECT_EQ("a.txt", parsed["parts"][2]["filename"]);
+    EXPECT_EQ(QByteArray(2048, 'x'), decodedPayload(parsed["parts"][2]));
 
     // The preview goes to the From address after its question.
     prompter.answers = {PromptAnswer::Yes};
@@ -424,3 +434,24 @@ TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
 }
 
 } // namespace
+
+TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
+    ComposeWindow& plain = open(EditorFormat::PlainText);
+    plain.bodyEditor()->setPlainText("Dear ,");
+    QTextCursor caret = plain.bodyEditor()->textEditor()->textCursor();
+    caret.setPosition(5);
+    plain.bodyEditor()->textEditor()->setTextCursor(caret);
+    ASSERT_NE(nullptr, plain.menuAction("{{firstName}}"));
+    plain.menuAction("{{firstName}}")->trigger();
+    EXPECT_EQ("Dear {{firstName}},", plain.draft().body);
+    for (std::string_view name : kPersonalFieldNames) {
+        EXPECT_NE(nullptr,
+                  plain.menuAction(QString::fromStdString("{{" + std::string(name) + "}}")));
+    }
+
+    ComposeWindow& html = open(EditorFormat::Html);
+    script(html, "document.body.innerHTML = '<p>Hi</p>'; "
+                 "getSelection().collapse(document.body.firstChild.firstChild, 2); 1");
+    html.menuAction("{{name}}")->trigger();
+    EXPECT_EQ("<p>Hi{{name}}</p>", script(html, "document.body.innerHTML"));
+}

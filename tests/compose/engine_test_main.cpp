@@ -1,7 +1,12 @@
 // The engine tests need one QApplication for the whole binary, created with
 // the attribute the web engine wants before any application object exists.
+#include "engine_waits.h"
+
 #include <QApplication>
+#include <QEventLoop>
 #include <QStandardPaths>
+#include <QTimer>
+#include <QWebEngineView>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -24,5 +29,16 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmora-compose-tests"));
     QStandardPaths::setTestModeEnabled(true);
+    if (!GTEST_FLAG_GET(list_tests)) {
+        // Start the engine once with all the time a cold start may take, so
+        // that the waits inside windows (which the tests cannot lengthen
+        // before they run) meet a warm engine.
+        QWebEngineView view;
+        QEventLoop loop;
+        QObject::connect(&view, &QWebEngineView::loadFinished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(testing_support::kEngineWaitMs, &loop, &QEventLoop::quit);
+        view.setUrl(QUrl(QStringLiteral("about:blank")));
+        loop.exec();
+    }
     return RUN_ALL_TESTS();
 }

@@ -61,7 +61,7 @@ TEST_F(DialogTest, AddContactStartsEmptyAndAddsTheTrimmedContactThenCloses) {
     const Contact& c = session.contact(2);
     EXPECT_EQ(c.email, "new@x");
     EXPECT_EQ(c.name, "Ann");
-    EXPECT_EQ(c.notes, "first\nsecond\n");
+    EXPECT_EQ(c.notes, "first\r\nsecond\r\n"); // the file's line breaks
     EXPECT_EQ(c.groupIndex, 2);
     EXPECT_EQ(c.status, -1);
     EXPECT_EQ(c.previousStatus, -1);
@@ -106,7 +106,7 @@ TEST_F(DialogTest, EditOneContactShowsItAndStoresTheFieldsAsTyped) {
     session.modifyContact(2, [](Contact& c) {
         c.status = code(ContactStatus::Customers);
         c.groupIndex = 2;
-        c.address = "Street 1\nTown";
+        c.address = "Street 1\r\nTown";
     });
     views.selected = {2};
     QPointer<ContactDialog> dialog = ContactDialog::openForEdit(session, views, prompter);
@@ -127,7 +127,7 @@ TEST_F(DialogTest, EditOneContactShowsItAndStoresTheFieldsAsTyped) {
     dialog->confirmButton()->click();
     const Contact& c = session.contact(2);
     EXPECT_EQ(c.email, " a@x ");
-    EXPECT_EQ(c.address, "Street 1\nTown");
+    EXPECT_EQ(c.address, "Street 1\r\nTown"); // shown as lines, stored with CR LF
     EXPECT_EQ(c.status, 2);
     EXPECT_EQ(c.previousStatus, 2);
     EXPECT_EQ(c.groupIndex, 2);

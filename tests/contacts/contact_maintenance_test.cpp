@@ -120,6 +120,23 @@ TEST(ApplyEdits, ADialogOpenedForOneEditsThatContactWhateverIsSelectedNow) {
     EXPECT_TRUE(prompter.shown.empty());
 }
 
+TEST(ApplyEdits, ADialogOpenedForAContactDeletedMeanwhileChangesNothing) {
+    Session s = sessionWith(3);
+    const auto opened = *contactEditDisplay(s, {2});
+    s.deleteContact(2); // or removed as a duplicate
+    s.markSaved();
+    ContactEditInput in;
+    in.email = "p2@x";
+    in.name = "Back to life?";
+    in.status = 0;
+    FakePrompter prompter;
+    applyContactEdits(s, opened, 2, {}, in, prompter);
+    EXPECT_TRUE(s.contact(2).isDeleted());
+    EXPECT_EQ(s.contact(2).name, "P2");
+    EXPECT_FALSE(s.hasUnsavedChanges());
+    EXPECT_FALSE(s.emailExists("p2@x"));
+}
+
 TEST(ApplyEdits, ADialogOpenedBeforeTheSessionWasReplacedChangesNothing) {
     Session s = sessionWith(3);
     const auto single = *contactEditDisplay(s, {3});

@@ -88,3 +88,25 @@ TEST(RemoveDuplicates, MatchesComparingEverySlotWithEveryOther) {
         EXPECT_EQ(progress.back(), 300);
     }
 }
+
+TEST(RemoveDuplicates, FoldsLatin1CapitalsAsSearchDoes) {
+    Session s;
+    s.resetToNew();
+    for (const char* email : {"zoë@x.org", "ZOË@X.ORG", " Zoë@x.org ", "zoe@x.org", "ÀÉÎ@x.org",
+                              "àéî@x.org", "a×b@x.org", "a÷b@x.org"}) {
+        addContact(s, email);
+    }
+    Session reference;
+    reference.resetToNew();
+    for (std::int32_t slot = 1; slot <= s.contactCount(); ++slot) {
+        addContact(reference, s.contact(slot).email.str());
+    }
+    const DuplicatesResult result = removeDuplicates(s);
+    // The multiplication and division signs are no letter pair: both stay.
+    EXPECT_EQ(result.lines, (std::vector<std::string>{"ZOË@X.ORG", " Zoë@x.org ", "àéî@x.org",
+                                                      duplicatesSummaryLine(3)}));
+    EXPECT_EQ(result.lines, slotBySlot(reference).lines);
+    EXPECT_TRUE(s.emailExists("ZOË@x.org"));
+    EXPECT_TRUE(s.emailExists("Àéî@X.org"));
+    EXPECT_TRUE(s.emailExists("A×B@X.ORG"));
+}

@@ -173,7 +173,7 @@ TEST_F(SelectionTest, AddGroupKeepsBlanksAroundTheNameAndRefusesABlankName) {
     dialog->addButton()->click();
     ASSERT_EQ(session.groupCount(), 2);
     EXPECT_EQ(session.group(2).name, " Spring ");
-    EXPECT_EQ(session.group(2).description, "two\nlines");
+    EXPECT_EQ(session.group(2).description, "two\r\nlines"); // the file's line breaks
     EXPECT_EQ(session.group(2).id, 2);
     EXPECT_EQ(views.refreshes, 1);
     flushDeletes();

@@ -60,7 +60,7 @@ TEST_F(SettingsDialogTest, OpensWithTheSessionsSettings) {
     s.timeoutSeconds = 30;
     s.password = "secret";
     s.editorFormat = code(EditorFormat::PlainText);
-    s.signature = "Regards\nAnn";
+    s.signature = "Regards\r\nAnn";
     s.includeSignature = 1;
     session.setSettings(s);
     DeliverySettingsDialog d(session, prompter);
@@ -152,7 +152,7 @@ TEST_F(SettingsDialogTest, ApplyCopiesEveryControlAndParsesTheNumbers) {
     EXPECT_EQ(s.editorFormat, code(EditorFormat::PlainText));
     EXPECT_EQ(s.fromAddress, "Ann <ann@x>");
     EXPECT_EQ(s.replyTo, "r@x");
-    EXPECT_EQ(s.signature, "--\nAnn");
+    EXPECT_EQ(s.signature, "--\r\nAnn"); // the file's line breaks
     EXPECT_EQ(s.includeSignature, 1);
 }
 

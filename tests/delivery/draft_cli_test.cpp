@@ -1,5 +1,6 @@
 #include "cli/cli_test_support.h"
 #include "delivery/draft_file.h"
+#include "store/session_file.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -89,4 +90,59 @@ TEST(DraftCli, MessageWritesTheBytesSentAfter354) {
               2);
     EXPECT_EQ(mailtray({"message", dir.file("d.eml"), dir.file("d.eml"), "--to", "b@x"}).exitCode,
               1);
+}
+
+TEST(DraftCli, MessageFillsTheFieldsFromTheContactWithTheAddress) {
+    TempDir dir;
+    Session session;
+    NewContact fields;
+    fields.email = "Jurgen@Example.net";
+    fields.name = "Jürgen Müller";
+    fields.company = "Müller & Söhne <GmbH>";
+    session.createContact(fields, "01/01/2026");
+    SessionSettings settings = session.settings();
+    settings.extensions.set("unsubscribeUrl", "https://example.org/out?e={{email}}");
+    session.setSettings(settings);
+    std::string error;
+    ASSERT_TRUE(writeSessionFile(session, dir.file("s.qmz"), error)) << error;
+    writeFileBytes(dir.file("body.html"),
+                   "<p>Dear {{firstName|customer}},</p>\r\n<p>an offer for {{company|you}}: "
+                   "<a href=\"https://example.org/offer\">see it</a>.</p>\r\n"
+                   "<p><a href=\"{{unsubscribeUrl}}\">Unsubscribe</a></p>");
+    ASSERT_EQ(mailtray({"draft", "new", dir.file("d.eml"), "--from", "Ann Lee <ann@example.org>",
+                        "--subject", "{{name|Customer}}, our spring offer", "--body-file",
+                        dir.file("body.html")})
+                  .exitCode,
+              0);
+    // The contact is found by its address in any letter case.
+    CliRun r = mailtray({"message", dir.file("s.qmz"), dir.file("d.eml"), "--to",
+                         "jurgen@example.net", "--format", "html"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, readFileBytes(dataPath("delivery/message_merge_fields.txt")));
+
+    // An address without a contact gets the fallbacks.
+    r = mailtray({"message", dir.file("s.qmz"), dir.file("d.eml"), "--to", "nobody@example.net"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Subject: Customer, our spring offer\r\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Dear customer,"), std::string::npos);
+    EXPECT_NE(r.out.find("https://example.org/out?e=nobody%40example.net"), std::string::npos);
+
+    // An unknown field or a missing attachment writes nothing.
+    ASSERT_EQ(mailtray({"draft", "new", dir.file("bad.eml"), "--force", "--subject", "{{nickname}}",
+                        "--body-file", dir.file("body.html")})
+                  .exitCode,
+              0);
+    r = mailtray({"message", dir.file("s.qmz"), dir.file("bad.eml"), "--to", "b@x"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "The personal field \"{{nickname}}\" is unknown. Nothing was sent.\n");
+    ASSERT_EQ(
+        mailtray({"draft", "new", dir.file("att.eml"), "--force", "--attach", dir.file("gone.pdf")})
+            .exitCode,
+        0);
+    r = mailtray({"message", dir.file("s.qmz"), dir.file("att.eml"), "--to", "b@x"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Attachment \"" + dir.file("gone.pdf") +
+                         "\" cannot be read - No such file or directory. Nothing was sent.\n");
 }

@@ -116,3 +116,29 @@ TEST(MailClient, CustomClientStartsOnlyWithRecipients) {
               (std::vector<std::string>{"-compose", "to='me@x.org',bcc='a@x.org,b@x.org'"}));
     EXPECT_EQ(s.contactedToday, 2);
 }
+
+TEST(MailClient, AddressesThatCannotBePassedWholeAreLeftOutAndNotStamped) {
+    Session s = sessionWithMailtray({"a@x.org", "b@x.org", "c@x.org", "d@x.org", "e@x.org"});
+    s.modifyMailtrayEntry(2, [](Contact& e) { e.email = std::string("b@x.org\0evil", 12); });
+    s.modifyMailtrayEntry(3, [](Contact& e) { e.email = "c@x.org,f@x.org"; });
+    s.modifyMailtrayEntry(4, [](Contact& e) { e.email = "d@x.org\r\nBcc: g@x.org"; });
+    RecordingLauncher launcher;
+    std::int32_t leftOut = -1;
+    EXPECT_EQ(deliverByCustomClient(s, launcher, "12/07/2026", &leftOut), HandoffResult::Started);
+    EXPECT_EQ(leftOut, 3);
+    ASSERT_EQ(launcher.argumentLists.size(), 1u);
+    EXPECT_EQ(s.sendList.count(), 2);
+    for (std::int32_t slot = 1; slot <= 5; ++slot) {
+        const bool handedOver = slot == 1 || slot == 5;
+        EXPECT_EQ(s.contact(slot).timesContacted, handedOver ? 1 : 0) << slot;
+    }
+    EXPECT_EQ(s.contactedToday, 2);
+    EXPECT_EQ(leftOutOfHandoffText(3),
+              "3 addresses were left out of the hand-off and not stamped as contacted: they hold "
+              "characters that cannot be passed to a mail client whole.");
+
+    leftOut = -1;
+    EXPECT_EQ(deliverByDefaultClient(s, launcher, "12/07/2026", &leftOut), HandoffResult::Started);
+    EXPECT_EQ(leftOut, 3);
+    EXPECT_EQ(launcher.urls.back(), "mailto:me@x.org?bcc=a@x.org,e@x.org");
+}

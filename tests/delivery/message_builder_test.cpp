@@ -7,6 +7,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using testing_support::dataPath;
 using testing_support::readFileBytes;
@@ -34,8 +36,11 @@ struct Builder {
     FixedClock clock{fixedTime()};
     MimeTypesFile types{dataPath("delivery/test_mime.types")};
     std::vector<std::string> opened;
+    std::vector<std::string> failures;
     MessageEnvironment environment{clock, types,
-                                   [this](const std::string& path) { opened.push_back(path); }};
+                                   [this](const std::string& path) { opened.push_back(path); },
+                                   testing_support::countingRandomBytes(),
+                                   [this](const std::string& why) { failures.push_back(why); }};
 
     std::string write(const OutgoingMessage& message) {
         StringSink sink;
@@ -108,6 +113,12 @@ std::string payloadOf(const nlohmann::json& part) {
     return fromBase64(part["payload"].get<std::string>());
 }
 
+// The outer boundary's closing line as the message writes it.
+std::string closingBoundary(const std::string& wire) {
+    const std::size_t at = wire.find("boundary=\"") + 10;
+    return "--" + wire.substr(at, wire.find('"', at) - at) + "--";
+}
+
 } // namespace
 
 TEST(MessageBuilder, ParseSenderSplitsNameAndAddress) {
@@ -132,28 +143,30 @@ TEST(MessageBuilder, HtmlMessageWithAttachmentsMatchesTheGoldenFile) {
     writeFileBytes(dir.file("empty.txt"), "");
     writeFileBytes(dir.file("README"), fileOf(130));
     OutgoingMessage m = sampleMessage(code(EditorFormat::Html));
-    m.attachments = {dir.file("one.txt"),   dir.file("f45.bin"),  dir.file("Price List.PDF"),
-                     dir.file("empty.txt"), dir.file("gone.txt"), dir.file("README")};
+    m.attachments = {dir.file("one.txt"), dir.file("f45.bin"), dir.file("Price List.PDF"),
+                     dir.file("empty.txt"), dir.file("README")};
     Builder b;
     const std::string wire = b.write(m);
     expectGolden(wire, "message_html_attachments.txt");
-    // Every file that could be opened is reported, the empty one included.
-    EXPECT_EQ(b.opened, (std::vector<std::string>{dir.file("one.txt"), dir.file("f45.bin"),
-                                                  dir.file("Price List.PDF"), dir.file("empty.txt"),
-                                                  dir.file("README")}));
+    EXPECT_EQ(b.opened, m.attachments);
 
     const nlohmann::json p = parsed(wire);
     EXPECT_EQ(p["defects"].size(), 0u) << p.dump();
-    ASSERT_EQ(p["parts"].size(), 5u);
-    EXPECT_EQ(p["parts"][0]["contentType"], "text/html");
-    EXPECT_EQ(p["parts"][1]["filename"], "one.txt");
-    EXPECT_EQ(payloadOf(p["parts"][1]), "A");
-    EXPECT_EQ(payloadOf(p["parts"][2]), fileOf(45));
-    EXPECT_EQ(p["parts"][3]["filename"], "Price List.PDF");
-    EXPECT_EQ(p["parts"][3]["contentType"], "application/pdf");
-    EXPECT_EQ(payloadOf(p["parts"][3]), fileOf(46));
-    EXPECT_EQ(p["parts"][4]["contentType"], "application/octet-stream");
-    EXPECT_EQ(payloadOf(p["parts"][4]), fileOf(130));
+    ASSERT_EQ(p["parts"].size(), 7u);
+    EXPECT_EQ(p["parts"][0]["contentType"], "text/plain");
+    EXPECT_EQ(payloadOf(p["parts"][0]), "Dear customer,\r\n\r\nour spring offer.");
+    EXPECT_EQ(p["parts"][1]["contentType"], "text/html");
+    EXPECT_EQ(p["parts"][2]["filename"], "one.txt");
+    EXPECT_EQ(payloadOf(p["parts"][2]), "A");
+    EXPECT_EQ(payloadOf(p["parts"][3]), fileOf(45));
+    EXPECT_EQ(p["parts"][4]["filename"], "Price List.PDF");
+    EXPECT_EQ(p["parts"][4]["contentType"], "application/pdf");
+    EXPECT_EQ(payloadOf(p["parts"][4]), fileOf(46));
+    // An empty file is attached as it is: the recipient gets what was chosen.
+    EXPECT_EQ(p["parts"][5]["filename"], "empty.txt");
+    EXPECT_EQ(payloadOf(p["parts"][5]), "");
+    EXPECT_EQ(p["parts"][6]["contentType"], "application/octet-stream");
+    EXPECT_EQ(payloadOf(p["parts"][6]), fileOf(130));
     EXPECT_EQ(p["dateUtc"], "2026-12-07T06:05:09+00:00");
 }
 
@@ -169,7 +182,7 @@ TEST(MessageBuilder, LargeAttachmentsStreamInSixtyCharacterLines) {
     Builder b;
     const std::string wire = b.write(m);
     const std::size_t start = wire.find("\r\n\r\n", wire.find("big.bin")) + 4;
-    const std::size_t end = wire.find("\r\n--Boundary--");
+    const std::size_t end = wire.find("\r\n" + closingBoundary(wire));
     std::string joined;
     for (std::size_t at = start; at < end;) {
         const std::size_t eol = wire.find("\r\n", at);
@@ -217,7 +230,7 @@ TEST(MessageBuilder, NonAsciiOrLongTextGoesOutQuotedPrintableAndEncodedWords) {
     m.senderName = "Zoë Müller";
     m.subject = "Grüße aus Zürich – " + std::string(60, 'x') + " ünd mehr";
     const std::string longLine(1200, 'y');
-    m.body = "Straße\n" + longLine + "\n--Boundary--\n-- \nTab at end\t";
+    m.body = "Straße\n" + longLine + "\n--=_M\n-- \nTab at end\t";
     Builder b;
     const std::string wire = b.write(m);
     EXPECT_NE(wire.find("Content-Type: text/plain; charset=utf-8\r\n"
@@ -232,8 +245,9 @@ TEST(MessageBuilder, NonAsciiOrLongTextGoesOutQuotedPrintableAndEncodedWords) {
     for (char c : wire.substr(0, wire.find("\r\n\r\n"))) {
         EXPECT_LT(static_cast<unsigned char>(c), 0x80) << "raw 8-bit byte in the headers";
     }
-    // The body cannot produce a boundary line of its own.
-    EXPECT_EQ(wire.find("\r\n--Boundary--\r\n"), wire.rfind("\r\n--Boundary--\r\n"));
+    // The body cannot produce a boundary of its own.
+    const std::string body = wire.substr(wire.find("\r\n\r\n", wire.find("quoted-printable")));
+    EXPECT_EQ(body.find(kBoundaryMark), body.rfind("\r\n" + closingBoundary(wire)) + 4);
 
     const nlohmann::json p = parsed(wire);
     EXPECT_EQ(p["defects"].size(), 0u) << p.dump();
@@ -243,7 +257,7 @@ TEST(MessageBuilder, NonAsciiOrLongTextGoesOutQuotedPrintableAndEncodedWords) {
     ASSERT_EQ(p["parts"].size(), 1u);
     EXPECT_EQ(p["parts"][0]["charset"], "utf-8");
     EXPECT_EQ(payloadOf(p["parts"][0]),
-              "Straße\r\n" + longLine + "\r\n--Boundary--\r\n-- \r\nTab at end\t");
+              "Straße\r\n" + longLine + "\r\n--=_M\r\n-- \r\nTab at end\t");
 }
 
 TEST(MessageBuilder, PureAsciiBodyKeepsUsAsciiAndSevenBit) {
@@ -252,7 +266,7 @@ TEST(MessageBuilder, PureAsciiBodyKeepsUsAsciiAndSevenBit) {
     Builder b;
     const std::string wire = b.write(m);
     EXPECT_NE(wire.find("charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" + m.body +
-                        "\r\n--Boundary--\r\n.\r\n"),
+                        "\r\n" + closingBoundary(wire) + "\r\n.\r\n"),
               std::string::npos);
 }
 
@@ -276,7 +290,7 @@ TEST(MessageBuilder, HeaderValuesCannotInjectHeaders) {
     EXPECT_NE(wire.find("Subject: Hi    fake body\r\n"), std::string::npos);
     EXPECT_NE(wire.find("filename=\"evil  Bcc: x.txt\""), std::string::npos);
     const nlohmann::json p = parsed(wire);
-    EXPECT_EQ(p["headers"].size(), 8u) << p.dump();
+    EXPECT_EQ(p["headers"].size(), 9u) << p.dump();
 }
 
 TEST(MessageBuilder, SenderNamesAreQuotedWhereNeededAndEmptyNamesKeepTheirForm) {
@@ -290,10 +304,10 @@ TEST(MessageBuilder, SenderNamesAreQuotedWhereNeededAndEmptyNamesKeepTheirForm) 
     EXPECT_EQ(parsed(wire)["from"][0]["name"], "Lee, Ann \"Sales\"");
 
     m.senderName = "";
-    EXPECT_NE(b.write(m).find("From:  <ann@example.org>\r\nReply-To: ann@example.org\r\n"),
+    EXPECT_NE(b.write(m).find("From: <ann@example.org>\r\nReply-To: ann@example.org\r\n"),
               std::string::npos);
     m.senderAddress = "";
-    EXPECT_NE(b.write(m).find("From:  <>\r\nReply-To: \r\n"), std::string::npos);
+    EXPECT_NE(b.write(m).find("From: <>\r\nReply-To: \r\n"), std::string::npos);
 }
 
 TEST(MessageBuilder, NonAsciiAttachmentNamesUseRfc2231) {
@@ -346,5 +360,217 @@ TEST(ContentTypes, LooksUpExtensionsFromAMimeTypesFile) {
     const MimeTypesFile system;
     if (system.loaded()) {
         EXPECT_EQ(system.contentTypeForExtension("pdf"), "application/pdf");
+    }
+}
+
+namespace {
+
+std::vector<std::string> headerLines(const std::string& wire) {
+    std::vector<std::string> lines;
+    const std::string head = wire.substr(0, wire.find("\r\n\r\n") + 2);
+    for (std::size_t at = 0; at < head.size();) {
+        const std::size_t eol = head.find("\r\n", at);
+        lines.push_back(head.substr(at, eol - at));
+        at = eol + 2;
+    }
+    return lines;
+}
+
+// The longest blank-free run of a header line: a line may pass 78 only for it.
+std::size_t longestToken(const std::string& line) {
+    std::size_t longest = 0;
+    std::size_t run = 0;
+    for (char c : line) {
+        run = c == ' ' ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+} // namespace
+
+TEST(MessageBuilder, HeadersFoldAt78AndEncodedWordsStayWithin75) {
+    const std::string longWord(1500, 'w');
+    struct Case {
+        std::string subject;
+        std::string senderName;
+    };
+    const Case cases[] = {
+        {"Spring offer", "Ann Lee"},
+        {"A subject of many short words that goes on and on well past the width of one line, "
+         "and then some more words so that it folds twice or even three times over",
+         "Ann Lee of the Very Long Company Name Limited and Partners International Holdings"},
+        {"Grüße aus Zürich: unser Frühlingsangebot für Sie und Ihre Familie, gültig bis Ende Mai "
+         "2026, solange der Vorrat reicht",
+         "Zoë Müller-Lüdenscheidt von der Großhandelsgesellschaft für Bürobedarf"},
+        {"two  blanks   here and a " + longWord + " word", "Ann"},
+        {"Ends with a long URL https://example.org/" + std::string(100, 'u'), ""},
+    };
+    for (const Case& c : cases) {
+        OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+        m.subject = c.subject;
+        m.senderName = c.senderName;
+        Builder b;
+        const std::string wire = b.write(m);
+        for (const std::string& line : headerLines(wire)) {
+            EXPECT_LE(line.size(), 998u) << line;
+            if (line.size() > 78) {
+                EXPECT_GT(longestToken(line) + 10, 78u) << "foldable: " << line;
+            }
+            for (std::size_t at = line.find("=?UTF-8?B?"); at != std::string::npos;
+                 at = line.find("=?UTF-8?B?", at + 2)) {
+                EXPECT_LE(line.find("?=", at + 10) + 2 - at, 75u) << line;
+            }
+            EXPECT_FALSE(line.empty() || line.find_first_not_of(' ') == std::string::npos);
+        }
+        const nlohmann::json p = parsed(wire);
+        EXPECT_EQ(p["headers"]["Subject"], c.subject);
+        // The parser keeps the fold between two encoded words of a name as a
+        // blank; the words themselves must come back whole.
+        std::string name = p["from"][0]["name"];
+        for (std::size_t at = name.find("  "); at != std::string::npos; at = name.find("  ")) {
+            name.erase(at, 1);
+        }
+        EXPECT_EQ(name, c.senderName);
+        EXPECT_EQ(p["defects"].size(), 0u) << p.dump();
+        EXPECT_EQ(p["headerDefects"].size(), 0u) << p.dump();
+    }
+}
+
+TEST(MessageBuilder, MessageIdIsRandomAtTheSendersDomain) {
+    const struct {
+        const char* sender;
+        const char* domain;
+    } cases[] = {
+        {"ann@example.org", "example.org"},
+        {"ann@Mail.Example.ORG", "Mail.Example.ORG"},
+        {"ann@exämple.org", "xn--exmple-cua.org"},
+        {"ann", "localhost.localdomain"},
+        {"", "localhost.localdomain"},
+        {"ann@[192.0.2.1]", "localhost.localdomain"},
+    };
+    for (const auto& c : cases) {
+        const std::string id = messageId(c.sender, testing_support::countingRandomBytes());
+        EXPECT_EQ(id, "<000102030405060708090a0b0c0d0e0f@" + std::string(c.domain) + ">");
+    }
+    // The system's source: 128 random bits, a new value every message.
+    const std::string first = messageId("a@example.org", {});
+    const std::string second = messageId("a@example.org", {});
+    EXPECT_EQ(first.size(), 1 + 32 + 1 + 11 + 1);
+    EXPECT_NE(first, second);
+    Builder b;
+    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    EXPECT_NE(b.write(m).substr(0, 120), b.write(m).substr(0, 120));
+}
+
+TEST(MessageBuilder, NonAsciiAttachmentNamesGoOutInBothForms) {
+    TempDir dir;
+    const std::string longName =
+        "Prüfbericht für Jürgen Müller über das Frühjahr 2026 (endgültig).pdf";
+    writeFileBytes(dir.file("Preisübersicht.pdf"), "%PDF");
+    writeFileBytes(dir.file(longName), "xyz");
+    writeFileBytes(dir.file("a=_b.txt"), "q");
+    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    m.attachments = {dir.file("Preisübersicht.pdf"), dir.file(longName), dir.file("a=_b.txt")};
+    Builder b;
+    const std::string wire = b.write(m);
+    expectGolden(wire, "message_nonascii_names.txt");
+    EXPECT_NE(wire.find("name=\"=?UTF-8?B?UHJlaXPDvGJlcnNpY2h0LnBkZg==?=\""), std::string::npos);
+    EXPECT_NE(wire.find("filename*=UTF-8''Preis%C3%BCbersicht.pdf"), std::string::npos);
+    for (std::size_t at = 0; at < wire.size();) {
+        const std::size_t eol = wire.find("\r\n", at);
+        EXPECT_LE(eol - at, 78u) << wire.substr(at, eol - at);
+        at = eol + 2;
+    }
+    const nlohmann::json p = parsed(wire);
+    EXPECT_EQ(p["defects"].size(), 0u) << p.dump();
+    ASSERT_EQ(p["parts"].size(), 4u);
+    EXPECT_EQ(p["parts"][1]["filename"], "Preisübersicht.pdf");
+    EXPECT_EQ(p["parts"][1]["name"], "Preisübersicht.pdf");
+    EXPECT_EQ(p["parts"][2]["filename"], longName);
+    EXPECT_EQ(p["parts"][2]["name"], longName);
+    EXPECT_EQ(p["parts"][3]["filename"], "a=_b.txt");
+    // The RFC 2047 name is, as every reader that knows it expects it, an
+    // encoded word in quotes: the only thing the parser remarks on.
+    for (const auto& defect : p["headerDefects"]) {
+        EXPECT_EQ(defect["header"], "Content-Type") << p.dump();
+    }
+}
+
+TEST(MessageBuilder, HtmlWithoutTheAlternativeWhenSwitchedOff) {
+    OutgoingMessage m = sampleMessage(code(EditorFormat::Html));
+    m.textAlternative = false;
+    Builder b;
+    const nlohmann::json p = parsed(b.write(m));
+    ASSERT_EQ(p["parts"].size(), 1u);
+    EXPECT_EQ(p["parts"][0]["contentType"], "text/html");
+}
+
+TEST(MessageBuilder, UnsubscribeHeadersFoldAndParse) {
+    OutgoingMessage m = sampleMessage(code(EditorFormat::Html));
+    m.listUnsubscribe =
+        "<https://example.org/unsubscribe?email=bob%40example.net&list=" + std::string(40, 'x') +
+        ">, <mailto:ann@example.org?subject=unsubscribe>";
+    m.oneClickUnsubscribe = true;
+    Builder b;
+    const std::string wire = b.write(m);
+    EXPECT_NE(wire.find("\r\nList-Unsubscribe-Post: List-Unsubscribe=One-Click\r\n"),
+              std::string::npos);
+    const nlohmann::json p = parsed(wire);
+    EXPECT_EQ(p["headers"]["List-Unsubscribe"], m.listUnsubscribe);
+    m.oneClickUnsubscribe = false;
+    m.listUnsubscribe = "<mailto:ann@example.org?subject=unsubscribe>";
+    const std::string plain = b.write(m);
+    EXPECT_NE(plain.find("\r\nList-Unsubscribe: <mailto:ann@example.org?subject=unsubscribe>\r\n"),
+              std::string::npos);
+    EXPECT_EQ(plain.find("List-Unsubscribe-Post"), std::string::npos);
+}
+
+TEST(MessageBuilder, AnAttachmentGoneWhileWritingLeavesTheMessageUnfinished) {
+    TempDir dir;
+    writeFileBytes(dir.file("one.txt"), "A");
+    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    m.attachments = {dir.file("one.txt"), dir.file("gone.txt")};
+    Builder b;
+    StringSink sink;
+    EXPECT_FALSE(writeMessage(m, b.environment, sink));
+    EXPECT_EQ(b.failures, (std::vector<std::string>{"Attachment \"" + dir.file("gone.txt") +
+                                                    "\" cannot be read - No such file or "
+                                                    "directory."}));
+    // No closing boundary and no end-of-data line: the server never takes it.
+    EXPECT_EQ(sink.bytes.find(closingBoundary(sink.bytes)), std::string::npos);
+    EXPECT_NE(sink.bytes.substr(sink.bytes.size() - 5), "\r\n.\r\n");
+}
+
+TEST(MessageBuilder, AttachmentsAreCheckedBeforeSending) {
+    TempDir dir;
+    writeFileBytes(dir.file("ok.txt"), "fine");
+    writeFileBytes(dir.file("empty.txt"), "");
+    const auto text = [](const std::string& path, const char* reason) {
+        return "Attachment \"" + path + "\" cannot be read - " + reason + ". Nothing was sent.";
+    };
+    EXPECT_EQ(checkAttachments({}), std::nullopt);
+    EXPECT_EQ(checkAttachments({dir.file("ok.txt"), dir.file("empty.txt")}), std::nullopt);
+    EXPECT_EQ(checkAttachments({dir.file("ok.txt"), dir.file("gone.pdf")}),
+              text(dir.file("gone.pdf"), "No such file or directory"));
+    EXPECT_EQ(checkAttachments({dir.path()}), text(dir.path(), "it is not a file"));
+    if (::geteuid() != 0) { // root reads every file
+        writeFileBytes(dir.file("locked.txt"), "secret");
+        ::chmod(dir.file("locked.txt").c_str(), 0);
+        EXPECT_EQ(checkAttachments({dir.file("locked.txt")}),
+                  text(dir.file("locked.txt"), "Permission denied"));
+    }
+}
+
+TEST(MessageBuilder, GoldenMessagesParseWithoutDefects) {
+    for (const char* name : {"message_plain.txt", "message_html_attachments.txt",
+                             "message_nonascii_names.txt", "message_merge_fields.txt"}) {
+        const nlohmann::json p = parsed(readFileBytes(dataPath("delivery/" + std::string(name))));
+        EXPECT_EQ(p["defects"].size(), 0u) << name << p.dump();
+        EXPECT_EQ(p["headers"]["Message-ID"].get<std::string>().size(), 46u) << name;
+        for (const auto& defect : p["headerDefects"]) {
+            // Only the RFC 2047 form of a non-ASCII attachment name.
+            EXPECT_EQ(defect["header"], "Content-Type") << name << p.dump();
+        }
     }
 }

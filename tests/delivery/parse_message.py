@@ -2,8 +2,9 @@
 
 Reads the bytes sent after the 354 reply (stuffed, ending in the "." line)
 from the file given, undoes the stuffing, parses, and reports headers
-(decoded), every part with its type, charset, file name and decoded payload
-(Base64 of the bytes), and every defect the parser noticed.
+(decoded), every part with its type, charset, file name, "name" parameter and
+decoded payload (Base64 of the bytes), every defect the parser noticed in the
+structure, and apart from those the defects of each header value.
 """
 import base64
 import email
@@ -29,8 +30,12 @@ def main():
     msg = email.message_from_bytes(raw, policy=email.policy.default)
     defects = [type(d).__name__ for d in msg.defects]
     parts = []
+    header_defects = []
     for part in msg.walk():
         defects += [type(d).__name__ for d in part.defects]
+        for name, value in part.items():
+            header_defects += [{"header": name, "defect": str(d)}
+                               for d in getattr(value, "defects", ())]
         if part.is_multipart():
             continue
         payload = part.get_payload(decode=True) or b""
@@ -39,6 +44,7 @@ def main():
             "charset": part.get_content_charset(),
             "filename": part.get_filename(),
             "disposition": part.get_content_disposition(),
+            "name": part.get_param("name"),
             "payload": base64.b64encode(payload).decode(),
         })
     headers = {k: str(v) for k, v in msg.items()}
@@ -52,6 +58,7 @@ def main():
                 if msg["From"] is not None else [],
         "parts": parts,
         "defects": defects,
+        "headerDefects": header_defects,
     }))
 
 

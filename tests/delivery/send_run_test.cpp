@@ -4,6 +4,7 @@
 #include "scripted_connection.h"
 #include "support/test_support.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <utility>
 
@@ -342,4 +343,181 @@ TEST(SendQuestions, AskBeforeSendingAndCheckTheFromField) {
     EXPECT_EQ(prompter.shown[3].title, "Information");
     EXPECT_EQ(prompter.shown[3].text, kPreviewNeedsFromText);
     EXPECT_EQ(prompter.shown[3].buttons, PromptButtons::Ok);
+}
+
+namespace {
+
+// The decoded Subject and the text of the one text part of a message as sent.
+std::string headerLine(const std::string& message, const std::string& name) {
+    const std::size_t at = message.find("\r\n" + name + ": ");
+    if (at == std::string::npos) {
+        return "";
+    }
+    const std::size_t end = message.find("\r\n", at + 2);
+    return message.substr(at + 2, end - at - 2);
+}
+
+} // namespace
+
+TEST(SendRun, EachContactGetsItsOwnFieldsBySlot) {
+    RunFixture f;
+    NewContact ann;
+    ann.email = "ann@example.net";
+    ann.name = "Ann <Lee>";
+    ann.status = code(ContactStatus::Subscribers);
+    const auto first = f.session.createContact(ann, "01/01/2026");
+    ann.name = ""; // a second contact with the same address, without a name
+    const auto twin = f.session.createContact(ann, "01/01/2026");
+    f.queue(first);
+    f.queue(twin);
+    f.draft.subject = "For {{firstName|you}}";
+    f.draft.format = code(EditorFormat::PlainText);
+    f.draft.body = "Dear {{name|Customer}}, write to {{email}}.";
+    f.server.add(deliveryScript(kSender, "ann@example.net"));
+    f.server.add(deliveryScript(kSender, "ann@example.net"));
+    EXPECT_EQ(f.run(RecipientChoice::Mailtray).delivered, 2);
+    const std::string& one = f.server.connections[0]->messages.at(0);
+    const std::string& two = f.server.connections[1]->messages.at(0);
+    EXPECT_EQ(headerLine(one, "Subject"), "Subject: For Ann");
+    EXPECT_NE(one.find("Dear Ann <Lee>, write to ann@example.net."), std::string::npos);
+    EXPECT_EQ(headerLine(two, "Subject"), "Subject: For you");
+    EXPECT_NE(two.find("Dear Customer, write to ann@example.net."), std::string::npos);
+
+    // HTML bodies get the values escaped.
+    RunFixture h;
+    const auto slot = h.session.createContact(ann, "01/01/2026");
+    h.session.modifyContact(slot, [](Contact& c) { c.name = "Ann <Lee> & Co"; });
+    h.draft.body = "<p>Dear {{name}}</p>";
+    h.draft.singleRecipient = "ann@example.net"; // a typed address takes its contact's fields
+    h.server.add(deliveryScript(kSender, "ann@example.net"));
+    h.run(RecipientChoice::SingleRecipient);
+    EXPECT_NE(h.server.connections[0]->messages.at(0).find("<p>Dear Ann &lt;Lee&gt; &amp; Co</p>"),
+              std::string::npos);
+}
+
+TEST(SendRun, AnUnknownFieldOrAnUnreadableAttachmentSendsNothing) {
+    testing_support::TempDir dir;
+    const struct {
+        std::string subject;
+        std::string attachment;
+        std::string expected;
+    } cases[] = {
+        {"Hi {{surname|x}}", "",
+         "The personal field \"{{surname}}\" is unknown. Nothing was sent."},
+        {"Hi", dir.file("gone.pdf"),
+         "Attachment \"" + dir.file("gone.pdf") +
+             "\" cannot be read - No such file or directory. Nothing was sent."},
+    };
+    for (const auto& c : cases) {
+        RunFixture f;
+        f.contact("sub@example.org", ContactStatus::Subscribers);
+        f.draft.subject = c.subject;
+        f.draft.attachment2 = c.attachment;
+        const SendRunSummary summary = f.run(RecipientChoice::EntireList);
+        EXPECT_TRUE(summary.stoppedEarly);
+        EXPECT_EQ(f.server.opened, 0);
+        EXPECT_EQ(f.observer.lines, std::vector<std::string>{c.expected});
+        EXPECT_EQ(f.observer.labels, std::vector<std::string>{"Finished."});
+
+        RunFixture p;
+        p.draft.subject = c.subject;
+        p.draft.attachment1 = c.attachment;
+        EXPECT_TRUE(sendPreview(p.session, p.draft, p.environment, p.observer).stoppedEarly);
+        EXPECT_EQ(p.server.opened, 0);
+        EXPECT_EQ(p.observer.lines, std::vector<std::string>{c.expected});
+    }
+}
+
+TEST(SendRun, AnAttachmentGoneDuringTheRunFailsThatRecipientUnfinished) {
+    testing_support::TempDir dir;
+    testing_support::writeFileBytes(dir.file("offer.pdf"), "%PDF");
+    RunFixture f;
+    f.contact("a@example.org", ContactStatus::Subscribers);
+    f.contact("b@example.org", ContactStatus::Subscribers);
+    f.draft.attachment1 = dir.file("offer.pdf");
+    f.server.add(deliveryScript(kSender, "a@example.org"));
+    // The second session reaches DATA, then the message stops unfinished:
+    // the connection is closed without the end-of-data line.
+    std::vector<Step> second = deliveryScript(kSender, "b@example.org");
+    second.resize(second.size() - 4); // up to the 354 reply
+    f.server.add(second);
+    f.server.onOpen = [&](int number) {
+        if (number == 2) {
+            std::remove(dir.file("offer.pdf").c_str());
+        }
+    };
+    const SendRunSummary summary = f.run(RecipientChoice::EntireList);
+    EXPECT_EQ(summary.delivered, 1);
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_TRUE(f.server.connections[1]->messages.empty());
+    EXPECT_EQ(f.observer.lines.at(3), "Failed: Attachment \"" + dir.file("offer.pdf") +
+                                          "\" cannot be read - No such file or directory.");
+    EXPECT_EQ(f.session.contact(2).timesContacted, 0);
+}
+
+TEST(SendRun, ListRunsCarryListUnsubscribeAndPreviewsAndTypedAddressesDoNot) {
+    const struct {
+        std::string mailto, replyTo, url;
+        std::string header, post;
+    } cases[] = {
+        {"", "", "", "List-Unsubscribe: <mailto:ann@example.org?subject=unsubscribe>", ""},
+        {"", "replies@example.org", "",
+         "List-Unsubscribe: <mailto:replies@example.org?subject=unsubscribe>", ""},
+        {"out@bücher.example", "replies@example.org", "https://example.org/u?e={{email}}",
+         "List-Unsubscribe: <https://example.org/u?e=sub%2Bx%40example.org>,\r\n"
+         " <mailto:out@xn--bcher-kva.example?subject=unsubscribe>",
+         "List-Unsubscribe-Post: List-Unsubscribe=One-Click"},
+    };
+    for (const auto& c : cases) {
+        RunFixture f;
+        SessionSettings settings = f.session.settings();
+        settings.replyTo = c.replyTo;
+        settings.extensions.set("unsubscribeMailto", c.mailto);
+        settings.extensions.set("unsubscribeUrl", c.url);
+        f.session.setSettings(settings);
+        f.contact("sub+x@example.org", ContactStatus::Subscribers);
+        f.draft.body = "<a href=\"{{unsubscribeUrl|#}}\">Unsubscribe</a>";
+        f.server.add(deliveryScript(kSender, "sub+x@example.org"));
+        ASSERT_EQ(f.run(RecipientChoice::EntireList).delivered, 1);
+        const std::string& message = f.server.connections[0]->messages.at(0);
+        EXPECT_NE(message.find("\r\n" + c.header + "\r\n"), std::string::npos) << message;
+        EXPECT_EQ(headerLine(message, "List-Unsubscribe-Post"), c.post);
+        EXPECT_EQ(headerLine(message, "List-Id"), "List-Id: <ann.example.org>");
+        if (!c.url.empty()) {
+            EXPECT_NE(message.find("href=\"https://example.org/u?e=sub%2Bx%40example.org\""),
+                      std::string::npos);
+        }
+
+        f.server.add(deliveryScript(kSender, kSender));
+        sendPreview(f.session, f.draft, f.environment, f.observer);
+        f.draft.singleRecipient = "typed@example.org";
+        f.server.add(deliveryScript(kSender, "typed@example.org"));
+        f.run(RecipientChoice::SingleRecipient);
+        for (std::size_t i : {1u, 2u}) {
+            EXPECT_EQ(f.server.connections.at(i)->messages.at(0).find("List-"), std::string::npos);
+        }
+    }
+}
+
+TEST(SendRun, InternationalDomainsGoOutAsALabelsAndBadOnesAreRejectedHere) {
+    RunFixture f;
+    f.draft.fromText = "Ann <ann@exämple.org>";
+    f.contact("bob@bücher.example", ContactStatus::Subscribers);
+    f.contact("eve@-dömain.de", ContactStatus::Subscribers);
+    f.server.add(deliveryScript("ann@xn--exmple-cua.org", "bob@xn--bcher-kva.example"));
+    const SendRunSummary summary = f.run(RecipientChoice::EntireList);
+    EXPECT_EQ(summary.delivered, 1);
+    EXPECT_EQ(summary.rejected, 1);
+    EXPECT_EQ(f.server.opened, 1);
+    const std::string& message = f.server.connections[0]->messages.at(0);
+    EXPECT_NE(message.find("\r\nTo: bob@xn--bcher-kva.example\r\n"), std::string::npos);
+    EXPECT_NE(message.find("\r\nFrom: Ann <ann@xn--exmple-cua.org>\r\n"), std::string::npos);
+    EXPECT_EQ(f.observer.lines.at(3).substr(0, 37), "Rejected: The domain of \"eve@-dömain");
+}
+
+TEST(SendRun, ListIdNamesTheSender) {
+    EXPECT_EQ(listIdFor("ann@example.org"), "ann.example.org");
+    EXPECT_EQ(listIdFor("Ann.Lee+news@exämple.org"), "Ann.Leenews.xn--exmple-cua.org");
+    EXPECT_EQ(listIdFor("ann"), "");
+    EXPECT_EQ(listIdFor("ann@"), "");
 }

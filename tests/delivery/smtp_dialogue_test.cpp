@@ -596,3 +596,41 @@ TEST(SmtpDialogue, ServerTextIsMadeSafeInTheLogAndTheOutcome) {
                                      "1m");
     EXPECT_EQ(d.outcome().reason.find('\x1B'), std::string::npos);
 }
+
+TEST(SmtpDialogue, NonAsciiLocalPartsGoOnlyToServersOfferingSmtpUtf8) {
+    const std::string greeting = "220 mx ESMTP\r\n";
+    // Offered: EHLO even without a login, and MAIL FROM asks for SMTPUTF8.
+    {
+        SmtpDialogueSetup setup = setupFor();
+        setup.recipient = "jürgen@example.net";
+        SmtpDialogue d(setup);
+        ScriptPlayer p(d);
+        p.play({S(greeting), C("Ehlo client.example"),
+                S("250-mx\r\n250-8BITMIME\r\n250 smtputf8\r\n"),
+                C("MAIL FROM: <ann@example.org> SMTPUTF8"), S("250 ok\r\n"),
+                C("RCPT TO: <jürgen@example.net>"), S("250 ok\r\n"), C("DATA"), S("354 go\r\n"),
+                M(), S("250 queued\r\n"), C("QUIT"), S("221 bye\r\n")});
+        EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+    }
+    // Not offered: the recipient is rejected before the server hears of it.
+    {
+        SmtpDialogueSetup setup = setupFor();
+        setup.recipient = "jürgen@example.net";
+        SmtpDialogue d(setup);
+        ScriptPlayer p(d);
+        p.play({S(greeting), C("Ehlo client.example"), S("250-mx\r\n250 8BITMIME\r\n"), C("QUIT"),
+                S("221 bye\r\n")});
+        EXPECT_EQ(d.outcome().result, SmtpResult::Rejected);
+        EXPECT_EQ(d.outcome().reason,
+                  "The address \"jürgen@example.net\" has non-ASCII characters before the \"@\" "
+                  "and the server does not accept such addresses (no SMTPUTF8).");
+    }
+    // ASCII addresses (an A-label domain too) keep HELO and a plain MAIL FROM.
+    SmtpDialogueSetup plain = setupFor();
+    plain.recipient = "bob@xn--bcher-kva.example";
+    SmtpDialogue d(plain);
+    ScriptPlayer p(d);
+    p.play({S(greeting), C("HELO client.example"), S("250 mx\r\n"),
+            C("MAIL FROM: <ann@example.org>"), S("250 ok\r\n"),
+            C("RCPT TO: <bob@xn--bcher-kva.example>")});
+}

@@ -5,6 +5,7 @@
 #include "scripted_connection.h"
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -37,7 +38,10 @@ struct EndToEnd {
     TempDir files;
     FrozenDateClock clock;
     MimeTypesFile types;
-    MessageEnvironment environment{clock, types, {}};
+    // The same random bytes every time, so that a message written again is the same.
+    MessageEnvironment environment{clock, types, {}, [](unsigned char* bytes, std::size_t count) {
+                                       std::fill(bytes, bytes + count, 7);
+                                   }};
     RecordingObserver observer;
     SmtpSessionRequest request;
 

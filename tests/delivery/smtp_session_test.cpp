@@ -143,6 +143,18 @@ TEST(SmtpSession, TimeOutEndsTheSessionWithoutQuit) {
     }
 }
 
+TEST(SmtpSession, ATimeOutOfZeroTimesOutAtOnceEvenWithAnAnswerWaiting) {
+    // A server whose every answer is already there: still no wait at all.
+    SessionFixture f;
+    f.request.timeoutSeconds = 0;
+    ScriptedConnection c(f.clock, plainScript(deliveredTail()));
+    const SmtpOutcome outcome = f.run(c);
+    EXPECT_EQ(outcome.result, SmtpResult::Failed);
+    EXPECT_EQ(outcome.reason, "Timeout reached.");
+    EXPECT_TRUE(outcome.timedOut);
+    EXPECT_FALSE(c.scriptDone());
+}
+
 TEST(SmtpSession, TimeOutCountsFromTheEndOfTheWriteNotTheStart) {
     SessionFixture f;
     // A slow link: every write takes 30 s; each reply comes 9 s after it.

@@ -25,6 +25,7 @@
 #include <QTreeWidgetItemIterator>
 #include <gtest/gtest.h>
 #include <memory>
+#include <unistd.h>
 
 using testing_support::FakePrompter;
 using testing_support::readFileBytes;
@@ -367,6 +368,34 @@ TEST_F(MainWindowTest, TitleFollowsNewOpenAndSaveAs) {
     EXPECT_EQ(window->statusField()->text(), "Total Records: 1 - Mailtray: 0 - Contacted Today: 0");
     EXPECT_EQ(window->listModel(ViewTab::Subscribers)->rowCount(), 1);
     EXPECT_TRUE(prompter.shown.empty()); // nothing was unsaved at any point
+}
+
+// The desktop program against the command-line tool on one session file.
+TEST_F(MainWindowTest, AnOpenSessionIsLockedAgainstTheCommandLineTool) {
+    add("ann@example.org", 0);
+    prompter.files.push_back(dir.file("shared.qmz"));
+    window->action(MainCommand::SaveSessionAs)->trigger();
+    testing_support::writeFileBytes(dir.file("list.txt"), "bob@example.org\n");
+    const auto importList = [&] {
+        return std::make_unique<testing_support::ChildProcess>(
+            std::vector<std::string>{testing_support::mailtrayProgram(), "import-addresses",
+                                     dir.file("shared.qmz"), dir.file("list.txt")});
+    };
+    auto refused = importList();
+    EXPECT_EQ(refused->wait(), 1);
+    EXPECT_EQ(refused->err(), "Session file \"" + dir.file("shared.qmz") +
+                                  "\" is in use by another Velmora Mailtray (process " +
+                                  std::to_string(::getpid()) + ").\n");
+
+    // Once the window lets go of it, the tool may change it ...
+    window->action(MainCommand::NewSession)->trigger();
+    auto imported = importList();
+    EXPECT_EQ(imported->wait(), 0) << imported->err();
+    // ... and a session opened again sees the change.
+    prompter.files.push_back(dir.file("shared.qmz"));
+    window->action(MainCommand::OpenSession)->trigger();
+    EXPECT_EQ(session.contactCount(), 2);
+    EXPECT_TRUE(prompter.shown.empty());
 }
 
 TEST_F(MainWindowTest, ClosingWithUnsavedChangesAsksAndCancelKeepsTheWindow) {

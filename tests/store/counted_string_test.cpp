@@ -89,3 +89,24 @@ TEST(TextEncoding, KeepsUtf8AndConvertsWindows1252) {
     EXPECT_FALSE(isValidUtf8("\xe2\x82"));           // cut short
     EXPECT_TRUE(isValidUtf8("\xf0\x9f\x93\xa7 ok")); // envelope emoji
 }
+
+TEST(LineBreaks, MultiLineFieldsAreStoredWithCrLfAndEditedWithLf) {
+    struct Row {
+        const char* edited;
+        const char* stored;
+    };
+    const Row table[] = {
+        {"", ""},
+        {"one line", "one line"},
+        {"1 Main St\nSpringfield", "1 Main St\r\nSpringfield"},
+        {"a\n\nb\n", "a\r\n\r\nb\r\n"},
+    };
+    for (const Row& row : table) {
+        EXPECT_EQ(storedLineBreaks(row.edited), row.stored);
+        EXPECT_EQ(editedLineBreaks(row.stored), row.edited);
+        EXPECT_EQ(storedLineBreaks(row.stored), row.stored) << "already stored: unchanged";
+    }
+    // A lone CR from an older file is a line break too.
+    EXPECT_EQ(storedLineBreaks("a\rb\r\n"), "a\r\nb\r\n");
+    EXPECT_EQ(editedLineBreaks("a\rb"), "a\nb");
+}

@@ -162,3 +162,49 @@ TEST(Dates, MasksArePaddedToTwoAndFourDigits) {
     EXPECT_EQ(formatContactDate(t), "03/07/2011");
     EXPECT_EQ(formatDateMask("%dd/%mm/%yyyy @ %hh:%ii:%ss", t), "07/03/2011 @ 09:05:00");
 }
+
+TEST(Session, OneLetterCaseRuleForEveryAddressComparison) {
+    struct Row {
+        const char* a;
+        const char* b;
+        bool same;
+    };
+    const Row table[] = {
+        {"ZOË@x.org", "zoë@x.org", true},
+        {"ÅNGSTRÖM@x.org", "ångström@x.org", true},
+        {"Þór@x.org", "þór@x.org", true},
+        {"a×b@x.org", "a÷b@x.org", false},
+        {"ß@x.org", "SS@x.org", false},
+        {"ÿ@x.org", "Ÿ@x.org", false}, // outside Latin-1 capitals
+        {"Straße@x.org", "STRASSE@x.org", false},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(std::string(row.a) + " / " + row.b);
+        EXPECT_EQ(equalIgnoringCase(row.a, row.b), row.same);
+        EXPECT_EQ(contactEmailKey(row.a) == contactEmailKey(row.b), row.same);
+        if (row.same) {
+            EXPECT_EQ(hashIgnoringCase(row.a), hashIgnoringCase(row.b));
+        }
+        Session s;
+        s.resetToNew();
+        const std::int32_t slot = s.createContact(person(row.a), "12/07/2026");
+        EXPECT_EQ(s.emailExists(row.b), row.same);
+        Contact entry = s.contact(slot);
+        entry.id = slot;
+        s.addMailtrayEntry(entry);
+        EXPECT_EQ(s.mailtrayHasEmail(row.b), row.same);
+    }
+}
+
+TEST(Session, ContactCountersStopAtTheLargestNumberTheFileHolds) {
+    Session s;
+    s.resetToNew();
+    const std::int32_t slot = s.createContact(person("a@x.org"), "12/07/2026");
+    s.modifyContact(slot, [](Contact& c) { c.timesContacted = 2147483646; });
+    s.markContacted(slot, "12/08/2026");
+    EXPECT_EQ(s.contact(slot).timesContacted, 2147483647);
+    s.markContacted(slot, "12/09/2026");
+    EXPECT_EQ(s.contact(slot).timesContacted, 2147483647);
+    EXPECT_EQ(s.contact(slot).lastContacted, "12/09/2026");
+    EXPECT_EQ(countedOnceMore(-5), -4);
+}

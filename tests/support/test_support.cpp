@@ -1,11 +1,20 @@
 #include "support/test_support.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
+#include <signal.h>
+#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace testing_support {
 
@@ -39,6 +48,66 @@ void writeFileBytes(const std::string& path, std::string_view bytes) {
     if (!out) {
         ADD_FAILURE() << "cannot write " << path;
     }
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, dir_.file("out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, dir_.file("err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+        ADD_FAILURE() << "cannot start " << argv[0];
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    pid_ = pid;
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        wait();
+    }
+}
+
+int ChildProcess::wait() {
+    if (pid_ <= 0) {
+        return -1;
+    }
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string ChildProcess::out() const {
+    return readFileBytes(dir_.file("out"));
+}
+
+std::string ChildProcess::err() const {
+    return readFileBytes(dir_.file("err"));
+}
+
+std::string mailtrayProgram() {
+#ifdef VELMORA_MAILTRAY_PROGRAM
+    return VELMORA_MAILTRAY_PROGRAM;
+#else
+    ADD_FAILURE() << "this test binary was built without the mailtray program's path";
+    return "/nonexistent/mailtray";
+#endif
 }
 
 std::string dataPath(std::string_view name) {
@@ -96,6 +165,15 @@ std::optional<std::string> FakePrompter::saveFileName(const std::string& title,
                                                       const std::string& filter,
                                                       const std::string& initialPath) {
     return openFileName(title, filter, initialPath);
+}
+
+std::function<void(unsigned char*, std::size_t)> countingRandomBytes() {
+    auto next = std::make_shared<unsigned char>(0);
+    return [next](unsigned char* bytes, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            bytes[i] = (*next)++;
+        }
+    };
 }
 
 } // namespace testing_support

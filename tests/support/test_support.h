@@ -4,6 +4,7 @@
 #include "platform/prompter.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,10 @@ std::string readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, std::string_view bytes);
 // Path of a file in tests/data.
 std::string dataPath(std::string_view name);
+
+// A fixed random source for Message-IDs and boundaries: bytes 0, 1, 2, ...
+// counting on from call to call, so each message still differs from the last.
+std::function<void(unsigned char*, std::size_t)> countingRandomBytes();
 
 // Builds files byte by byte in the int32 / counted-string encodings.
 class Bytes {
@@ -65,6 +70,29 @@ public:
     };
     std::vector<Request> fileRequests;
 };
+
+// A program started with its arguments (argv[0] is a path); stdout and
+// stderr go to files read back by `wait`. A process still running when the
+// object goes is killed.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    int pid() const { return pid_; }
+    // Waits for the end; the exit code, or 128 + signal when killed.
+    int wait();
+    std::string out() const;
+    std::string err() const;
+
+private:
+    TempDir dir_;
+    int pid_ = -1;
+};
+
+// The mailtray command built beside the tests.
+std::string mailtrayProgram();
 
 // A clipboard that holds its text in memory.
 class FakeClipboard final : public Clipboard {

@@ -2,6 +2,7 @@
 
 #include "compose/editing_commands.h"
 #include "compose/surface/body_editor_script.h"
+#include "delivery/html_text.h"
 #include "store/atomic_file.h"
 
 #include <QApplication>
@@ -324,6 +325,15 @@ void BodyEditor::setPlainText(std::string_view text) {
     if (text_ != nullptr) {
         text_->setPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     }
+}
+
+void BodyEditor::insertText(std::string_view text) {
+    if (text_ != nullptr) {
+        text_->insertPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    } else {
+        replaceSelection(escapeHtml(text));
+    }
+    focusBody();
 }
 
 void BodyEditor::cutSelection() {

@@ -77,6 +77,8 @@ public:
     std::string bodyText();
     // PlainText only: replaces the editor's text.
     void setPlainText(std::string_view text);
+    // Puts `text` (no markup) in place of the selection, or at the caret.
+    void insertText(std::string_view text);
     // Cut, Copy and Paste of the compose window. Html: the selection's HTML
     // source goes to the clipboard as text, and Paste inserts the
     // clipboard's text as HTML. PlainText: the text editor's own functions.

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The plain-text rendering of an HTML body that goes beside it as the
+// text/plain alternative: no tags, entities decoded, paragraphs and line
+// breaks kept (a blank line between blocks), list items as "- ", links as
+// "text (address)", script and style contents dropped, and lines wrapped at
+// blanks below 78 characters where a word allows. Lines end with "\n".
+std::string plainTextFromHtml(std::string_view html);
+
+// `text` with "&", "<", ">" and the double quote written as entities.
+std::string escapeHtml(std::string_view text);

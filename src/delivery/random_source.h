@@ -1,0 +1,10 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+// Fills the bytes with random values: the Message-IDs and the boundaries.
+// Injected, so that tests can fix what a message holds.
+using RandomBytes = std::function<void(unsigned char* bytes, std::size_t count)>;
+// The system's random source.
+void systemRandomBytes(unsigned char* bytes, std::size_t count);
