@@ -315,6 +315,13 @@ SmtpOutcome sendToOneRecipient(const Session& session, const MessageDraft& draft
 SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
                                 const std::vector<std::int32_t>& filteredRows,
                                 const SendRunEnvironment& environment, RunObserver& observer) {
+    if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
+        observer.logLine(*problem);
+        SendRunSummary summary;
+        summary.stoppedEarly = true;
+        finish(observer);
+        return summary;
+    }
     gatherRecipients(session, draft, filteredRows);
     return runDelivery(session, draft, newRunPlan(session, draft, ""), environment, observer);
 }

@@ -553,7 +553,7 @@ TEST(MessageBuilder, AttachmentsAreCheckedBeforeSending) {
     EXPECT_EQ(checkAttachments({dir.file("ok.txt"), dir.file("empty.txt")}), std::nullopt);
     EXPECT_EQ(checkAttachments({dir.file("ok.txt"), dir.file("gone.pdf")}),
               text(dir.file("gone.pdf"), "No such file or directory"));
-    EXPECT_EQ(checkAttachments({dir.path()}), text(dir.path(), "it is not a file"));
+    EXPECT_EQ(checkAttachments({dir.path()}), text(dir.path(), "Is a directory"));
     if (::geteuid() != 0) { // root reads every file
         writeFileBytes(dir.file("locked.txt"), "secret");
         ::chmod(dir.file("locked.txt").c_str(), 0);
