@@ -13,6 +13,7 @@
 #include "delivery/delivery_settings_dialog.h"
 #include "delivery/keyring_password.h"
 #include "delivery/mail_client.h"
+#include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
 #include "platform/qt_window_behaviour.h"
 #include "views/contact_list_model.h"
@@ -504,10 +505,15 @@ void MainWindow::fileCommand(MainCommand command) {
     case MainCommand::NewSession:
         newSessionCommand(context);
         break;
-    case MainCommand::OpenSession:
+    case MainCommand::OpenSession: {
         openSessionCommand(context);
+        // The password first: a resumed run sends at once.
         fetchPasswordAfterLoad();
+        if (session_.sessionFileName != before) {
+            offerResume();
+        }
         break;
+    }
     case MainCommand::SaveSession:
         saveSessionCommand(context);
         break;
@@ -527,6 +533,9 @@ bool MainWindow::openSessionFile(const std::string& path) {
     if (loaded) {
         fetchPasswordAfterLoad();
         rememberSessionFile(before);
+        if (session_.sessionFileName != before) {
+            offerResume();
+        }
     } else {
         // A Recent Sessions entry that no longer opens goes from the list.
         rebuildRecentSessionsMenu();
@@ -598,7 +607,9 @@ void MainWindow::compose() {
         services_.prompter.message("Information", std::string(composeRefusalText(route)));
         break;
     case ComposeRoute::OpenComposeWindow:
-        openComposeWindow(session_.settings().editorFormat);
+        if (!offerResume()) {
+            openComposeWindow(session_.settings().editorFormat);
+        }
         break;
     case ComposeRoute::DefaultMailClient:
         deliverByDefaultClient();
@@ -609,6 +620,29 @@ void MainWindow::compose() {
     case ComposeRoute::Nothing:
         break;
     }
+}
+
+bool MainWindow::offerResume() {
+    const std::optional<RunRecord> run = interruptedRun(session_);
+    if (!run || services_.prompter.message("Confirm", resumeQuestion(*run), PromptButtons::YesNo) !=
+                    PromptAnswer::Yes) {
+        return false;
+    }
+    MessageDraft draft;
+    DeliveryPlan plan;
+    std::string error;
+    if (prepareResume(session_, *run, draft, plan, error)) {
+        openSendProgressWindow(this)->resume(session_, draft, plan, deliveryEnvironment());
+    } else {
+        services_.prompter.message("Information", error);
+    }
+    refreshViews();
+    updateStatusLine();
+    return true;
+}
+
+SendRunEnvironment MainWindow::deliveryEnvironment() {
+    return SendRunEnvironment{services_.clock, contentTypes_, tcpConnections(), localHostName()};
 }
 
 void MainWindow::showHelp() {
@@ -762,15 +796,14 @@ ContactIconProvider MainWindow::contactIcons() const {
 void MainWindow::openComposeWindow(std::int32_t editorFormat) {
     const EditorFormat format =
         editorFormat == code(EditorFormat::Html) ? EditorFormat::Html : EditorFormat::PlainText;
-    ComposeServices services{
-        session_,
-        images_,
-        services_.prompter,
-        [this] { return filteredResults(); },
-        [this] { showHelp(); },
-        [this] { showAbout(); },
-        services_.profileDirectory,
-        SendRunEnvironment{services_.clock, contentTypes_, tcpConnections(), localHostName()}};
+    ComposeServices services{session_,
+                             images_,
+                             services_.prompter,
+                             [this] { return filteredResults(); },
+                             [this] { showHelp(); },
+                             [this] { showAbout(); },
+                             services_.profileDirectory,
+                             deliveryEnvironment()};
     ::openComposeWindow(format, services, composeWindow_);
 }
 // The hand-off only stamps dates: the status line and the shown dates change,

@@ -182,6 +182,10 @@ private:
     void openMailtrayWindow();
     void openDeliverySettingsDialog();
     void openComposeWindow(std::int32_t editorFormat);
+    // With an interrupted send run in the session's journal: asks whether to
+    // resume it and does. True when the user said Yes.
+    bool offerResume();
+    SendRunEnvironment deliveryEnvironment();
     void deliverByDefaultClient();
     void deliverByCustomClient();
     void showHandoffStamps();

@@ -25,6 +25,7 @@ int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostrea
     registerMessageCommands(app, context);
     registerListCommands(app, context);
     registerSendCommands(app, context);
+    registerRunsCommands(app, context);
     registerSettingsCommands(app, context);
     registerUnsubscribeCommands(app, context);
     try {

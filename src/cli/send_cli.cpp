@@ -1,4 +1,5 @@
 #include "cli/cli_context.h"
+#include "delivery/delivery_run.h"
 #include "delivery/mime_types_file.h"
 #include "delivery/send_run.h"
 #include "delivery/untrusted_text.h"
@@ -7,10 +8,15 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <set>
 
 namespace {
 
 constexpr std::string_view kSinglePrefix = "single:";
+// The run went through its list, but not every recipient got the message.
+constexpr int kExitNotAllDelivered = 3;
+// Terminal pace lines: at most one in this time.
+constexpr std::int64_t kPaceLineEveryMs = 30'000;
 
 struct SendOptions {
     std::string sessionPath;
@@ -19,7 +25,18 @@ struct SendOptions {
     std::string format;
     bool preview = false;
     std::string mimeTypes = kSystemMimeTypesPath;
+    bool resume = false;
+    bool force = false;
+    std::string retryRun;
+    std::vector<std::string> outcomes;
 };
+
+int exitCodeOf(const SendRunSummary& summary) {
+    if (summary.stoppedEarly) {
+        return kExitFailed;
+    }
+    return summary.delivered == summary.recipients ? kExitOk : kExitNotAllDelivered;
+}
 
 std::optional<RecipientChoice> recipientChoiceNamed(std::string_view name) {
     if (name.starts_with(kSinglePrefix)) {
@@ -91,6 +108,16 @@ public:
         }
     }
     bool cancelRequested() override { return interrupt_.requested(); }
+    void tallyChanged(const RunTally& tally) override {
+        if (lastPaceMs_ < 0) {
+            lastPaceMs_ = tally.nowMs; // the first line comes once a pace is known
+        } else if (tally.nowMs - lastPaceMs_ >= kPaceLineEveryMs) {
+            lastPaceMs_ = tally.nowMs;
+            if (const std::string pace = paceText(tally); !pace.empty()) {
+                print(pace);
+            }
+        }
+    }
 
 private:
     // Nothing a server (or an imported address) holds reaches the terminal raw.
@@ -103,7 +130,52 @@ private:
     InterruptAsCancel interrupt_;
     std::string label_ = kConnectingLabel;
     std::string lastLine_;
+    std::int64_t lastPaceMs_ = -1;
 };
+
+std::optional<std::set<std::optional<DeliveryOutcome>>>
+outcomesNamed(const std::vector<std::string>& names) {
+    std::set<std::optional<DeliveryOutcome>> outcomes;
+    if (names.empty()) {
+        return std::set<std::optional<DeliveryOutcome>>{DeliveryOutcome::Deferred,
+                                                        DeliveryOutcome::Failed};
+    }
+    for (const std::string& name : names) {
+        outcomes.insert(outcomeNamed(name));
+    }
+    return outcomes;
+}
+
+// Fills `plan` for --resume or --retry; false after reporting why not.
+bool journaledPlan(CliContext& context, const SendOptions& o, Session& session, MessageDraft& draft,
+                   DeliveryPlan& plan) {
+    const std::string folder = journalFolder(o.sessionPath);
+    if (o.resume) {
+        const std::optional<RunRecord> run = newestUnfinishedRun(folder);
+        if (!run) {
+            context.fail("The session has no interrupted run to resume.");
+            return false;
+        }
+        if (o.format.empty()) {
+            draft.format = run->format; // as the run sent it
+        }
+        if (resumePlan(session, *run, draft, o.force, plan) == ResumeCheck::DraftChanged) {
+            context.fail(kDraftChangedText);
+            return false;
+        }
+        context.out << "Resuming run " << run->id << ": " << run->withFinalOutcome() << " of "
+                    << run->recipients.size() << " recipients done." << std::endl;
+        return true;
+    }
+    for (const RunRecord& run : readRunJournals(folder)) {
+        if (run.id == o.retryRun) {
+            plan = retryPlan(session, run, draft, *outcomesNamed(o.outcomes), o.draftPath);
+            return true;
+        }
+    }
+    context.fail("The session has no run \"" + o.retryRun + "\" (see 'mailtray runs list').");
+    return false;
+}
 
 } // namespace
 
@@ -129,11 +201,34 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
     addLockWaitOption(*send, context);
     send->add_option("--mime-types", o->mimeTypes,
                      "The list of content types by extension (default /etc/mime.types)");
+    auto* resume = send->add_flag(
+        "--resume", o->resume,
+        "Continue the newest interrupted run: stamp what it delivered, send to the rest");
+    send->add_flag("--force", o->force, "With --resume: send the draft even though it changed");
+    auto* retry =
+        send->add_option("--retry", o->retryRun,
+                         "Send again, as a new run, to recipients of this run (see 'runs list')");
+    send->add_option("--outcome", o->outcomes,
+                     "With --retry: the outcomes to send again to (default deferred and failed)")
+        ->check(CLI::IsMember({"deferred", "failed", "rejected"}));
+    resume->excludes(retry);
     send->callback([&context, o] {
-        if (!o->preview && o->recipients.empty()) {
-            context.err << "--recipients is required unless --preview is given.\n"
+        const bool journaled = o->resume || !o->retryRun.empty();
+        const auto usage = [&context](const std::string& text) {
+            context.err << text << "\n"
                         << "Run 'mailtray send --help' for usage.\n";
             context.exitCode = kExitUsage;
+        };
+        if (!o->preview && !journaled && o->recipients.empty()) {
+            usage("--recipients is required unless --preview, --resume or --retry is given.");
+            return;
+        }
+        if (journaled && (o->preview || !o->recipients.empty())) {
+            usage("--resume and --retry take their recipients from the run's journal.");
+            return;
+        }
+        if ((o->force && !o->resume) || (!o->outcomes.empty() && o->retryRun.empty())) {
+            usage("--force goes with --resume, --outcome with --retry.");
             return;
         }
         Session session;
@@ -164,24 +259,37 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
             }
             const SendRunSummary summary = sendPreview(session, draft, environment, observer);
             context.out << summaryText(summary) << std::endl;
-            context.exitCode = summary.stoppedEarly ? kExitFailed : kExitOk;
+            context.exitCode = exitCodeOf(summary);
             return;
         }
 
-        const RecipientChoice choice = *recipientChoiceNamed(o->recipients);
-        draft.recipientChoice = code(choice);
-        if (choice == RecipientChoice::SingleRecipient) {
-            draft.singleRecipient = o->recipients.substr(kSinglePrefix.size());
+        DeliveryPlan plan;
+        if (journaled) {
+            if (!journaledPlan(context, *o, session, draft, plan)) {
+                return;
+            }
+        } else {
+            const RecipientChoice choice = *recipientChoiceNamed(o->recipients);
+            draft.recipientChoice = code(choice);
+            if (choice == RecipientChoice::SingleRecipient) {
+                draft.singleRecipient = o->recipients.substr(kSinglePrefix.size());
+            }
+            gatherRecipients(session, draft, {});
+            plan = newRunPlan(session, draft, o->draftPath);
         }
-        const SendRunSummary summary = sendToRecipients(session, draft, {}, environment, observer);
-        if (choice == RecipientChoice::SingleRecipient) {
+        // The journal knows the session by the path it was named with.
+        plan.journalFolder = plan.resumeJournal.empty() ? journalFolder(o->sessionPath) : "";
+        // The stamps of what was delivered are kept even when the run
+        // stopped; saved before the journal says the run ended.
+        bool saved = true;
+        plan.beforeEnd = [&] {
+            saved = !session.hasUnsavedChanges() ||
+                    saveSessionForCommand(context, session, o->sessionPath);
+        };
+        const SendRunSummary summary = runDelivery(session, draft, plan, environment, observer);
+        if (plan.logDialogue) {
             context.out << summaryText(summary) << std::endl; // a list run logged it
         }
-        context.exitCode = summary.stoppedEarly ? kExitFailed : kExitOk;
-        // The stamps of what was delivered are kept even when the run stopped.
-        if (session.hasUnsavedChanges() &&
-            !saveSessionForCommand(context, session, o->sessionPath)) {
-            context.exitCode = kExitFailed;
-        }
+        context.exitCode = saved ? exitCodeOf(summary) : kExitFailed;
     });
 }

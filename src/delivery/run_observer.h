@@ -1,6 +1,21 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+
+// Where a list run stands: recipients per outcome, its pace and an estimate
+// of the time it still needs.
+struct RunTally {
+    std::int32_t delivered = 0;
+    std::int32_t deferred = 0; // waiting for a later try, or still deferred at the end
+    std::int32_t rejected = 0;
+    std::int32_t failed = 0;
+    std::int32_t notAttempted = 0;
+    double perMinute = 0.0;                  // messages per minute so far
+    std::optional<std::int64_t> remainingMs; // nothing until a pace is known
+    std::int64_t nowMs = 0;                  // the run's clock when this was taken
+};
 
 // The window (or terminal) that watches a delivery. A session and a send run
 // call it from their loops on the one thread; nothing here may block.
@@ -23,4 +38,6 @@ public:
     // True while a recipient is being sent to (the button reads "Cancel"),
     // false once the run has ended (the button reads "Close").
     virtual void sendingChanged(bool sending) { (void)sending; }
+    // A list run's counts changed (at most about once a second, and at its end).
+    virtual void tallyChanged(const RunTally& tally) { (void)tally; }
 };

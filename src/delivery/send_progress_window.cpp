@@ -1,19 +1,26 @@
 #include "delivery/send_progress_window.h"
 
+#include "delivery/delivery_run.h"
 #include "platform/qt_prompter.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QVBoxLayout>
 
 namespace {
 
 constexpr int kDrawPasses = 10; // event drains before the work starts
+constexpr QSize kFirstSize(480, 360);
+// The program remembers the window's size for the next run (not across
+// starts: the program keeps no configuration outside the session).
+constexpr const char* kSizeProperty = "velmoraSendProgressSize";
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -23,32 +30,64 @@ QString fromUtf8(const std::string& text) {
 
 SendProgressWindow::SendProgressWindow(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint) {
+                          Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint) {
     setWindowTitle(QStringLiteral("Sending Mail"));
-    setFixedSize(328, 226);
+    setSizeGripEnabled(true);
+    setMinimumSize(328, 226);
 
     auto* progressBox = new QGroupBox(QStringLiteral("Progress"), this);
-    progressBox->setGeometry(5, 5, 320, 60);
-    progressBar_ = new QProgressBar(this);
-    progressBar_->setGeometry(10, 20, 310, 15);
+    progressBar_ = new QProgressBar(progressBox);
     progressBar_->setRange(0, 10);
     progressBar_->setValue(0);
     progressBar_->setTextVisible(false);
-    status_ = new QLabel(QString::fromLatin1(kConnectingLabel), this);
+    status_ = new QLabel(QString::fromLatin1(kConnectingLabel), progressBox);
     status_->setObjectName(QStringLiteral("status"));
-    status_->setGeometry(10, 40, 310, 20);
+    status_->setWordWrap(true);
+    counts_ = new QLabel(progressBox);
+    counts_->setObjectName(QStringLiteral("counts"));
+    counts_->setWordWrap(true);
+    pace_ = new QLabel(progressBox);
+    pace_->setObjectName(QStringLiteral("pace"));
+    auto* progressLayout = new QVBoxLayout(progressBox);
+    progressLayout->addWidget(progressBar_);
+    progressLayout->addWidget(status_);
+    progressLayout->addWidget(counts_);
+    progressLayout->addWidget(pace_);
 
     auto* messagesBox = new QGroupBox(QStringLiteral("Server Messages"), this);
-    messagesBox->setGeometry(5, 70, 320, 120);
-    log_ = new QListWidget(this);
+    log_ = new QListWidget(messagesBox);
     log_->setObjectName(QStringLiteral("serverMessagesLog"));
-    log_->setGeometry(10, 85, 310, 95);
+    // Long replies wrap rather than being cut off.
+    log_->setWordWrap(true);
+    log_->setTextElideMode(Qt::ElideNone);
+    log_->setResizeMode(QListView::Adjust);
+    log_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* messagesLayout = new QVBoxLayout(messagesBox);
+    messagesLayout->addWidget(log_);
 
+    retry_ = new QPushButton(QStringLiteral("Retry"), this);
+    retry_->setAutoDefault(false);
+    retry_->hide();
+    connect(retry_, &QPushButton::clicked, this, [this] { retry(); });
     button_ = new QPushButton(QStringLiteral("Close"), this);
-    button_->setGeometry(230, 195, 95, 25);
     button_->setAutoDefault(false);
+    button_->setMinimumWidth(95);
     connect(button_, &QPushButton::clicked, this, &SendProgressWindow::buttonPressed);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(retry_);
+    buttons->addWidget(button_);
 
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(5, 5, 5, 5);
+    layout->addWidget(progressBox);
+    layout->addWidget(messagesBox, 1);
+    layout->addLayout(buttons);
+
+    const QVariant remembered = QCoreApplication::instance() != nullptr
+                                    ? QCoreApplication::instance()->property(kSizeProperty)
+                                    : QVariant();
+    resize(remembered.isValid() ? remembered.toSize() : kFirstSize);
     // Centred over the window that started the run, else on the screen.
     const QRect area = parent != nullptr
                            ? parent->window()->frameGeometry()
@@ -60,6 +99,26 @@ SendProgressWindow::SendProgressWindow(QWidget* parent)
 
 QString SendProgressWindow::statusText() const {
     return status_->text();
+}
+
+QString SendProgressWindow::countsText() const {
+    return counts_->text();
+}
+
+QString SendProgressWindow::paceText() const {
+    return pace_->text();
+}
+
+void SendProgressWindow::tallyChanged(const RunTally& tally) {
+    counts_->setText(fromUtf8(tallyText(tally)));
+    pace_->setText(fromUtf8(::paceText(tally)));
+}
+
+void SendProgressWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (QCoreApplication::instance() != nullptr && isVisible()) {
+        QCoreApplication::instance()->setProperty(kSizeProperty, size());
+    }
 }
 
 QString SendProgressWindow::buttonText() const {
@@ -102,6 +161,7 @@ void SendProgressWindow::sendingChanged(bool sending) {
 
 void SendProgressWindow::beginRun() {
     running_ = true;
+    retry_->hide();
     cancelRequested_ = false;
     // Modal to the whole program: a command of another window (a new
     // session, closing the compose window) must not run under the run's feet.
@@ -112,28 +172,60 @@ void SendProgressWindow::beginRun() {
     }
 }
 
-void SendProgressWindow::endRun() {
+void SendProgressWindow::endRun(const SendRunSummary& summary) {
     running_ = false;
     if (log_->count() > 0) {
         log_->setCurrentRow(log_->count() - 1);
     }
+    runId_ = summary.runId;
+    // Rejected recipients would only be refused again.
+    const bool retryable = summary.deferred + summary.failed + notAttempted(summary) > 0;
+    retry_->setVisible(session_ != nullptr && !runId_.empty() && retryable);
+}
+
+SendRunSummary SendProgressWindow::resume(Session& session, const MessageDraft& draft,
+                                          const DeliveryPlan& plan,
+                                          const SendRunEnvironment& environment) {
+    session_ = &session;
+    draft_ = draft;
+    environment_.emplace(environment);
+    beginRun();
+    const SendRunSummary summary = runDelivery(session, draft, plan, environment, *this);
+    endRun(summary);
+    return summary;
+}
+
+SendRunSummary SendProgressWindow::retry() {
+    if (running_ || session_ == nullptr || !environment_ || runId_.empty()) {
+        return {};
+    }
+    beginRun();
+    logLine("Retry of the recipients that did not get the message:");
+    const SendRunSummary summary =
+        retryNotDelivered(*session_, draft_, runId_, *environment_, *this);
+    endRun(summary);
+    return summary;
 }
 
 SendRunSummary SendProgressWindow::sendToRecipients(Session& session, const MessageDraft& draft,
                                                     const std::vector<std::int32_t>& filteredRows,
                                                     const SendRunEnvironment& environment) {
+    session_ = &session;
+    draft_ = draft;
+    environment_.emplace(environment);
     beginRun();
     const SendRunSummary summary =
         ::sendToRecipients(session, draft, filteredRows, environment, *this);
-    endRun();
+    endRun(summary);
     return summary;
 }
 
 SendRunSummary SendProgressWindow::sendPreview(const Session& session, const MessageDraft& draft,
                                                const SendRunEnvironment& environment) {
+    session_ = nullptr; // a preview has nothing to retry
     beginRun();
     const SendRunSummary summary = ::sendPreview(session, draft, environment, *this);
-    endRun();
+    endRun(summary);
     return summary;
 }
 

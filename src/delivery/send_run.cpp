@@ -1,8 +1,10 @@
 #include "delivery/send_run.h"
 
 #include "delivery/connection_test.h"
+#include "delivery/delivery_run.h"
 #include "delivery/international_address.h"
 #include "delivery/message_builder.h"
+#include "delivery/run_session.h"
 #include "delivery/send_list.h"
 #include "delivery/smtp_session.h"
 
@@ -90,25 +92,6 @@ bool stopsRun(const SmtpOutcome& outcome) {
         return outcome.connectionOpened;
     }
     return true;
-}
-
-// The line a list run logs after each address. A cancelled session has
-// logged "Cancelled." itself.
-std::string resultLine(const SmtpOutcome& outcome) {
-    switch (outcome.result) {
-    case SmtpResult::Delivered:
-        return "Delivered.";
-    case SmtpResult::Rejected:
-        // Refused here, before the server heard of the address: the reason.
-        return outcome.replyCode.empty()
-                   ? "Rejected: " + outcome.reason
-                   : "Rejected: " + outcome.replyCode + " " + outcome.replyText;
-    case SmtpResult::Failed:
-        return "Failed: " + outcome.reason;
-    case SmtpResult::Cancelled:
-        break;
-    }
-    return "";
 }
 
 void finish(RunObserver& observer) {
@@ -283,14 +266,17 @@ void gatherRecipients(Session& session, const MessageDraft& draft,
 }
 
 std::int32_t notAttempted(const SendRunSummary& summary) {
-    return std::max(0, summary.recipients - summary.delivered - summary.rejected - summary.failed);
+    return std::max(0, summary.recipients - summary.delivered - summary.deferred -
+                           summary.rejected - summary.failed);
 }
 
 std::string summaryText(const SendRunSummary& summary) {
     const std::int32_t skipped = notAttempted(summary);
-    // A run that reached everyone keeps the line scripts already read.
-    return "Delivered " + std::to_string(summary.delivered) + ", rejected " +
-           std::to_string(summary.rejected) + ", failed " + std::to_string(summary.failed) +
+    // A run without deferrals that reached everyone keeps the line scripts already read.
+    return "Delivered " + std::to_string(summary.delivered) +
+           (summary.deferred > 0 ? ", deferred " + std::to_string(summary.deferred) : "") +
+           ", rejected " + std::to_string(summary.rejected) + ", failed " +
+           std::to_string(summary.failed) +
            (skipped > 0 ? ", not attempted " + std::to_string(skipped) : std::string()) + ".";
 }
 
@@ -303,71 +289,41 @@ std::string previewLabel(std::string_view address) {
     return "Sending Preview (" + std::string(address) + ")";
 }
 
+SmtpSessionRequest runRequest(const Session& session, const SendRunEnvironment& environment,
+                              bool logDialogue) {
+    return baseRequest(session, environment, logDialogue);
+}
+
+SmtpOutcome sendToOneRecipient(const Session& session, const MessageDraft& draft,
+                               SmtpSessionRequest& request, std::int32_t contactSlot,
+                               const std::string& address, bool listRun,
+                               const SendRunEnvironment& environment, RunObserver& observer) {
+    // A typed address takes the fields of the contact that has it.
+    const std::int32_t valuesSlot =
+        listRun ? contactSlot : contactSlotWithAddress(session, address);
+    OutgoingMessage message =
+        personalMessage(session, draft, recipientValues(session, valuesSlot, address));
+    if (listRun) {
+        message.listId = listIdFor(message.senderAddress);
+        message.listUnsubscribe = listUnsubscribeValue(session, message.senderAddress, address);
+        message.oneClickUnsubscribe =
+            !session.settings().extensions.value("unsubscribeUrl").empty();
+    }
+    return runOneSession(request, std::move(message), environment, observer);
+}
+
 SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
                                 const std::vector<std::int32_t>& filteredRows,
                                 const SendRunEnvironment& environment, RunObserver& observer) {
-    SendRunSummary summary;
     if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
         observer.logLine(*problem);
+        SendRunSummary summary;
         summary.stoppedEarly = true;
         finish(observer);
         return summary;
     }
     gatherRecipients(session, draft, filteredRows);
-    const bool listRun = draft.recipientChoice != code(RecipientChoice::SingleRecipient);
-    SmtpSessionRequest request = baseRequest(session, environment, !listRun);
-
-    summary.recipients = session.sendList.count();
-    observer.progressRange(summary.recipients);
-    for (std::int32_t i = 1; i <= summary.recipients; ++i) {
-        observer.pumpEvents();
-        if (observer.cancelRequested()) {
-            observer.logLine(kCancelledText);
-            summary.cancelled = true;
-            summary.stoppedEarly = true;
-            break;
-        }
-        const Contact& entry = session.sendList.at(i);
-        const std::string address(entry.email.view());
-        const std::int32_t contactSlot = entry.id;
-        observer.progress(sendingLabel(i, summary.recipients, address));
-        observer.sendingChanged(true);
-        observer.advanceProgress();
-        observer.logLine(address);
-        observer.pumpEvents();
-
-        // A typed address takes the fields of the contact that has it.
-        const std::int32_t valuesSlot =
-            listRun ? contactSlot : contactSlotWithAddress(session, address);
-        OutgoingMessage message =
-            personalMessage(session, draft, recipientValues(session, valuesSlot, address));
-        if (listRun) {
-            message.listId = listIdFor(message.senderAddress);
-            message.listUnsubscribe = listUnsubscribeValue(session, message.senderAddress, address);
-            message.oneClickUnsubscribe =
-                !session.settings().extensions.value("unsubscribeUrl").empty();
-        }
-        const SmtpOutcome outcome =
-            runOneSession(request, std::move(message), environment, observer);
-        count(summary, outcome);
-        if (listRun && outcome.result != SmtpResult::Cancelled) {
-            observer.logLine(resultLine(outcome));
-        }
-        if (outcome.result == SmtpResult::Delivered && contactSlot > 0 &&
-            session.hasContact(contactSlot)) {
-            // The day of the delivery: a long run may pass midnight.
-            session.markContacted(contactSlot, formatContactDate(environment.clock.now()));
-        }
-        if (stopsRun(outcome)) {
-            summary.stoppedEarly = true;
-            break;
-        }
-    }
-    if (listRun) {
-        observer.logLine(summaryText(summary));
-    }
-    finish(observer);
-    return summary;
+    return runDelivery(session, draft, newRunPlan(session, draft, ""), environment, observer);
 }
 
 std::string previewRecipient(std::string_view fromText) {

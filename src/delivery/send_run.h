@@ -34,6 +34,9 @@ struct SendRunEnvironment {
     std::string hostName;
     // The Message-IDs and boundaries; empty: the system's random source.
     RandomBytes randomBytes = {};
+    // Waits while a run has nothing to do (a back-off, the rate limit); a
+    // real sleep when empty. Tests advance their clock instead.
+    std::function<void(int milliseconds)> sleep = {};
 };
 
 // A run needs a server and a port (the Compose command refuses without them).
@@ -51,18 +54,21 @@ void gatherRecipients(Session& session, const MessageDraft& draft,
 struct SendRunSummary {
     std::int32_t recipients = 0; // entries of the send list (1 for a preview)
     std::int32_t delivered = 0;
+    std::int32_t deferred = 0; // still deferred when the run ended
     std::int32_t rejected = 0;
     std::int32_t failed = 0;
     bool cancelled = false;
     // The run left its list before the end: cancelled, or a failure that
     // every following session would meet as well.
     bool stoppedEarly = false;
+    std::string runId; // the run's journal ("" when it kept none)
 };
 
-// Recipients of the list that no session was finished for (the run stopped).
+// Recipients of the list that the run never tried.
 std::int32_t notAttempted(const SendRunSummary& summary);
-// "Delivered N, rejected M, failed K.", with ", not attempted L" before the
-// full stop when the run stopped early: the last line of a list run's log.
+// "Delivered N, rejected M, failed K.", with ", deferred D" after the first
+// count when some stayed deferred and ", not attempted L" before the full
+// stop when the run stopped early: the last line of a list run's log.
 std::string summaryText(const SendRunSummary& summary);
 
 // What stops a run or preview before its first session, nothing being sent:

@@ -11,7 +11,6 @@
 namespace {
 
 // The fewest bytes a record can take: its int32s and string counts.
-constexpr std::uint32_t kMinGroupBytes = 3 * 4;
 constexpr std::uint32_t kMinContactBytes = 14 * 4;
 
 void readContactRecord(CountedReader& in, Contact& c) {

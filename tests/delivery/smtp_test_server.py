@@ -11,6 +11,7 @@ import json
 import os
 import ssl
 import sys
+import time
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
@@ -57,7 +58,7 @@ class Handler:
             f.write(envelope.original_content)
         with open(stem + ".json", "w") as f:
             json.dump({"mailFrom": envelope.mail_from, "rcptTos": envelope.rcpt_tos,
-                       "login": session.auth_data}, f)
+                       "login": session.auth_data, "at": time.time()}, f)
         return "250 2.0.0 Message accepted for delivery"
 
 
