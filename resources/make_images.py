@@ -140,6 +140,7 @@ def images():
         13: ("set_status", overlay(tango("apps/system-users.png"),
                                    badge((115, 210, 22, 255), (78, 154, 6, 255), "S"))),
         14: ("set_tag", tango("actions/bookmark-new.png")),
+        # 15-17 are replaced by toolbar/make_toolbar_images.sh (full colour).
         15: ("mailtray", tango("apps/internet-mail.png")),
         16: ("delivery_settings", tango("places/network-server.png")),
         17: ("compose", tango("actions/mail-message-new.png")),

@@ -121,35 +121,30 @@ void newSessionCommand(FileCommandContext& context) {
     }
 }
 
-void openSessionCommand(FileCommandContext& context) {
-    if (!mayDiscardSession(context)) {
-        return;
-    }
-    const auto chosen = context.prompter.openFileName(kOpenSessionTitle, kSessionFilter,
-                                                      context.profileDirectory + "*.qmz");
-    if (!chosen || chosen->empty()) {
-        return;
-    }
+namespace {
+
+// Every open goes through here (Open Session.., a file named on the command
+// line, Recent Sessions). True when a session was loaded, even in part.
+bool openChosenSession(FileCommandContext& context, const std::string& path) {
     OpenSessionFile* file = context.file;
     if (file == nullptr) {
-        loadSession(context.session, *chosen, context.hooks, context.prompter);
-        return;
+        return loadSession(context.session, path, context.hooks, context.prompter) !=
+               LoadOutcome::Refused;
     }
     // Locked before reading, so that nothing changes between the read and
     // our next save. A file another program holds opens read-only.
     SessionLock taken;
     bool readOnly = false;
-    if (!sameLock(file->lock, *chosen) &&
-        taken.acquire(*chosen) != SessionLock::Outcome::Acquired) {
+    if (!sameLock(file->lock, path) && taken.acquire(path) != SessionLock::Outcome::Acquired) {
         readOnly = true;
     }
     FileStamp stamp;
-    switch (loadSession(context.session, *chosen, context.hooks, context.prompter, &stamp)) {
+    switch (loadSession(context.session, path, context.hooks, context.prompter, &stamp)) {
     case LoadOutcome::Refused:
-        return;
+        return false;
     case LoadOutcome::Damaged:
         file->clear(); // untitled now: its first save goes through Save As
-        return;
+        return true;
     case LoadOutcome::Loaded:
         break;
     }
@@ -161,4 +156,25 @@ void openSessionCommand(FileCommandContext& context) {
     }
     file->stamp = stamp;
     file->readOnly = readOnly;
+    return true;
+}
+
+} // namespace
+
+void openSessionCommand(FileCommandContext& context) {
+    if (!mayDiscardSession(context)) {
+        return;
+    }
+    const auto chosen = context.prompter.openFileName(kOpenSessionTitle, kSessionFilter,
+                                                      context.profileDirectory + "*.qmz");
+    if (chosen && !chosen->empty()) {
+        openChosenSession(context, *chosen);
+    }
+}
+
+bool openSessionFileCommand(FileCommandContext& context, const std::string& path) {
+    if (path.empty() || !mayDiscardSession(context)) {
+        return false;
+    }
+    return openChosenSession(context, path);
 }

@@ -63,3 +63,7 @@ bool mayDiscardSession(FileCommandContext& context);
 // New Session and Open Session.., each after `mayDiscardSession`.
 void newSessionCommand(FileCommandContext& context);
 void openSessionCommand(FileCommandContext& context);
+// Opens `path` as Open Session.. opens the file it is given (a file named on
+// the command line, a Recent Sessions entry), after `mayDiscardSession`.
+// True when a session was loaded, even in part.
+bool openSessionFileCommand(FileCommandContext& context, const std::string& path);

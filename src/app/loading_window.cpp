@@ -4,8 +4,10 @@
 #include "app/startup_progress.h"
 #include "platform/qt_clipboard.h"
 #include "platform/qt_images.h"
+#include "platform/qt_keychain_password_store.h"
 #include "platform/qt_launcher.h"
 #include "platform/qt_prompter.h"
+#include "platform/qt_recent_session_store.h"
 #include "store/session.h"
 #include "store/session_commands.h"
 
@@ -95,7 +97,8 @@ int LoadingWindow::progress() const {
     return bar_->value();
 }
 
-int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observer) {
+int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observer,
+                      const std::string& startFile) {
     Session session;
     session.startDirectory = QDir::currentPath().toStdString();
     if (session.startDirectory.empty() || session.startDirectory.back() != '/') {
@@ -123,9 +126,12 @@ int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observe
     QtLauncher launcher;
     QtClipboard clipboard;
     SystemClock clock;
+    QtRecentSessionStore recentSessions;
+    QtKeychainPasswordStore keyring;
     MainWindow window(session, images,
                       MainWindowServices{prompter, launcher, QDir::homePath().toStdString() + "/",
-                                         std::move(manuals), clock, clipboard});
+                                         std::move(manuals), clock, clipboard, &recentSessions,
+                                         &keyring});
     prompter.setParent(&window);
     QObject::connect(&window, &MainWindow::quitRequested, qApp, [] { QCoreApplication::exit(0); });
     window.show();
@@ -150,6 +156,10 @@ int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observe
     processPendingEvents();
     wait(700, observer);
     loading.close();
+
+    if (!startFile.empty()) {
+        window.openSessionFile(startFile);
+    }
     if (observer != nullptr) {
         // From inside the event loop, as the user's first command would run.
         QTimer::singleShot(0, &window, [observer, &window] { observer->mainWindowUsable(window); });

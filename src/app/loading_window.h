@@ -34,5 +34,7 @@ public:
 // The program's start-up after the QApplication is made: the loading window,
 // the main window with a new session, then the event loop. Returns the exit
 // code of the event loop.
-// `manuals` are the places Help looks for the manual, in order.
-int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observer = nullptr);
+// `manuals` are the places Help looks for the manual, in order; `startFile`,
+// when given, is opened once the main window is usable.
+int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observer = nullptr,
+                      const std::string& startFile = {});

@@ -113,3 +113,7 @@ std::string helpFilePath(const std::string& startDirectory,
     }
     return local;
 }
+
+std::string noManualHandlerText(const std::string& manualPath) {
+    return "No program was found to open the manual at " + manualPath + ".";
+}

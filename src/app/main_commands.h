@@ -84,3 +84,5 @@ std::string helpFilePath(const std::string& startDirectory,
                          const std::vector<std::string>& installed,
                          bool (*exists)(const std::string& path));
 inline constexpr const char* kManualRelativePath = "help/manual.html";
+// What Help says when the desktop has no program for the manual.
+std::string noManualHandlerText(const std::string& manualPath);

@@ -11,9 +11,11 @@
 #include "contacts/mailtray_window.h"
 #include "contacts/selection_dialog.h"
 #include "delivery/delivery_settings_dialog.h"
+#include "delivery/keyring_password.h"
 #include "delivery/mail_client.h"
 #include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
+#include "platform/qt_window_behaviour.h"
 #include "views/contact_list_model.h"
 
 #include <QAction>
@@ -122,7 +124,11 @@ void MainWindow::buildMenus() {
         const MainCommand command = entry.command;
         connect(item, &QAction::triggered, this, [this, command] { runCommand(command); });
         actions_[command] = item;
+        if (command == MainCommand::OpenSession) {
+            recentMenu_ = menu->addMenu("Recent Sessions");
+        }
     }
+    rebuildRecentSessionsMenu();
 }
 
 void MainWindow::buildControls() {
@@ -219,10 +225,11 @@ void MainWindow::buildControls() {
         view->verticalHeader()->setDefaultSectionSize(20);
         view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         view->horizontalHeader()->setHighlightSections(false);
-        view->horizontalHeader()->setStretchLastSection(false);
-        // The given widths, widened where this style's font needs more for
-        // the caption.
-        for (int column = 0; column < kListColumnCount; ++column) {
+        // Notes takes the room that is left, so that its caption shows at
+        // the start size; the others keep their widths, widened where this
+        // style's font needs more for the caption.
+        view->horizontalHeader()->setStretchLastSection(true);
+        for (int column = 0; column + 1 < kListColumnCount; ++column) {
             view->setColumnWidth(column,
                                  std::max(kListColumns[static_cast<std::size_t>(column)].width,
                                           view->horizontalHeader()->sectionSizeHint(column)));
@@ -486,16 +493,22 @@ void MainWindow::runCommand(MainCommand command) {
     }
 }
 
+FileCommandContext MainWindow::fileContext() {
+    return FileCommandContext{session_, hooks_, services_.prompter, services_.profileDirectory,
+                              &sessionFile_};
+}
+
 void MainWindow::fileCommand(MainCommand command) {
-    FileCommandContext context{session_, hooks_, services_.prompter, services_.profileDirectory,
-                               &sessionFile_};
+    FileCommandContext context = fileContext();
+    const std::string before = session_.sessionFileName;
     switch (command) {
     case MainCommand::NewSession:
         newSessionCommand(context);
         break;
     case MainCommand::OpenSession: {
-        const std::string before = session_.sessionFileName;
         openSessionCommand(context);
+        // The password first: a resumed run sends at once.
+        fetchPasswordAfterLoad();
         if (session_.sessionFileName != before) {
             offerResume();
         }
@@ -510,11 +523,74 @@ void MainWindow::fileCommand(MainCommand command) {
     default:
         break;
     }
+    rememberSessionFile(before);
+}
+
+bool MainWindow::openSessionFile(const std::string& path) {
+    FileCommandContext context = fileContext();
+    const std::string before = session_.sessionFileName;
+    const bool loaded = openSessionFileCommand(context, path);
+    if (loaded) {
+        fetchPasswordAfterLoad();
+        rememberSessionFile(before);
+        if (session_.sessionFileName != before) {
+            offerResume();
+        }
+    } else {
+        // A Recent Sessions entry that no longer opens goes from the list.
+        rebuildRecentSessionsMenu();
+    }
+    return loaded;
+}
+
+// A session that keeps its password in the desktop keyring gets it now, so
+// that sending needs no further question.
+void MainWindow::fetchPasswordAfterLoad() {
+    if (!keepsPasswordInKeyring(session_.settings()) || !session_.settings().password.empty()) {
+        return;
+    }
+    if (services_.passwords == nullptr) {
+        services_.prompter.message("Information", kNoKeyringInThisBuildText);
+    } else if (const auto problem = fetchKeyringPassword(session_, *services_.passwords)) {
+        services_.prompter.message("Information", *problem);
+    }
+}
+
+// A session that now has a file of its own (opened, or saved under a new
+// name) goes to the front of Recent Sessions.
+void MainWindow::rememberSessionFile(const std::string& before) {
+    if (services_.recentSessions == nullptr || session_.isUntitled() ||
+        session_.sessionFileName == before) {
+        return;
+    }
+    services_.recentSessions->save(
+        withRecentSession(services_.recentSessions->load(), session_.sessionFileName));
+    rebuildRecentSessionsMenu();
+}
+
+void MainWindow::rebuildRecentSessionsMenu() {
+    recentMenu_->clear();
+    std::vector<std::string> paths;
+    if (services_.recentSessions != nullptr) {
+        const std::vector<std::string> stored = services_.recentSessions->load();
+        paths = existingRecentSessions(stored, &pathExists);
+        if (paths != stored) {
+            services_.recentSessions->save(paths);
+        }
+    }
+    int number = 1;
+    for (const std::string& path : paths) {
+        QString caption = QString::fromStdString(path);
+        caption.replace('&', "&&");
+        QAction* item = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(number++).arg(caption));
+        item->setData(QString::fromStdString(path));
+        connect(item, &QAction::triggered, this, [this, path] { openSessionFile(path); });
+    }
+    recentMenu_->setEnabled(!paths.empty());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    FileCommandContext context{session_, hooks_, services_.prompter, services_.profileDirectory,
-                               &sessionFile_};
+    FileCommandContext context = fileContext();
     if (!mayDiscardSession(context)) {
         event->ignore();
         return;
@@ -570,10 +646,11 @@ SendRunEnvironment MainWindow::deliveryEnvironment() {
 }
 
 void MainWindow::showHelp() {
-    // As with any document the desktop cannot open, a missing manual shows
-    // nothing.
-    services_.launcher.openDocument(
-        helpFilePath(session_.startDirectory, services_.installedManuals, &pathExists));
+    const std::string manual =
+        helpFilePath(session_.startDirectory, services_.installedManuals, &pathExists);
+    if (!services_.launcher.openDocument(manual)) {
+        services_.prompter.message("Information", noManualHandlerText(manual));
+    }
 }
 
 void MainWindow::showAbout() {
@@ -583,14 +660,44 @@ void MainWindow::showAbout() {
 // --- where the contact, Mailtray, delivery and composer windows plug in.
 // Until those windows exist the commands do nothing visible.
 
+bool MainWindow::raiseSingleWindow(SingleWindow kind) {
+    const auto found = singleWindows_.find(kind);
+    if (found == singleWindows_.end() || found->second.isNull()) {
+        return false;
+    }
+    bringToFront(*found->second);
+    return true;
+}
+
+void MainWindow::showSingleWindow(SingleWindow kind, QWidget* window) {
+    singleWindows_[kind] = window;
+    window->show();
+}
+
+std::vector<QWidget*> MainWindow::openWindows() const {
+    std::vector<QWidget*> windows;
+    for (QObject* child : children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (widget != nullptr && widget->isWindow() && widget->isVisible()) {
+            windows.push_back(widget);
+        }
+    }
+    return windows;
+}
+
 void MainWindow::openAddContactDialog() {
-    (new ContactDialog(session_, viewAccess_, services_.clock, this))->show();
+    if (!raiseSingleWindow(SingleWindow::AddContact)) {
+        showSingleWindow(SingleWindow::AddContact,
+                         new ContactDialog(session_, viewAccess_, services_.clock, this));
+    }
 }
 
 void MainWindow::openAddEmailListDialog() {
-    (new EmailListDialog(session_, viewAccess_, services_.prompter, services_.clipboard,
-                         services_.clock, this))
-        ->show();
+    if (!raiseSingleWindow(SingleWindow::AddEmailList)) {
+        showSingleWindow(SingleWindow::AddEmailList,
+                         new EmailListDialog(session_, viewAccess_, services_.prompter,
+                                             services_.clipboard, services_.clock, this));
+    }
 }
 
 void MainWindow::openImportContactsDialog() {
@@ -620,13 +727,24 @@ void MainWindow::deleteSelectedEntries() {
 }
 
 void MainWindow::removeDuplicates() {
-    (new DuplicatesWindow(session_, viewAccess_, this))->run();
+    if (raiseSingleWindow(SingleWindow::RemoveDuplicates)) {
+        return;
+    }
+    auto* window = new DuplicatesWindow(session_, viewAccess_, this);
+    singleWindows_[SingleWindow::RemoveDuplicates] = window;
+    window->run();
 }
 
 void MainWindow::openSelectionDialog(int kind) {
-    (new SelectionDialog(static_cast<SelectionDialog::Kind>(kind), session_, viewAccess_,
-                         services_.prompter, contactIcons(), this))
-        ->show();
+    const auto dialogKind = static_cast<SelectionDialog::Kind>(kind);
+    const SingleWindow single = dialogKind == SelectionDialog::Kind::Group ? SingleWindow::SetGroup
+                                : dialogKind == SelectionDialog::Kind::Status
+                                    ? SingleWindow::SetStatus
+                                    : SingleWindow::SetTag;
+    if (!raiseSingleWindow(single)) {
+        showSingleWindow(single, new SelectionDialog(dialogKind, session_, viewAccess_,
+                                                     services_.prompter, contactIcons(), this));
+    }
 }
 
 void MainWindow::openSetGroupDialog() {
@@ -642,7 +760,10 @@ void MainWindow::openSetTagDialog() {
 }
 
 void MainWindow::openAddCampaignGroupDialog() {
-    (new AddGroupDialog(session_, viewAccess_, this))->show();
+    if (!raiseSingleWindow(SingleWindow::AddCampaignGroup)) {
+        showSingleWindow(SingleWindow::AddCampaignGroup,
+                         new AddGroupDialog(session_, viewAccess_, this));
+    }
 }
 
 void MainWindow::removeCampaignGroup() {
@@ -650,13 +771,22 @@ void MainWindow::removeCampaignGroup() {
 }
 
 void MainWindow::openMailtrayWindow() {
-    (new MailtrayWindow(session_, viewAccess_, services_.prompter, services_.clipboard,
-                        services_.clock, contactIcons(), this))
-        ->show();
+    if (!raiseSingleWindow(SingleWindow::Mailtray)) {
+        showSingleWindow(SingleWindow::Mailtray,
+                         new MailtrayWindow(session_, viewAccess_, services_.prompter,
+                                            services_.clipboard, services_.clock, contactIcons(),
+                                            this));
+    }
 }
 
+// A second copy of the settings would put back old values when applied
+// after the first: the open one comes to the front instead.
 void MainWindow::openDeliverySettingsDialog() {
-    (new DeliverySettingsDialog(session_, services_.prompter, this))->show();
+    if (!raiseSingleWindow(SingleWindow::DeliverySettings)) {
+        showSingleWindow(
+            SingleWindow::DeliverySettings,
+            new DeliverySettingsDialog(session_, services_.prompter, this, services_.passwords));
+    }
 }
 
 ContactIconProvider MainWindow::contactIcons() const {
@@ -676,14 +806,22 @@ void MainWindow::openComposeWindow(std::int32_t editorFormat) {
                              deliveryEnvironment()};
     ::openComposeWindow(format, services, composeWindow_);
 }
+// The hand-off only stamps dates: the status line and the shown dates change,
+// while the lists keep their rows, filter, search text and checks.
+void MainWindow::showHandoffStamps() {
+    updateStatusLine();
+    for (ContactListModel* model : models_) {
+        model->refreshCells();
+    }
+}
+
 // The hand-off stamps the Mailtray's contacts whatever the client does; the
 // status line shows the new count before the client starts.
 void MainWindow::deliverByDefaultClient() {
     std::int32_t leftOut = 0;
     const HandoffResult result = ::deliverByDefaultClient(
         session_, services_.launcher, formatContactDate(services_.clock.now()), &leftOut);
-    refreshViews();
-    updateStatusLine();
+    showHandoffStamps();
     if (leftOut > 0) {
         services_.prompter.message("Information", leftOutOfHandoffText(leftOut));
     }
@@ -696,8 +834,7 @@ void MainWindow::deliverByCustomClient() {
     std::int32_t leftOut = 0;
     const HandoffResult result = ::deliverByCustomClient(
         session_, services_.launcher, formatContactDate(services_.clock.now()), &leftOut);
-    refreshViews();
-    updateStatusLine();
+    showHandoffStamps();
     if (leftOut > 0) {
         services_.prompter.message("Information", leftOutOfHandoffText(leftOut));
     }

@@ -2,6 +2,7 @@
 
 #include "app/file_commands.h"
 #include "app/main_commands.h"
+#include "app/recent_sessions.h"
 #include "compose/compose_window.h"
 #include "contacts/contact_rows_model.h"
 #include "contacts/view_access.h"
@@ -10,6 +11,7 @@
 #include "platform/launcher.h"
 #include "platform/prompter.h"
 #include "store/clock.h"
+#include "store/password_store.h"
 #include "store/session.h"
 #include "store/session_commands.h"
 #include "views/contact_views.h"
@@ -45,6 +47,11 @@ struct MainWindowServices {
     // "Today" for every date the commands stamp.
     const Clock& clock;
     Clipboard& clipboard;
+    // File > Recent Sessions; none kept when null.
+    RecentSessionStore* recentSessions;
+    // The desktop keyring for sessions that keep their password there;
+    // null where there is none.
+    PasswordStore* passwords;
 };
 
 // The main window: menu bar, image buttons, search field, filter tree, the
@@ -59,6 +66,9 @@ public:
 
     // The one entry point of every command.
     void runCommand(MainCommand command);
+    // Opens a session file named on the command line or in Recent Sessions,
+    // with Open Session..'s checks and messages. True when it was loaded.
+    bool openSessionFile(const std::string& path);
 
     // The views (after every change to contacts, groups or the Mailtray).
     void refreshViews();
@@ -93,8 +103,11 @@ public:
     QLabel* statusField() const { return statusField_; }
     const std::vector<QToolButton*>& imageButtonWidgets() const { return imageButtons_; }
     QAction* action(MainCommand command) const;
+    QMenu* recentSessionsMenu() const { return recentMenu_; }
     // The open compose window, if any.
     ComposeWindow* composeWindow() const { return composeWindow_; }
+    // Every open top-level window this window opened (for the tests).
+    std::vector<QWidget*> openWindows() const;
 
 signals:
     // Emitted as a command starts, whichever control sent it.
@@ -142,6 +155,10 @@ private:
     std::vector<std::int32_t> checkedTreeNumbers() const;
     void setSearchFieldText(const QString& text, bool placeholder);
     void fileCommand(MainCommand command);
+    FileCommandContext fileContext();
+    void rememberSessionFile(const std::string& before);
+    void rebuildRecentSessionsMenu();
+    void fetchPasswordAfterLoad();
     void compose();
     void showHelp();
     void showAbout();
@@ -171,6 +188,7 @@ private:
     SendRunEnvironment deliveryEnvironment();
     void deliverByDefaultClient();
     void deliverByCustomClient();
+    void showHandoffStamps();
 
     Session& session_;
     const ProgramImages& images_;
@@ -192,7 +210,25 @@ private:
     std::array<ContactListModel*, kTabCount> models_{};
     std::vector<QToolButton*> imageButtons_;
     std::map<MainCommand, QAction*> actions_;
+    QMenu* recentMenu_ = nullptr;
     QPointer<ComposeWindow> composeWindow_;
+    // The one open window of each kind that opens only once.
+    enum class SingleWindow {
+        AddContact,
+        AddEmailList,
+        AddCampaignGroup,
+        SetGroup,
+        SetStatus,
+        SetTag,
+        Mailtray,
+        DeliverySettings,
+        RemoveDuplicates,
+    };
+    std::map<SingleWindow, QPointer<QWidget>> singleWindows_;
+    // Brings the open window of `kind` to the front and returns true, or
+    // returns false when none is open.
+    bool raiseSingleWindow(SingleWindow kind);
+    void showSingleWindow(SingleWindow kind, QWidget* window);
     // Attachment types for the compose window's send runs.
     MimeTypesFile contentTypes_;
 };

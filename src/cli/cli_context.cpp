@@ -1,5 +1,6 @@
 #include "cli/cli_context.h"
 
+#include "delivery/keyring_password.h"
 #include "store/session_file.h"
 
 #include <cmath>
@@ -83,6 +84,14 @@ bool useSessionForCommand(CliContext& context, Session& session, const std::stri
         break;
     }
     session.replaceDocument(std::move(read.session));
+    // Only a delivery needs the password: the others go on after the warning.
+    if (keepsPasswordInKeyring(session.settings()) && session.settings().password.empty()) {
+        if (context.passwords == nullptr) {
+            context.err << kNoKeyringInThisBuildText << '\n';
+        } else if (const auto problem = fetchKeyringPassword(session, *context.passwords)) {
+            context.err << *problem << '\n';
+        }
+    }
     return true;
 }
 

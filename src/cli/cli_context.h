@@ -3,6 +3,7 @@
 #include "delivery/random_source.h"
 #include "platform/prompter.h"
 #include "store/clock.h"
+#include "store/password_store.h"
 #include "store/session.h"
 #include "store/session_commands.h"
 #include "store/session_file.h"
@@ -53,6 +54,9 @@ struct CliContext {
     CliPrompter prompter;
     SessionHooks hooks; // no windows to refresh
     int exitCode = kExitOk;
+    // The desktop keyring, for sessions that keep their password there;
+    // null where this build has none.
+    PasswordStore* passwords = nullptr;
     RandomBytes randomBytes; // Message-IDs and boundaries; empty: the system's
     // How long a command that changes a session waits for another program
     // to let go of it (--wait); the locks it took are held until it ends.
@@ -106,7 +110,9 @@ void registerUnsubscribeCommands(CLI::App& app, CliContext& context);
 // Runs the tool with its arguments; returns the exit code. `randomBytes`
 // makes the Message-IDs and boundaries (empty: the system's source).
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock, RandomBytes randomBytes = {});
+                const Clock& clock, PasswordStore* passwords = nullptr,
+                RandomBytes randomBytes = {});
 // The same with standard input given.
 int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
-                std::ostream& err, const Clock& clock, RandomBytes randomBytes = {});
+                std::ostream& err, const Clock& clock, PasswordStore* passwords = nullptr,
+                RandomBytes randomBytes = {});

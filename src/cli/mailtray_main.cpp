@@ -3,13 +3,15 @@
 #include <iostream>
 
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock, RandomBytes randomBytes) {
-    return runMailtray(argc, argv, std::cin, out, err, clock, std::move(randomBytes));
+                const Clock& clock, PasswordStore* passwords, RandomBytes randomBytes) {
+    return runMailtray(argc, argv, std::cin, out, err, clock, passwords, std::move(randomBytes));
 }
 
 int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
-                std::ostream& err, const Clock& clock, RandomBytes randomBytes) {
+                std::ostream& err, const Clock& clock, PasswordStore* passwords,
+                RandomBytes randomBytes) {
     CliContext context(in, out, err, clock);
+    context.passwords = passwords;
     context.randomBytes = std::move(randomBytes);
     CLI::App app{"mailtray: script the contact lists, the Mailtray and deliveries of "
                  "Velmora Mailtray session files"};

@@ -1,6 +1,7 @@
 #include "cli/cli_context.h"
 #include "cli/session_json.h"
 #include "delivery/connection_test.h"
+#include "delivery/keyring_password.h"
 #include "delivery/settings_by_name.h"
 #include "delivery/untrusted_text.h"
 #include "store/extension_settings.h"
@@ -103,6 +104,24 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
             if (const auto refusal = setSettingByName(settings, name, std::move(value))) {
                 context.err << refusal->message << "\nNothing was saved.\n";
                 context.exitCode = kExitUsage;
+                return;
+            }
+        }
+        // A password kept in the keyring goes there, or nothing is saved
+        // (the file would otherwise lose it).
+        const SessionSettings& before = session.settings();
+        const bool keep = keepsPasswordInKeyring(settings);
+        if (keep || keepsPasswordInKeyring(before)) {
+            if (context.passwords == nullptr) {
+                if (keep != keepsPasswordInKeyring(before) ||
+                    settings.password != before.password) {
+                    context.fail(std::string(kNoKeyringInThisBuildText) + "\nNothing was saved.");
+                    return;
+                }
+            } else if (const auto reason =
+                           applyKeyringChoice(settings, keep, before, *context.passwords)) {
+                context.fail("The SMTP password could not be stored in the desktop keyring: " +
+                             *reason + "\nNothing was saved.");
                 return;
             }
         }

@@ -3,6 +3,7 @@
 #include "compose/editing_commands.h"
 #include "compose/hyperlink_dialog.h"
 #include "compose/surface/body_editor.h"
+#include "platform/qt_window_behaviour.h"
 
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -18,9 +19,12 @@ EditHtmlDialog::EditHtmlDialog(QWidget* parent)
     editor_ = new QPlainTextEdit(this);
     editor_->setGeometry(5, 5, 450, 255);
     apply_ = new QPushButton(QStringLiteral("Apply Changes"), this);
-    apply_->setGeometry(365, 265, 90, 25);
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel_->setGeometry(275, 265, 90, 25);
+    // Right-aligned, each as wide as its caption needs.
+    const int applyWidth = widthForCaption(*apply_, 90);
+    const int cancelWidth = widthForCaption(*cancel_, 90);
+    apply_->setGeometry(455 - applyWidth, 265, applyWidth, 25);
+    cancel_->setGeometry(455 - applyWidth - cancelWidth, 265, cancelWidth, 25);
 
     connect(apply_, &QPushButton::clicked, this, [this] {
         const QString text = source();
@@ -28,6 +32,7 @@ EditHtmlDialog::EditHtmlDialog(QWidget* parent)
         emit applyRequested(text);
     });
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
+    installDialogKeys(*this, cancel_, apply_);
 }
 
 void EditHtmlDialog::setSource(const QString& source) {

@@ -1,6 +1,7 @@
 #include "compose/hyperlink_dialog.h"
 
 #include "compose/surface/body_editor.h"
+#include "platform/qt_window_behaviour.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -54,6 +55,7 @@ HyperlinkDialog::HyperlinkDialog(QWidget* parent)
         emit insertRequested(text, location);
     });
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
+    installDialogKeys(*this, cancel_, insert_);
 }
 
 void HyperlinkDialog::setFields(const HyperlinkFields& fields) {

@@ -1,6 +1,7 @@
 #include "contacts/add_group_dialog.h"
 
 #include "contacts/campaign_groups.h"
+#include "platform/qt_window_behaviour.h"
 #include "store/text_encoding.h"
 
 #include <QFormLayout>
@@ -35,6 +36,7 @@ AddGroupDialog::AddGroupDialog(Session& session, ViewAccess& views, QWidget* par
 
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(add_, &QPushButton::clicked, this, &AddGroupDialog::addGroup);
+    installDialogKeys(*this, cancel_, add_);
 }
 
 void AddGroupDialog::addGroup() {

@@ -6,7 +6,7 @@
 bool deleteEntriesCommand(Session& session, ViewAccess& views, Prompter& prompter) {
     if (prompter.message("Confirm Delete",
                          "Are you sure you want to permanently delete the selected entries?",
-                         PromptButtons::YesNo) != PromptAnswer::Yes) {
+                         PromptButtons::YesNoDefaultNo) != PromptAnswer::Yes) {
         return false;
     }
     deleteSelectedEntries(session, views.selectedRows());

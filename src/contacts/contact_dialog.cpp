@@ -1,6 +1,7 @@
 #include "contacts/contact_dialog.h"
 
 #include "contacts/contact_adding.h"
+#include "platform/qt_window_behaviour.h"
 #include "store/text_encoding.h"
 
 #include <QButtonGroup>
@@ -181,6 +182,7 @@ void ContactDialog::buildControls() {
 
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(confirm_, &QPushButton::clicked, this, &ContactDialog::confirm);
+    installDialogKeys(*this, cancel_, confirm_);
 }
 
 void ContactDialog::confirm() {

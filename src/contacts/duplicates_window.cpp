@@ -1,6 +1,7 @@
 #include "contacts/duplicates_window.h"
 
 #include "contacts/duplicates.h"
+#include "platform/qt_window_behaviour.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -49,6 +50,7 @@ DuplicatesWindow::DuplicatesWindow(Session& session, ViewAccess& views, QWidget*
     layout->addLayout(buttons);
 
     connect(close_, &QPushButton::clicked, this, &QWidget::close);
+    installDialogKeys(*this, close_);
 }
 
 void DuplicatesWindow::run() {

@@ -2,6 +2,7 @@
 
 #include "contacts/contact_adding.h"
 #include "contacts/contact_dialog.h"
+#include "platform/qt_window_behaviour.h"
 #include "store/text_encoding.h"
 
 #include <QComboBox>
@@ -55,6 +56,7 @@ EmailListDialog::EmailListDialog(Session& session, ViewAccess& views, Prompter& 
     connect(import_, &QPushButton::clicked, this, &EmailListDialog::importFromFile);
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(add_, &QPushButton::clicked, this, &EmailListDialog::addAddresses);
+    installDialogKeys(*this, cancel_, add_);
 }
 
 void EmailListDialog::pasteFromClipboard() {

@@ -1,5 +1,7 @@
 #include "contacts/mailtray_window.h"
 
+#include "platform/qt_window_behaviour.h"
+
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -40,6 +42,7 @@ MailtrayWindow::MailtrayWindow(Session& session, ViewAccess& views, Prompter& pr
     connect(copy_, &QPushButton::clicked, this, &MailtrayWindow::copyToClipboard);
     connect(save_, &QPushButton::clicked, this, &MailtrayWindow::saveToFile);
     connect(close_, &QPushButton::clicked, this, &QWidget::close);
+    installDialogKeys(*this, close_);
 
     reload();
 }

@@ -2,6 +2,7 @@
 
 #include "contacts/contact_dialog.h"
 #include "contacts/contact_maintenance.h"
+#include "platform/qt_window_behaviour.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -90,6 +91,7 @@ SelectionDialog::SelectionDialog(Kind kind, Session& session, ViewAccess& views,
 
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(apply_, &QPushButton::clicked, this, &SelectionDialog::apply);
+    installDialogKeys(*this, cancel_, apply_);
 }
 
 void SelectionDialog::apply() {

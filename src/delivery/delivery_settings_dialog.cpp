@@ -1,5 +1,7 @@
 #include "delivery/delivery_settings_dialog.h"
 
+#include "delivery/keyring_password.h"
+#include "platform/qt_window_behaviour.h"
 #include "store/text_encoding.h"
 
 #include <QCheckBox>
@@ -27,8 +29,9 @@ QString qs(const std::string& text) {
 } // namespace
 
 DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& prompter,
-                                               QWidget* parent)
-    : QWidget(parent, Qt::Window), session_(session), prompter_(prompter), method_(new QComboBox),
+                                               QWidget* parent, PasswordStore* passwords)
+    : QWidget(parent, Qt::Window), session_(session), prompter_(prompter), passwords_(passwords),
+      keyring_(new QCheckBox("Keep the password in the desktop keyring")), method_(new QComboBox),
       clientPath_(new QLineEdit), browse_(new QPushButton(">>")), parameters_(new QLineEdit),
       server_(new QLineEdit), port_(new QLineEdit), timeout_(new QLineEdit),
       requiresAuth_(new QCheckBox("Requires Authentication")), userName_(new QLineEdit),
@@ -90,9 +93,10 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     serverGrid->addWidget(userName_, 4, 1, 1, 3);
     serverGrid->addWidget(new QLabel("Password"), 5, 0);
     serverGrid->addWidget(password_, 5, 1, 1, 3);
-    serverGrid->addWidget(new QLabel("Login method"), 6, 0);
-    serverGrid->addWidget(loginMethod_, 6, 1, 1, 3);
-    serverGrid->addWidget(testConnection_, 7, 0, 1, 4, Qt::AlignRight);
+    serverGrid->addWidget(keyring_, 6, 1, 1, 3);
+    serverGrid->addWidget(new QLabel("Login method"), 7, 0);
+    serverGrid->addWidget(loginMethod_, 7, 1, 1, 3);
+    serverGrid->addWidget(testConnection_, 8, 0, 1, 4, Qt::AlignRight);
 
     auto* email = new QGroupBox("Email Settings");
     auto* emailGrid = new QGridLayout(email);
@@ -144,6 +148,13 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     signature_->setPlainText(qs(editedLineBreaks(f.signature)));
     includeSignature_->setChecked(f.includeSignature);
     security_->setCurrentIndex(f.securityPosition);
+    keyring_->setChecked(keepsPasswordInKeyring(session_.settings()));
+    if (passwords_ == nullptr) {
+        keyringUnavailable_ = QString::fromUtf8(kNoKeyringInThisBuildText);
+    } else if (const auto reason = passwords_->unavailableReason()) {
+        keyringUnavailable_ = QString::fromStdString(*reason);
+    }
+    keyring_->setToolTip(keyringUnavailable_);
     loginMethod_->setCurrentIndex(f.loginMethodPosition);
     extensions_ = f.extensions;
 
@@ -158,6 +169,7 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     connect(testConnection_, &QPushButton::clicked, this, &DeliverySettingsDialog::testConnection);
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(apply_, &QPushButton::clicked, this, &DeliverySettingsDialog::apply);
+    installDialogKeys(*this, cancel_, apply_);
     followMethodAndLogin();
 
     if (parent != nullptr) {
@@ -206,6 +218,7 @@ void DeliverySettingsDialog::followMethodAndLogin() {
     userName_->setEnabled(states.loginFields);
     password_->setEnabled(states.loginFields);
     loginMethod_->setEnabled(states.loginFields);
+    keyring_->setEnabled(states.loginFields && keyringUnavailable_.isEmpty());
     shown_ = states;
 }
 
@@ -231,6 +244,16 @@ void DeliverySettingsDialog::testConnection() {
 }
 
 void DeliverySettingsDialog::apply() {
-    session_.setSettings(applyDeliverySettings(form()));
+    SessionSettings settings = applyDeliverySettings(form());
+    // Without a usable keyring the session's choice stays as it was.
+    std::optional<std::string> problem;
+    if (passwords_ != nullptr && keyringUnavailable_.isEmpty()) {
+        problem =
+            applyKeyringChoice(settings, keyring_->isChecked(), session_.settings(), *passwords_);
+    }
+    session_.setSettings(std::move(settings));
     close();
+    if (problem) {
+        prompter_.message("Information", keyringWriteFailedText(*problem));
+    }
 }

@@ -3,6 +3,7 @@
 #include "delivery/connection_test_window.h"
 #include "delivery/delivery_settings.h"
 #include "platform/prompter.h"
+#include "store/password_store.h"
 #include "store/session.h"
 
 #include <QPointer>
@@ -22,7 +23,9 @@ class DeliverySettingsDialog final : public QWidget {
     Q_OBJECT
 
 public:
-    DeliverySettingsDialog(Session& session, Prompter& prompter, QWidget* parent = nullptr);
+    // `passwords`: the desktop keyring; null where there is none.
+    DeliverySettingsDialog(Session& session, Prompter& prompter, QWidget* parent = nullptr,
+                           PasswordStore* passwords = nullptr);
 
     // The controls as they stand now.
     DeliverySettingsForm form() const;
@@ -43,6 +46,7 @@ public:
     QLineEdit* replyToField() const { return replyTo_; }
     QPlainTextEdit* signatureField() const { return signature_; }
     QCheckBox* includeSignatureBox() const { return includeSignature_; }
+    QCheckBox* keyringBox() const { return keyring_; }
     QComboBox* securityDropDown() const { return security_; }
     QComboBox* loginMethodDropDown() const { return loginMethod_; }
     QPushButton* testConnectionButton() const { return testConnection_; }
@@ -60,6 +64,10 @@ private:
 
     Session& session_;
     Prompter& prompter_;
+    PasswordStore* passwords_;
+    // Why the keyring box cannot be used; empty when it can.
+    QString keyringUnavailable_;
+    QCheckBox* keyring_;
     // The states last applied; none until the first pass sets every control.
     std::optional<DeliveryControlStates> shown_;
 

@@ -3,7 +3,8 @@
 #include <optional>
 #include <string>
 
-enum class PromptButtons { Ok, YesNo, YesNoCancel };
+// YesNoDefaultNo: Return answers No (questions whose Yes cannot be undone).
+enum class PromptButtons { Ok, YesNo, YesNoCancel, YesNoDefaultNo };
 enum class PromptAnswer { Ok, Yes, No, Cancel };
 
 // Message boxes and file requesters, as the core asks for them. The GUI

@@ -1,15 +1,59 @@
 #include "platform/qt_launcher.h"
 
 #include <QDesktopServices>
+#include <QMimeDatabase>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
+
+namespace {
+
+// The desktop's opener reports success as soon as it starts, even when it
+// then finds no program for the file. Ask the desktop's MIME defaults
+// first, and for web pages the browsers the opener falls back to; false
+// only when the answer is known to be "none".
+bool desktopHasProgramFor(const QString& path) {
+    const QString query = QStandardPaths::findExecutable("xdg-mime");
+    if (query.isEmpty()) {
+        return true; // unknown: let the desktop try
+    }
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    QProcess process;
+    process.start(query, {"query", "default", type.name()});
+    if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished(1000);
+        return true;
+    }
+    if (!process.readAllStandardOutput().trimmed().isEmpty()) {
+        return true;
+    }
+    if (!type.inherits("text/html") && type.name() != "text/html") {
+        return false;
+    }
+    if (!qEnvironmentVariableIsEmpty("BROWSER")) {
+        return true;
+    }
+    for (const char* browser :
+         {"x-www-browser", "www-browser", "firefox", "firefox-esr", "chromium", "google-chrome",
+          "epiphany", "konqueror", "falkon", "lynx", "w3m", "links", "elinks"}) {
+        if (!QStandardPaths::findExecutable(QString::fromLatin1(browser)).isEmpty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 bool QtLauncher::openDocument(const std::string& pathOrLink) {
     const QString text = QString::fromStdString(pathOrLink);
     // A path is a file; anything with a scheme ("mailto:", "http:") a link.
-    const QUrl url = text.startsWith('/') ? QUrl::fromLocalFile(text) : QUrl(text);
-    return QDesktopServices::openUrl(url);
+    if (text.startsWith('/')) {
+        return desktopHasProgramFor(text) && QDesktopServices::openUrl(QUrl::fromLocalFile(text));
+    }
+    return QDesktopServices::openUrl(QUrl(text));
 }
 
 bool QtLauncher::startProgram(const std::string& program,

@@ -1,5 +1,6 @@
 #include "platform/qt_prompter.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -20,13 +21,24 @@ QString toQtFilter(const std::string& filter) {
     return entries.join(";;");
 }
 
+QWidget* QtPrompter::owner() const {
+    // The window the user is working in asked: a box or requester there
+    // keeps that window in front when it closes (a compose window over the
+    // main window stays on top).
+    QWidget* active = QApplication::activeWindow();
+    if (active != nullptr && active->isVisible() && !active->windowFlags().testFlag(Qt::Popup)) {
+        return active;
+    }
+    return parent_;
+}
+
 PromptAnswer QtPrompter::message(const std::string& title, const std::string& text,
                                  PromptButtons buttons) {
     const QString qtitle = QString::fromStdString(title);
     const QString qtext = QString::fromStdString(text);
     QMessageBox::StandardButtons standard = QMessageBox::Ok;
     QMessageBox::Icon icon = QMessageBox::Information;
-    if (buttons == PromptButtons::YesNo) {
+    if (buttons == PromptButtons::YesNo || buttons == PromptButtons::YesNoDefaultNo) {
         standard = QMessageBox::Yes | QMessageBox::No;
         icon = QMessageBox::Question;
     } else if (buttons == PromptButtons::YesNoCancel) {
@@ -35,7 +47,10 @@ PromptAnswer QtPrompter::message(const std::string& title, const std::string& te
     } else if (title == "Error") {
         icon = QMessageBox::Critical;
     }
-    QMessageBox box(icon, qtitle, qtext, standard, parent_);
+    QMessageBox box(icon, qtitle, qtext, standard, owner());
+    if (buttons == PromptButtons::YesNoDefaultNo) {
+        box.setDefaultButton(QMessageBox::No);
+    }
     switch (box.exec()) {
     case QMessageBox::Yes:
         return PromptAnswer::Yes;
@@ -52,7 +67,7 @@ std::optional<std::string> QtPrompter::openFileName(const std::string& title,
                                                     const std::string& filter,
                                                     const std::string& initialPath) {
     const QString path =
-        QFileDialog::getOpenFileName(parent_, QString::fromStdString(title),
+        QFileDialog::getOpenFileName(owner(), QString::fromStdString(title),
                                      QString::fromStdString(initialPath), toQtFilter(filter));
     if (path.isEmpty()) {
         return std::nullopt;
@@ -64,7 +79,7 @@ std::optional<std::string> QtPrompter::saveFileName(const std::string& title,
                                                     const std::string& filter,
                                                     const std::string& initialPath) {
     const QString path =
-        QFileDialog::getSaveFileName(parent_, QString::fromStdString(title),
+        QFileDialog::getSaveFileName(owner(), QString::fromStdString(title),
                                      QString::fromStdString(initialPath), toQtFilter(filter));
     if (path.isEmpty()) {
         return std::nullopt;

@@ -6,7 +6,8 @@
 
 class QWidget;
 
-// Message boxes and file requesters on Qt, parented to a window.
+// Message boxes and file requesters on Qt, belonging to the active window of
+// the program, else to the given one.
 class QtPrompter final : public Prompter {
 public:
     explicit QtPrompter(QWidget* parent) : parent_(parent) {}
@@ -16,6 +17,8 @@ public:
                                             const std::string& initialPath) override;
     std::optional<std::string> saveFileName(const std::string& title, const std::string& filter,
                                             const std::string& initialPath) override;
+
+    QWidget* owner() const;
 
 private:
     QWidget* parent_;

@@ -204,7 +204,8 @@ void writeSession(CountedWriter& out, const Session& session) {
     out.writeInt32(s.timeoutSeconds);
     out.writeInt32(s.requiresAuth);
     out.writeScrambled(s.userName);
-    out.writeScrambled(s.password);
+    // A password kept in the desktop keyring never reaches the file.
+    out.writeScrambled(s.extensions.boolean("passwordInKeyring") ? std::string() : s.password);
     out.writeScrambled(s.fromAddress);
     out.writeScrambled(s.replyTo);
     out.writeCountedString(s.signature);

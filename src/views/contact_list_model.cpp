@@ -101,3 +101,9 @@ void ContactListModel::endRebuild() {
     rebuilding_ = false;
     endResetModel();
 }
+
+void ContactListModel::refreshCells() {
+    if (rows_ > 0) {
+        emit dataChanged(index(0, 0), index(rows_ - 1, columnCount() - 1));
+    }
+}

@@ -29,6 +29,8 @@ public:
     // before the rows go and takes the new row count afterwards.
     void beginRebuild();
     void endRebuild();
+    // The same rows show their contacts' current fields (after stamps).
+    void refreshCells();
 
     ViewTab tab() const { return tab_; }
     // The contact slot of a row, 0 for a row out of range.

@@ -180,6 +180,41 @@ TEST_F(FileCommandsTest, OpenAsksAboutUnsavedChangesBeforeTheRequester) {
     EXPECT_EQ(session.contactCount(), 1);
 }
 
+TEST_F(FileCommandsTest, AGivenFileOpensWithOpenSessionsChecksAndMessages) {
+    Session other;
+    other.resetToNew();
+    NewContact c;
+    c.email = "given@example.org";
+    other.createContact(c, "12/07/2026");
+    std::string error;
+    ASSERT_TRUE(writeSessionFile(other, dir.file("given.qmz"), error)) << error;
+    writeFileBytes(dir.file("notes.qmz"), "not a session");
+
+    // A missing file and a foreign one are refused with the Open messages;
+    // the session stays.
+    addContact("kept@example.org");
+    session.markSaved();
+    EXPECT_FALSE(openSessionFileCommand(context, dir.file("missing.qmz")));
+    EXPECT_FALSE(openSessionFileCommand(context, dir.file("notes.qmz")));
+    ASSERT_EQ(prompter.shown.size(), 2u);
+    EXPECT_EQ(prompter.shown[0].title, "Error");
+    EXPECT_NE(prompter.shown[0].text.find(dir.file("missing.qmz")), std::string::npos);
+    EXPECT_EQ(prompter.shown[1].text, headerMismatchText(dir.file("notes.qmz")));
+    EXPECT_EQ(session.contact(1).email, "kept@example.org");
+
+    // Unsaved changes are asked about first; Cancel opens nothing.
+    addContact("more@example.org");
+    prompter.answers.push_back(PromptAnswer::Cancel);
+    EXPECT_FALSE(openSessionFileCommand(context, dir.file("given.qmz")));
+    EXPECT_EQ(session.contactCount(), 2);
+
+    prompter.answers.push_back(PromptAnswer::No);
+    EXPECT_TRUE(openSessionFileCommand(context, dir.file("given.qmz")));
+    EXPECT_EQ(session.contact(1).email, "given@example.org");
+    EXPECT_EQ(hooks.title, "Velmora Mailtray v1.1 - given.qmz");
+    EXPECT_TRUE(prompter.fileRequests.empty()); // no requester for a given file
+}
+
 namespace {
 
 // The desktop program's File commands with their hold on the file.
@@ -251,6 +286,37 @@ TEST_F(LockedFileCommandsTest, AFileAnotherProgramHoldsOpensReadOnlyAndSavesThro
     EXPECT_TRUE(saveSessionCommand(context));
     EXPECT_FALSE(file.readOnly);
     EXPECT_EQ(loaded(dir.file("copy.qmz")).contactCount(), 2);
+}
+
+// A file named on the command line or chosen from Recent Sessions is held
+// as one chosen in Open Session.. is.
+TEST_F(LockedFileCommandsTest, AGivenFileIsLockedOrOpensReadOnlyLikeAnOpenedOne) {
+    EXPECT_TRUE(openSessionFileCommand(context, dir.file("s.qmz")));
+    EXPECT_TRUE(file.lock.held());
+    EXPECT_FALSE(file.readOnly);
+    SessionLock other;
+    EXPECT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::InUse);
+
+    // A refused file leaves the open session and its lock as they were.
+    EXPECT_FALSE(openSessionFileCommand(context, dir.file("missing.qmz")));
+    EXPECT_TRUE(file.lock.held());
+    EXPECT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::InUse);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].title, "Error");
+
+    newSessionCommand(context);
+    ASSERT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::Acquired);
+    EXPECT_TRUE(openSessionFileCommand(context, dir.file("s.qmz")));
+    EXPECT_EQ(session.contactCount(), 1);
+    EXPECT_TRUE(file.readOnly);
+    EXPECT_FALSE(file.lock.held());
+    ASSERT_EQ(prompter.shown.size(), 2u);
+    EXPECT_EQ(prompter.shown[1].text, inUseText(dir.file("s.qmz")));
+    // Save goes through Save As.
+    prompter.files.push_back(dir.file("copy.qmz"));
+    EXPECT_TRUE(saveSessionCommand(context));
+    EXPECT_EQ(prompter.fileRequests.back().title, kSaveSessionTitle);
+    EXPECT_FALSE(file.readOnly);
 }
 
 TEST_F(LockedFileCommandsTest, AFileChangedBehindOurBackIsOnlyReplacedWhenConfirmed) {

@@ -12,7 +12,8 @@ LocalDateTime cliTestTime() {
     return {2026, 12, 7, 9, 30, 0, 1, 60, 1796632200000};
 }
 
-CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time) {
+CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time,
+              PasswordStore* passwords) {
     std::vector<const char*> argv{"mailtray"};
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
@@ -22,7 +23,7 @@ CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time) {
     FixedClock clock(time);
     CliRun run;
     run.exitCode = runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock,
-                               countingRandomBytes());
+                               passwords, countingRandomBytes());
     run.out = out.str();
     run.err = err.str();
     return run;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/clock.h"
+#include "store/password_store.h"
 
 #include <string>
 #include <vector>
@@ -16,7 +17,8 @@ struct CliRun {
 // Monday 07 Dec 2026 09:30, one hour east of UTC.
 LocalDateTime cliTestTime();
 // Runs the mailtray command in-process with a clock fixed at `time`.
-CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time = cliTestTime());
+CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time = cliTestTime(),
+              PasswordStore* passwords = nullptr);
 // The same with `input` as standard input.
 CliRun runCliWithInput(const std::vector<std::string>& args, const std::string& input);
 

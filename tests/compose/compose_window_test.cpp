@@ -9,6 +9,7 @@
 #include "delivery/send_progress_window.h"
 #include "engine_waits.h"
 #include "platform/qt_images.h"
+#include "platform/qt_prompter.h"
 #include "support/test_support.h"
 
 #include <QAction>
@@ -21,6 +22,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextCursor>
+#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -413,8 +415,10 @@ TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
         }
     } launcher;
     testing_support::FakeClipboard clipboard;
-    MainWindow main(session, images,
-                    MainWindowServices{prompter, launcher, dir.path() + "/", {}, clock, clipboard});
+    MainWindow main(
+        session, images,
+        MainWindowServices{
+            prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
     newSession(session, main.sessionHooks());
     SessionSettings settings = session.settings();
     settings.smtpServer = "127.0.0.1";
@@ -434,6 +438,77 @@ TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
 }
 
 } // namespace
+
+// Requesters and boxes a compose-window command asks for belong to the
+// compose window, which stays in front of the main window afterwards.
+TEST_F(ComposeWindowTest, RequestersOfTheComposeWindowKeepItActive) {
+    struct NoLauncher final : Launcher {
+        bool openDocument(const std::string&) override { return false; }
+        bool startProgram(const std::string&, const std::vector<std::string>&) override {
+            return false;
+        }
+    } launcher;
+    testing_support::FakeClipboard clipboard;
+    struct MainPrompter final : Prompter {
+        std::unique_ptr<QtPrompter> inner;
+        PromptAnswer message(const std::string& t, const std::string& m, PromptButtons b) override {
+            return inner->message(t, m, b);
+        }
+        std::optional<std::string> openFileName(const std::string& t, const std::string& f,
+                                                const std::string& i) override {
+            return inner->openFileName(t, f, i);
+        }
+        std::optional<std::string> saveFileName(const std::string& t, const std::string& f,
+                                                const std::string& i) override {
+            return inner->saveFileName(t, f, i);
+        }
+    } mainPrompter;
+    MainWindow main(
+        session, images,
+        MainWindowServices{
+            mainPrompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
+    mainPrompter.inner = std::make_unique<QtPrompter>(&main);
+    newSession(session, main.sessionHooks());
+    SessionSettings settings = session.settings();
+    settings.smtpServer = "127.0.0.1";
+    settings.editorFormat = code(EditorFormat::PlainText);
+    session.setSettings(settings);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    main.runCommand(MainCommand::Compose);
+    ComposeWindow* compose = main.composeWindow();
+    ASSERT_NE(nullptr, compose);
+    compose->show();
+    compose->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(compose));
+
+    // Each requester: which window owns it, then cancelled.
+    QList<QWidget*> owners;
+    const auto closeNextModal = [&owners] {
+        QTimer::singleShot(0, [&owners] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr) {
+                return;
+            }
+            owners << (modal->parentWidget() != nullptr ? modal->parentWidget()->window()
+                                                        : nullptr);
+            modal->close();
+        });
+    };
+    // The first timer may fire before the requester shows: keep trying.
+    QTimer retry;
+    QObject::connect(&retry, &QTimer::timeout, closeNextModal);
+    retry.start(50);
+    compose->menuAction("Attachment..")->trigger();
+    QTRY_COMPARE(QApplication::activeWindow(), compose);
+    compose->menuAction("Save..")->trigger();
+    QTRY_COMPARE(QApplication::activeWindow(), compose);
+    retry.stop();
+    ASSERT_EQ(2, owners.size());
+    EXPECT_EQ(compose, owners[0]);
+    EXPECT_EQ(compose, owners[1]);
+    session.markSaved();
+}
 
 TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
     ComposeWindow& plain = open(EditorFormat::PlainText);

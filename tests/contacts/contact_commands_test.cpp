@@ -20,7 +20,7 @@ TEST(DeleteEntriesCommand, AsksEvenWithNothingSelectedAndDeletesOnlyOnYes) {
     EXPECT_EQ(prompter.shown[0].title, "Confirm Delete");
     EXPECT_EQ(prompter.shown[0].text,
               "Are you sure you want to permanently delete the selected entries?");
-    EXPECT_EQ(prompter.shown[0].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(prompter.shown[0].buttons, PromptButtons::YesNoDefaultNo);
 
     views.selected = {1, 3};
     EXPECT_FALSE(deleteEntriesCommand(s, views, prompter));

@@ -1,4 +1,5 @@
 #include "delivery/delivery_settings_dialog.h"
+#include "delivery/keyring_password.h"
 #include "python_helpers.h"
 #include "support/test_support.h"
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <thread>
 
 using testing_support::FakePrompter;
@@ -267,4 +269,106 @@ TEST_F(SettingsDialogTest, TestConnectionUsesTheDialogsValuesWithoutFreezing) {
     window->close();
     flushDeletes();
     EXPECT_TRUE(window.isNull());
+}
+
+namespace {
+
+// A keyring in memory that can be made unreachable or refuse to store.
+struct MemoryKeyring final : PasswordStore {
+    std::optional<std::string> unavailableReason() override { return unavailable; }
+    ReadResult read(const std::string& account) override {
+        const auto found = entries.find(account);
+        return found == entries.end() ? ReadResult{std::nullopt, "not found"}
+                                      : ReadResult{found->second, {}};
+    }
+    std::optional<std::string> write(const std::string& account,
+                                     const std::string& password) override {
+        if (refusal) {
+            return refusal;
+        }
+        entries[account] = password;
+        return std::nullopt;
+    }
+    std::optional<std::string> remove(const std::string& account) override {
+        entries.erase(account);
+        return std::nullopt;
+    }
+    std::map<std::string, std::string> entries;
+    std::optional<std::string> unavailable;
+    std::optional<std::string> refusal;
+};
+
+void useLogin(Session& session, bool inKeyring) {
+    SessionSettings s = session.settings();
+    s.deliveryMethod = code(DeliveryMethod::SmtpServer);
+    s.smtpServer = "mail.example";
+    s.requiresAuth = 1;
+    s.userName = "ann";
+    s.password = "secret";
+    s.extensions.set("passwordInKeyring", inKeyring ? "1" : "0");
+    session.setSettings(s);
+}
+
+} // namespace
+
+TEST_F(SettingsDialogTest, WithoutAKeyringTheBoxIsDisabledAndSaysWhy) {
+    MemoryKeyring unreachable;
+    unreachable.unavailable = "No desktop keyring is running: no Secret Service.";
+    struct Case {
+        PasswordStore* store;
+        QString tooltip;
+    };
+    for (const Case& c : {Case{nullptr, QString::fromUtf8(kNoKeyringInThisBuildText)},
+                          Case{&unreachable, QString::fromStdString(*unreachable.unavailable)}}) {
+        useLogin(session, true);
+        QPointer<DeliverySettingsDialog> d =
+            new DeliverySettingsDialog(session, prompter, nullptr, c.store);
+        EXPECT_EQ(d->keyringBox()->text(), "Keep the password in the desktop keyring");
+        EXPECT_FALSE(d->keyringBox()->isEnabled());
+        EXPECT_EQ(d->keyringBox()->toolTip(), c.tooltip);
+        // Apply leaves the session's choice as it was.
+        d->applyButton()->click();
+        flushDeletes();
+        EXPECT_TRUE(keepsPasswordInKeyring(session.settings()));
+        EXPECT_TRUE(prompter.shown.empty());
+    }
+}
+
+TEST_F(SettingsDialogTest, TheKeyringBoxMovesThePasswordAndReportsARefusal) {
+    MemoryKeyring keyring;
+    useLogin(session, false);
+    QPointer<DeliverySettingsDialog> d =
+        new DeliverySettingsDialog(session, prompter, nullptr, &keyring);
+    EXPECT_TRUE(d->keyringBox()->isEnabled());
+    EXPECT_FALSE(d->keyringBox()->isChecked());
+    EXPECT_TRUE(d->keyringBox()->toolTip().isEmpty());
+    // It follows the login fields.
+    d->authenticationBox()->setChecked(false);
+    EXPECT_FALSE(d->keyringBox()->isEnabled());
+    d->authenticationBox()->setChecked(true);
+    d->keyringBox()->setChecked(true);
+    d->applyButton()->click();
+    flushDeletes();
+    EXPECT_TRUE(keepsPasswordInKeyring(session.settings()));
+    EXPECT_EQ(keyring.entries[keyringAccount(session.settings())], "secret");
+    EXPECT_EQ(session.settings().password, "secret");
+
+    // Off again: the entry goes, the password returns to the file.
+    d = new DeliverySettingsDialog(session, prompter, nullptr, &keyring);
+    EXPECT_TRUE(d->keyringBox()->isChecked());
+    d->keyringBox()->setChecked(false);
+    d->applyButton()->click();
+    flushDeletes();
+    EXPECT_FALSE(keepsPasswordInKeyring(session.settings()));
+    EXPECT_TRUE(keyring.entries.empty());
+
+    // A keyring that refuses: the password stays in the file, with a message.
+    keyring.refusal = "The keyring is locked.";
+    d = new DeliverySettingsDialog(session, prompter, nullptr, &keyring);
+    d->keyringBox()->setChecked(true);
+    d->applyButton()->click();
+    flushDeletes();
+    EXPECT_FALSE(keepsPasswordInKeyring(session.settings()));
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text, keyringWriteFailedText("The keyring is locked."));
 }

@@ -3,6 +3,7 @@
 #include "contacts/export_contacts_dialog.h"
 #include "contacts/import_contacts_dialog.h"
 #include "platform/qt_images.h"
+#include "platform/qt_recent_session_store.h"
 #include "store/session_file.h"
 #include "support/qt_app.h"
 #include "support/test_support.h"
@@ -23,6 +24,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
 #include <unistd.h>
@@ -37,7 +39,8 @@ namespace {
 struct FakeLauncher final : Launcher {
     bool openDocument(const std::string& pathOrLink) override {
         opened.push_back(pathOrLink);
-        return pathOrLink.rfind("mailto:", 0) == 0;
+        // Files open; of the links only mailto has a handler here.
+        return pathOrLink.rfind("mailto:", 0) == 0 || pathOrLink.rfind('/', 0) == 0;
     }
     bool startProgram(const std::string&, const std::vector<std::string>&) override {
         return false;
@@ -53,7 +56,8 @@ protected:
         session.startDirectory = dir.path() + "/";
         window = std::make_unique<MainWindow>(
             session, images,
-            MainWindowServices{prompter, launcher, dir.path() + "/", {}, clock, clipboard});
+            MainWindowServices{
+                prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
         newSession(session, window->sessionHooks());
     }
     void TearDown() override {
@@ -368,6 +372,84 @@ TEST_F(MainWindowTest, TitleFollowsNewOpenAndSaveAs) {
     EXPECT_EQ(window->statusField()->text(), "Total Records: 1 - Mailtray: 0 - Contacted Today: 0");
     EXPECT_EQ(window->listModel(ViewTab::Subscribers)->rowCount(), 1);
     EXPECT_TRUE(prompter.shown.empty()); // nothing was unsaved at any point
+}
+
+namespace {
+
+struct MemoryRecentSessions final : RecentSessionStore {
+    std::vector<std::string> load() const override { return paths; }
+    void save(const std::vector<std::string>& list) override { paths = list; }
+    std::vector<std::string> paths;
+};
+
+QStringList recentEntries(const QMenu* menu) {
+    QStringList paths;
+    for (const QAction* entry : menu->actions()) {
+        paths << entry->data().toString();
+    }
+    return paths;
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, RecentSessionsListsOpenedAndSavedFilesAndOpensThem) {
+    MemoryRecentSessions recent;
+    recent.paths = {dir.file("gone.qmz")};
+    window = std::make_unique<MainWindow>(
+        session, images,
+        MainWindowServices{
+            prompter, launcher, dir.path() + "/", {}, clock, clipboard, &recent, nullptr});
+    newSession(session, window->sessionHooks());
+    QMenu* menu = window->recentSessionsMenu();
+    ASSERT_NE(menu, nullptr);
+    // Under File, right after Open Session...
+    const QList<QAction*> fileItems = window->menuBar()->actions().at(0)->menu()->actions();
+    ASSERT_GE(fileItems.size(), 3);
+    EXPECT_EQ(fileItems.at(1)->text(), "Open Session..");
+    EXPECT_EQ(fileItems.at(2)->text(), "Recent Sessions");
+    // The vanished file is dropped from the menu and the store.
+    EXPECT_TRUE(menu->actions().isEmpty());
+    EXPECT_FALSE(menu->isEnabled());
+    EXPECT_TRUE(recent.paths.empty());
+
+    add("ann@example.org", 0);
+    prompter.files.push_back(dir.file("first"));
+    window->action(MainCommand::SaveSessionAs)->trigger();
+    add("bob@example.org", 0);
+    prompter.files.push_back(dir.file("second"));
+    window->action(MainCommand::SaveSessionAs)->trigger();
+    EXPECT_EQ(recentEntries(menu), (QStringList{QString::fromStdString(dir.file("second.qmz")),
+                                                QString::fromStdString(dir.file("first.qmz"))}));
+    EXPECT_TRUE(menu->isEnabled());
+    EXPECT_EQ(menu->actions().at(0)->text(),
+              "&1 " + QString::fromStdString(dir.file("second.qmz")));
+
+    // Choosing an entry opens it, which brings it to the front.
+    menu->actions().at(1)->trigger();
+    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - first.qmz");
+    EXPECT_EQ(session.contactCount(), 1);
+    EXPECT_EQ(recent.paths.front(), dir.file("first.qmz"));
+
+    // An entry whose file went meanwhile reports it as Open does and goes.
+    std::remove(dir.file("second.qmz").c_str());
+    menu->actions().at(1)->trigger();
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].title, "Error");
+    EXPECT_EQ(recentEntries(menu), QStringList{QString::fromStdString(dir.file("first.qmz"))});
+    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - first.qmz");
+}
+
+TEST(QtRecentSessionStoreTest, KeepsTheListInItsSettingsFile) {
+    testing_support::qtApp();
+    TempDir dir;
+    const QString file = QString::fromStdString(dir.file("config/velmora-mailtray.conf"));
+    QtRecentSessionStore(file).save({"/home/ann/a b.qmz", "/home/ann/c.qmz"});
+    EXPECT_EQ(QtRecentSessionStore(file).load(),
+              (std::vector<std::string>{"/home/ann/a b.qmz", "/home/ann/c.qmz"}));
+    EXPECT_TRUE(QtRecentSessionStore(QString::fromStdString(dir.file("none.conf"))).load().empty());
+    // The program's own store sits in the desktop's settings folder.
+    EXPECT_TRUE(
+        QtRecentSessionStore().settingsFile().endsWith("/velmora-mailtray/velmora-mailtray.conf"));
 }
 
 // The desktop program against the command-line tool on one session file.

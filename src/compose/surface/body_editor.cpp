@@ -11,6 +11,7 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QFontDatabase>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPlainTextEdit>
@@ -105,6 +106,12 @@ BodyEditor::BodyEditor(EditorFormat format, QWidget* parent) : QWidget(parent), 
         settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
         // The temporary file carries no charset; its bytes are UTF-8.
         settings->setDefaultTextEncoding(QStringLiteral("UTF-8"));
+        // Text without a font of its own shows in the desktop's sans-serif
+        // font, as in the rest of the program (the engine's default is a
+        // serif). Only the display changes: the sent HTML names no font.
+        const QString desktopFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+        settings->setFontFamily(QWebEngineSettings::StandardFont, desktopFont);
+        settings->setFontFamily(QWebEngineSettings::SansSerifFont, desktopFont);
         // Only the end of the load the editor started counts: a fresh page
         // first finishes an initial blank document of its own.
         connect(page_, &QWebEnginePage::loadingChanged, this,

@@ -210,6 +210,22 @@ const char* const helperScript = R"JS(
             }
             const range = widen(original);
             range.deleteContents();
+            // A rule cannot sit inside a link: at a caret within one it goes
+            // after the link's end.
+            if (/^\s*<hr\b/i.test(html)) {
+                let node = range.startContainer;
+                let link = null;
+                while (node && node !== document.body) {
+                    if (node.nodeType === Node.ELEMENT_NODE && node.tagName === 'A') {
+                        link = node;
+                    }
+                    node = node.parentNode;
+                }
+                if (link !== null) {
+                    range.setStartAfter(link);
+                    range.collapse(true);
+                }
+            }
             if (html !== '') {
                 const fragment = range.createContextualFragment(html);
                 const last = fragment.lastChild;

@@ -1,0 +1,77 @@
+#include "delivery/keyring_password.h"
+
+bool keepsPasswordInKeyring(const SessionSettings& settings) {
+    return settings.extensions.boolean(kPasswordInKeyringKey);
+}
+
+std::string keyringAccount(const SessionSettings& settings) {
+    return "smtp://" + settings.userName + "@" + settings.smtpServer + ":" +
+           std::to_string(settings.smtpPort);
+}
+
+std::string keyringReadFailedText(const std::string& reason) {
+    return "The SMTP password could not be read from the desktop keyring: " + reason;
+}
+
+std::string keyringWriteFailedText(const std::string& reason) {
+    return "The SMTP password could not be stored in the desktop keyring, so it stays in the "
+           "session file: " +
+           reason;
+}
+
+std::optional<std::string> fetchKeyringPassword(Session& session, PasswordStore& store) {
+    const SessionSettings& current = session.settings();
+    if (!keepsPasswordInKeyring(current) || !current.password.empty()) {
+        return std::nullopt;
+    }
+    if (const auto reason = store.unavailableReason()) {
+        return keyringReadFailedText(*reason);
+    }
+    PasswordStore::ReadResult read = store.read(keyringAccount(current));
+    if (!read.password) {
+        return keyringReadFailedText(read.error);
+    }
+    // Filling in what the file left out is no change to save.
+    const bool wasSaved = !session.hasUnsavedChanges();
+    SessionSettings settings = current;
+    settings.password = std::move(*read.password);
+    session.setSettings(std::move(settings));
+    if (wasSaved) {
+        session.markSaved();
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> applyKeyringChoice(SessionSettings& settings, bool keep,
+                                              const SessionSettings& before, PasswordStore& store) {
+    const bool was = keepsPasswordInKeyring(before);
+    if (!keep) {
+        settings.extensions.set(kPasswordInKeyringKey, "0");
+        if (was) {
+            // Best effort: the password is back in the file either way.
+            store.remove(keyringAccount(before));
+        }
+        return std::nullopt;
+    }
+    // Nothing new to store: a password the keyring could not give at load
+    // time (empty here) must not overwrite the one it holds.
+    if (was && settings.password == before.password &&
+        keyringAccount(settings) == keyringAccount(before)) {
+        settings.extensions.set(kPasswordInKeyringKey, "1");
+        return std::nullopt;
+    }
+    std::optional<std::string> failure = store.unavailableReason();
+    if (!failure) {
+        failure = store.write(keyringAccount(settings), settings.password);
+    }
+    if (failure) {
+        settings.extensions.set(kPasswordInKeyringKey, "0");
+        return failure;
+    }
+    settings.extensions.set(kPasswordInKeyringKey, "1");
+    // A changed login leaves no stale entry behind.
+    if (was && keyringAccount(before) != keyringAccount(settings)) {
+        store.remove(keyringAccount(before));
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,260 @@
+// How the main window's secondary windows behave on the desktop: one per
+// kind, the keys every dialog answers to, and what the hand-off and Help do.
+#include "app/main_window.h"
+#include "contacts/add_group_dialog.h"
+#include "contacts/contact_dialog.h"
+#include "platform/qt_images.h"
+#include "platform/qt_prompter.h"
+#include "support/qt_app.h"
+#include "support/test_support.h"
+#include "views/contact_list_model.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <memory>
+
+using testing_support::FakePrompter;
+using testing_support::TempDir;
+
+namespace {
+
+struct RecordingLauncher final : Launcher {
+    bool openDocument(const std::string& pathOrLink) override {
+        opened.push_back(pathOrLink);
+        return answer;
+    }
+    bool startProgram(const std::string&, const std::vector<std::string>&) override {
+        return false;
+    }
+    std::vector<std::string> opened;
+    bool answer = true;
+};
+
+class WindowBehaviourTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(images.load());
+        session.startDirectory = dir.path() + "/";
+        window = std::make_unique<MainWindow>(
+            session, images,
+            MainWindowServices{
+                prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
+        newSession(session, window->sessionHooks());
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void TearDown() override {
+        session.markSaved();
+        window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    std::int32_t add(const std::string& email, std::int32_t status) {
+        NewContact c;
+        c.email = email;
+        c.status = status;
+        c.groupIndex = 1;
+        return session.createContact(c, "12/01/2026");
+    }
+    // The open window that is not the main window, waiting until it is the
+    // active one.
+    QWidget* onlyOtherWindow() {
+        const std::vector<QWidget*> open = window->openWindows();
+        EXPECT_EQ(open.size(), 1u);
+        return open.empty() ? nullptr : open.front();
+    }
+    QTreeWidgetItem* treeItem(std::int32_t number) const {
+        for (QTreeWidgetItemIterator it(window->filterTree()); *it != nullptr; ++it) {
+            if ((*it)->data(0, Qt::UserRole).toInt() == number) {
+                return *it;
+            }
+        }
+        return nullptr;
+    }
+
+    QApplication& app = testing_support::qtApp();
+    TempDir dir;
+    ProgramImages images;
+    Session session;
+    FakePrompter prompter;
+    RecordingLauncher launcher;
+    FixedClock clock{LocalDateTime{2026, 12, 7, 9, 0, 0, 1, 60, 0}};
+    testing_support::FakeClipboard clipboard;
+    std::unique_ptr<MainWindow> window;
+};
+
+const MainCommand kSingleWindowCommands[] = {
+    MainCommand::AddContact, MainCommand::AddEmailList,   MainCommand::AddCampaignGroup,
+    MainCommand::SetGroup,   MainCommand::SetStatus,      MainCommand::SetTag,
+    MainCommand::Mailtray,   MainCommand::ServerSettings, MainCommand::RemoveDuplicates,
+};
+
+} // namespace
+
+TEST_F(WindowBehaviourTest, EachCommandOpensOneWindowAndRaisesItAfterwards) {
+    add("ann@example.org", 0);
+    window->refreshViews();
+    for (const MainCommand command : kSingleWindowCommands) {
+        SCOPED_TRACE(static_cast<int>(command));
+        window->runCommand(command);
+        QWidget* first = onlyOtherWindow();
+        ASSERT_NE(first, nullptr);
+        // The main window comes in front; the command brings the open one back.
+        window->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), window.get());
+        window->runCommand(command);
+        EXPECT_EQ(onlyOtherWindow(), first);
+        QTRY_COMPARE(QApplication::activeWindow(), first);
+        // Escape closes it, as Cancel or Close does.
+        QTest::keyClick(first, Qt::Key_Escape);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(window->openWindows().empty());
+        // Once closed, the command opens a fresh one.
+        window->runCommand(command);
+        ASSERT_NE(onlyOtherWindow(), nullptr);
+        onlyOtherWindow()->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(WindowBehaviourTest, ReturnConfirmsAddContactAndAddGroupButNotInATextArea) {
+    window->runCommand(MainCommand::AddContact);
+    auto* contact = qobject_cast<ContactDialog*>(onlyOtherWindow());
+    ASSERT_NE(contact, nullptr);
+    QTRY_COMPARE(QApplication::activeWindow(), contact);
+    QTest::keyClicks(contact->emailField(), "ann@example.org");
+    // Return in the notes adds a line, not the contact.
+    contact->notesField()->setFocus();
+    QTest::keyClick(contact->notesField(), Qt::Key_Return);
+    EXPECT_EQ(session.contactCount(), 0);
+    EXPECT_EQ(contact->notesField()->toPlainText(), "\n");
+    contact->emailField()->setFocus();
+    QTest::keyClick(contact->emailField(), Qt::Key_Return);
+    EXPECT_EQ(session.contactCount(), 1);
+    EXPECT_EQ(session.contact(1).email, "ann@example.org");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window->openWindows().empty());
+
+    window->runCommand(MainCommand::AddCampaignGroup);
+    auto* group = qobject_cast<AddGroupDialog*>(onlyOtherWindow());
+    ASSERT_NE(group, nullptr);
+    const auto groupsBefore = session.groupCount();
+    auto* name = group->findChild<QLineEdit*>();
+    ASSERT_NE(name, nullptr);
+    name->setFocus();
+    QTest::keyClicks(name, "Spring");
+    QTest::keyClick(name, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(session.groupCount(), groupsBefore + 1);
+
+    // Return on a focused Cancel cancels, as in any dialog.
+    window->runCommand(MainCommand::AddContact);
+    contact = qobject_cast<ContactDialog*>(onlyOtherWindow());
+    ASSERT_NE(contact, nullptr);
+    QTRY_COMPARE(QApplication::activeWindow(), contact);
+    QTest::keyClicks(contact->emailField(), "bob@example.org");
+    contact->cancelButton()->setFocus();
+    QTest::keyClick(contact->cancelButton(), Qt::Key_Return);
+    EXPECT_EQ(session.contactCount(), 1);
+}
+
+TEST_F(WindowBehaviourTest, ConfirmDeleteAnswersNoToReturn) {
+    QtPrompter real(window.get());
+    PromptAnswer answer = PromptAnswer::Yes;
+    QTimer::singleShot(0, [] {
+        QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
+        QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
+    });
+    answer = real.message("Confirm Delete", "Delete?", PromptButtons::YesNoDefaultNo);
+    EXPECT_EQ(answer, PromptAnswer::No);
+    // Other questions keep Yes as their default.
+    QTimer::singleShot(0, [] {
+        QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
+        QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
+    });
+    answer = real.message("Confirm", "Go on?", PromptButtons::YesNo);
+    EXPECT_EQ(answer, PromptAnswer::Yes);
+}
+
+TEST_F(WindowBehaviourTest, HandoffKeepsFilterSearchAndChecksAndShowsTheStamps) {
+    SessionSettings settings = session.settings();
+    settings.deliveryMethod = code(DeliveryMethod::DefaultMailClient);
+    settings.fromAddress = "me@x.org";
+    session.setSettings(settings);
+    const auto ann = add("ann@x.org", 0);
+    add("bob@x.org", 0);
+    add("cid@y.org", 1);
+    Contact entry = session.contact(ann);
+    entry.id = ann;
+    session.addMailtrayEntry(entry);
+    window->refreshViews();
+
+    QTest::mouseClick(window->searchField(), Qt::LeftButton);
+    QTest::keyClicks(window->searchField(), "x.org");
+    QTreeWidgetItem* subscribers = treeItem(1000);
+    ASSERT_NE(subscribers, nullptr);
+    subscribers->setCheckState(0, Qt::Checked);
+    window->runCommand(MainCommand::ApplyFilters);
+    ContactListModel* all = window->listModel(ViewTab::AllEntries);
+    ASSERT_EQ(all->rowCount(), 2);
+    const QString caption = window->tabs()->tabText(4);
+
+    window->runCommand(MainCommand::Compose);
+    ASSERT_EQ(launcher.opened.size(), 1u);
+    EXPECT_EQ(window->searchField()->text(), "x.org");
+    EXPECT_EQ(treeItem(1000)->checkState(0), Qt::Checked);
+    EXPECT_EQ(all->rowCount(), 2);
+    EXPECT_EQ(window->tabs()->tabText(4), caption);
+    EXPECT_EQ(window->statusField()->text(), "Total Records: 3 - Mailtray: 1 - Contacted Today: 1");
+    // The stamped date shows in the rows as they are.
+    QStringList dates;
+    for (int row = 0; row < all->rowCount(); ++row) {
+        dates << all->data(all->index(row, 3)).toString();
+    }
+    EXPECT_TRUE(dates.contains("12/07/2026")) << dates.join(",").toStdString();
+}
+
+TEST_F(WindowBehaviourTest, HelpWithoutAProgramForTheManualSaysSo) {
+    launcher.answer = false;
+    window->runCommand(MainCommand::Help);
+    ASSERT_EQ(launcher.opened.size(), 1u);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text,
+              "No program was found to open the manual at " + launcher.opened[0] + ".");
+    launcher.answer = true;
+    window->runCommand(MainCommand::Help);
+    EXPECT_EQ(prompter.shown.size(), 1u);
+}
+
+TEST_F(WindowBehaviourTest, EveryColumnCaptionShowsAtTheStartSize) {
+    for (int tab = 0; tab < 5; ++tab) {
+        QTableView* view = window->listView(static_cast<ViewTab>(tab));
+        window->tabs()->setCurrentIndex(tab);
+        QTRY_VERIFY(view->isVisible());
+        const QHeaderView* header = view->horizontalHeader();
+        const int width = header->viewport()->width();
+        for (int column = 0; column < header->count(); ++column) {
+            const int left = header->sectionViewportPosition(column);
+            const int caption = header->fontMetrics().horizontalAdvance(
+                view->model()->headerData(column, Qt::Horizontal).toString());
+            EXPECT_LE(left + std::min(caption, header->sectionSize(column)), width)
+                << "tab " << tab << " column " << column;
+        }
+        // Notes fills the rest of the list.
+        EXPECT_EQ(header->sectionViewportPosition(header->count() - 1) +
+                      header->sectionSize(header->count() - 1),
+                  width);
+    }
+}
