@@ -104,7 +104,9 @@ struct Campaign {
     }
     std::vector<int> timesContacted() const {
         std::vector<int> times;
-        for (const Contact& c : readSessionFile(sessionPath).session.contacts()) {
+        // Kept in a variable: a range over a temporary's member outlives it.
+        const SessionReadResult read = readSessionFile(sessionPath);
+        for (const Contact& c : read.session.contacts()) {
             times.push_back(c.timesContacted);
         }
         return times;
