@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace velmora::delivery {
+
 namespace {
 
 std::string upperAscii(std::string_view text) {
@@ -505,3 +507,5 @@ const char* smtpStateName(SmtpState state) {
     }
     return "";
 }
+
+} // namespace velmora::delivery

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 namespace {
 
 // One line of a dialogue script: what the server says, what the client must
@@ -634,3 +636,5 @@ TEST(SmtpDialogue, NonAsciiLocalPartsGoOnlyToServersOfferingSmtpUtf8) {
             C("MAIL FROM: <ann@example.org>"), S("250 ok\r\n"),
             C("RCPT TO: <bob@xn--bcher-kva.example>")});
 }
+
+} // namespace velmora::delivery

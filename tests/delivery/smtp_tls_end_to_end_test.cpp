@@ -15,6 +15,8 @@
 #include <optional>
 #include <sstream>
 
+namespace velmora::delivery {
+
 using delivery_testing::RecordingObserver;
 using delivery_testing::runPythonScript;
 using delivery_testing::SmtpTestServer;
@@ -75,7 +77,7 @@ std::vector<std::string> joined(std::vector<std::string> a, const std::vector<st
 
 struct TlsCase {
     TempDir store;
-    SystemClock clock;
+    store::SystemClock clock;
     MimeTypesFile types{"/nonexistent"};
     MessageEnvironment environment{clock, types, {}};
     RecordingObserver observer;
@@ -92,7 +94,7 @@ struct TlsCase {
         request.message.recipient = "bob@example.net";
         request.message.subject = "Hello";
         request.message.body = "Hi";
-        request.message.format = code(EditorFormat::PlainText);
+        request.message.format = code(store::EditorFormat::PlainText);
     }
     void login() {
         request.userName = "ann.lee";
@@ -264,9 +266,9 @@ CliResult mailtray(std::vector<std::string> args) {
     }
     std::istringstream in;
     std::ostringstream out, err;
-    SystemClock clock;
+    store::SystemClock clock;
     CliResult r;
-    r.code = runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock);
+    r.code = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock);
     r.out = out.str();
     r.err = err.str();
     return r;
@@ -321,3 +323,5 @@ TEST(SmtpTlsEndToEnd, TheCommandLineConfiguresTestsAndSendsThroughAStartTlsOnlyS
               std::string::npos)
         << refused.out;
 }
+
+} // namespace velmora::delivery
