@@ -1,6 +1,7 @@
 // Opening a session whose last send run was interrupted offers to resume it;
 // Yes sends to the recipients left (here to aiosmtpd on 127.0.0.1), No
 // leaves the journal for later.
+#include "../delivery/python_helpers.h"
 #include "app/main_window.h"
 #include "delivery/draft_file.h"
 #include "delivery/run_journal.h"
@@ -8,8 +9,6 @@
 #include "store/session_file.h"
 #include "support/qt_app.h"
 #include "support/test_support.h"
-
-#include "../delivery/python_helpers.h"
 
 #include <QApplication>
 #include <filesystem>
