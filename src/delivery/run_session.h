@@ -9,6 +9,10 @@
 SmtpSessionRequest runRequest(const Session& session, const SendRunEnvironment& environment,
                               bool logDialogue);
 
+// Logged when a held connection ended before a message went out.
+inline constexpr const char* kReopeningText =
+    "The connection ended before this message; sending it over a new one.";
+
 // The connection a run's messages go over: one SMTP session held open for up
 // to `messagesPerConnection` messages (RSET between them, QUIT after the last),
 // so that the greeting, TLS and login happen once per connection. A held

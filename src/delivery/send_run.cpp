@@ -316,6 +316,7 @@ SmtpOutcome RunConnection::overHeldConnection() {
     if (outcome.result == SmtpResult::Failed && outcome.connectionLost && !outcome.messageWritten) {
         // Servers end connections that served enough or idled: nothing of
         // this message was taken, so it goes over a new one.
+        observer_.logLine(kReopeningText);
         return overNewConnection();
     }
     return outcome;

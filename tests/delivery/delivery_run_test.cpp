@@ -5,6 +5,7 @@
 #include "scripted_connection.h"
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using delivery_testing::deliveryScript;
@@ -392,6 +393,9 @@ TEST(DeliveryRun, ConnectionsCarryUpToTheirLimitAndALostOneIsOpenedAgainForTheRe
     EXPECT_EQ(f.server.connections[0]->messages.size(), 3u);
     const RunRecord run = f.journal();
     ASSERT_EQ(run.recipients.size(), 6u);
+    EXPECT_NE(std::find(f.observer.lines.begin(), f.observer.lines.end(),
+                        "The connection ended before this message; sending it over a new one."),
+              f.observer.lines.end());
     EXPECT_EQ(run.recipients[4].attempts.size(), 1u); // e: the closed connection was no attempt
     EXPECT_EQ(run.recipients[4].outcome(), DeliveryOutcome::Delivered);
     EXPECT_EQ(run.recipients[5].outcome(), DeliveryOutcome::Failed);
