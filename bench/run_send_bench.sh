@@ -98,7 +98,7 @@ status=0
     --recipients entire >"$work/send.out" 2>&1 || status=$?
 stats_kb=$(peak_kb "$work/stats.time")
 send_kb=$(peak_kb "$work/send.time")
-tail -n 1 "$work/send.out"
+grep -E '^Delivered [0-9]' "$work/send.out" | tail -n 1
 awk -v n="$scale" -v a="$stats_kb" -v b="$send_kb" -v st="$status" 'BEGIN {
     printf "scale: %d contacts: session stats peak %.1f MB, send run peak %.1f MB (exit %d): %.1f MB above the loaded session (goal <= 100)\n",
         n, a / 1024, b / 1024, st, (b - a) / 1024 }'
