@@ -803,73 +803,79 @@ TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNe
 }
 
 TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
-    const auto heldDialogue = [](SmtpDialogue& d, ScriptPlayer& player) {
-        std::vector<Line> script = {S("220 hi\r\n"),    C("HELO client.example"),
-                                    S("250 ok\r\n"),    C("MAIL FROM: <ann@example.org>"),
-                                    S("250 ok\r\n"),    C("RCPT TO: <bob@example.net>"),
-                                    S("250 ok\r\n"),    C("DATA"),
-                                    S("354 go\r\n"),    M(),
-                                    S("250 queued\r\n")};
-        player.play(script);
-        ASSERT_TRUE(d.idle());
+    const std::vector<Line> toData = {C("RSET"),
+                                      S("250 ok\r\n"),
+                                      C("MAIL FROM: <ann@example.org>"),
+                                      S("250 ok\r\n"),
+                                      C("RCPT TO: <cy@example.net>"),
+                                      S("250 ok\r\n"),
+                                      C("DATA"),
+                                      S("354 go\r\n"),
+                                      M()};
+    struct Case {
+        const char* name;
+        const char* recipient;
+        std::vector<Line> script; // after nextMessage()
+        bool closes;              // the server then closes the connection
+        SmtpResult result;
+        bool idle, lost, written;
+    };
+    const Case cases[] = {
+        // Settled without a word to the server; the connection stays held.
+        {"unsafe address",
+         "eve@example.net>\r\nRCPT TO: <x@y",
+         {},
+         false,
+         SmtpResult::Failed,
+         true,
+         false,
+         false},
+        {"non-ASCII address, no SMTPUTF8",
+         "jörg@example.net",
+         {},
+         false,
+         SmtpResult::Rejected,
+         true,
+         false,
+         false},
+        // Nothing of the message went: it may go over a new connection.
+        {"ended before the message",
+         "cy@example.net",
+         {C("RSET")},
+         true,
+         SmtpResult::Failed,
+         false,
+         true,
+         false},
+        // The message may have arrived.
+        {"lost after the data", "cy@example.net", toData, true, SmtpResult::Failed, false, true,
+         true},
+        {"refused RSET",
+         "cy@example.net",
+         {C("RSET"), S("502 not here\r\n"), C("QUIT")},
+         false,
+         SmtpResult::Failed,
+         false,
+         false,
+         false},
     };
     SmtpDialogueSetup setup = setupFor();
     setup.keepOpen = true;
-    {
-        SCOPED_TRACE("an unsafe address is settled without a word to the server");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         SmtpDialogue d(setup);
         ScriptPlayer player(d);
-        heldDialogue(d, player);
-        player.then(d.nextMessage("ann@example.org", "eve@example.net>\r\nRCPT TO: <x@y"));
-        player.play({});
-        EXPECT_TRUE(d.idle());
-        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
-        EXPECT_NE(d.outcome().reason.find("cannot be sent"), std::string::npos);
-    }
-    {
-        SCOPED_TRACE("a non-ASCII address to a server without SMTPUTF8");
-        SmtpDialogue d(setup);
-        ScriptPlayer player(d);
-        heldDialogue(d, player);
-        player.then(d.nextMessage("ann@example.org", "jörg@example.net"));
-        player.play({});
-        EXPECT_TRUE(d.idle());
-        EXPECT_EQ(d.outcome().result, SmtpResult::Rejected);
-    }
-    {
-        SCOPED_TRACE("the server ended the held connection: nothing of the message went");
-        SmtpDialogue d(setup);
-        ScriptPlayer player(d);
-        heldDialogue(d, player);
-        player.then(d.nextMessage("ann@example.org", "cy@example.net"));
-        player.play({C("RSET")});
-        d.connectionClosed();
-        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
-        EXPECT_TRUE(d.outcome().connectionLost);
-        EXPECT_FALSE(d.outcome().messageWritten);
-    }
-    {
-        SCOPED_TRACE("lost after the data: the message may have arrived");
-        SmtpDialogue d(setup);
-        ScriptPlayer player(d);
-        heldDialogue(d, player);
-        player.then(d.nextMessage("ann@example.org", "cy@example.net"));
-        player.play({C("RSET"), S("250 ok\r\n"), C("MAIL FROM: <ann@example.org>"), S("250 ok\r\n"),
-                     C("RCPT TO: <cy@example.net>"), S("250 ok\r\n"), C("DATA"), S("354 go\r\n"),
-                     M()});
-        d.connectionClosed();
-        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
-        EXPECT_TRUE(d.outcome().connectionLost);
-        EXPECT_TRUE(d.outcome().messageWritten);
-    }
-    {
-        SCOPED_TRACE("a refused RSET ends the session");
-        SmtpDialogue d(setup);
-        ScriptPlayer player(d);
-        heldDialogue(d, player);
-        player.then(d.nextMessage("ann@example.org", "cy@example.net"));
-        player.play({C("RSET"), S("502 not here\r\n"), C("QUIT")});
-        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
-        EXPECT_EQ(d.outcome().replyCode, "502");
+        std::vector<Line> first(kPlainDialogue.begin(), kPlainDialogue.end() - 2); // no QUIT
+        player.play(first);
+        ASSERT_TRUE(d.idle());
+        player.then(d.nextMessage("ann@example.org", c.recipient));
+        player.play(c.script);
+        if (c.closes) {
+            d.connectionClosed();
+        }
+        EXPECT_EQ(d.outcome().result, c.result);
+        EXPECT_EQ(d.idle(), c.idle);
+        EXPECT_EQ(d.outcome().connectionLost, c.lost);
+        EXPECT_EQ(d.outcome().messageWritten, c.written);
     }
 }
