@@ -521,31 +521,27 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
             loginDone(step);
         }
         return;
+    // In a pipelined group every reply answers the command at hand, odd
+    // positive codes too: skipping one would pair the rest with the wrong commands.
     case SmtpState::AwaitRsetReply:
-        if (code == "250") {
-            if (pipelined_) {
-                advance(SmtpState::AwaitMailFromReply);
-            } else {
-                startTransaction(step, false);
-            }
+        if (pipelined_) {
+            advance(SmtpState::AwaitMailFromReply);
+        } else if (code == "250") {
+            startTransaction(step, false);
         }
         return;
     case SmtpState::AwaitMailFromReply:
-        if (code == "250") {
-            if (pipelined_) {
-                advance(SmtpState::AwaitRcptReply);
-            } else {
-                send(step, "RCPT TO: <" + setup_.recipient + ">", SmtpState::AwaitRcptReply);
-            }
+        if (pipelined_) {
+            advance(SmtpState::AwaitRcptReply);
+        } else if (code == "250") {
+            send(step, "RCPT TO: <" + setup_.recipient + ">", SmtpState::AwaitRcptReply);
         }
         return;
     case SmtpState::AwaitRcptReply:
-        if (code == "250" || code == "251") {
-            if (pipelined_) {
-                advance(SmtpState::AwaitDataReply);
-            } else {
-                send(step, "DATA", SmtpState::AwaitDataReply);
-            }
+        if (pipelined_) {
+            advance(SmtpState::AwaitDataReply);
+        } else if (code == "250" || code == "251") {
+            send(step, "DATA", SmtpState::AwaitDataReply);
         }
         return;
     case SmtpState::AwaitDataReply:
