@@ -2,6 +2,7 @@
 #include "compose/editing_commands.h"
 #include "compose/surface/body_editor.h"
 #include "engine_waits.h"
+#include "platform/qt_text.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -20,6 +21,8 @@
 #include <memory>
 
 namespace velmora::compose {
+
+using platform::toQString;
 
 namespace {
 
@@ -69,7 +72,7 @@ protected:
             }
             return false;
         })(%1, %2))JS")
-                               .arg(QString::fromStdString("\"" + text + "\""))
+                               .arg(toQString("\"" + text + "\""))
                                .arg(occurrence);
         return editor->evaluateScript(js).toBool();
     }
@@ -94,7 +97,7 @@ protected:
             }
             return false;
         })("%1", "%2"))JS")
-                               .arg(QString::fromStdString(from), QString::fromStdString(to));
+                               .arg(toQString(from), toQString(to));
         return editor->evaluateScript(js).toBool();
     }
 
