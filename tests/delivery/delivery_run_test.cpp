@@ -434,5 +434,4 @@ TEST(DeliveryRun, AHeldConnectionIsLetGoBeforeALongWaitAndRefusalsKeepIt) {
     }
     EXPECT_GE(f.sessionStarts[1] - f.sessionStarts[0], 60'000);
 }
-
 } // namespace velmora::delivery

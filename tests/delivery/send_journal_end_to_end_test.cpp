@@ -403,5 +403,4 @@ TEST(SendJournalEndToEnd, ConnectionsCarrySeveralMessagesPipelinedOrNotAndSurviv
         EXPECT_EQ(runs[0]["counts"]["delivered"], 7);
     }
 }
-
 } // namespace velmora::delivery

@@ -852,5 +852,4 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
         EXPECT_EQ(d.outcome().messageWritten, c.written);
     }
 }
-
 } // namespace velmora::delivery

@@ -368,5 +368,4 @@ TEST(SmtpTlsEndToEnd, AHeldConnectionDoesTlsAndTheLoginOnceForAllItsMessages) {
               (std::vector<std::string>{"bob@example.net", "cy@example.net", "dee@example.net"}));
     EXPECT_EQ(connections.size(), 1u);
 }
-
 } // namespace velmora::delivery

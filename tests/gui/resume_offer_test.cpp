@@ -17,6 +17,10 @@
 
 namespace velmora::app {
 
+// The scenario spans the store, the journal and the prompts.
+using namespace velmora::delivery;
+using namespace velmora::platform;
+using namespace velmora::store;
 using delivery_testing::SmtpTestServer;
 using testing_support::FakePrompter;
 using testing_support::readFileBytes;
@@ -41,15 +45,15 @@ struct InterruptedCampaign {
     std::vector<std::string> addresses = {"a@example.net", "b@example.net", "c@example.net"};
 
     explicit InterruptedCampaign(int port) {
-        store::Session session;
-        store::SessionSettings settings;
+        Session session;
+        SessionSettings settings;
         settings.smtpServer = "127.0.0.1";
         settings.smtpPort = port;
         settings.timeoutSeconds = 10;
         session.setSettings(settings);
-        std::vector<delivery::PlannedRecipient> planned;
+        std::vector<PlannedRecipient> planned;
         for (const std::string& email : addresses) {
-            store::NewContact fields;
+            NewContact fields;
             fields.email = email;
             const std::int32_t slot = session.createContact(fields, "01/01/2026");
             session.addMailtrayEntry(session.contact(slot));
@@ -57,22 +61,22 @@ struct InterruptedCampaign {
         }
         std::string error;
         EXPECT_TRUE(writeSessionFile(session, sessionPath, error)) << error;
-        delivery::MessageDraft draft;
+        MessageDraft draft;
         draft.fromText = "Ann Lee <ann@example.org>";
         draft.subject = "Winter offer";
         draft.body = "Hello";
         EXPECT_TRUE(writeDraftFile(draft, draftPath, error)) << error;
 
-        delivery::RunHeader header;
+        RunHeader header;
         header.draftPath = draftPath;
         header.draftDigest = draftDigest(draft);
         header.subject = draft.subject;
-        store::SystemClock clock;
-        std::unique_ptr<delivery::RunJournal> journal = delivery::RunJournal::start(
-            delivery::journalFolder(sessionPath), header, planned, clock, error);
+        SystemClock clock;
+        std::unique_ptr<RunJournal> journal =
+            RunJournal::start(journalFolder(sessionPath), header, planned, clock, error);
         EXPECT_TRUE(journal) << error;
-        delivery::JournalAttempt delivered;
-        delivered.outcome = delivery::DeliveryOutcome::Delivered;
+        JournalAttempt delivered;
+        delivered.outcome = DeliveryOutcome::Delivered;
         delivered.code = "250";
         delivered.final = true;
         journal->attempt(1, delivered);
@@ -112,11 +116,11 @@ protected:
 
     QApplication& app = testing_support::qtApp();
     TempDir dir;
-    platform::ProgramImages images;
-    store::Session session;
+    ProgramImages images;
+    Session session;
     FakePrompter prompter;
     NoLauncher launcher;
-    store::SystemClock clock;
+    SystemClock clock;
     testing_support::FakeClipboard clipboard;
     std::unique_ptr<MainWindow> window;
 };
@@ -128,16 +132,16 @@ TEST_F(ResumeOfferTest, OpeningASessionWithAnInterruptedRunOffersToResumeIt) {
     SmtpTestServer server(store.path());
     ASSERT_TRUE(server.running());
     struct Case {
-        platform::PromptAnswer answer;
+        PromptAnswer answer;
         std::vector<std::string> received; // what the server got
         bool finished;                     // the journal says the run ended
     };
     const Case cases[] = {
-        {platform::PromptAnswer::No, {}, false},
-        {platform::PromptAnswer::Yes, {"b@example.net", "c@example.net"}, true},
+        {PromptAnswer::No, {}, false},
+        {PromptAnswer::Yes, {"b@example.net", "c@example.net"}, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.answer == platform::PromptAnswer::Yes ? "Yes" : "No");
+        SCOPED_TRACE(c.answer == PromptAnswer::Yes ? "Yes" : "No");
         InterruptedCampaign campaign(server.port());
         const std::string before = readFileBytes(campaign.journalPath);
         prompter.shown.clear();
@@ -148,17 +152,16 @@ TEST_F(ResumeOfferTest, OpeningASessionWithAnInterruptedRunOffersToResumeIt) {
         EXPECT_EQ(prompter.shown[0].title, "Confirm");
         EXPECT_EQ(prompter.shown[0].text, "A sending of \"Winter offer\" was interrupted after 1 "
                                           "of 3 recipients. Resume it now?");
-        EXPECT_EQ(prompter.shown[0].buttons, platform::PromptButtons::YesNo);
+        EXPECT_EQ(prompter.shown[0].buttons, PromptButtons::YesNo);
 
         EXPECT_EQ(serverRecipients(store.path()), c.received);
-        delivery::RunRecord run;
+        RunRecord run;
         std::string error;
         ASSERT_TRUE(readRunJournal(campaign.journalPath, run, error)) << error;
         EXPECT_EQ(run.finished, c.finished);
         if (!c.finished) {
             EXPECT_EQ(readFileBytes(campaign.journalPath), before) << "No leaves it as it was";
-            EXPECT_TRUE(
-                delivery::newestUnfinishedRun(delivery::journalFolder(campaign.sessionPath)));
+            EXPECT_TRUE(newestUnfinishedRun(journalFolder(campaign.sessionPath)));
         } else {
             // The first recipient got it before the interruption: not again.
             EXPECT_EQ(run.counts().delivered, 3);
