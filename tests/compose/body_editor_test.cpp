@@ -308,6 +308,26 @@ TEST_F(BodyEditorTest, ReplacesTheSelectionAndPastesMarkup) {
     EXPECT_EQ(std::string::npos, bodyHtml().find("one"));
 }
 
+TEST_F(BodyEditorTest, CutCopyAndPasteGoThroughTheGivenClipboard) {
+    testing_support::FakeClipboard clipboard;
+    editor->setClipboard(clipboard);
+    QApplication::clipboard()->setText(QStringLiteral("desktop"));
+    load("<p>one word two</p>");
+
+    ASSERT_TRUE(selectText("word"));
+    editor->copySelection();
+    EXPECT_EQ("word", clipboard.content);
+    clipboard.content = "<b>x</b>";
+    placeCaretIn("one", 0);
+    editor->pasteClipboard();
+    EXPECT_EQ("<p><b>x</b>one word two</p>", bodyHtml());
+    ASSERT_TRUE(selectText("two"));
+    editor->cutSelection();
+    EXPECT_EQ("two", clipboard.content);
+    // The desktop's clipboard was never touched.
+    EXPECT_EQ(QStringLiteral("desktop"), QApplication::clipboard()->text());
+}
+
 TEST_F(BodyEditorTest, DocumentSourceRoundTripKeepsEditingAndRunsNoScript) {
     load("<p>first</p>");
     const std::string source = editor->documentSource();

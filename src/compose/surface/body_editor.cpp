@@ -7,7 +7,6 @@
 #include "store/atomic_file.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QDir>
 #include <QEvent>
 #include <QEventLoop>
@@ -355,7 +354,7 @@ void BodyEditor::cutSelection() {
         focusBody();
         return;
     }
-    QApplication::clipboard()->setText(toQString(compose::cutSelection(*this)));
+    clipboard_->setText(compose::cutSelection(*this));
 }
 
 void BodyEditor::copySelection() {
@@ -364,7 +363,7 @@ void BodyEditor::copySelection() {
         focusBody();
         return;
     }
-    QApplication::clipboard()->setText(toQString(compose::copySelection(*this)));
+    clipboard_->setText(compose::copySelection(*this));
 }
 
 void BodyEditor::pasteClipboard() {
@@ -373,7 +372,7 @@ void BodyEditor::pasteClipboard() {
         focusBody();
         return;
     }
-    compose::pasteClipboard(*this, QApplication::clipboard()->text().toStdString());
+    compose::pasteClipboard(*this, clipboard_->text());
 }
 
 } // namespace velmora::compose
