@@ -28,6 +28,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::compose {
 
 using platform::toQString;
@@ -40,13 +42,13 @@ using testing_support::writeFileBytes;
 
 namespace {
 
-const QStringList kFormatTooltips{"Font-style",       "Bold",
-                                  "Italic",           "Unordered-list",
-                                  "Ordered-list",     "Align-left",
-                                  "Align-center",     "Align-justify",
-                                  "Align-right",      "Increase indent",
-                                  "Decrease indent",  "Insert horizontal-line",
-                                  "Insert hyperlink", "Edit HTML"};
+const QStringList kFormatTooltips{u"Font-style"_s,       u"Bold"_s,
+                                  u"Italic"_s,           u"Unordered-list"_s,
+                                  u"Ordered-list"_s,     u"Align-left"_s,
+                                  u"Align-center"_s,     u"Align-justify"_s,
+                                  u"Align-right"_s,      u"Increase indent"_s,
+                                  u"Decrease indent"_s,  u"Insert horizontal-line"_s,
+                                  u"Insert hyperlink"_s, u"Edit HTML"_s};
 
 class ComposeWindowTest : public ::testing::Test {
 protected:
@@ -129,9 +131,9 @@ TEST_F(ComposeWindowTest, OpensWithCountsTakenNowAndTheMailtrayChosen) {
     for (int i = 0; i < first.toList()->count(); ++i) {
         entries << first.toList()->itemText(i);
     }
-    EXPECT_EQ((QStringList{"Single Recipient", "Mailtray (0)", "Filtered Results (3)",
-                           "All Customers (2)", "All Prospects (0)", "All Subscribers (0)",
-                           "Entire List (3)"}),
+    EXPECT_EQ((QStringList{u"Single Recipient"_s, u"Mailtray (0)"_s, u"Filtered Results (3)"_s,
+                           u"All Customers (2)"_s, u"All Prospects (0)"_s, u"All Subscribers (0)"_s,
+                           u"Entire List (3)"_s}),
               entries);
     EXPECT_EQ(1, first.toList()->currentIndex());
 
@@ -144,10 +146,10 @@ TEST_F(ComposeWindowTest, OpensWithCountsTakenNowAndTheMailtrayChosen) {
     EXPECT_EQ(21, tooltips.size());
 
     // "New" replaces the window without asking and counts anew.
-    first.subjectField()->setText("typed");
+    first.subjectField()->setText(u"typed"_s);
     filtered = {1};
     QPointer<ComposeWindow> old(&first);
-    first.menuAction("New")->trigger();
+    first.menuAction(u"New"_s)->trigger();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(old.isNull());
     ASSERT_FALSE(current.isNull());
@@ -174,28 +176,28 @@ TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheS
 
     // Nothing selected: the selection's controls are off, the rest on.
     EXPECT_FALSE(window.paragraphStyleList()->isEnabled());
-    EXPECT_FALSE(window.button("Bold")->isEnabled());
-    EXPECT_FALSE(window.button("Cut")->isEnabled());
-    EXPECT_TRUE(window.button("Edit HTML")->isEnabled());
-    EXPECT_TRUE(window.button("Insert hyperlink")->isEnabled());
+    EXPECT_FALSE(window.button(u"Bold"_s)->isEnabled());
+    EXPECT_FALSE(window.button(u"Cut"_s)->isEnabled());
+    EXPECT_TRUE(window.button(u"Edit HTML"_s)->isEnabled());
+    EXPECT_TRUE(window.button(u"Insert hyperlink"_s)->isEnabled());
 
     // The engine reports selection changes while the body has the focus, as
     // it has when the user selects.
     window.bodyEditor()->focusBody();
     script(window, "getSelection().selectAllChildren(document.body.querySelector('b'))");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.button("Bold")->isEnabled(); },
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.button(u"Bold"_s)->isEnabled(); },
                                 testing_support::kEngineWaitMs));
     EXPECT_TRUE(window.paragraphStyleList()->isEnabled());
-    EXPECT_TRUE(window.button("Copy")->isEnabled());
+    EXPECT_TRUE(window.button(u"Copy"_s)->isEnabled());
 
     // Bold on the selected bold word takes the tags out.
-    window.button("Bold")->click();
+    window.button(u"Bold"_s)->click();
     EXPECT_EQ("<br>&nbsp;<br>&nbsp;<br>Ann Lee", script(window, "document.body.innerHTML"));
 
     // Paste follows the clipboard.
-    QToolButton* paste = window.button("Paste");
+    QToolButton* paste = window.button(u"Paste"_s);
     EXPECT_FALSE(paste->isEnabled());
-    QGuiApplication::clipboard()->setText("x");
+    QGuiApplication::clipboard()->setText(u"x"_s);
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return paste->isEnabled(); }, testing_support::kEngineWaitMs));
     QGuiApplication::clipboard()->clear();
@@ -215,11 +217,11 @@ TEST_F(ComposeWindowTest, PlainTextVariantDisablesFormattingAndKeepsTheSignature
     for (const QString& tooltip : kFormatTooltips) {
         EXPECT_FALSE(window.button(tooltip)->isEnabled()) << tooltip.toStdString();
     }
-    EXPECT_TRUE(window.button("Cut")->isEnabled());
-    EXPECT_TRUE(window.button("Copy")->isEnabled());
-    window.menuAction("Copy")->trigger();
+    EXPECT_TRUE(window.button(u"Cut"_s)->isEnabled());
+    EXPECT_TRUE(window.button(u"Copy"_s)->isEnabled());
+    window.menuAction(u"Copy"_s)->trigger();
     EXPECT_EQ("\n\n\nAnn Lee", QGuiApplication::clipboard()->text().toStdString());
-    EXPECT_TRUE(window.button("Paste")->isEnabled());
+    EXPECT_TRUE(window.button(u"Paste"_s)->isEnabled());
 }
 
 TEST_F(ComposeWindowTest, AttachmentsFillTwoSlotsAndClearingReopensTheMenuItem) {
@@ -230,41 +232,41 @@ TEST_F(ComposeWindowTest, AttachmentsFillTwoSlotsAndClearingReopensTheMenuItem) 
     EXPECT_EQ(QColor(0x66, 0x66, 0x66), colours.color(QPalette::WindowText));
 
     prompter.files = {file("a.txt", 2048), file("b.pdf", 1536), file("c.txt", 512)};
-    window.button("Attach a file")->click();
+    window.button(u"Attach a file"_s)->click();
     ASSERT_EQ(1u, prompter.fileRequests.size());
     EXPECT_EQ("Attach a file...", prompter.fileRequests[0].title);
     EXPECT_EQ("All files (*.*)|*.*", prompter.fileRequests[0].filter);
     EXPECT_EQ("a.txt (2.00 kb)", label(window));
-    EXPECT_TRUE(window.button("Attach a file")->isEnabled());
-    window.menuAction("Attachment..")->trigger();
+    EXPECT_TRUE(window.button(u"Attach a file"_s)->isEnabled());
+    window.menuAction(u"Attachment.."_s)->trigger();
     EXPECT_EQ("a.txt (2.00 kb)\nb.pdf (1.50 kb)", label(window));
-    EXPECT_FALSE(window.button("Attach a file")->isEnabled());
+    EXPECT_FALSE(window.button(u"Attach a file"_s)->isEnabled());
 
     // Both slots taken: the menu item asks for nothing.
-    window.menuAction("Attachment..")->trigger();
+    window.menuAction(u"Attachment.."_s)->trigger();
     EXPECT_EQ(2u, prompter.fileRequests.size());
 
-    window.menuAction("Clear Attachments")->trigger();
+    window.menuAction(u"Clear Attachments"_s)->trigger();
     EXPECT_EQ("No files attached.", label(window));
     EXPECT_TRUE(window.draft().attachmentList().empty());
-    window.menuAction("Attachment..")->trigger();
+    window.menuAction(u"Attachment.."_s)->trigger();
     EXPECT_EQ("c.txt (0.50 kb)", label(window));
     EXPECT_EQ(dir.file("c.txt"), window.draft().attachment1);
-    EXPECT_FALSE(window.button("Attach a file")->isEnabled());
+    EXPECT_FALSE(window.button(u"Attach a file"_s)->isEnabled());
 }
 
 TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
     ComposeWindow& html = open(store::EditorFormat::Html);
-    html.fromField()->setText(" Ann <ann@example.org> ");
-    html.subjectField()->setText("Spring sale");
+    html.fromField()->setText(u" Ann <ann@example.org> "_s);
+    html.subjectField()->setText(u"Spring sale"_s);
     html.toList()->setCurrentIndex(0);
-    html.singleAddressField()->setText("bob@example.net");
+    html.singleAddressField()->setText(u"bob@example.net"_s);
     typeIntoBody(html, "<p>Hi <b>there</b></p>");
     prompter.files = {file("a.txt", 2048)};
     html.attachFile();
 
     prompter.files = {dir.file("spring")};
-    html.button("Save draft")->click();
+    html.button(u"Save draft"_s)->click();
     const std::string saved = dir.file("spring.eml");
     EXPECT_EQ("Save email draft to file...", prompter.fileRequests.back().title);
     EXPECT_EQ("Email Draft (*.eml)|*.eml|All files (*.*)|*.*", prompter.fileRequests.back().filter);
@@ -280,7 +282,7 @@ TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
     // Into a plain-text window: the HTML source shows as text.
     ComposeWindow& plain = open(store::EditorFormat::PlainText);
     prompter.files = {saved};
-    plain.menuAction("Open..")->trigger();
+    plain.menuAction(u"Open.."_s)->trigger();
     EXPECT_EQ("Open Email Draft...", prompter.fileRequests.back().title);
     EXPECT_EQ(dir.path() + "/*.eml", prompter.fileRequests.back().initialPath);
     const delivery::MessageDraft opened = plain.draft();
@@ -300,8 +302,8 @@ TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
 
 TEST_F(ComposeWindowTest, ForeignOrShortFilesAndCancelledRequesters) {
     ComposeWindow& window = open(store::EditorFormat::PlainText);
-    window.fromField()->setText("ann@example.org");
-    window.subjectField()->setText("Kept");
+    window.fromField()->setText(u"ann@example.org"_s);
+    window.subjectField()->setText(u"Kept"_s);
     window.bodyEditor()->setPlainText("body");
     prompter.files = {file("a.txt", 100)};
     window.attachFile();
@@ -312,8 +314,8 @@ TEST_F(ComposeWindowTest, ForeignOrShortFilesAndCancelledRequesters) {
     window.openDraftFile(foreign);
     window.openDraftFile(dir.file("missing.eml"));
     prompter.files = {std::nullopt, std::nullopt};
-    window.menuAction("Open..")->trigger();
-    window.menuAction("Save..")->trigger();
+    window.menuAction(u"Open.."_s)->trigger();
+    window.menuAction(u"Save.."_s)->trigger();
     EXPECT_EQ(before, window.draft());
     EXPECT_EQ("a.txt (0.10 kb)", label(window));
     EXPECT_TRUE(prompter.shown.empty());
@@ -333,7 +335,7 @@ TEST_F(ComposeWindowTest, ForeignOrShortFilesAndCancelledRequesters) {
 
 TEST_F(ComposeWindowTest, AFailedSaveSaysSoAndTheWindowKeepsItsContents) {
     ComposeWindow& window = open(store::EditorFormat::PlainText);
-    window.subjectField()->setText("Kept");
+    window.subjectField()->setText(u"Kept"_s);
     prompter.files = {dir.file("no/such/folder/draft")};
     window.saveDraftFile();
     ASSERT_EQ(1u, prompter.shown.size());
@@ -346,13 +348,13 @@ TEST_F(ComposeWindowTest, AFailedSaveSaysSoAndTheWindowKeepsItsContents) {
 TEST_F(ComposeWindowTest, SendCommandsAskAndCheckBeforeTheyRun) {
     ComposeWindow& window = open(store::EditorFormat::Html);
     prompter.answers = {platform::PromptAnswer::No};
-    window.menuAction("Send Email")->trigger();
+    window.menuAction(u"Send Email"_s)->trigger();
     ASSERT_EQ(1u, prompter.shown.size());
     EXPECT_EQ("Confirm", prompter.shown[0].title);
     EXPECT_EQ(delivery::kSendEmailQuestion, prompter.shown[0].text);
 
-    window.fromField()->setText("   ");
-    window.button("Preview")->click();
+    window.fromField()->setText(u"   "_s);
+    window.button(u"Preview"_s)->click();
     ASSERT_EQ(2u, prompter.shown.size());
     EXPECT_EQ(delivery::kPreviewNeedsFromText, prompter.shown[1].text);
     EXPECT_EQ(nullptr, window.findChild<delivery::SendProgressWindow*>());
@@ -373,10 +375,10 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
     session.setSettings(settings);
 
     ComposeWindow& window = open(store::EditorFormat::Html);
-    window.fromField()->setText("Ann Lee <ann@example.org>");
+    window.fromField()->setText(u"Ann Lee <ann@example.org>"_s);
     window.toList()->setCurrentIndex(0);
-    window.singleAddressField()->setText("bob@example.net");
-    window.subjectField()->setText("Winter offer");
+    window.singleAddressField()->setText(u"bob@example.net"_s);
+    window.subjectField()->setText(u"Winter offer"_s);
     typeIntoBody(window, "<p>Warm <b>socks</b></p>");
     prompter.files = {file("a.txt", 2048)};
     window.attachFile();
@@ -384,7 +386,7 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
     settings.editorFormat = code(store::EditorFormat::PlainText);
     session.setSettings(settings);
 
-    window.button("Send email")->click(); // no question
+    window.button(u"Send email"_s)->click(); // no question
     EXPECT_TRUE(prompter.shown.empty());
     auto* progress = window.findChild<delivery::SendProgressWindow*>();
     ASSERT_NE(nullptr, progress);
@@ -407,7 +409,7 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
 
     // The preview goes to the From address after its question.
     prompter.answers = {platform::PromptAnswer::Yes};
-    window.menuAction("Send Preview")->trigger();
+    window.menuAction(u"Send Preview"_s)->trigger();
     ASSERT_EQ(1u, prompter.shown.size());
     EXPECT_EQ(delivery::previewQuestion("Ann Lee <ann@example.org>"), prompter.shown[0].text);
     const auto preview = nlohmann::json::parse(readFileBytes(store.file("002.json")));
@@ -507,9 +509,9 @@ TEST_F(ComposeWindowTest, RequestersOfTheComposeWindowKeepItActive) {
     QTimer retry;
     QObject::connect(&retry, &QTimer::timeout, closeNextModal);
     retry.start(50);
-    compose->menuAction("Attachment..")->trigger();
+    compose->menuAction(u"Attachment.."_s)->trigger();
     QTRY_COMPARE(QApplication::activeWindow(), compose);
-    compose->menuAction("Save..")->trigger();
+    compose->menuAction(u"Save.."_s)->trigger();
     QTRY_COMPARE(QApplication::activeWindow(), compose);
     retry.stop();
     ASSERT_EQ(2, owners.size());
@@ -524,8 +526,8 @@ TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
     QTextCursor caret = plain.bodyEditor()->textEditor()->textCursor();
     caret.setPosition(5);
     plain.bodyEditor()->textEditor()->setTextCursor(caret);
-    ASSERT_NE(nullptr, plain.menuAction("{{firstName}}"));
-    plain.menuAction("{{firstName}}")->trigger();
+    ASSERT_NE(nullptr, plain.menuAction(u"{{firstName}}"_s));
+    plain.menuAction(u"{{firstName}}"_s)->trigger();
     EXPECT_EQ("Dear {{firstName}},", plain.draft().body);
     for (std::string_view name : delivery::kPersonalFieldNames) {
         EXPECT_NE(nullptr, plain.menuAction(toQString("{{" + std::string(name) + "}}")));
@@ -534,7 +536,7 @@ TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
     ComposeWindow& html = open(store::EditorFormat::Html);
     script(html, "document.body.innerHTML = '<p>Hi</p>'; "
                  "getSelection().collapse(document.body.firstChild.firstChild, 2); 1");
-    html.menuAction("{{name}}")->trigger();
+    html.menuAction(u"{{name}}"_s)->trigger();
     EXPECT_EQ("<p>Hi{{name}}</p>", script(html, "document.body.innerHTML"));
 }
 
