@@ -190,7 +190,8 @@ std::string CountedReader::readText(bool scrambled) {
     return windows1252ToUtf8(bytes);
 }
 
-void CountedReader::readText(CompactString& into, bool scrambled) {
+template <class Storage>
+void CountedReader::readTextInto(CompactString& into, bool scrambled, Storage&& storage) {
     const std::int32_t n = readInt32();
     if (n <= 0) {
         into.overwrite(0);
@@ -199,7 +200,7 @@ void CountedReader::readText(CompactString& into, bool scrambled) {
     // Decoded straight into the field's own storage in one pass; only a
     // field with bytes beyond ASCII is looked at again.
     const std::string_view raw = readRaw(static_cast<std::size_t>(n));
-    char* out = into.overwrite(raw.size());
+    char* out = storage(raw.size());
     const std::uint64_t seen = decodeCopy(out, raw.data(), raw.size(), limit_, scrambled);
     if ((seen & (0x80 * kOnes)) != 0) {
         const std::string_view text(out, raw.size());
@@ -207,6 +208,14 @@ void CountedReader::readText(CompactString& into, bool scrambled) {
             into = windows1252ToUtf8(text);
         }
     }
+}
+
+void CountedReader::readText(CompactString& into, bool scrambled) {
+    readTextInto(into, scrambled, [&into](std::size_t n) { return into.overwrite(n); });
+}
+
+void CountedReader::readText(CompactString& into, TextArena& arena, bool scrambled) {
+    readTextInto(into, scrambled, [&](std::size_t n) { return into.overwrite(n, arena); });
 }
 
 std::int32_t CountedReader::readCount() {

@@ -34,6 +34,7 @@ public:
         records_.resize(records_.size() - static_cast<std::size_t>(n));
     }
     void reserve(std::size_t n) { records_.reserve(n); }
+    std::size_t capacity() const { return records_.capacity(); }
 
     auto begin() const { return records_.begin(); }
     auto end() const { return records_.end(); }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+// Storage for the long texts of the records a session file brings. A million
+// contacts hold about two million texts too long to keep inline; taking each
+// from a large block instead of its own heap block saves a malloc, a free and
+// the allocator's per-block overhead. Nothing is given back one text at a
+// time: a text that is replaced stays until the arena goes, so an arena lives
+// exactly as long as the tables whose strings point into it.
+class TextArena {
+public:
+    TextArena() = default;
+    TextArena(const TextArena&) = delete;
+    TextArena& operator=(const TextArena&) = delete;
+    // Texts already handed out stay where they are.
+    TextArena(TextArena&&) noexcept = default;
+    TextArena& operator=(TextArena&&) noexcept = default;
+
+    // `n` bytes (n > 0) that stay valid for the arena's life.
+    char* allocate(std::size_t n) {
+        if (n > left_) {
+            return allocateSlow(n);
+        }
+        char* text = cursor_;
+        cursor_ += n;
+        left_ -= n;
+        return text;
+    }
+    // Bytes taken from the system, used or not.
+    std::size_t bytesReserved() const { return reserved_; }
+
+private:
+    char* allocateSlow(std::size_t n);
+
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* cursor_ = nullptr;
+    std::size_t left_ = 0;
+    std::size_t reserved_ = 0;
+};
