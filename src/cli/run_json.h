@@ -1,0 +1,15 @@
+#pragma once
+
+#include "cli/json_stream.h"
+#include "delivery/run_journal.h"
+
+#include <nlohmann/json.hpp>
+
+// A run as `runs list` shows it: no recipients, their count and outcomes.
+nlohmann::json runToJson(const RunRecord& run);
+// A run as `runs show` shows it, every recipient with each attempt.
+nlohmann::json runDetailToJson(const RunRecord& run);
+// The same document written recipient by recipient, byte for byte what
+// dumping `runDetailToJson` prints: a run of a million recipients needs no
+// second copy of itself as JSON.
+void writeRunDetailJson(JsonStreamWriter& out, const RunRecord& run);
