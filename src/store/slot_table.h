@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/large_block.h"
+
 #include <cassert>
 #include <cstdint>
 #include <vector>
@@ -40,5 +42,5 @@ public:
     auto end() const { return records_.end(); }
 
 private:
-    std::vector<Record> records_;
+    std::vector<Record, LargeBlockAllocator<Record>> records_;
 };

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <vector>
 
 // Storage for the long texts of the records a session file brings. A million
@@ -16,8 +15,9 @@ public:
     TextArena(const TextArena&) = delete;
     TextArena& operator=(const TextArena&) = delete;
     // Texts already handed out stay where they are.
-    TextArena(TextArena&&) noexcept = default;
-    TextArena& operator=(TextArena&&) noexcept = default;
+    TextArena(TextArena&& other) noexcept;
+    TextArena& operator=(TextArena&& other) noexcept;
+    ~TextArena() { release(); }
 
     // `n` bytes (n > 0) that stay valid for the arena's life.
     char* allocate(std::size_t n) {
@@ -35,7 +35,13 @@ public:
 private:
     char* allocateSlow(std::size_t n);
 
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    struct Block {
+        char* bytes;
+        std::size_t size;
+    };
+    void release() noexcept;
+
+    std::vector<Block> blocks_;
     char* cursor_ = nullptr;
     std::size_t left_ = 0;
     std::size_t reserved_ = 0;

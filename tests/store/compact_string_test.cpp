@@ -55,7 +55,7 @@ TEST(CompactString, OverwriteGivesStorageOfTheNewLength) {
 
 TEST(CompactString, ArenaTextsReadBackAndCopiesOutliveTheArena) {
     // Around the inline limit, and beyond what a shared arena block takes.
-    const std::vector<std::size_t> lengths = {0, 15, 16, 17, 4000, 70000, 2 << 20};
+    const std::vector<std::size_t> lengths = {0, 15, 16, 17, 4000, 70000, 2 << 20, 9 << 20};
     auto arena = std::make_unique<TextArena>();
     std::vector<CompactString> borrowed(lengths.size());
     std::vector<std::string> texts;
