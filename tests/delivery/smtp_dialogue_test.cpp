@@ -75,6 +75,8 @@ public:
         EXPECT_FALSE(messagePending_);
         EXPECT_FALSE(tlsPending_);
     }
+    // What the caller's own call (nextMessage, quit) asked to write.
+    void then(const SmtpStep& step) { take(step); }
     std::vector<std::string> logLines;
     int messages() const { return messages_; }
 
@@ -633,4 +635,218 @@ TEST(SmtpDialogue, NonAsciiLocalPartsGoOnlyToServersOfferingSmtpUtf8) {
     p.play({S(greeting), C("HELO client.example"), S("250 mx\r\n"),
             C("MAIL FROM: <ann@example.org>"), S("250 ok\r\n"),
             C("RCPT TO: <bob@xn--bcher-kva.example>")});
+}
+
+namespace {
+
+SmtpDialogueSetup heldSetup(bool pipelining) {
+    SmtpDialogueSetup setup = setupFor();
+    setup.security = SmtpSecurity::Auto; // EHLO, so that PIPELINING can be offered
+    setup.keepOpen = true;
+    setup.pipelining = pipelining;
+    return setup;
+}
+
+const char* const kEhloWithPipelining =
+    "250-mail.example.net\r\n250-PIPELINING\r\n250 8BITMIME\r\n";
+
+// The greeting and EHLO of a server that offers PIPELINING.
+std::vector<Line> ehloOpening() {
+    return {S("220 mail.example.net ESMTP\r\n"), C("EHLO client.example"), S(kEhloWithPipelining)};
+}
+
+void append(std::vector<Line>& script, const std::vector<Line>& more) {
+    script.insert(script.end(), more.begin(), more.end());
+}
+
+} // namespace
+
+TEST(SmtpDialogueReuse, AHeldConnectionCarriesMessagesWithRsetBetweenThemAndQuitsLast) {
+    // Without pipelining (asked for or offered) every command waits for its reply.
+    for (const bool pipelining : {false, true}) {
+        SCOPED_TRACE(pipelining ? "pipelining" : "one by one");
+        SmtpDialogue d(heldSetup(pipelining));
+        ScriptPlayer player(d);
+        std::vector<Line> first = ehloOpening();
+        if (pipelining) {
+            // Written together before any reply; read back in order.
+            append(first, {C("MAIL FROM: <ann@example.org>"), C("RCPT TO: <bob@example.net>"),
+                           C("DATA"), S("250 sender ok\r\n250 rcpt ok\r\n354 go\r\n"), M()});
+        } else {
+            append(first, {C("MAIL FROM: <ann@example.org>"), S("250 ok\r\n"),
+                           C("RCPT TO: <bob@example.net>"), S("250 ok\r\n"), C("DATA"),
+                           S("354 go\r\n"), M()});
+        }
+        first.push_back(S("250 queued 1\r\n"));
+        player.play(first);
+        EXPECT_TRUE(d.idle());
+        EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+        EXPECT_EQ(d.outcome().replyText, "queued 1");
+
+        player.then(d.nextMessage("ann@example.org", "cy@example.net"));
+        std::vector<Line> second;
+        if (pipelining) {
+            second = {
+                C("RSET"), C("MAIL FROM: <ann@example.org>"),      C("RCPT TO: <cy@example.net>"),
+                C("DATA"), S("250 reset\r\n250 ok\r\n250 ok\r\n"), S("354 go\r\n"),
+                M()};
+        } else {
+            second = {C("RSET"),
+                      S("250 reset\r\n"),
+                      C("MAIL FROM: <ann@example.org>"),
+                      S("250 ok\r\n"),
+                      C("RCPT TO: <cy@example.net>"),
+                      S("250 ok\r\n"),
+                      C("DATA"),
+                      S("354 go\r\n"),
+                      M()};
+        }
+        second.push_back(S("250 queued 2\r\n"));
+        player.play(second);
+        EXPECT_TRUE(d.idle());
+        EXPECT_EQ(d.outcome().replyText, "queued 2");
+        EXPECT_TRUE(d.outcome().messageWritten);
+        EXPECT_EQ(player.messages(), 2);
+
+        player.then(d.quit());
+        player.play({C("QUIT"), S("221 bye\r\n")});
+        EXPECT_TRUE(d.finished());
+    }
+}
+
+TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNextCommand) {
+    struct Case {
+        const char* name;
+        const char* replies;    // to MAIL FROM, RCPT TO and DATA
+        std::vector<Line> then; // the rest of the dialogue
+        SmtpResult result;
+        const char* code;
+        bool keepOpen;
+        bool idle; // the connection is held for the next message
+    };
+    const std::vector<Line> quit = {C("QUIT"), S("221 bye\r\n")};
+    // clang-format off
+    const Case cases[] = {
+        {"refused recipient, DATA refused too", "250 ok\r\n550 5.1.1 no such user\r\n554 no\r\n",
+         {}, SmtpResult::Rejected, "550", true, true},
+        {"refused recipient without keepOpen", "250 ok\r\n550 5.1.1 no such user\r\n554 no\r\n",
+         quit, SmtpResult::Rejected, "550", false, false},
+        // A server that takes DATA for nobody gets an empty message, not our QUIT as its text.
+        {"refused recipient, DATA accepted", "250 ok\r\n550 no such user\r\n354 go\r\n",
+         {C("."), S("554 no valid recipients\r\n")}, SmtpResult::Rejected, "550", true, true},
+        {"deferred recipient", "250 ok\r\n450 4.2.1 mailbox busy\r\n554 no rcpt\r\n",
+         {}, SmtpResult::Rejected, "450", true, true},
+        {"refused DATA", "250 ok\r\n250 ok\r\n451 4.3.0 try later\r\n",
+         {}, SmtpResult::Rejected, "451", true, true},
+        // A refused sender meets every recipient: QUIT, once the group is answered.
+        {"refused sender", "550 5.7.1 sender refused\r\n503 no sender\r\n503 no rcpt\r\n",
+         quit, SmtpResult::Failed, "550", true, false},
+        {"session closing", "421 4.7.0 too many connections\r\n",
+         {}, SmtpResult::Failed, "421", true, false},
+        // An odd positive code still answers its own command.
+        {"251 to MAIL FROM", "251 sender ok\r\n250 ok\r\n354 go\r\n",
+         {M(), S("250 queued\r\n")}, SmtpResult::Delivered, "250", true, true},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpDialogueSetup setup = heldSetup(true);
+        setup.keepOpen = c.keepOpen;
+        SmtpDialogue d(setup);
+        ScriptPlayer player(d);
+        std::vector<Line> script = ehloOpening();
+        append(script,
+               {C("MAIL FROM: <ann@example.org>"), C("RCPT TO: <bob@example.net>"), C("DATA")});
+        // Each reply alone: nothing may be written until the group is answered.
+        std::string replies = c.replies;
+        for (std::size_t end = replies.find("\r\n"); end != std::string::npos;
+             end = replies.find("\r\n")) {
+            script.push_back(S(replies.substr(0, end + 2)));
+            replies.erase(0, end + 2);
+        }
+        append(script, c.then);
+        player.play(script);
+        EXPECT_EQ(d.outcome().result, c.result);
+        EXPECT_EQ(d.outcome().replyCode, c.code);
+        EXPECT_EQ(d.idle(), c.idle);
+        EXPECT_EQ(d.outcome().messageWritten, c.result == SmtpResult::Delivered);
+    }
+}
+
+TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
+    const std::vector<Line> toData = {C("RSET"),
+                                      S("250 ok\r\n"),
+                                      C("MAIL FROM: <ann@example.org>"),
+                                      S("250 ok\r\n"),
+                                      C("RCPT TO: <cy@example.net>"),
+                                      S("250 ok\r\n"),
+                                      C("DATA"),
+                                      S("354 go\r\n"),
+                                      M()};
+    struct Case {
+        const char* name;
+        const char* recipient;
+        std::vector<Line> script; // after nextMessage()
+        bool closes;              // the server then closes the connection
+        SmtpResult result;
+        bool idle, lost, written;
+    };
+    const Case cases[] = {
+        // Settled without a word to the server; the connection stays held.
+        {"unsafe address",
+         "eve@example.net>\r\nRCPT TO: <x@y",
+         {},
+         false,
+         SmtpResult::Failed,
+         true,
+         false,
+         false},
+        {"non-ASCII address, no SMTPUTF8",
+         "jörg@example.net",
+         {},
+         false,
+         SmtpResult::Rejected,
+         true,
+         false,
+         false},
+        // Nothing of the message went: it may go over a new connection.
+        {"ended before the message",
+         "cy@example.net",
+         {C("RSET")},
+         true,
+         SmtpResult::Failed,
+         false,
+         true,
+         false},
+        // The message may have arrived.
+        {"lost after the data", "cy@example.net", toData, true, SmtpResult::Failed, false, true,
+         true},
+        {"refused RSET",
+         "cy@example.net",
+         {C("RSET"), S("502 not here\r\n"), C("QUIT")},
+         false,
+         SmtpResult::Failed,
+         false,
+         false,
+         false},
+    };
+    SmtpDialogueSetup setup = setupFor();
+    setup.keepOpen = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpDialogue d(setup);
+        ScriptPlayer player(d);
+        std::vector<Line> first(kPlainDialogue.begin(), kPlainDialogue.end() - 2); // no QUIT
+        player.play(first);
+        ASSERT_TRUE(d.idle());
+        player.then(d.nextMessage("ann@example.org", c.recipient));
+        player.play(c.script);
+        if (c.closes) {
+            d.connectionClosed();
+        }
+        EXPECT_EQ(d.outcome().result, c.result);
+        EXPECT_EQ(d.idle(), c.idle);
+        EXPECT_EQ(d.outcome().connectionLost, c.lost);
+        EXPECT_EQ(d.outcome().messageWritten, c.written);
+    }
 }
