@@ -1,8 +1,10 @@
 #include "cli/run_json.h"
 
+namespace velmora::cli {
+
 namespace {
 
-nlohmann::json countsToJson(const RunCounts& counts) {
+nlohmann::json countsToJson(const delivery::RunCounts& counts) {
     return {{"delivered", counts.delivered},
             {"deferred", counts.deferred},
             {"rejected", counts.rejected},
@@ -10,9 +12,9 @@ nlohmann::json countsToJson(const RunCounts& counts) {
             {"notAttempted", counts.notAttempted}};
 }
 
-nlohmann::json recipientToJson(const JournalRecipient& recipient) {
+nlohmann::json recipientToJson(const delivery::JournalRecipient& recipient) {
     nlohmann::json attempts = nlohmann::json::array();
-    for (const JournalAttempt& attempt : recipient.attempts) {
+    for (const delivery::JournalAttempt& attempt : recipient.attempts) {
         nlohmann::json item = {{"outcome", outcomeName(attempt.outcome)},
                                {"code", attempt.code},
                                {"text", attempt.text},
@@ -22,7 +24,7 @@ nlohmann::json recipientToJson(const JournalRecipient& recipient) {
         }
         attempts.push_back(std::move(item));
     }
-    const std::optional<DeliveryOutcome> outcome = recipient.outcome();
+    const std::optional<delivery::DeliveryOutcome> outcome = recipient.outcome();
     return {{"n", recipient.index},
             {"slot", recipient.slot},
             {"address", recipient.address},
@@ -32,7 +34,7 @@ nlohmann::json recipientToJson(const JournalRecipient& recipient) {
 }
 
 // Everything `runs show` prints but the recipients.
-nlohmann::json runDetailWithoutRecipients(const RunRecord& run) {
+nlohmann::json runDetailWithoutRecipients(const delivery::RunRecord& run) {
     nlohmann::json json = runToJson(run);
     json["ended"] = run.endedAt;
     json["draftSha256"] = run.draftDigest;
@@ -44,7 +46,7 @@ constexpr const char* kRecipientsKey = "recipients";
 
 } // namespace
 
-nlohmann::json runToJson(const RunRecord& run) {
+nlohmann::json runToJson(const delivery::RunRecord& run) {
     nlohmann::json json = {{"id", run.id},
                            {"started", run.started},
                            {"finished", run.finished},
@@ -59,17 +61,17 @@ nlohmann::json runToJson(const RunRecord& run) {
     return json;
 }
 
-nlohmann::json runDetailToJson(const RunRecord& run) {
+nlohmann::json runDetailToJson(const delivery::RunRecord& run) {
     nlohmann::json json = runDetailWithoutRecipients(run);
     nlohmann::json recipients = nlohmann::json::array();
-    for (const JournalRecipient& recipient : run.recipients) {
+    for (const delivery::JournalRecipient& recipient : run.recipients) {
         recipients.push_back(recipientToJson(recipient));
     }
     json[kRecipientsKey] = std::move(recipients);
     return json;
 }
 
-void writeRunDetailJson(JsonStreamWriter& out, const RunRecord& run) {
+void writeRunDetailJson(JsonStreamWriter& out, const delivery::RunRecord& run) {
     nlohmann::json head = runDetailWithoutRecipients(run);
     head.erase(kRecipientsKey);
     // nlohmann keeps keys sorted: the recipients go where their key sorts.
@@ -78,7 +80,7 @@ void writeRunDetailJson(JsonStreamWriter& out, const RunRecord& run) {
     const auto writeRecipients = [&] {
         out.key(kRecipientsKey);
         out.beginArray();
-        for (const JournalRecipient& recipient : run.recipients) {
+        for (const delivery::JournalRecipient& recipient : run.recipients) {
             out.value(recipientToJson(recipient));
         }
         out.endArray();
@@ -96,3 +98,5 @@ void writeRunDetailJson(JsonStreamWriter& out, const RunRecord& run) {
     }
     out.endObject();
 }
+
+} // namespace velmora::cli

@@ -6,6 +6,8 @@
 #include <memory>
 #include <sys/stat.h>
 
+namespace velmora::cli {
+
 namespace {
 
 struct RunsOptions {
@@ -37,7 +39,8 @@ void registerRunsCommands(CLI::App& app, CliContext& context) {
             return;
         }
         nlohmann::json json = nlohmann::json::array();
-        for (const RunRecord& run : readRunJournals(journalFolder(o->session))) {
+        for (const delivery::RunRecord& run :
+             delivery::readRunJournals(delivery::journalFolder(o->session))) {
             json.push_back(runToJson(run));
         }
         context.printJson(json);
@@ -51,7 +54,8 @@ void registerRunsCommands(CLI::App& app, CliContext& context) {
         if (!sessionExists(context, o->session)) {
             return;
         }
-        for (const RunRecord& run : readRunJournals(journalFolder(o->session))) {
+        for (const delivery::RunRecord& run :
+             delivery::readRunJournals(delivery::journalFolder(o->session))) {
             if (run.id != o->run) {
                 continue;
             }
@@ -63,3 +67,5 @@ void registerRunsCommands(CLI::App& app, CliContext& context) {
         context.fail("The session has no run \"" + o->run + "\" (see 'mailtray runs list').");
     });
 }
+
+} // namespace velmora::cli

@@ -1,8 +1,10 @@
 #include "cli/session_json.h"
 
+namespace velmora::cli {
+
 using nlohmann::json;
 
-json contactToJson(std::int32_t slot, const Contact& c) {
+json contactToJson(std::int32_t slot, const store::Contact& c) {
     return json{{"slot", slot},
                 {"id", c.id},
                 {"email", c.email.view()},
@@ -20,7 +22,7 @@ json contactToJson(std::int32_t slot, const Contact& c) {
                 {"tag", c.tag}};
 }
 
-json settingsToJson(const SessionSettings& s, bool withPassword) {
+json settingsToJson(const store::SessionSettings& s, bool withPassword) {
     const std::string password = (withPassword || s.password.empty()) ? s.password : "********";
     return json{{"editorFormat", s.editorFormat},
                 {"deliveryMethod", s.deliveryMethod},
@@ -38,10 +40,10 @@ json settingsToJson(const SessionSettings& s, bool withPassword) {
                 {"includeSignature", s.includeSignature}};
 }
 
-json sessionToJson(const Session& session, bool withPassword) {
+json sessionToJson(const store::Session& session, bool withPassword) {
     json groups = json::array();
     for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
-        const CampaignGroup& g = session.group(slot);
+        const store::CampaignGroup& g = session.group(slot);
         groups.push_back(
             {{"slot", slot}, {"id", g.id}, {"name", g.name}, {"description", g.description}});
     }
@@ -59,7 +61,7 @@ json sessionToJson(const Session& session, bool withPassword) {
                 {"mailtray", std::move(mailtray)}};
 }
 
-void writeContactJson(JsonStreamWriter& out, std::int32_t slot, const Contact& c) {
+void writeContactJson(JsonStreamWriter& out, std::int32_t slot, const store::Contact& c) {
     // In nlohmann's (sorted) key order.
     out.beginObject();
     out.key("address");
@@ -95,7 +97,7 @@ void writeContactJson(JsonStreamWriter& out, std::int32_t slot, const Contact& c
     out.endObject();
 }
 
-void writeSessionJson(JsonStreamWriter& out, const Session& session, bool withPassword) {
+void writeSessionJson(JsonStreamWriter& out, const store::Session& session, bool withPassword) {
     out.beginObject();
     out.key("contacts");
     out.beginArray();
@@ -106,7 +108,7 @@ void writeSessionJson(JsonStreamWriter& out, const Session& session, bool withPa
     out.key("groups");
     out.beginArray();
     for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
-        const CampaignGroup& g = session.group(slot);
+        const store::CampaignGroup& g = session.group(slot);
         out.beginObject();
         out.key("description");
         out.value(g.description);
@@ -129,3 +131,5 @@ void writeSessionJson(JsonStreamWriter& out, const Session& session, bool withPa
     out.value(settingsToJson(session.settings(), withPassword));
     out.endObject();
 }
+
+} // namespace velmora::cli

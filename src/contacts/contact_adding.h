@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::contacts {
+
 // The four status choices of the contact dialogs as a code: Subscribers
 // unless a later choice is set (Prospects, then Customers, then Do Not
 // Contact: the last set one wins).
@@ -25,7 +27,8 @@ struct ContactForm {
 
 // Creates the contact unless its address is empty or already known.
 // Returns the new slot, or 0 when nothing was created.
-std::int32_t addSingleContact(Session& session, const ContactForm& form, std::string_view today);
+std::int32_t addSingleContact(store::Session& session, const ContactForm& form,
+                              std::string_view today);
 
 struct AddListResult {
     std::int32_t added = 0;
@@ -35,7 +38,7 @@ struct AddListResult {
 // Splits a pasted or imported text into addresses (blanks removed, commas
 // and line feeds separate, a pair of line feeds counts once) and creates a
 // contact for each new one, in the order of the text.
-AddListResult addEmailList(Session& session, std::string_view text, std::int32_t groupIndex,
+AddListResult addEmailList(store::Session& session, std::string_view text, std::int32_t groupIndex,
                            std::int32_t status, std::string_view today);
 
 // The text area's content after importing a file: each line (ended by CR,
@@ -55,3 +58,5 @@ inline constexpr std::size_t kMaxAddressListLine = 1024 * 1024;
 bool readAddressListFile(const std::string& path, std::string& bytes, std::string& error);
 // The text area's content after pasting: the clipboard's text, trimmed.
 std::string pastedAddressText(std::string_view clipboardText);
+
+} // namespace velmora::contacts

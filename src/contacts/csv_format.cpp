@@ -5,6 +5,8 @@
 #include <array>
 #include <utility>
 
+namespace velmora::contacts {
+
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -65,7 +67,7 @@ std::size_t completeLength(std::string_view bytes) {
 }
 
 void appendSanitizedUtf8(std::string& out, std::string_view bytes) {
-    if (isValidUtf8(bytes)) {
+    if (store::isValidUtf8(bytes)) {
         out.append(bytes);
         return;
     }
@@ -177,7 +179,7 @@ void Utf8Validator::feed(std::string_view bytes) {
         bytes = joined;
     }
     const std::size_t cut = completeLength(bytes);
-    valid_ = isValidUtf8(bytes.substr(0, cut));
+    valid_ = store::isValidUtf8(bytes.substr(0, cut));
     carry_.assign(bytes.substr(cut));
 }
 
@@ -191,7 +193,7 @@ bool Utf8Validator::finish() {
 
 void TextDecoder::decode(std::string_view bytes, std::string& out) {
     if (encoding_ == TextEncoding::Windows1252) {
-        out.append(windows1252ToUtf8(bytes));
+        out.append(store::windows1252ToUtf8(bytes));
         return;
     }
     std::string joined;
@@ -448,3 +450,5 @@ void appendCsvField(std::string& out, std::string_view field, char delimiter) {
     }
     out.push_back('"');
 }
+
+} // namespace velmora::contacts

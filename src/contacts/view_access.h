@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace velmora::contacts {
+
 // What the contact dialogs and the Mailtray window need of the main window's
 // views; the main window implements it, tests use a fake.
 class ViewAccess {
@@ -18,3 +20,5 @@ public:
     virtual void refreshViews() = 0;
     virtual void updateStatusLine() = 0;
 };
+
+} // namespace velmora::contacts

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <vector>
 
+namespace velmora::delivery {
+
 namespace {
 
 constexpr std::size_t kWrapWidth = 76;
@@ -410,3 +412,5 @@ std::string plainTextFromHtml(std::string_view html) {
     }
     return writer.finish();
 }
+
+} // namespace velmora::delivery

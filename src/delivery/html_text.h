@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::delivery {
+
 // The plain-text rendering of an HTML body that goes beside it as the
 // text/plain alternative: no tags, entities decoded, paragraphs and line
 // breaks kept (a blank line between blocks), list items as "- ", links as
@@ -12,3 +14,5 @@ std::string plainTextFromHtml(std::string_view html);
 
 // `text` with "&", "<", ">" and the double quote written as entities.
 std::string escapeHtml(std::string_view text);
+
+} // namespace velmora::delivery

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+namespace velmora::delivery {
+
 namespace {
 
 // Length of the valid UTF-8 sequence starting at `i`, or 0.
@@ -321,3 +323,5 @@ bool JsonObject::boolean(std::string_view key, bool fallback) const {
 std::optional<JsonObject> parseJsonLine(std::string_view line) {
     return Parser(line).object();
 }
+
+} // namespace velmora::delivery

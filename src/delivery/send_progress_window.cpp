@@ -14,6 +14,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+namespace velmora::delivery {
+
 namespace {
 
 constexpr int kDrawPasses = 10; // event drains before the work starts
@@ -111,7 +113,7 @@ QString SendProgressWindow::paceText() const {
 
 void SendProgressWindow::tallyChanged(const RunTally& tally) {
     counts_->setText(fromUtf8(tallyText(tally)));
-    pace_->setText(fromUtf8(::paceText(tally)));
+    pace_->setText(fromUtf8(delivery::paceText(tally)));
 }
 
 void SendProgressWindow::resizeEvent(QResizeEvent* event) {
@@ -183,7 +185,7 @@ void SendProgressWindow::endRun(const SendRunSummary& summary) {
     retry_->setVisible(session_ != nullptr && !runId_.empty() && retryable);
 }
 
-SendRunSummary SendProgressWindow::resume(Session& session, const MessageDraft& draft,
+SendRunSummary SendProgressWindow::resume(store::Session& session, const MessageDraft& draft,
                                           const DeliveryPlan& plan,
                                           const SendRunEnvironment& environment) {
     session_ = &session;
@@ -207,7 +209,8 @@ SendRunSummary SendProgressWindow::retry() {
     return summary;
 }
 
-SendRunSummary SendProgressWindow::sendToRecipients(Session& session, const MessageDraft& draft,
+SendRunSummary SendProgressWindow::sendToRecipients(store::Session& session,
+                                                    const MessageDraft& draft,
                                                     const std::vector<std::int32_t>& filteredRows,
                                                     const SendRunEnvironment& environment) {
     session_ = &session;
@@ -215,16 +218,17 @@ SendRunSummary SendProgressWindow::sendToRecipients(Session& session, const Mess
     environment_.emplace(environment);
     beginRun();
     const SendRunSummary summary =
-        ::sendToRecipients(session, draft, filteredRows, environment, *this);
+        delivery::sendToRecipients(session, draft, filteredRows, environment, *this);
     endRun(summary);
     return summary;
 }
 
-SendRunSummary SendProgressWindow::sendPreview(const Session& session, const MessageDraft& draft,
+SendRunSummary SendProgressWindow::sendPreview(const store::Session& session,
+                                               const MessageDraft& draft,
                                                const SendRunEnvironment& environment) {
     session_ = nullptr; // a preview has nothing to retry
     beginRun();
-    const SendRunSummary summary = ::sendPreview(session, draft, environment, *this);
+    const SendRunSummary summary = delivery::sendPreview(session, draft, environment, *this);
     endRun(summary);
     return summary;
 }
@@ -263,12 +267,12 @@ SendProgressWindow* openSendProgressWindow(QWidget* parent) {
 }
 
 bool askToSendEmail(QWidget* parent) {
-    QtPrompter prompter(parent);
+    platform::QtPrompter prompter(parent);
     return confirmSendEmail(prompter);
 }
 
 bool askToSendPreview(QWidget* parent, QWidget* fromField, const std::string& fromText) {
-    QtPrompter prompter(parent);
+    platform::QtPrompter prompter(parent);
     switch (confirmPreview(prompter, fromText)) {
     case PreviewCheck::Send:
         return true;
@@ -282,3 +286,5 @@ bool askToSendPreview(QWidget* parent, QWidget* fromField, const std::string& fr
     }
     return false;
 }
+
+} // namespace velmora::delivery

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace velmora::delivery {
+
 namespace {
 
 std::string upperAscii(std::string_view text) {
@@ -633,3 +635,5 @@ const char* smtpStateName(SmtpState state) {
     }
     return "";
 }
+
+} // namespace velmora::delivery

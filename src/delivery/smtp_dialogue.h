@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::delivery {
+
 // What the dialogue waits for.
 enum class SmtpState {
     AwaitGreeting,          // connected; waits for 220
@@ -209,3 +211,5 @@ private:
 
 // A caption for the log and for messages, e.g. "AwaitRcptReply".
 const char* smtpStateName(SmtpState state);
+
+} // namespace velmora::delivery

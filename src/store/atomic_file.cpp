@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace velmora::store {
+
 namespace {
 
 std::string directoryOf(const std::string& path) {
@@ -262,3 +264,5 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes, std:
     }
     return true;
 }
+
+} // namespace velmora::store

@@ -1,5 +1,7 @@
 #include "store/codes.h"
 
+namespace velmora::store {
+
 std::string_view statusCaption(std::int32_t status) {
     switch (status) {
     case code(ContactStatus::Subscribers):
@@ -57,3 +59,5 @@ std::string_view editorFormatCaption(std::int32_t format) {
         return "";
     }
 }
+
+} // namespace velmora::store

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace velmora::store {
+
 // The numeric values are stored in session files and must never change.
 enum class ContactStatus : std::int32_t {
     Subscribers = 0,
@@ -56,3 +58,5 @@ std::string_view editorFormatCaption(std::int32_t format);
 inline constexpr ContactStatus kVisibleStatuses[] = {
     ContactStatus::Subscribers, ContactStatus::Prospects, ContactStatus::Customers,
     ContactStatus::DoNotContact};
+
+} // namespace velmora::store

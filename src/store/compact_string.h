@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::store {
+
 class TextArena;
 
 // A 16-byte string for record fields. A session holds a million contacts of
@@ -128,3 +130,5 @@ inline std::string operator+(std::string left, const CompactString& right) {
     left.append(right.view());
     return left;
 }
+
+} // namespace velmora::store

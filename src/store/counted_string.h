@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::store {
+
 // ROT13 of ASCII letters; every other byte stays. Its own inverse.
 std::string rot13Text(std::string_view text);
 void rot13InPlace(std::string& text);
@@ -105,3 +107,5 @@ private:
     std::string buffer_;
     bool failed_ = false;
 };
+
+} // namespace velmora::store

@@ -4,6 +4,8 @@
 #include <new>
 #include <sys/mman.h>
 
+namespace velmora::store {
+
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -39,3 +41,5 @@ void freeLargeBlock(void* block, std::size_t bytes) noexcept {
         std::free(block);
     }
 }
+
+} // namespace velmora::store

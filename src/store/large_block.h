@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace velmora::store {
+
 // Memory for a table that may grow to hundreds of MiB (a million contacts):
 // such a block is asked for in huge pages where the system offers them, so
 // that filling it takes a few hundred page faults instead of tens of
@@ -19,3 +21,5 @@ template <class T> struct LargeBlockAllocator {
         return true;
     }
 };
+
+} // namespace velmora::store

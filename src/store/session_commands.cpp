@@ -2,6 +2,8 @@
 
 #include "store/session_file.h"
 
+namespace velmora::store {
+
 std::string sessionFileNamePart(const std::string& sessionFileName) {
     std::string name = sessionFileName;
     const auto separator = name.find_last_of("/\\");
@@ -54,7 +56,7 @@ void newSession(Session& session, SessionHooks& hooks) {
 }
 
 LoadOutcome loadSession(Session& session, const std::string& path, SessionHooks& hooks,
-                        Prompter& prompter, FileStamp* stamp) {
+                        platform::Prompter& prompter, FileStamp* stamp) {
     SessionReadResult read = readSessionFile(path);
     if (stamp != nullptr) {
         *stamp = read.stamp;
@@ -81,8 +83,8 @@ LoadOutcome loadSession(Session& session, const std::string& path, SessionHooks&
     return LoadOutcome::Loaded;
 }
 
-bool saveSession(Session& session, const std::string& path, SessionHooks& hooks, Prompter& prompter,
-                 FileStamp* written) {
+bool saveSession(Session& session, const std::string& path, SessionHooks& hooks,
+                 platform::Prompter& prompter, FileStamp* written) {
     std::string error;
     if (!writeSessionFile(session, path, error, written)) {
         prompter.message("Error", cannotSaveSessionText(path, error));
@@ -93,3 +95,5 @@ bool saveSession(Session& session, const std::string& path, SessionHooks& hooks,
     hooks.setWindowTitle(sessionWindowTitle(session.sessionFileName));
     return true;
 }
+
+} // namespace velmora::store

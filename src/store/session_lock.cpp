@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace velmora::store {
+
 namespace {
 
 std::string directoryOf(const std::string& path) {
@@ -205,3 +207,5 @@ SessionLock::Outcome SessionLock::acquire(const std::string& sessionPath, double
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
+
+} // namespace velmora::store

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace velmora::store {
+
 // A table indexed from 1, as every session table is: slot numbers are what
 // views, the Mailtray and the send list use to refer to records, so they stay
 // stable for the life of a session (records are marked, never removed).
@@ -44,3 +46,5 @@ public:
 private:
     std::vector<Record, LargeBlockAllocator<Record>> records_;
 };
+
+} // namespace velmora::store

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace velmora::store {
+
 namespace {
 
 // Blocks grow with the arena, from a size that suits a small session to one
@@ -60,3 +62,5 @@ char* TextArena::allocateSlow(std::size_t n) {
     left_ = size - n;
     return bytes;
 }
+
+} // namespace velmora::store

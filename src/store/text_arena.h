@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <vector>
 
+namespace velmora::store {
+
 // Storage for the long texts of the records a session file brings. A million
 // contacts hold about two million texts too long to keep inline; taking each
 // from a large block instead of its own heap block saves a malloc, a free and
@@ -46,3 +48,5 @@ private:
     std::size_t left_ = 0;
     std::size_t reserved_ = 0;
 };
+
+} // namespace velmora::store

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::store {
+
 bool isValidUtf8(std::string_view bytes);
 std::string windows1252ToUtf8(std::string_view bytes);
 // Text read from a file: kept as it is when it is valid UTF-8, otherwise
@@ -14,3 +16,5 @@ std::string textFromFileBytes(std::string_view bytes);
 // `editedLineBreaks` makes every break one LF.
 std::string storedLineBreaks(std::string_view edited);
 std::string editedLineBreaks(std::string_view stored);
+
+} // namespace velmora::store

@@ -1,20 +1,23 @@
 #include "views/contact_views.h"
 
 #include "store/case_folding.h"
+#include "store/text.h"
 
 #include <algorithm>
+
+namespace velmora::views {
 
 namespace {
 
 bool isKnownStatus(std::int32_t status) {
-    return std::any_of(std::begin(kVisibleStatuses), std::end(kVisibleStatuses),
-                       [status](ContactStatus s) { return code(s) == status; });
+    return std::any_of(std::begin(store::kVisibleStatuses), std::end(store::kVisibleStatuses),
+                       [status](store::ContactStatus s) { return code(s) == status; });
 }
 
 // The list (tab 0 to 3) of a status, or -1.
 int tabOfStatus(std::int32_t status) {
     for (int tab = 0; tab < 4; ++tab) {
-        if (code(kVisibleStatuses[tab]) == status) {
+        if (code(store::kVisibleStatuses[tab]) == status) {
             return tab;
         }
     }
@@ -27,26 +30,26 @@ std::string_view tabCaption(ViewTab tab, bool filtered) {
     if (tab == ViewTab::AllEntries) {
         return filtered ? kAllEntriesFilteredCaption : kAllEntriesCaption;
     }
-    return statusCaption(tabStatus(tab));
+    return store::statusCaption(tabStatus(tab));
 }
 
 std::int32_t tabStatus(ViewTab tab) {
     const int index = tabIndex(tab);
     if (index < 0 || index > 3) {
-        return code(ContactStatus::Deleted);
+        return code(store::ContactStatus::Deleted);
     }
-    return code(kVisibleStatuses[index]);
+    return code(store::kVisibleStatuses[index]);
 }
 
 int statusIconImage(std::int32_t status) {
     switch (status) {
-    case code(ContactStatus::Subscribers):
+    case code(store::ContactStatus::Subscribers):
         return 40;
-    case code(ContactStatus::Prospects):
+    case code(store::ContactStatus::Prospects):
         return 6;
-    case code(ContactStatus::Customers):
+    case code(store::ContactStatus::Customers):
         return 4;
-    case code(ContactStatus::DoNotContact):
+    case code(store::ContactStatus::DoNotContact):
         return 5;
     default:
         return kNoIcon;
@@ -55,20 +58,20 @@ int statusIconImage(std::int32_t status) {
 
 int tagIconImage(std::int32_t tag) {
     switch (tag) {
-    case code(ContactTag::Todo):
+    case code(store::ContactTag::Todo):
         return 10;
-    case code(ContactTag::Important):
+    case code(store::ContactTag::Important):
         return 7;
-    case code(ContactTag::Irate):
+    case code(store::ContactTag::Irate):
         return 8;
-    case code(ContactTag::Star):
+    case code(store::ContactTag::Star):
         return 9;
     default:
         return kNoIcon;
     }
 }
 
-int rowIcon(const Contact& contact, RowIcon icon) {
+int rowIcon(const store::Contact& contact, RowIcon icon) {
     switch (icon) {
     case RowIcon::Tag:
         return tagIconImage(contact.tag);
@@ -97,13 +100,13 @@ std::string displayedNotes(std::string_view notes, NotesDisplay display) {
     return shown;
 }
 
-DisplayedRow displayedRow(const Session& session, const ContactList& list, std::size_t row) {
+DisplayedRow displayedRow(const store::Session& session, const ContactList& list, std::size_t row) {
     DisplayedRow shown;
     shown.slot = list.rowSlots.at(row);
     if (!session.hasContact(shown.slot)) {
         return shown;
     }
-    const Contact& c = session.contact(shown.slot);
+    const store::Contact& c = session.contact(shown.slot);
     shown.icon = rowIcon(c, list.icon);
     shown.email = c.email.str();
     shown.name = c.name.str();
@@ -112,7 +115,7 @@ DisplayedRow displayedRow(const Session& session, const ContactList& list, std::
     return shown;
 }
 
-std::vector<FilterTreeItem> buildFilterTree(const Session& session) {
+std::vector<FilterTreeItem> buildFilterTree(const store::Session& session) {
     std::vector<FilterTreeItem> items;
     items.push_back({0, "Group Select", kGroupHeadingNumber});
     for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
@@ -122,15 +125,15 @@ std::vector<FilterTreeItem> buildFilterTree(const Session& session) {
         }
     }
     items.push_back({0, "Status Select", kStatusHeadingNumber});
-    for (const ContactStatus status : kVisibleStatuses) {
+    for (const store::ContactStatus status : store::kVisibleStatuses) {
         items.push_back(
-            {1, std::string(statusCaption(code(status))), kStatusItemBase + code(status)});
+            {1, std::string(store::statusCaption(code(status))), kStatusItemBase + code(status)});
     }
     return items;
 }
 
 std::string searchTextFromField(std::string_view fieldText) {
-    std::string text = foldCase(trimSpaces(fieldText));
+    std::string text = store::foldCase(store::trimSpaces(fieldText));
     if (text == "search filter...") {
         text.clear();
     }
@@ -161,7 +164,7 @@ FoldedSearch::FoldedSearch(std::string needle) : needle_(std::move(needle)) {
     const auto first = static_cast<unsigned char>(needle_[0]);
     for (int c = 0; c < 256; ++c) {
         const auto byte = static_cast<unsigned char>(c);
-        if (foldedByte(byte, 0) == first || foldedByte(byte, 0xC3) == first) {
+        if (store::foldedByte(byte, 0) == first || store::foldedByte(byte, 0xC3) == first) {
             firstBytes_[static_cast<std::size_t>(c)] = true;
         }
     }
@@ -184,11 +187,11 @@ bool FoldedSearch::foundIn(std::string_view text) const {
         }
         // A match starting inside a two-byte capital folds its first byte
         // with the lead byte as context, as folding the whole text would.
-        if (foldedByte(h[i], i > 0 ? h[i - 1] : 0) != n[0]) {
+        if (store::foldedByte(h[i], i > 0 ? h[i - 1] : 0) != n[0]) {
             continue;
         }
         std::size_t k = 1;
-        while (k < m && foldedByte(h[i + k], h[i + k - 1]) == n[k]) {
+        while (k < m && store::foldedByte(h[i + k], h[i + k - 1]) == n[k]) {
             ++k;
         }
         if (k == m) {
@@ -198,12 +201,12 @@ bool FoldedSearch::foundIn(std::string_view text) const {
     return false;
 }
 
-bool ContactFilter::textMatches(const Contact& contact) const {
+bool ContactFilter::textMatches(const store::Contact& contact) const {
     return search_.empty() || search_.foundIn(contact.email) || search_.foundIn(contact.name) ||
            search_.foundIn(contact.company);
 }
 
-bool ContactFilter::treeMatches(const Contact& contact) const {
+bool ContactFilter::treeMatches(const store::Contact& contact) const {
     if (!anyChecked_) {
         return true;
     }
@@ -211,7 +214,7 @@ bool ContactFilter::treeMatches(const Contact& contact) const {
            std::binary_search(groups_.begin(), groups_.end(), contact.groupIndex);
 }
 
-bool ContactFilter::passes(const Contact& contact) const {
+bool ContactFilter::passes(const store::Contact& contact) const {
     return !contact.isDeleted() && textMatches(contact) && treeMatches(contact);
 }
 
@@ -222,7 +225,7 @@ ContactViews::ContactViews() {
     lists_[4].icon = RowIcon::StatusElseTag;
 }
 
-void ContactViews::refresh(const Session& session) {
+void ContactViews::refresh(const store::Session& session) {
     tree_ = buildFilterTree(session);
     for (ContactList& list : lists_) {
         list.rowSlots.clear();
@@ -232,7 +235,7 @@ void ContactViews::refresh(const Session& session) {
     all.icon = RowIcon::StatusElseTag;
     all.rowSlots.reserve(static_cast<std::size_t>(session.liveContactCount()));
     std::int32_t slot = 0;
-    for (const Contact& c : session.contacts()) {
+    for (const store::Contact& c : session.contacts()) {
         ++slot;
         if (c.isDeleted()) {
             continue;
@@ -246,7 +249,7 @@ void ContactViews::refresh(const Session& session) {
     filtered_ = false;
 }
 
-void ContactViews::applyFilters(const Session& session, std::string_view fieldText,
+void ContactViews::applyFilters(const store::Session& session, std::string_view fieldText,
                                 const std::vector<std::int32_t>& checkedNumbers) {
     const ContactFilter filter(fieldText, checkedNumbers);
     ContactList& all = lists_[4];
@@ -254,7 +257,7 @@ void ContactViews::applyFilters(const Session& session, std::string_view fieldTe
     all.icon = RowIcon::Status;
     all.notes = NotesDisplay::AsStored;
     std::int32_t slot = 0;
-    for (const Contact& c : session.contacts()) {
+    for (const store::Contact& c : session.contacts()) {
         ++slot;
         if (filter.passes(c)) {
             all.rowSlots.push_back(slot);
@@ -263,8 +266,10 @@ void ContactViews::applyFilters(const Session& session, std::string_view fieldTe
     filtered_ = true;
 }
 
-std::string statusLineText(const Session& session) {
+std::string statusLineText(const store::Session& session) {
     return "Total Records: " + std::to_string(session.liveContactCount()) +
            " - Mailtray: " + std::to_string(session.mailtrayCount()) +
            " - Contacted Today: " + std::to_string(session.contactedToday);
 }
+
+} // namespace velmora::views

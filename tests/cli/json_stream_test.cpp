@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+namespace velmora::cli {
+
 using nlohmann::json;
 
 namespace {
@@ -50,13 +52,14 @@ TEST(JsonStreamWriter, WritesWhatNlohmannDumps) {
 
 TEST(JsonStreamWriter, SessionStreamMatchesTheWholeDocument) {
     for (const char* file : {"rich_session.qmz", "new_session.qmz", "legacy_cp1252.qmz"}) {
-        SessionReadResult read = readSessionFile(testing_support::dataPath(file));
-        ASSERT_EQ(read.status, SessionReadStatus::Loaded) << file;
-        Session& session = read.session;
+        store::SessionReadResult read = store::readSessionFile(testing_support::dataPath(file));
+        ASSERT_EQ(read.status, store::SessionReadStatus::Loaded) << file;
+        store::Session& session = read.session;
         // Texts a file may hold: controls, quotes and a Mailtray entry.
-        const std::int32_t slot = session.createContact(
-            NewContact{"odd\"@example.org", "Tab\tName\x01", "Line\r\nTwo", "\\", "", "", 1, 0},
-            "12/07/2026");
+        const std::int32_t slot =
+            session.createContact(store::NewContact{"odd\"@example.org", "Tab\tName\x01",
+                                                    "Line\r\nTwo", "\\", "", "", 1, 0},
+                                  "12/07/2026");
         session.addMailtrayEntry(session.contact(slot));
         for (const bool withPassword : {false, true}) {
             std::ostringstream out;
@@ -69,19 +72,19 @@ TEST(JsonStreamWriter, SessionStreamMatchesTheWholeDocument) {
 }
 
 TEST(JsonStreamWriter, RunStreamMatchesTheWholeDocument) {
-    RunRecord run;
+    delivery::RunRecord run;
     run.id = "20261207-093000-1";
     run.path = "/tmp/s.qmz.runs/20261207-093000-1.journal";
     run.started = "2026-12-07T09:30:00+01:00";
     run.draftPath = "draft.qmd";
     run.subject = "Autumn \"catalogue\"\tout";
     run.endedAt = "2026-12-07T09:31:00+01:00";
-    JournalRecipient delivered{1, 4, "ann@example.org", {}};
-    delivered.attempts.push_back(
-        {DeliveryOutcome::Deferred, "451", "try later", "2026-12-07T09:30:01+01:00", false, "", 0});
-    delivered.attempts.push_back({DeliveryOutcome::Delivered, "250", "ok",
+    delivery::JournalRecipient delivered{1, 4, "ann@example.org", {}};
+    delivered.attempts.push_back({delivery::DeliveryOutcome::Deferred, "451", "try later",
+                                  "2026-12-07T09:30:01+01:00", false, "", 0});
+    delivered.attempts.push_back({delivery::DeliveryOutcome::Delivered, "250", "ok",
                                   "2026-12-07T09:30:02+01:00", true, "12/07/2026", 1});
-    const JournalRecipient typed{2, -1, "Zo\xeb@example.org", {}};
+    const delivery::JournalRecipient typed{2, -1, "Zo\xeb@example.org", {}};
     // No recipients, one each way, and a retry run (its key sorts after "recipients").
     for (const std::size_t recipients : {0u, 1u, 2u}) {
         for (const bool retry : {false, true}) {
@@ -103,3 +106,5 @@ TEST(JsonStreamWriter, RunStreamMatchesTheWholeDocument) {
         }
     }
 }
+
+} // namespace velmora::cli

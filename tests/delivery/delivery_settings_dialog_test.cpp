@@ -17,6 +17,8 @@
 #include <map>
 #include <thread>
 
+namespace velmora::delivery {
+
 using testing_support::FakePrompter;
 using testing_support::TempDir;
 
@@ -46,7 +48,7 @@ void flushDeletes() {
 }
 
 struct SettingsDialogTest : ::testing::Test {
-    Session session;
+    store::Session session;
     FakePrompter prompter;
     void SetUp() override { session.resetToNew(); }
 };
@@ -54,14 +56,14 @@ struct SettingsDialogTest : ::testing::Test {
 } // namespace
 
 TEST_F(SettingsDialogTest, OpensWithTheSessionsSettings) {
-    SessionSettings s = session.settings();
-    s.deliveryMethod = code(DeliveryMethod::SmtpServer);
+    store::SessionSettings s = session.settings();
+    s.deliveryMethod = code(store::DeliveryMethod::SmtpServer);
     s.requiresAuth = 0;
     s.smtpServer = "mail.example";
     s.smtpPort = 587;
     s.timeoutSeconds = 30;
     s.password = "secret";
-    s.editorFormat = code(EditorFormat::PlainText);
+    s.editorFormat = code(store::EditorFormat::PlainText);
     s.signature = "Regards\r\nAnn";
     s.includeSignature = 1;
     session.setSettings(s);
@@ -84,7 +86,7 @@ TEST_F(SettingsDialogTest, OpensWithTheSessionsSettings) {
     EXPECT_FALSE(d.htmlOption()->isChecked());
     EXPECT_EQ(d.signatureField()->toPlainText(), "Regards\nAnn");
     EXPECT_TRUE(d.includeSignatureBox()->isChecked());
-    EXPECT_EQ(d.parametersField()->text().toStdString(), kDefaultClientParameters);
+    EXPECT_EQ(d.parametersField()->text().toStdString(), store::kDefaultClientParameters);
     EXPECT_EQ(d.authenticationBox()->text(), "Requires Authentication");
     EXPECT_EQ(d.browseButton()->text(), ">>");
     EXPECT_EQ(d.cancelButton()->text(), "Cancel");
@@ -142,7 +144,7 @@ TEST_F(SettingsDialogTest, ApplyCopiesEveryControlAndParsesTheNumbers) {
     flushDeletes();
     EXPECT_TRUE(d.isNull());
 
-    const SessionSettings& s = session.settings();
+    const store::SessionSettings& s = session.settings();
     EXPECT_EQ(s.deliveryMethod, 3);
     EXPECT_EQ(s.clientPath, " /usr/bin/mailer ");
     EXPECT_EQ(s.smtpServer, "   ");
@@ -151,7 +153,7 @@ TEST_F(SettingsDialogTest, ApplyCopiesEveryControlAndParsesTheNumbers) {
     EXPECT_EQ(s.requiresAuth, 1);
     EXPECT_EQ(s.userName, "ann");
     EXPECT_EQ(s.password, "pw ");
-    EXPECT_EQ(s.editorFormat, code(EditorFormat::PlainText));
+    EXPECT_EQ(s.editorFormat, code(store::EditorFormat::PlainText));
     EXPECT_EQ(s.fromAddress, "Ann <ann@x>");
     EXPECT_EQ(s.replyTo, "r@x");
     EXPECT_EQ(s.signature, "--\r\nAnn"); // the file's line breaks
@@ -159,7 +161,7 @@ TEST_F(SettingsDialogTest, ApplyCopiesEveryControlAndParsesTheNumbers) {
 }
 
 TEST_F(SettingsDialogTest, CancelAfterEditingLeavesTheSettings) {
-    const SessionSettings before = session.settings();
+    const store::SessionSettings before = session.settings();
     QPointer<DeliverySettingsDialog> d = new DeliverySettingsDialog(session, prompter);
     d->methodDropDown()->setCurrentIndex(0);
     d->serverField()->setText("other");
@@ -189,7 +191,7 @@ TEST_F(SettingsDialogTest, TheClientProgramRequesterStartsAtTheTypedPath) {
 }
 
 TEST_F(SettingsDialogTest, SecurityAndLoginMethodOpenAsSetSuggestPortsAndApply) {
-    SessionSettings s = session.settings();
+    store::SessionSettings s = session.settings();
     s.smtpPort = 25;
     s.requiresAuth = 1;
     s.extensions.set("smtpAuthMechanism", "login");
@@ -217,7 +219,7 @@ TEST_F(SettingsDialogTest, SecurityAndLoginMethodOpenAsSetSuggestPortsAndApply) 
     d->loginMethodDropDown()->setCurrentIndex(1);
     d->applyButton()->click();
     flushDeletes();
-    const ExtensionSettings& applied = session.settings().extensions;
+    const store::ExtensionSettings& applied = session.settings().extensions;
     EXPECT_EQ(applied.value("smtpSecurity"), "none");
     EXPECT_EQ(applied.value("smtpAuthMechanism"), "plain");
     EXPECT_EQ(applied.value("futureKey"), "kept");
@@ -274,7 +276,7 @@ TEST_F(SettingsDialogTest, TestConnectionUsesTheDialogsValuesWithoutFreezing) {
 namespace {
 
 // A keyring in memory that can be made unreachable or refuse to store.
-struct MemoryKeyring final : PasswordStore {
+struct MemoryKeyring final : store::PasswordStore {
     std::optional<std::string> unavailableReason() override { return unavailable; }
     ReadResult read(const std::string& account) override {
         const auto found = entries.find(account);
@@ -298,9 +300,9 @@ struct MemoryKeyring final : PasswordStore {
     std::optional<std::string> refusal;
 };
 
-void useLogin(Session& session, bool inKeyring) {
-    SessionSettings s = session.settings();
-    s.deliveryMethod = code(DeliveryMethod::SmtpServer);
+void useLogin(store::Session& session, bool inKeyring) {
+    store::SessionSettings s = session.settings();
+    s.deliveryMethod = code(store::DeliveryMethod::SmtpServer);
     s.smtpServer = "mail.example";
     s.requiresAuth = 1;
     s.userName = "ann";
@@ -315,7 +317,7 @@ TEST_F(SettingsDialogTest, WithoutAKeyringTheBoxIsDisabledAndSaysWhy) {
     MemoryKeyring unreachable;
     unreachable.unavailable = "No desktop keyring is running: no Secret Service.";
     struct Case {
-        PasswordStore* store;
+        store::PasswordStore* store;
         QString tooltip;
     };
     for (const Case& c : {Case{nullptr, QString::fromUtf8(kNoKeyringInThisBuildText)},
@@ -372,3 +374,5 @@ TEST_F(SettingsDialogTest, TheKeyringBoxMovesThePasswordAndReportsARefusal) {
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text, keyringWriteFailedText("The keyring is locked."));
 }
+
+} // namespace velmora::delivery

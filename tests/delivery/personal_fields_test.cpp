@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 namespace {
 
 PersonalValues annLee() {
@@ -148,3 +150,5 @@ TEST(InternationalAddress, DomainsBecomeALabels) {
     EXPECT_FALSE(needsSmtpUtf8("bob@bücher.example"));
     EXPECT_EQ(addressDomain("a@b@c.org"), "c.org");
 }
+
+} // namespace velmora::delivery

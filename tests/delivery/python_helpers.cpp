@@ -12,7 +12,7 @@
 
 extern char** environ;
 
-namespace delivery_testing {
+namespace velmora::delivery_testing {
 
 std::string python3() {
     const char* path = std::getenv("VELMORA_PYTHON3");
@@ -120,4 +120,4 @@ SmtpTestServer::~SmtpTestServer() {
     }
 }
 
-} // namespace delivery_testing
+} // namespace velmora::delivery_testing

@@ -4,7 +4,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace delivery_testing {
+namespace velmora::delivery_testing {
 
 // Debian's python3 (the one with aiosmtpd), from VELMORA_PYTHON3.
 std::string python3();
@@ -32,4 +32,4 @@ private:
     int port_ = 0;
 };
 
-} // namespace delivery_testing
+} // namespace velmora::delivery_testing

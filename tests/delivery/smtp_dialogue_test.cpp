@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 namespace {
 
 // One line of a dialogue script: what the server says, what the client must
@@ -850,3 +852,4 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
         EXPECT_EQ(d.outcome().messageWritten, c.written);
     }
 }
+} // namespace velmora::delivery

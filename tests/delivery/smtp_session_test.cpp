@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 using delivery_testing::RecordingObserver;
 using delivery_testing::ScriptedConnection;
 using testing_support::TempDir;
@@ -16,7 +18,7 @@ namespace {
 using Step = ScriptedConnection::Step;
 
 struct SessionFixture {
-    FixedClock clock{LocalDateTime{}};
+    store::FixedClock clock{store::LocalDateTime{}};
     MimeTypesFile types{"/nonexistent"};
     MessageEnvironment environment{clock, types, {}};
     RecordingObserver observer;
@@ -32,7 +34,7 @@ struct SessionFixture {
         request.message.recipient = "bob@example.net";
         request.message.subject = "Hello";
         request.message.body = "Hi Bob,\r\n.see you";
-        request.message.format = code(EditorFormat::PlainText);
+        request.message.format = code(store::EditorFormat::PlainText);
     }
     SmtpOutcome run(ScriptedConnection& connection) {
         return runSmtpSession(request, connection, observer, environment);
@@ -269,3 +271,5 @@ TEST(SmtpSession, WithoutAHostNameTheGreetingNamesTheLocalAddress) {
     EXPECT_EQ(c.unexpected, "");
     EXPECT_GE(c.position(), 2u);
 }
+
+} // namespace velmora::delivery

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+namespace velmora::store {
+
 TEST(CompactString, KeepsTextsOnBothSidesOfTheInlineLimit) {
     for (const std::size_t length : {0u, 1u, 14u, 15u, 16u, 17u, 300u}) {
         const std::string text(length, 'x');
@@ -94,3 +96,5 @@ TEST(TextArena, TextsStayApartAcrossManyBlocks) {
     }
     EXPECT_GT(arena.bytesReserved(), std::size_t{1} << 20);
 }
+
+} // namespace velmora::store

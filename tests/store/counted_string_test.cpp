@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::store {
+
 using testing_support::Bytes;
 
 TEST(Rot13, RotatesAsciiLettersOnlyAndIsItsOwnInverse) {
@@ -156,3 +158,5 @@ TEST(CountedReader, FieldDecodingAgreesWithTheTextPathForEveryByte) {
         EXPECT_TRUE(inArena.atEnd());
     }
 }
+
+} // namespace velmora::store

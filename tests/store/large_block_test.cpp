@@ -5,6 +5,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
+namespace velmora::store {
+
 // Either side of the size from which blocks are taken in huge pages: every
 // byte usable, and freed by the same rule that allocated it.
 TEST(LargeBlock, BlocksOfEverySizeHoldTheirBytes) {
@@ -33,3 +35,5 @@ TEST(LargeBlock, TableGrowsAcrossTheLargeSizeAndBack) {
     EXPECT_EQ(table.count(), 10);
     EXPECT_EQ(table.at(10), 30);
 }
+
+} // namespace velmora::store

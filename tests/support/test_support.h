@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace testing_support {
+namespace velmora::testing_support {
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
@@ -48,22 +48,22 @@ private:
 };
 
 // Records every message and answers questions from a queue.
-class FakePrompter final : public Prompter {
+class FakePrompter final : public platform::Prompter {
 public:
     struct Shown {
         std::string title;
         std::string text;
-        PromptButtons buttons;
+        platform::PromptButtons buttons;
     };
-    PromptAnswer message(const std::string& title, const std::string& text,
-                         PromptButtons buttons) override;
+    platform::PromptAnswer message(const std::string& title, const std::string& text,
+                                   platform::PromptButtons buttons) override;
     std::optional<std::string> openFileName(const std::string& title, const std::string& filter,
                                             const std::string& initialPath) override;
     std::optional<std::string> saveFileName(const std::string& title, const std::string& filter,
                                             const std::string& initialPath) override;
 
     std::vector<Shown> shown;
-    std::vector<PromptAnswer> answers;             // taken front first
+    std::vector<platform::PromptAnswer> answers;   // taken front first
     std::vector<std::optional<std::string>> files; // taken front first
     struct Request {
         std::string title, filter, initialPath;
@@ -95,11 +95,11 @@ private:
 std::string mailtrayProgram();
 
 // A clipboard that holds its text in memory.
-class FakeClipboard final : public Clipboard {
+class FakeClipboard final : public platform::Clipboard {
 public:
     std::string content;
     std::string text() const override { return content; }
     void setText(const std::string& text) override { content = text; }
 };
 
-} // namespace testing_support
+} // namespace velmora::testing_support
