@@ -15,6 +15,7 @@
 #include "delivery/mail_client.h"
 #include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
+#include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
 #include "views/contact_list_model.h"
 
@@ -43,6 +44,8 @@
 
 namespace velmora::app {
 
+using platform::toQString;
+
 namespace {
 
 // Start geometry of the controls that follow the window's size; they never
@@ -65,21 +68,17 @@ bool pathExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 } // namespace
 
 void MainWindow::WindowHooks::setWindowTitle(const std::string& title) {
-    window_.setWindowTitle(QString::fromStdString(title));
+    window_.setWindowTitle(toQString(title));
 }
 
 MainWindow::MainWindow(store::Session& session, const platform::ProgramImages& images,
                        MainWindowServices services, QWidget* parent)
     : QMainWindow(parent), session_(session), images_(images), services_(std::move(services)),
       hooks_(*this), viewAccess_(*this) {
-    setWindowTitle(QString::fromUtf8(store::kProductTitle) + " - Please wait...");
+    setWindowTitle(toQString(store::kProductTitle) + " - Please wait...");
     buildMenus();
     buildControls();
     resize(kWindowWidth, kWindowHeight + menuBar()->sizeHint().height());
@@ -103,14 +102,14 @@ void MainWindow::buildMenus() {
     std::map<std::string_view, QMenu*> menus;
     std::map<std::pair<std::string_view, std::string_view>, QMenu*> submenus;
     for (const std::string_view name : kTopMenus) {
-        menus[name] = menuBar()->addMenu(qs(name));
+        menus[name] = menuBar()->addMenu(toQString(name));
     }
     for (const MenuEntry& entry : mainMenu()) {
         QMenu* menu = menus.at(entry.menu);
         if (!entry.submenu.empty()) {
             QMenu*& sub = submenus[{entry.menu, entry.submenu}];
             if (sub == nullptr) {
-                sub = menu->addMenu(qs(entry.submenu));
+                sub = menu->addMenu(toQString(entry.submenu));
             }
             menu = sub;
         }
@@ -118,9 +117,9 @@ void MainWindow::buildMenus() {
             menu->addSeparator();
             continue;
         }
-        QAction* item = menu->addAction(qs(entry.caption));
+        QAction* item = menu->addAction(toQString(entry.caption));
         if (!entry.shortcut.empty()) {
-            item->setShortcut(QKeySequence(qs(entry.shortcut)));
+            item->setShortcut(QKeySequence(toQString(entry.shortcut)));
             item->setShortcutContext(Qt::WindowShortcut);
         }
         const MainCommand command = entry.command;
@@ -153,8 +152,8 @@ void MainWindow::buildControls() {
         button->setIcon(images_.icon(entry.image));
         button->setIconSize(QSize(16, 16));
         button->setAutoRaise(true);
-        button->setToolTip(qs(entry.tooltip));
-        button->setAccessibleName(qs(entry.tooltip));
+        button->setToolTip(toQString(entry.tooltip));
+        button->setAccessibleName(toQString(entry.tooltip));
         const MainCommand command = entry.command;
         connect(button, &QToolButton::clicked, this, [this, command] { runCommand(command); });
         imageButtons_.push_back(button);
@@ -177,7 +176,7 @@ void MainWindow::buildControls() {
     searchField_ = new QLineEdit(central);
     searchField_->setFixedSize(kLeftColumnWidth, 24);
     searchField_->installEventFilter(this);
-    setSearchFieldText(QString::fromUtf8(views::kSearchPlaceholder), true);
+    setSearchFieldText(toQString(views::kSearchPlaceholder), true);
     connect(searchField_, &QLineEdit::returnPressed, this,
             [this] { runCommand(MainCommand::ApplyFilters); });
     left->addWidget(searchField_);
@@ -244,7 +243,7 @@ void MainWindow::buildControls() {
                          palette.color(QPalette::Active, QPalette::HighlightedText));
         view->setPalette(palette);
         pageLayout->addWidget(view);
-        tabs_->addTab(page, qs(tabCaption(tab)));
+        tabs_->addTab(page, toQString(tabCaption(tab)));
         lists_[static_cast<std::size_t>(index)] = view;
         models_[static_cast<std::size_t>(index)] = model;
     }
@@ -254,7 +253,7 @@ void MainWindow::buildControls() {
 
     statusField_ = new QLabel(this);
     statusField_->setMinimumWidth(600);
-    statusField_->setText(qs(views::statusLineText(store::Session())));
+    statusField_->setText(toQString(views::statusLineText(store::Session())));
     statusBar()->addWidget(statusField_);
     statusBar()->setSizeGripEnabled(true);
 }
@@ -288,7 +287,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseButtonPress:
         case QEvent::KeyPress:
             // The first use of the field takes its placeholder away.
-            if (searchField_->text() == QString::fromUtf8(views::kSearchPlaceholder)) {
+            if (searchField_->text() == toQString(views::kSearchPlaceholder)) {
                 setSearchFieldText(QString(), false);
             }
             break;
@@ -302,7 +301,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 // --- views
 
 void MainWindow::refreshViews() {
-    if (searchField_->text() != QString::fromUtf8(views::kSearchPlaceholder)) {
+    if (searchField_->text() != toQString(views::kSearchPlaceholder)) {
         setSearchFieldText(QString(), false);
     }
     for (views::ContactListModel* model : models_) {
@@ -313,7 +312,7 @@ void MainWindow::refreshViews() {
         model->endRebuild();
     }
     tabs_->setTabText(tabIndex(views::ViewTab::AllEntries),
-                      qs(views_.caption(views::ViewTab::AllEntries)));
+                      toQString(views_.caption(views::ViewTab::AllEntries)));
     rebuildFilterTree();
 }
 
@@ -341,7 +340,7 @@ void MainWindow::rebuildFilterTree() {
         } else {
             item = new QTreeWidgetItem(heading);
         }
-        item->setText(0, qs(entry.caption));
+        item->setText(0, toQString(entry.caption));
         item->setData(0, Qt::UserRole, entry.number);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);
@@ -378,17 +377,17 @@ void MainWindow::applyFilters() {
     model->endRebuild();
     tabs_->setCurrentIndex(tabIndex(views::ViewTab::AllEntries));
     tabs_->setTabText(tabIndex(views::ViewTab::AllEntries),
-                      qs(views_.caption(views::ViewTab::AllEntries)));
+                      toQString(views_.caption(views::ViewTab::AllEntries)));
 }
 
 void MainWindow::clearFilters() {
     setSearchFieldText(QString(), false);
-    tabs_->setTabText(tabIndex(views::ViewTab::AllEntries), qs(views::kAllEntriesCaption));
+    tabs_->setTabText(tabIndex(views::ViewTab::AllEntries), toQString(views::kAllEntriesCaption));
     refreshViews();
 }
 
 void MainWindow::updateStatusLine() {
-    statusField_->setText(qs(views::statusLineText(session_)));
+    statusField_->setText(toQString(views::statusLineText(session_)));
 }
 
 std::vector<std::int32_t> MainWindow::selectedRows() const {
@@ -586,10 +585,10 @@ void MainWindow::rebuildRecentSessionsMenu() {
     }
     int number = 1;
     for (const std::string& path : paths) {
-        QString caption = QString::fromStdString(path);
+        QString caption = toQString(path);
         caption.replace('&', "&&");
         QAction* item = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(number++).arg(caption));
-        item->setData(QString::fromStdString(path));
+        item->setData(toQString(path));
         connect(item, &QAction::triggered, this, [this, path] { openSessionFile(path); });
     }
     recentMenu_->setEnabled(!paths.empty());

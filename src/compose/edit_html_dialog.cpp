@@ -3,6 +3,7 @@
 #include "compose/editing_commands.h"
 #include "compose/hyperlink_dialog.h"
 #include "compose/surface/body_editor.h"
+#include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
 
 #include <QPlainTextEdit>
@@ -10,6 +11,8 @@
 #include <QPushButton>
 
 namespace velmora::compose {
+
+using platform::toQString;
 
 EditHtmlDialog::EditHtmlDialog(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -50,7 +53,7 @@ EditHtmlDialog* openEditHtmlDialog(BodyEditor& editor, QPointer<EditHtmlDialog>&
         current->close();
     }
     auto* dialog = new EditHtmlDialog;
-    dialog->setSource(QString::fromStdString(editor.documentSource()));
+    dialog->setSource(toQString(editor.documentSource()));
     QPointer<BodyEditor> target(&editor);
     QObject::connect(dialog, &EditHtmlDialog::applyRequested, dialog,
                      [target](const QString& source) {

@@ -1,6 +1,7 @@
 #include "compose/hyperlink_dialog.h"
 
 #include "compose/surface/body_editor.h"
+#include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
 
 #include <QGuiApplication>
@@ -11,6 +12,8 @@
 #include <QScreen>
 
 namespace velmora::compose {
+
+using platform::toQString;
 
 namespace {
 
@@ -61,8 +64,8 @@ HyperlinkDialog::HyperlinkDialog(QWidget* parent)
 }
 
 void HyperlinkDialog::setFields(const HyperlinkFields& fields) {
-    linkText_->setText(QString::fromStdString(fields.linkText));
-    linkLocation_->setText(QString::fromStdString(fields.linkLocation));
+    linkText_->setText(toQString(fields.linkText));
+    linkLocation_->setText(toQString(fields.linkLocation));
 }
 
 QString HyperlinkDialog::linkText() const {

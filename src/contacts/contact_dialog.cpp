@@ -1,6 +1,7 @@
 #include "contacts/contact_dialog.h"
 
 #include "contacts/contact_adding.h"
+#include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
 #include "store/text_encoding.h"
 
@@ -18,11 +19,9 @@
 
 namespace velmora::contacts {
 
-namespace {
+using platform::toQString;
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+namespace {
 
 std::string text(const QLineEdit* field) {
     return field->text().toStdString();
@@ -34,7 +33,7 @@ std::string text(const QPlainTextEdit* field) {
 }
 
 void showLines(QPlainTextEdit* field, const std::string& stored) {
-    field->setPlainText(qs(store::editedLineBreaks(stored)));
+    field->setPlainText(toQString(store::editedLineBreaks(stored)));
 }
 
 } // namespace
@@ -44,7 +43,7 @@ StatusChoices::StatusChoices(QWidget* parent) : QWidget(parent), group_(new QBut
     grid->setContentsMargins(0, 0, 0, 0);
     int position = 0;
     for (const store::ContactStatus status : store::kVisibleStatuses) {
-        auto* choice = new QRadioButton(qs(store::statusCaption(code(status))), this);
+        auto* choice = new QRadioButton(toQString(store::statusCaption(code(status))), this);
         group_->addButton(choice, code(status));
         grid->addWidget(choice, position / 2, position % 2);
         ++position;
@@ -82,7 +81,7 @@ QRadioButton* StatusChoices::button(std::int32_t status) const {
 void fillGroupDropDown(QComboBox& dropDown, const store::Session& session) {
     dropDown.clear();
     for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
-        dropDown.addItem(QString::fromStdString(session.group(slot).name));
+        dropDown.addItem(toQString(session.group(slot).name));
     }
 }
 
@@ -106,15 +105,15 @@ ContactDialog::ContactDialog(store::Session& session, ViewAccess& views,
     : QWidget(parent, Qt::Window), session_(session), views_(views), prompter_(&prompter),
       editing_(true), opened_(std::move(opened)), openedSlot_(openedSlot) {
     buildControls();
-    setWindowTitle(QString::fromStdString(opened_.title));
+    setWindowTitle(toQString(opened_.title));
     groupLabel_->setText("Move to Campaign Group");
     statusLabel_->setText("Set Status");
     confirm_->setText("Apply");
-    email_->setText(qs(opened_.email));
-    name_->setText(qs(opened_.name));
+    email_->setText(toQString(opened_.email));
+    name_->setText(toQString(opened_.name));
     showLines(address_, opened_.address);
-    telephone_->setText(qs(opened_.telephone));
-    company_->setText(qs(opened_.company));
+    telephone_->setText(toQString(opened_.telephone));
+    company_->setText(toQString(opened_.company));
     showLines(notes_, opened_.notes);
     group_->setCurrentIndex(opened_.groupPosition);
     status_->setStatus(opened_.status);

@@ -1,9 +1,13 @@
 #include "contacts/contact_rows_model.h"
 
+#include "platform/qt_text.h"
+
 #include <QHeaderView>
 #include <QTreeView>
 
 namespace velmora::contacts {
+
+using platform::toQString;
 
 ContactRowsModel::ContactRowsModel(const store::Session& session, Source source,
                                    ContactIconProvider icons, QObject* parent)
@@ -46,12 +50,10 @@ QVariant ContactRowsModel::data(const QModelIndex& index, int role) const {
     }
     if (role == Qt::DisplayRole) {
         if (index.column() == EmailColumn) {
-            return QString::fromUtf8(c->email.view().data(),
-                                     static_cast<qsizetype>(c->email.view().size()));
+            return toQString(c->email.view());
         }
         if (index.column() == NameColumn) {
-            return QString::fromUtf8(c->name.view().data(),
-                                     static_cast<qsizetype>(c->name.view().size()));
+            return toQString(c->name.view());
         }
     }
     if (role == Qt::DecorationRole && index.column() == IconColumn && icons_) {

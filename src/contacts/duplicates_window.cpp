@@ -1,6 +1,7 @@
 #include "contacts/duplicates_window.h"
 
 #include "contacts/duplicates.h"
+#include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
 
 #include <QCloseEvent>
@@ -16,6 +17,8 @@
 #include <algorithm>
 
 namespace velmora::contacts {
+
+using platform::toQString;
 
 DuplicatesWindow::DuplicatesWindow(store::Session& session, ViewAccess& views, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), bar_(new QProgressBar),
@@ -73,7 +76,7 @@ void DuplicatesWindow::run() {
     QStringList lines;
     lines.reserve(static_cast<qsizetype>(result.lines.size()));
     for (const std::string& line : result.lines) {
-        lines.append(QString::fromStdString(line));
+        lines.append(toQString(line));
     }
     model_->setStringList(lines);
     views_.refreshViews();

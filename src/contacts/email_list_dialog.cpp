@@ -2,6 +2,7 @@
 
 #include "contacts/contact_adding.h"
 #include "contacts/contact_dialog.h"
+#include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
 #include "store/text_encoding.h"
 
@@ -14,6 +15,8 @@
 #include <QVBoxLayout>
 
 namespace velmora::contacts {
+
+using platform::toQString;
 
 EmailListDialog::EmailListDialog(store::Session& session, ViewAccess& views,
                                  platform::Prompter& prompter, platform::Clipboard& clipboard,
@@ -63,7 +66,7 @@ EmailListDialog::EmailListDialog(store::Session& session, ViewAccess& views,
 }
 
 void EmailListDialog::pasteFromClipboard() {
-    text_->setPlainText(QString::fromStdString(pastedAddressText(clipboard_.text())));
+    text_->setPlainText(toQString(pastedAddressText(clipboard_.text())));
 }
 
 void EmailListDialog::importFromFile() {
@@ -78,8 +81,7 @@ void EmailListDialog::importFromFile() {
         prompter_.message("Error", importFailedText(*path, error));
         return;
     }
-    text_->setPlainText(
-        QString::fromStdString(importedAddressText(store::textFromFileBytes(bytes))));
+    text_->setPlainText(toQString(importedAddressText(store::textFromFileBytes(bytes))));
 }
 
 void EmailListDialog::addAddresses() {

@@ -2,6 +2,7 @@
 
 #include "contacts/contact_dialog.h"
 #include "contacts/contact_export.h"
+#include "platform/qt_text.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,18 +14,14 @@
 
 namespace velmora::contacts {
 
-namespace {
+using platform::toQString;
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-} // namespace
+namespace {} // namespace
 
 ExportContactsDialog::ExportContactsDialog(const store::Session& session, ShownLists lists,
                                            platform::Prompter& prompter, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), lists_(std::move(lists)), prompter_(prompter),
-      current_(new QRadioButton("Current list: " + qs(lists_.currentCaption), this)),
+      current_(new QRadioButton("Current list: " + toQString(lists_.currentCaption), this)),
       filtered_(new QRadioButton("All Entries ( filtered )", this)),
       group_(new QRadioButton("Campaign Group", this)), status_(new QRadioButton("Status", this)),
       mailtray_(new QRadioButton("Mailtray", this)), groupList_(new QComboBox(this)),
@@ -43,7 +40,7 @@ ExportContactsDialog::ExportContactsDialog(const store::Session& session, ShownL
     }
     group_->setEnabled(groupList_->count() > 0);
     for (const store::ContactStatus status : store::kVisibleStatuses) {
-        statusList_->addItem(qs(store::statusCaption(code(status))), code(status));
+        statusList_->addItem(toQString(store::statusCaption(code(status))), code(status));
     }
     bom_->setChecked(true);
 

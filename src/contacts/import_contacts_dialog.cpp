@@ -1,6 +1,7 @@
 #include "contacts/import_contacts_dialog.h"
 
 #include "contacts/contact_dialog.h"
+#include "platform/qt_text.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -20,11 +21,9 @@
 
 namespace velmora::contacts {
 
-namespace {
+using platform::toQString;
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+namespace {
 
 constexpr TextEncoding kEncodings[] = {TextEncoding::Utf8, TextEncoding::Utf16Le,
                                        TextEncoding::Utf16Be, TextEncoding::Windows1252};
@@ -33,7 +32,7 @@ constexpr int kProgressSteps = 1000;
 
 // Preview cells on one line, so a multi-line note does not stretch a row.
 QString cellText(const std::string& text) {
-    QString shown = qs(text);
+    QString shown = toQString(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral(" / "));
     shown.replace(QChar('\n'), QStringLiteral(" / "));
     shown.replace(QChar('\r'), QStringLiteral(" / "));
@@ -60,11 +59,11 @@ ImportContactsDialog::ImportContactsDialog(store::Session& session, ViewAccess& 
 
     encoding_->addItem("Detected");
     for (const TextEncoding e : kEncodings) {
-        encoding_->addItem(qs(encodingName(e)));
+        encoding_->addItem(toQString(encodingName(e)));
     }
     delimiter_->addItem("Detected");
     for (const char d : kDelimiters) {
-        QString name = qs(delimiterName(d));
+        QString name = toQString(delimiterName(d));
         name[0] = name[0].toUpper();
         delimiter_->addItem(name);
     }
@@ -90,7 +89,7 @@ ImportContactsDialog::ImportContactsDialog(store::Session& session, ViewAccess& 
     report_->setVisible(false);
 
     auto* file = new QFormLayout;
-    file->addRow("File", new QLabel(qs(path_), this));
+    file->addRow("File", new QLabel(toQString(path_), this));
     file->addRow("Format", format_);
     file->addRow("Encoding", encoding_);
     file->addRow("Delimiter", delimiter_);
@@ -140,10 +139,10 @@ void ImportContactsDialog::loadPreview() {
     shown_ = previewContactsFile(path_, ImportFormat::Auto, encoding, delimiter);
     const bool vcard = shown_.format == ImportFormat::VCard;
     format_->setText(shown_.ok ? (vcard ? "vCard" : "CSV") : "");
-    encoding_->setItemText(0, "Detected: " +
-                                  qs(encodingDescription(shown_.encoding, shown_.byteOrderMark)));
+    encoding_->setItemText(
+        0, "Detected: " + toQString(encodingDescription(shown_.encoding, shown_.byteOrderMark)));
     delimiter_->setItemText(0, vcard ? QString("-")
-                                     : "Detected: " + qs(delimiterName(shown_.delimiter)));
+                                     : "Detected: " + toQString(delimiterName(shown_.delimiter)));
     delimiter_->setEnabled(!vcard);
 
     preview_->clear();
@@ -173,7 +172,7 @@ void ImportContactsDialog::loadPreview() {
         auto* label = new QLabel(headings[static_cast<int>(c)], mappingBox_);
         auto* box = new QComboBox(mappingBox_);
         for (const ContactField f : kContactFields) {
-            box->addItem(qs(contactFieldCaption(f)), static_cast<int>(f));
+            box->addItem(toQString(contactFieldCaption(f)), static_cast<int>(f));
         }
         box->setCurrentIndex(box->findData(static_cast<int>(shown_.mapping.at(c))));
         box->setEnabled(!vcard);
@@ -193,7 +192,7 @@ void ImportContactsDialog::updateImportButton() {
         hasEmail = hasEmail || box->currentData().toInt() == static_cast<int>(ContactField::Email);
     }
     if (!shown_.ok) {
-        problem_->setText(qs(shown_.error));
+        problem_->setText(toQString(shown_.error));
     } else if (!hasEmail) {
         problem_->setText("Choose the column that holds the e-mail addresses.");
     } else {
@@ -241,7 +240,8 @@ void ImportContactsDialog::runImport() {
     importing_ = false;
     progress_->setVisible(false);
     report_->setVisible(true);
-    report_->setPlainText(qs(result.ok ? importReportText(result.report) : result.error + "\n"));
+    report_->setPlainText(
+        toQString(result.ok ? importReportText(result.report) : result.error + "\n"));
     cancel_->setText("Close");
     views_.refreshViews();
     views_.updateStatusLine();

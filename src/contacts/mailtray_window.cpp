@@ -1,5 +1,6 @@
 #include "contacts/mailtray_window.h"
 
+#include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
 
 #include <QEvent>
@@ -9,6 +10,8 @@
 #include <QVBoxLayout>
 
 namespace velmora::contacts {
+
+using platform::toQString;
 
 MailtrayWindow::MailtrayWindow(store::Session& session, ViewAccess& views,
                                platform::Prompter& prompter, platform::Clipboard& clipboard,
@@ -82,7 +85,7 @@ void MailtrayWindow::fillList() {
 }
 
 void MailtrayWindow::showButtons() {
-    setWindowTitle(QString::fromStdString(mailtrayWindowTitle(session_.mailtrayCount())));
+    setWindowTitle(toQString(mailtrayWindowTitle(session_.mailtrayCount())));
     addSelected_->setEnabled(state_.addSelected);
     addFiltered_->setEnabled(state_.addFiltered);
     empty_->setEnabled(state_.empty);

@@ -2,6 +2,7 @@
 
 #include "contacts/contact_dialog.h"
 #include "contacts/contact_maintenance.h"
+#include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
 
 #include <QComboBox>
@@ -12,6 +13,8 @@
 #include <QVBoxLayout>
 
 namespace velmora::contacts {
+
+using platform::toQString;
 
 namespace {
 
@@ -39,10 +42,6 @@ const char* labelText(SelectionDialog::Kind kind) {
     return "";
 }
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 } // namespace
 
 SelectionDialog::SelectionDialog(Kind kind, store::Session& session, ViewAccess& views,
@@ -65,7 +64,7 @@ SelectionDialog::SelectionDialog(Kind kind, store::Session& session, ViewAccess&
     case Kind::Tag:
         for (std::int32_t tag = code(store::ContactTag::None); tag <= code(store::ContactTag::Star);
              ++tag) {
-            dropDown_->addItem(qs(store::tagCaption(tag)));
+            dropDown_->addItem(toQString(store::tagCaption(tag)));
         }
         break;
     case Kind::Group:
@@ -73,7 +72,7 @@ SelectionDialog::SelectionDialog(Kind kind, store::Session& session, ViewAccess&
         break;
     case Kind::Status:
         for (const std::int32_t status : kStatusDropDownCodes) {
-            dropDown_->addItem(qs(store::statusCaption(status)));
+            dropDown_->addItem(toQString(store::statusCaption(status)));
         }
         break;
     }

@@ -1,6 +1,7 @@
 #include "delivery/connection_test_window.h"
 
 #include "delivery/connection_test.h"
+#include "platform/qt_text.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -11,6 +12,8 @@
 #include <QVBoxLayout>
 
 namespace velmora::delivery {
+
+using platform::toQString;
 
 namespace {
 
@@ -55,7 +58,7 @@ ConnectionTestWindow::ConnectionTestWindow(const store::SessionSettings& setting
         QStringList lines;
         for (const std::string& line :
              connectionTestLines(smtpRequestFor(settings, localHostName()), report)) {
-            lines << QString::fromStdString(line);
+            lines << toQString(line);
         }
         const bool passed = connectionTestPassed(report);
         if (cancel->load()) {

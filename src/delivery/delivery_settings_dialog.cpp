@@ -1,6 +1,7 @@
 #include "delivery/delivery_settings_dialog.h"
 
 #include "delivery/keyring_password.h"
+#include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
 #include "store/text_encoding.h"
 
@@ -18,15 +19,13 @@
 
 namespace velmora::delivery {
 
+using platform::toQString;
+
 namespace {
 
 // Programs on this system carry no extension; the requester offers every
 // file and the user picks the program.
 constexpr const char* kClientProgramFilter = "Exectuable (*)|*";
-
-QString qs(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 } // namespace
 
@@ -50,7 +49,7 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
     for (std::int32_t m = code(store::DeliveryMethod::None);
          m <= code(store::DeliveryMethod::CustomMailClient); ++m) {
         const std::string_view caption = store::deliveryMethodCaption(m);
-        method_->addItem(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+        method_->addItem(toQString(caption));
     }
     for (const char* caption : kSecurityCaptions) {
         security_->addItem(caption);
@@ -137,25 +136,25 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
 
     const DeliverySettingsForm f = deliverySettingsForm(session_.settings());
     method_->setCurrentIndex(f.methodPosition);
-    clientPath_->setText(qs(f.clientPath));
-    parameters_->setText(qs(f.clientParameters));
-    server_->setText(qs(f.smtpServer));
-    port_->setText(qs(f.portText));
-    timeout_->setText(qs(f.timeoutText));
+    clientPath_->setText(toQString(f.clientPath));
+    parameters_->setText(toQString(f.clientParameters));
+    server_->setText(toQString(f.smtpServer));
+    port_->setText(toQString(f.portText));
+    timeout_->setText(toQString(f.timeoutText));
     requiresAuth_->setChecked(f.requiresAuth);
-    userName_->setText(qs(f.userName));
-    password_->setText(qs(f.password));
+    userName_->setText(toQString(f.userName));
+    password_->setText(toQString(f.password));
     (f.html ? html_ : plainText_)->setChecked(true);
-    from_->setText(qs(f.fromAddress));
-    replyTo_->setText(qs(f.replyTo));
-    signature_->setPlainText(qs(store::editedLineBreaks(f.signature)));
+    from_->setText(toQString(f.fromAddress));
+    replyTo_->setText(toQString(f.replyTo));
+    signature_->setPlainText(toQString(store::editedLineBreaks(f.signature)));
     includeSignature_->setChecked(f.includeSignature);
     security_->setCurrentIndex(f.securityPosition);
     keyring_->setChecked(keepsPasswordInKeyring(session_.settings()));
     if (passwords_ == nullptr) {
-        keyringUnavailable_ = QString::fromUtf8(kNoKeyringInThisBuildText);
+        keyringUnavailable_ = toQString(kNoKeyringInThisBuildText);
     } else if (const auto reason = passwords_->unavailableReason()) {
-        keyringUnavailable_ = QString::fromStdString(*reason);
+        keyringUnavailable_ = toQString(*reason);
     }
     keyring_->setToolTip(keyringUnavailable_);
     loginMethod_->setCurrentIndex(f.loginMethodPosition);
@@ -229,12 +228,12 @@ void DeliverySettingsDialog::chooseClientProgram() {
     const std::optional<std::string> path = prompter_.openFileName(
         "Custom Client Executable...", kClientProgramFilter, clientPath_->text().toStdString());
     if (path) {
-        clientPath_->setText(qs(*path));
+        clientPath_->setText(toQString(*path));
     }
 }
 
 void DeliverySettingsDialog::suggestPort(int securityPosition) {
-    port_->setText(qs(portTextForSecurity(securityPosition, port_->text().toStdString())));
+    port_->setText(toQString(portTextForSecurity(securityPosition, port_->text().toStdString())));
 }
 
 void DeliverySettingsDialog::testConnection() {

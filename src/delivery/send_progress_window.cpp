@@ -2,6 +2,7 @@
 
 #include "delivery/delivery_run.h"
 #include "platform/qt_prompter.h"
+#include "platform/qt_text.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -16,6 +17,8 @@
 
 namespace velmora::delivery {
 
+using platform::toQString;
+
 namespace {
 
 constexpr int kDrawPasses = 10; // event drains before the work starts
@@ -23,10 +26,6 @@ constexpr QSize kFirstSize(480, 360);
 // The program remembers the window's size for the next run (not across
 // starts: the program keeps no configuration outside the session).
 constexpr const char* kSizeProperty = "velmoraSendProgressSize";
-
-QString fromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 } // namespace
 
@@ -112,8 +111,8 @@ QString SendProgressWindow::paceText() const {
 }
 
 void SendProgressWindow::tallyChanged(const RunTally& tally) {
-    counts_->setText(fromUtf8(tallyText(tally)));
-    pace_->setText(fromUtf8(delivery::paceText(tally)));
+    counts_->setText(toQString(tallyText(tally)));
+    pace_->setText(toQString(delivery::paceText(tally)));
 }
 
 void SendProgressWindow::resizeEvent(QResizeEvent* event) {
@@ -136,12 +135,12 @@ QStringList SendProgressWindow::logLines() const {
 }
 
 void SendProgressWindow::logLine(const std::string& text) {
-    log_->addItem(fromUtf8(text));
+    log_->addItem(toQString(text));
     log_->scrollToBottom();
 }
 
 void SendProgressWindow::progress(const std::string& label) {
-    status_->setText(fromUtf8(label));
+    status_->setText(toQString(label));
 }
 
 void SendProgressWindow::pumpEvents() {

@@ -1,5 +1,7 @@
 #include "platform/qt_clipboard.h"
 
+#include "platform/qt_text.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 
@@ -10,7 +12,7 @@ std::string QtClipboard::text() const {
 }
 
 void QtClipboard::setText(const std::string& text) {
-    QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+    QGuiApplication::clipboard()->setText(toQString(text));
 }
 
 } // namespace velmora::platform

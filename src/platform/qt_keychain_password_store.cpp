@@ -1,5 +1,7 @@
 #include "platform/qt_keychain_password_store.h"
 
+#include "platform/qt_text.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -69,7 +71,7 @@ store::PasswordStore::ReadResult QtKeychainPasswordStore::read(const std::string
     ensureApplication();
     QKeychain::ReadPasswordJob job(service_);
     job.setInsecureFallback(false);
-    job.setKey(QString::fromStdString(account));
+    job.setKey(toQString(account));
     if (auto error = runJob(job)) {
         if (job.error() == QKeychain::EntryNotFound) {
             return {std::nullopt, "the keyring holds no password for " + account + "."};
@@ -84,8 +86,8 @@ std::optional<std::string> QtKeychainPasswordStore::write(const std::string& acc
     ensureApplication();
     QKeychain::WritePasswordJob job(service_);
     job.setInsecureFallback(false);
-    job.setKey(QString::fromStdString(account));
-    job.setTextData(QString::fromStdString(password));
+    job.setKey(toQString(account));
+    job.setTextData(toQString(password));
     return runJob(job);
 }
 
@@ -93,7 +95,7 @@ std::optional<std::string> QtKeychainPasswordStore::remove(const std::string& ac
     ensureApplication();
     QKeychain::DeletePasswordJob job(service_);
     job.setInsecureFallback(false);
-    job.setKey(QString::fromStdString(account));
+    job.setKey(toQString(account));
     if (auto error = runJob(job); error && job.error() != QKeychain::EntryNotFound) {
         return error;
     }

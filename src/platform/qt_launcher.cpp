@@ -1,5 +1,7 @@
 #include "platform/qt_launcher.h"
 
+#include "platform/qt_text.h"
+
 #include <QDesktopServices>
 #include <QMimeDatabase>
 #include <QProcess>
@@ -50,7 +52,7 @@ bool desktopHasProgramFor(const QString& path) {
 } // namespace
 
 bool QtLauncher::openDocument(const std::string& pathOrLink) {
-    const QString text = QString::fromStdString(pathOrLink);
+    const QString text = toQString(pathOrLink);
     // A path is a file; anything with a scheme ("mailto:", "http:") a link.
     if (text.startsWith('/')) {
         return desktopHasProgramFor(text) && QDesktopServices::openUrl(QUrl::fromLocalFile(text));
@@ -62,9 +64,9 @@ bool QtLauncher::startProgram(const std::string& program,
                               const std::vector<std::string>& arguments) {
     QStringList list;
     for (const std::string& argument : arguments) {
-        list << QString::fromStdString(argument);
+        list << toQString(argument);
     }
-    return QProcess::startDetached(QString::fromStdString(program), list);
+    return QProcess::startDetached(toQString(program), list);
 }
 
 } // namespace velmora::platform

@@ -1,5 +1,7 @@
 #include "platform/qt_prompter.h"
 
+#include "platform/qt_text.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -8,7 +10,7 @@
 namespace velmora::platform {
 
 QString toQtFilter(const std::string& filter) {
-    const QStringList parts = QString::fromStdString(filter).split('|');
+    const QStringList parts = toQString(filter).split('|');
     QStringList entries;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QString caption = parts[i];
@@ -36,8 +38,8 @@ QWidget* QtPrompter::owner() const {
 
 PromptAnswer QtPrompter::message(const std::string& title, const std::string& text,
                                  PromptButtons buttons) {
-    const QString qtitle = QString::fromStdString(title);
-    const QString qtext = QString::fromStdString(text);
+    const QString qtitle = toQString(title);
+    const QString qtext = toQString(text);
     QMessageBox::StandardButtons standard = QMessageBox::Ok;
     QMessageBox::Icon icon = QMessageBox::Information;
     if (buttons == PromptButtons::YesNo || buttons == PromptButtons::YesNoDefaultNo) {
@@ -68,9 +70,8 @@ PromptAnswer QtPrompter::message(const std::string& title, const std::string& te
 std::optional<std::string> QtPrompter::openFileName(const std::string& title,
                                                     const std::string& filter,
                                                     const std::string& initialPath) {
-    const QString path =
-        QFileDialog::getOpenFileName(owner(), QString::fromStdString(title),
-                                     QString::fromStdString(initialPath), toQtFilter(filter));
+    const QString path = QFileDialog::getOpenFileName(owner(), toQString(title),
+                                                      toQString(initialPath), toQtFilter(filter));
     if (path.isEmpty()) {
         return std::nullopt;
     }
@@ -80,9 +81,8 @@ std::optional<std::string> QtPrompter::openFileName(const std::string& title,
 std::optional<std::string> QtPrompter::saveFileName(const std::string& title,
                                                     const std::string& filter,
                                                     const std::string& initialPath) {
-    const QString path =
-        QFileDialog::getSaveFileName(owner(), QString::fromStdString(title),
-                                     QString::fromStdString(initialPath), toQtFilter(filter));
+    const QString path = QFileDialog::getSaveFileName(owner(), toQString(title),
+                                                      toQString(initialPath), toQtFilter(filter));
     if (path.isEmpty()) {
         return std::nullopt;
     }

@@ -1,5 +1,7 @@
 #include "platform/qt_recent_session_store.h"
 
+#include "platform/qt_text.h"
+
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
@@ -26,7 +28,7 @@ std::vector<std::string> QtRecentSessionStore::load() const {
 void QtRecentSessionStore::save(const std::vector<std::string>& paths) {
     QStringList list;
     for (const std::string& path : paths) {
-        list << QString::fromStdString(path);
+        list << toQString(path);
     }
     QSettings settings(settingsFile_, QSettings::IniFormat);
     settings.setValue(kKey, list);

@@ -1,8 +1,11 @@
 #include "views/contact_list_model.h"
 
 #include "platform/qt_images.h"
+#include "platform/qt_text.h"
 
 namespace velmora::views {
+
+using platform::toQString;
 
 ContactListModel::ContactListModel(const store::Session& session, const ContactViews& views,
                                    ViewTab tab, const platform::ProgramImages* images,
@@ -49,9 +52,7 @@ QVariant ContactListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole) {
         return {};
     }
-    const auto text = [](std::string_view view) {
-        return QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
-    };
+    const auto text = [](std::string_view view) { return toQString(view); };
     switch (column) {
     case ListColumn::Icon:
         return {};
@@ -76,7 +77,7 @@ QVariant ContactListModel::headerData(int section, Qt::Orientation orientation, 
         return QAbstractTableModel::headerData(section, orientation, role);
     }
     if (role == Qt::DisplayRole) {
-        return QString::fromUtf8(kListColumns[static_cast<std::size_t>(section)].caption);
+        return toQString(kListColumns[static_cast<std::size_t>(section)].caption);
     }
     return {};
 }

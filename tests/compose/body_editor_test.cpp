@@ -2,6 +2,7 @@
 #include "compose/editing_commands.h"
 #include "compose/surface/body_editor.h"
 #include "engine_waits.h"
+#include "platform/qt_text.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -20,6 +21,8 @@
 #include <memory>
 
 namespace velmora::compose {
+
+using platform::toQString;
 
 namespace {
 
@@ -69,7 +72,7 @@ protected:
             }
             return false;
         })(%1, %2))JS")
-                               .arg(QString::fromStdString("\"" + text + "\""))
+                               .arg(toQString("\"" + text + "\""))
                                .arg(occurrence);
         return editor->evaluateScript(js).toBool();
     }
@@ -94,7 +97,7 @@ protected:
             }
             return false;
         })("%1", "%2"))JS")
-                               .arg(QString::fromStdString(from), QString::fromStdString(to));
+                               .arg(toQString(from), toQString(to));
         return editor->evaluateScript(js).toBool();
     }
 
@@ -303,6 +306,26 @@ TEST_F(BodyEditorTest, ReplacesTheSelectionAndPastesMarkup) {
     ASSERT_TRUE(selectText("one"));
     EXPECT_EQ(1, editor->runEditCommand(EditCommand::Delete));
     EXPECT_EQ(std::string::npos, bodyHtml().find("one"));
+}
+
+TEST_F(BodyEditorTest, CutCopyAndPasteGoThroughTheGivenClipboard) {
+    testing_support::FakeClipboard clipboard;
+    editor->setClipboard(clipboard);
+    QApplication::clipboard()->setText(QStringLiteral("desktop"));
+    load("<p>one word two</p>");
+
+    ASSERT_TRUE(selectText("word"));
+    editor->copySelection();
+    EXPECT_EQ("word", clipboard.content);
+    clipboard.content = "<b>x</b>";
+    placeCaretIn("one", 0);
+    editor->pasteClipboard();
+    EXPECT_EQ("<p><b>x</b>one word two</p>", bodyHtml());
+    ASSERT_TRUE(selectText("two"));
+    editor->cutSelection();
+    EXPECT_EQ("two", clipboard.content);
+    // The desktop's clipboard was never touched.
+    EXPECT_EQ(QStringLiteral("desktop"), QApplication::clipboard()->text());
 }
 
 TEST_F(BodyEditorTest, DocumentSourceRoundTripKeepsEditingAndRunsNoScript) {

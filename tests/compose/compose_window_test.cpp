@@ -10,6 +10,7 @@
 #include "engine_waits.h"
 #include "platform/qt_images.h"
 #include "platform/qt_prompter.h"
+#include "platform/qt_text.h"
 #include "support/test_support.h"
 
 #include <QAction>
@@ -28,6 +29,8 @@
 #include <nlohmann/json.hpp>
 
 namespace velmora::compose {
+
+using platform::toQString;
 
 using testing_support::Bytes;
 using testing_support::FakePrompter;
@@ -525,8 +528,7 @@ TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
     plain.menuAction("{{firstName}}")->trigger();
     EXPECT_EQ("Dear {{firstName}},", plain.draft().body);
     for (std::string_view name : delivery::kPersonalFieldNames) {
-        EXPECT_NE(nullptr,
-                  plain.menuAction(QString::fromStdString("{{" + std::string(name) + "}}")));
+        EXPECT_NE(nullptr, plain.menuAction(toQString("{{" + std::string(name) + "}}")));
     }
 
     ComposeWindow& html = open(store::EditorFormat::Html);

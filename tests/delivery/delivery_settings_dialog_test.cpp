@@ -1,5 +1,6 @@
 #include "delivery/delivery_settings_dialog.h"
 #include "delivery/keyring_password.h"
+#include "platform/qt_text.h"
 #include "python_helpers.h"
 #include "support/test_support.h"
 
@@ -18,6 +19,8 @@
 #include <thread>
 
 namespace velmora::delivery {
+
+using platform::toQString;
 
 using testing_support::FakePrompter;
 using testing_support::TempDir;
@@ -320,8 +323,8 @@ TEST_F(SettingsDialogTest, WithoutAKeyringTheBoxIsDisabledAndSaysWhy) {
         store::PasswordStore* store;
         QString tooltip;
     };
-    for (const Case& c : {Case{nullptr, QString::fromUtf8(kNoKeyringInThisBuildText)},
-                          Case{&unreachable, QString::fromStdString(*unreachable.unavailable)}}) {
+    for (const Case& c : {Case{nullptr, toQString(kNoKeyringInThisBuildText)},
+                          Case{&unreachable, toQString(*unreachable.unavailable)}}) {
         useLogin(session, true);
         QPointer<DeliverySettingsDialog> d =
             new DeliverySettingsDialog(session, prompter, nullptr, c.store);

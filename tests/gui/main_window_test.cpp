@@ -4,6 +4,7 @@
 #include "contacts/import_contacts_dialog.h"
 #include "platform/qt_images.h"
 #include "platform/qt_recent_session_store.h"
+#include "platform/qt_text.h"
 #include "store/session_file.h"
 #include "support/qt_app.h"
 #include "support/test_support.h"
@@ -30,6 +31,8 @@
 #include <unistd.h>
 
 namespace velmora::app {
+
+using platform::toQString;
 
 using testing_support::FakePrompter;
 using testing_support::readFileBytes;
@@ -420,11 +423,10 @@ TEST_F(MainWindowTest, RecentSessionsListsOpenedAndSavedFilesAndOpensThem) {
     add("bob@example.org", 0);
     prompter.files.push_back(dir.file("second"));
     window->action(MainCommand::SaveSessionAs)->trigger();
-    EXPECT_EQ(recentEntries(menu), (QStringList{QString::fromStdString(dir.file("second.qmz")),
-                                                QString::fromStdString(dir.file("first.qmz"))}));
+    EXPECT_EQ(recentEntries(menu),
+              (QStringList{toQString(dir.file("second.qmz")), toQString(dir.file("first.qmz"))}));
     EXPECT_TRUE(menu->isEnabled());
-    EXPECT_EQ(menu->actions().at(0)->text(),
-              "&1 " + QString::fromStdString(dir.file("second.qmz")));
+    EXPECT_EQ(menu->actions().at(0)->text(), "&1 " + toQString(dir.file("second.qmz")));
 
     // Choosing an entry opens it, which brings it to the front.
     menu->actions().at(1)->trigger();
@@ -437,20 +439,18 @@ TEST_F(MainWindowTest, RecentSessionsListsOpenedAndSavedFilesAndOpensThem) {
     menu->actions().at(1)->trigger();
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].title, "Error");
-    EXPECT_EQ(recentEntries(menu), QStringList{QString::fromStdString(dir.file("first.qmz"))});
+    EXPECT_EQ(recentEntries(menu), QStringList{toQString(dir.file("first.qmz"))});
     EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - first.qmz");
 }
 
 TEST(QtRecentSessionStoreTest, KeepsTheListInItsSettingsFile) {
     testing_support::qtApp();
     TempDir dir;
-    const QString file = QString::fromStdString(dir.file("config/velmora-mailtray.conf"));
+    const QString file = toQString(dir.file("config/velmora-mailtray.conf"));
     platform::QtRecentSessionStore(file).save({"/home/ann/a b.qmz", "/home/ann/c.qmz"});
     EXPECT_EQ(platform::QtRecentSessionStore(file).load(),
               (std::vector<std::string>{"/home/ann/a b.qmz", "/home/ann/c.qmz"}));
-    EXPECT_TRUE(platform::QtRecentSessionStore(QString::fromStdString(dir.file("none.conf")))
-                    .load()
-                    .empty());
+    EXPECT_TRUE(platform::QtRecentSessionStore(toQString(dir.file("none.conf"))).load().empty());
     // The program's own store sits in the desktop's settings folder.
     EXPECT_TRUE(platform::QtRecentSessionStore().settingsFile().endsWith(
         "/velmora-mailtray/velmora-mailtray.conf"));

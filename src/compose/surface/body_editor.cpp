@@ -3,10 +3,10 @@
 #include "compose/editing_commands.h"
 #include "compose/surface/body_editor_script.h"
 #include "delivery/html_text.h"
+#include "platform/qt_text.h"
 #include "store/atomic_file.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QDir>
 #include <QEvent>
 #include <QEventLoop>
@@ -28,6 +28,8 @@
 #include <memory>
 
 namespace velmora::compose {
+
+using platform::toQString;
 
 // The body's page accepts only the navigations the editor starts itself, each
 // once: a file dropped on the body, a reload or going back would replace the
@@ -81,7 +83,7 @@ protected:
 
 // A JavaScript string literal (JSON is a subset) holding `text`.
 QString scriptString(std::string_view text) {
-    const QJsonArray array{QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))};
+    const QJsonArray array{toQString(text)};
     const QByteArray json = QJsonDocument(array).toJson(QJsonDocument::Compact);
     // "[...]" without the brackets.
     return QString::fromUtf8(json.mid(1, json.size() - 2));
@@ -333,13 +335,13 @@ std::string BodyEditor::bodyText() {
 
 void BodyEditor::setPlainText(std::string_view text) {
     if (text_ != nullptr) {
-        text_->setPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+        text_->setPlainText(toQString(text));
     }
 }
 
 void BodyEditor::insertText(std::string_view text) {
     if (text_ != nullptr) {
-        text_->insertPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+        text_->insertPlainText(toQString(text));
     } else {
         replaceSelection(delivery::escapeHtml(text));
     }
@@ -352,7 +354,7 @@ void BodyEditor::cutSelection() {
         focusBody();
         return;
     }
-    QApplication::clipboard()->setText(QString::fromStdString(compose::cutSelection(*this)));
+    clipboard_->setText(compose::cutSelection(*this));
 }
 
 void BodyEditor::copySelection() {
@@ -361,7 +363,7 @@ void BodyEditor::copySelection() {
         focusBody();
         return;
     }
-    QApplication::clipboard()->setText(QString::fromStdString(compose::copySelection(*this)));
+    clipboard_->setText(compose::copySelection(*this));
 }
 
 void BodyEditor::pasteClipboard() {
@@ -370,7 +372,7 @@ void BodyEditor::pasteClipboard() {
         focusBody();
         return;
     }
-    compose::pasteClipboard(*this, QApplication::clipboard()->text().toStdString());
+    compose::pasteClipboard(*this, clipboard_->text());
 }
 
 } // namespace velmora::compose

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "compose/editing_surface.h"
+#include "platform/qt_clipboard.h"
 #include "store/codes.h"
 
 #include <QString>
@@ -88,6 +89,9 @@ public:
     void cutSelection();
     void copySelection();
     void pasteClipboard();
+    // The clipboard the Html format's Cut, Copy and Paste use: the desktop's
+    // unless another is given; `clipboard` must outlive the editor.
+    void setClipboard(platform::Clipboard& clipboard) { clipboard_ = &clipboard; }
 
     // Whether something (not just a caret) is selected, without asking the
     // engine: it follows `selectionChanged`. An idle update can use this and
@@ -137,6 +141,8 @@ private:
     int waitDepth_ = 0;
     int scriptTimeoutMs_ = 5000;
     int documentTimeoutMs_ = 10000;
+    platform::QtClipboard desktopClipboard_;
+    platform::Clipboard* clipboard_ = &desktopClipboard_;
 };
 
 } // namespace velmora::compose
