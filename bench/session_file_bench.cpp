@@ -89,9 +89,9 @@ void BM_SaveSession(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_RawRead)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_LoadSession)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_RawWrite)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_SaveSession)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_RawRead)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_LoadSession)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_RawWrite)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_SaveSession)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 BENCHMARK_MAIN();

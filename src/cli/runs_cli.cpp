@@ -1,4 +1,6 @@
 #include "cli/cli_context.h"
+#include "cli/json_stream.h"
+#include "cli/run_json.h"
 #include "delivery/run_journal.h"
 
 #include <memory>
@@ -12,50 +14,6 @@ struct RunsOptions {
     std::string session;
     std::string run;
 };
-
-nlohmann::json countsToJson(const delivery::RunCounts& counts) {
-    return {{"delivered", counts.delivered},
-            {"deferred", counts.deferred},
-            {"rejected", counts.rejected},
-            {"failed", counts.failed},
-            {"notAttempted", counts.notAttempted}};
-}
-
-nlohmann::json runToJson(const delivery::RunRecord& run) {
-    nlohmann::json json = {{"id", run.id},
-                           {"started", run.started},
-                           {"finished", run.finished},
-                           {"stoppedEarly", run.stoppedEarly},
-                           {"subject", run.subject},
-                           {"draft", run.draftPath},
-                           {"recipients", run.recipients.size()},
-                           {"counts", countsToJson(run.counts())}};
-    if (!run.retryOf.empty()) {
-        json["retryOf"] = run.retryOf;
-    }
-    return json;
-}
-
-nlohmann::json recipientToJson(const delivery::JournalRecipient& recipient) {
-    nlohmann::json attempts = nlohmann::json::array();
-    for (const delivery::JournalAttempt& attempt : recipient.attempts) {
-        nlohmann::json item = {{"outcome", outcomeName(attempt.outcome)},
-                               {"code", attempt.code},
-                               {"text", attempt.text},
-                               {"at", attempt.at}};
-        if (!attempt.stamp.empty()) {
-            item["stamp"] = attempt.stamp;
-        }
-        attempts.push_back(std::move(item));
-    }
-    const std::optional<delivery::DeliveryOutcome> outcome = recipient.outcome();
-    return {{"n", recipient.index},
-            {"slot", recipient.slot},
-            {"address", recipient.address},
-            {"outcome", outcome ? std::string(outcomeName(*outcome)) : "not attempted"},
-            {"final", recipient.hasFinalOutcome()},
-            {"attempts", std::move(attempts)}};
-}
 
 bool sessionExists(CliContext& context, const std::string& path) {
     struct stat info {};
@@ -101,16 +59,9 @@ void registerRunsCommands(CLI::App& app, CliContext& context) {
             if (run.id != o->run) {
                 continue;
             }
-            nlohmann::json json = runToJson(run);
-            json["ended"] = run.endedAt;
-            json["draftSha256"] = run.draftDigest;
-            json["journal"] = run.path;
-            nlohmann::json recipients = nlohmann::json::array();
-            for (const delivery::JournalRecipient& recipient : run.recipients) {
-                recipients.push_back(recipientToJson(recipient));
-            }
-            json["recipients"] = std::move(recipients);
-            context.printJson(json);
+            JsonStreamWriter out(context.out);
+            writeRunDetailJson(out, run);
+            out.finish();
             return;
         }
         context.fail("The session has no run \"" + o->run + "\" (see 'mailtray runs list').");

@@ -1,5 +1,7 @@
 #include "store/compact_string.h"
 
+#include "store/text_arena.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -30,26 +32,40 @@ char* CompactString::allocate(std::size_t n) {
     if (block == nullptr) {
         throw std::bad_alloc();
     }
-    const auto length = static_cast<std::uint32_t>(n);
-    std::memcpy(bytes_, &block, sizeof block);
-    std::memcpy(bytes_ + 8, &length, sizeof length);
-    bytes_[15] = kHeapTag;
+    pointAt(block, n, kHeapTag);
     return block;
 }
 
+void CompactString::pointAt(char* text, std::size_t n, unsigned char tag) noexcept {
+    const auto length = static_cast<std::uint32_t>(n);
+    std::memcpy(bytes_, &text, sizeof text);
+    std::memcpy(bytes_ + 8, &length, sizeof length);
+    bytes_[15] = tag;
+}
+
 char* CompactString::overwrite(std::size_t n) {
-    if (isHeap()) {
-        std::free(heapPointer());
-        clearInline();
-    }
+    release();
     return allocate(n);
 }
 
-void CompactString::release() noexcept {
-    if (isHeap()) {
-        std::free(heapPointer());
-        clearInline();
+char* CompactString::overwrite(std::size_t n, TextArena& arena) {
+    if (n <= kInlineCapacity) {
+        return overwrite(n);
     }
+    if (n > UINT32_MAX) {
+        throw std::length_error("CompactString: text longer than 4 GiB");
+    }
+    release();
+    char* text = arena.allocate(n);
+    pointAt(text, n, kArenaTag);
+    return text;
+}
+
+void CompactString::release() noexcept {
+    if (ownsBlock()) {
+        std::free(outOfLinePointer());
+    }
+    clearInline();
 }
 
 } // namespace velmora::store

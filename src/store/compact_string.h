@@ -9,10 +9,13 @@
 
 namespace velmora::store {
 
+class TextArena;
+
 // A 16-byte string for record fields. A session holds a million contacts of
 // nine text fields each; std::string's 32 bytes per field would double the
 // table's footprint. Texts of up to 15 bytes live inline, longer ones in one
-// heap block. Read it as a std::string_view; assign any string to it.
+// heap block, or in a TextArena when the session file reader put them there.
+// Read it as a std::string_view; assign any string to it.
 class CompactString {
 public:
     CompactString() noexcept { clearInline(); }
@@ -25,7 +28,7 @@ public:
         other.clearInline();
     }
     ~CompactString() {
-        if (isHeap()) {
+        if (ownsBlock()) {
             release();
         }
     }
@@ -61,15 +64,19 @@ public:
     // to fill: the reader's way to decode a field straight into place. The
     // old contents are gone.
     char* overwrite(std::size_t n);
+    // The same with a text too long to sit inline taken from `arena`. The
+    // string then borrows its storage: it, and any string moved from it, must
+    // not outlive the arena (copies own theirs).
+    char* overwrite(std::size_t n, TextArena& arena);
 
     std::string_view view() const noexcept { return {data(), size()}; }
     operator std::string_view() const noexcept { return view(); }
     std::string str() const { return std::string(view()); }
     const char* data() const noexcept {
-        return isHeap() ? heapPointer() : reinterpret_cast<const char*>(bytes_);
+        return isOutOfLine() ? outOfLinePointer() : reinterpret_cast<const char*>(bytes_);
     }
     std::size_t size() const noexcept {
-        if (!isHeap()) {
+        if (!isOutOfLine()) {
             return bytes_[15];
         }
         std::uint32_t length = 0;
@@ -93,14 +100,17 @@ public:
 
 private:
     // Layout: inline, bytes 0..14 hold the text and byte 15 its length;
-    // on the heap, bytes 0..7 hold the pointer, 8..11 the length, and byte 15
-    // the tag 0xFF. Accessed through memcpy so no union punning is needed.
+    // out of line, bytes 0..7 hold the pointer, 8..11 the length, and byte 15
+    // the tag: 0xFF for a heap block the string owns, 0xFE for arena storage
+    // it borrows. Accessed through memcpy so no union punning is needed.
     static constexpr unsigned char kHeapTag = 0xFF;
+    static constexpr unsigned char kArenaTag = 0xFE;
     static constexpr std::size_t kInlineCapacity = 15;
     alignas(8) unsigned char bytes_[16];
 
-    bool isHeap() const noexcept { return bytes_[15] == kHeapTag; }
-    char* heapPointer() const noexcept {
+    bool isOutOfLine() const noexcept { return bytes_[15] >= kArenaTag; }
+    bool ownsBlock() const noexcept { return bytes_[15] == kHeapTag; }
+    char* outOfLinePointer() const noexcept {
         char* pointer = nullptr;
         std::memcpy(&pointer, bytes_, sizeof pointer);
         return pointer;
@@ -110,6 +120,7 @@ private:
     void assignFrom(std::string_view text);
     // Sets the length of a string holding no heap block; returns its storage.
     char* allocate(std::size_t n);
+    void pointAt(char* text, std::size_t n, unsigned char tag) noexcept;
     void release() noexcept;
 };
 

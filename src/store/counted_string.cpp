@@ -45,6 +45,29 @@ std::uint64_t rot13Word(std::uint64_t x) {
     return x + forward * 13 - back * 13;
 }
 
+// Stores the first `tail` (1..7) bytes of `word` as memory holds them.
+void storeTail(char* out, std::uint64_t word, std::size_t tail) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if ((tail & 4) != 0) {
+            const auto part = static_cast<std::uint32_t>(word);
+            std::memcpy(out, &part, 4);
+            out += 4;
+            word >>= 32;
+        }
+        if ((tail & 2) != 0) {
+            const auto part = static_cast<std::uint16_t>(word);
+            std::memcpy(out, &part, 2);
+            out += 2;
+            word >>= 16;
+        }
+        if ((tail & 1) != 0) {
+            *out = static_cast<char>(word & 0xFF);
+        }
+    } else {
+        std::memcpy(out, &word, tail);
+    }
+}
+
 // Copies `n` bytes from `in` (which may be read up to `readLimit`) to `out`,
 // un-scrambling them if asked, a word at a time. Returns the OR of the input
 // bytes: its high bits say whether any byte was not ASCII.
@@ -63,7 +86,13 @@ std::uint64_t decodeCopy(char* out, const char* in, std::size_t n, const char* r
         const std::size_t tail = n - i;
         std::uint64_t word = 0;
         // Reading a whole word past the field is fine inside the buffer.
-        std::memcpy(&word, in + i, static_cast<std::size_t>(readLimit - (in + i)) >= 8 ? 8 : tail);
+        // Copies of fixed sizes only: a variable one is a library call, and
+        // this runs for nearly every field of a million records.
+        if (static_cast<std::size_t>(readLimit - (in + i)) >= 8) {
+            std::memcpy(&word, in + i, 8);
+        } else {
+            std::memcpy(&word, in + i, tail);
+        }
         if constexpr (std::endian::native == std::endian::little) {
             word &= (1ull << (8 * tail)) - 1; // tail is 1..7
         } else {
@@ -71,7 +100,7 @@ std::uint64_t decodeCopy(char* out, const char* in, std::size_t n, const char* r
         }
         seen |= word;
         word = scrambled ? rot13Word(word) : word;
-        std::memcpy(out + i, &word, tail);
+        storeTail(out + i, word, tail);
     }
     return seen;
 }
@@ -192,7 +221,8 @@ std::string CountedReader::readText(bool scrambled) {
     return windows1252ToUtf8(bytes);
 }
 
-void CountedReader::readText(CompactString& into, bool scrambled) {
+template <class Storage>
+void CountedReader::readTextInto(CompactString& into, bool scrambled, Storage&& storage) {
     const std::int32_t n = readInt32();
     if (n <= 0) {
         into.overwrite(0);
@@ -201,7 +231,7 @@ void CountedReader::readText(CompactString& into, bool scrambled) {
     // Decoded straight into the field's own storage in one pass; only a
     // field with bytes beyond ASCII is looked at again.
     const std::string_view raw = readRaw(static_cast<std::size_t>(n));
-    char* out = into.overwrite(raw.size());
+    char* out = storage(raw.size());
     const std::uint64_t seen = decodeCopy(out, raw.data(), raw.size(), limit_, scrambled);
     if ((seen & (0x80 * kOnes)) != 0) {
         const std::string_view text(out, raw.size());
@@ -209,6 +239,14 @@ void CountedReader::readText(CompactString& into, bool scrambled) {
             into = windows1252ToUtf8(text);
         }
     }
+}
+
+void CountedReader::readText(CompactString& into, bool scrambled) {
+    readTextInto(into, scrambled, [&into](std::size_t n) { return into.overwrite(n); });
+}
+
+void CountedReader::readText(CompactString& into, TextArena& arena, bool scrambled) {
+    readTextInto(into, scrambled, [&](std::size_t n) { return into.overwrite(n, arena); });
 }
 
 std::int32_t CountedReader::readCount() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/compact_string.h"
+#include "store/text_arena.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -46,6 +47,9 @@ public:
     // UTF-8 or converted from Windows-1252.
     std::string readText(bool scrambled = false);
     void readText(CompactString& into, bool scrambled = false);
+    // The same with a long text's storage taken from `arena` (see
+    // CompactString::overwrite).
+    void readText(CompactString& into, TextArena& arena, bool scrambled = false);
     // A table count as stored; a negative count is 0.
     std::int32_t readCount();
     // How many of `count` records of at least `minRecordBytes` each the rest
@@ -64,6 +68,8 @@ private:
     std::size_t fill(std::size_t n);
     std::size_t readBytes(char* out, std::size_t n);
     std::string_view readRaw(std::size_t n);
+    template <class Storage>
+    void readTextInto(CompactString& into, bool scrambled, Storage&& storage);
 
     std::FILE* file_ = nullptr;
     std::vector<char> buffer_;

@@ -165,15 +165,7 @@ void Session::indexContact(std::int32_t slot) {
     }
 }
 
-void Session::indexContactsFrom(std::int32_t first) {
-    std::vector<SlotHashIndex::Item> items;
-    items.reserve(static_cast<std::size_t>(std::max(0, doc_->contacts.count() - first + 1)));
-    for (std::int32_t slot = first; slot <= doc_->contacts.count(); ++slot) {
-        const Contact& c = doc_->contacts.at(slot);
-        if (!c.isDeleted()) {
-            items.push_back({hashIgnoringCase(trimSpaces(c.email)), slot});
-        }
-    }
+void Session::indexContacts(const std::vector<SlotHashIndex::Item>& items) {
     doc_->contactIndex.insertAll(items);
     doc_->liveContacts += static_cast<std::int32_t>(items.size());
 }

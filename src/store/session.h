@@ -3,11 +3,14 @@
 #include "store/records.h"
 #include "store/slot_hash_index.h"
 #include "store/slot_table.h"
+#include "store/text.h"
+#include "store/text_arena.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora::store {
 
@@ -70,15 +73,22 @@ public:
     // Appends a record exactly as given (the session file reader).
     std::int32_t appendContact(Contact contact);
     // The session file reader's way to add many: while `more()` holds, a new
-    // record is read straight into its slot by `read(Contact&)`; the address
-    // index takes them all at the end, which is far cheaper for a million
-    // than record by record.
+    // record is read straight into its slot by `read(Contact&, TextArena&)`,
+    // long texts into the arena that lives as long as the tables. Its address
+    // key is hashed while the record is still in the cache; the address index
+    // takes them all at the end, which is far cheaper for a million than
+    // record by record.
     template <class More, class Read> void appendContactRecords(More&& more, Read&& read) {
-        const std::int32_t first = doc_->contacts.count() + 1;
+        std::vector<SlotHashIndex::Item> items;
+        items.reserve(doc_->contacts.capacity() - static_cast<std::size_t>(contactCount()));
         while (more()) {
-            read(doc_->contacts.appendEmpty());
+            Contact& c = doc_->contacts.appendEmpty();
+            read(c, doc_->text);
+            if (!c.isDeleted()) {
+                items.push_back({hashIgnoringCase(trimSpaces(c.email)), contactCount()});
+            }
         }
-        indexContactsFrom(first);
+        indexContacts(items);
         touch();
     }
     void reserveContacts(std::size_t n) {
@@ -111,6 +121,14 @@ public:
     const Contact& mailtrayEntry(std::int32_t slot) const { return doc_->mailtray.at(slot); }
     const SlotTable<Contact>& mailtray() const { return doc_->mailtray; }
     std::int32_t addMailtrayEntry(Contact entry);
+    // As `appendContactRecords`, for Mailtray entries.
+    template <class More, class Read> void appendMailtrayRecords(More&& more, Read&& read) {
+        while (more()) {
+            read(doc_->mailtray.appendEmpty(), doc_->text);
+            indexMailtray(doc_->mailtray.count());
+        }
+        touch();
+    }
     template <class Change> void modifyMailtrayEntry(std::int32_t slot, Change&& change) {
         unindexMailtray(slot);
         change(doc_->mailtray.at(slot));
@@ -152,6 +170,8 @@ public:
 private:
     // Everything a session file holds (but its name).
     struct Document {
+        // Declared first so that it goes last: the tables' strings borrow from it.
+        TextArena text;
         SessionSettings settings;
         SlotTable<CampaignGroup> groups;
         SlotTable<Contact> contacts;
@@ -165,7 +185,7 @@ private:
 
     void touch() { ++changeCount_; }
     void indexContact(std::int32_t slot);
-    void indexContactsFrom(std::int32_t first);
+    void indexContacts(const std::vector<SlotHashIndex::Item>& items);
     void unindexContact(std::int32_t slot);
     void indexMailtray(std::int32_t slot);
     void unindexMailtray(std::int32_t slot);

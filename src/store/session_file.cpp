@@ -15,27 +15,21 @@ namespace {
 // The fewest bytes a record can take: its int32s and string counts.
 constexpr std::uint32_t kMinContactBytes = 14 * 4;
 
-void readContactRecord(CountedReader& in, Contact& c) {
+void readContactRecord(CountedReader& in, Contact& c, TextArena& text) {
     c.id = in.readInt32();
-    in.readText(c.email, true);
-    in.readText(c.name, true);
-    in.readText(c.address, true);
-    in.readText(c.telephone, true);
-    in.readText(c.company, true);
-    in.readText(c.lastContacted);
-    in.readText(c.dateAdded);
+    in.readText(c.email, text, true);
+    in.readText(c.name, text, true);
+    in.readText(c.address, text, true);
+    in.readText(c.telephone, text, true);
+    in.readText(c.company, text, true);
+    in.readText(c.lastContacted, text);
+    in.readText(c.dateAdded, text);
     c.timesContacted = in.readInt32();
-    in.readText(c.notes, true);
+    in.readText(c.notes, text, true);
     c.groupIndex = in.readInt32();
     c.status = in.readInt32();
     c.previousStatus = in.readInt32();
     c.tag = in.readInt32();
-}
-
-Contact readContactRecord(CountedReader& in) {
-    Contact c;
-    readContactRecord(in, c);
-    return c;
 }
 
 void writeContactRecord(CountedWriter& out, const Contact& c) {
@@ -111,18 +105,25 @@ void readSessionBody(CountedReader& in, Session& session) {
         session.appendGroup(std::move(group));
     }
     session.reserveContacts(in.recordsThatFit(contactCount, kMinContactBytes));
+    const auto readRecord = [&](Contact& c, TextArena& text) { readContactRecord(in, c, text); };
     std::int32_t read = 0;
-    const auto more = [&] {
+    const auto moreContacts = [&] {
         if (read == contactCount || in.atEnd()) {
             return false;
         }
         ++read;
         return true;
     };
-    session.appendContactRecords(more, [&](Contact& c) { readContactRecord(in, c); });
-    for (std::int32_t i = 0; i < mailtrayCount && !in.atEnd(); ++i) {
-        session.addMailtrayEntry(readContactRecord(in));
-    }
+    session.appendContactRecords(moreContacts, readRecord);
+    std::int32_t readEntries = 0;
+    const auto moreEntries = [&] {
+        if (readEntries == mailtrayCount || in.atEnd()) {
+            return false;
+        }
+        ++readEntries;
+        return true;
+    };
+    session.appendMailtrayRecords(moreEntries, readRecord);
     if (!in.atEnd() && session.mailtrayCount() == mailtrayCount) {
         readExtensionBlock(in, session);
     }

@@ -24,7 +24,7 @@ void SlotHashIndex::reserve(std::size_t n) {
 }
 
 void SlotHashIndex::rehash(std::size_t capacity) {
-    std::vector<Entry> old;
+    std::vector<Entry, LargeBlockAllocator<Entry>> old;
     old.swap(entries_);
     entries_.assign(capacity, Entry{0, kEmpty});
     mask_ = capacity - 1;

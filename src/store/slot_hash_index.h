@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/large_block.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -65,7 +67,7 @@ private:
     };
     void rehash(std::size_t capacity);
 
-    std::vector<Entry> entries_;
+    std::vector<Entry, LargeBlockAllocator<Entry>> entries_;
     std::size_t mask_ = 0;
     std::size_t used_ = 0;
     std::size_t erased_ = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/large_block.h"
+
 #include <cassert>
 #include <cstdint>
 #include <vector>
@@ -36,12 +38,13 @@ public:
         records_.resize(records_.size() - static_cast<std::size_t>(n));
     }
     void reserve(std::size_t n) { records_.reserve(n); }
+    std::size_t capacity() const { return records_.capacity(); }
 
     auto begin() const { return records_.begin(); }
     auto end() const { return records_.end(); }
 
 private:
-    std::vector<Record> records_;
+    std::vector<Record, LargeBlockAllocator<Record>> records_;
 };
 
 } // namespace velmora::store

@@ -1,4 +1,5 @@
 #include "cli/json_stream.h"
+#include "cli/run_json.h"
 #include "cli/session_json.h"
 #include "store/session_file.h"
 #include "support/test_support.h"
@@ -66,6 +67,42 @@ TEST(JsonStreamWriter, SessionStreamMatchesTheWholeDocument) {
             writeSessionJson(writer, session, withPassword);
             writer.finish();
             EXPECT_EQ(out.str(), nlohmannText(sessionToJson(session, withPassword))) << file;
+        }
+    }
+}
+
+TEST(JsonStreamWriter, RunStreamMatchesTheWholeDocument) {
+    delivery::RunRecord run;
+    run.id = "20261207-093000-1";
+    run.path = "/tmp/s.qmz.runs/20261207-093000-1.journal";
+    run.started = "2026-12-07T09:30:00+01:00";
+    run.draftPath = "draft.qmd";
+    run.subject = "Autumn \"catalogue\"\tout";
+    run.endedAt = "2026-12-07T09:31:00+01:00";
+    delivery::JournalRecipient delivered{1, 4, "ann@example.org", {}};
+    delivered.attempts.push_back({delivery::DeliveryOutcome::Deferred, "451", "try later",
+                                  "2026-12-07T09:30:01+01:00", false, "", 0});
+    delivered.attempts.push_back({delivery::DeliveryOutcome::Delivered, "250", "ok",
+                                  "2026-12-07T09:30:02+01:00", true, "12/07/2026", 1});
+    const delivery::JournalRecipient typed{2, -1, "Zo\xeb@example.org", {}};
+    // No recipients, one each way, and a retry run (its key sorts after "recipients").
+    for (const std::size_t recipients : {0u, 1u, 2u}) {
+        for (const bool retry : {false, true}) {
+            run.recipients.clear();
+            if (recipients > 0) {
+                run.recipients.push_back(delivered);
+            }
+            if (recipients > 1) {
+                run.recipients.push_back(typed);
+            }
+            run.retryOf = retry ? "20261206-080000-1" : "";
+            run.finished = recipients == 1;
+            std::ostringstream out;
+            JsonStreamWriter writer(out);
+            writeRunDetailJson(writer, run);
+            writer.finish();
+            EXPECT_EQ(out.str(), nlohmannText(runDetailToJson(run))) << recipients << retry;
+            EXPECT_EQ(json::parse(out.str())["recipients"].size(), recipients);
         }
     }
 }

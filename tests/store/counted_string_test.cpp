@@ -136,15 +136,26 @@ TEST(CountedReader, FieldDecodingAgreesWithTheTextPathForEveryByte) {
         }
         CountedReader text(b.bytes());
         CountedReader compact(b.bytes());
+        CountedReader inArena(b.bytes());
+        TextArena arena;
         CompactString into("a text longer than the inline limit");
-        for (const std::string& field : fields) {
+        std::vector<CompactString> arenaFields(fields.size());
+        for (std::size_t k = 0; k < fields.size(); ++k) {
             const std::string expected = text.readText(scrambled);
             compact.readText(into, scrambled);
-            EXPECT_EQ(into.view(), expected) << field;
+            EXPECT_EQ(into.view(), expected) << fields[k];
             EXPECT_TRUE(isValidUtf8(into.view()));
+            inArena.readText(arenaFields[k], arena, scrambled);
+            EXPECT_EQ(arenaFields[k].view(), expected) << fields[k];
+        }
+        // Later fields never wrote over earlier ones.
+        CountedReader again(b.bytes());
+        for (std::size_t k = 0; k < fields.size(); ++k) {
+            EXPECT_EQ(arenaFields[k].view(), again.readText(scrambled)) << fields[k];
         }
         EXPECT_TRUE(compact.atEnd());
         EXPECT_FALSE(compact.truncated());
+        EXPECT_TRUE(inArena.atEnd());
     }
 }
 

@@ -165,6 +165,29 @@ TEST(SessionFile, SavedSessionReadsBackIdentical) {
     EXPECT_EQ(readFileBytes(dir.file("copy.qmz")), readFileBytes(dataPath("rich_session.qmz")));
 }
 
+TEST(SessionFile, LoadedRecordsCopiedOutOrChangedOutliveTheLoadedTables) {
+    const std::string golden = readFileBytes(dataPath("rich_session.qmz"));
+    Session session;
+    session.replaceDocument(std::move(readSessionBytes(golden).session));
+    ASSERT_GE(session.contactCount(), 2);
+    ASSERT_GE(session.mailtrayCount(), 1);
+    const Contact contact = session.contact(1);
+    const Contact entry = session.mailtrayEntry(1);
+    const std::string longText(40, 'n');
+    session.modifyContact(2, [&](Contact& c) { c.notes = longText; });
+    NewContact added;
+    added.email = "grows.the.table@example.org";
+    session.createContact(added, "01/02/2026");
+    EXPECT_EQ(session.contact(2).notes.view(), longText);
+    EXPECT_EQ(encodeSession(readSessionBytes(encodeSession(session)).session),
+              encodeSession(session));
+    // Open another session: the copies own their texts.
+    session.resetToNew();
+    SessionReadResult fresh = readSessionBytes(golden);
+    EXPECT_EQ(contact, fresh.session.contact(1));
+    EXPECT_EQ(entry, fresh.session.mailtrayEntry(1));
+}
+
 TEST(SessionFile, NewFilesAreOwnerOnlyAndReplacedFilesKeepTheirMode) {
     TempDir dir;
     Session s;
