@@ -161,7 +161,7 @@ void MainWindow::buildControls() {
     topRow->addStretch(1);
     logo_ = new QLabel(central);
     logo_->setFixedSize(kLogoWidth, kLogoHeight);
-    logo_->setPixmap(images_.pixmap(ProgramImages::kBanner));
+    logo_->setPixmap(images_.pixmap(ImageName::Banner));
     topRow->addWidget(logo_);
     outer->addLayout(topRow);
 

@@ -1,5 +1,6 @@
 #include "views/contact_views.h"
 
+#include "platform/image_names.h"
 #include "store/case_folding.h"
 
 #include <algorithm>
@@ -41,13 +42,13 @@ std::int32_t tabStatus(ViewTab tab) {
 int statusIconImage(std::int32_t status) {
     switch (status) {
     case code(ContactStatus::Subscribers):
-        return 40;
+        return imageNumber(ImageName::StatusSubscribers);
     case code(ContactStatus::Prospects):
-        return 6;
+        return imageNumber(ImageName::StatusProspects);
     case code(ContactStatus::Customers):
-        return 4;
+        return imageNumber(ImageName::StatusCustomers);
     case code(ContactStatus::DoNotContact):
-        return 5;
+        return imageNumber(ImageName::StatusDoNotContact);
     default:
         return kNoIcon;
     }
@@ -56,13 +57,13 @@ int statusIconImage(std::int32_t status) {
 int tagIconImage(std::int32_t tag) {
     switch (tag) {
     case code(ContactTag::Todo):
-        return 10;
+        return imageNumber(ImageName::TagTodo);
     case code(ContactTag::Important):
-        return 7;
+        return imageNumber(ImageName::TagImportant);
     case code(ContactTag::Irate):
-        return 8;
+        return imageNumber(ImageName::TagIrate);
     case code(ContactTag::Star):
-        return 9;
+        return imageNumber(ImageName::TagStar);
     default:
         return kNoIcon;
     }

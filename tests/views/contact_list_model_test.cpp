@@ -112,7 +112,8 @@ TEST(ProgramImagesTest, AllFortyOneImagesDecodeAtTheirSizes) {
     ProgramImages images;
     ASSERT_TRUE(images.load());
     for (int number = 0; number < ProgramImages::kCount; ++number) {
-        const QSize expected = number == ProgramImages::kBanner ? QSize(420, 35) : QSize(16, 16);
+        const QSize expected =
+            number == imageNumber(ImageName::Banner) ? QSize(420, 35) : QSize(16, 16);
         EXPECT_EQ(images.pixmap(number).size(), expected) << "image " << number;
     }
     EXPECT_TRUE(images.pixmap(41).isNull());
