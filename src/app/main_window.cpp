@@ -15,6 +15,7 @@
 #include "delivery/mail_client.h"
 #include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
+#include "platform/qt_menus.h"
 #include "platform/qt_window_behaviour.h"
 #include "views/contact_list_model.h"
 
@@ -76,7 +77,7 @@ void MainWindow::WindowHooks::setWindowTitle(const std::string& title) {
 MainWindow::MainWindow(Session& session, const ProgramImages& images, MainWindowServices services,
                        QWidget* parent)
     : QMainWindow(parent), session_(session), images_(images), services_(std::move(services)),
-      hooks_(*this), viewAccess_(*this) {
+      hooks_(*this) {
     setWindowTitle(QString::fromUtf8(kProductTitle) + " - Please wait...");
     buildMenus();
     buildControls();
@@ -98,29 +99,14 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildMenus() {
-    std::map<std::string_view, QMenu*> menus;
-    std::map<std::pair<std::string_view, std::string_view>, QMenu*> submenus;
-    for (const std::string_view name : kTopMenus) {
-        menus[name] = menuBar()->addMenu(qs(name));
-    }
+    MenuPlacer menus(*menuBar(), kTopMenus);
     for (const MenuEntry& entry : mainMenu()) {
-        QMenu* menu = menus.at(entry.menu);
-        if (!entry.submenu.empty()) {
-            QMenu*& sub = submenus[{entry.menu, entry.submenu}];
-            if (sub == nullptr) {
-                sub = menu->addMenu(qs(entry.submenu));
-            }
-            menu = sub;
-        }
+        QMenu* menu = menus.menuFor(entry.menu, entry.submenu);
         if (entry.kind == MenuEntry::Kind::Separator) {
             menu->addSeparator();
             continue;
         }
-        QAction* item = menu->addAction(qs(entry.caption));
-        if (!entry.shortcut.empty()) {
-            item->setShortcut(QKeySequence(qs(entry.shortcut)));
-            item->setShortcutContext(Qt::WindowShortcut);
-        }
+        QAction* item = addMenuItem(*menu, entry.caption, entry.shortcut);
         const MainCommand command = entry.command;
         connect(item, &QAction::triggered, this, [this, command] { runCommand(command); });
         actions_[command] = item;
@@ -658,7 +644,6 @@ void MainWindow::showAbout() {
 }
 
 // --- where the contact, Mailtray, delivery and composer windows plug in.
-// Until those windows exist the commands do nothing visible.
 
 bool MainWindow::raiseSingleWindow(SingleWindow kind) {
     const auto found = singleWindows_.find(kind);
@@ -688,14 +673,14 @@ std::vector<QWidget*> MainWindow::openWindows() const {
 void MainWindow::openAddContactDialog() {
     if (!raiseSingleWindow(SingleWindow::AddContact)) {
         showSingleWindow(SingleWindow::AddContact,
-                         new ContactDialog(session_, viewAccess_, services_.clock, this));
+                         new ContactDialog(session_, hooks_, services_.clock, this));
     }
 }
 
 void MainWindow::openAddEmailListDialog() {
     if (!raiseSingleWindow(SingleWindow::AddEmailList)) {
         showSingleWindow(SingleWindow::AddEmailList,
-                         new EmailListDialog(session_, viewAccess_, services_.prompter,
+                         new EmailListDialog(session_, hooks_, services_.prompter,
                                              services_.clipboard, services_.clock, this));
     }
 }
@@ -704,7 +689,7 @@ void MainWindow::openImportContactsDialog() {
     const std::optional<std::string> path =
         services_.prompter.openFileName(kImportContactsTitle, kImportContactsFilter, "");
     if (path) {
-        (new ImportContactsDialog(session_, viewAccess_, services_.clock, *path, this))->show();
+        (new ImportContactsDialog(session_, hooks_, services_.clock, *path, this))->show();
     }
 }
 
@@ -719,18 +704,18 @@ void MainWindow::openExportContactsDialog() {
 }
 
 void MainWindow::openEditEntriesDialog() {
-    ContactDialog::openForEdit(session_, viewAccess_, services_.prompter, this);
+    ContactDialog::openForEdit(session_, hooks_, services_.prompter, this);
 }
 
 void MainWindow::deleteSelectedEntries() {
-    deleteEntriesCommand(session_, viewAccess_, services_.prompter);
+    deleteEntriesCommand(session_, hooks_, services_.prompter);
 }
 
 void MainWindow::removeDuplicates() {
     if (raiseSingleWindow(SingleWindow::RemoveDuplicates)) {
         return;
     }
-    auto* window = new DuplicatesWindow(session_, viewAccess_, this);
+    auto* window = new DuplicatesWindow(session_, hooks_, this);
     singleWindows_[SingleWindow::RemoveDuplicates] = window;
     window->run();
 }
@@ -742,7 +727,7 @@ void MainWindow::openSelectionDialog(int kind) {
                                     ? SingleWindow::SetStatus
                                     : SingleWindow::SetTag;
     if (!raiseSingleWindow(single)) {
-        showSingleWindow(single, new SelectionDialog(dialogKind, session_, viewAccess_,
+        showSingleWindow(single, new SelectionDialog(dialogKind, session_, hooks_,
                                                      services_.prompter, contactIcons(), this));
     }
 }
@@ -762,18 +747,18 @@ void MainWindow::openSetTagDialog() {
 void MainWindow::openAddCampaignGroupDialog() {
     if (!raiseSingleWindow(SingleWindow::AddCampaignGroup)) {
         showSingleWindow(SingleWindow::AddCampaignGroup,
-                         new AddGroupDialog(session_, viewAccess_, this));
+                         new AddGroupDialog(session_, hooks_, this));
     }
 }
 
 void MainWindow::removeCampaignGroup() {
-    removeCampaignGroupCommand(session_, viewAccess_, services_.prompter);
+    removeCampaignGroupCommand(session_, hooks_, services_.prompter);
 }
 
 void MainWindow::openMailtrayWindow() {
     if (!raiseSingleWindow(SingleWindow::Mailtray)) {
         showSingleWindow(SingleWindow::Mailtray,
-                         new MailtrayWindow(session_, viewAccess_, services_.prompter,
+                         new MailtrayWindow(session_, hooks_, services_.prompter,
                                             services_.clipboard, services_.clock, contactIcons(),
                                             this));
     }

@@ -91,7 +91,7 @@ public:
     const ProgramImages& images() const { return images_; }
     const ContactViews& views() const { return views_; }
 
-    // Controls, for the tests and the later windows.
+    // Controls, for the tests.
     QLineEdit* searchField() const { return searchField_; }
     QPushButton* clearFiltersButton() const { return clearButton_; }
     QPushButton* applyFiltersButton() const { return applyButton_; }
@@ -120,21 +120,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class WindowHooks final : public SessionHooks {
+    // The session commands' hooks and the views as the contact and Mailtray
+    // windows see them.
+    class WindowHooks final : public ViewAccess {
     public:
         explicit WindowHooks(MainWindow& window) : window_(window) {}
         void refreshViews() override { window_.refreshViews(); }
         void setWindowTitle(const std::string& title) override;
         void updateStatusLine() override { window_.updateStatusLine(); }
-
-    private:
-        MainWindow& window_;
-    };
-
-    // The views as the contact and Mailtray windows see them.
-    class WindowViewAccess final : public ViewAccess {
-    public:
-        explicit WindowViewAccess(MainWindow& window) : window_(window) {}
         std::vector<std::int32_t> selectedRows() const override { return window_.selectedRows(); }
         std::vector<std::int32_t> filteredRows() const override {
             return window_.filteredResults();
@@ -142,8 +135,6 @@ private:
         std::int32_t selectedTreeItemNumber() const override {
             return window_.selectedTreeItemNumber();
         }
-        void refreshViews() override { window_.refreshViews(); }
-        void updateStatusLine() override { window_.updateStatusLine(); }
 
     private:
         MainWindow& window_;
@@ -196,7 +187,6 @@ private:
     WindowHooks hooks_;
     // The open session file's lock and stamp.
     OpenSessionFile sessionFile_;
-    WindowViewAccess viewAccess_;
     ContactViews views_;
 
     QLineEdit* searchField_ = nullptr;

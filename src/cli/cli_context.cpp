@@ -105,3 +105,24 @@ bool saveSessionForCommand(CliContext& context, Session& session, const std::str
     }
     return true;
 }
+
+const std::map<std::string, ViewTab>& tabNames() {
+    static const std::map<std::string, ViewTab> names = [] {
+        std::map<std::string, ViewTab> all;
+        for (const TabName& entry : kTabNames) {
+            all.emplace(entry.name, entry.tab);
+        }
+        return all;
+    }();
+    return names;
+}
+
+std::vector<std::string> statusNames() {
+    std::vector<std::string> names;
+    for (const TabName& entry : kTabNames) {
+        if (entry.tab != ViewTab::AllEntries) {
+            names.emplace_back(entry.name);
+        }
+    }
+    return names;
+}

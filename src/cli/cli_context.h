@@ -8,9 +8,11 @@
 #include "store/session_commands.h"
 #include "store/session_file.h"
 #include "store/session_lock.h"
+#include "views/contact_views.h"
 
 #include <CLI/CLI.hpp>
 #include <iosfwd>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -95,6 +97,23 @@ bool openDraftForCommand(CliContext& context, const std::string& path, MessageDr
 bool saveSessionForCommand(CliContext& context, Session& session, const std::string& path);
 
 // Each command family adds its subcommands here.
+// The lists' names on the command line: the four statuses in tab order,
+// then "all" for the All Entries list. The one table every command that
+// takes a status or a list reads.
+struct TabName {
+    const char* name;
+    ViewTab tab;
+};
+inline constexpr TabName kTabNames[] = {
+    {"subscribers", ViewTab::Subscribers}, {"prospects", ViewTab::Prospects},
+    {"customers", ViewTab::Customers},     {"do-not-contact", ViewTab::DoNotContact},
+    {"all", ViewTab::AllEntries},
+};
+// Every list by name, "all" included (sorted, as the option's help shows them).
+const std::map<std::string, ViewTab>& tabNames();
+// The status names only, in tab order.
+std::vector<std::string> statusNames();
+
 void registerSessionCommands(CLI::App& app, CliContext& context);
 void registerContactsCommands(CLI::App& app, CliContext& context);
 void registerContactFileCommands(CLI::App& app, CliContext& context);

@@ -38,15 +38,6 @@ struct ExportCliOptions {
     bool bom = false;
 };
 
-const std::map<std::string, ViewTab>& exportTabs() {
-    static const std::map<std::string, ViewTab> tabs{
-        {"subscribers", ViewTab::Subscribers}, {"prospects", ViewTab::Prospects},
-        {"customers", ViewTab::Customers},     {"do-not-contact", ViewTab::DoNotContact},
-        {"all", ViewTab::AllEntries},
-    };
-    return tabs;
-}
-
 // A group slot number, else a group name (exact, then in any letter case).
 std::optional<std::int32_t> groupFromText(const Session& session, const std::string& text) {
     std::int32_t number = 0;
@@ -172,7 +163,7 @@ void runExport(CliContext& context, const ExportCliOptions& o) {
     }
     ExportChoice choice;
     if (o.tab) {
-        choice.tab = exportTabs().at(*o.tab);
+        choice.tab = tabNames().at(*o.tab);
     } else if (o.status) {
         const std::optional<std::int32_t> status = statusFromCaption(*o.status);
         if (!status) {
@@ -263,7 +254,7 @@ auto* exportCommand =
 exportCommand->add_option("SESSION", out->session, "The session file")->required();
 exportCommand->add_option("OUT", out->out, "The CSV file to write")->required();
 std::vector<std::string> tabs;
-for (const auto& [name, tab] : exportTabs()) {
+for (const auto& [name, tab] : tabNames()) {
     tabs.push_back(name);
 }
 exportCommand->add_option("--tab", out->tab, "A tab's list (default: all)")

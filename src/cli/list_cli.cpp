@@ -9,15 +9,6 @@
 
 namespace {
 
-const std::map<std::string, ViewTab>& tabNames() {
-    static const std::map<std::string, ViewTab> names{
-        {"subscribers", ViewTab::Subscribers}, {"prospects", ViewTab::Prospects},
-        {"customers", ViewTab::Customers},     {"do-not-contact", ViewTab::DoNotContact},
-        {"all", ViewTab::AllEntries},
-    };
-    return names;
-}
-
 // Keys in sorted order, as nlohmann prints an object.
 void writeRow(JsonStreamWriter& out, const DisplayedRow& row) {
     out.beginObject();

@@ -7,6 +7,7 @@
 #include "delivery/personal_fields.h"
 #include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
+#include "platform/qt_menus.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -65,20 +66,9 @@ ComposeWindow::ComposeWindow(EditorFormat format, ComposeServices services)
 ComposeWindow::~ComposeWindow() = default;
 
 void ComposeWindow::buildMenus() {
-    std::map<std::string_view, QMenu*> menus;
-    std::map<std::pair<std::string_view, std::string_view>, QMenu*> submenus;
-    for (const std::string_view name : kComposeTopMenus) {
-        menus[name] = menuBar()->addMenu(qs(name));
-    }
+    MenuPlacer menus(*menuBar(), kComposeTopMenus);
     for (const ComposeMenuEntry& entry : composeMenu()) {
-        QMenu* menu = menus.at(entry.menu);
-        if (!entry.submenu.empty()) {
-            QMenu*& sub = submenus[{entry.menu, entry.submenu}];
-            if (sub == nullptr) {
-                sub = menu->addMenu(qs(entry.submenu));
-            }
-            menu = sub;
-        }
+        QMenu* menu = menus.menuFor(entry.menu, entry.submenu);
         switch (entry.kind) {
         case ComposeMenuEntry::Kind::Separator:
             menu->addSeparator();
@@ -94,11 +84,7 @@ void ComposeWindow::buildMenus() {
             }
             break;
         case ComposeMenuEntry::Kind::Item: {
-            QAction* item = menu->addAction(qs(entry.caption));
-            if (!entry.shortcut.empty()) {
-                item->setShortcut(QKeySequence(qs(entry.shortcut)));
-                item->setShortcutContext(Qt::WindowShortcut);
-            }
+            QAction* item = addMenuItem(*menu, entry.caption, entry.shortcut);
             const ComposeCommand command = entry.command;
             connect(item, &QAction::triggered, this, [this, command] { runCommand(command); });
             actions_[command] = item;
@@ -164,7 +150,7 @@ void ComposeWindow::buildControls() {
 
     paragraphStyle_ = new QComboBox(central);
     paragraphStyle_->setGeometry(30, 110, 170, 25);
-    for (const std::string_view caption : blockFormatCaptions) {
+    for (const std::string_view caption : kBlockFormatCaptions) {
         paragraphStyle_->addItem(qs(caption));
     }
     paragraphStyle_->setCurrentIndex(0);

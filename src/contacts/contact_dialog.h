@@ -52,8 +52,6 @@ public:
     static ContactDialog* openForEdit(Session& session, ViewAccess& views, Prompter& prompter,
                                       QWidget* parent = nullptr);
 
-    bool isEditing() const { return editing_; }
-
     QLineEdit* emailField() const { return email_; }
     QLineEdit* nameField() const { return name_; }
     QPlainTextEdit* addressField() const { return address_; }
@@ -72,6 +70,8 @@ private:
                   ContactEditDisplay opened, std::int32_t openedSlot, QWidget* parent);
     void buildControls();
     void confirm();
+    // The six text fields as typed.
+    ContactTexts typedTexts() const;
     void addContact();
     void applyEdits();
 

@@ -171,6 +171,3 @@ private:
     std::vector<std::string> authMechanisms_; // as offered, upper case
     std::string authMechanism_;
 };
-
-// A caption for the log and for messages, e.g. "AwaitRcptReply".
-const char* smtpStateName(SmtpState state);

@@ -54,7 +54,7 @@ TEST(JsonStreamWriter, SessionStreamMatchesTheWholeDocument) {
         Session& session = read.session;
         // Texts a file may hold: controls, quotes and a Mailtray entry.
         const std::int32_t slot = session.createContact(
-            NewContact{"odd\"@example.org", "Tab\tName\x01", "Line\r\nTwo", "\\", "", "", 1, 0},
+            NewContact{{"odd\"@example.org", "Tab\tName\x01", "Line\r\nTwo", "\\", "", ""}, 1, 0},
             "12/07/2026");
         session.addMailtrayEntry(session.contact(slot));
         for (const bool withPassword : {false, true}) {
