@@ -7,15 +7,17 @@
 
 #include <gtest/gtest.h>
 
+using namespace delivery_testing::script;
 using delivery_testing::deliveryScript;
 using delivery_testing::RecordingObserver;
 using delivery_testing::ScriptedConnection;
 using delivery_testing::ScriptedServer;
+using delivery_testing::ScriptStep;
 using testing_support::TempDir;
 
 namespace {
 
-using Step = ScriptedConnection::Step;
+using Step = ScriptStep;
 constexpr const char* kSender = "ann@example.org";
 
 struct RunFixture {
@@ -72,9 +74,9 @@ struct RunFixture {
 std::vector<Step> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
     std::vector<Step> script = deliveryScript(kSender, recipient);
     script.resize(static_cast<std::size_t>(afterSteps));
-    script.push_back(ScriptedConnection::says(std::move(reply)));
-    script.push_back(ScriptedConnection::expects("QUIT"));
-    script.push_back(ScriptedConnection::says("221 bye\r\n"));
+    script.push_back(says(std::move(reply)));
+    script.push_back(expects("QUIT"));
+    script.push_back(says("221 bye\r\n"));
     return script;
 }
 constexpr int kAfterRcpt = 6;

@@ -120,20 +120,20 @@ bool RecordingObserver::cancelRequested() {
 
 std::vector<ScriptedConnection::Step> deliveryScript(const std::string& sender,
                                                      const std::string& recipient) {
-    using C = ScriptedConnection;
-    return {C::says("220 mail.example.net ESMTP\r\n"),
-            C::expects("HELO client.example"),
-            C::says("250 mail.example.net\r\n"),
-            C::expects("MAIL FROM: <" + sender + ">"),
-            C::says("250 OK\r\n"),
-            C::expects("RCPT TO: <" + recipient + ">"),
-            C::says("250 OK\r\n"),
-            C::expects("DATA"),
-            C::says("354 go ahead\r\n"),
-            C::message(),
-            C::says("250 queued\r\n"),
-            C::expects("QUIT"),
-            C::says("221 bye\r\n")};
+    using namespace script;
+    return {says("220 mail.example.net ESMTP\r\n"),
+            expects("HELO client.example"),
+            says("250 mail.example.net\r\n"),
+            expects("MAIL FROM: <" + sender + ">"),
+            says("250 OK\r\n"),
+            expects("RCPT TO: <" + recipient + ">"),
+            says("250 OK\r\n"),
+            expects("DATA"),
+            says("354 go ahead\r\n"),
+            message(),
+            says("250 queued\r\n"),
+            expects("QUIT"),
+            says("221 bye\r\n")};
 }
 
 namespace {

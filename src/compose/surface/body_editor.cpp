@@ -38,6 +38,7 @@ public:
         armed_ = true;
     }
     const QUrl& expected() const { return expected_; }
+    int refused() const { return refused_; }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
@@ -45,6 +46,7 @@ protected:
             return true;
         }
         if (!armed_ || url != expected_) {
+            ++refused_;
             return false;
         }
         armed_ = false;
@@ -54,6 +56,7 @@ protected:
 private:
     QUrl expected_;
     bool armed_ = false;
+    int refused_ = 0;
 };
 
 namespace {
@@ -206,6 +209,10 @@ bool BodyEditor::waitForDocument() {
         }
     }
     return !loading_;
+}
+
+int BodyEditor::refusedNavigations() const {
+    return page_ == nullptr ? 0 : page_->refused();
 }
 
 QVariant BodyEditor::evaluateScript(const QString& script) {
