@@ -1,8 +1,11 @@
 // A Mailtray send run of COUNT messages with a SIZE-byte body to a server on
-// 127.0.0.1:PORT, one SMTP session each, timed from the first connection to
-// the last reply. Usage: send_run_probe PORT [COUNT] [SIZE]
+// 127.0.0.1:PORT, PER_CONNECTION messages per SMTP connection, timed from the
+// first connection to the last reply. The session is saved in DIR first, so
+// that the run keeps its journal as a real one does.
+// Usage: send_run_probe PORT COUNT SIZE PER_CONNECTION DIR
 #include "delivery/mime_types_file.h"
 #include "delivery/send_run.h"
+#include "store/session_file.h"
 
 #include <chrono>
 #include <cstdio>
@@ -26,19 +29,20 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PORT [COUNT] [SIZE]\n", argv[0]);
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: %s PORT COUNT SIZE PER_CONNECTION DIR\n", argv[0]);
         return 2;
     }
     const int port = std::atoi(argv[1]);
-    const int count = argc > 2 ? std::atoi(argv[2]) : 2000;
-    const std::size_t size = argc > 3 ? static_cast<std::size_t>(std::atol(argv[3])) : 5120;
+    const int count = std::atoi(argv[2]);
+    const std::size_t size = static_cast<std::size_t>(std::atol(argv[3]));
 
     Session session;
     SessionSettings settings;
     settings.smtpServer = "127.0.0.1";
     settings.smtpPort = port;
     settings.timeoutSeconds = 15;
+    settings.extensions.set("messagesPerConnection", argv[4]);
     session.setSettings(settings);
     for (int i = 1; i <= count; ++i) {
         NewContact fields;
@@ -58,6 +62,13 @@ int main(int argc, char** argv) {
     }
     draft.body.append(size - draft.body.size(), 'x');
 
+    session.sessionFileName = std::string(argv[5]) + "/bench.qmz";
+    std::string error;
+    if (!writeSessionFile(session, session.sessionFileName, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+
     SystemClock clock;
     MimeTypesFile types;
     const SendRunEnvironment environment{clock, types, tcpConnections(), "bench.localdomain"};
@@ -66,7 +77,14 @@ int main(int argc, char** argv) {
     const SendRunSummary summary = sendToRecipients(session, draft, {}, environment, observer);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("send run: %d messages in %.3f s = %.1f messages/s\n%s\n", summary.delivered,
-                seconds, summary.delivered / seconds, observer.last.c_str());
+    std::printf("send run: %d messages in %.3f s = %.1f messages/s\n", summary.delivered, seconds,
+                summary.delivered / seconds);
+    if (summary.runId.empty()) {
+        std::fprintf(stderr, "the run kept no journal\n");
+        return 1;
+    }
+    if (summary.delivered != count) {
+        std::fprintf(stderr, "%s\n", observer.last.c_str());
+    }
     return summary.delivered == count ? 0 : 1;
 }

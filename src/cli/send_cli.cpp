@@ -182,8 +182,8 @@ bool journaledPlan(CliContext& context, const SendOptions& o, Session& session, 
 void registerSendCommands(CLI::App& app, CliContext& context) {
     auto o = std::make_shared<SendOptions>();
     auto* send = app.add_subcommand(
-        "send", "Send a draft over SMTP with the session's settings, one session per recipient, "
-                "and stamp the contacts it was delivered to");
+        "send", "Send a draft over SMTP with the session's settings (messagesPerConnection "
+                "messages per connection) and stamp the contacts it was delivered to");
     send->add_option("SESSION", o->sessionPath, "The session file")->required();
     send->add_option("DRAFT", o->draftPath, "The email draft file")->required();
     send->add_option("--recipients", o->recipients,

@@ -19,6 +19,9 @@ constexpr int kWaitSliceMs = 50;
 // spacing would double every line of a terminal run).
 constexpr std::int64_t kLabelledWaitMs = 5'000;
 constexpr std::int64_t kTallyEveryMs = 1'000;
+// A held connection is let go before a longer wait: servers drop idle ones
+// after a few minutes, and holding one through a back-off gains nothing.
+constexpr std::int64_t kHoldThroughWaitMs = 10'000;
 
 char lowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -88,25 +91,27 @@ private:
     std::vector<std::string> logged_;
 };
 
-// Sends one message to one recipient at a time, one session each.
+// Sends one message to one recipient at a time over the run's connection.
 class MessageSender {
 public:
     MessageSender(const Session& session, const MessageDraft& draft,
-                  const SendRunEnvironment& environment, RunObserver& observer, bool logDialogue)
-        : session_(session), draft_(draft), environment_(environment), observer_(observer),
-          request_(runRequest(session, environment, logDialogue)), listRun_(!logDialogue) {}
+                  const SendRunEnvironment& environment, RunObserver& observer, bool logDialogue,
+                  std::int64_t messagesPerConnection)
+        : session_(session), draft_(draft),
+          connection_(runRequest(session, environment, logDialogue), environment, observer,
+                      messagesPerConnection),
+          listRun_(!logDialogue) {}
 
     SmtpOutcome send(const PlannedRecipient& recipient) {
-        return sendToOneRecipient(session_, draft_, request_, recipient.slot, recipient.address,
-                                  listRun_, environment_, observer_);
+        return sendToOneRecipient(session_, draft_, connection_, recipient.slot, recipient.address,
+                                  listRun_);
     }
+    void release() { connection_.release(); }
 
 private:
     const Session& session_;
     const MessageDraft& draft_;
-    const SendRunEnvironment& environment_;
-    RunObserver& observer_;
-    SmtpSessionRequest request_;
+    RunConnection connection_;
     bool listRun_;
 };
 
@@ -157,6 +162,7 @@ private:
     const MessageDraft& draft_;
     std::unique_ptr<RunJournal> journal_;
     std::unique_ptr<RunCourse> course_;
+    std::unique_ptr<MessageSender> sender_;
     std::deque<std::size_t> ready_;
     std::vector<Deferred> deferred_;
     SendRunSummary summary_;
@@ -204,6 +210,9 @@ void Run::sleep(std::int64_t ms) const {
 bool Run::waitUntil(std::int64_t untilMs, const std::string& label) {
     if (untilMs - now() >= kLabelledWaitMs && !label.empty()) {
         course_->progress(label);
+    }
+    if (untilMs - now() >= kHoldThroughWaitMs && sender_) {
+        sender_->release();
     }
     while (true) {
         course_->pumpEvents();
@@ -381,7 +390,8 @@ SendRunSummary Run::run() {
             ready_.push_back(i);
         }
     }
-    MessageSender sender(session_, draft_, environment_, *course_, plan_.logDialogue);
+    sender_ = std::make_unique<MessageSender>(session_, draft_, environment_, *course_,
+                                              plan_.logDialogue, policy_.messagesPerConnection);
     const auto total = std::to_string(summary_.recipients);
     while (!ready_.empty() || !deferred_.empty()) {
         course_->pumpEvents();
@@ -436,7 +446,7 @@ SendRunSummary Run::run() {
         course_->sessionStarts();
         limiter_.started(now());
         pace_.started(now());
-        const SmtpOutcome outcome = sender.send(plan_.recipients[index]);
+        const SmtpOutcome outcome = sender_->send(plan_.recipients[index]);
         if (outcome.result != SmtpResult::Cancelled) {
             pace_.finishedOne(now());
         }
@@ -446,6 +456,7 @@ SendRunSummary Run::run() {
             break;
         }
     }
+    sender_->release();
     // Deferred recipients the run did not come back to keep that outcome.
     summary_.deferred += static_cast<std::int32_t>(deferred_.size());
     tally(true);
@@ -525,6 +536,11 @@ Verdict classifyOutcome(const SmtpOutcome& outcome) {
     case SmtpResult::Failed:
         if (slowDown) {
             return Verdict::SlowDown;
+        }
+        if (outcome.connectionLost && outcome.reusedConnection) {
+            // A connection that served earlier messages ended: this message
+            // may or may not have arrived; the rest go over a new connection.
+            return Verdict::FailedRecipient;
         }
         return outcome.connectionOpened ? Verdict::StopRun : Verdict::FailedRecipient;
     }

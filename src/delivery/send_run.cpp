@@ -18,6 +18,7 @@ SmtpSessionRequest baseRequest(const Session& session, const SendRunEnvironment&
                                bool logDialogue) {
     SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
     request.logDialogue = logDialogue;
+    request.pipelining = true;
     return request;
 }
 
@@ -25,39 +26,6 @@ SmtpOutcome notSent(SmtpResult result, std::string reason) {
     SmtpOutcome outcome;
     outcome.result = result;
     outcome.reason = std::move(reason);
-    return outcome;
-}
-
-// One session with `message`. International domains go out as A-labels; an
-// address no server could take is refused before any connection is made.
-// An attachment that cannot be read any more leaves the message unfinished
-// and fails this recipient only.
-SmtpOutcome runOneSession(SmtpSessionRequest& request, OutgoingMessage message,
-                          const SendRunEnvironment& environment, RunObserver& observer) {
-    const AsciiDomainAddress recipient = withAsciiDomain(message.recipient);
-    if (!recipient.ok()) {
-        if (request.logDialogue) {
-            observer.logLine(recipient.error); // a list run logs it as the result
-        }
-        return notSent(SmtpResult::Rejected, recipient.error);
-    }
-    message.recipient = recipient.address;
-    message.senderAddress = withAsciiDomain(message.senderAddress).address;
-    request.message = std::move(message);
-    std::string attachmentProblem;
-    MessageEnvironment messageEnvironment{environment.clock, environment.contentTypes, {}};
-    messageEnvironment.randomBytes = environment.randomBytes;
-    messageEnvironment.attachmentFailed = [&attachmentProblem](const std::string& reason) {
-        attachmentProblem = reason;
-    };
-    std::unique_ptr<Connection> connection = environment.openConnection();
-    SmtpOutcome outcome = runSmtpSession(request, *connection, observer, messageEnvironment);
-    if (!attachmentProblem.empty()) {
-        if (request.logDialogue) {
-            observer.logLine(attachmentProblem);
-        }
-        outcome = notSent(SmtpResult::Failed, attachmentProblem);
-    }
     return outcome;
 }
 
@@ -294,10 +262,77 @@ SmtpSessionRequest runRequest(const Session& session, const SendRunEnvironment& 
     return baseRequest(session, environment, logDialogue);
 }
 
+RunConnection::RunConnection(SmtpSessionRequest request, const SendRunEnvironment& environment,
+                             RunObserver& observer, std::int64_t messagesPerConnection)
+    : request_(std::move(request)), environment_(environment), observer_(observer),
+      perConnection_(std::max<std::int64_t>(1, messagesPerConnection)),
+      messageEnvironment_{environment.clock, environment.contentTypes, {}} {
+    request_.keepOpen = perConnection_ > 1;
+    messageEnvironment_.randomBytes = environment.randomBytes;
+    messageEnvironment_.attachmentFailed = [this](const std::string& reason) {
+        attachmentProblem_ = reason;
+    };
+}
+
+RunConnection::~RunConnection() {
+    release();
+}
+
+void RunConnection::release() {
+    if (session_) {
+        session_->quit();
+    }
+    session_.reset();
+    connection_.reset();
+}
+
+SmtpOutcome RunConnection::send(OutgoingMessage message) {
+    const AsciiDomainAddress recipient = withAsciiDomain(message.recipient);
+    if (!recipient.ok()) {
+        if (request_.logDialogue) {
+            observer_.logLine(recipient.error); // a list run logs it as the result
+        }
+        return notSent(SmtpResult::Rejected, recipient.error);
+    }
+    message.recipient = recipient.address;
+    message.senderAddress = withAsciiDomain(message.senderAddress).address;
+    request_.message = std::move(message);
+    attachmentProblem_.clear();
+    SmtpOutcome outcome = session_ && session_->held() ? overHeldConnection() : overNewConnection();
+    if (session_ && session_->held() && session_->messages() >= perConnection_) {
+        release();
+    }
+    if (!attachmentProblem_.empty()) {
+        if (request_.logDialogue) {
+            observer_.logLine(attachmentProblem_);
+        }
+        outcome = notSent(SmtpResult::Failed, attachmentProblem_);
+    }
+    return outcome;
+}
+
+SmtpOutcome RunConnection::overHeldConnection() {
+    const SmtpOutcome outcome = session_->next();
+    if (outcome.result == SmtpResult::Failed && outcome.connectionLost && !outcome.messageWritten) {
+        // Servers end connections that served enough or idled: nothing of
+        // this message was taken, so it goes over a new one.
+        observer_.logLine(kReopeningText);
+        return overNewConnection();
+    }
+    return outcome;
+}
+
+SmtpOutcome RunConnection::overNewConnection() {
+    session_.reset();
+    connection_ = environment_.openConnection();
+    session_ =
+        std::make_unique<SmtpSession>(request_, *connection_, observer_, messageEnvironment_);
+    return session_->run();
+}
+
 SmtpOutcome sendToOneRecipient(const Session& session, const MessageDraft& draft,
-                               SmtpSessionRequest& request, std::int32_t contactSlot,
-                               const std::string& address, bool listRun,
-                               const SendRunEnvironment& environment, RunObserver& observer) {
+                               RunConnection& connection, std::int32_t contactSlot,
+                               const std::string& address, bool listRun) {
     // A typed address takes the fields of the contact that has it.
     const std::int32_t valuesSlot =
         listRun ? contactSlot : contactSlotWithAddress(session, address);
@@ -309,7 +344,7 @@ SmtpOutcome sendToOneRecipient(const Session& session, const MessageDraft& draft
         message.oneClickUnsubscribe =
             !session.settings().extensions.value("unsubscribeUrl").empty();
     }
-    return runOneSession(request, std::move(message), environment, observer);
+    return connection.send(std::move(message));
 }
 
 SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
@@ -345,7 +380,7 @@ SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
         summary.failed = 1;
         summary.stoppedEarly = true;
     } else {
-        SmtpSessionRequest request = baseRequest(session, environment, true);
+        RunConnection connection(baseRequest(session, environment, true), environment, observer, 1);
         observer.progress(previewLabel(recipient));
         observer.sendingChanged(true);
         observer.advanceProgress();
@@ -353,8 +388,7 @@ SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
         OutgoingMessage message = personalMessage(
             session, draft,
             recipientValues(session, contactSlotWithAddress(session, recipient), recipient));
-        const SmtpOutcome outcome =
-            runOneSession(request, std::move(message), environment, observer);
+        const SmtpOutcome outcome = connection.send(std::move(message));
         count(summary, outcome);
         summary.stoppedEarly = stopsRun(outcome);
     }

@@ -42,6 +42,11 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
     return out;
 }
 
+std::string unsafeAddressText(const std::string& address) {
+    return "The address \"" + headerSafe(address) +
+           "\" holds a line break, a NUL, \"<\" or \">\" and cannot be sent to the server.";
+}
+
 } // namespace
 
 SmtpSecurity smtpSecurityNamed(std::string_view name) {
@@ -82,9 +87,7 @@ SmtpDialogue::SmtpDialogue(SmtpDialogueSetup setup) : setup_(std::move(setup)) {
     smtpUtf8_ = needsSmtpUtf8(setup_.senderAddress) || needsSmtpUtf8(setup_.recipient);
     for (const std::string* address : {&setup_.senderAddress, &setup_.recipient}) {
         if (!isSafeEnvelopeAddress(*address)) {
-            settle(SmtpResult::Failed, "The address \"" + headerSafe(*address) +
-                                           "\" holds a line break, a NUL, \"<\" or \">\" "
-                                           "and cannot be sent to the server.");
+            settle(SmtpResult::Failed, unsafeAddressText(*address));
             state_ = SmtpState::Done;
             return;
         }
@@ -116,7 +119,41 @@ void SmtpDialogue::refuse(SmtpResult result, std::string_view what, const SmtpRe
            "The server refused " + std::string(what) + ": " + reply.code + " " +
                safeServerText(reply.text()),
            &reply);
-    send(step, "QUIT", SmtpState::Closing);
+    // Only a refusal of this recipient or message leaves the session usable.
+    endTransaction(step, result != SmtpResult::Rejected);
+}
+
+void SmtpDialogue::endTransaction(SmtpStep& step, bool quit) {
+    if (outstanding_ > 0) {
+        // The rest of the group is still to be answered: a QUIT written now
+        // could land in a message the server goes on to accept.
+        quitAfterDrain_ = quit;
+        state_ = SmtpState::Draining;
+        return;
+    }
+    if (quit || !setup_.keepOpen) {
+        send(step, "QUIT", SmtpState::Closing);
+        return;
+    }
+    state_ = SmtpState::Idle;
+}
+
+void SmtpDialogue::advance(SmtpState next) {
+    state_ = next;
+    --outstanding_;
+}
+
+void SmtpDialogue::drain(const SmtpReply& reply, SmtpStep& step) {
+    --outstanding_;
+    if (reply.code == "354") {
+        // DATA was accepted although its recipient was not: an empty
+        // message ends it, to nobody.
+        step.toWrite.append(".\r\n");
+        ++outstanding_;
+    }
+    if (outstanding_ == 0) {
+        endTransaction(step, quitAfterDrain_);
+    }
 }
 
 void SmtpDialogue::fail(std::string reason, SmtpStep& step) {
@@ -138,6 +175,7 @@ SmtpStep SmtpDialogue::messageWritten() {
     SmtpStep step;
     if (state_ == SmtpState::SendingMessage) {
         state_ = SmtpState::AwaitMessageReply;
+        outcome_.messageWritten = true;
         process(step);
     }
     return step;
@@ -295,15 +333,77 @@ void SmtpDialogue::loginDone(SmtpStep& step) {
         settle(SmtpResult::Delivered, "");
         return send(step, "QUIT", SmtpState::Closing);
     }
+    if (envelopeRefusedHere()) {
+        return endTransaction(step, false);
+    }
+    startTransaction(step, false);
+}
+
+bool SmtpDialogue::envelopeRefusedHere() {
     if (smtpUtf8_ && !offers("SMTPUTF8")) {
         // The address never reaches a server that could not take it.
         settle(SmtpResult::Rejected,
                noSmtpUtf8Text(needsSmtpUtf8(setup_.recipient) ? setup_.recipient
                                                               : setup_.senderAddress));
-        return send(step, "QUIT", SmtpState::Closing);
+        return true;
     }
-    send(step, "MAIL FROM: <" + setup_.senderAddress + ">" + (smtpUtf8_ ? " SMTPUTF8" : ""),
-         SmtpState::AwaitMailFromReply);
+    return false;
+}
+
+void SmtpDialogue::startTransaction(SmtpStep& step, bool reset) {
+    pipelined_ = setup_.pipelining && offers("PIPELINING");
+    const std::string mailFrom =
+        "MAIL FROM: <" + setup_.senderAddress + ">" + (smtpUtf8_ ? " SMTPUTF8" : "");
+    const std::string rcptTo = "RCPT TO: <" + setup_.recipient + ">";
+    outstanding_ = 0;
+    if (reset) {
+        send(step, "RSET", SmtpState::AwaitRsetReply);
+        if (!pipelined_) {
+            return;
+        }
+        outstanding_ = 3;
+    } else {
+        send(step, mailFrom, SmtpState::AwaitMailFromReply);
+        if (!pipelined_) {
+            return;
+        }
+        outstanding_ = 2;
+    }
+    // One write, and the replies read in order (RFC 2920).
+    if (reset) {
+        step.toWrite.append(mailFrom + "\r\n");
+    }
+    step.toWrite.append(rcptTo + "\r\nDATA\r\n");
+}
+
+SmtpStep SmtpDialogue::nextMessage(std::string senderAddress, std::string recipient) {
+    SmtpStep step;
+    if (state_ != SmtpState::Idle) {
+        return step;
+    }
+    settled_ = false;
+    outcome_ = {};
+    setup_.senderAddress = std::move(senderAddress);
+    setup_.recipient = std::move(recipient);
+    smtpUtf8_ = needsSmtpUtf8(setup_.senderAddress) || needsSmtpUtf8(setup_.recipient);
+    for (const std::string* address : {&setup_.senderAddress, &setup_.recipient}) {
+        if (!isSafeEnvelopeAddress(*address)) {
+            settle(SmtpResult::Failed, unsafeAddressText(*address));
+            return step;
+        }
+    }
+    if (!envelopeRefusedHere()) {
+        startTransaction(step, true);
+    }
+    return step;
+}
+
+SmtpStep SmtpDialogue::quit() {
+    SmtpStep step;
+    if (state_ == SmtpState::Idle) {
+        send(step, "QUIT", SmtpState::Closing);
+    }
+    return step;
 }
 
 void SmtpDialogue::refused(const SmtpReply& reply, SmtpStep& step) {
@@ -341,6 +441,8 @@ void SmtpDialogue::refused(const SmtpReply& reply, SmtpStep& step) {
     case SmtpState::AwaitPasswordChallenge:
     case SmtpState::AwaitAuthResult:
         return refuse(SmtpResult::Failed, "the login", reply, step);
+    case SmtpState::AwaitRsetReply:
+        return refuse(SmtpResult::Failed, "RSET", reply, step);
     case SmtpState::AwaitMailFromReply:
         // A refused sender (or a 530 "authentication required") meets every recipient.
         return refuse(SmtpResult::Failed, "the sender", reply, step);
@@ -369,6 +471,12 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
     if (state_ == SmtpState::Closing) {
         state_ = SmtpState::Done; // 221, or whatever the server says to QUIT
         return;
+    }
+    if (state_ == SmtpState::Draining) {
+        return drain(reply, step);
+    }
+    if (state_ == SmtpState::Idle) {
+        return; // nothing was asked: a stray line waits for no answer
     }
     if (category == 4 || category == 5) {
         return refused(reply, step);
@@ -413,13 +521,26 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
             loginDone(step);
         }
         return;
+    // In a pipelined group every reply answers the command at hand, odd
+    // positive codes too: skipping one would pair the rest with the wrong commands.
+    case SmtpState::AwaitRsetReply:
+        if (pipelined_) {
+            advance(SmtpState::AwaitMailFromReply);
+        } else if (code == "250") {
+            startTransaction(step, false);
+        }
+        return;
     case SmtpState::AwaitMailFromReply:
-        if (code == "250") {
+        if (pipelined_) {
+            advance(SmtpState::AwaitRcptReply);
+        } else if (code == "250") {
             send(step, "RCPT TO: <" + setup_.recipient + ">", SmtpState::AwaitRcptReply);
         }
         return;
     case SmtpState::AwaitRcptReply:
-        if (code == "250" || code == "251") {
+        if (pipelined_) {
+            advance(SmtpState::AwaitDataReply);
+        } else if (code == "250" || code == "251") {
             send(step, "DATA", SmtpState::AwaitDataReply);
         }
         return;
@@ -431,7 +552,7 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
     case SmtpState::AwaitMessageReply:
         if (category == 2) {
             settle(SmtpResult::Delivered, "", &reply);
-            send(step, "QUIT", SmtpState::Closing);
+            endTransaction(step, false);
         }
         return;
     default:
@@ -443,8 +564,9 @@ void SmtpDialogue::connectionClosed(const std::string& reason) {
     if (finished()) {
         return;
     }
-    if (state_ != SmtpState::Closing) {
+    if (state_ != SmtpState::Closing && !settled_) {
         settle(SmtpResult::Failed, reason);
+        outcome_.connectionLost = true;
     }
     state_ = SmtpState::Done;
 }

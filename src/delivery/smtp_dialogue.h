@@ -17,13 +17,19 @@ enum class SmtpState {
     AwaitPasswordChallenge, // the user name was sent; waits for the second 334
     AwaitAuthResult,        // the password was sent; waits for 235
     AwaitHeloReply,         // "HELO " was sent; waits for 250
+    AwaitRsetReply,         // "RSET" was sent before another message; waits for 250
     AwaitMailFromReply,     // "MAIL FROM: <...>" was sent; waits for 250
     AwaitRcptReply,         // "RCPT TO: <...>" was sent; waits for 250 or 251
     AwaitDataReply,         // "DATA" was sent; waits for 354
     SendingMessage,         // 354 arrived; the caller writes the message
     AwaitMessageReply,      // the message was written; waits for 250
-    Closing,                // "QUIT" was sent after the outcome was settled; waits for 221
-    Done,                   // the dialogue is over; the connection is to be closed
+    // A refusal settled the outcome; the replies to the rest of a pipelined
+    // group are read (and a 354 answered with an empty message) before
+    // anything else is written.
+    Draining,
+    Idle,    // the outcome is settled and the connection is held for another message
+    Closing, // "QUIT" was sent after the outcome was settled; waits for 221
+    Done,    // the dialogue is over; the connection is to be closed
 };
 
 // How one session ended.
@@ -46,6 +52,13 @@ struct SmtpOutcome {
     // A connection to the server was made: a Failed session without one
     // (no connection, an unusable address) says nothing of the next recipient.
     bool connectionOpened = false;
+    // The server closed the connection, or it broke, before the outcome was settled.
+    bool connectionLost = false;
+    // The connection had carried an earlier message: losing it says little
+    // of the next one (servers close connections that served enough).
+    bool reusedConnection = false;
+    // The message's data was written in full (only its reply may be missing).
+    bool messageWritten = false;
 };
 
 // How the session protects itself (the smtpSecurity setting).
@@ -73,6 +86,12 @@ struct SmtpDialogueSetup {
     SmtpAuthMechanism mechanism = SmtpAuthMechanism::Auto;
     // A connection test: end with QUIT where MAIL FROM would come.
     bool probeOnly = false;
+    // Hold the connection after an outcome that leaves it usable (a delivery,
+    // a refused recipient or message) for nextMessage() instead of QUIT.
+    bool keepOpen = false;
+    // Write MAIL FROM, RCPT TO and DATA (and RSET before them) as one group
+    // when the server's EHLO offers PIPELINING.
+    bool pipelining = false;
 };
 
 // What the caller does after feeding the dialogue.
@@ -98,7 +117,8 @@ inline constexpr const char* kNoStartTlsText = "The server does not offer STARTT
 // The SMTP client dialogue without any I/O: received bytes go in, the bytes
 // to write and the outcome come out. It acts on each complete reply once; a
 // reply split over any number of reads is joined first. Any 4xx or 5xx reply
-// settles the outcome and ends the dialogue with QUIT. A positive reply that
+// settles the outcome and ends the dialogue with QUIT (with keepOpen, a
+// refused recipient or message leaves it idle instead). A positive reply that
 // does not fit the state (a 354 before DATA, a 235 without a login) is
 // ignored; the caller's time-out ends a dialogue that then hangs.
 //
@@ -126,9 +146,16 @@ public:
     // No reply within the time allowed.
     void timedOut();
     void cancelled();
+    // While idle: the next message, from `senderAddress` to `recipient`, on
+    // the same connection (RSET first). An address that cannot go to this
+    // server is settled at once and nothing is written; the dialogue stays idle.
+    SmtpStep nextMessage(std::string senderAddress, std::string recipient);
+    // While idle: QUIT.
+    SmtpStep quit();
 
     SmtpState state() const { return state_; }
     bool finished() const { return state_ == SmtpState::Done; }
+    bool idle() const { return state_ == SmtpState::Idle; }
     // Settled once a reply, the connection, the clock or the user decided it;
     // before that, and when the dialogue ended without a decision, Failed.
     const SmtpOutcome& outcome() const { return outcome_; }
@@ -150,6 +177,11 @@ private:
     void ehloAccepted(const SmtpReply& reply, SmtpStep& step);
     void startLogin(SmtpStep& step);
     void loginDone(SmtpStep& step);
+    bool envelopeRefusedHere();
+    void startTransaction(SmtpStep& step, bool reset);
+    void endTransaction(SmtpStep& step, bool quit);
+    void advance(SmtpState next);
+    void drain(const SmtpReply& reply, SmtpStep& step);
     void process(SmtpStep& step);
     void send(SmtpStep& step, std::string_view command, SmtpState next);
     void settle(SmtpResult result, std::string reason, const SmtpReply* reply = nullptr);
@@ -165,7 +197,10 @@ private:
     bool settled_ = false;
     bool encrypted_ = false;
     bool loggedIn_ = false;
-    bool smtpUtf8_ = false; // an envelope address needs SMTPUTF8
+    bool smtpUtf8_ = false;  // an envelope address needs SMTPUTF8
+    bool pipelined_ = false; // the current transaction went as one group
+    int outstanding_ = 0;    // replies of the group still due after the awaited one
+    bool quitAfterDrain_ = false;
     std::string greeting_;
     std::vector<std::string> capabilities_;
     std::vector<std::string> authMechanisms_; // as offered, upper case

@@ -213,16 +213,15 @@ bool SmtpSession::startTls() {
     return false;
 }
 
-void SmtpSession::exchange() {
+void SmtpSession::exchange(SmtpStep step) {
     SmtpDialogue& dialogue = *dialogue_;
     MessageEnvironment messageEnvironment = environment_;
     if (request_.logDialogue) {
         messageEnvironment.attachmentOpened = [this](const std::string& path) { log(path); };
     }
     long long deadline = now() + timeoutMs_;
-    SmtpStep step;
     std::string received(kReadBytes, '\0');
-    while (!dialogue.finished()) {
+    while (!dialogue.finished() && !dialogue.idle()) {
         logStep(step);
         if (!step.toWrite.empty()) {
             const Stop stop = writeAll(step.toWrite);
@@ -248,7 +247,7 @@ void SmtpSession::exchange() {
             continue;
         }
         step = {};
-        if (dialogue.finished()) {
+        if (dialogue.finished() || dialogue.idle()) {
             break;
         }
         if (waitForCancel()) {
@@ -306,8 +305,11 @@ SmtpOutcome SmtpSession::run() {
         setup.security = request_.security;
         setup.mechanism = request_.mechanism;
         setup.probeOnly = request_.probeOnly;
+        setup.keepOpen = request_.keepOpen && !request_.probeOnly;
+        setup.pipelining = request_.pipelining;
         return setup;
     };
+    messages_ = 1;
     dialogue_ = std::make_unique<SmtpDialogue>(setupWith(request_.hostName));
     if (dialogue_->finished()) {
         // An unsafe envelope address: nothing of it reaches the server.
@@ -327,13 +329,10 @@ SmtpOutcome SmtpSession::run() {
         dialogue_ = std::make_unique<SmtpDialogue>(setupWith(tcp_.localAddressLiteral()));
     }
     if (request_.security != SmtpSecurity::Tls || startTls()) {
-        exchange();
+        exchange({});
     }
-    stop();
-
     const SmtpDialogue& dialogue = *dialogue_;
-    report_.outcome = dialogue.outcome();
-    report_.outcome.connectionOpened = true;
+    messageOutcome();
     if (report_.outcome.timedOut && dialogue.greeting().empty() &&
         request_.port == kImplicitTlsPort && request_.security != SmtpSecurity::Tls) {
         report_.outcome.reason = std::string(kTimeoutText) + " " + kPortExpectsTlsText;
@@ -346,6 +345,44 @@ SmtpOutcome SmtpSession::run() {
     report_.authMechanism = dialogue.authMechanism();
     report_.loggedIn = dialogue.loggedIn();
     return report_.outcome;
+}
+
+// The outcome of the message just sent; the connection closed unless it is held.
+SmtpOutcome SmtpSession::messageOutcome() {
+    if (!dialogue_->idle()) {
+        stop();
+    }
+    report_.outcome = dialogue_->outcome();
+    report_.outcome.connectionOpened = true;
+    report_.outcome.reusedConnection = messages_ > 1;
+    return report_.outcome;
+}
+
+SmtpOutcome SmtpSession::next() {
+    if (!held()) {
+        return finished(SmtpResult::Failed, kConnectionClosedText);
+    }
+    ++messages_;
+    SmtpStep step =
+        dialogue_->nextMessage(request_.message.senderAddress, request_.message.recipient);
+    if (dialogue_->idle()) {
+        // Refused before a word was written: the connection is as it was.
+        if (dialogue_->outcome().result == SmtpResult::Failed) {
+            log(dialogue_->outcome().reason); // as run() logs an unusable address
+        }
+        report_.outcome = dialogue_->outcome();
+        report_.outcome.reusedConnection = true;
+        return report_.outcome;
+    }
+    exchange(std::move(step));
+    return messageOutcome();
+}
+
+void SmtpSession::quit() {
+    if (held()) {
+        exchange(dialogue_->quit());
+        stop();
+    }
 }
 
 SmtpOutcome runSmtpSession(const SmtpSessionRequest& request, Connection& connection,

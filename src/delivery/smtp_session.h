@@ -31,6 +31,10 @@ struct SmtpSessionRequest {
     bool logDialogue = false;
     // A connection test: greeting, TLS and login, then QUIT; no mail.
     bool probeOnly = false;
+    // Hold the connection after a message for next() (see SmtpDialogueSetup).
+    bool keepOpen = false;
+    // Use PIPELINING when the server offers it.
+    bool pipelining = false;
 };
 
 // "Opening SMTP connection to " + server + " (port " + port + ")"
@@ -48,8 +52,9 @@ struct SmtpSessionReport {
 };
 
 // One SMTP session: connect, TLS (from the start or after STARTTLS), the
-// dialogue, stop. The connection is closed again before run() returns, in
-// every case. The wait for each reply is bounded by the time-out (measured
+// dialogue, stop. The connection is closed again before run() returns,
+// unless keepOpen holds it for next() (then quit() or the next failure
+// closes it). The wait for each reply is bounded by the time-out (measured
 // with `environment.clock`), counted from when the command or the message
 // was fully written. Cancel (asked through the observer) and the time-out
 // close the connection without QUIT; any 4xx or 5xx reply ends the session
@@ -64,14 +69,25 @@ public:
     SmtpOutcome run();
     const SmtpSessionReport& report() const { return report_; }
 
+    // With keepOpen: the connection is open and waits for another message.
+    bool held() const { return dialogue_ && dialogue_->idle(); }
+    // While held: the request's message (as it is now) over the same
+    // connection; the connection stays held when the outcome allows.
+    SmtpOutcome next();
+    // While held: QUIT, then close.
+    void quit();
+    // Messages begun on this connection.
+    int messages() const { return messages_; }
+
 private:
     enum class Stop { None, Cancelled, TimedOut, Broken };
     class DataSink;
 
     bool connect();
     bool startTls();
-    void exchange();
+    void exchange(SmtpStep step);
     void stop();
+    SmtpOutcome messageOutcome();
 
     void log(const std::string& line);
     long long now() const;
@@ -89,6 +105,7 @@ private:
     const MessageEnvironment& environment_;
     std::unique_ptr<SmtpDialogue> dialogue_;
     long long timeoutMs_ = 0;
+    int messages_ = 0;
     SmtpSessionReport report_;
 };
 

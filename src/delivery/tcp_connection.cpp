@@ -40,11 +40,17 @@ bool TcpConnection::connect(const std::string& host, int port, int timeoutMs,
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
+    // An address literal first: it needs no lookup, and AI_ADDRCONFIG would
+    // ask the kernel for the machine's addresses on every connection of a run.
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
     addrinfo* list = nullptr;
     const std::string service = std::to_string(port);
     const std::string name = hostWithoutBrackets(host);
-    const int resolved = ::getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
+    int resolved = ::getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
+    if (resolved != 0) {
+        hints.ai_flags = AI_ADDRCONFIG;
+        resolved = ::getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
+    }
     if (resolved != 0) {
         error_ = std::string("cannot find the server: ") + ::gai_strerror(resolved);
         return false;

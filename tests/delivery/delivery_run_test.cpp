@@ -5,6 +5,7 @@
 #include "scripted_connection.h"
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace delivery_testing::script;
@@ -93,6 +94,40 @@ SmtpOutcome outcomeOf(SmtpResult result, std::string code, std::string text, boo
     return outcome;
 }
 
+SmtpOutcome lost(bool reused) {
+    SmtpOutcome outcome = outcomeOf(SmtpResult::Failed, "", "");
+    outcome.connectionLost = true;
+    outcome.reusedConnection = reused;
+    return outcome;
+}
+
+// One connection carrying a message to each of `recipients` in turn, RSET
+// between them, then `tail` (what the server does after the last one).
+std::vector<Step> heldScript(const std::vector<std::string>& recipients, std::vector<Step> tail) {
+    using C = ScriptedConnection;
+    std::vector<Step> script = deliveryScript(kSender, recipients.front());
+    script.resize(kAfterMessage + 1); // up to the message's 250
+    for (std::size_t i = 1; i < recipients.size(); ++i) {
+        const std::vector<Step> next = {C::expects("RSET"),
+                                        C::says("250 reset\r\n"),
+                                        C::expects(std::string("MAIL FROM: <") + kSender + ">"),
+                                        C::says("250 OK\r\n"),
+                                        C::expects("RCPT TO: <" + recipients[i] + ">"),
+                                        C::says("250 OK\r\n"),
+                                        C::expects("DATA"),
+                                        C::says("354 go ahead\r\n"),
+                                        C::message(),
+                                        C::says("250 queued\r\n")};
+        script.insert(script.end(), next.begin(), next.end());
+    }
+    script.insert(script.end(), tail.begin(), tail.end());
+    return script;
+}
+
+std::vector<Step> quitTail() {
+    return {expects("QUIT"), says("221 bye\r\n")};
+}
+
 TEST(DeliveryRun, OutcomesAreClassifiedByResultCodeAndText) {
     using R = SmtpResult;
     struct Case {
@@ -115,6 +150,9 @@ TEST(DeliveryRun, OutcomesAreClassifiedByResultCodeAndText) {
         {outcomeOf(R::Failed, "530", "authentication required"), Verdict::StopRun},
         {outcomeOf(R::Failed, "", "", true), Verdict::StopRun},
         {outcomeOf(R::Failed, "", "", false), Verdict::FailedRecipient},
+        // A connection that had served earlier messages may end: the rest go on.
+        {lost(true), Verdict::FailedRecipient},
+        {lost(false), Verdict::StopRun},
         {outcomeOf(R::Cancelled, "", ""), Verdict::Cancelled},
     };
     for (const Case& c : cases) {
@@ -326,3 +364,73 @@ TEST(DeliveryRun, AJournalThatCannotBeWrittenSendsNothing) {
 }
 
 } // namespace
+
+TEST(DeliveryRun, ConnectionsCarryUpToTheirLimitAndALostOneIsOpenedAgainForTheRest) {
+    using C = ScriptedConnection;
+    RunFixture f;
+    f.set("messagesPerConnection", "3");
+    for (const char* address : {"a@example.org", "b@example.org", "c@example.org", "d@example.org",
+                                "e@example.org", "f@example.org"}) {
+        f.queue(address);
+    }
+    // Three, then QUIT at the limit.
+    f.server.add(heldScript({"a@example.org", "b@example.org", "c@example.org"}, quitTail()));
+    // The server ends the held connection before e's message: e goes over a
+    // new one, not counted as an attempt.
+    f.server.add(heldScript({"d@example.org"}, {C::expects("RSET"), C::hangs()}));
+    // Lost after f's data: f may have got it, so f failed; the run goes on.
+    std::vector<Step> third = heldScript({"e@example.org", "f@example.org"}, {});
+    third.back() = C::hangs(); // instead of f's 250
+    f.server.add(third);
+
+    const SendRunSummary summary = f.run();
+    EXPECT_EQ(f.server.opened, 3);
+    EXPECT_EQ(summary.delivered, 5);
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_FALSE(summary.stoppedEarly);
+    for (const auto& connection : f.server.connections) {
+        EXPECT_TRUE(connection->scriptDone()) << connection->unexpected;
+        EXPECT_EQ(connection->unexpected, "");
+    }
+    EXPECT_EQ(f.server.connections[0]->messages.size(), 3u);
+    const RunRecord run = f.journal();
+    ASSERT_EQ(run.recipients.size(), 6u);
+    EXPECT_NE(std::find(f.observer.lines.begin(), f.observer.lines.end(),
+                        "The connection ended before this message; sending it over a new one."),
+              f.observer.lines.end());
+    EXPECT_EQ(run.recipients[4].attempts.size(), 1u); // e: the closed connection was no attempt
+    EXPECT_EQ(run.recipients[4].outcome(), DeliveryOutcome::Delivered);
+    EXPECT_EQ(run.recipients[5].outcome(), DeliveryOutcome::Failed);
+}
+
+TEST(DeliveryRun, AHeldConnectionIsLetGoBeforeALongWaitAndRefusalsKeepIt) {
+    using C = ScriptedConnection;
+    RunFixture f;
+    f.set("messagesPerConnection", "10");
+    f.queue("grey@example.org");
+    f.queue("gone@example.org");
+    // grey is deferred, gone refused, over one connection; the wait for
+    // grey's second try lets it go first.
+    std::vector<Step> first = refusedAt("grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n");
+    first.resize(kAfterRcpt + 1);
+    const std::vector<Step> rest = {C::expects("RSET"),
+                                    C::says("250 reset\r\n"),
+                                    C::expects("MAIL FROM: <ann@example.org>"),
+                                    C::says("250 OK\r\n"),
+                                    C::expects("RCPT TO: <gone@example.org>"),
+                                    C::says("550 5.1.1 no such user\r\n"),
+                                    C::expects("QUIT"),
+                                    C::says("221 bye\r\n")};
+    first.insert(first.end(), rest.begin(), rest.end());
+    f.server.add(first);
+    f.server.add(heldScript({"grey@example.org"}, quitTail()));
+
+    const SendRunSummary summary = f.run();
+    EXPECT_EQ(f.server.opened, 2);
+    EXPECT_EQ(summary.delivered, 1);
+    EXPECT_EQ(summary.rejected, 1);
+    for (const auto& connection : f.server.connections) {
+        EXPECT_TRUE(connection->scriptDone()) << connection->unexpected;
+    }
+    EXPECT_GE(f.sessionStarts[1] - f.sessionStarts[0], 60'000);
+}

@@ -118,8 +118,7 @@ bool RecordingObserver::cancelRequested() {
             std::find(lines.begin(), lines.end(), cancelAfterLine) != lines.end());
 }
 
-std::vector<ScriptedConnection::Step> deliveryScript(const std::string& sender,
-                                                     const std::string& recipient) {
+std::vector<ScriptStep> deliveryScript(const std::string& sender, const std::string& recipient) {
     using namespace script;
     return {says("220 mail.example.net ESMTP\r\n"),
             expects("HELO client.example"),
@@ -161,7 +160,7 @@ private:
 
 } // namespace
 
-ScriptedConnection& ScriptedServer::add(std::vector<ScriptedConnection::Step> script) {
+ScriptedConnection& ScriptedServer::add(std::vector<ScriptStep> script) {
     connections.push_back(std::make_unique<ScriptedConnection>(clock_, std::move(script)));
     return *connections.back();
 }

@@ -56,13 +56,18 @@ struct Campaign {
     std::string out, err;
     std::vector<std::string> addresses;
 
-    Campaign(int port, const std::vector<std::string>& emails) : addresses(emails) {
+    Campaign(int port, const std::vector<std::string>& emails,
+             const std::map<std::string, std::string>& extensions = {})
+        : addresses(emails) {
         Session session;
         SessionSettings settings;
         settings.smtpServer = "127.0.0.1";
         settings.smtpPort = port;
         settings.timeoutSeconds = 10;
         settings.password = "never-in-the-journal";
+        for (const auto& [key, value] : extensions) {
+            settings.extensions.set(key, value);
+        }
         session.setSettings(settings);
         for (const std::string& email : emails) {
             NewContact fields;
@@ -340,3 +345,59 @@ TEST(SendJournalEndToEnd, RunsKilledAtRandomMomentsReachEveryoneOnceWithinTheBou
 }
 
 } // namespace
+
+TEST(SendJournalEndToEnd, ConnectionsCarrySeveralMessagesPipelinedOrNotAndSurviveAClosingServer) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> serverArgs;
+        const char* perConnection;
+        std::size_t connections;
+        bool pipelined;
+    };
+    const Case cases[] = {
+        {"one per connection", {}, "1", 7, false},
+        {"three per connection", {}, "3", 3, false},
+        // Ends every connection at the RSET after its second message.
+        {"server closing after two", {"--close-after", "2"}, "3", 4, false},
+        {"pipelining server, one per connection", {"--pipelining"}, "1", 7, true},
+        {"pipelining server, three per connection", {"--pipelining"}, "3", 3, true},
+    };
+    std::vector<std::string> emails;
+    for (int i = 1; i <= 7; ++i) {
+        emails.push_back("r" + std::to_string(i) + "@example.net");
+    }
+    for (const Case& t : cases) {
+        SCOPED_TRACE(t.name);
+        TempDir store;
+        SmtpTestServer server(store.path(), t.serverArgs);
+        ASSERT_TRUE(server.running());
+        Campaign c(server.port(), emails, {{"messagesPerConnection", t.perConnection}});
+        ASSERT_EQ(c.send({"--recipients", "mailtray"}), kExitOk) << c.out << c.err;
+
+        std::map<int, int> perConnection; // connection -> messages it carried
+        std::map<std::string, int> received;
+        for (const auto& entry : std::filesystem::directory_iterator(store.path())) {
+            if (entry.path().extension() != ".json") {
+                continue;
+            }
+            const auto envelope = nlohmann::json::parse(readFileBytes(entry.path().string()));
+            ++perConnection[envelope["connection"].get<int>()];
+            EXPECT_EQ(envelope["pipelined"].get<bool>(), t.pipelined);
+            for (const auto& rcpt : envelope["rcptTos"]) {
+                ++received[rcpt.get<std::string>()];
+            }
+        }
+        EXPECT_EQ(perConnection.size(), t.connections);
+        for (const auto& [connection, messages] : perConnection) {
+            EXPECT_LE(messages, std::stoi(t.perConnection)) << connection;
+        }
+        ASSERT_EQ(received.size(), emails.size());
+        for (const auto& [address, times] : received) {
+            EXPECT_EQ(times, 1) << address;
+        }
+        EXPECT_EQ(c.timesContacted(), std::vector<int>(emails.size(), 1));
+        const nlohmann::json runs = c.json({"runs", "list", c.sessionPath});
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0]["counts"]["delivered"], 7);
+    }
+}

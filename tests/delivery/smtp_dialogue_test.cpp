@@ -62,6 +62,8 @@ public:
         EXPECT_FALSE(messagePending_);
         EXPECT_FALSE(tlsPending_);
     }
+    // What the caller's own call (nextMessage, quit) asked to write.
+    void then(const SmtpStep& step) { take(step); }
     std::vector<std::string> logLines;
     int messages() const { return messages_; }
 
@@ -633,4 +635,223 @@ TEST(SmtpDialogue, NonAsciiLocalPartsGoOnlyToServersOfferingSmtpUtf8) {
     p.play({says(greeting), expects("HELO client.example"), says("250 mx\r\n"),
             expects("MAIL FROM: <ann@example.org>"), says("250 ok\r\n"),
             expects("RCPT TO: <bob@xn--bcher-kva.example>")});
+}
+
+namespace {
+
+SmtpDialogueSetup heldSetup(bool pipelining) {
+    SmtpDialogueSetup setup = setupFor();
+    setup.security = SmtpSecurity::Auto; // EHLO, so that PIPELINING can be offered
+    setup.keepOpen = true;
+    setup.pipelining = pipelining;
+    return setup;
+}
+
+const char* const kEhloWithPipelining =
+    "250-mail.example.net\r\n250-PIPELINING\r\n250 8BITMIME\r\n";
+
+// The greeting and EHLO of a server that offers PIPELINING.
+std::vector<ScriptStep> ehloOpening() {
+    return {says("220 mail.example.net ESMTP\r\n"), expects("EHLO client.example"),
+            says(kEhloWithPipelining)};
+}
+
+void append(std::vector<ScriptStep>& script, const std::vector<ScriptStep>& more) {
+    script.insert(script.end(), more.begin(), more.end());
+}
+
+} // namespace
+
+TEST(SmtpDialogueReuse, AHeldConnectionCarriesMessagesWithRsetBetweenThemAndQuitsLast) {
+    // Without pipelining (asked for or offered) every command waits for its reply.
+    for (const bool pipelining : {false, true}) {
+        SCOPED_TRACE(pipelining ? "pipelining" : "one by one");
+        SmtpDialogue d(heldSetup(pipelining));
+        ScriptPlayer player(d);
+        std::vector<ScriptStep> first = ehloOpening();
+        if (pipelining) {
+            // Written together before any reply; read back in order.
+            append(first, {expects("MAIL FROM: <ann@example.org>"),
+                           expects("RCPT TO: <bob@example.net>"), expects("DATA"),
+                           says("250 sender ok\r\n250 rcpt ok\r\n354 go\r\n"), message()});
+        } else {
+            append(first, {expects("MAIL FROM: <ann@example.org>"), says("250 ok\r\n"),
+                           expects("RCPT TO: <bob@example.net>"), says("250 ok\r\n"),
+                           expects("DATA"), says("354 go\r\n"), message()});
+        }
+        first.push_back(says("250 queued 1\r\n"));
+        player.play(first);
+        EXPECT_TRUE(d.idle());
+        EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+        EXPECT_EQ(d.outcome().replyText, "queued 1");
+
+        player.then(d.nextMessage("ann@example.org", "cy@example.net"));
+        std::vector<ScriptStep> second;
+        if (pipelining) {
+            second = {expects("RSET"),
+                      expects("MAIL FROM: <ann@example.org>"),
+                      expects("RCPT TO: <cy@example.net>"),
+                      expects("DATA"),
+                      says("250 reset\r\n250 ok\r\n250 ok\r\n"),
+                      says("354 go\r\n"),
+                      message()};
+        } else {
+            second = {expects("RSET"),
+                      says("250 reset\r\n"),
+                      expects("MAIL FROM: <ann@example.org>"),
+                      says("250 ok\r\n"),
+                      expects("RCPT TO: <cy@example.net>"),
+                      says("250 ok\r\n"),
+                      expects("DATA"),
+                      says("354 go\r\n"),
+                      message()};
+        }
+        second.push_back(says("250 queued 2\r\n"));
+        player.play(second);
+        EXPECT_TRUE(d.idle());
+        EXPECT_EQ(d.outcome().replyText, "queued 2");
+        EXPECT_TRUE(d.outcome().messageWritten);
+        EXPECT_EQ(player.messages(), 2);
+
+        player.then(d.quit());
+        player.play({expects("QUIT"), says("221 bye\r\n")});
+        EXPECT_TRUE(d.finished());
+    }
+}
+
+TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNextCommand) {
+    struct Case {
+        const char* name;
+        const char* replies;          // to MAIL FROM, RCPT TO and DATA
+        std::vector<ScriptStep> then; // the rest of the dialogue
+        SmtpResult result;
+        const char* code;
+        bool keepOpen;
+        bool idle; // the connection is held for the next message
+    };
+    const std::vector<ScriptStep> quit = {expects("QUIT"), says("221 bye\r\n")};
+    // clang-format off
+    const Case cases[] = {
+        {"refused recipient, DATA refused too", "250 ok\r\n550 5.1.1 no such user\r\n554 no\r\n",
+         {}, SmtpResult::Rejected, "550", true, true},
+        {"refused recipient without keepOpen", "250 ok\r\n550 5.1.1 no such user\r\n554 no\r\n",
+         quit, SmtpResult::Rejected, "550", false, false},
+        // A server that takes DATA for nobody gets an empty message, not our QUIT as its text.
+        {"refused recipient, DATA accepted", "250 ok\r\n550 no such user\r\n354 go\r\n",
+         {expects("."), says("554 no valid recipients\r\n")}, SmtpResult::Rejected, "550", true, true},
+        {"deferred recipient", "250 ok\r\n450 4.2.1 mailbox busy\r\n554 no rcpt\r\n",
+         {}, SmtpResult::Rejected, "450", true, true},
+        {"refused DATA", "250 ok\r\n250 ok\r\n451 4.3.0 try later\r\n",
+         {}, SmtpResult::Rejected, "451", true, true},
+        // A refused sender meets every recipient: QUIT, once the group is answered.
+        {"refused sender", "550 5.7.1 sender refused\r\n503 no sender\r\n503 no rcpt\r\n",
+         quit, SmtpResult::Failed, "550", true, false},
+        {"session closing", "421 4.7.0 too many connections\r\n",
+         {}, SmtpResult::Failed, "421", true, false},
+        // An odd positive code still answers its own command.
+        {"251 to MAIL FROM", "251 sender ok\r\n250 ok\r\n354 go\r\n",
+         {message(), says("250 queued\r\n")}, SmtpResult::Delivered, "250", true, true},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpDialogueSetup setup = heldSetup(true);
+        setup.keepOpen = c.keepOpen;
+        SmtpDialogue d(setup);
+        ScriptPlayer player(d);
+        std::vector<ScriptStep> script = ehloOpening();
+        append(script, {expects("MAIL FROM: <ann@example.org>"),
+                        expects("RCPT TO: <bob@example.net>"), expects("DATA")});
+        // Each reply alone: nothing may be written until the group is answered.
+        std::string replies = c.replies;
+        for (std::size_t end = replies.find("\r\n"); end != std::string::npos;
+             end = replies.find("\r\n")) {
+            script.push_back(says(replies.substr(0, end + 2)));
+            replies.erase(0, end + 2);
+        }
+        append(script, c.then);
+        player.play(script);
+        EXPECT_EQ(d.outcome().result, c.result);
+        EXPECT_EQ(d.outcome().replyCode, c.code);
+        EXPECT_EQ(d.idle(), c.idle);
+        EXPECT_EQ(d.outcome().messageWritten, c.result == SmtpResult::Delivered);
+    }
+}
+
+TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
+    const std::vector<ScriptStep> toData = {expects("RSET"),
+                                            says("250 ok\r\n"),
+                                            expects("MAIL FROM: <ann@example.org>"),
+                                            says("250 ok\r\n"),
+                                            expects("RCPT TO: <cy@example.net>"),
+                                            says("250 ok\r\n"),
+                                            expects("DATA"),
+                                            says("354 go\r\n"),
+                                            message()};
+    struct Case {
+        const char* name;
+        const char* recipient;
+        std::vector<ScriptStep> script; // after nextMessage()
+        bool closes;                    // the server then closes the connection
+        SmtpResult result;
+        bool idle, lost, written;
+    };
+    const Case cases[] = {
+        // Settled without a word to the server; the connection stays held.
+        {"unsafe address",
+         "eve@example.net>\r\nRCPT TO: <x@y",
+         {},
+         false,
+         SmtpResult::Failed,
+         true,
+         false,
+         false},
+        {"non-ASCII address, no SMTPUTF8",
+         "jörg@example.net",
+         {},
+         false,
+         SmtpResult::Rejected,
+         true,
+         false,
+         false},
+        // Nothing of the message went: it may go over a new connection.
+        {"ended before the message",
+         "cy@example.net",
+         {expects("RSET")},
+         true,
+         SmtpResult::Failed,
+         false,
+         true,
+         false},
+        // The message may have arrived.
+        {"lost after the data", "cy@example.net", toData, true, SmtpResult::Failed, false, true,
+         true},
+        {"refused RSET",
+         "cy@example.net",
+         {expects("RSET"), says("502 not here\r\n"), expects("QUIT")},
+         false,
+         SmtpResult::Failed,
+         false,
+         false,
+         false},
+    };
+    SmtpDialogueSetup setup = setupFor();
+    setup.keepOpen = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpDialogue d(setup);
+        ScriptPlayer player(d);
+        std::vector<ScriptStep> first(kPlainDialogue.begin(), kPlainDialogue.end() - 2); // no QUIT
+        player.play(first);
+        ASSERT_TRUE(d.idle());
+        player.then(d.nextMessage("ann@example.org", c.recipient));
+        player.play(c.script);
+        if (c.closes) {
+            d.connectionClosed();
+        }
+        EXPECT_EQ(d.outcome().result, c.result);
+        EXPECT_EQ(d.idle(), c.idle);
+        EXPECT_EQ(d.outcome().connectionLost, c.lost);
+        EXPECT_EQ(d.outcome().messageWritten, c.written);
+    }
 }

@@ -39,6 +39,9 @@ def parse_args():
     p.add_argument("--guard-fd", type=int, default=-1,
                    help="read end of a pipe the test holds open: its end (the test is gone, "
                         "however it ended) stops the server")
+    p.add_argument("--pipelining", action="store_true", help="offer PIPELINING in the EHLO reply")
+    p.add_argument("--close-after", type=int, default=0,
+                   help="close a connection that took this many messages at its next RSET")
     return p.parse_args()
 
 
@@ -46,6 +49,19 @@ class Handler:
     def __init__(self, args):
         self.args = args
         self.count = 0
+        self.connections = 0
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if not hasattr(session, "number"):
+            self.connections += 1
+            session.number = self.connections
+            session.messages = 0
+        # A client that pipelines has sent RCPT TO and DATA with MAIL FROM:
+        # they wait, read, in the stream's buffer.
+        envelope.pipelined = b"DATA" in bytes(getattr(server._reader, "_buffer", b""))
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address == self.args.refuse_rcpt:
@@ -63,15 +79,34 @@ class Handler:
         stem = os.path.join(self.args.dir, "%03d" % self.count)
         with open(stem + ".eml", "wb") as f:
             f.write(envelope.original_content)
+        session.messages += 1
         with open(stem + ".json", "w") as f:
             json.dump({"mailFrom": envelope.mail_from, "rcptTos": envelope.rcpt_tos,
-                       "login": session.auth_data, "at": time.time()}, f)
+                       "login": session.auth_data, "at": time.time(),
+                       "connection": session.number, "pipelined": envelope.pipelined}, f)
         return "250 2.0.0 Message accepted for delivery"
+
+
+class PipeliningHandler(Handler):
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        return responses[:-1] + ["250-PIPELINING", responses[-1]]
 
 
 class DroppingSMTP(SMTP):
     async def smtp_DATA(self, arg):
         self.transport.close()
+
+
+def closing_after(cls, count):
+    # A server that ends connections that served enough, as many do.
+    class ClosingAfter(cls):
+        async def smtp_RSET(self, arg):
+            if getattr(self.session, "messages", 0) >= count:
+                self.transport.close()
+                return
+            await super().smtp_RSET(arg)
+    return ClosingAfter
 
 
 def capturing(cls, path):
@@ -88,7 +123,7 @@ def capturing(cls, path):
 
 def main():
     args = parse_args()
-    handler = Handler(args)
+    handler = PipeliningHandler(args) if args.pipelining else Handler(args)
 
     def authenticator(server, session, envelope, mechanism, auth_data):
         if (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == args.user
@@ -104,6 +139,8 @@ def main():
 
     def factory():
         cls = DroppingSMTP if args.drop_at_data else SMTP
+        if args.close_after:
+            cls = closing_after(cls, args.close_after)
         if args.capture:
             cls = capturing(cls, os.path.join(args.dir, "wire.bin"))
         options = dict(hostname="test.server", auth_require_tls=args.require_tls_for_auth)

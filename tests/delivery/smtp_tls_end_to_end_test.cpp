@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 
 using delivery_testing::RecordingObserver;
@@ -320,4 +321,48 @@ TEST(SmtpTlsEndToEnd, TheCommandLineConfiguresTestsAndSendsThroughAStartTlsOnlyS
     EXPECT_NE(refused.out.find("Result: Failed: The server refused the login: 535"),
               std::string::npos)
         << refused.out;
+}
+
+TEST(SmtpTlsEndToEnd, AHeldConnectionDoesTlsAndTheLoginOnceForAllItsMessages) {
+    const Certificates& certs = certificates();
+    ScopedEnvironment trust("SSL_CERT_FILE", certs.file("ca.pem"));
+    TempDir store;
+    SmtpTestServer server(store.path(), joined(joined(certs.serve("server"), kLogin),
+                                               {"--require-tls-for-auth", "--pipelining"}));
+    ASSERT_TRUE(server.running());
+    TlsCase c(server.port(), SmtpSecurity::StartTls);
+    c.login();
+    c.request.keepOpen = true;
+    c.request.pipelining = true;
+    TcpConnection connection;
+    SmtpSession session(c.request, connection, c.observer, c.environment);
+    ASSERT_EQ(session.run().result, SmtpResult::Delivered);
+    for (const char* recipient : {"cy@example.net", "dee@example.net"}) {
+        ASSERT_TRUE(session.held());
+        c.request.message.recipient = recipient;
+        const SmtpOutcome outcome = session.next();
+        ASSERT_EQ(outcome.result, SmtpResult::Delivered) << outcome.reason;
+        EXPECT_TRUE(outcome.reusedConnection);
+    }
+    session.quit();
+    EXPECT_FALSE(session.held());
+
+    const auto count = [&](const std::string& prefix) {
+        return std::count_if(c.observer.lines.begin(), c.observer.lines.end(),
+                             [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_EQ(count("TLS: "), 1);
+    EXPECT_EQ(count("<235"), 1); // one login
+    EXPECT_EQ(count("<221"), 1); // one QUIT, at the end
+    std::vector<std::string> recipients;
+    std::set<int> connections;
+    for (const char* name : {"001.json", "002.json", "003.json"}) {
+        const nlohmann::json envelope = nlohmann::json::parse(readFileBytes(store.file(name)));
+        EXPECT_EQ(envelope["login"], "ann.lee");
+        recipients.push_back(envelope["rcptTos"][0]);
+        connections.insert(envelope["connection"].get<int>());
+    }
+    EXPECT_EQ(recipients,
+              (std::vector<std::string>{"bob@example.net", "cy@example.net", "dee@example.net"}));
+    EXPECT_EQ(connections.size(), 1u);
 }
