@@ -9,7 +9,7 @@
 // A session of `count` contacts with the field lengths of a real marketing
 // list: every contact has an address, most a name, fewer a company, a
 // telephone, a postal address or notes; a third were contacted before.
-inline Session makeBenchSession(std::int32_t count, std::uint32_t seed = 20261207) {
+inline velmora::store::Session makeBenchSession(std::int32_t count, std::uint32_t seed = 20261207) {
     static const char* const first[] = {"Ann",   "Bob",  "Carla", "Dmitri", "Eve",   "Farid",
                                         "Grace", "Hiro", "Ines",  "Jonas",  "Kemal", "Lena"};
     static const char* const last[] = {"Lee",    "Stone",  "Okafor", "Novak",    "Garcia", "Jensen",
@@ -18,7 +18,7 @@ inline Session makeBenchSession(std::int32_t count, std::uint32_t seed = 2026120
                                           "corp.example.co.uk"};
     std::mt19937 random(seed);
     auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
-    Session session;
+    velmora::store::Session session;
     session.resetToNew();
     session.addCampaignGroup(-1, "Spring Fair", "Visitors of the spring fair");
     session.addCampaignGroup(-1, "Newsletter", "");
@@ -26,7 +26,7 @@ inline Session makeBenchSession(std::int32_t count, std::uint32_t seed = 2026120
     for (std::int32_t i = 0; i < count; ++i) {
         const std::string f = first[pick(12)];
         const std::string l = last[pick(11)];
-        NewContact c;
+        velmora::store::NewContact c;
         c.email = f + "." + l + std::to_string(i) + "@" + domains[pick(4)];
         if (pick(10) < 7) {
             c.name = f + " " + l;

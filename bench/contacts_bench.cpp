@@ -64,10 +64,10 @@ void BM_ImportAddresses(benchmark::State& state) {
     std::ifstream in(addressFile(), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     for (auto _ : state) {
-        Session session;
+        velmora::store::Session session;
         session.resetToNew();
-        const AddListResult r =
-            addEmailList(session, importedAddressText(bytes), 1, 0, "12/07/2026");
+        const velmora::contacts::AddListResult r = velmora::contacts::addEmailList(
+            session, velmora::contacts::importedAddressText(bytes), 1, 0, "12/07/2026");
         benchmark::DoNotOptimize(r.added);
     }
 }
@@ -75,16 +75,16 @@ void BM_ImportAddresses(benchmark::State& state) {
 void BM_RemoveDuplicates(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
-        Session session;
+        velmora::store::Session session;
         session.reserveContacts(kAddresses);
         for (const std::string& a : addresses()) {
-            Contact c;
+            velmora::store::Contact c;
             c.email = a;
             c.id = session.contactCount() + 1;
             session.appendContact(std::move(c));
         }
         state.ResumeTiming();
-        const DuplicatesResult r = removeDuplicates(session);
+        const velmora::contacts::DuplicatesResult r = velmora::contacts::removeDuplicates(session);
         benchmark::DoNotOptimize(r.removed);
     }
 }

@@ -31,13 +31,14 @@ double peakMiB() {
 
 // Answers the file requester with the session to open; any message box
 // would mean the open failed.
-class AnsweringPrompter final : public Prompter {
+class AnsweringPrompter final : public velmora::platform::Prompter {
 public:
     explicit AnsweringPrompter(std::string path) : path_(std::move(path)) {}
-    PromptAnswer message(const std::string&, const std::string& text, PromptButtons) override {
+    velmora::platform::PromptAnswer message(const std::string&, const std::string& text,
+                                            velmora::platform::PromptButtons) override {
         std::fprintf(stderr, "message: %s\n", text.c_str());
         failed = true;
-        return PromptAnswer::No;
+        return velmora::platform::PromptAnswer::No;
     }
     std::optional<std::string> openFileName(const std::string&, const std::string&,
                                             const std::string&) override {
@@ -53,21 +54,22 @@ private:
     std::string path_;
 };
 
-class Probe final : public StartupObserver {
+class Probe final : public velmora::app::StartupObserver {
 public:
     Probe(std::int64_t launchedAt, std::string session)
         : launchedAt_(launchedAt), session_(std::move(session)) {}
 
     void deliberateWait(int milliseconds) override { waitedMs_ += milliseconds; }
 
-    void mainWindowUsable(MainWindow& window) override {
+    void mainWindowUsable(velmora::app::MainWindow& window) override {
         const double usableMs = static_cast<double>(realtimeNanoseconds() - launchedAt_) / 1e6;
         const double startPeak = peakMiB();
         std::printf("start %.0f ms (deliberate waits %d ms, beyond them %.0f ms), peak %.1f MiB\n",
                     usableMs, waitedMs_, usableMs - waitedMs_, startPeak);
         if (!session_.empty()) {
             AnsweringPrompter prompter(session_);
-            FileCommandContext context{window.session(), window.sessionHooks(), prompter, ""};
+            velmora::app::FileCommandContext context{window.session(), window.sessionHooks(),
+                                                     prompter, ""};
             const auto begin = std::chrono::steady_clock::now();
             openSessionCommand(context);
             // The lists show once the window has painted them.
@@ -76,7 +78,8 @@ public:
             const double openMs =
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin)
                     .count();
-            const auto rows = window.views().list(ViewTab::AllEntries).rowSlots.size();
+            const auto rows =
+                window.views().list(velmora::views::ViewTab::AllEntries).rowSlots.size();
             std::printf("open %.0f ms, %zu rows in All Entries, peak %.1f MiB\n", openMs, rows,
                         peakMiB());
             ok_ = !prompter.failed && rows > 0;

@@ -10,7 +10,7 @@
 
 namespace {
 
-class CountingSink final : public LineSink {
+class CountingSink final : public velmora::delivery::LineSink {
 public:
     bool writeLine(std::string_view line) override {
         bytes += line.size() + 2;
@@ -32,10 +32,10 @@ void BM_WriteMessageWithAttachment(benchmark::State& state) {
         }
     }
     ::close(fd);
-    SystemClock clock;
-    MimeTypesFile types;
-    const MessageEnvironment environment{clock, types, {}};
-    OutgoingMessage message;
+    velmora::store::SystemClock clock;
+    velmora::delivery::MimeTypesFile types;
+    const velmora::delivery::MessageEnvironment environment{clock, types, {}};
+    velmora::delivery::OutgoingMessage message;
     message.senderAddress = "ann@example.org";
     message.recipient = "bob@example.net";
     message.body = "Hello";
@@ -57,7 +57,7 @@ void BM_ReplyReaderSmallReads(benchmark::State& state) {
         stream += "250-mail.example.net offers these extensions\r\n250 AUTH LOGIN PLAIN\r\n";
     }
     for (auto _ : state) {
-        SmtpReplyReader reader;
+        velmora::delivery::SmtpReplyReader reader;
         std::size_t replies = 0;
         for (std::size_t at = 0; at < stream.size(); at += 7) {
             reader.feed(std::string_view(stream).substr(at, 7));

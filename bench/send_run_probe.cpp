@@ -15,7 +15,7 @@
 namespace {
 
 // Counts what a progress window would show; cancels nothing.
-class QuietObserver final : public RunObserver {
+class QuietObserver final : public velmora::delivery::RunObserver {
 public:
     void logLine(const std::string& text) override {
         ++lines;
@@ -37,23 +37,24 @@ int main(int argc, char** argv) {
     const int count = std::atoi(argv[2]);
     const std::size_t size = static_cast<std::size_t>(std::atol(argv[3]));
 
-    Session session;
-    SessionSettings settings;
+    velmora::store::Session session;
+    velmora::store::SessionSettings settings;
     settings.smtpServer = "127.0.0.1";
     settings.smtpPort = port;
     settings.timeoutSeconds = 15;
     settings.extensions.set("messagesPerConnection", argv[4]);
     session.setSettings(settings);
     for (int i = 1; i <= count; ++i) {
-        NewContact fields;
+        velmora::store::NewContact fields;
         fields.email = "r" + std::to_string(i) + "@example.net";
-        Contact entry = session.contact(session.createContact(fields, "01/01/2026"));
+        velmora::store::Contact entry =
+            session.contact(session.createContact(fields, "01/01/2026"));
         session.addMailtrayEntry(entry);
     }
-    MessageDraft draft;
+    velmora::delivery::MessageDraft draft;
     draft.fromText = "Ann Lee <ann@example.org>";
     draft.subject = "Winter offer";
-    draft.format = code(EditorFormat::PlainText);
+    draft.format = code(velmora::store::EditorFormat::PlainText);
     // A body of SIZE bytes in lines of 72 characters: the payload smtp-source
     // sends with -l SIZE (headers not counted).
     const std::string line(72, 'x');
@@ -69,12 +70,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    SystemClock clock;
-    MimeTypesFile types;
-    const SendRunEnvironment environment{clock, types, tcpConnections(), "bench.localdomain"};
+    velmora::store::SystemClock clock;
+    velmora::delivery::MimeTypesFile types;
+    const velmora::delivery::SendRunEnvironment environment{
+        clock, types, velmora::delivery::tcpConnections(), "bench.localdomain"};
     QuietObserver observer;
     const auto start = std::chrono::steady_clock::now();
-    const SendRunSummary summary = sendToRecipients(session, draft, {}, environment, observer);
+    const velmora::delivery::SendRunSummary summary =
+        sendToRecipients(session, draft, {}, environment, observer);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("send run: %d messages in %.3f s = %.1f messages/s\n", summary.delivered, seconds,

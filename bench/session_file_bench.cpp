@@ -53,8 +53,8 @@ void BM_RawRead(benchmark::State& state) {
 void BM_LoadSession(benchmark::State& state) {
     const std::string& path = benchFile();
     for (auto _ : state) {
-        SessionReadResult read = readSessionFile(path);
-        if (read.status != SessionReadStatus::Loaded) {
+        velmora::store::SessionReadResult read = velmora::store::readSessionFile(path);
+        if (read.status != velmora::store::SessionReadStatus::Loaded) {
             state.SkipWithError("load failed");
         }
         benchmark::DoNotOptimize(read.session.contactCount());
@@ -68,7 +68,7 @@ void BM_RawWrite(benchmark::State& state) {
     const std::string out = benchFile() + ".raw";
     for (auto _ : state) {
         std::string error;
-        if (!writeFileAtomically(out, bytes, error)) {
+        if (!velmora::store::writeFileAtomically(out, bytes, error)) {
             state.SkipWithError(error.c_str());
         }
     }
@@ -76,7 +76,7 @@ void BM_RawWrite(benchmark::State& state) {
 }
 
 void BM_SaveSession(benchmark::State& state) {
-    SessionReadResult read = readSessionFile(benchFile());
+    velmora::store::SessionReadResult read = velmora::store::readSessionFile(benchFile());
     const std::string out = benchFile() + ".saved";
     for (auto _ : state) {
         std::string error;

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     }
     struct rusage before {};
     ::getrusage(RUSAGE_SELF, &before);
-    SessionReadResult read = readSessionFile(argv[1]);
+    velmora::store::SessionReadResult read = velmora::store::readSessionFile(argv[1]);
     struct rusage after {};
     ::getrusage(RUSAGE_SELF, &after);
     const double fileMiB = static_cast<double>(std::filesystem::file_size(argv[1])) / 1048576.0;
@@ -22,5 +22,5 @@ int main(int argc, char** argv) {
     std::printf("contacts %d, file %.1f MiB, peak RSS %.1f MiB (%.1f MiB before loading), "
                 "peak/file %.2f\n",
                 read.session.contactCount(), fileMiB, peakMiB, baseMiB, peakMiB / fileMiB);
-    return read.status == SessionReadStatus::Loaded ? 0 : 1;
+    return read.status == velmora::store::SessionReadStatus::Loaded ? 0 : 1;
 }

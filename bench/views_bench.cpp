@@ -13,9 +13,9 @@ namespace {
 
 constexpr int kContacts = 1'000'000;
 
-Session& bigSession() {
-    static Session* session = [] {
-        auto* s = new Session;
+velmora::store::Session& bigSession() {
+    static velmora::store::Session* session = [] {
+        auto* s = new velmora::store::Session;
         s->resetToNew();
         for (int g = 2; g <= 5; ++g) {
             s->addCampaignGroup(-1, "Group " + std::to_string(g), "");
@@ -23,7 +23,7 @@ Session& bigSession() {
         s->reserveContacts(kContacts);
         const std::int32_t statuses[] = {0, 1, 2, -1};
         for (int i = 0; i < kContacts; ++i) {
-            NewContact c;
+            velmora::store::NewContact c;
             c.email =
                 "person" + std::to_string(i) + "@company" + std::to_string(i % 5000) + ".example";
             c.name = "First" + std::to_string(i) + " Lastname";
@@ -45,13 +45,13 @@ Session& bigSession() {
 }
 
 struct Models {
-    ContactViews views;
-    std::array<std::unique_ptr<ContactListModel>, kTabCount> models;
-    std::array<std::unique_ptr<QTableView>, kTabCount> tables;
+    velmora::views::ContactViews views;
+    std::array<std::unique_ptr<velmora::views::ContactListModel>, velmora::views::kTabCount> models;
+    std::array<std::unique_ptr<QTableView>, velmora::views::kTabCount> tables;
     explicit Models(bool withViews) {
-        for (int tab = 0; tab < kTabCount; ++tab) {
-            models[tab] = std::make_unique<ContactListModel>(bigSession(), views,
-                                                             static_cast<ViewTab>(tab), nullptr);
+        for (int tab = 0; tab < velmora::views::kTabCount; ++tab) {
+            models[tab] = std::make_unique<velmora::views::ContactListModel>(
+                bigSession(), views, static_cast<velmora::views::ViewTab>(tab), nullptr);
             if (withViews) {
                 tables[tab] = std::make_unique<QTableView>();
                 tables[tab]->setModel(models[tab].get());
@@ -69,7 +69,8 @@ struct Models {
         }
     }
     void filter(std::string_view search, const std::vector<std::int32_t>& checked) {
-        ContactListModel& all = *models[tabIndex(ViewTab::AllEntries)];
+        velmora::views::ContactListModel& all =
+            *models[tabIndex(velmora::views::ViewTab::AllEntries)];
         all.beginRebuild();
         views.applyFilters(bigSession(), search, checked);
         all.endRebuild();
@@ -77,12 +78,13 @@ struct Models {
 };
 
 void BM_RefreshViewsCore(benchmark::State& state) {
-    ContactViews views;
+    velmora::views::ContactViews views;
     for (auto _ : state) {
         views.refresh(bigSession());
-        benchmark::DoNotOptimize(views.list(ViewTab::AllEntries).rowSlots.data());
+        benchmark::DoNotOptimize(views.list(velmora::views::ViewTab::AllEntries).rowSlots.data());
     }
-    state.counters["rows"] = static_cast<double>(views.list(ViewTab::AllEntries).rowSlots.size());
+    state.counters["rows"] =
+        static_cast<double>(views.list(velmora::views::ViewTab::AllEntries).rowSlots.size());
 }
 BENCHMARK(BM_RefreshViewsCore)->Unit(benchmark::kMillisecond);
 
@@ -99,16 +101,17 @@ BENCHMARK(BM_RefreshViewsWithModels)
     ->Unit(benchmark::kMillisecond);
 
 void BM_ApplyFiltersCore(benchmark::State& state) {
-    ContactViews views;
+    velmora::views::ContactViews views;
     views.refresh(bigSession());
     const std::string search = state.range(0) == 0 ? "" : "ACME";
     const std::vector<std::int32_t> checked =
         state.range(1) == 0 ? std::vector<std::int32_t>{} : std::vector<std::int32_t>{2002, 1002};
     for (auto _ : state) {
         views.applyFilters(bigSession(), search, checked);
-        benchmark::DoNotOptimize(views.list(ViewTab::AllEntries).rowSlots.data());
+        benchmark::DoNotOptimize(views.list(velmora::views::ViewTab::AllEntries).rowSlots.data());
     }
-    state.counters["rows"] = static_cast<double>(views.list(ViewTab::AllEntries).rowSlots.size());
+    state.counters["rows"] =
+        static_cast<double>(views.list(velmora::views::ViewTab::AllEntries).rowSlots.size());
 }
 BENCHMARK(BM_ApplyFiltersCore)
     ->Args({0, 0})

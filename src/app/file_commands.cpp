@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+namespace velmora::app {
+
 namespace {
 
 bool fileExists(const std::string& path) {
@@ -14,7 +16,7 @@ bool fileExists(const std::string& path) {
 } // namespace
 
 std::string withSessionExtension(const std::string& path) {
-    if (lastPathPart(path).find('.') != std::string_view::npos) {
+    if (store::lastPathPart(path).find('.') != std::string_view::npos) {
         return path;
     }
     return path + ".qmz";
@@ -28,9 +30,9 @@ std::string changedBehindOurBackText(const std::string& path) {
 
 namespace {
 
-bool sameLock(const SessionLock& lock, const std::string& path) {
-    return lock.held() &&
-           SessionLock::lockPathFor(lock.sessionPath()) == SessionLock::lockPathFor(path);
+bool sameLock(const store::SessionLock& lock, const std::string& path) {
+    return lock.held() && store::SessionLock::lockPathFor(lock.sessionPath()) ==
+                              store::SessionLock::lockPathFor(path);
 }
 
 // Saves to `path` under its lock: the one held when it is this session's
@@ -40,23 +42,24 @@ bool saveUnderLock(FileCommandContext& context, const std::string& path) {
     if (file == nullptr) {
         return saveSession(context.session, path, context.hooks, context.prompter);
     }
-    SessionLock taken;
+    store::SessionLock taken;
     const bool ours = sameLock(file->lock, path);
     if (!ours) {
-        if (taken.acquire(path) != SessionLock::Outcome::Acquired) {
+        if (taken.acquire(path) != store::SessionLock::Outcome::Acquired) {
             context.prompter.message("Error", taken.message());
             return false;
         }
     } else if (file->stamp) {
         // Another program (one that takes no lock) may have saved it since.
-        const std::optional<FileStamp> now = fileStampOf(path);
+        const std::optional<store::FileStamp> now = store::fileStampOf(path);
         if (now && *now != *file->stamp &&
             context.prompter.message("Confirm", changedBehindOurBackText(path),
-                                     PromptButtons::YesNo) != PromptAnswer::Yes) {
+                                     platform::PromptButtons::YesNo) !=
+                platform::PromptAnswer::Yes) {
             return false;
         }
     }
-    FileStamp written;
+    store::FileStamp written;
     if (!saveSession(context.session, path, context.hooks, context.prompter, &written)) {
         return false;
     }
@@ -89,9 +92,10 @@ bool saveSessionAsCommand(FileCommandContext& context) {
     // The requester confirmed replacing the name it was given, not the one
     // with the extension added.
     if (path != *chosen && fileExists(path)) {
-        const PromptAnswer answer = context.prompter.message(
-            "Confirm", "\"" + path + "\" already exists. Replace it?", PromptButtons::YesNo);
-        if (answer != PromptAnswer::Yes) {
+        const platform::PromptAnswer answer =
+            context.prompter.message("Confirm", "\"" + path + "\" already exists. Replace it?",
+                                     platform::PromptButtons::YesNo);
+        if (answer != platform::PromptAnswer::Yes) {
             return false;
         }
     }
@@ -102,10 +106,11 @@ bool mayDiscardSession(FileCommandContext& context) {
     if (!context.session.hasUnsavedChanges()) {
         return true;
     }
-    switch (context.prompter.message("Confirm", kUnsavedChangesText, PromptButtons::YesNoCancel)) {
-    case PromptAnswer::Yes:
+    switch (context.prompter.message("Confirm", kUnsavedChangesText,
+                                     platform::PromptButtons::YesNoCancel)) {
+    case platform::PromptAnswer::Yes:
         return saveSessionCommand(context);
-    case PromptAnswer::No:
+    case platform::PromptAnswer::No:
         return true;
     default:
         return false;
@@ -129,23 +134,24 @@ bool openChosenSession(FileCommandContext& context, const std::string& path) {
     OpenSessionFile* file = context.file;
     if (file == nullptr) {
         return loadSession(context.session, path, context.hooks, context.prompter) !=
-               LoadOutcome::Refused;
+               store::LoadOutcome::Refused;
     }
     // Locked before reading, so that nothing changes between the read and
     // our next save. A file another program holds opens read-only.
-    SessionLock taken;
+    store::SessionLock taken;
     bool readOnly = false;
-    if (!sameLock(file->lock, path) && taken.acquire(path) != SessionLock::Outcome::Acquired) {
+    if (!sameLock(file->lock, path) &&
+        taken.acquire(path) != store::SessionLock::Outcome::Acquired) {
         readOnly = true;
     }
-    FileStamp stamp;
+    store::FileStamp stamp;
     switch (loadSession(context.session, path, context.hooks, context.prompter, &stamp)) {
-    case LoadOutcome::Refused:
+    case store::LoadOutcome::Refused:
         return false;
-    case LoadOutcome::Damaged:
+    case store::LoadOutcome::Damaged:
         file->clear(); // untitled now: its first save goes through Save As
         return true;
-    case LoadOutcome::Loaded:
+    case store::LoadOutcome::Loaded:
         break;
     }
     if (taken.held()) {
@@ -178,3 +184,5 @@ bool openSessionFileCommand(FileCommandContext& context, const std::string& path
     }
     return openChosenSession(context, path);
 }
+
+} // namespace velmora::app

@@ -8,12 +8,14 @@
 #include <optional>
 #include <string>
 
+namespace velmora::app {
+
 // The desktop program's hold on the file of the open session: its lock,
 // held while the session is open, and the file as last read or saved, to
 // notice a change by another program before saving over it.
 struct OpenSessionFile {
-    SessionLock lock;
-    std::optional<FileStamp> stamp;
+    store::SessionLock lock;
+    std::optional<store::FileStamp> stamp;
     // Opened while another program held it: Save goes through Save As.
     bool readOnly = false;
 
@@ -28,9 +30,9 @@ struct OpenSessionFile {
 // prompter asks. `profileDirectory` is the user's home folder with its
 // trailing separator, where the file requesters start.
 struct FileCommandContext {
-    Session& session;
-    SessionHooks& hooks;
-    Prompter& prompter;
+    store::Session& session;
+    store::SessionHooks& hooks;
+    platform::Prompter& prompter;
     std::string profileDirectory;
     // The hold on the session's file; without one, files are neither locked
     // nor checked.
@@ -67,3 +69,5 @@ void openSessionCommand(FileCommandContext& context);
 // the command line, a Recent Sessions entry), after `mayDiscardSession`.
 // True when a session was loaded, even in part.
 bool openSessionFileCommand(FileCommandContext& context, const std::string& path);
+
+} // namespace velmora::app

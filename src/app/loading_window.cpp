@@ -24,6 +24,8 @@
 #include <QWebEngineView>
 #include <memory>
 
+namespace velmora::app {
+
 namespace {
 
 void processPendingEvents() {
@@ -50,11 +52,11 @@ void warmUpWebEngine() {
     processPendingEvents();
 }
 
-class ParentedPrompter final : public Prompter {
+class ParentedPrompter final : public platform::Prompter {
 public:
-    void setParent(QWidget* parent) { inner_ = std::make_unique<QtPrompter>(parent); }
-    PromptAnswer message(const std::string& title, const std::string& text,
-                         PromptButtons buttons) override {
+    void setParent(QWidget* parent) { inner_ = std::make_unique<platform::QtPrompter>(parent); }
+    platform::PromptAnswer message(const std::string& title, const std::string& text,
+                                   platform::PromptButtons buttons) override {
         return inner_->message(title, text, buttons);
     }
     std::optional<std::string> openFileName(const std::string& title, const std::string& filter,
@@ -67,7 +69,7 @@ public:
     }
 
 private:
-    std::unique_ptr<QtPrompter> inner_ = std::make_unique<QtPrompter>(nullptr);
+    std::unique_ptr<platform::QtPrompter> inner_ = std::make_unique<platform::QtPrompter>(nullptr);
 };
 
 } // namespace
@@ -99,13 +101,13 @@ int LoadingWindow::progress() const {
 
 int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observer,
                       const std::string& startFile) {
-    Session session;
+    store::Session session;
     session.startDirectory = QDir::currentPath().toStdString();
     if (session.startDirectory.empty() || session.startDirectory.back() != '/') {
         session.startDirectory += '/';
     }
 
-    ProgramImages images;
+    platform::ProgramImages images;
     if (!images.load()) {
         QMessageBox::critical(nullptr, "Error",
                               "The program's images are missing or damaged; reinstall "
@@ -123,11 +125,11 @@ int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observe
     // Message boxes belong to the main window, which needs the prompter to
     // be built: the prompter forwards to one parented once the window exists.
     ParentedPrompter prompter;
-    QtLauncher launcher;
-    QtClipboard clipboard;
-    SystemClock clock;
-    QtRecentSessionStore recentSessions;
-    QtKeychainPasswordStore keyring;
+    platform::QtLauncher launcher;
+    platform::QtClipboard clipboard;
+    store::SystemClock clock;
+    platform::QtRecentSessionStore recentSessions;
+    platform::QtKeychainPasswordStore keyring;
     MainWindow window(session, images,
                       MainWindowServices{prompter, launcher, QDir::homePath().toStdString() + "/",
                                          std::move(manuals), clock, clipboard, &recentSessions,
@@ -167,3 +169,5 @@ int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observe
 
     return QApplication::exec();
 }
+
+} // namespace velmora::app

@@ -4,9 +4,12 @@
 #include <string>
 #include <vector>
 
-class MainWindow;
 class QLabel;
 class QProgressBar;
+
+namespace velmora::app {
+
+class MainWindow;
 
 // The small "Loading..." window shown while the program starts: a title bar
 // without close box, kept above the other windows.
@@ -38,3 +41,5 @@ public:
 // when given, is opened once the main window is usable.
 int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observer = nullptr,
                       const std::string& startFile = {});
+
+} // namespace velmora::app

@@ -76,8 +76,9 @@ std::optional<int> answerWithoutWindows(int argc, char** argv) {
         line.parser.showVersion();
     }
     if (line.parser.isSet(line.manualPath)) {
-        std::printf("%s\n",
-                    helpFilePath(startDirectory(), installedManuals(), &pathExists).c_str());
+        std::printf(
+            "%s\n",
+            velmora::app::helpFilePath(startDirectory(), installedManuals(), &pathExists).c_str());
         return 0;
     }
     return std::nullopt;
@@ -109,5 +110,5 @@ int main(int argc, char** argv) {
         startFile =
             QFileInfo(line.parser.positionalArguments().front()).absoluteFilePath().toStdString();
     }
-    return runDesktopProgram(installedManuals(), nullptr, startFile);
+    return velmora::app::runDesktopProgram(installedManuals(), nullptr, startFile);
 }

@@ -2,6 +2,9 @@
 
 #include "store/session.h"
 #include "store/session_commands.h"
+#include "store/text.h"
+
+namespace velmora::app {
 
 const std::vector<MenuEntry>& mainMenu() {
     using K = MenuEntry::Kind;
@@ -46,33 +49,33 @@ const std::array<ImageButton, 11>& imageButtons() {
     using C = MainCommand;
     // An 8-pixel gap after the fourth and after the eighth button.
     static const std::array<ImageButton, 11> buttons{{
-        {0, "Add Single Contact", ImageName::AddContact, C::AddContact},
-        {32, "Add Email-Address List", ImageName::AddEmailList, C::AddEmailList},
-        {64, "Edit Selected Entries", ImageName::EditEntries, C::EditEntries},
-        {96, "Delete Selected Entries", ImageName::DeleteEntries, C::DeleteEntries},
-        {136, "Add Campaign Group", ImageName::AddCampaignGroup, C::AddCampaignGroup},
-        {168, "Set Group", ImageName::SetGroup, C::SetGroup},
-        {200, "Set Status", ImageName::SetStatus, C::SetStatus},
-        {232, "Set Tag", ImageName::SetTag, C::SetTag},
-        {272, "Mailtray (recipients)", ImageName::Mailtray, C::Mailtray},
-        {304, "Server / Delivery Settings", ImageName::DeliverySettings, C::ServerSettings},
-        {336, "Compose Email", ImageName::Compose, C::Compose},
+        {0, "Add Single Contact", platform::ImageName::AddContact, C::AddContact},
+        {32, "Add Email-Address List", platform::ImageName::AddEmailList, C::AddEmailList},
+        {64, "Edit Selected Entries", platform::ImageName::EditEntries, C::EditEntries},
+        {96, "Delete Selected Entries", platform::ImageName::DeleteEntries, C::DeleteEntries},
+        {136, "Add Campaign Group", platform::ImageName::AddCampaignGroup, C::AddCampaignGroup},
+        {168, "Set Group", platform::ImageName::SetGroup, C::SetGroup},
+        {200, "Set Status", platform::ImageName::SetStatus, C::SetStatus},
+        {232, "Set Tag", platform::ImageName::SetTag, C::SetTag},
+        {272, "Mailtray (recipients)", platform::ImageName::Mailtray, C::Mailtray},
+        {304, "Server / Delivery Settings", platform::ImageName::DeliverySettings, C::ServerSettings},
+        {336, "Compose Email", platform::ImageName::Compose, C::Compose},
     }};
     return buttons;
 }
 
-ComposeRoute composeRoute(const SessionSettings& settings) {
+ComposeRoute composeRoute(const store::SessionSettings& settings) {
     switch (settings.deliveryMethod) {
-    case code(DeliveryMethod::None):
+    case code(store::DeliveryMethod::None):
         return ComposeRoute::NoDeliveryMethod;
-    case code(DeliveryMethod::SmtpServer):
-        if (trimSpaces(settings.smtpServer).empty() || settings.smtpPort == 0) {
+    case code(store::DeliveryMethod::SmtpServer):
+        if (store::trimSpaces(settings.smtpServer).empty() || settings.smtpPort == 0) {
             return ComposeRoute::NoServer;
         }
         return ComposeRoute::OpenComposeWindow;
-    case code(DeliveryMethod::DefaultMailClient):
+    case code(store::DeliveryMethod::DefaultMailClient):
         return ComposeRoute::DefaultMailClient;
-    case code(DeliveryMethod::CustomMailClient):
+    case code(store::DeliveryMethod::CustomMailClient):
         return ComposeRoute::CustomMailClient;
     default:
         return ComposeRoute::Nothing;
@@ -93,7 +96,7 @@ std::string_view composeRefusalText(ComposeRoute route) {
 }
 
 std::string aboutText() {
-    return std::string(kProductTitle) +
+    return std::string(store::kProductTitle) +
            "\n\nE-mail marketing to your contact list: campaign groups, filters, the Mailtray, "
            "composing and sending over SMTP or through your mail client.\n\nVersion 1.1\n"
            "Copyright (C) 2026 Velmora. All rights reserved.";
@@ -117,3 +120,5 @@ std::string helpFilePath(const std::string& startDirectory,
 std::string noManualHandlerText(const std::string& manualPath) {
     return "No program was found to open the manual at " + manualPath + ".";
 }
+
+} // namespace velmora::app

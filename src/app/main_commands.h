@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::app {
+
 // Every command of the main window. Menu items and image buttons name one of
 // these, and the window runs each through one handler.
 enum class MainCommand {
@@ -54,7 +56,7 @@ inline constexpr std::array<std::string_view, 4> kTopMenus{"File", "Groups", "To
 struct ImageButton {
     int x;
     std::string_view tooltip;
-    ImageName image;
+    platform::ImageName image;
     MainCommand command;
 };
 inline constexpr int kImageButtonSize = 32;
@@ -69,7 +71,7 @@ enum class ComposeRoute {
     CustomMailClient,
     Nothing, // an unknown method code
 };
-ComposeRoute composeRoute(const SessionSettings& settings);
+ComposeRoute composeRoute(const store::SessionSettings& settings);
 // The "Information" text for the two refusals, empty for the other routes.
 std::string_view composeRefusalText(ComposeRoute route);
 
@@ -87,3 +89,5 @@ std::string helpFilePath(const std::string& startDirectory,
 inline constexpr const char* kManualRelativePath = "help/manual.html";
 // What Help says when the desktop has no program for the manual.
 std::string noManualHandlerText(const std::string& manualPath);
+
+} // namespace velmora::app

@@ -42,6 +42,8 @@
 #include <algorithm>
 #include <sys/stat.h>
 
+namespace velmora::app {
+
 namespace {
 
 // Start geometry of the controls that follow the window's size; they never
@@ -74,11 +76,11 @@ void MainWindow::WindowHooks::setWindowTitle(const std::string& title) {
     window_.setWindowTitle(QString::fromStdString(title));
 }
 
-MainWindow::MainWindow(Session& session, const ProgramImages& images, MainWindowServices services,
-                       QWidget* parent)
+MainWindow::MainWindow(store::Session& session, const platform::ProgramImages& images,
+                       MainWindowServices services, QWidget* parent)
     : QMainWindow(parent), session_(session), images_(images), services_(std::move(services)),
       hooks_(*this) {
-    setWindowTitle(QString::fromUtf8(kProductTitle) + " - Please wait...");
+    setWindowTitle(QString::fromUtf8(store::kProductTitle) + " - Please wait...");
     buildMenus();
     buildControls();
     resize(kWindowWidth, kWindowHeight + menuBar()->sizeHint().height());
@@ -99,14 +101,14 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildMenus() {
-    MenuPlacer menus(*menuBar(), kTopMenus);
+    platform::MenuPlacer menus(*menuBar(), kTopMenus);
     for (const MenuEntry& entry : mainMenu()) {
         QMenu* menu = menus.menuFor(entry.menu, entry.submenu);
         if (entry.kind == MenuEntry::Kind::Separator) {
             menu->addSeparator();
             continue;
         }
-        QAction* item = addMenuItem(*menu, entry.caption, entry.shortcut);
+        QAction* item = platform::addMenuItem(*menu, entry.caption, entry.shortcut);
         const MainCommand command = entry.command;
         connect(item, &QAction::triggered, this, [this, command] { runCommand(command); });
         actions_[command] = item;
@@ -147,7 +149,7 @@ void MainWindow::buildControls() {
     topRow->addStretch(1);
     logo_ = new QLabel(central);
     logo_->setFixedSize(kLogoWidth, kLogoHeight);
-    logo_->setPixmap(images_.pixmap(ImageName::Banner));
+    logo_->setPixmap(images_.pixmap(platform::ImageName::Banner));
     topRow->addWidget(logo_);
     outer->addLayout(topRow);
 
@@ -161,7 +163,7 @@ void MainWindow::buildControls() {
     searchField_ = new QLineEdit(central);
     searchField_->setFixedSize(kLeftColumnWidth, 24);
     searchField_->installEventFilter(this);
-    setSearchFieldText(QString::fromUtf8(kSearchPlaceholder), true);
+    setSearchFieldText(QString::fromUtf8(views::kSearchPlaceholder), true);
     connect(searchField_, &QLineEdit::returnPressed, this,
             [this] { runCommand(MainCommand::ApplyFilters); });
     left->addWidget(searchField_);
@@ -193,13 +195,13 @@ void MainWindow::buildControls() {
     tabs_ = new QTabWidget(central);
     tabs_->setMinimumSize(kTabPanelWidth, kTabPanelHeight);
     tabs_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    for (int index = 0; index < kTabCount; ++index) {
-        const auto tab = static_cast<ViewTab>(index);
+    for (int index = 0; index < views::kTabCount; ++index) {
+        const auto tab = static_cast<views::ViewTab>(index);
         auto* page = new QWidget(tabs_);
         auto* pageLayout = new QVBoxLayout(page);
         pageLayout->setContentsMargins(3, 3, 3, 3);
         auto* view = new QTableView(page);
-        auto* model = new ContactListModel(session_, views_, tab, &images_, view);
+        auto* model = new views::ContactListModel(session_, views_, tab, &images_, view);
         view->setModel(model);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -215,10 +217,10 @@ void MainWindow::buildControls() {
         // the start size; the others keep their widths, widened where this
         // style's font needs more for the caption.
         view->horizontalHeader()->setStretchLastSection(true);
-        for (int column = 0; column + 1 < kListColumnCount; ++column) {
-            view->setColumnWidth(column,
-                                 std::max(kListColumns[static_cast<std::size_t>(column)].width,
-                                          view->horizontalHeader()->sectionSizeHint(column)));
+        for (int column = 0; column + 1 < views::kListColumnCount; ++column) {
+            view->setColumnWidth(
+                column, std::max(views::kListColumns[static_cast<std::size_t>(column)].width,
+                                 view->horizontalHeader()->sectionSizeHint(column)));
         }
         // The selection stays visible when the list loses the focus.
         QPalette palette = view->palette();
@@ -238,16 +240,16 @@ void MainWindow::buildControls() {
 
     statusField_ = new QLabel(this);
     statusField_->setMinimumWidth(600);
-    statusField_->setText(qs(statusLineText(Session())));
+    statusField_->setText(qs(views::statusLineText(store::Session())));
     statusBar()->addWidget(statusField_);
     statusBar()->setSizeGripEnabled(true);
 }
 
-QTableView* MainWindow::listView(ViewTab tab) const {
+QTableView* MainWindow::listView(views::ViewTab tab) const {
     return lists_[static_cast<std::size_t>(tabIndex(tab))];
 }
 
-ContactListModel* MainWindow::listModel(ViewTab tab) const {
+views::ContactListModel* MainWindow::listModel(views::ViewTab tab) const {
     return models_[static_cast<std::size_t>(tabIndex(tab))];
 }
 
@@ -272,7 +274,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseButtonPress:
         case QEvent::KeyPress:
             // The first use of the field takes its placeholder away.
-            if (searchField_->text() == QString::fromUtf8(kSearchPlaceholder)) {
+            if (searchField_->text() == QString::fromUtf8(views::kSearchPlaceholder)) {
                 setSearchFieldText(QString(), false);
             }
             break;
@@ -286,17 +288,18 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 // --- views
 
 void MainWindow::refreshViews() {
-    if (searchField_->text() != QString::fromUtf8(kSearchPlaceholder)) {
+    if (searchField_->text() != QString::fromUtf8(views::kSearchPlaceholder)) {
         setSearchFieldText(QString(), false);
     }
-    for (ContactListModel* model : models_) {
+    for (views::ContactListModel* model : models_) {
         model->beginRebuild();
     }
     views_.refresh(session_);
-    for (ContactListModel* model : models_) {
+    for (views::ContactListModel* model : models_) {
         model->endRebuild();
     }
-    tabs_->setTabText(tabIndex(ViewTab::AllEntries), qs(views_.caption(ViewTab::AllEntries)));
+    tabs_->setTabText(tabIndex(views::ViewTab::AllEntries),
+                      qs(views_.caption(views::ViewTab::AllEntries)));
     rebuildFilterTree();
 }
 
@@ -316,7 +319,7 @@ void MainWindow::rebuildFilterTree() {
     filterTree_->clear();
     QTreeWidgetItem* heading = nullptr;
     std::vector<QTreeWidgetItem*> ordered;
-    for (const FilterTreeItem& entry : views_.tree()) {
+    for (const views::FilterTreeItem& entry : views_.tree()) {
         QTreeWidgetItem* item = nullptr;
         if (entry.level == 0 || heading == nullptr) {
             item = new QTreeWidgetItem(filterTree_);
@@ -355,31 +358,32 @@ std::int32_t MainWindow::selectedTreeItemNumber() const {
 }
 
 void MainWindow::applyFilters() {
-    ContactListModel* model = listModel(ViewTab::AllEntries);
+    views::ContactListModel* model = listModel(views::ViewTab::AllEntries);
     model->beginRebuild();
     views_.applyFilters(session_, searchField_->text().toStdString(), checkedTreeNumbers());
     model->endRebuild();
-    tabs_->setCurrentIndex(tabIndex(ViewTab::AllEntries));
-    tabs_->setTabText(tabIndex(ViewTab::AllEntries), qs(views_.caption(ViewTab::AllEntries)));
+    tabs_->setCurrentIndex(tabIndex(views::ViewTab::AllEntries));
+    tabs_->setTabText(tabIndex(views::ViewTab::AllEntries),
+                      qs(views_.caption(views::ViewTab::AllEntries)));
 }
 
 void MainWindow::clearFilters() {
     setSearchFieldText(QString(), false);
-    tabs_->setTabText(tabIndex(ViewTab::AllEntries), qs(kAllEntriesCaption));
+    tabs_->setTabText(tabIndex(views::ViewTab::AllEntries), qs(views::kAllEntriesCaption));
     refreshViews();
 }
 
 void MainWindow::updateStatusLine() {
-    statusField_->setText(qs(statusLineText(session_)));
+    statusField_->setText(qs(views::statusLineText(session_)));
 }
 
 std::vector<std::int32_t> MainWindow::selectedRows() const {
     const int current = tabs_->currentIndex();
-    if (current < 0 || current >= kTabCount) {
+    if (current < 0 || current >= views::kTabCount) {
         return {};
     }
     const QTableView* view = lists_[static_cast<std::size_t>(current)];
-    const ContactListModel* model = models_[static_cast<std::size_t>(current)];
+    const views::ContactListModel* model = models_[static_cast<std::size_t>(current)];
     // Walk the selection's ranges rather than one index per cell: a select-all
     // of a million rows is a single range.
     std::vector<int> rows;
@@ -402,7 +406,7 @@ std::vector<std::int32_t> MainWindow::selectedRows() const {
 }
 
 const std::vector<std::int32_t>& MainWindow::filteredResults() const {
-    return views_.list(ViewTab::AllEntries).rowSlots;
+    return views_.list(views::ViewTab::AllEntries).rowSlots;
 }
 
 // --- dispatch
@@ -532,12 +536,14 @@ bool MainWindow::openSessionFile(const std::string& path) {
 // A session that keeps its password in the desktop keyring gets it now, so
 // that sending needs no further question.
 void MainWindow::fetchPasswordAfterLoad() {
-    if (!keepsPasswordInKeyring(session_.settings()) || !session_.settings().password.empty()) {
+    if (!delivery::keepsPasswordInKeyring(session_.settings()) ||
+        !session_.settings().password.empty()) {
         return;
     }
     if (services_.passwords == nullptr) {
-        services_.prompter.message("Information", kNoKeyringInThisBuildText);
-    } else if (const auto problem = fetchKeyringPassword(session_, *services_.passwords)) {
+        services_.prompter.message("Information", delivery::kNoKeyringInThisBuildText);
+    } else if (const auto problem =
+                   delivery::fetchKeyringPassword(session_, *services_.passwords)) {
         services_.prompter.message("Information", *problem);
     }
 }
@@ -609,16 +615,18 @@ void MainWindow::compose() {
 }
 
 bool MainWindow::offerResume() {
-    const std::optional<RunRecord> run = interruptedRun(session_);
-    if (!run || services_.prompter.message("Confirm", resumeQuestion(*run), PromptButtons::YesNo) !=
-                    PromptAnswer::Yes) {
+    const std::optional<delivery::RunRecord> run = delivery::interruptedRun(session_);
+    if (!run ||
+        services_.prompter.message("Confirm", resumeQuestion(*run),
+                                   platform::PromptButtons::YesNo) != platform::PromptAnswer::Yes) {
         return false;
     }
-    MessageDraft draft;
-    DeliveryPlan plan;
+    delivery::MessageDraft draft;
+    delivery::DeliveryPlan plan;
     std::string error;
     if (prepareResume(session_, *run, draft, plan, error)) {
-        openSendProgressWindow(this)->resume(session_, draft, plan, deliveryEnvironment());
+        delivery::openSendProgressWindow(this)->resume(session_, draft, plan,
+                                                       deliveryEnvironment());
     } else {
         services_.prompter.message("Information", error);
     }
@@ -627,8 +635,9 @@ bool MainWindow::offerResume() {
     return true;
 }
 
-SendRunEnvironment MainWindow::deliveryEnvironment() {
-    return SendRunEnvironment{services_.clock, contentTypes_, tcpConnections(), localHostName()};
+delivery::SendRunEnvironment MainWindow::deliveryEnvironment() {
+    return delivery::SendRunEnvironment{services_.clock, contentTypes_, delivery::tcpConnections(),
+                                        delivery::localHostName()};
 }
 
 void MainWindow::showHelp() {
@@ -650,7 +659,7 @@ bool MainWindow::raiseSingleWindow(SingleWindow kind) {
     if (found == singleWindows_.end() || found->second.isNull()) {
         return false;
     }
-    bringToFront(*found->second);
+    platform::bringToFront(*found->second);
     return true;
 }
 
@@ -673,38 +682,40 @@ std::vector<QWidget*> MainWindow::openWindows() const {
 void MainWindow::openAddContactDialog() {
     if (!raiseSingleWindow(SingleWindow::AddContact)) {
         showSingleWindow(SingleWindow::AddContact,
-                         new ContactDialog(session_, hooks_, services_.clock, this));
+                         new contacts::ContactDialog(session_, hooks_, services_.clock, this));
     }
 }
 
 void MainWindow::openAddEmailListDialog() {
     if (!raiseSingleWindow(SingleWindow::AddEmailList)) {
         showSingleWindow(SingleWindow::AddEmailList,
-                         new EmailListDialog(session_, hooks_, services_.prompter,
-                                             services_.clipboard, services_.clock, this));
+                         new contacts::EmailListDialog(session_, hooks_, services_.prompter,
+                                                       services_.clipboard, services_.clock, this));
     }
 }
 
 void MainWindow::openImportContactsDialog() {
-    const std::optional<std::string> path =
-        services_.prompter.openFileName(kImportContactsTitle, kImportContactsFilter, "");
+    const std::optional<std::string> path = services_.prompter.openFileName(
+        contacts::kImportContactsTitle, contacts::kImportContactsFilter, "");
     if (path) {
-        (new ImportContactsDialog(session_, hooks_, services_.clock, *path, this))->show();
+        (new contacts::ImportContactsDialog(session_, hooks_, services_.clock, *path, this))
+            ->show();
     }
 }
 
 void MainWindow::openExportContactsDialog() {
-    const auto tab = static_cast<ViewTab>(tabs_->currentIndex());
-    ShownLists lists;
+    const auto tab = static_cast<views::ViewTab>(tabs_->currentIndex());
+    contacts::ShownLists lists;
     lists.currentCaption = std::string(views_.caption(tab));
     lists.currentRows = views_.list(tab).rowSlots;
     lists.filtered = views_.isFiltered();
-    lists.filteredRows = views_.list(ViewTab::AllEntries).rowSlots;
-    (new ExportContactsDialog(session_, std::move(lists), services_.prompter, this))->show();
+    lists.filteredRows = views_.list(views::ViewTab::AllEntries).rowSlots;
+    (new contacts::ExportContactsDialog(session_, std::move(lists), services_.prompter, this))
+        ->show();
 }
 
 void MainWindow::openEditEntriesDialog() {
-    ContactDialog::openForEdit(session_, hooks_, services_.prompter, this);
+    contacts::ContactDialog::openForEdit(session_, hooks_, services_.prompter, this);
 }
 
 void MainWindow::deleteSelectedEntries() {
@@ -715,39 +726,40 @@ void MainWindow::removeDuplicates() {
     if (raiseSingleWindow(SingleWindow::RemoveDuplicates)) {
         return;
     }
-    auto* window = new DuplicatesWindow(session_, hooks_, this);
+    auto* window = new contacts::DuplicatesWindow(session_, hooks_, this);
     singleWindows_[SingleWindow::RemoveDuplicates] = window;
     window->run();
 }
 
 void MainWindow::openSelectionDialog(int kind) {
-    const auto dialogKind = static_cast<SelectionDialog::Kind>(kind);
-    const SingleWindow single = dialogKind == SelectionDialog::Kind::Group ? SingleWindow::SetGroup
-                                : dialogKind == SelectionDialog::Kind::Status
-                                    ? SingleWindow::SetStatus
-                                    : SingleWindow::SetTag;
+    const auto dialogKind = static_cast<contacts::SelectionDialog::Kind>(kind);
+    const SingleWindow single =
+        dialogKind == contacts::SelectionDialog::Kind::Group    ? SingleWindow::SetGroup
+        : dialogKind == contacts::SelectionDialog::Kind::Status ? SingleWindow::SetStatus
+                                                                : SingleWindow::SetTag;
     if (!raiseSingleWindow(single)) {
-        showSingleWindow(single, new SelectionDialog(dialogKind, session_, hooks_,
-                                                     services_.prompter, contactIcons(), this));
+        showSingleWindow(single,
+                         new contacts::SelectionDialog(dialogKind, session_, hooks_,
+                                                       services_.prompter, contactIcons(), this));
     }
 }
 
 void MainWindow::openSetGroupDialog() {
-    openSelectionDialog(static_cast<int>(SelectionDialog::Kind::Group));
+    openSelectionDialog(static_cast<int>(contacts::SelectionDialog::Kind::Group));
 }
 
 void MainWindow::openSetStatusDialog() {
-    openSelectionDialog(static_cast<int>(SelectionDialog::Kind::Status));
+    openSelectionDialog(static_cast<int>(contacts::SelectionDialog::Kind::Status));
 }
 
 void MainWindow::openSetTagDialog() {
-    openSelectionDialog(static_cast<int>(SelectionDialog::Kind::Tag));
+    openSelectionDialog(static_cast<int>(contacts::SelectionDialog::Kind::Tag));
 }
 
 void MainWindow::openAddCampaignGroupDialog() {
     if (!raiseSingleWindow(SingleWindow::AddCampaignGroup)) {
         showSingleWindow(SingleWindow::AddCampaignGroup,
-                         new AddGroupDialog(session_, hooks_, this));
+                         new contacts::AddGroupDialog(session_, hooks_, this));
     }
 }
 
@@ -758,9 +770,9 @@ void MainWindow::removeCampaignGroup() {
 void MainWindow::openMailtrayWindow() {
     if (!raiseSingleWindow(SingleWindow::Mailtray)) {
         showSingleWindow(SingleWindow::Mailtray,
-                         new MailtrayWindow(session_, hooks_, services_.prompter,
-                                            services_.clipboard, services_.clock, contactIcons(),
-                                            this));
+                         new contacts::MailtrayWindow(session_, hooks_, services_.prompter,
+                                                      services_.clipboard, services_.clock,
+                                                      contactIcons(), this));
     }
 }
 
@@ -768,34 +780,37 @@ void MainWindow::openMailtrayWindow() {
 // after the first: the open one comes to the front instead.
 void MainWindow::openDeliverySettingsDialog() {
     if (!raiseSingleWindow(SingleWindow::DeliverySettings)) {
-        showSingleWindow(
-            SingleWindow::DeliverySettings,
-            new DeliverySettingsDialog(session_, services_.prompter, this, services_.passwords));
+        showSingleWindow(SingleWindow::DeliverySettings,
+                         new delivery::DeliverySettingsDialog(session_, services_.prompter, this,
+                                                              services_.passwords));
     }
 }
 
-ContactIconProvider MainWindow::contactIcons() const {
-    return [this](const Contact& c) { return images_.icon(rowIcon(c, RowIcon::StatusElseTag)); };
+contacts::ContactIconProvider MainWindow::contactIcons() const {
+    return [this](const store::Contact& c) {
+        return images_.icon(rowIcon(c, views::RowIcon::StatusElseTag));
+    };
 }
 
 void MainWindow::openComposeWindow(std::int32_t editorFormat) {
-    const EditorFormat format =
-        editorFormat == code(EditorFormat::Html) ? EditorFormat::Html : EditorFormat::PlainText;
-    ComposeServices services{session_,
-                             images_,
-                             services_.prompter,
-                             [this] { return filteredResults(); },
-                             [this] { showHelp(); },
-                             [this] { showAbout(); },
-                             services_.profileDirectory,
-                             deliveryEnvironment()};
-    ::openComposeWindow(format, services, composeWindow_);
+    const store::EditorFormat format = editorFormat == code(store::EditorFormat::Html)
+                                           ? store::EditorFormat::Html
+                                           : store::EditorFormat::PlainText;
+    compose::ComposeServices services{session_,
+                                      images_,
+                                      services_.prompter,
+                                      [this] { return filteredResults(); },
+                                      [this] { showHelp(); },
+                                      [this] { showAbout(); },
+                                      services_.profileDirectory,
+                                      deliveryEnvironment()};
+    compose::openComposeWindow(format, services, composeWindow_);
 }
 // The hand-off only stamps dates: the status line and the shown dates change,
 // while the lists keep their rows, filter, search text and checks.
 void MainWindow::showHandoffStamps() {
     updateStatusLine();
-    for (ContactListModel* model : models_) {
+    for (views::ContactListModel* model : models_) {
         model->refreshCells();
     }
 }
@@ -804,28 +819,30 @@ void MainWindow::showHandoffStamps() {
 // status line shows the new count before the client starts.
 void MainWindow::deliverByDefaultClient() {
     std::int32_t leftOut = 0;
-    const HandoffResult result = ::deliverByDefaultClient(
+    const delivery::HandoffResult result = delivery::deliverByDefaultClient(
         session_, services_.launcher, formatContactDate(services_.clock.now()), &leftOut);
     showHandoffStamps();
     if (leftOut > 0) {
-        services_.prompter.message("Information", leftOutOfHandoffText(leftOut));
+        services_.prompter.message("Information", delivery::leftOutOfHandoffText(leftOut));
     }
-    if (result == HandoffResult::CouldNotStart) {
+    if (result == delivery::HandoffResult::CouldNotStart) {
         services_.prompter.message("Information", "The default mail client could not be opened.");
     }
 }
 
 void MainWindow::deliverByCustomClient() {
     std::int32_t leftOut = 0;
-    const HandoffResult result = ::deliverByCustomClient(
+    const delivery::HandoffResult result = delivery::deliverByCustomClient(
         session_, services_.launcher, formatContactDate(services_.clock.now()), &leftOut);
     showHandoffStamps();
     if (leftOut > 0) {
-        services_.prompter.message("Information", leftOutOfHandoffText(leftOut));
+        services_.prompter.message("Information", delivery::leftOutOfHandoffText(leftOut));
     }
-    if (result == HandoffResult::CouldNotStart) {
+    if (result == delivery::HandoffResult::CouldNotStart) {
         services_.prompter.message("Information", "The mail client \"" +
                                                       session_.settings().clientPath +
                                                       "\" could not be started.");
     }
 }
+
+} // namespace velmora::app

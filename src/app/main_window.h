@@ -24,8 +24,6 @@
 #include <string>
 #include <vector>
 
-class ContactListModel;
-class ProgramImages;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -35,23 +33,33 @@ class QTableView;
 class QToolButton;
 class QTreeWidget;
 
+namespace velmora::platform {
+class ProgramImages;
+}
+
+namespace velmora::views {
+class ContactListModel;
+}
+
+namespace velmora::app {
+
 // What the main window uses of the world outside the session: message boxes
 // and requesters, the desktop's document opener, and where files live.
 struct MainWindowServices {
-    Prompter& prompter;
-    Launcher& launcher;
+    platform::Prompter& prompter;
+    platform::Launcher& launcher;
     // The user's home folder with a trailing separator: file requesters start here.
     std::string profileDirectory;
     // Copies of the manual outside the start folder, tried in order.
     std::vector<std::string> installedManuals;
     // "Today" for every date the commands stamp.
-    const Clock& clock;
-    Clipboard& clipboard;
+    const store::Clock& clock;
+    platform::Clipboard& clipboard;
     // File > Recent Sessions; none kept when null.
     RecentSessionStore* recentSessions;
     // The desktop keyring for sessions that keep their password there;
     // null where there is none.
-    PasswordStore* passwords;
+    store::PasswordStore* passwords;
 };
 
 // The main window: menu bar, image buttons, search field, filter tree, the
@@ -60,8 +68,8 @@ struct MainWindowServices {
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 public:
-    MainWindow(Session& session, const ProgramImages& images, MainWindowServices services,
-               QWidget* parent = nullptr);
+    MainWindow(store::Session& session, const platform::ProgramImages& images,
+               MainWindowServices services, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // The one entry point of every command.
@@ -84,12 +92,12 @@ public:
     // Item number of the filter tree's selected item, 0 when none.
     std::int32_t selectedTreeItemNumber() const;
 
-    Session& session() { return session_; }
-    SessionHooks& sessionHooks() { return hooks_; }
-    Prompter& prompter() { return services_.prompter; }
-    Launcher& launcher() { return services_.launcher; }
-    const ProgramImages& images() const { return images_; }
-    const ContactViews& views() const { return views_; }
+    store::Session& session() { return session_; }
+    store::SessionHooks& sessionHooks() { return hooks_; }
+    platform::Prompter& prompter() { return services_.prompter; }
+    platform::Launcher& launcher() { return services_.launcher; }
+    const platform::ProgramImages& images() const { return images_; }
+    const views::ContactViews& views() const { return views_; }
 
     // Controls, for the tests.
     QLineEdit* searchField() const { return searchField_; }
@@ -97,15 +105,15 @@ public:
     QPushButton* applyFiltersButton() const { return applyButton_; }
     QTreeWidget* filterTree() const { return filterTree_; }
     QTabWidget* tabs() const { return tabs_; }
-    QTableView* listView(ViewTab tab) const;
-    ContactListModel* listModel(ViewTab tab) const;
+    QTableView* listView(views::ViewTab tab) const;
+    views::ContactListModel* listModel(views::ViewTab tab) const;
     QLabel* logo() const { return logo_; }
     QLabel* statusField() const { return statusField_; }
     const std::vector<QToolButton*>& imageButtonWidgets() const { return imageButtons_; }
     QAction* action(MainCommand command) const;
     QMenu* recentSessionsMenu() const { return recentMenu_; }
     // The open compose window, if any.
-    ComposeWindow* composeWindow() const { return composeWindow_; }
+    compose::ComposeWindow* composeWindow() const { return composeWindow_; }
     // Every open top-level window this window opened (for the tests).
     std::vector<QWidget*> openWindows() const;
 
@@ -122,7 +130,7 @@ protected:
 private:
     // The session commands' hooks and the views as the contact and Mailtray
     // windows see them.
-    class WindowHooks final : public ViewAccess {
+    class WindowHooks final : public contacts::ViewAccess {
     public:
         explicit WindowHooks(MainWindow& window) : window_(window) {}
         void refreshViews() override { window_.refreshViews(); }
@@ -164,7 +172,7 @@ private:
     void deleteSelectedEntries();
     void removeDuplicates();
     void openSelectionDialog(int kind);
-    ContactIconProvider contactIcons() const;
+    contacts::ContactIconProvider contactIcons() const;
     void openSetGroupDialog();
     void openSetStatusDialog();
     void openSetTagDialog();
@@ -176,18 +184,18 @@ private:
     // With an interrupted send run in the session's journal: asks whether to
     // resume it and does. True when the user said Yes.
     bool offerResume();
-    SendRunEnvironment deliveryEnvironment();
+    delivery::SendRunEnvironment deliveryEnvironment();
     void deliverByDefaultClient();
     void deliverByCustomClient();
     void showHandoffStamps();
 
-    Session& session_;
-    const ProgramImages& images_;
+    store::Session& session_;
+    const platform::ProgramImages& images_;
     MainWindowServices services_;
     WindowHooks hooks_;
     // The open session file's lock and stamp.
     OpenSessionFile sessionFile_;
-    ContactViews views_;
+    views::ContactViews views_;
 
     QLineEdit* searchField_ = nullptr;
     QPushButton* clearButton_ = nullptr;
@@ -196,12 +204,12 @@ private:
     QTabWidget* tabs_ = nullptr;
     QLabel* logo_ = nullptr;
     QLabel* statusField_ = nullptr;
-    std::array<QTableView*, kTabCount> lists_{};
-    std::array<ContactListModel*, kTabCount> models_{};
+    std::array<QTableView*, views::kTabCount> lists_{};
+    std::array<views::ContactListModel*, views::kTabCount> models_{};
     std::vector<QToolButton*> imageButtons_;
     std::map<MainCommand, QAction*> actions_;
     QMenu* recentMenu_ = nullptr;
-    QPointer<ComposeWindow> composeWindow_;
+    QPointer<compose::ComposeWindow> composeWindow_;
     // The one open window of each kind that opens only once.
     enum class SingleWindow {
         AddContact,
@@ -220,5 +228,7 @@ private:
     bool raiseSingleWindow(SingleWindow kind);
     void showSingleWindow(SingleWindow kind, QWidget* window);
     // Attachment types for the compose window's send runs.
-    MimeTypesFile contentTypes_;
+    delivery::MimeTypesFile contentTypes_;
 };
+
+} // namespace velmora::app

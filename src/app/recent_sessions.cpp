@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace velmora::app {
+
 namespace {
 
 void appendOnce(std::vector<std::string>& list, const std::string& path) {
@@ -33,3 +35,5 @@ std::vector<std::string> existingRecentSessions(const std::vector<std::string>& 
     }
     return result;
 }
+
+} // namespace velmora::app

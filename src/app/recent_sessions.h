@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace velmora::app {
+
 // File > Recent Sessions: the last session files opened or saved, newest
 // first. The list lives in the desktop's settings folder, behind this
 // interface so that the rules stay testable without it.
@@ -23,3 +25,5 @@ std::vector<std::string> withRecentSession(const std::vector<std::string>& paths
 // duplicates or empty entries, cut to the limit.
 std::vector<std::string> existingRecentSessions(const std::vector<std::string>& paths,
                                                 bool (*exists)(const std::string& path));
+
+} // namespace velmora::app

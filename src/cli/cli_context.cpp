@@ -7,13 +7,15 @@
 #include <cstdlib>
 #include <ostream>
 
-PromptAnswer CliPrompter::message(const std::string& title, const std::string& text,
-                                  PromptButtons buttons) {
+namespace velmora::cli {
+
+platform::PromptAnswer CliPrompter::message(const std::string& title, const std::string& text,
+                                            platform::PromptButtons buttons) {
     ++messagesShown;
-    if (buttons == PromptButtons::Ok) {
+    if (buttons == platform::PromptButtons::Ok) {
         err_ << text << '\n';
         (void)title;
-        return PromptAnswer::Ok;
+        return platform::PromptAnswer::Ok;
     }
     return answerToQuestions;
 }
@@ -28,14 +30,14 @@ void CliContext::printJson(const nlohmann::json& value) {
 }
 
 bool lockSessionForCommand(CliContext& context, const std::string& path) {
-    const std::string lockPath = SessionLock::lockPathFor(path);
-    for (const SessionLock& held : context.locks) {
-        if (SessionLock::lockPathFor(held.sessionPath()) == lockPath) {
+    const std::string lockPath = store::SessionLock::lockPathFor(path);
+    for (const store::SessionLock& held : context.locks) {
+        if (store::SessionLock::lockPathFor(held.sessionPath()) == lockPath) {
             return true;
         }
     }
-    SessionLock lock;
-    if (lock.acquire(path, context.lockWaitSeconds) != SessionLock::Outcome::Acquired) {
+    store::SessionLock lock;
+    if (lock.acquire(path, context.lockWaitSeconds) != store::SessionLock::Outcome::Acquired) {
         context.fail(lock.message());
         return false;
     }
@@ -59,43 +61,45 @@ void addLockWaitOption(CLI::App& command, CliContext& context) {
         ->option_text("SECONDS");
 }
 
-bool openSessionForCommand(CliContext& context, Session& session, const std::string& path,
+bool openSessionForCommand(CliContext& context, store::Session& session, const std::string& path,
                            SessionUse use) {
     if (use == SessionUse::Change && !lockSessionForCommand(context, path)) {
         return false;
     }
-    return useSessionForCommand(context, session, path, readSessionFile(path));
+    return useSessionForCommand(context, session, path, store::readSessionFile(path));
 }
 
-bool useSessionForCommand(CliContext& context, Session& session, const std::string& path,
-                          SessionReadResult&& read) {
+bool useSessionForCommand(CliContext& context, store::Session& session, const std::string& path,
+                          store::SessionReadResult&& read) {
     switch (read.status) {
-    case SessionReadStatus::CannotOpen:
-        context.fail(cannotOpenSessionText(path, read.reason));
+    case store::SessionReadStatus::CannotOpen:
+        context.fail(store::cannotOpenSessionText(path, read.reason));
         return false;
-    case SessionReadStatus::HeaderMismatch:
-        context.fail(headerMismatchText(path));
+    case store::SessionReadStatus::HeaderMismatch:
+        context.fail(store::headerMismatchText(path));
         return false;
-    case SessionReadStatus::Damaged:
+    case store::SessionReadStatus::Damaged:
         // Writing it back would make the loss permanent: refuse.
-        context.fail(damagedSessionText(path));
+        context.fail(store::damagedSessionText(path));
         return false;
-    case SessionReadStatus::Loaded:
+    case store::SessionReadStatus::Loaded:
         break;
     }
     session.replaceDocument(std::move(read.session));
     // Only a delivery needs the password: the others go on after the warning.
-    if (keepsPasswordInKeyring(session.settings()) && session.settings().password.empty()) {
+    if (delivery::keepsPasswordInKeyring(session.settings()) &&
+        session.settings().password.empty()) {
         if (context.passwords == nullptr) {
-            context.err << kNoKeyringInThisBuildText << '\n';
-        } else if (const auto problem = fetchKeyringPassword(session, *context.passwords)) {
+            context.err << delivery::kNoKeyringInThisBuildText << '\n';
+        } else if (const auto problem =
+                       delivery::fetchKeyringPassword(session, *context.passwords)) {
             context.err << *problem << '\n';
         }
     }
     return true;
 }
 
-bool saveSessionForCommand(CliContext& context, Session& session, const std::string& path) {
+bool saveSessionForCommand(CliContext& context, store::Session& session, const std::string& path) {
     if (!lockSessionForCommand(context, path)) {
         return false;
     }
@@ -106,9 +110,9 @@ bool saveSessionForCommand(CliContext& context, Session& session, const std::str
     return true;
 }
 
-const std::map<std::string, ViewTab>& tabNames() {
-    static const std::map<std::string, ViewTab> names = [] {
-        std::map<std::string, ViewTab> all;
+const std::map<std::string, views::ViewTab>& tabNames() {
+    static const std::map<std::string, views::ViewTab> names = [] {
+        std::map<std::string, views::ViewTab> all;
         for (const TabName& entry : kTabNames) {
             all.emplace(entry.name, entry.tab);
         }
@@ -120,9 +124,11 @@ const std::map<std::string, ViewTab>& tabNames() {
 std::vector<std::string> statusNames() {
     std::vector<std::string> names;
     for (const TabName& entry : kTabNames) {
-        if (entry.tab != ViewTab::AllEntries) {
+        if (entry.tab != views::ViewTab::AllEntries) {
             names.emplace_back(entry.name);
         }
     }
     return names;
 }
+
+} // namespace velmora::cli

@@ -17,7 +17,11 @@
 #include <string>
 #include <vector>
 
+namespace velmora::delivery {
 struct MessageDraft;
+}
+
+namespace velmora::cli {
 
 // Exit codes of the tool: 0 success, 1 refused or failed, 2 usage.
 inline constexpr int kExitOk = 0;
@@ -26,11 +30,11 @@ inline constexpr int kExitUsage = 2;
 
 // Message boxes become lines on stderr; questions take the answer the
 // command's flags chose.
-class CliPrompter final : public Prompter {
+class CliPrompter final : public platform::Prompter {
 public:
     explicit CliPrompter(std::ostream& err) : err_(err) {}
-    PromptAnswer message(const std::string& title, const std::string& text,
-                         PromptButtons buttons) override;
+    platform::PromptAnswer message(const std::string& title, const std::string& text,
+                                   platform::PromptButtons buttons) override;
     std::optional<std::string> openFileName(const std::string&, const std::string&,
                                             const std::string&) override {
         return std::nullopt;
@@ -39,7 +43,7 @@ public:
                                             const std::string&) override {
         return std::nullopt;
     }
-    PromptAnswer answerToQuestions = PromptAnswer::No;
+    platform::PromptAnswer answerToQuestions = platform::PromptAnswer::No;
     int messagesShown = 0;
 
 private:
@@ -52,20 +56,20 @@ struct CliContext {
     std::istream& in; // standard input (for "password=-")
     std::ostream& out;
     std::ostream& err;
-    const Clock& clock;
+    const store::Clock& clock;
     CliPrompter prompter;
-    SessionHooks hooks; // no windows to refresh
+    store::SessionHooks hooks; // no windows to refresh
     int exitCode = kExitOk;
     // The desktop keyring, for sessions that keep their password there;
     // null where this build has none.
-    PasswordStore* passwords = nullptr;
-    RandomBytes randomBytes; // Message-IDs and boundaries; empty: the system's
+    store::PasswordStore* passwords = nullptr;
+    delivery::RandomBytes randomBytes; // Message-IDs and boundaries; empty: the system's
     // How long a command that changes a session waits for another program
     // to let go of it (--wait); the locks it took are held until it ends.
     double lockWaitSeconds = 0;
-    std::vector<SessionLock> locks;
+    std::vector<store::SessionLock> locks;
 
-    CliContext(std::istream& i, std::ostream& o, std::ostream& e, const Clock& c)
+    CliContext(std::istream& i, std::ostream& o, std::ostream& e, const store::Clock& c)
         : in(i), out(o), err(e), clock(c), prompter(e) {}
     void fail(const std::string& message);
     void printJson(const nlohmann::json& value);
@@ -79,7 +83,7 @@ enum class SessionUse { Read, Change };
 // Loads a session for a command; false (with the message on stderr and the
 // exit code set) when it cannot be used or, for a change, another program
 // holds it.
-bool openSessionForCommand(CliContext& context, Session& session, const std::string& path,
+bool openSessionForCommand(CliContext& context, store::Session& session, const std::string& path,
                            SessionUse use = SessionUse::Read);
 // Takes the lock of the session file at `path` for this command (once);
 // false after reporting who holds it.
@@ -87,14 +91,15 @@ bool lockSessionForCommand(CliContext& context, const std::string& path);
 // Adds --wait SECONDS to a command that changes a session.
 void addLockWaitOption(CLI::App& command, CliContext& context);
 // The same for a file the command has read already (so it is parsed once).
-bool useSessionForCommand(CliContext& context, Session& session, const std::string& path,
-                          SessionReadResult&& read);
+bool useSessionForCommand(CliContext& context, store::Session& session, const std::string& path,
+                          store::SessionReadResult&& read);
 // Reads an email draft file for a command; false (reported, exit code set)
 // when it cannot be used.
-bool openDraftForCommand(CliContext& context, const std::string& path, MessageDraft& draft);
+bool openDraftForCommand(CliContext& context, const std::string& path,
+                         delivery::MessageDraft& draft);
 // Saves a changed session back to its file (under its lock); false after
 // reporting.
-bool saveSessionForCommand(CliContext& context, Session& session, const std::string& path);
+bool saveSessionForCommand(CliContext& context, store::Session& session, const std::string& path);
 
 // Each command family adds its subcommands here.
 // The lists' names on the command line: the four statuses in tab order,
@@ -129,9 +134,11 @@ void registerUnsubscribeCommands(CLI::App& app, CliContext& context);
 // Runs the tool with its arguments; returns the exit code. `randomBytes`
 // makes the Message-IDs and boundaries (empty: the system's source).
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock, PasswordStore* passwords = nullptr,
-                RandomBytes randomBytes = {});
+                const store::Clock& clock, store::PasswordStore* passwords = nullptr,
+                delivery::RandomBytes randomBytes = {});
 // The same with standard input given.
 int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
-                std::ostream& err, const Clock& clock, PasswordStore* passwords = nullptr,
-                RandomBytes randomBytes = {});
+                std::ostream& err, const store::Clock& clock,
+                store::PasswordStore* passwords = nullptr, delivery::RandomBytes randomBytes = {});
+
+} // namespace velmora::cli

@@ -1,12 +1,15 @@
 #include "cli/cli_context.h"
 #include "contacts/contact_export.h"
 #include "contacts/contact_import.h"
+#include "store/text.h"
 
 #include <algorithm>
 #include <charconv>
 #include <map>
 #include <memory>
 #include <optional>
+
+namespace velmora::cli {
 
 namespace {
 
@@ -39,7 +42,7 @@ struct ExportCliOptions {
 };
 
 // A group slot number, else a group name (exact, then in any letter case).
-std::optional<std::int32_t> groupFromText(const Session& session, const std::string& text) {
+std::optional<std::int32_t> groupFromText(const store::Session& session, const std::string& text) {
     std::int32_t number = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
     if (ec == std::errc() && end == text.data() + text.size()) {
@@ -54,20 +57,21 @@ std::optional<std::int32_t> groupFromText(const Session& session, const std::str
         }
     }
     for (std::int32_t g = 1; g <= session.groupCount(); ++g) {
-        if (equalIgnoringCase(session.group(g).name, text)) {
+        if (store::equalIgnoringCase(session.group(g).name, text)) {
             return g;
         }
     }
     return std::nullopt;
 }
 
-nlohmann::json reportJson(const ImportReport& report) {
+nlohmann::json reportJson(const contacts::ImportReport& report) {
     nlohmann::json rows = nlohmann::json::array();
-    for (const ImportRowNote& row : report.rows) {
-        rows.push_back({{"line", row.line},
-                        {"email", row.email},
-                        {"outcome", row.outcome == RowOutcome::Skipped ? "skipped" : "refused"},
-                        {"reason", row.reason}});
+    for (const contacts::ImportRowNote& row : report.rows) {
+        rows.push_back(
+            {{"line", row.line},
+             {"email", row.email},
+             {"outcome", row.outcome == contacts::RowOutcome::Skipped ? "skipped" : "refused"},
+             {"reason", row.reason}});
     }
     nlohmann::json json{{"format", report.format},
                         {"encoding", report.encoding},
@@ -85,12 +89,12 @@ nlohmann::json reportJson(const ImportReport& report) {
 }
 
 void runImport(CliContext& context, const ImportCliOptions& o) {
-    ImportOptions options;
-    options.format = o.format == "csv"     ? ImportFormat::Csv
-                     : o.format == "vcard" ? ImportFormat::VCard
-                                           : ImportFormat::Auto;
+    contacts::ImportOptions options;
+    options.format = o.format == "csv"     ? contacts::ImportFormat::Csv
+                     : o.format == "vcard" ? contacts::ImportFormat::VCard
+                                           : contacts::ImportFormat::Auto;
     if (o.delimiter) {
-        options.delimiter = delimiterFromText(*o.delimiter);
+        options.delimiter = contacts::delimiterFromText(*o.delimiter);
         if (!options.delimiter) {
             context.err
                 << "--delimiter takes one character, \"comma\", \"semicolon\" or \"tab\".\n";
@@ -99,7 +103,7 @@ void runImport(CliContext& context, const ImportCliOptions& o) {
         }
     }
     if (o.encoding) {
-        options.encoding = encodingFromName(*o.encoding);
+        options.encoding = contacts::encodingFromName(*o.encoding);
         if (!options.encoding) {
             context.err << "--encoding takes utf-8, utf-16le, utf-16be or windows-1252.\n";
             context.exitCode = kExitUsage;
@@ -107,7 +111,7 @@ void runImport(CliContext& context, const ImportCliOptions& o) {
         }
     }
     if (o.status) {
-        const std::optional<std::int32_t> status = statusFromCaption(*o.status);
+        const std::optional<std::int32_t> status = contacts::statusFromCaption(*o.status);
         if (!status) {
             context.err << "--status takes subscribers, prospects, customers or do-not-contact.\n";
             context.exitCode = kExitUsage;
@@ -121,7 +125,7 @@ void runImport(CliContext& context, const ImportCliOptions& o) {
     options.settings.noNewGroups = o.noNewGroups;
     options.settings.firstEmailOnly = o.firstEmail;
 
-    Session session;
+    store::Session session;
     if (!openSessionForCommand(context, session, o.session,
                                o.dryRun ? SessionUse::Read : SessionUse::Change)) {
         return;
@@ -134,13 +138,13 @@ void runImport(CliContext& context, const ImportCliOptions& o) {
         }
         options.settings.groupIndex = *group;
     }
-    const ImportResult result =
+    const contacts::ImportResult result =
         importContactsFile(session, o.file, options, formatContactDate(context.clock.now()));
     if (!result.ok) {
         context.fail(result.error);
         return;
     }
-    const ImportReport& report = result.report;
+    const contacts::ImportReport& report = result.report;
     const bool changed = report.added > 0 || report.updated > 0 || !report.newGroups.empty();
     if (!o.dryRun && changed && !saveSessionForCommand(context, session, o.session)) {
         return;
@@ -161,44 +165,44 @@ void runExport(CliContext& context, const ExportCliOptions& o) {
         context.exitCode = kExitUsage;
         return;
     }
-    ExportChoice choice;
+    contacts::ExportChoice choice;
     if (o.tab) {
         choice.tab = tabNames().at(*o.tab);
     } else if (o.status) {
-        const std::optional<std::int32_t> status = statusFromCaption(*o.status);
+        const std::optional<std::int32_t> status = contacts::statusFromCaption(*o.status);
         if (!status) {
             context.err << "--status takes subscribers, prospects, customers or do-not-contact.\n";
             context.exitCode = kExitUsage;
             return;
         }
-        for (int t = 0; t < kTabCount; ++t) {
-            if (tabStatus(static_cast<ViewTab>(t)) == *status &&
-                static_cast<ViewTab>(t) != ViewTab::AllEntries) {
-                choice.tab = static_cast<ViewTab>(t);
+        for (int t = 0; t < views::kTabCount; ++t) {
+            if (tabStatus(static_cast<views::ViewTab>(t)) == *status &&
+                static_cast<views::ViewTab>(t) != views::ViewTab::AllEntries) {
+                choice.tab = static_cast<views::ViewTab>(t);
             }
         }
     } else if (o.group) {
-        choice.source = ExportSource::Group;
+        choice.source = contacts::ExportSource::Group;
         choice.group = *o.group;
     } else if (o.mailtray) {
-        choice.source = ExportSource::Mailtray;
+        choice.source = contacts::ExportSource::Mailtray;
     } else if (o.search || !o.checks.empty()) {
-        choice.source = ExportSource::Filtered;
+        choice.source = contacts::ExportSource::Filtered;
         choice.search = o.search.value_or("");
         choice.checks = o.checks;
     }
-    Session session;
+    store::Session session;
     if (!openSessionForCommand(context, session, o.session)) {
         return;
     }
-    if (choice.source == ExportSource::Group && !session.hasGroup(choice.group)) {
+    if (choice.source == contacts::ExportSource::Group && !session.hasGroup(choice.group)) {
         context.fail("The session has no campaign group " + std::to_string(choice.group) + ".");
         return;
     }
-    if (choice.source == ExportSource::Filtered) {
-        const std::vector<FilterTreeItem> tree = buildFilterTree(session);
+    if (choice.source == contacts::ExportSource::Filtered) {
+        const std::vector<views::FilterTreeItem> tree = views::buildFilterTree(session);
         for (const std::int32_t number : choice.checks) {
-            if (std::none_of(tree.begin(), tree.end(), [number](const FilterTreeItem& item) {
+            if (std::none_of(tree.begin(), tree.end(), [number](const views::FilterTreeItem& item) {
                     return item.number == number;
                 })) {
                 context.fail("The filter tree has no item number " + std::to_string(number) + ".");
@@ -206,12 +210,12 @@ void runExport(CliContext& context, const ExportCliOptions& o) {
             }
         }
     }
-    const ExportResult result = exportContactsCsv(session, choice, o.out, o.bom);
+    const contacts::ExportResult result = exportContactsCsv(session, choice, o.out, o.bom);
     if (!result.ok) {
         context.fail(result.error);
         return;
     }
-    context.out << exportDoneText(result.count, o.out) << '\n';
+    context.out << contacts::exportDoneText(result.count, o.out) << '\n';
 }
 
 } // namespace
@@ -269,4 +273,6 @@ exportCommand->add_option("--check", out->checks,
                           "checked (its number); repeatable");
 exportCommand->add_flag("--bom", out->bom, "Start with a byte order mark for spreadsheets");
 exportCommand->callback([&context, out] { runExport(context, *out); });
-}
+} // namespace velmora::cli
+
+} // namespace velmora::cli

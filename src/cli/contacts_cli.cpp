@@ -6,6 +6,8 @@
 #include <map>
 #include <memory>
 
+namespace velmora::cli {
+
 namespace {
 
 struct ContactsOptions {
@@ -32,7 +34,7 @@ void registerContactsCommands(CLI::App& app, CliContext& context) {
     import->add_flag("--dry-run", o->dryRun, "Report what would be added; change no file");
     addLockWaitOption(*import, context);
     import->callback([&context, o] {
-        Session session;
+        store::Session session;
     if (!openSessionForCommand(context, session, o->session,
                                o->dryRun ? SessionUse::Read : SessionUse::Change)) {
         return;
@@ -43,13 +45,13 @@ void registerContactsCommands(CLI::App& app, CliContext& context) {
     }
     std::string bytes;
     std::string error;
-    if (!readAddressListFile(o->textFile, bytes, error)) {
-        context.fail(importFailedText(o->textFile, error));
+    if (!contacts::readAddressListFile(o->textFile, bytes, error)) {
+        context.fail(contacts::importFailedText(o->textFile, error));
         return;
     }
-    const AddListResult result =
-        addEmailList(session, importedAddressText(textFromFileBytes(bytes)), o->group,
-                     tabStatus(tabNames().at(o->status)), formatContactDate(context.clock.now()));
+    const contacts::AddListResult result = contacts::addEmailList(
+        session, contacts::importedAddressText(store::textFromFileBytes(bytes)), o->group,
+        views::tabStatus(tabNames().at(o->status)), formatContactDate(context.clock.now()));
     if (!o->dryRun && result.added > 0 && !saveSessionForCommand(context, session, o->session)) {
         return;
     }
@@ -61,12 +63,12 @@ dedupe->add_option("SESSION", o->session, "The session file")->required();
 dedupe->add_flag("--dry-run", o->dryRun, "Report what would be removed; change no file");
 addLockWaitOption(*dedupe, context);
 dedupe->callback([&context, o] {
-    Session session;
+    store::Session session;
     if (!openSessionForCommand(context, session, o->session,
                                o->dryRun ? SessionUse::Read : SessionUse::Change)) {
         return;
     }
-    const DuplicatesResult result = removeDuplicates(session);
+    const contacts::DuplicatesResult result = contacts::removeDuplicates(session);
     if (!o->dryRun && result.removed > 0 && !saveSessionForCommand(context, session, o->session)) {
         return;
     }
@@ -74,4 +76,6 @@ dedupe->callback([&context, o] {
         context.out << line << '\n';
     }
 });
-}
+} // namespace velmora::cli
+
+} // namespace velmora::cli

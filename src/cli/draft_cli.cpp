@@ -4,10 +4,13 @@
 #include "delivery/mime_types_file.h"
 #include "delivery/send_run.h"
 #include "store/file_reading.h"
+#include "store/text.h"
 
 #include <memory>
 #include <ostream>
 #include <sys/stat.h>
+
+namespace velmora::cli {
 
 namespace {
 
@@ -16,7 +19,7 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-nlohmann::json draftToJson(const MessageDraft& draft) {
+nlohmann::json draftToJson(const delivery::MessageDraft& draft) {
     return {{"fromText", draft.fromText},
             {"subject", draft.subject},
             {"attachment1", draft.attachment1},
@@ -25,7 +28,7 @@ nlohmann::json draftToJson(const MessageDraft& draft) {
 }
 
 // Writes each line with the CR LF it gets on the wire.
-class StreamSink final : public LineSink {
+class StreamSink final : public delivery::LineSink {
 public:
     explicit StreamSink(std::ostream& out) : out_(out) {}
     bool writeLine(std::string_view line) override {
@@ -48,24 +51,25 @@ struct DraftOptions {
     std::string sessionPath;
     std::string to;
     std::string format;
-    std::string mimeTypes = kSystemMimeTypesPath;
+    std::string mimeTypes = delivery::kSystemMimeTypesPath;
 };
 
 } // namespace
 
-bool openDraftForCommand(CliContext& context, const std::string& path, MessageDraft& draft) {
-    DraftReadResult read = readDraftFile(path);
+bool openDraftForCommand(CliContext& context, const std::string& path,
+                         delivery::MessageDraft& draft) {
+    delivery::DraftReadResult read = delivery::readDraftFile(path);
     switch (read.status) {
-    case DraftReadStatus::CannotOpen:
-        context.fail(cannotOpenDraftText(path, read.reason));
+    case delivery::DraftReadStatus::CannotOpen:
+        context.fail(delivery::cannotOpenDraftText(path, read.reason));
         return false;
-    case DraftReadStatus::HeaderMismatch:
-        context.fail(notADraftText(path));
+    case delivery::DraftReadStatus::HeaderMismatch:
+        context.fail(delivery::notADraftText(path));
         return false;
-    case DraftReadStatus::Damaged:
-        context.fail(damagedDraftText(path));
+    case delivery::DraftReadStatus::Damaged:
+        context.fail(delivery::damagedDraftText(path));
         return false;
-    case DraftReadStatus::Loaded:
+    case delivery::DraftReadStatus::Loaded:
         break;
     }
     draft = std::move(read.draft);
@@ -90,13 +94,13 @@ void registerDraftCommands(CLI::App& app, CliContext& context) {
             context.fail("A draft holds at most two attachments.");
             return;
         }
-        MessageDraft draft;
+        delivery::MessageDraft draft;
         draft.fromText = o->fromText;
         draft.subject = o->subject;
         if (!o->bodyFile.empty()) {
             std::string error;
             constexpr std::uint64_t kMaxBodyBytes = 256ull * 1024 * 1024;
-            if (!readRegularFile(o->bodyFile, kMaxBodyBytes, draft.body, error)) {
+            if (!store::readRegularFile(o->bodyFile, kMaxBodyBytes, draft.body, error)) {
                 context.fail("Cannot read the body file \"" + o->bodyFile + "\" - " + error);
                 return;
             }
@@ -107,23 +111,23 @@ void registerDraftCommands(CLI::App& app, CliContext& context) {
         if (o->attachments.size() > 1) {
             draft.attachment2 = o->attachments[1];
         }
-        const std::string path = withDraftExtension(o->path);
+        const std::string path = delivery::withDraftExtension(o->path);
         if (exists(path) && !o->force) {
             context.fail("\"" + path + "\" already exists; use --force to replace it.");
             return;
         }
         std::string error;
         if (!writeDraftFile(draft, path, error)) {
-            context.fail(cannotSaveDraftText(path, error));
+            context.fail(delivery::cannotSaveDraftText(path, error));
             return;
         }
-        context.out << draftSavedText(path) << '\n';
+        context.out << delivery::draftSavedText(path) << '\n';
     });
 
     auto* show = group->add_subcommand("show", "Print an email draft file as JSON");
     show->add_option("DRAFT", o->path, "The draft file")->required();
     show->callback([&context, o] {
-        MessageDraft draft;
+        delivery::MessageDraft draft;
         if (openDraftForCommand(context, o->path, draft)) {
             context.printJson(draftToJson(draft));
         }
@@ -143,30 +147,34 @@ void registerMessageCommands(CLI::App& app, CliContext& context) {
     message->add_option("--mime-types", o->mimeTypes,
                         "The list of content types by extension (default /etc/mime.types)");
     message->callback([&context, o] {
-        Session session;
-        MessageDraft draft;
+        store::Session session;
+        delivery::MessageDraft draft;
         if (!openSessionForCommand(context, session, o->sessionPath) ||
             !openDraftForCommand(context, o->path, draft)) {
             return;
         }
         std::int32_t format = session.settings().editorFormat;
         if (!o->format.empty()) {
-            format = o->format == "html" ? code(EditorFormat::Html) : code(EditorFormat::PlainText);
+            format = o->format == "html" ? code(store::EditorFormat::Html)
+                                         : code(store::EditorFormat::PlainText);
         }
         draft.format = format;
         if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
             context.fail(*problem);
             return;
         }
-        const MimeTypesFile types(o->mimeTypes);
-        MessageEnvironment environment{context.clock, types, {}};
+        const delivery::MimeTypesFile types(o->mimeTypes);
+        delivery::MessageEnvironment environment{context.clock, types, {}};
         environment.randomBytes = context.randomBytes;
-        const std::string to(trimSpaces(o->to));
-        OutgoingMessage message = personalMessage(
-            session, draft, recipientValues(session, contactSlotWithAddress(session, to), to));
+        const std::string to(store::trimSpaces(o->to));
+        delivery::OutgoingMessage message = personalMessage(
+            session, draft,
+            delivery::recipientValues(session, delivery::contactSlotWithAddress(session, to), to));
         StreamSink sink(context.out);
         if (!writeMessage(message, environment, sink)) {
             context.fail("The message could not be written.");
         }
     });
 }
+
+} // namespace velmora::cli

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <ostream>
 
+namespace velmora::cli {
+
 namespace {
 
 constexpr std::size_t kFlushSize = 1 << 16;
@@ -140,7 +142,7 @@ void JsonStreamWriter::writeString(std::string_view text) {
         buffer_.push_back('"');
         return;
     }
-    if (!isValidUtf8(text.substr(plain))) {
+    if (!store::isValidUtf8(text.substr(plain))) {
         // Rare (texts read from files are valid UTF-8): nlohmann's own
         // replacement of the broken sequences.
         buffer_.append(nlohmann::json(std::string(text))
@@ -204,3 +206,5 @@ void JsonStreamWriter::flush() {
         buffer_.clear();
     }
 }
+
+} // namespace velmora::cli

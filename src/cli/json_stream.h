@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::cli {
+
 // Writes JSON as it goes, in exactly the layout of nlohmann's dump with an
 // indent of 2 (invalid UTF-8 replaced), so a command can print a million
 // records without first building them all as one document. Object keys are
@@ -53,3 +55,5 @@ private:
     std::vector<Level> levels_;
     bool afterKey_ = false;
 };
+
+} // namespace velmora::cli

@@ -7,15 +7,17 @@
 #include <memory>
 #include <optional>
 
+namespace velmora::cli {
+
 namespace {
 
 // Keys in sorted order, as nlohmann prints an object.
-void writeRow(JsonStreamWriter& out, const DisplayedRow& row) {
+void writeRow(JsonStreamWriter& out, const views::DisplayedRow& row) {
     out.beginObject();
     out.key("email");
     out.value(row.email);
     out.key("icon");
-    if (row.icon == kNoIcon) {
+    if (row.icon == views::kNoIcon) {
         out.null();
     } else {
         out.value(static_cast<std::int64_t>(row.icon));
@@ -59,22 +61,22 @@ void registerListCommands(CLI::App& app, CliContext& context) {
                      "Apply Filters with this filter tree item checked (its number); repeatable");
     list->callback([&context, o] {
         const bool filtering = o->search.has_value() || !o->checks.empty();
-        const ViewTab tab = tabNames().at(o->tab);
-        if (filtering && tab != ViewTab::AllEntries) {
+        const views::ViewTab tab = tabNames().at(o->tab);
+        if (filtering && tab != views::ViewTab::AllEntries) {
             context.err << "--search and --check filter the All Entries list; use --tab all or "
                            "leave --tab out.\n";
             context.exitCode = kExitUsage;
             return;
         }
-        Session session;
+        store::Session session;
         if (!openSessionForCommand(context, session, o->path)) {
             return;
         }
-        ContactViews views;
+        views::ContactViews views;
         views.refresh(session);
         for (const std::int32_t number : o->checks) {
             const auto& tree = views.tree();
-            if (std::none_of(tree.begin(), tree.end(), [number](const FilterTreeItem& item) {
+            if (std::none_of(tree.begin(), tree.end(), [number](const views::FilterTreeItem& item) {
                     return item.number == number;
                 })) {
                 context.fail("The filter tree has no item number " + std::to_string(number) + ".");
@@ -86,7 +88,7 @@ void registerListCommands(CLI::App& app, CliContext& context) {
         }
         // Rows are written as they are made: a list of a million contacts
         // is never held as one document.
-        const ContactList& shown = views.list(tab);
+        const views::ContactList& shown = views.list(tab);
         JsonStreamWriter out(context.out);
         out.beginObject();
         out.key("caption");
@@ -98,10 +100,10 @@ void registerListCommands(CLI::App& app, CliContext& context) {
         }
         out.endArray();
         out.key("statusLine");
-        out.value(statusLineText(session));
+        out.value(views::statusLineText(session));
         out.key("tree");
         out.beginArray();
-        for (const FilterTreeItem& item : views.tree()) {
+        for (const views::FilterTreeItem& item : views.tree()) {
             out.beginObject();
             out.key("caption");
             out.value(item.caption);
@@ -116,3 +118,5 @@ void registerListCommands(CLI::App& app, CliContext& context) {
         out.finish();
     });
 }
+
+} // namespace velmora::cli

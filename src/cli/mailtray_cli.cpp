@@ -5,6 +5,8 @@
 
 #include <memory>
 
+namespace velmora::cli {
+
 namespace {
 
 struct QueueOptions {
@@ -29,7 +31,7 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
     addAll->add_option("SESSION", o->session, "The session file")->required();
     addLockWaitOption(*addAll, context);
     addAll->callback([&context, o] {
-        Session session;
+        store::Session session;
         if (!openSessionForCommand(context, session, o->session, SessionUse::Change)) {
             return;
         }
@@ -39,7 +41,7 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
                 all.push_back(slot);
             }
         }
-        const std::int32_t added = addContactsToMailtray(session, all);
+        const std::int32_t added = contacts::addContactsToMailtray(session, all);
         if (added > 0 && !saveSessionForCommand(context, session, o->session)) {
             return;
         }
@@ -55,19 +57,19 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
     exportCmd->add_flag("--mark-contacted", o->markContacted,
                         "Answer Yes to marking the entries as contacted");
     exportCmd->callback([&context, o] {
-        Session session;
+        store::Session session;
         if (!openSessionForCommand(context, session, o->session,
                                    o->markContacted ? SessionUse::Change : SessionUse::Read)) {
             return;
         }
-        const std::string path = mailtrayExportPath(o->out);
+        const std::string path = contacts::mailtrayExportPath(o->out);
         std::string error;
-        if (!saveMailtrayToFile(session, path, error)) {
+        if (!contacts::saveMailtrayToFile(session, path, error)) {
             context.fail("Cannot save \"" + path + "\" - " + error);
             return;
         }
         if (o->markContacted) {
-            markMailtrayContacted(session, formatContactDate(context.clock.now()));
+            contacts::markMailtrayContacted(session, formatContactDate(context.clock.now()));
             if (!saveSessionForCommand(context, session, o->session)) {
                 return;
             }
@@ -79,7 +81,7 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
     clear->add_option("SESSION", o->session, "The session file")->required();
     addLockWaitOption(*clear, context);
     clear->callback([&context, o] {
-        Session session;
+        store::Session session;
         if (!openSessionForCommand(context, session, o->session, SessionUse::Change)) {
             return;
         }
@@ -94,44 +96,44 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
     handoff->add_option("SESSION", o->session, "The session file")->required();
     addLockWaitOption(*handoff, context);
     handoff->callback([&context, o] {
-        Session session;
+        store::Session session;
         if (!openSessionForCommand(context, session, o->session, SessionUse::Change)) {
             return;
         }
         const std::int32_t method = session.settings().deliveryMethod;
-        if (method == code(DeliveryMethod::SmtpServer)) {
+        if (method == code(store::DeliveryMethod::SmtpServer)) {
             context.fail("The delivery method is \"SMTP Server\": use 'mailtray send'.");
             return;
         }
-        if (method != code(DeliveryMethod::DefaultMailClient) &&
-            method != code(DeliveryMethod::CustomMailClient)) {
+        if (method != code(store::DeliveryMethod::DefaultMailClient) &&
+            method != code(store::DeliveryMethod::CustomMailClient)) {
             context.fail(kNoMethodText);
             return;
         }
         PosixLauncher launcher;
         const std::string today = formatContactDate(context.clock.now());
         std::int32_t leftOut = 0;
-        const HandoffResult result =
-            method == code(DeliveryMethod::DefaultMailClient)
-                ? deliverByDefaultClient(session, launcher, today, &leftOut)
-                : deliverByCustomClient(session, launcher, today, &leftOut);
+        const delivery::HandoffResult result =
+            method == code(store::DeliveryMethod::DefaultMailClient)
+                ? delivery::deliverByDefaultClient(session, launcher, today, &leftOut)
+                : delivery::deliverByCustomClient(session, launcher, today, &leftOut);
         if (leftOut > 0) {
-            context.err << leftOutOfHandoffText(leftOut) << '\n';
+            context.err << delivery::leftOutOfHandoffText(leftOut) << '\n';
         }
         // The contacts are stamped at the hand-over, whatever the client does.
         if (!saveSessionForCommand(context, session, o->session)) {
             return;
         }
         switch (result) {
-        case HandoffResult::Started:
+        case delivery::HandoffResult::Started:
             context.out << "Handed " << session.sendList.count()
                         << " addresses to the mail client.\n";
             break;
-        case HandoffResult::NothingToStart:
+        case delivery::HandoffResult::NothingToStart:
             context.out << "The Mailtray holds no address; no mail client was started.\n";
             break;
-        case HandoffResult::CouldNotStart:
-            context.fail(method == code(DeliveryMethod::DefaultMailClient)
+        case delivery::HandoffResult::CouldNotStart:
+            context.fail(method == code(store::DeliveryMethod::DefaultMailClient)
                              ? "Cannot open the default mail client (xdg-open)."
                              : "Cannot start the mail client \"" + session.settings().clientPath +
                                    "\".");
@@ -139,3 +141,5 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
         }
     });
 }
+
+} // namespace velmora::cli

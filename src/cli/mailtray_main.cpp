@@ -2,14 +2,17 @@
 
 #include <iostream>
 
+namespace velmora::cli {
+
 int runMailtray(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                const Clock& clock, PasswordStore* passwords, RandomBytes randomBytes) {
+                const store::Clock& clock, store::PasswordStore* passwords,
+                delivery::RandomBytes randomBytes) {
     return runMailtray(argc, argv, std::cin, out, err, clock, passwords, std::move(randomBytes));
 }
 
 int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostream& out,
-                std::ostream& err, const Clock& clock, PasswordStore* passwords,
-                RandomBytes randomBytes) {
+                std::ostream& err, const store::Clock& clock, store::PasswordStore* passwords,
+                delivery::RandomBytes randomBytes) {
     CliContext context(in, out, err, clock);
     context.passwords = passwords;
     context.randomBytes = std::move(randomBytes);
@@ -42,3 +45,5 @@ int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostrea
     }
     return context.exitCode;
 }
+
+} // namespace velmora::cli

@@ -7,11 +7,11 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
-    SystemClock clock;
+    velmora::store::SystemClock clock;
 #ifdef VELMORA_HAS_KEYRING
-    QtKeychainPasswordStore keyring;
-    return runMailtray(argc, argv, std::cout, std::cerr, clock, &keyring);
+    velmora::platform::QtKeychainPasswordStore keyring;
+    return velmora::cli::runMailtray(argc, argv, std::cout, std::cerr, clock, &keyring);
 #else
-    return runMailtray(argc, argv, std::cout, std::cerr, clock);
+    return velmora::cli::runMailtray(argc, argv, std::cout, std::cerr, clock);
 #endif
 }

@@ -9,6 +9,8 @@
 
 extern char** environ;
 
+namespace velmora::cli {
+
 namespace {
 
 // Forks a child that starts the program in a new session and exits at once,
@@ -68,3 +70,5 @@ bool PosixLauncher::startProgram(const std::string& program,
     }
     return spawnDetached(program, arguments, program.find('/') == std::string::npos);
 }
+
+} // namespace velmora::cli

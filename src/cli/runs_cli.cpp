@@ -4,6 +4,8 @@
 #include <memory>
 #include <sys/stat.h>
 
+namespace velmora::cli {
+
 namespace {
 
 struct RunsOptions {
@@ -11,7 +13,7 @@ struct RunsOptions {
     std::string run;
 };
 
-nlohmann::json countsToJson(const RunCounts& counts) {
+nlohmann::json countsToJson(const delivery::RunCounts& counts) {
     return {{"delivered", counts.delivered},
             {"deferred", counts.deferred},
             {"rejected", counts.rejected},
@@ -19,7 +21,7 @@ nlohmann::json countsToJson(const RunCounts& counts) {
             {"notAttempted", counts.notAttempted}};
 }
 
-nlohmann::json runToJson(const RunRecord& run) {
+nlohmann::json runToJson(const delivery::RunRecord& run) {
     nlohmann::json json = {{"id", run.id},
                            {"started", run.started},
                            {"finished", run.finished},
@@ -34,9 +36,9 @@ nlohmann::json runToJson(const RunRecord& run) {
     return json;
 }
 
-nlohmann::json recipientToJson(const JournalRecipient& recipient) {
+nlohmann::json recipientToJson(const delivery::JournalRecipient& recipient) {
     nlohmann::json attempts = nlohmann::json::array();
-    for (const JournalAttempt& attempt : recipient.attempts) {
+    for (const delivery::JournalAttempt& attempt : recipient.attempts) {
         nlohmann::json item = {{"outcome", outcomeName(attempt.outcome)},
                                {"code", attempt.code},
                                {"text", attempt.text},
@@ -46,7 +48,7 @@ nlohmann::json recipientToJson(const JournalRecipient& recipient) {
         }
         attempts.push_back(std::move(item));
     }
-    const std::optional<DeliveryOutcome> outcome = recipient.outcome();
+    const std::optional<delivery::DeliveryOutcome> outcome = recipient.outcome();
     return {{"n", recipient.index},
             {"slot", recipient.slot},
             {"address", recipient.address},
@@ -79,7 +81,8 @@ void registerRunsCommands(CLI::App& app, CliContext& context) {
             return;
         }
         nlohmann::json json = nlohmann::json::array();
-        for (const RunRecord& run : readRunJournals(journalFolder(o->session))) {
+        for (const delivery::RunRecord& run :
+             delivery::readRunJournals(delivery::journalFolder(o->session))) {
             json.push_back(runToJson(run));
         }
         context.printJson(json);
@@ -93,7 +96,8 @@ void registerRunsCommands(CLI::App& app, CliContext& context) {
         if (!sessionExists(context, o->session)) {
             return;
         }
-        for (const RunRecord& run : readRunJournals(journalFolder(o->session))) {
+        for (const delivery::RunRecord& run :
+             delivery::readRunJournals(delivery::journalFolder(o->session))) {
             if (run.id != o->run) {
                 continue;
             }
@@ -102,7 +106,7 @@ void registerRunsCommands(CLI::App& app, CliContext& context) {
             json["draftSha256"] = run.draftDigest;
             json["journal"] = run.path;
             nlohmann::json recipients = nlohmann::json::array();
-            for (const JournalRecipient& recipient : run.recipients) {
+            for (const delivery::JournalRecipient& recipient : run.recipients) {
                 recipients.push_back(recipientToJson(recipient));
             }
             json["recipients"] = std::move(recipients);
@@ -112,3 +116,5 @@ void registerRunsCommands(CLI::App& app, CliContext& context) {
         context.fail("The session has no run \"" + o->run + "\" (see 'mailtray runs list').");
     });
 }
+
+} // namespace velmora::cli

@@ -3,12 +3,15 @@
 #include "delivery/mime_types_file.h"
 #include "delivery/send_run.h"
 #include "delivery/untrusted_text.h"
+#include "store/text.h"
 
 #include <csignal>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <set>
+
+namespace velmora::cli {
 
 namespace {
 
@@ -24,38 +27,38 @@ struct SendOptions {
     std::string recipients;
     std::string format;
     bool preview = false;
-    std::string mimeTypes = kSystemMimeTypesPath;
+    std::string mimeTypes = delivery::kSystemMimeTypesPath;
     bool resume = false;
     bool force = false;
     std::string retryRun;
     std::vector<std::string> outcomes;
 };
 
-int exitCodeOf(const SendRunSummary& summary) {
+int exitCodeOf(const delivery::SendRunSummary& summary) {
     if (summary.stoppedEarly) {
         return kExitFailed;
     }
     return summary.delivered == summary.recipients ? kExitOk : kExitNotAllDelivered;
 }
 
-std::optional<RecipientChoice> recipientChoiceNamed(std::string_view name) {
+std::optional<delivery::RecipientChoice> recipientChoiceNamed(std::string_view name) {
     if (name.starts_with(kSinglePrefix)) {
-        return RecipientChoice::SingleRecipient;
+        return delivery::RecipientChoice::SingleRecipient;
     }
     if (name == "mailtray") {
-        return RecipientChoice::Mailtray;
+        return delivery::RecipientChoice::Mailtray;
     }
     if (name == "customers") {
-        return RecipientChoice::AllCustomers;
+        return delivery::RecipientChoice::AllCustomers;
     }
     if (name == "prospects") {
-        return RecipientChoice::AllProspects;
+        return delivery::RecipientChoice::AllProspects;
     }
     if (name == "subscribers") {
-        return RecipientChoice::AllSubscribers;
+        return delivery::RecipientChoice::AllSubscribers;
     }
     if (name == "entire") {
-        return RecipientChoice::EntireList;
+        return delivery::RecipientChoice::EntireList;
     }
     return std::nullopt;
 }
@@ -94,7 +97,7 @@ private:
 
 // The terminal as progress window: each label change and each log line on
 // a line of its own, as soon as it happens. Ctrl+C cancels.
-class PrintingObserver final : public RunObserver {
+class PrintingObserver final : public delivery::RunObserver {
 public:
     explicit PrintingObserver(std::ostream& out) : out_(out) {}
     void logLine(const std::string& text) override { print(text); }
@@ -108,7 +111,7 @@ public:
         }
     }
     bool cancelRequested() override { return interrupt_.requested(); }
-    void tallyChanged(const RunTally& tally) override {
+    void tallyChanged(const delivery::RunTally& tally) override {
         if (lastPaceMs_ < 0) {
             lastPaceMs_ = tally.nowMs; // the first line comes once a pace is known
         } else if (tally.nowMs - lastPaceMs_ >= kPaceLineEveryMs) {
@@ -122,36 +125,36 @@ public:
 private:
     // Nothing a server (or an imported address) holds reaches the terminal raw.
     void print(const std::string& line) {
-        out_ << safeServerText(line) << std::endl;
+        out_ << delivery::safeServerText(line) << std::endl;
         lastLine_ = line;
     }
 
     std::ostream& out_;
     InterruptAsCancel interrupt_;
-    std::string label_ = kConnectingLabel;
+    std::string label_ = delivery::kConnectingLabel;
     std::string lastLine_;
     std::int64_t lastPaceMs_ = -1;
 };
 
-std::optional<std::set<std::optional<DeliveryOutcome>>>
+std::optional<std::set<std::optional<delivery::DeliveryOutcome>>>
 outcomesNamed(const std::vector<std::string>& names) {
-    std::set<std::optional<DeliveryOutcome>> outcomes;
+    std::set<std::optional<delivery::DeliveryOutcome>> outcomes;
     if (names.empty()) {
-        return std::set<std::optional<DeliveryOutcome>>{DeliveryOutcome::Deferred,
-                                                        DeliveryOutcome::Failed};
+        return std::set<std::optional<delivery::DeliveryOutcome>>{
+            delivery::DeliveryOutcome::Deferred, delivery::DeliveryOutcome::Failed};
     }
     for (const std::string& name : names) {
-        outcomes.insert(outcomeNamed(name));
+        outcomes.insert(delivery::outcomeNamed(name));
     }
     return outcomes;
 }
 
 // Fills `plan` for --resume or --retry; false after reporting why not.
-bool journaledPlan(CliContext& context, const SendOptions& o, Session& session, MessageDraft& draft,
-                   DeliveryPlan& plan) {
-    const std::string folder = journalFolder(o.sessionPath);
+bool journaledPlan(CliContext& context, const SendOptions& o, store::Session& session,
+                   delivery::MessageDraft& draft, delivery::DeliveryPlan& plan) {
+    const std::string folder = delivery::journalFolder(o.sessionPath);
     if (o.resume) {
-        const std::optional<RunRecord> run = newestUnfinishedRun(folder);
+        const std::optional<delivery::RunRecord> run = delivery::newestUnfinishedRun(folder);
         if (!run) {
             context.fail("The session has no interrupted run to resume.");
             return false;
@@ -159,15 +162,16 @@ bool journaledPlan(CliContext& context, const SendOptions& o, Session& session, 
         if (o.format.empty()) {
             draft.format = run->format; // as the run sent it
         }
-        if (resumePlan(session, *run, draft, o.force, plan) == ResumeCheck::DraftChanged) {
-            context.fail(kDraftChangedText);
+        if (resumePlan(session, *run, draft, o.force, plan) ==
+            delivery::ResumeCheck::DraftChanged) {
+            context.fail(delivery::kDraftChangedText);
             return false;
         }
         context.out << "Resuming run " << run->id << ": " << run->withFinalOutcome() << " of "
                     << run->recipients.size() << " recipients done." << std::endl;
         return true;
     }
-    for (const RunRecord& run : readRunJournals(folder)) {
+    for (const delivery::RunRecord& run : delivery::readRunJournals(folder)) {
         if (run.id == o.retryRun) {
             plan = retryPlan(session, run, draft, *outcomesNamed(o.outcomes), o.draftPath);
             return true;
@@ -231,54 +235,57 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
             usage("--force goes with --resume, --outcome with --retry.");
             return;
         }
-        Session session;
-        MessageDraft draft;
+        store::Session session;
+        delivery::MessageDraft draft;
         if (!openSessionForCommand(context, session, o->sessionPath,
                                    o->preview ? SessionUse::Read : SessionUse::Change) ||
             !openDraftForCommand(context, o->draftPath, draft)) {
             return;
         }
-        if (!smtpServerConfigured(session.settings())) {
-            context.fail(kServerNotSetText);
+        if (!delivery::smtpServerConfigured(session.settings())) {
+            context.fail(delivery::kServerNotSetText);
             return;
         }
         draft.format = session.settings().editorFormat;
         if (!o->format.empty()) {
-            draft.format =
-                o->format == "html" ? code(EditorFormat::Html) : code(EditorFormat::PlainText);
+            draft.format = o->format == "html" ? code(store::EditorFormat::Html)
+                                               : code(store::EditorFormat::PlainText);
         }
-        const MimeTypesFile types(o->mimeTypes);
-        SendRunEnvironment environment{context.clock, types, tcpConnections(), localHostName()};
+        const delivery::MimeTypesFile types(o->mimeTypes);
+        delivery::SendRunEnvironment environment{context.clock, types, delivery::tcpConnections(),
+                                                 delivery::localHostName()};
         environment.randomBytes = context.randomBytes;
         PrintingObserver observer(context.out);
 
         if (o->preview) {
-            if (trimSpaces(draft.fromText).empty()) {
-                context.fail(kPreviewNeedsFromText);
+            if (store::trimSpaces(draft.fromText).empty()) {
+                context.fail(delivery::kPreviewNeedsFromText);
                 return;
             }
-            const SendRunSummary summary = sendPreview(session, draft, environment, observer);
+            const delivery::SendRunSummary summary =
+                sendPreview(session, draft, environment, observer);
             context.out << summaryText(summary) << std::endl;
             context.exitCode = exitCodeOf(summary);
             return;
         }
 
-        DeliveryPlan plan;
+        delivery::DeliveryPlan plan;
         if (journaled) {
             if (!journaledPlan(context, *o, session, draft, plan)) {
                 return;
             }
         } else {
-            const RecipientChoice choice = *recipientChoiceNamed(o->recipients);
+            const delivery::RecipientChoice choice = *recipientChoiceNamed(o->recipients);
             draft.recipientChoice = code(choice);
-            if (choice == RecipientChoice::SingleRecipient) {
+            if (choice == delivery::RecipientChoice::SingleRecipient) {
                 draft.singleRecipient = o->recipients.substr(kSinglePrefix.size());
             }
             gatherRecipients(session, draft, {});
             plan = newRunPlan(session, draft, o->draftPath);
         }
         // The journal knows the session by the path it was named with.
-        plan.journalFolder = plan.resumeJournal.empty() ? journalFolder(o->sessionPath) : "";
+        plan.journalFolder =
+            plan.resumeJournal.empty() ? delivery::journalFolder(o->sessionPath) : "";
         // The stamps of what was delivered are kept even when the run
         // stopped; saved before the journal says the run ended.
         bool saved = true;
@@ -286,10 +293,13 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
             saved = !session.hasUnsavedChanges() ||
                     saveSessionForCommand(context, session, o->sessionPath);
         };
-        const SendRunSummary summary = runDelivery(session, draft, plan, environment, observer);
+        const delivery::SendRunSummary summary =
+            runDelivery(session, draft, plan, environment, observer);
         if (plan.logDialogue) {
             context.out << summaryText(summary) << std::endl; // a list run logged it
         }
         context.exitCode = saved ? exitCodeOf(summary) : kExitFailed;
     });
 }
+
+} // namespace velmora::cli

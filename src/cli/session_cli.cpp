@@ -5,6 +5,8 @@
 #include <memory>
 #include <sys/stat.h>
 
+namespace velmora::cli {
+
 namespace {
 
 bool exists(const std::string& path) {
@@ -19,24 +21,24 @@ std::int64_t fileSize(const std::string& path) {
 
 // Contacts by status (codes no status has count as "other"), groups, the
 // Mailtray and the file's size in bytes.
-nlohmann::json sessionStatsJson(const Session& session, std::int64_t fileBytes) {
+nlohmann::json sessionStatsJson(const store::Session& session, std::int64_t fileBytes) {
     std::int64_t subscribers = 0, prospects = 0, customers = 0, doNotContact = 0, deleted = 0,
                  other = 0;
-    for (const Contact& c : session.contacts()) {
-        switch (static_cast<ContactStatus>(c.status)) {
-        case ContactStatus::Subscribers:
+    for (const store::Contact& c : session.contacts()) {
+        switch (static_cast<store::ContactStatus>(c.status)) {
+        case store::ContactStatus::Subscribers:
             ++subscribers;
             break;
-        case ContactStatus::Prospects:
+        case store::ContactStatus::Prospects:
             ++prospects;
             break;
-        case ContactStatus::Customers:
+        case store::ContactStatus::Customers:
             ++customers;
             break;
-        case ContactStatus::DoNotContact:
+        case store::ContactStatus::DoNotContact:
             ++doNotContact;
             break;
-        case ContactStatus::Deleted:
+        case store::ContactStatus::Deleted:
             ++deleted;
             break;
         default:
@@ -84,7 +86,7 @@ void registerSessionCommands(CLI::App& app, CliContext& context) {
             context.fail("\"" + o->path + "\" already exists; use --force to replace it.");
             return;
         }
-        Session session;
+        store::Session session;
         newSession(session, context.hooks);
         saveSessionForCommand(context, session, o->path);
     });
@@ -93,7 +95,7 @@ void registerSessionCommands(CLI::App& app, CliContext& context) {
     show->add_option("FILE", o->path, "The session file")->required();
     show->add_flag("--with-password", o->withPassword, "Show the SMTP password in clear");
     show->callback([&context, o] {
-        Session session;
+        store::Session session;
         if (openSessionForCommand(context, session, o->path)) {
             // Record by record: a million contacts never sit in memory twice.
             JsonStreamWriter out(context.out);
@@ -112,15 +114,15 @@ void registerSessionCommands(CLI::App& app, CliContext& context) {
         if (!lockSessionForCommand(context, o->outPath)) {
             return;
         }
-        SessionReadResult read = readSessionFile(o->path);
-        if (read.status == SessionReadStatus::Damaged && o->rescue) {
-            context.err << damagedSessionText(o->path) << '\n';
-            Session session;
+        store::SessionReadResult read = store::readSessionFile(o->path);
+        if (read.status == store::SessionReadStatus::Damaged && o->rescue) {
+            context.err << store::damagedSessionText(o->path) << '\n';
+            store::Session session;
             session.replaceDocument(std::move(read.session));
             saveSessionForCommand(context, session, o->outPath);
             return;
         }
-        Session session;
+        store::Session session;
         if (useSessionForCommand(context, session, o->path, std::move(read))) {
             saveSessionForCommand(context, session, o->outPath);
         }
@@ -129,9 +131,11 @@ void registerSessionCommands(CLI::App& app, CliContext& context) {
     auto* stats = group->add_subcommand("stats", "Print a session's counts as JSON");
     stats->add_option("FILE", o->path, "The session file")->required();
     stats->callback([&context, o] {
-        Session session;
+        store::Session session;
         if (openSessionForCommand(context, session, o->path)) {
             context.printJson(sessionStatsJson(session, fileSize(o->path)));
         }
     });
 }
+
+} // namespace velmora::cli

@@ -1,12 +1,14 @@
 #include "cli/session_json.h"
 
+namespace velmora::cli {
+
 using nlohmann::json;
 
 namespace {
 
 // A contact's fields in key order (nlohmann's sorted order), for the
 // document and the streamed form alike.
-template <class Visit> void visitContactFields(std::int32_t slot, const Contact& c, Visit&& visit) {
+template <class Visit> void visitContactFields(std::int32_t slot, const store::Contact& c, Visit&& visit) {
     visit("address", c.address.view());
     visit("company", c.company.view());
     visit("dateAdded", c.dateAdded.view());
@@ -26,14 +28,14 @@ template <class Visit> void visitContactFields(std::int32_t slot, const Contact&
 
 } // namespace
 
-json contactToJson(std::int32_t slot, const Contact& c) {
+json contactToJson(std::int32_t slot, const store::Contact& c) {
     json document = json::object();
     visitContactFields(slot, c,
                        [&document](const char* key, const auto& value) { document[key] = value; });
     return document;
 }
 
-json settingsToJson(const SessionSettings& s, bool withPassword) {
+json settingsToJson(const store::SessionSettings& s, bool withPassword) {
     const std::string password = (withPassword || s.password.empty()) ? s.password : "********";
     return json{{"editorFormat", s.editorFormat},
                 {"deliveryMethod", s.deliveryMethod},
@@ -51,10 +53,10 @@ json settingsToJson(const SessionSettings& s, bool withPassword) {
                 {"includeSignature", s.includeSignature}};
 }
 
-json sessionToJson(const Session& session, bool withPassword) {
+json sessionToJson(const store::Session& session, bool withPassword) {
     json groups = json::array();
     for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
-        const CampaignGroup& g = session.group(slot);
+        const store::CampaignGroup& g = session.group(slot);
         groups.push_back(
             {{"slot", slot}, {"id", g.id}, {"name", g.name}, {"description", g.description}});
     }
@@ -72,7 +74,7 @@ json sessionToJson(const Session& session, bool withPassword) {
                 {"mailtray", std::move(mailtray)}};
 }
 
-void writeContactJson(JsonStreamWriter& out, std::int32_t slot, const Contact& c) {
+void writeContactJson(JsonStreamWriter& out, std::int32_t slot, const store::Contact& c) {
     out.beginObject();
     visitContactFields(slot, c, [&out](const char* key, const auto& value) {
         out.key(key);
@@ -81,7 +83,7 @@ void writeContactJson(JsonStreamWriter& out, std::int32_t slot, const Contact& c
     out.endObject();
 }
 
-void writeSessionJson(JsonStreamWriter& out, const Session& session, bool withPassword) {
+void writeSessionJson(JsonStreamWriter& out, const store::Session& session, bool withPassword) {
     out.beginObject();
     out.key("contacts");
     out.beginArray();
@@ -92,7 +94,7 @@ void writeSessionJson(JsonStreamWriter& out, const Session& session, bool withPa
     out.key("groups");
     out.beginArray();
     for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
-        const CampaignGroup& g = session.group(slot);
+        const store::CampaignGroup& g = session.group(slot);
         out.beginObject();
         out.key("description");
         out.value(g.description);
@@ -115,3 +117,5 @@ void writeSessionJson(JsonStreamWriter& out, const Session& session, bool withPa
     out.value(settingsToJson(session.settings(), withPassword));
     out.endObject();
 }
+
+} // namespace velmora::cli

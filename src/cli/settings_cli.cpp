@@ -5,10 +5,13 @@
 #include "delivery/settings_by_name.h"
 #include "delivery/untrusted_text.h"
 #include "store/extension_settings.h"
+#include "store/text.h"
 
 #include <istream>
 #include <memory>
 #include <ostream>
+
+namespace velmora::cli {
 
 namespace {
 
@@ -18,14 +21,15 @@ struct SettingsOptions {
     bool withPassword = false;
 };
 
-nlohmann::json extensionValueJson(const ExtensionKey& key, const ExtensionSettings& extensions) {
+nlohmann::json extensionValueJson(const store::ExtensionKey& key,
+                                  const store::ExtensionSettings& extensions) {
     switch (key.kind) {
-    case ExtensionKind::Integer:
+    case store::ExtensionKind::Integer:
         return extensions.integer(key.name);
-    case ExtensionKind::Boolean:
+    case store::ExtensionKind::Boolean:
         return extensions.boolean(key.name) ? 1 : 0;
-    case ExtensionKind::Choice:
-    case ExtensionKind::Text:
+    case store::ExtensionKind::Choice:
+    case store::ExtensionKind::Text:
         break;
     }
     return extensions.value(key.name);
@@ -34,13 +38,13 @@ nlohmann::json extensionValueJson(const ExtensionKey& key, const ExtensionSettin
 // Every setting under the name `settings set` takes: the file's fields,
 // every known extension key (its default when unset) and any key a newer
 // build stored.
-nlohmann::json allSettingsJson(const SessionSettings& settings, bool withPassword) {
+nlohmann::json allSettingsJson(const store::SessionSettings& settings, bool withPassword) {
     nlohmann::json shown = settingsToJson(settings, withPassword);
-    for (const ExtensionKey& key : extensionKeys()) {
+    for (const store::ExtensionKey& key : store::extensionKeys()) {
         shown[std::string(key.name)] = extensionValueJson(key, settings.extensions);
     }
     for (const auto& [name, value] : settings.extensions.entries()) {
-        if (findExtensionKey(name) == nullptr) {
+        if (store::findExtensionKey(name) == nullptr) {
             shown[name] = value;
         }
     }
@@ -48,7 +52,7 @@ nlohmann::json allSettingsJson(const SessionSettings& settings, bool withPasswor
 }
 
 // Silent while testing: the report says it all afterwards.
-class CollectingObserver final : public RunObserver {
+class CollectingObserver final : public delivery::RunObserver {
 public:
     void logLine(const std::string&) override {}
     bool cancelRequested() override { return false; }
@@ -66,7 +70,7 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
     show->add_option("SESSION", o->session, "The session file")->required();
     show->add_flag("--with-password", o->withPassword, "Show the SMTP password in clear");
     show->callback([&context, o] {
-        Session session;
+        store::Session session;
         if (openSessionForCommand(context, session, o->session)) {
             context.printJson(allSettingsJson(session.settings(), o->withPassword));
         }
@@ -79,11 +83,11 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
     set->add_option("ASSIGNMENTS", o->assignments, "NAME=VALUE, one or more")->required();
     addLockWaitOption(*set, context);
     set->callback([&context, o] {
-        Session session;
+        store::Session session;
         if (!openSessionForCommand(context, session, o->session, SessionUse::Change)) {
             return;
         }
-        SessionSettings settings = session.settings();
+        store::SessionSettings settings = session.settings();
         for (const std::string& assignment : o->assignments) {
             const std::size_t equals = assignment.find('=');
             if (equals == std::string::npos || equals == 0) {
@@ -101,7 +105,7 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
                     value.pop_back();
                 }
             }
-            if (const auto refusal = setSettingByName(settings, name, std::move(value))) {
+            if (const auto refusal = delivery::setSettingByName(settings, name, std::move(value))) {
                 context.err << refusal->message << "\nNothing was saved.\n";
                 context.exitCode = kExitUsage;
                 return;
@@ -109,17 +113,18 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
         }
         // A password kept in the keyring goes there, or nothing is saved
         // (the file would otherwise lose it).
-        const SessionSettings& before = session.settings();
-        const bool keep = keepsPasswordInKeyring(settings);
-        if (keep || keepsPasswordInKeyring(before)) {
+        const store::SessionSettings& before = session.settings();
+        const bool keep = delivery::keepsPasswordInKeyring(settings);
+        if (keep || delivery::keepsPasswordInKeyring(before)) {
             if (context.passwords == nullptr) {
-                if (keep != keepsPasswordInKeyring(before) ||
+                if (keep != delivery::keepsPasswordInKeyring(before) ||
                     settings.password != before.password) {
-                    context.fail(std::string(kNoKeyringInThisBuildText) + "\nNothing was saved.");
+                    context.fail(std::string(delivery::kNoKeyringInThisBuildText) +
+                                 "\nNothing was saved.");
                     return;
                 }
-            } else if (const auto reason =
-                           applyKeyringChoice(settings, keep, before, *context.passwords)) {
+            } else if (const auto reason = delivery::applyKeyringChoice(settings, keep, before,
+                                                                        *context.passwords)) {
                 context.fail("The SMTP password could not be stored in the desktop keyring: " +
                              *reason + "\nNothing was saved.");
                 return;
@@ -137,26 +142,28 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
                            "login, and show what the server said; sends no mail");
     test->add_option("SESSION", o->session, "The session file")->required();
     test->callback([&context, o] {
-        Session session;
+        store::Session session;
         if (!openSessionForCommand(context, session, o->session)) {
             return;
         }
-        const SessionSettings& settings = session.settings();
-        if (trimSpaces(settings.smtpServer).empty() || settings.smtpPort == 0) {
+        const store::SessionSettings& settings = session.settings();
+        if (store::trimSpaces(settings.smtpServer).empty() || settings.smtpPort == 0) {
             context.fail("The session names no SMTP server and port: set smtpServer and "
                          "smtpPort first.");
             return;
         }
-        TcpConnection connection;
+        delivery::TcpConnection connection;
         CollectingObserver observer;
         // Only the time-outs read this clock: real time, whatever the context's says.
-        const SystemClock clock;
-        const SmtpSessionReport report =
-            testSmtpConnection(settings, localHostName(), connection, observer, clock);
-        for (const std::string& line :
-             connectionTestLines(smtpRequestFor(settings, localHostName()), report)) {
-            context.out << safeServerText(line) << '\n';
+        const store::SystemClock clock;
+        const delivery::SmtpSessionReport report =
+            testSmtpConnection(settings, delivery::localHostName(), connection, observer, clock);
+        for (const std::string& line : connectionTestLines(
+                 delivery::smtpRequestFor(settings, delivery::localHostName()), report)) {
+            context.out << delivery::safeServerText(line) << '\n';
         }
         context.exitCode = connectionTestPassed(report) ? kExitOk : kExitFailed;
     });
 }
+
+} // namespace velmora::cli

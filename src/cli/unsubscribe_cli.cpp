@@ -5,6 +5,8 @@
 
 #include <memory>
 
+namespace velmora::cli {
+
 namespace {
 
 struct UnsubscribeOptions {
@@ -37,20 +39,22 @@ void registerUnsubscribeCommands(CLI::App& app, CliContext& context) {
             // Read as address lists are: never blocking on a FIFO, bounded in size.
             std::string bytes;
             std::string error;
-            if (!readAddressListFile(o->file, bytes, error)) {
+            if (!contacts::readAddressListFile(o->file, bytes, error)) {
                 context.fail("Cannot read \"" + o->file + "\" - " + error + ".");
                 return;
             }
-            list = addressesFromLines(textFromFileBytes(bytes));
+            list = contacts::addressesFromLines(store::textFromFileBytes(bytes));
         }
-        Session session;
+        store::Session session;
         if (!openSessionForCommand(context, session, o->session, SessionUse::Change)) {
             return;
         }
-        const UnsubscribeResult result = unsubscribeAddresses(session, list);
+        const contacts::UnsubscribeResult result = contacts::unsubscribeAddresses(session, list);
         if (session.hasUnsavedChanges() && !saveSessionForCommand(context, session, o->session)) {
             return;
         }
         context.out << unsubscribeSummary(result) << '\n';
     });
 }
+
+} // namespace velmora::cli

@@ -1,5 +1,7 @@
 #include "compose/compose_commands.h"
 
+namespace velmora::compose {
+
 const std::vector<ComposeMenuEntry>& composeMenu() {
     using K = ComposeMenuEntry::Kind;
     using C = ComposeCommand;
@@ -34,7 +36,7 @@ const std::vector<ComposeMenuEntry>& composeMenu() {
 
 const std::array<ComposeButton, 21>& composeButtons() {
     using C = ComposeCommand;
-    using I = ImageName;
+    using I = platform::ImageName;
     constexpr ButtonRow top = ButtonRow::Message;
     constexpr ButtonRow format = ButtonRow::Formatting;
     // Gaps of 8 pixels between the groups of the top row; the formatting row
@@ -64,3 +66,5 @@ const std::array<ComposeButton, 21>& composeButtons() {
     }};
     return buttons;
 }
+
+} // namespace velmora::compose

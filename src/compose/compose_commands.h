@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::compose {
+
 // Every command of the compose window. Menu items and image buttons name one
 // of these, and the window runs each through one handler.
 enum class ComposeCommand {
@@ -68,9 +70,11 @@ struct ComposeButton {
     ButtonRow row;
     int x;
     std::string_view tooltip;
-    ImageName image;
+    platform::ImageName image;
     ComposeCommand command;
     // On only while the HTML body has a selection.
     bool followsSelection;
 };
 const std::array<ComposeButton, 21>& composeButtons();
+
+} // namespace velmora::compose

@@ -4,21 +4,23 @@
 
 #include <charconv>
 
-RecipientCounts countRecipients(const Session& session, std::size_t filteredRowCount) {
+namespace velmora::compose {
+
+RecipientCounts countRecipients(const store::Session& session, std::size_t filteredRowCount) {
     RecipientCounts counts;
     counts.mailtray = session.mailtrayCount();
     counts.filteredResults = static_cast<std::int32_t>(filteredRowCount);
     for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
         const std::int32_t status = session.contact(slot).status;
-        if (status == code(ContactStatus::Deleted)) {
+        if (status == code(store::ContactStatus::Deleted)) {
             continue;
         }
         ++counts.entireList;
-        if (status == code(ContactStatus::Customers)) {
+        if (status == code(store::ContactStatus::Customers)) {
             ++counts.customers;
-        } else if (status == code(ContactStatus::Prospects)) {
+        } else if (status == code(store::ContactStatus::Prospects)) {
             ++counts.prospects;
-        } else if (status == code(ContactStatus::Subscribers)) {
+        } else if (status == code(store::ContactStatus::Subscribers)) {
             ++counts.subscribers;
         }
     }
@@ -38,7 +40,7 @@ std::array<std::string, kRecipientEntryCount> recipientEntryTexts(const Recipien
             entry("Entire List", counts.entireList)};
 }
 
-std::string initialHtmlDocument(const SessionSettings& settings) {
+std::string initialHtmlDocument(const store::SessionSettings& settings) {
     std::string document = "<html><head><STYLE type='text/css'>BODY {margin: 0px; padding: 2px;} "
                            "P {margin: 0px,0px,4px,2px; padding: 0px;}</STYLE></head><body>";
     if (settings.includeSignature == 1) {
@@ -47,15 +49,15 @@ std::string initialHtmlDocument(const SessionSettings& settings) {
     return document + "</body></html>";
 }
 
-std::string initialPlainText(const SessionSettings& settings) {
+std::string initialPlainText(const store::SessionSettings& settings) {
     return settings.includeSignature == 1 ? "\n\n\n" + settings.signature : std::string();
 }
 
-bool attachmentSlotsFull(const MessageDraft& draft) {
+bool attachmentSlotsFull(const delivery::MessageDraft& draft) {
     return !draft.attachment1.empty() && !draft.attachment2.empty();
 }
 
-bool attachToDraft(MessageDraft& draft, const std::string& path, float sizeKb) {
+bool attachToDraft(delivery::MessageDraft& draft, const std::string& path, float sizeKb) {
     if (draft.attachment1.empty()) {
         draft.attachment1 = path;
         draft.attachment1SizeKb = sizeKb;
@@ -68,7 +70,7 @@ bool attachToDraft(MessageDraft& draft, const std::string& path, float sizeKb) {
     return true;
 }
 
-void clearAttachments(MessageDraft& draft) {
+void clearAttachments(delivery::MessageDraft& draft) {
     draft.attachment1.clear();
     draft.attachment2.clear();
     draft.attachment1SizeKb = 0.0f;
@@ -82,9 +84,9 @@ std::string formatSizeKb(float sizeKb) {
     return std::string(text, result.ptr);
 }
 
-std::string attachmentLabelText(const MessageDraft& draft) {
+std::string attachmentLabelText(const delivery::MessageDraft& draft) {
     const auto line = [](const std::string& path, float sizeKb) {
-        return std::string(lastPathPart(path)) + " (" + formatSizeKb(sizeKb) + " kb)";
+        return std::string(store::lastPathPart(path)) + " (" + formatSizeKb(sizeKb) + " kb)";
     };
     std::string text;
     if (!draft.attachment1.empty()) {
@@ -97,7 +99,7 @@ std::string attachmentLabelText(const MessageDraft& draft) {
     return text.empty() ? std::string(kNoFilesAttached) : text;
 }
 
-void takeDraftFields(MessageDraft& draft, const MessageDraft& stored,
+void takeDraftFields(delivery::MessageDraft& draft, const delivery::MessageDraft& stored,
                      float (*sizeOf)(const std::string& path)) {
     draft.fromText = stored.fromText;
     draft.subject = stored.subject;
@@ -121,3 +123,5 @@ std::optional<bool> ShownState::update(bool wanted) {
     shown_ = state;
     return wanted;
 }
+
+} // namespace velmora::compose

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::compose {
+
 // The rules behind the compose window: what its "To" list says, the body it
 // starts with, the attachment slots and their label, and what an opened
 // draft puts into the window. The window only wires its controls to these.
@@ -24,7 +26,7 @@ struct RecipientCounts {
     std::int32_t entireList = 0; // every contact that is not Deleted
     friend bool operator==(const RecipientCounts&, const RecipientCounts&) = default;
 };
-RecipientCounts countRecipients(const Session& session, std::size_t filteredRowCount);
+RecipientCounts countRecipients(const store::Session& session, std::size_t filteredRowCount);
 
 // The seven entries of the "To" list, in `RecipientChoice` order:
 // "Single Recipient", "Mailtray (3)", "Filtered Results (10)", ...
@@ -37,28 +39,28 @@ inline constexpr const char* kPlainTextEntry = "Plain Text";
 // The HTML body a new compose window starts with: a small style sheet and,
 // when the settings include it, the signature after three blank lines. The
 // signature is HTML source and goes in unchanged.
-std::string initialHtmlDocument(const SessionSettings& settings);
+std::string initialHtmlDocument(const store::SessionSettings& settings);
 // The PlainText counterpart: three line feeds and the signature, or nothing.
-std::string initialPlainText(const SessionSettings& settings);
+std::string initialPlainText(const store::SessionSettings& settings);
 
 // --- attachments: two slots in the draft, filled in order
 inline constexpr const char* kNoFilesAttached = "No files attached.";
-bool attachmentSlotsFull(const MessageDraft& draft);
+bool attachmentSlotsFull(const delivery::MessageDraft& draft);
 // Puts `path` into the first free slot with its size; false when both are taken.
-bool attachToDraft(MessageDraft& draft, const std::string& path, float sizeKb);
-void clearAttachments(MessageDraft& draft);
+bool attachToDraft(delivery::MessageDraft& draft, const std::string& path, float sizeKb);
+void clearAttachments(delivery::MessageDraft& draft);
 // Exactly two decimals, whatever the locale: "2.00", "12.50".
 std::string formatSizeKb(float sizeKb);
 // One line per filled slot, "a.txt (2.00 kb)", joined by a line feed; "No
 // files attached." when both slots are empty.
-std::string attachmentLabelText(const MessageDraft& draft);
+std::string attachmentLabelText(const delivery::MessageDraft& draft);
 
 // --- drafts
 // What opening a draft file does to the window's draft: From, Subject, the
 // attachment paths and the body are taken from `stored`, the sizes of the
 // attached files are read now through `sizeOf`; the recipients and the
 // window's format stay as they are.
-void takeDraftFields(MessageDraft& draft, const MessageDraft& stored,
+void takeDraftFields(delivery::MessageDraft& draft, const delivery::MessageDraft& stored,
                      float (*sizeOf)(const std::string& path));
 
 // Enabling rules remember the state they last applied and touch their
@@ -73,3 +75,5 @@ public:
 private:
     int shown_ = -2;
 };
+
+} // namespace velmora::compose

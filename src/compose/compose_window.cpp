@@ -22,6 +22,8 @@
 #include <QStatusBar>
 #include <QToolButton>
 
+namespace velmora::compose {
+
 namespace {
 
 constexpr int kInnerWidth = 555;
@@ -41,7 +43,7 @@ QLabel* addLabel(QWidget* parent, const char* text, int y) {
 
 } // namespace
 
-ComposeWindow::ComposeWindow(EditorFormat format, ComposeServices services)
+ComposeWindow::ComposeWindow(store::EditorFormat format, ComposeServices services)
     : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                Qt::WindowCloseButtonHint),
       format_(format), services_(std::move(services)) {
@@ -66,7 +68,7 @@ ComposeWindow::ComposeWindow(EditorFormat format, ComposeServices services)
 ComposeWindow::~ComposeWindow() = default;
 
 void ComposeWindow::buildMenus() {
-    MenuPlacer menus(*menuBar(), kComposeTopMenus);
+    platform::MenuPlacer menus(*menuBar(), kComposeTopMenus);
     for (const ComposeMenuEntry& entry : composeMenu()) {
         QMenu* menu = menus.menuFor(entry.menu, entry.submenu);
         switch (entry.kind) {
@@ -75,7 +77,7 @@ void ComposeWindow::buildMenus() {
             break;
         case ComposeMenuEntry::Kind::PersonalFields:
             // The personal fields each recipient's message is filled with.
-            for (const std::string_view name : kPersonalFieldNames) {
+            for (const std::string_view name : delivery::kPersonalFieldNames) {
                 const std::string field = "{{" + std::string(name) + "}}";
                 QAction* action = menu->addAction(qs(field));
                 connect(action, &QAction::triggered, this,
@@ -84,7 +86,7 @@ void ComposeWindow::buildMenus() {
             }
             break;
         case ComposeMenuEntry::Kind::Item: {
-            QAction* item = addMenuItem(*menu, entry.caption, entry.shortcut);
+            QAction* item = platform::addMenuItem(*menu, entry.caption, entry.shortcut);
             const ComposeCommand command = entry.command;
             connect(item, &QAction::triggered, this, [this, command] { runCommand(command); });
             actions_[command] = item;
@@ -111,7 +113,7 @@ void ComposeWindow::buildButtons(ButtonRow row, QWidget* parent) {
         connect(button, &QToolButton::clicked, this, [this, command] { runCommand(command); });
         buttons_[command] = button;
         // The formatting commands work on HTML; a plain-text body has none.
-        if (row == ButtonRow::Formatting && format_ == EditorFormat::PlainText) {
+        if (row == ButtonRow::Formatting && format_ == store::EditorFormat::PlainText) {
             button->setEnabled(false);
         }
     }
@@ -121,7 +123,7 @@ void ComposeWindow::buildControls() {
     auto* central = new QWidget(this);
     central->setFixedSize(kInnerWidth, kInnerHeight);
     setCentralWidget(central);
-    const SessionSettings& settings = services_.session.settings();
+    const store::SessionSettings& settings = services_.session.settings();
 
     buildButtons(ButtonRow::Message, central);
     attachmentLabel_ = new QLabel(QString::fromLatin1(kNoFilesAttached), central);
@@ -141,7 +143,7 @@ void ComposeWindow::buildControls() {
     for (const std::string& text : recipientEntryTexts(counts_)) {
         to_->addItem(qs(text));
     }
-    to_->setCurrentIndex(code(RecipientChoice::Mailtray));
+    to_->setCurrentIndex(code(delivery::RecipientChoice::Mailtray));
     single_ = new QLineEdit(central);
     single_->setGeometry(270, 60, 280, 20);
     addLabel(central, "Subject", 85);
@@ -166,7 +168,7 @@ void ComposeWindow::buildControls() {
     body_ = new BodyEditor(format_, central);
     body_->setGeometry(5, 140, 545, 215);
 
-    if (format_ == EditorFormat::PlainText) {
+    if (format_ == store::EditorFormat::PlainText) {
         paragraphStyle_->setItemText(0, QString::fromLatin1(kPlainTextEntry));
         paragraphStyle_->setEnabled(false);
     }
@@ -268,8 +270,8 @@ void ComposeWindow::runCommand(ComposeCommand command) {
 }
 
 void ComposeWindow::start() {
-    const SessionSettings& settings = services_.session.settings();
-    if (format_ == EditorFormat::Html) {
+    const store::SessionSettings& settings = services_.session.settings();
+    if (format_ == store::EditorFormat::Html) {
         // A document that cannot be written leaves the body empty.
         if (body_->loadBodyDocument(initialHtmlDocument(settings)) == 0) {
             body_->setDesignMode("On");
@@ -279,8 +281,8 @@ void ComposeWindow::start() {
     }
 }
 
-MessageDraft ComposeWindow::draft() {
-    MessageDraft message = attachments_;
+delivery::MessageDraft ComposeWindow::draft() {
+    delivery::MessageDraft message = attachments_;
     message.fromText = from_->text().toStdString();
     message.recipientChoice = to_->currentIndex();
     message.singleRecipient = single_->text().toStdString();
@@ -307,7 +309,7 @@ QAction* ComposeWindow::fieldAction(std::string_view field) const {
 
 void ComposeWindow::htmlCommand(const std::function<void(BodyEditor&)>& command) {
     // The formatting commands work on HTML; a plain-text body has none.
-    if (format_ == EditorFormat::Html) {
+    if (format_ == store::EditorFormat::Html) {
         command(*body_);
     }
 }
@@ -330,7 +332,7 @@ void ComposeWindow::composeIdleUpdate() {
     if (const auto single = singleShown_.update(to_->currentIndex() == 0)) {
         single_->setEnabled(*single);
     }
-    if (format_ == EditorFormat::Html) {
+    if (format_ == store::EditorFormat::Html) {
         if (const auto has = selectionShown_.update(body_->hasSelection())) {
             paragraphStyle_->setEnabled(*has);
             for (const ComposeButton& entry : composeButtons()) {
@@ -353,7 +355,7 @@ void ComposeWindow::attachFile() {
     const auto chosen = services_.prompter.openFileName("Attach a file...", "All files (*.*)|*.*",
                                                         services_.profileDirectory + "*.*");
     if (chosen && !chosen->empty()) {
-        attachToDraft(attachments_, *chosen, attachmentSizeKb(*chosen));
+        attachToDraft(attachments_, *chosen, delivery::attachmentSizeKb(*chosen));
     }
     attachmentLabel_->setText(qs(attachmentLabelText(attachments_)));
     if (attachmentSlotsFull(attachments_)) {
@@ -364,46 +366,46 @@ void ComposeWindow::attachFile() {
 }
 
 void ComposeWindow::clearAttachments() {
-    ::clearAttachments(attachments_);
+    compose::clearAttachments(attachments_);
     attachmentLabel_->setText(QString::fromLatin1(kNoFilesAttached));
 }
 
 void ComposeWindow::saveDraftFile() {
-    const auto chosen = services_.prompter.saveFileName(kSaveDraftTitle, kDraftFilter,
-                                                        services_.profileDirectory + "*.eml");
+    const auto chosen = services_.prompter.saveFileName(
+        delivery::kSaveDraftTitle, delivery::kDraftFilter, services_.profileDirectory + "*.eml");
     if (!chosen || chosen->empty()) {
         return;
     }
-    const std::string path = withDraftExtension(*chosen);
+    const std::string path = delivery::withDraftExtension(*chosen);
     std::string error;
     if (!writeDraftFile(draft(), path, error)) {
         // Saving is what the user asked for: a draft that was not written says so.
-        services_.prompter.message("Error", cannotSaveDraftText(path, error));
+        services_.prompter.message("Error", delivery::cannotSaveDraftText(path, error));
         return;
     }
-    services_.prompter.message("Information", draftSavedText(path));
+    services_.prompter.message("Information", delivery::draftSavedText(path));
 }
 
 void ComposeWindow::openDraftCommand() {
-    const auto chosen = services_.prompter.openFileName(kOpenDraftTitle, kDraftFilter,
-                                                        services_.profileDirectory + "*.eml");
+    const auto chosen = services_.prompter.openFileName(
+        delivery::kOpenDraftTitle, delivery::kDraftFilter, services_.profileDirectory + "*.eml");
     if (chosen && !chosen->empty()) {
         openDraftFile(*chosen);
     }
 }
 
 void ComposeWindow::openDraftFile(const std::string& path) {
-    const DraftReadResult read = readDraftFile(path);
-    if (read.status == DraftReadStatus::CannotOpen ||
-        read.status == DraftReadStatus::HeaderMismatch) {
+    const delivery::DraftReadResult read = delivery::readDraftFile(path);
+    if (read.status == delivery::DraftReadStatus::CannotOpen ||
+        read.status == delivery::DraftReadStatus::HeaderMismatch) {
         return;
     }
     // A draft that ends early gives empty fields for what is missing.
-    MessageDraft opened = attachments_;
-    takeDraftFields(opened, read.draft, &attachmentSizeKb);
+    delivery::MessageDraft opened = attachments_;
+    takeDraftFields(opened, read.draft, &delivery::attachmentSizeKb);
     from_->setText(qs(opened.fromText));
     subject_->setText(qs(opened.subject));
-    if (format_ == EditorFormat::Html) {
+    if (format_ == store::EditorFormat::Html) {
         if (body_->loadBodyDocument(opened.body) == 0) {
             body_->setDesignMode("On");
         }
@@ -416,30 +418,31 @@ void ComposeWindow::openDraftFile(const std::string& path) {
 }
 
 void ComposeWindow::sendEmail(bool ask) {
-    if (ask && !confirmSendEmail(services_.prompter)) {
+    if (ask && !delivery::confirmSendEmail(services_.prompter)) {
         return;
     }
     // The run reads the window as it is now, and its own format.
-    const MessageDraft message = draft();
-    openSendProgressWindow(this)->sendToRecipients(services_.session, message,
-                                                   services_.filteredResults(), services_.delivery);
+    const delivery::MessageDraft message = draft();
+    delivery::openSendProgressWindow(this)->sendToRecipients(
+        services_.session, message, services_.filteredResults(), services_.delivery);
 }
 
 void ComposeWindow::sendPreview() {
-    switch (confirmPreview(services_.prompter, from_->text().toStdString())) {
-    case PreviewCheck::NeedsFrom:
+    switch (delivery::confirmPreview(services_.prompter, from_->text().toStdString())) {
+    case delivery::PreviewCheck::NeedsFrom:
         from_->setFocus(Qt::OtherFocusReason);
         return;
-    case PreviewCheck::Declined:
+    case delivery::PreviewCheck::Declined:
         return;
-    case PreviewCheck::Send:
+    case delivery::PreviewCheck::Send:
         break;
     }
-    const MessageDraft message = draft();
-    openSendProgressWindow(this)->sendPreview(services_.session, message, services_.delivery);
+    const delivery::MessageDraft message = draft();
+    delivery::openSendProgressWindow(this)->sendPreview(services_.session, message,
+                                                        services_.delivery);
 }
 
-ComposeWindow* openComposeWindow(EditorFormat format, const ComposeServices& services,
+ComposeWindow* openComposeWindow(store::EditorFormat format, const ComposeServices& services,
                                  QPointer<ComposeWindow>& current) {
     if (current) {
         // Replaced without asking; deleted once the command that asked is over.
@@ -455,3 +458,5 @@ ComposeWindow* openComposeWindow(EditorFormat format, const ComposeServices& ser
     window->start();
     return window;
 }
+
+} // namespace velmora::compose

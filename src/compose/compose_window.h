@@ -19,19 +19,25 @@
 #include <string>
 #include <vector>
 
-class BodyEditor;
-class ProgramImages;
 class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QToolButton;
 
+namespace velmora::platform {
+class ProgramImages;
+}
+
+namespace velmora::compose {
+
+class BodyEditor;
+
 // What the compose window uses besides its own controls.
 struct ComposeServices {
-    Session& session;
-    const ProgramImages& images;
-    Prompter& prompter;
+    store::Session& session;
+    const platform::ProgramImages& images;
+    platform::Prompter& prompter;
     // The rows of the main window's All Entries list, read when asked.
     std::function<std::vector<std::int32_t>()> filteredResults;
     std::function<void()> showHelp;
@@ -39,7 +45,7 @@ struct ComposeServices {
     // Folder the file requesters start in, with a trailing separator.
     std::string profileDirectory;
     // What the send runs and previews are built with.
-    SendRunEnvironment delivery;
+    delivery::SendRunEnvironment delivery;
 };
 
 // "Compose Email": the one message of a mailing. Its controls hold the
@@ -50,15 +56,15 @@ class ComposeWindow final : public QMainWindow {
     Q_OBJECT
 
 public:
-    ComposeWindow(EditorFormat format, ComposeServices services);
+    ComposeWindow(store::EditorFormat format, ComposeServices services);
     ~ComposeWindow() override;
 
     // Loads the initial body (the HTML format waits for the engine).
     void start();
 
-    EditorFormat format() const { return format_; }
+    store::EditorFormat format() const { return format_; }
     // The draft as the controls hold it now (the body read from the editor).
-    MessageDraft draft();
+    delivery::MessageDraft draft();
 
     // Runs a command of the menu or the toolbar.
     void runCommand(ComposeCommand command);
@@ -105,11 +111,11 @@ private:
     void copy();
     void paste();
 
-    EditorFormat format_;
+    store::EditorFormat format_;
     ComposeServices services_;
     RecipientCounts counts_;
     // The attachment slots; the other fields live in the controls.
-    MessageDraft attachments_;
+    delivery::MessageDraft attachments_;
     std::int32_t lastBlockFormat_ = 0;
     ShownState singleShown_;
     ShownState selectionShown_;
@@ -133,5 +139,7 @@ private:
 // `current` (contents discarded without asking) and opens a new one in
 // `format`, counting the recipients anew; its "New" does the same again.
 // `services` and `current` must outlive every window opened so.
-ComposeWindow* openComposeWindow(EditorFormat format, const ComposeServices& services,
+ComposeWindow* openComposeWindow(store::EditorFormat format, const ComposeServices& services,
                                  QPointer<ComposeWindow>& current);
+
+} // namespace velmora::compose

@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QPushButton>
 
+namespace velmora::compose {
+
 EditHtmlDialog::EditHtmlDialog(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
@@ -21,8 +23,8 @@ EditHtmlDialog::EditHtmlDialog(QWidget* parent)
     apply_ = new QPushButton(QStringLiteral("Apply Changes"), this);
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     // Right-aligned, each as wide as its caption needs.
-    const int applyWidth = widthForCaption(*apply_, 90);
-    const int cancelWidth = widthForCaption(*cancel_, 90);
+    const int applyWidth = platform::widthForCaption(*apply_, 90);
+    const int cancelWidth = platform::widthForCaption(*cancel_, 90);
     apply_->setGeometry(455 - applyWidth, 265, applyWidth, 25);
     cancel_->setGeometry(455 - applyWidth - cancelWidth, 265, cancelWidth, 25);
 
@@ -32,7 +34,7 @@ EditHtmlDialog::EditHtmlDialog(QWidget* parent)
         emit applyRequested(text);
     });
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
-    installDialogKeys(*this, cancel_, apply_);
+    platform::installDialogKeys(*this, cancel_, apply_);
 }
 
 void EditHtmlDialog::setSource(const QString& source) {
@@ -61,3 +63,5 @@ EditHtmlDialog* openEditHtmlDialog(BodyEditor& editor, QPointer<EditHtmlDialog>&
     current = dialog;
     return dialog;
 }
+
+} // namespace velmora::compose

@@ -3,9 +3,12 @@
 #include <QPointer>
 #include <QWidget>
 
-class BodyEditor;
 class QPlainTextEdit;
 class QPushButton;
+
+namespace velmora::compose {
+
+class BodyEditor;
 
 // "Edit HTML": a separate window with the document source in a text editor.
 // "Apply Changes" closes it and emits `applyRequested` with the edited text.
@@ -36,3 +39,5 @@ private:
 // replaces the document with the edited text and focuses the body; when the
 // editor is gone by then, the button only closes the dialog.
 EditHtmlDialog* openEditHtmlDialog(BodyEditor& editor, QPointer<EditHtmlDialog>& current);
+
+} // namespace velmora::compose

@@ -1,10 +1,12 @@
 #include "compose/editing_commands.h"
 
 #include "delivery/html_text.h"
-#include "store/session.h"
+#include "store/text.h"
 
 #include <cctype>
 #include <optional>
+
+namespace velmora::compose {
 
 namespace {
 
@@ -161,9 +163,9 @@ std::string replaceAnyCase(std::string_view text, std::string_view what, std::st
 }
 
 void toggleTag(EditingSurface& surface, std::string_view tagWord) {
-    const std::string t = toLowerAscii(trimSpaces(tagWord));
+    const std::string t = store::toLowerAscii(store::trimSpaces(tagWord));
     std::string sel = surface.selectionProperty("htmlText");
-    const std::string parent = toLowerAscii(surface.selectionParentTag());
+    const std::string parent = store::toLowerAscii(surface.selectionParentTag());
     if (!sel.empty()) {
         if (parent == t) {
             sel = removeAnyCase(sel, "<" + t + ">");
@@ -179,7 +181,7 @@ void toggleTag(EditingSurface& surface, std::string_view tagWord) {
 }
 
 void alignSelection(EditingSurface& surface, std::string_view align) {
-    const std::string a = toLowerAscii(trimSpaces(align));
+    const std::string a = store::toLowerAscii(store::trimSpaces(align));
     wrapToggling(surface, "<div style='text-align: " + a + ";'>", "div",
                  "<div style='text-align: ");
     surface.focusBody();
@@ -265,9 +267,10 @@ HyperlinkFields hyperlinkFieldsFor(std::string_view selectedText) {
 
 std::string hyperlinkHtml(std::string_view linkText, std::string_view linkLocation) {
     std::string html = "<a target='_blank' href='";
-    html += escapeHtml(trimSpaces(linkLocation), HtmlEscaping::AttributeValue);
+    html += delivery::escapeHtml(store::trimSpaces(linkLocation),
+                                 delivery::HtmlEscaping::AttributeValue);
     html += "'>";
-    html += escapeHtml(trimSpaces(linkText), HtmlEscaping::Text);
+    html += delivery::escapeHtml(store::trimSpaces(linkText), delivery::HtmlEscaping::Text);
     html += "</a>";
     return html;
 }
@@ -305,3 +308,5 @@ void pasteClipboard(EditingSurface& surface, std::string_view clipboardText) {
     surface.replaceSelection(clipboardText);
     surface.focusBody();
 }
+
+} // namespace velmora::compose

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::compose {
+
 // The composer's formatting commands for an HTML body. None of them lets the
 // engine format: each reads the selection's HTML, builds new HTML as a string
 // and puts it in place of the selection. Wrapping commands toggle: when the
@@ -93,3 +95,5 @@ void pasteClipboard(EditingSurface& surface, std::string_view clipboardText);
 std::string removeAnyCase(std::string_view text, std::string_view what);
 // Replaces every occurrence of `what` by `with`, ignoring ASCII letter case.
 std::string replaceAnyCase(std::string_view text, std::string_view what, std::string_view with);
+
+} // namespace velmora::compose

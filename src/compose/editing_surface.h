@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::compose {
+
 // What the composer's editing commands need from the HTML body: read the
 // selection, put HTML in its place, read and replace the whole document.
 // The desktop program answers with the web-engine `BodyEditor`; tests with
@@ -35,3 +37,5 @@ public:
     // Puts the keyboard focus on the body.
     virtual void focusBody() = 0;
 };
+
+} // namespace velmora::compose

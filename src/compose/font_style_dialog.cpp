@@ -14,6 +14,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+namespace velmora::compose {
+
 FontStyleDialog::FontStyleDialog(QWidget* parent) : QDialog(parent), colour_(Qt::black) {
     setWindowTitle(QStringLiteral("Font"));
 
@@ -92,3 +94,5 @@ void chooseFontStyle(BodyEditor& editor, QWidget* parent) {
         applyFontStyle(*target, *choice);
     }
 }
+
+} // namespace velmora::compose

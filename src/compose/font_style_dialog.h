@@ -6,11 +6,14 @@
 #include <QDialog>
 #include <optional>
 
-class BodyEditor;
 class QCheckBox;
 class QFontComboBox;
 class QPushButton;
 class QSpinBox;
+
+namespace velmora::compose {
+
+class BodyEditor;
 
 // The font chooser: family, size in points, bold, italic, and the effects
 // colour, underline and strike-out. It opens with an empty family, size 12
@@ -51,3 +54,5 @@ std::optional<FontChoice> chooseFont(QWidget* parent);
 // The "Font-style" command: the chooser, then the font style on the
 // editor's selection; cancelling leaves the body unchanged.
 void chooseFontStyle(BodyEditor& editor, QWidget* parent);
+
+} // namespace velmora::compose

@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+namespace velmora::compose {
+
 namespace {
 
 std::string toStd(const QString& text) {
@@ -55,7 +57,7 @@ HyperlinkDialog::HyperlinkDialog(QWidget* parent)
         emit insertRequested(text, location);
     });
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
-    installDialogKeys(*this, cancel_, insert_);
+    platform::installDialogKeys(*this, cancel_, insert_);
 }
 
 void HyperlinkDialog::setFields(const HyperlinkFields& fields) {
@@ -90,3 +92,5 @@ HyperlinkDialog* openHyperlinkDialog(BodyEditor& editor, QPointer<HyperlinkDialo
     current = dialog;
     return dialog;
 }
+
+} // namespace velmora::compose

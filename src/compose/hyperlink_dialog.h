@@ -5,9 +5,12 @@
 #include <QPointer>
 #include <QWidget>
 
-class BodyEditor;
 class QLineEdit;
 class QPushButton;
+
+namespace velmora::compose {
+
+class BodyEditor;
 
 // "Insert Hyperlink": a separate window with the link text and location.
 // It only reads its fields; "Insert >>" closes it and emits
@@ -46,3 +49,5 @@ HyperlinkDialog* openHyperlinkDialog(BodyEditor& editor, QPointer<HyperlinkDialo
 
 // Puts a top-level window of a fixed inner size in the middle of the screen.
 void centreOnScreen(QWidget& window);
+
+} // namespace velmora::compose

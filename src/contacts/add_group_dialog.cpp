@@ -11,7 +11,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-AddGroupDialog::AddGroupDialog(Session& session, ViewAccess& views, QWidget* parent)
+namespace velmora::contacts {
+
+AddGroupDialog::AddGroupDialog(store::Session& session, ViewAccess& views, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), name_(new QLineEdit(this)),
       description_(new QPlainTextEdit(this)), cancel_(new QPushButton("Cancel", this)),
       add_(new QPushButton("Add Group >>", this)) {
@@ -36,13 +38,16 @@ AddGroupDialog::AddGroupDialog(Session& session, ViewAccess& views, QWidget* par
 
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(add_, &QPushButton::clicked, this, &AddGroupDialog::addGroup);
-    installDialogKeys(*this, cancel_, add_);
+    platform::installDialogKeys(*this, cancel_, add_);
 }
 
 void AddGroupDialog::addGroup() {
     if (addGroupFromDialog(session_, name_->text().toStdString(),
-                           storedLineBreaks(description_->toPlainText().toStdString())) != 0) {
+                           store::storedLineBreaks(description_->toPlainText().toStdString())) !=
+        0) {
         views_.refreshViews();
     }
     close();
 }
+
+} // namespace velmora::contacts

@@ -9,12 +9,14 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
+namespace velmora::contacts {
+
 // "Add New Campaign Group": a name and a description; closes after either button.
 class AddGroupDialog final : public QWidget {
     Q_OBJECT
 
 public:
-    AddGroupDialog(Session& session, ViewAccess& views, QWidget* parent = nullptr);
+    AddGroupDialog(store::Session& session, ViewAccess& views, QWidget* parent = nullptr);
 
     QLineEdit* nameField() const { return name_; }
     QPlainTextEdit* descriptionField() const { return description_; }
@@ -24,10 +26,12 @@ public:
 private:
     void addGroup();
 
-    Session& session_;
+    store::Session& session_;
     ViewAccess& views_;
     QLineEdit* name_;
     QPlainTextEdit* description_;
     QPushButton* cancel_;
     QPushButton* add_;
 };
+
+} // namespace velmora::contacts

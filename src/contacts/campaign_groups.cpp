@@ -1,28 +1,32 @@
 #include "contacts/campaign_groups.h"
 
+#include "store/text.h"
 #include "views/contact_views.h"
 
 #include <algorithm>
 
-std::int32_t addGroupFromDialog(Session& session, const std::string& name,
+namespace velmora::contacts {
+
+std::int32_t addGroupFromDialog(store::Session& session, const std::string& name,
                                 const std::string& description) {
-    if (trimSpaces(name).empty()) {
+    if (store::trimSpaces(name).empty()) {
         return 0;
     }
     return session.addCampaignGroup(-1, name, description);
 }
 
-bool removeSelectedGroup(Session& session, std::int32_t selectedItemNumber, Prompter& prompter) {
-    if (selectedItemNumber <= kGroupItemBase) {
+bool removeSelectedGroup(store::Session& session, std::int32_t selectedItemNumber,
+                         platform::Prompter& prompter) {
+    if (selectedItemNumber <= views::kGroupItemBase) {
         return false;
     }
-    const std::int32_t group = selectedItemNumber - kGroupItemBase;
+    const std::int32_t group = selectedItemNumber - views::kGroupItemBase;
     if (!session.hasGroup(group)) {
         return false;
     }
     const auto live = std::count_if(
         session.contacts().begin(), session.contacts().end(),
-        [group](const Contact& c) { return !c.isDeleted() && c.groupIndex == group; });
+        [group](const store::Contact& c) { return !c.isDeleted() && c.groupIndex == group; });
     if (live > 0) {
         prompter.message("Information", "The selected group currently contains " +
                                             std::to_string(live) +
@@ -30,9 +34,11 @@ bool removeSelectedGroup(Session& session, std::int32_t selectedItemNumber, Prom
         return false;
     }
     if (prompter.message("Confirm", "Are you sure you want to delete this campaign group?",
-                         PromptButtons::YesNoCancel) != PromptAnswer::Yes) {
+                         platform::PromptButtons::YesNoCancel) != platform::PromptAnswer::Yes) {
         return false;
     }
     session.removeCampaignGroup(group);
     return true;
 }
+
+} // namespace velmora::contacts

@@ -1,39 +1,43 @@
 #include "contacts/contact_adding.h"
 
 #include "store/file_reading.h"
+#include "store/text.h"
+
+namespace velmora::contacts {
 
 std::int32_t readStatusChoice(bool prospects, bool customers, bool doNotContact) {
-    std::int32_t status = code(ContactStatus::Subscribers);
+    std::int32_t status = code(store::ContactStatus::Subscribers);
     if (prospects) {
-        status = code(ContactStatus::Prospects);
+        status = code(store::ContactStatus::Prospects);
     }
     if (customers) {
-        status = code(ContactStatus::Customers);
+        status = code(store::ContactStatus::Customers);
     }
     if (doNotContact) {
-        status = code(ContactStatus::DoNotContact);
+        status = code(store::ContactStatus::DoNotContact);
     }
     return status;
 }
 
-std::int32_t addSingleContact(Session& session, const ContactForm& form, std::string_view today) {
-    const std::string_view email = trimSpaces(form.email);
+std::int32_t addSingleContact(store::Session& session, const ContactForm& form,
+                              std::string_view today) {
+    const std::string_view email = store::trimSpaces(form.email);
     if (email.empty() || session.emailExists(email)) {
         return 0;
     }
-    NewContact fields;
+    store::NewContact fields;
     fields.email = email;
-    fields.name = trimSpaces(form.name);
-    fields.address = trimSpaces(form.address);
-    fields.telephone = trimSpaces(form.telephone);
-    fields.company = trimSpaces(form.company);
-    fields.notes = trimSpaces(form.notes);
+    fields.name = store::trimSpaces(form.name);
+    fields.address = store::trimSpaces(form.address);
+    fields.telephone = store::trimSpaces(form.telephone);
+    fields.company = store::trimSpaces(form.company);
+    fields.notes = store::trimSpaces(form.notes);
     fields.groupIndex = form.groupIndex;
     fields.status = form.status;
     return session.createContact(fields, today);
 }
 
-AddListResult addEmailList(Session& session, std::string_view text, std::int32_t groupIndex,
+AddListResult addEmailList(store::Session& session, std::string_view text, std::int32_t groupIndex,
                            std::int32_t status, std::string_view today) {
     // Blanks go (inner ones too) and commas become line feeds; then each
     // pair of line feeds becomes one in a single left-to-right pass, so a
@@ -55,7 +59,7 @@ AddListResult addEmailList(Session& session, std::string_view text, std::int32_t
     }
 
     AddListResult result;
-    NewContact fields;
+    store::NewContact fields;
     fields.groupIndex = groupIndex;
     fields.status = status;
     std::size_t start = 0;
@@ -65,7 +69,7 @@ AddListResult addEmailList(Session& session, std::string_view text, std::int32_t
             end = cleaned.size();
         }
         const std::string_view address =
-            trimSpaces(std::string_view(cleaned).substr(start, end - start));
+            store::trimSpaces(std::string_view(cleaned).substr(start, end - start));
         if (!address.empty()) {
             if (session.emailExists(address)) {
                 ++result.skipped;
@@ -89,7 +93,7 @@ std::string importedAddressText(std::string_view bytes) {
         while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') {
             ++end;
         }
-        text.append(trimSpaces(bytes.substr(i, end - i)));
+        text.append(store::trimSpaces(bytes.substr(i, end - i)));
         text.push_back('\n');
         if (end < bytes.size() && bytes[end] == '\r' && end + 1 < bytes.size() &&
             bytes[end + 1] == '\n') {
@@ -109,7 +113,7 @@ std::string importFailedText(const std::string& path, const std::string& reason)
 }
 
 bool readAddressListFile(const std::string& path, std::string& bytes, std::string& error) {
-    if (!readRegularFile(path, kMaxAddressListBytes, bytes, error)) {
+    if (!store::readRegularFile(path, kMaxAddressListBytes, bytes, error)) {
         return false;
     }
     std::size_t lineStart = 0;
@@ -128,5 +132,7 @@ bool readAddressListFile(const std::string& path, std::string& bytes, std::strin
 }
 
 std::string pastedAddressText(std::string_view clipboardText) {
-    return std::string(trimSpaces(clipboardText));
+    return std::string(store::trimSpaces(clipboardText));
 }
+
+} // namespace velmora::contacts

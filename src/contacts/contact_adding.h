@@ -6,20 +6,23 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::contacts {
+
 // The four status choices of the contact dialogs as a code: Subscribers
 // unless a later choice is set (Prospects, then Customers, then Do Not
 // Contact: the last set one wins).
 std::int32_t readStatusChoice(bool prospects, bool customers, bool doNotContact);
 
 // What the Add Contact dialog gathered. Texts are trimmed here.
-struct ContactForm : ContactTexts {
+struct ContactForm : store::ContactTexts {
     std::int32_t groupIndex = 0; // drop-down position + 1, 0 with none
     std::int32_t status = 0;
 };
 
 // Creates the contact unless its address is empty or already known.
 // Returns the new slot, or 0 when nothing was created.
-std::int32_t addSingleContact(Session& session, const ContactForm& form, std::string_view today);
+std::int32_t addSingleContact(store::Session& session, const ContactForm& form,
+                              std::string_view today);
 
 struct AddListResult {
     std::int32_t added = 0;
@@ -29,7 +32,7 @@ struct AddListResult {
 // Splits a pasted or imported text into addresses (blanks removed, commas
 // and line feeds separate, a pair of line feeds counts once) and creates a
 // contact for each new one, in the order of the text.
-AddListResult addEmailList(Session& session, std::string_view text, std::int32_t groupIndex,
+AddListResult addEmailList(store::Session& session, std::string_view text, std::int32_t groupIndex,
                            std::int32_t status, std::string_view today);
 
 // The text area's content after importing a file: each line (ended by CR,
@@ -49,3 +52,5 @@ inline constexpr std::size_t kMaxAddressListLine = 1024 * 1024;
 bool readAddressListFile(const std::string& path, std::string& bytes, std::string& error);
 // The text area's content after pasting: the clipboard's text, trimmed.
 std::string pastedAddressText(std::string_view clipboardText);
+
+} // namespace velmora::contacts

@@ -3,10 +3,13 @@
 #include "contacts/campaign_groups.h"
 #include "contacts/contact_maintenance.h"
 
-bool deleteEntriesCommand(Session& session, ViewAccess& views, Prompter& prompter) {
+namespace velmora::contacts {
+
+bool deleteEntriesCommand(store::Session& session, ViewAccess& views,
+                          platform::Prompter& prompter) {
     if (prompter.message("Confirm Delete",
                          "Are you sure you want to permanently delete the selected entries?",
-                         PromptButtons::YesNoDefaultNo) != PromptAnswer::Yes) {
+                         platform::PromptButtons::YesNoDefaultNo) != platform::PromptAnswer::Yes) {
         return false;
     }
     deleteSelectedEntries(session, views.selectedRows());
@@ -15,10 +18,13 @@ bool deleteEntriesCommand(Session& session, ViewAccess& views, Prompter& prompte
     return true;
 }
 
-bool removeCampaignGroupCommand(Session& session, ViewAccess& views, Prompter& prompter) {
+bool removeCampaignGroupCommand(store::Session& session, ViewAccess& views,
+                                platform::Prompter& prompter) {
     if (!removeSelectedGroup(session, views.selectedTreeItemNumber(), prompter)) {
         return false;
     }
     views.refreshViews();
     return true;
 }
+
+} // namespace velmora::contacts

@@ -16,6 +16,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+namespace velmora::contacts {
+
 namespace {
 
 QString qs(std::string_view text) {
@@ -28,11 +30,11 @@ std::string text(const QLineEdit* field) {
 
 std::string text(const QPlainTextEdit* field) {
     // Qt keeps each line break as one LF; the session stores CR LF.
-    return storedLineBreaks(field->toPlainText().toStdString());
+    return store::storedLineBreaks(field->toPlainText().toStdString());
 }
 
 void showLines(QPlainTextEdit* field, const std::string& stored) {
-    field->setPlainText(qs(editedLineBreaks(stored)));
+    field->setPlainText(qs(store::editedLineBreaks(stored)));
 }
 
 } // namespace
@@ -41,8 +43,8 @@ StatusChoices::StatusChoices(QWidget* parent) : QWidget(parent), group_(new QBut
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
     int position = 0;
-    for (const ContactStatus status : kVisibleStatuses) {
-        auto* choice = new QRadioButton(qs(statusCaption(code(status))), this);
+    for (const store::ContactStatus status : store::kVisibleStatuses) {
+        auto* choice = new QRadioButton(qs(store::statusCaption(code(status))), this);
         group_->addButton(choice, code(status));
         grid->addWidget(choice, position / 2, position % 2);
         ++position;
@@ -64,26 +66,27 @@ void StatusChoices::setStatus(std::optional<std::int32_t> status) {
 }
 
 std::optional<std::int32_t> StatusChoices::chosen() const {
-    const auto set = [this](ContactStatus s) { return button(code(s))->isChecked(); };
+    const auto set = [this](store::ContactStatus s) { return button(code(s))->isChecked(); };
     if (group_->checkedButton() == nullptr) {
         return std::nullopt;
     }
-    return readStatusChoice(set(ContactStatus::Prospects), set(ContactStatus::Customers),
-                            set(ContactStatus::DoNotContact));
+    return readStatusChoice(set(store::ContactStatus::Prospects),
+                            set(store::ContactStatus::Customers),
+                            set(store::ContactStatus::DoNotContact));
 }
 
 QRadioButton* StatusChoices::button(std::int32_t status) const {
     return qobject_cast<QRadioButton*>(group_->button(status));
 }
 
-void fillGroupDropDown(QComboBox& dropDown, const Session& session) {
+void fillGroupDropDown(QComboBox& dropDown, const store::Session& session) {
     dropDown.clear();
     for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
         dropDown.addItem(QString::fromStdString(session.group(slot).name));
     }
 }
 
-ContactDialog::ContactDialog(Session& session, ViewAccess& views, const Clock& clock,
+ContactDialog::ContactDialog(store::Session& session, ViewAccess& views, const store::Clock& clock,
                              QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), clock_(&clock) {
     buildControls();
@@ -94,11 +97,12 @@ ContactDialog::ContactDialog(Session& session, ViewAccess& views, const Clock& c
     if (group_->count() > 0) {
         group_->setCurrentIndex(0);
     }
-    status_->setStatus(code(ContactStatus::Subscribers));
+    status_->setStatus(code(store::ContactStatus::Subscribers));
 }
 
-ContactDialog::ContactDialog(Session& session, ViewAccess& views, Prompter& prompter,
-                             ContactEditDisplay opened, std::int32_t openedSlot, QWidget* parent)
+ContactDialog::ContactDialog(store::Session& session, ViewAccess& views,
+                             platform::Prompter& prompter, ContactEditDisplay opened,
+                             std::int32_t openedSlot, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), prompter_(&prompter),
       editing_(true), opened_(std::move(opened)), openedSlot_(openedSlot) {
     buildControls();
@@ -125,8 +129,8 @@ ContactDialog::ContactDialog(Session& session, ViewAccess& views, Prompter& prom
     }
 }
 
-ContactDialog* ContactDialog::openForEdit(Session& session, ViewAccess& views, Prompter& prompter,
-                                          QWidget* parent) {
+ContactDialog* ContactDialog::openForEdit(store::Session& session, ViewAccess& views,
+                                          platform::Prompter& prompter, QWidget* parent) {
     const SlotList selected = views.selectedRows();
     std::optional<ContactEditDisplay> display = contactEditDisplay(session, selected);
     if (!display) {
@@ -182,7 +186,7 @@ void ContactDialog::buildControls() {
 
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(confirm_, &QPushButton::clicked, this, &ContactDialog::confirm);
-    installDialogKeys(*this, cancel_, confirm_);
+    platform::installDialogKeys(*this, cancel_, confirm_);
 }
 
 void ContactDialog::confirm() {
@@ -194,16 +198,16 @@ void ContactDialog::confirm() {
     close();
 }
 
-ContactTexts ContactDialog::typedTexts() const {
+store::ContactTexts ContactDialog::typedTexts() const {
     return {text(email_),     text(name_),    text(address_),
             text(telephone_), text(company_), text(notes_)};
 }
 
 void ContactDialog::addContact() {
     ContactForm form;
-    static_cast<ContactTexts&>(form) = typedTexts();
+    static_cast<store::ContactTexts&>(form) = typedTexts();
     form.groupIndex = group_->currentIndex() + 1;
-    form.status = status_->chosen().value_or(code(ContactStatus::Subscribers));
+    form.status = status_->chosen().value_or(code(store::ContactStatus::Subscribers));
     addSingleContact(session_, form, formatContactDate(clock_->now()));
     views_.refreshViews();
     views_.updateStatusLine();
@@ -211,9 +215,11 @@ void ContactDialog::addContact() {
 
 void ContactDialog::applyEdits() {
     ContactEditInput input;
-    static_cast<ContactTexts&>(input) = typedTexts();
+    static_cast<store::ContactTexts&>(input) = typedTexts();
     input.groupPosition = group_->currentIndex();
     input.status = status_->chosen();
     applyContactEdits(session_, opened_, openedSlot_, views_.selectedRows(), input, *prompter_);
     views_.refreshViews();
 }
+
+} // namespace velmora::contacts

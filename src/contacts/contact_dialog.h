@@ -18,6 +18,8 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 
+namespace velmora::contacts {
+
 // The four status choices, two by two: "Subscribers", "Prospects" /
 // "Customers", "Do Not Contact". Choosing one clears the others.
 class StatusChoices final : public QWidget {
@@ -37,7 +39,7 @@ private:
 
 // Fills a drop-down with the name of every group slot in slot order, empty
 // names included, so that entry k stands for group slot k + 1.
-void fillGroupDropDown(QComboBox& dropDown, const Session& session);
+void fillGroupDropDown(QComboBox& dropDown, const store::Session& session);
 
 // Add Contact, and Edit Entries for one or several contacts: a window
 // beside the main window that closes after "Add >>"/"Apply" or "Cancel".
@@ -46,11 +48,11 @@ class ContactDialog final : public QWidget {
 
 public:
     // Add mode: all fields empty, the first group, "Subscribers".
-    ContactDialog(Session& session, ViewAccess& views, const Clock& clock,
+    ContactDialog(store::Session& session, ViewAccess& views, const store::Clock& clock,
                   QWidget* parent = nullptr);
     // Edit mode for the rows selected now; nothing opens (null) when none is.
-    static ContactDialog* openForEdit(Session& session, ViewAccess& views, Prompter& prompter,
-                                      QWidget* parent = nullptr);
+    static ContactDialog* openForEdit(store::Session& session, ViewAccess& views,
+                                      platform::Prompter& prompter, QWidget* parent = nullptr);
 
     QLineEdit* emailField() const { return email_; }
     QLineEdit* nameField() const { return name_; }
@@ -66,19 +68,19 @@ public:
     QPushButton* confirmButton() const { return confirm_; }
 
 private:
-    ContactDialog(Session& session, ViewAccess& views, Prompter& prompter,
+    ContactDialog(store::Session& session, ViewAccess& views, platform::Prompter& prompter,
                   ContactEditDisplay opened, std::int32_t openedSlot, QWidget* parent);
     void buildControls();
     void confirm();
     // The six text fields as typed.
-    ContactTexts typedTexts() const;
+    store::ContactTexts typedTexts() const;
     void addContact();
     void applyEdits();
 
-    Session& session_;
+    store::Session& session_;
     ViewAccess& views_;
-    Prompter* prompter_ = nullptr; // edit mode only
-    const Clock* clock_ = nullptr; // add mode only
+    platform::Prompter* prompter_ = nullptr; // edit mode only
+    const store::Clock* clock_ = nullptr;    // add mode only
     bool editing_ = false;
     ContactEditDisplay opened_;
     std::int32_t openedSlot_ = 0;
@@ -96,3 +98,5 @@ private:
     QPushButton* cancel_ = nullptr;
     QPushButton* confirm_ = nullptr;
 };
+
+} // namespace velmora::contacts

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace velmora::contacts {
+
 namespace {
 
 constexpr std::size_t kFlushSize = std::size_t{1} << 20;
@@ -16,19 +18,20 @@ void appendNumber(std::string& out, std::int64_t value) {
 
 } // namespace
 
-std::vector<const Contact*> exportRecords(const Session& session, const ExportChoice& choice) {
-    std::vector<const Contact*> records;
+std::vector<const store::Contact*> exportRecords(const store::Session& session,
+                                                 const ExportChoice& choice) {
+    std::vector<const store::Contact*> records;
     switch (choice.source) {
     case ExportSource::Tab:
     case ExportSource::Filtered: {
-        ContactViews views;
+        views::ContactViews views;
         views.refresh(session);
-        ViewTab tab = choice.tab;
+        views::ViewTab tab = choice.tab;
         if (choice.source == ExportSource::Filtered) {
             views.applyFilters(session, choice.search, choice.checks);
-            tab = ViewTab::AllEntries;
+            tab = views::ViewTab::AllEntries;
         }
-        const ContactList& list = views.list(tab);
+        const views::ContactList& list = views.list(tab);
         records.reserve(list.rowSlots.size());
         for (const std::int32_t slot : list.rowSlots) {
             records.push_back(&session.contact(slot));
@@ -36,7 +39,7 @@ std::vector<const Contact*> exportRecords(const Session& session, const ExportCh
         break;
     }
     case ExportSource::Group:
-        for (const Contact& contact : session.contacts()) {
+        for (const store::Contact& contact : session.contacts()) {
             if (!contact.isDeleted() && contact.groupIndex == choice.group) {
                 records.push_back(&contact);
             }
@@ -50,7 +53,7 @@ std::vector<const Contact*> exportRecords(const Session& session, const ExportCh
         }
         break;
     case ExportSource::Mailtray:
-        for (const Contact& entry : session.mailtray()) {
+        for (const store::Contact& entry : session.mailtray()) {
             if (!entry.isDeleted()) {
                 records.push_back(&entry);
             }
@@ -72,10 +75,10 @@ void appendExportHeader(std::string& out) {
     out.append("\r\n");
 }
 
-void appendExportRow(std::string& out, const Session& session, const Contact& c) {
+void appendExportRow(std::string& out, const store::Session& session, const store::Contact& c) {
     const std::string_view group =
         session.hasGroup(c.groupIndex) ? std::string_view(session.group(c.groupIndex).name) : "";
-    const std::string_view tag = c.tag == code(ContactTag::None) ? "" : tagCaption(c.tag);
+    const std::string_view tag = c.tag == code(store::ContactTag::None) ? "" : store::tagCaption(c.tag);
     // In the order of kExportColumns.
     const std::string_view texts[] = {
         c.email.view(),
@@ -85,7 +88,7 @@ void appendExportRow(std::string& out, const Session& session, const Contact& c)
         c.company.view(),
         c.notes.view(),
         group,
-        statusCaption(c.status),
+        store::statusCaption(c.status),
         tag,
         c.dateAdded.view(),
         c.lastContacted.view(),
@@ -103,10 +106,10 @@ std::string exportDoneText(std::int64_t count, const std::string& path) {
            path + ".";
 }
 
-ExportResult exportContactsCsv(const Session& session, const ExportChoice& choice,
+ExportResult exportContactsCsv(const store::Session& session, const ExportChoice& choice,
                                const std::string& path, bool byteOrderMark) {
     ExportResult result;
-    AtomicFile file(path);
+    store::AtomicFile file(path);
     if (!file.open()) {
         result.error = "Cannot write \"" + path + "\": " + file.error() + ".";
         return result;
@@ -126,7 +129,7 @@ ExportResult exportContactsCsv(const Session& session, const ExportChoice& choic
         buffer.clear();
         return true;
     };
-    for (const Contact* contact : exportRecords(session, choice)) {
+    for (const store::Contact* contact : exportRecords(session, choice)) {
         appendExportRow(buffer, session, *contact);
         ++result.count;
         if (buffer.size() >= kFlushSize && !flush()) {
@@ -143,3 +146,5 @@ ExportResult exportContactsCsv(const Session& session, const ExportChoice& choic
     result.ok = true;
     return result;
 }
+
+} // namespace velmora::contacts

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace velmora::contacts {
+
 // The header row of an export, one column per field.
 inline constexpr const char* kExportColumns[] = {
     "Email Address", "Contact Name", "Address", "Telephone",  "Company",        "Notes",
@@ -23,7 +25,7 @@ enum class ExportSource {
 
 struct ExportChoice {
     ExportSource source = ExportSource::Tab;
-    ViewTab tab = ViewTab::AllEntries;
+    views::ViewTab tab = views::ViewTab::AllEntries;
     std::string search;
     std::vector<std::int32_t> checks;
     std::int32_t group = 0;
@@ -31,13 +33,15 @@ struct ExportChoice {
 };
 
 // The records of the chosen list, in list order (pointers into the session).
-std::vector<const Contact*> exportRecords(const Session& session, const ExportChoice& choice);
+std::vector<const store::Contact*> exportRecords(const store::Session& session,
+                                                 const ExportChoice& choice);
 
 // The header row, then one row per record: CSV with commas, CR LF line ends,
 // fields quoted as needed. Group, status and tag appear by name; a tag of
 // "--none--" as an empty cell.
 void appendExportHeader(std::string& out);
-void appendExportRow(std::string& out, const Session& session, const Contact& contact);
+void appendExportRow(std::string& out, const store::Session& session,
+                     const store::Contact& contact);
 
 // "Exported N contacts to PATH." (the command line and the window).
 std::string exportDoneText(std::int64_t count, const std::string& path);
@@ -50,5 +54,7 @@ struct ExportResult {
 
 // Writes the chosen list to `path` as UTF-8 CSV (atomically), with a byte
 // order mark for spreadsheet programs when `byteOrderMark` is set.
-ExportResult exportContactsCsv(const Session& session, const ExportChoice& choice,
+ExportResult exportContactsCsv(const store::Session& session, const ExportChoice& choice,
                                const std::string& path, bool byteOrderMark);
+
+} // namespace velmora::contacts

@@ -1,9 +1,12 @@
 #include "contacts/contact_import.h"
 
 #include "contacts/contact_adding.h"
+#include "store/text.h"
 
 #include <algorithm>
 #include <charconv>
+
+namespace velmora::contacts {
 
 namespace {
 
@@ -77,7 +80,7 @@ std::string columnLabel(const std::vector<std::string>& header, std::size_t colu
 }
 
 void appendJoined(std::string& name, std::string_view part) {
-    const std::string_view trimmed = trimSpaces(part);
+    const std::string_view trimmed = store::trimSpaces(part);
     if (trimmed.empty()) {
         return;
     }
@@ -230,8 +233,8 @@ bool hasAddressForm(std::string_view email) {
 
 std::optional<std::int32_t> statusFromCaption(std::string_view text) {
     const std::string key = normalizedColumnName(text);
-    for (const ContactStatus status : kVisibleStatuses) {
-        if (normalizedColumnName(statusCaption(code(status))) == key) {
+    for (const store::ContactStatus status : store::kVisibleStatuses) {
+        if (normalizedColumnName(store::statusCaption(code(status))) == key) {
             return code(status);
         }
     }
@@ -240,16 +243,17 @@ std::optional<std::int32_t> statusFromCaption(std::string_view text) {
 
 std::optional<std::int32_t> tagFromCaption(std::string_view text) {
     const std::string key = normalizedColumnName(text);
-    for (const ContactTag tag : {ContactTag::None, ContactTag::Todo, ContactTag::Important,
-                                 ContactTag::Irate, ContactTag::Star}) {
-        if (normalizedColumnName(tagCaption(code(tag))) == key) {
+    for (const store::ContactTag tag :
+         {store::ContactTag::None, store::ContactTag::Todo, store::ContactTag::Important,
+          store::ContactTag::Irate, store::ContactTag::Star}) {
+        if (normalizedColumnName(store::tagCaption(code(tag))) == key) {
             return code(tag);
         }
     }
     return std::nullopt;
 }
 
-ContactImporter::ContactImporter(Session& session, const ImportSettings& settings,
+ContactImporter::ContactImporter(store::Session& session, const ImportSettings& settings,
                                  std::string today)
     : session_(session), settings_(settings), today_(std::move(today)) {
     report_.dryRun = settings.dryRun;
@@ -269,7 +273,7 @@ std::int32_t ContactImporter::groupSlot(const std::string& name, bool create, bo
     if (const auto found = groupCache_.find(name); found != groupCache_.end()) {
         return found->second;
     }
-    const std::string_view wanted = trimSpaces(name);
+    const std::string_view wanted = store::trimSpaces(name);
     std::int32_t slot = 0;
     for (std::int32_t g = 1; g <= session_.groupCount() && slot == 0; ++g) {
         if (session_.group(g).name == wanted) {
@@ -277,12 +281,12 @@ std::int32_t ContactImporter::groupSlot(const std::string& name, bool create, bo
         }
     }
     for (std::int32_t g = 1; g <= session_.groupCount() && slot == 0; ++g) {
-        if (equalIgnoringCase(session_.group(g).name, wanted)) {
+        if (store::equalIgnoringCase(session_.group(g).name, wanted)) {
             slot = g;
         }
     }
     if (slot == 0) {
-        const std::string key = toLowerAscii(wanted);
+        const std::string key = store::toLowerAscii(wanted);
         if (settings_.dryRun) {
             exists = pendingGroups_.contains(key);
             if (create && !exists) {
@@ -304,10 +308,10 @@ std::int32_t ContactImporter::groupSlot(const std::string& name, bool create, bo
 
 bool ContactImporter::update(std::int32_t slot, const ImportFields& fields, std::int32_t group,
                              std::optional<std::int32_t> status, std::optional<std::int32_t> tag) {
-    const Contact& before = session_.contact(slot);
-    Contact after = before;
-    auto change = [](CompactString& target, std::string_view cell) {
-        const std::string_view value = trimSpaces(cell);
+    const store::Contact& before = session_.contact(slot);
+    store::Contact after = before;
+    auto change = [](store::CompactString& target, std::string_view cell) {
+        const std::string_view value = store::trimSpaces(cell);
         if (!value.empty()) {
             target = value;
         }
@@ -333,13 +337,13 @@ bool ContactImporter::update(std::int32_t slot, const ImportFields& fields, std:
     report_.updated += 1;
     if (!settings_.dryRun) {
         oldRecords_.emplace_back(slot, before);
-        session_.modifyContact(slot, [&after](Contact& c) { c = after; });
+        session_.modifyContact(slot, [&after](store::Contact& c) { c = after; });
     }
     return true;
 }
 
 void ContactImporter::addRow(std::int64_t line, const ImportFields& fields) {
-    const std::string_view email = trimSpaces(fields.email);
+    const std::string_view email = store::trimSpaces(fields.email);
     if (email.empty()) {
         note(line, email, RowOutcome::Refused, "no e-mail address");
         return;
@@ -350,37 +354,37 @@ void ContactImporter::addRow(std::int64_t line, const ImportFields& fields) {
         return;
     }
     std::optional<std::int32_t> status;
-    if (!trimSpaces(fields.status).empty()) {
+    if (!store::trimSpaces(fields.status).empty()) {
         status = statusFromCaption(fields.status);
         if (!status) {
             note(line, email, RowOutcome::Refused,
-                 "unknown status \"" + std::string(trimSpaces(fields.status)) + "\"");
+                 "unknown status \"" + std::string(store::trimSpaces(fields.status)) + "\"");
             return;
         }
     }
     std::optional<std::int32_t> tag;
-    if (!trimSpaces(fields.tag).empty()) {
+    if (!store::trimSpaces(fields.tag).empty()) {
         tag = tagFromCaption(fields.tag);
         if (!tag) {
             note(line, email, RowOutcome::Refused,
-                 "unknown tag \"" + std::string(trimSpaces(fields.tag)) + "\"");
+                 "unknown tag \"" + std::string(store::trimSpaces(fields.tag)) + "\"");
             return;
         }
     }
-    const bool namesGroup = !trimSpaces(fields.group).empty();
+    const bool namesGroup = !store::trimSpaces(fields.group).empty();
     if (namesGroup && settings_.noNewGroups) {
         bool exists = false;
         groupSlot(fields.group, false, exists);
         if (!exists) {
             note(line, email, RowOutcome::Refused,
-                 "no campaign group \"" + std::string(trimSpaces(fields.group)) + "\"");
+                 "no campaign group \"" + std::string(store::trimSpaces(fields.group)) + "\"");
             return;
         }
     }
 
     std::int32_t existing = session_.findLiveContact(email);
-    const bool seenInRun =
-        settings_.dryRun ? seenKeys_.contains(contactEmailKey(email)) : existing > startContacts_;
+    const bool seenInRun = settings_.dryRun ? seenKeys_.contains(store::contactEmailKey(email))
+                                            : existing > startContacts_;
     const bool known = existing != 0 || seenInRun;
     if (known && !settings_.update) {
         note(line, email, RowOutcome::Skipped,
@@ -403,23 +407,23 @@ void ContactImporter::addRow(std::int64_t line, const ImportFields& fields) {
 
     report_.added += 1;
     if (settings_.dryRun) {
-        seenKeys_.insert(contactEmailKey(email));
+        seenKeys_.insert(store::contactEmailKey(email));
         return;
     }
     ContactForm form;
-    static_cast<ContactTexts&>(form) = fields;
+    static_cast<store::ContactTexts&>(form) = fields;
     form.email = email;
     form.groupIndex = namesGroup ? group : settings_.groupIndex;
     form.status = status.value_or(settings_.status);
     const std::int32_t slot = addSingleContact(session_, form, today_);
     if (slot != 0 && tag.value_or(0) != 0) {
-        session_.modifyContact(slot, [&tag](Contact& c) { c.tag = *tag; });
+        session_.modifyContact(slot, [&tag](store::Contact& c) { c.tag = *tag; });
     }
 }
 
 void ContactImporter::rollBack() {
     for (auto it = oldRecords_.rbegin(); it != oldRecords_.rend(); ++it) {
-        session_.modifyContact(it->first, [&it](Contact& c) { c = it->second; });
+        session_.modifyContact(it->first, [&it](store::Contact& c) { c = it->second; });
     }
     oldRecords_.clear();
     if (session_.contactCount() > startContacts_) {
@@ -459,7 +463,7 @@ std::string delimiterName(char delimiter) {
 }
 
 std::optional<char> delimiterFromText(std::string_view text) {
-    const std::string key = toLowerAscii(text);
+    const std::string key = store::toLowerAscii(text);
     if (key == "comma") {
         return ',';
     }
@@ -573,3 +577,5 @@ ImportFields rowFields(const std::vector<std::string>& cells,
     }
     return fields;
 }
+
+} // namespace velmora::contacts

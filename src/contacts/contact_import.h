@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace velmora::contacts {
+
 // What a column of an imported file fills.
 enum class ContactField {
     Ignore,
@@ -62,7 +64,7 @@ std::optional<std::int32_t> statusFromCaption(std::string_view text);
 std::optional<std::int32_t> tagFromCaption(std::string_view text);
 
 // The cells of one row (or card) by field.
-struct ImportFields : ContactTexts {
+struct ImportFields : store::ContactTexts {
     std::string group;
     std::string status;
     std::string tag;
@@ -113,7 +115,7 @@ struct ImportSettings {
 // updating. A dry run changes nothing yet reports as the import would.
 class ContactImporter {
 public:
-    ContactImporter(Session& session, const ImportSettings& settings, std::string today);
+    ContactImporter(store::Session& session, const ImportSettings& settings, std::string today);
     void addRow(std::int64_t line, const ImportFields& fields);
     // A row the reader could not take apart.
     void refuseRow(std::int64_t line, std::string_view email, std::string reason) {
@@ -131,7 +133,7 @@ private:
     bool update(std::int32_t slot, const ImportFields& fields, std::int32_t group,
                 std::optional<std::int32_t> status, std::optional<std::int32_t> tag);
 
-    Session& session_;
+    store::Session& session_;
     ImportSettings settings_;
     std::string today_;
     ImportReport report_;
@@ -143,7 +145,7 @@ private:
     std::int32_t startContacts_ = 0;
     std::int32_t startGroups_ = 0;
     bool startUnsaved_ = false;
-    std::vector<std::pair<std::int32_t, Contact>> oldRecords_;
+    std::vector<std::pair<std::int32_t, store::Contact>> oldRecords_;
 };
 
 enum class ImportFormat { Auto, Csv, VCard };
@@ -168,7 +170,7 @@ struct ImportResult {
 
 // Reads a CSV or vCard file and adds its contacts. A cancelled import
 // leaves the session as it was.
-ImportResult importContactsFile(Session& session, const std::string& path,
+ImportResult importContactsFile(store::Session& session, const std::string& path,
                                 const ImportOptions& options, std::string_view today,
                                 const ImportProgress& progress = {});
 
@@ -198,3 +200,5 @@ std::optional<char> delimiterFromText(std::string_view text);
 
 // The report as lines of text (the command line and the window).
 std::string importReportText(const ImportReport& report);
+
+} // namespace velmora::contacts

@@ -2,6 +2,7 @@
 // passes and the window's preview.
 #include "contacts/contact_import.h"
 #include "contacts/vcard_reader.h"
+#include "store/text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +10,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace velmora::contacts {
 
 namespace {
 
@@ -114,7 +117,8 @@ struct Detected {
 
 bool endsWithIgnoringCase(const std::string& text, std::string_view suffix) {
     return text.size() >= suffix.size() &&
-           equalIgnoringCase(std::string_view(text).substr(text.size() - suffix.size()), suffix);
+           store::equalIgnoringCase(std::string_view(text).substr(text.size() - suffix.size()),
+                                    suffix);
 }
 
 // A byte order mark names the encoding; without one the file is UTF-8 when
@@ -163,7 +167,7 @@ bool detect(InputFile& file, const std::string& path, ImportFormat format,
 
 bool allBlank(const std::vector<std::string>& cells) {
     return std::all_of(cells.begin(), cells.end(),
-                       [](const std::string& cell) { return trimSpaces(cell).empty(); });
+                       [](const std::string& cell) { return store::trimSpaces(cell).empty(); });
 }
 
 std::vector<ContactField> columnMapping(const std::vector<std::string>& header,
@@ -314,7 +318,7 @@ const std::vector<std::string>& vcardColumns() {
 
 } // namespace
 
-ImportResult importContactsFile(Session& session, const std::string& path,
+ImportResult importContactsFile(store::Session& session, const std::string& path,
                                 const ImportOptions& options, std::string_view today,
                                 const ImportProgress& progress) {
     ImportResult result;
@@ -406,3 +410,5 @@ ImportPreview previewContactsFile(const std::string& path, ImportFormat format,
     preview.ok = true;
     return preview;
 }
+
+} // namespace velmora::contacts

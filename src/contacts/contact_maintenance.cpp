@@ -1,6 +1,10 @@
 #include "contacts/contact_maintenance.h"
 
+#include "store/text.h"
+
 #include <array>
+
+namespace velmora::contacts {
 
 namespace {
 
@@ -11,8 +15,8 @@ const char* const kConfirmStatus =
 const char* const kConfirmGroup =
     "Are you sure you want to move all the selected items to the new group settings?";
 
-std::string joinedField(const Session& session, const SlotList& selected,
-                        CompactString Contact::*field) {
+std::string joinedField(const store::Session& session, const SlotList& selected,
+                        store::CompactString store::Contact::*field) {
     std::string text;
     for (std::size_t i = 0; i < selected.size() && i < 5; ++i) {
         if (i > 0 && !text.empty()) {
@@ -28,7 +32,7 @@ std::string joinedField(const Session& session, const SlotList& selected,
 
 } // namespace
 
-std::optional<ContactEditDisplay> contactEditDisplay(const Session& session,
+std::optional<ContactEditDisplay> contactEditDisplay(const store::Session& session,
                                                      const SlotList& selected) {
     if (selected.empty()) {
         return std::nullopt;
@@ -36,7 +40,7 @@ std::optional<ContactEditDisplay> contactEditDisplay(const Session& session,
     ContactEditDisplay d;
     d.documentGeneration = session.documentGeneration();
     if (selected.size() == 1) {
-        const Contact& c = session.contact(selected.front());
+        const store::Contact& c = session.contact(selected.front());
         d.title = "Edit Contact";
         d.email = c.email.str();
         d.name = c.name.str();
@@ -45,24 +49,24 @@ std::optional<ContactEditDisplay> contactEditDisplay(const Session& session,
         d.company = c.company.str();
         d.notes = c.notes.str();
         d.groupPosition = c.groupIndex - 1;
-        if (!statusCaption(c.status).empty()) {
+        if (!store::statusCaption(c.status).empty()) {
             d.status = c.status;
         }
         return d;
     }
     d.multi = true;
     d.title = "Edit Contacts";
-    d.email = joinedField(session, selected, &Contact::email);
-    d.name = joinedField(session, selected, &Contact::name);
-    d.address = joinedField(session, selected, &Contact::address);
-    d.telephone = joinedField(session, selected, &Contact::telephone);
-    d.company = joinedField(session, selected, &Contact::company);
+    d.email = joinedField(session, selected, &store::Contact::email);
+    d.name = joinedField(session, selected, &store::Contact::name);
+    d.address = joinedField(session, selected, &store::Contact::address);
+    d.telephone = joinedField(session, selected, &store::Contact::telephone);
+    d.company = joinedField(session, selected, &store::Contact::company);
     return d;
 }
 
-void applyContactEdits(Session& session, const ContactEditDisplay& opened, std::int32_t openedSlot,
-                       const SlotList& selectedNow, const ContactEditInput& input,
-                       Prompter& prompter) {
+void applyContactEdits(store::Session& session, const ContactEditDisplay& opened,
+                       std::int32_t openedSlot, const SlotList& selectedNow,
+                       const ContactEditInput& input, platform::Prompter& prompter) {
     if (opened.documentGeneration != session.documentGeneration()) {
         return;
     }
@@ -72,7 +76,7 @@ void applyContactEdits(Session& session, const ContactEditDisplay& opened, std::
         if (!session.hasContact(openedSlot) || session.contact(openedSlot).isDeleted()) {
             return;
         }
-        session.modifyContact(openedSlot, [&](Contact& c) {
+        session.modifyContact(openedSlot, [&](store::Contact& c) {
             c.email = input.email;
             c.name = input.name;
             c.telephone = input.telephone;
@@ -81,7 +85,7 @@ void applyContactEdits(Session& session, const ContactEditDisplay& opened, std::
             c.address = input.address;
             c.groupIndex = input.groupPosition + 1;
             c.previousStatus = c.status;
-            c.status = input.status.value_or(code(ContactStatus::Subscribers));
+            c.status = input.status.value_or(code(store::ContactStatus::Subscribers));
         });
         return;
     }
@@ -93,26 +97,29 @@ void applyContactEdits(Session& session, const ContactEditDisplay& opened, std::
     bool applyGroup = true;
     bool applyStatus = true;
     if (groupChosen && statusChosen) {
-        if (prompter.message("Confirm", kConfirmBoth, PromptButtons::YesNo) != PromptAnswer::Yes) {
+        if (prompter.message("Confirm", kConfirmBoth, platform::PromptButtons::YesNo) !=
+            platform::PromptAnswer::Yes) {
             applyGroup = false;
             applyStatus = false;
         }
     } else {
-        if (statusChosen && prompter.message("Confirm", kConfirmStatus, PromptButtons::YesNo) !=
-                                PromptAnswer::Yes) {
+        if (statusChosen &&
+            prompter.message("Confirm", kConfirmStatus, platform::PromptButtons::YesNo) !=
+                platform::PromptAnswer::Yes) {
             applyStatus = false;
         }
         if (groupChosen &&
-            prompter.message("Confirm", kConfirmGroup, PromptButtons::YesNo) != PromptAnswer::Yes) {
+            prompter.message("Confirm", kConfirmGroup, platform::PromptButtons::YesNo) !=
+                platform::PromptAnswer::Yes) {
             applyGroup = false;
         }
     }
-    const bool appendNotes = !trimSpaces(input.notes).empty();
+    const bool appendNotes = !store::trimSpaces(input.notes).empty();
     for (const std::int32_t slot : selectedNow) {
         if (!session.hasContact(slot)) {
             continue;
         }
-        session.modifyContact(slot, [&](Contact& c) {
+        session.modifyContact(slot, [&](store::Contact& c) {
             if (appendNotes) {
                 c.notes = c.notes.empty() ? input.notes : c.notes.str() + "\n" + input.notes;
             }
@@ -127,7 +134,7 @@ void applyContactEdits(Session& session, const ContactEditDisplay& opened, std::
     }
 }
 
-void deleteSelectedEntries(Session& session, const SlotList& selected) {
+void deleteSelectedEntries(store::Session& session, const SlotList& selected) {
     for (const std::int32_t slot : selected) {
         if (session.hasContact(slot)) {
             session.deleteContact(slot);
@@ -135,7 +142,7 @@ void deleteSelectedEntries(Session& session, const SlotList& selected) {
     }
 }
 
-SlotList liveSelection(const Session& session, const SlotList& selected) {
+SlotList liveSelection(const store::Session& session, const SlotList& selected) {
     SlotList live;
     for (const std::int32_t slot : selected) {
         if (session.hasContact(slot) && !session.contact(slot).isDeleted()) {
@@ -145,23 +152,24 @@ SlotList liveSelection(const Session& session, const SlotList& selected) {
     return live;
 }
 
-std::string applySelectionTag(Session& session, const SlotList& selected,
+std::string applySelectionTag(store::Session& session, const SlotList& selected,
                               std::int32_t tagPosition) {
     std::string caption;
     for (const std::int32_t slot : selected) {
         if (session.hasContact(slot)) {
-            session.modifyContact(slot, [&](Contact& c) { c.tag = tagPosition; });
-            caption = tagCaption(tagPosition);
+            session.modifyContact(slot, [&](store::Contact& c) { c.tag = tagPosition; });
+            caption = store::tagCaption(tagPosition);
         }
     }
     return "The selected entries have been tagged as \"" + caption + "\"";
 }
 
-std::string applySelectionGroup(Session& session, const SlotList& selected,
+std::string applySelectionGroup(store::Session& session, const SlotList& selected,
                                 std::int32_t groupPosition) {
     for (const std::int32_t slot : selected) {
         if (session.hasContact(slot)) {
-            session.modifyContact(slot, [&](Contact& c) { c.groupIndex = groupPosition + 1; });
+            session.modifyContact(slot,
+                                  [&](store::Contact& c) { c.groupIndex = groupPosition + 1; });
         }
     }
     const std::string name =
@@ -169,7 +177,7 @@ std::string applySelectionGroup(Session& session, const SlotList& selected,
     return "The selected entries have been moved to Campaign Group \"" + name + "\"";
 }
 
-std::string applySelectionStatus(Session& session, const SlotList& selected,
+std::string applySelectionStatus(store::Session& session, const SlotList& selected,
                                  std::int32_t statusPosition) {
     if (statusPosition < 0 || statusPosition >= 4) {
         return "The selected entries have been assigned the status \"\"";
@@ -178,9 +186,11 @@ std::string applySelectionStatus(Session& session, const SlotList& selected,
     std::string caption;
     for (const std::int32_t slot : selected) {
         if (session.hasContact(slot)) {
-            session.modifyContact(slot, [&](Contact& c) { c.status = status; });
-            caption = statusCaption(status);
+            session.modifyContact(slot, [&](store::Contact& c) { c.status = status; });
+            caption = store::statusCaption(status);
         }
     }
     return "The selected entries have been assigned the status \"" + caption + "\"";
 }
+
+} // namespace velmora::contacts

@@ -3,8 +3,10 @@
 #include <QHeaderView>
 #include <QTreeView>
 
-ContactRowsModel::ContactRowsModel(const Session& session, Source source, ContactIconProvider icons,
-                                   QObject* parent)
+namespace velmora::contacts {
+
+ContactRowsModel::ContactRowsModel(const store::Session& session, Source source,
+                                   ContactIconProvider icons, QObject* parent)
     : QAbstractTableModel(parent), session_(session), source_(source), icons_(std::move(icons)) {}
 
 void ContactRowsModel::setRowSlots(std::vector<std::int32_t> rowSlots) {
@@ -21,12 +23,12 @@ int ContactRowsModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-const Contact* ContactRowsModel::record(int row) const {
+const store::Contact* ContactRowsModel::record(int row) const {
     if (row < 0 || static_cast<std::size_t>(row) >= slots_.size()) {
         return nullptr;
     }
     const std::int32_t slot = slots_[static_cast<std::size_t>(row)];
-    const SlotTable<Contact>& table =
+    const store::SlotTable<store::Contact>& table =
         source_ == Source::Contacts ? session_.contacts() : session_.mailtray();
     return table.hasSlot(slot) ? &table.at(slot) : nullptr;
 }
@@ -38,7 +40,7 @@ QVariant ContactRowsModel::data(const QModelIndex& index, int role) const {
     if (role == kSlotRole) {
         return slots_[static_cast<std::size_t>(index.row())];
     }
-    const Contact* c = record(index.row());
+    const store::Contact* c = record(index.row());
     if (c == nullptr) {
         return {};
     }
@@ -91,3 +93,5 @@ void setUpContactRowsView(QTreeView& view, ContactRowsModel& model) {
     view.setColumnWidth(ContactRowsModel::EmailColumn, 180);
     view.setColumnWidth(ContactRowsModel::NameColumn, 160);
 }
+
+} // namespace velmora::contacts

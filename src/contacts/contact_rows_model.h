@@ -10,9 +10,11 @@
 
 class QTreeView;
 
+namespace velmora::contacts {
+
 // The icon a list shows for a contact or a Mailtray entry. The main window
 // owns the program's images and supplies this; without one, rows show none.
-using ContactIconProvider = std::function<QIcon(const Contact&)>;
+using ContactIconProvider = std::function<QIcon(const store::Contact&)>;
 
 // The three-column lists (icon, "Email Address", "Contact Name") of the
 // selection dialogs and the Mailtray window: one row per slot of the contact
@@ -26,7 +28,7 @@ public:
     enum Column { IconColumn = 0, EmailColumn = 1, NameColumn = 2, ColumnCount = 3 };
     static constexpr int kSlotRole = Qt::UserRole;
 
-    ContactRowsModel(const Session& session, Source source, ContactIconProvider icons,
+    ContactRowsModel(const store::Session& session, Source source, ContactIconProvider icons,
                      QObject* parent = nullptr);
 
     void setRowSlots(std::vector<std::int32_t> rowSlots);
@@ -40,9 +42,9 @@ public:
 
 private:
     // Null when the slot no longer exists (the session was replaced meanwhile).
-    const Contact* record(int row) const;
+    const store::Contact* record(int row) const;
 
-    const Session& session_;
+    const store::Session& session_;
     Source source_;
     ContactIconProvider icons_;
     std::vector<std::int32_t> slots_;
@@ -50,3 +52,5 @@ private:
 
 // Column widths 24, 180 and 160, no tree decoration, whole-row selection.
 void setUpContactRowsView(QTreeView& view, ContactRowsModel& model);
+
+} // namespace velmora::contacts

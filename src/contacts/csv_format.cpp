@@ -5,6 +5,8 @@
 #include <array>
 #include <utility>
 
+namespace velmora::contacts {
+
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -65,7 +67,7 @@ std::size_t completeLength(std::string_view bytes) {
 }
 
 void appendSanitizedUtf8(std::string& out, std::string_view bytes) {
-    if (isValidUtf8(bytes)) {
+    if (store::isValidUtf8(bytes)) {
         out.append(bytes);
         return;
     }
@@ -77,7 +79,7 @@ void appendSanitizedUtf8(std::string& out, std::string_view bytes) {
             out.append(bytes.substr(i, static_cast<std::size_t>(length)));
             i += static_cast<std::size_t>(length);
         } else {
-            appendUtf8(out, kReplacement);
+            store::appendUtf8(out, kReplacement);
             ++i;
         }
     }
@@ -159,7 +161,7 @@ void Utf8Validator::feed(std::string_view bytes) {
         bytes = joined;
     }
     const std::size_t cut = completeLength(bytes);
-    valid_ = isValidUtf8(bytes.substr(0, cut));
+    valid_ = store::isValidUtf8(bytes.substr(0, cut));
     carry_.assign(bytes.substr(cut));
 }
 
@@ -173,7 +175,7 @@ bool Utf8Validator::finish() {
 
 void TextDecoder::decode(std::string_view bytes, std::string& out) {
     if (encoding_ == TextEncoding::Windows1252) {
-        out.append(windows1252ToUtf8(bytes));
+        out.append(store::windows1252ToUtf8(bytes));
         return;
     }
     std::string joined;
@@ -216,19 +218,19 @@ void TextDecoder::decodeUtf16(std::string_view bytes, std::string& out) {
                 const char32_t cp = 0x10000 +
                                     ((static_cast<char32_t>(highSurrogate_) - 0xD800) << 10) +
                                     (static_cast<char32_t>(unit) - 0xDC00);
-                appendUtf8(out, cp);
+                store::appendUtf8(out, cp);
                 highSurrogate_ = 0;
                 continue;
             }
-            appendUtf8(out, kReplacement);
+            store::appendUtf8(out, kReplacement);
             highSurrogate_ = 0;
         }
         if (unit >= 0xD800 && unit <= 0xDBFF) {
             highSurrogate_ = unit;
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            appendUtf8(out, kReplacement);
+            store::appendUtf8(out, kReplacement);
         } else {
-            appendUtf8(out, unit);
+            store::appendUtf8(out, unit);
         }
     }
 }
@@ -243,16 +245,16 @@ void TextDecoder::finish(std::string& out) {
         } else {
             decodeUtf16(head.substr(0, head.size() & ~static_cast<std::size_t>(1)), out);
             if (head.size() % 2 != 0) {
-                appendUtf8(out, kReplacement);
+                store::appendUtf8(out, kReplacement);
             }
         }
     } else if (!carry_.empty()) {
         // Only an incomplete sequence or a lone byte can be left.
-        appendUtf8(out, kReplacement);
+        store::appendUtf8(out, kReplacement);
         carry_.clear();
     }
     if (highSurrogate_ != 0) {
-        appendUtf8(out, kReplacement);
+        store::appendUtf8(out, kReplacement);
         highSurrogate_ = 0;
     }
 }
@@ -430,3 +432,5 @@ void appendCsvField(std::string& out, std::string_view field, char delimiter) {
     }
     out.push_back('"');
 }
+
+} // namespace velmora::contacts

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::contacts {
+
 // How the bytes of an imported file are turned into UTF-8.
 enum class TextEncoding { Utf8, Utf16Le, Utf16Be, Windows1252 };
 
@@ -96,3 +98,5 @@ char sniffDelimiter(std::string_view sample);
 // Appends one field, quoted when it holds the delimiter, a quote, a line
 // break or blanks at an end.
 void appendCsvField(std::string& out, std::string_view field, char delimiter = ',');
+
+} // namespace velmora::contacts

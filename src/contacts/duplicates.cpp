@@ -1,8 +1,11 @@
 #include "contacts/duplicates.h"
 
 #include "store/slot_hash_index.h"
+#include "store/text.h"
 
 #include <algorithm>
+
+namespace velmora::contacts {
 
 namespace {
 
@@ -17,25 +20,25 @@ std::string duplicatesSummaryLine(std::int32_t removed) {
     return "Removed " + std::to_string(removed) + " duplicate records.";
 }
 
-DuplicatesResult removeDuplicates(Session& session,
+DuplicatesResult removeDuplicates(store::Session& session,
                                   const std::function<void(std::int32_t)>& progress) {
     // The survivor of each key is the first live slot holding it; every later
     // slot with that key joins the survivor's list. This gives the survivors
     // and the line order of comparing every slot with every other.
     const std::int32_t count = session.contactCount();
-    SlotHashIndex survivors;
+    store::SlotHashIndex survivors;
     survivors.reserve(static_cast<std::size_t>(session.liveContactCount()));
     std::vector<std::int32_t> nextDuplicate(static_cast<std::size_t>(count) + 1, 0);
     std::vector<std::int32_t> lastDuplicate(static_cast<std::size_t>(count) + 1, 0);
     std::vector<std::int32_t> survivorOrder;
 
     for (std::int32_t j = 1; j <= count; ++j) {
-        const Contact& c = session.contact(j);
+        const store::Contact& c = session.contact(j);
         if (!c.isDeleted()) {
             const std::string_view key = trimSpaces(c.email);
-            const std::uint32_t hash = hashIgnoringCase(key);
+            const std::uint32_t hash = store::hashIgnoringCase(key);
             const std::int32_t survivor = survivors.find(hash, [&](std::int32_t slot) {
-                return equalIgnoringCase(key, trimSpaces(session.contact(slot).email));
+                return store::equalIgnoringCase(key, trimSpaces(session.contact(slot).email));
             });
             if (survivor == 0) {
                 survivors.insert(hash, j);
@@ -71,3 +74,5 @@ DuplicatesResult removeDuplicates(Session& session,
     result.lines.push_back(duplicatesSummaryLine(result.removed));
     return result;
 }
+
+} // namespace velmora::contacts

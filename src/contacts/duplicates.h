@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace velmora::contacts {
+
 struct DuplicatesResult {
     // The "Duplicate Records" lines: the removed addresses as stored,
     // grouped by surviving contact in slot order and by slot within a group,
@@ -19,7 +21,9 @@ struct DuplicatesResult {
 // letter case, keeps the one in the lowest slot and marks the others Deleted.
 // One pass over the table; `progress(j)` is told the slot reached now and then
 // (and the last slot at the end) so a window can move its bar.
-DuplicatesResult removeDuplicates(Session& session,
+DuplicatesResult removeDuplicates(store::Session& session,
                                   const std::function<void(std::int32_t)>& progress = {});
 
 std::string duplicatesSummaryLine(std::int32_t removed);
+
+} // namespace velmora::contacts

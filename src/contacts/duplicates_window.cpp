@@ -15,7 +15,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-DuplicatesWindow::DuplicatesWindow(Session& session, ViewAccess& views, QWidget* parent)
+namespace velmora::contacts {
+
+DuplicatesWindow::DuplicatesWindow(store::Session& session, ViewAccess& views, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), bar_(new QProgressBar),
       state_(new QLabel("Working...")), model_(new QStringListModel(this)), records_(new QListView),
       close_(new QPushButton("Close")) {
@@ -50,7 +52,7 @@ DuplicatesWindow::DuplicatesWindow(Session& session, ViewAccess& views, QWidget*
     layout->addLayout(buttons);
 
     connect(close_, &QPushButton::clicked, this, &QWidget::close);
-    installDialogKeys(*this, close_);
+    platform::installDialogKeys(*this, close_);
 }
 
 void DuplicatesWindow::run() {
@@ -88,3 +90,5 @@ void DuplicatesWindow::closeEvent(QCloseEvent* event) {
     }
     QWidget::closeEvent(event);
 }
+
+} // namespace velmora::contacts

@@ -11,13 +11,15 @@ class QProgressBar;
 class QPushButton;
 class QStringListModel;
 
+namespace velmora::contacts {
+
 // "Removing Duplicates...": runs Remove Duplicates with its progress shown,
 // then lists the removed addresses and the summary until closed.
 class DuplicatesWindow final : public QWidget {
     Q_OBJECT
 
 public:
-    DuplicatesWindow(Session& session, ViewAccess& views, QWidget* parent = nullptr);
+    DuplicatesWindow(store::Session& session, ViewAccess& views, QWidget* parent = nullptr);
 
     // Shows the window, draws it, does the work and refreshes the views.
     // The bar moves meanwhile; no window takes user input until it is done.
@@ -33,7 +35,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    Session& session_;
+    store::Session& session_;
     ViewAccess& views_;
     bool running_ = false;
 
@@ -43,3 +45,5 @@ private:
     QListView* records_;
     QPushButton* close_;
 };
+
+} // namespace velmora::contacts

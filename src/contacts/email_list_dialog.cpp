@@ -13,8 +13,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-EmailListDialog::EmailListDialog(Session& session, ViewAccess& views, Prompter& prompter,
-                                 Clipboard& clipboard, const Clock& clock, QWidget* parent)
+namespace velmora::contacts {
+
+EmailListDialog::EmailListDialog(store::Session& session, ViewAccess& views,
+                                 platform::Prompter& prompter, platform::Clipboard& clipboard,
+                                 const store::Clock& clock, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), prompter_(prompter),
       clipboard_(clipboard), clock_(clock), text_(new QPlainTextEdit(this)),
       group_(new QComboBox(this)), status_(new StatusChoices(this)),
@@ -32,7 +35,7 @@ EmailListDialog::EmailListDialog(Session& session, ViewAccess& views, Prompter& 
     if (group_->count() > 0) {
         group_->setCurrentIndex(0);
     }
-    status_->setStatus(code(ContactStatus::Subscribers));
+    status_->setStatus(code(store::ContactStatus::Subscribers));
 
     auto* form = new QFormLayout;
     form->addRow("Add to Campaign Group", group_);
@@ -56,7 +59,7 @@ EmailListDialog::EmailListDialog(Session& session, ViewAccess& views, Prompter& 
     connect(import_, &QPushButton::clicked, this, &EmailListDialog::importFromFile);
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(add_, &QPushButton::clicked, this, &EmailListDialog::addAddresses);
-    installDialogKeys(*this, cancel_, add_);
+    platform::installDialogKeys(*this, cancel_, add_);
 }
 
 void EmailListDialog::pasteFromClipboard() {
@@ -75,14 +78,17 @@ void EmailListDialog::importFromFile() {
         prompter_.message("Error", importFailedText(*path, error));
         return;
     }
-    text_->setPlainText(QString::fromStdString(importedAddressText(textFromFileBytes(bytes))));
+    text_->setPlainText(
+        QString::fromStdString(importedAddressText(store::textFromFileBytes(bytes))));
 }
 
 void EmailListDialog::addAddresses() {
-    const std::int32_t status = status_->chosen().value_or(code(ContactStatus::Subscribers));
+    const std::int32_t status = status_->chosen().value_or(code(store::ContactStatus::Subscribers));
     addEmailList(session_, text_->toPlainText().toStdString(), group_->currentIndex() + 1, status,
                  formatContactDate(clock_.now()));
     views_.refreshViews();
     views_.updateStatusLine();
     close();
 }
+
+} // namespace velmora::contacts

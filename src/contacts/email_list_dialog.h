@@ -11,6 +11,8 @@
 class QComboBox;
 class QPlainTextEdit;
 class QPushButton;
+
+namespace velmora::contacts {
 class StatusChoices;
 
 // Add Email List: addresses typed, pasted or imported into a text area, all
@@ -19,8 +21,9 @@ class EmailListDialog final : public QWidget {
     Q_OBJECT
 
 public:
-    EmailListDialog(Session& session, ViewAccess& views, Prompter& prompter, Clipboard& clipboard,
-                    const Clock& clock, QWidget* parent = nullptr);
+    EmailListDialog(store::Session& session, ViewAccess& views, platform::Prompter& prompter,
+                    platform::Clipboard& clipboard, const store::Clock& clock,
+                    QWidget* parent = nullptr);
 
     QPlainTextEdit* textArea() const { return text_; }
     QComboBox* groupDropDown() const { return group_; }
@@ -35,11 +38,11 @@ private:
     void importFromFile();
     void addAddresses();
 
-    Session& session_;
+    store::Session& session_;
     ViewAccess& views_;
-    Prompter& prompter_;
-    Clipboard& clipboard_;
-    const Clock& clock_;
+    platform::Prompter& prompter_;
+    platform::Clipboard& clipboard_;
+    const store::Clock& clock_;
 
     QPlainTextEdit* text_;
     QComboBox* group_;
@@ -49,3 +52,5 @@ private:
     QPushButton* cancel_;
     QPushButton* add_;
 };
+
+} // namespace velmora::contacts

@@ -11,6 +11,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+namespace velmora::contacts {
+
 namespace {
 
 QString qs(std::string_view text) {
@@ -19,8 +21,8 @@ QString qs(std::string_view text) {
 
 } // namespace
 
-ExportContactsDialog::ExportContactsDialog(const Session& session, ShownLists lists,
-                                           Prompter& prompter, QWidget* parent)
+ExportContactsDialog::ExportContactsDialog(const store::Session& session, ShownLists lists,
+                                           platform::Prompter& prompter, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), lists_(std::move(lists)), prompter_(prompter),
       current_(new QRadioButton("Current list: " + qs(lists_.currentCaption), this)),
       filtered_(new QRadioButton("All Entries ( filtered )", this)),
@@ -40,8 +42,8 @@ ExportContactsDialog::ExportContactsDialog(const Session& session, ShownLists li
         groupList_->setCurrentIndex(0);
     }
     group_->setEnabled(groupList_->count() > 0);
-    for (const ContactStatus status : kVisibleStatuses) {
-        statusList_->addItem(qs(statusCaption(code(status))), code(status));
+    for (const store::ContactStatus status : store::kVisibleStatuses) {
+        statusList_->addItem(qs(store::statusCaption(code(status))), code(status));
     }
     bom_->setChecked(true);
 
@@ -83,9 +85,9 @@ void ExportContactsDialog::exportList() {
         choice.group = groupList_->currentIndex() + 1;
     } else if (status_->isChecked()) {
         const std::int32_t status = statusList_->currentData().toInt();
-        for (int t = 0; t < kTabCount; ++t) {
-            const auto tab = static_cast<ViewTab>(t);
-            if (tab != ViewTab::AllEntries && tabStatus(tab) == status) {
+        for (int t = 0; t < views::kTabCount; ++t) {
+            const auto tab = static_cast<views::ViewTab>(t);
+            if (tab != views::ViewTab::AllEntries && tabStatus(tab) == status) {
                 choice.tab = tab;
             }
         }
@@ -105,3 +107,5 @@ void ExportContactsDialog::exportList() {
     prompter_.message("Information", exportDoneText(result.count, *path));
     close();
 }
+
+} // namespace velmora::contacts

@@ -12,6 +12,8 @@ class QComboBox;
 class QPushButton;
 class QRadioButton;
 
+namespace velmora::contacts {
+
 inline constexpr const char* kExportContactsTitle = "Export Contacts...";
 inline constexpr const char* kExportContactsFilter = "CSV files (*.csv)|*.csv|All files (*.*)|*.*";
 
@@ -30,8 +32,8 @@ class ExportContactsDialog final : public QWidget {
     Q_OBJECT
 
 public:
-    ExportContactsDialog(const Session& session, ShownLists lists, Prompter& prompter,
-                         QWidget* parent = nullptr);
+    ExportContactsDialog(const store::Session& session, ShownLists lists,
+                         platform::Prompter& prompter, QWidget* parent = nullptr);
 
     QRadioButton* currentChoice() const { return current_; }
     QRadioButton* filteredChoice() const { return filtered_; }
@@ -47,9 +49,9 @@ public:
 private:
     void exportList();
 
-    const Session& session_;
+    const store::Session& session_;
     ShownLists lists_;
-    Prompter& prompter_;
+    platform::Prompter& prompter_;
     QRadioButton* current_;
     QRadioButton* filtered_;
     QRadioButton* group_;
@@ -61,3 +63,5 @@ private:
     QPushButton* cancel_;
     QPushButton* export_;
 };
+
+} // namespace velmora::contacts

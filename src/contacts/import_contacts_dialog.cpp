@@ -18,6 +18,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+namespace velmora::contacts {
+
 namespace {
 
 QString qs(std::string_view text) {
@@ -40,8 +42,9 @@ QString cellText(const std::string& text) {
 
 } // namespace
 
-ImportContactsDialog::ImportContactsDialog(Session& session, ViewAccess& views, const Clock& clock,
-                                           std::string path, QWidget* parent)
+ImportContactsDialog::ImportContactsDialog(store::Session& session, ViewAccess& views,
+                                           const store::Clock& clock, std::string path,
+                                           QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), clock_(clock),
       path_(std::move(path)), format_(new QLabel(this)), encoding_(new QComboBox(this)),
       delimiter_(new QComboBox(this)), preview_(new QTableWidget(this)),
@@ -77,7 +80,7 @@ ImportContactsDialog::ImportContactsDialog(Session& session, ViewAccess& views, 
     if (group_->count() > 0) {
         group_->setCurrentIndex(0);
     }
-    status_->setStatus(code(ContactStatus::Subscribers));
+    status_->setStatus(code(store::ContactStatus::Subscribers));
     problem_->setWordWrap(true);
     progress_->setRange(0, kProgressSteps);
     progress_->setValue(0);
@@ -216,7 +219,7 @@ void ImportContactsDialog::runImport() {
         options.mapping = std::move(mapping);
     }
     options.settings.groupIndex = group_->currentIndex() + 1;
-    options.settings.status = status_->chosen().value_or(code(ContactStatus::Subscribers));
+    options.settings.status = status_->chosen().value_or(code(store::ContactStatus::Subscribers));
     options.settings.update = update_->isChecked();
 
     importing_ = true;
@@ -261,3 +264,5 @@ void ImportContactsDialog::closeEvent(QCloseEvent* event) {
     }
     QWidget::closeEvent(event);
 }
+
+} // namespace velmora::contacts

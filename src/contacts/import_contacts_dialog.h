@@ -17,6 +17,8 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+
+namespace velmora::contacts {
 class StatusChoices;
 
 inline constexpr const char* kImportContactsTitle = "Import Contacts (CSV, vCard)...";
@@ -31,8 +33,8 @@ class ImportContactsDialog final : public QWidget {
     Q_OBJECT
 
 public:
-    ImportContactsDialog(Session& session, ViewAccess& views, const Clock& clock, std::string path,
-                         QWidget* parent = nullptr);
+    ImportContactsDialog(store::Session& session, ViewAccess& views, const store::Clock& clock,
+                         std::string path, QWidget* parent = nullptr);
 
     QComboBox* encodingDropDown() const { return encoding_; }
     QComboBox* delimiterDropDown() const { return delimiter_; }
@@ -58,9 +60,9 @@ private:
     void runImport();
     void cancel();
 
-    Session& session_;
+    store::Session& session_;
     ViewAccess& views_;
-    const Clock& clock_;
+    const store::Clock& clock_;
     std::string path_;
     ImportPreview shown_;
 
@@ -84,3 +86,5 @@ private:
     bool cancelRequested_ = false;
     bool loading_ = false;
 };
+
+} // namespace velmora::contacts

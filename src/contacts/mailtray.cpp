@@ -2,22 +2,26 @@
 
 #include "store/atomic_file.h"
 #include "store/file_names.h"
+#include "store/text.h"
 
-bool appendToMailtray(Session& session, std::int32_t slot) {
+namespace velmora::contacts {
+
+bool appendToMailtray(store::Session& session, std::int32_t slot) {
     if (!session.hasContact(slot)) {
         return false;
     }
-    const Contact& c = session.contact(slot);
+    const store::Contact& c = session.contact(slot);
     if (session.mailtrayHasEmail(c.email)) {
         return false;
     }
-    Contact entry = c;
+    store::Contact entry = c;
     entry.id = slot;
     session.addMailtrayEntry(std::move(entry));
     return true;
 }
 
-std::int32_t addContactsToMailtray(Session& session, const std::vector<std::int32_t>& slots) {
+std::int32_t addContactsToMailtray(store::Session& session,
+                                   const std::vector<std::int32_t>& slots) {
     std::int32_t added = 0;
     for (const std::int32_t slot : slots) {
         added += appendToMailtray(session, slot) ? 1 : 0;
@@ -27,9 +31,9 @@ std::int32_t addContactsToMailtray(Session& session, const std::vector<std::int3
 
 namespace {
 
-std::string joinLiveEntries(const Session& session, std::string_view ending) {
+std::string joinLiveEntries(const store::Session& session, std::string_view ending) {
     std::string text;
-    for (const Contact& entry : session.mailtray()) {
+    for (const store::Contact& entry : session.mailtray()) {
         if (!entry.isDeleted()) {
             text += entry.email.view();
             text += ending;
@@ -40,24 +44,25 @@ std::string joinLiveEntries(const Session& session, std::string_view ending) {
 
 } // namespace
 
-std::string mailtrayClipboardText(const Session& session) {
-    return std::string(trimSpaces(joinLiveEntries(session, "\n")));
+std::string mailtrayClipboardText(const store::Session& session) {
+    return std::string(store::trimSpaces(joinLiveEntries(session, "\n")));
 }
 
-std::string mailtrayExportText(const Session& session) {
+std::string mailtrayExportText(const store::Session& session) {
     return joinLiveEntries(session, "\r\n");
 }
 
 std::string mailtrayExportPath(std::string_view chosenPath) {
     std::string path(chosenPath);
-    if (path.size() < 4 || toLowerAscii(path.substr(path.size() - 4)) != ".txt") {
+    if (path.size() < 4 || store::toLowerAscii(path.substr(path.size() - 4)) != ".txt") {
         path += ".txt";
     }
     return path;
 }
 
-bool saveMailtrayToFile(const Session& session, const std::string& path, std::string& error) {
-    return writeFileAtomically(path, mailtrayExportText(session), error);
+bool saveMailtrayToFile(const store::Session& session, const std::string& path,
+                        std::string& error) {
+    return store::writeFileAtomically(path, mailtrayExportText(session), error);
 }
 
 std::string mailtraySaveFailedText(const std::string& path, const std::string& error) {
@@ -70,7 +75,7 @@ std::string mailtrayCopiedQuestion() {
 }
 
 std::string mailtraySavedQuestion(const std::string& path) {
-    return "The mailtray entries have been saved to \"" + std::string(lastPathPart(path)) +
+    return "The mailtray entries have been saved to \"" + std::string(store::lastPathPart(path)) +
            "\". Would you like to mark these entries as contacted?";
 }
 
@@ -78,19 +83,19 @@ std::string mailtrayWindowTitle(std::int32_t count) {
     return "Mailtray (" + std::to_string(count) + " Recipients)";
 }
 
-void markMailtrayContacted(Session& session, std::string_view today) {
+void markMailtrayContacted(store::Session& session, std::string_view today) {
     for (std::int32_t slot = 1; slot <= session.mailtrayCount(); ++slot) {
         if (session.mailtrayEntry(slot).isDeleted()) {
             continue;
         }
-        session.modifyMailtrayEntry(slot, [&](Contact& entry) {
+        session.modifyMailtrayEntry(slot, [&](store::Contact& entry) {
             entry.lastContacted = today;
-            entry.timesContacted = countedOnceMore(entry.timesContacted);
+            entry.timesContacted = store::countedOnceMore(entry.timesContacted);
         });
         const std::int32_t contact = session.mailtrayEntry(slot).id;
         if (session.hasContact(contact)) {
             session.markContacted(contact, today);
-            session.contactedToday = countedOnceMore(session.contactedToday);
+            session.contactedToday = store::countedOnceMore(session.contactedToday);
         }
     }
 }
@@ -115,3 +120,5 @@ void MailtrayButtons::afterEmpty() {
     empty = copy = save = false;
     addSelected = addFiltered = true;
 }
+
+} // namespace velmora::contacts

@@ -7,23 +7,25 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::contacts {
+
 // Copies contact `slot` into the Mailtray (its `id` = the slot) unless the
 // Mailtray already holds its address. True when an entry was added.
-bool appendToMailtray(Session& session, std::int32_t slot);
+bool appendToMailtray(store::Session& session, std::int32_t slot);
 // "Add Selected" (the selected rows) and "Add Filtered" (every row of the
 // All Entries list): append each in list order. Returns how many were added.
-std::int32_t addContactsToMailtray(Session& session, const std::vector<std::int32_t>& slots);
+std::int32_t addContactsToMailtray(store::Session& session, const std::vector<std::int32_t>& slots);
 
 // Each live entry's address followed by LF, blanks at both ends of the
 // whole text removed (the final LF stays).
-std::string mailtrayClipboardText(const Session& session);
+std::string mailtrayClipboardText(const store::Session& session);
 // Each live entry's address followed by CR LF, the last line included.
-std::string mailtrayExportText(const Session& session);
+std::string mailtrayExportText(const store::Session& session);
 // The chosen path with ".txt" appended unless it already ends in ".txt" in
 // any letter case.
 std::string mailtrayExportPath(std::string_view chosenPath);
 // Writes the export text (atomically). False with `error` set on failure.
-bool saveMailtrayToFile(const Session& session, const std::string& path, std::string& error);
+bool saveMailtrayToFile(const store::Session& session, const std::string& path, std::string& error);
 
 // Told when the export file cannot be written; nothing is marked then.
 std::string mailtraySaveFailedText(const std::string& path, const std::string& error);
@@ -38,7 +40,7 @@ inline constexpr const char* kEmptyMailtrayQuestion =
 // Stamps every live entry and the contact it names with `today`, counting
 // each contact in `contactedToday`. An entry naming no contact slot (only a
 // session file brings one) is stamped alone and not counted.
-void markMailtrayContacted(Session& session, std::string_view today);
+void markMailtrayContacted(store::Session& session, std::string_view today);
 
 // The Mailtray window's buttons, by the rules of opening, adding and emptying.
 struct MailtrayButtons {
@@ -55,3 +57,5 @@ struct MailtrayButtons {
     void afterAdd(Used used, std::int32_t mailtrayCount);
     void afterEmpty();
 };
+
+} // namespace velmora::contacts

@@ -8,8 +8,11 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-MailtrayWindow::MailtrayWindow(Session& session, ViewAccess& views, Prompter& prompter,
-                               Clipboard& clipboard, const Clock& clock, ContactIconProvider icons,
+namespace velmora::contacts {
+
+MailtrayWindow::MailtrayWindow(store::Session& session, ViewAccess& views,
+                               platform::Prompter& prompter, platform::Clipboard& clipboard,
+                               const store::Clock& clock, ContactIconProvider icons,
                                QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), prompter_(prompter),
       clipboard_(clipboard), clock_(clock),
@@ -42,7 +45,7 @@ MailtrayWindow::MailtrayWindow(Session& session, ViewAccess& views, Prompter& pr
     connect(copy_, &QPushButton::clicked, this, &MailtrayWindow::copyToClipboard);
     connect(save_, &QPushButton::clicked, this, &MailtrayWindow::saveToFile);
     connect(close_, &QPushButton::clicked, this, &QWidget::close);
-    installDialogKeys(*this, close_);
+    platform::installDialogKeys(*this, close_);
 
     reload();
 }
@@ -107,8 +110,8 @@ void MailtrayWindow::addFiltered() {
 
 void MailtrayWindow::emptyMailtray() {
     reloadIfSessionReplaced();
-    if (prompter_.message("Confirm", kEmptyMailtrayQuestion, PromptButtons::YesNo) !=
-        PromptAnswer::Yes) {
+    if (prompter_.message("Confirm", kEmptyMailtrayQuestion, platform::PromptButtons::YesNo) !=
+        platform::PromptAnswer::Yes) {
         return;
     }
     session_.clearMailtray();
@@ -141,10 +144,13 @@ void MailtrayWindow::saveToFile() {
 }
 
 void MailtrayWindow::offerMarking(const std::string& question) {
-    if (prompter_.message("Confirm", question, PromptButtons::YesNo) != PromptAnswer::Yes) {
+    if (prompter_.message("Confirm", question, platform::PromptButtons::YesNo) !=
+        platform::PromptAnswer::Yes) {
         return;
     }
     markMailtrayContacted(session_, formatContactDate(clock_.now()));
     views_.refreshViews();
     views_.updateStatusLine();
 }
+
+} // namespace velmora::contacts

@@ -13,14 +13,17 @@
 class QPushButton;
 class QTreeView;
 
+namespace velmora::contacts {
+
 // The Mailtray: the queued recipients, filled from the main window's lists,
 // emptied, copied to the clipboard or saved to a text file.
 class MailtrayWindow final : public QWidget {
     Q_OBJECT
 
 public:
-    MailtrayWindow(Session& session, ViewAccess& views, Prompter& prompter, Clipboard& clipboard,
-                   const Clock& clock, ContactIconProvider icons = {}, QWidget* parent = nullptr);
+    MailtrayWindow(store::Session& session, ViewAccess& views, platform::Prompter& prompter,
+                   platform::Clipboard& clipboard, const store::Clock& clock,
+                   ContactIconProvider icons = {}, QWidget* parent = nullptr);
 
     // Lists the Mailtray again and sets the buttons as on opening, for when
     // the session was replaced while the window stayed open. The window also
@@ -50,11 +53,11 @@ private:
     void fillList();
     void showButtons();
 
-    Session& session_;
+    store::Session& session_;
     ViewAccess& views_;
-    Prompter& prompter_;
-    Clipboard& clipboard_;
-    const Clock& clock_;
+    platform::Prompter& prompter_;
+    platform::Clipboard& clipboard_;
+    const store::Clock& clock_;
     MailtrayButtons state_;
     std::uint64_t shownGeneration_ = 0;
 
@@ -67,3 +70,5 @@ private:
     QPushButton* save_;
     QPushButton* close_;
 };
+
+} // namespace velmora::contacts

@@ -11,6 +11,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+namespace velmora::contacts {
+
 namespace {
 
 const char* title(SelectionDialog::Kind kind) {
@@ -43,8 +45,9 @@ QString qs(std::string_view text) {
 
 } // namespace
 
-SelectionDialog::SelectionDialog(Kind kind, Session& session, ViewAccess& views, Prompter& prompter,
-                                 ContactIconProvider icons, QWidget* parent)
+SelectionDialog::SelectionDialog(Kind kind, store::Session& session, ViewAccess& views,
+                                 platform::Prompter& prompter, ContactIconProvider icons,
+                                 QWidget* parent)
     : QWidget(parent, Qt::Window), kind_(kind), session_(session), views_(views),
       prompter_(prompter), model_(new ContactRowsModel(session, ContactRowsModel::Source::Contacts,
                                                        std::move(icons), this)),
@@ -60,8 +63,9 @@ SelectionDialog::SelectionDialog(Kind kind, Session& session, ViewAccess& views,
 
     switch (kind) {
     case Kind::Tag:
-        for (std::int32_t tag = code(ContactTag::None); tag <= code(ContactTag::Star); ++tag) {
-            dropDown_->addItem(qs(tagCaption(tag)));
+        for (std::int32_t tag = code(store::ContactTag::None); tag <= code(store::ContactTag::Star);
+             ++tag) {
+            dropDown_->addItem(qs(store::tagCaption(tag)));
         }
         break;
     case Kind::Group:
@@ -69,7 +73,7 @@ SelectionDialog::SelectionDialog(Kind kind, Session& session, ViewAccess& views,
         break;
     case Kind::Status:
         for (const std::int32_t status : kStatusDropDownCodes) {
-            dropDown_->addItem(qs(statusCaption(status)));
+            dropDown_->addItem(qs(store::statusCaption(status)));
         }
         break;
     }
@@ -91,7 +95,7 @@ SelectionDialog::SelectionDialog(Kind kind, Session& session, ViewAccess& views,
 
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(apply_, &QPushButton::clicked, this, &SelectionDialog::apply);
-    installDialogKeys(*this, cancel_, apply_);
+    platform::installDialogKeys(*this, cancel_, apply_);
 }
 
 void SelectionDialog::apply() {
@@ -113,3 +117,5 @@ void SelectionDialog::apply() {
     prompter_.message("Information", message);
     close();
 }
+
+} // namespace velmora::contacts

@@ -12,6 +12,8 @@ class QLabel;
 class QPushButton;
 class QTreeView;
 
+namespace velmora::contacts {
+
 // Set Tag, Set Group and Set Status: the selected contacts listed (for
 // information only), one drop-down, and "Apply >>" for the rows selected
 // when it is pressed.
@@ -21,8 +23,9 @@ class SelectionDialog final : public QWidget {
 public:
     enum class Kind { Tag, Group, Status };
 
-    SelectionDialog(Kind kind, Session& session, ViewAccess& views, Prompter& prompter,
-                    ContactIconProvider icons = {}, QWidget* parent = nullptr);
+    SelectionDialog(Kind kind, store::Session& session, ViewAccess& views,
+                    platform::Prompter& prompter, ContactIconProvider icons = {},
+                    QWidget* parent = nullptr);
 
     Kind kind() const { return kind_; }
     QTreeView* list() const { return list_; }
@@ -36,9 +39,9 @@ private:
     void apply();
 
     Kind kind_;
-    Session& session_;
+    store::Session& session_;
     ViewAccess& views_;
-    Prompter& prompter_;
+    platform::Prompter& prompter_;
 
     ContactRowsModel* model_;
     QTreeView* list_;
@@ -47,3 +50,5 @@ private:
     QPushButton* cancel_;
     QPushButton* apply_;
 };
+
+} // namespace velmora::contacts

@@ -1,12 +1,16 @@
 #include "contacts/unsubscribe.h"
 
+#include "store/text.h"
+
 #include <cctype>
 #include <unordered_map>
+
+namespace velmora::contacts {
 
 namespace {
 
 std::string lowerTrimmed(std::string_view text) {
-    std::string out(trimSpaces(text));
+    std::string out(store::trimSpaces(text));
     while (!out.empty() && (out.back() == '\r' || out.back() == '\t')) {
         out.pop_back();
     }
@@ -18,7 +22,7 @@ std::string lowerTrimmed(std::string_view text) {
 
 } // namespace
 
-UnsubscribeResult unsubscribeAddresses(Session& session,
+UnsubscribeResult unsubscribeAddresses(store::Session& session,
                                        const std::vector<std::string>& addresses) {
     // One pass over the contacts, whatever the number of addresses.
     std::unordered_map<std::string, bool> wanted; // address -> matched
@@ -29,7 +33,7 @@ UnsubscribeResult unsubscribeAddresses(Session& session,
         }
     }
     for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
-        const Contact& contact = session.contact(slot);
+        const store::Contact& contact = session.contact(slot);
         if (contact.isDeleted()) {
             continue;
         }
@@ -38,12 +42,12 @@ UnsubscribeResult unsubscribeAddresses(Session& session,
             continue;
         }
         found->second = true;
-        if (contact.status == code(ContactStatus::DoNotContact)) {
+        if (contact.status == code(store::ContactStatus::DoNotContact)) {
             continue;
         }
-        session.modifyContact(slot, [](Contact& c) {
+        session.modifyContact(slot, [](store::Contact& c) {
             c.previousStatus = c.status;
-            c.status = code(ContactStatus::DoNotContact);
+            c.status = code(store::ContactStatus::DoNotContact);
         });
     }
     UnsubscribeResult result;
@@ -80,3 +84,5 @@ std::string unsubscribeSummary(const UnsubscribeResult& result) {
     return "Unsubscribed " + std::to_string(result.unsubscribed) + ", unknown " +
            std::to_string(result.unknown) + ".";
 }
+
+} // namespace velmora::contacts

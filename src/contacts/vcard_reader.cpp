@@ -2,6 +2,8 @@
 
 #include "store/text_encoding.h"
 
+namespace velmora::contacts {
+
 namespace {
 
 struct Line {
@@ -240,7 +242,7 @@ std::vector<VCard> readVCards(std::string_view text) {
         }
         std::string decoded;
         if (isQuotedPrintable(head)) {
-            decoded = textFromFileBytes(decodeQuotedPrintable(value));
+            decoded = store::textFromFileBytes(decodeQuotedPrintable(value));
             value = decoded;
         }
         VCard& card = cards.back();
@@ -276,3 +278,5 @@ std::vector<VCard> readVCards(std::string_view text) {
     }
     return cards;
 }
+
+} // namespace velmora::contacts

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::contacts {
+
 // What an imported card gives a contact. Values are UTF-8, unescaped.
 struct VCard {
     std::int64_t line = 0; // the line of its BEGIN:VCARD
@@ -24,3 +26,5 @@ std::vector<VCard> readVCards(std::string_view text);
 
 // True when the first line that is not blank opens a card.
 bool looksLikeVCard(std::string_view text);
+
+} // namespace velmora::contacts

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+namespace velmora::delivery {
+
 // The byte stream to one server. Every call returns without blocking longer
 // than the time it is given, so that the caller can keep the window alive,
 // notice Cancel and enforce its time-outs. TLS wraps a TCP connection
@@ -74,3 +76,5 @@ std::string localHostName();
 // The host as connect() takes it: "[::1]" and "[IPv6:::1]" lose their
 // brackets and prefix, so a server can be given as an address literal.
 std::string hostWithoutBrackets(const std::string& host);
+
+} // namespace velmora::delivery

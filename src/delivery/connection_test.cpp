@@ -3,7 +3,10 @@
 #include "delivery/mime_types_file.h"
 #include "delivery/untrusted_text.h"
 
-SmtpSessionRequest smtpRequestFor(const SessionSettings& settings, const std::string& hostName) {
+namespace velmora::delivery {
+
+SmtpSessionRequest smtpRequestFor(const store::SessionSettings& settings,
+                                  const std::string& hostName) {
     SmtpSessionRequest request;
     request.server = settings.smtpServer;
     request.port = settings.smtpPort;
@@ -12,7 +15,7 @@ SmtpSessionRequest smtpRequestFor(const SessionSettings& settings, const std::st
         request.userName = settings.userName;
         request.password = settings.password;
     }
-    const ExtensionSettings& extensions = settings.extensions;
+    const store::ExtensionSettings& extensions = settings.extensions;
     const std::string heloName = extensions.value("heloName");
     request.hostName = heloName.empty() ? hostName : heloName;
     request.security = smtpSecurityNamed(extensions.value("smtpSecurity"));
@@ -21,9 +24,9 @@ SmtpSessionRequest smtpRequestFor(const SessionSettings& settings, const std::st
     return request;
 }
 
-SmtpSessionReport testSmtpConnection(const SessionSettings& settings, const std::string& hostName,
-                                     Connection& connection, RunObserver& observer,
-                                     const Clock& clock) {
+SmtpSessionReport testSmtpConnection(const store::SessionSettings& settings,
+                                     const std::string& hostName, Connection& connection,
+                                     RunObserver& observer, const store::Clock& clock) {
     SmtpSessionRequest request = smtpRequestFor(settings, hostName);
     request.probeOnly = true;
     // No message is sent; the envelope only has to be safe.
@@ -77,3 +80,5 @@ std::vector<std::string> connectionTestLines(const SmtpSessionRequest& request,
                                                  : "Result: Failed: " + report.outcome.reason);
     return lines;
 }
+
+} // namespace velmora::delivery

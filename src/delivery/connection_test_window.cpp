@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace velmora::delivery {
+
 namespace {
 
 // The worker's observer: nothing to show while it runs; Cancel when the window goes.
@@ -26,7 +28,7 @@ private:
 
 } // namespace
 
-ConnectionTestWindow::ConnectionTestWindow(const SessionSettings& settings, QWidget* parent)
+ConnectionTestWindow::ConnectionTestWindow(const store::SessionSettings& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), status_(new QLabel("Testing the connection...")),
       report_(new QPlainTextEdit), close_(new QPushButton("Close")),
       cancel_(std::make_shared<std::atomic<bool>>(false)) {
@@ -47,7 +49,7 @@ ConnectionTestWindow::ConnectionTestWindow(const SessionSettings& settings, QWid
     worker_ = std::thread([self, settings, cancel = cancel_] {
         TcpConnection connection;
         CancellableObserver observer(cancel);
-        const SystemClock clock;
+        const store::SystemClock clock;
         const SmtpSessionReport report =
             testSmtpConnection(settings, localHostName(), connection, observer, clock);
         QStringList lines;
@@ -88,3 +90,5 @@ void ConnectionTestWindow::showReport(const QStringList& lines, bool passed) {
     report_->setPlainText(lines.join('\n'));
     emit finished(passed);
 }
+
+} // namespace velmora::delivery

@@ -11,6 +11,8 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
+namespace velmora::delivery {
+
 // "Test Connection": tries the settings it was given on a thread of its
 // own, so the program stays responsive, and shows what the server said.
 // Closing the window cancels a test still running.
@@ -18,7 +20,7 @@ class ConnectionTestWindow final : public QWidget {
     Q_OBJECT
 
 public:
-    ConnectionTestWindow(const SessionSettings& settings, QWidget* parent = nullptr);
+    ConnectionTestWindow(const store::SessionSettings& settings, QWidget* parent = nullptr);
     ~ConnectionTestWindow() override;
 
     bool running() const { return running_; }
@@ -38,3 +40,5 @@ private:
     std::thread worker_;
     bool running_ = true;
 };
+
+} // namespace velmora::delivery

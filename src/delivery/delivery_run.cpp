@@ -3,6 +3,7 @@
 #include "delivery/draft_file.h"
 #include "delivery/run_session.h"
 #include "delivery/smtp_session.h"
+#include "store/text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +12,8 @@
 #include <map>
 #include <memory>
 #include <thread>
+
+namespace velmora::delivery {
 
 namespace {
 
@@ -94,7 +97,7 @@ private:
 // Sends one message to one recipient at a time over the run's connection.
 class MessageSender {
 public:
-    MessageSender(const Session& session, const MessageDraft& draft,
+    MessageSender(const store::Session& session, const MessageDraft& draft,
                   const SendRunEnvironment& environment, RunObserver& observer, bool logDialogue,
                   std::int64_t messagesPerConnection)
         : session_(session), draft_(draft),
@@ -109,7 +112,7 @@ public:
     void release() { connection_.release(); }
 
 private:
-    const Session& session_;
+    const store::Session& session_;
     const MessageDraft& draft_;
     RunConnection connection_;
     bool listRun_;
@@ -122,7 +125,7 @@ struct Deferred {
 
 class Run {
 public:
-    Run(Session& session, const MessageDraft& draft, const DeliveryPlan& plan,
+    Run(store::Session& session, const MessageDraft& draft, const DeliveryPlan& plan,
         const SendRunEnvironment& environment, RunObserver& observer)
         : session_(session), plan_(plan), environment_(environment), outer_(observer),
           policy_(runPolicy(session.settings().extensions)),
@@ -149,7 +152,7 @@ private:
     bool handle(std::size_t index, const SmtpOutcome& outcome);
     void stop() { summary_.stoppedEarly = true; }
 
-    Session& session_;
+    store::Session& session_;
     const DeliveryPlan& plan_;
     const SendRunEnvironment& environment_;
     RunObserver& outer_;
@@ -483,13 +486,13 @@ SendRunSummary Run::run() {
 
 } // namespace
 
-void noteStampsSaved(Session& session, const std::string& runId, std::int32_t stampNumber) {
-    SessionSettings settings = session.settings();
+void noteStampsSaved(store::Session& session, const std::string& runId, std::int32_t stampNumber) {
+    store::SessionSettings settings = session.settings();
     settings.extensions.set(kRunStampsKey, runStampsMarker(runId, stampNumber));
     session.setSettings(std::move(settings));
 }
 
-RunPolicy runPolicy(const ExtensionSettings& extensions) {
+RunPolicy runPolicy(const store::ExtensionSettings& extensions) {
     RunPolicy policy;
     policy.deferredRetries = extensions.integer("deferredRetries");
     policy.ratePerMinute = extensions.integer("ratePerMinute");
@@ -547,11 +550,11 @@ Verdict classifyOutcome(const SmtpOutcome& outcome) {
     return Verdict::StopRun;
 }
 
-DeliveryPlan newRunPlan(const Session& session, const MessageDraft& draft,
+DeliveryPlan newRunPlan(const store::Session& session, const MessageDraft& draft,
                         const std::string& draftPath) {
     DeliveryPlan plan;
     for (std::int32_t i = 1; i <= session.sendList.count(); ++i) {
-        const Contact& entry = session.sendList.at(i);
+        const store::Contact& entry = session.sendList.at(i);
         plan.recipients.push_back({entry.id, std::string(entry.email.view())});
     }
     if (!session.isUntitled()) {
@@ -560,12 +563,13 @@ DeliveryPlan newRunPlan(const Session& session, const MessageDraft& draft,
     plan.header.draftPath = draftPath;
     plan.header.draftDigest = draftDigest(draft);
     plan.header.format = draft.format;
-    plan.header.subject = std::string(trimSpaces(draft.subject));
+    plan.header.subject = std::string(store::trimSpaces(draft.subject));
     plan.logDialogue = draft.recipientChoice == code(RecipientChoice::SingleRecipient);
     return plan;
 }
 
-DeliveryPlan retryPlan(const Session& session, const RunRecord& run, const MessageDraft& draft,
+DeliveryPlan retryPlan(const store::Session& session, const RunRecord& run,
+                       const MessageDraft& draft,
                        const std::set<std::optional<DeliveryOutcome>>& outcomes,
                        const std::string& draftPath) {
     DeliveryPlan plan;
@@ -580,12 +584,12 @@ DeliveryPlan retryPlan(const Session& session, const RunRecord& run, const Messa
     plan.header.draftPath = draftPath;
     plan.header.draftDigest = draftDigest(draft);
     plan.header.format = draft.format;
-    plan.header.subject = std::string(trimSpaces(draft.subject));
+    plan.header.subject = std::string(store::trimSpaces(draft.subject));
     plan.header.retryOf = run.id;
     return plan;
 }
 
-ResumeCheck resumePlan(Session& session, const RunRecord& run, const MessageDraft& draft,
+ResumeCheck resumePlan(store::Session& session, const RunRecord& run, const MessageDraft& draft,
                        bool force, DeliveryPlan& plan) {
     if (!force && draftDigest(draft) != run.draftDigest) {
         return ResumeCheck::DraftChanged;
@@ -608,9 +612,10 @@ ResumeCheck resumePlan(Session& session, const RunRecord& run, const MessageDraf
             continue;
         }
         // Only the contact the message went to: the slot may hold another by now.
-        const Contact& contact = session.contact(slot);
+        const store::Contact& contact = session.contact(slot);
         if (!contact.isDeleted() &&
-            equalIgnoringCase(trimSpaces(contact.email.view()), stamp.recipient->address)) {
+            store::equalIgnoringCase(store::trimSpaces(contact.email.view()),
+                                     stamp.recipient->address)) {
             session.markContacted(slot, stamp.attempt->stamp);
         }
     }
@@ -620,7 +625,7 @@ ResumeCheck resumePlan(Session& session, const RunRecord& run, const MessageDraf
     return ResumeCheck::Ready;
 }
 
-std::optional<RunRecord> interruptedRun(const Session& session) {
+std::optional<RunRecord> interruptedRun(const store::Session& session) {
     if (session.isUntitled()) {
         return std::nullopt;
     }
@@ -639,8 +644,8 @@ bool loadRunDraft(const RunRecord& run, MessageDraft& draft, std::string& error)
     return true;
 }
 
-bool prepareResume(Session& session, const RunRecord& run, MessageDraft& draft, DeliveryPlan& plan,
-                   std::string& error) {
+bool prepareResume(store::Session& session, const RunRecord& run, MessageDraft& draft,
+                   DeliveryPlan& plan, std::string& error) {
     if (!loadRunDraft(run, draft, error)) {
         return false;
     }
@@ -685,7 +690,7 @@ std::string paceText(const RunTally& tally) {
     return text + ".";
 }
 
-SendRunSummary retryNotDelivered(Session& session, const MessageDraft& draft,
+SendRunSummary retryNotDelivered(store::Session& session, const MessageDraft& draft,
                                  const std::string& runId, const SendRunEnvironment& environment,
                                  RunObserver& observer) {
     RunRecord run;
@@ -704,7 +709,10 @@ SendRunSummary retryNotDelivered(Session& session, const MessageDraft& draft,
     return runDelivery(session, draft, plan, environment, observer);
 }
 
-SendRunSummary runDelivery(Session& session, const MessageDraft& draft, const DeliveryPlan& plan,
-                           const SendRunEnvironment& environment, RunObserver& observer) {
+SendRunSummary runDelivery(store::Session& session, const MessageDraft& draft,
+                           const DeliveryPlan& plan, const SendRunEnvironment& environment,
+                           RunObserver& observer) {
     return Run(session, draft, plan, environment, observer).run();
 }
+
+} // namespace velmora::delivery

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace velmora::delivery {
+
 // The pace and retry settings of a run (the session's extension settings).
 struct RunPolicy {
     std::int64_t deferredRetries = 3;
@@ -21,7 +23,7 @@ struct RunPolicy {
     std::int64_t maxPauseMinutes = 30;
     std::int64_t messagesPerConnection = 1;
 };
-RunPolicy runPolicy(const ExtensionSettings& extensions);
+RunPolicy runPolicy(const store::ExtensionSettings& extensions);
 
 // What a run makes of one session's outcome.
 enum class Verdict {
@@ -57,12 +59,13 @@ struct DeliveryPlan {
 
 // The plan of a new run over `session.sendList` (gatherRecipients filled
 // it), journaled beside the session's file unless it was never saved.
-DeliveryPlan newRunPlan(const Session& session, const MessageDraft& draft,
+DeliveryPlan newRunPlan(const store::Session& session, const MessageDraft& draft,
                         const std::string& draftPath);
 
 // The recipients of `run` whose outcome is in `outcomes` (nothing in the
 // set: not attempted), as a new run that retries it.
-DeliveryPlan retryPlan(const Session& session, const RunRecord& run, const MessageDraft& draft,
+DeliveryPlan retryPlan(const store::Session& session, const RunRecord& run,
+                       const MessageDraft& draft,
                        const std::set<std::optional<DeliveryOutcome>>& outcomes,
                        const std::string& draftPath);
 
@@ -73,12 +76,12 @@ enum class ResumeCheck {
 // Continues `run`: the recipients without a final outcome. The stamps the
 // journal holds for deliveries but that never reached a saved session are
 // applied to `session` now (the contact at that slot still has the address).
-ResumeCheck resumePlan(Session& session, const RunRecord& run, const MessageDraft& draft,
+ResumeCheck resumePlan(store::Session& session, const RunRecord& run, const MessageDraft& draft,
                        bool force, DeliveryPlan& plan);
 
 // Marks the session as holding `runId`'s stamps up to `stampNumber` (see
 // kRunStampsKey): saved with them, in the same write.
-void noteStampsSaved(Session& session, const std::string& runId, std::int32_t stampNumber);
+void noteStampsSaved(store::Session& session, const std::string& runId, std::int32_t stampNumber);
 
 inline constexpr const char* kDraftChangedText =
     "The draft changed since the interrupted run started; it was not resumed. Use --force to "
@@ -89,13 +92,13 @@ inline constexpr const char* kDraftChangedForWindowText =
     "resumed.";
 
 // The newest interrupted run of the session (none for an untitled session).
-std::optional<RunRecord> interruptedRun(const Session& session);
+std::optional<RunRecord> interruptedRun(const store::Session& session);
 // Reads the draft the run sends (its file, or the copy it kept), in the
 // run's format. False with `error`, for the user, when it cannot.
 bool loadRunDraft(const RunRecord& run, MessageDraft& draft, std::string& error);
 // loadRunDraft, then resumePlan; the window's way to resume.
-bool prepareResume(Session& session, const RunRecord& run, MessageDraft& draft, DeliveryPlan& plan,
-                   std::string& error);
+bool prepareResume(store::Session& session, const RunRecord& run, MessageDraft& draft,
+                   DeliveryPlan& plan, std::string& error);
 
 // "A sending of \"SUBJECT\" was interrupted after N of M recipients. Resume it now?"
 std::string resumeQuestion(const RunRecord& run);
@@ -110,12 +113,15 @@ std::string paceText(const RunTally& tally);
 
 // Sends again, as a new run, to the recipients of run `runId` of this
 // session that did not get the message (deferred, failed, not attempted).
-SendRunSummary retryNotDelivered(Session& session, const MessageDraft& draft,
+SendRunSummary retryNotDelivered(store::Session& session, const MessageDraft& draft,
                                  const std::string& runId, const SendRunEnvironment& environment,
                                  RunObserver& observer);
 
 // The run: each recipient in turn, deferred ones again after their
 // back-off, at the pace the limiter allows, pausing when the server asks
 // to slow down, each outcome in the journal before the run goes on.
-SendRunSummary runDelivery(Session& session, const MessageDraft& draft, const DeliveryPlan& plan,
-                           const SendRunEnvironment& environment, RunObserver& observer);
+SendRunSummary runDelivery(store::Session& session, const MessageDraft& draft,
+                           const DeliveryPlan& plan, const SendRunEnvironment& environment,
+                           RunObserver& observer);
+
+} // namespace velmora::delivery

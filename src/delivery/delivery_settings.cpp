@@ -2,6 +2,8 @@
 
 #include <limits>
 
+namespace velmora::delivery {
+
 namespace {
 
 template <std::size_t N>
@@ -75,18 +77,18 @@ std::int32_t parseIntegerText(std::string_view text) {
 
 DeliveryControlStates deliveryControlStates(std::int32_t method, bool requiresAuth) {
     DeliveryControlStates states;
-    if (method == code(DeliveryMethod::SmtpServer)) {
+    if (method == code(store::DeliveryMethod::SmtpServer)) {
         states.serverFields = true;
         states.loginFields = requiresAuth;
-    } else if (method == code(DeliveryMethod::CustomMailClient)) {
+    } else if (method == code(store::DeliveryMethod::CustomMailClient)) {
         states.clientFields = true;
     }
     return states;
 }
 
-DeliverySettingsForm deliverySettingsForm(const SessionSettings& s) {
+DeliverySettingsForm deliverySettingsForm(const store::SessionSettings& s) {
     DeliverySettingsForm f;
-    f.html = s.editorFormat == code(EditorFormat::Html);
+    f.html = s.editorFormat == code(store::EditorFormat::Html);
     f.methodPosition = s.deliveryMethod;
     f.clientPath = s.clientPath;
     f.clientParameters = s.clientParameters;
@@ -106,9 +108,10 @@ DeliverySettingsForm deliverySettingsForm(const SessionSettings& s) {
     return f;
 }
 
-SessionSettings applyDeliverySettings(const DeliverySettingsForm& f) {
-    SessionSettings s;
-    s.editorFormat = f.html ? code(EditorFormat::Html) : code(EditorFormat::PlainText);
+store::SessionSettings applyDeliverySettings(const DeliverySettingsForm& f) {
+    store::SessionSettings s;
+    s.editorFormat =
+        f.html ? code(store::EditorFormat::Html) : code(store::EditorFormat::PlainText);
     s.deliveryMethod = f.methodPosition;
     s.clientPath = f.clientPath;
     s.clientParameters = f.clientParameters;
@@ -128,3 +131,5 @@ SessionSettings applyDeliverySettings(const DeliverySettingsForm& f) {
     s.extensions.set("smtpAuthMechanism", valueAt(kLoginMethodValues, f.loginMethodPosition));
     return s;
 }
+
+} // namespace velmora::delivery

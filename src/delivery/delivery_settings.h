@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::delivery {
+
 // The integer value of a text field: leading blanks and tabs skipped, an
 // optional sign, then decimal digits up to the first other character; 0
 // when there are none. Values beyond the int32 range stop at its bounds.
@@ -33,7 +35,7 @@ struct DeliverySettingsForm {
     std::int32_t securityPosition = 0;    // kSecurityCaptions
     std::int32_t loginMethodPosition = 0; // kLoginMethodCaptions
     // The session's other extension settings, kept as they are.
-    ExtensionSettings extensions;
+    store::ExtensionSettings extensions;
 };
 
 // The "Security" drop-down's items, in order, and the smtpSecurity value of each.
@@ -50,6 +52,8 @@ int suggestedPort(std::int32_t securityPosition);
 // (25, 465 or 587), else the text the user typed, unchanged.
 std::string portTextForSecurity(std::int32_t securityPosition, std::string_view portText);
 
-DeliverySettingsForm deliverySettingsForm(const SessionSettings& settings);
+DeliverySettingsForm deliverySettingsForm(const store::SessionSettings& settings);
 // Every control copied at once; texts exactly as they stand, nothing validated.
-SessionSettings applyDeliverySettings(const DeliverySettingsForm& form);
+store::SessionSettings applyDeliverySettings(const DeliverySettingsForm& form);
+
+} // namespace velmora::delivery

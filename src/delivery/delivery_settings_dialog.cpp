@@ -16,6 +16,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+namespace velmora::delivery {
+
 namespace {
 
 // Programs on this system carry no extension; the requester offers every
@@ -28,8 +30,9 @@ QString qs(const std::string& text) {
 
 } // namespace
 
-DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& prompter,
-                                               QWidget* parent, PasswordStore* passwords)
+DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
+                                               platform::Prompter& prompter, QWidget* parent,
+                                               store::PasswordStore* passwords)
     : QWidget(parent, Qt::Window), session_(session), prompter_(prompter), passwords_(passwords),
       keyring_(new QCheckBox("Keep the password in the desktop keyring")), method_(new QComboBox),
       clientPath_(new QLineEdit), browse_(new QPushButton(">>")), parameters_(new QLineEdit),
@@ -44,9 +47,9 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("Mail Delivery Settings");
 
-    for (std::int32_t m = code(DeliveryMethod::None); m <= code(DeliveryMethod::CustomMailClient);
-         ++m) {
-        const std::string_view caption = deliveryMethodCaption(m);
+    for (std::int32_t m = code(store::DeliveryMethod::None);
+         m <= code(store::DeliveryMethod::CustomMailClient); ++m) {
+        const std::string_view caption = store::deliveryMethodCaption(m);
         method_->addItem(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
     }
     for (const char* caption : kSecurityCaptions) {
@@ -145,7 +148,7 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     (f.html ? html_ : plainText_)->setChecked(true);
     from_->setText(qs(f.fromAddress));
     replyTo_->setText(qs(f.replyTo));
-    signature_->setPlainText(qs(editedLineBreaks(f.signature)));
+    signature_->setPlainText(qs(store::editedLineBreaks(f.signature)));
     includeSignature_->setChecked(f.includeSignature);
     security_->setCurrentIndex(f.securityPosition);
     keyring_->setChecked(keepsPasswordInKeyring(session_.settings()));
@@ -169,7 +172,7 @@ DeliverySettingsDialog::DeliverySettingsDialog(Session& session, Prompter& promp
     connect(testConnection_, &QPushButton::clicked, this, &DeliverySettingsDialog::testConnection);
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(apply_, &QPushButton::clicked, this, &DeliverySettingsDialog::apply);
-    installDialogKeys(*this, cancel_, apply_);
+    platform::installDialogKeys(*this, cancel_, apply_);
     followMethodAndLogin();
 
     if (parent != nullptr) {
@@ -192,7 +195,7 @@ DeliverySettingsForm DeliverySettingsDialog::form() const {
     f.password = password_->text().toStdString();
     f.fromAddress = from_->text().toStdString();
     f.replyTo = replyTo_->text().toStdString();
-    f.signature = storedLineBreaks(signature_->toPlainText().toStdString());
+    f.signature = store::storedLineBreaks(signature_->toPlainText().toStdString());
     f.includeSignature = includeSignature_->isChecked();
     f.securityPosition = security_->currentIndex();
     f.loginMethodPosition = loginMethod_->currentIndex();
@@ -244,7 +247,7 @@ void DeliverySettingsDialog::testConnection() {
 }
 
 void DeliverySettingsDialog::apply() {
-    SessionSettings settings = applyDeliverySettings(form());
+    store::SessionSettings settings = applyDeliverySettings(form());
     // Without a usable keyring the session's choice stays as it was.
     std::optional<std::string> problem;
     if (passwords_ != nullptr && keyringUnavailable_.isEmpty()) {
@@ -257,3 +260,5 @@ void DeliverySettingsDialog::apply() {
         prompter_.message("Information", keyringWriteFailedText(*problem));
     }
 }
+
+} // namespace velmora::delivery

@@ -17,6 +17,8 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 
+namespace velmora::delivery {
+
 // "Mail Delivery Settings": edits the session's settings and writes them
 // back only on "Apply".
 class DeliverySettingsDialog final : public QWidget {
@@ -24,8 +26,8 @@ class DeliverySettingsDialog final : public QWidget {
 
 public:
     // `passwords`: the desktop keyring; null where there is none.
-    DeliverySettingsDialog(Session& session, Prompter& prompter, QWidget* parent = nullptr,
-                           PasswordStore* passwords = nullptr);
+    DeliverySettingsDialog(store::Session& session, platform::Prompter& prompter,
+                           QWidget* parent = nullptr, store::PasswordStore* passwords = nullptr);
 
     // The controls as they stand now.
     DeliverySettingsForm form() const;
@@ -62,9 +64,9 @@ private:
     void testConnection();
     void apply();
 
-    Session& session_;
-    Prompter& prompter_;
-    PasswordStore* passwords_;
+    store::Session& session_;
+    platform::Prompter& prompter_;
+    store::PasswordStore* passwords_;
     // Why the keyring box cannot be used; empty when it can.
     QString keyringUnavailable_;
     QCheckBox* keyring_;
@@ -91,7 +93,9 @@ private:
     QComboBox* loginMethod_;
     QPushButton* testConnection_;
     QPointer<ConnectionTestWindow> testWindow_;
-    ExtensionSettings extensions_; // the settings the dialog does not show, kept
+    store::ExtensionSettings extensions_; // the settings the dialog does not show, kept
     QPushButton* cancel_;
     QPushButton* apply_;
 };
+
+} // namespace velmora::delivery

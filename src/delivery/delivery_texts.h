@@ -1,5 +1,7 @@
 #pragma once
 
+namespace velmora::delivery {
+
 // The delivery texts that more than one place writes: the session, the
 // dialogue, the run and the windows all say the same words.
 inline constexpr const char* kInitializingText = "Initializing network connection...";
@@ -15,3 +17,5 @@ inline constexpr const char* kPortExpectsTlsText =
     "The port expects TLS from the start: choose Security \"TLS\".";
 inline constexpr const char* kPortExpectsPlainText =
     "The server greets without TLS on this port: choose Security \"Auto\" or \"STARTTLS\".";
+
+} // namespace velmora::delivery

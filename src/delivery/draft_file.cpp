@@ -9,17 +9,19 @@
 #include <cstring>
 #include <sys/stat.h>
 
+namespace velmora::delivery {
+
 DraftReadResult readDraftBytes(std::string_view bytes) {
     DraftReadResult result;
     // The magic with exactly its own count: a longer first string that only
     // starts with it would have the following fields read from the wrong place.
-    CountedWriter magic;
+    store::CountedWriter magic;
     magic.writeCountedString(kDraftMagic);
     if (bytes.substr(0, magic.bytes().size()) != magic.bytes()) {
         result.status = DraftReadStatus::HeaderMismatch;
         return result;
     }
-    CountedReader in(bytes.substr(magic.bytes().size()));
+    store::CountedReader in(bytes.substr(magic.bytes().size()));
     MessageDraft& draft = result.draft;
     draft.fromText = in.readText();
     draft.subject = in.readText();
@@ -36,14 +38,14 @@ DraftReadResult readDraftFile(const std::string& path) {
     std::string bytes;
     // A draft's five texts fit well inside this; a bigger "draft" is not one.
     constexpr std::uint64_t kMaxDraftBytes = 1024ull * 1024 * 1024;
-    if (!readRegularFile(path, kMaxDraftBytes, bytes, result.reason)) {
+    if (!store::readRegularFile(path, kMaxDraftBytes, bytes, result.reason)) {
         return result;
     }
     return readDraftBytes(bytes);
 }
 
 std::string encodeDraft(const MessageDraft& draft) {
-    CountedWriter out;
+    store::CountedWriter out;
     out.writeCountedString(kDraftMagic);
     out.writeCountedString(draft.fromText);
     out.writeCountedString(draft.subject);
@@ -54,7 +56,7 @@ std::string encodeDraft(const MessageDraft& draft) {
 }
 
 bool writeDraftFile(const MessageDraft& draft, const std::string& path, std::string& error) {
-    return writeFileAtomically(path, encodeDraft(draft), error);
+    return store::writeFileAtomically(path, encodeDraft(draft), error);
 }
 
 std::string withDraftExtension(const std::string& path) {
@@ -94,3 +96,5 @@ float attachmentSizeKb(const std::string& path) {
     }
     return static_cast<float>(static_cast<double>(info.st_size) / 1024.0);
 }
+
+} // namespace velmora::delivery

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::delivery {
+
 inline constexpr std::string_view kDraftMagic = "EMLX101";
 inline constexpr const char* kDraftExtension = ".eml";
 inline constexpr const char* kDraftFilter = "Email Draft (*.eml)|*.eml|All files (*.*)|*.*";
@@ -49,3 +51,5 @@ std::string draftSavedText(const std::string& path);
 // A file's size in bytes divided by 1024, for the attachment label; 0 when
 // the file cannot be read.
 float attachmentSizeKb(const std::string& path);
+
+} // namespace velmora::delivery

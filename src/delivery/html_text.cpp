@@ -6,6 +6,8 @@
 #include <cctype>
 #include <vector>
 
+namespace velmora::delivery {
+
 namespace {
 
 constexpr std::size_t kWrapWidth = 76;
@@ -24,7 +26,7 @@ void appendReferenced(std::string& out, unsigned long code) {
     if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
         code = 0xFFFD;
     }
-    appendUtf8(out, static_cast<char32_t>(code));
+    store::appendUtf8(out, static_cast<char32_t>(code));
 }
 
 struct NamedEntity {
@@ -405,3 +407,5 @@ std::string plainTextFromHtml(std::string_view html) {
     }
     return writer.finish();
 }
+
+} // namespace velmora::delivery

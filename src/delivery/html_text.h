@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::delivery {
+
 // The plain-text rendering of an HTML body that goes beside it as the
 // text/plain alternative: no tags, entities decoded, paragraphs and line
 // breaks kept (a blank line between blocks), list items as "- ", links as
@@ -17,3 +19,5 @@ enum class HtmlEscaping {
     AttributeValue, // also both quotes: safe in any attribute value
 };
 std::string escapeHtml(std::string_view text, HtmlEscaping escaping = HtmlEscaping::TextAndQuotes);
+
+} // namespace velmora::delivery

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <idn2.h>
 
+namespace velmora::delivery {
+
 std::string_view addressDomain(std::string_view address) {
     const std::size_t at = address.rfind('@');
     return at == std::string_view::npos ? std::string_view() : address.substr(at + 1);
@@ -40,3 +42,5 @@ std::string noSmtpUtf8Text(std::string_view address) {
            "\" has non-ASCII characters before the \"@\" and the server does not accept such "
            "addresses (no SMTPUTF8).";
 }
+
+} // namespace velmora::delivery

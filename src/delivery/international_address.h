@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::delivery {
+
 // An address made ready for the envelope and the headers: a domain with
 // non-ASCII characters becomes IDNA A-labels ("xn--..."); the local part
 // stays as it is.
@@ -24,3 +26,5 @@ bool needsSmtpUtf8(std::string_view address);
 // "The address "ADDRESS" has a non-ASCII name before the "@", and the server
 // does not accept such addresses (no SMTPUTF8)."
 std::string noSmtpUtf8Text(std::string_view address);
+
+} // namespace velmora::delivery

@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+namespace velmora::delivery {
+
 namespace {
 
 // Length of the valid UTF-8 sequence starting at `i`, or 0.
@@ -173,7 +175,7 @@ private:
                 } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
                     return false;
                 }
-                appendUtf8(out, static_cast<char32_t>(cp));
+                store::appendUtf8(out, static_cast<char32_t>(cp));
                 break;
             }
             default:
@@ -305,3 +307,5 @@ bool JsonObject::boolean(std::string_view key, bool fallback) const {
 std::optional<JsonObject> parseJsonLine(std::string_view line) {
     return Parser(line).object();
 }
+
+} // namespace velmora::delivery

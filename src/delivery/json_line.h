@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+namespace velmora::delivery {
+
 // One flat JSON object on one line: the run journal's record form. Values
 // are strings, integers or booleans; nothing nests, so a person can read a
 // journal with any text tool and the core needs no JSON library.
@@ -56,3 +58,5 @@ public:
 // Parses one flat object (surrounding blanks allowed); nothing when the line
 // is not one: torn, nested or not JSON.
 std::optional<JsonObject> parseJsonLine(std::string_view line);
+
+} // namespace velmora::delivery

@@ -1,10 +1,12 @@
 #include "delivery/keyring_password.h"
 
-bool keepsPasswordInKeyring(const SessionSettings& settings) {
+namespace velmora::delivery {
+
+bool keepsPasswordInKeyring(const store::SessionSettings& settings) {
     return settings.extensions.boolean(kPasswordInKeyringKey);
 }
 
-std::string keyringAccount(const SessionSettings& settings) {
+std::string keyringAccount(const store::SessionSettings& settings) {
     return "smtp://" + settings.userName + "@" + settings.smtpServer + ":" +
            std::to_string(settings.smtpPort);
 }
@@ -19,21 +21,22 @@ std::string keyringWriteFailedText(const std::string& reason) {
            reason;
 }
 
-std::optional<std::string> fetchKeyringPassword(Session& session, PasswordStore& store) {
-    const SessionSettings& current = session.settings();
+std::optional<std::string> fetchKeyringPassword(store::Session& session,
+                                                store::PasswordStore& store) {
+    const store::SessionSettings& current = session.settings();
     if (!keepsPasswordInKeyring(current) || !current.password.empty()) {
         return std::nullopt;
     }
     if (const auto reason = store.unavailableReason()) {
         return keyringReadFailedText(*reason);
     }
-    PasswordStore::ReadResult read = store.read(keyringAccount(current));
+    store::PasswordStore::ReadResult read = store.read(keyringAccount(current));
     if (!read.password) {
         return keyringReadFailedText(read.error);
     }
     // Filling in what the file left out is no change to save.
     const bool wasSaved = !session.hasUnsavedChanges();
-    SessionSettings settings = current;
+    store::SessionSettings settings = current;
     settings.password = std::move(*read.password);
     session.setSettings(std::move(settings));
     if (wasSaved) {
@@ -42,8 +45,9 @@ std::optional<std::string> fetchKeyringPassword(Session& session, PasswordStore&
     return std::nullopt;
 }
 
-std::optional<std::string> applyKeyringChoice(SessionSettings& settings, bool keep,
-                                              const SessionSettings& before, PasswordStore& store) {
+std::optional<std::string> applyKeyringChoice(store::SessionSettings& settings, bool keep,
+                                              const store::SessionSettings& before,
+                                              store::PasswordStore& store) {
     const bool was = keepsPasswordInKeyring(before);
     if (!keep) {
         settings.extensions.set(kPasswordInKeyringKey, "0");
@@ -75,3 +79,5 @@ std::optional<std::string> applyKeyringChoice(SessionSettings& settings, bool ke
     }
     return std::nullopt;
 }
+
+} // namespace velmora::delivery

@@ -1,6 +1,9 @@
 #include "delivery/mail_client.h"
 
 #include "delivery/send_list.h"
+#include "store/text.h"
+
+namespace velmora::delivery {
 
 namespace {
 
@@ -84,12 +87,12 @@ std::string leftOutOfHandoffText(std::int32_t count) {
            "characters that cannot be passed to a mail client whole.";
 }
 
-std::string gatherMailtrayRecipients(Session& session, std::string_view today,
+std::string gatherMailtrayRecipients(store::Session& session, std::string_view today,
                                      std::int32_t* leftOut) {
     session.sendList.clear();
     std::int32_t refused = 0;
     for (std::int32_t slot = 1; slot <= session.mailtrayCount(); ++slot) {
-        const Contact& entry = session.mailtrayEntry(slot);
+        const store::Contact& entry = session.mailtrayEntry(slot);
         if (entry.isDeleted()) {
             continue;
         }
@@ -102,14 +105,14 @@ std::string gatherMailtrayRecipients(Session& session, std::string_view today,
         // contact slot stamps nothing.
         if (entry.id > 0 && session.hasContact(entry.id)) {
             session.markContacted(entry.id, today);
-            session.contactedToday = countedOnceMore(session.contactedToday);
+            session.contactedToday = store::countedOnceMore(session.contactedToday);
         }
     }
     if (leftOut != nullptr) {
         *leftOut = refused;
     }
     std::string list;
-    for (const Contact& recipient : session.sendList) {
+    for (const store::Contact& recipient : session.sendList) {
         if (!list.empty()) {
             list += ',';
         }
@@ -169,23 +172,25 @@ std::vector<std::string> customClientArguments(std::string_view commandTemplate,
     return args;
 }
 
-HandoffResult deliverByDefaultClient(Session& session, Launcher& launcher, std::string_view today,
-                                     std::int32_t* leftOut) {
+HandoffResult deliverByDefaultClient(store::Session& session, platform::Launcher& launcher,
+                                     std::string_view today, std::int32_t* leftOut) {
     const std::string list = gatherMailtrayRecipients(session, today, leftOut);
     return launcher.openDocument(mailtoLink(session.settings().fromAddress, list))
                ? HandoffResult::Started
                : HandoffResult::CouldNotStart;
 }
 
-HandoffResult deliverByCustomClient(Session& session, Launcher& launcher, std::string_view today,
-                                    std::int32_t* leftOut) {
+HandoffResult deliverByCustomClient(store::Session& session, platform::Launcher& launcher,
+                                    std::string_view today, std::int32_t* leftOut) {
     const std::string list = gatherMailtrayRecipients(session, today, leftOut);
     if (session.sendList.count() == 0) {
         return HandoffResult::NothingToStart;
     }
-    const SessionSettings& s = session.settings();
+    const store::SessionSettings& s = session.settings();
     return launcher.startProgram(s.clientPath,
                                  customClientArguments(s.clientParameters, s.fromAddress, list))
                ? HandoffResult::Started
                : HandoffResult::CouldNotStart;
 }
+
+} // namespace velmora::delivery

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::delivery {
+
 // False for an address a mail client cannot be given whole: one holding a
 // NUL or another control character, or a comma (it would split the list).
 bool passesWholeToMailClient(std::string_view address);
@@ -18,7 +20,7 @@ std::string leftOutOfHandoffText(std::int32_t count);
 // list: the addresses joined by "," without blanks. An entry whose address
 // cannot be passed whole is left out and not stamped; `leftOut`, when given,
 // receives how many were.
-std::string gatherMailtrayRecipients(Session& session, std::string_view today,
+std::string gatherMailtrayRecipients(store::Session& session, std::string_view today,
                                      std::int32_t* leftOut = nullptr);
 
 // "mailto:" + from + "?bcc=" + list, with every character that could end or
@@ -41,8 +43,10 @@ std::vector<std::string> customClientArguments(std::string_view commandTemplate,
 enum class HandoffResult { Started, NothingToStart, CouldNotStart };
 
 // Gathers and stamps, then opens the mailto link (also for an empty list).
-HandoffResult deliverByDefaultClient(Session& session, Launcher& launcher, std::string_view today,
-                                     std::int32_t* leftOut = nullptr);
+HandoffResult deliverByDefaultClient(store::Session& session, platform::Launcher& launcher,
+                                     std::string_view today, std::int32_t* leftOut = nullptr);
 // Gathers and stamps, then starts the custom client when the list is not empty.
-HandoffResult deliverByCustomClient(Session& session, Launcher& launcher, std::string_view today,
-                                    std::int32_t* leftOut = nullptr);
+HandoffResult deliverByCustomClient(store::Session& session, platform::Launcher& launcher,
+                                    std::string_view today, std::int32_t* leftOut = nullptr);
+
+} // namespace velmora::delivery

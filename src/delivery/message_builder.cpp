@@ -5,7 +5,7 @@
 #include "delivery/mime_text.h"
 #include "store/file_names.h"
 #include "store/file_reading.h"
-#include "store/session.h"
+#include "store/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +16,8 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace velmora::delivery {
 
 namespace {
 
@@ -161,7 +163,7 @@ std::string randomHex(const RandomBytes& randomBytes, std::size_t count) {
 }
 
 void writeBody(StuffingSink& out, const OutgoingMessage& message, const Boundaries& boundaries) {
-    const bool html = message.format == code(EditorFormat::Html);
+    const bool html = message.format == code(store::EditorFormat::Html);
     if (!html || !message.textAlternative) {
         writeTextPart(out, boundaries.mixed, html ? "text/html" : "text/plain", message.body);
         return;
@@ -196,24 +198,25 @@ std::FILE* openAttachment(const std::string& path, std::string& reason) {
         struct stat info {};
         const bool socket =
             code == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
-        reason = socket ? kNotRegularFileReason : systemErrorText(code);
+        reason = socket ? store::kNotRegularFileReason : store::systemErrorText(code);
         return nullptr;
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
-        reason = systemErrorText(errno);
+        reason = store::systemErrorText(errno);
         ::close(fd);
         return nullptr;
     }
     if (!S_ISREG(info.st_mode)) {
-        reason = S_ISDIR(info.st_mode) ? systemErrorText(EISDIR) : kNotRegularFileReason;
+        reason =
+            S_ISDIR(info.st_mode) ? store::systemErrorText(EISDIR) : store::kNotRegularFileReason;
         ::close(fd);
         return nullptr;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::FILE* file = ::fdopen(fd, "rb");
     if (file == nullptr) {
-        reason = systemErrorText(errno);
+        reason = store::systemErrorText(errno);
         ::close(fd);
     }
     return file;
@@ -305,7 +308,7 @@ bool writeParts(StuffingSink& out, const std::vector<std::string>& paths,
         if (environment.attachmentOpened) {
             environment.attachmentOpened(path);
         }
-        const std::string name = headerSafe(fileNamePart(path));
+        const std::string name = headerSafe(store::fileNamePart(path));
         const std::string type =
             headerSafe(environment.contentTypes.contentTypeForExtension(attachmentExtension(path)));
         out.line("--" + std::string(boundary));
@@ -401,7 +404,8 @@ bool writeMessage(const OutgoingMessage& message, const MessageEnvironment& envi
         for (std::size_t start = 0; start < value.size();) {
             std::size_t comma = value.find(">,", start);
             comma = comma == std::string::npos ? value.size() : comma + 2;
-            tokens.emplace_back(trimSpaces(std::string_view(value).substr(start, comma - start)));
+            tokens.emplace_back(
+                store::trimSpaces(std::string_view(value).substr(start, comma - start)));
             start = comma;
         }
         writeLines(out, foldHeader("List-Unsubscribe: ", tokens));
@@ -424,3 +428,5 @@ bool writeMessage(const OutgoingMessage& message, const MessageEnvironment& envi
     // The end-of-data line goes out unstuffed.
     return out.ok() && sink.writeLine(".");
 }
+
+} // namespace velmora::delivery

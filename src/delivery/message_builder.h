@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::delivery {
+
 // Receives the message one line at a time, without its CR LF. Returning
 // false stops the message (the connection failed or the run was cancelled).
 class LineSink {
@@ -21,8 +23,8 @@ public:
 
 // What the message text depends on besides the message itself.
 struct MessageEnvironment {
-    const Clock& clock;               // the Date header
-    const ContentTypes& contentTypes; // attachment types by extension
+    const store::Clock& clock;                  // the Date header
+    const platform::ContentTypes& contentTypes; // attachment types by extension
     // Told the full path of each attachment file that could be opened (the
     // send window lists them while the dialogue is being logged); may be empty.
     std::function<void(const std::string& path)> attachmentOpened;
@@ -64,3 +66,5 @@ std::optional<std::string> checkAttachments(const std::vector<std::string>& path
 
 // The extension of the path's file name, without its dot; "" when none.
 std::string attachmentExtension(std::string_view path);
+
+} // namespace velmora::delivery

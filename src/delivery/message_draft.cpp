@@ -1,6 +1,8 @@
 #include "delivery/message_draft.h"
 
-#include "store/session.h"
+#include "store/text.h"
+
+namespace velmora::delivery {
 
 std::vector<std::string> MessageDraft::attachmentList() const {
     std::vector<std::string> list;
@@ -13,17 +15,17 @@ std::vector<std::string> MessageDraft::attachmentList() const {
 }
 
 SenderParts parseSender(std::string_view fromText) {
-    const std::string_view text = trimSpaces(fromText);
+    const std::string_view text = store::trimSpaces(fromText);
     SenderParts parts;
     const std::size_t open = text.find('<');
     if (open == std::string_view::npos) {
         parts.senderAddress = std::string(text);
         return parts;
     }
-    parts.senderName = std::string(trimSpaces(text.substr(0, open)));
+    parts.senderName = std::string(store::trimSpaces(text.substr(0, open)));
     std::string_view rest = text.substr(open + 1);
     rest = rest.substr(0, rest.find('<'));
-    for (char c : trimSpaces(rest)) {
+    for (char c : store::trimSpaces(rest)) {
         if (c != '<' && c != '>') {
             parts.senderAddress.push_back(c);
         }
@@ -44,3 +46,5 @@ OutgoingMessage outgoingMessage(const MessageDraft& draft, std::string recipient
     message.attachments = draft.attachmentList();
     return message;
 }
+
+} // namespace velmora::delivery

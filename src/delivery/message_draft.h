@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::delivery {
+
 // Which recipients a send run addresses; the values are the order of the
 // compose window's "To" list.
 enum class RecipientChoice : std::int32_t {
@@ -32,7 +34,7 @@ struct MessageDraft {
     std::string singleRecipient;
     std::string subject;
     std::string body;
-    std::int32_t format = code(EditorFormat::Html);
+    std::int32_t format = code(store::EditorFormat::Html);
     std::string attachment1; // full path, "" for an empty slot
     std::string attachment2;
     float attachment1SizeKb = 0.0f;
@@ -59,7 +61,7 @@ struct OutgoingMessage {
     std::string recipient;
     std::string subject;
     std::string body;
-    std::int32_t format = code(EditorFormat::Html);
+    std::int32_t format = code(store::EditorFormat::Html);
     std::vector<std::string> attachments;
     // An HTML body goes out with a text/plain rendering beside it.
     bool textAlternative = true;
@@ -75,3 +77,5 @@ struct OutgoingMessage {
 // The message of `draft` to `recipient`, written in `format`.
 OutgoingMessage outgoingMessage(const MessageDraft& draft, std::string recipient,
                                 std::int32_t format);
+
+} // namespace velmora::delivery

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace velmora::delivery {
+
 namespace {
 
 constexpr char kBase64Alphabet[] =
@@ -63,7 +65,7 @@ std::string base64String(std::string_view bytes) {
     return out;
 }
 
-std::string rfc5322Date(const LocalDateTime& time) {
+std::string rfc5322Date(const store::LocalDateTime& time) {
     static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -273,3 +275,5 @@ std::string rfc2231Value(std::string_view utf8) {
     }
     return out;
 }
+
+} // namespace velmora::delivery

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::delivery {
+
 // Base64 (RFC 4648 alphabet, "=" padding) of `bytes` on one line.
 std::string base64String(std::string_view bytes);
 // Appends the Base64 of `bytes` to `out`; a multiple of 3 bytes encodes
@@ -13,7 +15,7 @@ std::string base64String(std::string_view bytes);
 void appendBase64(std::string& out, std::string_view bytes);
 
 // "Mon, 07 Dec 2026 07:05:09 +0100": the date of a Date header.
-std::string rfc5322Date(const LocalDateTime& time);
+std::string rfc5322Date(const store::LocalDateTime& time);
 
 // A header value with CR, LF and NUL replaced by a blank, so that no value
 // can end its header line or start another.
@@ -57,3 +59,5 @@ std::vector<std::string> quotedPrintableLines(std::string_view line);
 
 // RFC 2231 parameter value: "UTF-8''" followed by the percent-encoded bytes.
 std::string rfc2231Value(std::string_view utf8);
+
+} // namespace velmora::delivery

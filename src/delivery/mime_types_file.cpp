@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+namespace velmora::delivery {
+
 namespace {
 
 std::string lowerAscii(std::string_view text) {
@@ -24,7 +26,7 @@ MimeTypesFile::MimeTypesFile(const std::string& path) {
     constexpr std::uint64_t kMaxListBytes = 64ull * 1024 * 1024;
     std::string bytes;
     std::string error;
-    if (!readRegularFile(path, kMaxListBytes, bytes, error)) {
+    if (!store::readRegularFile(path, kMaxListBytes, bytes, error)) {
         return;
     }
     loaded_ = true;
@@ -55,5 +57,7 @@ std::string MimeTypesFile::contentTypeForExtension(std::string_view extension) c
             return found->second;
         }
     }
-    return std::string(kUnknownContentType);
+    return std::string(platform::kUnknownContentType);
 }
+
+} // namespace velmora::delivery

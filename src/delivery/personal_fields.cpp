@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+namespace velmora::delivery {
+
 namespace {
 
 struct FieldRef {
@@ -93,7 +95,7 @@ std::optional<std::string> valueOf(std::string_view name, const PersonalValues& 
 
 } // namespace
 
-PersonalValues personalValues(const Contact& contact) {
+PersonalValues personalValues(const store::Contact& contact) {
     PersonalValues values;
     values.email = contact.email.str();
     values.name = contact.name.str();
@@ -154,3 +156,5 @@ std::string percentEncoded(std::string_view text) {
 std::string unknownFieldText(std::string_view name) {
     return "The personal field \"{{" + std::string(name) + "}}\" is unknown. Nothing was sent.";
 }
+
+} // namespace velmora::delivery

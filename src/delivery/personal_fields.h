@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::delivery {
+
 // What the personal fields of one recipient's message are filled with.
 struct PersonalValues {
     std::string email;
@@ -22,7 +24,7 @@ inline constexpr std::string_view kPersonalFieldNames[] = {
     "email", "name", "firstName", "company", "address", "telephone", "notes", "unsubscribeUrl"};
 
 // The values of a contact (its unsubscribe address is the caller's).
-PersonalValues personalValues(const Contact& contact);
+PersonalValues personalValues(const store::Contact& contact);
 
 // The name of the first field in `text` that is not one of
 // kPersonalFieldNames; nothing when every field is known.
@@ -46,3 +48,5 @@ std::string percentEncoded(std::string_view text);
 
 // "The personal field "{{NAME}}" is unknown. Nothing was sent."
 std::string unknownFieldText(std::string_view name);
+
+} // namespace velmora::delivery

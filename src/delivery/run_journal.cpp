@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace velmora::delivery {
+
 namespace {
 
 constexpr std::string_view kJournalExtension = ".jsonl";
@@ -26,7 +28,7 @@ std::string twoDigits(int value) {
     return (value < 10 ? "0" : "") + std::to_string(value);
 }
 
-std::string runIdFor(const LocalDateTime& t) {
+std::string runIdFor(const store::LocalDateTime& t) {
     return std::to_string(t.year) + twoDigits(t.month) + twoDigits(t.day) + "-" +
            twoDigits(t.hour) + twoDigits(t.minute) + twoDigits(t.second);
 }
@@ -245,7 +247,7 @@ std::string journalFolder(const std::string& sessionPath) {
     return sessionPath + ".runs";
 }
 
-std::string isoLocalTime(const LocalDateTime& t) {
+std::string isoLocalTime(const store::LocalDateTime& t) {
     const int offset = t.utcOffsetMinutes;
     const int magnitude = offset < 0 ? -offset : offset;
     return std::to_string(t.year) + "-" + twoDigits(t.month) + "-" + twoDigits(t.day) + "T" +
@@ -331,7 +333,7 @@ std::string draftDigest(const MessageDraft& draft) {
     return sha.hex();
 }
 
-RunJournal::RunJournal(int fd, std::string path, std::string id, const Clock& clock)
+RunJournal::RunJournal(int fd, std::string path, std::string id, const store::Clock& clock)
     : fd_(fd), path_(std::move(path)), id_(std::move(id)), clock_(clock) {}
 
 RunJournal::~RunJournal() {
@@ -345,12 +347,12 @@ RunJournal::~RunJournal() {
 
 std::unique_ptr<RunJournal> RunJournal::start(const std::string& folder, const RunHeader& header,
                                               const std::vector<PlannedRecipient>& recipients,
-                                              const Clock& clock, std::string& error) {
+                                              const store::Clock& clock, std::string& error) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         error = "Cannot create the journal folder \"" + folder + "\": " + systemError() + ".";
         return nullptr;
     }
-    const LocalDateTime started = clock.now();
+    const store::LocalDateTime started = clock.now();
     const std::string base = runIdFor(started);
     std::string id;
     std::string path;
@@ -405,7 +407,7 @@ std::unique_ptr<RunJournal> RunJournal::start(const std::string& folder, const R
     return journal;
 }
 
-std::unique_ptr<RunJournal> RunJournal::reopen(const std::string& path, const Clock& clock,
+std::unique_ptr<RunJournal> RunJournal::reopen(const std::string& path, const store::Clock& clock,
                                                std::string& error) {
     RunRecord record;
     if (!readRunJournal(path, record, error)) {
@@ -497,3 +499,5 @@ void RunJournal::end(bool finished, bool stoppedEarly) {
               .line());
     sync();
 }
+
+} // namespace velmora::delivery

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::delivery {
+
 // The delivery ledger: every send run writes one journal, a JSON Lines file
 // in a folder beside the session, so that a crash, a cancelled run or a
 // deferral can be resumed or retried without mailing anyone twice. It holds
@@ -147,9 +149,9 @@ public:
     // run's start time; writes the header and the planned list, synced.
     static std::unique_ptr<RunJournal> start(const std::string& folder, const RunHeader& header,
                                              const std::vector<PlannedRecipient>& recipients,
-                                             const Clock& clock, std::string& error);
+                                             const store::Clock& clock, std::string& error);
     // Opens an existing journal to append to it (resume).
-    static std::unique_ptr<RunJournal> reopen(const std::string& path, const Clock& clock,
+    static std::unique_ptr<RunJournal> reopen(const std::string& path, const store::Clock& clock,
                                               std::string& error);
     ~RunJournal();
     RunJournal(const RunJournal&) = delete;
@@ -174,7 +176,7 @@ public:
     bool unsynced() const { return unsyncedSince_ >= 0; }
 
 private:
-    RunJournal(int fd, std::string path, std::string id, const Clock& clock);
+    RunJournal(int fd, std::string path, std::string id, const store::Clock& clock);
     void write(const std::string& bytes);
     void sync();
     long long now() const { return clock_.now().millisecondsSinceEpoch; }
@@ -182,10 +184,12 @@ private:
     int fd_ = -1;
     std::string path_;
     std::string id_;
-    const Clock& clock_;
+    const store::Clock& clock_;
     long long unsyncedSince_ = -1;
     std::string error_;
 };
 
 // "2026-12-07T09:30:00+01:00"
-std::string isoLocalTime(const LocalDateTime& time);
+std::string isoLocalTime(const store::LocalDateTime& time);
+
+} // namespace velmora::delivery

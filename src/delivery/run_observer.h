@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+namespace velmora::delivery {
+
 // Where a list run stands: recipients per outcome, its pace and an estimate
 // of the time it still needs.
 struct RunTally {
@@ -41,3 +43,5 @@ public:
     // A list run's counts changed (at most about once a second, and at its end).
     virtual void tallyChanged(const RunTally& tally) { (void)tally; }
 };
+
+} // namespace velmora::delivery

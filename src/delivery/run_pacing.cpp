@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace velmora::delivery {
+
 namespace {
 
 // The smallest spacing that keeps `limit` starts within every `windowMs`:
@@ -87,3 +89,5 @@ std::optional<std::int64_t> PaceMeter::remainingMs(std::int64_t remaining,
     const double each = std::max(perMessage, static_cast<double>(limiterIntervalMs));
     return static_cast<std::int64_t>(each * static_cast<double>(remaining));
 }
+
+} // namespace velmora::delivery

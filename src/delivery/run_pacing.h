@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace velmora::delivery {
+
 // The pace of a send run: a rate limiter, the back-off of deferred
 // recipients and the pauses a "slow down" reply asks for. Pure arithmetic
 // on millisecond times, so that a test can drive it with a fixed clock.
@@ -81,3 +83,5 @@ private:
     std::int64_t lastMs_ = 0;
     std::int64_t done_ = 0;
 };
+
+} // namespace velmora::delivery

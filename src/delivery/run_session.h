@@ -3,10 +3,12 @@
 #include "delivery/send_run.h"
 #include "delivery/smtp_session.h"
 
+namespace velmora::delivery {
+
 // The sessions of a send run (defined with the run's other rules in send_run.cpp).
 
 // What every session of a run shares; the message is each recipient's.
-SmtpSessionRequest runRequest(const Session& session, const SendRunEnvironment& environment,
+SmtpSessionRequest runRequest(const store::Session& session, const SendRunEnvironment& environment,
                               bool logDialogue);
 
 // Logged when a held connection ended before a message went out.
@@ -53,6 +55,8 @@ private:
 // One recipient's message: its personal fields (with the list headers in a
 // list run) through `connection`. An address no server could take is
 // Rejected, an attachment that cannot be read Failed, without a session.
-SmtpOutcome sendToOneRecipient(const Session& session, const MessageDraft& draft,
+SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
                                RunConnection& connection, std::int32_t contactSlot,
                                const std::string& address, bool listRun);
+
+} // namespace velmora::delivery

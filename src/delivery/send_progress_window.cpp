@@ -13,6 +13,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+namespace velmora::delivery {
+
 namespace {
 
 constexpr int kDrawPasses = 10; // event drains before the work starts
@@ -110,7 +112,7 @@ QString SendProgressWindow::paceText() const {
 
 void SendProgressWindow::tallyChanged(const RunTally& tally) {
     counts_->setText(fromUtf8(tallyText(tally)));
-    pace_->setText(fromUtf8(::paceText(tally)));
+    pace_->setText(fromUtf8(delivery::paceText(tally)));
 }
 
 void SendProgressWindow::resizeEvent(QResizeEvent* event) {
@@ -182,7 +184,7 @@ void SendProgressWindow::endRun(const SendRunSummary& summary) {
     retry_->setVisible(session_ != nullptr && !runId_.empty() && retryable);
 }
 
-SendRunSummary SendProgressWindow::resume(Session& session, const MessageDraft& draft,
+SendRunSummary SendProgressWindow::resume(store::Session& session, const MessageDraft& draft,
                                           const DeliveryPlan& plan,
                                           const SendRunEnvironment& environment) {
     session_ = &session;
@@ -206,7 +208,8 @@ SendRunSummary SendProgressWindow::retry() {
     return summary;
 }
 
-SendRunSummary SendProgressWindow::sendToRecipients(Session& session, const MessageDraft& draft,
+SendRunSummary SendProgressWindow::sendToRecipients(store::Session& session,
+                                                    const MessageDraft& draft,
                                                     const std::vector<std::int32_t>& filteredRows,
                                                     const SendRunEnvironment& environment) {
     session_ = &session;
@@ -214,16 +217,17 @@ SendRunSummary SendProgressWindow::sendToRecipients(Session& session, const Mess
     environment_.emplace(environment);
     beginRun();
     const SendRunSummary summary =
-        ::sendToRecipients(session, draft, filteredRows, environment, *this);
+        delivery::sendToRecipients(session, draft, filteredRows, environment, *this);
     endRun(summary);
     return summary;
 }
 
-SendRunSummary SendProgressWindow::sendPreview(const Session& session, const MessageDraft& draft,
+SendRunSummary SendProgressWindow::sendPreview(const store::Session& session,
+                                               const MessageDraft& draft,
                                                const SendRunEnvironment& environment) {
     session_ = nullptr; // a preview has nothing to retry
     beginRun();
-    const SendRunSummary summary = ::sendPreview(session, draft, environment, *this);
+    const SendRunSummary summary = delivery::sendPreview(session, draft, environment, *this);
     endRun(summary);
     return summary;
 }
@@ -260,3 +264,5 @@ SendProgressWindow* openSendProgressWindow(QWidget* parent) {
     window->setAttribute(Qt::WA_DeleteOnClose);
     return window;
 }
+
+} // namespace velmora::delivery

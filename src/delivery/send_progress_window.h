@@ -13,6 +13,8 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 
+namespace velmora::delivery {
+
 // "Sending Mail": the progress of one send run or preview, its counts per
 // outcome, pace and time left, and the server's messages. While the run
 // works the window is modal to the whole program and the run pumps events
@@ -26,15 +28,15 @@ public:
     explicit SendProgressWindow(QWidget* parent = nullptr);
 
     // The runs of the compose window's commands, each in this window.
-    SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
+    SendRunSummary sendToRecipients(store::Session& session, const MessageDraft& draft,
                                     const std::vector<std::int32_t>& filteredRows,
                                     const SendRunEnvironment& environment);
-    SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
+    SendRunSummary sendPreview(const store::Session& session, const MessageDraft& draft,
                                const SendRunEnvironment& environment);
 
     // Continues an interrupted run (see prepareResume).
-    SendRunSummary resume(Session& session, const MessageDraft& draft, const DeliveryPlan& plan,
-                          const SendRunEnvironment& environment);
+    SendRunSummary resume(store::Session& session, const MessageDraft& draft,
+                          const DeliveryPlan& plan, const SendRunEnvironment& environment);
     // Sends again to the last run's recipients that did not get the message.
     SendRunSummary retry();
 
@@ -79,7 +81,7 @@ private:
     bool running_ = false;
     bool cancelRequested_ = false;
     // What Retry sends with: the last list run's session, draft and environment.
-    Session* session_ = nullptr;
+    store::Session* session_ = nullptr;
     MessageDraft draft_;
     std::optional<SendRunEnvironment> environment_;
     std::string runId_;
@@ -88,3 +90,5 @@ private:
 // A new progress window over `parent` that deletes itself when closed. The
 // compose window calls its sendToRecipients or sendPreview.
 SendProgressWindow* openSendProgressWindow(QWidget* parent);
+
+} // namespace velmora::delivery

@@ -7,14 +7,17 @@
 #include "delivery/run_session.h"
 #include "delivery/send_list.h"
 #include "delivery/smtp_session.h"
+#include "store/text.h"
 
 #include <algorithm>
 #include <cctype>
 
+namespace velmora::delivery {
+
 namespace {
 
 // What every session of one run shares; the message is the recipient's.
-SmtpSessionRequest baseRequest(const Session& session, const SendRunEnvironment& environment,
+SmtpSessionRequest baseRequest(const store::Session& session, const SendRunEnvironment& environment,
                                bool logDialogue) {
     SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
     request.logDialogue = logDialogue;
@@ -29,7 +32,7 @@ SmtpOutcome notSent(SmtpResult result, std::string reason) {
     return outcome;
 }
 
-void count(SendRunSummary& summary, const SmtpOutcome& outcome) {
+void addToSummary(SendRunSummary& summary, const SmtpOutcome& outcome) {
     switch (outcome.result) {
     case SmtpResult::Delivered:
         ++summary.delivered;
@@ -62,7 +65,7 @@ bool stopsRun(const SmtpOutcome& outcome) {
     return true;
 }
 
-void finish(RunObserver& observer) {
+void reportRunEnded(RunObserver& observer) {
     observer.progress(kFinishedLabel);
     observer.sendingChanged(false);
 }
@@ -85,8 +88,8 @@ std::optional<std::string> checkBeforeSending(const MessageDraft& draft) {
     return std::nullopt;
 }
 
-std::int32_t contactSlotWithAddress(const Session& session, std::string_view address) {
-    const std::string_view wanted = trimSpaces(address);
+std::int32_t contactSlotWithAddress(const store::Session& session, std::string_view address) {
+    const std::string_view wanted = store::trimSpaces(address);
     const auto sameText = [](std::string_view a, std::string_view b) {
         return a.size() == b.size() &&
                std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -98,15 +101,15 @@ std::int32_t contactSlotWithAddress(const Session& session, std::string_view add
         return 0;
     }
     for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
-        const Contact& contact = session.contact(slot);
-        if (!contact.isDeleted() && sameText(trimSpaces(contact.email.view()), wanted)) {
+        const store::Contact& contact = session.contact(slot);
+        if (!contact.isDeleted() && sameText(store::trimSpaces(contact.email.view()), wanted)) {
             return slot;
         }
     }
     return 0;
 }
 
-std::string unsubscribeUrlFor(const Session& session, std::string_view recipient) {
+std::string unsubscribeUrlFor(const store::Session& session, std::string_view recipient) {
     std::string url = session.settings().extensions.value("unsubscribeUrl");
     const std::string encoded = percentEncoded(recipient);
     for (std::size_t at = url.find("{{email}}"); at != std::string::npos;
@@ -116,7 +119,7 @@ std::string unsubscribeUrlFor(const Session& session, std::string_view recipient
     return url;
 }
 
-PersonalValues recipientValues(const Session& session, std::int32_t slot,
+PersonalValues recipientValues(const store::Session& session, std::int32_t slot,
                                std::string_view address) {
     PersonalValues values;
     if (slot > 0 && session.hasContact(slot)) {
@@ -127,11 +130,11 @@ PersonalValues recipientValues(const Session& session, std::int32_t slot,
     return values;
 }
 
-std::string listUnsubscribeValue(const Session& session, std::string_view senderAddress,
+std::string listUnsubscribeValue(const store::Session& session, std::string_view senderAddress,
                                  std::string_view recipient) {
-    std::string mailto(trimSpaces(session.settings().extensions.value("unsubscribeMailto")));
+    std::string mailto(store::trimSpaces(session.settings().extensions.value("unsubscribeMailto")));
     if (mailto.empty()) {
-        mailto = std::string(trimSpaces(session.settings().replyTo));
+        mailto = std::string(store::trimSpaces(session.settings().replyTo));
     }
     if (mailto.empty()) {
         mailto = std::string(senderAddress);
@@ -167,13 +170,15 @@ std::string listIdFor(std::string_view senderAddress) {
     return id;
 }
 
-OutgoingMessage personalMessage(const Session& session, const MessageDraft& draft,
+OutgoingMessage personalMessage(const store::Session& session, const MessageDraft& draft,
                                 const PersonalValues& values) {
     OutgoingMessage message = outgoingMessage(draft, values.email, draft.format);
-    message.subject = fillPersonalFields(trimSpaces(draft.subject), values, FieldSyntax::PlainText);
-    message.body = fillPersonalFields(
-        draft.body, values,
-        draft.format == code(EditorFormat::Html) ? FieldSyntax::Html : FieldSyntax::PlainText);
+    message.subject =
+        fillPersonalFields(store::trimSpaces(draft.subject), values, FieldSyntax::PlainText);
+    message.body = fillPersonalFields(draft.body, values,
+                                      draft.format == code(store::EditorFormat::Html)
+                                          ? FieldSyntax::Html
+                                          : FieldSyntax::PlainText);
     message.textAlternative = session.settings().extensions.boolean("textAlternative");
     return message;
 }
@@ -182,14 +187,14 @@ ConnectionFactory tcpConnections() {
     return [] { return std::make_unique<TcpConnection>(); };
 }
 
-bool smtpServerConfigured(const SessionSettings& settings) {
-    return !trimSpaces(settings.smtpServer).empty() && settings.smtpPort != 0;
+bool smtpServerConfigured(const store::SessionSettings& settings) {
+    return !store::trimSpaces(settings.smtpServer).empty() && settings.smtpPort != 0;
 }
 
-void gatherRecipients(Session& session, const MessageDraft& draft,
+void gatherRecipients(store::Session& session, const MessageDraft& draft,
                       const std::vector<std::int32_t>& filteredRows) {
     session.sendList.clear();
-    const auto addContactsWithStatus = [&session](ContactStatus status) {
+    const auto addContactsWithStatus = [&session](store::ContactStatus status) {
         for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
             if (session.contact(slot).status == code(status)) {
                 addRecipient(session, slot, session.contact(slot).email);
@@ -202,7 +207,7 @@ void gatherRecipients(Session& session, const MessageDraft& draft,
         return;
     case RecipientChoice::Mailtray:
         for (std::int32_t slot = 1; slot <= session.mailtrayCount(); ++slot) {
-            const Contact& entry = session.mailtrayEntry(slot);
+            const store::Contact& entry = session.mailtrayEntry(slot);
             if (!entry.isDeleted()) {
                 addRecipient(session, entry.id, entry.email);
             }
@@ -216,15 +221,16 @@ void gatherRecipients(Session& session, const MessageDraft& draft,
         }
         return;
     case RecipientChoice::AllCustomers:
-        return addContactsWithStatus(ContactStatus::Customers);
+        return addContactsWithStatus(store::ContactStatus::Customers);
     case RecipientChoice::AllProspects:
-        return addContactsWithStatus(ContactStatus::Prospects);
+        return addContactsWithStatus(store::ContactStatus::Prospects);
     case RecipientChoice::AllSubscribers:
-        return addContactsWithStatus(ContactStatus::Subscribers);
+        return addContactsWithStatus(store::ContactStatus::Subscribers);
     case RecipientChoice::EntireList:
         for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
-            const Contact& contact = session.contact(slot);
-            if (!contact.isDeleted() && contact.status != code(ContactStatus::DoNotContact)) {
+            const store::Contact& contact = session.contact(slot);
+            if (!contact.isDeleted() &&
+                contact.status != code(store::ContactStatus::DoNotContact)) {
                 addRecipient(session, slot, contact.email);
             }
         }
@@ -257,7 +263,7 @@ std::string previewLabel(std::string_view address) {
     return "Sending Preview (" + std::string(address) + ")";
 }
 
-SmtpSessionRequest runRequest(const Session& session, const SendRunEnvironment& environment,
+SmtpSessionRequest runRequest(const store::Session& session, const SendRunEnvironment& environment,
                               bool logDialogue) {
     return baseRequest(session, environment, logDialogue);
 }
@@ -330,7 +336,7 @@ SmtpOutcome RunConnection::overNewConnection() {
     return session_->run();
 }
 
-SmtpOutcome sendToOneRecipient(const Session& session, const MessageDraft& draft,
+SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
                                RunConnection& connection, std::int32_t contactSlot,
                                const std::string& address, bool listRun) {
     // A typed address takes the fields of the contact that has it.
@@ -347,14 +353,14 @@ SmtpOutcome sendToOneRecipient(const Session& session, const MessageDraft& draft
     return connection.send(std::move(message));
 }
 
-SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
+SendRunSummary sendToRecipients(store::Session& session, const MessageDraft& draft,
                                 const std::vector<std::int32_t>& filteredRows,
                                 const SendRunEnvironment& environment, RunObserver& observer) {
     if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
         observer.logLine(*problem);
         SendRunSummary summary;
         summary.stoppedEarly = true;
-        finish(observer);
+        reportRunEnded(observer);
         return summary;
     }
     gatherRecipients(session, draft, filteredRows);
@@ -365,7 +371,7 @@ std::string previewRecipient(std::string_view fromText) {
     return parseSender(fromText).senderAddress;
 }
 
-SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
+SendRunSummary sendPreview(const store::Session& session, const MessageDraft& draft,
                            const SendRunEnvironment& environment, RunObserver& observer) {
     SendRunSummary summary;
     summary.recipients = 1;
@@ -389,32 +395,34 @@ SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
             session, draft,
             recipientValues(session, contactSlotWithAddress(session, recipient), recipient));
         const SmtpOutcome outcome = connection.send(std::move(message));
-        count(summary, outcome);
+        addToSummary(summary, outcome);
         summary.stoppedEarly = stopsRun(outcome);
     }
-    finish(observer);
+    reportRunEnded(observer);
     return summary;
 }
 
-bool confirmSendEmail(Prompter& prompter) {
-    return prompter.message("Confirm", kSendEmailQuestion, PromptButtons::YesNo) ==
-           PromptAnswer::Yes;
+bool confirmSendEmail(platform::Prompter& prompter) {
+    return prompter.message("Confirm", kSendEmailQuestion, platform::PromptButtons::YesNo) ==
+           platform::PromptAnswer::Yes;
 }
 
 std::string previewQuestion(std::string_view fromText) {
     return "Are you sure you want to send a preview of this message to your email address? The "
            "preview uses the address in the 'From' field to send you a copy of the email.\nThe "
            "email will be sent to \"" +
-           std::string(trimSpaces(fromText)) + "\"";
+           std::string(store::trimSpaces(fromText)) + "\"";
 }
 
-PreviewCheck confirmPreview(Prompter& prompter, std::string_view fromText) {
-    if (trimSpaces(fromText).empty()) {
-        prompter.message("Information", kPreviewNeedsFromText, PromptButtons::Ok);
+PreviewCheck confirmPreview(platform::Prompter& prompter, std::string_view fromText) {
+    if (store::trimSpaces(fromText).empty()) {
+        prompter.message("Information", kPreviewNeedsFromText, platform::PromptButtons::Ok);
         return PreviewCheck::NeedsFrom;
     }
-    return prompter.message("Confirm", previewQuestion(fromText), PromptButtons::YesNo) ==
-                   PromptAnswer::Yes
+    return prompter.message("Confirm", previewQuestion(fromText), platform::PromptButtons::YesNo) ==
+                   platform::PromptAnswer::Yes
                ? PreviewCheck::Send
                : PreviewCheck::Declined;
 }
+
+} // namespace velmora::delivery

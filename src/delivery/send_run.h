@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::delivery {
+
 // A fresh, unconnected connection for each SMTP session of a run.
 using ConnectionFactory = std::function<std::unique_ptr<Connection>()>;
 // TCP connections: what the program and the command-line tool use.
@@ -26,8 +28,8 @@ ConnectionFactory tcpConnections();
 
 // What a run's sessions are built with besides the session and the draft.
 struct SendRunEnvironment {
-    const Clock& clock;               // time-outs, the Date header, the contacts' stamp
-    const ContentTypes& contentTypes; // attachment types
+    const store::Clock& clock;                  // time-outs, the Date header, the contacts' stamp
+    const platform::ContentTypes& contentTypes; // attachment types
     ConnectionFactory openConnection;
     // Our name for HELO/EHLO (localHostName()) unless the session's heloName
     // says otherwise; empty: the connection's local address.
@@ -40,7 +42,7 @@ struct SendRunEnvironment {
 };
 
 // A run needs a server and a port (the Compose command refuses without them).
-bool smtpServerConfigured(const SessionSettings& settings);
+bool smtpServerConfigured(const store::SessionSettings& settings);
 inline constexpr const char* kServerNotSetText =
     "You must enter a server address and port in the server settings window before you can "
     "compose and send emails.";
@@ -48,7 +50,7 @@ inline constexpr const char* kServerNotSetText =
 // Fills `session.sendList` with the recipients of the draft's
 // `recipientChoice`, in slot order. `filteredRows` are the contact slots of
 // the All Entries list as it is shown (used by FilteredResults only).
-void gatherRecipients(Session& session, const MessageDraft& draft,
+void gatherRecipients(store::Session& session, const MessageDraft& draft,
                       const std::vector<std::int32_t>& filteredRows);
 
 struct SendRunSummary {
@@ -79,18 +81,19 @@ std::optional<std::string> checkBeforeSending(const MessageDraft& draft);
 
 // The contact a typed address belongs to: the lowest slot that is not
 // Deleted with that address (trimmed, any case); 0 when none has it.
-std::int32_t contactSlotWithAddress(const Session& session, std::string_view address);
+std::int32_t contactSlotWithAddress(const store::Session& session, std::string_view address);
 
 // The values of the personal fields for a recipient: those of contact
 // `slot` when there is one (the address as given), else only the address;
 // the unsubscribe address from the settings.
-PersonalValues recipientValues(const Session& session, std::int32_t slot, std::string_view address);
+PersonalValues recipientValues(const store::Session& session, std::int32_t slot,
+                               std::string_view address);
 
 // The List-Unsubscribe value of a send run's message to `recipient`:
 // "<mailto:ADDRESS?subject=unsubscribe>" (ADDRESS the unsubscribeMailto
 // setting, else the Reply-To setting, else the sender), after
 // "<URL>, " when the unsubscribeUrl setting is set.
-std::string listUnsubscribeValue(const Session& session, std::string_view senderAddress,
+std::string listUnsubscribeValue(const store::Session& session, std::string_view senderAddress,
                                  std::string_view recipient);
 // The List-Id of a send run's messages: the sender's address as a dotted
 // name ("ann@example.org" gives "ann.example.org"), letters, digits and "-"
@@ -98,11 +101,11 @@ std::string listUnsubscribeValue(const Session& session, std::string_view sender
 std::string listIdFor(std::string_view senderAddress);
 // The unsubscribeUrl setting with "{{email}}" replaced by the recipient's
 // percent-encoded address; "" when the setting is empty.
-std::string unsubscribeUrlFor(const Session& session, std::string_view recipient);
+std::string unsubscribeUrlFor(const store::Session& session, std::string_view recipient);
 
 // The message of `draft` to one recipient: the personal fields filled
 // (HTML-escaped in an HTML body) and the text alternative as the settings say.
-OutgoingMessage personalMessage(const Session& session, const MessageDraft& draft,
+OutgoingMessage personalMessage(const store::Session& session, const MessageDraft& draft,
                                 const PersonalValues& values);
 
 // The send run: checks the draft (checkBeforeSending), gathers the recipients, then one SMTP
@@ -113,7 +116,7 @@ OutgoingMessage personalMessage(const Session& session, const MessageDraft& draf
 // before the sender was named, a refused sender, 421 and 530 stop the run; a
 // refusal of the recipient or the message, and a connection that cannot be
 // made, fail that recipient only.
-SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
+SendRunSummary sendToRecipients(store::Session& session, const MessageDraft& draft,
                                 const std::vector<std::int32_t>& filteredRows,
                                 const SendRunEnvironment& environment, RunObserver& observer);
 
@@ -121,7 +124,7 @@ SendRunSummary sendToRecipients(Session& session, const MessageDraft& draft,
 std::string previewRecipient(std::string_view fromText);
 // Sends the message once to the sender's own address, logging the dialogue.
 // Stamps no contact and leaves the send list alone.
-SendRunSummary sendPreview(const Session& session, const MessageDraft& draft,
+SendRunSummary sendPreview(const store::Session& session, const MessageDraft& draft,
                            const SendRunEnvironment& environment, RunObserver& observer);
 
 // The progress window's label texts.
@@ -129,7 +132,7 @@ std::string sendingLabel(std::int32_t index, std::int32_t count, std::string_vie
 std::string previewLabel(std::string_view address);
 
 // The "Send Email" menu item's question; true when the user said Yes.
-bool confirmSendEmail(Prompter& prompter);
+bool confirmSendEmail(platform::Prompter& prompter);
 
 enum class PreviewCheck {
     Send,      // the user said Yes
@@ -137,7 +140,7 @@ enum class PreviewCheck {
     Declined,  // the user said No
 };
 // The "Send Preview" command's check of the From field and its question.
-PreviewCheck confirmPreview(Prompter& prompter, std::string_view fromText);
+PreviewCheck confirmPreview(platform::Prompter& prompter, std::string_view fromText);
 
 inline constexpr const char* kSendEmailQuestion =
     "Are you sure you want to send this message to the selected recipients now?";
@@ -145,3 +148,5 @@ inline constexpr const char* kPreviewNeedsFromText =
     "Please enter your email address in the 'From' field. A preview of this email will be sent "
     "to the sender address only.";
 std::string previewQuestion(std::string_view fromText);
+
+} // namespace velmora::delivery

@@ -5,6 +5,8 @@
 #include <array>
 #include <charconv>
 
+namespace velmora::delivery {
+
 namespace {
 
 enum class FieldKind { Line, Text, Boolean, Number, Method, Format };
@@ -72,7 +74,7 @@ template <std::size_t N> std::string joinedNames(const std::array<std::string_vi
     return out;
 }
 
-std::string* textField(SessionSettings& s, std::string_view name) {
+std::string* textField(store::SessionSettings& s, std::string_view name) {
     if (name == "clientPath") {
         return &s.clientPath;
     }
@@ -100,7 +102,7 @@ std::string* textField(SessionSettings& s, std::string_view name) {
     return nullptr;
 }
 
-std::int32_t* numberField(SessionSettings& s, std::string_view name) {
+std::int32_t* numberField(store::SessionSettings& s, std::string_view name) {
     if (name == "smtpPort") {
         return &s.smtpPort;
     }
@@ -136,15 +138,15 @@ std::vector<std::string> settingNames() {
     for (const Field& field : kFields) {
         names.emplace_back(field.name);
     }
-    for (const ExtensionKey& key : extensionKeys()) {
+    for (const store::ExtensionKey& key : store::extensionKeys()) {
         names.emplace_back(key.name);
     }
     return names;
 }
 
-std::optional<SettingRefusal> setSettingByName(SessionSettings& settings, std::string_view name,
-                                               std::string value) {
-    if (const ExtensionKey* key = findExtensionKey(name)) {
+std::optional<SettingRefusal> setSettingByName(store::SessionSettings& settings,
+                                               std::string_view name, std::string value) {
+    if (const store::ExtensionKey* key = store::findExtensionKey(name)) {
         if (const auto why = validateExtensionValue(*key, value)) {
             return badValue(name, value, *why);
         }
@@ -215,3 +217,5 @@ std::optional<SettingRefusal> setSettingByName(SessionSettings& settings, std::s
     }
     return std::nullopt;
 }
+
+} // namespace velmora::delivery

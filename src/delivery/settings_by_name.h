@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::delivery {
+
 // The session's settings by name, as scripts read and change them: the
 // file's fixed fields under their record names, then every extension key.
 
@@ -21,5 +23,7 @@ struct SettingRefusal {
 // Sets one setting from its text. Numbers in decimal; booleans 0|1;
 // deliveryMethod none|smtp|default-client|custom-client (or its code);
 // editorFormat plain|html (or its code). Nothing changes when it is refused.
-std::optional<SettingRefusal> setSettingByName(SessionSettings& settings, std::string_view name,
-                                               std::string value);
+std::optional<SettingRefusal> setSettingByName(store::SessionSettings& settings,
+                                               std::string_view name, std::string value);
+
+} // namespace velmora::delivery

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace velmora::delivery {
+
 namespace {
 
 std::string upperAscii(std::string_view text) {
@@ -591,3 +593,5 @@ void SmtpDialogue::cancelled() {
     }
     state_ = SmtpState::Done;
 }
+
+} // namespace velmora::delivery

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::delivery {
+
 // What the dialogue waits for.
 enum class SmtpState {
     AwaitGreeting,          // connected; waits for 220
@@ -206,3 +208,5 @@ private:
     std::vector<std::string> authMechanisms_; // as offered, upper case
     std::string authMechanism_;
 };
+
+} // namespace velmora::delivery

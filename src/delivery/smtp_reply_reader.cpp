@@ -2,6 +2,8 @@
 
 #include "delivery/untrusted_text.h"
 
+namespace velmora::delivery {
+
 namespace {
 
 bool isDigit(char c) {
@@ -96,3 +98,5 @@ std::optional<SmtpReply> SmtpReplyReader::next() {
     }
     return complete;
 }
+
+} // namespace velmora::delivery

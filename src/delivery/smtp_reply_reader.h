@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::delivery {
+
 // One complete server reply.
 struct SmtpReply {
     std::string code;               // the three digits, e.g. "250"
@@ -47,3 +49,5 @@ private:
     SmtpReply partial_;
     std::string error_;
 };
+
+} // namespace velmora::delivery

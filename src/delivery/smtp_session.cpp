@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace velmora::delivery {
+
 namespace {
 
 constexpr int kPollSliceMs = 50;
@@ -389,3 +391,5 @@ SmtpOutcome runSmtpSession(const SmtpSessionRequest& request, Connection& connec
                            RunObserver& observer, const MessageEnvironment& environment) {
     return SmtpSession(request, connection, observer, environment).run();
 }
+
+} // namespace velmora::delivery

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace velmora::delivery {
+
 // One message to one recipient through one SMTP server.
 struct SmtpSessionRequest {
     std::string server;
@@ -112,3 +114,5 @@ private:
 // One session as above; the outcome says what happened.
 SmtpOutcome runSmtpSession(const SmtpSessionRequest& request, Connection& connection,
                            RunObserver& observer, const MessageEnvironment& environment);
+
+} // namespace velmora::delivery

@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace velmora::delivery {
+
 namespace {
 
 constexpr int kStopCheckMs = 20;
@@ -246,3 +248,5 @@ std::string hostWithoutBrackets(const std::string& host) {
     }
     return inside;
 }
+
+} // namespace velmora::delivery

@@ -11,6 +11,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+namespace velmora::delivery {
+
 namespace {
 
 constexpr std::size_t kChunk = 16 * 1024;
@@ -415,3 +417,5 @@ void TlsConnection::close() {
 std::string TlsConnection::error() const {
     return error_.empty() ? inner_.error() : error_;
 }
+
+} // namespace velmora::delivery

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+namespace velmora::delivery {
+
 // What the TLS layer checks the server against.
 struct TlsSettings {
     // The server as the user gave it: the name sent (SNI) and checked
@@ -83,3 +85,5 @@ private:
     bool broken_ = false;
     bool starved_ = false; // the last read needed more bytes than had arrived
 };
+
+} // namespace velmora::delivery

@@ -1,5 +1,7 @@
 #include "delivery/untrusted_text.h"
 
+namespace velmora::delivery {
+
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
@@ -82,3 +84,5 @@ std::string safeServerText(std::string_view text) {
     }
     return out;
 }
+
+} // namespace velmora::delivery

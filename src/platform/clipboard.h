@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace velmora::platform {
+
 // Plain text in and out of the desktop's clipboard.
 class Clipboard {
 public:
@@ -9,3 +11,5 @@ public:
     virtual std::string text() const = 0;
     virtual void setText(const std::string& text) = 0;
 };
+
+} // namespace velmora::platform

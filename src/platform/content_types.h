@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::platform {
+
 // The MIME type registered for a file extension. The core reads the system's
 // list (delivery/mime_types_file.h); tests and other platforms supply their own.
 class ContentTypes {
@@ -14,3 +16,5 @@ public:
 };
 
 inline constexpr std::string_view kUnknownContentType = "application/octet-stream";
+
+} // namespace velmora::platform

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace velmora::platform {
+
 // The program's images by what they show. The numbers are the file names
 // under resources/images/ (written by resources/make_images.py).
 enum class ImageName : int {
@@ -50,3 +52,5 @@ inline constexpr int kImageCount = 41;
 constexpr int imageNumber(ImageName name) {
     return static_cast<int>(name);
 }
+
+} // namespace velmora::platform

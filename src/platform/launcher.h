@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace velmora::platform {
+
 // Hands documents and links to the desktop and starts other programs; the
 // GUI answers with the desktop's services, tests with fakes.
 class Launcher {
@@ -15,3 +17,5 @@ public:
     virtual bool startProgram(const std::string& program,
                               const std::vector<std::string>& arguments) = 0;
 };
+
+} // namespace velmora::platform

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+namespace velmora::platform {
+
 // YesNoDefaultNo: Return answers No (questions whose Yes cannot be undone).
 enum class PromptButtons { Ok, YesNo, YesNoCancel, YesNoDefaultNo };
 enum class PromptAnswer { Ok, Yes, No, Cancel };
@@ -25,3 +27,5 @@ public:
                                                     const std::string& filter,
                                                     const std::string& initialPath) = 0;
 };
+
+} // namespace velmora::platform

@@ -3,6 +3,8 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
+namespace velmora::platform {
+
 std::string QtClipboard::text() const {
     return QGuiApplication::clipboard()->text().toStdString();
 }
@@ -10,3 +12,5 @@ std::string QtClipboard::text() const {
 void QtClipboard::setText(const std::string& text) {
     QGuiApplication::clipboard()->setText(QString::fromStdString(text));
 }
+
+} // namespace velmora::platform

@@ -8,6 +8,8 @@ static void initProgramResources() {
     Q_INIT_RESOURCE(resources);
 }
 
+namespace velmora::platform {
+
 bool ProgramImages::load() {
     initProgramResources();
     pixmaps_.assign(kCount, QPixmap());
@@ -32,3 +34,5 @@ QIcon ProgramImages::icon(int number) const {
     const QPixmap& image = pixmap(number);
     return image.isNull() ? QIcon() : QIcon(image);
 }
+
+} // namespace velmora::platform

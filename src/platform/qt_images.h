@@ -6,6 +6,8 @@
 #include <QPixmap>
 #include <vector>
 
+namespace velmora::platform {
+
 // The program's 41 images (numbers 0 to 40), decoded once at start-up from
 // the data compiled into the program.
 class ProgramImages {
@@ -24,3 +26,5 @@ private:
     std::vector<QPixmap> pixmaps_;
     QPixmap empty_;
 };
+
+} // namespace velmora::platform

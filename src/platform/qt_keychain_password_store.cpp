@@ -6,6 +6,8 @@
 #include <QEventLoop>
 #include <qt6keychain/keychain.h>
 
+namespace velmora::platform {
+
 namespace {
 
 constexpr const char* kSecretService = "org.freedesktop.secrets";
@@ -63,7 +65,7 @@ std::optional<std::string> QtKeychainPasswordStore::unavailableReason() {
     return secretServiceUnavailableReason();
 }
 
-PasswordStore::ReadResult QtKeychainPasswordStore::read(const std::string& account) {
+store::PasswordStore::ReadResult QtKeychainPasswordStore::read(const std::string& account) {
     ensureApplication();
     QKeychain::ReadPasswordJob job(service_);
     job.setInsecureFallback(false);
@@ -97,3 +99,5 @@ std::optional<std::string> QtKeychainPasswordStore::remove(const std::string& ac
     }
     return std::nullopt;
 }
+
+} // namespace velmora::platform

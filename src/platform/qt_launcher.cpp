@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QUrl>
 
+namespace velmora::platform {
+
 namespace {
 
 // The desktop's opener reports success as soon as it starts, even when it
@@ -64,3 +66,5 @@ bool QtLauncher::startProgram(const std::string& program,
     }
     return QProcess::startDetached(QString::fromStdString(program), list);
 }
+
+} // namespace velmora::platform

@@ -2,6 +2,8 @@
 
 #include "platform/launcher.h"
 
+namespace velmora::platform {
+
 // Launcher on Qt's desktop services and detached processes.
 class QtLauncher final : public Launcher {
 public:
@@ -9,3 +11,5 @@ public:
     bool startProgram(const std::string& program,
                       const std::vector<std::string>& arguments) override;
 };
+
+} // namespace velmora::platform

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QKeySequence>
 
+namespace velmora::platform {
+
 namespace {
 
 QString fromUtf8(std::string_view text) {
@@ -37,3 +39,5 @@ QAction* addMenuItem(QMenu& menu, std::string_view caption, std::string_view sho
     }
     return item;
 }
+
+} // namespace velmora::platform

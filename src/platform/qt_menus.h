@@ -7,6 +7,8 @@
 #include <string_view>
 #include <utility>
 
+namespace velmora::platform {
+
 // Builds a menu bar from a window's command table: the top menus in order,
 // each submenu made where the table first names it.
 class MenuPlacer {
@@ -23,3 +25,5 @@ private:
 // An item with its caption and, when not empty, its window-wide shortcut
 // (e.g. "F1").
 QAction* addMenuItem(QMenu& menu, std::string_view caption, std::string_view shortcut);
+
+} // namespace velmora::platform

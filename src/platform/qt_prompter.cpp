@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QStringList>
 
+namespace velmora::platform {
+
 QString toQtFilter(const std::string& filter) {
     const QStringList parts = QString::fromStdString(filter).split('|');
     QStringList entries;
@@ -86,3 +88,5 @@ std::optional<std::string> QtPrompter::saveFileName(const std::string& title,
     }
     return path.toStdString();
 }
+
+} // namespace velmora::platform

@@ -6,6 +6,8 @@
 
 class QWidget;
 
+namespace velmora::platform {
+
 // Message boxes and file requesters on Qt, belonging to the active window of
 // the program, else to the given one.
 class QtPrompter final : public Prompter {
@@ -27,3 +29,5 @@ private:
 // "Caption (*.x)|*.x|All files (*.*)|*.*" as a Qt filter list: the captions,
 // one per line, since Qt reads the patterns from inside the parentheses.
 QString toQtFilter(const std::string& filter);
+
+} // namespace velmora::platform

@@ -4,6 +4,8 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+namespace velmora::platform {
+
 namespace {
 constexpr const char* kKey = "recentSessions";
 }
@@ -30,3 +32,5 @@ void QtRecentSessionStore::save(const std::vector<std::string>& paths) {
     settings.setValue(kKey, list);
     settings.sync();
 }
+
+} // namespace velmora::platform

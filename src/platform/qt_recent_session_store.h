@@ -4,9 +4,11 @@
 
 #include <QString>
 
+namespace velmora::platform {
+
 // The Recent Sessions list in an INI file of the desktop's settings folder
 // (~/.config/velmora-mailtray/ unless XDG_CONFIG_HOME says otherwise).
-class QtRecentSessionStore final : public RecentSessionStore {
+class QtRecentSessionStore final : public app::RecentSessionStore {
 public:
     QtRecentSessionStore();
     explicit QtRecentSessionStore(QString settingsFile) : settingsFile_(std::move(settingsFile)) {}
@@ -17,3 +19,5 @@ public:
 private:
     QString settingsFile_;
 };
+
+} // namespace velmora::platform

@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <algorithm>
 
+namespace velmora::platform {
+
 namespace {
 
 class DialogKeys final : public QObject {
@@ -76,3 +78,5 @@ void bringToFront(QWidget& window) {
 int widthForCaption(const QAbstractButton& button, int minimum) {
     return std::max(minimum, button.sizeHint().width() + 8);
 }
+
+} // namespace velmora::platform

@@ -3,6 +3,8 @@
 class QAbstractButton;
 class QWidget;
 
+namespace velmora::platform {
+
 // The keys every dialog answers to, for windows that are plain widgets:
 // Escape clicks `closeButton` (Cancel or Close; closes the window when
 // null), Return and Enter click the focused push button, else
@@ -19,3 +21,5 @@ void bringToFront(QWidget& window);
 // A button width of at least `minimum` that leaves its caption room to
 // breathe in this style and font.
 int widthForCaption(const QAbstractButton& button, int minimum);
+
+} // namespace velmora::platform

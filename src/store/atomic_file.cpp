@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace velmora::store {
+
 namespace {
 
 constexpr std::size_t kRandomPart = 6; // mkstemp's XXXXXX
@@ -236,3 +238,5 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes, std:
     }
     return true;
 }
+
+} // namespace velmora::store

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+namespace velmora::store {
+
 // Writes a file so that the target is either the old file or the complete new
 // one: the bytes go to a hidden temporary file beside the target, which is
 // flushed, synced and renamed over it. A new file is readable by its owner
@@ -52,3 +54,5 @@ private:
 // Writes `bytes` to `path` atomically; on failure returns false and sets
 // `error` to the reason.
 bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
+
+} // namespace velmora::store

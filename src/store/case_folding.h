@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::store {
+
 // The one letter-case rule of every address comparison and of search, on
 // UTF-8 text: ASCII capitals, and the Latin-1 capitals U+00C0 to U+00DE but
 // the multiplication sign (bytes C3 80..9E, but C3 97) whose second byte
@@ -35,3 +37,5 @@ inline std::string foldCase(std::string_view text) {
     }
     return out;
 }
+
+} // namespace velmora::store

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+namespace velmora::store {
+
 LocalDateTime SystemClock::now() const {
     const auto point = std::chrono::system_clock::now();
     const auto ms =
@@ -65,3 +67,5 @@ std::string formatDateMask(std::string_view mask, const LocalDateTime& time) {
 std::string formatContactDate(const LocalDateTime& time) {
     return formatDateMask("%mm/%dd/%yyyy", time);
 }
+
+} // namespace velmora::store

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace velmora::store {
+
 // A local calendar time with its offset from UTC.
 struct LocalDateTime {
     int year = 1970;
@@ -43,3 +45,5 @@ private:
 std::string formatContactDate(const LocalDateTime& time);
 // Fills a mask of "%yyyy", "%mm", "%dd", "%hh", "%ii" and "%ss" fields.
 std::string formatDateMask(std::string_view mask, const LocalDateTime& time);
+
+} // namespace velmora::store

@@ -1,5 +1,7 @@
 #include "store/codes.h"
 
+namespace velmora::store {
+
 std::string_view statusCaption(std::int32_t status) {
     switch (status) {
     case code(ContactStatus::Subscribers):
@@ -46,3 +48,5 @@ std::string_view deliveryMethodCaption(std::int32_t method) {
         return "";
     }
 }
+
+} // namespace velmora::store

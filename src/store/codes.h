@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace velmora::store {
+
 // The numeric values are stored in session files and must never change.
 enum class ContactStatus : std::int32_t {
     Subscribers = 0,
@@ -55,3 +57,5 @@ std::string_view deliveryMethodCaption(std::int32_t method);
 inline constexpr ContactStatus kVisibleStatuses[] = {
     ContactStatus::Subscribers, ContactStatus::Prospects, ContactStatus::Customers,
     ContactStatus::DoNotContact};
+
+} // namespace velmora::store

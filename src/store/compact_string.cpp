@@ -5,6 +5,8 @@
 #include <new>
 #include <stdexcept>
 
+namespace velmora::store {
+
 void CompactString::copyRaw(const CompactString& other) noexcept {
     std::memcpy(bytes_, other.bytes_, sizeof bytes_);
 }
@@ -49,3 +51,5 @@ void CompactString::release() noexcept {
         clearInline();
     }
 }
+
+} // namespace velmora::store

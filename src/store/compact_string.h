@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::store {
+
 // A 16-byte string for record fields. A session holds a million contacts of
 // nine text fields each; std::string's 32 bytes per field would double the
 // table's footprint. Texts of up to 15 bytes live inline, longer ones in one
@@ -117,3 +119,5 @@ inline std::string operator+(std::string left, const CompactString& right) {
     left.append(right.view());
     return left;
 }
+
+} // namespace velmora::store

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 
+namespace velmora::store {
+
 namespace {
 
 constexpr std::size_t kBlockSize = 1 << 20;
@@ -275,3 +277,5 @@ bool CountedWriter::flush() {
     buffer_.clear();
     return !failed_;
 }
+
+} // namespace velmora::store

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::store {
+
 // ROT13 of ASCII letters; every other byte stays. Its own inverse.
 std::string rot13Text(std::string_view text);
 void rot13InPlace(std::string& text);
@@ -99,3 +101,5 @@ private:
     std::string buffer_;
     bool failed_ = false;
 };
+
+} // namespace velmora::store

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+namespace velmora::store {
+
 namespace {
 
 constexpr std::string_view kSecurityChoices[] = {"auto", "starttls", "tls", "none"};
@@ -214,3 +216,5 @@ void ExtensionSettings::set(std::string_view name, std::string value) {
 void ExtensionSettings::remove(std::string_view name) {
     std::erase_if(entries_, [&](const Entry& entry) { return entry.first == name; });
 }
+
+} // namespace velmora::store

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+namespace velmora::store {
+
 // Settings the fixed session layout has no field for. They travel in the
 // file's optional extension block as key/value text pairs, so a build that
 // does not know a key keeps it and writes it back unchanged.
@@ -62,3 +64,5 @@ public:
 private:
     std::vector<Entry> entries_;
 };
+
+} // namespace velmora::store

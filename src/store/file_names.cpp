@@ -1,5 +1,7 @@
 #include "store/file_names.h"
 
+namespace velmora::store {
+
 std::string_view lastPathPart(std::string_view path) {
     const std::size_t cut = path.find_last_of("/\\");
     return cut == std::string_view::npos ? path : path.substr(cut + 1);
@@ -39,3 +41,5 @@ std::string hashedName(std::string_view name) {
     }
     return text;
 }
+
+} // namespace velmora::store

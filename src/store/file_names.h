@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::store {
+
 // How the program names files and reads names out of paths.
 
 // The part of a path after its last "/" or "\" (a session file may hold
@@ -22,3 +24,5 @@ std::string nameOf(const std::string& path);
 // Sixteen lower-case hex digits of the name's FNV-1a hash: a short, stable
 // stand-in for a name too long for the file names built from it.
 std::string hashedName(std::string_view name);
+
+} // namespace velmora::store

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace velmora::store {
+
 namespace {
 
 FileStamp stampFrom(const struct stat& info) {
@@ -139,3 +141,5 @@ bool readRegularFile(const std::string& path, std::uint64_t maxBytes, std::strin
     }
     return true;
 }
+
+} // namespace velmora::store

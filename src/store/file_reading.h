@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace velmora::store {
+
 // What identifies one version of a file: a save by another program gives a
 // new inode (atomic rename) or a new size or modification time.
 struct FileStamp {
@@ -66,3 +68,5 @@ bool readRegularFile(const std::string& path, std::uint64_t maxBytes, std::strin
 // The system's words for an errno value; a zero (no reason recorded) reads
 // as an input/output error rather than "Success".
 std::string systemErrorText(int code);
+
+} // namespace velmora::store

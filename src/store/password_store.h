@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+namespace velmora::store {
+
 // A place outside the session file for the SMTP password: the desktop
 // keyring in the programs, a map in the tests. Calls block until answered.
 class PasswordStore {
@@ -21,3 +23,5 @@ public:
                                              const std::string& password) = 0;
     virtual std::optional<std::string> remove(const std::string& account) = 0;
 };
+
+} // namespace velmora::store

@@ -8,6 +8,8 @@
 #include <limits>
 #include <string>
 
+namespace velmora::store {
+
 // A counter one higher, staying at the int32 maximum the file can hold.
 constexpr std::int32_t countedOnceMore(std::int32_t count) {
     return count < std::numeric_limits<std::int32_t>::max() ? count + 1 : count;
@@ -66,3 +68,5 @@ struct SessionSettings {
 
 inline constexpr const char* kUntitled = "<untitled>";
 inline constexpr const char* kNever = "never";
+
+} // namespace velmora::store

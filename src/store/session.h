@@ -9,18 +9,13 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::store {
+
 // Case-folded (store/case_folding.h), space-trimmed address: the key under which two contacts are
 // the same person for `emailExists` and Remove Duplicates.
 std::string contactEmailKey(std::string_view email);
 // Case-folded without trimming: the Mailtray's own membership key.
 std::string mailtrayEmailKey(std::string_view email);
-// Removes the space character (only) from both ends.
-std::string_view trimSpaces(std::string_view text);
-std::string toLowerAscii(std::string_view text);
-// Equality and hash under the one letter-case rule (store/case_folding.h),
-// without building copies.
-bool equalIgnoringCase(std::string_view a, std::string_view b);
-std::uint32_t hashIgnoringCase(std::string_view text);
 
 // The six text fields of a contact as a person types them: the one record
 // the dialogs, the import and new contacts share.
@@ -185,3 +180,5 @@ private:
     std::uint64_t savedChangeCount_ = 0;
     std::uint64_t generation_ = 0;
 };
+
+} // namespace velmora::store

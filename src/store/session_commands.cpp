@@ -3,6 +3,8 @@
 #include "store/file_names.h"
 #include "store/session_file.h"
 
+namespace velmora::store {
+
 std::string sessionWindowTitle(const std::string& sessionFileName) {
     return std::string(kProductTitle) + " - " + fileNamePart(sessionFileName);
 }
@@ -39,7 +41,7 @@ void newSession(Session& session, SessionHooks& hooks) {
 }
 
 LoadOutcome loadSession(Session& session, const std::string& path, SessionHooks& hooks,
-                        Prompter& prompter, FileStamp* stamp) {
+                        platform::Prompter& prompter, FileStamp* stamp) {
     SessionReadResult read = readSessionFile(path);
     if (stamp != nullptr) {
         *stamp = read.stamp;
@@ -66,8 +68,8 @@ LoadOutcome loadSession(Session& session, const std::string& path, SessionHooks&
     return LoadOutcome::Loaded;
 }
 
-bool saveSession(Session& session, const std::string& path, SessionHooks& hooks, Prompter& prompter,
-                 FileStamp* written) {
+bool saveSession(Session& session, const std::string& path, SessionHooks& hooks,
+                 platform::Prompter& prompter, FileStamp* written) {
     std::string error;
     if (!writeSessionFile(session, path, error, written)) {
         prompter.message("Error", cannotSaveSessionText(path, error));
@@ -78,3 +80,5 @@ bool saveSession(Session& session, const std::string& path, SessionHooks& hooks,
     hooks.setWindowTitle(sessionWindowTitle(session.sessionFileName));
     return true;
 }
+
+} // namespace velmora::store

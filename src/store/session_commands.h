@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace velmora::store {
+
 inline constexpr const char* kProductTitle = "Velmora Mailtray v1.1";
 
 // What the main window does after the session was replaced; the command-line
@@ -30,15 +32,17 @@ enum class LoadOutcome { Loaded, Damaged, Refused };
 // it goes, reported, and left untitled so that Save cannot overwrite it.
 // `stamp`, when given, receives the file as it was read.
 LoadOutcome loadSession(Session& session, const std::string& path, SessionHooks& hooks,
-                        Prompter& prompter, FileStamp* stamp = nullptr);
+                        platform::Prompter& prompter, FileStamp* stamp = nullptr);
 
 // Saves atomically. A failure is reported and the old file stays whole.
 // `written`, when given, receives the file as saved.
-bool saveSession(Session& session, const std::string& path, SessionHooks& hooks, Prompter& prompter,
-                 FileStamp* written = nullptr);
+bool saveSession(Session& session, const std::string& path, SessionHooks& hooks,
+                 platform::Prompter& prompter, FileStamp* written = nullptr);
 
 // The texts of the session file's messages, shared by the GUI and the CLI.
 std::string cannotOpenSessionText(const std::string& path, const std::string& reason);
 std::string headerMismatchText(const std::string& path);
 std::string damagedSessionText(const std::string& path);
 std::string cannotSaveSessionText(const std::string& path, const std::string& reason);
+
+} // namespace velmora::store

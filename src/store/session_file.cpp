@@ -8,6 +8,8 @@
 #include <cstring>
 #include <sys/stat.h>
 
+namespace velmora::store {
+
 namespace {
 
 // The fewest bytes a record can take: its int32s and string counts.
@@ -268,3 +270,5 @@ bool writeSessionFile(const Session& session, const std::string& path, std::stri
     }
     return true;
 }
+
+} // namespace velmora::store

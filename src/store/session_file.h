@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::store {
+
 inline constexpr std::string_view kSessionMagic = "QMZ101";
 inline constexpr std::string_view kExtensionMagic = "QMZX";
 
@@ -39,3 +41,5 @@ std::string encodeSession(const Session& session);
 // `written`, when given, receives the stamp of the file as saved.
 bool writeSessionFile(const Session& session, const std::string& path, std::string& error,
                       FileStamp* written = nullptr);
+
+} // namespace velmora::store

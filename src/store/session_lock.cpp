@@ -15,6 +15,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace velmora::store {
+
 namespace {
 
 long longestName(const std::string& directory) {
@@ -179,3 +181,5 @@ SessionLock::Outcome SessionLock::acquire(const std::string& sessionPath, double
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
+
+} // namespace velmora::store

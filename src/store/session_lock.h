@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace velmora::store {
+
 // The path a save of `path` really writes: symbolic links are followed (also
 // one that points to a file not yet created), so that every name of one
 // file shares its lock and a save writes through the link.
@@ -46,3 +48,5 @@ private:
     std::string sessionPath_;
     std::string message_;
 };
+
+} // namespace velmora::store

@@ -6,6 +6,8 @@
 #include <bit>
 #include <cstring>
 
+namespace velmora::store {
+
 void SlotHashIndex::clear() {
     entries_.clear();
     mask_ = 0;
@@ -154,3 +156,5 @@ std::uint32_t hashLowered(const char* data, std::size_t size) {
     h ^= h >> 33;
     return static_cast<std::uint32_t>(h);
 }
+
+} // namespace velmora::store

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace velmora::store {
+
 // A multiset of table slots keyed by a 32-bit hash of their record, with open
 // addressing: lookups compare stored hashes first and touch a record only on
 // a hash match, and nothing is allocated per entry. Equal keys may repeat (a
@@ -72,3 +74,5 @@ private:
 // Hash of a text with ASCII letters lower-cased, computed without building
 // the lower-cased copy.
 std::uint32_t hashLowered(const char* data, std::size_t size);
+
+} // namespace velmora::store

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace velmora::store {
+
 // A table indexed from 1, as every session table is: slot numbers are what
 // views, the Mailtray and the send list use to refer to records, so they stay
 // stable for the life of a session (records are marked, never removed).
@@ -41,3 +43,5 @@ public:
 private:
     std::vector<Record> records_;
 };
+
+} // namespace velmora::store

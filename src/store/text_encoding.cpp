@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace velmora::store {
+
 namespace {
 
 // Code points of 0x80..0x9F in Windows-1252; the five unassigned bytes map
@@ -145,3 +147,5 @@ std::string storedLineBreaks(std::string_view edited) {
 std::string editedLineBreaks(std::string_view stored) {
     return withLineBreaks(stored, "\n");
 }
+
+} // namespace velmora::store

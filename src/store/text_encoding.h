@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace velmora::store {
+
 bool isValidUtf8(std::string_view bytes);
 // Appends the UTF-8 bytes of one code point (the caller keeps it valid).
 void appendUtf8(std::string& out, char32_t cp);
@@ -16,3 +18,5 @@ std::string textFromFileBytes(std::string_view bytes);
 // `editedLineBreaks` makes every break one LF.
 std::string storedLineBreaks(std::string_view edited);
 std::string editedLineBreaks(std::string_view stored);
+
+} // namespace velmora::store

@@ -2,8 +2,11 @@
 
 #include "platform/qt_images.h"
 
-ContactListModel::ContactListModel(const Session& session, const ContactViews& views, ViewTab tab,
-                                   const ProgramImages* images, QObject* parent)
+namespace velmora::views {
+
+ContactListModel::ContactListModel(const store::Session& session, const ContactViews& views,
+                                   ViewTab tab, const platform::ProgramImages* images,
+                                   QObject* parent)
     : QAbstractTableModel(parent), session_(session), views_(views), tab_(tab), images_(images),
       rows_(static_cast<int>(views.list(tab).rowSlots.size())) {}
 
@@ -34,7 +37,7 @@ QVariant ContactListModel::data(const QModelIndex& index, int role) const {
     if (role == kSlotRole) {
         return slot;
     }
-    const Contact& c = session_.contact(slot);
+    const store::Contact& c = session_.contact(slot);
     const auto column = static_cast<ListColumn>(index.column());
     if (role == Qt::DecorationRole && column == ListColumn::Icon) {
         const int image = rowIcon(c, list().icon);
@@ -107,3 +110,5 @@ void ContactListModel::refreshCells() {
         emit dataChanged(index(0, 0), index(rows_ - 1, columnCount() - 1));
     }
 }
+
+} // namespace velmora::views

@@ -4,7 +4,11 @@
 
 #include <QAbstractTableModel>
 
+namespace velmora::platform {
 class ProgramImages;
+}
+
+namespace velmora::views {
 
 // One of the five contact lists as a table over the list's slot numbers.
 // Cells are read from the session when the view asks for them, so a refresh
@@ -15,8 +19,8 @@ public:
     // Every cell carries its contact's slot number under this role.
     static constexpr int kSlotRole = Qt::UserRole;
 
-    ContactListModel(const Session& session, const ContactViews& views, ViewTab tab,
-                     const ProgramImages* images, QObject* parent = nullptr);
+    ContactListModel(const store::Session& session, const ContactViews& views, ViewTab tab,
+                     const platform::ProgramImages* images, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -39,10 +43,12 @@ public:
 private:
     const ContactList& list() const { return views_.list(tab_); }
 
-    const Session& session_;
+    const store::Session& session_;
     const ContactViews& views_;
     ViewTab tab_;
-    const ProgramImages* images_;
+    const platform::ProgramImages* images_;
     int rows_ = 0;
     bool rebuilding_ = false;
 };
+
+} // namespace velmora::views

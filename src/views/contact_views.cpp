@@ -2,20 +2,23 @@
 
 #include "platform/image_names.h"
 #include "store/case_folding.h"
+#include "store/text.h"
 
 #include <algorithm>
+
+namespace velmora::views {
 
 namespace {
 
 bool isKnownStatus(std::int32_t status) {
-    return std::any_of(std::begin(kVisibleStatuses), std::end(kVisibleStatuses),
-                       [status](ContactStatus s) { return code(s) == status; });
+    return std::any_of(std::begin(store::kVisibleStatuses), std::end(store::kVisibleStatuses),
+                       [status](store::ContactStatus s) { return code(s) == status; });
 }
 
 // The list (tab 0 to 3) of a status, or -1.
 int tabOfStatus(std::int32_t status) {
     for (int tab = 0; tab < 4; ++tab) {
-        if (code(kVisibleStatuses[tab]) == status) {
+        if (code(store::kVisibleStatuses[tab]) == status) {
             return tab;
         }
     }
@@ -28,27 +31,27 @@ std::string_view tabCaption(ViewTab tab, bool filtered) {
     if (tab == ViewTab::AllEntries) {
         return filtered ? kAllEntriesFilteredCaption : kAllEntriesCaption;
     }
-    return statusCaption(tabStatus(tab));
+    return store::statusCaption(tabStatus(tab));
 }
 
 std::int32_t tabStatus(ViewTab tab) {
     const int index = tabIndex(tab);
     if (index < 0 || index > 3) {
-        return code(ContactStatus::Deleted);
+        return code(store::ContactStatus::Deleted);
     }
-    return code(kVisibleStatuses[index]);
+    return code(store::kVisibleStatuses[index]);
 }
 
 int statusIconImage(std::int32_t status) {
     switch (status) {
-    case code(ContactStatus::Subscribers):
-        return imageNumber(ImageName::StatusSubscribers);
-    case code(ContactStatus::Prospects):
-        return imageNumber(ImageName::StatusProspects);
-    case code(ContactStatus::Customers):
-        return imageNumber(ImageName::StatusCustomers);
-    case code(ContactStatus::DoNotContact):
-        return imageNumber(ImageName::StatusDoNotContact);
+    case code(store::ContactStatus::Subscribers):
+        return platform::imageNumber(platform::ImageName::StatusSubscribers);
+    case code(store::ContactStatus::Prospects):
+        return platform::imageNumber(platform::ImageName::StatusProspects);
+    case code(store::ContactStatus::Customers):
+        return platform::imageNumber(platform::ImageName::StatusCustomers);
+    case code(store::ContactStatus::DoNotContact):
+        return platform::imageNumber(platform::ImageName::StatusDoNotContact);
     default:
         return kNoIcon;
     }
@@ -56,20 +59,20 @@ int statusIconImage(std::int32_t status) {
 
 int tagIconImage(std::int32_t tag) {
     switch (tag) {
-    case code(ContactTag::Todo):
-        return imageNumber(ImageName::TagTodo);
-    case code(ContactTag::Important):
-        return imageNumber(ImageName::TagImportant);
-    case code(ContactTag::Irate):
-        return imageNumber(ImageName::TagIrate);
-    case code(ContactTag::Star):
-        return imageNumber(ImageName::TagStar);
+    case code(store::ContactTag::Todo):
+        return platform::imageNumber(platform::ImageName::TagTodo);
+    case code(store::ContactTag::Important):
+        return platform::imageNumber(platform::ImageName::TagImportant);
+    case code(store::ContactTag::Irate):
+        return platform::imageNumber(platform::ImageName::TagIrate);
+    case code(store::ContactTag::Star):
+        return platform::imageNumber(platform::ImageName::TagStar);
     default:
         return kNoIcon;
     }
 }
 
-int rowIcon(const Contact& contact, RowIcon icon) {
+int rowIcon(const store::Contact& contact, RowIcon icon) {
     switch (icon) {
     case RowIcon::Tag:
         return tagIconImage(contact.tag);
@@ -98,13 +101,13 @@ std::string displayedNotes(std::string_view notes, NotesDisplay display) {
     return shown;
 }
 
-DisplayedRow displayedRow(const Session& session, const ContactList& list, std::size_t row) {
+DisplayedRow displayedRow(const store::Session& session, const ContactList& list, std::size_t row) {
     DisplayedRow shown;
     shown.slot = list.rowSlots.at(row);
     if (!session.hasContact(shown.slot)) {
         return shown;
     }
-    const Contact& c = session.contact(shown.slot);
+    const store::Contact& c = session.contact(shown.slot);
     shown.icon = rowIcon(c, list.icon);
     shown.email = c.email.str();
     shown.name = c.name.str();
@@ -113,7 +116,7 @@ DisplayedRow displayedRow(const Session& session, const ContactList& list, std::
     return shown;
 }
 
-std::vector<FilterTreeItem> buildFilterTree(const Session& session) {
+std::vector<FilterTreeItem> buildFilterTree(const store::Session& session) {
     std::vector<FilterTreeItem> items;
     items.push_back({0, "Group Select", kGroupHeadingNumber});
     for (std::int32_t slot = 1; slot <= session.groupCount(); ++slot) {
@@ -123,15 +126,15 @@ std::vector<FilterTreeItem> buildFilterTree(const Session& session) {
         }
     }
     items.push_back({0, "Status Select", kStatusHeadingNumber});
-    for (const ContactStatus status : kVisibleStatuses) {
+    for (const store::ContactStatus status : store::kVisibleStatuses) {
         items.push_back(
-            {1, std::string(statusCaption(code(status))), kStatusItemBase + code(status)});
+            {1, std::string(store::statusCaption(code(status))), kStatusItemBase + code(status)});
     }
     return items;
 }
 
 std::string searchTextFromField(std::string_view fieldText) {
-    std::string text = foldCase(trimSpaces(fieldText));
+    std::string text = store::foldCase(store::trimSpaces(fieldText));
     if (text == "search filter...") {
         text.clear();
     }
@@ -162,7 +165,7 @@ FoldedSearch::FoldedSearch(std::string needle) : needle_(std::move(needle)) {
     const auto first = static_cast<unsigned char>(needle_[0]);
     for (int c = 0; c < 256; ++c) {
         const auto byte = static_cast<unsigned char>(c);
-        if (foldedByte(byte, 0) == first || foldedByte(byte, 0xC3) == first) {
+        if (store::foldedByte(byte, 0) == first || store::foldedByte(byte, 0xC3) == first) {
             firstBytes_[static_cast<std::size_t>(c)] = true;
         }
     }
@@ -185,11 +188,11 @@ bool FoldedSearch::foundIn(std::string_view text) const {
         }
         // A match starting inside a two-byte capital folds its first byte
         // with the lead byte as context, as folding the whole text would.
-        if (foldedByte(h[i], i > 0 ? h[i - 1] : 0) != n[0]) {
+        if (store::foldedByte(h[i], i > 0 ? h[i - 1] : 0) != n[0]) {
             continue;
         }
         std::size_t k = 1;
-        while (k < m && foldedByte(h[i + k], h[i + k - 1]) == n[k]) {
+        while (k < m && store::foldedByte(h[i + k], h[i + k - 1]) == n[k]) {
             ++k;
         }
         if (k == m) {
@@ -199,12 +202,12 @@ bool FoldedSearch::foundIn(std::string_view text) const {
     return false;
 }
 
-bool ContactFilter::textMatches(const Contact& contact) const {
+bool ContactFilter::textMatches(const store::Contact& contact) const {
     return search_.empty() || search_.foundIn(contact.email) || search_.foundIn(contact.name) ||
            search_.foundIn(contact.company);
 }
 
-bool ContactFilter::treeMatches(const Contact& contact) const {
+bool ContactFilter::treeMatches(const store::Contact& contact) const {
     if (!anyChecked_) {
         return true;
     }
@@ -212,7 +215,7 @@ bool ContactFilter::treeMatches(const Contact& contact) const {
            std::binary_search(groups_.begin(), groups_.end(), contact.groupIndex);
 }
 
-bool ContactFilter::passes(const Contact& contact) const {
+bool ContactFilter::passes(const store::Contact& contact) const {
     return !contact.isDeleted() && textMatches(contact) && treeMatches(contact);
 }
 
@@ -223,7 +226,7 @@ ContactViews::ContactViews() {
     lists_[4].icon = RowIcon::StatusElseTag;
 }
 
-void ContactViews::refresh(const Session& session) {
+void ContactViews::refresh(const store::Session& session) {
     tree_ = buildFilterTree(session);
     for (ContactList& list : lists_) {
         list.rowSlots.clear();
@@ -233,7 +236,7 @@ void ContactViews::refresh(const Session& session) {
     all.icon = RowIcon::StatusElseTag;
     all.rowSlots.reserve(static_cast<std::size_t>(session.liveContactCount()));
     std::int32_t slot = 0;
-    for (const Contact& c : session.contacts()) {
+    for (const store::Contact& c : session.contacts()) {
         ++slot;
         if (c.isDeleted()) {
             continue;
@@ -247,7 +250,7 @@ void ContactViews::refresh(const Session& session) {
     filtered_ = false;
 }
 
-void ContactViews::applyFilters(const Session& session, std::string_view fieldText,
+void ContactViews::applyFilters(const store::Session& session, std::string_view fieldText,
                                 const std::vector<std::int32_t>& checkedNumbers) {
     const ContactFilter filter(fieldText, checkedNumbers);
     ContactList& all = lists_[4];
@@ -255,7 +258,7 @@ void ContactViews::applyFilters(const Session& session, std::string_view fieldTe
     all.icon = RowIcon::Status;
     all.notes = NotesDisplay::AsStored;
     std::int32_t slot = 0;
-    for (const Contact& c : session.contacts()) {
+    for (const store::Contact& c : session.contacts()) {
         ++slot;
         if (filter.passes(c)) {
             all.rowSlots.push_back(slot);
@@ -264,8 +267,10 @@ void ContactViews::applyFilters(const Session& session, std::string_view fieldTe
     filtered_ = true;
 }
 
-std::string statusLineText(const Session& session) {
+std::string statusLineText(const store::Session& session) {
     return "Total Records: " + std::to_string(session.liveContactCount()) +
            " - Mailtray: " + std::to_string(session.mailtrayCount()) +
            " - Contacted Today: " + std::to_string(session.contactedToday);
 }
+
+} // namespace velmora::views

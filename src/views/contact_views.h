@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velmora::views {
+
 // The five tabs of the main window, in tab order; the index is the tab's.
 enum class ViewTab : int {
     Subscribers = 0,
@@ -64,7 +66,7 @@ struct ContactList {
     NotesDisplay notes = NotesDisplay::Joined;
 };
 
-int rowIcon(const Contact& contact, RowIcon icon);
+int rowIcon(const store::Contact& contact, RowIcon icon);
 std::string displayedNotes(std::string_view notes, NotesDisplay display);
 
 // What one row shows, for the command-line tool and the tests; the window's
@@ -77,7 +79,7 @@ struct DisplayedRow {
     std::string lastContacted;
     std::string notes;
 };
-DisplayedRow displayedRow(const Session& session, const ContactList& list, std::size_t row);
+DisplayedRow displayedRow(const store::Session& session, const ContactList& list, std::size_t row);
 
 // Filter tree: headings and their items, each with its item number.
 inline constexpr std::int32_t kGroupHeadingNumber = 101;
@@ -90,7 +92,7 @@ struct FilterTreeItem {
     std::int32_t number = 0;
     friend bool operator==(const FilterTreeItem&, const FilterTreeItem&) = default;
 };
-std::vector<FilterTreeItem> buildFilterTree(const Session& session);
+std::vector<FilterTreeItem> buildFilterTree(const store::Session& session);
 
 // The search text a field's text stands for: trimmed of spaces and folded to
 // lower case; the placeholder stands for none.
@@ -114,11 +116,11 @@ class ContactFilter {
 public:
     ContactFilter(std::string_view fieldText, const std::vector<std::int32_t>& checkedNumbers);
     // Not Deleted, and passes both tests.
-    bool passes(const Contact& contact) const;
+    bool passes(const store::Contact& contact) const;
 
 private:
-    bool textMatches(const Contact& contact) const;
-    bool treeMatches(const Contact& contact) const;
+    bool textMatches(const store::Contact& contact) const;
+    bool treeMatches(const store::Contact& contact) const;
 
     FoldedSearch search_;
     bool anyChecked_ = false;
@@ -132,10 +134,10 @@ class ContactViews {
 public:
     ContactViews();
     // Rebuilds the tree and the five lists and drops any filter.
-    void refresh(const Session& session);
+    void refresh(const store::Session& session);
     // Replaces the fifth list by the contacts that pass the search text and
     // the checked tree items (item numbers); the other lists stay.
-    void applyFilters(const Session& session, std::string_view fieldText,
+    void applyFilters(const store::Session& session, std::string_view fieldText,
                       const std::vector<std::int32_t>& checkedNumbers);
 
     const std::vector<FilterTreeItem>& tree() const { return tree_; }
@@ -152,4 +154,6 @@ private:
 };
 
 // "Total Records: N - Mailtray: M - Contacted Today: C".
-std::string statusLineText(const Session& session);
+std::string statusLineText(const store::Session& session);
+
+} // namespace velmora::views

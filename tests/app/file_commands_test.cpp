@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+namespace velmora::app {
+
 using testing_support::FakePrompter;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
@@ -12,7 +14,7 @@ using testing_support::writeFileBytes;
 
 namespace {
 
-struct TitleHooks final : SessionHooks {
+struct TitleHooks final : store::SessionHooks {
     void setWindowTitle(const std::string& title) override { this->title = title; }
     void refreshViews() override { ++refreshes; }
     std::string title;
@@ -26,18 +28,18 @@ protected:
         context.profileDirectory = dir.path() + "/";
     }
     void addContact(const std::string& email) {
-        NewContact c;
+        store::NewContact c;
         c.email = email;
         session.createContact(c, "12/07/2026");
     }
-    Session loaded(const std::string& path) {
-        SessionReadResult read = readSessionFile(path);
-        EXPECT_EQ(read.status, SessionReadStatus::Loaded) << path;
+    store::Session loaded(const std::string& path) {
+        store::SessionReadResult read = store::readSessionFile(path);
+        EXPECT_EQ(read.status, store::SessionReadStatus::Loaded) << path;
         return std::move(read.session);
     }
 
     TempDir dir;
-    Session session;
+    store::Session session;
     TitleHooks hooks;
     FakePrompter prompter;
     FileCommandContext context{session, hooks, prompter, ""};
@@ -85,14 +87,14 @@ TEST_F(FileCommandsTest, SaveAsStartsAtTheCurrentFileAndACancelSavesNothing) {
 TEST_F(FileCommandsTest, AnExistingFileBehindTheAddedExtensionIsOnlyReplacedWhenConfirmed) {
     writeFileBytes(dir.file("keep.qmz"), "precious");
     prompter.files.push_back(dir.file("keep"));
-    prompter.answers.push_back(PromptAnswer::No);
+    prompter.answers.push_back(platform::PromptAnswer::No);
     EXPECT_FALSE(saveSessionAsCommand(context));
     EXPECT_EQ(readFileBytes(dir.file("keep.qmz")), "precious");
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].title, "Confirm");
 
     prompter.files.push_back(dir.file("keep"));
-    prompter.answers.push_back(PromptAnswer::Yes);
+    prompter.answers.push_back(platform::PromptAnswer::Yes);
     EXPECT_TRUE(saveSessionAsCommand(context));
     EXPECT_EQ(loaded(dir.file("keep.qmz")).groupCount(), 1);
 }
@@ -105,22 +107,22 @@ TEST_F(FileCommandsTest, NothingIsAskedWithoutUnsavedChanges) {
 TEST_F(FileCommandsTest, UnsavedChangesAskYesNoCancel) {
     addContact("ann@example.org");
     // Cancel stops; nothing is saved.
-    prompter.answers.push_back(PromptAnswer::Cancel);
+    prompter.answers.push_back(platform::PromptAnswer::Cancel);
     EXPECT_FALSE(mayDiscardSession(context));
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].title, "Confirm");
     EXPECT_EQ(prompter.shown[0].text, "The current session has unsaved changes. Save them first?");
-    EXPECT_EQ(prompter.shown[0].buttons, PromptButtons::YesNoCancel);
+    EXPECT_EQ(prompter.shown[0].buttons, platform::PromptButtons::YesNoCancel);
     // No goes on without saving.
-    prompter.answers.push_back(PromptAnswer::No);
+    prompter.answers.push_back(platform::PromptAnswer::No);
     EXPECT_TRUE(mayDiscardSession(context));
     EXPECT_TRUE(prompter.fileRequests.empty());
     // Yes on an untitled session asks for a path; a cancelled requester stops.
-    prompter.answers.push_back(PromptAnswer::Yes);
+    prompter.answers.push_back(platform::PromptAnswer::Yes);
     prompter.files.push_back(std::nullopt);
     EXPECT_FALSE(mayDiscardSession(context));
     // Yes with a path saves and goes on.
-    prompter.answers.push_back(PromptAnswer::Yes);
+    prompter.answers.push_back(platform::PromptAnswer::Yes);
     prompter.files.push_back(dir.file("kept.qmz"));
     EXPECT_TRUE(mayDiscardSession(context));
     EXPECT_EQ(loaded(dir.file("kept.qmz")).contactCount(), 1);
@@ -129,7 +131,7 @@ TEST_F(FileCommandsTest, UnsavedChangesAskYesNoCancel) {
 TEST_F(FileCommandsTest, AFailedSaveStopsTheDiscard) {
     addContact("ann@example.org");
     session.sessionFileName = dir.file("missing-folder/list.qmz");
-    prompter.answers.push_back(PromptAnswer::Yes);
+    prompter.answers.push_back(platform::PromptAnswer::Yes);
     EXPECT_FALSE(mayDiscardSession(context));
     ASSERT_EQ(prompter.shown.size(), 2u);
     EXPECT_EQ(prompter.shown[1].title, "Error");
@@ -138,10 +140,10 @@ TEST_F(FileCommandsTest, AFailedSaveStopsTheDiscard) {
 
 TEST_F(FileCommandsTest, NewSessionKeepsTheSessionWhenCancelled) {
     addContact("ann@example.org");
-    prompter.answers.push_back(PromptAnswer::Cancel);
+    prompter.answers.push_back(platform::PromptAnswer::Cancel);
     newSessionCommand(context);
     EXPECT_EQ(session.contactCount(), 1);
-    prompter.answers.push_back(PromptAnswer::No);
+    prompter.answers.push_back(platform::PromptAnswer::No);
     newSessionCommand(context);
     EXPECT_EQ(session.contactCount(), 0);
     EXPECT_EQ(hooks.title, "Velmora Mailtray v1.1 - <untitled>");
@@ -149,9 +151,9 @@ TEST_F(FileCommandsTest, NewSessionKeepsTheSessionWhenCancelled) {
 }
 
 TEST_F(FileCommandsTest, OpenSessionUsesItsRequesterAndLoadsThePickedFile) {
-    Session other;
+    store::Session other;
     other.resetToNew();
-    NewContact c;
+    store::NewContact c;
     c.email = "other@example.org";
     other.createContact(c, "12/07/2026");
     std::string error;
@@ -174,16 +176,16 @@ TEST_F(FileCommandsTest, OpenSessionUsesItsRequesterAndLoadsThePickedFile) {
 
 TEST_F(FileCommandsTest, OpenAsksAboutUnsavedChangesBeforeTheRequester) {
     addContact("ann@example.org");
-    prompter.answers.push_back(PromptAnswer::Cancel);
+    prompter.answers.push_back(platform::PromptAnswer::Cancel);
     openSessionCommand(context);
     EXPECT_TRUE(prompter.fileRequests.empty());
     EXPECT_EQ(session.contactCount(), 1);
 }
 
 TEST_F(FileCommandsTest, AGivenFileOpensWithOpenSessionsChecksAndMessages) {
-    Session other;
+    store::Session other;
     other.resetToNew();
-    NewContact c;
+    store::NewContact c;
     c.email = "given@example.org";
     other.createContact(c, "12/07/2026");
     std::string error;
@@ -199,16 +201,16 @@ TEST_F(FileCommandsTest, AGivenFileOpensWithOpenSessionsChecksAndMessages) {
     ASSERT_EQ(prompter.shown.size(), 2u);
     EXPECT_EQ(prompter.shown[0].title, "Error");
     EXPECT_NE(prompter.shown[0].text.find(dir.file("missing.qmz")), std::string::npos);
-    EXPECT_EQ(prompter.shown[1].text, headerMismatchText(dir.file("notes.qmz")));
+    EXPECT_EQ(prompter.shown[1].text, store::headerMismatchText(dir.file("notes.qmz")));
     EXPECT_EQ(session.contact(1).email, "kept@example.org");
 
     // Unsaved changes are asked about first; Cancel opens nothing.
     addContact("more@example.org");
-    prompter.answers.push_back(PromptAnswer::Cancel);
+    prompter.answers.push_back(platform::PromptAnswer::Cancel);
     EXPECT_FALSE(openSessionFileCommand(context, dir.file("given.qmz")));
     EXPECT_EQ(session.contactCount(), 2);
 
-    prompter.answers.push_back(PromptAnswer::No);
+    prompter.answers.push_back(platform::PromptAnswer::No);
     EXPECT_TRUE(openSessionFileCommand(context, dir.file("given.qmz")));
     EXPECT_EQ(session.contact(1).email, "given@example.org");
     EXPECT_EQ(hooks.title, "Velmora Mailtray v1.1 - given.qmz");
@@ -247,27 +249,27 @@ TEST_F(LockedFileCommandsTest, AnOpenSessionHoldsItsLockUntilANewSession) {
     ASSERT_EQ(session.contactCount(), 1);
     EXPECT_TRUE(file.lock.held());
     EXPECT_FALSE(file.readOnly);
-    SessionLock other;
-    EXPECT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::InUse);
+    store::SessionLock other;
+    EXPECT_EQ(other.acquire(dir.file("s.qmz")), store::SessionLock::Outcome::InUse);
 
     // Saving keeps it; Save As moves it to the new file.
     addContact("bob@example.org");
     EXPECT_TRUE(saveSessionCommand(context));
     prompter.files.push_back(dir.file("t.qmz"));
     EXPECT_TRUE(saveSessionAsCommand(context));
-    EXPECT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::Acquired);
+    EXPECT_EQ(other.acquire(dir.file("s.qmz")), store::SessionLock::Outcome::Acquired);
     other.release();
-    EXPECT_EQ(other.acquire(dir.file("t.qmz")), SessionLock::Outcome::InUse);
+    EXPECT_EQ(other.acquire(dir.file("t.qmz")), store::SessionLock::Outcome::InUse);
 
     newSessionCommand(context);
     EXPECT_FALSE(file.lock.held());
-    EXPECT_EQ(other.acquire(dir.file("t.qmz")), SessionLock::Outcome::Acquired);
+    EXPECT_EQ(other.acquire(dir.file("t.qmz")), store::SessionLock::Outcome::Acquired);
     EXPECT_TRUE(prompter.shown.empty());
 }
 
 TEST_F(LockedFileCommandsTest, AFileAnotherProgramHoldsOpensReadOnlyAndSavesThroughSaveAs) {
-    SessionLock other;
-    ASSERT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::Acquired);
+    store::SessionLock other;
+    ASSERT_EQ(other.acquire(dir.file("s.qmz")), store::SessionLock::Outcome::Acquired);
     open(dir.file("s.qmz"));
     EXPECT_EQ(session.contactCount(), 1);
     EXPECT_TRUE(file.readOnly);
@@ -294,18 +296,18 @@ TEST_F(LockedFileCommandsTest, AGivenFileIsLockedOrOpensReadOnlyLikeAnOpenedOne)
     EXPECT_TRUE(openSessionFileCommand(context, dir.file("s.qmz")));
     EXPECT_TRUE(file.lock.held());
     EXPECT_FALSE(file.readOnly);
-    SessionLock other;
-    EXPECT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::InUse);
+    store::SessionLock other;
+    EXPECT_EQ(other.acquire(dir.file("s.qmz")), store::SessionLock::Outcome::InUse);
 
     // A refused file leaves the open session and its lock as they were.
     EXPECT_FALSE(openSessionFileCommand(context, dir.file("missing.qmz")));
     EXPECT_TRUE(file.lock.held());
-    EXPECT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::InUse);
+    EXPECT_EQ(other.acquire(dir.file("s.qmz")), store::SessionLock::Outcome::InUse);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].title, "Error");
 
     newSessionCommand(context);
-    ASSERT_EQ(other.acquire(dir.file("s.qmz")), SessionLock::Outcome::Acquired);
+    ASSERT_EQ(other.acquire(dir.file("s.qmz")), store::SessionLock::Outcome::Acquired);
     EXPECT_TRUE(openSessionFileCommand(context, dir.file("s.qmz")));
     EXPECT_EQ(session.contactCount(), 1);
     EXPECT_TRUE(file.readOnly);
@@ -323,24 +325,24 @@ TEST_F(LockedFileCommandsTest, AFileChangedBehindOurBackIsOnlyReplacedWhenConfir
     open(dir.file("s.qmz"));
     addContact("bob@example.org");
     // Another program that takes no lock saves the file meanwhile.
-    Session theirs = loaded(dir.file("s.qmz"));
-    NewContact c;
+    store::Session theirs = loaded(dir.file("s.qmz"));
+    store::NewContact c;
     c.email = "theirs@example.org";
     theirs.createContact(c, "12/07/2026");
     theirs.createContact(c, "12/07/2026");
-    ASSERT_TRUE(writeSessionFile(theirs, dir.file("s.qmz"), error));
+    ASSERT_TRUE(store::writeSessionFile(theirs, dir.file("s.qmz"), error));
 
-    prompter.answers.push_back(PromptAnswer::No);
+    prompter.answers.push_back(platform::PromptAnswer::No);
     EXPECT_FALSE(saveSessionCommand(context));
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text,
               "The session file \"" + dir.file("s.qmz") +
                   "\" was changed by another program since it was opened. Replace it with this "
                   "session?");
-    EXPECT_EQ(prompter.shown[0].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(prompter.shown[0].buttons, platform::PromptButtons::YesNo);
     EXPECT_EQ(loaded(dir.file("s.qmz")).contactCount(), 3);
 
-    prompter.answers.push_back(PromptAnswer::Yes);
+    prompter.answers.push_back(platform::PromptAnswer::Yes);
     EXPECT_TRUE(saveSessionCommand(context));
     EXPECT_EQ(loaded(dir.file("s.qmz")).contactCount(), 2);
     // Our own save is no change behind our back.
@@ -348,3 +350,5 @@ TEST_F(LockedFileCommandsTest, AFileChangedBehindOurBackIsOnlyReplacedWhenConfir
     EXPECT_TRUE(saveSessionCommand(context));
     EXPECT_EQ(prompter.shown.size(), 2u);
 }
+
+} // namespace velmora::app

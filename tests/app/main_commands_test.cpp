@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <set>
 
+namespace velmora::app {
+
 namespace {
 
-SessionSettings smtp(std::string server, std::int32_t port) {
-    SessionSettings s;
-    s.deliveryMethod = code(DeliveryMethod::SmtpServer);
+store::SessionSettings smtp(std::string server, std::int32_t port) {
+    store::SessionSettings s;
+    s.deliveryMethod = code(store::DeliveryMethod::SmtpServer);
     s.smtpServer = std::move(server);
     s.smtpPort = port;
     return s;
@@ -16,8 +18,8 @@ SessionSettings smtp(std::string server, std::int32_t port) {
 } // namespace
 
 TEST(ComposeGuards, RouteByDeliveryMethod) {
-    SessionSettings none;
-    none.deliveryMethod = code(DeliveryMethod::None);
+    store::SessionSettings none;
+    none.deliveryMethod = code(store::DeliveryMethod::None);
     EXPECT_EQ(composeRoute(none), ComposeRoute::NoDeliveryMethod);
     EXPECT_EQ(composeRefusalText(ComposeRoute::NoDeliveryMethod),
               "You must select a delivery method from the server settings window before you can "
@@ -29,10 +31,10 @@ TEST(ComposeGuards, RouteByDeliveryMethod) {
     EXPECT_EQ(composeRefusalText(ComposeRoute::NoServer),
               "You must enter a server address and port in the server settings window before you "
               "can compose and send emails.");
-    SessionSettings client;
-    client.deliveryMethod = code(DeliveryMethod::DefaultMailClient);
+    store::SessionSettings client;
+    client.deliveryMethod = code(store::DeliveryMethod::DefaultMailClient);
     EXPECT_EQ(composeRoute(client), ComposeRoute::DefaultMailClient);
-    client.deliveryMethod = code(DeliveryMethod::CustomMailClient);
+    client.deliveryMethod = code(store::DeliveryMethod::CustomMailClient);
     EXPECT_EQ(composeRoute(client), ComposeRoute::CustomMailClient);
     client.deliveryMethod = 9;
     EXPECT_EQ(composeRoute(client), ComposeRoute::Nothing);
@@ -64,3 +66,5 @@ TEST(HelpFile, PrefersTheStartFolderThenTheInstalledCopies) {
     EXPECT_EQ(helpFilePath("/home/ann/", {"/usr/share/m.html"}, exists),
               "/home/ann/help/manual.html");
 }
+
+} // namespace velmora::app

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::app {
+
 namespace {
 
 using List = std::vector<std::string>;
@@ -50,3 +52,5 @@ TEST(RecentSessions, MissingFilesAreDropped) {
         (List{"/a.qmz", "/b.qmz"}));
     EXPECT_EQ(existingRecentSessions({"/gone1.qmz", "/gone2.qmz"}, &existsUnlessGone), List{});
 }
+
+} // namespace velmora::app

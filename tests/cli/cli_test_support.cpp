@@ -6,32 +6,32 @@
 #include <sstream>
 #include <vector>
 
-namespace testing_support {
+namespace velmora::testing_support {
 
-LocalDateTime cliTestTime() {
+store::LocalDateTime cliTestTime() {
     return {2026, 12, 7, 9, 30, 0, 1, 60, 1796632200000};
 }
 
-CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time,
-              PasswordStore* passwords) {
+CliRun runCli(const std::vector<std::string>& args, const store::LocalDateTime& time,
+              store::PasswordStore* passwords) {
     std::vector<const char*> argv{"mailtray"};
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
     }
     std::ostringstream out;
     std::ostringstream err;
-    FixedClock clock(time);
+    store::FixedClock clock(time);
     CliRun run;
-    run.exitCode = runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock,
-                               passwords, countingRandomBytes());
+    run.exitCode = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock,
+                                    passwords, countingRandomBytes());
     run.out = out.str();
     run.err = err.str();
     return run;
 }
 
-} // namespace testing_support
+} // namespace velmora::testing_support
 
-namespace testing_support {
+namespace velmora::testing_support {
 
 CliRun runCliWithInput(const std::vector<std::string>& args, const std::string& input) {
     std::vector<const char*> argv{"mailtray"};
@@ -41,12 +41,13 @@ CliRun runCliWithInput(const std::vector<std::string>& args, const std::string& 
     std::istringstream in(input);
     std::ostringstream out;
     std::ostringstream err;
-    FixedClock clock(cliTestTime());
+    store::FixedClock clock(cliTestTime());
     CliRun run;
-    run.exitCode = runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock);
+    run.exitCode =
+        cli::runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock);
     run.out = out.str();
     run.err = err.str();
     return run;
 }
 
-} // namespace testing_support
+} // namespace velmora::testing_support

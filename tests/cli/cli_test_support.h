@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace testing_support {
+namespace velmora::testing_support {
 
 struct CliRun {
     int exitCode = -1;
@@ -15,11 +15,12 @@ struct CliRun {
 };
 
 // Monday 07 Dec 2026 09:30, one hour east of UTC.
-LocalDateTime cliTestTime();
+store::LocalDateTime cliTestTime();
 // Runs the mailtray command in-process with a clock fixed at `time`.
-CliRun runCli(const std::vector<std::string>& args, const LocalDateTime& time = cliTestTime(),
-              PasswordStore* passwords = nullptr);
+CliRun runCli(const std::vector<std::string>& args,
+              const store::LocalDateTime& time = cliTestTime(),
+              store::PasswordStore* passwords = nullptr);
 // The same with `input` as standard input.
 CliRun runCliWithInput(const std::vector<std::string>& args, const std::string& input);
 
-} // namespace testing_support
+} // namespace velmora::testing_support

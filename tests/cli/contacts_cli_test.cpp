@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+namespace velmora::cli {
+
 using testing_support::dataPath;
 using testing_support::readFileBytes;
 using testing_support::runCli;
@@ -20,7 +22,7 @@ TEST(ContactsCli, ImportAddsNewAddressesAndCountsKnownOnes) {
     auto run = runCli({"import-addresses", session, dir.file("list.txt"), "--status", "customers"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "Added 3, skipped 1.\n");
-    SessionReadResult read = readSessionFile(session);
+    store::SessionReadResult read = store::readSessionFile(session);
     ASSERT_EQ(read.session.contactCount(), 3);
     EXPECT_EQ(read.session.contact(3).email, "c@x.org");
     EXPECT_EQ(read.session.contact(3).status, 2);
@@ -60,8 +62,10 @@ TEST(ContactsCli, DedupePrintsTheLinesAndSaves) {
     const std::string copy = dir.file("rich.qmz");
     ASSERT_EQ(runCli({"session", "copy", dataPath("rich_session.qmz"), copy}).exitCode, 0);
     std::string bytes = readFileBytes(copy);
-    const std::string bob = testing_support::Bytes().str(rot13Text("Bob@Example.org")).bytes();
-    const std::string ann = testing_support::Bytes().str(rot13Text("ann@example.org")).bytes();
+    const std::string bob =
+        testing_support::Bytes().str(store::rot13Text("Bob@Example.org")).bytes();
+    const std::string ann =
+        testing_support::Bytes().str(store::rot13Text("ann@example.org")).bytes();
     const auto at = bytes.find(bob);
     ASSERT_NE(at, std::string::npos);
     bytes.replace(at, bob.size(), ann);
@@ -69,7 +73,7 @@ TEST(ContactsCli, DedupePrintsTheLinesAndSaves) {
     run = runCli({"dedupe", copy});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "ann@example.org\nRemoved 1 duplicate records.\n");
-    EXPECT_EQ(readSessionFile(copy).session.contact(2).status, -999);
+    EXPECT_EQ(store::readSessionFile(copy).session.contact(2).status, -999);
 }
 
 TEST(ContactFilesCli, ImportPrintsTheReportAndSavesUnlessDryRun) {
@@ -104,7 +108,7 @@ TEST(ContactFilesCli, ImportPrintsTheReportAndSavesUnlessDryRun) {
               "Line 3: skipped A@x.org: repeats an address of an earlier row\n"
               "Line 4: refused not-an-address: \"not-an-address\" is not an address of the form "
               "local@domain\n");
-    SessionReadResult read = readSessionFile(session);
+    store::SessionReadResult read = store::readSessionFile(session);
     ASSERT_EQ(read.session.contactCount(), 1);
     EXPECT_EQ(read.session.contact(1).name, "Ann");
     EXPECT_EQ(read.session.contact(1).status, 1);
@@ -198,7 +202,7 @@ TEST(ContactsCli, UnsubscribeSetsDoNotContactAndCountsUnknownAddresses) {
     auto run = runCli({"unsubscribe", session, " A@x.org ", "nobody@x.org", "a@x.org"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "Unsubscribed 1, unknown 1.\n");
-    SessionReadResult read = readSessionFile(session);
+    store::SessionReadResult read = store::readSessionFile(session);
     EXPECT_EQ(read.session.contact(1).status, -1);
     EXPECT_EQ(read.session.contact(1).previousStatus, 2); // as Set Status remembers it
 
@@ -209,7 +213,7 @@ TEST(ContactsCli, UnsubscribeSetsDoNotContactAndCountsUnknownAddresses) {
     run = runCli({"unsubscribe", session, "--file", dir.file("requests.txt")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "Unsubscribed 3, unknown 1.\n");
-    read = readSessionFile(session);
+    read = store::readSessionFile(session);
     for (std::int32_t slot = 1; slot <= read.session.contactCount(); ++slot) {
         EXPECT_EQ(read.session.contact(slot).status, -1) << slot;
         EXPECT_EQ(read.session.contact(slot).previousStatus, 2) << slot;
@@ -223,3 +227,5 @@ TEST(ContactsCli, UnsubscribeSetsDoNotContactAndCountsUnknownAddresses) {
     EXPECT_EQ(runCli({"unsubscribe", session, "--file", dir.file("none.txt")}).exitCode, 1);
     EXPECT_EQ(readFileBytes(session), before);
 }
+
+} // namespace velmora::cli

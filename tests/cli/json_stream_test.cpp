@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+namespace velmora::cli {
+
 using nlohmann::json;
 
 namespace {
@@ -49,12 +51,12 @@ TEST(JsonStreamWriter, WritesWhatNlohmannDumps) {
 
 TEST(JsonStreamWriter, SessionStreamMatchesTheWholeDocument) {
     for (const char* file : {"rich_session.qmz", "new_session.qmz", "legacy_cp1252.qmz"}) {
-        SessionReadResult read = readSessionFile(testing_support::dataPath(file));
-        ASSERT_EQ(read.status, SessionReadStatus::Loaded) << file;
-        Session& session = read.session;
+        store::SessionReadResult read = store::readSessionFile(testing_support::dataPath(file));
+        ASSERT_EQ(read.status, store::SessionReadStatus::Loaded) << file;
+        store::Session& session = read.session;
         // Texts a file may hold: controls, quotes and a Mailtray entry.
         const std::int32_t slot = session.createContact(
-            NewContact{{"odd\"@example.org", "Tab\tName\x01", "Line\r\nTwo", "\\", "", ""}, 1, 0},
+            store::NewContact{{"odd\"@example.org", "Tab\tName\x01", "Line\r\nTwo", "\\", "", ""}, 1, 0},
             "12/07/2026");
         session.addMailtrayEntry(session.contact(slot));
         for (const bool withPassword : {false, true}) {
@@ -66,3 +68,5 @@ TEST(JsonStreamWriter, SessionStreamMatchesTheWholeDocument) {
         }
     }
 }
+
+} // namespace velmora::cli

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+namespace velmora::cli {
+
 using testing_support::dataPath;
 using testing_support::TempDir;
 
@@ -16,7 +18,7 @@ struct ToolRun : testing_support::CliRun {
 };
 
 ToolRun mailtray(const std::vector<std::string>& args) {
-    return {testing_support::runCli(args, LocalDateTime{})};
+    return {testing_support::runCli(args, store::LocalDateTime{})};
 }
 
 std::vector<int> rowSlots(const nlohmann::json& json) {
@@ -99,3 +101,5 @@ TEST(ListCommand, RefusesUnknownItemsAndFilteringAStatusTab) {
     EXPECT_EQ(missing.exitCode, kExitFailed);
     EXPECT_NE(missing.err.find("Cannot open session file"), std::string::npos);
 }
+
+} // namespace velmora::cli

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <thread>
 
+namespace velmora::cli {
+
 using testing_support::readFileBytes;
 using testing_support::runCli;
 using testing_support::TempDir;
@@ -19,18 +21,18 @@ namespace {
 // A session with three contacts, all in the Mailtray, and the given method.
 std::string preparedSession(const TempDir& dir, std::int32_t method, const std::string& client) {
     const std::string path = dir.file("s.qmz");
-    Session s;
+    store::Session s;
     s.resetToNew();
-    SessionSettings settings = s.settings();
+    store::SessionSettings settings = s.settings();
     settings.deliveryMethod = method;
     settings.fromAddress = "me@x.org";
     settings.clientPath = client;
     s.setSettings(settings);
     for (const char* e : {"a@x.org", "b&c@x.org", "d\"; touch pwned; \"@x.org"}) {
-        NewContact c;
+        store::NewContact c;
         c.email = e;
         const auto slot = s.createContact(c, "01/01/2026");
-        Contact entry = s.contact(slot);
+        store::Contact entry = s.contact(slot);
         entry.id = slot;
         s.addMailtrayEntry(entry);
     }
@@ -80,17 +82,17 @@ TEST(MailtrayCli, QueueAddAllExportAndClear) {
     run = runCli({"queue", "export", session, dir.file("out")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(readFileBytes(dir.file("out.txt")), "a@x.org\r\nb@x.org\r\n");
-    EXPECT_EQ(readSessionFile(session).session.contact(1).timesContacted, 0);
+    EXPECT_EQ(store::readSessionFile(session).session.contact(1).timesContacted, 0);
 
     run = runCli({"queue", "export", session, dir.file("out.txt"), "--mark-contacted"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const SessionReadResult read = readSessionFile(session);
+    const store::SessionReadResult read = store::readSessionFile(session);
     EXPECT_EQ(read.session.contact(2).lastContacted, "12/07/2026");
     EXPECT_EQ(read.session.mailtrayEntry(2).timesContacted, 1);
 
     ASSERT_EQ(runCli({"queue", "clear", session}).exitCode, 0);
-    EXPECT_EQ(readSessionFile(session).session.mailtrayCount(), 0);
-    EXPECT_EQ(readSessionFile(session).session.contactCount(), 2);
+    EXPECT_EQ(store::readSessionFile(session).session.mailtrayCount(), 0);
+    EXPECT_EQ(store::readSessionFile(session).session.contactCount(), 2);
 }
 
 TEST(MailtrayCli, HandoffRefusesWithoutAMailClientMethod) {
@@ -115,7 +117,7 @@ TEST(MailtrayCli, CustomClientGetsTwoArgumentsWhateverTheAddressesHold) {
     EXPECT_EQ(waitForFile(record),
               "-compose\nto='me@x.org',bcc='a@x.org,b&c@x.org,d\"; touch pwned; \"@x.org'\n");
     EXPECT_FALSE(std::filesystem::exists("pwned"));
-    const SessionReadResult read = readSessionFile(session);
+    const store::SessionReadResult read = store::readSessionFile(session);
     EXPECT_EQ(read.session.contact(3).timesContacted, 1);
 }
 
@@ -137,5 +139,7 @@ TEST(MailtrayCli, AClientThatCannotStartIsReportedButTheStampsAreKept) {
     auto run = runCli({"handoff", session});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "Cannot start the mail client \"" + dir.file("no-such-client") + "\".\n");
-    EXPECT_EQ(readSessionFile(session).session.contact(1).timesContacted, 1);
+    EXPECT_EQ(store::readSessionFile(session).session.contact(1).timesContacted, 1);
 }
+
+} // namespace velmora::cli

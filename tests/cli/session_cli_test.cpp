@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+namespace velmora::cli {
+
 using nlohmann::json;
 using testing_support::dataPath;
 using testing_support::readFileBytes;
@@ -105,7 +107,7 @@ TEST(SessionCli, ForeignMissingAndDamagedFilesFailWithTheWindowsTexts) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("out.qmz")));
     run = runCli({"session", "copy", dir.file("cut.qmz"), dir.file("out.qmz"), "--rescue"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(readSessionFile(dir.file("out.qmz")).status, SessionReadStatus::Loaded);
+    EXPECT_EQ(store::readSessionFile(dir.file("out.qmz")).status, store::SessionReadStatus::Loaded);
 }
 
 TEST(SessionCli, UsageErrorsExitWithTwo) {
@@ -117,3 +119,5 @@ TEST(SessionCli, UsageErrorsExitWithTwo) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("session"), std::string::npos);
 }
+
+} // namespace velmora::cli

@@ -9,6 +9,8 @@
 #include <memory>
 #include <unistd.h>
 
+namespace velmora::cli {
+
 using testing_support::ChildProcess;
 using testing_support::mailtrayProgram;
 using testing_support::runCli;
@@ -26,8 +28,8 @@ std::string addressList(const std::string& prefix, int count) {
 }
 
 std::int32_t contactsIn(const std::string& path) {
-    const SessionReadResult read = readSessionFile(path);
-    EXPECT_EQ(read.status, SessionReadStatus::Loaded) << read.reason;
+    const store::SessionReadResult read = store::readSessionFile(path);
+    EXPECT_EQ(read.status, store::SessionReadStatus::Loaded) << read.reason;
     return read.session.contactCount();
 }
 
@@ -61,8 +63,8 @@ TEST(SessionLockCli, EveryChangingCommandIsRefusedWhileAnotherProgramHoldsTheFil
                                 std::to_string(::getpid()) + ").\n";
 
     // Held by this test process.
-    SessionLock held;
-    ASSERT_EQ(held.acquire(session), SessionLock::Outcome::Acquired);
+    store::SessionLock held;
+    ASSERT_EQ(held.acquire(session), store::SessionLock::Outcome::Acquired);
     const std::vector<std::vector<std::string>> changing = {
         {"import-addresses", session, dir.file("a.txt")},
         {"dedupe", session},
@@ -124,3 +126,5 @@ TEST(SessionLockCli, WaitTakesANumberOfSeconds) {
     }
     EXPECT_EQ(runCli({"dedupe", session, "--wait", "0.5"}).exitCode, 0);
 }
+
+} // namespace velmora::cli

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+namespace velmora::cli {
+
 using nlohmann::json;
 using testing_support::dataPath;
 using testing_support::readFileBytes;
@@ -134,3 +136,5 @@ TEST(SettingsCli, PasswordDashReadsTheFirstLineOfStandardInput) {
     EXPECT_EQ(c.show(true)["password"], "pa ss=word");
     EXPECT_EQ(run.out, "");
 }
+
+} // namespace velmora::cli

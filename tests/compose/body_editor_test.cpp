@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+namespace velmora::compose {
+
 namespace {
 
 const std::string styleHead =
@@ -32,7 +34,7 @@ std::string documentWith(const std::string& body) {
 class BodyEditorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        editor = std::make_unique<BodyEditor>(EditorFormat::Html);
+        editor = std::make_unique<BodyEditor>(store::EditorFormat::Html);
         testing_support::allowEngineColdStart(*editor);
         editor->resize(545, 215);
         editor->show();
@@ -126,7 +128,7 @@ TEST_F(BodyEditorTest, LoadsThroughPrivateTemporaryFileAndTurnsDesignModeOn) {
                                       QFileDevice::ExeGroup | QFileDevice::ExeOther),
               QFileDevice::Permissions());
     // Each editor has a folder of its own, gone with the editor.
-    BodyEditor other(EditorFormat::Html);
+    BodyEditor other(store::EditorFormat::Html);
     EXPECT_NE(path, other.temporaryDocumentPath());
     const QString otherFolder = QFileInfo(other.temporaryDocumentPath()).absolutePath();
     EXPECT_TRUE(QFileInfo::exists(otherFolder));
@@ -381,7 +383,7 @@ TEST_F(BodyEditorTest, AlignmentFontAndHeadingRoundTripsOnTheEngine) {
 }
 
 TEST(BodyEditorStart, WaitsForABlankDocumentWhenNothingWasLoaded) {
-    BodyEditor editor(EditorFormat::Html);
+    BodyEditor editor(store::EditorFormat::Html);
     testing_support::allowEngineColdStart(editor);
     editor.show();
     EXPECT_TRUE(editor.waitForDocument());
@@ -396,7 +398,7 @@ TEST(BodyEditorStart, WaitsForABlankDocumentWhenNothingWasLoaded) {
 }
 
 TEST(BodyEditorPlainText, UsesTheTextEditorAndNoEngine) {
-    BodyEditor editor(EditorFormat::PlainText);
+    BodyEditor editor(store::EditorFormat::PlainText);
     ASSERT_NE(nullptr, editor.textEditor());
     EXPECT_EQ(nullptr, editor.webView());
     editor.setPlainText("\n\n\nregards");
@@ -416,3 +418,5 @@ TEST(BodyEditorPlainText, UsesTheTextEditorAndNoEngine) {
 }
 
 } // namespace
+
+} // namespace velmora::compose

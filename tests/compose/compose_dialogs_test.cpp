@@ -18,12 +18,14 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+namespace velmora::compose {
+
 namespace {
 
 class ComposeDialogsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        editor = std::make_unique<BodyEditor>(EditorFormat::Html);
+        editor = std::make_unique<BodyEditor>(store::EditorFormat::Html);
         testing_support::allowEngineColdStart(*editor);
         editor->show();
         ASSERT_EQ(0,
@@ -176,3 +178,5 @@ TEST_F(ComposeDialogsTest, FontChooserReportsItsChoiceAndCancelChangesNothing) {
 }
 
 } // namespace
+
+} // namespace velmora::compose

@@ -3,29 +3,31 @@
 #include <gtest/gtest.h>
 #include <string>
 
+namespace velmora::compose {
+
 namespace {
 
 // The mix of the example: 3 Mailtray entries and contacts of every status,
 // 7 of them Deleted.
-Session exampleSession() {
-    Session session;
-    const auto add = [&session](ContactStatus status, int n) {
+store::Session exampleSession() {
+    store::Session session;
+    const auto add = [&session](store::ContactStatus status, int n) {
         for (int i = 0; i < n; ++i) {
-            NewContact contact;
+            store::NewContact contact;
             contact.email = "c" + std::to_string(session.contactCount() + 1) + "@example.org";
             contact.status = code(status);
             session.createContact(contact, "01/01/2026");
         }
     };
-    add(ContactStatus::Customers, 2);
-    add(ContactStatus::Prospects, 4);
-    add(ContactStatus::Subscribers, 5 + 7);
-    add(ContactStatus::DoNotContact, 1);
+    add(store::ContactStatus::Customers, 2);
+    add(store::ContactStatus::Prospects, 4);
+    add(store::ContactStatus::Subscribers, 5 + 7);
+    add(store::ContactStatus::DoNotContact, 1);
     for (std::int32_t slot = 12; slot <= 18; ++slot) {
         session.deleteContact(slot);
     }
     for (int i = 0; i < 3; ++i) {
-        Contact entry;
+        store::Contact entry;
         entry.email = "m" + std::to_string(i) + "@example.org";
         session.addMailtrayEntry(entry);
     }
@@ -33,7 +35,7 @@ Session exampleSession() {
 }
 
 TEST(ComposeRulesTest, RecipientCountsAndToListTexts) {
-    const Session session = exampleSession();
+    const store::Session session = exampleSession();
     const RecipientCounts counts = countRecipients(session, 10);
     EXPECT_EQ((RecipientCounts{3, 10, 2, 4, 5, 12}), counts);
     const auto texts = recipientEntryTexts(counts);
@@ -44,7 +46,7 @@ TEST(ComposeRulesTest, RecipientCountsAndToListTexts) {
 }
 
 TEST(ComposeRulesTest, InitialBodiesCarryTheSignatureOnlyWhenWanted) {
-    SessionSettings settings;
+    store::SessionSettings settings;
     settings.signature = "<b>Ann</b> & co";
     const std::string head =
         "<html><head><STYLE type='text/css'>BODY {margin: 0px; padding: "
@@ -58,7 +60,7 @@ TEST(ComposeRulesTest, InitialBodiesCarryTheSignatureOnlyWhenWanted) {
 }
 
 TEST(ComposeRulesTest, AttachmentSlotsFillInOrderAndTheLabelListsThem) {
-    MessageDraft draft;
+    delivery::MessageDraft draft;
     EXPECT_EQ("No files attached.", attachmentLabelText(draft));
     EXPECT_TRUE(attachToDraft(draft, "/home/ann/a.txt", 2048 / 1024.0f));
     EXPECT_FALSE(attachmentSlotsFull(draft));
@@ -71,7 +73,7 @@ TEST(ComposeRulesTest, AttachmentSlotsFillInOrderAndTheLabelListsThem) {
 
     // A draft file may fill only the second slot: the label still names it.
     clearAttachments(draft);
-    EXPECT_EQ((MessageDraft{}), draft);
+    EXPECT_EQ((delivery::MessageDraft{}), draft);
     draft.attachment2 = "b.pdf";
     draft.attachment2SizeKb = 12.5f;
     EXPECT_EQ("b.pdf (12.50 kb)", attachmentLabelText(draft));
@@ -80,15 +82,15 @@ TEST(ComposeRulesTest, AttachmentSlotsFillInOrderAndTheLabelListsThem) {
 }
 
 TEST(ComposeRulesTest, AnOpenedDraftReplacesTextsAndSlotsButNotRecipientsOrFormat) {
-    MessageDraft window;
-    window.recipientChoice = code(RecipientChoice::SingleRecipient);
+    delivery::MessageDraft window;
+    window.recipientChoice = code(delivery::RecipientChoice::SingleRecipient);
     window.singleRecipient = "bob@example.net";
-    window.format = code(EditorFormat::PlainText);
+    window.format = code(store::EditorFormat::PlainText);
     window.attachment1 = "/old/one";
     window.attachment2 = "/old/two";
     window.attachment1SizeKb = window.attachment2SizeKb = 9.0f;
 
-    MessageDraft stored;
+    delivery::MessageDraft stored;
     stored.fromText = " Ann <ann@example.org> ";
     stored.subject = "Hi";
     stored.body = "<p>x</p>";
@@ -103,9 +105,11 @@ TEST(ComposeRulesTest, AnOpenedDraftReplacesTextsAndSlotsButNotRecipientsOrForma
     EXPECT_EQ(3.0f, window.attachment1SizeKb);
     EXPECT_EQ("", window.attachment2);
     EXPECT_EQ(0.0f, window.attachment2SizeKb);
-    EXPECT_EQ(code(RecipientChoice::SingleRecipient), window.recipientChoice);
+    EXPECT_EQ(code(delivery::RecipientChoice::SingleRecipient), window.recipientChoice);
     EXPECT_EQ("bob@example.net", window.singleRecipient);
-    EXPECT_EQ(code(EditorFormat::PlainText), window.format);
+    EXPECT_EQ(code(store::EditorFormat::PlainText), window.format);
 }
 
 } // namespace
+
+} // namespace velmora::compose

@@ -31,6 +31,8 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
+namespace velmora::compose {
+
 using testing_support::Bytes;
 using testing_support::FakePrompter;
 using testing_support::readFileBytes;
@@ -60,7 +62,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    ComposeWindow& open(EditorFormat format) {
+    ComposeWindow& open(store::EditorFormat format) {
         ComposeWindow* window = openComposeWindow(format, services, current);
         testing_support::allowEngineColdStart(*window->bodyEditor());
         // The window that was replaced goes once its command is over.
@@ -68,7 +70,7 @@ protected:
         return *window;
     }
     void withSignature(const std::string& signature) {
-        SessionSettings settings = session.settings();
+        store::SessionSettings settings = session.settings();
         settings.signature = signature;
         settings.includeSignature = 1;
         session.setSettings(settings);
@@ -95,33 +97,35 @@ protected:
     }
 
     TempDir dir;
-    ProgramImages images;
-    Session session;
+    platform::ProgramImages images;
+    store::Session session;
     FakePrompter prompter;
     std::vector<std::int32_t> filtered;
-    SystemClock clock;
-    MimeTypesFile types;
-    ComposeServices services{session,
-                             images,
-                             prompter,
-                             [this] { return filtered; },
-                             [] {},
-                             [] {},
-                             dir.path() + "/",
-                             SendRunEnvironment{clock, types, tcpConnections(), "localhost"}};
+    store::SystemClock clock;
+    delivery::MimeTypesFile types;
+    ComposeServices services{
+        session,
+        images,
+        prompter,
+        [this] { return filtered; },
+        [] {},
+        [] {},
+        dir.path() + "/",
+        delivery::SendRunEnvironment{clock, types, delivery::tcpConnections(), "localhost"}};
     QPointer<ComposeWindow> current;
 };
 
 TEST_F(ComposeWindowTest, OpensWithCountsTakenNowAndTheMailtrayChosen) {
     for (int i = 0; i < 4; ++i) {
-        NewContact contact;
+        store::NewContact contact;
         contact.email = "c" + std::to_string(i) + "@example.org";
-        contact.status = i < 2 ? code(ContactStatus::Customers) : code(ContactStatus::DoNotContact);
+        contact.status = i < 2 ? code(store::ContactStatus::Customers)
+                               : code(store::ContactStatus::DoNotContact);
         session.createContact(contact, "01/01/2026");
     }
     session.deleteContact(4);
     filtered = {1, 2, 3};
-    ComposeWindow& first = open(EditorFormat::Html);
+    ComposeWindow& first = open(store::EditorFormat::Html);
     EXPECT_EQ("Compose Email", first.windowTitle().toStdString());
     EXPECT_EQ(QSize(555, 400), first.centralWidget()->size());
     QStringList entries;
@@ -156,7 +160,7 @@ TEST_F(ComposeWindowTest, OpensWithCountsTakenNowAndTheMailtrayChosen) {
 }
 
 TEST_F(ComposeWindowTest, SingleAddressFieldFollowsTheToChoice) {
-    ComposeWindow& window = open(EditorFormat::PlainText);
+    ComposeWindow& window = open(store::EditorFormat::PlainText);
     EXPECT_FALSE(window.singleAddressField()->isEnabled());
     window.toList()->setCurrentIndex(0);
     EXPECT_TRUE(window.singleAddressField()->isEnabled());
@@ -166,7 +170,7 @@ TEST_F(ComposeWindowTest, SingleAddressFieldFollowsTheToChoice) {
 
 TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheSelection) {
     withSignature("<b>Ann</b> Lee");
-    ComposeWindow& window = open(EditorFormat::Html);
+    ComposeWindow& window = open(store::EditorFormat::Html);
     EXPECT_EQ("<br>&nbsp;<br>&nbsp;<br><b>Ann</b> Lee", script(window, "document.body.innerHTML"));
     EXPECT_EQ("on", script(window, "document.designMode"));
     EXPECT_EQ("Body Text", window.paragraphStyleList()->itemText(0).toStdString());
@@ -204,7 +208,7 @@ TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheS
 
 TEST_F(ComposeWindowTest, PlainTextVariantDisablesFormattingAndKeepsTheSignature) {
     withSignature("Ann Lee");
-    ComposeWindow& window = open(EditorFormat::PlainText);
+    ComposeWindow& window = open(store::EditorFormat::PlainText);
     EXPECT_EQ("\n\n\nAnn Lee", window.bodyEditor()->textEditor()->toPlainText().toStdString());
     EXPECT_EQ("Plain Text", window.paragraphStyleList()->itemText(0).toStdString());
 
@@ -222,7 +226,7 @@ TEST_F(ComposeWindowTest, PlainTextVariantDisablesFormattingAndKeepsTheSignature
 }
 
 TEST_F(ComposeWindowTest, AttachmentsFillTwoSlotsAndClearingReopensTheMenuItem) {
-    ComposeWindow& window = open(EditorFormat::PlainText);
+    ComposeWindow& window = open(store::EditorFormat::PlainText);
     EXPECT_EQ("No files attached.", label(window));
     const QPalette colours = window.attachmentLabel()->palette();
     EXPECT_EQ(QColor(0xFE, 0xFE, 0xFE), colours.color(QPalette::Window));
@@ -253,7 +257,7 @@ TEST_F(ComposeWindowTest, AttachmentsFillTwoSlotsAndClearingReopensTheMenuItem) 
 }
 
 TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
-    ComposeWindow& html = open(EditorFormat::Html);
+    ComposeWindow& html = open(store::EditorFormat::Html);
     html.fromField()->setText(" Ann <ann@example.org> ");
     html.subjectField()->setText("Spring sale");
     html.toList()->setCurrentIndex(0);
@@ -270,41 +274,41 @@ TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
     ASSERT_EQ(1u, prompter.shown.size());
     EXPECT_EQ("Information", prompter.shown[0].title);
     EXPECT_EQ("Email draft successfully saved to \"" + saved + "\"", prompter.shown[0].text);
-    const DraftReadResult stored = readDraftFile(saved);
-    ASSERT_EQ(DraftReadStatus::Loaded, stored.status);
+    const delivery::DraftReadResult stored = delivery::readDraftFile(saved);
+    ASSERT_EQ(delivery::DraftReadStatus::Loaded, stored.status);
     EXPECT_EQ(" Ann <ann@example.org> ", stored.draft.fromText);
     EXPECT_EQ(dir.file("a.txt"), stored.draft.attachment1);
     EXPECT_NE(std::string::npos, stored.draft.body.find("<p>Hi <b>there</b></p>"));
 
     // Into a plain-text window: the HTML source shows as text.
-    ComposeWindow& plain = open(EditorFormat::PlainText);
+    ComposeWindow& plain = open(store::EditorFormat::PlainText);
     prompter.files = {saved};
     plain.action(ComposeCommand::Open)->trigger();
     EXPECT_EQ("Open Email Draft...", prompter.fileRequests.back().title);
     EXPECT_EQ(dir.path() + "/*.eml", prompter.fileRequests.back().initialPath);
-    const MessageDraft opened = plain.draft();
+    const delivery::MessageDraft opened = plain.draft();
     EXPECT_EQ(stored.draft.body, opened.body);
     EXPECT_EQ(" Ann <ann@example.org> ", opened.fromText);
     EXPECT_EQ("Spring sale", opened.subject);
     EXPECT_EQ("a.txt (2.00 kb)", label(plain));
-    EXPECT_EQ(code(RecipientChoice::Mailtray), opened.recipientChoice);
-    EXPECT_EQ(code(EditorFormat::PlainText), opened.format);
+    EXPECT_EQ(code(delivery::RecipientChoice::Mailtray), opened.recipientChoice);
+    EXPECT_EQ(code(store::EditorFormat::PlainText), opened.format);
 
     // And back into an HTML window: loaded and editable.
-    ComposeWindow& again = open(EditorFormat::Html);
+    ComposeWindow& again = open(store::EditorFormat::Html);
     again.openDraftFile(saved);
     EXPECT_EQ("<p>Hi <b>there</b></p>", script(again, "document.body.innerHTML"));
     EXPECT_EQ("on", script(again, "document.designMode"));
 }
 
 TEST_F(ComposeWindowTest, ForeignOrShortFilesAndCancelledRequesters) {
-    ComposeWindow& window = open(EditorFormat::PlainText);
+    ComposeWindow& window = open(store::EditorFormat::PlainText);
     window.fromField()->setText("ann@example.org");
     window.subjectField()->setText("Kept");
     window.bodyEditor()->setPlainText("body");
     prompter.files = {file("a.txt", 100)};
     window.attachFile();
-    const MessageDraft before = window.draft();
+    const delivery::MessageDraft before = window.draft();
 
     const std::string foreign = dir.file("foreign.eml");
     writeFileBytes(foreign, Bytes().str("EMLX102").str("x").str("y").bytes());
@@ -321,7 +325,7 @@ TEST_F(ComposeWindowTest, ForeignOrShortFilesAndCancelledRequesters) {
     const std::string shortDraft = dir.file("short.eml");
     writeFileBytes(shortDraft, Bytes().str("EMLX101").str("Bea").str("Short").i32(50).bytes());
     window.openDraftFile(shortDraft);
-    const MessageDraft after = window.draft();
+    const delivery::MessageDraft after = window.draft();
     EXPECT_EQ("Bea", after.fromText);
     EXPECT_EQ("Short", after.subject);
     EXPECT_TRUE(after.attachmentList().empty());
@@ -331,7 +335,7 @@ TEST_F(ComposeWindowTest, ForeignOrShortFilesAndCancelledRequesters) {
 }
 
 TEST_F(ComposeWindowTest, AFailedSaveSaysSoAndTheWindowKeepsItsContents) {
-    ComposeWindow& window = open(EditorFormat::PlainText);
+    ComposeWindow& window = open(store::EditorFormat::PlainText);
     window.subjectField()->setText("Kept");
     prompter.files = {dir.file("no/such/folder/draft")};
     window.saveDraftFile();
@@ -343,18 +347,18 @@ TEST_F(ComposeWindowTest, AFailedSaveSaysSoAndTheWindowKeepsItsContents) {
 }
 
 TEST_F(ComposeWindowTest, SendCommandsAskAndCheckBeforeTheyRun) {
-    ComposeWindow& window = open(EditorFormat::Html);
-    prompter.answers = {PromptAnswer::No};
+    ComposeWindow& window = open(store::EditorFormat::Html);
+    prompter.answers = {platform::PromptAnswer::No};
     window.action(ComposeCommand::SendEmail)->trigger();
     ASSERT_EQ(1u, prompter.shown.size());
     EXPECT_EQ("Confirm", prompter.shown[0].title);
-    EXPECT_EQ(kSendEmailQuestion, prompter.shown[0].text);
+    EXPECT_EQ(delivery::kSendEmailQuestion, prompter.shown[0].text);
 
     window.fromField()->setText("   ");
     window.button(ComposeCommand::SendPreview)->click();
     ASSERT_EQ(2u, prompter.shown.size());
-    EXPECT_EQ(kPreviewNeedsFromText, prompter.shown[1].text);
-    EXPECT_EQ(nullptr, window.findChild<SendProgressWindow*>());
+    EXPECT_EQ(delivery::kPreviewNeedsFromText, prompter.shown[1].text);
+    EXPECT_EQ(nullptr, window.findChild<delivery::SendProgressWindow*>());
 }
 
 QByteArray decodedPayload(const nlohmann::json& part) {
@@ -365,13 +369,13 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
     TempDir store;
     delivery_testing::SmtpTestServer server(store.path());
     ASSERT_TRUE(server.running());
-    SessionSettings settings = session.settings();
+    store::SessionSettings settings = session.settings();
     settings.smtpServer = "127.0.0.1";
     settings.smtpPort = server.port();
     settings.timeoutSeconds = 5;
     session.setSettings(settings);
 
-    ComposeWindow& window = open(EditorFormat::Html);
+    ComposeWindow& window = open(store::EditorFormat::Html);
     window.fromField()->setText("Ann Lee <ann@example.org>");
     window.toList()->setCurrentIndex(0);
     window.singleAddressField()->setText("bob@example.net");
@@ -380,12 +384,12 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
     prompter.files = {file("a.txt", 2048)};
     window.attachFile();
     // The window keeps the format it was opened with.
-    settings.editorFormat = code(EditorFormat::PlainText);
+    settings.editorFormat = code(store::EditorFormat::PlainText);
     session.setSettings(settings);
 
     window.button(ComposeCommand::SendEmailNow)->click(); // no question
     EXPECT_TRUE(prompter.shown.empty());
-    auto* progress = window.findChild<SendProgressWindow*>();
+    auto* progress = window.findChild<delivery::SendProgressWindow*>();
     ASSERT_NE(nullptr, progress);
     EXPECT_EQ("Finished.", progress->statusText().toStdString());
     progress->close();
@@ -405,37 +409,37 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
     EXPECT_EQ(QByteArray(2048, 'x'), decodedPayload(parsed["parts"][2]));
 
     // The preview goes to the From address after its question.
-    prompter.answers = {PromptAnswer::Yes};
+    prompter.answers = {platform::PromptAnswer::Yes};
     window.action(ComposeCommand::SendPreview)->trigger();
     ASSERT_EQ(1u, prompter.shown.size());
-    EXPECT_EQ(previewQuestion("Ann Lee <ann@example.org>"), prompter.shown[0].text);
+    EXPECT_EQ(delivery::previewQuestion("Ann Lee <ann@example.org>"), prompter.shown[0].text);
     const auto preview = nlohmann::json::parse(readFileBytes(store.file("002.json")));
     EXPECT_EQ(nlohmann::json::array({"ann@example.org"}), preview["rcptTos"]);
 }
 
 TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
-    struct NoLauncher final : Launcher {
+    struct NoLauncher final : platform::Launcher {
         bool openDocument(const std::string&) override { return false; }
         bool startProgram(const std::string&, const std::vector<std::string>&) override {
             return false;
         }
     } launcher;
     testing_support::FakeClipboard clipboard;
-    MainWindow main(
+    app::MainWindow main(
         session, images,
-        MainWindowServices{
+        app::MainWindowServices{
             prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
     newSession(session, main.sessionHooks());
-    SessionSettings settings = session.settings();
+    store::SessionSettings settings = session.settings();
     settings.smtpServer = "127.0.0.1";
-    settings.editorFormat = code(EditorFormat::PlainText);
+    settings.editorFormat = code(store::EditorFormat::PlainText);
     session.setSettings(settings);
 
-    main.runCommand(MainCommand::Compose);
+    main.runCommand(app::MainCommand::Compose);
     QPointer<ComposeWindow> first = main.composeWindow();
     ASSERT_FALSE(first.isNull());
-    EXPECT_EQ(EditorFormat::PlainText, first->format());
-    main.runCommand(MainCommand::Compose);
+    EXPECT_EQ(store::EditorFormat::PlainText, first->format());
+    main.runCommand(app::MainCommand::Compose);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull());
     ASSERT_NE(nullptr, main.composeWindow());
@@ -448,16 +452,17 @@ TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
 // Requesters and boxes a compose-window command asks for belong to the
 // compose window, which stays in front of the main window afterwards.
 TEST_F(ComposeWindowTest, RequestersOfTheComposeWindowKeepItActive) {
-    struct NoLauncher final : Launcher {
+    struct NoLauncher final : platform::Launcher {
         bool openDocument(const std::string&) override { return false; }
         bool startProgram(const std::string&, const std::vector<std::string>&) override {
             return false;
         }
     } launcher;
     testing_support::FakeClipboard clipboard;
-    struct MainPrompter final : Prompter {
-        std::unique_ptr<QtPrompter> inner;
-        PromptAnswer message(const std::string& t, const std::string& m, PromptButtons b) override {
+    struct MainPrompter final : platform::Prompter {
+        std::unique_ptr<platform::QtPrompter> inner;
+        platform::PromptAnswer message(const std::string& t, const std::string& m,
+                                       platform::PromptButtons b) override {
             return inner->message(t, m, b);
         }
         std::optional<std::string> openFileName(const std::string& t, const std::string& f,
@@ -469,19 +474,19 @@ TEST_F(ComposeWindowTest, RequestersOfTheComposeWindowKeepItActive) {
             return inner->saveFileName(t, f, i);
         }
     } mainPrompter;
-    MainWindow main(
+    app::MainWindow main(
         session, images,
-        MainWindowServices{
+        app::MainWindowServices{
             mainPrompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
-    mainPrompter.inner = std::make_unique<QtPrompter>(&main);
+    mainPrompter.inner = std::make_unique<platform::QtPrompter>(&main);
     newSession(session, main.sessionHooks());
-    SessionSettings settings = session.settings();
+    store::SessionSettings settings = session.settings();
     settings.smtpServer = "127.0.0.1";
-    settings.editorFormat = code(EditorFormat::PlainText);
+    settings.editorFormat = code(store::EditorFormat::PlainText);
     session.setSettings(settings);
     main.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
-    main.runCommand(MainCommand::Compose);
+    main.runCommand(app::MainCommand::Compose);
     ComposeWindow* compose = main.composeWindow();
     ASSERT_NE(nullptr, compose);
     compose->show();
@@ -517,7 +522,7 @@ TEST_F(ComposeWindowTest, RequestersOfTheComposeWindowKeepItActive) {
 }
 
 TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
-    ComposeWindow& plain = open(EditorFormat::PlainText);
+    ComposeWindow& plain = open(store::EditorFormat::PlainText);
     plain.bodyEditor()->setPlainText("Dear ,");
     QTextCursor caret = plain.bodyEditor()->textEditor()->textCursor();
     caret.setPosition(5);
@@ -525,12 +530,12 @@ TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
     ASSERT_NE(nullptr, plain.fieldAction("firstName"));
     plain.fieldAction("firstName")->trigger();
     EXPECT_EQ("Dear {{firstName}},", plain.draft().body);
-    for (std::string_view name : kPersonalFieldNames) {
+    for (std::string_view name : delivery::kPersonalFieldNames) {
         ASSERT_NE(nullptr, plain.fieldAction(name)) << name;
         EXPECT_EQ("{{" + std::string(name) + "}}", plain.fieldAction(name)->text().toStdString());
     }
 
-    ComposeWindow& html = open(EditorFormat::Html);
+    ComposeWindow& html = open(store::EditorFormat::Html);
     script(html, "document.body.innerHTML = '<p>Hi</p>'; "
                  "getSelection().collapse(document.body.firstChild.firstChild, 2); 1");
     html.fieldAction("name")->trigger();
@@ -540,7 +545,7 @@ TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
 // The menus and the buttons come from the command tables: what the user sees
 // stays as it was, item by item.
 TEST_F(ComposeWindowTest, MenusButtonsAndFocusChainReadAsBefore) {
-    ComposeWindow& window = open(EditorFormat::Html);
+    ComposeWindow& window = open(store::EditorFormat::Html);
     std::string shown;
     const std::function<void(const QMenu*, const std::string&)> walk =
         [&](const QMenu* menu, const std::string& indent) {
@@ -556,7 +561,7 @@ TEST_F(ComposeWindowTest, MenusButtonsAndFocusChainReadAsBefore) {
         walk(top->menu(), "  ");
     }
     std::string fields;
-    for (std::string_view name : kPersonalFieldNames) {
+    for (std::string_view name : delivery::kPersonalFieldNames) {
         fields += "    {{" + std::string(name) + "}}\n";
     }
     EXPECT_EQ("File\n  New\n  Open..\n  Save..\n  -\n  Send Email\n  -\n  Close\n"
@@ -595,3 +600,5 @@ TEST_F(ComposeWindowTest, MenusButtonsAndFocusChainReadAsBefore) {
               window.button(ComposeCommand::FontStyle)->nextInFocusChain());
     EXPECT_EQ(window.button(ComposeCommand::Bold), window.paragraphStyleList()->nextInFocusChain());
 }
+
+} // namespace velmora::compose

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace velmora::compose {
+
 namespace {
 
 // A selection with fixed answers that records what the commands put back.
@@ -255,3 +257,5 @@ TEST(DocumentCommandsTest, HorizontalLineAndHtmlEdit) {
 }
 
 } // namespace
+
+} // namespace velmora::compose

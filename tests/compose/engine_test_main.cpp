@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         QWebEngineView view;
         QEventLoop loop;
         QObject::connect(&view, &QWebEngineView::loadFinished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(testing_support::kEngineWaitMs, &loop, &QEventLoop::quit);
+        QTimer::singleShot(velmora::testing_support::kEngineWaitMs, &loop, &QEventLoop::quit);
         view.setUrl(QUrl(QStringLiteral("about:blank")));
         loop.exec();
     }

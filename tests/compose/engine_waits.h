@@ -2,7 +2,7 @@
 
 #include "compose/surface/body_editor.h"
 
-namespace testing_support {
+namespace velmora::testing_support {
 
 // How long a test waits for the web engine. Its first start after install,
 // on two cores with other tests beside it, has taken longer than 5 s; a wait
@@ -12,9 +12,9 @@ inline constexpr int kEngineWaitMs = 120000;
 
 // Gives an editor's own waits (document load, script answers) the same
 // allowance.
-inline void allowEngineColdStart(BodyEditor& editor) {
+inline void allowEngineColdStart(compose::BodyEditor& editor) {
     editor.setDocumentTimeout(kEngineWaitMs);
     editor.setScriptTimeout(kEngineWaitMs);
 }
 
-} // namespace testing_support
+} // namespace velmora::testing_support

@@ -2,17 +2,19 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::contacts {
+
 namespace {
 
-Session freshSession() {
-    Session s;
+store::Session freshSession() {
+    store::Session s;
     s.resetToNew();
     return s;
 }
 
-std::vector<std::string> emails(const Session& s) {
+std::vector<std::string> emails(const store::Session& s) {
     std::vector<std::string> out;
-    for (const Contact& c : s.contacts()) {
+    for (const store::Contact& c : s.contacts()) {
         out.push_back(c.email.str());
     }
     return out;
@@ -28,7 +30,7 @@ TEST(StatusChoice, TheLastSetChoiceWins) {
 }
 
 TEST(AddSingleContact, TrimsBlanksOnlyAndRefusesEmptyOrKnownAddresses) {
-    Session s = freshSession();
+    store::Session s = freshSession();
     ContactForm form;
     form.email = "  ann@example.org ";
     form.notes = "  first line\nsecond\n";
@@ -54,17 +56,17 @@ TEST(AddSingleContact, TrimsBlanksOnlyAndRefusesEmptyOrKnownAddresses) {
 }
 
 TEST(AddEmailList, SplitsAtCommasAndLineFeedsAndAddsEachAddressOnce) {
-    Session s = freshSession();
+    store::Session s = freshSession();
     auto r = addEmailList(s, "a@x.org, b@x.org", 1, 0, "d");
     EXPECT_EQ(r.added, 2);
     EXPECT_EQ(emails(s), (std::vector<std::string>{"a@x.org", "b@x.org"}));
 
-    Session t = freshSession();
+    store::Session t = freshSession();
     r = addEmailList(t, "one@x.org,,Three@x.org,three@X.org", 2, 1, "d");
     EXPECT_EQ(r.added, 2);
     EXPECT_EQ(r.skipped, 1);
     EXPECT_EQ(emails(t), (std::vector<std::string>{"one@x.org", "Three@x.org"}));
-    for (const Contact& c : t.contacts()) {
+    for (const store::Contact& c : t.contacts()) {
         EXPECT_EQ(c.groupIndex, 2);
         EXPECT_EQ(c.status, 1);
         EXPECT_EQ(c.previousStatus, 1);
@@ -74,7 +76,7 @@ TEST(AddEmailList, SplitsAtCommasAndLineFeedsAndAddsEachAddressOnce) {
 }
 
 TEST(AddEmailList, BlanksAreRemovedEvenInsideAndSeparatorsAloneAddNothing) {
-    Session s = freshSession();
+    store::Session s = freshSession();
     EXPECT_EQ(addEmailList(s, " , ,\n\n\n ,", 1, 0, "d").added, 0);
     addEmailList(s, "Ann Lee <ann@x.org>", 1, 0, "d");
     EXPECT_EQ(emails(s), (std::vector<std::string>{"AnnLee<ann@x.org>"}));
@@ -83,7 +85,7 @@ TEST(AddEmailList, BlanksAreRemovedEvenInsideAndSeparatorsAloneAddNothing) {
 TEST(AddEmailList, PairsOfLineFeedsCollapseInOnePass) {
     // Three line feeds leave two, and the empty field between them is skipped;
     // a carriage return is no separator and stays in the address.
-    Session s = freshSession();
+    store::Session s = freshSession();
     const auto r = addEmailList(s, "a@x\n\n\nb@x\r\nc@x", 1, 0, "d");
     EXPECT_EQ(r.added, 3);
     EXPECT_EQ(emails(s), (std::vector<std::string>{"a@x", "b@x\r", "c@x"}));
@@ -91,7 +93,7 @@ TEST(AddEmailList, PairsOfLineFeedsCollapseInOnePass) {
 }
 
 TEST(AddEmailList, WithoutAnyGroupContactsGetGroupZero) {
-    Session s; // no groups at all
+    store::Session s; // no groups at all
     addEmailList(s, "a@x", 0, 0, "d");
     EXPECT_EQ(s.contact(1).groupIndex, 0);
 }
@@ -102,3 +104,5 @@ TEST(ImportedText, EachLineTrimmedAndEndedByOneLineFeed) {
     EXPECT_EQ(importedAddressText("x\r\n"), "x\n");
     EXPECT_EQ(pastedAddressText("  a@x, b@x \n"), "a@x, b@x \n");
 }
+
+} // namespace velmora::contacts

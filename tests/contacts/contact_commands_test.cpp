@@ -5,22 +5,25 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::contacts {
+
 using namespace testing_support;
 
 TEST(DeleteEntriesCommand, AsksEvenWithNothingSelectedAndDeletesOnlyOnYes) {
-    Session s;
+    store::Session s;
     fillSession(s, {}, {"a@x", "b@x", "c@x"});
     addContactsToMailtray(s, {1});
     FakeViews views;
     FakePrompter prompter;
-    prompter.answers = {PromptAnswer::Yes, PromptAnswer::No, PromptAnswer::Yes};
+    prompter.answers = {platform::PromptAnswer::Yes, platform::PromptAnswer::No,
+                        platform::PromptAnswer::Yes};
 
     EXPECT_TRUE(deleteEntriesCommand(s, views, prompter));
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].title, "Confirm Delete");
     EXPECT_EQ(prompter.shown[0].text,
               "Are you sure you want to permanently delete the selected entries?");
-    EXPECT_EQ(prompter.shown[0].buttons, PromptButtons::YesNoDefaultNo);
+    EXPECT_EQ(prompter.shown[0].buttons, platform::PromptButtons::YesNoDefaultNo);
 
     views.selected = {1, 3};
     EXPECT_FALSE(deleteEntriesCommand(s, views, prompter));
@@ -36,9 +39,9 @@ TEST(DeleteEntriesCommand, AsksEvenWithNothingSelectedAndDeletesOnlyOnYes) {
 }
 
 TEST(RemoveCampaignGroupCommand, RefreshesOnlyWhenAGroupWasRemoved) {
-    Session s;
+    store::Session s;
     fillSession(s, {"Two", "Three"}, {"a@x"});
-    s.modifyContact(1, [](Contact& c) { c.groupIndex = 3; });
+    s.modifyContact(1, [](store::Contact& c) { c.groupIndex = 3; });
     FakeViews views;
     FakePrompter prompter;
 
@@ -56,7 +59,7 @@ TEST(RemoveCampaignGroupCommand, RefreshesOnlyWhenAGroupWasRemoved) {
               "group.");
 
     views.treeItem = 2002;
-    prompter.answers = {PromptAnswer::Yes};
+    prompter.answers = {platform::PromptAnswer::Yes};
     EXPECT_TRUE(removeCampaignGroupCommand(s, views, prompter));
     EXPECT_EQ(s.groupCount(), 2);
     EXPECT_EQ(s.group(2).name, "Three");
@@ -64,3 +67,5 @@ TEST(RemoveCampaignGroupCommand, RefreshesOnlyWhenAGroupWasRemoved) {
     EXPECT_EQ(s.contact(1).groupIndex, 2);
     EXPECT_EQ(views.refreshes, 1);
 }
+
+} // namespace velmora::contacts

@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <gtest/gtest.h>
 
+namespace velmora::contacts {
+
 using namespace testing_support;
 
 namespace {
@@ -25,11 +27,11 @@ QStringList comboItems(const QComboBox& box) {
 }
 
 struct DialogTest : ::testing::Test {
-    Session session;
+    store::Session session;
     FakeViews views;
     FakePrompter prompter;
     FakeClipboard clipboard;
-    FixedClock clock{march5()};
+    store::FixedClock clock{march5()};
 };
 
 } // namespace
@@ -58,7 +60,7 @@ TEST_F(DialogTest, AddContactStartsEmptyAndAddsTheTrimmedContactThenCloses) {
     dialog->confirmButton()->click();
 
     ASSERT_EQ(session.contactCount(), 2);
-    const Contact& c = session.contact(2);
+    const store::Contact& c = session.contact(2);
     EXPECT_EQ(c.email, "new@x");
     EXPECT_EQ(c.name, "Ann");
     EXPECT_EQ(c.notes, "first\r\nsecond\r\n"); // the file's line breaks
@@ -103,8 +105,8 @@ TEST_F(DialogTest, EditOpensOnlyWithASelection) {
 
 TEST_F(DialogTest, EditOneContactShowsItAndStoresTheFieldsAsTyped) {
     fillSession(session, {"Two"}, {"a@x", "b@x"});
-    session.modifyContact(2, [](Contact& c) {
-        c.status = code(ContactStatus::Customers);
+    session.modifyContact(2, [](store::Contact& c) {
+        c.status = code(store::ContactStatus::Customers);
         c.groupIndex = 2;
         c.address = "Street 1\r\nTown";
     });
@@ -125,7 +127,7 @@ TEST_F(DialogTest, EditOneContactShowsItAndStoresTheFieldsAsTyped) {
     // An address already in the table and blanks around it are kept.
     dialog->emailField()->setText(" a@x ");
     dialog->confirmButton()->click();
-    const Contact& c = session.contact(2);
+    const store::Contact& c = session.contact(2);
     EXPECT_EQ(c.email, " a@x ");
     EXPECT_EQ(c.address, "Street 1\r\nTown"); // shown as lines, stored with CR LF
     EXPECT_EQ(c.status, 2);
@@ -139,7 +141,7 @@ TEST_F(DialogTest, EditOneContactShowsItAndStoresTheFieldsAsTyped) {
 
 TEST_F(DialogTest, EditSeveralShowsJoinedReadOnlyTextsAndAsksOnlyTheGroupQuestion) {
     fillSession(session, {"Two"}, {"p1@x", "p2@x", "p3@x", "p4@x", "p5@x", "p6@x", "p7@x"});
-    session.modifyContact(2, [](Contact& c) { c.notes = "old"; });
+    session.modifyContact(2, [](store::Contact& c) { c.notes = "old"; });
     views.selected = {1, 2, 3, 4, 5, 6, 7};
     QPointer<ContactDialog> dialog = ContactDialog::openForEdit(session, views, prompter);
     ASSERT_FALSE(dialog.isNull());
@@ -159,7 +161,7 @@ TEST_F(DialogTest, EditSeveralShowsJoinedReadOnlyTextsAndAsksOnlyTheGroupQuestio
 
     dialog->notesField()->setPlainText("called");
     dialog->groupDropDown()->setCurrentIndex(1);
-    prompter.answers = {PromptAnswer::No};
+    prompter.answers = {platform::PromptAnswer::No};
     dialog->confirmButton()->click();
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].title, "Confirm");
@@ -180,7 +182,7 @@ TEST_F(DialogTest, EditSeveralThenSelectingOneAppliesTheSeveralRulesToThatOne) {
     ASSERT_FALSE(dialog.isNull());
     dialog->statusChoices()->button(1)->setChecked(true);
     views.selected = {3};
-    prompter.answers = {PromptAnswer::Yes};
+    prompter.answers = {platform::PromptAnswer::Yes};
     dialog->confirmButton()->click();
     EXPECT_EQ(session.contact(3).email, "p3@x");
     EXPECT_EQ(session.contact(3).name, "Name of p3@x");
@@ -270,3 +272,5 @@ TEST_F(DialogTest, EmailListImportOfAnEmptyFileEmptiesTheAreaAndAnUnreadableOneS
     EXPECT_EQ(views.refreshes, 0);
     flushDeletes();
 }
+
+} // namespace velmora::contacts

@@ -16,15 +16,17 @@
 #include <QTableWidget>
 #include <gtest/gtest.h>
 
+namespace velmora::contacts {
+
 using namespace testing_support;
 
 namespace {
 
 struct ContactFilesDialogTest : ::testing::Test {
-    Session session;
+    store::Session session;
     FakeViews views;
     FakePrompter prompter;
-    FixedClock clock{march5()};
+    store::FixedClock clock{march5()};
     TempDir dir;
 };
 
@@ -54,15 +56,15 @@ TEST_F(ContactFilesDialogTest, ImportShowsDetectionPreviewAndMappingThenTheRepor
     dialog->fieldDropDowns()[0]->setCurrentText("Email Address");
     EXPECT_TRUE(dialog->importButton()->isEnabled());
     dialog->groupDropDown()->setCurrentIndex(1);
-    dialog->statusChoices()->setStatus(code(ContactStatus::Customers));
+    dialog->statusChoices()->setStatus(code(store::ContactStatus::Customers));
 
     dialog->importButton()->click();
     ASSERT_EQ(session.contactCount(), 2);
-    const Contact& added = session.contact(2);
+    const store::Contact& added = session.contact(2);
     EXPECT_EQ(added.email, "a@x.org");
     EXPECT_EQ(added.notes, "two\r\nlines");
     EXPECT_EQ(added.groupIndex, 2);
-    EXPECT_EQ(added.status, code(ContactStatus::Customers));
+    EXPECT_EQ(added.status, code(store::ContactStatus::Customers));
     EXPECT_EQ(dialog->reportArea()->toPlainText(),
               "Added 1, updated 0, skipped 1 as duplicates, refused 0 as invalid.\n"
               "Line 4: skipped known@x.org: already known\n");
@@ -101,7 +103,7 @@ TEST_F(ContactFilesDialogTest, CancellingARunningImportChangesNothing) {
 
 TEST_F(ContactFilesDialogTest, ExportWritesTheChosenListWhereTheUserSays) {
     fillSession(session, {"Two"}, {"a@x.org", "b@x.org", "c@x.org"});
-    session.modifyContact(2, [](Contact& c) { c.groupIndex = 2; });
+    session.modifyContact(2, [](store::Contact& c) { c.groupIndex = 2; });
     ShownLists lists;
     lists.currentCaption = "All Entries";
     lists.currentRows = {3, 1};
@@ -137,3 +139,5 @@ TEST_F(ContactFilesDialogTest, ExportWritesTheChosenListWhereTheUserSays) {
     EXPECT_EQ(group.find("a@x.org"), std::string::npos);
     flushDeletes();
 }
+
+} // namespace velmora::contacts

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+namespace velmora::contacts {
+
 using testing_support::readFileBytes;
 using testing_support::TempDir;
 using testing_support::writeFileBytes;
@@ -15,15 +17,15 @@ namespace {
 
 constexpr const char* kToday = "12/07/2026";
 
-Session freshSession() {
-    Session s;
+store::Session freshSession() {
+    store::Session s;
     s.resetToNew();
     s.markSaved();
     return s;
 }
 
-ImportResult importBytes(Session& session, std::string_view bytes, ImportOptions options = {},
-                         std::string_view name = "in.csv") {
+ImportResult importBytes(store::Session& session, std::string_view bytes,
+                         ImportOptions options = {}, std::string_view name = "in.csv") {
     TempDir dir;
     const std::string path = dir.file(name);
     writeFileBytes(path, bytes);
@@ -31,9 +33,9 @@ ImportResult importBytes(Session& session, std::string_view bytes, ImportOptions
 }
 
 // "email|name" of each contact, in slot order.
-std::vector<std::string> contactsOf(const Session& s) {
+std::vector<std::string> contactsOf(const store::Session& s) {
     std::vector<std::string> out;
-    for (const Contact& c : s.contacts()) {
+    for (const store::Contact& c : s.contacts()) {
         out.push_back(c.email.str() + "|" + c.name.str());
     }
     return out;
@@ -142,7 +144,7 @@ TEST(ImportContactsFile, ReadsHostileAndRealWorldFiles) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Session s = freshSession();
+        store::Session s = freshSession();
         const ImportResult result = importBytes(s, c.bytes);
         ASSERT_TRUE(result.ok) << result.error;
         EXPECT_EQ(result.report.encoding, c.encoding);
@@ -156,7 +158,7 @@ TEST(ImportContactsFile, ReadsHostileAndRealWorldFiles) {
 
 TEST(ImportContactsFile, RefusesUnusableFilesWithAClearMessage) {
     TempDir dir;
-    Session s = freshSession();
+    store::Session s = freshSession();
     ImportResult r = importContactsFile(s, dir.file("missing.csv"), {}, kToday);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.error.find("Cannot read \"" + dir.file("missing.csv") + "\""), std::string::npos);
@@ -238,11 +240,11 @@ TEST(AddressForm, NeedsLocalAtDomainWithoutBlanks) {
 }
 
 TEST(ContactImporter, AddsByTheRulesOfAddContact) {
-    Session s = freshSession();
-    NewContact known;
+    store::Session s = freshSession();
+    store::NewContact known;
     known.email = "known@x.org";
     s.createContact(known, "01/01/2020");
-    NewContact gone;
+    store::NewContact gone;
     gone.email = "gone@x.org";
     s.deleteContact(s.createContact(gone, "01/01/2020"));
     s.addCampaignGroup(-1, "Partners", "");
@@ -257,7 +259,7 @@ TEST(ContactImporter, AddsByTheRulesOfAddContact) {
                             "odd2@x.org,,,,shiny,\n";
     ImportOptions options;
     options.settings.groupIndex = 1;
-    options.settings.status = code(ContactStatus::Customers);
+    options.settings.status = code(store::ContactStatus::Customers);
     const ImportResult r = importBytes(s, csv, options);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.report.added, 3);
@@ -272,28 +274,28 @@ TEST(ContactImporter, AddsByTheRulesOfAddContact) {
               "Line 7: refused odd@x.org: unknown status \"gold\"\n"
               "Line 8: refused odd2@x.org: unknown tag \"shiny\"\n");
 
-    const Contact& added = s.contact(3);
+    const store::Contact& added = s.contact(3);
     EXPECT_EQ(added.email, "new@x.org");
     EXPECT_EQ(added.name, "Ann");
     EXPECT_EQ(added.notes, "first");
     EXPECT_EQ(added.dateAdded, kToday);
     EXPECT_EQ(added.lastContacted, "never");
     EXPECT_EQ(added.groupIndex, 1);
-    EXPECT_EQ(added.status, code(ContactStatus::Customers));
+    EXPECT_EQ(added.status, code(store::ContactStatus::Customers));
     EXPECT_EQ(added.previousStatus, added.status);
-    const Contact& back = s.contact(4);
+    const store::Contact& back = s.contact(4);
     EXPECT_EQ(back.email, "gone@x.org");
     EXPECT_EQ(back.groupIndex, 2);
-    EXPECT_EQ(back.status, code(ContactStatus::DoNotContact));
-    EXPECT_EQ(back.tag, code(ContactTag::Star));
+    EXPECT_EQ(back.status, code(store::ContactStatus::DoNotContact));
+    EXPECT_EQ(back.tag, code(store::ContactTag::Star));
     EXPECT_EQ(s.contact(5).groupIndex, 3);
     EXPECT_EQ(s.group(3).name, "VIP");
-    EXPECT_EQ(s.contact(5).status, code(ContactStatus::Prospects));
+    EXPECT_EQ(s.contact(5).status, code(store::ContactStatus::Prospects));
 }
 
 TEST(ContactImporter, UpdateChangesOnlyNonEmptyCells) {
-    Session s = freshSession();
-    NewContact known;
+    store::Session s = freshSession();
+    store::NewContact known;
     known.email = "a@x.org";
     known.name = "Ann";
     known.company = "Old Ltd";
@@ -313,12 +315,12 @@ TEST(ContactImporter, UpdateChangesOnlyNonEmptyCells) {
     EXPECT_EQ(r.report.updated, 2);
     EXPECT_EQ(r.report.skipped, 1);
     EXPECT_EQ(r.report.rows.at(0).reason, "already known; nothing to change");
-    const Contact& a = s.contact(1);
+    const store::Contact& a = s.contact(1);
     EXPECT_EQ(a.name, "Ann");
     EXPECT_EQ(a.company, "New Ltd");
     EXPECT_EQ(a.notes, "keep");
-    EXPECT_EQ(a.status, code(ContactStatus::Customers));
-    EXPECT_EQ(a.previousStatus, code(ContactStatus::Subscribers));
+    EXPECT_EQ(a.status, code(store::ContactStatus::Customers));
+    EXPECT_EQ(a.previousStatus, code(store::ContactStatus::Subscribers));
     EXPECT_EQ(a.dateAdded, "01/01/2020");
     EXPECT_EQ(s.contact(2).name, "Bob");
     EXPECT_EQ(s.contact(2).company, "B Ltd");
@@ -328,8 +330,8 @@ TEST(ContactImporter, DryRunReportsTheSameAndChangesNothing) {
     const std::string csv = "Email,Group,Status\na@x.org,New,\nA@x.org,,\nb@x.org,new,\nbad,,\n";
     for (const bool update : {false, true}) {
         SCOPED_TRACE(update);
-        Session real = freshSession();
-        Session dry = freshSession();
+        store::Session real = freshSession();
+        store::Session dry = freshSession();
         ImportOptions options;
         options.settings.update = update;
         const ImportResult done = importBytes(real, csv, options);
@@ -348,7 +350,7 @@ TEST(ContactImporter, DryRunReportsTheSameAndChangesNothing) {
 }
 
 TEST(ContactImporter, NoNewGroupsRefusesRowsNamingAnUnknownGroup) {
-    Session s = freshSession();
+    store::Session s = freshSession();
     ImportOptions options;
     options.settings.noNewGroups = true;
     const ImportResult r =
@@ -360,8 +362,8 @@ TEST(ContactImporter, NoNewGroupsRefusesRowsNamingAnUnknownGroup) {
 }
 
 TEST(ImportContactsFile, ACancelledImportChangesNothing) {
-    Session s = freshSession();
-    NewContact known;
+    store::Session s = freshSession();
+    store::NewContact known;
     known.email = "a@x.org";
     s.createContact(known, "01/01/2020");
     s.markSaved();
@@ -392,13 +394,13 @@ TEST(ImportContactsFile, ACancelledImportChangesNothing) {
 }
 
 TEST(ImportContactsFile, ExportThenImportGivesTheSameContactsAndFields) {
-    Session source = freshSession();
+    store::Session source = freshSession();
     source.addCampaignGroup(-1, "Partners, \"Gold\"", "");
     const std::vector<std::string> emails{"ann@x.org", "bob@y.example", "zo\xC3\xAB@z.org"};
     const std::int32_t statuses[] = {0, 1, -1};
     const std::int32_t tags[] = {0, 4, 2};
     for (std::size_t i = 0; i < emails.size(); ++i) {
-        NewContact c;
+        store::NewContact c;
         c.email = emails[i];
         c.name = "Name, \"quoted\" " + std::to_string(i);
         c.address = "1 Street\r\nTown; Region\nCountry";
@@ -409,7 +411,7 @@ TEST(ImportContactsFile, ExportThenImportGivesTheSameContactsAndFields) {
         c.status = statuses[i];
         const std::int32_t slot = source.createContact(c, "03/07/2011");
         const std::int32_t tag = tags[i];
-        source.modifyContact(slot, [tag](Contact& r) { r.tag = tag; });
+        source.modifyContact(slot, [tag](store::Contact& r) { r.tag = tag; });
     }
     TempDir dir;
     for (const bool bom : {false, true}) {
@@ -420,7 +422,7 @@ TEST(ImportContactsFile, ExportThenImportGivesTheSameContactsAndFields) {
         EXPECT_EQ(written.count, 3);
         EXPECT_EQ(readFileBytes(dir.file("out.csv")).starts_with("\xEF\xBB\xBF"), bom);
 
-        Session copy = freshSession();
+        store::Session copy = freshSession();
         const ImportResult read = importContactsFile(copy, dir.file("out.csv"), {}, kToday);
         ASSERT_TRUE(read.ok) << read.error;
         EXPECT_EQ(read.report.added, 3);
@@ -429,8 +431,8 @@ TEST(ImportContactsFile, ExportThenImportGivesTheSameContactsAndFields) {
                   (std::vector<std::string>{"Date Added", "Last Contacted", "Times Contacted"}));
         ASSERT_EQ(copy.contactCount(), source.contactCount());
         for (std::int32_t slot = 1; slot <= source.contactCount(); ++slot) {
-            const Contact& a = source.contact(slot);
-            const Contact& b = copy.contact(slot);
+            const store::Contact& a = source.contact(slot);
+            const store::Contact& b = copy.contact(slot);
             EXPECT_EQ(b.email, a.email);
             EXPECT_EQ(b.name, a.name);
             EXPECT_EQ(b.address, a.address);
@@ -445,11 +447,11 @@ TEST(ImportContactsFile, ExportThenImportGivesTheSameContactsAndFields) {
 }
 
 TEST(ExportRecords, WritesTheChosenList) {
-    Session s = freshSession();
+    store::Session s = freshSession();
     s.addCampaignGroup(-1, "Two", "");
     for (const auto& [email, group, status] : std::vector<std::tuple<const char*, int, int>>{
              {"a@x.org", 1, 0}, {"b@x.org", 2, 2}, {"c@y.org", 2, 0}}) {
-        NewContact c;
+        store::NewContact c;
         c.email = email;
         c.groupIndex = group;
         c.status = status;
@@ -459,14 +461,14 @@ TEST(ExportRecords, WritesTheChosenList) {
     appendToMailtray(s, 2);
     auto emailsOf = [&s](const ExportChoice& choice) {
         std::vector<std::string> out;
-        for (const Contact* c : exportRecords(s, choice)) {
+        for (const store::Contact* c : exportRecords(s, choice)) {
             out.push_back(c->email.str());
         }
         return out;
     };
     ExportChoice choice;
     EXPECT_EQ(emailsOf(choice), (std::vector<std::string>{"a@x.org", "b@x.org"}));
-    choice.tab = ViewTab::Customers;
+    choice.tab = views::ViewTab::Customers;
     EXPECT_EQ(emailsOf(choice), (std::vector<std::string>{"b@x.org"}));
     choice = {};
     choice.source = ExportSource::Group;
@@ -484,3 +486,5 @@ TEST(ExportRecords, WritesTheChosenList) {
     appendExportRow(row, s, s.contact(2));
     EXPECT_EQ(row, "b@x.org,,,,,,Two,Customers,,12/07/2026,never,0\r\n");
 }
+
+} // namespace velmora::contacts

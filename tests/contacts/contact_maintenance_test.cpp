@@ -4,16 +4,18 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::contacts {
+
 using testing_support::FakePrompter;
 
 namespace {
 
-Session sessionWith(int contacts) {
-    Session s;
+store::Session sessionWith(int contacts) {
+    store::Session s;
     s.resetToNew();
     s.addCampaignGroup(-1, "Two", "");
     for (int i = 1; i <= contacts; ++i) {
-        NewContact c;
+        store::NewContact c;
         c.email = "p" + std::to_string(i) + "@x";
         c.name = "P" + std::to_string(i);
         c.notes = i % 2 == 0 ? "old note" : "";
@@ -26,7 +28,7 @@ Session sessionWith(int contacts) {
 } // namespace
 
 TEST(EditDisplay, JoinsTheFirstFiveValuesAndMarksMore) {
-    Session s = sessionWith(7);
+    store::Session s = sessionWith(7);
     const auto d = contactEditDisplay(s, {1, 2, 3, 4, 5, 6, 7});
     ASSERT_TRUE(d);
     EXPECT_TRUE(d->multi);
@@ -47,7 +49,7 @@ TEST(EditDisplay, JoinsTheFirstFiveValuesAndMarksMore) {
 }
 
 TEST(ApplyEdits, SingleEditStoresTextsAsTypedAndRecordsThePreviousStatus) {
-    Session s = sessionWith(2);
+    store::Session s = sessionWith(2);
     const auto opened = *contactEditDisplay(s, {1});
     ContactEditInput in;
     in.email = " p2@x ";
@@ -55,7 +57,7 @@ TEST(ApplyEdits, SingleEditStoresTextsAsTypedAndRecordsThePreviousStatus) {
     in.groupPosition = 1;
     in.status = 2; // unchanged status still moves into previousStatus
     FakePrompter prompter;
-    s.modifyContact(1, [](Contact& c) { c.previousStatus = 0; });
+    s.modifyContact(1, [](store::Contact& c) { c.previousStatus = 0; });
     applyContactEdits(s, opened, 1, {1}, in, prompter);
     EXPECT_EQ(s.contact(1).email, " p2@x ");
     EXPECT_EQ(s.contact(1).groupIndex, 2);
@@ -64,13 +66,13 @@ TEST(ApplyEdits, SingleEditStoresTextsAsTypedAndRecordsThePreviousStatus) {
 }
 
 TEST(ApplyEdits, MultiEditAppendsNotesAndAsksPerChoice) {
-    Session s = sessionWith(3);
+    store::Session s = sessionWith(3);
     const auto opened = *contactEditDisplay(s, {1, 2, 3});
     ContactEditInput in = {};
     in.notes = "met again";
     in.groupPosition = 1;
     FakePrompter prompter;
-    prompter.answers = {PromptAnswer::No};
+    prompter.answers = {platform::PromptAnswer::No};
     applyContactEdits(s, opened, 0, {1, 2, 3}, in, prompter);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text,
@@ -81,7 +83,7 @@ TEST(ApplyEdits, MultiEditAppendsNotesAndAsksPerChoice) {
 
     in.notes = "  ";
     in.status = -1;
-    prompter.answers = {PromptAnswer::Yes};
+    prompter.answers = {platform::PromptAnswer::Yes};
     applyContactEdits(s, opened, 0, {2, 3}, in, prompter);
     EXPECT_EQ(prompter.shown.back().text,
               "Are you sure you want to set all the selected items to the new group and status "
@@ -94,7 +96,7 @@ TEST(ApplyEdits, MultiEditAppendsNotesAndAsksPerChoice) {
 }
 
 TEST(ApplyEdits, ADialogOpenedForSeveralNeverWritesTheJoinedTexts) {
-    Session s = sessionWith(3);
+    store::Session s = sessionWith(3);
     const auto opened = *contactEditDisplay(s, {1, 2, 3});
     ContactEditInput in;
     in.email = opened.email; // the read-only joined texts come back with Apply
@@ -106,7 +108,7 @@ TEST(ApplyEdits, ADialogOpenedForSeveralNeverWritesTheJoinedTexts) {
 }
 
 TEST(ApplyEdits, ADialogOpenedForOneEditsThatContactWhateverIsSelectedNow) {
-    Session s = sessionWith(3);
+    store::Session s = sessionWith(3);
     const auto opened = *contactEditDisplay(s, {3});
     ContactEditInput in;
     in.email = "p3@x";
@@ -121,7 +123,7 @@ TEST(ApplyEdits, ADialogOpenedForOneEditsThatContactWhateverIsSelectedNow) {
 }
 
 TEST(ApplyEdits, ADialogOpenedForAContactDeletedMeanwhileChangesNothing) {
-    Session s = sessionWith(3);
+    store::Session s = sessionWith(3);
     const auto opened = *contactEditDisplay(s, {2});
     s.deleteContact(2); // or removed as a duplicate
     s.markSaved();
@@ -138,10 +140,10 @@ TEST(ApplyEdits, ADialogOpenedForAContactDeletedMeanwhileChangesNothing) {
 }
 
 TEST(ApplyEdits, ADialogOpenedBeforeTheSessionWasReplacedChangesNothing) {
-    Session s = sessionWith(3);
+    store::Session s = sessionWith(3);
     const auto single = *contactEditDisplay(s, {3});
     const auto several = *contactEditDisplay(s, {1, 2});
-    Session loaded = sessionWith(3); // same slots, other people
+    store::Session loaded = sessionWith(3); // same slots, other people
     s.replaceDocument(std::move(loaded));
     ContactEditInput in;
     in.name = "Typed for the old session";
@@ -156,7 +158,7 @@ TEST(ApplyEdits, ADialogOpenedBeforeTheSessionWasReplacedChangesNothing) {
 }
 
 TEST(SelectionDialogs, WriteTheFieldAndWordTheMessage) {
-    Session s = sessionWith(2);
+    store::Session s = sessionWith(2);
     EXPECT_EQ(applySelectionTag(s, {1, 2}, 4), "The selected entries have been tagged as \"Star\"");
     EXPECT_EQ(s.contact(2).tag, 4);
     EXPECT_EQ(applySelectionTag(s, {}, 4), "The selected entries have been tagged as \"\"");
@@ -171,8 +173,8 @@ TEST(SelectionDialogs, WriteTheFieldAndWordTheMessage) {
 }
 
 TEST(DeleteEntries, MarksDeletedAndKeepsTheMailtray) {
-    Session s = sessionWith(3);
-    Contact entry = s.contact(2);
+    store::Session s = sessionWith(3);
+    store::Contact entry = s.contact(2);
     entry.id = 2;
     s.addMailtrayEntry(entry);
     deleteSelectedEntries(s, {2, 3});
@@ -183,17 +185,17 @@ TEST(DeleteEntries, MarksDeletedAndKeepsTheMailtray) {
 }
 
 TEST(CampaignGroups, AddRefusesBlankNamesAndKeepsSurroundingBlanks) {
-    Session s = sessionWith(0);
+    store::Session s = sessionWith(0);
     EXPECT_EQ(addGroupFromDialog(s, "   ", "d"), 0);
     const auto slot = addGroupFromDialog(s, " Autumn ", "desc");
     ASSERT_EQ(slot, 3);
-    EXPECT_EQ(s.group(slot), (CampaignGroup{3, " Autumn ", "desc"}));
+    EXPECT_EQ(s.group(slot), (store::CampaignGroup{3, " Autumn ", "desc"}));
 }
 
 TEST(CampaignGroups, RemoveRefusesNonEmptyGroupsAndAsksFirst) {
-    Session s = sessionWith(1); // p1 in group 1
+    store::Session s = sessionWith(1); // p1 in group 1
     s.addCampaignGroup(-1, "Three", "");
-    NewContact c;
+    store::NewContact c;
     c.email = "three@x";
     c.groupIndex = 3;
     s.createContact(c, "d");
@@ -207,7 +209,7 @@ TEST(CampaignGroups, RemoveRefusesNonEmptyGroupsAndAsksFirst) {
         prompter.shown.back().text,
         "The selected group currently contains 1 entries. You cannot delete a non-empty group.");
 
-    prompter.answers = {PromptAnswer::Cancel, PromptAnswer::Yes};
+    prompter.answers = {platform::PromptAnswer::Cancel, platform::PromptAnswer::Yes};
     EXPECT_FALSE(removeSelectedGroup(s, 2002, prompter));
     EXPECT_EQ(s.groupCount(), 3);
     EXPECT_TRUE(removeSelectedGroup(s, 2002, prompter));
@@ -215,3 +217,5 @@ TEST(CampaignGroups, RemoveRefusesNonEmptyGroupsAndAsksFirst) {
     EXPECT_EQ(s.group(2).id, 3);
     EXPECT_EQ(s.contact(2).groupIndex, 2);
 }
+
+} // namespace velmora::contacts

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::contacts {
+
 namespace {
 
 std::vector<CsvRecord> parseAll(std::string_view text, char delimiter, std::size_t piece) {
@@ -138,3 +140,5 @@ TEST(AppendCsvField, QuotesOnlyWhatNeedsIt) {
         EXPECT_EQ(out, c.expected);
     }
 }
+
+} // namespace velmora::contacts

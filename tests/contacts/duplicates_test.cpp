@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <random>
 
+namespace velmora::contacts {
+
 namespace {
 
 // Compares every live slot with every other, as the window describes it.
-DuplicatesResult slotBySlot(Session& s) {
+DuplicatesResult slotBySlot(store::Session& s) {
     DuplicatesResult r;
     for (std::int32_t j = 1; j <= s.contactCount(); ++j) {
         if (s.contact(j).isDeleted()) {
@@ -25,8 +27,8 @@ DuplicatesResult slotBySlot(Session& s) {
     return r;
 }
 
-void addContact(Session& s, const std::string& email) {
-    Contact c;
+void addContact(store::Session& s, const std::string& email) {
+    store::Contact c;
     c.email = email;
     c.id = s.contactCount() + 1;
     s.appendContact(c);
@@ -35,7 +37,7 @@ void addContact(Session& s, const std::string& email) {
 } // namespace
 
 TEST(RemoveDuplicates, LowestSlotSurvivesAndLinesShowAddressesAsStored) {
-    Session s;
+    store::Session s;
     for (const char* e : {"a@x", "Dup@x", "b@x", "c@x", " dup@X ", "d@x", "e@x", "f@x", "DUP@x"}) {
         addContact(s, e);
     }
@@ -49,9 +51,9 @@ TEST(RemoveDuplicates, LowestSlotSurvivesAndLinesShowAddressesAsStored) {
 }
 
 TEST(RemoveDuplicates, NothingToRemoveAndInnerBlanksDiffer) {
-    Session empty;
+    store::Session empty;
     EXPECT_EQ(removeDuplicates(empty).lines, (std::vector<std::string>{"No duplicates found."}));
-    Session s;
+    store::Session s;
     addContact(s, "a b@x");
     addContact(s, "ab@x");
     EXPECT_EQ(removeDuplicates(s).removed, 0);
@@ -60,8 +62,8 @@ TEST(RemoveDuplicates, NothingToRemoveAndInnerBlanksDiffer) {
 TEST(RemoveDuplicates, MatchesComparingEverySlotWithEveryOther) {
     std::mt19937 random(7);
     for (int round = 0; round < 20; ++round) {
-        Session one;
-        Session two;
+        store::Session one;
+        store::Session two;
         for (int i = 0; i < 300; ++i) {
             std::string email = "user" + std::to_string(random() % 60) + "@x.org";
             if (random() % 3 == 0) {
@@ -90,13 +92,13 @@ TEST(RemoveDuplicates, MatchesComparingEverySlotWithEveryOther) {
 }
 
 TEST(RemoveDuplicates, FoldsLatin1CapitalsAsSearchDoes) {
-    Session s;
+    store::Session s;
     s.resetToNew();
     for (const char* email : {"zoë@x.org", "ZOË@X.ORG", " Zoë@x.org ", "zoe@x.org", "ÀÉÎ@x.org",
                               "àéî@x.org", "a×b@x.org", "a÷b@x.org"}) {
         addContact(s, email);
     }
-    Session reference;
+    store::Session reference;
     reference.resetToNew();
     for (std::int32_t slot = 1; slot <= s.contactCount(); ++slot) {
         addContact(reference, s.contact(slot).email.str());
@@ -110,3 +112,5 @@ TEST(RemoveDuplicates, FoldsLatin1CapitalsAsSearchDoes) {
     EXPECT_TRUE(s.emailExists("Àéî@X.org"));
     EXPECT_TRUE(s.emailExists("A×B@X.ORG"));
 }
+
+} // namespace velmora::contacts

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-namespace testing_support {
+namespace velmora::testing_support {
 
 // The main window's views as the dialogs see them: a selection and a
 // filtered list the test sets, and counters of the refreshes asked for.
-class FakeViews final : public ViewAccess {
+class FakeViews final : public contacts::ViewAccess {
 public:
     std::vector<std::int32_t> selected;
     std::vector<std::int32_t> filtered;
@@ -31,8 +31,8 @@ public:
 
 using testing_support::FakeClipboard;
 
-inline LocalDateTime march5() {
-    LocalDateTime t;
+inline store::LocalDateTime march5() {
+    store::LocalDateTime t;
     t.year = 2026;
     t.month = 3;
     t.day = 5;
@@ -41,18 +41,18 @@ inline LocalDateTime march5() {
 
 // A new session (group 1) with extra groups and one contact per address,
 // each named after its address.
-inline void fillSession(Session& s, std::initializer_list<const char*> groups,
+inline void fillSession(store::Session& s, std::initializer_list<const char*> groups,
                         std::initializer_list<const char*> emails) {
     s.resetToNew();
     for (const char* g : groups) {
         s.addCampaignGroup(-1, g, "");
     }
     for (const char* e : emails) {
-        NewContact c;
+        store::NewContact c;
         c.email = e;
         c.name = std::string("Name of ") + e;
         s.createContact(c, "01/01/2026");
     }
 }
 
-} // namespace testing_support
+} // namespace velmora::testing_support

@@ -12,11 +12,11 @@ inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
 }
 
-namespace testing_support {
+namespace velmora::testing_support {
 
 // Runs the deletions that closing a window scheduled.
 inline void flushDeletes() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-} // namespace testing_support
+} // namespace velmora::testing_support

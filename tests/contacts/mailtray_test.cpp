@@ -3,13 +3,15 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::contacts {
+
 namespace {
 
-Session sessionOf(std::initializer_list<const char*> emails) {
-    Session s;
+store::Session sessionOf(std::initializer_list<const char*> emails) {
+    store::Session s;
     s.resetToNew();
     for (const char* e : emails) {
-        NewContact c;
+        store::NewContact c;
         c.email = e;
         c.name = std::string("Name of ") + e;
         s.createContact(c, "01/01/2026");
@@ -20,8 +22,8 @@ Session sessionOf(std::initializer_list<const char*> emails) {
 } // namespace
 
 TEST(Mailtray, AddsEachAddressOnceIgnoringCaseButNotBlanks) {
-    Session s = sessionOf({"a@x", "A@X", "b@x"});
-    s.modifyContact(3, [](Contact& c) { c.email = "a@x "; });
+    store::Session s = sessionOf({"a@x", "A@X", "b@x"});
+    s.modifyContact(3, [](store::Contact& c) { c.email = "a@x "; });
     EXPECT_EQ(addContactsToMailtray(s, {1, 1, 2, 3}), 2);
     ASSERT_EQ(s.mailtrayCount(), 2);
     EXPECT_EQ(s.mailtrayEntry(1).id, 1);
@@ -30,19 +32,20 @@ TEST(Mailtray, AddsEachAddressOnceIgnoringCaseButNotBlanks) {
 }
 
 TEST(Mailtray, DoNotContactAndEditedContactsAreCopiedAsTheyWere) {
-    Session s = sessionOf({"a@x"});
-    s.modifyContact(1, [](Contact& c) { c.status = code(ContactStatus::DoNotContact); });
+    store::Session s = sessionOf({"a@x"});
+    s.modifyContact(1,
+                    [](store::Contact& c) { c.status = code(store::ContactStatus::DoNotContact); });
     ASSERT_EQ(addContactsToMailtray(s, {1}), 1);
-    s.modifyContact(1, [](Contact& c) { c.name = "Renamed"; });
+    s.modifyContact(1, [](store::Contact& c) { c.name = "Renamed"; });
     EXPECT_EQ(s.mailtrayEntry(1).name, "Name of a@x");
 }
 
 TEST(Mailtray, ClipboardAndExportFormats) {
-    Session s = sessionOf({"a@x", "b@x"});
+    store::Session s = sessionOf({"a@x", "b@x"});
     addContactsToMailtray(s, {1, 2});
-    Contact deleted;
+    store::Contact deleted;
     deleted.email = "gone@x";
-    deleted.status = code(ContactStatus::Deleted);
+    deleted.status = code(store::ContactStatus::Deleted);
     s.addMailtrayEntry(deleted);
     EXPECT_EQ(mailtrayClipboardText(s), "a@x\nb@x\n");
     EXPECT_EQ(mailtrayExportText(s), "a@x\r\nb@x\r\n");
@@ -60,7 +63,7 @@ TEST(Mailtray, ExportPathAndQuestionTexts) {
 
 TEST(Mailtray, SaveWritesTheExportFile) {
     testing_support::TempDir dir;
-    Session s = sessionOf({"a@x"});
+    store::Session s = sessionOf({"a@x"});
     addContactsToMailtray(s, {1});
     std::string error;
     ASSERT_TRUE(saveMailtrayToFile(s, dir.file("out.txt"), error)) << error;
@@ -69,10 +72,10 @@ TEST(Mailtray, SaveWritesTheExportFile) {
 }
 
 TEST(Mailtray, MarkingStampsEntriesAndContactsFoundBySlot) {
-    Session s = sessionOf({"a@x", "b@x", "c@x"});
+    store::Session s = sessionOf({"a@x", "b@x", "c@x"});
     addContactsToMailtray(s, {3, 1});
     s.deleteContact(2); // slots stay stable
-    Contact orphan;
+    store::Contact orphan;
     orphan.id = 99; // names no contact: only the entry is stamped
     orphan.email = "orphan@x";
     s.addMailtrayEntry(orphan);
@@ -109,3 +112,5 @@ TEST(MailtrayButtons, FollowOpeningAddingAndEmptying) {
     b.afterAdd(MailtrayButtons::Used::AddSelected, 0); // nothing was there to add
     EXPECT_TRUE(b.addSelected);
 }
+
+} // namespace velmora::contacts

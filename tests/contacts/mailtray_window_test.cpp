@@ -10,16 +10,18 @@
 #include <QTreeView>
 #include <gtest/gtest.h>
 
+namespace velmora::contacts {
+
 using namespace testing_support;
 
 namespace {
 
 struct MailtrayWindowTest : ::testing::Test {
-    Session session;
+    store::Session session;
     FakeViews views;
     FakePrompter prompter;
     FakeClipboard clipboard;
-    FixedClock clock{march5()};
+    store::FixedClock clock{march5()};
 
     MailtrayWindow* open() {
         auto* window = new MailtrayWindow(session, views, prompter, clipboard, clock);
@@ -73,7 +75,8 @@ TEST_F(MailtrayWindowTest, CaptionsAndTheStateOfAnEmptyMailtrayWithoutSelection)
 
 TEST_F(MailtrayWindowTest, AddButtonsDisableThemselvesUntilEmptiedOrReopened) {
     fillSession(session, {}, {"a@x", "A@X", "b@x", "c@x"});
-    session.modifyContact(4, [](Contact& c) { c.status = code(ContactStatus::DoNotContact); });
+    session.modifyContact(
+        4, [](store::Contact& c) { c.status = code(store::ContactStatus::DoNotContact); });
     views.selected = {4};
     views.filtered = {1, 2, 3};
     MailtrayWindow* w = open();
@@ -95,7 +98,7 @@ TEST_F(MailtrayWindowTest, AddButtonsDisableThemselvesUntilEmptiedOrReopened) {
     EXPECT_EQ(views.statusLines, 2);
 
     // A declined question empties nothing.
-    prompter.answers = {PromptAnswer::No, PromptAnswer::Yes};
+    prompter.answers = {platform::PromptAnswer::No, platform::PromptAnswer::Yes};
     w->emptyButton()->click();
     EXPECT_EQ(session.mailtrayCount(), 3);
     EXPECT_EQ(enabled(*w), "00111");
@@ -131,9 +134,9 @@ TEST_F(MailtrayWindowTest, CopyPutsTheAddressesOnTheClipboardAndMarksOnYes) {
     MailtrayWindow* w = open();
     w->addFilteredButton()->click();
     // The Mailtray keeps the name it was given.
-    session.modifyContact(1, [](Contact& c) { c.name = "Renamed"; });
+    session.modifyContact(1, [](store::Contact& c) { c.name = "Renamed"; });
 
-    prompter.answers = {PromptAnswer::No, PromptAnswer::Yes};
+    prompter.answers = {platform::PromptAnswer::No, platform::PromptAnswer::Yes};
     w->copyButton()->click();
     EXPECT_EQ(clipboard.content, "a@x\nb@x\n");
     EXPECT_EQ(session.contact(1).lastContacted, "never");
@@ -174,7 +177,7 @@ TEST_F(MailtrayWindowTest, SaveAppendsTxtWritesCrLfLinesAndNamesOnlyTheFile) {
     EXPECT_TRUE(prompter.shown.empty());
 
     prompter.files = {dir.file("queue")};
-    prompter.answers = {PromptAnswer::Yes};
+    prompter.answers = {platform::PromptAnswer::Yes};
     w->saveButton()->click();
     EXPECT_EQ(readFileBytes(dir.file("queue.txt")), "a@x\r\nb@x\r\n");
     ASSERT_EQ(prompter.shown.size(), 1u);
@@ -189,7 +192,7 @@ TEST_F(MailtrayWindowTest, SaveAppendsTxtWritesCrLfLinesAndNamesOnlyTheFile) {
     w->saveButton()->click();
     ASSERT_EQ(prompter.shown.size(), 2u);
     EXPECT_EQ(prompter.shown[1].title, "Error");
-    EXPECT_EQ(prompter.shown[1].buttons, PromptButtons::Ok);
+    EXPECT_EQ(prompter.shown[1].buttons, platform::PromptButtons::Ok);
     EXPECT_EQ(session.contactedToday, 2);
     w->close();
     flushDeletes();
@@ -202,7 +205,7 @@ TEST_F(MailtrayWindowTest, FollowsAReplacedSessionWhenActivatedOrUsed) {
     w->addFilteredButton()->click();
     EXPECT_EQ(w->listModel()->rowCount(), 1);
 
-    Session replacement;
+    store::Session replacement;
     fillSession(replacement, {}, {});
     session.replaceDocument(std::move(replacement));
     // Rows of the old Mailtray show nothing rather than read freed records.
@@ -214,7 +217,7 @@ TEST_F(MailtrayWindowTest, FollowsAReplacedSessionWhenActivatedOrUsed) {
     EXPECT_EQ(enabled(*w), "01000");
 
     // A replaced session with a queue: the first command lists it again.
-    Session loaded;
+    store::Session loaded;
     fillSession(loaded, {}, {"q@x", "r@x"});
     addContactsToMailtray(loaded, {1});
     session.replaceDocument(std::move(loaded));
@@ -225,3 +228,5 @@ TEST_F(MailtrayWindowTest, FollowsAReplacedSessionWhenActivatedOrUsed) {
     w->close();
     flushDeletes();
 }
+
+} // namespace velmora::contacts

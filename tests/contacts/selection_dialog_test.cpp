@@ -18,6 +18,8 @@
 #include <QTreeView>
 #include <gtest/gtest.h>
 
+namespace velmora::contacts {
+
 using namespace testing_support;
 
 namespace {
@@ -39,7 +41,7 @@ QStringList column(const QAbstractItemModel& model, int col) {
 }
 
 struct SelectionTest : ::testing::Test {
-    Session session;
+    store::Session session;
     FakeViews views;
     FakePrompter prompter;
 };
@@ -49,10 +51,10 @@ struct SelectionTest : ::testing::Test {
 TEST_F(SelectionTest, EachKindHasItsCaptionsAndListsTheLiveSelectedContacts) {
     fillSession(session, {"Two", ""}, {"a@x", "b@x", "c@x"});
     session.deleteContact(2);
-    session.modifyContact(3, [](Contact& c) { c.tag = code(ContactTag::Star); });
+    session.modifyContact(3, [](store::Contact& c) { c.tag = code(store::ContactTag::Star); });
     views.selected = {3, 2, 1};
     std::vector<int> iconsAskedFor;
-    const ContactIconProvider icons = [&](const Contact& c) {
+    const ContactIconProvider icons = [&](const store::Contact& c) {
         iconsAskedFor.push_back(c.tag);
         return QIcon();
     };
@@ -97,7 +99,7 @@ TEST_F(SelectionTest, EachKindHasItsCaptionsAndListsTheLiveSelectedContacts) {
         model.data(model.index(0, 0), Qt::DecorationRole);
     }
     EXPECT_FALSE(iconsAskedFor.empty());
-    EXPECT_EQ(iconsAskedFor.back(), code(ContactTag::Star));
+    EXPECT_EQ(iconsAskedFor.back(), code(store::ContactTag::Star));
 }
 
 TEST_F(SelectionTest, ApplyActsOnTheSelectionOfTheMomentAndTellsWhatItDid) {
@@ -118,7 +120,8 @@ TEST_F(SelectionTest, ApplyActsOnTheSelectionOfTheMomentAndTellsWhatItDid) {
     group->applyButton()->click();
     EXPECT_EQ(session.contact(3).groupIndex, 2);
 
-    session.modifyContact(2, [](Contact& c) { c.status = code(ContactStatus::Customers); });
+    session.modifyContact(
+        2, [](store::Contact& c) { c.status = code(store::ContactStatus::Customers); });
     auto* status = new SelectionDialog(SelectionDialog::Kind::Status, session, views, prompter);
     status->dropDown()->setCurrentIndex(3);
     status->applyButton()->click();
@@ -134,7 +137,7 @@ TEST_F(SelectionTest, ApplyActsOnTheSelectionOfTheMomentAndTellsWhatItDid) {
     ASSERT_EQ(prompter.shown.size(), 4u);
     for (const auto& shown : prompter.shown) {
         EXPECT_EQ(shown.title, "Information");
-        EXPECT_EQ(shown.buttons, PromptButtons::Ok);
+        EXPECT_EQ(shown.buttons, platform::PromptButtons::Ok);
     }
     EXPECT_EQ(prompter.shown[0].text, "The selected entries have been tagged as \"Important\"");
     EXPECT_EQ(prompter.shown[1].text,
@@ -199,8 +202,8 @@ TEST_F(SelectionTest, DuplicatesWindowListsRemovedAddressesAndTheSummary) {
         session, {},
         {"one@x", "Same@X", "two@x", "three@x", "same@x", "four@x", "five@x", "six@x", "SAME@x"});
     // Blanks around an address stay as stored but do not make it another one.
-    session.modifyContact(5, [](Contact& c) { c.email = " same@x"; });
-    session.modifyContact(9, [](Contact& c) { c.email = "SAME@x  "; });
+    session.modifyContact(5, [](store::Contact& c) { c.email = " same@x"; });
+    session.modifyContact(9, [](store::Contact& c) { c.email = "SAME@x  "; });
     QPointer<DuplicatesWindow> window = new DuplicatesWindow(session, views);
     EXPECT_EQ(window->windowTitle(), "Removing Duplicates...");
     EXPECT_EQ(window->stateLabel()->text(), "Working...");
@@ -238,7 +241,7 @@ TEST_F(SelectionTest, DuplicatesWindowMovesItsBarDuringTheWorkAndHoldsManyLines)
     session.reserveContacts(3 * distinct);
     for (int copy = 0; copy < 3; ++copy) {
         for (int i = 0; i < distinct; ++i) {
-            NewContact c;
+            store::NewContact c;
             c.email = "user" + std::to_string(i) + (copy == 1 ? "@X.ORG" : "@x.org");
             session.createContact(c, "01/01/2026");
         }
@@ -263,3 +266,5 @@ TEST_F(SelectionTest, DuplicatesWindowMovesItsBarDuringTheWorkAndHoldsManyLines)
     EXPECT_TRUE(window->close());
     flushDeletes();
 }
+
+} // namespace velmora::contacts

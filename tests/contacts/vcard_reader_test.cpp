@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::contacts {
+
 using testing_support::TempDir;
 using testing_support::writeFileBytes;
 
@@ -63,7 +65,7 @@ TEST(ImportContactsFile, VCardsGiveOneContactPerAddressOrPerCard) {
     TempDir dir;
     writeFileBytes(dir.file("cards.txt"), text);
     for (const bool first : {false, true}) {
-        Session s;
+        store::Session s;
         s.resetToNew();
         ImportOptions options;
         options.settings.firstEmailOnly = first;
@@ -78,3 +80,5 @@ TEST(ImportContactsFile, VCardsGiveOneContactPerAddressOrPerCard) {
         EXPECT_EQ(r.report.rows[0].reason, "no e-mail address");
     }
 }
+
+} // namespace velmora::contacts

@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 using namespace delivery_testing::script;
+
 using delivery_testing::deliveryScript;
 using delivery_testing::RecordingObserver;
 using delivery_testing::ScriptedConnection;
@@ -23,17 +26,17 @@ constexpr const char* kSender = "ann@example.org";
 
 struct RunFixture {
     TempDir dir;
-    FixedClock clock{LocalDateTime{2026, 12, 7, 9, 0, 0, 1, 0, 1'796'634'000'000LL}};
+    store::FixedClock clock{store::LocalDateTime{2026, 12, 7, 9, 0, 0, 1, 0, 1'796'634'000'000LL}};
     MimeTypesFile types{"/nonexistent"};
     ScriptedServer server{clock};
     SendRunEnvironment environment{clock, types, server.factory(), "client.example"};
     RecordingObserver observer;
-    Session session;
+    store::Session session;
     MessageDraft draft;
     std::vector<long long> sessionStarts; // the clock at each connection
 
     RunFixture() {
-        SessionSettings settings;
+        store::SessionSettings settings;
         settings.smtpServer = "mail.example.net";
         settings.smtpPort = 25;
         settings.timeoutSeconds = 10;
@@ -50,15 +53,15 @@ struct RunFixture {
         };
     }
     void set(const std::string& key, const std::string& value) {
-        SessionSettings settings = session.settings();
+        store::SessionSettings settings = session.settings();
         settings.extensions.set(key, value);
         session.setSettings(settings);
     }
     std::int32_t queue(const std::string& email) {
-        NewContact fields;
+        store::NewContact fields;
         fields.email = email;
         const std::int32_t slot = session.createContact(fields, "01/01/2026");
-        Contact entry = session.contact(slot);
+        store::Contact entry = session.contact(slot);
         entry.id = slot;
         session.addMailtrayEntry(entry);
         return slot;
@@ -274,7 +277,7 @@ TEST(DeliveryRun, ResumeSendsOnlyToThoseWithoutAFinalOutcomeAndAppliesLostStamps
             f.observer.cancelAfterLine = "Rejected: 550 no such user";
         }
     };
-    const SessionSettings savedSettings = f.session.settings();
+    const store::SessionSettings savedSettings = f.session.settings();
     SendRunSummary summary = f.run();
     EXPECT_TRUE(summary.stoppedEarly);
     EXPECT_EQ(summaryText(summary), "Delivered 1, rejected 1, failed 0, not attempted 1.");
@@ -285,10 +288,10 @@ TEST(DeliveryRun, ResumeSendsOnlyToThoseWithoutAFinalOutcomeAndAppliesLostStamps
               "now?");
 
     // As after a crash: the session on disk never got the first stamp.
-    Session reloaded;
+    store::Session reloaded;
     reloaded.setSettings(savedSettings);
     for (const auto& email : {"a@example.org", "b@example.org", "c@example.org"}) {
-        NewContact fields;
+        store::NewContact fields;
         fields.email = email;
         reloaded.createContact(fields, "01/01/2026");
     }
@@ -327,7 +330,7 @@ TEST(DeliveryRun, AWindowRunKeepsItsDraftSoThatItCanBeResumed) {
     RunFixture f;
     f.queue("a@example.org");
     f.queue("b@example.org");
-    f.draft.format = code(EditorFormat::PlainText);
+    f.draft.format = code(store::EditorFormat::PlainText);
     f.server.add(deliveryScript(kSender, "a@example.org"));
     f.observer.cancelAfterLine = "Delivered.";
     f.run();
@@ -340,14 +343,14 @@ TEST(DeliveryRun, AWindowRunKeepsItsDraftSoThatItCanBeResumed) {
     std::string error;
     ASSERT_TRUE(prepareResume(f.session, *run, draft, plan, error)) << error;
     EXPECT_EQ(draft.body, "Hello");
-    EXPECT_EQ(draft.format, code(EditorFormat::PlainText));
+    EXPECT_EQ(draft.format, code(store::EditorFormat::PlainText));
     f.observer = RecordingObserver{};
     f.server.add(deliveryScript(kSender, "b@example.org"));
     EXPECT_EQ(runDelivery(f.session, draft, plan, f.environment, f.observer).delivered, 2);
     EXPECT_FALSE(interruptedRun(f.session));
 
     // Untitled sessions keep no journal, so nothing is ever offered.
-    Session untitled;
+    store::Session untitled;
     EXPECT_FALSE(interruptedRun(untitled));
 }
 
@@ -431,3 +434,4 @@ TEST(DeliveryRun, AHeldConnectionIsLetGoBeforeALongWaitAndRefusalsKeepIt) {
     }
     EXPECT_GE(f.sessionStarts[1] - f.sessionStarts[0], 60'000);
 }
+} // namespace velmora::delivery

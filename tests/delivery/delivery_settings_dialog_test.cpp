@@ -17,6 +17,8 @@
 #include <map>
 #include <thread>
 
+namespace velmora::delivery {
+
 using testing_support::FakePrompter;
 using testing_support::MemoryKeyring;
 using testing_support::TempDir;
@@ -47,7 +49,7 @@ void flushDeletes() {
 }
 
 struct SettingsDialogTest : ::testing::Test {
-    Session session;
+    store::Session session;
     FakePrompter prompter;
     void SetUp() override { session.resetToNew(); }
 };
@@ -55,14 +57,14 @@ struct SettingsDialogTest : ::testing::Test {
 } // namespace
 
 TEST_F(SettingsDialogTest, OpensWithTheSessionsSettings) {
-    SessionSettings s = session.settings();
-    s.deliveryMethod = code(DeliveryMethod::SmtpServer);
+    store::SessionSettings s = session.settings();
+    s.deliveryMethod = code(store::DeliveryMethod::SmtpServer);
     s.requiresAuth = 0;
     s.smtpServer = "mail.example";
     s.smtpPort = 587;
     s.timeoutSeconds = 30;
     s.password = "secret";
-    s.editorFormat = code(EditorFormat::PlainText);
+    s.editorFormat = code(store::EditorFormat::PlainText);
     s.signature = "Regards\r\nAnn";
     s.includeSignature = 1;
     session.setSettings(s);
@@ -85,7 +87,7 @@ TEST_F(SettingsDialogTest, OpensWithTheSessionsSettings) {
     EXPECT_FALSE(d.htmlOption()->isChecked());
     EXPECT_EQ(d.signatureField()->toPlainText(), "Regards\nAnn");
     EXPECT_TRUE(d.includeSignatureBox()->isChecked());
-    EXPECT_EQ(d.parametersField()->text().toStdString(), kDefaultClientParameters);
+    EXPECT_EQ(d.parametersField()->text().toStdString(), store::kDefaultClientParameters);
     EXPECT_EQ(d.authenticationBox()->text(), "Requires Authentication");
     EXPECT_EQ(d.browseButton()->text(), ">>");
     EXPECT_EQ(d.cancelButton()->text(), "Cancel");
@@ -143,7 +145,7 @@ TEST_F(SettingsDialogTest, ApplyCopiesEveryControlAndParsesTheNumbers) {
     flushDeletes();
     EXPECT_TRUE(d.isNull());
 
-    const SessionSettings& s = session.settings();
+    const store::SessionSettings& s = session.settings();
     EXPECT_EQ(s.deliveryMethod, 3);
     EXPECT_EQ(s.clientPath, " /usr/bin/mailer ");
     EXPECT_EQ(s.smtpServer, "   ");
@@ -152,7 +154,7 @@ TEST_F(SettingsDialogTest, ApplyCopiesEveryControlAndParsesTheNumbers) {
     EXPECT_EQ(s.requiresAuth, 1);
     EXPECT_EQ(s.userName, "ann");
     EXPECT_EQ(s.password, "pw ");
-    EXPECT_EQ(s.editorFormat, code(EditorFormat::PlainText));
+    EXPECT_EQ(s.editorFormat, code(store::EditorFormat::PlainText));
     EXPECT_EQ(s.fromAddress, "Ann <ann@x>");
     EXPECT_EQ(s.replyTo, "r@x");
     EXPECT_EQ(s.signature, "--\r\nAnn"); // the file's line breaks
@@ -160,7 +162,7 @@ TEST_F(SettingsDialogTest, ApplyCopiesEveryControlAndParsesTheNumbers) {
 }
 
 TEST_F(SettingsDialogTest, CancelAfterEditingLeavesTheSettings) {
-    const SessionSettings before = session.settings();
+    const store::SessionSettings before = session.settings();
     QPointer<DeliverySettingsDialog> d = new DeliverySettingsDialog(session, prompter);
     d->methodDropDown()->setCurrentIndex(0);
     d->serverField()->setText("other");
@@ -190,7 +192,7 @@ TEST_F(SettingsDialogTest, TheClientProgramRequesterStartsAtTheTypedPath) {
 }
 
 TEST_F(SettingsDialogTest, SecurityAndLoginMethodOpenAsSetSuggestPortsAndApply) {
-    SessionSettings s = session.settings();
+    store::SessionSettings s = session.settings();
     s.smtpPort = 25;
     s.requiresAuth = 1;
     s.extensions.set("smtpAuthMechanism", "login");
@@ -218,7 +220,7 @@ TEST_F(SettingsDialogTest, SecurityAndLoginMethodOpenAsSetSuggestPortsAndApply) 
     d->loginMethodDropDown()->setCurrentIndex(1);
     d->applyButton()->click();
     flushDeletes();
-    const ExtensionSettings& applied = session.settings().extensions;
+    const store::ExtensionSettings& applied = session.settings().extensions;
     EXPECT_EQ(applied.value("smtpSecurity"), "none");
     EXPECT_EQ(applied.value("smtpAuthMechanism"), "plain");
     EXPECT_EQ(applied.value("futureKey"), "kept");
@@ -274,9 +276,9 @@ TEST_F(SettingsDialogTest, TestConnectionUsesTheDialogsValuesWithoutFreezing) {
 
 namespace {
 
-void useLogin(Session& session, bool inKeyring) {
-    SessionSettings s = session.settings();
-    s.deliveryMethod = code(DeliveryMethod::SmtpServer);
+void useLogin(store::Session& session, bool inKeyring) {
+    store::SessionSettings s = session.settings();
+    s.deliveryMethod = code(store::DeliveryMethod::SmtpServer);
     s.smtpServer = "mail.example";
     s.requiresAuth = 1;
     s.userName = "ann";
@@ -291,7 +293,7 @@ TEST_F(SettingsDialogTest, WithoutAKeyringTheBoxIsDisabledAndSaysWhy) {
     MemoryKeyring unreachable;
     unreachable.unavailable = "No desktop keyring is running: no Secret Service.";
     struct Case {
-        PasswordStore* store;
+        store::PasswordStore* store;
         QString tooltip;
     };
     for (const Case& c : {Case{nullptr, QString::fromUtf8(kNoKeyringInThisBuildText)},
@@ -348,3 +350,5 @@ TEST_F(SettingsDialogTest, TheKeyringBoxMovesThePasswordAndReportsARefusal) {
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text, keyringWriteFailedText("The keyring is locked."));
 }
+
+} // namespace velmora::delivery

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 TEST(DeliverySettings, IntegerTextsReadTheLeadingNumber) {
     EXPECT_EQ(parseIntegerText(" 25abc"), 25);
     EXPECT_EQ(parseIntegerText("\t-7"), -7);
@@ -21,7 +23,7 @@ TEST(DeliverySettings, ControlsFollowTheMethodAndTheLoginBox) {
 }
 
 TEST(DeliverySettings, ApplyCopiesEveryControlAsItStands) {
-    SessionSettings original;
+    store::SessionSettings original;
     original.smtpPort = 587;
     original.password = "pw";
     DeliverySettingsForm form = deliverySettingsForm(original);
@@ -35,7 +37,7 @@ TEST(DeliverySettings, ApplyCopiesEveryControlAsItStands) {
     form.timeoutText = "x";
     form.requiresAuth = true;
     form.signature = " Regards \n";
-    const SessionSettings applied = applyDeliverySettings(form);
+    const store::SessionSettings applied = applyDeliverySettings(form);
     EXPECT_EQ(applied.editorFormat, 0);
     EXPECT_EQ(applied.deliveryMethod, 3);
     EXPECT_EQ(applied.smtpServer, "   ");
@@ -46,7 +48,7 @@ TEST(DeliverySettings, ApplyCopiesEveryControlAsItStands) {
 }
 
 TEST(DeliverySettings, ApplyKeepsTheExtensionSettingsAndSetsSecurityAndLoginMethod) {
-    SessionSettings original;
+    store::SessionSettings original;
     original.extensions.set("smtpSecurity", "tls");
     original.extensions.set("tlsPinSha256", std::string(64, 'a'));
     original.extensions.set("futureKey", "kept");
@@ -57,7 +59,7 @@ TEST(DeliverySettings, ApplyKeepsTheExtensionSettingsAndSetsSecurityAndLoginMeth
 
     form.securityPosition = 3;
     form.loginMethodPosition = 2;
-    const SessionSettings applied = applyDeliverySettings(form);
+    const store::SessionSettings applied = applyDeliverySettings(form);
     EXPECT_EQ(applied.extensions.value("smtpSecurity"), "none");
     EXPECT_EQ(applied.extensions.value("smtpAuthMechanism"), "login");
     EXPECT_EQ(applied.extensions.value("futureKey"), "kept");
@@ -77,3 +79,5 @@ TEST(DeliverySettings, SecuritySuggestsItsPortOnlyOverAnotherSuggestion) {
         EXPECT_EQ(portTextForSecurity(c.security, c.before), c.after) << c.before;
     }
 }
+
+} // namespace velmora::delivery

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+namespace velmora::delivery {
+
 using testing_support::dataPath;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
@@ -94,13 +96,13 @@ TEST(DraftCli, MessageWritesTheBytesSentAfter354) {
 
 TEST(DraftCli, MessageFillsTheFieldsFromTheContactWithTheAddress) {
     TempDir dir;
-    Session session;
-    NewContact fields;
+    store::Session session;
+    store::NewContact fields;
     fields.email = "Jurgen@Example.net";
     fields.name = "Jürgen Müller";
     fields.company = "Müller & Söhne <GmbH>";
     session.createContact(fields, "01/01/2026");
-    SessionSettings settings = session.settings();
+    store::SessionSettings settings = session.settings();
     settings.extensions.set("unsubscribeUrl", "https://example.org/out?e={{email}}");
     session.setSettings(settings);
     std::string error;
@@ -146,3 +148,5 @@ TEST(DraftCli, MessageFillsTheFieldsFromTheContactWithTheAddress) {
     EXPECT_EQ(r.err, "Attachment \"" + dir.file("gone.pdf") +
                          "\" cannot be read - No such file or directory. Nothing was sent.\n");
 }
+
+} // namespace velmora::delivery

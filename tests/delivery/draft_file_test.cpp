@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+namespace velmora::delivery {
+
 using testing_support::Bytes;
 using testing_support::dataPath;
 using testing_support::readFileBytes;
@@ -118,3 +120,5 @@ TEST(DraftFile, AttachmentSizesAndTheAttachmentList) {
     d.attachment1 = "/a";
     EXPECT_EQ(d.attachmentList(), (std::vector<std::string>{"/a", "/b"}));
 }
+
+} // namespace velmora::delivery

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
+namespace velmora::delivery {
+
 namespace {
 
 std::string expectation() {
@@ -21,7 +23,7 @@ TEST(QtKeychainPasswordStore, SaysWhyNoKeyringCanBeUsed) {
     if (expected.empty()) {
         GTEST_SKIP() << "runs only with VELMORA_KEYRING_EXPECT set by CTest";
     }
-    QtKeychainPasswordStore store(QStringLiteral("velmora-mailtray-test"));
+    platform::QtKeychainPasswordStore store(QStringLiteral("velmora-mailtray-test"));
     const auto reason = store.unavailableReason();
     ASSERT_TRUE(reason.has_value());
     EXPECT_NE(reason->find(expected), std::string::npos) << *reason;
@@ -31,7 +33,7 @@ TEST(QtKeychainPasswordStore, KeepsReadsAndRemovesAPasswordInARealKeyring) {
     if (!expectation().empty()) {
         GTEST_SKIP() << "no keyring on purpose in this run";
     }
-    QtKeychainPasswordStore store(QStringLiteral("velmora-mailtray-test"));
+    platform::QtKeychainPasswordStore store(QStringLiteral("velmora-mailtray-test"));
     if (const auto reason = store.unavailableReason()) {
         GTEST_SKIP() << "No Secret Service to test against (" << *reason
                      << "); start GNOME Keyring on the session bus to run this test.";
@@ -48,3 +50,5 @@ TEST(QtKeychainPasswordStore, KeepsReadsAndRemovesAPasswordInARealKeyring) {
     EXPECT_FALSE(store.remove(account));
     EXPECT_FALSE(store.read(account).password.has_value());
 }
+
+} // namespace velmora::delivery

@@ -9,15 +9,17 @@
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
+namespace velmora::delivery {
+
 using testing_support::MemoryKeyring;
 using testing_support::TempDir;
 
 namespace {
 
-SessionSettings login(const std::string& password) {
-    Session fresh;
+store::SessionSettings login(const std::string& password) {
+    store::Session fresh;
     fresh.resetToNew();
-    SessionSettings s = fresh.settings();
+    store::SessionSettings s = fresh.settings();
     s.smtpServer = "mail.example.org";
     s.smtpPort = 587;
     s.requiresAuth = 1;
@@ -26,8 +28,8 @@ SessionSettings login(const std::string& password) {
     return s;
 }
 
-Session sessionWith(const SessionSettings& settings) {
-    Session session;
+store::Session sessionWith(const store::SessionSettings& settings) {
+    store::Session session;
     session.resetToNew();
     session.setSettings(settings);
     session.markSaved();
@@ -53,14 +55,14 @@ TEST(KeyringPassword, TheChoiceStoresRemovesOrFallsBackToTheFile) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         MemoryKeyring keyring;
-        SessionSettings before = login("s3cret");
+        store::SessionSettings before = login("s3cret");
         before.extensions.set(kPasswordInKeyringKey, c.before ? "1" : "0");
         if (c.before) {
             keyring.entries[keyringAccount(before)] = "s3cret";
         }
         keyring.unavailable = c.unavailable;
         keyring.refusal = c.writeError;
-        SessionSettings settings = before;
+        store::SessionSettings settings = before;
         const auto message = applyKeyringChoice(settings, c.keep, before, keyring);
         EXPECT_EQ(keepsPasswordInKeyring(settings), c.marker);
         EXPECT_EQ(keyring.entries.count("smtp://ann@mail.example.org:587") == 1, c.stored);
@@ -76,11 +78,11 @@ TEST(KeyringPassword, TheChoiceStoresRemovesOrFallsBackToTheFile) {
 TEST(KeyringPassword, AnUnchangedPasswordIsNotWrittenAgain) {
     // The keyring was locked at load time: the session holds no password.
     MemoryKeyring keyring;
-    SessionSettings before = login("");
+    store::SessionSettings before = login("");
     before.extensions.set(kPasswordInKeyringKey, "1");
     keyring.entries[keyringAccount(before)] = "kept";
     keyring.refusal = "must not be written";
-    SessionSettings settings = before;
+    store::SessionSettings settings = before;
     settings.signature = "Regards";
     EXPECT_FALSE(applyKeyringChoice(settings, true, before, keyring));
     EXPECT_TRUE(keepsPasswordInKeyring(settings));
@@ -89,10 +91,10 @@ TEST(KeyringPassword, AnUnchangedPasswordIsNotWrittenAgain) {
 
 TEST(KeyringPassword, AChangedLoginMovesTheEntry) {
     MemoryKeyring keyring;
-    SessionSettings before = login("old");
+    store::SessionSettings before = login("old");
     before.extensions.set(kPasswordInKeyringKey, "1");
     keyring.entries[keyringAccount(before)] = "old";
-    SessionSettings settings = before;
+    store::SessionSettings settings = before;
     settings.userName = "bob";
     settings.password = "new";
     EXPECT_FALSE(applyKeyringChoice(settings, true, before, keyring));
@@ -102,13 +104,13 @@ TEST(KeyringPassword, AChangedLoginMovesTheEntry) {
 
 TEST(KeyringPassword, TheFileKeepsAnEmptyPasswordAndTheMarker) {
     TempDir dir;
-    SessionSettings settings = login("s3cret");
+    store::SessionSettings settings = login("s3cret");
     settings.extensions.set(kPasswordInKeyringKey, "1");
-    Session session = sessionWith(settings);
+    store::Session session = sessionWith(settings);
     std::string error;
     ASSERT_TRUE(writeSessionFile(session, dir.file("k.qmz"), error)) << error;
-    SessionReadResult read = readSessionFile(dir.file("k.qmz"));
-    ASSERT_EQ(read.status, SessionReadStatus::Loaded);
+    store::SessionReadResult read = store::readSessionFile(dir.file("k.qmz"));
+    ASSERT_EQ(read.status, store::SessionReadStatus::Loaded);
     EXPECT_EQ(read.session.settings().password, "");
     EXPECT_TRUE(keepsPasswordInKeyring(read.session.settings()));
     EXPECT_EQ(read.session.settings().userName, "ann");
@@ -116,22 +118,22 @@ TEST(KeyringPassword, TheFileKeepsAnEmptyPasswordAndTheMarker) {
     // Off (the default), the password travels in the file as before.
     session.setSettings(login("s3cret"));
     ASSERT_TRUE(writeSessionFile(session, dir.file("f.qmz"), error)) << error;
-    EXPECT_EQ(readSessionFile(dir.file("f.qmz")).session.settings().password, "s3cret");
+    EXPECT_EQ(store::readSessionFile(dir.file("f.qmz")).session.settings().password, "s3cret");
 }
 
 TEST(KeyringPassword, LoadingFetchesThePasswordWithoutAChangeToSave) {
     MemoryKeyring keyring;
-    SessionSettings stored = login("");
+    store::SessionSettings stored = login("");
     stored.extensions.set(kPasswordInKeyringKey, "1");
     keyring.entries[keyringAccount(stored)] = "s3cret";
 
-    Session session = sessionWith(stored);
+    store::Session session = sessionWith(stored);
     EXPECT_FALSE(fetchKeyringPassword(session, keyring));
     EXPECT_EQ(session.settings().password, "s3cret");
     EXPECT_FALSE(session.hasUnsavedChanges());
 
     // Unreachable keyring or no entry: a message, the password stays empty.
-    Session unreachable = sessionWith(stored);
+    store::Session unreachable = sessionWith(stored);
     keyring.unavailable = "No desktop keyring is running.";
     const auto message = fetchKeyringPassword(unreachable, keyring);
     ASSERT_TRUE(message);
@@ -139,11 +141,11 @@ TEST(KeyringPassword, LoadingFetchesThePasswordWithoutAChangeToSave) {
     EXPECT_EQ(unreachable.settings().password, "");
     keyring.unavailable.reset();
     keyring.entries.clear();
-    Session missing = sessionWith(stored);
+    store::Session missing = sessionWith(stored);
     EXPECT_TRUE(fetchKeyringPassword(missing, keyring));
 
     // Without the marker nothing is asked.
-    Session plain = sessionWith(login("inline"));
+    store::Session plain = sessionWith(login("inline"));
     keyring.unavailable = "unused";
     EXPECT_FALSE(fetchKeyringPassword(plain, keyring));
     EXPECT_EQ(plain.settings().password, "inline");
@@ -151,9 +153,9 @@ TEST(KeyringPassword, LoadingFetchesThePasswordWithoutAChangeToSave) {
 
 TEST(KeyringPassword, TheCommandLineToolReadsTheKeyringToo) {
     TempDir dir;
-    SessionSettings settings = login("s3cret");
+    store::SessionSettings settings = login("s3cret");
     settings.extensions.set(kPasswordInKeyringKey, "1");
-    Session session = sessionWith(settings);
+    store::Session session = sessionWith(settings);
     std::string error;
     ASSERT_TRUE(writeSessionFile(session, dir.file("k.qmz"), error)) << error;
 
@@ -176,7 +178,7 @@ TEST(KeyringPassword, TheCommandLineToolReadsTheKeyringToo) {
 
 TEST(KeyringPassword, SettingsSetMovesThePasswordOrSavesNothing) {
     TempDir dir;
-    Session session = sessionWith(login("s3cret"));
+    store::Session session = sessionWith(login("s3cret"));
     std::string error;
     ASSERT_TRUE(writeSessionFile(session, dir.file("k.qmz"), error)) << error;
     const std::string before = testing_support::readFileBytes(dir.file("k.qmz"));
@@ -191,8 +193,8 @@ TEST(KeyringPassword, SettingsSetMovesThePasswordOrSavesNothing) {
     // A file another program holds: refused before the keyring is touched.
     MemoryKeyring keyring;
     {
-        SessionLock held;
-        ASSERT_EQ(held.acquire(dir.file("k.qmz")), SessionLock::Outcome::Acquired);
+        store::SessionLock held;
+        ASSERT_EQ(held.acquire(dir.file("k.qmz")), store::SessionLock::Outcome::Acquired);
         const auto locked =
             testing_support::runCli({"settings", "set", dir.file("k.qmz"), "passwordInKeyring=1"},
                                     testing_support::cliTestTime(), &keyring);
@@ -209,7 +211,9 @@ TEST(KeyringPassword, SettingsSetMovesThePasswordOrSavesNothing) {
                                 testing_support::cliTestTime(), &keyring);
     ASSERT_EQ(moved.exitCode, 0) << moved.err;
     EXPECT_EQ(keyring.entries[keyringAccount(login(""))], "s3cret");
-    const SessionReadResult read = readSessionFile(dir.file("k.qmz"));
+    const store::SessionReadResult read = store::readSessionFile(dir.file("k.qmz"));
     EXPECT_EQ(read.session.settings().password, "");
     EXPECT_TRUE(keepsPasswordInKeyring(read.session.settings()));
 }
+
+} // namespace velmora::delivery

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 namespace {
 
-struct RecordingLauncher final : Launcher {
+struct RecordingLauncher final : platform::Launcher {
     bool openDocument(const std::string& url) override {
         urls.push_back(url);
         return true;
@@ -21,18 +23,18 @@ struct RecordingLauncher final : Launcher {
     std::vector<std::vector<std::string>> argumentLists;
 };
 
-Session sessionWithMailtray(std::initializer_list<const char*> emails) {
-    Session s;
+store::Session sessionWithMailtray(std::initializer_list<const char*> emails) {
+    store::Session s;
     s.resetToNew();
-    SessionSettings settings = s.settings();
+    store::SessionSettings settings = s.settings();
     settings.fromAddress = "me@x.org";
     settings.clientPath = "/usr/bin/client";
     s.setSettings(settings);
     for (const char* e : emails) {
-        NewContact c;
+        store::NewContact c;
         c.email = e;
         const auto slot = s.createContact(c, "01/01/2026");
-        Contact entry = s.contact(slot);
+        store::Contact entry = s.contact(slot);
         entry.id = slot;
         s.addMailtrayEntry(entry);
     }
@@ -42,7 +44,7 @@ Session sessionWithMailtray(std::initializer_list<const char*> emails) {
 } // namespace
 
 TEST(SendList, AddRecipientTrimsAndSkipsBlankAddresses) {
-    Session s;
+    store::Session s;
     EXPECT_TRUE(addRecipient(s, 3, "  a@x "));
     EXPECT_FALSE(addRecipient(s, 4, "   "));
     ASSERT_EQ(s.sendList.count(), 1);
@@ -51,9 +53,11 @@ TEST(SendList, AddRecipientTrimsAndSkipsBlankAddresses) {
 }
 
 TEST(MailClient, GatheringStampsContactsAndSkipsDeletedEntries) {
-    Session s = sessionWithMailtray({"a@x.org", "b@x.org", "c@x.org"});
-    s.modifyMailtrayEntry(2, [](Contact& e) { e.status = code(ContactStatus::Deleted); });
-    s.modifyMailtrayEntry(3, [](Contact& e) { e.email = "  "; }); // blank: stamped, not listed
+    store::Session s = sessionWithMailtray({"a@x.org", "b@x.org", "c@x.org"});
+    s.modifyMailtrayEntry(
+        2, [](store::Contact& e) { e.status = code(store::ContactStatus::Deleted); });
+    s.modifyMailtrayEntry(3,
+                          [](store::Contact& e) { e.email = "  "; }); // blank: stamped, not listed
     EXPECT_EQ(gatherMailtrayRecipients(s, "12/07/2026"), "a@x.org");
     EXPECT_EQ(s.contact(1).timesContacted, 1);
     EXPECT_EQ(s.contact(2).timesContacted, 0);
@@ -96,19 +100,19 @@ TEST(MailClient, PlaceholdersAreReplacedInsideArgumentsFromFirst) {
 }
 
 TEST(MailClient, DefaultClientOpensTheLinkEvenForAnEmptyMailtray) {
-    Session s = sessionWithMailtray({});
+    store::Session s = sessionWithMailtray({});
     RecordingLauncher launcher;
     EXPECT_EQ(deliverByDefaultClient(s, launcher, "d"), HandoffResult::Started);
     EXPECT_EQ(launcher.urls, (std::vector<std::string>{"mailto:me@x.org?bcc="}));
 }
 
 TEST(MailClient, CustomClientStartsOnlyWithRecipients) {
-    Session empty = sessionWithMailtray({});
+    store::Session empty = sessionWithMailtray({});
     RecordingLauncher launcher;
     EXPECT_EQ(deliverByCustomClient(empty, launcher, "d"), HandoffResult::NothingToStart);
     EXPECT_TRUE(launcher.programs.empty());
 
-    Session s = sessionWithMailtray({"a@x.org", "b@x.org"});
+    store::Session s = sessionWithMailtray({"a@x.org", "b@x.org"});
     EXPECT_EQ(deliverByCustomClient(s, launcher, "d"), HandoffResult::Started);
     ASSERT_EQ(launcher.programs.size(), 1u);
     EXPECT_EQ(launcher.programs[0], "/usr/bin/client");
@@ -118,10 +122,10 @@ TEST(MailClient, CustomClientStartsOnlyWithRecipients) {
 }
 
 TEST(MailClient, AddressesThatCannotBePassedWholeAreLeftOutAndNotStamped) {
-    Session s = sessionWithMailtray({"a@x.org", "b@x.org", "c@x.org", "d@x.org", "e@x.org"});
-    s.modifyMailtrayEntry(2, [](Contact& e) { e.email = std::string("b@x.org\0evil", 12); });
-    s.modifyMailtrayEntry(3, [](Contact& e) { e.email = "c@x.org,f@x.org"; });
-    s.modifyMailtrayEntry(4, [](Contact& e) { e.email = "d@x.org\r\nBcc: g@x.org"; });
+    store::Session s = sessionWithMailtray({"a@x.org", "b@x.org", "c@x.org", "d@x.org", "e@x.org"});
+    s.modifyMailtrayEntry(2, [](store::Contact& e) { e.email = std::string("b@x.org\0evil", 12); });
+    s.modifyMailtrayEntry(3, [](store::Contact& e) { e.email = "c@x.org,f@x.org"; });
+    s.modifyMailtrayEntry(4, [](store::Contact& e) { e.email = "d@x.org\r\nBcc: g@x.org"; });
     RecordingLauncher launcher;
     std::int32_t leftOut = -1;
     EXPECT_EQ(deliverByCustomClient(s, launcher, "12/07/2026", &leftOut), HandoffResult::Started);
@@ -142,3 +146,5 @@ TEST(MailClient, AddressesThatCannotBePassedWholeAreLeftOutAndNotStamped) {
     EXPECT_EQ(leftOut, 3);
     EXPECT_EQ(launcher.urls.back(), "mailto:me@x.org?bcc=a@x.org,e@x.org");
 }
+
+} // namespace velmora::delivery

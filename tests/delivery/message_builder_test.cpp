@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace velmora::delivery {
+
 using testing_support::dataPath;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
@@ -28,12 +30,12 @@ public:
 };
 
 // 07:05:09 on Monday, 7 December 2026, one hour east of UTC.
-LocalDateTime fixedTime() {
+store::LocalDateTime fixedTime() {
     return {2026, 12, 7, 7, 5, 9, 1, 60, 0};
 }
 
 struct Builder {
-    FixedClock clock{fixedTime()};
+    store::FixedClock clock{fixedTime()};
     MimeTypesFile types{dataPath("delivery/test_mime.types")};
     std::vector<std::string> opened;
     std::vector<std::string> failures;
@@ -57,7 +59,7 @@ OutgoingMessage sampleMessage(std::int32_t format) {
     m.subject = "Spring offer";
     m.format = format;
     m.body =
-        format == code(EditorFormat::Html)
+        format == code(store::EditorFormat::Html)
             ? "<html><body><p>Dear customer,</p>\r\n<p>our <b>spring</b> offer.</p></body></html>"
             : "Dear customer,\r\nour spring offer.\r\n\r\nKind regards";
     return m;
@@ -132,7 +134,7 @@ TEST(MessageBuilder, ParseSenderSplitsNameAndAddress) {
 
 TEST(MessageBuilder, PlainMessageMatchesTheGoldenFile) {
     Builder b;
-    expectGolden(b.write(sampleMessage(code(EditorFormat::PlainText))), "message_plain.txt");
+    expectGolden(b.write(sampleMessage(code(store::EditorFormat::PlainText))), "message_plain.txt");
 }
 
 TEST(MessageBuilder, HtmlMessageWithAttachmentsMatchesTheGoldenFile) {
@@ -142,7 +144,7 @@ TEST(MessageBuilder, HtmlMessageWithAttachmentsMatchesTheGoldenFile) {
     writeFileBytes(dir.file("Price List.PDF"), fileOf(46));
     writeFileBytes(dir.file("empty.txt"), "");
     writeFileBytes(dir.file("README"), fileOf(130));
-    OutgoingMessage m = sampleMessage(code(EditorFormat::Html));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::Html));
     m.attachments = {dir.file("one.txt"), dir.file("f45.bin"), dir.file("Price List.PDF"),
                      dir.file("empty.txt"), dir.file("README")};
     Builder b;
@@ -177,7 +179,7 @@ TEST(MessageBuilder, LargeAttachmentsStreamInSixtyCharacterLines) {
         big.push_back(static_cast<char>(i * 7 % 256));
     }
     writeFileBytes(dir.file("big.bin"), big);
-    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
     m.attachments = {dir.file("big.bin")};
     Builder b;
     const std::string wire = b.write(m);
@@ -195,7 +197,7 @@ TEST(MessageBuilder, LargeAttachmentsStreamInSixtyCharacterLines) {
 }
 
 TEST(MessageBuilder, StuffsDotsAndSendsOnlyCrLfLineBreaks) {
-    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
     m.body = ".\nline one\r..two\r\n.three\n\nend\r";
     Builder b;
     const std::string wire = b.write(m);
@@ -217,7 +219,7 @@ TEST(MessageBuilder, StuffsDotsAndSendsOnlyCrLfLineBreaks) {
 
 TEST(MessageBuilder, DateHeaderIsRfc5322WithTheLocalOffset) {
     EXPECT_EQ(rfc5322Date(fixedTime()), "Mon, 07 Dec 2026 07:05:09 +0100");
-    LocalDateTime west = fixedTime();
+    store::LocalDateTime west = fixedTime();
     west.weekday = 0;
     west.month = 1;
     west.day = 4;
@@ -226,7 +228,7 @@ TEST(MessageBuilder, DateHeaderIsRfc5322WithTheLocalOffset) {
 }
 
 TEST(MessageBuilder, NonAsciiOrLongTextGoesOutQuotedPrintableAndEncodedWords) {
-    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
     m.senderName = "Zoë Müller";
     m.subject = "Grüße aus Zürich – " + std::string(60, 'x') + " ünd mehr";
     const std::string longLine(1200, 'y');
@@ -261,7 +263,7 @@ TEST(MessageBuilder, NonAsciiOrLongTextGoesOutQuotedPrintableAndEncodedWords) {
 }
 
 TEST(MessageBuilder, PureAsciiBodyKeepsUsAsciiAndSevenBit) {
-    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
     m.body = std::string(998, 'z');
     Builder b;
     const std::string wire = b.write(m);
@@ -274,7 +276,7 @@ TEST(MessageBuilder, HeaderValuesCannotInjectHeaders) {
     TempDir dir;
     const std::string name = "evil\r\nBcc: x.txt";
     writeFileBytes(dir.file(name), "data");
-    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
     m.recipient = "bob@example.net\r\nBcc: eve@evil.example";
     m.senderName = std::string("Ann\nX-Injected: 1\0", 18);
     m.senderAddress = "ann@example.org\rCc: eve@evil.example";
@@ -295,7 +297,7 @@ TEST(MessageBuilder, HeaderValuesCannotInjectHeaders) {
 
 TEST(MessageBuilder, SenderNamesAreQuotedWhereNeededAndEmptyNamesKeepTheirForm) {
     Builder b;
-    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
     m.senderName = "Lee, Ann \"Sales\"";
     std::string wire = b.write(m);
     EXPECT_NE(wire.find("From: \"Lee, Ann \\\"Sales\\\"\" <ann@example.org>\r\n"),
@@ -313,7 +315,7 @@ TEST(MessageBuilder, SenderNamesAreQuotedWhereNeededAndEmptyNamesKeepTheirForm) 
 TEST(MessageBuilder, NonAsciiAttachmentNamesUseRfc2231) {
     TempDir dir;
     writeFileBytes(dir.file("Preisübersicht.pdf"), "%PDF");
-    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
     m.attachments = {dir.file("Preisübersicht.pdf")};
     Builder b;
     const nlohmann::json p = parsed(b.write(m));
@@ -403,7 +405,7 @@ TEST(MessageBuilder, HeadersFoldAt78AndEncodedWordsStayWithin75) {
         {"Ends with a long URL https://example.org/" + std::string(100, 'u'), ""},
     };
     for (const Case& c : cases) {
-        OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+        OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
         m.subject = c.subject;
         m.senderName = c.senderName;
         Builder b;
@@ -455,7 +457,7 @@ TEST(MessageBuilder, MessageIdIsRandomAtTheSendersDomain) {
     EXPECT_EQ(first.size(), 1 + 32 + 1 + 11 + 1);
     EXPECT_NE(first, second);
     Builder b;
-    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
     EXPECT_NE(b.write(m).substr(0, 120), b.write(m).substr(0, 120));
 }
 
@@ -466,7 +468,7 @@ TEST(MessageBuilder, NonAsciiAttachmentNamesGoOutInBothForms) {
     writeFileBytes(dir.file("Preisübersicht.pdf"), "%PDF");
     writeFileBytes(dir.file(longName), "xyz");
     writeFileBytes(dir.file("a=_b.txt"), "q");
-    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
     m.attachments = {dir.file("Preisübersicht.pdf"), dir.file(longName), dir.file("a=_b.txt")};
     Builder b;
     const std::string wire = b.write(m);
@@ -494,7 +496,7 @@ TEST(MessageBuilder, NonAsciiAttachmentNamesGoOutInBothForms) {
 }
 
 TEST(MessageBuilder, HtmlWithoutTheAlternativeWhenSwitchedOff) {
-    OutgoingMessage m = sampleMessage(code(EditorFormat::Html));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::Html));
     m.textAlternative = false;
     Builder b;
     const nlohmann::json p = parsed(b.write(m));
@@ -503,7 +505,7 @@ TEST(MessageBuilder, HtmlWithoutTheAlternativeWhenSwitchedOff) {
 }
 
 TEST(MessageBuilder, UnsubscribeHeadersFoldAndParse) {
-    OutgoingMessage m = sampleMessage(code(EditorFormat::Html));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::Html));
     m.listUnsubscribe =
         "<https://example.org/unsubscribe?email=bob%40example.net&list=" + std::string(40, 'x') +
         ">, <mailto:ann@example.org?subject=unsubscribe>";
@@ -525,7 +527,7 @@ TEST(MessageBuilder, UnsubscribeHeadersFoldAndParse) {
 TEST(MessageBuilder, AnAttachmentGoneWhileWritingLeavesTheMessageUnfinished) {
     TempDir dir;
     writeFileBytes(dir.file("one.txt"), "A");
-    OutgoingMessage m = sampleMessage(code(EditorFormat::PlainText));
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
     m.attachments = {dir.file("one.txt"), dir.file("gone.txt")};
     Builder b;
     StringSink sink;
@@ -570,3 +572,5 @@ TEST(MessageBuilder, GoldenMessagesParseWithoutDefects) {
         }
     }
 }
+
+} // namespace velmora::delivery

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 namespace {
 
 PersonalValues annLee() {
@@ -157,3 +159,5 @@ TEST(HtmlText, EscapingWritesOnlyWhatEachPlaceNeeds) {
               "a&lt;b&gt; &amp; &quot;c&quot; &#39;d&#39;");
     EXPECT_EQ(escapeHtml("Grüße", HtmlEscaping::AttributeValue), "Grüße");
 }
+
+} // namespace velmora::delivery

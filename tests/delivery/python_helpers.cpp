@@ -13,7 +13,7 @@
 
 extern char** environ;
 
-namespace delivery_testing {
+namespace velmora::delivery_testing {
 
 std::string python3() {
     const char* path = std::getenv("VELMORA_PYTHON3");
@@ -140,4 +140,4 @@ SmtpTestServer::~SmtpTestServer() {
     }
 }
 
-} // namespace delivery_testing
+} // namespace velmora::delivery_testing

@@ -4,7 +4,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace delivery_testing {
+namespace velmora::delivery_testing {
 
 // Debian's python3 (the one with aiosmtpd), from VELMORA_PYTHON3.
 std::string python3();
@@ -34,4 +34,4 @@ private:
     int guardFd_ = -1;
 };
 
-} // namespace delivery_testing
+} // namespace velmora::delivery_testing

@@ -12,6 +12,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace velmora::delivery {
+
 using delivery_testing::SmtpTestServer;
 using testing_support::TempDir;
 
@@ -79,3 +81,5 @@ TEST(SmtpTestServerGuard, ALiveServerKeepsServingAndStopsWithItsObject) {
     }
     EXPECT_TRUE(within(10, [port] { return !accepts(port); }));
 }
+
+} // namespace velmora::delivery

@@ -8,18 +8,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+namespace velmora::delivery {
+
 using testing_support::readFileBytes;
 using testing_support::TempDir;
 
 namespace {
 
-LocalDateTime runStart() {
+store::LocalDateTime runStart() {
     return {2026, 12, 7, 9, 30, 0, 1, 60, 1'796'632'200'000LL};
 }
 
 struct JournalFixture {
     TempDir dir;
-    FixedClock clock{runStart()};
+    store::FixedClock clock{runStart()};
     std::string folder = journalFolder(dir.file("campaign.qmz"));
 
     std::unique_ptr<RunJournal> start(const std::vector<PlannedRecipient>& recipients) {
@@ -263,3 +265,5 @@ TEST(JsonLine, RefusesWhatIsNotOneFlatObject) {
 }
 
 } // namespace
+
+} // namespace velmora::delivery

@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+namespace velmora::delivery {
+
 namespace {
 
 // The most starts any half-open window of `windowMs` holds.
@@ -136,3 +138,5 @@ TEST(PaceMeter, EstimatesFromThePaceOrTheLimiterWhicheverIsSlower) {
 }
 
 } // namespace
+
+} // namespace velmora::delivery

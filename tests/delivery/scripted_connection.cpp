@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace delivery_testing {
+namespace velmora::delivery_testing {
 
 bool ScriptedConnection::connect(const std::string& host, int port, int,
                                  const std::function<bool()>& shouldStop) {
@@ -46,7 +46,7 @@ unsigned ScriptedConnection::wait(unsigned interest, int timeoutMs) {
     return ready;
 }
 
-Connection::IoResult ScriptedConnection::read(char* buffer, std::size_t size) {
+delivery::Connection::IoResult ScriptedConnection::read(char* buffer, std::size_t size) {
     skipDoneSteps();
     if (at_ >= script_.size()) {
         return {Status::WouldBlock, 0};
@@ -72,7 +72,7 @@ Connection::IoResult ScriptedConnection::read(char* buffer, std::size_t size) {
     return {Status::Ok, n};
 }
 
-Connection::IoResult ScriptedConnection::write(const char* data, std::size_t size) {
+delivery::Connection::IoResult ScriptedConnection::write(const char* data, std::size_t size) {
     clock_.advanceMilliseconds(writeCostMs);
     std::string_view bytes(data, size);
     while (!bytes.empty()) {
@@ -138,9 +138,9 @@ std::vector<ScriptStep> deliveryScript(const std::string& sender, const std::str
 namespace {
 
 // Lets a run own its connection while the test keeps the scripted one.
-class ForwardingConnection final : public Connection {
+class ForwardingConnection final : public delivery::Connection {
 public:
-    explicit ForwardingConnection(Connection& to) : to_(to) {}
+    explicit ForwardingConnection(delivery::Connection& to) : to_(to) {}
     bool connect(const std::string& host, int port, int timeoutMs,
                  const std::function<bool()>& shouldStop) override {
         return to_.connect(host, port, timeoutMs, shouldStop);
@@ -155,7 +155,7 @@ public:
     std::string localAddressLiteral() const override { return to_.localAddressLiteral(); }
 
 private:
-    Connection& to_;
+    delivery::Connection& to_;
 };
 
 } // namespace
@@ -165,8 +165,8 @@ ScriptedConnection& ScriptedServer::add(std::vector<ScriptStep> script) {
     return *connections.back();
 }
 
-std::function<std::unique_ptr<Connection>()> ScriptedServer::factory() {
-    return [this]() -> std::unique_ptr<Connection> {
+std::function<std::unique_ptr<delivery::Connection>()> ScriptedServer::factory() {
+    return [this]() -> std::unique_ptr<delivery::Connection> {
         ++opened;
         if (static_cast<std::size_t>(opened) > connections.size()) {
             add({}).refuseConnect = true;
@@ -178,4 +178,4 @@ std::function<std::unique_ptr<Connection>()> ScriptedServer::factory() {
     };
 }
 
-} // namespace delivery_testing
+} // namespace velmora::delivery_testing

@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-namespace delivery_testing {
+namespace velmora::delivery_testing {
 
 // A connection that plays a server from a script on a fake clock: waiting
 // for data that is not due moves the clock on by the time waited, so
 // time-outs run instantly. Client writes are checked against the script.
-class ScriptedConnection final : public Connection {
+class ScriptedConnection final : public delivery::Connection {
 public:
     using Step = ScriptStep;
 
-    ScriptedConnection(FixedClock& clock, std::vector<Step> script)
+    ScriptedConnection(store::FixedClock& clock, std::vector<Step> script)
         : clock_(clock), script_(std::move(script)) {}
 
     bool connect(const std::string& host, int port, int timeoutMs,
@@ -46,7 +46,7 @@ public:
 private:
     void skipDoneSteps();
 
-    FixedClock& clock_;
+    store::FixedClock& clock_;
     std::vector<Step> script_;
     std::size_t at_ = 0;
     std::size_t offset_ = 0; // into the current step's bytes
@@ -56,7 +56,7 @@ private:
 
 // Records the log and the progress; can ask to cancel when a given line was
 // logged, or after some number of event pumps.
-class RecordingObserver final : public RunObserver {
+class RecordingObserver final : public delivery::RunObserver {
 public:
     void logLine(const std::string& text) override { lines.push_back(text); }
     bool cancelRequested() override;
@@ -87,17 +87,17 @@ std::vector<ScriptedConnection::Step> deliveryScript(const std::string& sender,
 // run asks for plays the next script (one beyond the scripts is refused).
 class ScriptedServer {
 public:
-    explicit ScriptedServer(FixedClock& clock) : clock_(clock) {}
+    explicit ScriptedServer(store::FixedClock& clock) : clock_(clock) {}
     ScriptedConnection& add(std::vector<ScriptedConnection::Step> script);
     // For SendRunEnvironment::openConnection.
-    std::function<std::unique_ptr<Connection>()> factory();
+    std::function<std::unique_ptr<delivery::Connection>()> factory();
 
     std::vector<std::unique_ptr<ScriptedConnection>> connections;
     int opened = 0;
     std::function<void(int number)> onOpen; // told of each session (from 1) as it opens
 
 private:
-    FixedClock& clock_;
+    store::FixedClock& clock_;
 };
 
-} // namespace delivery_testing
+} // namespace velmora::delivery_testing

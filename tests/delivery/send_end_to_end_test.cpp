@@ -14,6 +14,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace velmora::delivery {
+
 using delivery_testing::SmtpTestServer;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
@@ -21,14 +23,14 @@ using testing_support::TempDir;
 namespace {
 
 // Real time for the time-outs, 7 Dec 2026 for the stamps.
-class RunDayClock final : public Clock {
+class RunDayClock final : public store::Clock {
 public:
-    LocalDateTime now() const override {
-        LocalDateTime t;
+    store::LocalDateTime now() const override {
+        store::LocalDateTime t;
         t.year = 2026;
         t.month = 12;
         t.day = 7;
-        t.millisecondsSinceEpoch = SystemClock().now().millisecondsSinceEpoch;
+        t.millisecondsSinceEpoch = store::SystemClock().now().millisecondsSinceEpoch;
         return t;
     }
 };
@@ -41,8 +43,8 @@ struct SendCase {
 
     // A session of three queued contacts whose server is the test server.
     SendCase(int port, const std::string& user, const std::string& password, int timeoutSeconds) {
-        Session session;
-        SessionSettings settings;
+        store::Session session;
+        store::SessionSettings settings;
         settings.smtpServer = "127.0.0.1";
         settings.smtpPort = port;
         settings.timeoutSeconds = timeoutSeconds;
@@ -53,9 +55,9 @@ struct SendCase {
         settings.extensions.set("smtpSecurity", "none");
         session.setSettings(settings);
         for (const char* email : {"a@example.net", "refused@example.net", "c@example.net"}) {
-            NewContact fields;
+            store::NewContact fields;
             fields.email = email;
-            Contact entry = session.contact(session.createContact(fields, "01/01/2026"));
+            store::Contact entry = session.contact(session.createContact(fields, "01/01/2026"));
             session.addMailtrayEntry(entry);
         }
         std::string error;
@@ -76,15 +78,15 @@ struct SendCase {
         }
         std::ostringstream o, e;
         RunDayClock clock;
-        const int code = runMailtray(static_cast<int>(argv.size()), argv.data(), o, e, clock);
+        const int code = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), o, e, clock);
         out = o.str();
         err = e.str();
         return code;
     }
     std::vector<int> timesContacted() {
-        SessionReadResult read = readSessionFile(sessionPath);
+        store::SessionReadResult read = store::readSessionFile(sessionPath);
         std::vector<int> times;
-        for (const Contact& c : read.session.contacts()) {
+        for (const store::Contact& c : read.session.contacts()) {
             times.push_back(c.timesContacted);
         }
         return times;
@@ -113,7 +115,8 @@ TEST(SendEndToEnd, MailtrayRunWithLoginGoesPastARefusedRecipientAndStampsDeliver
                      "Delivered 2, rejected 1, failed 0.\n"
                      "Finished.\n");
     EXPECT_EQ(c.timesContacted(), (std::vector<int>{1, 0, 1}));
-    EXPECT_EQ(readSessionFile(c.sessionPath).session.contact(1).lastContacted.str(), "12/07/2026");
+    EXPECT_EQ(store::readSessionFile(c.sessionPath).session.contact(1).lastContacted.str(),
+              "12/07/2026");
     const auto envelope = nlohmann::json::parse(readFileBytes(store.file("002.json")));
     EXPECT_EQ(envelope["rcptTos"], nlohmann::json::array({"c@example.net"}));
     EXPECT_EQ(envelope["login"], "ann.lee");
@@ -124,7 +127,7 @@ TEST(SendEndToEnd, AWrongPasswordStopsTheRunAtTheFirstRecipient) {
     SmtpTestServer server(store.path(), {"--user", "ann.lee", "--password", "s3cret"});
     ASSERT_TRUE(server.running());
     SendCase c(server.port(), "ann.lee", "wrong", 5);
-    EXPECT_EQ(c.send({"--recipients", "entire"}), kExitFailed);
+    EXPECT_EQ(c.send({"--recipients", "entire"}), cli::kExitFailed);
     EXPECT_NE(c.out.find("Failed: The server refused the login: 535"), std::string::npos) << c.out;
     EXPECT_EQ(c.out.find("Sending 2/3"), std::string::npos);
     EXPECT_NE(c.out.find("Delivered 0, rejected 0, failed 1, not attempted 2.\n"),
@@ -138,7 +141,7 @@ TEST(SendEndToEnd, ASlowServerTimesOutAndStopsTheRun) {
     SmtpTestServer server(store.path(), {"--delay-data-reply", "2.5"});
     ASSERT_TRUE(server.running());
     SendCase c(server.port(), "", "", 1);
-    EXPECT_EQ(c.send({"--recipients", "mailtray"}), kExitFailed);
+    EXPECT_EQ(c.send({"--recipients", "mailtray"}), cli::kExitFailed);
     // The reason once.
     EXPECT_NE(c.out.find("a@example.net\nTimeout reached.\nDelivered 0, rejected 0, failed 1, "
                          "not attempted 2.\n"),
@@ -169,7 +172,7 @@ TEST(SendEndToEnd, CtrlCCancelsTheRunAndTheStampsSoFarAreSaved) {
     });
     const int code = c.send({"--recipients", "mailtray"});
     user.join();
-    EXPECT_EQ(code, kExitFailed);
+    EXPECT_EQ(code, cli::kExitFailed);
     EXPECT_NE(c.out.find("refused@example.net\nCancelled.\nDelivered 1, rejected 0, failed 0, "
                          "not attempted 2.\n"),
               std::string::npos)
@@ -182,7 +185,7 @@ TEST(SendEndToEnd, PreviewGoesToTheFromAddressWithItsDialogue) {
     SmtpTestServer server(store.path());
     ASSERT_TRUE(server.running());
     SendCase c(server.port(), "", "", 5);
-    ASSERT_EQ(c.send({"--preview", "--format", "plain"}), kExitOk) << c.err;
+    ASSERT_EQ(c.send({"--preview", "--format", "plain"}), cli::kExitOk) << c.err;
     EXPECT_EQ(c.out.rfind("Sending Preview (ann@example.org)\n"
                           "Initializing network connection...\n"
                           "Opening SMTP connection to 127.0.0.1 (port " +
@@ -197,8 +200,8 @@ TEST(SendEndToEnd, PreviewGoesToTheFromAddressWithItsDialogue) {
               std::string::npos);
     EXPECT_EQ(c.timesContacted(), (std::vector<int>{0, 0, 0}));
 
-    EXPECT_EQ(c.send({"--recipients", "everyone"}), kExitUsage);
-    EXPECT_EQ(c.send({}), kExitUsage);
+    EXPECT_EQ(c.send({"--recipients", "everyone"}), cli::kExitUsage);
+    EXPECT_EQ(c.send({}), cli::kExitUsage);
 }
 
 TEST(SendEndToEnd, ControlCharactersInARefusalNeverReachTheTerminal) {
@@ -214,3 +217,5 @@ TEST(SendEndToEnd, ControlCharactersInARefusalNeverReachTheTerminal) {
     EXPECT_EQ(c.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(c.out.find('\x07'), std::string::npos);
 }
+
+} // namespace velmora::delivery

@@ -22,20 +22,22 @@
 #include <thread>
 #include <unistd.h>
 
+extern char** environ;
+
+namespace velmora::delivery {
+
 using delivery_testing::SmtpTestServer;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
-
-extern char** environ;
 
 namespace {
 
 constexpr int kExitNotAllDelivered = 3;
 
-class RunDayClock final : public Clock {
+class RunDayClock final : public store::Clock {
 public:
-    LocalDateTime now() const override {
-        LocalDateTime t = SystemClock().now();
+    store::LocalDateTime now() const override {
+        store::LocalDateTime t = store::SystemClock().now();
         t.year = 2026;
         t.month = 12;
         t.day = 7;
@@ -59,8 +61,8 @@ struct Campaign {
     Campaign(int port, const std::vector<std::string>& emails,
              const std::map<std::string, std::string>& extensions = {})
         : addresses(emails) {
-        Session session;
-        SessionSettings settings;
+        store::Session session;
+        store::SessionSettings settings;
         settings.smtpServer = "127.0.0.1";
         settings.smtpPort = port;
         settings.timeoutSeconds = 10;
@@ -70,7 +72,7 @@ struct Campaign {
         }
         session.setSettings(settings);
         for (const std::string& email : emails) {
-            NewContact fields;
+            store::NewContact fields;
             fields.email = email;
             session.addMailtrayEntry(session.contact(session.createContact(fields, "01/01/2026")));
         }
@@ -93,7 +95,7 @@ struct Campaign {
         }
         std::ostringstream o, e;
         RunDayClock clock;
-        const int code = runMailtray(static_cast<int>(argv.size()), argv.data(), o, e, clock);
+        const int code = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), o, e, clock);
         out = o.str();
         err = e.str();
         return code;
@@ -104,14 +106,14 @@ struct Campaign {
         return mailtray(args);
     }
     nlohmann::json json(std::vector<std::string> args) {
-        EXPECT_EQ(mailtray(std::move(args)), kExitOk) << err;
+        EXPECT_EQ(mailtray(std::move(args)), cli::kExitOk) << err;
         return nlohmann::json::parse(out);
     }
     std::vector<int> timesContacted() const {
         std::vector<int> times;
         // Kept in a variable: a range over a temporary's member outlives it.
-        const SessionReadResult read = readSessionFile(sessionPath);
-        for (const Contact& c : read.session.contacts()) {
+        const store::SessionReadResult read = store::readSessionFile(sessionPath);
+        for (const store::Contact& c : read.session.contacts()) {
             times.push_back(c.timesContacted);
         }
         return times;
@@ -166,18 +168,18 @@ TEST(SendJournalEndToEnd, RunsListAndShowSayWhoGotWhatAndRetrySendsAgain) {
     // The journal is for people to read, and never holds the password.
     const std::string journal = readFileBytes(run["journal"]);
     EXPECT_EQ(journal.find("never-in-the-journal"), std::string::npos);
-    EXPECT_EQ(c.mailtray({"runs", "show", c.sessionPath, "nope"}), kExitFailed);
+    EXPECT_EQ(c.mailtray({"runs", "show", c.sessionPath, "nope"}), cli::kExitFailed);
 
     // Retry: by default deferred and failed (none here); rejected when asked.
-    EXPECT_EQ(c.send({"--retry", id}), kExitOk) << c.err;
+    EXPECT_EQ(c.send({"--retry", id}), cli::kExitOk) << c.err;
     EXPECT_EQ(serverDeliveries(store.path()).size(), 1u);
     EXPECT_EQ(c.send({"--retry", id, "--outcome", "rejected"}), kExitNotAllDelivered);
     const nlohmann::json after = c.json({"runs", "list", c.sessionPath});
     ASSERT_EQ(after.size(), 3u);
     EXPECT_EQ(after[2]["retryOf"], id);
     EXPECT_EQ(after[2]["counts"]["rejected"], 1);
-    EXPECT_EQ(c.send({"--retry", id, "--outcome", "lost"}), kExitUsage);
-    EXPECT_EQ(c.send({"--retry", id, "--recipients", "mailtray"}), kExitUsage);
+    EXPECT_EQ(c.send({"--retry", id, "--outcome", "lost"}), cli::kExitUsage);
+    EXPECT_EQ(c.send({"--retry", id, "--recipients", "mailtray"}), cli::kExitUsage);
 }
 
 TEST(SendJournalEndToEnd, ResumeRefusesAChangedDraftUnlessForced) {
@@ -185,7 +187,7 @@ TEST(SendJournalEndToEnd, ResumeRefusesAChangedDraftUnlessForced) {
     SmtpTestServer server(store.path(), {"--delay-data-reply", "0.3"});
     ASSERT_TRUE(server.running());
     Campaign c(server.port(), {"a@example.net", "b@example.net", "c@example.net"});
-    EXPECT_EQ(c.send({"--resume"}), kExitFailed);
+    EXPECT_EQ(c.send({"--resume"}), cli::kExitFailed);
     EXPECT_EQ(c.err, "The session has no interrupted run to resume.\n");
 
     // Ctrl+C once the first message is in.
@@ -195,15 +197,15 @@ TEST(SendJournalEndToEnd, ResumeRefusesAChangedDraftUnlessForced) {
         }
         ::kill(::getpid(), SIGINT);
     });
-    EXPECT_EQ(c.send({"--recipients", "mailtray"}), kExitFailed);
+    EXPECT_EQ(c.send({"--recipients", "mailtray"}), cli::kExitFailed);
     user.join();
     EXPECT_EQ(c.json({"runs", "list", c.sessionPath})[0]["finished"], false);
 
     c.writeDraft("Hello, changed");
-    EXPECT_EQ(c.send({"--resume"}), kExitFailed);
+    EXPECT_EQ(c.send({"--resume"}), cli::kExitFailed);
     EXPECT_NE(c.err.find("The draft changed since the interrupted run started"), std::string::npos)
         << c.err;
-    EXPECT_EQ(c.send({"--resume", "--force"}), kExitOk) << c.out << c.err;
+    EXPECT_EQ(c.send({"--resume", "--force"}), cli::kExitOk) << c.out << c.err;
     for (const auto& [address, times] : serverDeliveries(store.path())) {
         EXPECT_EQ(times.size(), 1u) << address;
     }
@@ -322,9 +324,9 @@ TEST(SendJournalEndToEnd, RunsKilledAtRandomMomentsReachEveryoneOnceWithinTheBou
     }
     // The last resume runs to its end.
     if (newestUnfinishedRun(folder)) {
-        EXPECT_EQ(c.send({"--resume"}), kExitOk) << c.out << c.err;
+        EXPECT_EQ(c.send({"--resume"}), cli::kExitOk) << c.out << c.err;
     } else if (serverDeliveries(store.path()).size() < emails.size()) {
-        EXPECT_EQ(c.send({"--recipients", "mailtray"}), kExitOk) << c.out << c.err;
+        EXPECT_EQ(c.send({"--recipients", "mailtray"}), cli::kExitOk) << c.out << c.err;
     }
 
     const auto deliveries = serverDeliveries(store.path());
@@ -372,7 +374,7 @@ TEST(SendJournalEndToEnd, ConnectionsCarrySeveralMessagesPipelinedOrNotAndSurviv
         SmtpTestServer server(store.path(), t.serverArgs);
         ASSERT_TRUE(server.running());
         Campaign c(server.port(), emails, {{"messagesPerConnection", t.perConnection}});
-        ASSERT_EQ(c.send({"--recipients", "mailtray"}), kExitOk) << c.out << c.err;
+        ASSERT_EQ(c.send({"--recipients", "mailtray"}), cli::kExitOk) << c.out << c.err;
 
         std::map<int, int> perConnection; // connection -> messages it carried
         std::map<std::string, int> received;
@@ -401,3 +403,4 @@ TEST(SendJournalEndToEnd, ConnectionsCarrySeveralMessagesPipelinedOrNotAndSurviv
         EXPECT_EQ(runs[0]["counts"]["delivered"], 7);
     }
 }
+} // namespace velmora::delivery

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 using delivery_testing::deliveryScript;
 using delivery_testing::ScriptedConnection;
 using delivery_testing::ScriptedServer;
@@ -26,25 +28,25 @@ struct Seen {
 };
 
 struct WindowRun {
-    FixedClock clock{LocalDateTime{}};
+    store::FixedClock clock{store::LocalDateTime{}};
     MimeTypesFile types{"/nonexistent"};
     ScriptedServer server{clock};
     SendRunEnvironment environment{clock, types, server.factory(), "client.example"};
-    Session session;
+    store::Session session;
     MessageDraft draft;
     QPointer<SendProgressWindow> window = openSendProgressWindow(nullptr);
     std::vector<Seen> seen; // the window as each session opened
 
     explicit WindowRun(int recipients) {
-        SessionSettings settings;
+        store::SessionSettings settings;
         settings.smtpServer = "mail.example.net";
         settings.extensions.set("smtpSecurity", "none"); // the scripts speak plain SMTP
         session.setSettings(settings);
         draft.fromText = "ann@example.org";
         for (int i = 1; i <= recipients; ++i) {
-            NewContact fields;
+            store::NewContact fields;
             fields.email = "r" + std::to_string(i) + "@example.org";
-            Contact entry = session.contact(session.createContact(fields, "01/01/2026"));
+            store::Contact entry = session.contact(session.createContact(fields, "01/01/2026"));
             session.addMailtrayEntry(entry);
             server.add(deliveryScript("ann@example.org", fields.email));
         }
@@ -160,3 +162,5 @@ TEST(SendProgressWindow, IsResizableAndTheNextOneOpensAtTheSameSize) {
     WindowRun next(0);
     EXPECT_EQ(next.window->size(), QSize(640, 420));
 }
+
+} // namespace velmora::delivery

@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 #include <utility>
 
+namespace velmora::delivery {
+
 using namespace delivery_testing::script;
+
 using delivery_testing::deliveryScript;
 using delivery_testing::RecordingObserver;
 using delivery_testing::ScriptedConnection;
@@ -24,21 +27,21 @@ using Recipients = std::vector<std::pair<std::int32_t, std::string>>;
 constexpr const char* kSender = "ann@example.org";
 constexpr const char* kToday = "12/07/2026";
 
-LocalDateTime runDay() {
+store::LocalDateTime runDay() {
     return {2026, 12, 7, 9, 0, 0, 4, 0, 0};
 }
 
 struct RunFixture {
-    FixedClock clock{runDay()};
+    store::FixedClock clock{runDay()};
     MimeTypesFile types{"/nonexistent"};
     ScriptedServer server{clock};
     SendRunEnvironment environment{clock, types, server.factory(), "client.example"};
     RecordingObserver observer;
-    Session session;
+    store::Session session;
     MessageDraft draft;
 
     RunFixture() {
-        SessionSettings settings;
+        store::SessionSettings settings;
         settings.smtpServer = "mail.example.net";
         settings.smtpPort = 25;
         settings.timeoutSeconds = 10;
@@ -50,18 +53,18 @@ struct RunFixture {
         draft.body = "Hello";
         environment.sleep = [this](int ms) { clock.advanceMilliseconds(ms); };
     }
-    std::int32_t contact(const std::string& email, ContactStatus status) {
-        NewContact fields;
+    std::int32_t contact(const std::string& email, store::ContactStatus status) {
+        store::NewContact fields;
         fields.email = email;
         fields.status = code(status);
         return session.createContact(fields, "01/01/2026");
     }
     // Queues contact `slot` in the Mailtray as "Add Selected" would.
     void queue(std::int32_t slot, bool deletedEntry = false) {
-        Contact entry = session.contact(slot);
+        store::Contact entry = session.contact(slot);
         entry.id = slot;
         if (deletedEntry) {
-            entry.status = code(ContactStatus::Deleted);
+            entry.status = code(store::ContactStatus::Deleted);
         }
         session.addMailtrayEntry(entry);
     }
@@ -69,7 +72,7 @@ struct RunFixture {
         draft.recipientChoice = code(choice);
         gatherRecipients(session, draft, rows);
         Recipients out;
-        for (const Contact& entry : session.sendList) {
+        for (const store::Contact& entry : session.sendList) {
             out.emplace_back(entry.id, entry.email.str());
         }
         return out;
@@ -93,14 +96,14 @@ std::vector<Step> refusedAt(const std::string& recipient, int afterSteps, std::s
 
 TEST(SendRun, GathersEachChoiceInSlotOrder) {
     RunFixture f;
-    const auto sub = f.contact("sub@example.org", ContactStatus::Subscribers);
-    const auto pro = f.contact("pro@example.org", ContactStatus::Prospects);
-    const auto cus = f.contact("cus@example.org", ContactStatus::Customers);
-    const auto dnc = f.contact("dnc@example.org", ContactStatus::DoNotContact);
-    const auto gone = f.contact("gone@example.org", ContactStatus::Subscribers);
+    const auto sub = f.contact("sub@example.org", store::ContactStatus::Subscribers);
+    const auto pro = f.contact("pro@example.org", store::ContactStatus::Prospects);
+    const auto cus = f.contact("cus@example.org", store::ContactStatus::Customers);
+    const auto dnc = f.contact("dnc@example.org", store::ContactStatus::DoNotContact);
+    const auto gone = f.contact("gone@example.org", store::ContactStatus::Subscribers);
     f.session.deleteContact(gone);
-    const auto twin = f.contact("sub@example.org", ContactStatus::Subscribers);
-    f.contact("", ContactStatus::Customers); // a blank address is never a recipient
+    const auto twin = f.contact("sub@example.org", store::ContactStatus::Subscribers);
+    f.contact("", store::ContactStatus::Customers); // a blank address is never a recipient
     f.queue(dnc);
     f.queue(pro, true);
     f.queue(sub);
@@ -128,9 +131,9 @@ TEST(SendRun, GathersEachChoiceInSlotOrder) {
 
 TEST(SendRun, ListRunLogsOneResultPerRecipientStampsAndSumsUp) {
     RunFixture f;
-    const auto first = f.contact("sub@example.org", ContactStatus::Subscribers);
-    f.contact("dnc@example.org", ContactStatus::DoNotContact);
-    const auto twin = f.contact("sub@example.org", ContactStatus::Prospects);
+    const auto first = f.contact("sub@example.org", store::ContactStatus::Subscribers);
+    f.contact("dnc@example.org", store::ContactStatus::DoNotContact);
+    const auto twin = f.contact("sub@example.org", store::ContactStatus::Prospects);
     f.server.add(deliveryScript(kSender, "sub@example.org"));
     f.server.add(deliveryScript(kSender, "sub@example.org"));
 
@@ -159,7 +162,7 @@ TEST(SendRun, ListRunLogsOneResultPerRecipientStampsAndSumsUp) {
 
 TEST(SendRun, SingleRecipientLogsTheDialogueAndStampsNobody) {
     RunFixture f;
-    const auto slot = f.contact("typed@example.org", ContactStatus::Customers);
+    const auto slot = f.contact("typed@example.org", store::ContactStatus::Customers);
     f.draft.singleRecipient = "typed@example.org";
     f.server.add(deliveryScript(kSender, "typed@example.org"));
     const SendRunSummary summary = f.run(RecipientChoice::SingleRecipient);
@@ -185,7 +188,7 @@ TEST(SendRun, CancelDuringTheThirdOfFiveStopsThereAndStampsOnlyDeliveries) {
     std::vector<std::int32_t> slots;
     for (int i = 1; i <= 5; ++i) {
         slots.push_back(
-            f.contact("r" + std::to_string(i) + "@example.org", ContactStatus::Subscribers));
+            f.contact("r" + std::to_string(i) + "@example.org", store::ContactStatus::Subscribers));
         f.queue(slots.back());
     }
     f.server.add(deliveryScript(kSender, "r1@example.org"));
@@ -219,8 +222,8 @@ TEST(SendRun, CancelDuringTheThirdOfFiveStopsThereAndStampsOnlyDeliveries) {
 
 TEST(SendRun, CancelBetweenSessionsIsLoggedByTheRun) {
     RunFixture f;
-    f.queue(f.contact("r1@example.org", ContactStatus::Subscribers));
-    f.queue(f.contact("r2@example.org", ContactStatus::Subscribers));
+    f.queue(f.contact("r1@example.org", store::ContactStatus::Subscribers));
+    f.queue(f.contact("r2@example.org", store::ContactStatus::Subscribers));
     f.server.add(deliveryScript(kSender, "r1@example.org"));
     f.observer.cancelAfterLine = "Delivered.";
     const SendRunSummary summary = f.run(RecipientChoice::Mailtray);
@@ -272,8 +275,8 @@ TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RunFixture f;
-        const auto first = f.contact(a, ContactStatus::Customers);
-        const auto second = f.contact("b@example.org", ContactStatus::Customers);
+        const auto first = f.contact(a, store::ContactStatus::Customers);
+        const auto second = f.contact("b@example.org", store::ContactStatus::Customers);
         f.server.add(c.first).refuseConnect = c.refuseConnect;
         f.server.add(deliveryScript(kSender, "b@example.org"));
 
@@ -304,8 +307,8 @@ TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
 
 TEST(SendPreview, GoesToTheFromAddressAndStampsNothing) {
     RunFixture f;
-    const auto self = f.contact(kSender, ContactStatus::Customers);
-    f.session.sendList.append(Contact{});
+    const auto self = f.contact(kSender, store::ContactStatus::Customers);
+    f.session.sendList.append(store::Contact{});
     f.server.add(deliveryScript(kSender, kSender));
     const SendRunSummary summary = sendPreview(f.session, f.draft, f.environment, f.observer);
     EXPECT_EQ(summary.delivered, 1);
@@ -330,7 +333,8 @@ TEST(SendPreview, GoesToTheFromAddressAndStampsNothing) {
 
 TEST(SendQuestions, AskBeforeSendingAndCheckTheFromField) {
     FakePrompter prompter;
-    prompter.answers = {PromptAnswer::Yes, PromptAnswer::No, PromptAnswer::Yes};
+    prompter.answers = {platform::PromptAnswer::Yes, platform::PromptAnswer::No,
+                        platform::PromptAnswer::Yes};
     EXPECT_TRUE(confirmSendEmail(prompter));
     EXPECT_FALSE(confirmSendEmail(prompter));
     EXPECT_EQ(prompter.shown[0].title, "Confirm");
@@ -344,7 +348,7 @@ TEST(SendQuestions, AskBeforeSendingAndCheckTheFromField) {
     EXPECT_EQ(confirmPreview(prompter, "   "), PreviewCheck::NeedsFrom);
     EXPECT_EQ(prompter.shown[3].title, "Information");
     EXPECT_EQ(prompter.shown[3].text, kPreviewNeedsFromText);
-    EXPECT_EQ(prompter.shown[3].buttons, PromptButtons::Ok);
+    EXPECT_EQ(prompter.shown[3].buttons, platform::PromptButtons::Ok);
 }
 
 namespace {
@@ -363,17 +367,17 @@ std::string headerLine(const std::string& message, const std::string& name) {
 
 TEST(SendRun, EachContactGetsItsOwnFieldsBySlot) {
     RunFixture f;
-    NewContact ann;
+    store::NewContact ann;
     ann.email = "ann@example.net";
     ann.name = "Ann <Lee>";
-    ann.status = code(ContactStatus::Subscribers);
+    ann.status = code(store::ContactStatus::Subscribers);
     const auto first = f.session.createContact(ann, "01/01/2026");
     ann.name = ""; // a second contact with the same address, without a name
     const auto twin = f.session.createContact(ann, "01/01/2026");
     f.queue(first);
     f.queue(twin);
     f.draft.subject = "For {{firstName|you}}";
-    f.draft.format = code(EditorFormat::PlainText);
+    f.draft.format = code(store::EditorFormat::PlainText);
     f.draft.body = "Dear {{name|Customer}}, write to {{email}}.";
     f.server.add(deliveryScript(kSender, "ann@example.net"));
     f.server.add(deliveryScript(kSender, "ann@example.net"));
@@ -388,7 +392,7 @@ TEST(SendRun, EachContactGetsItsOwnFieldsBySlot) {
     // HTML bodies get the values escaped.
     RunFixture h;
     const auto slot = h.session.createContact(ann, "01/01/2026");
-    h.session.modifyContact(slot, [](Contact& c) { c.name = "Ann <Lee> & Co"; });
+    h.session.modifyContact(slot, [](store::Contact& c) { c.name = "Ann <Lee> & Co"; });
     h.draft.body = "<p>Dear {{name}}</p>";
     h.draft.singleRecipient = "ann@example.net"; // a typed address takes its contact's fields
     h.server.add(deliveryScript(kSender, "ann@example.net"));
@@ -412,7 +416,7 @@ TEST(SendRun, AnUnknownFieldOrAnUnreadableAttachmentSendsNothing) {
     };
     for (const auto& c : cases) {
         RunFixture f;
-        f.contact("sub@example.org", ContactStatus::Subscribers);
+        f.contact("sub@example.org", store::ContactStatus::Subscribers);
         f.draft.subject = c.subject;
         f.draft.attachment2 = c.attachment;
         const SendRunSummary summary = f.run(RecipientChoice::EntireList);
@@ -434,8 +438,8 @@ TEST(SendRun, AnAttachmentGoneDuringTheRunFailsThatRecipientUnfinished) {
     testing_support::TempDir dir;
     testing_support::writeFileBytes(dir.file("offer.pdf"), "%PDF");
     RunFixture f;
-    f.contact("a@example.org", ContactStatus::Subscribers);
-    f.contact("b@example.org", ContactStatus::Subscribers);
+    f.contact("a@example.org", store::ContactStatus::Subscribers);
+    f.contact("b@example.org", store::ContactStatus::Subscribers);
     f.draft.attachment1 = dir.file("offer.pdf");
     f.server.add(deliveryScript(kSender, "a@example.org"));
     // The second session reaches DATA, then the message stops unfinished:
@@ -472,12 +476,12 @@ TEST(SendRun, ListRunsCarryListUnsubscribeAndPreviewsAndTypedAddressesDoNot) {
     };
     for (const auto& c : cases) {
         RunFixture f;
-        SessionSettings settings = f.session.settings();
+        store::SessionSettings settings = f.session.settings();
         settings.replyTo = c.replyTo;
         settings.extensions.set("unsubscribeMailto", c.mailto);
         settings.extensions.set("unsubscribeUrl", c.url);
         f.session.setSettings(settings);
-        f.contact("sub+x@example.org", ContactStatus::Subscribers);
+        f.contact("sub+x@example.org", store::ContactStatus::Subscribers);
         f.draft.body = "<a href=\"{{unsubscribeUrl|#}}\">Unsubscribe</a>";
         f.server.add(deliveryScript(kSender, "sub+x@example.org"));
         ASSERT_EQ(f.run(RecipientChoice::EntireList).delivered, 1);
@@ -504,8 +508,8 @@ TEST(SendRun, ListRunsCarryListUnsubscribeAndPreviewsAndTypedAddressesDoNot) {
 TEST(SendRun, InternationalDomainsGoOutAsALabelsAndBadOnesAreRejectedHere) {
     RunFixture f;
     f.draft.fromText = "Ann <ann@exämple.org>";
-    f.contact("bob@bücher.example", ContactStatus::Subscribers);
-    f.contact("eve@-dömain.de", ContactStatus::Subscribers);
+    f.contact("bob@bücher.example", store::ContactStatus::Subscribers);
+    f.contact("eve@-dömain.de", store::ContactStatus::Subscribers);
     f.server.add(deliveryScript("ann@xn--exmple-cua.org", "bob@xn--bcher-kva.example"));
     const SendRunSummary summary = f.run(RecipientChoice::EntireList);
     EXPECT_EQ(summary.delivered, 1);
@@ -523,3 +527,5 @@ TEST(SendRun, ListIdNamesTheSender) {
     EXPECT_EQ(listIdFor("ann"), "");
     EXPECT_EQ(listIdFor("ann@"), "");
 }
+
+} // namespace velmora::delivery

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 using namespace delivery_testing::script;
 using delivery_testing::ScriptStep;
 
@@ -855,3 +857,4 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
         EXPECT_EQ(d.outcome().messageWritten, c.written);
     }
 }
+} // namespace velmora::delivery

@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace velmora::delivery {
+
 using delivery_testing::RecordingObserver;
 using delivery_testing::SmtpTestServer;
 using testing_support::readFileBytes;
@@ -22,16 +24,16 @@ using testing_support::writeFileBytes;
 namespace {
 
 // Real time for the time-outs, a date that stands still for the Date header.
-class FrozenDateClock final : public Clock {
+class FrozenDateClock final : public store::Clock {
 public:
-    LocalDateTime now() const override {
-        LocalDateTime t = date_;
-        t.millisecondsSinceEpoch = SystemClock().now().millisecondsSinceEpoch;
+    store::LocalDateTime now() const override {
+        store::LocalDateTime t = date_;
+        t.millisecondsSinceEpoch = store::SystemClock().now().millisecondsSinceEpoch;
         return t;
     }
 
 private:
-    LocalDateTime date_ = SystemClock().now();
+    store::LocalDateTime date_ = store::SystemClock().now();
 };
 
 struct EndToEnd {
@@ -56,7 +58,7 @@ struct EndToEnd {
         request.message.recipient = "bob@example.net";
         request.message.subject = "Grüße";
         request.message.body = "<p>Hello</p>\r\n.\r\n<p>Bye</p>";
-        request.message.format = code(EditorFormat::Html);
+        request.message.format = code(store::EditorFormat::Html);
     }
     SmtpOutcome run() {
         TcpConnection connection;
@@ -239,3 +241,5 @@ TEST(SmtpEndToEnd, HeloNamesTheLocalAddressWhenThereIsNoFullName) {
     ASSERT_EQ(e.run().result, SmtpResult::Delivered);
     EXPECT_EQ(readFileBytes(store.file("wire.bin")).rfind("HELO [127.0.0.1]\r\n", 0), 0u);
 }
+
+} // namespace velmora::delivery

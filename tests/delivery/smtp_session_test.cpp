@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 using namespace delivery_testing::script;
+
 using delivery_testing::RecordingObserver;
 using delivery_testing::ScriptedConnection;
 using delivery_testing::ScriptStep;
@@ -18,7 +21,7 @@ namespace {
 using Step = ScriptStep;
 
 struct SessionFixture {
-    FixedClock clock{LocalDateTime{}};
+    store::FixedClock clock{store::LocalDateTime{}};
     MimeTypesFile types{"/nonexistent"};
     MessageEnvironment environment{clock, types, {}};
     RecordingObserver observer;
@@ -34,7 +37,7 @@ struct SessionFixture {
         request.message.recipient = "bob@example.net";
         request.message.subject = "Hello";
         request.message.body = "Hi Bob,\r\n.see you";
-        request.message.format = code(EditorFormat::PlainText);
+        request.message.format = code(store::EditorFormat::PlainText);
     }
     SmtpOutcome run(ScriptedConnection& connection) {
         return runSmtpSession(request, connection, observer, environment);
@@ -252,3 +255,5 @@ TEST(SmtpSession, WithoutAHostNameTheGreetingNamesTheLocalAddress) {
     EXPECT_EQ(c.unexpected, "");
     EXPECT_GE(c.position(), 2u);
 }
+
+} // namespace velmora::delivery

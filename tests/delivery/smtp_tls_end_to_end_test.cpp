@@ -16,6 +16,8 @@
 #include <set>
 #include <sstream>
 
+namespace velmora::delivery {
+
 using delivery_testing::RecordingObserver;
 using delivery_testing::runPythonScript;
 using delivery_testing::SmtpTestServer;
@@ -76,7 +78,7 @@ std::vector<std::string> joined(std::vector<std::string> a, const std::vector<st
 
 struct TlsCase {
     TempDir store;
-    SystemClock clock;
+    store::SystemClock clock;
     MimeTypesFile types{"/nonexistent"};
     MessageEnvironment environment{clock, types, {}};
     RecordingObserver observer;
@@ -93,7 +95,7 @@ struct TlsCase {
         request.message.recipient = "bob@example.net";
         request.message.subject = "Hello";
         request.message.body = "Hi";
-        request.message.format = code(EditorFormat::PlainText);
+        request.message.format = code(store::EditorFormat::PlainText);
     }
     void login() {
         request.userName = "ann.lee";
@@ -265,9 +267,9 @@ CliResult mailtray(std::vector<std::string> args) {
     }
     std::istringstream in;
     std::ostringstream out, err;
-    SystemClock clock;
+    store::SystemClock clock;
     CliResult r;
-    r.code = runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock);
+    r.code = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock);
     r.out = out.str();
     r.err = err.str();
     return r;
@@ -366,3 +368,4 @@ TEST(SmtpTlsEndToEnd, AHeldConnectionDoesTlsAndTheLoginOnceForAllItsMessages) {
               (std::vector<std::string>{"bob@example.net", "cy@example.net", "dee@example.net"}));
     EXPECT_EQ(connections.size(), 1u);
 }
+} // namespace velmora::delivery

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::delivery {
+
 TEST(SafeServerText, ControlsAreEscapedAndBrokenUtf8Replaced) {
     const std::string fffd = "\xEF\xBF\xBD";
     const struct {
@@ -30,3 +32,5 @@ TEST(SafeServerText, ControlsAreEscapedAndBrokenUtf8Replaced) {
         EXPECT_EQ(safeServerText(c.in), c.out) << c.in;
     }
 }
+
+} // namespace velmora::delivery

@@ -13,9 +13,11 @@
 
 namespace {
 
-std::vector<CsvRecord> parse(std::string_view text, char delimiter, std::size_t piece) {
-    std::vector<CsvRecord> records;
-    CsvParser parser(delimiter, [&](CsvRecord& r) { records.push_back(r); });
+std::vector<velmora::contacts::CsvRecord> parse(std::string_view text, char delimiter,
+                                                std::size_t piece) {
+    std::vector<velmora::contacts::CsvRecord> records;
+    velmora::contacts::CsvParser parser(
+        delimiter, [&](velmora::contacts::CsvRecord& r) { records.push_back(r); });
     for (std::size_t i = 0; i < text.size(); i += piece) {
         parser.feed(text.substr(i, piece));
     }
@@ -23,7 +25,8 @@ std::vector<CsvRecord> parse(std::string_view text, char delimiter, std::size_t 
     return records;
 }
 
-bool same(const std::vector<CsvRecord>& a, const std::vector<CsvRecord>& b) {
+bool same(const std::vector<velmora::contacts::CsvRecord>& a,
+          const std::vector<velmora::contacts::CsvRecord>& b) {
     if (a.size() != b.size()) {
         return false;
     }
@@ -40,38 +43,40 @@ bool same(const std::vector<CsvRecord>& a, const std::vector<CsvRecord>& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    for (const TextEncoding encoding : {TextEncoding::Utf8, TextEncoding::Utf16Le,
-                                        TextEncoding::Utf16Be, TextEncoding::Windows1252}) {
-        TextDecoder whole(encoding);
+    for (const velmora::contacts::TextEncoding encoding :
+         {velmora::contacts::TextEncoding::Utf8, velmora::contacts::TextEncoding::Utf16Le,
+          velmora::contacts::TextEncoding::Utf16Be, velmora::contacts::TextEncoding::Windows1252}) {
+        velmora::contacts::TextDecoder whole(encoding);
         std::string text;
         whole.decode(bytes, text);
         whole.finish(text);
-        TextDecoder pieces(encoding);
+        velmora::contacts::TextDecoder pieces(encoding);
         std::string again;
         for (std::size_t i = 0; i < bytes.size(); i += 3) {
             pieces.decode(bytes.substr(i, 3), again);
         }
         pieces.finish(again);
-        if (!isValidUtf8(text) || text != again) {
+        if (!velmora::store::isValidUtf8(text) || text != again) {
             std::abort();
         }
     }
-    Utf8Validator validator;
+    velmora::contacts::Utf8Validator validator;
     for (std::size_t i = 0; i < bytes.size(); i += 5) {
         validator.feed(bytes.substr(i, 5));
     }
-    if (validator.finish() != isValidUtf8(bytes)) {
+    if (validator.finish() != velmora::store::isValidUtf8(bytes)) {
         std::abort();
     }
 
-    const char delimiter = sniffDelimiter(bytes);
-    const std::vector<CsvRecord> records = parse(bytes, delimiter, bytes.size() + 1);
+    const char delimiter = velmora::contacts::sniffDelimiter(bytes);
+    const std::vector<velmora::contacts::CsvRecord> records =
+        parse(bytes, delimiter, bytes.size() + 1);
     if (!same(records, parse(bytes, delimiter, 7))) {
         std::abort();
     }
     // What the export writes for a record's fields reads back as those fields
     // (a record of one empty field is a blank line, which is skipped).
-    for (const CsvRecord& record : records) {
+    for (const velmora::contacts::CsvRecord& record : records) {
         if (record.fields.size() == 1 && record.fields[0].empty()) {
             continue;
         }
@@ -80,16 +85,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (i > 0) {
                 line.push_back(',');
             }
-            appendCsvField(line, record.fields[i]);
+            velmora::contacts::appendCsvField(line, record.fields[i]);
         }
         line += "\r\n";
-        const std::vector<CsvRecord> back = parse(line, ',', line.size());
+        const std::vector<velmora::contacts::CsvRecord> back = parse(line, ',', line.size());
         if (back.size() != 1 || back[0].fields != record.fields) {
             std::abort();
         }
     }
-    (void)looksLikeVCard(bytes);
-    for (const VCard& card : readVCards(bytes)) {
+    (void)velmora::contacts::looksLikeVCard(bytes);
+    for (const velmora::contacts::VCard& card : velmora::contacts::readVCards(bytes)) {
         if (card.line < 1) {
             std::abort();
         }

@@ -8,16 +8,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const DraftReadResult read = readDraftBytes(bytes);
-    if (read.status == DraftReadStatus::HeaderMismatch) {
+    const velmora::delivery::DraftReadResult read = velmora::delivery::readDraftBytes(bytes);
+    if (read.status == velmora::delivery::DraftReadStatus::HeaderMismatch) {
         return 0;
     }
     const std::string written = encodeDraft(read.draft);
-    const DraftReadResult again = readDraftBytes(written);
-    if (again.status != DraftReadStatus::Loaded || again.draft != read.draft) {
+    const velmora::delivery::DraftReadResult again = velmora::delivery::readDraftBytes(written);
+    if (again.status != velmora::delivery::DraftReadStatus::Loaded || again.draft != read.draft) {
         std::abort();
     }
-    if (read.status == DraftReadStatus::Loaded && encodeDraft(again.draft) != written) {
+    if (read.status == velmora::delivery::DraftReadStatus::Loaded &&
+        encodeDraft(again.draft) != written) {
         std::abort();
     }
     return 0;

@@ -9,7 +9,7 @@
 
 namespace {
 
-class FuzzSurface final : public EditingSurface {
+class FuzzSurface final : public velmora::compose::EditingSurface {
 public:
     std::string html;
     std::string parent;
@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto nul = input.find('\0');
     surface.parent = input.substr(0, nul == std::string::npos ? 0 : nul);
     surface.html = nul == std::string::npos ? input : input.substr(nul + 1);
-    const FontChoice font{{255, 0, 0}, "Arial", 12, kFontStyleBold};
+    const velmora::compose::FontChoice font{
+        {255, 0, 0}, "Arial", 12, velmora::compose::kFontStyleBold};
     switch (data[0] % 8) {
     case 0:
         toggleTag(surface, "b");
@@ -59,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         insertHyperlink(surface, surface.html, surface.parent);
         break;
     default:
-        (void)replaceAnyCase(surface.html, surface.parent, "x");
+        (void)velmora::compose::replaceAnyCase(surface.html, surface.parent, "x");
         break;
     }
     return 0;

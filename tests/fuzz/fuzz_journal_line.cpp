@@ -10,20 +10,20 @@
 
 namespace {
 
-std::string rewrite(const JsonObject& object) {
-    JsonLineWriter writer;
+std::string rewrite(const velmora::delivery::JsonObject& object) {
+    velmora::delivery::JsonLineWriter writer;
     for (const auto& [key, value] : object.fields) {
         switch (value.kind) {
-        case JsonValue::Kind::String:
+        case velmora::delivery::JsonValue::Kind::String:
             writer.add(key, std::string_view(value.text));
             break;
-        case JsonValue::Kind::Integer:
+        case velmora::delivery::JsonValue::Kind::Integer:
             writer.add(key, value.integer);
             break;
-        case JsonValue::Kind::Boolean:
+        case velmora::delivery::JsonValue::Kind::Boolean:
             writer.add(key, value.boolean);
             break;
-        case JsonValue::Kind::Null:
+        case velmora::delivery::JsonValue::Kind::Null:
             break;
         }
     }
@@ -34,17 +34,19 @@ std::string rewrite(const JsonObject& object) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    if (const std::optional<JsonObject> object = parseJsonLine(bytes)) {
+    if (const std::optional<velmora::delivery::JsonObject> object =
+            velmora::delivery::parseJsonLine(bytes)) {
         const std::string line = rewrite(*object);
-        const std::optional<JsonObject> again = parseJsonLine(line);
+        const std::optional<velmora::delivery::JsonObject> again =
+            velmora::delivery::parseJsonLine(line);
         if (!again || rewrite(*again) != line) {
             std::abort();
         }
     }
     // Valid UTF-8 text comes back unchanged from a written line.
-    if (isValidUtf8(bytes)) {
-        const std::optional<JsonObject> text =
-            parseJsonLine(JsonLineWriter().add("t", bytes).line());
+    if (velmora::store::isValidUtf8(bytes)) {
+        const std::optional<velmora::delivery::JsonObject> text = velmora::delivery::parseJsonLine(
+            velmora::delivery::JsonLineWriter().add("t", bytes).line());
         if (!text || text->text("t") != bytes) {
             std::abort();
         }

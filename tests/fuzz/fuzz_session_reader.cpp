@@ -8,13 +8,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    SessionReadResult read = readSessionBytes(bytes);
-    if (read.status == SessionReadStatus::HeaderMismatch) {
+    velmora::store::SessionReadResult read = velmora::store::readSessionBytes(bytes);
+    if (read.status == velmora::store::SessionReadStatus::HeaderMismatch) {
         return 0;
     }
     const std::string written = encodeSession(read.session);
-    SessionReadResult again = readSessionBytes(written);
-    if (again.status != SessionReadStatus::Loaded || encodeSession(again.session) != written) {
+    velmora::store::SessionReadResult again = velmora::store::readSessionBytes(written);
+    if (again.status != velmora::store::SessionReadStatus::Loaded ||
+        encodeSession(again.session) != written) {
         std::abort();
     }
     return 0;

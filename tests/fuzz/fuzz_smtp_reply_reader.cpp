@@ -11,19 +11,19 @@
 namespace {
 
 struct Played {
-    std::vector<SmtpReply> replies;
+    std::vector<velmora::delivery::SmtpReply> replies;
     bool failed = false;
     std::string written;
-    SmtpResult result = SmtpResult::Failed;
+    velmora::delivery::SmtpResult result = velmora::delivery::SmtpResult::Failed;
     bool settled = false;
 };
 
 Played play(std::string_view bytes, std::size_t chunk) {
     Played p;
-    SmtpReplyReader reader;
-    SmtpDialogue dialogue(
+    velmora::delivery::SmtpReplyReader reader;
+    velmora::delivery::SmtpDialogue dialogue(
         {"client.example", "user", "secret", "ann@example.org", "bob@example.net"});
-    const auto take = [&](SmtpStep step) {
+    const auto take = [&](velmora::delivery::SmtpStep step) {
         while (true) {
             p.written += step.toWrite;
             if (!step.writeMessage) {
@@ -36,7 +36,7 @@ Played play(std::string_view bytes, std::size_t chunk) {
     for (std::size_t at = 0; at < bytes.size(); at += chunk) {
         const std::string_view piece = bytes.substr(at, chunk);
         reader.feed(piece);
-        while (std::optional<SmtpReply> reply = reader.next()) {
+        while (std::optional<velmora::delivery::SmtpReply> reply = reader.next()) {
             p.replies.push_back(std::move(*reply));
         }
         take(dialogue.received(piece));
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         whole.settled != cut.settled) {
         std::abort();
     }
-    for (const SmtpReply& reply : whole.replies) {
+    for (const velmora::delivery::SmtpReply& reply : whole.replies) {
         if (reply.code.size() != 3 || reply.lines.empty()) {
             std::abort();
         }

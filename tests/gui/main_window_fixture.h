@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-namespace testing_support {
+namespace velmora::testing_support {
 
 // Records what it was asked to open; `handles` says whether a program was
 // found for it (every document by default).
-struct RecordingLauncher final : Launcher {
+struct RecordingLauncher final : platform::Launcher {
     bool openDocument(const std::string& pathOrLink) override {
         opened.push_back(pathOrLink);
         return handles(pathOrLink);
@@ -38,11 +38,11 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(images.load());
         session.startDirectory = dir.path() + "/";
-        window = std::make_unique<MainWindow>(
+        window = std::make_unique<app::MainWindow>(
             session, images,
-            MainWindowServices{
+            app::MainWindowServices{
                 prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
-        newSession(session, window->sessionHooks());
+        store::newSession(session, window->sessionHooks());
     }
     void TearDown() override {
         // Leave nothing unsaved behind so that closing asks nothing.
@@ -51,7 +51,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     std::int32_t add(const std::string& email, std::int32_t status, std::int32_t group = 1) {
-        NewContact c;
+        store::NewContact c;
         c.email = email;
         c.name = "Name of " + email;
         c.status = status;
@@ -74,13 +74,13 @@ protected:
     // First, so that the members below find the application object.
     QApplication& app = qtApp();
     TempDir dir;
-    ProgramImages images;
-    Session session;
+    platform::ProgramImages images;
+    store::Session session;
     FakePrompter prompter;
     RecordingLauncher launcher;
-    FixedClock clock{LocalDateTime{2026, 12, 7, 9, 0, 0, 1, 60, 0}};
+    store::FixedClock clock{store::LocalDateTime{2026, 12, 7, 9, 0, 0, 1, 60, 0}};
     FakeClipboard clipboard;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<app::MainWindow> window;
 };
 
-} // namespace testing_support
+} // namespace velmora::testing_support

@@ -30,6 +30,8 @@
 #include <memory>
 #include <unistd.h>
 
+namespace velmora::app {
+
 using testing_support::FakePrompter;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
@@ -132,7 +134,7 @@ TEST_F(MainWindowTest, ImageButtonsCarryTheirTooltipsAndRunTheMenuCommand) {
     ASSERT_EQ(buttons.size(), 11u);
     QSignalSpy started(window.get(), &MainWindow::commandStarted);
     // Delete Entries asks before it acts, once from the button, once from the menu.
-    prompter.answers = {PromptAnswer::No, PromptAnswer::No};
+    prompter.answers = {platform::PromptAnswer::No, platform::PromptAnswer::No};
     for (std::size_t i = 0; i < buttons.size(); ++i) {
         EXPECT_EQ(buttons[i]->toolTip(), tooltips[static_cast<qsizetype>(i)]);
         EXPECT_EQ(buttons[i]->size(), QSize(32, 32));
@@ -177,8 +179,8 @@ TEST_F(MainWindowTest, ReturnAppliesTheFiltersOnlyInTheSearchField) {
     add("bob@example.org", 1);
     window->refreshViews();
     showWindow();
-    window->listView(ViewTab::Subscribers)->setFocus();
-    QTest::keyClick(window->listView(ViewTab::Subscribers), Qt::Key_Return);
+    window->listView(views::ViewTab::Subscribers)->setFocus();
+    QTest::keyClick(window->listView(views::ViewTab::Subscribers), Qt::Key_Return);
     EXPECT_EQ(allEntriesCaption(), "All Entries");
 
     QLineEdit* field = window->searchField();
@@ -253,13 +255,13 @@ TEST_F(MainWindowTest, SelectedRowsComeFromTheCurrentTab) {
         add("p" + std::to_string(i) + "@example.org", i % 2); // slots 1..6
     }
     std::vector<std::unique_ptr<QAbstractItemModelTester>> testers;
-    for (int tab = 0; tab < kTabCount; ++tab) {
+    for (int tab = 0; tab < views::kTabCount; ++tab) {
         testers.push_back(std::make_unique<QAbstractItemModelTester>(
-            window->listModel(static_cast<ViewTab>(tab)),
+            window->listModel(static_cast<views::ViewTab>(tab)),
             QAbstractItemModelTester::FailureReportingMode::Fatal));
     }
     window->refreshViews();
-    QTableView* prospects = window->listView(ViewTab::Prospects);
+    QTableView* prospects = window->listView(views::ViewTab::Prospects);
     EXPECT_EQ(prospects->model()->rowCount(), 3);
     window->tabs()->setCurrentIndex(1);
     prospects->selectionModel()->select(prospects->model()->index(2, 0),
@@ -269,7 +271,7 @@ TEST_F(MainWindowTest, SelectedRowsComeFromTheCurrentTab) {
     EXPECT_EQ(window->selectedRows(), (std::vector<std::int32_t>{2, 6}));
     window->tabs()->setCurrentIndex(0);
     EXPECT_TRUE(window->selectedRows().empty());
-    window->listView(ViewTab::Subscribers)->selectAll();
+    window->listView(views::ViewTab::Subscribers)->selectAll();
     EXPECT_EQ(window->selectedRows(), (std::vector<std::int32_t>{1, 3, 5}));
     // The selection stays visible when the list loses the focus.
     EXPECT_EQ(prospects->palette().color(QPalette::Inactive, QPalette::Highlight),
@@ -283,7 +285,7 @@ TEST_F(MainWindowTest, ControlsFollowTheWindowSizeButNeverShrink) {
     const QRect tree = window->filterTree()->geometry();
     const QRect tabs = window->tabs()->geometry();
     const QRect logo = window->logo()->geometry();
-    const QRect list = window->listView(ViewTab::Subscribers)->geometry();
+    const QRect list = window->listView(views::ViewTab::Subscribers)->geometry();
     const QSize start = window->size();
     EXPECT_EQ(tabs.topLeft(), QPoint(200, 35));
     EXPECT_EQ(tree.x(), 0);
@@ -296,7 +298,7 @@ TEST_F(MainWindowTest, ControlsFollowTheWindowSizeButNeverShrink) {
     EXPECT_EQ(window->tabs()->geometry(), tabs.adjusted(0, 0, 300, 200));
     EXPECT_EQ(window->filterTree()->geometry(), tree.adjusted(0, 0, 0, 200));
     EXPECT_EQ(window->logo()->geometry(), logo.translated(300, 0));
-    EXPECT_EQ(window->listView(ViewTab::Subscribers)->geometry().size(),
+    EXPECT_EQ(window->listView(views::ViewTab::Subscribers)->geometry().size(),
               list.size() + QSize(300, 200));
 
     resizeAndSettle(start);
@@ -326,7 +328,7 @@ TEST_F(MainWindowTest, TitleFollowsNewOpenAndSaveAs) {
     window->action(MainCommand::OpenSession)->trigger();
     EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - first.qmz");
     EXPECT_EQ(window->statusField()->text(), "Total Records: 1 - Mailtray: 0 - Contacted Today: 0");
-    EXPECT_EQ(window->listModel(ViewTab::Subscribers)->rowCount(), 1);
+    EXPECT_EQ(window->listModel(views::ViewTab::Subscribers)->rowCount(), 1);
     EXPECT_TRUE(prompter.shown.empty()); // nothing was unsaved at any point
 }
 
@@ -399,13 +401,15 @@ TEST(QtRecentSessionStoreTest, KeepsTheListInItsSettingsFile) {
     testing_support::qtApp();
     TempDir dir;
     const QString file = QString::fromStdString(dir.file("config/velmora-mailtray.conf"));
-    QtRecentSessionStore(file).save({"/home/ann/a b.qmz", "/home/ann/c.qmz"});
-    EXPECT_EQ(QtRecentSessionStore(file).load(),
+    platform::QtRecentSessionStore(file).save({"/home/ann/a b.qmz", "/home/ann/c.qmz"});
+    EXPECT_EQ(platform::QtRecentSessionStore(file).load(),
               (std::vector<std::string>{"/home/ann/a b.qmz", "/home/ann/c.qmz"}));
-    EXPECT_TRUE(QtRecentSessionStore(QString::fromStdString(dir.file("none.conf"))).load().empty());
+    EXPECT_TRUE(platform::QtRecentSessionStore(QString::fromStdString(dir.file("none.conf")))
+                    .load()
+                    .empty());
     // The program's own store sits in the desktop's settings folder.
-    EXPECT_TRUE(
-        QtRecentSessionStore().settingsFile().endsWith("/velmora-mailtray/velmora-mailtray.conf"));
+    EXPECT_TRUE(platform::QtRecentSessionStore().settingsFile().endsWith(
+        "/velmora-mailtray/velmora-mailtray.conf"));
 }
 
 // The desktop program against the command-line tool on one session file.
@@ -440,14 +444,14 @@ TEST_F(MainWindowTest, ClosingWithUnsavedChangesAsksAndCancelKeepsTheWindow) {
     showWindow();
     add("ann@example.org", 0);
     QSignalSpy quit(window.get(), &MainWindow::quitRequested);
-    prompter.answers.push_back(PromptAnswer::Cancel);
+    prompter.answers.push_back(platform::PromptAnswer::Cancel);
     window->action(MainCommand::Exit)->trigger();
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(quit.count(), 0);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text, "The current session has unsaved changes. Save them first?");
 
-    prompter.answers.push_back(PromptAnswer::No);
+    prompter.answers.push_back(platform::PromptAnswer::No);
     window->close();
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(quit.count(), 1);
@@ -462,14 +466,14 @@ TEST_F(MainWindowTest, ExitWithoutChangesAsksNothing) {
 }
 
 TEST_F(MainWindowTest, ComposeGuardsShowTheirInformation) {
-    SessionSettings settings = session.settings();
+    store::SessionSettings settings = session.settings();
     settings.smtpServer = "   ";
     session.setSettings(settings);
     window->runCommand(MainCommand::Compose);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].title, "Information");
     EXPECT_EQ(prompter.shown[0].text, composeRefusalText(ComposeRoute::NoServer));
-    settings.deliveryMethod = code(DeliveryMethod::None);
+    settings.deliveryMethod = code(store::DeliveryMethod::None);
     session.setSettings(settings);
     window->runCommand(MainCommand::Compose);
     ASSERT_EQ(prompter.shown.size(), 2u);
@@ -477,12 +481,12 @@ TEST_F(MainWindowTest, ComposeGuardsShowTheirInformation) {
 }
 
 TEST_F(MainWindowTest, ComposeWithTheDefaultClientHandsOverTheMailtrayAndStamps) {
-    SessionSettings settings = session.settings();
-    settings.deliveryMethod = code(DeliveryMethod::DefaultMailClient);
+    store::SessionSettings settings = session.settings();
+    settings.deliveryMethod = code(store::DeliveryMethod::DefaultMailClient);
     settings.fromAddress = "me@x.org";
     session.setSettings(settings);
     const auto slot = add("a@x.org", 0);
-    Contact entry = session.contact(slot);
+    store::Contact entry = session.contact(slot);
     entry.id = slot;
     session.addMailtrayEntry(entry);
     window->runCommand(MainCommand::Compose);
@@ -527,24 +531,24 @@ TEST(LoadingWindowTest, ShowsProgressUpToOneHundredWithoutCloseBox) {
 }
 
 TEST_F(MainWindowTest, FileImportAndExportContactsWorkOnTheShownLists) {
-    add("old@x.org", code(ContactStatus::Customers));
+    add("old@x.org", code(store::ContactStatus::Customers));
     window->refreshViews();
     writeFileBytes(dir.file("in.csv"), "Email,Name\nnew@x.org,Ann\n");
     prompter.files = {dir.file("in.csv")};
     window->action(MainCommand::ImportContacts)->trigger();
     ASSERT_EQ(prompter.fileRequests.size(), 1u);
     EXPECT_EQ(prompter.fileRequests[0].title, "Import Contacts (CSV, vCard)...");
-    auto* import = window->findChild<ImportContactsDialog*>();
+    auto* import = window->findChild<contacts::ImportContactsDialog*>();
     ASSERT_NE(import, nullptr);
     import->importButton()->click();
     EXPECT_EQ(window->tabs()->tabText(4), "All Entries");
     EXPECT_EQ(window->statusField()->text(), "Total Records: 2 - Mailtray: 0 - Contacted Today: 0");
     import->close();
 
-    window->tabs()->setCurrentIndex(tabIndex(ViewTab::Customers));
+    window->tabs()->setCurrentIndex(tabIndex(views::ViewTab::Customers));
     prompter.files = {dir.file("out.csv")};
     window->action(MainCommand::ExportContacts)->trigger();
-    auto* exporter = window->findChild<ExportContactsDialog*>();
+    auto* exporter = window->findChild<contacts::ExportContactsDialog*>();
     ASSERT_NE(exporter, nullptr);
     EXPECT_EQ(exporter->currentChoice()->text(), "Current list: Customers");
     exporter->exportButton()->click();
@@ -552,3 +556,5 @@ TEST_F(MainWindowTest, FileImportAndExportContactsWorkOnTheShownLists) {
     EXPECT_NE(written.find("old@x.org"), std::string::npos);
     EXPECT_EQ(written.find("new@x.org"), std::string::npos);
 }
+
+} // namespace velmora::app

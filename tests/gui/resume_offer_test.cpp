@@ -15,6 +15,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+namespace velmora::app {
+
+// The scenario spans the store, the journal and the prompts.
+using namespace velmora::delivery;
+using namespace velmora::platform;
+using namespace velmora::store;
 using delivery_testing::SmtpTestServer;
 using testing_support::FakePrompter;
 using testing_support::readFileBytes;
@@ -22,7 +28,7 @@ using testing_support::TempDir;
 
 namespace {
 
-struct NoLauncher final : Launcher {
+struct NoLauncher final : platform::Launcher {
     bool openDocument(const std::string&) override { return false; }
     bool startProgram(const std::string&, const std::vector<std::string>&) override {
         return false;
@@ -167,3 +173,5 @@ TEST_F(ResumeOfferTest, OpeningASessionWithAnInterruptedRunOffersToResumeIt) {
         session.markSaved();
     }
 }
+
+} // namespace velmora::app

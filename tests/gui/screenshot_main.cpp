@@ -19,25 +19,27 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
-    ProgramImages images;
+    velmora::platform::ProgramImages images;
     if (!images.load()) {
         std::cerr << "images missing\n";
         return 1;
     }
-    Session session;
-    testing_support::FakePrompter prompter;
-    struct NoLauncher final : Launcher {
+    velmora::store::Session session;
+    velmora::testing_support::FakePrompter prompter;
+    struct NoLauncher final : velmora::platform::Launcher {
         bool openDocument(const std::string&) override { return false; }
         bool startProgram(const std::string&, const std::vector<std::string>&) override {
             return false;
         }
     } launcher;
-    SystemClock clock;
-    testing_support::FakeClipboard clipboard;
-    MainWindow window(
+    velmora::store::SystemClock clock;
+    velmora::testing_support::FakeClipboard clipboard;
+    velmora::app::MainWindow window(
         session, images,
-        MainWindowServices{prompter, launcher, "/tmp/", {}, clock, clipboard, nullptr, nullptr});
-    if (loadSession(session, argv[1], window.sessionHooks(), prompter) != LoadOutcome::Loaded) {
+        velmora::app::MainWindowServices{
+            prompter, launcher, "/tmp/", {}, clock, clipboard, nullptr, nullptr});
+    if (loadSession(session, argv[1], window.sessionHooks(), prompter) !=
+        velmora::store::LoadOutcome::Loaded) {
         std::cerr << "cannot load " << argv[1] << '\n';
         return 1;
     }
@@ -45,8 +47,8 @@ int main(int argc, char** argv) {
     if (!QTest::qWaitForWindowExposed(&window)) {
         return 1;
     }
-    window.tabs()->setCurrentIndex(tabIndex(ViewTab::AllEntries));
-    QTableView* list = window.listView(ViewTab::AllEntries);
+    window.tabs()->setCurrentIndex(tabIndex(velmora::views::ViewTab::AllEntries));
+    QTableView* list = window.listView(velmora::views::ViewTab::AllEntries);
     for (const int row : {2, 3}) {
         list->selectionModel()->select(list->model()->index(row, 0),
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);

@@ -27,6 +27,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+namespace velmora::app {
+
 using testing_support::FakePrompter;
 using testing_support::TempDir;
 
@@ -84,7 +86,7 @@ TEST_F(WindowBehaviourTest, EachCommandOpensOneWindowAndRaisesItAfterwards) {
 
 TEST_F(WindowBehaviourTest, ReturnConfirmsAddContactAndAddGroupButNotInATextArea) {
     window->runCommand(MainCommand::AddContact);
-    auto* contact = qobject_cast<ContactDialog*>(onlyOtherWindow());
+    auto* contact = qobject_cast<contacts::ContactDialog*>(onlyOtherWindow());
     ASSERT_NE(contact, nullptr);
     QTRY_COMPARE(QApplication::activeWindow(), contact);
     QTest::keyClicks(contact->emailField(), "ann@example.org");
@@ -101,7 +103,7 @@ TEST_F(WindowBehaviourTest, ReturnConfirmsAddContactAndAddGroupButNotInATextArea
     EXPECT_TRUE(window->openWindows().empty());
 
     window->runCommand(MainCommand::AddCampaignGroup);
-    auto* group = qobject_cast<AddGroupDialog*>(onlyOtherWindow());
+    auto* group = qobject_cast<contacts::AddGroupDialog*>(onlyOtherWindow());
     ASSERT_NE(group, nullptr);
     const auto groupsBefore = session.groupCount();
     auto* name = group->findChild<QLineEdit*>();
@@ -113,7 +115,7 @@ TEST_F(WindowBehaviourTest, ReturnConfirmsAddContactAndAddGroupButNotInATextArea
 
     // Return on a focused Cancel cancels, as in any dialog.
     window->runCommand(MainCommand::AddContact);
-    contact = qobject_cast<ContactDialog*>(onlyOtherWindow());
+    contact = qobject_cast<contacts::ContactDialog*>(onlyOtherWindow());
     ASSERT_NE(contact, nullptr);
     QTRY_COMPARE(QApplication::activeWindow(), contact);
     QTest::keyClicks(contact->emailField(), "bob@example.org");
@@ -123,32 +125,32 @@ TEST_F(WindowBehaviourTest, ReturnConfirmsAddContactAndAddGroupButNotInATextArea
 }
 
 TEST_F(WindowBehaviourTest, ConfirmDeleteAnswersNoToReturn) {
-    QtPrompter real(window.get());
-    PromptAnswer answer = PromptAnswer::Yes;
+    platform::QtPrompter real(window.get());
+    platform::PromptAnswer answer = platform::PromptAnswer::Yes;
     QTimer::singleShot(0, [] {
         QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
         QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
     });
-    answer = real.message("Confirm Delete", "Delete?", PromptButtons::YesNoDefaultNo);
-    EXPECT_EQ(answer, PromptAnswer::No);
+    answer = real.message("Confirm Delete", "Delete?", platform::PromptButtons::YesNoDefaultNo);
+    EXPECT_EQ(answer, platform::PromptAnswer::No);
     // Other questions keep Yes as their default.
     QTimer::singleShot(0, [] {
         QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
         QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
     });
-    answer = real.message("Confirm", "Go on?", PromptButtons::YesNo);
-    EXPECT_EQ(answer, PromptAnswer::Yes);
+    answer = real.message("Confirm", "Go on?", platform::PromptButtons::YesNo);
+    EXPECT_EQ(answer, platform::PromptAnswer::Yes);
 }
 
 TEST_F(WindowBehaviourTest, HandoffKeepsFilterSearchAndChecksAndShowsTheStamps) {
-    SessionSettings settings = session.settings();
-    settings.deliveryMethod = code(DeliveryMethod::DefaultMailClient);
+    store::SessionSettings settings = session.settings();
+    settings.deliveryMethod = code(store::DeliveryMethod::DefaultMailClient);
     settings.fromAddress = "me@x.org";
     session.setSettings(settings);
     const auto ann = add("ann@x.org", 0);
     add("bob@x.org", 0);
     add("cid@y.org", 1);
-    Contact entry = session.contact(ann);
+    store::Contact entry = session.contact(ann);
     entry.id = ann;
     session.addMailtrayEntry(entry);
     window->refreshViews();
@@ -159,7 +161,7 @@ TEST_F(WindowBehaviourTest, HandoffKeepsFilterSearchAndChecksAndShowsTheStamps) 
     ASSERT_NE(subscribers, nullptr);
     subscribers->setCheckState(0, Qt::Checked);
     window->runCommand(MainCommand::ApplyFilters);
-    ContactListModel* all = window->listModel(ViewTab::AllEntries);
+    views::ContactListModel* all = window->listModel(views::ViewTab::AllEntries);
     ASSERT_EQ(all->rowCount(), 2);
     const QString caption = window->tabs()->tabText(4);
 
@@ -192,7 +194,7 @@ TEST_F(WindowBehaviourTest, HelpWithoutAProgramForTheManualSaysSo) {
 
 TEST_F(WindowBehaviourTest, EveryColumnCaptionShowsAtTheStartSize) {
     for (int tab = 0; tab < 5; ++tab) {
-        QTableView* view = window->listView(static_cast<ViewTab>(tab));
+        QTableView* view = window->listView(static_cast<views::ViewTab>(tab));
         window->tabs()->setCurrentIndex(tab);
         QTRY_VERIFY(view->isVisible());
         const QHeaderView* header = view->horizontalHeader();
@@ -210,3 +212,5 @@ TEST_F(WindowBehaviourTest, EveryColumnCaptionShowsAtTheStartSize) {
                   width);
     }
 }
+
+} // namespace velmora::app

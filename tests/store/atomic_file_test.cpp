@@ -16,6 +16,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace velmora::store {
+
 using testing_support::readFileBytes;
 using testing_support::TempDir;
 using testing_support::writeFileBytes;
@@ -239,3 +241,5 @@ TEST(AtomicSave, ASaveKilledAtRandomPointsLeavesOneWholeFile) {
     }
     std::cout << "[ INFO ] " << killedWhileWriting << " of 25 saves were killed mid-write\n";
 }
+
+} // namespace velmora::store

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+namespace velmora::store {
+
 TEST(CompactString, KeepsTextsOnBothSidesOfTheInlineLimit) {
     for (const std::size_t length : {0u, 1u, 14u, 15u, 16u, 17u, 300u}) {
         const std::string text(length, 'x');
@@ -50,3 +52,5 @@ TEST(CompactString, OverwriteGivesStorageOfTheNewLength) {
         EXPECT_EQ(s.view(), std::string(length, 'w'));
     }
 }
+
+} // namespace velmora::store

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::store {
+
 using testing_support::Bytes;
 
 TEST(Rot13, RotatesAsciiLettersOnlyAndIsItsOwnInverse) {
@@ -145,3 +147,5 @@ TEST(CountedReader, FieldDecodingAgreesWithTheTextPathForEveryByte) {
         EXPECT_FALSE(compact.truncated());
     }
 }
+
+} // namespace velmora::store

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <set>
 
+namespace velmora::store {
+
 TEST(FileNames, PathPartsAndShownNames) {
     struct Case {
         const char* path;
@@ -48,3 +50,5 @@ TEST(FileNames, HashedNamesAreStableHexAndTellNamesApart) {
         EXPECT_TRUE(seen.insert(hashed).second) << name;
     }
 }
+
+} // namespace velmora::store

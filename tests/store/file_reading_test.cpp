@@ -19,6 +19,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace velmora::store {
+
 using testing_support::TempDir;
 using testing_support::writeFileBytes;
 
@@ -119,19 +121,19 @@ TEST(HostileFiles, EveryReaderRefusesWhatIsNotARegularFileWithTheReason) {
         EXPECT_EQ(session.status, SessionReadStatus::CannotOpen);
         EXPECT_EQ(session.reason, row.reason);
 
-        const DraftReadResult draft = readDraftFile(path);
-        EXPECT_EQ(draft.status, DraftReadStatus::CannotOpen);
+        const delivery::DraftReadResult draft = delivery::readDraftFile(path);
+        EXPECT_EQ(draft.status, delivery::DraftReadStatus::CannotOpen);
         EXPECT_EQ(draft.reason, row.reason);
 
         std::string bytes;
         std::string error;
-        EXPECT_FALSE(readAddressListFile(path, bytes, error));
+        EXPECT_FALSE(contacts::readAddressListFile(path, bytes, error));
         EXPECT_EQ(error, row.reason);
 
-        EXPECT_FALSE(MimeTypesFile(path).loaded());
+        EXPECT_FALSE(delivery::MimeTypesFile(path).loaded());
 
         // An attachment that cannot be read stops a run before anything is sent.
-        const std::optional<std::string> problem = checkAttachments({path});
+        const std::optional<std::string> problem = delivery::checkAttachments({path});
         ASSERT_TRUE(problem.has_value());
         EXPECT_NE(problem->find(std::string(" - ") + row.reason + "."), std::string::npos)
             << *problem;
@@ -144,19 +146,21 @@ TEST(HostileFiles, AddressListsAreBoundedInSizeAndLineLength) {
     std::string bytes;
     std::string error;
     // Refused by its size, without reading 256 MiB.
-    EXPECT_FALSE(readAddressListFile(sparseFile(dir, kMaxAddressListBytes + 1), bytes, error));
+    EXPECT_FALSE(contacts::readAddressListFile(sparseFile(dir, contacts::kMaxAddressListBytes + 1),
+                                               bytes, error));
     EXPECT_EQ(error, "is larger than 256 MiB");
 
     const std::string longLine = dir.file("line.txt");
-    writeFileBytes(longLine, "a@x.org\r\n" + std::string(kMaxAddressListLine + 1, 'b') + "\n");
-    EXPECT_FALSE(readAddressListFile(longLine, bytes, error));
+    writeFileBytes(longLine,
+                   "a@x.org\r\n" + std::string(contacts::kMaxAddressListLine + 1, 'b') + "\n");
+    EXPECT_FALSE(contacts::readAddressListFile(longLine, bytes, error));
     EXPECT_EQ(error, "has a line longer than 1 MiB");
     EXPECT_TRUE(bytes.empty());
 
     const std::string fits = dir.file("fits.txt");
-    writeFileBytes(fits, "a@x.org\r\n" + std::string(kMaxAddressListLine, 'b'));
-    EXPECT_TRUE(readAddressListFile(fits, bytes, error)) << error;
-    EXPECT_EQ(bytes.size(), kMaxAddressListLine + 9);
+    writeFileBytes(fits, "a@x.org\r\n" + std::string(contacts::kMaxAddressListLine, 'b'));
+    EXPECT_TRUE(contacts::readAddressListFile(fits, bytes, error)) << error;
+    EXPECT_EQ(bytes.size(), contacts::kMaxAddressListLine + 9);
 }
 
 TEST(HostileFiles, ASessionGivenAsAPipeIsReadToItsEndAndADraftIsRefused) {
@@ -177,7 +181,7 @@ TEST(HostileFiles, ASessionGivenAsAPipeIsReadToItsEndAndADraftIsRefused) {
         });
         const std::string path = "/proc/self/fd/" + std::to_string(fds[0]);
         if (asDraft) {
-            EXPECT_EQ(readDraftFile(path).reason, "is not a regular file");
+            EXPECT_EQ(delivery::readDraftFile(path).reason, "is not a regular file");
         } else {
             const SessionReadResult read = readSessionFile(path);
             ASSERT_EQ(read.status, SessionReadStatus::Loaded) << read.reason;
@@ -193,3 +197,5 @@ TEST(HostileFiles, ReadErrorsNeverSaySuccess) {
     EXPECT_EQ(systemErrorText(0), "Input/output error");
     EXPECT_EQ(systemErrorText(ENOENT), "No such file or directory");
 }
+
+} // namespace velmora::store

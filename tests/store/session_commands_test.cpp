@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::store {
+
 using testing_support::dataPath;
 using testing_support::FakePrompter;
 using testing_support::TempDir;
@@ -125,3 +127,5 @@ TEST(SessionCommands, SaveNamesTheSessionOrReportsTheFailure) {
     EXPECT_EQ(prompter.shown[0].text, "Cannot save session file \"" + dir.path() +
                                           "/missing/b.qmz\" - No such file or directory");
 }
+
+} // namespace velmora::store

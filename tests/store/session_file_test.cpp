@@ -7,6 +7,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+namespace velmora::store {
+
 using testing_support::Bytes;
 using testing_support::dataPath;
 using testing_support::readFileBytes;
@@ -287,3 +289,5 @@ TEST(ExtensionSettings, ValuesAreCheckedAgainstTheirKindAndNormalised) {
     ext.set("ratePerMinute", "-5"); // stored raw, but never used as such
     EXPECT_EQ(ext.integer("ratePerMinute"), 0);
 }
+
+} // namespace velmora::store

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace velmora::store {
+
 using testing_support::readFileBytes;
 using testing_support::TempDir;
 using testing_support::writeFileBytes;
@@ -97,3 +99,5 @@ TEST(SessionLock, AFolderWithoutWriteAccessIsAFailureWithTheReason) {
     EXPECT_EQ(lock.message(),
               "Cannot lock session file \"/nonexistent-folder/s.qmz\" - No such file or directory");
 }
+
+} // namespace velmora::store

@@ -1,7 +1,10 @@
 #include "store/clock.h"
 #include "store/session.h"
+#include "store/text.h"
 
 #include <gtest/gtest.h>
+
+namespace velmora::store {
 
 namespace {
 
@@ -239,3 +242,5 @@ TEST(Session, ContactCountersStopAtTheLargestNumberTheFileHolds) {
     EXPECT_EQ(s.contact(slot).lastContacted, "12/09/2026");
     EXPECT_EQ(countedOnceMore(-5), -4);
 }
+
+} // namespace velmora::store

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+namespace velmora::store {
+
 namespace {
 
 using Entry = std::pair<std::uint32_t, std::int32_t>; // hash, slot
@@ -140,3 +142,5 @@ TEST(SlotHashIndex, ClearForgetsEverything) {
     index.insert(collidingHash(1), 2);
     EXPECT_TRUE(holds(index, {collidingHash(1), 2}));
 }
+
+} // namespace velmora::store

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QStandardPaths>
 
-namespace testing_support {
+namespace velmora::testing_support {
 
 // The one QApplication of a GUI test binary, made on first use. Standard
 // paths point at test folders so no test touches the user's files.
@@ -23,4 +23,4 @@ inline QApplication& qtApp() {
     return *app;
 }
 
-} // namespace testing_support
+} // namespace velmora::testing_support

@@ -16,7 +16,7 @@
 
 extern char** environ;
 
-namespace testing_support {
+namespace velmora::testing_support {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "velmora-test-XXXXXX").string();
@@ -134,17 +134,17 @@ Bytes& Bytes::raw(std::string_view bytes) {
     return *this;
 }
 
-PromptAnswer FakePrompter::message(const std::string& title, const std::string& text,
-                                   PromptButtons buttons) {
+platform::PromptAnswer FakePrompter::message(const std::string& title, const std::string& text,
+                                             platform::PromptButtons buttons) {
     shown.push_back({title, text, buttons});
-    if (buttons == PromptButtons::Ok) {
-        return PromptAnswer::Ok;
+    if (buttons == platform::PromptButtons::Ok) {
+        return platform::PromptAnswer::Ok;
     }
     if (answers.empty()) {
         ADD_FAILURE() << "unexpected question: " << text;
-        return PromptAnswer::Cancel;
+        return platform::PromptAnswer::Cancel;
     }
-    const PromptAnswer answer = answers.front();
+    const platform::PromptAnswer answer = answers.front();
     answers.erase(answers.begin());
     return answer;
 }
@@ -176,4 +176,4 @@ std::function<void(unsigned char*, std::size_t)> countingRandomBytes() {
     };
 }
 
-} // namespace testing_support
+} // namespace velmora::testing_support

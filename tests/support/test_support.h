@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace testing_support {
+namespace velmora::testing_support {
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
@@ -51,22 +51,22 @@ private:
 };
 
 // Records every message and answers questions from a queue.
-class FakePrompter final : public Prompter {
+class FakePrompter final : public platform::Prompter {
 public:
     struct Shown {
         std::string title;
         std::string text;
-        PromptButtons buttons;
+        platform::PromptButtons buttons;
     };
-    PromptAnswer message(const std::string& title, const std::string& text,
-                         PromptButtons buttons) override;
+    platform::PromptAnswer message(const std::string& title, const std::string& text,
+                                   platform::PromptButtons buttons) override;
     std::optional<std::string> openFileName(const std::string& title, const std::string& filter,
                                             const std::string& initialPath) override;
     std::optional<std::string> saveFileName(const std::string& title, const std::string& filter,
                                             const std::string& initialPath) override;
 
     std::vector<Shown> shown;
-    std::vector<PromptAnswer> answers;             // taken front first
+    std::vector<platform::PromptAnswer> answers;   // taken front first
     std::vector<std::optional<std::string>> files; // taken front first
     struct Request {
         std::string title, filter, initialPath;
@@ -98,7 +98,7 @@ private:
 std::string mailtrayProgram();
 
 // A clipboard that holds its text in memory.
-class FakeClipboard final : public Clipboard {
+class FakeClipboard final : public platform::Clipboard {
 public:
     std::string content;
     std::string text() const override { return content; }
@@ -106,7 +106,7 @@ public:
 };
 
 // A keyring in memory that can be made unreachable or refuse to store.
-struct MemoryKeyring final : PasswordStore {
+struct MemoryKeyring final : store::PasswordStore {
     std::optional<std::string> unavailableReason() override { return unavailable; }
     ReadResult read(const std::string& account) override {
         const auto found = entries.find(account);
@@ -130,4 +130,4 @@ struct MemoryKeyring final : PasswordStore {
     std::optional<std::string> refusal;
 };
 
-} // namespace testing_support
+} // namespace velmora::testing_support

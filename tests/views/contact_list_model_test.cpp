@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
+namespace velmora::views {
+
 namespace {
 
 class ContactListModelTest : public ::testing::Test {
@@ -14,20 +16,22 @@ protected:
         testing_support::qtApp();
         ASSERT_TRUE(images.load());
         session.resetToNew();
-        add("ann@example.org", "Ann", code(ContactStatus::Customers), code(ContactTag::Star),
-            "first\r\nsecond");
-        add("bob@example.org", "Bob", code(ContactStatus::Prospects), code(ContactTag::None), "");
-        add("cy@example.org", "Cy", code(ContactStatus::Customers), code(ContactTag::None), "");
+        add("ann@example.org", "Ann", code(store::ContactStatus::Customers),
+            code(store::ContactTag::Star), "first\r\nsecond");
+        add("bob@example.org", "Bob", code(store::ContactStatus::Prospects),
+            code(store::ContactTag::None), "");
+        add("cy@example.org", "Cy", code(store::ContactStatus::Customers),
+            code(store::ContactTag::None), "");
     }
     std::int32_t add(const std::string& email, const std::string& name, std::int32_t status,
                      std::int32_t tag, const std::string& notes) {
-        NewContact c;
+        store::NewContact c;
         c.email = email;
         c.name = name;
         c.status = status;
         c.notes = notes;
         const std::int32_t slot = session.createContact(c, "12/07/2026");
-        session.modifyContact(slot, [tag](Contact& contact) { contact.tag = tag; });
+        session.modifyContact(slot, [tag](store::Contact& contact) { contact.tag = tag; });
         return slot;
     }
     void rebuild(ContactListModel& model, const std::function<void()>& change) {
@@ -38,8 +42,8 @@ protected:
 
     // First, so that the members below find the application object.
     QApplication& app = testing_support::qtApp();
-    ProgramImages images;
-    Session session;
+    platform::ProgramImages images;
+    store::Session session;
     ContactViews views;
 };
 
@@ -109,13 +113,15 @@ TEST_F(ContactListModelTest, ASessionThatMovedOnShowsNoStaleContact) {
 
 TEST(ProgramImagesTest, AllFortyOneImagesDecodeAtTheirSizes) {
     testing_support::qtApp();
-    ProgramImages images;
+    platform::ProgramImages images;
     ASSERT_TRUE(images.load());
-    for (int number = 0; number < ProgramImages::kCount; ++number) {
+    for (int number = 0; number < platform::ProgramImages::kCount; ++number) {
         const QSize expected =
-            number == imageNumber(ImageName::Banner) ? QSize(420, 35) : QSize(16, 16);
+            number == platform::imageNumber(platform::ImageName::Banner) ? QSize(420, 35) : QSize(16, 16);
         EXPECT_EQ(images.pixmap(number).size(), expected) << "image " << number;
     }
     EXPECT_TRUE(images.pixmap(41).isNull());
     EXPECT_TRUE(images.pixmap(-1).isNull());
 }
+
+} // namespace velmora::views

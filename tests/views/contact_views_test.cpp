@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace velmora::views {
+
 namespace {
 
 struct Person {
@@ -9,15 +11,15 @@ struct Person {
     std::string name{};
     std::string company{};
     std::int32_t group = 1;
-    ContactStatus status = ContactStatus::Subscribers;
-    ContactTag tag = ContactTag::None;
+    store::ContactStatus status = store::ContactStatus::Subscribers;
+    store::ContactTag tag = store::ContactTag::None;
     std::string notes{};
     std::string address{};
     std::string telephone{};
 };
 
-std::int32_t add(Session& s, const Person& p) {
-    NewContact c;
+std::int32_t add(store::Session& s, const Person& p) {
+    store::NewContact c;
     c.email = p.email;
     c.name = p.name;
     c.company = p.company;
@@ -27,13 +29,13 @@ std::int32_t add(Session& s, const Person& p) {
     c.address = p.address;
     c.telephone = p.telephone;
     const std::int32_t slot = s.createContact(c, "12/07/2026");
-    s.modifyContact(slot, [&](Contact& contact) { contact.tag = code(p.tag); });
+    s.modifyContact(slot, [&](store::Contact& contact) { contact.tag = code(p.tag); });
     return slot;
 }
 
 using Slots = std::vector<std::int32_t>;
 
-Slots filtered(const Session& s, std::string_view search, const Slots& checked = {}) {
+Slots filtered(const store::Session& s, std::string_view search, const Slots& checked = {}) {
     ContactViews views;
     views.refresh(s);
     views.applyFilters(s, search, checked);
@@ -47,17 +49,17 @@ protected:
         s.resetToNew();
         s.addCampaignGroup(-1, "Fair", "");
         s.addCampaignGroup(-1, "", "");
-        ann = add(s, {"ann@example.org", "Ann Lee", "ACME Ltd", 1, ContactStatus::Customers,
-                      ContactTag::Star, "line one\r\nline two"});
-        bob = add(s, {"bob@acme.example", "Bob Stone", "", 2, ContactStatus::Prospects});
-        cat = add(s, {"cat@example.org", "Cat Ray", "", 3, ContactStatus::Subscribers,
-                      ContactTag::Todo, "acme in notes only", "1 Acme Road", "acme-555"});
-        gone = add(s, {"gone@acme.example", "Gone", "Acme", 1, ContactStatus::Customers});
+        ann = add(s, {"ann@example.org", "Ann Lee", "ACME Ltd", 1, store::ContactStatus::Customers,
+                      store::ContactTag::Star, "line one\r\nline two"});
+        bob = add(s, {"bob@acme.example", "Bob Stone", "", 2, store::ContactStatus::Prospects});
+        cat = add(s, {"cat@example.org", "Cat Ray", "", 3, store::ContactStatus::Subscribers,
+                      store::ContactTag::Todo, "acme in notes only", "1 Acme Road", "acme-555"});
+        gone = add(s, {"gone@acme.example", "Gone", "Acme", 1, store::ContactStatus::Customers});
         s.deleteContact(gone);
-        dnc = add(
-            s, {"dnc@example.org", "Dee", "", 2, ContactStatus::DoNotContact, ContactTag::Irate});
+        dnc = add(s, {"dnc@example.org", "Dee", "", 2, store::ContactStatus::DoNotContact,
+                      store::ContactTag::Irate});
     }
-    Session s;
+    store::Session s;
     std::int32_t ann = 0, bob = 0, cat = 0, gone = 0, dnc = 0;
 };
 
@@ -87,14 +89,15 @@ TEST_F(ViewsTest, RowsShowTagIconsOnStatusTabsAndStatusIconsOnAllEntries) {
     EXPECT_EQ(displayedRow(s, all, 1).icon, 6);  // Prospects
     EXPECT_EQ(displayedRow(s, all, 2).icon, 40); // Subscribers
     EXPECT_EQ(displayedRow(s, all, 3).icon, 5);  // Do Not Contact
-    EXPECT_EQ(tagIconImage(code(ContactTag::Todo)), 10);
-    EXPECT_EQ(tagIconImage(code(ContactTag::Important)), 7);
+    EXPECT_EQ(tagIconImage(code(store::ContactTag::Todo)), 10);
+    EXPECT_EQ(tagIconImage(code(store::ContactTag::Important)), 7);
 }
 
 TEST_F(ViewsTest, AnUnknownStatusIsListedOnlyInAllEntriesWithItsTagIcon) {
-    const std::int32_t odd = add(
-        s, {"odd@example.org", "Odd", "", 1, ContactStatus::Subscribers, ContactTag::Important});
-    s.modifyContact(odd, [](Contact& c) { c.status = 7; });
+    const std::int32_t odd =
+        add(s, {"odd@example.org", "Odd", "", 1, store::ContactStatus::Subscribers,
+                store::ContactTag::Important});
+    s.modifyContact(odd, [](store::Contact& c) { c.status = 7; });
     ContactViews views;
     views.refresh(s);
     for (int tab = 0; tab < 4; ++tab) {
@@ -161,8 +164,8 @@ TEST_F(ViewsTest, SearchFoldsAccentedCapitals) {
 TEST_F(ViewsTest, CheckedTreeItemsCombineWithOr) {
     const std::int32_t mainGroup = kGroupItemBase + 1;
     const std::int32_t fair = kGroupItemBase + 2;
-    const std::int32_t customers = kStatusItemBase + code(ContactStatus::Customers);
-    const std::int32_t doNotContact = kStatusItemBase + code(ContactStatus::DoNotContact);
+    const std::int32_t customers = kStatusItemBase + code(store::ContactStatus::Customers);
+    const std::int32_t doNotContact = kStatusItemBase + code(store::ContactStatus::DoNotContact);
     EXPECT_EQ(doNotContact, 999);
     EXPECT_EQ(filtered(s, "", {mainGroup}), Slots{ann});
     EXPECT_EQ(filtered(s, "", {fair}), (Slots{bob, dnc}));
@@ -185,7 +188,8 @@ TEST_F(ViewsTest, AGroupWithoutNameHasNoTreeItemButItsContactsCanBeFound) {
         {1, "Customers", 1002},    {1, "Do Not Contact", 999},
     };
     EXPECT_EQ(buildFilterTree(s), expected);
-    EXPECT_EQ(filtered(s, "", {kStatusItemBase + code(ContactStatus::Subscribers)}), Slots{cat});
+    EXPECT_EQ(filtered(s, "", {kStatusItemBase + code(store::ContactStatus::Subscribers)}),
+              Slots{cat});
     EXPECT_EQ(filtered(s, "cat ray"), Slots{cat});
 }
 
@@ -199,17 +203,17 @@ TEST_F(ViewsTest, FilteringLeavesTheOtherListsAlone) {
 }
 
 TEST(StatusLine, CountsLiveContactsTheMailtrayAndToday) {
-    Session s;
+    store::Session s;
     s.resetToNew();
     EXPECT_EQ(statusLineText(s), "Total Records: 0 - Mailtray: 0 - Contacted Today: 0");
     for (int i = 0; i < 13; ++i) {
-        NewContact c;
+        store::NewContact c;
         c.email = "p" + std::to_string(i) + "@example.org";
         s.createContact(c, "12/07/2026");
     }
     s.deleteContact(5);
     for (std::int32_t slot = 1; slot <= 3; ++slot) {
-        Contact entry = s.contact(slot);
+        store::Contact entry = s.contact(slot);
         entry.id = slot;
         s.addMailtrayEntry(entry);
     }
@@ -217,3 +221,5 @@ TEST(StatusLine, CountsLiveContactsTheMailtrayAndToday) {
     s.contactedToday = 1234;
     EXPECT_EQ(statusLineText(s), "Total Records: 12 - Mailtray: 3 - Contacted Today: 1234");
 }
+
+} // namespace velmora::views

@@ -27,6 +27,8 @@
 #include <QWebEngineView>
 #include <memory>
 
+namespace velmora::compose {
+
 // The body's page accepts only the navigations the editor starts itself, each
 // once: a file dropped on the body, a reload or going back would replace the
 // message being written.
@@ -94,10 +96,11 @@ std::string toStd(const QVariant& value) {
 
 } // namespace
 
-BodyEditor::BodyEditor(EditorFormat format, QWidget* parent) : QWidget(parent), format_(format) {
+BodyEditor::BodyEditor(store::EditorFormat format, QWidget* parent)
+    : QWidget(parent), format_(format) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    if (format_ == EditorFormat::Html) {
+    if (format_ == store::EditorFormat::Html) {
         view_ = new QWebEngineView(this);
         page_ = new BodyPage(view_);
         view_->setPage(page_);
@@ -267,7 +270,7 @@ int BodyEditor::loadBodyDocument(std::string_view html) {
         return -1;
     }
     std::string error;
-    if (!writeFileAtomically(path.toStdString(), std::string(html), error)) {
+    if (!store::writeFileAtomically(path.toStdString(), std::string(html), error)) {
         return -1;
     }
     const QUrl url = QUrl::fromLocalFile(path);
@@ -345,7 +348,7 @@ void BodyEditor::insertText(std::string_view text) {
     if (text_ != nullptr) {
         text_->insertPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     } else {
-        replaceSelection(escapeHtml(text));
+        replaceSelection(delivery::escapeHtml(text));
     }
     focusBody();
 }
@@ -356,7 +359,7 @@ void BodyEditor::cutSelection() {
         focusBody();
         return;
     }
-    QApplication::clipboard()->setText(QString::fromStdString(::cutSelection(*this)));
+    QApplication::clipboard()->setText(QString::fromStdString(compose::cutSelection(*this)));
 }
 
 void BodyEditor::copySelection() {
@@ -365,7 +368,7 @@ void BodyEditor::copySelection() {
         focusBody();
         return;
     }
-    QApplication::clipboard()->setText(QString::fromStdString(::copySelection(*this)));
+    QApplication::clipboard()->setText(QString::fromStdString(compose::copySelection(*this)));
 }
 
 void BodyEditor::pasteClipboard() {
@@ -374,5 +377,7 @@ void BodyEditor::pasteClipboard() {
         focusBody();
         return;
     }
-    ::pasteClipboard(*this, QApplication::clipboard()->text().toStdString());
+    compose::pasteClipboard(*this, QApplication::clipboard()->text().toStdString());
 }
+
+} // namespace velmora::compose

@@ -14,6 +14,8 @@ class QEventLoop;
 class QPlainTextEdit;
 class QTemporaryDir;
 class QWebEngineView;
+
+namespace velmora::compose {
 class BodyPage;
 
 // Engine commands `runEditCommand` may run.
@@ -42,10 +44,10 @@ class BodyEditor final : public QWidget, public EditingSurface {
     Q_OBJECT
 
 public:
-    explicit BodyEditor(EditorFormat format, QWidget* parent = nullptr);
+    explicit BodyEditor(store::EditorFormat format, QWidget* parent = nullptr);
     ~BodyEditor() override;
 
-    EditorFormat format() const { return format_; }
+    store::EditorFormat format() const { return format_; }
 
     // --- Html format -----------------------------------------------------
     // Makes sure a document is shown (navigating to "about:blank" when
@@ -127,7 +129,7 @@ private:
     // holding back user input; false when this editor was deleted meanwhile.
     bool runNestedLoop(QEventLoop& loop, int timeoutMs);
 
-    EditorFormat format_;
+    store::EditorFormat format_;
     QWebEngineView* view_ = nullptr;
     BodyPage* page_ = nullptr;
     QPlainTextEdit* text_ = nullptr;
@@ -138,3 +140,5 @@ private:
     int scriptTimeoutMs_ = 5000;
     int documentTimeoutMs_ = 10000;
 };
+
+} // namespace velmora::compose

@@ -1,5 +1,7 @@
 #include "compose/surface/body_editor_script.h"
 
+namespace velmora::compose {
+
 namespace {
 
 // Selection semantics the commands rely on:
@@ -276,3 +278,5 @@ const char* const helperScript = R"JS(
 QString bodyEditorHelperScript() {
     return QString::fromUtf8(helperScript);
 }
+
+} // namespace velmora::compose
