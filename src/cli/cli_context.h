@@ -101,24 +101,24 @@ bool openDraftForCommand(CliContext& context, const std::string& path,
 // reporting.
 bool saveSessionForCommand(CliContext& context, store::Session& session, const std::string& path);
 
-// Each command family adds its subcommands here.
 // The lists' names on the command line: the four statuses in tab order,
 // then "all" for the All Entries list. The one table every command that
 // takes a status or a list reads.
 struct TabName {
     const char* name;
-    ViewTab tab;
+    views::ViewTab tab;
 };
 inline constexpr TabName kTabNames[] = {
-    {"subscribers", ViewTab::Subscribers}, {"prospects", ViewTab::Prospects},
-    {"customers", ViewTab::Customers},     {"do-not-contact", ViewTab::DoNotContact},
-    {"all", ViewTab::AllEntries},
+    {"subscribers", views::ViewTab::Subscribers}, {"prospects", views::ViewTab::Prospects},
+    {"customers", views::ViewTab::Customers},     {"do-not-contact", views::ViewTab::DoNotContact},
+    {"all", views::ViewTab::AllEntries},
 };
 // Every list by name, "all" included (sorted, as the option's help shows them).
-const std::map<std::string, ViewTab>& tabNames();
+const std::map<std::string, views::ViewTab>& tabNames();
 // The status names only, in tab order.
 std::vector<std::string> statusNames();
 
+// Each command family adds its subcommands here.
 void registerSessionCommands(CLI::App& app, CliContext& context);
 void registerContactsCommands(CLI::App& app, CliContext& context);
 void registerContactFileCommands(CLI::App& app, CliContext& context);

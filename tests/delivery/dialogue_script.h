@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-namespace delivery_testing {
+namespace velmora::delivery_testing {
 
 // One step of an SMTP dialogue script, the one vocabulary of the delivery
 // tests: the dialogue tests play a script straight into SmtpDialogue, the
@@ -45,4 +45,4 @@ inline ScriptStep hangs() {
 
 } // namespace script
 
-} // namespace delivery_testing
+} // namespace velmora::delivery_testing
