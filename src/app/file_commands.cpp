@@ -1,5 +1,7 @@
 #include "app/file_commands.h"
 
+#include "store/file_names.h"
+
 #include <sys/stat.h>
 
 namespace velmora::app {
@@ -14,9 +16,7 @@ bool fileExists(const std::string& path) {
 } // namespace
 
 std::string withSessionExtension(const std::string& path) {
-    const auto separator = path.find_last_of("/\\");
-    const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
-    if (name.find('.') != std::string::npos) {
+    if (store::lastPathPart(path).find('.') != std::string_view::npos) {
         return path;
     }
     return path + ".qmz";

@@ -49,17 +49,17 @@ const std::array<ImageButton, 11>& imageButtons() {
     using C = MainCommand;
     // An 8-pixel gap after the fourth and after the eighth button.
     static const std::array<ImageButton, 11> buttons{{
-        {0, "Add Single Contact", 0, C::AddContact},
-        {32, "Add Email-Address List", 1, C::AddEmailList},
-        {64, "Edit Selected Entries", 2, C::EditEntries},
-        {96, "Delete Selected Entries", 3, C::DeleteEntries},
-        {136, "Add Campaign Group", 11, C::AddCampaignGroup},
-        {168, "Set Group", 12, C::SetGroup},
-        {200, "Set Status", 13, C::SetStatus},
-        {232, "Set Tag", 14, C::SetTag},
-        {272, "Mailtray (recipients)", 15, C::Mailtray},
-        {304, "Server / Delivery Settings", 16, C::ServerSettings},
-        {336, "Compose Email", 17, C::Compose},
+        {0, "Add Single Contact", platform::ImageName::AddContact, C::AddContact},
+        {32, "Add Email-Address List", platform::ImageName::AddEmailList, C::AddEmailList},
+        {64, "Edit Selected Entries", platform::ImageName::EditEntries, C::EditEntries},
+        {96, "Delete Selected Entries", platform::ImageName::DeleteEntries, C::DeleteEntries},
+        {136, "Add Campaign Group", platform::ImageName::AddCampaignGroup, C::AddCampaignGroup},
+        {168, "Set Group", platform::ImageName::SetGroup, C::SetGroup},
+        {200, "Set Status", platform::ImageName::SetStatus, C::SetStatus},
+        {232, "Set Tag", platform::ImageName::SetTag, C::SetTag},
+        {272, "Mailtray (recipients)", platform::ImageName::Mailtray, C::Mailtray},
+        {304, "Server / Delivery Settings", platform::ImageName::DeliverySettings, C::ServerSettings},
+        {336, "Compose Email", platform::ImageName::Compose, C::Compose},
     }};
     return buttons;
 }

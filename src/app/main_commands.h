@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/image_names.h"
 #include "store/records.h"
 
 #include <array>
@@ -55,7 +56,7 @@ inline constexpr std::array<std::string_view, 4> kTopMenus{"File", "Groups", "To
 struct ImageButton {
     int x;
     std::string_view tooltip;
-    int image; // image number
+    platform::ImageName image;
     MainCommand command;
 };
 inline constexpr int kImageButtonSize = 32;

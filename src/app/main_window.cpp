@@ -15,6 +15,7 @@
 #include "delivery/mail_client.h"
 #include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
+#include "platform/qt_menus.h"
 #include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
 #include "views/contact_list_model.h"
@@ -79,7 +80,7 @@ void MainWindow::WindowHooks::setWindowTitle(const std::string& title) {
 MainWindow::MainWindow(store::Session& session, const platform::ProgramImages& images,
                        MainWindowServices services, QWidget* parent)
     : QMainWindow(parent), session_(session), images_(images), services_(std::move(services)),
-      hooks_(*this), viewAccess_(*this) {
+      hooks_(*this) {
     setWindowTitle(toQString(store::kProductTitle) + u" - Please wait..."_s);
     buildMenus();
     buildControls();
@@ -101,29 +102,14 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildMenus() {
-    std::map<std::string_view, QMenu*> menus;
-    std::map<std::pair<std::string_view, std::string_view>, QMenu*> submenus;
-    for (const std::string_view name : kTopMenus) {
-        menus[name] = menuBar()->addMenu(toQString(name));
-    }
+    platform::MenuPlacer menus(*menuBar(), kTopMenus);
     for (const MenuEntry& entry : mainMenu()) {
-        QMenu* menu = menus.at(entry.menu);
-        if (!entry.submenu.empty()) {
-            QMenu*& sub = submenus[{entry.menu, entry.submenu}];
-            if (sub == nullptr) {
-                sub = menu->addMenu(toQString(entry.submenu));
-            }
-            menu = sub;
-        }
+        QMenu* menu = menus.menuFor(entry.menu, entry.submenu);
         if (entry.kind == MenuEntry::Kind::Separator) {
             menu->addSeparator();
             continue;
         }
-        QAction* item = menu->addAction(toQString(entry.caption));
-        if (!entry.shortcut.empty()) {
-            item->setShortcut(QKeySequence(toQString(entry.shortcut)));
-            item->setShortcutContext(Qt::WindowShortcut);
-        }
+        QAction* item = platform::addMenuItem(*menu, entry.caption, entry.shortcut);
         const MainCommand command = entry.command;
         connect(item, &QAction::triggered, this, [this, command] { runCommand(command); });
         actions_[command] = item;
@@ -164,7 +150,7 @@ void MainWindow::buildControls() {
     topRow->addStretch(1);
     logo_ = new QLabel(central);
     logo_->setFixedSize(kLogoWidth, kLogoHeight);
-    logo_->setPixmap(images_.pixmap(platform::ProgramImages::kBanner));
+    logo_->setPixmap(images_.pixmap(platform::ImageName::Banner));
     topRow->addWidget(logo_);
     outer->addLayout(topRow);
 
@@ -668,7 +654,6 @@ void MainWindow::showAbout() {
 }
 
 // --- where the contact, Mailtray, delivery and composer windows plug in.
-// Until those windows exist the commands do nothing visible.
 
 bool MainWindow::raiseSingleWindow(SingleWindow kind) {
     const auto found = singleWindows_.find(kind);
@@ -698,14 +683,14 @@ std::vector<QWidget*> MainWindow::openWindows() const {
 void MainWindow::openAddContactDialog() {
     if (!raiseSingleWindow(SingleWindow::AddContact)) {
         showSingleWindow(SingleWindow::AddContact,
-                         new contacts::ContactDialog(session_, viewAccess_, services_.clock, this));
+                         new contacts::ContactDialog(session_, hooks_, services_.clock, this));
     }
 }
 
 void MainWindow::openAddEmailListDialog() {
     if (!raiseSingleWindow(SingleWindow::AddEmailList)) {
         showSingleWindow(SingleWindow::AddEmailList,
-                         new contacts::EmailListDialog(session_, viewAccess_, services_.prompter,
+                         new contacts::EmailListDialog(session_, hooks_, services_.prompter,
                                                        services_.clipboard, services_.clock, this));
     }
 }
@@ -714,7 +699,7 @@ void MainWindow::openImportContactsDialog() {
     const std::optional<std::string> path = services_.prompter.openFileName(
         contacts::kImportContactsTitle, contacts::kImportContactsFilter, "");
     if (path) {
-        (new contacts::ImportContactsDialog(session_, viewAccess_, services_.clock, *path, this))
+        (new contacts::ImportContactsDialog(session_, hooks_, services_.clock, *path, this))
             ->show();
     }
 }
@@ -731,18 +716,18 @@ void MainWindow::openExportContactsDialog() {
 }
 
 void MainWindow::openEditEntriesDialog() {
-    contacts::ContactDialog::openForEdit(session_, viewAccess_, services_.prompter, this);
+    contacts::ContactDialog::openForEdit(session_, hooks_, services_.prompter, this);
 }
 
 void MainWindow::deleteSelectedEntries() {
-    deleteEntriesCommand(session_, viewAccess_, services_.prompter);
+    deleteEntriesCommand(session_, hooks_, services_.prompter);
 }
 
 void MainWindow::removeDuplicates() {
     if (raiseSingleWindow(SingleWindow::RemoveDuplicates)) {
         return;
     }
-    auto* window = new contacts::DuplicatesWindow(session_, viewAccess_, this);
+    auto* window = new contacts::DuplicatesWindow(session_, hooks_, this);
     singleWindows_[SingleWindow::RemoveDuplicates] = window;
     window->run();
 }
@@ -755,7 +740,7 @@ void MainWindow::openSelectionDialog(int kind) {
                                                                 : SingleWindow::SetTag;
     if (!raiseSingleWindow(single)) {
         showSingleWindow(single,
-                         new contacts::SelectionDialog(dialogKind, session_, viewAccess_,
+                         new contacts::SelectionDialog(dialogKind, session_, hooks_,
                                                        services_.prompter, contactIcons(), this));
     }
 }
@@ -775,18 +760,18 @@ void MainWindow::openSetTagDialog() {
 void MainWindow::openAddCampaignGroupDialog() {
     if (!raiseSingleWindow(SingleWindow::AddCampaignGroup)) {
         showSingleWindow(SingleWindow::AddCampaignGroup,
-                         new contacts::AddGroupDialog(session_, viewAccess_, this));
+                         new contacts::AddGroupDialog(session_, hooks_, this));
     }
 }
 
 void MainWindow::removeCampaignGroup() {
-    removeCampaignGroupCommand(session_, viewAccess_, services_.prompter);
+    removeCampaignGroupCommand(session_, hooks_, services_.prompter);
 }
 
 void MainWindow::openMailtrayWindow() {
     if (!raiseSingleWindow(SingleWindow::Mailtray)) {
         showSingleWindow(SingleWindow::Mailtray,
-                         new contacts::MailtrayWindow(session_, viewAccess_, services_.prompter,
+                         new contacts::MailtrayWindow(session_, hooks_, services_.prompter,
                                                       services_.clipboard, services_.clock,
                                                       contactIcons(), this));
     }

@@ -99,7 +99,7 @@ public:
     const platform::ProgramImages& images() const { return images_; }
     const views::ContactViews& views() const { return views_; }
 
-    // Controls, for the tests and the later windows.
+    // Controls, for the tests.
     QLineEdit* searchField() const { return searchField_; }
     QPushButton* clearFiltersButton() const { return clearButton_; }
     QPushButton* applyFiltersButton() const { return applyButton_; }
@@ -128,21 +128,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class WindowHooks final : public store::SessionHooks {
+    // The session commands' hooks and the views as the contact and Mailtray
+    // windows see them.
+    class WindowHooks final : public contacts::ViewAccess {
     public:
         explicit WindowHooks(MainWindow& window) : window_(window) {}
         void refreshViews() override { window_.refreshViews(); }
         void setWindowTitle(const std::string& title) override;
         void updateStatusLine() override { window_.updateStatusLine(); }
-
-    private:
-        MainWindow& window_;
-    };
-
-    // The views as the contact and Mailtray windows see them.
-    class WindowViewAccess final : public contacts::ViewAccess {
-    public:
-        explicit WindowViewAccess(MainWindow& window) : window_(window) {}
         std::vector<std::int32_t> selectedRows() const override { return window_.selectedRows(); }
         std::vector<std::int32_t> filteredRows() const override {
             return window_.filteredResults();
@@ -150,8 +143,6 @@ private:
         std::int32_t selectedTreeItemNumber() const override {
             return window_.selectedTreeItemNumber();
         }
-        void refreshViews() override { window_.refreshViews(); }
-        void updateStatusLine() override { window_.updateStatusLine(); }
 
     private:
         MainWindow& window_;
@@ -204,7 +195,6 @@ private:
     WindowHooks hooks_;
     // The open session file's lock and stamp.
     OpenSessionFile sessionFile_;
-    WindowViewAccess viewAccess_;
     views::ContactViews views_;
 
     QLineEdit* searchField_ = nullptr;

@@ -110,4 +110,25 @@ bool saveSessionForCommand(CliContext& context, store::Session& session, const s
     return true;
 }
 
+const std::map<std::string, views::ViewTab>& tabNames() {
+    static const std::map<std::string, views::ViewTab> names = [] {
+        std::map<std::string, views::ViewTab> all;
+        for (const TabName& entry : kTabNames) {
+            all.emplace(entry.name, entry.tab);
+        }
+        return all;
+    }();
+    return names;
+}
+
+std::vector<std::string> statusNames() {
+    std::vector<std::string> names;
+    for (const TabName& entry : kTabNames) {
+        if (entry.tab != views::ViewTab::AllEntries) {
+            names.emplace_back(entry.name);
+        }
+    }
+    return names;
+}
+
 } // namespace velmora::cli

@@ -8,9 +8,11 @@
 #include "store/session_commands.h"
 #include "store/session_file.h"
 #include "store/session_lock.h"
+#include "views/contact_views.h"
 
 #include <CLI/CLI.hpp>
 #include <iosfwd>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -98,6 +100,23 @@ bool openDraftForCommand(CliContext& context, const std::string& path,
 // Saves a changed session back to its file (under its lock); false after
 // reporting.
 bool saveSessionForCommand(CliContext& context, store::Session& session, const std::string& path);
+
+// The lists' names on the command line: the four statuses in tab order,
+// then "all" for the All Entries list. The one table every command that
+// takes a status or a list reads.
+struct TabName {
+    const char* name;
+    views::ViewTab tab;
+};
+inline constexpr TabName kTabNames[] = {
+    {"subscribers", views::ViewTab::Subscribers}, {"prospects", views::ViewTab::Prospects},
+    {"customers", views::ViewTab::Customers},     {"do-not-contact", views::ViewTab::DoNotContact},
+    {"all", views::ViewTab::AllEntries},
+};
+// Every list by name, "all" included (sorted, as the option's help shows them).
+const std::map<std::string, views::ViewTab>& tabNames();
+// The status names only, in tab order.
+std::vector<std::string> statusNames();
 
 // Each command family adds its subcommands here.
 void registerSessionCommands(CLI::App& app, CliContext& context);

@@ -41,17 +41,6 @@ struct ExportCliOptions {
     bool bom = false;
 };
 
-const std::map<std::string, views::ViewTab>& exportTabs() {
-    static const std::map<std::string, views::ViewTab> tabs{
-        {"subscribers", views::ViewTab::Subscribers},
-        {"prospects", views::ViewTab::Prospects},
-        {"customers", views::ViewTab::Customers},
-        {"do-not-contact", views::ViewTab::DoNotContact},
-        {"all", views::ViewTab::AllEntries},
-    };
-    return tabs;
-}
-
 // A group slot number, else a group name (exact, then in any letter case).
 std::optional<std::int32_t> groupFromText(const store::Session& session, const std::string& text) {
     std::int32_t number = 0;
@@ -178,7 +167,7 @@ void runExport(CliContext& context, const ExportCliOptions& o) {
     }
     contacts::ExportChoice choice;
     if (o.tab) {
-        choice.tab = exportTabs().at(*o.tab);
+        choice.tab = tabNames().at(*o.tab);
     } else if (o.status) {
         const std::optional<std::int32_t> status = contacts::statusFromCaption(*o.status);
         if (!status) {
@@ -269,7 +258,7 @@ auto* exportCommand =
 exportCommand->add_option("SESSION", out->session, "The session file")->required();
 exportCommand->add_option("OUT", out->out, "The CSV file to write")->required();
 std::vector<std::string> tabs;
-for (const auto& [name, tab] : exportTabs()) {
+for (const auto& [name, tab] : tabNames()) {
     tabs.push_back(name);
 }
 exportCommand->add_option("--tab", out->tab, "A tab's list (default: all)")

@@ -18,9 +18,6 @@ struct ContactsOptions {
     bool dryRun = false;
 };
 
-const std::map<std::string, std::int32_t> kStatusNames = {
-    {"subscribers", 0}, {"prospects", 1}, {"customers", 2}, {"do-not-contact", -1}};
-
 } // namespace
 
 void registerContactsCommands(CLI::App& app, CliContext& context) {
@@ -33,7 +30,7 @@ void registerContactsCommands(CLI::App& app, CliContext& context) {
         ->required();
     import->add_option("--group", o->group, "Campaign group slot (default 1)");
     import->add_option("--status", o->status, "Initial status (default subscribers)")
-        ->check(CLI::IsMember({"subscribers", "prospects", "customers", "do-not-contact"}));
+        ->check(CLI::IsMember(statusNames()));
     import->add_flag("--dry-run", o->dryRun, "Report what would be added; change no file");
     addLockWaitOption(*import, context);
     import->callback([&context, o] {
@@ -54,7 +51,7 @@ void registerContactsCommands(CLI::App& app, CliContext& context) {
     }
     const contacts::AddListResult result = contacts::addEmailList(
         session, contacts::importedAddressText(store::textFromFileBytes(bytes)), o->group,
-        kStatusNames.at(o->status), formatContactDate(context.clock.now()));
+        views::tabStatus(tabNames().at(o->status)), formatContactDate(context.clock.now()));
     if (!o->dryRun && result.added > 0 && !saveSessionForCommand(context, session, o->session)) {
         return;
     }

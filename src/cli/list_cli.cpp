@@ -11,17 +11,6 @@ namespace velmora::cli {
 
 namespace {
 
-const std::map<std::string, views::ViewTab>& tabNames() {
-    static const std::map<std::string, views::ViewTab> names{
-        {"subscribers", views::ViewTab::Subscribers},
-        {"prospects", views::ViewTab::Prospects},
-        {"customers", views::ViewTab::Customers},
-        {"do-not-contact", views::ViewTab::DoNotContact},
-        {"all", views::ViewTab::AllEntries},
-    };
-    return names;
-}
-
 // Keys in sorted order, as nlohmann prints an object.
 void writeRow(JsonStreamWriter& out, const views::DisplayedRow& row) {
     out.beginObject();

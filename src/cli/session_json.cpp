@@ -4,22 +4,35 @@ namespace velmora::cli {
 
 using nlohmann::json;
 
+namespace {
+
+// A contact's fields in key order (nlohmann's sorted order), for the
+// document and the streamed form alike.
+template <class Visit> void visitContactFields(std::int32_t slot, const store::Contact& c, Visit&& visit) {
+    visit("address", c.address.view());
+    visit("company", c.company.view());
+    visit("dateAdded", c.dateAdded.view());
+    visit("email", c.email.view());
+    visit("groupIndex", c.groupIndex);
+    visit("id", c.id);
+    visit("lastContacted", c.lastContacted.view());
+    visit("name", c.name.view());
+    visit("notes", c.notes.view());
+    visit("previousStatus", c.previousStatus);
+    visit("slot", slot);
+    visit("status", c.status);
+    visit("tag", c.tag);
+    visit("telephone", c.telephone.view());
+    visit("timesContacted", c.timesContacted);
+}
+
+} // namespace
+
 json contactToJson(std::int32_t slot, const store::Contact& c) {
-    return json{{"slot", slot},
-                {"id", c.id},
-                {"email", c.email.view()},
-                {"name", c.name.view()},
-                {"address", c.address.view()},
-                {"telephone", c.telephone.view()},
-                {"company", c.company.view()},
-                {"lastContacted", c.lastContacted.view()},
-                {"dateAdded", c.dateAdded.view()},
-                {"timesContacted", c.timesContacted},
-                {"notes", c.notes.view()},
-                {"groupIndex", c.groupIndex},
-                {"status", c.status},
-                {"previousStatus", c.previousStatus},
-                {"tag", c.tag}};
+    json document = json::object();
+    visitContactFields(slot, c,
+                       [&document](const char* key, const auto& value) { document[key] = value; });
+    return document;
 }
 
 json settingsToJson(const store::SessionSettings& s, bool withPassword) {
@@ -62,38 +75,11 @@ json sessionToJson(const store::Session& session, bool withPassword) {
 }
 
 void writeContactJson(JsonStreamWriter& out, std::int32_t slot, const store::Contact& c) {
-    // In nlohmann's (sorted) key order.
     out.beginObject();
-    out.key("address");
-    out.value(c.address.view());
-    out.key("company");
-    out.value(c.company.view());
-    out.key("dateAdded");
-    out.value(c.dateAdded.view());
-    out.key("email");
-    out.value(c.email.view());
-    out.key("groupIndex");
-    out.value(c.groupIndex);
-    out.key("id");
-    out.value(c.id);
-    out.key("lastContacted");
-    out.value(c.lastContacted.view());
-    out.key("name");
-    out.value(c.name.view());
-    out.key("notes");
-    out.value(c.notes.view());
-    out.key("previousStatus");
-    out.value(c.previousStatus);
-    out.key("slot");
-    out.value(slot);
-    out.key("status");
-    out.value(c.status);
-    out.key("tag");
-    out.value(c.tag);
-    out.key("telephone");
-    out.value(c.telephone.view());
-    out.key("timesContacted");
-    out.value(c.timesContacted);
+    visitContactFields(slot, c, [&out](const char* key, const auto& value) {
+        out.key(key);
+        out.value(value);
+    });
     out.endObject();
 }
 

@@ -1,5 +1,7 @@
 #include "compose/compose_rules.h"
 
+#include "store/file_names.h"
+
 #include <charconv>
 
 namespace velmora::compose {
@@ -75,11 +77,6 @@ void clearAttachments(delivery::MessageDraft& draft) {
     draft.attachment2SizeKb = 0.0f;
 }
 
-std::string_view attachmentFileName(std::string_view path) {
-    const std::size_t cut = path.find_last_of("/\\");
-    return cut == std::string_view::npos ? path : path.substr(cut + 1);
-}
-
 std::string formatSizeKb(float sizeKb) {
     char text[64];
     const auto result =
@@ -89,7 +86,7 @@ std::string formatSizeKb(float sizeKb) {
 
 std::string attachmentLabelText(const delivery::MessageDraft& draft) {
     const auto line = [](const std::string& path, float sizeKb) {
-        return std::string(attachmentFileName(path)) + " (" + formatSizeKb(sizeKb) + " kb)";
+        return std::string(store::lastPathPart(path)) + " (" + formatSizeKb(sizeKb) + " kb)";
     };
     std::string text;
     if (!draft.attachment1.empty()) {

@@ -49,8 +49,6 @@ bool attachmentSlotsFull(const delivery::MessageDraft& draft);
 // Puts `path` into the first free slot with its size; false when both are taken.
 bool attachToDraft(delivery::MessageDraft& draft, const std::string& path, float sizeKb);
 void clearAttachments(delivery::MessageDraft& draft);
-// The part of a path after its last "/" or "\".
-std::string_view attachmentFileName(std::string_view path);
 // Exactly two decimals, whatever the locale: "2.00", "12.50".
 std::string formatSizeKb(float sizeKb);
 // One line per filled slot, "a.txt (2.00 kb)", joined by a line feed; "No

@@ -7,6 +7,7 @@
 #include "delivery/personal_fields.h"
 #include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
+#include "platform/qt_menus.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -67,73 +68,55 @@ ComposeWindow::ComposeWindow(store::EditorFormat format, ComposeServices service
 ComposeWindow::~ComposeWindow() = default;
 
 void ComposeWindow::buildMenus() {
-    const auto item = [this](QMenu* menu, const char* caption, std::function<void()> command) {
-        QAction* action = menu->addAction(QString::fromLatin1(caption));
-        connect(action, &QAction::triggered, this, [command = std::move(command)] { command(); });
-        actions_.push_back(action);
-        return action;
-    };
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-    item(file, "New", [this] { emit newRequested(); });
-    item(file, "Open..", [this] { openDraftCommand(); });
-    item(file, "Save..", [this] { saveDraftFile(); });
-    file->addSeparator();
-    item(file, "Send Email", [this] { sendEmail(true); });
-    file->addSeparator();
-    item(file, "Close", [this] { close(); });
-
-    QMenu* edit = menuBar()->addMenu(QStringLiteral("Edit"));
-    item(edit, "Cut", [this] { cut(); });
-    item(edit, "Copy", [this] { copy(); });
-    item(edit, "Paste", [this] { paste(); });
-    edit->addSeparator();
-    QMenu* insert = edit->addMenu(QStringLiteral("Insert"));
-    item(insert, "Hyperlink..", [this] {
-        htmlCommand([this](BodyEditor& body) { openHyperlinkDialog(body, hyperlinkDialog_); });
-    });
-    item(insert, "Attachment..", [this] { attachFile(); });
-    item(insert, "Horizontal Line",
-         [this] { htmlCommand([](BodyEditor& body) { insertHorizontalLine(body); }); });
-    // The personal fields each recipient's message is filled with.
-    QMenu* fields = edit->addMenu(QStringLiteral("Insert Field"));
-    for (std::string_view name : delivery::kPersonalFieldNames) {
-        const std::string field = "{{" + std::string(name) + "}}";
-        QAction* action = fields->addAction(QString::fromStdString(field));
-        connect(action, &QAction::triggered, this, [this, field] { body_->insertText(field); });
-        actions_.push_back(action);
+    platform::MenuPlacer menus(*menuBar(), kComposeTopMenus);
+    for (const ComposeMenuEntry& entry : composeMenu()) {
+        QMenu* menu = menus.menuFor(entry.menu, entry.submenu);
+        switch (entry.kind) {
+        case ComposeMenuEntry::Kind::Separator:
+            menu->addSeparator();
+            break;
+        case ComposeMenuEntry::Kind::PersonalFields:
+            // The personal fields each recipient's message is filled with.
+            for (const std::string_view name : delivery::kPersonalFieldNames) {
+                const std::string field = "{{" + std::string(name) + "}}";
+                QAction* action = menu->addAction(qs(field));
+                connect(action, &QAction::triggered, this,
+                        [this, field] { body_->insertText(field); });
+                fieldActions_[name] = action;
+            }
+            break;
+        case ComposeMenuEntry::Kind::Item: {
+            QAction* item = platform::addMenuItem(*menu, entry.caption, entry.shortcut);
+            const ComposeCommand command = entry.command;
+            connect(item, &QAction::triggered, this, [this, command] { runCommand(command); });
+            actions_[command] = item;
+            break;
+        }
+        }
     }
-    edit->addSeparator();
-    item(edit, "Clear Attachments", [this] { clearAttachments(); });
-
-    QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
-    item(tools, "Font Style..",
-         [this] { htmlCommand([this](BodyEditor& body) { chooseFontStyle(body, this); }); });
-    item(tools, "Edit HTML", [this] {
-        htmlCommand([this](BodyEditor& body) { openEditHtmlDialog(body, editHtmlDialog_); });
-    });
-    tools->addSeparator();
-    item(tools, "Send Preview", [this] { sendPreview(); });
-
-    QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
-    QAction* helpItem = item(help, "Help...", [this] { services_.showHelp(); });
-    helpItem->setShortcut(QKeySequence(Qt::Key_F1));
-    helpItem->setShortcutContext(Qt::WindowShortcut);
-    help->addSeparator();
-    item(help, "About", [this] { services_.showAbout(); });
 }
 
-QToolButton* ComposeWindow::addButton(int x, int y, int size, int image, const char* tooltip,
-                                      std::function<void()> command) {
-    auto* button = new QToolButton(centralWidget());
-    button->setGeometry(x, y, size, size);
-    button->setIcon(services_.images.icon(image));
-    button->setIconSize(QSize(16, 16));
-    button->setAutoRaise(true);
-    button->setToolTip(QString::fromLatin1(tooltip));
-    button->setAccessibleName(QString::fromLatin1(tooltip));
-    connect(button, &QToolButton::clicked, this, [command = std::move(command)] { command(); });
-    buttons_.push_back(button);
-    return button;
+void ComposeWindow::buildButtons(ButtonRow row, QWidget* parent) {
+    const ButtonRowPlace place = buttonRowPlace(row);
+    for (const ComposeButton& entry : composeButtons()) {
+        if (entry.row != row) {
+            continue;
+        }
+        auto* button = new QToolButton(parent);
+        button->setGeometry(entry.x, place.y, place.size, place.size);
+        button->setIcon(services_.images.icon(entry.image));
+        button->setIconSize(QSize(16, 16));
+        button->setAutoRaise(true);
+        button->setToolTip(qs(entry.tooltip));
+        button->setAccessibleName(qs(entry.tooltip));
+        const ComposeCommand command = entry.command;
+        connect(button, &QToolButton::clicked, this, [this, command] { runCommand(command); });
+        buttons_[command] = button;
+        // The formatting commands work on HTML; a plain-text body has none.
+        if (row == ButtonRow::Formatting && format_ == store::EditorFormat::PlainText) {
+            button->setEnabled(false);
+        }
+    }
 }
 
 void ComposeWindow::buildControls() {
@@ -142,13 +125,7 @@ void ComposeWindow::buildControls() {
     setCentralWidget(central);
     const store::SessionSettings& settings = services_.session.settings();
 
-    addButton(0, 0, 32, 18, "Send email", [this] { sendEmail(false); });
-    addButton(32, 0, 32, 19, "Save draft", [this] { saveDraftFile(); });
-    addButton(64, 0, 32, 20, "Preview", [this] { sendPreview(); });
-    addButton(104, 0, 32, 36, "Cut", [this] { cut(); });
-    addButton(136, 0, 32, 37, "Copy", [this] { copy(); });
-    addButton(168, 0, 32, 38, "Paste", [this] { paste(); });
-    addButton(208, 0, 32, 21, "Attach a file", [this] { attachFile(); });
+    buildButtons(ButtonRow::Message, central);
     attachmentLabel_ = new QLabel(QString::fromLatin1(kNoFilesAttached), central);
     attachmentLabel_->setGeometry(242, 0, 280, 32);
     attachmentLabel_->setAutoFillBackground(true);
@@ -173,14 +150,9 @@ void ComposeWindow::buildControls() {
     subject_ = new QLineEdit(central);
     subject_->setGeometry(100, 85, 450, 20);
 
-    const auto html = [this](std::function<void(BodyEditor&)> command) {
-        return [this, command = std::move(command)] { htmlCommand(command); };
-    };
-    addButton(5, 110, 24, 35, "Font-style",
-              html([this](BodyEditor& body) { chooseFontStyle(body, this); }));
     paragraphStyle_ = new QComboBox(central);
     paragraphStyle_->setGeometry(30, 110, 170, 25);
-    for (const std::string_view caption : blockFormatCaptions) {
+    for (const std::string_view caption : kBlockFormatCaptions) {
         paragraphStyle_->addItem(qs(caption));
     }
     paragraphStyle_->setCurrentIndex(0);
@@ -188,28 +160,10 @@ void ComposeWindow::buildControls() {
         htmlCommand(
             [this, index](BodyEditor& body) { chooseBlockFormat(body, lastBlockFormat_, index); });
     });
-    const auto tag = [html](const char* word) {
-        return html([word](BodyEditor& body) { toggleTag(body, word); });
-    };
-    const auto align = [html](const char* word) {
-        return html([word](BodyEditor& body) { alignSelection(body, word); });
-    };
-    addButton(205, 110, 24, 22, "Bold", tag("b"));
-    addButton(230, 110, 24, 23, "Italic", tag("i"));
-    addButton(260, 110, 24, 24, "Unordered-list", tag("ul"));
-    addButton(285, 110, 24, 25, "Ordered-list", tag("ol"));
-    addButton(315, 110, 24, 26, "Align-left", align("left"));
-    addButton(340, 110, 24, 27, "Align-center", align("center"));
-    addButton(365, 110, 24, 28, "Align-justify", align("justify"));
-    addButton(390, 110, 24, 29, "Align-right", align("right"));
-    addButton(420, 110, 24, 30, "Increase indent", tag("blockquote"));
-    addButton(445, 110, 24, 31, "Decrease indent", tag("blockquote"));
-    addButton(470, 110, 24, 32, "Insert horizontal-line",
-              html([](BodyEditor& body) { insertHorizontalLine(body); }));
-    addButton(500, 110, 24, 33, "Insert hyperlink",
-              html([this](BodyEditor& body) { openHyperlinkDialog(body, hyperlinkDialog_); }));
-    addButton(525, 110, 24, 34, "Edit HTML",
-              html([this](BodyEditor& body) { openEditHtmlDialog(body, editHtmlDialog_); }));
+    buildButtons(ButtonRow::Formatting, central);
+    // The list stands between the Font-style button and Bold, and so does
+    // its place in the focus chain.
+    QWidget::setTabOrder(buttons_.at(ComposeCommand::FontStyle), paragraphStyle_);
 
     body_ = new BodyEditor(format_, central);
     body_->setGeometry(5, 140, 545, 215);
@@ -217,11 +171,101 @@ void ComposeWindow::buildControls() {
     if (format_ == store::EditorFormat::PlainText) {
         paragraphStyle_->setItemText(0, QString::fromLatin1(kPlainTextEntry));
         paragraphStyle_->setEnabled(false);
-        for (QToolButton* button : buttons_) {
-            if (button->y() == 110) {
-                button->setEnabled(false);
-            }
-        }
+    }
+}
+
+void ComposeWindow::runCommand(ComposeCommand command) {
+    using C = ComposeCommand;
+    const auto tag = [this](const char* word) {
+        htmlCommand([word](BodyEditor& body) { toggleTag(body, word); });
+    };
+    const auto align = [this](const char* word) {
+        htmlCommand([word](BodyEditor& body) { alignSelection(body, word); });
+    };
+    switch (command) {
+    case C::New:
+        emit newRequested();
+        return;
+    case C::Open:
+        openDraftCommand();
+        return;
+    case C::Save:
+        saveDraftFile();
+        return;
+    case C::SendEmail:
+        sendEmail(true);
+        return;
+    case C::SendEmailNow:
+        sendEmail(false);
+        return;
+    case C::Close:
+        close();
+        return;
+    case C::Cut:
+        cut();
+        return;
+    case C::Copy:
+        copy();
+        return;
+    case C::Paste:
+        paste();
+        return;
+    case C::InsertHyperlink:
+        htmlCommand([this](BodyEditor& body) { openHyperlinkDialog(body, hyperlinkDialog_); });
+        return;
+    case C::AttachFile:
+        attachFile();
+        return;
+    case C::InsertHorizontalLine:
+        htmlCommand([](BodyEditor& body) { insertHorizontalLine(body); });
+        return;
+    case C::ClearAttachments:
+        clearAttachments();
+        return;
+    case C::FontStyle:
+        htmlCommand([this](BodyEditor& body) { chooseFontStyle(body, this); });
+        return;
+    case C::EditHtml:
+        htmlCommand([this](BodyEditor& body) { openEditHtmlDialog(body, editHtmlDialog_); });
+        return;
+    case C::SendPreview:
+        sendPreview();
+        return;
+    case C::Help:
+        services_.showHelp();
+        return;
+    case C::About:
+        services_.showAbout();
+        return;
+    case C::Bold:
+        tag("b");
+        return;
+    case C::Italic:
+        tag("i");
+        return;
+    case C::UnorderedList:
+        tag("ul");
+        return;
+    case C::OrderedList:
+        tag("ol");
+        return;
+    case C::AlignLeft:
+        align("left");
+        return;
+    case C::AlignCenter:
+        align("center");
+        return;
+    case C::AlignJustify:
+        align("justify");
+        return;
+    case C::AlignRight:
+        align("right");
+        return;
+    case C::IncreaseIndent:
+    case C::DecreaseIndent:
+        // Both toggle the quote block: a second press takes it out again.
+        tag("blockquote");
+        return;
     }
 }
 
@@ -248,22 +292,19 @@ delivery::MessageDraft ComposeWindow::draft() {
     return message;
 }
 
-QToolButton* ComposeWindow::button(const QString& tooltip) const {
-    for (QToolButton* button : buttons_) {
-        if (button->toolTip() == tooltip) {
-            return button;
-        }
-    }
-    return nullptr;
+QToolButton* ComposeWindow::button(ComposeCommand command) const {
+    const auto found = buttons_.find(command);
+    return found == buttons_.end() ? nullptr : found->second;
 }
 
-QAction* ComposeWindow::menuAction(const QString& caption) const {
-    for (QAction* action : actions_) {
-        if (action->text() == caption) {
-            return action;
-        }
-    }
-    return nullptr;
+QAction* ComposeWindow::action(ComposeCommand command) const {
+    const auto found = actions_.find(command);
+    return found == actions_.end() ? nullptr : found->second;
+}
+
+QAction* ComposeWindow::fieldAction(std::string_view field) const {
+    const auto found = fieldActions_.find(field);
+    return found == fieldActions_.end() ? nullptr : found->second;
 }
 
 void ComposeWindow::htmlCommand(const std::function<void(BodyEditor&)>& command) {
@@ -274,12 +315,12 @@ void ComposeWindow::htmlCommand(const std::function<void(BodyEditor&)>& command)
 }
 
 void ComposeWindow::cut() {
-    button(QStringLiteral("Paste"))->setEnabled(true);
+    buttons_.at(ComposeCommand::Paste)->setEnabled(true);
     body_->cutSelection();
 }
 
 void ComposeWindow::copy() {
-    button(QStringLiteral("Paste"))->setEnabled(true);
+    buttons_.at(ComposeCommand::Paste)->setEnabled(true);
     body_->copySelection();
 }
 
@@ -294,17 +335,16 @@ void ComposeWindow::composeIdleUpdate() {
     if (format_ == store::EditorFormat::Html) {
         if (const auto has = selectionShown_.update(body_->hasSelection())) {
             paragraphStyle_->setEnabled(*has);
-            for (const char* tooltip :
-                 {"Bold", "Italic", "Unordered-list", "Ordered-list", "Align-left", "Align-center",
-                  "Align-justify", "Align-right", "Increase indent", "Decrease indent",
-                  "Font-style", "Cut", "Copy"}) {
-                button(QString::fromLatin1(tooltip))->setEnabled(*has);
+            for (const ComposeButton& entry : composeButtons()) {
+                if (entry.followsSelection) {
+                    buttons_.at(entry.command)->setEnabled(*has);
+                }
             }
         }
     }
     const QClipboard* clipboard = QGuiApplication::clipboard();
     if (const auto paste = pasteShown_.update(!clipboard->text().isEmpty())) {
-        button(QStringLiteral("Paste"))->setEnabled(*paste);
+        buttons_.at(ComposeCommand::Paste)->setEnabled(*paste);
     }
 }
 
@@ -321,7 +361,7 @@ void ComposeWindow::attachFile() {
     if (attachmentSlotsFull(attachments_)) {
         // The button stays disabled for the life of the window; the menu
         // item works again once the slots are cleared.
-        button(QStringLiteral("Attach a file"))->setEnabled(false);
+        buttons_.at(ComposeCommand::AttachFile)->setEnabled(false);
     }
 }
 

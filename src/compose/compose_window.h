@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compose/compose_commands.h"
 #include "compose/compose_rules.h"
 #include "compose/edit_html_dialog.h"
 #include "compose/hyperlink_dialog.h"
@@ -14,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -63,9 +65,9 @@ public:
     store::EditorFormat format() const { return format_; }
     // The draft as the controls hold it now (the body read from the editor).
     delivery::MessageDraft draft();
-    const RecipientCounts& recipientCounts() const { return counts_; }
 
-    // Commands of the menu and the toolbar.
+    // Runs a command of the menu or the toolbar.
+    void runCommand(ComposeCommand command);
     void attachFile();
     void clearAttachments();
     void saveDraftFile();
@@ -89,10 +91,11 @@ public:
     QComboBox* paragraphStyleList() const { return paragraphStyle_; }
     QLabel* attachmentLabel() const { return attachmentLabel_; }
     BodyEditor* bodyEditor() const { return body_; }
-    // By tooltip, e.g. "Attach a file"; nullptr for an unknown one.
-    QToolButton* button(const QString& tooltip) const;
-    // By caption as shown in the menu, e.g. "Attachment..".
-    QAction* menuAction(const QString& caption) const;
+    // The image button or menu item of a command; nullptr where it has none.
+    QToolButton* button(ComposeCommand command) const;
+    QAction* action(ComposeCommand command) const;
+    // The "Insert Field" item of a personal field, e.g. "firstName".
+    QAction* fieldAction(std::string_view field) const;
 
 signals:
     // "New": the owner replaces this window with a fresh one of the same format.
@@ -101,8 +104,7 @@ signals:
 private:
     void buildMenus();
     void buildControls();
-    QToolButton* addButton(int x, int y, int size, int image, const char* tooltip,
-                           std::function<void()> command);
+    void buildButtons(ButtonRow row, QWidget* parent);
     // Runs an HTML-only command on the body; nothing in the PlainText format.
     void htmlCommand(const std::function<void(BodyEditor&)>& command);
     void cut();
@@ -126,8 +128,9 @@ private:
     QComboBox* paragraphStyle_ = nullptr;
     QLabel* attachmentLabel_ = nullptr;
     BodyEditor* body_ = nullptr;
-    std::vector<QToolButton*> buttons_;
-    std::vector<QAction*> actions_;
+    std::map<ComposeCommand, QToolButton*> buttons_;
+    std::map<ComposeCommand, QAction*> actions_;
+    std::map<std::string_view, QAction*> fieldActions_;
     QPointer<HyperlinkDialog> hyperlinkDialog_;
     QPointer<EditHtmlDialog> editHtmlDialog_;
 };

@@ -1,5 +1,6 @@
 #include "compose/editing_commands.h"
 
+#include "delivery/html_text.h"
 #include "store/text.h"
 
 #include <cctype>
@@ -139,48 +140,6 @@ void wrapToggling(EditingSurface& surface, const std::string& wrapper, std::stri
     surface.replaceSelection(wrapper + sel + closing);
 }
 
-void appendAttributeEscaped(std::string& out, std::string_view text) {
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
-
-void appendTextEscaped(std::string& out, std::string_view text) {
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
-
 } // namespace
 
 std::string removeAnyCase(std::string_view text, std::string_view what) {
@@ -272,14 +231,14 @@ std::string fontStyleCss(const FontChoice& font) {
                       "pt; color: rgb(" + std::to_string(font.colour.red) + "," +
                       std::to_string(font.colour.green) + "," + std::to_string(font.colour.blue) +
                       ");";
-    if ((font.style & fontStyleBold) != 0) {
+    if ((font.style & kFontStyleBold) != 0) {
         css += " font-weight: bold;";
     }
-    if ((font.style & fontStyleItalic) != 0) {
+    if ((font.style & kFontStyleItalic) != 0) {
         css += " font-style: italic;";
     }
-    const bool underline = (font.style & fontStyleUnderline) != 0;
-    const bool strikeOut = (font.style & fontStyleStrikeOut) != 0;
+    const bool underline = (font.style & kFontStyleUnderline) != 0;
+    const bool strikeOut = (font.style & kFontStyleStrikeOut) != 0;
     if (underline && strikeOut) {
         css += " text-decoration: underline line-through;";
     } else if (underline) {
@@ -308,9 +267,10 @@ HyperlinkFields hyperlinkFieldsFor(std::string_view selectedText) {
 
 std::string hyperlinkHtml(std::string_view linkText, std::string_view linkLocation) {
     std::string html = "<a target='_blank' href='";
-    appendAttributeEscaped(html, store::trimSpaces(linkLocation));
+    html += delivery::escapeHtml(store::trimSpaces(linkLocation),
+                                 delivery::HtmlEscaping::AttributeValue);
     html += "'>";
-    appendTextEscaped(html, store::trimSpaces(linkText));
+    html += delivery::escapeHtml(store::trimSpaces(linkText), delivery::HtmlEscaping::Text);
     html += "</a>";
     return html;
 }

@@ -25,7 +25,7 @@ void toggleTag(EditingSurface& surface, std::string_view tagWord);
 void alignSelection(EditingSurface& surface, std::string_view align);
 
 // The paragraph-style list, by index.
-inline constexpr std::array<std::string_view, 9> blockFormatCaptions = {
+inline constexpr std::array<std::string_view, 9> kBlockFormatCaptions = {
     "Body Text", "Paragraph", "Heading 1", "Heading 2", "Heading 3",
     "Heading 4", "Heading 5", "Heading 6", "Preformat"};
 // Tag written for a list index ("p", "h1".."h6", "pre"); empty when out of range.
@@ -39,10 +39,10 @@ void applyBlockFormat(EditingSurface& surface, int index);
 bool chooseBlockFormat(EditingSurface& surface, std::int32_t& lastBlockFormat, int index);
 
 // Bits of FontChoice::style.
-inline constexpr std::int32_t fontStyleBold = 256;
-inline constexpr std::int32_t fontStyleItalic = 512;
-inline constexpr std::int32_t fontStyleUnderline = 4;
-inline constexpr std::int32_t fontStyleStrikeOut = 8;
+inline constexpr std::int32_t kFontStyleBold = 256;
+inline constexpr std::int32_t kFontStyleItalic = 512;
+inline constexpr std::int32_t kFontStyleUnderline = 4;
+inline constexpr std::int32_t kFontStyleStrikeOut = 8;
 
 struct RgbColour {
     int red = 0;

@@ -72,10 +72,10 @@ FontChoice FontStyleDialog::choice() const {
     choice.colour = RgbColour{colour_.red(), colour_.green(), colour_.blue()};
     choice.fontName = family_->currentText().toStdString();
     choice.size = size_->value();
-    choice.style = (bold_->isChecked() ? fontStyleBold : 0) |
-                   (italic_->isChecked() ? fontStyleItalic : 0) |
-                   (underline_->isChecked() ? fontStyleUnderline : 0) |
-                   (strikeOut_->isChecked() ? fontStyleStrikeOut : 0);
+    choice.style = (bold_->isChecked() ? kFontStyleBold : 0) |
+                   (italic_->isChecked() ? kFontStyleItalic : 0) |
+                   (underline_->isChecked() ? kFontStyleUnderline : 0) |
+                   (strikeOut_->isChecked() ? kFontStyleStrikeOut : 0);
     return choice;
 }
 

@@ -14,13 +14,7 @@ namespace velmora::contacts {
 std::int32_t readStatusChoice(bool prospects, bool customers, bool doNotContact);
 
 // What the Add Contact dialog gathered. Texts are trimmed here.
-struct ContactForm {
-    std::string email;
-    std::string name;
-    std::string address;
-    std::string telephone;
-    std::string company;
-    std::string notes;
+struct ContactForm : store::ContactTexts {
     std::int32_t groupIndex = 0; // drop-down position + 1, 0 with none
     std::int32_t status = 0;
 };

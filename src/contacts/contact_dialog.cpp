@@ -199,14 +199,14 @@ void ContactDialog::confirm() {
     close();
 }
 
+store::ContactTexts ContactDialog::typedTexts() const {
+    return {text(email_),     text(name_),    text(address_),
+            text(telephone_), text(company_), text(notes_)};
+}
+
 void ContactDialog::addContact() {
     ContactForm form;
-    form.email = text(email_);
-    form.name = text(name_);
-    form.address = text(address_);
-    form.telephone = text(telephone_);
-    form.company = text(company_);
-    form.notes = text(notes_);
+    static_cast<store::ContactTexts&>(form) = typedTexts();
     form.groupIndex = group_->currentIndex() + 1;
     form.status = status_->chosen().value_or(code(store::ContactStatus::Subscribers));
     addSingleContact(session_, form, formatContactDate(clock_->now()));
@@ -216,12 +216,7 @@ void ContactDialog::addContact() {
 
 void ContactDialog::applyEdits() {
     ContactEditInput input;
-    input.email = text(email_);
-    input.name = text(name_);
-    input.address = text(address_);
-    input.telephone = text(telephone_);
-    input.company = text(company_);
-    input.notes = text(notes_);
+    static_cast<store::ContactTexts&>(input) = typedTexts();
     input.groupPosition = group_->currentIndex();
     input.status = status_->chosen();
     applyContactEdits(session_, opened_, openedSlot_, views_.selectedRows(), input, *prompter_);

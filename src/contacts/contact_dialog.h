@@ -54,8 +54,6 @@ public:
     static ContactDialog* openForEdit(store::Session& session, ViewAccess& views,
                                       platform::Prompter& prompter, QWidget* parent = nullptr);
 
-    bool isEditing() const { return editing_; }
-
     QLineEdit* emailField() const { return email_; }
     QLineEdit* nameField() const { return name_; }
     QPlainTextEdit* addressField() const { return address_; }
@@ -74,6 +72,8 @@ private:
                   ContactEditDisplay opened, std::int32_t openedSlot, QWidget* parent);
     void buildControls();
     void confirm();
+    // The six text fields as typed.
+    store::ContactTexts typedTexts() const;
     void addContact();
     void applyEdits();
 

@@ -78,30 +78,25 @@ void appendExportHeader(std::string& out) {
 void appendExportRow(std::string& out, const store::Session& session, const store::Contact& c) {
     const std::string_view group =
         session.hasGroup(c.groupIndex) ? std::string_view(session.group(c.groupIndex).name) : "";
-    const std::string_view tag =
-        c.tag == code(store::ContactTag::None) ? "" : store::tagCaption(c.tag);
-    appendCsvField(out, c.email);
-    out.push_back(',');
-    appendCsvField(out, c.name);
-    out.push_back(',');
-    appendCsvField(out, c.address);
-    out.push_back(',');
-    appendCsvField(out, c.telephone);
-    out.push_back(',');
-    appendCsvField(out, c.company);
-    out.push_back(',');
-    appendCsvField(out, c.notes);
-    out.push_back(',');
-    appendCsvField(out, group);
-    out.push_back(',');
-    appendCsvField(out, store::statusCaption(c.status));
-    out.push_back(',');
-    appendCsvField(out, tag);
-    out.push_back(',');
-    appendCsvField(out, c.dateAdded);
-    out.push_back(',');
-    appendCsvField(out, c.lastContacted);
-    out.push_back(',');
+    const std::string_view tag = c.tag == code(store::ContactTag::None) ? "" : store::tagCaption(c.tag);
+    // In the order of kExportColumns.
+    const std::string_view texts[] = {
+        c.email.view(),
+        c.name.view(),
+        c.address.view(),
+        c.telephone.view(),
+        c.company.view(),
+        c.notes.view(),
+        group,
+        store::statusCaption(c.status),
+        tag,
+        c.dateAdded.view(),
+        c.lastContacted.view(),
+    };
+    for (const std::string_view text : texts) {
+        appendCsvField(out, text);
+        out.push_back(',');
+    }
     appendNumber(out, c.timesContacted);
     out.append("\r\n");
 }

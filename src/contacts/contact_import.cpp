@@ -411,12 +411,8 @@ void ContactImporter::addRow(std::int64_t line, const ImportFields& fields) {
         return;
     }
     ContactForm form;
+    static_cast<store::ContactTexts&>(form) = fields;
     form.email = email;
-    form.name = fields.name;
-    form.address = fields.address;
-    form.telephone = fields.telephone;
-    form.company = fields.company;
-    form.notes = fields.notes;
     form.groupIndex = namesGroup ? group : settings_.groupIndex;
     form.status = status.value_or(settings_.status);
     const std::int32_t slot = addSingleContact(session_, form, today_);

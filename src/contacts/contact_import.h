@@ -64,13 +64,7 @@ std::optional<std::int32_t> statusFromCaption(std::string_view text);
 std::optional<std::int32_t> tagFromCaption(std::string_view text);
 
 // The cells of one row (or card) by field.
-struct ImportFields {
-    std::string email;
-    std::string name;
-    std::string address;
-    std::string telephone;
-    std::string company;
-    std::string notes;
+struct ImportFields : store::ContactTexts {
     std::string group;
     std::string status;
     std::string tag;

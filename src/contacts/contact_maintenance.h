@@ -13,10 +13,9 @@ namespace velmora::contacts {
 using SlotList = std::vector<std::int32_t>;
 
 // What the Edit dialog shows when it opens for the selected rows.
-struct ContactEditDisplay {
+struct ContactEditDisplay : store::ContactTexts {
     bool multi = false;
-    std::string title; // "Edit Contact" or "Edit Contacts"
-    std::string email, name, address, telephone, company, notes;
+    std::string title;                    // "Edit Contact" or "Edit Contacts"
     std::int32_t groupPosition = -1;      // drop-down entry, -1 for none
     std::optional<std::int32_t> status;   // the status choice set, if any
     std::uint64_t documentGeneration = 0; // of the session when the dialog opened
@@ -28,8 +27,7 @@ std::optional<ContactEditDisplay> contactEditDisplay(const store::Session& sessi
                                                      const SlotList& selected);
 
 // What the Edit dialog holds when Apply is pressed.
-struct ContactEditInput {
-    std::string email, name, address, telephone, company, notes;
+struct ContactEditInput : store::ContactTexts {
     std::int32_t groupPosition = -1;    // -1: no entry selected
     std::optional<std::int32_t> status; // the status choice set, if any
 };

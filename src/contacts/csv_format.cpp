@@ -79,7 +79,7 @@ void appendSanitizedUtf8(std::string& out, std::string_view bytes) {
             out.append(bytes.substr(i, static_cast<std::size_t>(length)));
             i += static_cast<std::size_t>(length);
         } else {
-            appendUtf8CodePoint(out, kReplacement);
+            store::appendUtf8(out, kReplacement);
             ++i;
         }
     }
@@ -90,24 +90,6 @@ char asciiLower(char c) {
 }
 
 } // namespace
-
-void appendUtf8CodePoint(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 std::string_view encodingName(TextEncoding encoding) {
     switch (encoding) {
@@ -236,19 +218,19 @@ void TextDecoder::decodeUtf16(std::string_view bytes, std::string& out) {
                 const char32_t cp = 0x10000 +
                                     ((static_cast<char32_t>(highSurrogate_) - 0xD800) << 10) +
                                     (static_cast<char32_t>(unit) - 0xDC00);
-                appendUtf8CodePoint(out, cp);
+                store::appendUtf8(out, cp);
                 highSurrogate_ = 0;
                 continue;
             }
-            appendUtf8CodePoint(out, kReplacement);
+            store::appendUtf8(out, kReplacement);
             highSurrogate_ = 0;
         }
         if (unit >= 0xD800 && unit <= 0xDBFF) {
             highSurrogate_ = unit;
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            appendUtf8CodePoint(out, kReplacement);
+            store::appendUtf8(out, kReplacement);
         } else {
-            appendUtf8CodePoint(out, unit);
+            store::appendUtf8(out, unit);
         }
     }
 }
@@ -263,16 +245,16 @@ void TextDecoder::finish(std::string& out) {
         } else {
             decodeUtf16(head.substr(0, head.size() & ~static_cast<std::size_t>(1)), out);
             if (head.size() % 2 != 0) {
-                appendUtf8CodePoint(out, kReplacement);
+                store::appendUtf8(out, kReplacement);
             }
         }
     } else if (!carry_.empty()) {
         // Only an incomplete sequence or a lone byte can be left.
-        appendUtf8CodePoint(out, kReplacement);
+        store::appendUtf8(out, kReplacement);
         carry_.clear();
     }
     if (highSurrogate_ != 0) {
-        appendUtf8CodePoint(out, kReplacement);
+        store::appendUtf8(out, kReplacement);
         highSurrogate_ = 0;
     }
 }

@@ -54,8 +54,6 @@ private:
     char16_t highSurrogate_ = 0;
 };
 
-void appendUtf8CodePoint(std::string& out, char32_t cp);
-
 // One record of a CSV text; `line` is the physical line it starts on
 // (1-based, every CR LF, LF or CR counted once, inside quotes too).
 struct CsvRecord {

@@ -1,6 +1,7 @@
 #include "contacts/mailtray.h"
 
 #include "store/atomic_file.h"
+#include "store/file_names.h"
 #include "store/text.h"
 
 namespace velmora::contacts {
@@ -74,9 +75,7 @@ std::string mailtrayCopiedQuestion() {
 }
 
 std::string mailtraySavedQuestion(const std::string& path) {
-    const auto separator = path.find_last_of("/\\");
-    const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
-    return "The mailtray entries have been saved to \"" + name +
+    return "The mailtray entries have been saved to \"" + std::string(store::lastPathPart(path)) +
            "\". Would you like to mark these entries as contacted?";
 }
 

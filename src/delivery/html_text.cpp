@@ -1,5 +1,7 @@
 #include "delivery/html_text.h"
 
+#include "store/text_encoding.h"
+
 #include <algorithm>
 #include <cctype>
 #include <vector>
@@ -18,25 +20,13 @@ std::string lower(std::string_view text) {
     return out;
 }
 
-void appendUtf8(std::string& out, unsigned long code) {
+// A character reference's code point; one that names no character is
+// written as U+FFFD.
+void appendReferenced(std::string& out, unsigned long code) {
     if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
         code = 0xFFFD;
     }
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
+    store::appendUtf8(out, static_cast<char32_t>(code));
 }
 
 struct NamedEntity {
@@ -80,12 +70,12 @@ std::size_t decodeEntity(std::string_view text, std::size_t i, std::string& out)
             }
             code = std::min(code * (hex ? 16 : 10) + static_cast<unsigned long>(digit), 0x110000UL);
         }
-        appendUtf8(out, code == 0xA0 ? ' ' : code);
+        appendReferenced(out, code == 0xA0 ? ' ' : code);
         return semicolon - i + 1;
     }
     for (const NamedEntity& entity : kEntities) {
         if (entity.name == name) {
-            appendUtf8(out, entity.code);
+            appendReferenced(out, entity.code);
             return semicolon - i + 1;
         }
     }
@@ -283,7 +273,9 @@ bool isLineTag(std::string_view name) {
 
 } // namespace
 
-std::string escapeHtml(std::string_view text) {
+std::string escapeHtml(std::string_view text, HtmlEscaping escaping) {
+    const bool doubleQuote = escaping != HtmlEscaping::Text;
+    const bool singleQuote = escaping == HtmlEscaping::AttributeValue;
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
@@ -298,7 +290,10 @@ std::string escapeHtml(std::string_view text) {
             out += "&gt;";
             break;
         case '"':
-            out += "&quot;";
+            out += doubleQuote ? "&quot;" : "\"";
+            break;
+        case '\'':
+            out += singleQuote ? "&#39;" : "'";
             break;
         default:
             out.push_back(c);

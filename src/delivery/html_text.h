@@ -12,7 +12,12 @@ namespace velmora::delivery {
 // blanks below 78 characters where a word allows. Lines end with "\n".
 std::string plainTextFromHtml(std::string_view html);
 
-// `text` with "&", "<", ">" and the double quote written as entities.
-std::string escapeHtml(std::string_view text);
+// Which characters `escapeHtml` writes as entities besides "&", "<" and ">".
+enum class HtmlEscaping {
+    Text,           // element content only
+    TextAndQuotes,  // also the double quote: safe in content and "..." values
+    AttributeValue, // also both quotes: safe in any attribute value
+};
+std::string escapeHtml(std::string_view text, HtmlEscaping escaping = HtmlEscaping::TextAndQuotes);
 
 } // namespace velmora::delivery

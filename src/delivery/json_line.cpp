@@ -1,5 +1,7 @@
 #include "delivery/json_line.h"
 
+#include "store/text_encoding.h"
+
 #include <charconv>
 
 namespace velmora::delivery {
@@ -41,24 +43,6 @@ std::size_t utf8Length(std::string_view s, std::size_t i) {
         return 0;
     }
     return n;
-}
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 class Parser {
@@ -191,7 +175,7 @@ private:
                 } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
                     return false;
                 }
-                appendUtf8(out, cp);
+                store::appendUtf8(out, static_cast<char32_t>(cp));
                 break;
             }
             default:

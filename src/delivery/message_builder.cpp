@@ -3,6 +3,7 @@
 #include "delivery/html_text.h"
 #include "delivery/international_address.h"
 #include "delivery/mime_text.h"
+#include "store/file_names.h"
 #include "store/file_reading.h"
 #include "store/text.h"
 
@@ -307,7 +308,7 @@ bool writeParts(StuffingSink& out, const std::vector<std::string>& paths,
         if (environment.attachmentOpened) {
             environment.attachmentOpened(path);
         }
-        const std::string name = headerSafe(attachmentFileName(path));
+        const std::string name = headerSafe(store::fileNamePart(path));
         const std::string type =
             headerSafe(environment.contentTypes.contentTypeForExtension(attachmentExtension(path)));
         out.line("--" + std::string(boundary));
@@ -330,15 +331,6 @@ bool writeParts(StuffingSink& out, const std::vector<std::string>& paths,
 }
 
 } // namespace
-
-std::string attachmentFileName(std::string_view path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    if (!name.empty() && name.front() == '"') {
-        name.remove_prefix(1);
-    }
-    return std::string(name.substr(0, name.find('"')));
-}
 
 std::string attachmentExtension(std::string_view path) {
     const std::size_t slash = path.find_last_of("/\\");

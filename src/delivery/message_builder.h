@@ -64,9 +64,6 @@ std::string messageId(std::string_view senderAddress, const RandomBytes& randomB
 // reason. Nothing was sent."
 std::optional<std::string> checkAttachments(const std::vector<std::string>& paths);
 
-// The file name of an attachment path: after the last "/" or "\", without a
-// leading double quote and cut at a following one.
-std::string attachmentFileName(std::string_view path);
 // The extension of the path's file name, without its dot; "" when none.
 std::string attachmentExtension(std::string_view path);
 

@@ -1,7 +1,6 @@
 #include "delivery/send_progress_window.h"
 
 #include "delivery/delivery_run.h"
-#include "platform/qt_prompter.h"
 #include "platform/qt_text.h"
 
 #include <QCloseEvent>
@@ -263,27 +262,6 @@ SendProgressWindow* openSendProgressWindow(QWidget* parent) {
     auto* window = new SendProgressWindow(parent);
     window->setAttribute(Qt::WA_DeleteOnClose);
     return window;
-}
-
-bool askToSendEmail(QWidget* parent) {
-    platform::QtPrompter prompter(parent);
-    return confirmSendEmail(prompter);
-}
-
-bool askToSendPreview(QWidget* parent, QWidget* fromField, const std::string& fromText) {
-    platform::QtPrompter prompter(parent);
-    switch (confirmPreview(prompter, fromText)) {
-    case PreviewCheck::Send:
-        return true;
-    case PreviewCheck::NeedsFrom:
-        if (fromField != nullptr) {
-            fromField->setFocus(Qt::OtherFocusReason);
-        }
-        return false;
-    case PreviewCheck::Declined:
-        return false;
-    }
-    return false;
 }
 
 } // namespace velmora::delivery

@@ -91,10 +91,4 @@ private:
 // compose window calls its sendToRecipients or sendPreview.
 SendProgressWindow* openSendProgressWindow(QWidget* parent);
 
-// The "Send Email" menu item's question; true when the user said Yes.
-bool askToSendEmail(QWidget* parent);
-// The "Send Preview" command's check and question; true when the preview is
-// to be sent. A blank From field is reported and gets the keyboard focus.
-bool askToSendPreview(QWidget* parent, QWidget* fromField, const std::string& fromText);
-
 } // namespace velmora::delivery

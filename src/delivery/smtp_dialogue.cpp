@@ -594,46 +594,4 @@ void SmtpDialogue::cancelled() {
     state_ = SmtpState::Done;
 }
 
-const char* smtpStateName(SmtpState state) {
-    switch (state) {
-    case SmtpState::AwaitGreeting:
-        return "AwaitGreeting";
-    case SmtpState::AwaitEhloReply:
-        return "AwaitEhloReply";
-    case SmtpState::AwaitStartTlsReply:
-        return "AwaitStartTlsReply";
-    case SmtpState::AwaitTls:
-        return "AwaitTls";
-    case SmtpState::AwaitAuthChallenge:
-        return "AwaitAuthChallenge";
-    case SmtpState::AwaitPasswordChallenge:
-        return "AwaitPasswordChallenge";
-    case SmtpState::AwaitAuthResult:
-        return "AwaitAuthResult";
-    case SmtpState::AwaitHeloReply:
-        return "AwaitHeloReply";
-    case SmtpState::AwaitRsetReply:
-        return "AwaitRsetReply";
-    case SmtpState::AwaitMailFromReply:
-        return "AwaitMailFromReply";
-    case SmtpState::AwaitRcptReply:
-        return "AwaitRcptReply";
-    case SmtpState::AwaitDataReply:
-        return "AwaitDataReply";
-    case SmtpState::SendingMessage:
-        return "SendingMessage";
-    case SmtpState::AwaitMessageReply:
-        return "AwaitMessageReply";
-    case SmtpState::Draining:
-        return "Draining";
-    case SmtpState::Idle:
-        return "Idle";
-    case SmtpState::Closing:
-        return "Closing";
-    case SmtpState::Done:
-        return "Done";
-    }
-    return "";
-}
-
 } // namespace velmora::delivery

@@ -209,7 +209,4 @@ private:
     std::string authMechanism_;
 };
 
-// A caption for the log and for messages, e.g. "AwaitRcptReply".
-const char* smtpStateName(SmtpState state);
-
 } // namespace velmora::delivery

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/image_names.h"
+
 #include <QIcon>
 #include <QPixmap>
 #include <vector>
@@ -10,14 +12,15 @@ namespace velmora::platform {
 // the data compiled into the program.
 class ProgramImages {
 public:
-    static constexpr int kCount = 41;
-    static constexpr int kBanner = 39;
+    static constexpr int kCount = kImageCount;
 
     // Decodes every image; false when one is missing or unreadable.
     bool load();
     // An empty pixmap for a number out of range or before load().
     const QPixmap& pixmap(int number) const;
     QIcon icon(int number) const;
+    const QPixmap& pixmap(ImageName name) const { return pixmap(imageNumber(name)); }
+    QIcon icon(ImageName name) const { return icon(imageNumber(name)); }
 
 private:
     std::vector<QPixmap> pixmaps_;

@@ -1,5 +1,6 @@
 #include "store/atomic_file.h"
 
+#include "store/file_names.h"
 #include "store/file_reading.h"
 #include "store/session_lock.h"
 
@@ -15,33 +16,6 @@
 namespace velmora::store {
 
 namespace {
-
-std::string directoryOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string hashedName(const std::string& name) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char c : name) {
-        hash = (hash ^ c) * 1099511628211ull;
-    }
-    static const char* const digits = "0123456789abcdef";
-    std::string text(16, '0');
-    for (int i = 15; i >= 0; --i) {
-        text[static_cast<std::size_t>(i)] = digits[hash & 0xF];
-        hash >>= 4;
-    }
-    return text;
-}
 
 constexpr std::size_t kRandomPart = 6; // mkstemp's XXXXXX
 constexpr std::time_t kStaleSeconds = 60;

@@ -49,15 +49,4 @@ std::string_view deliveryMethodCaption(std::int32_t method) {
     }
 }
 
-std::string_view editorFormatCaption(std::int32_t format) {
-    switch (format) {
-    case code(EditorFormat::PlainText):
-        return "Plain Text";
-    case code(EditorFormat::Html):
-        return "HTML";
-    default:
-        return "";
-    }
-}
-
 } // namespace velmora::store

@@ -52,7 +52,6 @@ constexpr std::int32_t code(EditorFormat value) {
 std::string_view statusCaption(std::int32_t status);
 std::string_view tagCaption(std::int32_t tag);
 std::string_view deliveryMethodCaption(std::int32_t method);
-std::string_view editorFormatCaption(std::int32_t format);
 
 // The four statuses a user can give, in tab order.
 inline constexpr ContactStatus kVisibleStatuses[] = {

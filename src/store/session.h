@@ -20,15 +20,20 @@ std::string contactEmailKey(std::string_view email);
 // Case-folded without trimming: the Mailtray's own membership key.
 std::string mailtrayEmailKey(std::string_view email);
 
-// Fields of a new contact that the caller supplies; the rest is set by
-// `Session::createContact`.
-struct NewContact {
+// The six text fields of a contact as a person types them: the one record
+// the dialogs, the import and new contacts share.
+struct ContactTexts {
     std::string email;
     std::string name;
     std::string address;
     std::string telephone;
     std::string company;
     std::string notes;
+};
+
+// Fields of a new contact that the caller supplies; the rest is set by
+// `Session::createContact`.
+struct NewContact : ContactTexts {
     std::int32_t groupIndex = 1;
     std::int32_t status = 0;
 };

@@ -1,27 +1,12 @@
 #include "store/session_commands.h"
 
+#include "store/file_names.h"
 #include "store/session_file.h"
 
 namespace velmora::store {
 
-std::string sessionFileNamePart(const std::string& sessionFileName) {
-    std::string name = sessionFileName;
-    const auto separator = name.find_last_of("/\\");
-    if (separator != std::string::npos) {
-        name.erase(0, separator + 1);
-    }
-    if (!name.empty() && name.front() == '"') {
-        name.erase(0, 1);
-    }
-    const auto quote = name.find('"');
-    if (quote != std::string::npos) {
-        name.erase(quote);
-    }
-    return name;
-}
-
 std::string sessionWindowTitle(const std::string& sessionFileName) {
-    return std::string(kProductTitle) + " - " + sessionFileNamePart(sessionFileName);
+    return std::string(kProductTitle) + " - " + fileNamePart(sessionFileName);
 }
 
 std::string cannotOpenSessionText(const std::string& path, const std::string& reason) {

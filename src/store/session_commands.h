@@ -22,9 +22,6 @@ public:
 
 // "Velmora Mailtray v1.1 - " + the file-name part of `sessionFileName`.
 std::string sessionWindowTitle(const std::string& sessionFileName);
-// The text after the last slash or backslash, a leading double quote
-// removed, cut at the next double quote.
-std::string sessionFileNamePart(const std::string& sessionFileName);
 
 // Resets the session to an empty untitled one with the default group.
 void newSession(Session& session, SessionHooks& hooks);

@@ -1,5 +1,6 @@
 #include "store/session_lock.h"
 
+#include "store/file_names.h"
 #include "store/file_reading.h"
 
 #include <cerrno>
@@ -17,33 +18,6 @@
 namespace velmora::store {
 
 namespace {
-
-std::string directoryOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::uint64_t fnv1a(const std::string& text) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char c : text) {
-        hash = (hash ^ c) * 1099511628211ull;
-    }
-    return hash;
-}
-
-std::string hex16(std::uint64_t value) {
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
-    return text;
-}
 
 long longestName(const std::string& directory) {
     const long limit = ::pathconf(directory.c_str(), _PC_NAME_MAX);
@@ -118,7 +92,7 @@ std::string SessionLock::lockPathFor(const std::string& sessionPath) {
     std::string lockName = "." + name + ".lock";
     if (static_cast<long>(lockName.size()) > longestName(directory)) {
         // A name that leaves no room: one derived from it, as unique.
-        lockName = ".mt" + hex16(fnv1a(name)) + ".lock";
+        lockName = ".mt" + hashedName(name) + ".lock";
     }
     return directory + "/" + lockName;
 }

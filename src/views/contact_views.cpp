@@ -1,5 +1,6 @@
 #include "views/contact_views.h"
 
+#include "platform/image_names.h"
 #include "store/case_folding.h"
 #include "store/text.h"
 
@@ -44,13 +45,13 @@ std::int32_t tabStatus(ViewTab tab) {
 int statusIconImage(std::int32_t status) {
     switch (status) {
     case code(store::ContactStatus::Subscribers):
-        return 40;
+        return platform::imageNumber(platform::ImageName::StatusSubscribers);
     case code(store::ContactStatus::Prospects):
-        return 6;
+        return platform::imageNumber(platform::ImageName::StatusProspects);
     case code(store::ContactStatus::Customers):
-        return 4;
+        return platform::imageNumber(platform::ImageName::StatusCustomers);
     case code(store::ContactStatus::DoNotContact):
-        return 5;
+        return platform::imageNumber(platform::ImageName::StatusDoNotContact);
     default:
         return kNoIcon;
     }
@@ -59,13 +60,13 @@ int statusIconImage(std::int32_t status) {
 int tagIconImage(std::int32_t tag) {
     switch (tag) {
     case code(store::ContactTag::Todo):
-        return 10;
+        return platform::imageNumber(platform::ImageName::TagTodo);
     case code(store::ContactTag::Important):
-        return 7;
+        return platform::imageNumber(platform::ImageName::TagImportant);
     case code(store::ContactTag::Irate):
-        return 8;
+        return platform::imageNumber(platform::ImageName::TagIrate);
     case code(store::ContactTag::Star):
-        return 9;
+        return platform::imageNumber(platform::ImageName::TagStar);
     default:
         return kNoIcon;
     }

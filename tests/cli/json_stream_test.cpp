@@ -56,10 +56,9 @@ TEST(JsonStreamWriter, SessionStreamMatchesTheWholeDocument) {
         ASSERT_EQ(read.status, store::SessionReadStatus::Loaded) << file;
         store::Session& session = read.session;
         // Texts a file may hold: controls, quotes and a Mailtray entry.
-        const std::int32_t slot =
-            session.createContact(store::NewContact{"odd\"@example.org", "Tab\tName\x01",
-                                                    "Line\r\nTwo", "\\", "", "", 1, 0},
-                                  "12/07/2026");
+        const std::int32_t slot = session.createContact(
+            store::NewContact{{"odd\"@example.org", "Tab\tName\x01", "Line\r\nTwo", "\\", "", ""}, 1, 0},
+            "12/07/2026");
         session.addMailtrayEntry(session.contact(slot));
         for (const bool withPassword : {false, true}) {
             std::ostringstream out;

@@ -155,10 +155,11 @@ TEST_F(BodyEditorTest, LoadsThroughPrivateTemporaryFileAndTurnsDesignModeOn) {
     // Navigations the editor did not start (a dropped file, a reload) are
     // refused: they would lose what was typed.
     script(QStringLiteral("document.body.insertAdjacentHTML('beforeend', '<p>typed</p>')"));
+    const int refusedBefore = editor->refusedNavigations();
     editor->webView()->reload();
     script(QStringLiteral("location.href = 'file:///etc/hostname'; 'asked'"));
-    // A navigation would be done well within this time.
-    QTest::qWait(300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return editor->refusedNavigations() == refusedBefore + 2; },
+                                testing_support::kEngineWaitMs));
     EXPECT_TRUE(editor->waitForDocument());
     EXPECT_EQ(QUrl::fromLocalFile(path).toString().toStdString(),
               editor->webView()->url().toString().toStdString());
@@ -217,11 +218,8 @@ TEST_F(BodyEditorTest, CaretOnlyGivesEmptyTexts) {
     load("<p>one two</p>");
     placeCaretIn("one", 2);
     // The engine reports selection changes asynchronously.
-    for (QDeadlineTimer deadline(testing_support::kEngineWaitMs);
-         editor->hasSelection() && !deadline.hasExpired();) {
-        QTest::qWait(10);
-    }
-    EXPECT_FALSE(editor->hasSelection());
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !editor->hasSelection(); }, testing_support::kEngineWaitMs));
     EXPECT_EQ("", editor->selectionProperty("htmlText"));
     EXPECT_EQ("", editor->selectionProperty("text"));
     EXPECT_EQ("P", editor->selectionParentTag());
@@ -389,7 +387,7 @@ TEST_F(BodyEditorTest, AlignmentFontAndHeadingRoundTripsOnTheEngine) {
     alignSelection(*editor, "right");
     EXPECT_EQ("<p>one word two</p><p>next</p>", bodyHtml());
 
-    const FontChoice font{{255, 0, 0}, "Arial", 12, fontStyleBold};
+    const FontChoice font{{255, 0, 0}, "Arial", 12, kFontStyleBold};
     ASSERT_TRUE(selectText("next"));
     applyFontStyle(*editor, font);
     EXPECT_EQ("<p>one word two</p><span style=\"" + fontStyleCss(font) + "\"><p>next</p></span>",

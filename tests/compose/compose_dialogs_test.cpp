@@ -150,7 +150,7 @@ TEST_F(ComposeDialogsTest, FontChooserReportsItsChoiceAndCancelChangesNothing) {
     choice = dialog.choice();
     EXPECT_EQ("Serif", choice.fontName);
     EXPECT_EQ(14, choice.size);
-    EXPECT_EQ(fontStyleBold | fontStyleItalic | fontStyleStrikeOut, choice.style);
+    EXPECT_EQ(kFontStyleBold | kFontStyleItalic | kFontStyleStrikeOut, choice.style);
     EXPECT_EQ(1, choice.colour.red);
     EXPECT_EQ(2, choice.colour.green);
     EXPECT_EQ(3, choice.colour.blue);

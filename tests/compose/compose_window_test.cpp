@@ -19,14 +19,18 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
+#include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
@@ -42,13 +46,15 @@ using testing_support::writeFileBytes;
 
 namespace {
 
-const QStringList kFormatTooltips{u"Font-style"_s,       u"Bold"_s,
-                                  u"Italic"_s,           u"Unordered-list"_s,
-                                  u"Ordered-list"_s,     u"Align-left"_s,
-                                  u"Align-center"_s,     u"Align-justify"_s,
-                                  u"Align-right"_s,      u"Increase indent"_s,
-                                  u"Decrease indent"_s,  u"Insert horizontal-line"_s,
-                                  u"Insert hyperlink"_s, u"Edit HTML"_s};
+// The formatting row, off for a plain-text body.
+const ComposeCommand kFormatCommands[]{
+    ComposeCommand::FontStyle,       ComposeCommand::Bold,
+    ComposeCommand::Italic,          ComposeCommand::UnorderedList,
+    ComposeCommand::OrderedList,     ComposeCommand::AlignLeft,
+    ComposeCommand::AlignCenter,     ComposeCommand::AlignJustify,
+    ComposeCommand::AlignRight,      ComposeCommand::IncreaseIndent,
+    ComposeCommand::DecreaseIndent,  ComposeCommand::InsertHorizontalLine,
+    ComposeCommand::InsertHyperlink, ComposeCommand::EditHtml};
 
 class ComposeWindowTest : public ::testing::Test {
 protected:
@@ -149,7 +155,7 @@ TEST_F(ComposeWindowTest, OpensWithCountsTakenNowAndTheMailtrayChosen) {
     first.subjectField()->setText(u"typed"_s);
     filtered = {1};
     QPointer<ComposeWindow> old(&first);
-    first.menuAction(u"New"_s)->trigger();
+    first.action(ComposeCommand::New)->trigger();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(old.isNull());
     ASSERT_FALSE(current.isNull());
@@ -176,26 +182,26 @@ TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheS
 
     // Nothing selected: the selection's controls are off, the rest on.
     EXPECT_FALSE(window.paragraphStyleList()->isEnabled());
-    EXPECT_FALSE(window.button(u"Bold"_s)->isEnabled());
-    EXPECT_FALSE(window.button(u"Cut"_s)->isEnabled());
-    EXPECT_TRUE(window.button(u"Edit HTML"_s)->isEnabled());
-    EXPECT_TRUE(window.button(u"Insert hyperlink"_s)->isEnabled());
+    EXPECT_FALSE(window.button(ComposeCommand::Bold)->isEnabled());
+    EXPECT_FALSE(window.button(ComposeCommand::Cut)->isEnabled());
+    EXPECT_TRUE(window.button(ComposeCommand::EditHtml)->isEnabled());
+    EXPECT_TRUE(window.button(ComposeCommand::InsertHyperlink)->isEnabled());
 
     // The engine reports selection changes while the body has the focus, as
     // it has when the user selects.
     window.bodyEditor()->focusBody();
     script(window, "getSelection().selectAllChildren(document.body.querySelector('b'))");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.button(u"Bold"_s)->isEnabled(); },
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.button(ComposeCommand::Bold)->isEnabled(); },
                                 testing_support::kEngineWaitMs));
     EXPECT_TRUE(window.paragraphStyleList()->isEnabled());
-    EXPECT_TRUE(window.button(u"Copy"_s)->isEnabled());
+    EXPECT_TRUE(window.button(ComposeCommand::Copy)->isEnabled());
 
     // Bold on the selected bold word takes the tags out.
-    window.button(u"Bold"_s)->click();
+    window.button(ComposeCommand::Bold)->click();
     EXPECT_EQ("<br>&nbsp;<br>&nbsp;<br>Ann Lee", script(window, "document.body.innerHTML"));
 
     // Paste follows the clipboard.
-    QToolButton* paste = window.button(u"Paste"_s);
+    QToolButton* paste = window.button(ComposeCommand::Paste);
     EXPECT_FALSE(paste->isEnabled());
     QGuiApplication::clipboard()->setText(u"x"_s);
     EXPECT_TRUE(
@@ -214,14 +220,14 @@ TEST_F(ComposeWindowTest, PlainTextVariantDisablesFormattingAndKeepsTheSignature
     // A selection enables nothing of the formatting; Cut and Copy stay on.
     window.bodyEditor()->textEditor()->selectAll();
     EXPECT_FALSE(window.paragraphStyleList()->isEnabled());
-    for (const QString& tooltip : kFormatTooltips) {
-        EXPECT_FALSE(window.button(tooltip)->isEnabled()) << tooltip.toStdString();
+    for (const ComposeCommand command : kFormatCommands) {
+        EXPECT_FALSE(window.button(command)->isEnabled()) << static_cast<int>(command);
     }
-    EXPECT_TRUE(window.button(u"Cut"_s)->isEnabled());
-    EXPECT_TRUE(window.button(u"Copy"_s)->isEnabled());
-    window.menuAction(u"Copy"_s)->trigger();
+    EXPECT_TRUE(window.button(ComposeCommand::Cut)->isEnabled());
+    EXPECT_TRUE(window.button(ComposeCommand::Copy)->isEnabled());
+    window.action(ComposeCommand::Copy)->trigger();
     EXPECT_EQ("\n\n\nAnn Lee", QGuiApplication::clipboard()->text().toStdString());
-    EXPECT_TRUE(window.button(u"Paste"_s)->isEnabled());
+    EXPECT_TRUE(window.button(ComposeCommand::Paste)->isEnabled());
 }
 
 TEST_F(ComposeWindowTest, AttachmentsFillTwoSlotsAndClearingReopensTheMenuItem) {
@@ -232,27 +238,27 @@ TEST_F(ComposeWindowTest, AttachmentsFillTwoSlotsAndClearingReopensTheMenuItem) 
     EXPECT_EQ(QColor(0x66, 0x66, 0x66), colours.color(QPalette::WindowText));
 
     prompter.files = {file("a.txt", 2048), file("b.pdf", 1536), file("c.txt", 512)};
-    window.button(u"Attach a file"_s)->click();
+    window.button(ComposeCommand::AttachFile)->click();
     ASSERT_EQ(1u, prompter.fileRequests.size());
     EXPECT_EQ("Attach a file...", prompter.fileRequests[0].title);
     EXPECT_EQ("All files (*.*)|*.*", prompter.fileRequests[0].filter);
     EXPECT_EQ("a.txt (2.00 kb)", label(window));
-    EXPECT_TRUE(window.button(u"Attach a file"_s)->isEnabled());
-    window.menuAction(u"Attachment.."_s)->trigger();
+    EXPECT_TRUE(window.button(ComposeCommand::AttachFile)->isEnabled());
+    window.action(ComposeCommand::AttachFile)->trigger();
     EXPECT_EQ("a.txt (2.00 kb)\nb.pdf (1.50 kb)", label(window));
-    EXPECT_FALSE(window.button(u"Attach a file"_s)->isEnabled());
+    EXPECT_FALSE(window.button(ComposeCommand::AttachFile)->isEnabled());
 
     // Both slots taken: the menu item asks for nothing.
-    window.menuAction(u"Attachment.."_s)->trigger();
+    window.action(ComposeCommand::AttachFile)->trigger();
     EXPECT_EQ(2u, prompter.fileRequests.size());
 
-    window.menuAction(u"Clear Attachments"_s)->trigger();
+    window.action(ComposeCommand::ClearAttachments)->trigger();
     EXPECT_EQ("No files attached.", label(window));
     EXPECT_TRUE(window.draft().attachmentList().empty());
-    window.menuAction(u"Attachment.."_s)->trigger();
+    window.action(ComposeCommand::AttachFile)->trigger();
     EXPECT_EQ("c.txt (0.50 kb)", label(window));
     EXPECT_EQ(dir.file("c.txt"), window.draft().attachment1);
-    EXPECT_FALSE(window.button(u"Attach a file"_s)->isEnabled());
+    EXPECT_FALSE(window.button(ComposeCommand::AttachFile)->isEnabled());
 }
 
 TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
@@ -266,7 +272,7 @@ TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
     html.attachFile();
 
     prompter.files = {dir.file("spring")};
-    html.button(u"Save draft"_s)->click();
+    html.button(ComposeCommand::Save)->click();
     const std::string saved = dir.file("spring.eml");
     EXPECT_EQ("Save email draft to file...", prompter.fileRequests.back().title);
     EXPECT_EQ("Email Draft (*.eml)|*.eml|All files (*.*)|*.*", prompter.fileRequests.back().filter);
@@ -282,7 +288,7 @@ TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
     // Into a plain-text window: the HTML source shows as text.
     ComposeWindow& plain = open(store::EditorFormat::PlainText);
     prompter.files = {saved};
-    plain.menuAction(u"Open.."_s)->trigger();
+    plain.action(ComposeCommand::Open)->trigger();
     EXPECT_EQ("Open Email Draft...", prompter.fileRequests.back().title);
     EXPECT_EQ(dir.path() + "/*.eml", prompter.fileRequests.back().initialPath);
     const delivery::MessageDraft opened = plain.draft();
@@ -314,8 +320,8 @@ TEST_F(ComposeWindowTest, ForeignOrShortFilesAndCancelledRequesters) {
     window.openDraftFile(foreign);
     window.openDraftFile(dir.file("missing.eml"));
     prompter.files = {std::nullopt, std::nullopt};
-    window.menuAction(u"Open.."_s)->trigger();
-    window.menuAction(u"Save.."_s)->trigger();
+    window.action(ComposeCommand::Open)->trigger();
+    window.action(ComposeCommand::Save)->trigger();
     EXPECT_EQ(before, window.draft());
     EXPECT_EQ("a.txt (0.10 kb)", label(window));
     EXPECT_TRUE(prompter.shown.empty());
@@ -348,13 +354,13 @@ TEST_F(ComposeWindowTest, AFailedSaveSaysSoAndTheWindowKeepsItsContents) {
 TEST_F(ComposeWindowTest, SendCommandsAskAndCheckBeforeTheyRun) {
     ComposeWindow& window = open(store::EditorFormat::Html);
     prompter.answers = {platform::PromptAnswer::No};
-    window.menuAction(u"Send Email"_s)->trigger();
+    window.action(ComposeCommand::SendEmail)->trigger();
     ASSERT_EQ(1u, prompter.shown.size());
     EXPECT_EQ("Confirm", prompter.shown[0].title);
     EXPECT_EQ(delivery::kSendEmailQuestion, prompter.shown[0].text);
 
     window.fromField()->setText(u"   "_s);
-    window.button(u"Preview"_s)->click();
+    window.button(ComposeCommand::SendPreview)->click();
     ASSERT_EQ(2u, prompter.shown.size());
     EXPECT_EQ(delivery::kPreviewNeedsFromText, prompter.shown[1].text);
     EXPECT_EQ(nullptr, window.findChild<delivery::SendProgressWindow*>());
@@ -386,7 +392,7 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
     settings.editorFormat = code(store::EditorFormat::PlainText);
     session.setSettings(settings);
 
-    window.button(u"Send email"_s)->click(); // no question
+    window.button(ComposeCommand::SendEmailNow)->click(); // no question
     EXPECT_TRUE(prompter.shown.empty());
     auto* progress = window.findChild<delivery::SendProgressWindow*>();
     ASSERT_NE(nullptr, progress);
@@ -409,7 +415,7 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
 
     // The preview goes to the From address after its question.
     prompter.answers = {platform::PromptAnswer::Yes};
-    window.menuAction(u"Send Preview"_s)->trigger();
+    window.action(ComposeCommand::SendPreview)->trigger();
     ASSERT_EQ(1u, prompter.shown.size());
     EXPECT_EQ(delivery::previewQuestion("Ann Lee <ann@example.org>"), prompter.shown[0].text);
     const auto preview = nlohmann::json::parse(readFileBytes(store.file("002.json")));
@@ -509,9 +515,9 @@ TEST_F(ComposeWindowTest, RequestersOfTheComposeWindowKeepItActive) {
     QTimer retry;
     QObject::connect(&retry, &QTimer::timeout, closeNextModal);
     retry.start(50);
-    compose->menuAction(u"Attachment.."_s)->trigger();
+    compose->action(ComposeCommand::AttachFile)->trigger();
     QTRY_COMPARE(QApplication::activeWindow(), compose);
-    compose->menuAction(u"Save.."_s)->trigger();
+    compose->action(ComposeCommand::Save)->trigger();
     QTRY_COMPARE(QApplication::activeWindow(), compose);
     retry.stop();
     ASSERT_EQ(2, owners.size());
@@ -526,18 +532,78 @@ TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
     QTextCursor caret = plain.bodyEditor()->textEditor()->textCursor();
     caret.setPosition(5);
     plain.bodyEditor()->textEditor()->setTextCursor(caret);
-    ASSERT_NE(nullptr, plain.menuAction(u"{{firstName}}"_s));
-    plain.menuAction(u"{{firstName}}"_s)->trigger();
+    ASSERT_NE(nullptr, plain.fieldAction("firstName"));
+    plain.fieldAction("firstName")->trigger();
     EXPECT_EQ("Dear {{firstName}},", plain.draft().body);
     for (std::string_view name : delivery::kPersonalFieldNames) {
-        EXPECT_NE(nullptr, plain.menuAction(toQString("{{" + std::string(name) + "}}")));
+        ASSERT_NE(nullptr, plain.fieldAction(name)) << name;
+        EXPECT_EQ("{{" + std::string(name) + "}}", plain.fieldAction(name)->text().toStdString());
     }
 
     ComposeWindow& html = open(store::EditorFormat::Html);
     script(html, "document.body.innerHTML = '<p>Hi</p>'; "
                  "getSelection().collapse(document.body.firstChild.firstChild, 2); 1");
-    html.menuAction(u"{{name}}"_s)->trigger();
+    html.fieldAction("name")->trigger();
     EXPECT_EQ("<p>Hi{{name}}</p>", script(html, "document.body.innerHTML"));
+}
+
+// The menus and the buttons come from the command tables: what the user sees
+// stays as it was, item by item.
+TEST_F(ComposeWindowTest, MenusButtonsAndFocusChainReadAsBefore) {
+    ComposeWindow& window = open(store::EditorFormat::Html);
+    std::string shown;
+    const std::function<void(const QMenu*, const std::string&)> walk =
+        [&](const QMenu* menu, const std::string& indent) {
+            for (const QAction* item : menu->actions()) {
+                shown += indent + (item->isSeparator() ? "-" : item->text().toStdString()) + "\n";
+                if (item->menu() != nullptr) {
+                    walk(item->menu(), indent + "  ");
+                }
+            }
+        };
+    for (const QAction* top : window.menuBar()->actions()) {
+        shown += top->text().toStdString() + "\n";
+        walk(top->menu(), "  ");
+    }
+    std::string fields;
+    for (std::string_view name : delivery::kPersonalFieldNames) {
+        fields += "    {{" + std::string(name) + "}}\n";
+    }
+    EXPECT_EQ("File\n  New\n  Open..\n  Save..\n  -\n  Send Email\n  -\n  Close\n"
+              "Edit\n  Cut\n  Copy\n  Paste\n  -\n  Insert\n    Hyperlink..\n"
+              "    Attachment..\n    Horizontal Line\n  Insert Field\n" +
+                  fields +
+                  "  -\n  Clear Attachments\n"
+                  "Tools\n  Font Style..\n  Edit HTML\n  -\n  Send Preview\n"
+                  "Help\n  Help...\n  -\n  About\n",
+              shown);
+    EXPECT_EQ(QKeySequence(Qt::Key_F1), window.action(ComposeCommand::Help)->shortcut());
+
+    // Tooltip, place and size of each button.
+    const std::vector<std::tuple<ComposeCommand, const char*, QRect>> buttons{
+        {ComposeCommand::SendEmailNow, "Send email", {0, 0, 32, 32}},
+        {ComposeCommand::Save, "Save draft", {32, 0, 32, 32}},
+        {ComposeCommand::SendPreview, "Preview", {64, 0, 32, 32}},
+        {ComposeCommand::Cut, "Cut", {104, 0, 32, 32}},
+        {ComposeCommand::Copy, "Copy", {136, 0, 32, 32}},
+        {ComposeCommand::Paste, "Paste", {168, 0, 32, 32}},
+        {ComposeCommand::AttachFile, "Attach a file", {208, 0, 32, 32}},
+        {ComposeCommand::FontStyle, "Font-style", {5, 110, 24, 24}},
+        {ComposeCommand::Bold, "Bold", {205, 110, 24, 24}},
+        {ComposeCommand::DecreaseIndent, "Decrease indent", {445, 110, 24, 24}},
+        {ComposeCommand::EditHtml, "Edit HTML", {525, 110, 24, 24}},
+    };
+    for (const auto& [command, tooltip, place] : buttons) {
+        ASSERT_NE(nullptr, window.button(command)) << tooltip;
+        EXPECT_EQ(tooltip, window.button(command)->toolTip().toStdString());
+        EXPECT_EQ(place, window.button(command)->geometry()) << tooltip;
+    }
+    EXPECT_EQ(nullptr, window.button(ComposeCommand::Close));
+
+    // The paragraph style list sits between Font-style and Bold in the chain.
+    EXPECT_EQ(window.paragraphStyleList(),
+              window.button(ComposeCommand::FontStyle)->nextInFocusChain());
+    EXPECT_EQ(window.button(ComposeCommand::Bold), window.paragraphStyleList()->nextInFocusChain());
 }
 
 } // namespace velmora::compose

@@ -159,10 +159,10 @@ TEST(BlockFormatTest, TheListAppliesOnlyAChangedChoice) {
 }
 
 TEST(FontStyleTest, CssCarriesFamilySizeColourAndStyleBits) {
-    FontChoice font{{255, 0, 0}, "Arial", 12, fontStyleBold};
+    FontChoice font{{255, 0, 0}, "Arial", 12, kFontStyleBold};
     EXPECT_EQ("font-family: Arial; font-size: 12pt; color: rgb(255,0,0); font-weight: bold;",
               fontStyleCss(font));
-    font = {{0, 128, 255}, "DejaVu Sans", 9, fontStyleItalic};
+    font = {{0, 128, 255}, "DejaVu Sans", 9, kFontStyleItalic};
     EXPECT_EQ(
         "font-family: DejaVu Sans; font-size: 9pt; color: rgb(0,128,255); font-style: italic;",
         fontStyleCss(font));
@@ -170,11 +170,11 @@ TEST(FontStyleTest, CssCarriesFamilySizeColourAndStyleBits) {
     EXPECT_EQ("font-family: DejaVu Sans; font-size: 9pt; color: rgb(0,128,255);",
               fontStyleCss(font));
     // Bold and italic together give both, and the effects are honoured.
-    font.style = fontStyleBold | fontStyleItalic | fontStyleUnderline;
+    font.style = kFontStyleBold | kFontStyleItalic | kFontStyleUnderline;
     EXPECT_EQ("font-family: DejaVu Sans; font-size: 9pt; color: rgb(0,128,255); "
               "font-weight: bold; font-style: italic; text-decoration: underline;",
               fontStyleCss(font));
-    font.style = fontStyleUnderline | fontStyleStrikeOut;
+    font.style = kFontStyleUnderline | kFontStyleStrikeOut;
     EXPECT_NE(std::string::npos,
               fontStyleCss(font).find("text-decoration: underline line-through;"));
     // A name cannot end the style attribute it is written into.
@@ -184,7 +184,7 @@ TEST(FontStyleTest, CssCarriesFamilySizeColourAndStyleBits) {
 }
 
 TEST(FontStyleTest, WrapsTogglesAndRestyles) {
-    const FontChoice font{{255, 0, 0}, "Arial", 12, fontStyleBold};
+    const FontChoice font{{255, 0, 0}, "Arial", 12, kFontStyleBold};
     const std::string css = fontStyleCss(font);
 
     FakeSurface text("abc", "P");

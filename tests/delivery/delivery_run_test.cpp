@@ -10,15 +10,18 @@
 
 namespace velmora::delivery {
 
+using namespace delivery_testing::script;
+
 using delivery_testing::deliveryScript;
 using delivery_testing::RecordingObserver;
 using delivery_testing::ScriptedConnection;
 using delivery_testing::ScriptedServer;
+using delivery_testing::ScriptStep;
 using testing_support::TempDir;
 
 namespace {
 
-using Step = ScriptedConnection::Step;
+using Step = ScriptStep;
 constexpr const char* kSender = "ann@example.org";
 
 struct RunFixture {
@@ -75,9 +78,9 @@ struct RunFixture {
 std::vector<Step> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
     std::vector<Step> script = deliveryScript(kSender, recipient);
     script.resize(static_cast<std::size_t>(afterSteps));
-    script.push_back(ScriptedConnection::says(std::move(reply)));
-    script.push_back(ScriptedConnection::expects("QUIT"));
-    script.push_back(ScriptedConnection::says("221 bye\r\n"));
+    script.push_back(says(std::move(reply)));
+    script.push_back(expects("QUIT"));
+    script.push_back(says("221 bye\r\n"));
     return script;
 }
 constexpr int kAfterRcpt = 6;
@@ -104,20 +107,19 @@ SmtpOutcome lost(bool reused) {
 // One connection carrying a message to each of `recipients` in turn, RSET
 // between them, then `tail` (what the server does after the last one).
 std::vector<Step> heldScript(const std::vector<std::string>& recipients, std::vector<Step> tail) {
-    using C = ScriptedConnection;
     std::vector<Step> script = deliveryScript(kSender, recipients.front());
     script.resize(kAfterMessage + 1); // up to the message's 250
     for (std::size_t i = 1; i < recipients.size(); ++i) {
-        const std::vector<Step> next = {C::expects("RSET"),
-                                        C::says("250 reset\r\n"),
-                                        C::expects(std::string("MAIL FROM: <") + kSender + ">"),
-                                        C::says("250 OK\r\n"),
-                                        C::expects("RCPT TO: <" + recipients[i] + ">"),
-                                        C::says("250 OK\r\n"),
-                                        C::expects("DATA"),
-                                        C::says("354 go ahead\r\n"),
-                                        C::message(),
-                                        C::says("250 queued\r\n")};
+        const std::vector<Step> next = {expects("RSET"),
+                                        says("250 reset\r\n"),
+                                        expects(std::string("MAIL FROM: <") + kSender + ">"),
+                                        says("250 OK\r\n"),
+                                        expects("RCPT TO: <" + recipients[i] + ">"),
+                                        says("250 OK\r\n"),
+                                        expects("DATA"),
+                                        says("354 go ahead\r\n"),
+                                        message(),
+                                        says("250 queued\r\n")};
         script.insert(script.end(), next.begin(), next.end());
     }
     script.insert(script.end(), tail.begin(), tail.end());
@@ -125,7 +127,7 @@ std::vector<Step> heldScript(const std::vector<std::string>& recipients, std::ve
 }
 
 std::vector<Step> quitTail() {
-    return {ScriptedConnection::expects("QUIT"), ScriptedConnection::says("221 bye\r\n")};
+    return {expects("QUIT"), says("221 bye\r\n")};
 }
 
 TEST(DeliveryRun, OutcomesAreClassifiedByResultCodeAndText) {
@@ -366,7 +368,6 @@ TEST(DeliveryRun, AJournalThatCannotBeWrittenSendsNothing) {
 } // namespace
 
 TEST(DeliveryRun, ConnectionsCarryUpToTheirLimitAndALostOneIsOpenedAgainForTheRest) {
-    using C = ScriptedConnection;
     RunFixture f;
     f.set("messagesPerConnection", "3");
     for (const char* address : {"a@example.org", "b@example.org", "c@example.org", "d@example.org",
@@ -377,10 +378,10 @@ TEST(DeliveryRun, ConnectionsCarryUpToTheirLimitAndALostOneIsOpenedAgainForTheRe
     f.server.add(heldScript({"a@example.org", "b@example.org", "c@example.org"}, quitTail()));
     // The server ends the held connection before e's message: e goes over a
     // new one, not counted as an attempt.
-    f.server.add(heldScript({"d@example.org"}, {C::expects("RSET"), C::hangs()}));
+    f.server.add(heldScript({"d@example.org"}, {expects("RSET"), hangs()}));
     // Lost after f's data: f may have got it, so f failed; the run goes on.
     std::vector<Step> third = heldScript({"e@example.org", "f@example.org"}, {});
-    third.back() = C::hangs(); // instead of f's 250
+    third.back() = hangs(); // instead of f's 250
     f.server.add(third);
 
     const SendRunSummary summary = f.run();
@@ -404,7 +405,6 @@ TEST(DeliveryRun, ConnectionsCarryUpToTheirLimitAndALostOneIsOpenedAgainForTheRe
 }
 
 TEST(DeliveryRun, AHeldConnectionIsLetGoBeforeALongWaitAndRefusalsKeepIt) {
-    using C = ScriptedConnection;
     RunFixture f;
     f.set("messagesPerConnection", "10");
     f.queue("grey@example.org");
@@ -413,14 +413,14 @@ TEST(DeliveryRun, AHeldConnectionIsLetGoBeforeALongWaitAndRefusalsKeepIt) {
     // grey's second try lets it go first.
     std::vector<Step> first = refusedAt("grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n");
     first.resize(kAfterRcpt + 1);
-    const std::vector<Step> rest = {C::expects("RSET"),
-                                    C::says("250 reset\r\n"),
-                                    C::expects("MAIL FROM: <ann@example.org>"),
-                                    C::says("250 OK\r\n"),
-                                    C::expects("RCPT TO: <gone@example.org>"),
-                                    C::says("550 5.1.1 no such user\r\n"),
-                                    C::expects("QUIT"),
-                                    C::says("221 bye\r\n")};
+    const std::vector<Step> rest = {expects("RSET"),
+                                    says("250 reset\r\n"),
+                                    expects("MAIL FROM: <ann@example.org>"),
+                                    says("250 OK\r\n"),
+                                    expects("RCPT TO: <gone@example.org>"),
+                                    says("550 5.1.1 no such user\r\n"),
+                                    expects("QUIT"),
+                                    says("221 bye\r\n")};
     first.insert(first.end(), rest.begin(), rest.end());
     f.server.add(first);
     f.server.add(heldScript({"grey@example.org"}, quitTail()));

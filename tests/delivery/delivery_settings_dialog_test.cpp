@@ -25,6 +25,7 @@ namespace velmora::delivery {
 using platform::toQString;
 
 using testing_support::FakePrompter;
+using testing_support::MemoryKeyring;
 using testing_support::TempDir;
 
 namespace {
@@ -279,31 +280,6 @@ TEST_F(SettingsDialogTest, TestConnectionUsesTheDialogsValuesWithoutFreezing) {
 }
 
 namespace {
-
-// A keyring in memory that can be made unreachable or refuse to store.
-struct MemoryKeyring final : store::PasswordStore {
-    std::optional<std::string> unavailableReason() override { return unavailable; }
-    ReadResult read(const std::string& account) override {
-        const auto found = entries.find(account);
-        return found == entries.end() ? ReadResult{std::nullopt, "not found"}
-                                      : ReadResult{found->second, {}};
-    }
-    std::optional<std::string> write(const std::string& account,
-                                     const std::string& password) override {
-        if (refusal) {
-            return refusal;
-        }
-        entries[account] = password;
-        return std::nullopt;
-    }
-    std::optional<std::string> remove(const std::string& account) override {
-        entries.erase(account);
-        return std::nullopt;
-    }
-    std::map<std::string, std::string> entries;
-    std::optional<std::string> unavailable;
-    std::optional<std::string> refusal;
-};
 
 void useLogin(store::Session& session, bool inKeyring) {
     store::SessionSettings s = session.settings();

@@ -11,36 +11,10 @@
 
 namespace velmora::delivery {
 
+using testing_support::MemoryKeyring;
 using testing_support::TempDir;
 
 namespace {
-
-// A keyring in memory that can be switched off or made to fail.
-struct MemoryKeyring final : store::PasswordStore {
-    std::optional<std::string> unavailableReason() override { return unavailable; }
-    ReadResult read(const std::string& account) override {
-        const auto found = entries.find(account);
-        if (found == entries.end()) {
-            return {std::nullopt, "not found"};
-        }
-        return {found->second, {}};
-    }
-    std::optional<std::string> write(const std::string& account,
-                                     const std::string& password) override {
-        if (writeError) {
-            return writeError;
-        }
-        entries[account] = password;
-        return std::nullopt;
-    }
-    std::optional<std::string> remove(const std::string& account) override {
-        entries.erase(account);
-        return std::nullopt;
-    }
-    std::map<std::string, std::string> entries;
-    std::optional<std::string> unavailable;
-    std::optional<std::string> writeError;
-};
 
 store::SessionSettings login(const std::string& password) {
     store::Session fresh;
@@ -87,7 +61,7 @@ TEST(KeyringPassword, TheChoiceStoresRemovesOrFallsBackToTheFile) {
             keyring.entries[keyringAccount(before)] = "s3cret";
         }
         keyring.unavailable = c.unavailable;
-        keyring.writeError = c.writeError;
+        keyring.refusal = c.writeError;
         store::SessionSettings settings = before;
         const auto message = applyKeyringChoice(settings, c.keep, before, keyring);
         EXPECT_EQ(keepsPasswordInKeyring(settings), c.marker);
@@ -107,7 +81,7 @@ TEST(KeyringPassword, AnUnchangedPasswordIsNotWrittenAgain) {
     store::SessionSettings before = login("");
     before.extensions.set(kPasswordInKeyringKey, "1");
     keyring.entries[keyringAccount(before)] = "kept";
-    keyring.writeError = "must not be written";
+    keyring.refusal = "must not be written";
     store::SessionSettings settings = before;
     settings.signature = "Regards";
     EXPECT_FALSE(applyKeyringChoice(settings, true, before, keyring));

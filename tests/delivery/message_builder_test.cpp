@@ -324,11 +324,7 @@ TEST(MessageBuilder, NonAsciiAttachmentNamesUseRfc2231) {
     EXPECT_EQ(p["parts"][1]["contentType"], "application/pdf");
 }
 
-TEST(MessageBuilder, AttachmentNamesAndExtensions) {
-    EXPECT_EQ(attachmentFileName("/home/ann/offer.pdf"), "offer.pdf");
-    EXPECT_EQ(attachmentFileName("C:\\docs\\offer.pdf"), "offer.pdf");
-    EXPECT_EQ(attachmentFileName("/tmp/\"quoted\"rest"), "quoted");
-    EXPECT_EQ(attachmentFileName("plain"), "plain");
+TEST(MessageBuilder, AttachmentExtensions) {
     EXPECT_EQ(attachmentExtension("/home/ann/offer.tar.GZ"), "GZ");
     EXPECT_EQ(attachmentExtension("/home/ann.d/README"), "");
     EXPECT_EQ(attachmentExtension("noext"), "");

@@ -151,4 +151,13 @@ TEST(InternationalAddress, DomainsBecomeALabels) {
     EXPECT_EQ(addressDomain("a@b@c.org"), "c.org");
 }
 
+TEST(HtmlText, EscapingWritesOnlyWhatEachPlaceNeeds) {
+    const std::string_view text = "a<b> & \"c\" 'd'";
+    EXPECT_EQ(escapeHtml(text, HtmlEscaping::Text), "a&lt;b&gt; &amp; \"c\" 'd'");
+    EXPECT_EQ(escapeHtml(text), "a&lt;b&gt; &amp; &quot;c&quot; 'd'");
+    EXPECT_EQ(escapeHtml(text, HtmlEscaping::AttributeValue),
+              "a&lt;b&gt; &amp; &quot;c&quot; &#39;d&#39;");
+    EXPECT_EQ(escapeHtml("Grüße", HtmlEscaping::AttributeValue), "Grüße");
+}
+
 } // namespace velmora::delivery

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
@@ -25,17 +26,23 @@ std::string scriptPath(const std::string& name) {
 
 namespace {
 
-// Starts python with the script and arguments, its stdout on a pipe.
-pid_t spawnPython(const std::string& script, const std::vector<std::string>& args, int& outFd) {
+// The descriptor the server reads its guard pipe on.
+constexpr int kGuardFd = 3;
+
+// Starts python with the script and arguments, its stdout on a pipe. With
+// `guardFd` >= 0 that descriptor becomes the child's kGuardFd.
+pid_t spawnPython(const std::string& script, const std::vector<std::string>& args, int& outFd,
+                  int guardFd = -1) {
     int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         return -1;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
+    if (guardFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, guardFd, kGuardFd);
+    }
     std::vector<std::string> words{python3(), scriptPath(script)};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -83,10 +90,20 @@ std::string runPythonScript(const std::string& script, const std::vector<std::st
 }
 
 SmtpTestServer::SmtpTestServer(const std::string& storeDir, const std::vector<std::string>& args) {
-    std::vector<std::string> all{"--dir", storeDir};
+    // The guard pipe: the server holds its read end, only this process its
+    // write end (close-on-exec, so no other child inherits it). However this
+    // process ends, the kernel closes the write end and the server stops.
+    int guard[2];
+    if (::pipe2(guard, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "cannot make the test SMTP server's guard pipe";
+        return;
+    }
+    std::vector<std::string> all{"--dir", storeDir, "--guard-fd", std::to_string(kGuardFd)};
     all.insert(all.end(), args.begin(), args.end());
     int fd = -1;
-    pid_ = spawnPython("smtp_test_server.py", all, fd);
+    pid_ = spawnPython("smtp_test_server.py", all, fd, guard[0]);
+    ::close(guard[0]);
+    guardFd_ = guard[1];
     if (pid_ < 0) {
         ADD_FAILURE() << "cannot start the test SMTP server";
         return;
@@ -113,6 +130,9 @@ SmtpTestServer::SmtpTestServer(const std::string& storeDir, const std::vector<st
 }
 
 SmtpTestServer::~SmtpTestServer() {
+    if (guardFd_ >= 0) {
+        ::close(guardFd_);
+    }
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         int status = 0;

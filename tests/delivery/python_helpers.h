@@ -15,7 +15,8 @@ std::string scriptPath(const std::string& name);
 // Fails the test when it cannot run or exits with an error.
 std::string runPythonScript(const std::string& script, const std::vector<std::string>& args);
 
-// The test SMTP server, started on a free port and stopped when the object goes.
+// The test SMTP server, started on a free port and stopped when the object
+// goes, or when this process ends without destroying it (an abort, a crash).
 class SmtpTestServer {
 public:
     // `args` go to smtp_test_server.py after "--dir".
@@ -30,6 +31,7 @@ public:
 private:
     pid_t pid_ = -1;
     int port_ = 0;
+    int guardFd_ = -1;
 };
 
 } // namespace velmora::delivery_testing

@@ -118,22 +118,21 @@ bool RecordingObserver::cancelRequested() {
             std::find(lines.begin(), lines.end(), cancelAfterLine) != lines.end());
 }
 
-std::vector<ScriptedConnection::Step> deliveryScript(const std::string& sender,
-                                                     const std::string& recipient) {
-    using C = ScriptedConnection;
-    return {C::says("220 mail.example.net ESMTP\r\n"),
-            C::expects("HELO client.example"),
-            C::says("250 mail.example.net\r\n"),
-            C::expects("MAIL FROM: <" + sender + ">"),
-            C::says("250 OK\r\n"),
-            C::expects("RCPT TO: <" + recipient + ">"),
-            C::says("250 OK\r\n"),
-            C::expects("DATA"),
-            C::says("354 go ahead\r\n"),
-            C::message(),
-            C::says("250 queued\r\n"),
-            C::expects("QUIT"),
-            C::says("221 bye\r\n")};
+std::vector<ScriptStep> deliveryScript(const std::string& sender, const std::string& recipient) {
+    using namespace script;
+    return {says("220 mail.example.net ESMTP\r\n"),
+            expects("HELO client.example"),
+            says("250 mail.example.net\r\n"),
+            expects("MAIL FROM: <" + sender + ">"),
+            says("250 OK\r\n"),
+            expects("RCPT TO: <" + recipient + ">"),
+            says("250 OK\r\n"),
+            expects("DATA"),
+            says("354 go ahead\r\n"),
+            message(),
+            says("250 queued\r\n"),
+            expects("QUIT"),
+            says("221 bye\r\n")};
 }
 
 namespace {
@@ -161,7 +160,7 @@ private:
 
 } // namespace
 
-ScriptedConnection& ScriptedServer::add(std::vector<ScriptedConnection::Step> script) {
+ScriptedConnection& ScriptedServer::add(std::vector<ScriptStep> script) {
     connections.push_back(std::make_unique<ScriptedConnection>(clock_, std::move(script)));
     return *connections.back();
 }

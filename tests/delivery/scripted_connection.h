@@ -2,6 +2,7 @@
 
 #include "delivery/connection.h"
 #include "delivery/run_observer.h"
+#include "dialogue_script.h"
 #include "store/clock.h"
 
 #include <functional>
@@ -16,22 +17,7 @@ namespace velmora::delivery_testing {
 // time-outs run instantly. Client writes are checked against the script.
 class ScriptedConnection final : public delivery::Connection {
 public:
-    struct Step {
-        enum Kind {
-            Says,    // the server sends `bytes` (in pieces of `chunk` bytes, 0 = whole)
-            Expects, // the client must write exactly `bytes`
-            Message, // the client writes a message, ending in CR LF "." CR LF
-            Silence, // the server says nothing for `ms` milliseconds
-            Hangs,   // the server closes the connection
-        } kind;
-        std::string bytes;
-        long long ms = 0;
-    };
-    static Step says(std::string bytes) { return {Step::Says, std::move(bytes)}; }
-    static Step expects(std::string line) { return {Step::Expects, std::move(line) + "\r\n"}; }
-    static Step message() { return {Step::Message, ""}; }
-    static Step silence(long long ms) { return {Step::Silence, "", ms}; }
-    static Step hangs() { return {Step::Hangs, ""}; }
+    using Step = ScriptStep;
 
     ScriptedConnection(store::FixedClock& clock, std::vector<Step> script)
         : clock_(clock), script_(std::move(script)) {}

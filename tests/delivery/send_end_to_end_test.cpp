@@ -161,9 +161,9 @@ TEST(SendEndToEnd, CtrlCCancelsTheRunAndTheStampsSoFarAreSaved) {
         for (int i = 0; i < 500; ++i) {
             struct sigaction current {};
             ::sigaction(SIGINT, nullptr, &current);
-            if (current.sa_handler != SIG_DFL && std::filesystem::exists(store.file("001.json"))) {
-                // The second session is then waiting for its (delayed) reply.
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            if (current.sa_handler != SIG_DFL &&
+                std::filesystem::exists(store.file("002.waiting"))) {
+                // The second session is waiting for its (delayed) reply.
                 ::kill(::getpid(), SIGINT);
                 return;
             }

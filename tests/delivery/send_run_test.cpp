@@ -10,15 +10,18 @@
 
 namespace velmora::delivery {
 
+using namespace delivery_testing::script;
+
 using delivery_testing::deliveryScript;
 using delivery_testing::RecordingObserver;
 using delivery_testing::ScriptedConnection;
 using delivery_testing::ScriptedServer;
+using delivery_testing::ScriptStep;
 using testing_support::FakePrompter;
 
 namespace {
 
-using Step = ScriptedConnection::Step;
+using Step = ScriptStep;
 using Recipients = std::vector<std::pair<std::int32_t, std::string>>;
 
 constexpr const char* kSender = "ann@example.org";
@@ -83,9 +86,9 @@ struct RunFixture {
 std::vector<Step> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
     std::vector<Step> script = deliveryScript(kSender, recipient);
     script.resize(static_cast<std::size_t>(afterSteps));
-    script.push_back(ScriptedConnection::says(std::move(reply)));
-    script.push_back(ScriptedConnection::expects("QUIT"));
-    script.push_back(ScriptedConnection::says("221 bye\r\n"));
+    script.push_back(says(std::move(reply)));
+    script.push_back(expects("QUIT"));
+    script.push_back(says("221 bye\r\n"));
     return script;
 }
 
@@ -192,7 +195,7 @@ TEST(SendRun, CancelDuringTheThirdOfFiveStopsThereAndStampsOnlyDeliveries) {
     f.server.add(deliveryScript(kSender, "r2@example.org"));
     std::vector<Step> third = deliveryScript(kSender, "r3@example.org");
     third.resize(5);
-    third.push_back(ScriptedConnection::silence(5000));
+    third.push_back(silence(5000));
     f.server.add(third);
     // Cancel once the third dialogue is under way.
     f.server.onOpen = [&f](int n) {
@@ -242,10 +245,10 @@ TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
     const std::string a = "a@example.org";
     std::vector<Step> timesOut = deliveryScript(kSender, a);
     timesOut.resize(3);
-    timesOut.push_back(ScriptedConnection::silence(20000));
+    timesOut.push_back(silence(20000));
     std::vector<Step> hangsUp = deliveryScript(kSender, a);
     hangsUp.resize(8);
-    hangsUp.push_back(ScriptedConnection::hangs());
+    hangsUp.push_back(hangs());
     const std::vector<Case> cases = {
         // Each reason once: the session logged it already.
         {"no connection",

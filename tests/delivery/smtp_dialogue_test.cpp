@@ -1,31 +1,15 @@
 #include "delivery/mime_text.h"
 #include "delivery/smtp_dialogue.h"
+#include "dialogue_script.h"
 
 #include <gtest/gtest.h>
 
 namespace velmora::delivery {
 
-namespace {
+using namespace delivery_testing::script;
+using delivery_testing::ScriptStep;
 
-// One line of a dialogue script: what the server says, what the client must
-// write next, or that the client must now write the message.
-struct Line {
-    enum Kind { Server, Client, Message, Tls } kind;
-    std::string bytes;
-};
-Line S(std::string bytes) {
-    return {Line::Server, std::move(bytes)};
-}
-Line C(std::string bytes) {
-    return {Line::Client, std::move(bytes) + "\r\n"};
-}
-Line M() {
-    return {Line::Message, ""};
-}
-// The client must now ask for the TLS handshake; it succeeds.
-Line T() {
-    return {Line::Tls, ""};
-}
+namespace {
 
 SmtpDialogueSetup setupFor(std::string user = "", std::string password = "",
                            SmtpSecurity security = SmtpSecurity::None) {
@@ -46,31 +30,34 @@ class ScriptPlayer {
 public:
     ScriptPlayer(SmtpDialogue& dialogue, std::size_t chunk = 0) : d_(dialogue), chunk_(chunk) {}
 
-    void play(const std::vector<Line>& script) {
+    void play(const std::vector<ScriptStep>& script) {
         for (std::size_t i = 0; i < script.size(); ++i) {
-            const Line& line = script[i];
+            const ScriptStep& line = script[i];
             SCOPED_TRACE("script line " + std::to_string(i));
             switch (line.kind) {
-            case Line::Server:
+            case ScriptStep::Says:
                 feed(line.bytes);
                 break;
-            case Line::Client:
+            case ScriptStep::Expects:
                 ASSERT_EQ(written_.substr(0, line.bytes.size()), line.bytes);
                 written_.erase(0, line.bytes.size());
                 break;
-            case Line::Message:
+            case ScriptStep::Message:
                 ASSERT_TRUE(messagePending_) << "no 354 was acted on";
                 ASSERT_TRUE(written_.empty()) << written_;
                 messagePending_ = false;
                 ++messages_;
                 take(d_.messageWritten());
                 break;
-            case Line::Tls:
+            case ScriptStep::StartsTls:
                 ASSERT_TRUE(tlsPending_) << "no handshake was asked for";
                 ASSERT_TRUE(written_.empty()) << written_;
                 tlsPending_ = false;
                 take(d_.tlsStarted());
                 break;
+            case ScriptStep::Silence:
+            case ScriptStep::Hangs:
+                FAIL() << "a connection step in a dialogue script";
             }
         }
         EXPECT_EQ(written_, "") << "the client wrote more than the script says";
@@ -112,43 +99,43 @@ private:
     int messages_ = 0;
 };
 
-const std::vector<Line> kPlainDialogue = {
-    S("220 mail.example.net ESMTP ready\r\n"),
-    C("HELO client.example"),
-    S("250 mail.example.net\r\n"),
-    C("MAIL FROM: <ann@example.org>"),
-    S("250 2.1.0 OK\r\n"),
-    C("RCPT TO: <bob@example.net>"),
-    S("250 2.1.5 OK\r\n"),
-    C("DATA"),
-    S("354 End data with <CR><LF>.<CR><LF>\r\n"),
-    M(),
-    S("250 2.0.0 Ok: queued as 12345\r\n"),
-    C("QUIT"),
-    S("221 2.0.0 Bye\r\n"),
+const std::vector<ScriptStep> kPlainDialogue = {
+    says("220 mail.example.net ESMTP ready\r\n"),
+    expects("HELO client.example"),
+    says("250 mail.example.net\r\n"),
+    expects("MAIL FROM: <ann@example.org>"),
+    says("250 2.1.0 OK\r\n"),
+    expects("RCPT TO: <bob@example.net>"),
+    says("250 2.1.5 OK\r\n"),
+    expects("DATA"),
+    says("354 End data with <CR><LF>.<CR><LF>\r\n"),
+    message(),
+    says("250 2.0.0 Ok: queued as 12345\r\n"),
+    expects("QUIT"),
+    says("221 2.0.0 Bye\r\n"),
 };
 
-std::vector<Line> loginDialogue() {
+std::vector<ScriptStep> loginDialogue() {
     return {
-        S("220-mail.example.net ESMTP\r\n220-second greeting line\r\n220 ready\r\n"),
-        C("Ehlo client.example"),
-        S("250-mail.example.net\r\n250-PIPELINING\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n"),
-        C("AUTH LOGIN"),
-        S("334 VXNlcm5hbWU6\r\n"),
-        C(base64String("ann.lee")),
-        S("334 UGFzc3dvcmQ6\r\n"),
-        C(base64String("s3cret")),
-        S("235 2.7.0 Authentication successful\r\n"),
-        C("MAIL FROM: <ann@example.org>"),
-        S("250 OK\r\n"),
-        C("RCPT TO: <bob@example.net>"),
-        S("251 User not local; will forward\r\n"),
-        C("DATA"),
-        S("354 go ahead\r\n"),
-        M(),
-        S("250 accepted\r\n"),
-        C("QUIT"),
-        S("221 bye\r\n"),
+        says("220-mail.example.net ESMTP\r\n220-second greeting line\r\n220 ready\r\n"),
+        expects("Ehlo client.example"),
+        says("250-mail.example.net\r\n250-PIPELINING\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n"),
+        expects("AUTH LOGIN"),
+        says("334 VXNlcm5hbWU6\r\n"),
+        expects(base64String("ann.lee")),
+        says("334 UGFzc3dvcmQ6\r\n"),
+        expects(base64String("s3cret")),
+        says("235 2.7.0 Authentication successful\r\n"),
+        expects("MAIL FROM: <ann@example.org>"),
+        says("250 OK\r\n"),
+        expects("RCPT TO: <bob@example.net>"),
+        says("251 User not local; will forward\r\n"),
+        expects("DATA"),
+        says("354 go ahead\r\n"),
+        message(),
+        says("250 accepted\r\n"),
+        expects("QUIT"),
+        says("221 bye\r\n"),
     };
 }
 
@@ -208,11 +195,11 @@ TEST(SmtpDialogue, RepliesSplitAtEveryByteGiveTheSameDialogue) {
 TEST(SmtpDialogue, RefusedRecipientIsRejectedAndEndsWithQuit) {
     SmtpDialogue d(setupFor());
     ScriptPlayer player(d);
-    player.play({S("220 hi\r\n"), C("HELO client.example"), S("250 ok\r\n"),
-                 C("MAIL FROM: <ann@example.org>"), S("250 ok\r\n"),
-                 C("RCPT TO: <bob@example.net>"),
-                 S("550 5.1.1 <bob@example.net>: Recipient address rejected\r\n"), C("QUIT"),
-                 S("221 bye\r\n")});
+    player.play({says("220 hi\r\n"), expects("HELO client.example"), says("250 ok\r\n"),
+                 expects("MAIL FROM: <ann@example.org>"), says("250 ok\r\n"),
+                 expects("RCPT TO: <bob@example.net>"),
+                 says("550 5.1.1 <bob@example.net>: Recipient address rejected\r\n"),
+                 expects("QUIT"), says("221 bye\r\n")});
     EXPECT_TRUE(d.finished());
     EXPECT_EQ(d.outcome().result, SmtpResult::Rejected);
     EXPECT_EQ(d.outcome().replyCode, "550");
@@ -223,11 +210,12 @@ TEST(SmtpDialogue, RefusedRecipientIsRejectedAndEndsWithQuit) {
 TEST(SmtpDialogue, WrongPasswordFailsAtOnce) {
     SmtpDialogue d(setupFor("ann.lee", "wrong"));
     ScriptPlayer player(d);
-    player.play({S("220 hi\r\n"), C("Ehlo client.example"), S("250 AUTH LOGIN\r\n"),
-                 C("AUTH LOGIN"), S("334 VXNlcm5hbWU6\r\n"), C(base64String("ann.lee")),
-                 S("334 UGFzc3dvcmQ6\r\n"), C(base64String("wrong")),
-                 S("535 5.7.8 Authentication credentials invalid\r\n"), C("QUIT"),
-                 S("221 bye\r\n")});
+    player.play({says("220 hi\r\n"), expects("Ehlo client.example"), says("250 AUTH LOGIN\r\n"),
+                 expects("AUTH LOGIN"), says("334 VXNlcm5hbWU6\r\n"),
+                 expects(base64String("ann.lee")), says("334 UGFzc3dvcmQ6\r\n"),
+                 expects(base64String("wrong")),
+                 says("535 5.7.8 Authentication credentials invalid\r\n"), expects("QUIT"),
+                 says("221 bye\r\n")});
     EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
     EXPECT_EQ(d.outcome().replyCode, "535");
 }
@@ -244,10 +232,11 @@ TEST(SmtpDialogue, AnErrorReplyAtEachStepEndsTheSessionWithTheRightOutcome) {
                           {8, SmtpResult::Rejected}, {10, SmtpResult::Rejected}};
     for (const Case& c : cases) {
         SCOPED_TRACE("reply " + std::to_string(c.serverLine));
-        std::vector<Line> script(kPlainDialogue.begin(), kPlainDialogue.begin() + c.serverLine);
-        script.push_back(S("451 4.3.0 Try again later\r\n"));
-        script.push_back(C("QUIT"));
-        script.push_back(S("221 bye\r\n"));
+        std::vector<ScriptStep> script(kPlainDialogue.begin(),
+                                       kPlainDialogue.begin() + c.serverLine);
+        script.push_back(says("451 4.3.0 Try again later\r\n"));
+        script.push_back(expects("QUIT"));
+        script.push_back(says("221 bye\r\n"));
         SmtpDialogue d(setupFor());
         ScriptPlayer player(d);
         player.play(script);
@@ -262,8 +251,9 @@ TEST(SmtpDialogue, UnexpectedPositiveRepliesAreIgnoredAndCodesOutOfPlaceDoNothin
     SmtpDialogue d(setupFor());
     ScriptPlayer player(d);
     // 354 before DATA and 235 without a login must not start the message or MAIL FROM.
-    player.play({S("220 hi\r\n"), C("HELO client.example"), S("354 what\r\n235 odd\r\n"),
-                 S("250 ok\r\n"), C("MAIL FROM: <ann@example.org>")});
+    player.play({says("220 hi\r\n"), expects("HELO client.example"),
+                 says("354 what\r\n235 odd\r\n"), says("250 ok\r\n"),
+                 expects("MAIL FROM: <ann@example.org>")});
     EXPECT_EQ(d.state(), SmtpState::AwaitMailFromReply);
     EXPECT_FALSE(d.outcomeSettled());
 }
@@ -291,9 +281,10 @@ TEST(SmtpDialogue, ADisconnectFailsTheSessionUnlessTheOutcomeWasSettled) {
 
     SmtpDialogue delivered(setupFor());
     ScriptPlayer player(delivered);
-    player.play({S("220 hi\r\n"), C("HELO client.example"), S("250 a\r\n"),
-                 C("MAIL FROM: <ann@example.org>"), S("250 b\r\n"), C("RCPT TO: <bob@example.net>"),
-                 S("250 c\r\n"), C("DATA"), S("354 go\r\n"), M(), S("250 queued\r\n"), C("QUIT")});
+    player.play({says("220 hi\r\n"), expects("HELO client.example"), says("250 a\r\n"),
+                 expects("MAIL FROM: <ann@example.org>"), says("250 b\r\n"),
+                 expects("RCPT TO: <bob@example.net>"), says("250 c\r\n"), expects("DATA"),
+                 says("354 go\r\n"), message(), says("250 queued\r\n"), expects("QUIT")});
     delivered.connectionClosed(); // no 221: the message was taken all the same
     EXPECT_EQ(delivered.outcome().result, SmtpResult::Delivered);
 }
@@ -376,27 +367,28 @@ std::string plainCredentials(const std::string& user, const std::string& passwor
 }
 
 // From MAIL FROM to QUIT, once the login (if any) is done.
-std::vector<Line> envelopeAndMessage() {
-    return {C("MAIL FROM: <ann@example.org>"),
-            S("250 OK\r\n"),
-            C("RCPT TO: <bob@example.net>"),
-            S("250 OK\r\n"),
-            C("DATA"),
-            S("354 go\r\n"),
-            M(),
-            S("250 queued\r\n"),
-            C("QUIT"),
-            S("221 bye\r\n")};
+std::vector<ScriptStep> envelopeAndMessage() {
+    return {expects("MAIL FROM: <ann@example.org>"),
+            says("250 OK\r\n"),
+            expects("RCPT TO: <bob@example.net>"),
+            says("250 OK\r\n"),
+            expects("DATA"),
+            says("354 go\r\n"),
+            message(),
+            says("250 queued\r\n"),
+            expects("QUIT"),
+            says("221 bye\r\n")};
 }
 
-std::vector<Line> joinedScript(std::vector<Line> head, const std::vector<Line>& tail) {
+std::vector<ScriptStep> joinedScript(std::vector<ScriptStep> head,
+                                     const std::vector<ScriptStep>& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
 }
 
-bool wroteAuth(const std::vector<Line>& script) {
-    return std::any_of(script.begin(), script.end(), [](const Line& line) {
-        return line.kind == Line::Client && line.bytes.starts_with("AUTH");
+bool wroteAuth(const std::vector<ScriptStep>& script) {
+    return std::any_of(script.begin(), script.end(), [](const ScriptStep& line) {
+        return line.kind == ScriptStep::Expects && line.bytes.starts_with("AUTH");
     });
 }
 
@@ -407,15 +399,16 @@ TEST(SmtpDialogueTls, StartTlsDropsWhatCameWithThe220AndAsksForCapabilitiesAgain
         SmtpDialogue d(setupFor("ann.lee", "s3cret", security));
         ScriptPlayer player(d);
         player.play(joinedScript(
-            {S("220 mail.example.net ESMTP\r\n"), C("EHLO client.example"),
+            {says("220 mail.example.net ESMTP\r\n"), expects("EHLO client.example"),
              // Before TLS the server (or someone in between) offers only LOGIN.
-             S("250-mail.example.net\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n"), C("STARTTLS"),
+             says("250-mail.example.net\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n"),
+             expects("STARTTLS"),
              // Bytes injected after the 220 must never be read as replies.
-             S("220 2.0.0 Ready to start TLS\r\n250 2.1.0 injected\r\n354 injected\r\n"), T(),
-             C("EHLO client.example"),
-             S("250-mail.example.net\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n"),
-             C("AUTH PLAIN " + plainCredentials("ann.lee", "s3cret")),
-             S("235 2.7.0 Authentication successful\r\n")},
+             says("220 2.0.0 Ready to start TLS\r\n250 2.1.0 injected\r\n354 injected\r\n"),
+             startsTls(), expects("EHLO client.example"),
+             says("250-mail.example.net\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n"),
+             expects("AUTH PLAIN " + plainCredentials("ann.lee", "s3cret")),
+             says("235 2.7.0 Authentication successful\r\n")},
             envelopeAndMessage()));
         EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
         EXPECT_TRUE(d.encrypted());
@@ -448,7 +441,7 @@ TEST(SmtpDialogueTls, SecurityModesDecideWhatHappensWithoutStartTls) {
         const char* name;
         SmtpSecurity security;
         bool login;
-        std::vector<Line> script;
+        std::vector<ScriptStep> script;
         SmtpResult result;
         const char* reason;
     };
@@ -456,49 +449,54 @@ TEST(SmtpDialogueTls, SecurityModesDecideWhatHappensWithoutStartTls) {
         {"auto with a login never sends the password in clear",
          SmtpSecurity::Auto,
          true,
-         {S("220 hi\r\n"), C("EHLO client.example"), S(noTls), C("QUIT"), S("221 bye\r\n")},
+         {says("220 hi\r\n"), expects("EHLO client.example"), says(noTls), expects("QUIT"),
+          says("221 bye\r\n")},
          SmtpResult::Failed,
          kNoEncryptionText},
         {"auto without a login goes on unencrypted", SmtpSecurity::Auto, false,
-         joinedScript({S("220 hi\r\n"), C("EHLO client.example"), S(noTls)}, envelopeAndMessage()),
+         joinedScript({says("220 hi\r\n"), expects("EHLO client.example"), says(noTls)},
+                      envelopeAndMessage()),
          SmtpResult::Delivered, ""},
         {"starttls requires it",
          SmtpSecurity::StartTls,
          false,
-         {S("220 hi\r\n"), C("EHLO client.example"), S(noTls), C("QUIT"), S("221 bye\r\n")},
+         {says("220 hi\r\n"), expects("EHLO client.example"), says(noTls), expects("QUIT"),
+          says("221 bye\r\n")},
          SmtpResult::Failed,
          kNoStartTlsText},
         {"starttls: EHLO refused means no STARTTLS",
          SmtpSecurity::StartTls,
          false,
-         {S("220 hi\r\n"), C("EHLO client.example"), S("502 what?\r\n"), C("QUIT"),
-          S("221 bye\r\n")},
+         {says("220 hi\r\n"), expects("EHLO client.example"), says("502 what?\r\n"),
+          expects("QUIT"), says("221 bye\r\n")},
          SmtpResult::Failed,
          kNoStartTlsText},
         {"none: the old dialogue's AUTH LOGIN", SmtpSecurity::None, true,
-         joinedScript({S("220 hi\r\n"), C("Ehlo client.example"), S(noTls), C("AUTH LOGIN"),
-                       S("334 VXNlcm5hbWU6\r\n"), C(base64String("ann.lee")),
-                       S("334 UGFzc3dvcmQ6\r\n"), C(base64String("s3cret")), S("235 ok\r\n")},
+         joinedScript({says("220 hi\r\n"), expects("Ehlo client.example"), says(noTls),
+                       expects("AUTH LOGIN"), says("334 VXNlcm5hbWU6\r\n"),
+                       expects(base64String("ann.lee")), says("334 UGFzc3dvcmQ6\r\n"),
+                       expects(base64String("s3cret")), says("235 ok\r\n")},
                       envelopeAndMessage()),
          SmtpResult::Delivered, ""},
         {"auto: EHLO refused falls back to HELO", SmtpSecurity::Auto, false,
-         joinedScript({S("220 hi\r\n"), C("EHLO client.example"), S("500 unknown\r\n"),
-                       C("HELO client.example"), S("250 ok\r\n")},
+         joinedScript({says("220 hi\r\n"), expects("EHLO client.example"), says("500 unknown\r\n"),
+                       expects("HELO client.example"), says("250 ok\r\n")},
                       envelopeAndMessage()),
          SmtpResult::Delivered, ""},
         {"EHLO refused with a login: no login is possible",
          SmtpSecurity::Tls,
          true,
-         {S("220 hi\r\n"), C("EHLO client.example"), S("502 unknown\r\n"), C("QUIT"),
-          S("221 bye\r\n")},
+         {says("220 hi\r\n"), expects("EHLO client.example"), says("502 unknown\r\n"),
+          expects("QUIT"), says("221 bye\r\n")},
          SmtpResult::Failed,
          "The server does not understand EHLO (502 unknown), so no login is possible; the "
          "password was not sent."},
         {"STARTTLS refused",
          SmtpSecurity::Auto,
          true,
-         {S("220 hi\r\n"), C("EHLO client.example"), S("250-x\r\n250 STARTTLS\r\n"), C("STARTTLS"),
-          S("454 4.7.0 TLS not available\r\n"), C("QUIT"), S("221 bye\r\n")},
+         {says("220 hi\r\n"), expects("EHLO client.example"), says("250-x\r\n250 STARTTLS\r\n"),
+          expects("STARTTLS"), says("454 4.7.0 TLS not available\r\n"), expects("QUIT"),
+          says("221 bye\r\n")},
          SmtpResult::Failed,
          "The server refused STARTTLS: 454 4.7.0 TLS not available"},
     };
@@ -579,9 +577,10 @@ TEST(SmtpDialogueTls, AConnectionTestStopsAfterTheLogin) {
     setup.probeOnly = true;
     SmtpDialogue d(setup);
     ScriptPlayer player(d);
-    player.play({S("220 hi\r\n"), C("EHLO client.example"), S("250-x\r\n250 AUTH PLAIN\r\n"),
-                 C("AUTH PLAIN " + plainCredentials("ann.lee", "s3cret")), S("235 ok\r\n"),
-                 C("QUIT"), S("221 bye\r\n")});
+    player.play({says("220 hi\r\n"), expects("EHLO client.example"),
+                 says("250-x\r\n250 AUTH PLAIN\r\n"),
+                 expects("AUTH PLAIN " + plainCredentials("ann.lee", "s3cret")), says("235 ok\r\n"),
+                 expects("QUIT"), says("221 bye\r\n")});
     EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
     EXPECT_TRUE(d.loggedIn());
     EXPECT_EQ(d.greeting(), "hi");
@@ -590,11 +589,11 @@ TEST(SmtpDialogueTls, AConnectionTestStopsAfterTheLogin) {
 TEST(SmtpDialogue, ServerTextIsMadeSafeInTheLogAndTheOutcome) {
     SmtpDialogue d(setupFor());
     ScriptPlayer player(d);
-    player.play({S("220 hi\x1B]0;owned\x07\r\n"), C("HELO client.example"),
-                 S("554 no \xC2\x9B"
-                   "31m \x9B"
-                   "1m\r\n"),
-                 C("QUIT")});
+    player.play({says("220 hi\x1B]0;owned\x07\r\n"), expects("HELO client.example"),
+                 says("554 no \xC2\x9B"
+                      "31m \x9B"
+                      "1m\r\n"),
+                 expects("QUIT")});
     EXPECT_EQ(player.logLines[0], "<220 hi\\x1B]0;owned\\x07");
     EXPECT_EQ(d.outcome().replyText, "no \\x9B31m \xEF\xBF\xBD"
                                      "1m");
@@ -609,11 +608,12 @@ TEST(SmtpDialogue, NonAsciiLocalPartsGoOnlyToServersOfferingSmtpUtf8) {
         setup.recipient = "jürgen@example.net";
         SmtpDialogue d(setup);
         ScriptPlayer p(d);
-        p.play({S(greeting), C("Ehlo client.example"),
-                S("250-mx\r\n250-8BITMIME\r\n250 smtputf8\r\n"),
-                C("MAIL FROM: <ann@example.org> SMTPUTF8"), S("250 ok\r\n"),
-                C("RCPT TO: <jürgen@example.net>"), S("250 ok\r\n"), C("DATA"), S("354 go\r\n"),
-                M(), S("250 queued\r\n"), C("QUIT"), S("221 bye\r\n")});
+        p.play({says(greeting), expects("Ehlo client.example"),
+                says("250-mx\r\n250-8BITMIME\r\n250 smtputf8\r\n"),
+                expects("MAIL FROM: <ann@example.org> SMTPUTF8"), says("250 ok\r\n"),
+                expects("RCPT TO: <jürgen@example.net>"), says("250 ok\r\n"), expects("DATA"),
+                says("354 go\r\n"), message(), says("250 queued\r\n"), expects("QUIT"),
+                says("221 bye\r\n")});
         EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
     }
     // Not offered: the recipient is rejected before the server hears of it.
@@ -622,8 +622,8 @@ TEST(SmtpDialogue, NonAsciiLocalPartsGoOnlyToServersOfferingSmtpUtf8) {
         setup.recipient = "jürgen@example.net";
         SmtpDialogue d(setup);
         ScriptPlayer p(d);
-        p.play({S(greeting), C("Ehlo client.example"), S("250-mx\r\n250 8BITMIME\r\n"), C("QUIT"),
-                S("221 bye\r\n")});
+        p.play({says(greeting), expects("Ehlo client.example"), says("250-mx\r\n250 8BITMIME\r\n"),
+                expects("QUIT"), says("221 bye\r\n")});
         EXPECT_EQ(d.outcome().result, SmtpResult::Rejected);
         EXPECT_EQ(d.outcome().reason,
                   "The address \"jürgen@example.net\" has non-ASCII characters before the \"@\" "
@@ -634,9 +634,9 @@ TEST(SmtpDialogue, NonAsciiLocalPartsGoOnlyToServersOfferingSmtpUtf8) {
     plain.recipient = "bob@xn--bcher-kva.example";
     SmtpDialogue d(plain);
     ScriptPlayer p(d);
-    p.play({S(greeting), C("HELO client.example"), S("250 mx\r\n"),
-            C("MAIL FROM: <ann@example.org>"), S("250 ok\r\n"),
-            C("RCPT TO: <bob@xn--bcher-kva.example>")});
+    p.play({says(greeting), expects("HELO client.example"), says("250 mx\r\n"),
+            expects("MAIL FROM: <ann@example.org>"), says("250 ok\r\n"),
+            expects("RCPT TO: <bob@xn--bcher-kva.example>")});
 }
 
 namespace {
@@ -653,11 +653,12 @@ const char* const kEhloWithPipelining =
     "250-mail.example.net\r\n250-PIPELINING\r\n250 8BITMIME\r\n";
 
 // The greeting and EHLO of a server that offers PIPELINING.
-std::vector<Line> ehloOpening() {
-    return {S("220 mail.example.net ESMTP\r\n"), C("EHLO client.example"), S(kEhloWithPipelining)};
+std::vector<ScriptStep> ehloOpening() {
+    return {says("220 mail.example.net ESMTP\r\n"), expects("EHLO client.example"),
+            says(kEhloWithPipelining)};
 }
 
-void append(std::vector<Line>& script, const std::vector<Line>& more) {
+void append(std::vector<ScriptStep>& script, const std::vector<ScriptStep>& more) {
     script.insert(script.end(), more.begin(), more.end());
 }
 
@@ -669,41 +670,45 @@ TEST(SmtpDialogueReuse, AHeldConnectionCarriesMessagesWithRsetBetweenThemAndQuit
         SCOPED_TRACE(pipelining ? "pipelining" : "one by one");
         SmtpDialogue d(heldSetup(pipelining));
         ScriptPlayer player(d);
-        std::vector<Line> first = ehloOpening();
+        std::vector<ScriptStep> first = ehloOpening();
         if (pipelining) {
             // Written together before any reply; read back in order.
-            append(first, {C("MAIL FROM: <ann@example.org>"), C("RCPT TO: <bob@example.net>"),
-                           C("DATA"), S("250 sender ok\r\n250 rcpt ok\r\n354 go\r\n"), M()});
+            append(first, {expects("MAIL FROM: <ann@example.org>"),
+                           expects("RCPT TO: <bob@example.net>"), expects("DATA"),
+                           says("250 sender ok\r\n250 rcpt ok\r\n354 go\r\n"), message()});
         } else {
-            append(first, {C("MAIL FROM: <ann@example.org>"), S("250 ok\r\n"),
-                           C("RCPT TO: <bob@example.net>"), S("250 ok\r\n"), C("DATA"),
-                           S("354 go\r\n"), M()});
+            append(first, {expects("MAIL FROM: <ann@example.org>"), says("250 ok\r\n"),
+                           expects("RCPT TO: <bob@example.net>"), says("250 ok\r\n"),
+                           expects("DATA"), says("354 go\r\n"), message()});
         }
-        first.push_back(S("250 queued 1\r\n"));
+        first.push_back(says("250 queued 1\r\n"));
         player.play(first);
         EXPECT_TRUE(d.idle());
         EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
         EXPECT_EQ(d.outcome().replyText, "queued 1");
 
         player.then(d.nextMessage("ann@example.org", "cy@example.net"));
-        std::vector<Line> second;
+        std::vector<ScriptStep> second;
         if (pipelining) {
-            second = {
-                C("RSET"), C("MAIL FROM: <ann@example.org>"),      C("RCPT TO: <cy@example.net>"),
-                C("DATA"), S("250 reset\r\n250 ok\r\n250 ok\r\n"), S("354 go\r\n"),
-                M()};
+            second = {expects("RSET"),
+                      expects("MAIL FROM: <ann@example.org>"),
+                      expects("RCPT TO: <cy@example.net>"),
+                      expects("DATA"),
+                      says("250 reset\r\n250 ok\r\n250 ok\r\n"),
+                      says("354 go\r\n"),
+                      message()};
         } else {
-            second = {C("RSET"),
-                      S("250 reset\r\n"),
-                      C("MAIL FROM: <ann@example.org>"),
-                      S("250 ok\r\n"),
-                      C("RCPT TO: <cy@example.net>"),
-                      S("250 ok\r\n"),
-                      C("DATA"),
-                      S("354 go\r\n"),
-                      M()};
+            second = {expects("RSET"),
+                      says("250 reset\r\n"),
+                      expects("MAIL FROM: <ann@example.org>"),
+                      says("250 ok\r\n"),
+                      expects("RCPT TO: <cy@example.net>"),
+                      says("250 ok\r\n"),
+                      expects("DATA"),
+                      says("354 go\r\n"),
+                      message()};
         }
-        second.push_back(S("250 queued 2\r\n"));
+        second.push_back(says("250 queued 2\r\n"));
         player.play(second);
         EXPECT_TRUE(d.idle());
         EXPECT_EQ(d.outcome().replyText, "queued 2");
@@ -711,7 +716,7 @@ TEST(SmtpDialogueReuse, AHeldConnectionCarriesMessagesWithRsetBetweenThemAndQuit
         EXPECT_EQ(player.messages(), 2);
 
         player.then(d.quit());
-        player.play({C("QUIT"), S("221 bye\r\n")});
+        player.play({expects("QUIT"), says("221 bye\r\n")});
         EXPECT_TRUE(d.finished());
     }
 }
@@ -719,14 +724,14 @@ TEST(SmtpDialogueReuse, AHeldConnectionCarriesMessagesWithRsetBetweenThemAndQuit
 TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNextCommand) {
     struct Case {
         const char* name;
-        const char* replies;    // to MAIL FROM, RCPT TO and DATA
-        std::vector<Line> then; // the rest of the dialogue
+        const char* replies;          // to MAIL FROM, RCPT TO and DATA
+        std::vector<ScriptStep> then; // the rest of the dialogue
         SmtpResult result;
         const char* code;
         bool keepOpen;
         bool idle; // the connection is held for the next message
     };
-    const std::vector<Line> quit = {C("QUIT"), S("221 bye\r\n")};
+    const std::vector<ScriptStep> quit = {expects("QUIT"), says("221 bye\r\n")};
     // clang-format off
     const Case cases[] = {
         {"refused recipient, DATA refused too", "250 ok\r\n550 5.1.1 no such user\r\n554 no\r\n",
@@ -735,7 +740,7 @@ TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNe
          quit, SmtpResult::Rejected, "550", false, false},
         // A server that takes DATA for nobody gets an empty message, not our QUIT as its text.
         {"refused recipient, DATA accepted", "250 ok\r\n550 no such user\r\n354 go\r\n",
-         {C("."), S("554 no valid recipients\r\n")}, SmtpResult::Rejected, "550", true, true},
+         {expects("."), says("554 no valid recipients\r\n")}, SmtpResult::Rejected, "550", true, true},
         {"deferred recipient", "250 ok\r\n450 4.2.1 mailbox busy\r\n554 no rcpt\r\n",
          {}, SmtpResult::Rejected, "450", true, true},
         {"refused DATA", "250 ok\r\n250 ok\r\n451 4.3.0 try later\r\n",
@@ -747,7 +752,7 @@ TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNe
          {}, SmtpResult::Failed, "421", true, false},
         // An odd positive code still answers its own command.
         {"251 to MAIL FROM", "251 sender ok\r\n250 ok\r\n354 go\r\n",
-         {M(), S("250 queued\r\n")}, SmtpResult::Delivered, "250", true, true},
+         {message(), says("250 queued\r\n")}, SmtpResult::Delivered, "250", true, true},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -756,14 +761,14 @@ TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNe
         setup.keepOpen = c.keepOpen;
         SmtpDialogue d(setup);
         ScriptPlayer player(d);
-        std::vector<Line> script = ehloOpening();
-        append(script,
-               {C("MAIL FROM: <ann@example.org>"), C("RCPT TO: <bob@example.net>"), C("DATA")});
+        std::vector<ScriptStep> script = ehloOpening();
+        append(script, {expects("MAIL FROM: <ann@example.org>"),
+                        expects("RCPT TO: <bob@example.net>"), expects("DATA")});
         // Each reply alone: nothing may be written until the group is answered.
         std::string replies = c.replies;
         for (std::size_t end = replies.find("\r\n"); end != std::string::npos;
              end = replies.find("\r\n")) {
-            script.push_back(S(replies.substr(0, end + 2)));
+            script.push_back(says(replies.substr(0, end + 2)));
             replies.erase(0, end + 2);
         }
         append(script, c.then);
@@ -776,20 +781,20 @@ TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNe
 }
 
 TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
-    const std::vector<Line> toData = {C("RSET"),
-                                      S("250 ok\r\n"),
-                                      C("MAIL FROM: <ann@example.org>"),
-                                      S("250 ok\r\n"),
-                                      C("RCPT TO: <cy@example.net>"),
-                                      S("250 ok\r\n"),
-                                      C("DATA"),
-                                      S("354 go\r\n"),
-                                      M()};
+    const std::vector<ScriptStep> toData = {expects("RSET"),
+                                            says("250 ok\r\n"),
+                                            expects("MAIL FROM: <ann@example.org>"),
+                                            says("250 ok\r\n"),
+                                            expects("RCPT TO: <cy@example.net>"),
+                                            says("250 ok\r\n"),
+                                            expects("DATA"),
+                                            says("354 go\r\n"),
+                                            message()};
     struct Case {
         const char* name;
         const char* recipient;
-        std::vector<Line> script; // after nextMessage()
-        bool closes;              // the server then closes the connection
+        std::vector<ScriptStep> script; // after nextMessage()
+        bool closes;                    // the server then closes the connection
         SmtpResult result;
         bool idle, lost, written;
     };
@@ -814,7 +819,7 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
         // Nothing of the message went: it may go over a new connection.
         {"ended before the message",
          "cy@example.net",
-         {C("RSET")},
+         {expects("RSET")},
          true,
          SmtpResult::Failed,
          false,
@@ -825,7 +830,7 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
          true},
         {"refused RSET",
          "cy@example.net",
-         {C("RSET"), S("502 not here\r\n"), C("QUIT")},
+         {expects("RSET"), says("502 not here\r\n"), expects("QUIT")},
          false,
          SmtpResult::Failed,
          false,
@@ -838,7 +843,7 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
         SCOPED_TRACE(c.name);
         SmtpDialogue d(setup);
         ScriptPlayer player(d);
-        std::vector<Line> first(kPlainDialogue.begin(), kPlainDialogue.end() - 2); // no QUIT
+        std::vector<ScriptStep> first(kPlainDialogue.begin(), kPlainDialogue.end() - 2); // no QUIT
         player.play(first);
         ASSERT_TRUE(d.idle());
         player.then(d.nextMessage("ann@example.org", c.recipient));

@@ -8,14 +8,17 @@
 
 namespace velmora::delivery {
 
+using namespace delivery_testing::script;
+
 using delivery_testing::RecordingObserver;
 using delivery_testing::ScriptedConnection;
+using delivery_testing::ScriptStep;
 using testing_support::TempDir;
 using testing_support::writeFileBytes;
 
 namespace {
 
-using Step = ScriptedConnection::Step;
+using Step = ScriptStep;
 
 struct SessionFixture {
     store::FixedClock clock{store::LocalDateTime{}};
@@ -43,24 +46,23 @@ struct SessionFixture {
 
 std::vector<Step> plainScript(std::vector<Step> afterData) {
     std::vector<Step> script = {
-        ScriptedConnection::says("220 mail.example.net ESMTP\r\n"),
-        ScriptedConnection::expects("HELO client.example"),
-        ScriptedConnection::says("250 mail.example.net\r\n"),
-        ScriptedConnection::expects("MAIL FROM: <ann@example.org>"),
-        ScriptedConnection::says("250 OK\r\n"),
-        ScriptedConnection::expects("RCPT TO: <bob@example.net>"),
-        ScriptedConnection::says("250 OK\r\n"),
-        ScriptedConnection::expects("DATA"),
-        ScriptedConnection::says("354 go ahead\r\n"),
-        ScriptedConnection::message(),
+        says("220 mail.example.net ESMTP\r\n"),
+        expects("HELO client.example"),
+        says("250 mail.example.net\r\n"),
+        expects("MAIL FROM: <ann@example.org>"),
+        says("250 OK\r\n"),
+        expects("RCPT TO: <bob@example.net>"),
+        says("250 OK\r\n"),
+        expects("DATA"),
+        says("354 go ahead\r\n"),
+        message(),
     };
     script.insert(script.end(), afterData.begin(), afterData.end());
     return script;
 }
 
 std::vector<Step> deliveredTail() {
-    return {ScriptedConnection::says("250 queued\r\n"), ScriptedConnection::expects("QUIT"),
-            ScriptedConnection::says("221 bye\r\n")};
+    return {says("250 queued\r\n"), expects("QUIT"), says("221 bye\r\n")};
 }
 
 } // namespace
@@ -73,23 +75,16 @@ TEST(SmtpSession, LogsTheWholeDialogueWithLoginAndDelivers) {
     f.request.userName = "ann.lee";
     f.request.password = "s3cret";
     f.request.logDialogue = true;
-    ScriptedConnection c(
-        f.clock, {ScriptedConnection::says("220-mail.example.net ESMTP\r\n220 welcome\r\n"),
-                  ScriptedConnection::expects("Ehlo client.example"),
-                  ScriptedConnection::says("250-mail.example.net\r\n250 AUTH LOGIN\r\n"),
-                  ScriptedConnection::expects("AUTH LOGIN"),
-                  ScriptedConnection::says("334 VXNlcm5hbWU6\r\n"),
-                  ScriptedConnection::expects(base64String("ann.lee")),
-                  ScriptedConnection::says("334 UGFzc3dvcmQ6\r\n"),
-                  ScriptedConnection::expects(base64String("s3cret")),
-                  ScriptedConnection::says("235 ok\r\n"),
-                  ScriptedConnection::expects("MAIL FROM: <ann@example.org>"),
-                  ScriptedConnection::says("250 OK\r\n"),
-                  ScriptedConnection::expects("RCPT TO: <bob@example.net>"),
-                  ScriptedConnection::says("250 OK\r\n"), ScriptedConnection::expects("DATA"),
-                  ScriptedConnection::says("354 go ahead\r\n"), ScriptedConnection::message(),
-                  ScriptedConnection::says("250 queued\r\n"), ScriptedConnection::expects("QUIT"),
-                  ScriptedConnection::says("221 bye\r\n")});
+    ScriptedConnection c(f.clock,
+                         {says("220-mail.example.net ESMTP\r\n220 welcome\r\n"),
+                          expects("Ehlo client.example"),
+                          says("250-mail.example.net\r\n250 AUTH LOGIN\r\n"), expects("AUTH LOGIN"),
+                          says("334 VXNlcm5hbWU6\r\n"), expects(base64String("ann.lee")),
+                          says("334 UGFzc3dvcmQ6\r\n"), expects(base64String("s3cret")),
+                          says("235 ok\r\n"), expects("MAIL FROM: <ann@example.org>"),
+                          says("250 OK\r\n"), expects("RCPT TO: <bob@example.net>"),
+                          says("250 OK\r\n"), expects("DATA"), says("354 go ahead\r\n"), message(),
+                          says("250 queued\r\n"), expects("QUIT"), says("221 bye\r\n")});
     const SmtpOutcome outcome = f.run(c);
     EXPECT_EQ(outcome.result, SmtpResult::Delivered);
     EXPECT_TRUE(c.scriptDone());
@@ -132,8 +127,7 @@ TEST(SmtpSession, TimeOutEndsTheSessionWithoutQuit) {
     for (int timeout : {0, 10}) {
         SessionFixture f;
         f.request.timeoutSeconds = timeout;
-        ScriptedConnection c(f.clock, {ScriptedConnection::says("220 hi\r\n"),
-                                       ScriptedConnection::expects("HELO client.example")});
+        ScriptedConnection c(f.clock, {says("220 hi\r\n"), expects("HELO client.example")});
         const SmtpOutcome outcome = f.run(c);
         EXPECT_EQ(outcome.result, SmtpResult::Failed);
         EXPECT_EQ(outcome.reason, "Timeout reached.");
@@ -161,9 +155,8 @@ TEST(SmtpSession, TimeOutCountsFromTheEndOfTheWriteNotTheStart) {
     SessionFixture f;
     // A slow link: every write takes 30 s; each reply comes 9 s after it.
     std::vector<Step> script =
-        plainScript({ScriptedConnection::silence(9000), ScriptedConnection::says("250 queued\r\n"),
-                     ScriptedConnection::expects("QUIT"), ScriptedConnection::says("221 bye\r\n")});
-    script.insert(script.begin() + 2, ScriptedConnection::silence(9000));
+        plainScript({silence(9000), says("250 queued\r\n"), expects("QUIT"), says("221 bye\r\n")});
+    script.insert(script.begin() + 2, silence(9000));
     ScriptedConnection c(f.clock, script);
     c.writeCostMs = 30000;
     EXPECT_EQ(f.run(c).result, SmtpResult::Delivered);
@@ -171,8 +164,7 @@ TEST(SmtpSession, TimeOutCountsFromTheEndOfTheWriteNotTheStart) {
     EXPECT_GE(f.clock.now().millisecondsSinceEpoch, 5 * 30000 + 2 * 9000);
 
     SessionFixture late;
-    script =
-        plainScript({ScriptedConnection::silence(10100), ScriptedConnection::says("250 late\r\n")});
+    script = plainScript({silence(10100), says("250 late\r\n")});
     ScriptedConnection c2(late.clock, script);
     EXPECT_EQ(late.run(c2).reason, "Timeout reached.");
 }
@@ -194,9 +186,7 @@ TEST(SmtpSession, CancelClosesWithoutQuit) {
 
 TEST(SmtpSession, ADroppedConnectionIsNoticedAtOnce) {
     SessionFixture f;
-    ScriptedConnection c(f.clock, {ScriptedConnection::says("220 hi\r\n"),
-                                   ScriptedConnection::expects("HELO client.example"),
-                                   ScriptedConnection::hangs()});
+    ScriptedConnection c(f.clock, {says("220 hi\r\n"), expects("HELO client.example"), hangs()});
     const SmtpOutcome outcome = f.run(c);
     EXPECT_EQ(outcome.result, SmtpResult::Failed);
     EXPECT_EQ(outcome.reason, "Connection closed by the server.");
@@ -207,15 +197,10 @@ TEST(SmtpSession, ADroppedConnectionIsNoticedAtOnce) {
 TEST(SmtpSession, ARefusedRecipientEndsWithQuitAndKeepsTheReply) {
     SessionFixture f;
     f.request.logDialogue = true;
-    ScriptedConnection c(f.clock,
-                         {ScriptedConnection::says("220 hi\r\n"),
-                          ScriptedConnection::expects("HELO client.example"),
-                          ScriptedConnection::says("250 ok\r\n"),
-                          ScriptedConnection::expects("MAIL FROM: <ann@example.org>"),
-                          ScriptedConnection::says("250 ok\r\n"),
-                          ScriptedConnection::expects("RCPT TO: <bob@example.net>"),
-                          ScriptedConnection::says("550 5.1.1 unknown user\r\n"),
-                          ScriptedConnection::expects("QUIT"), ScriptedConnection::hangs()});
+    ScriptedConnection c(f.clock, {says("220 hi\r\n"), expects("HELO client.example"),
+                                   says("250 ok\r\n"), expects("MAIL FROM: <ann@example.org>"),
+                                   says("250 ok\r\n"), expects("RCPT TO: <bob@example.net>"),
+                                   says("550 5.1.1 unknown user\r\n"), expects("QUIT"), hangs()});
     const SmtpOutcome outcome = f.run(c);
     EXPECT_EQ(outcome.result, SmtpResult::Rejected);
     EXPECT_EQ(outcome.replyCode, "550");
@@ -251,7 +236,7 @@ TEST(SmtpSession, NoGreetingOnPort465SaysThePortExpectsTls) {
         SessionFixture f;
         f.request.port = port;
         f.request.security = SmtpSecurity::Auto;
-        ScriptedConnection c(f.clock, {ScriptedConnection::silence(20000)});
+        ScriptedConnection c(f.clock, {silence(20000)});
         const SmtpOutcome outcome = f.run(c);
         EXPECT_EQ(outcome.result, SmtpResult::Failed);
         EXPECT_TRUE(outcome.timedOut);
@@ -264,8 +249,7 @@ TEST(SmtpSession, NoGreetingOnPort465SaysThePortExpectsTls) {
 TEST(SmtpSession, WithoutAHostNameTheGreetingNamesTheLocalAddress) {
     SessionFixture f;
     f.request.hostName = "";
-    ScriptedConnection c(f.clock, {ScriptedConnection::says("220 hi\r\n"),
-                                   ScriptedConnection::expects("HELO [IPv6:2001:db8::5]")});
+    ScriptedConnection c(f.clock, {says("220 hi\r\n"), expects("HELO [IPv6:2001:db8::5]")});
     c.localAddress = "[IPv6:2001:db8::5]";
     f.run(c);
     EXPECT_EQ(c.unexpected, "");

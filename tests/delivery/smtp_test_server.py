@@ -2,7 +2,8 @@
 
 Prints the port it listens on as its first line, then serves until killed.
 Every accepted message goes to DIR/NNN.eml (the bytes after DATA, unstuffed)
-with its envelope in DIR/NNN.json. With --capture, every byte a client sends
+with its envelope in DIR/NNN.json; with --delay-data-reply, DIR/NNN.waiting
+appears when the delay starts. With --capture, every byte a client sends
 before any TLS is appended to DIR/wire.bin.
 """
 import argparse
@@ -35,6 +36,9 @@ def parse_args():
     p.add_argument("--require-tls-for-auth", action="store_true",
                    help="refuse AUTH before STARTTLS, as smtpd_tls_auth_only does")
     p.add_argument("--capture", action="store_true", help="write the raw client bytes to wire.bin")
+    p.add_argument("--guard-fd", type=int, default=-1,
+                   help="read end of a pipe the test holds open: its end (the test is gone, "
+                        "however it ended) stops the server")
     p.add_argument("--pipelining", action="store_true", help="offer PIPELINING in the EHLO reply")
     p.add_argument("--close-after", type=int, default=0,
                    help="close a connection that took this many messages at its next RSET")
@@ -67,6 +71,9 @@ class Handler:
 
     async def handle_DATA(self, server, session, envelope):
         if self.args.delay_data_reply:
+            # Tests wait for this mark to act while the client awaits the reply.
+            with open(os.path.join(self.args.dir, "%03d.waiting" % (self.count + 1)), "w"):
+                pass
             await asyncio.sleep(self.args.delay_data_reply)
         self.count += 1
         stem = os.path.join(self.args.dir, "%03d" % self.count)
@@ -147,6 +154,13 @@ def main():
     asyncio.set_event_loop(loop)
     server = loop.run_until_complete(loop.create_server(
         factory, host=args.host, port=0, ssl=context if args.implicit_tls else None))
+    if args.guard_fd >= 0:
+        def guard_closed():
+            if not os.read(args.guard_fd, 64):
+                # Exit at once: a test that died leaves nobody to wait for us,
+                # and an inherited output pipe held open would stall its runner.
+                os._exit(0)
+        loop.add_reader(args.guard_fd, guard_closed)
     print(server.sockets[0].getsockname()[1], flush=True)
     try:
         loop.run_forever()

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     surface.parent = input.substr(0, nul == std::string::npos ? 0 : nul);
     surface.html = nul == std::string::npos ? input : input.substr(nul + 1);
     const velmora::compose::FontChoice font{
-        {255, 0, 0}, "Arial", 12, velmora::compose::fontStyleBold};
+        {255, 0, 0}, "Arial", 12, velmora::compose::kFontStyleBold};
     switch (data[0] % 8) {
     case 0:
         toggleTag(surface, "b");

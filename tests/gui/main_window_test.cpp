@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 #include "contacts/export_contacts_dialog.h"
 #include "contacts/import_contacts_dialog.h"
+#include "main_window_fixture.h"
 #include "platform/qt_images.h"
 #include "platform/qt_recent_session_store.h"
 #include "platform/qt_text.h"
@@ -43,67 +44,24 @@ using testing_support::writeFileBytes;
 
 namespace {
 
-struct FakeLauncher final : platform::Launcher {
-    bool openDocument(const std::string& pathOrLink) override {
-        opened.push_back(pathOrLink);
-        // Files open; of the links only mailto has a handler here.
-        return pathOrLink.rfind("mailto:", 0) == 0 || pathOrLink.rfind('/', 0) == 0;
-    }
-    bool startProgram(const std::string&, const std::vector<std::string>&) override {
-        return false;
-    }
-    std::vector<std::string> opened;
-};
-
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public testing_support::MainWindowFixture {
 protected:
     void SetUp() override {
-        testing_support::qtApp();
-        ASSERT_TRUE(images.load());
-        session.startDirectory = dir.path() + "/";
-        window = std::make_unique<MainWindow>(
-            session, images,
-            MainWindowServices{
-                prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
-        newSession(session, window->sessionHooks());
+        // Files open; of the links only mailto has a handler here.
+        launcher.handles = [](const std::string& pathOrLink) {
+            return pathOrLink.rfind("mailto:", 0) == 0 || pathOrLink.rfind('/', 0) == 0;
+        };
+        MainWindowFixture::SetUp();
     }
-    void TearDown() override {
-        // Leave nothing unsaved behind so that closing asks nothing.
-        session.markSaved();
-        window.reset();
-    }
-    std::int32_t add(const std::string& email, std::int32_t status, std::int32_t group = 1) {
-        store::NewContact c;
-        c.email = email;
-        c.name = "Name of " + email;
-        c.status = status;
-        c.groupIndex = group;
-        return session.createContact(c, "12/07/2026");
-    }
-    void showWindow() {
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    // Resizes the shown window and waits until it has taken its new size,
+    // which its layout follows in the same resize event.
+    void resizeAndSettle(QSize size) {
+        window->resize(size);
+        const QSize expected = size.expandedTo(window->minimumSize());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->size() == expected; }));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     }
     QString allEntriesCaption() const { return window->tabs()->tabText(4); }
-    QTreeWidgetItem* treeItem(std::int32_t number) const {
-        for (QTreeWidgetItemIterator it(window->filterTree()); *it != nullptr; ++it) {
-            if ((*it)->data(0, Qt::UserRole).toInt() == number) {
-                return *it;
-            }
-        }
-        return nullptr;
-    }
-
-    // First, so that the members below find the application object.
-    QApplication& app = testing_support::qtApp();
-    TempDir dir;
-    platform::ProgramImages images;
-    store::Session session;
-    FakePrompter prompter;
-    FakeLauncher launcher;
-    store::FixedClock clock{store::LocalDateTime{2026, 12, 7, 9, 0, 0, 1, 60, 0}};
-    testing_support::FakeClipboard clipboard;
-    std::unique_ptr<MainWindow> window;
 };
 
 // "Menu/Submenu/Item" lines, "-" for separators.
@@ -342,22 +300,20 @@ TEST_F(MainWindowTest, ControlsFollowTheWindowSizeButNeverShrink) {
     EXPECT_EQ(tree.width(), 195);
     EXPECT_GE(tree.height(), 476);
 
-    window->resize(start + QSize(300, 200));
-    QTest::qWait(50);
+    resizeAndSettle(start + QSize(300, 200));
     EXPECT_EQ(window->tabs()->geometry(), tabs.adjusted(0, 0, 300, 200));
     EXPECT_EQ(window->filterTree()->geometry(), tree.adjusted(0, 0, 0, 200));
     EXPECT_EQ(window->logo()->geometry(), logo.translated(300, 0));
     EXPECT_EQ(window->listView(views::ViewTab::Subscribers)->geometry().size(),
               list.size() + QSize(300, 200));
 
-    window->resize(start);
-    QTest::qWait(50);
+    resizeAndSettle(start);
     EXPECT_EQ(window->tabs()->geometry(), tabs);
     EXPECT_EQ(window->filterTree()->geometry(), tree);
     EXPECT_EQ(window->logo()->geometry(), logo);
 
-    window->resize(start - QSize(200, 150));
-    QTest::qWait(50);
+    // Below the smallest size the window stays at it.
+    resizeAndSettle(start - QSize(200, 150));
     EXPECT_EQ(window->tabs()->geometry(), tabs);
     EXPECT_EQ(window->filterTree()->size(), tree.size());
     EXPECT_EQ(window->logo()->size(), logo.size());

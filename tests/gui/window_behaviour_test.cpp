@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "contacts/add_group_dialog.h"
 #include "contacts/contact_dialog.h"
+#include "main_window_fixture.h"
 #include "platform/qt_images.h"
 #include "platform/qt_prompter.h"
 #include "support/qt_app.h"
@@ -35,42 +36,11 @@ using testing_support::TempDir;
 
 namespace {
 
-struct RecordingLauncher final : platform::Launcher {
-    bool openDocument(const std::string& pathOrLink) override {
-        opened.push_back(pathOrLink);
-        return answer;
-    }
-    bool startProgram(const std::string&, const std::vector<std::string>&) override {
-        return false;
-    }
-    std::vector<std::string> opened;
-    bool answer = true;
-};
-
-class WindowBehaviourTest : public ::testing::Test {
+class WindowBehaviourTest : public testing_support::MainWindowFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(images.load());
-        session.startDirectory = dir.path() + "/";
-        window = std::make_unique<MainWindow>(
-            session, images,
-            MainWindowServices{
-                prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
-        newSession(session, window->sessionHooks());
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
-    void TearDown() override {
-        session.markSaved();
-        window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    std::int32_t add(const std::string& email, std::int32_t status) {
-        store::NewContact c;
-        c.email = email;
-        c.status = status;
-        c.groupIndex = 1;
-        return session.createContact(c, "12/01/2026");
+        MainWindowFixture::SetUp();
+        showWindow();
     }
     // The open window that is not the main window, waiting until it is the
     // active one.
@@ -79,24 +49,6 @@ protected:
         EXPECT_EQ(open.size(), 1u);
         return open.empty() ? nullptr : open.front();
     }
-    QTreeWidgetItem* treeItem(std::int32_t number) const {
-        for (QTreeWidgetItemIterator it(window->filterTree()); *it != nullptr; ++it) {
-            if ((*it)->data(0, Qt::UserRole).toInt() == number) {
-                return *it;
-            }
-        }
-        return nullptr;
-    }
-
-    QApplication& app = testing_support::qtApp();
-    TempDir dir;
-    platform::ProgramImages images;
-    store::Session session;
-    FakePrompter prompter;
-    RecordingLauncher launcher;
-    store::FixedClock clock{store::LocalDateTime{2026, 12, 7, 9, 0, 0, 1, 60, 0}};
-    testing_support::FakeClipboard clipboard;
-    std::unique_ptr<MainWindow> window;
 };
 
 const MainCommand kSingleWindowCommands[] = {
@@ -232,13 +184,13 @@ TEST_F(WindowBehaviourTest, HandoffKeepsFilterSearchAndChecksAndShowsTheStamps) 
 }
 
 TEST_F(WindowBehaviourTest, HelpWithoutAProgramForTheManualSaysSo) {
-    launcher.answer = false;
+    launcher.handles = [](const std::string&) { return false; };
     window->runCommand(MainCommand::Help);
     ASSERT_EQ(launcher.opened.size(), 1u);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text,
               "No program was found to open the manual at " + launcher.opened[0] + ".");
-    launcher.answer = true;
+    launcher.handles = [](const std::string&) { return true; };
     window->runCommand(MainCommand::Help);
     EXPECT_EQ(prompter.shown.size(), 1u);
 }

@@ -2,9 +2,12 @@
 
 #include "platform/clipboard.h"
 #include "platform/prompter.h"
+#include "store/password_store.h"
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,6 +103,31 @@ public:
     std::string content;
     std::string text() const override { return content; }
     void setText(const std::string& text) override { content = text; }
+};
+
+// A keyring in memory that can be made unreachable or refuse to store.
+struct MemoryKeyring final : store::PasswordStore {
+    std::optional<std::string> unavailableReason() override { return unavailable; }
+    ReadResult read(const std::string& account) override {
+        const auto found = entries.find(account);
+        return found == entries.end() ? ReadResult{std::nullopt, "not found"}
+                                      : ReadResult{found->second, {}};
+    }
+    std::optional<std::string> write(const std::string& account,
+                                     const std::string& password) override {
+        if (refusal) {
+            return refusal;
+        }
+        entries[account] = password;
+        return std::nullopt;
+    }
+    std::optional<std::string> remove(const std::string& account) override {
+        entries.erase(account);
+        return std::nullopt;
+    }
+    std::map<std::string, std::string> entries;
+    std::optional<std::string> unavailable;
+    std::optional<std::string> refusal;
 };
 
 } // namespace velmora::testing_support

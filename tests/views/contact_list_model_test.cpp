@@ -120,7 +120,7 @@ TEST(ProgramImagesTest, AllFortyOneImagesDecodeAtTheirSizes) {
     ASSERT_TRUE(images.load());
     for (int number = 0; number < platform::ProgramImages::kCount; ++number) {
         const QSize expected =
-            number == platform::ProgramImages::kBanner ? QSize(420, 35) : QSize(16, 16);
+            number == platform::imageNumber(platform::ImageName::Banner) ? QSize(420, 35) : QSize(16, 16);
         EXPECT_EQ(images.pixmap(number).size(), expected) << "image " << number;
     }
     EXPECT_TRUE(images.pixmap(41).isNull());

@@ -42,6 +42,7 @@ public:
         armed_ = true;
     }
     const QUrl& expected() const { return expected_; }
+    int refused() const { return refused_; }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
@@ -49,6 +50,7 @@ protected:
             return true;
         }
         if (!armed_ || url != expected_) {
+            ++refused_;
             return false;
         }
         armed_ = false;
@@ -58,6 +60,7 @@ protected:
 private:
     QUrl expected_;
     bool armed_ = false;
+    int refused_ = 0;
 };
 
 namespace {
@@ -211,6 +214,10 @@ bool BodyEditor::waitForDocument() {
         }
     }
     return !loading_;
+}
+
+int BodyEditor::refusedNavigations() const {
+    return page_ == nullptr ? 0 : page_->refused();
 }
 
 QVariant BodyEditor::evaluateScript(const QString& script) {

@@ -104,6 +104,8 @@ public:
     // Time-outs of one script answer and of a document load, in ms.
     void setScriptTimeout(int milliseconds) { scriptTimeoutMs_ = milliseconds; }
     void setDocumentTimeout(int milliseconds) { documentTimeoutMs_ = milliseconds; }
+    // How many navigations the page has refused (a drop, a reload, a link).
+    int refusedNavigations() const;
     // Runs `script` in the editor's isolated script world, where the helper
     // object `window.__velmoraBody` is defined, and returns its value (an
     // invalid QVariant on time-out or without engine). For tests and tools.
