@@ -804,7 +804,8 @@ void MainWindow::openComposeWindow(std::int32_t editorFormat) {
                                       [this] { showHelp(); },
                                       [this] { showAbout(); },
                                       services_.profileDirectory,
-                                      deliveryEnvironment()};
+                                      deliveryEnvironment(),
+                                      &services_.clipboard};
     compose::openComposeWindow(format, services, composeWindow_);
 }
 // The hand-off only stamps dates: the status line and the shown dates change,

@@ -211,6 +211,37 @@ TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheS
         QTest::qWaitFor([&] { return !paste->isEnabled(); }, testing_support::kEngineWaitMs));
 }
 
+TEST_F(ComposeWindowTest, HtmlCutCopyPasteAndThePasteButtonUseTheClipboardGiven) {
+    testing_support::FakeClipboard clipboard;
+    services.clipboard = &clipboard;
+    QGuiApplication::clipboard()->setText(u"desktop"_s);
+    withSignature("<b>Ann</b> Lee");
+    ComposeWindow& window = open(store::EditorFormat::Html);
+
+    // Paste follows the given clipboard, not the desktop's.
+    QToolButton* paste = window.button(ComposeCommand::Paste);
+    EXPECT_FALSE(paste->isEnabled());
+    clipboard.content = "<i>pasted</i>";
+    window.composeIdleUpdate();
+    EXPECT_TRUE(paste->isEnabled());
+
+    window.bodyEditor()->focusBody();
+    script(window, "getSelection().selectAllChildren(document.body.querySelector('b'))");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.button(ComposeCommand::Copy)->isEnabled(); },
+                                testing_support::kEngineWaitMs));
+    window.action(ComposeCommand::Copy)->trigger();
+    EXPECT_EQ("<b>Ann</b>", clipboard.content);
+    clipboard.content.clear();
+    window.action(ComposeCommand::Cut)->trigger();
+    EXPECT_EQ("<b>Ann</b>", clipboard.content);
+    EXPECT_EQ("<br>&nbsp;<br>&nbsp;<br> Lee", script(window, "document.body.innerHTML"));
+
+    clipboard.content = "<i>pasted</i>";
+    window.action(ComposeCommand::Paste)->trigger();
+    EXPECT_NE(std::string::npos, script(window, "document.body.innerHTML").find("<i>pasted</i>"));
+    EXPECT_EQ("desktop", QGuiApplication::clipboard()->text().toStdString());
+}
+
 TEST_F(ComposeWindowTest, PlainTextVariantDisablesFormattingAndKeepsTheSignature) {
     withSignature("Ann Lee");
     ComposeWindow& window = open(store::EditorFormat::PlainText);
