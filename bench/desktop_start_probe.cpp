@@ -15,6 +15,8 @@
 #include <sys/resource.h>
 #include <time.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 std::int64_t realtimeNanoseconds() {
@@ -106,8 +108,8 @@ int main(int argc, char** argv) {
     const std::string session = argc > 2 ? argv[2] : "";
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Velmora Mailtray");
-    QApplication::setOrganizationName("Velmora");
+    QApplication::setApplicationName(u"Velmora Mailtray"_s);
+    QApplication::setOrganizationName(u"Velmora"_s);
     Probe probe(launchedAt, session);
     return runDesktopProgram({}, &probe);
 }

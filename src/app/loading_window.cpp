@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::app {
 
 namespace {
@@ -63,9 +65,9 @@ private:
 LoadingWindow::LoadingWindow(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowStaysOnTopHint) {
-    setWindowTitle("Loading...");
+    setWindowTitle(u"Loading..."_s);
     setFixedSize(281, 50);
-    auto* label = new QLabel("Please Wait...", this);
+    auto* label = new QLabel(u"Please Wait..."_s, this);
     label->setGeometry(5, 5, 255, 15);
     bar_ = new QProgressBar(this);
     bar_->setRange(0, 100);
@@ -95,9 +97,9 @@ int runDesktopProgram(std::vector<std::string> manuals, StartupObserver* observe
 
     platform::ProgramImages images;
     if (!images.load()) {
-        QMessageBox::critical(nullptr, "Error",
-                              "The program's images are missing or damaged; reinstall "
-                              "Velmora Mailtray.");
+        QMessageBox::critical(nullptr, u"Error"_s,
+                              u"The program's images are missing or damaged; reinstall "_s
+                              u"Velmora Mailtray."_s);
         return 1;
     }
 

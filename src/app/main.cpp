@@ -9,13 +9,15 @@
 #include <optional>
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 std::vector<std::string> installedManuals() {
     std::vector<std::string> paths;
     // Beside the program wherever the installation was moved to.
     paths.push_back(QDir::cleanPath(QDir(QCoreApplication::applicationDirPath())
-                                        .filePath("../share/velmora-mailtray/help/manual.html"))
+                                        .filePath(u"../share/velmora-mailtray/help/manual.html"_s))
                         .toStdString());
 #ifdef VELMORA_INSTALLED_MANUAL
     paths.emplace_back(VELMORA_INSTALLED_MANUAL);
@@ -40,22 +42,22 @@ std::string startDirectory() {
 }
 
 void setApplicationNames() {
-    QCoreApplication::setApplicationName("Velmora Mailtray");
-    QCoreApplication::setOrganizationName("Velmora");
-    QCoreApplication::setApplicationVersion("1.1");
+    QCoreApplication::setApplicationName(u"Velmora Mailtray"_s);
+    QCoreApplication::setOrganizationName(u"Velmora"_s);
+    QCoreApplication::setApplicationVersion(u"1.1"_s);
 }
 
 struct CommandLine {
     QCommandLineParser parser;
-    QCommandLineOption manualPath{"manual-path",
-                                  "Print the path of the manual that Help opens, and quit."};
+    QCommandLineOption manualPath{u"manual-path"_s,
+                                  u"Print the path of the manual that Help opens, and quit."_s};
     CommandLine() {
-        parser.setApplicationDescription("E-mail marketing to a contact list.");
+        parser.setApplicationDescription(u"E-mail marketing to a contact list."_s);
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOption(manualPath);
-        parser.addPositionalArgument("file", "A session file (.qmz) to open at start-up.",
-                                     "[file]");
+        parser.addPositionalArgument(u"file"_s, u"A session file (.qmz) to open at start-up."_s,
+                                     u"[file]"_s);
     }
 };
 
@@ -69,10 +71,10 @@ std::optional<int> answerWithoutWindows(int argc, char** argv) {
     // Unknown options may be the windowing system's (-platform ...): the
     // second pass reports what nobody knows.
     line.parser.parse(QCoreApplication::arguments());
-    if (line.parser.isSet("help")) {
+    if (line.parser.isSet(u"help"_s)) {
         line.parser.showHelp(0);
     }
-    if (line.parser.isSet("version")) {
+    if (line.parser.isSet(u"version"_s)) {
         line.parser.showVersion();
     }
     if (line.parser.isSet(line.manualPath)) {
@@ -95,7 +97,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     setApplicationNames();
     // Matches the desktop entry's file name.
-    QGuiApplication::setDesktopFileName("org.velmora.mailtray");
+    QGuiApplication::setDesktopFileName(u"org.velmora.mailtray"_s);
 
     CommandLine line;
     line.parser.process(app);

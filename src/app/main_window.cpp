@@ -43,6 +43,8 @@
 #include <algorithm>
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::app {
 
 using platform::toQString;
@@ -79,7 +81,7 @@ MainWindow::MainWindow(store::Session& session, const platform::ProgramImages& i
                        MainWindowServices services, QWidget* parent)
     : QMainWindow(parent), session_(session), images_(images), services_(std::move(services)),
       hooks_(*this) {
-    setWindowTitle(toQString(store::kProductTitle) + " - Please wait...");
+    setWindowTitle(toQString(store::kProductTitle) + u" - Please wait..."_s);
     buildMenus();
     buildControls();
     resize(kWindowWidth, kWindowHeight + menuBar()->sizeHint().height());
@@ -112,7 +114,7 @@ void MainWindow::buildMenus() {
         connect(item, &QAction::triggered, this, [this, command] { runCommand(command); });
         actions_[command] = item;
         if (command == MainCommand::OpenSession) {
-            recentMenu_ = menu->addMenu("Recent Sessions");
+            recentMenu_ = menu->addMenu(u"Recent Sessions"_s);
         }
     }
     rebuildRecentSessionsMenu();
@@ -169,9 +171,9 @@ void MainWindow::buildControls() {
 
     auto* filterButtons = new QHBoxLayout;
     filterButtons->setSpacing(0);
-    clearButton_ = new QPushButton("Clear Filters", central);
+    clearButton_ = new QPushButton(u"Clear Filters"_s, central);
     clearButton_->setFixedSize(96, 24);
-    applyButton_ = new QPushButton("Apply Filters", central);
+    applyButton_ = new QPushButton(u"Apply Filters"_s, central);
     applyButton_->setFixedSize(100, 24);
     connect(clearButton_, &QPushButton::clicked, this,
             [this] { runCommand(MainCommand::ClearFilters); });
@@ -572,7 +574,7 @@ void MainWindow::rebuildRecentSessionsMenu() {
     int number = 1;
     for (const std::string& path : paths) {
         QString caption = toQString(path);
-        caption.replace('&', "&&");
+        caption.replace(u'&', u"&&"_s);
         QAction* item = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(number++).arg(caption));
         item->setData(toQString(path));
         connect(item, &QAction::triggered, this, [this, path] { openSessionFile(path); });
@@ -802,7 +804,8 @@ void MainWindow::openComposeWindow(std::int32_t editorFormat) {
                                       [this] { showHelp(); },
                                       [this] { showAbout(); },
                                       services_.profileDirectory,
-                                      deliveryEnvironment()};
+                                      deliveryEnvironment(),
+                                      &services_.clipboard};
     compose::openComposeWindow(format, services, composeWindow_);
 }
 // The hand-off only stamps dates: the status line and the shown dates change,

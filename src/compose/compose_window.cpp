@@ -8,6 +8,7 @@
 #include "delivery/send_progress_window.h"
 #include "platform/qt_images.h"
 #include "platform/qt_menus.h"
+#include "platform/qt_text.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -24,6 +25,8 @@
 
 namespace velmora::compose {
 
+using platform::toQString;
+
 namespace {
 
 constexpr int kInnerWidth = 555;
@@ -31,12 +34,8 @@ constexpr int kInnerHeight = 400;
 const QColor kLabelBackground(0xFE, 0xFE, 0xFE);
 const QColor kLabelText(0x66, 0x66, 0x66);
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QLabel* addLabel(QWidget* parent, const char* text, int y) {
-    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    auto* label = new QLabel(toQString(text), parent);
     label->setGeometry(5, y, 95, 20);
     return label;
 }
@@ -54,12 +53,18 @@ ComposeWindow::ComposeWindow(store::EditorFormat format, ComposeServices service
     buildMenus();
     statusBar()->setSizeGripEnabled(false); // the window keeps its size
     buildControls();
+    if (services_.clipboard != nullptr) {
+        clipboard_ = services_.clipboard;
+    }
+    body_->setClipboard(*clipboard_);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
     centreOnScreen(*this);
 
     connect(to_, &QComboBox::currentIndexChanged, this, &ComposeWindow::composeIdleUpdate);
     connect(body_, &BodyEditor::selectionChanged, this, &ComposeWindow::composeIdleUpdate);
+    // Only the desktop's clipboard says when it changes; the one the window
+    // uses is read then, as at every other idle update.
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
             &ComposeWindow::composeIdleUpdate);
     composeIdleUpdate();
@@ -79,7 +84,7 @@ void ComposeWindow::buildMenus() {
             // The personal fields each recipient's message is filled with.
             for (const std::string_view name : delivery::kPersonalFieldNames) {
                 const std::string field = "{{" + std::string(name) + "}}";
-                QAction* action = menu->addAction(qs(field));
+                QAction* action = menu->addAction(toQString(field));
                 connect(action, &QAction::triggered, this,
                         [this, field] { body_->insertText(field); });
                 fieldActions_[name] = action;
@@ -107,8 +112,8 @@ void ComposeWindow::buildButtons(ButtonRow row, QWidget* parent) {
         button->setIcon(services_.images.icon(entry.image));
         button->setIconSize(QSize(16, 16));
         button->setAutoRaise(true);
-        button->setToolTip(qs(entry.tooltip));
-        button->setAccessibleName(qs(entry.tooltip));
+        button->setToolTip(toQString(entry.tooltip));
+        button->setAccessibleName(toQString(entry.tooltip));
         const ComposeCommand command = entry.command;
         connect(button, &QToolButton::clicked, this, [this, command] { runCommand(command); });
         buttons_[command] = button;
@@ -126,7 +131,7 @@ void ComposeWindow::buildControls() {
     const store::SessionSettings& settings = services_.session.settings();
 
     buildButtons(ButtonRow::Message, central);
-    attachmentLabel_ = new QLabel(QString::fromLatin1(kNoFilesAttached), central);
+    attachmentLabel_ = new QLabel(toQString(kNoFilesAttached), central);
     attachmentLabel_->setGeometry(242, 0, 280, 32);
     attachmentLabel_->setAutoFillBackground(true);
     QPalette colours = attachmentLabel_->palette();
@@ -135,13 +140,13 @@ void ComposeWindow::buildControls() {
     attachmentLabel_->setPalette(colours);
 
     addLabel(central, "From", 35);
-    from_ = new QLineEdit(qs(settings.fromAddress), central);
+    from_ = new QLineEdit(toQString(settings.fromAddress), central);
     from_->setGeometry(100, 35, 450, 20);
     addLabel(central, "To", 60);
     to_ = new QComboBox(central);
     to_->setGeometry(100, 60, 165, 20);
     for (const std::string& text : recipientEntryTexts(counts_)) {
-        to_->addItem(qs(text));
+        to_->addItem(toQString(text));
     }
     to_->setCurrentIndex(code(delivery::RecipientChoice::Mailtray));
     single_ = new QLineEdit(central);
@@ -153,7 +158,7 @@ void ComposeWindow::buildControls() {
     paragraphStyle_ = new QComboBox(central);
     paragraphStyle_->setGeometry(30, 110, 170, 25);
     for (const std::string_view caption : kBlockFormatCaptions) {
-        paragraphStyle_->addItem(qs(caption));
+        paragraphStyle_->addItem(toQString(caption));
     }
     paragraphStyle_->setCurrentIndex(0);
     connect(paragraphStyle_, &QComboBox::activated, this, [this](int index) {
@@ -169,7 +174,7 @@ void ComposeWindow::buildControls() {
     body_->setGeometry(5, 140, 545, 215);
 
     if (format_ == store::EditorFormat::PlainText) {
-        paragraphStyle_->setItemText(0, QString::fromLatin1(kPlainTextEntry));
+        paragraphStyle_->setItemText(0, toQString(kPlainTextEntry));
         paragraphStyle_->setEnabled(false);
     }
 }
@@ -342,8 +347,7 @@ void ComposeWindow::composeIdleUpdate() {
             }
         }
     }
-    const QClipboard* clipboard = QGuiApplication::clipboard();
-    if (const auto paste = pasteShown_.update(!clipboard->text().isEmpty())) {
+    if (const auto paste = pasteShown_.update(!clipboard_->text().empty())) {
         buttons_.at(ComposeCommand::Paste)->setEnabled(*paste);
     }
 }
@@ -357,7 +361,7 @@ void ComposeWindow::attachFile() {
     if (chosen && !chosen->empty()) {
         attachToDraft(attachments_, *chosen, delivery::attachmentSizeKb(*chosen));
     }
-    attachmentLabel_->setText(qs(attachmentLabelText(attachments_)));
+    attachmentLabel_->setText(toQString(attachmentLabelText(attachments_)));
     if (attachmentSlotsFull(attachments_)) {
         // The button stays disabled for the life of the window; the menu
         // item works again once the slots are cleared.
@@ -367,7 +371,7 @@ void ComposeWindow::attachFile() {
 
 void ComposeWindow::clearAttachments() {
     compose::clearAttachments(attachments_);
-    attachmentLabel_->setText(QString::fromLatin1(kNoFilesAttached));
+    attachmentLabel_->setText(toQString(kNoFilesAttached));
 }
 
 void ComposeWindow::saveDraftFile() {
@@ -403,8 +407,8 @@ void ComposeWindow::openDraftFile(const std::string& path) {
     // A draft that ends early gives empty fields for what is missing.
     delivery::MessageDraft opened = attachments_;
     takeDraftFields(opened, read.draft, &delivery::attachmentSizeKb);
-    from_->setText(qs(opened.fromText));
-    subject_->setText(qs(opened.subject));
+    from_->setText(toQString(opened.fromText));
+    subject_->setText(toQString(opened.subject));
     if (format_ == store::EditorFormat::Html) {
         if (body_->loadBodyDocument(opened.body) == 0) {
             body_->setDesignMode("On");
@@ -414,7 +418,7 @@ void ComposeWindow::openDraftFile(const std::string& path) {
     }
     opened.body.clear();
     attachments_ = std::move(opened);
-    attachmentLabel_->setText(qs(attachmentLabelText(attachments_)));
+    attachmentLabel_->setText(toQString(attachmentLabelText(attachments_)));
 }
 
 void ComposeWindow::sendEmail(bool ask) {

@@ -7,6 +7,7 @@
 #include "delivery/message_draft.h"
 #include "delivery/send_run.h"
 #include "platform/prompter.h"
+#include "platform/qt_clipboard.h"
 #include "store/codes.h"
 #include "store/session.h"
 
@@ -46,6 +47,9 @@ struct ComposeServices {
     std::string profileDirectory;
     // What the send runs and previews are built with.
     delivery::SendRunEnvironment delivery;
+    // Cut, Copy and Paste of the HTML body and the Paste button's state use
+    // it; the desktop's clipboard when none is given.
+    platform::Clipboard* clipboard = nullptr;
 };
 
 // "Compose Email": the one message of a mailing. Its controls hold the
@@ -133,6 +137,8 @@ private:
     std::map<std::string_view, QAction*> fieldActions_;
     QPointer<HyperlinkDialog> hyperlinkDialog_;
     QPointer<EditHtmlDialog> editHtmlDialog_;
+    platform::QtClipboard desktopClipboard_;
+    platform::Clipboard* clipboard_ = &desktopClipboard_;
 };
 
 // The Compose command for the SMTP method: closes the window held in

@@ -11,14 +11,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 AddGroupDialog::AddGroupDialog(store::Session& session, ViewAccess& views, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), name_(new QLineEdit(this)),
-      description_(new QPlainTextEdit(this)), cancel_(new QPushButton("Cancel", this)),
-      add_(new QPushButton("Add Group >>", this)) {
+      description_(new QPlainTextEdit(this)), cancel_(new QPushButton(u"Cancel"_s, this)),
+      add_(new QPushButton(u"Add Group >>"_s, this)) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle("Add New Campaign Group");
+    setWindowTitle(u"Add New Campaign Group"_s);
     resize(346, 130);
 
     name_->setMinimumWidth(240);
@@ -26,8 +28,8 @@ AddGroupDialog::AddGroupDialog(store::Session& session, ViewAccess& views, QWidg
     description_->setTabChangesFocus(true);
 
     auto* form = new QFormLayout;
-    form->addRow("Group Name", name_);
-    form->addRow("Description", description_);
+    form->addRow(u"Group Name"_s, name_);
+    form->addRow(u"Description"_s, description_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(cancel_);

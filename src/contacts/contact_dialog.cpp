@@ -17,6 +17,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 using platform::toQString;
@@ -89,10 +91,10 @@ ContactDialog::ContactDialog(store::Session& session, ViewAccess& views, const s
                              QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), clock_(&clock) {
     buildControls();
-    setWindowTitle("Add Contact");
-    groupLabel_->setText("Add to Campaign Group");
-    statusLabel_->setText("Set Initial Status");
-    confirm_->setText("Add >>");
+    setWindowTitle(u"Add Contact"_s);
+    groupLabel_->setText(u"Add to Campaign Group"_s);
+    statusLabel_->setText(u"Set Initial Status"_s);
+    confirm_->setText(u"Add >>"_s);
     if (group_->count() > 0) {
         group_->setCurrentIndex(0);
     }
@@ -106,9 +108,9 @@ ContactDialog::ContactDialog(store::Session& session, ViewAccess& views,
       editing_(true), opened_(std::move(opened)), openedSlot_(openedSlot) {
     buildControls();
     setWindowTitle(toQString(opened_.title));
-    groupLabel_->setText("Move to Campaign Group");
-    statusLabel_->setText("Set Status");
-    confirm_->setText("Apply");
+    groupLabel_->setText(u"Move to Campaign Group"_s);
+    statusLabel_->setText(u"Set Status"_s);
+    confirm_->setText(u"Apply"_s);
     email_->setText(toQString(opened_.email));
     name_->setText(toQString(opened_.name));
     showLines(address_, opened_.address);
@@ -162,16 +164,16 @@ void ContactDialog::buildControls() {
     statusLabel_ = new QLabel(this);
 
     auto* form = new QFormLayout;
-    form->addRow("Email Address", email_);
-    form->addRow("Contact Name", name_);
-    form->addRow("Address", address_);
-    form->addRow("Telephone", telephone_);
-    form->addRow("Company", company_);
-    form->addRow("Notes", notes_);
+    form->addRow(u"Email Address"_s, email_);
+    form->addRow(u"Contact Name"_s, name_);
+    form->addRow(u"Address"_s, address_);
+    form->addRow(u"Telephone"_s, telephone_);
+    form->addRow(u"Company"_s, company_);
+    form->addRow(u"Notes"_s, notes_);
     form->addRow(groupLabel_, group_);
     form->addRow(statusLabel_, status_);
 
-    cancel_ = new QPushButton("Cancel", this);
+    cancel_ = new QPushButton(u"Cancel"_s, this);
     confirm_ = new QPushButton(this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

@@ -16,22 +16,24 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 using platform::toQString;
 
 DuplicatesWindow::DuplicatesWindow(store::Session& session, ViewAccess& views, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), bar_(new QProgressBar),
-      state_(new QLabel("Working...")), model_(new QStringListModel(this)), records_(new QListView),
-      close_(new QPushButton("Close")) {
+      state_(new QLabel(u"Working..."_s)), model_(new QStringListModel(this)),
+      records_(new QListView), close_(new QPushButton(u"Close"_s)) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle("Removing Duplicates...");
+    setWindowTitle(u"Removing Duplicates..."_s);
     resize(328, 226);
 
     // An empty range would turn the bar into a busy indicator.
     bar_->setRange(0, std::max(session_.contactCount(), 1));
     bar_->setValue(0);
-    auto* progress = new QGroupBox("Progress");
+    auto* progress = new QGroupBox(u"Progress"_s);
     auto* progressLayout = new QVBoxLayout(progress);
     progressLayout->addWidget(bar_);
     progressLayout->addWidget(state_);
@@ -41,7 +43,7 @@ DuplicatesWindow::DuplicatesWindow(store::Session& session, ViewAccess& views, Q
     records_->setModel(model_);
     records_->setUniformItemSizes(true);
     records_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    auto* duplicates = new QGroupBox("Duplicate Records");
+    auto* duplicates = new QGroupBox(u"Duplicate Records"_s);
     auto* duplicatesLayout = new QVBoxLayout(duplicates);
     duplicatesLayout->addWidget(records_);
 
@@ -72,7 +74,7 @@ void DuplicatesWindow::run() {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
     bar_->setValue(bar_->maximum());
-    state_->setText("Finished.");
+    state_->setText(u"Finished."_s);
     QStringList lines;
     lines.reserve(static_cast<qsizetype>(result.lines.size()));
     for (const std::string& line : result.lines) {

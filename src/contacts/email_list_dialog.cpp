@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 using platform::toQString;
@@ -24,11 +26,11 @@ EmailListDialog::EmailListDialog(store::Session& session, ViewAccess& views,
     : QWidget(parent, Qt::Window), session_(session), views_(views), prompter_(prompter),
       clipboard_(clipboard), clock_(clock), text_(new QPlainTextEdit(this)),
       group_(new QComboBox(this)), status_(new StatusChoices(this)),
-      paste_(new QPushButton("Paste from Clipboard", this)),
-      import_(new QPushButton("Import from .txt File", this)),
-      cancel_(new QPushButton("Cancel", this)), add_(new QPushButton("Add >>", this)) {
+      paste_(new QPushButton(u"Paste from Clipboard"_s, this)),
+      import_(new QPushButton(u"Import from .txt File"_s, this)),
+      cancel_(new QPushButton(u"Cancel"_s, this)), add_(new QPushButton(u"Add >>"_s, this)) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle("Add Email List");
+    setWindowTitle(u"Add Email List"_s);
     resize(404, 294);
 
     text_->setMinimumHeight(150);
@@ -41,8 +43,8 @@ EmailListDialog::EmailListDialog(store::Session& session, ViewAccess& views,
     status_->setStatus(code(store::ContactStatus::Subscribers));
 
     auto* form = new QFormLayout;
-    form->addRow("Add to Campaign Group", group_);
-    form->addRow("Set Initial Status", status_);
+    form->addRow(u"Add to Campaign Group"_s, group_);
+    form->addRow(u"Set Initial Status"_s, status_);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(paste_);
@@ -54,7 +56,7 @@ EmailListDialog::EmailListDialog(store::Session& session, ViewAccess& views,
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(text_, 1);
     layout->addWidget(
-        new QLabel("Paste email addresses above, seperated by new-lines or commas.", this));
+        new QLabel(u"Paste email addresses above, seperated by new-lines or commas."_s, this));
     layout->addLayout(form);
     layout->addLayout(buttons);
 

@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 using platform::toQString;
@@ -21,16 +23,17 @@ namespace {} // namespace
 ExportContactsDialog::ExportContactsDialog(const store::Session& session, ShownLists lists,
                                            platform::Prompter& prompter, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), lists_(std::move(lists)), prompter_(prompter),
-      current_(new QRadioButton("Current list: " + toQString(lists_.currentCaption), this)),
-      filtered_(new QRadioButton("All Entries ( filtered )", this)),
-      group_(new QRadioButton("Campaign Group", this)), status_(new QRadioButton("Status", this)),
-      mailtray_(new QRadioButton("Mailtray", this)), groupList_(new QComboBox(this)),
+      current_(new QRadioButton(u"Current list: "_s + toQString(lists_.currentCaption), this)),
+      filtered_(new QRadioButton(u"All Entries ( filtered )"_s, this)),
+      group_(new QRadioButton(u"Campaign Group"_s, this)),
+      status_(new QRadioButton(u"Status"_s, this)),
+      mailtray_(new QRadioButton(u"Mailtray"_s, this)), groupList_(new QComboBox(this)),
       statusList_(new QComboBox(this)),
-      bom_(new QCheckBox("Byte order mark (for spreadsheet programs)", this)),
-      cancel_(new QPushButton("Cancel", this)), export_(new QPushButton("Export...", this)) {
+      bom_(new QCheckBox(u"Byte order mark (for spreadsheet programs)"_s, this)),
+      cancel_(new QPushButton(u"Cancel"_s, this)), export_(new QPushButton(u"Export..."_s, this)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::WindowModal);
-    setWindowTitle("Export Contacts");
+    setWindowTitle(u"Export Contacts"_s);
 
     current_->setChecked(true);
     filtered_->setEnabled(lists_.filtered);

@@ -19,6 +19,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 using platform::toQString;
@@ -34,8 +36,8 @@ constexpr int kProgressSteps = 1000;
 QString cellText(const std::string& text) {
     QString shown = toQString(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral(" / "));
-    shown.replace(QChar('\n'), QStringLiteral(" / "));
-    shown.replace(QChar('\r'), QStringLiteral(" / "));
+    shown.replace(QChar(u'\n'), QStringLiteral(" / "));
+    shown.replace(QChar(u'\r'), QStringLiteral(" / "));
     return shown;
 }
 
@@ -48,20 +50,20 @@ ImportContactsDialog::ImportContactsDialog(store::Session& session, ViewAccess& 
       path_(std::move(path)), format_(new QLabel(this)), encoding_(new QComboBox(this)),
       delimiter_(new QComboBox(this)), preview_(new QTableWidget(this)),
       mappingGrid_(new QGridLayout), mappingBox_(new QWidget), group_(new QComboBox(this)),
-      status_(new StatusChoices(this)), update_(new QCheckBox("Update known contacts", this)),
+      status_(new StatusChoices(this)), update_(new QCheckBox(u"Update known contacts"_s, this)),
       problem_(new QLabel(this)), progress_(new QProgressBar(this)),
-      report_(new QPlainTextEdit(this)), cancel_(new QPushButton("Cancel", this)),
-      import_(new QPushButton("Import", this)) {
+      report_(new QPlainTextEdit(this)), cancel_(new QPushButton(u"Cancel"_s, this)),
+      import_(new QPushButton(u"Import"_s, this)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::WindowModal);
-    setWindowTitle("Import Contacts");
+    setWindowTitle(u"Import Contacts"_s);
     resize(720, 600);
 
-    encoding_->addItem("Detected");
+    encoding_->addItem(u"Detected"_s);
     for (const TextEncoding e : kEncodings) {
         encoding_->addItem(toQString(encodingName(e)));
     }
-    delimiter_->addItem("Detected");
+    delimiter_->addItem(u"Detected"_s);
     for (const char d : kDelimiters) {
         QString name = toQString(delimiterName(d));
         name[0] = name[0].toUpper();
@@ -89,15 +91,15 @@ ImportContactsDialog::ImportContactsDialog(store::Session& session, ViewAccess& 
     report_->setVisible(false);
 
     auto* file = new QFormLayout;
-    file->addRow("File", new QLabel(toQString(path_), this));
-    file->addRow("Format", format_);
-    file->addRow("Encoding", encoding_);
-    file->addRow("Delimiter", delimiter_);
+    file->addRow(u"File"_s, new QLabel(toQString(path_), this));
+    file->addRow(u"Format"_s, format_);
+    file->addRow(u"Encoding"_s, encoding_);
+    file->addRow(u"Delimiter"_s, delimiter_);
 
     auto* newContacts = new QFormLayout;
-    newContacts->addRow("Add to Campaign Group", group_);
-    newContacts->addRow("Set Initial Status", status_);
-    newContacts->addRow("", update_);
+    newContacts->addRow(u"Add to Campaign Group"_s, group_);
+    newContacts->addRow(u"Set Initial Status"_s, status_);
+    newContacts->addRow(u""_s, update_);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(progress_, 1);
@@ -107,9 +109,9 @@ ImportContactsDialog::ImportContactsDialog(store::Session& session, ViewAccess& 
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(file);
-    layout->addWidget(new QLabel("First rows", this));
+    layout->addWidget(new QLabel(u"First rows"_s, this));
     layout->addWidget(preview_, 1);
-    layout->addWidget(new QLabel("Field of each column", this));
+    layout->addWidget(new QLabel(u"Field of each column"_s, this));
     layout->addWidget(mappingScroll);
     layout->addLayout(newContacts);
     layout->addWidget(problem_);
@@ -138,11 +140,11 @@ void ImportContactsDialog::loadPreview() {
     }
     shown_ = previewContactsFile(path_, ImportFormat::Auto, encoding, delimiter);
     const bool vcard = shown_.format == ImportFormat::VCard;
-    format_->setText(shown_.ok ? (vcard ? "vCard" : "CSV") : "");
+    format_->setText(shown_.ok ? (vcard ? u"vCard"_s : u"CSV"_s) : u""_s);
     encoding_->setItemText(
-        0, "Detected: " + toQString(encodingDescription(shown_.encoding, shown_.byteOrderMark)));
-    delimiter_->setItemText(0, vcard ? QString("-")
-                                     : "Detected: " + toQString(delimiterName(shown_.delimiter)));
+        0, u"Detected: "_s + toQString(encodingDescription(shown_.encoding, shown_.byteOrderMark)));
+    delimiter_->setItemText(
+        0, vcard ? QString(u"-"_s) : u"Detected: "_s + toQString(delimiterName(shown_.delimiter)));
     delimiter_->setEnabled(!vcard);
 
     preview_->clear();
@@ -194,7 +196,7 @@ void ImportContactsDialog::updateImportButton() {
     if (!shown_.ok) {
         problem_->setText(toQString(shown_.error));
     } else if (!hasEmail) {
-        problem_->setText("Choose the column that holds the e-mail addresses.");
+        problem_->setText(u"Choose the column that holds the e-mail addresses."_s);
     } else {
         problem_->clear();
     }
@@ -242,7 +244,7 @@ void ImportContactsDialog::runImport() {
     report_->setVisible(true);
     report_->setPlainText(
         toQString(result.ok ? importReportText(result.report) : result.error + "\n"));
-    cancel_->setText("Close");
+    cancel_->setText(u"Close"_s);
     views_.refreshViews();
     views_.updateStatusLine();
 }

@@ -9,6 +9,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 using platform::toQString;
@@ -21,12 +23,12 @@ MailtrayWindow::MailtrayWindow(store::Session& session, ViewAccess& views,
       clipboard_(clipboard), clock_(clock),
       model_(new ContactRowsModel(session, ContactRowsModel::Source::Mailtray, std::move(icons),
                                   this)),
-      list_(new QTreeView(this)), addSelected_(new QPushButton("Add Selected", this)),
-      addFiltered_(new QPushButton("Add Filtered", this)),
-      empty_(new QPushButton("Emtpy Mailtray", this)),
-      copy_(new QPushButton("Copy to Clipboard", this)),
-      save_(new QPushButton("Save to File..", this)),
-      close_(new QPushButton("Close Window", this)) {
+      list_(new QTreeView(this)), addSelected_(new QPushButton(u"Add Selected"_s, this)),
+      addFiltered_(new QPushButton(u"Add Filtered"_s, this)),
+      empty_(new QPushButton(u"Emtpy Mailtray"_s, this)),
+      copy_(new QPushButton(u"Copy to Clipboard"_s, this)),
+      save_(new QPushButton(u"Save to File.."_s, this)),
+      close_(new QPushButton(u"Close Window"_s, this)) {
     setAttribute(Qt::WA_DeleteOnClose);
     resize(490, 231);
     setUpContactRowsView(*list_, *model_);

@@ -12,34 +12,36 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 using platform::toQString;
 
 namespace {
 
-const char* title(SelectionDialog::Kind kind) {
+QString title(SelectionDialog::Kind kind) {
     switch (kind) {
     case SelectionDialog::Kind::Tag:
-        return "Set Selection Tags";
+        return u"Set Selection Tags"_s;
     case SelectionDialog::Kind::Group:
-        return "Move Selection to Group";
+        return u"Move Selection to Group"_s;
     case SelectionDialog::Kind::Status:
-        return "Set Selection Status";
+        return u"Set Selection Status"_s;
     }
-    return "";
+    return {};
 }
 
-const char* labelText(SelectionDialog::Kind kind) {
+QString labelText(SelectionDialog::Kind kind) {
     switch (kind) {
     case SelectionDialog::Kind::Tag:
-        return "Tag Entries";
+        return u"Tag Entries"_s;
     case SelectionDialog::Kind::Group:
-        return "Campaign Group";
+        return u"Campaign Group"_s;
     case SelectionDialog::Kind::Status:
-        return "Set Status";
+        return u"Set Status"_s;
     }
-    return "";
+    return {};
 }
 
 } // namespace
@@ -51,8 +53,8 @@ SelectionDialog::SelectionDialog(Kind kind, store::Session& session, ViewAccess&
       prompter_(prompter), model_(new ContactRowsModel(session, ContactRowsModel::Source::Contacts,
                                                        std::move(icons), this)),
       list_(new QTreeView(this)), label_(new QLabel(labelText(kind), this)),
-      dropDown_(new QComboBox(this)), cancel_(new QPushButton("Cancel", this)),
-      apply_(new QPushButton("Apply >>", this)) {
+      dropDown_(new QComboBox(this)), cancel_(new QPushButton(u"Cancel"_s, this)),
+      apply_(new QPushButton(u"Apply >>"_s, this)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(title(kind));
     resize(395, 240);

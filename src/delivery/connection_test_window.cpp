@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::delivery {
 
 using platform::toQString;
@@ -32,11 +34,11 @@ private:
 } // namespace
 
 ConnectionTestWindow::ConnectionTestWindow(const store::SessionSettings& settings, QWidget* parent)
-    : QWidget(parent, Qt::Window), status_(new QLabel("Testing the connection...")),
-      report_(new QPlainTextEdit), close_(new QPushButton("Close")),
+    : QWidget(parent, Qt::Window), status_(new QLabel(u"Testing the connection..."_s)),
+      report_(new QPlainTextEdit), close_(new QPushButton(u"Close"_s)),
       cancel_(std::make_shared<std::atomic<bool>>(false)) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle("Test Connection");
+    setWindowTitle(u"Test Connection"_s);
     report_->setReadOnly(true);
     report_->setMinimumSize(520, 220);
     auto* buttons = new QHBoxLayout;
@@ -89,8 +91,9 @@ QString ConnectionTestWindow::reportText() const {
 
 void ConnectionTestWindow::showReport(const QStringList& lines, bool passed) {
     running_ = false;
-    status_->setText(passed ? "The connection test succeeded." : "The connection test failed.");
-    report_->setPlainText(lines.join('\n'));
+    status_->setText(passed ? u"The connection test succeeded."_s
+                            : u"The connection test failed."_s);
+    report_->setPlainText(lines.join(u'\n'));
     emit finished(passed);
 }
 

@@ -17,6 +17,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::delivery {
 
 using platform::toQString;
@@ -33,18 +35,18 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
                                                platform::Prompter& prompter, QWidget* parent,
                                                store::PasswordStore* passwords)
     : QWidget(parent, Qt::Window), session_(session), prompter_(prompter), passwords_(passwords),
-      keyring_(new QCheckBox("Keep the password in the desktop keyring")), method_(new QComboBox),
-      clientPath_(new QLineEdit), browse_(new QPushButton(">>")), parameters_(new QLineEdit),
-      server_(new QLineEdit), port_(new QLineEdit), timeout_(new QLineEdit),
-      requiresAuth_(new QCheckBox("Requires Authentication")), userName_(new QLineEdit),
-      password_(new QLineEdit), html_(new QRadioButton("HTML")),
-      plainText_(new QRadioButton("Plain Text")), from_(new QLineEdit), replyTo_(new QLineEdit),
-      signature_(new QPlainTextEdit), includeSignature_(new QCheckBox("Include Signature")),
+      keyring_(new QCheckBox(u"Keep the password in the desktop keyring"_s)),
+      method_(new QComboBox), clientPath_(new QLineEdit), browse_(new QPushButton(u">>"_s)),
+      parameters_(new QLineEdit), server_(new QLineEdit), port_(new QLineEdit),
+      timeout_(new QLineEdit), requiresAuth_(new QCheckBox(u"Requires Authentication"_s)),
+      userName_(new QLineEdit), password_(new QLineEdit), html_(new QRadioButton(u"HTML"_s)),
+      plainText_(new QRadioButton(u"Plain Text"_s)), from_(new QLineEdit), replyTo_(new QLineEdit),
+      signature_(new QPlainTextEdit), includeSignature_(new QCheckBox(u"Include Signature"_s)),
       security_(new QComboBox), loginMethod_(new QComboBox),
-      testConnection_(new QPushButton("Test Connection")), cancel_(new QPushButton("Cancel")),
-      apply_(new QPushButton("Apply")) {
+      testConnection_(new QPushButton(u"Test Connection"_s)), cancel_(new QPushButton(u"Cancel"_s)),
+      apply_(new QPushButton(u"Apply"_s)) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle("Mail Delivery Settings");
+    setWindowTitle(u"Mail Delivery Settings"_s);
 
     for (std::int32_t m = code(store::DeliveryMethod::None);
          m <= code(store::DeliveryMethod::CustomMailClient); ++m) {
@@ -52,10 +54,10 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
         method_->addItem(toQString(caption));
     }
     for (const char* caption : kSecurityCaptions) {
-        security_->addItem(caption);
+        security_->addItem(toQString(caption));
     }
     for (const char* caption : kLoginMethodCaptions) {
-        loginMethod_->addItem(caption);
+        loginMethod_->addItem(toQString(caption));
     }
     password_->setEchoMode(QLineEdit::Password);
     browse_->setFixedWidth(32);
@@ -64,55 +66,55 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
     signature_->setFixedHeight(55);
     signature_->setTabChangesFocus(true);
 
-    auto* delivery = new QGroupBox("Delivery Method");
+    auto* delivery = new QGroupBox(u"Delivery Method"_s);
     auto* deliveryGrid = new QGridLayout(delivery);
-    deliveryGrid->addWidget(new QLabel("Send Mail"), 0, 0);
+    deliveryGrid->addWidget(new QLabel(u"Send Mail"_s), 0, 0);
     deliveryGrid->addWidget(method_, 0, 1);
 
-    auto* client = new QGroupBox("Mail Client");
+    auto* client = new QGroupBox(u"Mail Client"_s);
     auto* clientGrid = new QGridLayout(client);
     auto* pathRow = new QHBoxLayout;
     pathRow->setSpacing(0);
     pathRow->addWidget(clientPath_);
     pathRow->addWidget(browse_);
-    clientGrid->addWidget(new QLabel("Client Path"), 0, 0);
+    clientGrid->addWidget(new QLabel(u"Client Path"_s), 0, 0);
     clientGrid->addLayout(pathRow, 0, 1);
-    clientGrid->addWidget(new QLabel("Parameters"), 1, 0);
+    clientGrid->addWidget(new QLabel(u"Parameters"_s), 1, 0);
     clientGrid->addWidget(parameters_, 1, 1);
 
-    auto* server = new QGroupBox("Server Settings");
+    auto* server = new QGroupBox(u"Server Settings"_s);
     auto* serverGrid = new QGridLayout(server);
-    serverGrid->addWidget(new QLabel("SMTP Server"), 0, 0);
+    serverGrid->addWidget(new QLabel(u"SMTP Server"_s), 0, 0);
     serverGrid->addWidget(server_, 0, 1, 1, 3);
-    serverGrid->addWidget(new QLabel("Use Port"), 1, 0);
+    serverGrid->addWidget(new QLabel(u"Use Port"_s), 1, 0);
     serverGrid->addWidget(port_, 1, 1);
-    serverGrid->addWidget(new QLabel("Timeout (secs)"), 1, 2, Qt::AlignRight);
+    serverGrid->addWidget(new QLabel(u"Timeout (secs)"_s), 1, 2, Qt::AlignRight);
     serverGrid->addWidget(timeout_, 1, 3);
-    serverGrid->addWidget(new QLabel("Security"), 2, 0);
+    serverGrid->addWidget(new QLabel(u"Security"_s), 2, 0);
     serverGrid->addWidget(security_, 2, 1, 1, 3);
     serverGrid->addWidget(requiresAuth_, 3, 0, 1, 4);
-    serverGrid->addWidget(new QLabel("Username"), 4, 0);
+    serverGrid->addWidget(new QLabel(u"Username"_s), 4, 0);
     serverGrid->addWidget(userName_, 4, 1, 1, 3);
-    serverGrid->addWidget(new QLabel("Password"), 5, 0);
+    serverGrid->addWidget(new QLabel(u"Password"_s), 5, 0);
     serverGrid->addWidget(password_, 5, 1, 1, 3);
     serverGrid->addWidget(keyring_, 6, 1, 1, 3);
-    serverGrid->addWidget(new QLabel("Login method"), 7, 0);
+    serverGrid->addWidget(new QLabel(u"Login method"_s), 7, 0);
     serverGrid->addWidget(loginMethod_, 7, 1, 1, 3);
     serverGrid->addWidget(testConnection_, 8, 0, 1, 4, Qt::AlignRight);
 
-    auto* email = new QGroupBox("Email Settings");
+    auto* email = new QGroupBox(u"Email Settings"_s);
     auto* emailGrid = new QGridLayout(email);
     auto* formats = new QHBoxLayout;
     formats->addWidget(html_);
     formats->addWidget(plainText_);
     formats->addStretch();
-    emailGrid->addWidget(new QLabel("Editor Format"), 0, 0);
+    emailGrid->addWidget(new QLabel(u"Editor Format"_s), 0, 0);
     emailGrid->addLayout(formats, 0, 1);
-    emailGrid->addWidget(new QLabel("From (default)"), 1, 0);
+    emailGrid->addWidget(new QLabel(u"From (default)"_s), 1, 0);
     emailGrid->addWidget(from_, 1, 1);
-    emailGrid->addWidget(new QLabel("Reply-to"), 2, 0);
+    emailGrid->addWidget(new QLabel(u"Reply-to"_s), 2, 0);
     emailGrid->addWidget(replyTo_, 2, 1);
-    emailGrid->addWidget(new QLabel("Signature"), 3, 0, Qt::AlignTop);
+    emailGrid->addWidget(new QLabel(u"Signature"_s), 3, 0, Qt::AlignTop);
     emailGrid->addWidget(signature_, 3, 1);
     emailGrid->addWidget(includeSignature_, 4, 1);
     emailGrid->setRowStretch(5, 1);

@@ -40,7 +40,7 @@ SendProgressWindow::SendProgressWindow(QWidget* parent)
     progressBar_->setRange(0, 10);
     progressBar_->setValue(0);
     progressBar_->setTextVisible(false);
-    status_ = new QLabel(QString::fromLatin1(kConnectingLabel), progressBox);
+    status_ = new QLabel(toQString(kConnectingLabel), progressBox);
     status_->setObjectName(QStringLiteral("status"));
     status_->setWordWrap(true);
     counts_ = new QLabel(progressBox);

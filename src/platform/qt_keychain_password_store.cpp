@@ -8,11 +8,13 @@
 #include <QEventLoop>
 #include <qt6keychain/keychain.h>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::platform {
 
 namespace {
 
-constexpr const char* kSecretService = "org.freedesktop.secrets";
+const QString kSecretService = u"org.freedesktop.secrets"_s;
 
 void ensureApplication() {
     if (QCoreApplication::instance() == nullptr) {

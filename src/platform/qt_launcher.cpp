@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QUrl>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::platform {
 
 namespace {
@@ -18,13 +20,13 @@ namespace {
 // first, and for web pages the browsers the opener falls back to; false
 // only when the answer is known to be "none".
 bool desktopHasProgramFor(const QString& path) {
-    const QString query = QStandardPaths::findExecutable("xdg-mime");
+    const QString query = QStandardPaths::findExecutable(u"xdg-mime"_s);
     if (query.isEmpty()) {
         return true; // unknown: let the desktop try
     }
     const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
     QProcess process;
-    process.start(query, {"query", "default", type.name()});
+    process.start(query, {u"query"_s, u"default"_s, type.name()});
     if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit) {
         process.kill();
         process.waitForFinished(1000);
@@ -33,7 +35,7 @@ bool desktopHasProgramFor(const QString& path) {
     if (!process.readAllStandardOutput().trimmed().isEmpty()) {
         return true;
     }
-    if (!type.inherits("text/html") && type.name() != "text/html") {
+    if (!type.inherits(u"text/html"_s) && type.name() != u"text/html"_s) {
         return false;
     }
     if (!qEnvironmentVariableIsEmpty("BROWSER")) {
@@ -54,7 +56,7 @@ bool desktopHasProgramFor(const QString& path) {
 bool QtLauncher::openDocument(const std::string& pathOrLink) {
     const QString text = toQString(pathOrLink);
     // A path is a file; anything with a scheme ("mailto:", "http:") a link.
-    if (text.startsWith('/')) {
+    if (text.startsWith(u'/')) {
         return desktopHasProgramFor(text) && QDesktopServices::openUrl(QUrl::fromLocalFile(text));
     }
     return QDesktopServices::openUrl(QUrl(text));

@@ -7,22 +7,24 @@
 #include <QMessageBox>
 #include <QStringList>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::platform {
 
 QString toQtFilter(const std::string& filter) {
-    const QStringList parts = toQString(filter).split('|');
+    const QStringList parts = toQString(filter).split(u'|');
     QStringList entries;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QString caption = parts[i];
-        const QString pattern = QString(parts[i + 1]).replace(';', ' ');
-        if (!caption.contains('(')) {
-            caption += " (" + pattern + ")";
+        const QString pattern = QString(parts[i + 1]).replace(u';', u' ');
+        if (!caption.contains(u'(')) {
+            caption += u" ("_s + pattern + u")"_s;
         }
         // "*.*" means every file on the system this format came from.
-        caption.replace("(*.*)", "(*)");
+        caption.replace(u"(*.*)"_s, u"(*)"_s);
         entries << caption;
     }
-    return entries.join(";;");
+    return entries.join(u";;"_s);
 }
 
 QWidget* QtPrompter::owner() const {

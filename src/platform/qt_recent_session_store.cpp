@@ -6,6 +6,8 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::platform {
 
 namespace {
@@ -14,7 +16,7 @@ constexpr const char* kKey = "recentSessions";
 
 QtRecentSessionStore::QtRecentSessionStore()
     : settingsFile_(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                    "/velmora-mailtray/velmora-mailtray.conf") {}
+                    u"/velmora-mailtray/velmora-mailtray.conf"_s) {}
 
 std::vector<std::string> QtRecentSessionStore::load() const {
     const QSettings settings(settingsFile_, QSettings::IniFormat);

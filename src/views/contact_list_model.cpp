@@ -65,7 +65,7 @@ QVariant ContactListModel::data(const QModelIndex& index, int role) const {
     case ListColumn::Notes: {
         // A carriage return left by the line-feed rule would draw as a box.
         QString notes = text(displayedNotes(c.notes, list().notes));
-        notes.remove(QChar('\r'));
+        notes.remove(QChar(u'\r'));
         return notes;
     }
     }

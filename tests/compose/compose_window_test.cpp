@@ -32,6 +32,8 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::compose {
 
 using platform::toQString;
@@ -135,9 +137,9 @@ TEST_F(ComposeWindowTest, OpensWithCountsTakenNowAndTheMailtrayChosen) {
     for (int i = 0; i < first.toList()->count(); ++i) {
         entries << first.toList()->itemText(i);
     }
-    EXPECT_EQ((QStringList{"Single Recipient", "Mailtray (0)", "Filtered Results (3)",
-                           "All Customers (2)", "All Prospects (0)", "All Subscribers (0)",
-                           "Entire List (3)"}),
+    EXPECT_EQ((QStringList{u"Single Recipient"_s, u"Mailtray (0)"_s, u"Filtered Results (3)"_s,
+                           u"All Customers (2)"_s, u"All Prospects (0)"_s, u"All Subscribers (0)"_s,
+                           u"Entire List (3)"_s}),
               entries);
     EXPECT_EQ(1, first.toList()->currentIndex());
 
@@ -150,7 +152,7 @@ TEST_F(ComposeWindowTest, OpensWithCountsTakenNowAndTheMailtrayChosen) {
     EXPECT_EQ(21, tooltips.size());
 
     // "New" replaces the window without asking and counts anew.
-    first.subjectField()->setText("typed");
+    first.subjectField()->setText(u"typed"_s);
     filtered = {1};
     QPointer<ComposeWindow> old(&first);
     first.action(ComposeCommand::New)->trigger();
@@ -201,12 +203,43 @@ TEST_F(ComposeWindowTest, HtmlBodyStartsWithTheSignatureAndFormattingFollowsTheS
     // Paste follows the clipboard.
     QToolButton* paste = window.button(ComposeCommand::Paste);
     EXPECT_FALSE(paste->isEnabled());
-    QGuiApplication::clipboard()->setText("x");
+    QGuiApplication::clipboard()->setText(u"x"_s);
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return paste->isEnabled(); }, testing_support::kEngineWaitMs));
     QGuiApplication::clipboard()->clear();
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return !paste->isEnabled(); }, testing_support::kEngineWaitMs));
+}
+
+TEST_F(ComposeWindowTest, HtmlCutCopyPasteAndThePasteButtonUseTheClipboardGiven) {
+    testing_support::FakeClipboard clipboard;
+    services.clipboard = &clipboard;
+    QGuiApplication::clipboard()->setText(u"desktop"_s);
+    withSignature("<b>Ann</b> Lee");
+    ComposeWindow& window = open(store::EditorFormat::Html);
+
+    // Paste follows the given clipboard, not the desktop's.
+    QToolButton* paste = window.button(ComposeCommand::Paste);
+    EXPECT_FALSE(paste->isEnabled());
+    clipboard.content = "<i>pasted</i>";
+    window.composeIdleUpdate();
+    EXPECT_TRUE(paste->isEnabled());
+
+    window.bodyEditor()->focusBody();
+    script(window, "getSelection().selectAllChildren(document.body.querySelector('b'))");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.button(ComposeCommand::Copy)->isEnabled(); },
+                                testing_support::kEngineWaitMs));
+    window.action(ComposeCommand::Copy)->trigger();
+    EXPECT_EQ("<b>Ann</b>", clipboard.content);
+    clipboard.content.clear();
+    window.action(ComposeCommand::Cut)->trigger();
+    EXPECT_EQ("<b>Ann</b>", clipboard.content);
+    EXPECT_EQ("<br>&nbsp;<br>&nbsp;<br> Lee", script(window, "document.body.innerHTML"));
+
+    clipboard.content = "<i>pasted</i>";
+    window.action(ComposeCommand::Paste)->trigger();
+    EXPECT_NE(std::string::npos, script(window, "document.body.innerHTML").find("<i>pasted</i>"));
+    EXPECT_EQ("desktop", QGuiApplication::clipboard()->text().toStdString());
 }
 
 TEST_F(ComposeWindowTest, PlainTextVariantDisablesFormattingAndKeepsTheSignature) {
@@ -261,10 +294,10 @@ TEST_F(ComposeWindowTest, AttachmentsFillTwoSlotsAndClearingReopensTheMenuItem) 
 
 TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
     ComposeWindow& html = open(store::EditorFormat::Html);
-    html.fromField()->setText(" Ann <ann@example.org> ");
-    html.subjectField()->setText("Spring sale");
+    html.fromField()->setText(u" Ann <ann@example.org> "_s);
+    html.subjectField()->setText(u"Spring sale"_s);
     html.toList()->setCurrentIndex(0);
-    html.singleAddressField()->setText("bob@example.net");
+    html.singleAddressField()->setText(u"bob@example.net"_s);
     typeIntoBody(html, "<p>Hi <b>there</b></p>");
     prompter.files = {file("a.txt", 2048)};
     html.attachFile();
@@ -306,8 +339,8 @@ TEST_F(ComposeWindowTest, DraftRoundTripFromHtmlIntoPlainTextAndBack) {
 
 TEST_F(ComposeWindowTest, ForeignOrShortFilesAndCancelledRequesters) {
     ComposeWindow& window = open(store::EditorFormat::PlainText);
-    window.fromField()->setText("ann@example.org");
-    window.subjectField()->setText("Kept");
+    window.fromField()->setText(u"ann@example.org"_s);
+    window.subjectField()->setText(u"Kept"_s);
     window.bodyEditor()->setPlainText("body");
     prompter.files = {file("a.txt", 100)};
     window.attachFile();
@@ -339,7 +372,7 @@ TEST_F(ComposeWindowTest, ForeignOrShortFilesAndCancelledRequesters) {
 
 TEST_F(ComposeWindowTest, AFailedSaveSaysSoAndTheWindowKeepsItsContents) {
     ComposeWindow& window = open(store::EditorFormat::PlainText);
-    window.subjectField()->setText("Kept");
+    window.subjectField()->setText(u"Kept"_s);
     prompter.files = {dir.file("no/such/folder/draft")};
     window.saveDraftFile();
     ASSERT_EQ(1u, prompter.shown.size());
@@ -357,7 +390,7 @@ TEST_F(ComposeWindowTest, SendCommandsAskAndCheckBeforeTheyRun) {
     EXPECT_EQ("Confirm", prompter.shown[0].title);
     EXPECT_EQ(delivery::kSendEmailQuestion, prompter.shown[0].text);
 
-    window.fromField()->setText("   ");
+    window.fromField()->setText(u"   "_s);
     window.button(ComposeCommand::SendPreview)->click();
     ASSERT_EQ(2u, prompter.shown.size());
     EXPECT_EQ(delivery::kPreviewNeedsFromText, prompter.shown[1].text);
@@ -379,10 +412,10 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
     session.setSettings(settings);
 
     ComposeWindow& window = open(store::EditorFormat::Html);
-    window.fromField()->setText("Ann Lee <ann@example.org>");
+    window.fromField()->setText(u"Ann Lee <ann@example.org>"_s);
     window.toList()->setCurrentIndex(0);
-    window.singleAddressField()->setText("bob@example.net");
-    window.subjectField()->setText("Winter offer");
+    window.singleAddressField()->setText(u"bob@example.net"_s);
+    window.subjectField()->setText(u"Winter offer"_s);
     typeIntoBody(window, "<p>Warm <b>socks</b></p>");
     prompter.files = {file("a.txt", 2048)};
     window.attachFile();

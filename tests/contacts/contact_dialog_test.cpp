@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 using namespace testing_support;
@@ -40,20 +42,20 @@ TEST_F(DialogTest, AddContactStartsEmptyAndAddsTheTrimmedContactThenCloses) {
     fillSession(session, {"Two"}, {"known@x"});
     QPointer<ContactDialog> dialog = new ContactDialog(session, views, clock);
     dialog->show();
-    EXPECT_EQ(dialog->windowTitle(), "Add Contact");
-    EXPECT_EQ(dialog->groupLabel()->text(), "Add to Campaign Group");
-    EXPECT_EQ(dialog->statusLabel()->text(), "Set Initial Status");
-    EXPECT_EQ(dialog->cancelButton()->text(), "Cancel");
-    EXPECT_EQ(dialog->confirmButton()->text(), "Add >>");
-    EXPECT_EQ(comboItems(*dialog->groupDropDown()), QStringList({"Main (Default)", "Two"}));
+    EXPECT_EQ(dialog->windowTitle(), u"Add Contact"_s);
+    EXPECT_EQ(dialog->groupLabel()->text(), u"Add to Campaign Group"_s);
+    EXPECT_EQ(dialog->statusLabel()->text(), u"Set Initial Status"_s);
+    EXPECT_EQ(dialog->cancelButton()->text(), u"Cancel"_s);
+    EXPECT_EQ(dialog->confirmButton()->text(), u"Add >>"_s);
+    EXPECT_EQ(comboItems(*dialog->groupDropDown()), QStringList({u"Main (Default)"_s, u"Two"_s}));
     EXPECT_EQ(dialog->groupDropDown()->currentIndex(), 0);
     EXPECT_TRUE(dialog->statusChoices()->button(0)->isChecked());
     EXPECT_TRUE(dialog->emailField()->text().isEmpty());
     EXPECT_FALSE(dialog->emailField()->isReadOnly());
 
-    dialog->emailField()->setText("  new@x  ");
-    dialog->nameField()->setText(" Ann ");
-    dialog->notesField()->setPlainText("  first\nsecond\n");
+    dialog->emailField()->setText(u"  new@x  "_s);
+    dialog->nameField()->setText(u" Ann "_s);
+    dialog->notesField()->setPlainText(u"  first\nsecond\n"_s);
     dialog->groupDropDown()->setCurrentIndex(1);
     dialog->statusChoices()->button(-1)->setChecked(true);
     EXPECT_FALSE(dialog->statusChoices()->button(0)->isChecked());
@@ -78,7 +80,7 @@ TEST_F(DialogTest, AddContactStartsEmptyAndAddsTheTrimmedContactThenCloses) {
 
 TEST_F(DialogTest, AddContactWithAKnownOrBlankAddressAddsNothingButStillRefreshesAndCloses) {
     fillSession(session, {}, {"known@x"});
-    for (const char* typed : {"KNOWN@x ", "   "}) {
+    for (const QString& typed : {u"KNOWN@x "_s, u"   "_s}) {
         QPointer<ContactDialog> dialog = new ContactDialog(session, views, clock);
         dialog->emailField()->setText(typed);
         dialog->confirmButton()->click();
@@ -90,7 +92,7 @@ TEST_F(DialogTest, AddContactWithAKnownOrBlankAddressAddsNothingButStillRefreshe
     EXPECT_EQ(views.statusLines, 2);
 
     QPointer<ContactDialog> cancelled = new ContactDialog(session, views, clock);
-    cancelled->emailField()->setText("other@x");
+    cancelled->emailField()->setText(u"other@x"_s);
     cancelled->cancelButton()->click();
     flushDeletes();
     EXPECT_TRUE(cancelled.isNull());
@@ -114,18 +116,18 @@ TEST_F(DialogTest, EditOneContactShowsItAndStoresTheFieldsAsTyped) {
     QPointer<ContactDialog> dialog = ContactDialog::openForEdit(session, views, prompter);
     ASSERT_FALSE(dialog.isNull());
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(dialog->windowTitle(), "Edit Contact");
-    EXPECT_EQ(dialog->groupLabel()->text(), "Move to Campaign Group");
-    EXPECT_EQ(dialog->statusLabel()->text(), "Set Status");
-    EXPECT_EQ(dialog->confirmButton()->text(), "Apply");
-    EXPECT_EQ(dialog->emailField()->text(), "b@x");
-    EXPECT_EQ(dialog->addressField()->toPlainText(), "Street 1\nTown");
+    EXPECT_EQ(dialog->windowTitle(), u"Edit Contact"_s);
+    EXPECT_EQ(dialog->groupLabel()->text(), u"Move to Campaign Group"_s);
+    EXPECT_EQ(dialog->statusLabel()->text(), u"Set Status"_s);
+    EXPECT_EQ(dialog->confirmButton()->text(), u"Apply"_s);
+    EXPECT_EQ(dialog->emailField()->text(), u"b@x"_s);
+    EXPECT_EQ(dialog->addressField()->toPlainText(), u"Street 1\nTown"_s);
     EXPECT_EQ(dialog->groupDropDown()->currentIndex(), 1);
     EXPECT_TRUE(dialog->statusChoices()->button(2)->isChecked());
     EXPECT_FALSE(dialog->emailField()->isReadOnly());
 
     // An address already in the table and blanks around it are kept.
-    dialog->emailField()->setText(" a@x ");
+    dialog->emailField()->setText(u" a@x "_s);
     dialog->confirmButton()->click();
     const store::Contact& c = session.contact(2);
     EXPECT_EQ(c.email, " a@x ");
@@ -145,10 +147,10 @@ TEST_F(DialogTest, EditSeveralShowsJoinedReadOnlyTextsAndAsksOnlyTheGroupQuestio
     views.selected = {1, 2, 3, 4, 5, 6, 7};
     QPointer<ContactDialog> dialog = ContactDialog::openForEdit(session, views, prompter);
     ASSERT_FALSE(dialog.isNull());
-    EXPECT_EQ(dialog->windowTitle(), "Edit Contacts");
-    EXPECT_EQ(dialog->emailField()->text(), "p1@x;  p2@x;  p3@x;  p4@x;  p5@x...");
+    EXPECT_EQ(dialog->windowTitle(), u"Edit Contacts"_s);
+    EXPECT_EQ(dialog->emailField()->text(), u"p1@x;  p2@x;  p3@x;  p4@x;  p5@x..."_s);
     EXPECT_EQ(dialog->nameField()->text(),
-              "Name of p1@x;  Name of p2@x;  Name of p3@x;  Name of p4@x;  Name of p5@x...");
+              u"Name of p1@x;  Name of p2@x;  Name of p3@x;  Name of p4@x;  Name of p5@x..."_s);
     for (QLineEdit* field : {dialog->emailField(), dialog->nameField(), dialog->telephoneField(),
                              dialog->companyField()}) {
         EXPECT_TRUE(field->isReadOnly());
@@ -159,7 +161,7 @@ TEST_F(DialogTest, EditSeveralShowsJoinedReadOnlyTextsAndAsksOnlyTheGroupQuestio
     EXPECT_EQ(dialog->groupDropDown()->currentIndex(), -1);
     EXPECT_FALSE(dialog->statusChoices()->chosen());
 
-    dialog->notesField()->setPlainText("called");
+    dialog->notesField()->setPlainText(u"called"_s);
     dialog->groupDropDown()->setCurrentIndex(1);
     prompter.answers = {platform::PromptAnswer::No};
     dialog->confirmButton()->click();
@@ -199,37 +201,37 @@ TEST_F(DialogTest, EmailListPastesImportsAndAddsWithOneGroupAndStatus) {
     QPointer<EmailListDialog> dialog =
         new EmailListDialog(session, views, prompter, clipboard, clock);
     dialog->show();
-    EXPECT_EQ(dialog->windowTitle(), "Add Email List");
-    EXPECT_EQ(dialog->pasteButton()->text(), "Paste from Clipboard");
-    EXPECT_EQ(dialog->importButton()->text(), "Import from .txt File");
-    EXPECT_EQ(dialog->cancelButton()->text(), "Cancel");
-    EXPECT_EQ(dialog->addButton()->text(), "Add >>");
+    EXPECT_EQ(dialog->windowTitle(), u"Add Email List"_s);
+    EXPECT_EQ(dialog->pasteButton()->text(), u"Paste from Clipboard"_s);
+    EXPECT_EQ(dialog->importButton()->text(), u"Import from .txt File"_s);
+    EXPECT_EQ(dialog->cancelButton()->text(), u"Cancel"_s);
+    EXPECT_EQ(dialog->addButton()->text(), u"Add >>"_s);
     EXPECT_TRUE(dialog->findChildren<QLabel*>().size() > 0);
     bool hint = false;
     for (const QLabel* label : dialog->findChildren<QLabel*>()) {
         hint = hint ||
-               label->text() == "Paste email addresses above, seperated by new-lines or commas.";
+               label->text() == u"Paste email addresses above, seperated by new-lines or commas."_s;
     }
     EXPECT_TRUE(hint);
     EXPECT_EQ(dialog->groupDropDown()->currentIndex(), 0);
     EXPECT_TRUE(dialog->statusChoices()->button(0)->isChecked());
 
     // Pasting replaces what the area held.
-    dialog->textArea()->setPlainText("typed@x");
+    dialog->textArea()->setPlainText(u"typed@x"_s);
     clipboard.content = "  p@x\nq@x  ";
     dialog->pasteButton()->click();
-    EXPECT_EQ(dialog->textArea()->toPlainText(), "p@x\nq@x");
+    EXPECT_EQ(dialog->textArea()->toPlainText(), u"p@x\nq@x"_s);
 
     // A cancelled requester leaves it; a chosen file replaces it line by line.
     dialog->importButton()->click();
-    EXPECT_EQ(dialog->textArea()->toPlainText(), "p@x\nq@x");
+    EXPECT_EQ(dialog->textArea()->toPlainText(), u"p@x\nq@x"_s);
     prompter.files = {dir.file("list.txt")};
     dialog->importButton()->click();
     ASSERT_EQ(prompter.fileRequests.size(), 2u);
     EXPECT_EQ(prompter.fileRequests[1].title, "Import email-list from .txt file...");
     EXPECT_EQ(prompter.fileRequests[1].filter, "Plain Text (*.txt)|*.txt|All files (*.*)|*.*");
     EXPECT_EQ(prompter.fileRequests[1].initialPath, "");
-    EXPECT_EQ(dialog->textArea()->toPlainText(), "a@x , b@x\nKNOWN@X\nc@x\n");
+    EXPECT_EQ(dialog->textArea()->toPlainText(), u"a@x , b@x\nKNOWN@X\nc@x\n"_s);
 
     dialog->groupDropDown()->setCurrentIndex(1);
     dialog->statusChoices()->button(1)->setChecked(true);
@@ -255,14 +257,14 @@ TEST_F(DialogTest, EmailListImportOfAnEmptyFileEmptiesTheAreaAndAnUnreadableOneS
     writeFileBytes(dir.file("empty.txt"), "");
     writeFileBytes(dir.file("old.txt"), "caf\xE9@x\n");
     auto* dialog = new EmailListDialog(session, views, prompter, clipboard, clock);
-    dialog->textArea()->setPlainText("typed@x");
+    dialog->textArea()->setPlainText(u"typed@x"_s);
     prompter.files = {dir.file("missing.txt"), dir.file("empty.txt"), dir.file("old.txt")};
     dialog->importButton()->click();
-    EXPECT_EQ(dialog->textArea()->toPlainText(), "typed@x");
+    EXPECT_EQ(dialog->textArea()->toPlainText(), u"typed@x"_s);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].title, "Error");
     dialog->importButton()->click();
-    EXPECT_EQ(dialog->textArea()->toPlainText(), "");
+    EXPECT_EQ(dialog->textArea()->toPlainText(), u""_s);
     // A file of an older version in the Western code page is converted.
     dialog->importButton()->click();
     EXPECT_EQ(dialog->textArea()->toPlainText(), QString::fromUtf8("caf\u00e9@x\n"));

@@ -16,6 +16,8 @@
 #include <QTableWidget>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 using namespace testing_support;
@@ -41,19 +43,20 @@ TEST_F(ContactFilesDialogTest, ImportShowsDetectionPreviewAndMappingThenTheRepor
     QPointer<ImportContactsDialog> dialog =
         new ImportContactsDialog(session, views, clock, dir.file("in.csv"));
     dialog->show();
-    EXPECT_EQ(dialog->encodingDropDown()->itemText(0), "Detected: UTF-8 with byte order mark");
-    EXPECT_EQ(dialog->delimiterDropDown()->itemText(0), "Detected: semicolon");
+    EXPECT_EQ(dialog->encodingDropDown()->itemText(0), u"Detected: UTF-8 with byte order mark"_s);
+    EXPECT_EQ(dialog->delimiterDropDown()->itemText(0), u"Detected: semicolon"_s);
     ASSERT_EQ(dialog->preview()->columnCount(), 3);
     ASSERT_EQ(dialog->preview()->rowCount(), 2);
-    EXPECT_EQ(dialog->preview()->horizontalHeaderItem(0)->text(), "Correo");
-    EXPECT_EQ(dialog->preview()->item(0, 2)->text(), "two / lines");
+    EXPECT_EQ(dialog->preview()->horizontalHeaderItem(0)->text(), u"Correo"_s);
+    EXPECT_EQ(dialog->preview()->item(0, 2)->text(), u"two / lines"_s);
     ASSERT_EQ(dialog->fieldDropDowns().size(), 3u);
-    EXPECT_EQ(dialog->fieldDropDowns()[0]->currentText(), "(ignored)");
-    EXPECT_EQ(dialog->fieldDropDowns()[1]->currentText(), "Contact Name");
+    EXPECT_EQ(dialog->fieldDropDowns()[0]->currentText(), u"(ignored)"_s);
+    EXPECT_EQ(dialog->fieldDropDowns()[1]->currentText(), u"Contact Name"_s);
     // No address column yet: Import waits for one.
     EXPECT_FALSE(dialog->importButton()->isEnabled());
-    EXPECT_EQ(dialog->problemLabel()->text(), "Choose the column that holds the e-mail addresses.");
-    dialog->fieldDropDowns()[0]->setCurrentText("Email Address");
+    EXPECT_EQ(dialog->problemLabel()->text(),
+              u"Choose the column that holds the e-mail addresses."_s);
+    dialog->fieldDropDowns()[0]->setCurrentText(u"Email Address"_s);
     EXPECT_TRUE(dialog->importButton()->isEnabled());
     dialog->groupDropDown()->setCurrentIndex(1);
     dialog->statusChoices()->setStatus(code(store::ContactStatus::Customers));
@@ -66,9 +69,9 @@ TEST_F(ContactFilesDialogTest, ImportShowsDetectionPreviewAndMappingThenTheRepor
     EXPECT_EQ(added.groupIndex, 2);
     EXPECT_EQ(added.status, code(store::ContactStatus::Customers));
     EXPECT_EQ(dialog->reportArea()->toPlainText(),
-              "Added 1, updated 0, skipped 1 as duplicates, refused 0 as invalid.\n"
-              "Line 4: skipped known@x.org: already known\n");
-    EXPECT_EQ(dialog->cancelButton()->text(), "Close");
+              u"Added 1, updated 0, skipped 1 as duplicates, refused 0 as invalid.\n"_s
+              u"Line 4: skipped known@x.org: already known\n"_s);
+    EXPECT_EQ(dialog->cancelButton()->text(), u"Close"_s);
     EXPECT_EQ(views.refreshes, 1);
     dialog->cancelButton()->click();
     flushDeletes();
@@ -96,7 +99,7 @@ TEST_F(ContactFilesDialogTest, CancellingARunningImportChangesNothing) {
     EXPECT_TRUE(sawRunning);
     EXPECT_EQ(encodeSession(session), before);
     EXPECT_FALSE(session.hasUnsavedChanges());
-    EXPECT_EQ(dialog->reportArea()->toPlainText(), "Import cancelled; nothing was changed.\n");
+    EXPECT_EQ(dialog->reportArea()->toPlainText(), u"Import cancelled; nothing was changed.\n"_s);
     dialog->close();
     flushDeletes();
 }
@@ -110,7 +113,7 @@ TEST_F(ContactFilesDialogTest, ExportWritesTheChosenListWhereTheUserSays) {
     QPointer<ExportContactsDialog> dialog = new ExportContactsDialog(session, lists, prompter);
     dialog->show();
     EXPECT_TRUE(dialog->currentChoice()->isChecked());
-    EXPECT_EQ(dialog->currentChoice()->text(), "Current list: All Entries");
+    EXPECT_EQ(dialog->currentChoice()->text(), u"Current list: All Entries"_s);
     EXPECT_FALSE(dialog->filteredChoice()->isEnabled());
 
     // Cancelled file requester: nothing written, the dialog stays.

@@ -10,6 +10,8 @@
 #include <QTreeView>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 using namespace testing_support;
@@ -55,14 +57,14 @@ QStringList emails(const MailtrayWindow& w) {
 TEST_F(MailtrayWindowTest, CaptionsAndTheStateOfAnEmptyMailtrayWithoutSelection) {
     fillSession(session, {}, {"a@x"});
     QPointer<MailtrayWindow> w = open();
-    EXPECT_EQ(w->windowTitle(), "Mailtray (0 Recipients)");
-    EXPECT_EQ(w->addSelectedButton()->text(), "Add Selected");
-    EXPECT_EQ(w->addFilteredButton()->text(), "Add Filtered");
-    EXPECT_EQ(w->emptyButton()->text(), "Emtpy Mailtray");
-    EXPECT_EQ(w->copyButton()->text(), "Copy to Clipboard");
-    EXPECT_EQ(w->saveButton()->text(), "Save to File..");
-    EXPECT_EQ(w->closeButton()->text(), "Close Window");
-    EXPECT_EQ(w->list()->model()->headerData(1, Qt::Horizontal).toString(), "Email Address");
+    EXPECT_EQ(w->windowTitle(), u"Mailtray (0 Recipients)"_s);
+    EXPECT_EQ(w->addSelectedButton()->text(), u"Add Selected"_s);
+    EXPECT_EQ(w->addFilteredButton()->text(), u"Add Filtered"_s);
+    EXPECT_EQ(w->emptyButton()->text(), u"Emtpy Mailtray"_s);
+    EXPECT_EQ(w->copyButton()->text(), u"Copy to Clipboard"_s);
+    EXPECT_EQ(w->saveButton()->text(), u"Save to File.."_s);
+    EXPECT_EQ(w->closeButton()->text(), u"Close Window"_s);
+    EXPECT_EQ(w->list()->model()->headerData(1, Qt::Horizontal).toString(), u"Email Address"_s);
     EXPECT_EQ(enabled(*w), "01000");
     // Selecting rows later does not enable "Add Selected".
     views.selected = {1};
@@ -85,15 +87,15 @@ TEST_F(MailtrayWindowTest, AddButtonsDisableThemselvesUntilEmptiedOrReopened) {
     EXPECT_EQ(enabled(*w), "11000");
 
     w->addSelectedButton()->click();
-    EXPECT_EQ(w->windowTitle(), "Mailtray (1 Recipients)");
+    EXPECT_EQ(w->windowTitle(), u"Mailtray (1 Recipients)"_s);
     EXPECT_EQ(enabled(*w), "01111");
     EXPECT_EQ(views.statusLines, 1);
 
     // Add Filtered takes every row of the filtered list, selected or not,
     // and skips an address already queued in another letter case.
     w->addFilteredButton()->click();
-    EXPECT_EQ(w->windowTitle(), "Mailtray (3 Recipients)");
-    EXPECT_EQ(emails(*w), QStringList({"c@x", "a@x", "b@x"}));
+    EXPECT_EQ(w->windowTitle(), u"Mailtray (3 Recipients)"_s);
+    EXPECT_EQ(emails(*w), QStringList({u"c@x"_s, u"a@x"_s, u"b@x"_s}));
     EXPECT_EQ(enabled(*w), "00111");
     EXPECT_EQ(views.statusLines, 2);
 
@@ -110,7 +112,7 @@ TEST_F(MailtrayWindowTest, AddButtonsDisableThemselvesUntilEmptiedOrReopened) {
               "delete entries from your email lists.");
     EXPECT_EQ(session.mailtrayCount(), 0);
     EXPECT_EQ(session.contactCount(), 4);
-    EXPECT_EQ(w->windowTitle(), "Mailtray (0 Recipients)");
+    EXPECT_EQ(w->windowTitle(), u"Mailtray (0 Recipients)"_s);
     EXPECT_EQ(w->listModel()->rowCount(), 0);
     EXPECT_EQ(enabled(*w), "11000");
     EXPECT_EQ(views.statusLines, 3);
@@ -122,7 +124,7 @@ TEST_F(MailtrayWindowTest, AddButtonsDisableThemselvesUntilEmptiedOrReopened) {
 
     // Reopening with a selection sets the buttons as on first opening.
     MailtrayWindow* again = open();
-    EXPECT_EQ(emails(*again), QStringList({"a@x", "b@x"}));
+    EXPECT_EQ(emails(*again), QStringList({u"a@x"_s, u"b@x"_s}));
     EXPECT_EQ(enabled(*again), "11111");
     again->close();
     flushDeletes();
@@ -156,7 +158,7 @@ TEST_F(MailtrayWindowTest, CopyPutsTheAddressesOnTheClipboardAndMarksOnYes) {
     }
     EXPECT_EQ(session.contactedToday, 2);
     EXPECT_EQ(views.refreshes, 1);
-    EXPECT_EQ(w->listModel()->data(w->listModel()->index(0, 2)).toString(), "Name of a@x");
+    EXPECT_EQ(w->listModel()->data(w->listModel()->index(0, 2)).toString(), u"Name of a@x"_s);
     w->close();
     flushDeletes();
 }
@@ -213,7 +215,7 @@ TEST_F(MailtrayWindowTest, FollowsAReplacedSessionWhenActivatedOrUsed) {
     QApplication::setActiveWindow(w);
     EXPECT_TRUE(QTest::qWaitForWindowActive(w));
     EXPECT_EQ(w->listModel()->rowCount(), 0);
-    EXPECT_EQ(w->windowTitle(), "Mailtray (0 Recipients)");
+    EXPECT_EQ(w->windowTitle(), u"Mailtray (0 Recipients)"_s);
     EXPECT_EQ(enabled(*w), "01000");
 
     // A replaced session with a queue: the first command lists it again.
@@ -223,8 +225,8 @@ TEST_F(MailtrayWindowTest, FollowsAReplacedSessionWhenActivatedOrUsed) {
     session.replaceDocument(std::move(loaded));
     views.filtered = {2};
     w->addFilteredButton()->click();
-    EXPECT_EQ(emails(*w), QStringList({"q@x", "r@x"}));
-    EXPECT_EQ(w->windowTitle(), "Mailtray (2 Recipients)");
+    EXPECT_EQ(emails(*w), QStringList({u"q@x"_s, u"r@x"_s}));
+    EXPECT_EQ(w->windowTitle(), u"Mailtray (2 Recipients)"_s);
     w->close();
     flushDeletes();
 }

@@ -18,6 +18,8 @@
 #include <QTreeView>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::contacts {
 
 using namespace testing_support;
@@ -60,23 +62,23 @@ TEST_F(SelectionTest, EachKindHasItsCaptionsAndListsTheLiveSelectedContacts) {
     };
     struct Expected {
         SelectionDialog::Kind kind;
-        const char* title;
-        const char* label;
+        QString title;
+        QString label;
         QStringList items;
     };
     const Expected all[] = {
         {SelectionDialog::Kind::Tag,
-         "Set Selection Tags",
-         "Tag Entries",
-         {"--none--", "Todo", "Important", "Irate", "Star"}},
+         u"Set Selection Tags"_s,
+         u"Tag Entries"_s,
+         {u"--none--"_s, u"Todo"_s, u"Important"_s, u"Irate"_s, u"Star"_s}},
         {SelectionDialog::Kind::Group,
-         "Move Selection to Group",
-         "Campaign Group",
-         {"Main (Default)", "Two", ""}},
+         u"Move Selection to Group"_s,
+         u"Campaign Group"_s,
+         {u"Main (Default)"_s, u"Two"_s, u""_s}},
         {SelectionDialog::Kind::Status,
-         "Set Selection Status",
-         "Set Status",
-         {"Subscribers", "Prospects", "Customers", "Do Not Contact"}},
+         u"Set Selection Status"_s,
+         u"Set Status"_s,
+         {u"Subscribers"_s, u"Prospects"_s, u"Customers"_s, u"Do Not Contact"_s}},
     };
     for (const Expected& e : all) {
         SelectionDialog dialog(e.kind, session, views, prompter, icons);
@@ -86,13 +88,13 @@ TEST_F(SelectionTest, EachKindHasItsCaptionsAndListsTheLiveSelectedContacts) {
         EXPECT_EQ(dialog.label()->text(), e.label);
         EXPECT_EQ(comboItems(*dialog.dropDown()), e.items);
         EXPECT_EQ(dialog.dropDown()->currentIndex(), 0);
-        EXPECT_EQ(dialog.cancelButton()->text(), "Cancel");
-        EXPECT_EQ(dialog.applyButton()->text(), "Apply >>");
+        EXPECT_EQ(dialog.cancelButton()->text(), u"Cancel"_s);
+        EXPECT_EQ(dialog.applyButton()->text(), u"Apply >>"_s);
         const QAbstractItemModel& model = *dialog.list()->model();
-        EXPECT_EQ(column(model, 1), QStringList({"c@x", "a@x"}));
-        EXPECT_EQ(column(model, 2), QStringList({"Name of c@x", "Name of a@x"}));
-        EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "Email Address");
-        EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), "Contact Name");
+        EXPECT_EQ(column(model, 1), QStringList({u"c@x"_s, u"a@x"_s}));
+        EXPECT_EQ(column(model, 2), QStringList({u"Name of c@x"_s, u"Name of a@x"_s}));
+        EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), u"Email Address"_s);
+        EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), u"Contact Name"_s);
         EXPECT_EQ(model.data(model.index(1, 0), ContactRowsModel::kSlotRole).toInt(), 1);
         EXPECT_EQ(dialog.list()->columnWidth(0), 24);
         EXPECT_EQ(dialog.list()->columnWidth(1), 180);
@@ -167,12 +169,12 @@ TEST_F(SelectionTest, CancelChangesNothing) {
 TEST_F(SelectionTest, AddGroupKeepsBlanksAroundTheNameAndRefusesABlankName) {
     fillSession(session, {}, {});
     QPointer<AddGroupDialog> dialog = new AddGroupDialog(session, views);
-    EXPECT_EQ(dialog->windowTitle(), "Add New Campaign Group");
-    EXPECT_EQ(dialog->cancelButton()->text(), "Cancel");
-    EXPECT_EQ(dialog->addButton()->text(), "Add Group >>");
+    EXPECT_EQ(dialog->windowTitle(), u"Add New Campaign Group"_s);
+    EXPECT_EQ(dialog->cancelButton()->text(), u"Cancel"_s);
+    EXPECT_EQ(dialog->addButton()->text(), u"Add Group >>"_s);
     EXPECT_TRUE(dialog->nameField()->text().isEmpty());
-    dialog->nameField()->setText(" Spring ");
-    dialog->descriptionField()->setPlainText("two\nlines");
+    dialog->nameField()->setText(u" Spring "_s);
+    dialog->descriptionField()->setPlainText(u"two\nlines"_s);
     dialog->addButton()->click();
     ASSERT_EQ(session.groupCount(), 2);
     EXPECT_EQ(session.group(2).name, " Spring ");
@@ -183,7 +185,7 @@ TEST_F(SelectionTest, AddGroupKeepsBlanksAroundTheNameAndRefusesABlankName) {
     EXPECT_TRUE(dialog.isNull());
 
     QPointer<AddGroupDialog> blank = new AddGroupDialog(session, views);
-    blank->nameField()->setText("   ");
+    blank->nameField()->setText(u"   "_s);
     blank->addButton()->click();
     flushDeletes();
     EXPECT_TRUE(blank.isNull());
@@ -191,7 +193,7 @@ TEST_F(SelectionTest, AddGroupKeepsBlanksAroundTheNameAndRefusesABlankName) {
     EXPECT_EQ(views.refreshes, 1);
 
     auto* cancelled = new AddGroupDialog(session, views);
-    cancelled->nameField()->setText("Autumn");
+    cancelled->nameField()->setText(u"Autumn"_s);
     cancelled->cancelButton()->click();
     flushDeletes();
     EXPECT_EQ(session.groupCount(), 2);
@@ -205,14 +207,14 @@ TEST_F(SelectionTest, DuplicatesWindowListsRemovedAddressesAndTheSummary) {
     session.modifyContact(5, [](store::Contact& c) { c.email = " same@x"; });
     session.modifyContact(9, [](store::Contact& c) { c.email = "SAME@x  "; });
     QPointer<DuplicatesWindow> window = new DuplicatesWindow(session, views);
-    EXPECT_EQ(window->windowTitle(), "Removing Duplicates...");
-    EXPECT_EQ(window->stateLabel()->text(), "Working...");
-    EXPECT_EQ(window->closeButton()->text(), "Close");
+    EXPECT_EQ(window->windowTitle(), u"Removing Duplicates..."_s);
+    EXPECT_EQ(window->stateLabel()->text(), u"Working..."_s);
+    EXPECT_EQ(window->closeButton()->text(), u"Close"_s);
     window->run();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->stateLabel()->text(), "Finished.");
+    EXPECT_EQ(window->stateLabel()->text(), u"Finished."_s);
     EXPECT_EQ(window->recordsModel()->stringList(),
-              QStringList({" same@x", "SAME@x  ", "Removed 2 duplicate records."}));
+              QStringList({u" same@x"_s, u"SAME@x  "_s, u"Removed 2 duplicate records."_s}));
     EXPECT_EQ(window->progressBar()->value(), window->progressBar()->maximum());
     EXPECT_FALSE(session.contact(2).isDeleted());
     EXPECT_TRUE(session.contact(5).isDeleted());
@@ -228,8 +230,8 @@ TEST_F(SelectionTest, DuplicatesWindowOnAnEmptyTableFindsNone) {
     fillSession(session, {}, {});
     auto* window = new DuplicatesWindow(session, views);
     window->run();
-    EXPECT_EQ(window->stateLabel()->text(), "Finished.");
-    EXPECT_EQ(window->recordsModel()->stringList(), QStringList({"No duplicates found."}));
+    EXPECT_EQ(window->stateLabel()->text(), u"Finished."_s);
+    EXPECT_EQ(window->recordsModel()->stringList(), QStringList({u"No duplicates found."_s}));
     window->close();
     flushDeletes();
 }
@@ -256,12 +258,12 @@ TEST_F(SelectionTest, DuplicatesWindowMovesItsBarDuringTheWorkAndHoldsManyLines)
     window->run();
     EXPECT_GT(moves.count(), 5);
     EXPECT_TRUE(refusedWhileWorking);
-    EXPECT_EQ(window->stateLabel()->text(), "Finished.");
+    EXPECT_EQ(window->stateLabel()->text(), u"Finished."_s);
     const QStringList lines = window->recordsModel()->stringList();
     ASSERT_EQ(lines.size(), 2 * distinct + 1);
-    EXPECT_EQ(lines[0], "user0@X.ORG");
-    EXPECT_EQ(lines[1], "user0@x.org");
-    EXPECT_EQ(lines.back(), "Removed 80000 duplicate records.");
+    EXPECT_EQ(lines[0], u"user0@X.ORG"_s);
+    EXPECT_EQ(lines[1], u"user0@x.org"_s);
+    EXPECT_EQ(lines.back(), u"Removed 80000 duplicate records."_s);
     EXPECT_EQ(window->recordsList()->model()->rowCount(), 2 * distinct + 1);
     EXPECT_TRUE(window->close());
     flushDeletes();

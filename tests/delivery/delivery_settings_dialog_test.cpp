@@ -18,6 +18,8 @@
 #include <map>
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::delivery {
 
 using platform::toQString;
@@ -73,28 +75,28 @@ TEST_F(SettingsDialogTest, OpensWithTheSessionsSettings) {
     session.setSettings(s);
     DeliverySettingsDialog d(session, prompter);
     d.show();
-    EXPECT_EQ(d.windowTitle(), "Mail Delivery Settings");
+    EXPECT_EQ(d.windowTitle(), u"Mail Delivery Settings"_s);
     QStringList methods;
     for (int i = 0; i < d.methodDropDown()->count(); ++i) {
         methods << d.methodDropDown()->itemText(i);
     }
-    EXPECT_EQ(methods,
-              QStringList({"None", "SMTP Server", "Default Mail Client", "Custom Mail Client"}));
+    EXPECT_EQ(methods, QStringList({u"None"_s, u"SMTP Server"_s, u"Default Mail Client"_s,
+                                    u"Custom Mail Client"_s}));
     EXPECT_EQ(d.methodDropDown()->currentIndex(), 1);
-    EXPECT_EQ(d.serverField()->text(), "mail.example");
-    EXPECT_EQ(d.portField()->text(), "587");
-    EXPECT_EQ(d.timeoutField()->text(), "30");
-    EXPECT_EQ(d.passwordField()->text(), "secret");
+    EXPECT_EQ(d.serverField()->text(), u"mail.example"_s);
+    EXPECT_EQ(d.portField()->text(), u"587"_s);
+    EXPECT_EQ(d.timeoutField()->text(), u"30"_s);
+    EXPECT_EQ(d.passwordField()->text(), u"secret"_s);
     EXPECT_EQ(d.passwordField()->echoMode(), QLineEdit::Password);
     EXPECT_TRUE(d.plainTextOption()->isChecked());
     EXPECT_FALSE(d.htmlOption()->isChecked());
-    EXPECT_EQ(d.signatureField()->toPlainText(), "Regards\nAnn");
+    EXPECT_EQ(d.signatureField()->toPlainText(), u"Regards\nAnn"_s);
     EXPECT_TRUE(d.includeSignatureBox()->isChecked());
     EXPECT_EQ(d.parametersField()->text().toStdString(), store::kDefaultClientParameters);
-    EXPECT_EQ(d.authenticationBox()->text(), "Requires Authentication");
-    EXPECT_EQ(d.browseButton()->text(), ">>");
-    EXPECT_EQ(d.cancelButton()->text(), "Cancel");
-    EXPECT_EQ(d.applyButton()->text(), "Apply");
+    EXPECT_EQ(d.authenticationBox()->text(), u"Requires Authentication"_s);
+    EXPECT_EQ(d.browseButton()->text(), u">>"_s);
+    EXPECT_EQ(d.cancelButton()->text(), u"Cancel"_s);
+    EXPECT_EQ(d.applyButton()->text(), u"Apply"_s);
     EXPECT_EQ(enabling(d), "010");
     // Choosing the other format unchecks the first.
     d.htmlOption()->click();
@@ -124,25 +126,25 @@ TEST_F(SettingsDialogTest, ControlsFollowEveryMethodAndTheAuthenticationBox) {
         }
     }
     // Disabled fields keep their texts.
-    d.userNameField()->setText("ann");
+    d.userNameField()->setText(u"ann"_s);
     d.methodDropDown()->setCurrentIndex(3);
-    EXPECT_EQ(d.userNameField()->text(), "ann");
+    EXPECT_EQ(d.userNameField()->text(), u"ann"_s);
 }
 
 TEST_F(SettingsDialogTest, ApplyCopiesEveryControlAndParsesTheNumbers) {
     QPointer<DeliverySettingsDialog> d = new DeliverySettingsDialog(session, prompter);
     d->methodDropDown()->setCurrentIndex(3);
-    d->clientPathField()->setText(" /usr/bin/mailer ");
-    d->serverField()->setText("   ");
-    d->portField()->setText(" 25abc");
-    d->timeoutField()->setText("soon");
+    d->clientPathField()->setText(u" /usr/bin/mailer "_s);
+    d->serverField()->setText(u"   "_s);
+    d->portField()->setText(u" 25abc"_s);
+    d->timeoutField()->setText(u"soon"_s);
     d->authenticationBox()->setChecked(true);
-    d->userNameField()->setText("ann");
-    d->passwordField()->setText("pw ");
+    d->userNameField()->setText(u"ann"_s);
+    d->passwordField()->setText(u"pw "_s);
     d->plainTextOption()->setChecked(true);
-    d->fromField()->setText("Ann <ann@x>");
-    d->replyToField()->setText("r@x");
-    d->signatureField()->setPlainText("--\nAnn");
+    d->fromField()->setText(u"Ann <ann@x>"_s);
+    d->replyToField()->setText(u"r@x"_s);
+    d->signatureField()->setPlainText(u"--\nAnn"_s);
     d->includeSignatureBox()->setChecked(true);
     d->applyButton()->click();
     flushDeletes();
@@ -168,11 +170,11 @@ TEST_F(SettingsDialogTest, CancelAfterEditingLeavesTheSettings) {
     const store::SessionSettings before = session.settings();
     QPointer<DeliverySettingsDialog> d = new DeliverySettingsDialog(session, prompter);
     d->methodDropDown()->setCurrentIndex(0);
-    d->serverField()->setText("other");
-    d->portField()->setText("1");
+    d->serverField()->setText(u"other"_s);
+    d->portField()->setText(u"1"_s);
     d->htmlOption()->setChecked(false);
     d->plainTextOption()->setChecked(true);
-    d->signatureField()->setPlainText("x");
+    d->signatureField()->setPlainText(u"x"_s);
     d->cancelButton()->click();
     flushDeletes();
     EXPECT_TRUE(d.isNull());
@@ -182,12 +184,12 @@ TEST_F(SettingsDialogTest, CancelAfterEditingLeavesTheSettings) {
 TEST_F(SettingsDialogTest, TheClientProgramRequesterStartsAtTheTypedPath) {
     DeliverySettingsDialog d(session, prompter);
     d.methodDropDown()->setCurrentIndex(3);
-    d.clientPathField()->setText("/opt/old");
+    d.clientPathField()->setText(u"/opt/old"_s);
     d.browseButton()->click(); // cancelled
-    EXPECT_EQ(d.clientPathField()->text(), "/opt/old");
+    EXPECT_EQ(d.clientPathField()->text(), u"/opt/old"_s);
     prompter.files = {"/usr/bin/new client"};
     d.browseButton()->click();
-    EXPECT_EQ(d.clientPathField()->text(), "/usr/bin/new client");
+    EXPECT_EQ(d.clientPathField()->text(), u"/usr/bin/new client"_s);
     ASSERT_EQ(prompter.fileRequests.size(), 2u);
     EXPECT_EQ(prompter.fileRequests[0].title, "Custom Client Executable...");
     EXPECT_EQ(prompter.fileRequests[0].initialPath, "/opt/old");
@@ -206,19 +208,19 @@ TEST_F(SettingsDialogTest, SecurityAndLoginMethodOpenAsSetSuggestPortsAndApply) 
     for (int i = 0; i < d->securityDropDown()->count(); ++i) {
         captions << d->securityDropDown()->itemText(i);
     }
-    EXPECT_EQ(captions, QStringList({"Auto", "STARTTLS", "TLS", "None"}));
+    EXPECT_EQ(captions, QStringList({u"Auto"_s, u"STARTTLS"_s, u"TLS"_s, u"None"_s}));
     EXPECT_EQ(d->securityDropDown()->currentIndex(), 0);
-    EXPECT_EQ(d->loginMethodDropDown()->currentText(), "LOGIN");
-    EXPECT_EQ(d->portField()->text(), "25"); // opening changes nothing
-    EXPECT_EQ(d->testConnectionButton()->text(), "Test Connection");
+    EXPECT_EQ(d->loginMethodDropDown()->currentText(), u"LOGIN"_s);
+    EXPECT_EQ(d->portField()->text(), u"25"_s); // opening changes nothing
+    EXPECT_EQ(d->testConnectionButton()->text(), u"Test Connection"_s);
 
     d->securityDropDown()->setCurrentIndex(2);
-    EXPECT_EQ(d->portField()->text(), "465");
+    EXPECT_EQ(d->portField()->text(), u"465"_s);
     d->securityDropDown()->setCurrentIndex(1);
-    EXPECT_EQ(d->portField()->text(), "587");
-    d->portField()->setText("2525"); // the user's own port stays
+    EXPECT_EQ(d->portField()->text(), u"587"_s);
+    d->portField()->setText(u"2525"_s); // the user's own port stays
     d->securityDropDown()->setCurrentIndex(3);
-    EXPECT_EQ(d->portField()->text(), "2525");
+    EXPECT_EQ(d->portField()->text(), u"2525"_s);
 
     d->loginMethodDropDown()->setCurrentIndex(1);
     d->applyButton()->click();
@@ -244,7 +246,7 @@ TEST_F(SettingsDialogTest, TestConnectionUsesTheDialogsValuesWithoutFreezing) {
     delivery_testing::SmtpTestServer server(store.path());
     ASSERT_TRUE(server.running());
     DeliverySettingsDialog d(session, prompter);
-    d.serverField()->setText("127.0.0.1");
+    d.serverField()->setText(u"127.0.0.1"_s);
     d.securityDropDown()->setCurrentIndex(0);               // Auto: this server offers no TLS
     d.portField()->setText(QString::number(server.port())); // not applied
     d.testConnectionButton()->click();
@@ -258,16 +260,16 @@ TEST_F(SettingsDialogTest, TestConnectionUsesTheDialogsValuesWithoutFreezing) {
     }
     ASSERT_FALSE(window->running());
     const QString text = window->reportText();
-    EXPECT_TRUE(text.contains("Greeting: test.server")) << text.toStdString();
-    EXPECT_TRUE(text.contains("Encryption: none"));
-    EXPECT_TRUE(text.contains("Login: not set"));
-    EXPECT_TRUE(text.contains("Result: OK"));
+    EXPECT_TRUE(text.contains(u"Greeting: test.server"_s)) << text.toStdString();
+    EXPECT_TRUE(text.contains(u"Encryption: none"_s));
+    EXPECT_TRUE(text.contains(u"Login: not set"_s));
+    EXPECT_TRUE(text.contains(u"Result: OK"_s));
     EXPECT_EQ(session.settings().smtpPort, 25); // nothing was applied
     EXPECT_FALSE(std::filesystem::exists(store.file("001.json")));
 
     // Closing a window whose test still runs cancels it at once.
-    d.portField()->setText("9"); // discard: nothing answers, so the test waits
-    d.serverField()->setText("192.0.2.1");
+    d.portField()->setText(u"9"_s); // discard: nothing answers, so the test waits
+    d.serverField()->setText(u"192.0.2.1"_s);
     d.testConnectionButton()->click();
     window = d.connectionTestWindow();
     ASSERT_FALSE(window.isNull());
@@ -304,7 +306,7 @@ TEST_F(SettingsDialogTest, WithoutAKeyringTheBoxIsDisabledAndSaysWhy) {
         useLogin(session, true);
         QPointer<DeliverySettingsDialog> d =
             new DeliverySettingsDialog(session, prompter, nullptr, c.store);
-        EXPECT_EQ(d->keyringBox()->text(), "Keep the password in the desktop keyring");
+        EXPECT_EQ(d->keyringBox()->text(), u"Keep the password in the desktop keyring"_s);
         EXPECT_FALSE(d->keyringBox()->isEnabled());
         EXPECT_EQ(d->keyringBox()->toolTip(), c.tooltip);
         // Apply leaves the session's choice as it was.

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::delivery {
 
 using delivery_testing::deliveryScript;
@@ -66,29 +68,29 @@ struct WindowRun {
 
 TEST(SendProgressWindow, CaptionsThroughARunAndCloseAfter) {
     WindowRun r(2);
-    EXPECT_EQ(r.window->windowTitle(), "Sending Mail");
+    EXPECT_EQ(r.window->windowTitle(), u"Sending Mail"_s);
     EXPECT_GE(r.window->width(), 328);
     EXPECT_GE(r.window->height(), 226);
-    EXPECT_EQ(r.window->statusText(), "Connecting...");
-    EXPECT_EQ(r.window->buttonText(), "Close");
+    EXPECT_EQ(r.window->statusText(), u"Connecting..."_s);
+    EXPECT_EQ(r.window->buttonText(), u"Close"_s);
     EXPECT_EQ(r.window->progressBar()->maximum(), 10);
 
     const SendRunSummary summary =
         r.window->sendToRecipients(r.session, r.draft, {}, r.environment);
     EXPECT_EQ(summary.delivered, 2);
     ASSERT_EQ(r.seen.size(), 2u);
-    EXPECT_EQ(r.seen[0].status, "Sending 1/2 (r1@example.org)");
-    EXPECT_EQ(r.seen[1].status, "Sending 2/2 (r2@example.org)");
+    EXPECT_EQ(r.seen[0].status, u"Sending 1/2 (r1@example.org)"_s);
+    EXPECT_EQ(r.seen[1].status, u"Sending 2/2 (r2@example.org)"_s);
     for (const Seen& s : r.seen) {
-        EXPECT_EQ(s.button, "Cancel");
+        EXPECT_EQ(s.button, u"Cancel"_s);
         EXPECT_TRUE(s.modal);
     }
-    EXPECT_EQ(r.window->statusText(), "Finished.");
-    EXPECT_EQ(r.window->buttonText(), "Close");
+    EXPECT_EQ(r.window->statusText(), u"Finished."_s);
+    EXPECT_EQ(r.window->buttonText(), u"Close"_s);
     EXPECT_EQ(r.window->progressBar()->value(), 2);
-    EXPECT_EQ(r.window->logLines().last(), "Delivered 2, rejected 0, failed 0.");
+    EXPECT_EQ(r.window->logLines().last(), u"Delivered 2, rejected 0, failed 0."_s);
     EXPECT_EQ(r.window->countsText(),
-              "Delivered 2, deferred 0, rejected 0, failed 0, not attempted 0");
+              u"Delivered 2, deferred 0, rejected 0, failed 0, not attempted 0"_s);
     EXPECT_FALSE(r.window->retryButton()->isVisible());
     EXPECT_EQ(r.window->log()->currentRow(), r.window->log()->count() - 1);
     EXPECT_TRUE(r.window->isVisible());
@@ -111,9 +113,9 @@ TEST(SendProgressWindow, CancelWhileSendingStopsTheRunAndKeepsTheWindow) {
         r.window->sendToRecipients(r.session, r.draft, {}, r.environment);
     EXPECT_TRUE(summary.cancelled);
     EXPECT_EQ(r.server.opened, 2);
-    EXPECT_TRUE(r.window->logLines().contains("Cancelled."));
+    EXPECT_TRUE(r.window->logLines().contains(u"Cancelled."_s));
     EXPECT_TRUE(r.window->isVisible());
-    EXPECT_EQ(r.window->buttonText(), "Close");
+    EXPECT_EQ(r.window->buttonText(), u"Close"_s);
 
     // The close box during a later run cancels it too, and closes nothing.
     r.server.onOpen = [&r](int) {
@@ -135,9 +137,9 @@ TEST(SendProgressWindow, ARunStoppedEarlySaysSoAndRetrySendsToTheRest) {
         }
     };
     r.window->sendToRecipients(r.session, r.draft, {}, r.environment);
-    EXPECT_EQ(r.window->statusText(), "Stopped early: 2 of 3 recipients not attempted.");
+    EXPECT_EQ(r.window->statusText(), u"Stopped early: 2 of 3 recipients not attempted."_s);
     EXPECT_EQ(r.window->countsText(),
-              "Delivered 1, deferred 0, rejected 0, failed 0, not attempted 2");
+              u"Delivered 1, deferred 0, rejected 0, failed 0, not attempted 2"_s);
     ASSERT_TRUE(r.window->retryButton()->isVisible());
 
     // The retry's two sessions, in place of the third one's unused script.
@@ -147,8 +149,8 @@ TEST(SendProgressWindow, ARunStoppedEarlySaysSoAndRetrySendsToTheRest) {
     r.server.add(deliveryScript("ann@example.org", "r3@example.org"));
     QTest::mouseClick(r.window->retryButton(), Qt::LeftButton);
     EXPECT_EQ(r.server.opened, 4);
-    EXPECT_EQ(r.window->statusText(), "Finished.");
-    EXPECT_EQ(r.window->logLines().last(), "Delivered 2, rejected 0, failed 0.");
+    EXPECT_EQ(r.window->statusText(), u"Finished."_s);
+    EXPECT_EQ(r.window->logLines().last(), u"Delivered 2, rejected 0, failed 0."_s);
     EXPECT_FALSE(r.window->retryButton()->isVisible());
 }
 

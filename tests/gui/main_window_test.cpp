@@ -31,6 +31,8 @@
 #include <memory>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::app {
 
 using platform::toQString;
@@ -67,11 +69,11 @@ QStringList describeMenu(const QMenu* menu, const QString& path) {
     QStringList lines;
     for (QAction* action : menu->actions()) {
         if (action->isSeparator()) {
-            lines << path + "/-";
+            lines << path + u"/-"_s;
         } else if (action->menu() != nullptr) {
-            lines << describeMenu(action->menu(), path + "/" + action->text());
+            lines << describeMenu(action->menu(), path + u"/"_s + action->text());
         } else {
-            lines << path + "/" + action->text();
+            lines << path + u"/"_s + action->text();
         }
     }
     return lines;
@@ -85,54 +87,54 @@ TEST_F(MainWindowTest, MenusHaveTheirCaptionsInOrder) {
         lines << describeMenu(top->menu(), top->text());
     }
     const QStringList expected{
-        "File/New Session",
-        "File/Open Session..",
-        "File/-",
-        "File/Save Session",
-        "File/Save Session As..",
-        "File/-",
-        "File/Import Contacts (CSV, vCard)...",
-        "File/Export Contacts...",
-        "File/-",
-        "File/Exit",
-        "Groups/Add Campaign Group..",
-        "Groups/Remove Campaign Group",
-        "Tools/Mailing List/Add Contact..",
-        "Tools/Mailing List/Add Email List..",
-        "Tools/Mailing List/Edit Entries..",
-        "Tools/Mailing List/Delete Entries",
-        "Tools/Mailing List/-",
-        "Tools/Mailing List/Remove Duplicates...",
-        "Tools/Contacts/Set Group..",
-        "Tools/Contacts/Set Status..",
-        "Tools/Contacts/Set Tag",
-        "Tools/Apply Filters",
-        "Tools/Clear Filters",
-        "Tools/-",
-        "Tools/Mailtray..",
-        "Tools/Server Settings..",
-        "Tools/-",
-        "Tools/Compose Mail..",
-        "Help/Help...",
-        "Help/-",
-        "Help/About",
+        u"File/New Session"_s,
+        u"File/Open Session.."_s,
+        u"File/-"_s,
+        u"File/Save Session"_s,
+        u"File/Save Session As.."_s,
+        u"File/-"_s,
+        u"File/Import Contacts (CSV, vCard)..."_s,
+        u"File/Export Contacts..."_s,
+        u"File/-"_s,
+        u"File/Exit"_s,
+        u"Groups/Add Campaign Group.."_s,
+        u"Groups/Remove Campaign Group"_s,
+        u"Tools/Mailing List/Add Contact.."_s,
+        u"Tools/Mailing List/Add Email List.."_s,
+        u"Tools/Mailing List/Edit Entries.."_s,
+        u"Tools/Mailing List/Delete Entries"_s,
+        u"Tools/Mailing List/-"_s,
+        u"Tools/Mailing List/Remove Duplicates..."_s,
+        u"Tools/Contacts/Set Group.."_s,
+        u"Tools/Contacts/Set Status.."_s,
+        u"Tools/Contacts/Set Tag"_s,
+        u"Tools/Apply Filters"_s,
+        u"Tools/Clear Filters"_s,
+        u"Tools/-"_s,
+        u"Tools/Mailtray.."_s,
+        u"Tools/Server Settings.."_s,
+        u"Tools/-"_s,
+        u"Tools/Compose Mail.."_s,
+        u"Help/Help..."_s,
+        u"Help/-"_s,
+        u"Help/About"_s,
     };
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(window->action(MainCommand::Help)->shortcut(), QKeySequence(Qt::Key_F1));
 }
 
 TEST_F(MainWindowTest, ImageButtonsCarryTheirTooltipsAndRunTheMenuCommand) {
-    const QStringList tooltips{"Add Single Contact",
-                               "Add Email-Address List",
-                               "Edit Selected Entries",
-                               "Delete Selected Entries",
-                               "Add Campaign Group",
-                               "Set Group",
-                               "Set Status",
-                               "Set Tag",
-                               "Mailtray (recipients)",
-                               "Server / Delivery Settings",
-                               "Compose Email"};
+    const QStringList tooltips{u"Add Single Contact"_s,
+                               u"Add Email-Address List"_s,
+                               u"Edit Selected Entries"_s,
+                               u"Delete Selected Entries"_s,
+                               u"Add Campaign Group"_s,
+                               u"Set Group"_s,
+                               u"Set Status"_s,
+                               u"Set Tag"_s,
+                               u"Mailtray (recipients)"_s,
+                               u"Server / Delivery Settings"_s,
+                               u"Compose Email"_s};
     const auto& buttons = window->imageButtonWidgets();
     ASSERT_EQ(buttons.size(), 11u);
     QSignalSpy started(window.get(), &MainWindow::commandStarted);
@@ -154,11 +156,12 @@ TEST_F(MainWindowTest, ImageButtonsCarryTheirTooltipsAndRunTheMenuCommand) {
 }
 
 TEST_F(MainWindowTest, StartsUntitledWithTheStatusLine) {
-    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - <untitled>");
-    EXPECT_EQ(window->statusField()->text(), "Total Records: 0 - Mailtray: 0 - Contacted Today: 0");
+    EXPECT_EQ(window->windowTitle(), u"Velmora Mailtray v1.1 - <untitled>"_s);
+    EXPECT_EQ(window->statusField()->text(),
+              u"Total Records: 0 - Mailtray: 0 - Contacted Today: 0"_s);
     EXPECT_EQ(window->logo()->size(), QSize(420, 35));
-    const QStringList captions{"Subscribers", "Prospects", "Customers", "Do Not Contact",
-                               "All Entries"};
+    const QStringList captions{u"Subscribers"_s, u"Prospects"_s, u"Customers"_s,
+                               u"Do Not Contact"_s, u"All Entries"_s};
     ASSERT_EQ(window->tabs()->count(), 5);
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(window->tabs()->tabText(i), captions[i]);
@@ -167,14 +170,14 @@ TEST_F(MainWindowTest, StartsUntitledWithTheStatusLine) {
 
 TEST_F(MainWindowTest, SearchFieldPlaceholderGoesAtFirstUse) {
     QLineEdit* field = window->searchField();
-    EXPECT_EQ(field->text(), "Search Filter...");
+    EXPECT_EQ(field->text(), u"Search Filter..."_s);
     EXPECT_EQ(field->palette().color(QPalette::Text), QColor(0x44, 0x44, 0x44));
     showWindow();
     QTest::mouseClick(field, Qt::LeftButton);
-    EXPECT_EQ(field->text(), "");
+    EXPECT_EQ(field->text(), u""_s);
     EXPECT_EQ(field->palette().color(QPalette::Text), QColor(Qt::black));
-    QTest::keyClicks(field, "Search Filter...");
-    EXPECT_EQ(field->text(), "Search Filter...");
+    QTest::keyClicks(field, u"Search Filter..."_s);
+    EXPECT_EQ(field->text(), u"Search Filter..."_s);
 }
 
 TEST_F(MainWindowTest, ReturnAppliesTheFiltersOnlyInTheSearchField) {
@@ -184,22 +187,22 @@ TEST_F(MainWindowTest, ReturnAppliesTheFiltersOnlyInTheSearchField) {
     showWindow();
     window->listView(views::ViewTab::Subscribers)->setFocus();
     QTest::keyClick(window->listView(views::ViewTab::Subscribers), Qt::Key_Return);
-    EXPECT_EQ(allEntriesCaption(), "All Entries");
+    EXPECT_EQ(allEntriesCaption(), u"All Entries"_s);
 
     QLineEdit* field = window->searchField();
     field->setFocus();
-    QTest::keyClicks(field, "ACME");
-    EXPECT_EQ(allEntriesCaption(), "All Entries"); // typing alone never filters
+    QTest::keyClicks(field, u"ACME"_s);
+    EXPECT_EQ(allEntriesCaption(), u"All Entries"_s); // typing alone never filters
     QTest::keyClick(field, Qt::Key_Return);
-    EXPECT_EQ(allEntriesCaption(), "All Entries ( filtered )");
+    EXPECT_EQ(allEntriesCaption(), u"All Entries ( filtered )"_s);
     EXPECT_EQ(window->tabs()->currentIndex(), 4);
     EXPECT_EQ(window->filteredResults(), std::vector<std::int32_t>{1});
 
     // A change to the contacts refreshes: the filter and its text go.
     add("cy@example.org", 2);
     window->refreshViews();
-    EXPECT_EQ(allEntriesCaption(), "All Entries");
-    EXPECT_EQ(field->text(), "");
+    EXPECT_EQ(allEntriesCaption(), u"All Entries"_s);
+    EXPECT_EQ(field->text(), u""_s);
     EXPECT_EQ(window->filteredResults(), (std::vector<std::int32_t>{1, 2, 3}));
 }
 
@@ -211,24 +214,24 @@ TEST_F(MainWindowTest, ApplyAndClearFiltersSetTheFifthCaptionAndResetTheTree) {
     ASSERT_NE(customers, nullptr);
     customers->setCheckState(0, Qt::Checked);
     window->applyFiltersButton()->click();
-    EXPECT_EQ(allEntriesCaption(), "All Entries ( filtered )");
+    EXPECT_EQ(allEntriesCaption(), u"All Entries ( filtered )"_s);
     EXPECT_EQ(window->filteredResults(), std::vector<std::int32_t>{2});
     EXPECT_EQ(treeItem(1002)->checkState(0), Qt::Checked); // marks stay
 
-    window->searchField()->setText("something");
+    window->searchField()->setText(u"something"_s);
     window->clearFiltersButton()->click();
-    EXPECT_EQ(allEntriesCaption(), "All Entries");
-    EXPECT_EQ(window->searchField()->text(), "");
+    EXPECT_EQ(allEntriesCaption(), u"All Entries"_s);
+    EXPECT_EQ(window->searchField()->text(), u""_s);
     EXPECT_EQ(treeItem(1002)->checkState(0), Qt::Unchecked);
     EXPECT_EQ(window->filteredResults(), (std::vector<std::int32_t>{1, 2}));
 }
 
 TEST_F(MainWindowTest, RefreshKeepsThePlaceholderButClearsTypedText) {
     window->refreshViews();
-    EXPECT_EQ(window->searchField()->text(), "Search Filter...");
-    window->searchField()->setText("typed");
+    EXPECT_EQ(window->searchField()->text(), u"Search Filter..."_s);
+    window->searchField()->setText(u"typed"_s);
     window->refreshViews();
-    EXPECT_EQ(window->searchField()->text(), "");
+    EXPECT_EQ(window->searchField()->text(), u""_s);
     EXPECT_EQ(window->searchField()->palette().color(QPalette::Text), QColor(Qt::black));
 }
 
@@ -239,14 +242,14 @@ TEST_F(MainWindowTest, FilterTreeHasACheckBoxAndNumberOnEveryItem) {
     for (QTreeWidgetItemIterator it(window->filterTree()); *it != nullptr; ++it) {
         EXPECT_TRUE((*it)->flags() & Qt::ItemIsUserCheckable);
         EXPECT_EQ((*it)->checkState(0), Qt::Unchecked);
-        seen << (*it)->text(0) + "=" + (*it)->data(0, Qt::UserRole).toString();
+        seen << (*it)->text(0) + u"="_s + (*it)->data(0, Qt::UserRole).toString();
         if ((*it)->childCount() > 0) {
             EXPECT_TRUE((*it)->isExpanded());
         }
     }
-    EXPECT_EQ(seen, (QStringList{"Group Select=101", "Main (Default)=2001", "Fair=2002",
-                                 "Status Select=201", "Subscribers=1000", "Prospects=1001",
-                                 "Customers=1002", "Do Not Contact=999"}));
+    EXPECT_EQ(seen, (QStringList{u"Group Select=101"_s, u"Main (Default)=2001"_s, u"Fair=2002"_s,
+                                 u"Status Select=201"_s, u"Subscribers=1000"_s, u"Prospects=1001"_s,
+                                 u"Customers=1002"_s, u"Do Not Contact=999"_s}));
     // The selected line stays selected across a rebuild.
     window->filterTree()->setCurrentItem(treeItem(2002));
     window->refreshViews();
@@ -320,17 +323,19 @@ TEST_F(MainWindowTest, TitleFollowsNewOpenAndSaveAs) {
     add("ann@example.org", 0);
     prompter.files.push_back(dir.file("first"));
     window->action(MainCommand::SaveSessionAs)->trigger();
-    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - first.qmz");
+    EXPECT_EQ(window->windowTitle(), u"Velmora Mailtray v1.1 - first.qmz"_s);
 
     window->action(MainCommand::NewSession)->trigger();
-    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - <untitled>");
+    EXPECT_EQ(window->windowTitle(), u"Velmora Mailtray v1.1 - <untitled>"_s);
     EXPECT_EQ(session.contactCount(), 0);
-    EXPECT_EQ(window->statusField()->text(), "Total Records: 0 - Mailtray: 0 - Contacted Today: 0");
+    EXPECT_EQ(window->statusField()->text(),
+              u"Total Records: 0 - Mailtray: 0 - Contacted Today: 0"_s);
 
     prompter.files.push_back(dir.file("first.qmz"));
     window->action(MainCommand::OpenSession)->trigger();
-    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - first.qmz");
-    EXPECT_EQ(window->statusField()->text(), "Total Records: 1 - Mailtray: 0 - Contacted Today: 0");
+    EXPECT_EQ(window->windowTitle(), u"Velmora Mailtray v1.1 - first.qmz"_s);
+    EXPECT_EQ(window->statusField()->text(),
+              u"Total Records: 1 - Mailtray: 0 - Contacted Today: 0"_s);
     EXPECT_EQ(window->listModel(views::ViewTab::Subscribers)->rowCount(), 1);
     EXPECT_TRUE(prompter.shown.empty()); // nothing was unsaved at any point
 }
@@ -366,8 +371,8 @@ TEST_F(MainWindowTest, RecentSessionsListsOpenedAndSavedFilesAndOpensThem) {
     // Under File, right after Open Session...
     const QList<QAction*> fileItems = window->menuBar()->actions().at(0)->menu()->actions();
     ASSERT_GE(fileItems.size(), 3);
-    EXPECT_EQ(fileItems.at(1)->text(), "Open Session..");
-    EXPECT_EQ(fileItems.at(2)->text(), "Recent Sessions");
+    EXPECT_EQ(fileItems.at(1)->text(), u"Open Session.."_s);
+    EXPECT_EQ(fileItems.at(2)->text(), u"Recent Sessions"_s);
     // The vanished file is dropped from the menu and the store.
     EXPECT_TRUE(menu->actions().isEmpty());
     EXPECT_FALSE(menu->isEnabled());
@@ -382,11 +387,11 @@ TEST_F(MainWindowTest, RecentSessionsListsOpenedAndSavedFilesAndOpensThem) {
     EXPECT_EQ(recentEntries(menu),
               (QStringList{toQString(dir.file("second.qmz")), toQString(dir.file("first.qmz"))}));
     EXPECT_TRUE(menu->isEnabled());
-    EXPECT_EQ(menu->actions().at(0)->text(), "&1 " + toQString(dir.file("second.qmz")));
+    EXPECT_EQ(menu->actions().at(0)->text(), u"&1 "_s + toQString(dir.file("second.qmz")));
 
     // Choosing an entry opens it, which brings it to the front.
     menu->actions().at(1)->trigger();
-    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - first.qmz");
+    EXPECT_EQ(window->windowTitle(), u"Velmora Mailtray v1.1 - first.qmz"_s);
     EXPECT_EQ(session.contactCount(), 1);
     EXPECT_EQ(recent.paths.front(), dir.file("first.qmz"));
 
@@ -396,7 +401,7 @@ TEST_F(MainWindowTest, RecentSessionsListsOpenedAndSavedFilesAndOpensThem) {
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].title, "Error");
     EXPECT_EQ(recentEntries(menu), QStringList{toQString(dir.file("first.qmz"))});
-    EXPECT_EQ(window->windowTitle(), "Velmora Mailtray v1.1 - first.qmz");
+    EXPECT_EQ(window->windowTitle(), u"Velmora Mailtray v1.1 - first.qmz"_s);
 }
 
 TEST(QtRecentSessionStoreTest, KeepsTheListInItsSettingsFile) {
@@ -409,7 +414,7 @@ TEST(QtRecentSessionStoreTest, KeepsTheListInItsSettingsFile) {
     EXPECT_TRUE(platform::QtRecentSessionStore(toQString(dir.file("none.conf"))).load().empty());
     // The program's own store sits in the desktop's settings folder.
     EXPECT_TRUE(platform::QtRecentSessionStore().settingsFile().endsWith(
-        "/velmora-mailtray/velmora-mailtray.conf"));
+        u"/velmora-mailtray/velmora-mailtray.conf"_s));
 }
 
 // The desktop program against the command-line tool on one session file.
@@ -494,7 +499,8 @@ TEST_F(MainWindowTest, ComposeWithTheDefaultClientHandsOverTheMailtrayAndStamps)
     EXPECT_EQ(launcher.opened[0], "mailto:me@x.org?bcc=a@x.org");
     EXPECT_EQ(session.contact(slot).lastContacted, "12/07/2026");
     EXPECT_TRUE(prompter.shown.empty());
-    EXPECT_EQ(window->statusField()->text(), "Total Records: 1 - Mailtray: 1 - Contacted Today: 1");
+    EXPECT_EQ(window->statusField()->text(),
+              u"Total Records: 1 - Mailtray: 1 - Contacted Today: 1"_s);
 }
 
 TEST_F(MainWindowTest, HelpOpensTheManualAndAboutNamesTheProduct) {
@@ -518,7 +524,7 @@ TEST_F(MainWindowTest, F1RunsHelp) {
 TEST(LoadingWindowTest, ShowsProgressUpToOneHundredWithoutCloseBox) {
     testing_support::qtApp();
     LoadingWindow loading;
-    EXPECT_EQ(loading.windowTitle(), "Loading...");
+    EXPECT_EQ(loading.windowTitle(), u"Loading..."_s);
     EXPECT_EQ(loading.size(), QSize(281, 50));
     EXPECT_TRUE(loading.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(loading.windowFlags() & Qt::WindowCloseButtonHint);
@@ -541,8 +547,9 @@ TEST_F(MainWindowTest, FileImportAndExportContactsWorkOnTheShownLists) {
     auto* import = window->findChild<contacts::ImportContactsDialog*>();
     ASSERT_NE(import, nullptr);
     import->importButton()->click();
-    EXPECT_EQ(window->tabs()->tabText(4), "All Entries");
-    EXPECT_EQ(window->statusField()->text(), "Total Records: 2 - Mailtray: 0 - Contacted Today: 0");
+    EXPECT_EQ(window->tabs()->tabText(4), u"All Entries"_s);
+    EXPECT_EQ(window->statusField()->text(),
+              u"Total Records: 2 - Mailtray: 0 - Contacted Today: 0"_s);
     import->close();
 
     window->tabs()->setCurrentIndex(tabIndex(views::ViewTab::Customers));
@@ -550,7 +557,7 @@ TEST_F(MainWindowTest, FileImportAndExportContactsWorkOnTheShownLists) {
     window->action(MainCommand::ExportContacts)->trigger();
     auto* exporter = window->findChild<contacts::ExportContactsDialog*>();
     ASSERT_NE(exporter, nullptr);
-    EXPECT_EQ(exporter->currentChoice()->text(), "Current list: Customers");
+    EXPECT_EQ(exporter->currentChoice()->text(), u"Current list: Customers"_s);
     exporter->exportButton()->click();
     const std::string written = readFileBytes(dir.file("out.csv"));
     EXPECT_NE(written.find("old@x.org"), std::string::npos);

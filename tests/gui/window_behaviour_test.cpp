@@ -27,6 +27,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::app {
 
 using testing_support::FakePrompter;
@@ -89,12 +91,12 @@ TEST_F(WindowBehaviourTest, ReturnConfirmsAddContactAndAddGroupButNotInATextArea
     auto* contact = qobject_cast<contacts::ContactDialog*>(onlyOtherWindow());
     ASSERT_NE(contact, nullptr);
     QTRY_COMPARE(QApplication::activeWindow(), contact);
-    QTest::keyClicks(contact->emailField(), "ann@example.org");
+    QTest::keyClicks(contact->emailField(), u"ann@example.org"_s);
     // Return in the notes adds a line, not the contact.
     contact->notesField()->setFocus();
     QTest::keyClick(contact->notesField(), Qt::Key_Return);
     EXPECT_EQ(session.contactCount(), 0);
-    EXPECT_EQ(contact->notesField()->toPlainText(), "\n");
+    EXPECT_EQ(contact->notesField()->toPlainText(), u"\n"_s);
     contact->emailField()->setFocus();
     QTest::keyClick(contact->emailField(), Qt::Key_Return);
     EXPECT_EQ(session.contactCount(), 1);
@@ -109,7 +111,7 @@ TEST_F(WindowBehaviourTest, ReturnConfirmsAddContactAndAddGroupButNotInATextArea
     auto* name = group->findChild<QLineEdit*>();
     ASSERT_NE(name, nullptr);
     name->setFocus();
-    QTest::keyClicks(name, "Spring");
+    QTest::keyClicks(name, u"Spring"_s);
     QTest::keyClick(name, Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(session.groupCount(), groupsBefore + 1);
 
@@ -118,7 +120,7 @@ TEST_F(WindowBehaviourTest, ReturnConfirmsAddContactAndAddGroupButNotInATextArea
     contact = qobject_cast<contacts::ContactDialog*>(onlyOtherWindow());
     ASSERT_NE(contact, nullptr);
     QTRY_COMPARE(QApplication::activeWindow(), contact);
-    QTest::keyClicks(contact->emailField(), "bob@example.org");
+    QTest::keyClicks(contact->emailField(), u"bob@example.org"_s);
     contact->cancelButton()->setFocus();
     QTest::keyClick(contact->cancelButton(), Qt::Key_Return);
     EXPECT_EQ(session.contactCount(), 1);
@@ -156,7 +158,7 @@ TEST_F(WindowBehaviourTest, HandoffKeepsFilterSearchAndChecksAndShowsTheStamps) 
     window->refreshViews();
 
     QTest::mouseClick(window->searchField(), Qt::LeftButton);
-    QTest::keyClicks(window->searchField(), "x.org");
+    QTest::keyClicks(window->searchField(), u"x.org"_s);
     QTreeWidgetItem* subscribers = treeItem(1000);
     ASSERT_NE(subscribers, nullptr);
     subscribers->setCheckState(0, Qt::Checked);
@@ -167,17 +169,18 @@ TEST_F(WindowBehaviourTest, HandoffKeepsFilterSearchAndChecksAndShowsTheStamps) 
 
     window->runCommand(MainCommand::Compose);
     ASSERT_EQ(launcher.opened.size(), 1u);
-    EXPECT_EQ(window->searchField()->text(), "x.org");
+    EXPECT_EQ(window->searchField()->text(), u"x.org"_s);
     EXPECT_EQ(treeItem(1000)->checkState(0), Qt::Checked);
     EXPECT_EQ(all->rowCount(), 2);
     EXPECT_EQ(window->tabs()->tabText(4), caption);
-    EXPECT_EQ(window->statusField()->text(), "Total Records: 3 - Mailtray: 1 - Contacted Today: 1");
+    EXPECT_EQ(window->statusField()->text(),
+              u"Total Records: 3 - Mailtray: 1 - Contacted Today: 1"_s);
     // The stamped date shows in the rows as they are.
     QStringList dates;
     for (int row = 0; row < all->rowCount(); ++row) {
         dates << all->data(all->index(row, 3)).toString();
     }
-    EXPECT_TRUE(dates.contains("12/07/2026")) << dates.join(",").toStdString();
+    EXPECT_TRUE(dates.contains(u"12/07/2026"_s)) << dates.join(u","_s).toStdString();
 }
 
 TEST_F(WindowBehaviourTest, HelpWithoutAProgramForTheManualSaysSo) {

@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::views {
 
 namespace {
@@ -60,11 +62,11 @@ TEST_F(ContactListModelTest, ShowsTheRowsOfItsListWithSlotsAndIcons) {
     rebuild(model, [&] { views.refresh(session); });
     ASSERT_EQ(model.rowCount(), 2);
     EXPECT_EQ(model.columnCount(), 5);
-    EXPECT_EQ(cell(model, 0, ListColumn::Email), "ann@example.org");
-    EXPECT_EQ(cell(model, 0, ListColumn::Name), "Ann");
-    EXPECT_EQ(cell(model, 0, ListColumn::LastContacted), "never");
-    EXPECT_EQ(cell(model, 0, ListColumn::Notes), "first; second");
-    EXPECT_EQ(cell(model, 1, ListColumn::Email), "cy@example.org");
+    EXPECT_EQ(cell(model, 0, ListColumn::Email), u"ann@example.org"_s);
+    EXPECT_EQ(cell(model, 0, ListColumn::Name), u"Ann"_s);
+    EXPECT_EQ(cell(model, 0, ListColumn::LastContacted), u"never"_s);
+    EXPECT_EQ(cell(model, 0, ListColumn::Notes), u"first; second"_s);
+    EXPECT_EQ(cell(model, 1, ListColumn::Email), u"cy@example.org"_s);
     for (int column = 0; column < 5; ++column) {
         EXPECT_EQ(model.data(model.index(1, column), ContactListModel::kSlotRole).toInt(), 3);
     }
@@ -80,7 +82,8 @@ TEST_F(ContactListModelTest, ShowsTheRowsOfItsListWithSlotsAndIcons) {
 
 TEST_F(ContactListModelTest, HeadersNameTheColumns) {
     ContactListModel model(session, views, ViewTab::AllEntries, &images);
-    const QStringList expected{"", "Email Address", "Contact Name", "Last Contacted", "Notes"};
+    const QStringList expected{u""_s, u"Email Address"_s, u"Contact Name"_s, u"Last Contacted"_s,
+                               u"Notes"_s};
     for (int column = 0; column < 5; ++column) {
         EXPECT_EQ(model.headerData(column, Qt::Horizontal).toString(), expected[column]);
     }
@@ -96,7 +99,7 @@ TEST_F(ContactListModelTest, FilteringResetsTheModelAndShowsNotesAsStored) {
     EXPECT_EQ(resets.count(), 1);
     ASSERT_EQ(model.rowCount(), 1);
     // The carriage return is not drawn; the line break stays.
-    EXPECT_EQ(cell(model, 0, ListColumn::Notes), "first\nsecond");
+    EXPECT_EQ(cell(model, 0, ListColumn::Notes), u"first\nsecond"_s);
     // Status icon on the filtered list: Customers.
     EXPECT_EQ(model.data(model.index(0, 0), Qt::DecorationRole).value<QPixmap>().toImage(),
               images.pixmap(4).toImage());
