@@ -12,7 +12,7 @@ void* allocateLargeBlock(std::size_t bytes);
 void freeLargeBlock(void* block, std::size_t bytes) noexcept;
 
 template <class T> struct LargeBlockAllocator {
-    using value_type = T;
+    using value_type = T; // NOLINT(readability-identifier-naming): the allocator interface's name
     LargeBlockAllocator() = default;
     template <class U> LargeBlockAllocator(const LargeBlockAllocator<U>&) noexcept {}
     T* allocate(std::size_t n) { return static_cast<T*>(allocateLargeBlock(n * sizeof(T))); }
