@@ -12,6 +12,28 @@ store::LocalDateTime cliTestTime() {
     return {2026, 12, 7, 9, 30, 0, 1, 60, 1796632200000};
 }
 
+store::LocalDateTime RunDayClock::now() const {
+    store::LocalDateTime t = store::SystemClock().now();
+    t.year = 2026;
+    t.month = 12;
+    t.day = 7;
+    return t;
+}
+
+CliRun runCliWithClock(const std::vector<std::string>& args, const store::Clock& clock) {
+    std::vector<const char*> argv{"mailtray"};
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    CliRun run;
+    run.exitCode = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
 CliRun runCli(const std::vector<std::string>& args, const store::LocalDateTime& time,
               store::PasswordStore* passwords) {
     std::vector<const char*> argv{"mailtray"};

@@ -8,6 +8,12 @@
 
 namespace velmora::testing_support {
 
+// Real time for time-outs and journals, Monday 07 Dec 2026 for the stamps.
+class RunDayClock final : public store::Clock {
+public:
+    store::LocalDateTime now() const override;
+};
+
 struct CliRun {
     int exitCode = -1;
     std::string out;
@@ -20,6 +26,8 @@ store::LocalDateTime cliTestTime();
 CliRun runCli(const std::vector<std::string>& args,
               const store::LocalDateTime& time = cliTestTime(),
               store::PasswordStore* passwords = nullptr);
+// The same with a clock of the caller's.
+CliRun runCliWithClock(const std::vector<std::string>& args, const store::Clock& clock);
 // The same with `input` as standard input.
 CliRun runCliWithInput(const std::vector<std::string>& args, const std::string& input);
 

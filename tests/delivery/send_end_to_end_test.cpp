@@ -1,5 +1,6 @@
 // `mailtray send` against a real SMTP server (aiosmtpd) on 127.0.0.1.
 #include "cli/cli_context.h"
+#include "cli/cli_test_support.h"
 #include "delivery/draft_file.h"
 #include "python_helpers.h"
 #include "store/session_file.h"
@@ -21,19 +22,6 @@ using testing_support::readFileBytes;
 using testing_support::TempDir;
 
 namespace {
-
-// Real time for the time-outs, 7 Dec 2026 for the stamps.
-class RunDayClock final : public store::Clock {
-public:
-    store::LocalDateTime now() const override {
-        store::LocalDateTime t;
-        t.year = 2026;
-        t.month = 12;
-        t.day = 7;
-        t.millisecondsSinceEpoch = store::SystemClock().now().millisecondsSinceEpoch;
-        return t;
-    }
-};
 
 struct SendCase {
     TempDir dir;
@@ -70,18 +58,13 @@ struct SendCase {
     }
 
     int send(std::vector<std::string> extra) {
-        std::vector<std::string> args = {"mailtray", "send", sessionPath, draftPath};
+        std::vector<std::string> args = {"send", sessionPath, draftPath};
         args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<const char*> argv;
-        for (const std::string& a : args) {
-            argv.push_back(a.c_str());
-        }
-        std::ostringstream o, e;
-        RunDayClock clock;
-        const int code = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), o, e, clock);
-        out = o.str();
-        err = e.str();
-        return code;
+        const testing_support::CliRun run =
+            testing_support::runCliWithClock(args, testing_support::RunDayClock());
+        out = run.out;
+        err = run.err;
+        return run.exitCode;
     }
     std::vector<int> timesContacted() {
         store::SessionReadResult read = store::readSessionFile(sessionPath);

@@ -2,6 +2,7 @@
 // 127.0.0.1: what `runs list`/`runs show` report, retry, resume, and a run
 // killed with SIGKILL at random moments that still reaches everyone once.
 #include "cli/cli_context.h"
+#include "cli/cli_test_support.h"
 #include "delivery/draft_file.h"
 #include "delivery/run_journal.h"
 #include "python_helpers.h"
@@ -33,17 +34,6 @@ using testing_support::TempDir;
 namespace {
 
 constexpr int kExitNotAllDelivered = 3;
-
-class RunDayClock final : public store::Clock {
-public:
-    store::LocalDateTime now() const override {
-        store::LocalDateTime t = store::SystemClock().now();
-        t.year = 2026;
-        t.month = 12;
-        t.day = 7;
-        return t;
-    }
-};
 
 long long wallMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -89,16 +79,11 @@ struct Campaign {
         EXPECT_TRUE(writeDraftFile(draft, draftPath, error)) << error;
     }
     int mailtray(std::vector<std::string> args) {
-        std::vector<const char*> argv{"mailtray"};
-        for (const std::string& a : args) {
-            argv.push_back(a.c_str());
-        }
-        std::ostringstream o, e;
-        RunDayClock clock;
-        const int code = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), o, e, clock);
-        out = o.str();
-        err = e.str();
-        return code;
+        const testing_support::CliRun run =
+            testing_support::runCliWithClock(args, testing_support::RunDayClock());
+        out = run.out;
+        err = run.err;
+        return run.exitCode;
     }
     int send(std::vector<std::string> extra) {
         std::vector<std::string> args{"send", sessionPath, draftPath};
