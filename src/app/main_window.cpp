@@ -739,9 +739,8 @@ void MainWindow::openSelectionDialog(int kind) {
         : dialogKind == contacts::SelectionDialog::Kind::Status ? SingleWindow::SetStatus
                                                                 : SingleWindow::SetTag;
     if (!raiseSingleWindow(single)) {
-        showSingleWindow(single,
-                         new contacts::SelectionDialog(dialogKind, session_, hooks_,
-                                                       services_.prompter, contactIcons(), this));
+        showSingleWindow(single, new contacts::SelectionDialog(dialogKind, session_, hooks_,
+                                                               services_.prompter, &images_, this));
     }
 }
 
@@ -773,7 +772,7 @@ void MainWindow::openMailtrayWindow() {
         showSingleWindow(SingleWindow::Mailtray,
                          new contacts::MailtrayWindow(session_, hooks_, services_.prompter,
                                                       services_.clipboard, services_.clock,
-                                                      contactIcons(), this));
+                                                      &images_, this));
     }
 }
 
@@ -785,12 +784,6 @@ void MainWindow::openDeliverySettingsDialog() {
                          new delivery::DeliverySettingsDialog(session_, services_.prompter, this,
                                                               services_.passwords));
     }
-}
-
-contacts::ContactIconProvider MainWindow::contactIcons() const {
-    return [this](const store::Contact& c) {
-        return images_.icon(rowIcon(c, views::RowIcon::StatusElseTag));
-    };
 }
 
 void MainWindow::openComposeWindow(std::int32_t editorFormat) {

@@ -4,7 +4,6 @@
 #include "app/main_commands.h"
 #include "app/recent_sessions.h"
 #include "compose/compose_window.h"
-#include "contacts/contact_rows_model.h"
 #include "contacts/view_access.h"
 #include "delivery/mime_types_file.h"
 #include "platform/clipboard.h"
@@ -172,7 +171,6 @@ private:
     void deleteSelectedEntries();
     void removeDuplicates();
     void openSelectionDialog(int kind);
-    contacts::ContactIconProvider contactIcons() const;
     void openSetGroupDialog();
     void openSetStatusDialog();
     void openSetTagDialog();

@@ -17,12 +17,11 @@ using platform::toQString;
 
 MailtrayWindow::MailtrayWindow(store::Session& session, ViewAccess& views,
                                platform::Prompter& prompter, platform::Clipboard& clipboard,
-                               const store::Clock& clock, ContactIconProvider icons,
+                               const store::Clock& clock, const platform::ProgramImages* images,
                                QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), prompter_(prompter),
       clipboard_(clipboard), clock_(clock),
-      model_(new ContactRowsModel(session, ContactRowsModel::Source::Mailtray, std::move(icons),
-                                  this)),
+      model_(new views::ContactListModel(session, views::RowTable::Mailtray, images, this)),
       list_(new QTreeView(this)), addSelected_(new QPushButton(u"Add Selected"_s, this)),
       addFiltered_(new QPushButton(u"Add Filtered"_s, this)),
       empty_(new QPushButton(u"Emtpy Mailtray"_s, this)),
@@ -31,7 +30,7 @@ MailtrayWindow::MailtrayWindow(store::Session& session, ViewAccess& views,
       close_(new QPushButton(u"Close Window"_s, this)) {
     setAttribute(Qt::WA_DeleteOnClose);
     resize(490, 231);
-    setUpContactRowsView(*list_, *model_);
+    views::setUpOwnRowsView(*list_, *model_);
     list_->setMinimumSize(380, 220);
 
     auto* column = new QVBoxLayout;

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "contacts/contact_rows_model.h"
 #include "contacts/mailtray.h"
 #include "contacts/view_access.h"
 #include "platform/clipboard.h"
 #include "platform/prompter.h"
 #include "store/clock.h"
 #include "store/session.h"
+#include "views/contact_list_model.h"
 
 #include <QWidget>
 
@@ -23,7 +23,7 @@ class MailtrayWindow final : public QWidget {
 public:
     MailtrayWindow(store::Session& session, ViewAccess& views, platform::Prompter& prompter,
                    platform::Clipboard& clipboard, const store::Clock& clock,
-                   ContactIconProvider icons = {}, QWidget* parent = nullptr);
+                   const platform::ProgramImages* images = nullptr, QWidget* parent = nullptr);
 
     // Lists the Mailtray again and sets the buttons as on opening, for when
     // the session was replaced while the window stayed open. The window also
@@ -31,7 +31,7 @@ public:
     void reload();
 
     QTreeView* list() const { return list_; }
-    ContactRowsModel* listModel() const { return model_; }
+    views::ContactListModel* listModel() const { return model_; }
     QPushButton* addSelectedButton() const { return addSelected_; }
     QPushButton* addFilteredButton() const { return addFiltered_; }
     QPushButton* emptyButton() const { return empty_; }
@@ -61,7 +61,7 @@ private:
     MailtrayButtons state_;
     std::uint64_t shownGeneration_ = 0;
 
-    ContactRowsModel* model_;
+    views::ContactListModel* model_;
     QTreeView* list_;
     QPushButton* addSelected_;
     QPushButton* addFiltered_;

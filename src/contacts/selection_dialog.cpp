@@ -47,11 +47,11 @@ QString labelText(SelectionDialog::Kind kind) {
 } // namespace
 
 SelectionDialog::SelectionDialog(Kind kind, store::Session& session, ViewAccess& views,
-                                 platform::Prompter& prompter, ContactIconProvider icons,
-                                 QWidget* parent)
+                                 platform::Prompter& prompter,
+                                 const platform::ProgramImages* images, QWidget* parent)
     : QWidget(parent, Qt::Window), kind_(kind), session_(session), views_(views),
-      prompter_(prompter), model_(new ContactRowsModel(session, ContactRowsModel::Source::Contacts,
-                                                       std::move(icons), this)),
+      prompter_(prompter),
+      model_(new views::ContactListModel(session, views::RowTable::Contacts, images, this)),
       list_(new QTreeView(this)), label_(new QLabel(labelText(kind), this)),
       dropDown_(new QComboBox(this)), cancel_(new QPushButton(u"Cancel"_s, this)),
       apply_(new QPushButton(u"Apply >>"_s, this)) {
@@ -60,7 +60,7 @@ SelectionDialog::SelectionDialog(Kind kind, store::Session& session, ViewAccess&
     resize(395, 240);
 
     model_->setRowSlots(liveSelection(session_, views_.selectedRows()));
-    setUpContactRowsView(*list_, *model_);
+    views::setUpOwnRowsView(*list_, *model_);
 
     switch (kind) {
     case Kind::Tag:

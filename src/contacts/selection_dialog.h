@@ -1,9 +1,9 @@
 #pragma once
 
-#include "contacts/contact_rows_model.h"
 #include "contacts/view_access.h"
 #include "platform/prompter.h"
 #include "store/session.h"
+#include "views/contact_list_model.h"
 
 #include <QWidget>
 
@@ -24,12 +24,12 @@ public:
     enum class Kind { Tag, Group, Status };
 
     SelectionDialog(Kind kind, store::Session& session, ViewAccess& views,
-                    platform::Prompter& prompter, ContactIconProvider icons = {},
+                    platform::Prompter& prompter, const platform::ProgramImages* images = nullptr,
                     QWidget* parent = nullptr);
 
     Kind kind() const { return kind_; }
     QTreeView* list() const { return list_; }
-    ContactRowsModel* listModel() const { return model_; }
+    views::ContactListModel* listModel() const { return model_; }
     QLabel* label() const { return label_; }
     QComboBox* dropDown() const { return dropDown_; }
     QPushButton* cancelButton() const { return cancel_; }
@@ -43,7 +43,7 @@ private:
     ViewAccess& views_;
     platform::Prompter& prompter_;
 
-    ContactRowsModel* model_;
+    views::ContactListModel* model_;
     QTreeView* list_;
     QLabel* label_;
     QComboBox* dropDown_;

@@ -3,6 +3,9 @@
 #include "platform/qt_images.h"
 #include "platform/qt_text.h"
 
+#include <QHeaderView>
+#include <QTreeView>
+
 namespace velmora::views {
 
 using platform::toQString;
@@ -10,15 +13,22 @@ using platform::toQString;
 ContactListModel::ContactListModel(const store::Session& session, const ContactViews& views,
                                    ViewTab tab, const platform::ProgramImages* images,
                                    QObject* parent)
-    : QAbstractTableModel(parent), session_(session), views_(views), tab_(tab), images_(images),
+    : QAbstractTableModel(parent), session_(session), views_(&views), tab_(tab), images_(images),
       rows_(static_cast<int>(views.list(tab).rowSlots.size())) {}
+
+ContactListModel::ContactListModel(const store::Session& session, RowTable table,
+                                   const platform::ProgramImages* images, QObject* parent)
+    : QAbstractTableModel(parent), session_(session), table_(table), columns_(kOwnRowsColumnCount),
+      images_(images) {
+    ownRows_.icon = RowIcon::StatusElseTag;
+}
 
 int ContactListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : rows_;
 }
 
 int ContactListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kListColumnCount;
+    return parent.isValid() ? 0 : columns_;
 }
 
 std::int32_t ContactListModel::slotAt(int row) const {
@@ -28,19 +38,26 @@ std::int32_t ContactListModel::slotAt(int row) const {
     return list().rowSlots[static_cast<std::size_t>(row)];
 }
 
+const store::Contact* ContactListModel::record(std::int32_t slot) const {
+    const store::SlotTable<store::Contact>& table =
+        table_ == RowTable::Contacts ? session_.contacts() : session_.mailtray();
+    return slot != 0 && table.hasSlot(slot) ? &table.at(slot) : nullptr;
+}
+
 QVariant ContactListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.parent().isValid() || index.column() >= kListColumnCount) {
+    if (!index.isValid() || index.parent().isValid() || index.column() >= columns_) {
         return {};
     }
     const std::int32_t slot = slotAt(index.row());
-    // The session may have moved on before the views were rebuilt.
-    if (slot == 0 || !session_.hasContact(slot)) {
+    // The session may have moved on before the rows were rebuilt.
+    const store::Contact* found = record(slot);
+    if (found == nullptr) {
         return {};
     }
     if (role == kSlotRole) {
         return slot;
     }
-    const store::Contact& c = session_.contact(slot);
+    const store::Contact& c = *found;
     const auto column = static_cast<ListColumn>(index.column());
     if (role == Qt::DecorationRole && column == ListColumn::Icon) {
         const int image = rowIcon(c, list().icon);
@@ -73,7 +90,7 @@ QVariant ContactListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant ContactListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section >= kListColumnCount) {
+    if (orientation != Qt::Horizontal || section < 0 || section >= columns_) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
     if (role == Qt::DisplayRole) {
@@ -109,6 +126,28 @@ void ContactListModel::endRebuild() {
 void ContactListModel::refreshCells() {
     if (rows_ > 0) {
         emit dataChanged(index(0, 0), index(rows_ - 1, columnCount() - 1));
+    }
+}
+
+void ContactListModel::setRowSlots(std::vector<std::int32_t> rowSlots) {
+    Q_ASSERT(views_ == nullptr);
+    beginRebuild();
+    ownRows_.rowSlots = std::move(rowSlots);
+    endRebuild();
+}
+
+void setUpOwnRowsView(QTreeView& view, ContactListModel& model) {
+    view.setModel(&model);
+    view.setRootIsDecorated(false);
+    view.setUniformRowHeights(true);
+    view.setItemsExpandable(false);
+    view.setSelectionBehavior(QAbstractItemView::SelectRows);
+    view.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view.setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view.header()->setStretchLastSection(false);
+    view.header()->setMinimumSectionSize(0);
+    for (int column = 0; column < model.columnCount(); ++column) {
+        view.setColumnWidth(column, kListColumns[static_cast<std::size_t>(column)].width);
     }
 }
 

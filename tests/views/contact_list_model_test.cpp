@@ -114,13 +114,42 @@ TEST_F(ContactListModelTest, ASessionThatMovedOnShowsNoStaleContact) {
     EXPECT_EQ(model.rowCount(), 0);
 }
 
+TEST_F(ContactListModelTest, AListOfItsOwnShowsThreeColumnsOfItsTable) {
+    // The Mailtray entry takes slot 1 of its own table, where the contacts
+    // table holds Ann: the rows must read the table they were made for.
+    store::Contact entry = session.contact(2);
+    entry.status = 9; // unknown: the tag's icon (none here) stands in
+    const std::int32_t entrySlot = session.addMailtrayEntry(entry);
+    ContactListModel model(session, RowTable::Mailtray, &images);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    model.setRowSlots({entrySlot, 77});
+    EXPECT_EQ(resets.count(), 1);
+    ASSERT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.columnCount(), 3);
+    EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), u"Contact Name"_s);
+    EXPECT_EQ(cell(model, 0, ListColumn::Email), u"bob@example.org"_s);
+    EXPECT_FALSE(model.data(model.index(0, 0), Qt::DecorationRole).isValid());
+    // A slot that does not exist shows nothing, not even its number.
+    EXPECT_FALSE(model.data(model.index(1, 1)).isValid());
+    EXPECT_FALSE(model.data(model.index(1, 1), ContactListModel::kSlotRole).isValid());
+
+    ContactListModel contacts(session, RowTable::Contacts, &images);
+    contacts.setRowSlots({entrySlot});
+    EXPECT_EQ(cell(contacts, 0, ListColumn::Email), u"ann@example.org"_s);
+    // Known status: its icon, whatever the tag.
+    EXPECT_EQ(contacts.data(contacts.index(0, 0), Qt::DecorationRole).value<QPixmap>().toImage(),
+              images.pixmap(platform::ImageName::StatusCustomers).toImage());
+}
+
 TEST(ProgramImagesTest, AllFortyOneImagesDecodeAtTheirSizes) {
     testing_support::qtApp();
     platform::ProgramImages images;
     ASSERT_TRUE(images.load());
     for (int number = 0; number < platform::ProgramImages::kCount; ++number) {
-        const QSize expected =
-            number == platform::imageNumber(platform::ImageName::Banner) ? QSize(420, 35) : QSize(16, 16);
+        const QSize expected = number == platform::imageNumber(platform::ImageName::Banner)
+                                   ? QSize(420, 35)
+                                   : QSize(16, 16);
         EXPECT_EQ(images.pixmap(number).size(), expected) << "image " << number;
     }
     EXPECT_TRUE(images.pixmap(41).isNull());
