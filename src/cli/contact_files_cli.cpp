@@ -88,6 +88,17 @@ nlohmann::json reportJson(const contacts::ImportReport& report) {
     return json;
 }
 
+// The status a --status caption names; on a bad one, says so and sets the
+// usage exit code.
+std::optional<std::int32_t> statusOption(CliContext& context, const std::string& caption) {
+    const std::optional<std::int32_t> status = contacts::statusFromCaption(caption);
+    if (!status) {
+        context.err << "--status takes subscribers, prospects, customers or do-not-contact.\n";
+        context.exitCode = kExitUsage;
+    }
+    return status;
+}
+
 void runImport(CliContext& context, const ImportCliOptions& o) {
     contacts::ImportOptions options;
     options.format = o.format == "csv"     ? contacts::ImportFormat::Csv
@@ -111,10 +122,8 @@ void runImport(CliContext& context, const ImportCliOptions& o) {
         }
     }
     if (o.status) {
-        const std::optional<std::int32_t> status = contacts::statusFromCaption(*o.status);
+        const std::optional<std::int32_t> status = statusOption(context, *o.status);
         if (!status) {
-            context.err << "--status takes subscribers, prospects, customers or do-not-contact.\n";
-            context.exitCode = kExitUsage;
             return;
         }
         options.settings.status = *status;
@@ -169,10 +178,8 @@ void runExport(CliContext& context, const ExportCliOptions& o) {
     if (o.tab) {
         choice.tab = tabNames().at(*o.tab);
     } else if (o.status) {
-        const std::optional<std::int32_t> status = contacts::statusFromCaption(*o.status);
+        const std::optional<std::int32_t> status = statusOption(context, *o.status);
         if (!status) {
-            context.err << "--status takes subscribers, prospects, customers or do-not-contact.\n";
-            context.exitCode = kExitUsage;
             return;
         }
         for (int t = 0; t < views::kTabCount; ++t) {
@@ -222,57 +229,59 @@ void runExport(CliContext& context, const ExportCliOptions& o) {
 
 void registerContactFileCommands(CLI::App& app, CliContext& context) {
     auto in = std::make_shared<ImportCliOptions>();
-    auto* import = app.add_subcommand("import-contacts",
-                                      "Add the contacts of a CSV or vCard file and print a report");
-    import->add_option("SESSION", in->session, "The session file")->required();
-    import->add_option("FILE", in->file, "The CSV or vCard file")->required();
-    import->add_option("--format", in->format, "csv or vcard (default: by the file)")
+    auto* importCommand = app.add_subcommand(
+        "import-contacts", "Add the contacts of a CSV or vCard file and print a report");
+    importCommand->add_option("SESSION", in->session, "The session file")->required();
+    importCommand->add_option("FILE", in->file, "The CSV or vCard file")->required();
+    importCommand->add_option("--format", in->format, "csv or vcard (default: by the file)")
         ->check(CLI::IsMember({"auto", "csv", "vcard"}));
-    import->add_option("--delimiter", in->delimiter,
-                       "CSV field delimiter: a character, comma, semicolon or tab (default: "
-                       "detected)");
-    import->add_option("--encoding", in->encoding,
-                       "utf-8, utf-16le, utf-16be or windows-1252 (default: detected)");
-    import->add_option("--map", in->maps,
-                       "COLUMN=FIELD: a heading or column number and a field (email, name, "
-                       "first-name, last-name, address, telephone, company, notes, group, status, "
-                       "tag, ignore); repeatable");
-    import->add_option("--group", in->group,
-                       "Campaign group (slot number or name) of new contacts whose row names none");
-    import->add_option("--status", in->status,
-                       "Status of new contacts whose row names none (default subscribers)");
-    import->add_flag("--update", in->update,
-                     "Change the fields of a known contact instead of skipping the row");
-    import->add_flag("--dry-run", in->dryRun, "Report what would happen; change no file");
-    import->add_flag("--json", in->json, "Print the report as JSON");
-    import->add_flag("--no-new-groups", in->noNewGroups,
-                     "Refuse rows naming a campaign group the session lacks");
-    import->add_flag("--first-email", in->firstEmail, "vCard: only the first address of each card");
-    addLockWaitOption(*import, context);
-    import->callback([&context, in] { runImport(context, *in);
-});
+    importCommand->add_option("--delimiter", in->delimiter,
+                              "CSV field delimiter: a character, comma, semicolon or tab (default: "
+                              "detected)");
+    importCommand->add_option("--encoding", in->encoding,
+                              "utf-8, utf-16le, utf-16be or windows-1252 (default: detected)");
+    importCommand->add_option(
+        "--map", in->maps,
+        "COLUMN=FIELD: a heading or column number and a field (email, name, "
+        "first-name, last-name, address, telephone, company, notes, group, status, "
+        "tag, ignore); repeatable");
+    importCommand->add_option(
+        "--group", in->group,
+        "Campaign group (slot number or name) of new contacts whose row names none");
+    importCommand->add_option("--status", in->status,
+                              "Status of new contacts whose row names none (default subscribers)");
+    importCommand->add_flag("--update", in->update,
+                            "Change the fields of a known contact instead of skipping the row");
+    importCommand->add_flag("--dry-run", in->dryRun, "Report what would happen; change no file");
+    importCommand->add_flag("--json", in->json, "Print the report as JSON");
+    importCommand->add_flag("--no-new-groups", in->noNewGroups,
+                            "Refuse rows naming a campaign group the session lacks");
+    importCommand->add_flag("--first-email", in->firstEmail,
+                            "vCard: only the first address of each card");
+    addLockWaitOption(*importCommand, context);
+    importCommand->callback([&context, in] { runImport(context, *in); });
 
-auto out = std::make_shared<ExportCliOptions>();
-auto* exportCommand =
-    app.add_subcommand("export-contacts", "Write a contact list with all fields as CSV (UTF-8)");
-exportCommand->add_option("SESSION", out->session, "The session file")->required();
-exportCommand->add_option("OUT", out->out, "The CSV file to write")->required();
-std::vector<std::string> tabs;
-for (const auto& [name, tab] : tabNames()) {
-    tabs.push_back(name);
+    auto out = std::make_shared<ExportCliOptions>();
+    auto* exportCommand = app.add_subcommand("export-contacts",
+                                             "Write a contact list with all fields as CSV (UTF-8)");
+    exportCommand->add_option("SESSION", out->session, "The session file")->required();
+    exportCommand->add_option("OUT", out->out, "The CSV file to write")->required();
+    std::vector<std::string> tabs;
+    for (const auto& [name, tab] : tabNames()) {
+        tabs.push_back(name);
+    }
+    exportCommand->add_option("--tab", out->tab, "A tab's list (default: all)")
+        ->check(CLI::IsMember(tabs));
+    exportCommand->add_option("--group", out->group, "The contacts of a campaign group (slot)");
+    exportCommand->add_option("--status", out->status, "The contacts of a status");
+    exportCommand->add_flag("--mailtray", out->mailtray, "The Mailtray's entries");
+    exportCommand->add_option("--search", out->search,
+                              "All Entries after Apply Filters with this search text");
+    exportCommand->add_option("--check", out->checks,
+                              "All Entries after Apply Filters with this filter tree item "
+                              "checked (its number); repeatable");
+    exportCommand->add_flag("--bom", out->bom, "Start with a byte order mark for spreadsheets");
+    exportCommand->callback([&context, out] { runExport(context, *out); });
 }
-exportCommand->add_option("--tab", out->tab, "A tab's list (default: all)")
-    ->check(CLI::IsMember(tabs));
-exportCommand->add_option("--group", out->group, "The contacts of a campaign group (slot)");
-exportCommand->add_option("--status", out->status, "The contacts of a status");
-exportCommand->add_flag("--mailtray", out->mailtray, "The Mailtray's entries");
-exportCommand->add_option("--search", out->search,
-                          "All Entries after Apply Filters with this search text");
-exportCommand->add_option("--check", out->checks,
-                          "All Entries after Apply Filters with this filter tree item "
-                          "checked (its number); repeatable");
-exportCommand->add_flag("--bom", out->bom, "Start with a byte order mark for spreadsheets");
-exportCommand->callback([&context, out] { runExport(context, *out); });
-} // namespace velmora::cli
 
 } // namespace velmora::cli

@@ -41,10 +41,11 @@ bool desktopHasProgramFor(const QString& path) {
     if (!qEnvironmentVariableIsEmpty("BROWSER")) {
         return true;
     }
-    for (const char* browser :
-         {"x-www-browser", "www-browser", "firefox", "firefox-esr", "chromium", "google-chrome",
-          "epiphany", "konqueror", "falkon", "lynx", "w3m", "links", "elinks"}) {
-        if (!QStandardPaths::findExecutable(QString::fromLatin1(browser)).isEmpty()) {
+    for (const QString& browser :
+         {u"x-www-browser"_s, u"www-browser"_s, u"firefox"_s, u"firefox-esr"_s, u"chromium"_s,
+          u"google-chrome"_s, u"epiphany"_s, u"konqueror"_s, u"falkon"_s, u"lynx"_s, u"w3m"_s,
+          u"links"_s, u"elinks"_s}) {
+        if (!QStandardPaths::findExecutable(browser).isEmpty()) {
             return true;
         }
     }

@@ -544,13 +544,13 @@ TEST_F(MainWindowTest, FileImportAndExportContactsWorkOnTheShownLists) {
     window->action(MainCommand::ImportContacts)->trigger();
     ASSERT_EQ(prompter.fileRequests.size(), 1u);
     EXPECT_EQ(prompter.fileRequests[0].title, "Import Contacts (CSV, vCard)...");
-    auto* import = window->findChild<contacts::ImportContactsDialog*>();
-    ASSERT_NE(import, nullptr);
-    import->importButton()->click();
+    auto* importer = window->findChild<contacts::ImportContactsDialog*>();
+    ASSERT_NE(importer, nullptr);
+    importer->importButton()->click();
     EXPECT_EQ(window->tabs()->tabText(4), u"All Entries"_s);
     EXPECT_EQ(window->statusField()->text(),
               u"Total Records: 2 - Mailtray: 0 - Contacted Today: 0"_s);
-    import->close();
+    importer->close();
 
     window->tabs()->setCurrentIndex(tabIndex(views::ViewTab::Customers));
     prompter.files = {dir.file("out.csv")};
