@@ -20,14 +20,6 @@ using namespace testing_support;
 
 namespace {
 
-QStringList comboItems(const QComboBox& box) {
-    QStringList items;
-    for (int i = 0; i < box.count(); ++i) {
-        items << box.itemText(i);
-    }
-    return items;
-}
-
 struct DialogTest : ::testing::Test {
     store::Session session;
     FakeViews views;

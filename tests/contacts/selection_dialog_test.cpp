@@ -27,14 +27,6 @@ using namespace testing_support;
 
 namespace {
 
-QStringList comboItems(const QComboBox& box) {
-    QStringList items;
-    for (int i = 0; i < box.count(); ++i) {
-        items << box.itemText(i);
-    }
-    return items;
-}
-
 QStringList column(const QAbstractItemModel& model, int col) {
     QStringList values;
     for (int row = 0; row < model.rowCount(); ++row) {
