@@ -54,13 +54,11 @@ void registerRunsCommands(CLI::App& app, CliContext& context) {
         if (!sessionExists(context, o->session)) {
             return;
         }
-        for (const delivery::RunRecord& run :
-             delivery::readRunJournals(delivery::journalFolder(o->session))) {
-            if (run.id != o->run) {
-                continue;
-            }
+        const std::optional<delivery::RunRecord> run =
+            delivery::findRunJournal(delivery::journalFolder(o->session), o->run);
+        if (run) {
             JsonStreamWriter out(context.out);
-            writeRunDetailJson(out, run);
+            writeRunDetailJson(out, *run);
             out.finish();
             return;
         }

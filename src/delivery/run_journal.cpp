@@ -304,6 +304,27 @@ std::vector<RunRecord> readRunJournals(const std::string& folder) {
     return runs;
 }
 
+std::optional<RunRecord> findRunJournal(const std::string& folder, const std::string& id) {
+    // An id is a file name part; anything with a separator names no journal
+    // of this folder and must not reach outside it.
+    const bool nameable = !id.empty() && id.find('/') == std::string::npos && id != "." &&
+                          id != ".." && id.find('\0') == std::string::npos;
+    if (nameable) {
+        RunRecord record;
+        std::string error;
+        if (readRunJournal(folder + "/" + id + std::string(kJournalExtension), record, error) &&
+            record.id == id) {
+            return record;
+        }
+    }
+    for (RunRecord& run : readRunJournals(folder)) {
+        if (run.id == id) {
+            return std::move(run);
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<RunRecord> newestUnfinishedRun(const std::string& folder) {
     std::vector<RunRecord> runs = readRunJournals(folder);
     for (auto it = runs.rbegin(); it != runs.rend(); ++it) {

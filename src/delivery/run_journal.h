@@ -116,6 +116,9 @@ std::string journalFolder(const std::string& sessionPath);
 bool readRunJournal(const std::string& path, RunRecord& record, std::string& error);
 // Every readable journal of the folder, oldest first (run ids sort by time).
 std::vector<RunRecord> readRunJournals(const std::string& folder);
+// The run with this id. Its journal is named after it, so only that file is
+// read; a journal renamed by hand is still found by reading the others.
+std::optional<RunRecord> findRunJournal(const std::string& folder, const std::string& id);
 // The newest run of the folder that is not finished (and whose list is complete).
 std::optional<RunRecord> newestUnfinishedRun(const std::string& folder);
 

@@ -198,6 +198,31 @@ TEST(RunJournal, RunsStartedInTheSameSecondGetTheirOwnFiles) {
     EXPECT_EQ(readRunJournals(f.folder).size(), 2u);
 }
 
+TEST(RunJournal, ARunIsFoundByItsIdEvenWhenItsFileWasRenamed) {
+    JournalFixture f;
+    auto first = f.start({{1, "a@example.org"}});
+    auto second = f.start({{1, "b@example.org"}, {2, "c@example.org"}});
+    const auto found = findRunJournal(f.folder, second->id());
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->recipients.size(), 2u);
+
+    // Renamed by hand: the name no longer leads to it, the scan still does.
+    const std::string renamed = f.folder + "/kept.jsonl";
+    ASSERT_EQ(std::rename(first->path().c_str(), renamed.c_str()), 0);
+    const auto moved = findRunJournal(f.folder, first->id());
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->recipients.size(), 1u);
+    // The file named after a run must hold that run, not another.
+    ASSERT_EQ(
+        std::rename(second->path().c_str(), (f.folder + "/" + first->id() + ".jsonl").c_str()), 0);
+    EXPECT_EQ(findRunJournal(f.folder, first->id())->recipients.size(), 1u);
+
+    EXPECT_FALSE(findRunJournal(f.folder, "20991231-000000"));
+    // An id that climbs out of the folder reads nothing there.
+    std::ofstream(f.dir.file("outside.jsonl")) << "not a journal\n";
+    EXPECT_FALSE(findRunJournal(f.folder, "../outside"));
+}
+
 TEST(RunJournal, AFolderThatCannotBeMadeIsReported) {
     JournalFixture f;
     std::string error;
