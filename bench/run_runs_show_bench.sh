@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# `mailtray runs show` on a session with many large runs, against the cost of
+# reading every journal (`runs list`) and of reading the one journal (cat).
+# Runs interleaved, medians taken. A show should cost about one journal,
+# whatever the number of runs beside it.
+# Usage: bench/run_runs_show_bench.sh [build dir] [journals] [recipients each] [runs] [other mailtray]
+# With a fifth argument, that program's `runs show` is timed too (an older build).
+set -euo pipefail
+build="${1:-build}"
+journals="${2:-20}"
+recipients="${3:-100000}"
+runs="${4:-5}"
+other="${5:-}"
+mailtray="$build/src/cli/mailtray"
+work="${TMPDIR:-/tmp}/velmora-runs-bench"
+session="$work/campaign.qmz"
+folder="$session.runs"
+rm -rf "$work"
+mkdir -p "$folder"
+cp "$(dirname "$0")/../examples/sample.qmz" "$session"
+
+# Journals as a run writes them: a header, the planned list, one delivered
+# attempt each, the end.
+python3 - "$folder" "$journals" "$recipients" <<'PY'
+import json, sys
+folder, journals, recipients = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+for j in range(journals):
+    run_id = "20261207-%02d%02d00" % (9 + j // 60, j % 60)
+    with open(f"{folder}/{run_id}.jsonl", "w") as out:
+        out.write(json.dumps({"type": "run", "v": 1, "id": run_id, "started": "12/07/2026 09:30",
+                              "draft": "/drafts/offer.eml", "format": 1, "draftSha256": "0" * 64,
+                              "subject": "Winter offer", "recipients": recipients}) + "\n")
+        for n in range(1, recipients + 1):
+            out.write(json.dumps({"type": "recipient", "n": n, "slot": n,
+                                  "address": f"person{n}@example.org"}) + "\n")
+        for n in range(1, recipients + 1):
+            out.write(json.dumps({"type": "attempt", "n": n, "outcome": "delivered", "code": "250",
+                                  "text": "2.0.0 Ok: queued", "at": "12/07/2026 09:31",
+                                  "final": True, "stamp": "12/07/2026", "stampNumber": 1}) + "\n")
+        out.write(json.dumps({"type": "end", "finished": True, "stoppedEarly": False,
+                              "at": "12/07/2026 10:00"}) + "\n")
+PY
+# The newest run: the one the name lookup finds last in a directory scan.
+target=$(ls "$folder" | sort | tail -n 1)
+target="${target%.jsonl}"
+journal_mib=$(awk -v b="$(stat -c %s "$folder/$target.jsonl")" 'BEGIN { printf "%.1f", b / 1048576 }')
+results="$work/results.txt"
+: >"$results"
+
+measure() {
+    local name="$1"
+    shift
+    local start end
+    start=$(date +%s%N)
+    "$@" >/dev/null
+    end=$(date +%s%N)
+    echo "$name $(((end - start) / 1000000))" >>"$results"
+}
+
+for i in $(seq "$runs"); do
+    echo "run $i of $runs" >&2
+    measure cat cat "$folder/$target.jsonl"
+    measure show "$mailtray" runs show "$session" "$target"
+    [ -z "$other" ] || measure other-show "$other" runs show "$session" "$target"
+    measure list "$mailtray" runs list "$session"
+done
+
+awk -v journals="$journals" -v recipients="$recipients" -v mib="$journal_mib" '
+    { t[$1] = t[$1] " " $2; n[$1]++ }
+    function median(name,   a, k, i, j, x) {
+        k = split(substr(t[name], 2), a, " ")
+        for (i = 2; i <= k; i++) { x = a[i]; for (j = i - 1; j >= 1 && a[j] + 0 > x + 0; j--) a[j + 1] = a[j]; a[j + 1] = x }
+        return k % 2 ? a[(k + 1) / 2] : (a[k / 2] + a[k / 2 + 1]) / 2
+    }
+    END {
+        printf "%d journals of %d recipients (%s MiB each); medians of %d interleaved runs\n", journals, recipients, mib, n["cat"]
+        printf "cat one journal      %6d ms\n", median("cat")
+        printf "runs show            %6d ms\n", median("show")
+        if (n["other-show"]) printf "runs show (other)    %6d ms\n", median("other-show")
+        printf "runs list            %6d ms\n", median("list")
+        printf "show / list          %6.3f\n", median("show") / median("list")
+    }' "$results"
