@@ -18,8 +18,7 @@ ContactListModel::ContactListModel(const store::Session& session, const ContactV
 
 ContactListModel::ContactListModel(const store::Session& session, RowTable table,
                                    const platform::ProgramImages* images, QObject* parent)
-    : QAbstractTableModel(parent), session_(session), table_(table), columns_(kOwnRowsColumnCount),
-      images_(images) {
+    : QAbstractTableModel(parent), session_(session), table_(table), images_(images) {
     ownRows_.icon = RowIcon::StatusElseTag;
 }
 
@@ -28,7 +27,7 @@ int ContactListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int ContactListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : columns_;
+    return parent.isValid() ? 0 : columns();
 }
 
 std::int32_t ContactListModel::slotAt(int row) const {
@@ -45,7 +44,7 @@ const store::Contact* ContactListModel::record(std::int32_t slot) const {
 }
 
 QVariant ContactListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.parent().isValid() || index.column() >= columns_) {
+    if (!index.isValid() || index.parent().isValid() || index.column() >= columns()) {
         return {};
     }
     const std::int32_t slot = slotAt(index.row());
@@ -90,7 +89,7 @@ QVariant ContactListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant ContactListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section >= columns_) {
+    if (orientation != Qt::Horizontal || section < 0 || section >= columns()) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
     if (role == Qt::DisplayRole) {

@@ -59,6 +59,7 @@ public:
 
 private:
     const ContactList& list() const { return views_ != nullptr ? views_->list(tab_) : ownRows_; }
+    int columns() const { return views_ != nullptr ? kListColumnCount : kOwnRowsColumnCount; }
     // Null when the slot no longer exists (the session moved on meanwhile).
     const store::Contact* record(std::int32_t slot) const;
 
@@ -67,7 +68,6 @@ private:
     ViewTab tab_ = ViewTab::AllEntries;
     ContactList ownRows_;
     RowTable table_ = RowTable::Contacts;
-    int columns_ = kListColumnCount;
     const platform::ProgramImages* images_;
     int rows_ = 0;
     bool rebuilding_ = false;
