@@ -25,15 +25,7 @@ results="$work/cli-bench.txt"
 : >"$results"
 
 # name ms peak-KiB, one line per run.
-measure() {
-    local name="$1"
-    shift
-    local start end
-    start=$(date +%s%N)
-    /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null
-    end=$(date +%s%N)
-    echo "$name $(((end - start) / 1000000)) $(cat "$work/rss")" >>"$results"
-}
+. "$(dirname "$0")/measure.sh"
 
 probe_run() {
     local out

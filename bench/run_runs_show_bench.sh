@@ -47,15 +47,7 @@ journal_mib=$(awk -v b="$(stat -c %s "$folder/$target.jsonl")" 'BEGIN { printf "
 results="$work/results.txt"
 : >"$results"
 
-measure() {
-    local name="$1"
-    shift
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    echo "$name $(((end - start) / 1000000))" >>"$results"
-}
+. "$(dirname "$0")/measure.sh"
 
 for i in $(seq "$runs"); do
     echo "run $i of $runs" >&2
