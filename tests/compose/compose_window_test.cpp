@@ -10,7 +10,6 @@
 #include "engine_waits.h"
 #include "platform/qt_images.h"
 #include "platform/qt_prompter.h"
-#include "platform/qt_text.h"
 #include "support/test_support.h"
 
 #include <QAction>
@@ -35,8 +34,6 @@
 using namespace Qt::StringLiterals;
 
 namespace velmora::compose {
-
-using platform::toQString;
 
 using testing_support::Bytes;
 using testing_support::FakePrompter;

@@ -14,7 +14,6 @@ using namespace delivery_testing::script;
 
 using delivery_testing::deliveryScript;
 using delivery_testing::RecordingObserver;
-using delivery_testing::ScriptedConnection;
 using delivery_testing::ScriptedServer;
 using delivery_testing::ScriptStep;
 using testing_support::FakePrompter;
