@@ -20,7 +20,6 @@ using testing_support::TempDir;
 
 namespace {
 
-using Step = ScriptStep;
 constexpr const char* kSender = "ann@example.org";
 
 struct RunFixture {
@@ -74,8 +73,8 @@ struct RunFixture {
     long long now() const { return clock.now().millisecondsSinceEpoch; }
 };
 
-std::vector<Step> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
-    std::vector<Step> script = deliveryScript(kSender, recipient);
+std::vector<ScriptStep> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
+    std::vector<ScriptStep> script = deliveryScript(kSender, recipient);
     script.resize(static_cast<std::size_t>(afterSteps));
     script.push_back(says(std::move(reply)));
     script.push_back(expects("QUIT"));
@@ -105,27 +104,28 @@ SmtpOutcome lost(bool reused) {
 
 // One connection carrying a message to each of `recipients` in turn, RSET
 // between them, then `tail` (what the server does after the last one).
-std::vector<Step> heldScript(const std::vector<std::string>& recipients, std::vector<Step> tail) {
-    std::vector<Step> script = deliveryScript(kSender, recipients.front());
+std::vector<ScriptStep> heldScript(const std::vector<std::string>& recipients,
+                                   std::vector<ScriptStep> tail) {
+    std::vector<ScriptStep> script = deliveryScript(kSender, recipients.front());
     script.resize(kAfterMessage + 1); // up to the message's 250
     for (std::size_t i = 1; i < recipients.size(); ++i) {
-        const std::vector<Step> next = {expects("RSET"),
-                                        says("250 reset\r\n"),
-                                        expects(std::string("MAIL FROM: <") + kSender + ">"),
-                                        says("250 OK\r\n"),
-                                        expects("RCPT TO: <" + recipients[i] + ">"),
-                                        says("250 OK\r\n"),
-                                        expects("DATA"),
-                                        says("354 go ahead\r\n"),
-                                        message(),
-                                        says("250 queued\r\n")};
+        const std::vector<ScriptStep> next = {expects("RSET"),
+                                              says("250 reset\r\n"),
+                                              expects(std::string("MAIL FROM: <") + kSender + ">"),
+                                              says("250 OK\r\n"),
+                                              expects("RCPT TO: <" + recipients[i] + ">"),
+                                              says("250 OK\r\n"),
+                                              expects("DATA"),
+                                              says("354 go ahead\r\n"),
+                                              message(),
+                                              says("250 queued\r\n")};
         script.insert(script.end(), next.begin(), next.end());
     }
     script.insert(script.end(), tail.begin(), tail.end());
     return script;
 }
 
-std::vector<Step> quitTail() {
+std::vector<ScriptStep> quitTail() {
     return {expects("QUIT"), says("221 bye\r\n")};
 }
 
@@ -379,7 +379,7 @@ TEST(DeliveryRun, ConnectionsCarryUpToTheirLimitAndALostOneIsOpenedAgainForTheRe
     // new one, not counted as an attempt.
     f.server.add(heldScript({"d@example.org"}, {expects("RSET"), hangs()}));
     // Lost after f's data: f may have got it, so f failed; the run goes on.
-    std::vector<Step> third = heldScript({"e@example.org", "f@example.org"}, {});
+    std::vector<ScriptStep> third = heldScript({"e@example.org", "f@example.org"}, {});
     third.back() = hangs(); // instead of f's 250
     f.server.add(third);
 
@@ -410,16 +410,17 @@ TEST(DeliveryRun, AHeldConnectionIsLetGoBeforeALongWaitAndRefusalsKeepIt) {
     f.queue("gone@example.org");
     // grey is deferred, gone refused, over one connection; the wait for
     // grey's second try lets it go first.
-    std::vector<Step> first = refusedAt("grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n");
+    std::vector<ScriptStep> first =
+        refusedAt("grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n");
     first.resize(kAfterRcpt + 1);
-    const std::vector<Step> rest = {expects("RSET"),
-                                    says("250 reset\r\n"),
-                                    expects("MAIL FROM: <ann@example.org>"),
-                                    says("250 OK\r\n"),
-                                    expects("RCPT TO: <gone@example.org>"),
-                                    says("550 5.1.1 no such user\r\n"),
-                                    expects("QUIT"),
-                                    says("221 bye\r\n")};
+    const std::vector<ScriptStep> rest = {expects("RSET"),
+                                          says("250 reset\r\n"),
+                                          expects("MAIL FROM: <ann@example.org>"),
+                                          says("250 OK\r\n"),
+                                          expects("RCPT TO: <gone@example.org>"),
+                                          says("550 5.1.1 no such user\r\n"),
+                                          expects("QUIT"),
+                                          says("221 bye\r\n")};
     first.insert(first.end(), rest.begin(), rest.end());
     f.server.add(first);
     f.server.add(heldScript({"grey@example.org"}, quitTail()));

@@ -20,7 +20,6 @@ using testing_support::FakePrompter;
 
 namespace {
 
-using Step = ScriptStep;
 using Recipients = std::vector<std::pair<std::int32_t, std::string>>;
 
 constexpr const char* kSender = "ann@example.org";
@@ -82,8 +81,8 @@ struct RunFixture {
     }
 };
 
-std::vector<Step> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
-    std::vector<Step> script = deliveryScript(kSender, recipient);
+std::vector<ScriptStep> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
+    std::vector<ScriptStep> script = deliveryScript(kSender, recipient);
     script.resize(static_cast<std::size_t>(afterSteps));
     script.push_back(says(std::move(reply)));
     script.push_back(expects("QUIT"));
@@ -192,7 +191,7 @@ TEST(SendRun, CancelDuringTheThirdOfFiveStopsThereAndStampsOnlyDeliveries) {
     }
     f.server.add(deliveryScript(kSender, "r1@example.org"));
     f.server.add(deliveryScript(kSender, "r2@example.org"));
-    std::vector<Step> third = deliveryScript(kSender, "r3@example.org");
+    std::vector<ScriptStep> third = deliveryScript(kSender, "r3@example.org");
     third.resize(5);
     third.push_back(silence(5000));
     f.server.add(third);
@@ -236,16 +235,16 @@ TEST(SendRun, CancelBetweenSessionsIsLoggedByTheRun) {
 TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
     struct Case {
         const char* name;
-        std::vector<Step> first; // the first of two recipients
+        std::vector<ScriptStep> first; // the first of two recipients
         bool refuseConnect;
         bool stops;
         const char* resultLine;
     };
     const std::string a = "a@example.org";
-    std::vector<Step> timesOut = deliveryScript(kSender, a);
+    std::vector<ScriptStep> timesOut = deliveryScript(kSender, a);
     timesOut.resize(3);
     timesOut.push_back(silence(20000));
-    std::vector<Step> hangsUp = deliveryScript(kSender, a);
+    std::vector<ScriptStep> hangsUp = deliveryScript(kSender, a);
     hangsUp.resize(8);
     hangsUp.push_back(hangs());
     const std::vector<Case> cases = {
@@ -443,7 +442,7 @@ TEST(SendRun, AnAttachmentGoneDuringTheRunFailsThatRecipientUnfinished) {
     f.server.add(deliveryScript(kSender, "a@example.org"));
     // The second session reaches DATA, then the message stops unfinished:
     // the connection is closed without the end-of-data line.
-    std::vector<Step> second = deliveryScript(kSender, "b@example.org");
+    std::vector<ScriptStep> second = deliveryScript(kSender, "b@example.org");
     second.resize(second.size() - 4); // up to the 354 reply
     f.server.add(second);
     f.server.onOpen = [&](int number) {
