@@ -4,6 +4,7 @@
 #include "support/test_support.h"
 
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace velmora::testing_support {
@@ -20,7 +21,9 @@ store::LocalDateTime RunDayClock::now() const {
     return t;
 }
 
-CliRun runCliWithClock(const std::vector<std::string>& args, const store::Clock& clock) {
+CliRun runCliWithClock(const std::vector<std::string>& args, const store::Clock& clock,
+                       std::istream& in, store::PasswordStore* passwords,
+                       delivery::RandomBytes randomBytes) {
     std::vector<const char*> argv{"mailtray"};
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
@@ -28,7 +31,8 @@ CliRun runCliWithClock(const std::vector<std::string>& args, const store::Clock&
     std::ostringstream out;
     std::ostringstream err;
     CliRun run;
-    run.exitCode = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock);
+    run.exitCode = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock,
+                                    passwords, std::move(randomBytes));
     run.out = out.str();
     run.err = err.str();
     return run;
@@ -36,40 +40,14 @@ CliRun runCliWithClock(const std::vector<std::string>& args, const store::Clock&
 
 CliRun runCli(const std::vector<std::string>& args, const store::LocalDateTime& time,
               store::PasswordStore* passwords) {
-    std::vector<const char*> argv{"mailtray"};
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
     store::FixedClock clock(time);
-    CliRun run;
-    run.exitCode = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock,
-                                    passwords, countingRandomBytes());
-    run.out = out.str();
-    run.err = err.str();
-    return run;
+    return runCliWithClock(args, clock, std::cin, passwords, countingRandomBytes());
 }
 
-} // namespace velmora::testing_support
-
-namespace velmora::testing_support {
-
 CliRun runCliWithInput(const std::vector<std::string>& args, const std::string& input) {
-    std::vector<const char*> argv{"mailtray"};
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
     std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
     store::FixedClock clock(cliTestTime());
-    CliRun run;
-    run.exitCode =
-        cli::runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
+    return runCliWithClock(args, clock, in);
 }
 
 } // namespace velmora::testing_support
