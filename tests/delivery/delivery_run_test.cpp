@@ -14,6 +14,7 @@ using namespace delivery_testing::script;
 
 using delivery_testing::deliveryScript;
 using delivery_testing::RecordingObserver;
+using delivery_testing::refusedAt;
 using delivery_testing::ScriptedServer;
 using delivery_testing::ScriptStep;
 using testing_support::TempDir;
@@ -73,14 +74,6 @@ struct RunFixture {
     long long now() const { return clock.now().millisecondsSinceEpoch; }
 };
 
-std::vector<ScriptStep> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
-    std::vector<ScriptStep> script = deliveryScript(kSender, recipient);
-    script.resize(static_cast<std::size_t>(afterSteps));
-    script.push_back(says(std::move(reply)));
-    script.push_back(expects("QUIT"));
-    script.push_back(says("221 bye\r\n"));
-    return script;
-}
 constexpr int kAfterRcpt = 6;
 constexpr int kAfterData = 8;
 constexpr int kAfterMessage = 10;
@@ -166,9 +159,10 @@ TEST(DeliveryRun, ADeferredRecipientIsTriedAgainAfterItsBackOffWhileOthersGoOn) 
     RunFixture f;
     const auto first = f.queue("grey@example.org");
     f.queue("ok@example.org");
-    f.server.add(refusedAt("grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n"));
+    f.server.add(refusedAt(kSender, "grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n"));
     f.server.add(deliveryScript(kSender, "ok@example.org"));
-    f.server.add(refusedAt("grey@example.org", kAfterMessage, "452 4.2.2 Mailbox full\r\n"));
+    f.server.add(
+        refusedAt(kSender, "grey@example.org", kAfterMessage, "452 4.2.2 Mailbox full\r\n"));
     f.server.add(deliveryScript(kSender, "grey@example.org"));
     const long long start = f.now();
 
@@ -206,7 +200,7 @@ TEST(DeliveryRun, StillDeferredAfterItsRetriesIsReportedSoAndLeftForRetry) {
         f.set("deferredRetries", c.retries);
         f.queue("grey@example.org");
         for (std::size_t i = 0; i < c.sessions; ++i) {
-            f.server.add(refusedAt("grey@example.org", kAfterData, "451 try later\r\n"));
+            f.server.add(refusedAt(kSender, "grey@example.org", kAfterData, "451 try later\r\n"));
         }
         const SendRunSummary summary = f.run();
         EXPECT_EQ(f.server.opened, static_cast<int>(c.sessions)) << c.retries;
@@ -242,10 +236,10 @@ TEST(DeliveryRun, SlowDownRepliesPauseTheRunUntilTheBudgetIsSpent) {
     f.set("maxPauseMinutes", "3");
     f.queue("a@example.org");
     f.queue("b@example.org");
-    f.server.add(refusedAt("a@example.org", kAfterRcpt, "421 4.7.0 Try again later\r\n"));
+    f.server.add(refusedAt(kSender, "a@example.org", kAfterRcpt, "421 4.7.0 Try again later\r\n"));
     f.server.add(deliveryScript(kSender, "a@example.org"));
     for (int i = 0; i < 3; ++i) {
-        f.server.add(refusedAt("b@example.org", kAfterRcpt, "451 Too many messages\r\n"));
+        f.server.add(refusedAt(kSender, "b@example.org", kAfterRcpt, "451 Too many messages\r\n"));
     }
     const SendRunSummary summary = f.run();
     ASSERT_EQ(f.sessionStarts.size(), 5u);
@@ -270,7 +264,7 @@ TEST(DeliveryRun, ResumeSendsOnlyToThoseWithoutAFinalOutcomeAndAppliesLostStamps
     const auto b = f.queue("b@example.org");
     const auto c = f.queue("c@example.org");
     f.server.add(deliveryScript(kSender, "a@example.org"));
-    f.server.add(refusedAt("b@example.org", kAfterRcpt, "550 no such user\r\n"));
+    f.server.add(refusedAt(kSender, "b@example.org", kAfterRcpt, "550 no such user\r\n"));
     f.server.onOpen = [&f](int n) {
         if (n == 2) {
             f.observer.cancelAfterLine = "Rejected: 550 no such user";
@@ -411,7 +405,7 @@ TEST(DeliveryRun, AHeldConnectionIsLetGoBeforeALongWaitAndRefusalsKeepIt) {
     // grey is deferred, gone refused, over one connection; the wait for
     // grey's second try lets it go first.
     std::vector<ScriptStep> first =
-        refusedAt("grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n");
+        refusedAt(kSender, "grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n");
     first.resize(kAfterRcpt + 1);
     const std::vector<ScriptStep> rest = {expects("RSET"),
                                           says("250 reset\r\n"),

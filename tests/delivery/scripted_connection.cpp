@@ -136,6 +136,17 @@ std::vector<ScriptStep> deliveryScript(const std::string& sender, const std::str
             says("221 bye\r\n")};
 }
 
+std::vector<ScriptStep> refusedAt(const std::string& sender, const std::string& recipient,
+                                  int afterSteps, std::string reply) {
+    using namespace script;
+    std::vector<ScriptStep> steps = deliveryScript(sender, recipient);
+    steps.resize(static_cast<std::size_t>(afterSteps));
+    steps.push_back(says(std::move(reply)));
+    steps.push_back(expects("QUIT"));
+    steps.push_back(says("221 bye\r\n"));
+    return steps;
+}
+
 namespace {
 
 // Lets a run own its connection while the test keeps the scripted one.

@@ -79,6 +79,10 @@ public:
 
 // The whole dialogue of one delivery without login, from "client.example".
 std::vector<ScriptStep> deliveryScript(const std::string& sender, const std::string& recipient);
+// That dialogue cut after its first `afterSteps` steps, where the server
+// answers `reply`, then takes the client's QUIT.
+std::vector<ScriptStep> refusedAt(const std::string& sender, const std::string& recipient,
+                                  int afterSteps, std::string reply);
 
 // Plays one script per session of a run, in order: each new connection the
 // run asks for plays the next script (one beyond the scripts is refused).

@@ -14,6 +14,7 @@ using namespace delivery_testing::script;
 
 using delivery_testing::deliveryScript;
 using delivery_testing::RecordingObserver;
+using delivery_testing::refusedAt;
 using delivery_testing::ScriptedServer;
 using delivery_testing::ScriptStep;
 using testing_support::FakePrompter;
@@ -80,15 +81,6 @@ struct RunFixture {
         return sendToRecipients(session, draft, {}, environment, observer);
     }
 };
-
-std::vector<ScriptStep> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
-    std::vector<ScriptStep> script = deliveryScript(kSender, recipient);
-    script.resize(static_cast<std::size_t>(afterSteps));
-    script.push_back(says(std::move(reply)));
-    script.push_back(expects("QUIT"));
-    script.push_back(says("221 bye\r\n"));
-    return script;
-}
 
 } // namespace
 
@@ -256,16 +248,17 @@ TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
          "Could not connect to mail.example.net (port 25): Connection refused."},
         // A refused sender and 530 concern the session, not the recipient
         // (421 pauses the run instead: see the delivery run tests).
-        {"sender refused", refusedAt(a, 4, "553 sender rejected\r\n"), false, true,
+        {"sender refused", refusedAt(kSender, a, 4, "553 sender rejected\r\n"), false, true,
          "Failed: The server refused the sender: 553 sender rejected"},
-        {"530 at the recipient", refusedAt(a, 6, "530 5.7.0 Authentication required\r\n"), false,
-         true, "Failed: The server refused the session: 530 5.7.0 Authentication required"},
-        {"recipient refused", refusedAt(a, 6, "550 no such user\r\n"), false, false,
+        {"530 at the recipient", refusedAt(kSender, a, 6, "530 5.7.0 Authentication required\r\n"),
+         false, true, "Failed: The server refused the session: 530 5.7.0 Authentication required"},
+        {"recipient refused", refusedAt(kSender, a, 6, "550 no such user\r\n"), false, false,
          "Rejected: 550 no such user"},
-        {"message refused", refusedAt(a, 10, "554 spam\r\n"), false, false, "Rejected: 554 spam"},
-        {"greeting refused", refusedAt(a, 0, "554 no service\r\n"), false, true,
+        {"message refused", refusedAt(kSender, a, 10, "554 spam\r\n"), false, false,
+         "Rejected: 554 spam"},
+        {"greeting refused", refusedAt(kSender, a, 0, "554 no service\r\n"), false, true,
          "Failed: The server refused the connection: 554 no service"},
-        {"HELO refused", refusedAt(a, 2, "501 bad name\r\n"), false, true,
+        {"HELO refused", refusedAt(kSender, a, 2, "501 bad name\r\n"), false, true,
          "Failed: The server refused HELO: 501 bad name"},
         {"time-out", timesOut, false, true, "Timeout reached."},
         {"lost connection", hangsUp, false, true, "Connection closed by the server."},
