@@ -1,6 +1,7 @@
 #include "cli/cli_test_support.h"
 
 #include "cli/cli_context.h"
+#include "store/session_file.h"
 #include "support/test_support.h"
 
 #include <sstream>
@@ -48,6 +49,16 @@ CliRun runCliWithInput(const std::vector<std::string>& args, const std::string& 
     std::istringstream in(input);
     store::FixedClock clock(cliTestTime());
     return runCliWithClock(args, clock, in);
+}
+
+std::vector<int> timesContactedIn(const std::string& sessionPath) {
+    std::vector<int> times;
+    // Kept in a variable: a range over a temporary's member outlives it.
+    const store::SessionReadResult read = store::readSessionFile(sessionPath);
+    for (const store::Contact& c : read.session.contacts()) {
+        times.push_back(c.timesContacted);
+    }
+    return times;
 }
 
 } // namespace velmora::testing_support

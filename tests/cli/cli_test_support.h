@@ -36,4 +36,7 @@ CliRun runCliWithClock(const std::vector<std::string>& args, const store::Clock&
 // The same with `input` as standard input.
 CliRun runCliWithInput(const std::vector<std::string>& args, const std::string& input);
 
+// Each contact's times-contacted count in the session file, in slot order.
+std::vector<int> timesContactedIn(const std::string& sessionPath);
+
 } // namespace velmora::testing_support

@@ -66,13 +66,8 @@ struct SendCase {
         err = run.err;
         return run.exitCode;
     }
-    std::vector<int> timesContacted() {
-        store::SessionReadResult read = store::readSessionFile(sessionPath);
-        std::vector<int> times;
-        for (const store::Contact& c : read.session.contacts()) {
-            times.push_back(c.timesContacted);
-        }
-        return times;
+    std::vector<int> timesContacted() const {
+        return testing_support::timesContactedIn(sessionPath);
     }
 };
 

@@ -95,13 +95,7 @@ struct Campaign {
         return nlohmann::json::parse(out);
     }
     std::vector<int> timesContacted() const {
-        std::vector<int> times;
-        // Kept in a variable: a range over a temporary's member outlives it.
-        const store::SessionReadResult read = store::readSessionFile(sessionPath);
-        for (const store::Contact& c : read.session.contacts()) {
-            times.push_back(c.timesContacted);
-        }
-        return times;
+        return testing_support::timesContactedIn(sessionPath);
     }
 };
 
