@@ -20,6 +20,7 @@ namespace velmora::delivery {
 using delivery_testing::SmtpTestServer;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
+using testing_support::waitUntil;
 
 namespace {
 
@@ -136,16 +137,15 @@ TEST(SendEndToEnd, CtrlCCancelsTheRunAndTheStampsSoFarAreSaved) {
     SendCase c(server.port(), "", "", 5);
     // Ctrl+C while the second message waits for the server's answer.
     std::thread user([&store] {
-        for (int i = 0; i < 500; ++i) {
+        const bool waiting = waitUntil(std::chrono::seconds(5), [&store] {
             struct sigaction current {};
             ::sigaction(SIGINT, nullptr, &current);
-            if (current.sa_handler != SIG_DFL &&
-                std::filesystem::exists(store.file("002.waiting"))) {
-                // The second session is waiting for its (delayed) reply.
-                ::kill(::getpid(), SIGINT);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // The second session is waiting for its (delayed) reply.
+            return current.sa_handler != SIG_DFL &&
+                   std::filesystem::exists(store.file("002.waiting"));
+        });
+        if (waiting) {
+            ::kill(::getpid(), SIGINT);
         }
     });
     const int code = c.send({"--recipients", "mailtray"});

@@ -30,6 +30,7 @@ namespace velmora::delivery {
 using delivery_testing::SmtpTestServer;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
+using testing_support::waitUntil;
 
 namespace {
 
@@ -171,9 +172,8 @@ TEST(SendJournalEndToEnd, ResumeRefusesAChangedDraftUnlessForced) {
 
     // Ctrl+C once the first message is in.
     std::thread user([&store] {
-        for (int i = 0; i < 1000 && !std::filesystem::exists(store.file("001.json")); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        waitUntil(std::chrono::seconds(10),
+                  [&store] { return std::filesystem::exists(store.file("001.json")); });
         ::kill(::getpid(), SIGINT);
     });
     EXPECT_EQ(c.send({"--recipients", "mailtray"}), cli::kExitFailed);
@@ -260,9 +260,10 @@ TEST(SendJournalEndToEnd, RunsKilledAtRandomMomentsReachEveryoneOnceWithinTheBou
         ASSERT_GT(pid, 0);
         if (round == 0) {
             // The first kill lands mid-run for sure: after the first message.
-            for (int i = 0; i < 1000 && !std::filesystem::exists(store.file("001.json")); ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
+            waitUntil(
+                std::chrono::seconds(5),
+                [&store] { return std::filesystem::exists(store.file("001.json")); },
+                std::chrono::milliseconds(5));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs(random)));
         const long long killedAt = wallMs();

@@ -4,6 +4,7 @@
 #include "platform/prompter.h"
 #include "store/password_store.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -93,6 +94,11 @@ private:
     TempDir dir_;
     int pid_ = -1;
 };
+
+// Asks `condition` every `interval` until it holds (true) or `timeout` has
+// passed (false): for what another process or thread brings about.
+bool waitUntil(std::chrono::milliseconds timeout, const std::function<bool()>& condition,
+               std::chrono::milliseconds interval = std::chrono::milliseconds(10));
 
 // The mailtray command built beside the tests.
 std::string mailtrayProgram();
