@@ -27,6 +27,7 @@ extern char** environ;
 
 namespace velmora::delivery {
 
+using delivery_testing::serverEnvelopes;
 using delivery_testing::SmtpTestServer;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
@@ -103,11 +104,7 @@ struct Campaign {
 // address -> the times (ms) the server took a message for it
 std::map<std::string, std::vector<long long>> serverDeliveries(const std::string& store) {
     std::map<std::string, std::vector<long long>> deliveries;
-    for (const auto& entry : std::filesystem::directory_iterator(store)) {
-        if (entry.path().extension() != ".json") {
-            continue;
-        }
-        const auto envelope = nlohmann::json::parse(readFileBytes(entry.path().string()));
+    for (auto& envelope : serverEnvelopes(store)) {
         for (const auto& rcpt : envelope["rcptTos"]) {
             deliveries[rcpt.get<std::string>()].push_back(
                 static_cast<long long>(envelope["at"].get<double>() * 1000.0));
@@ -358,11 +355,7 @@ TEST(SendJournalEndToEnd, ConnectionsCarrySeveralMessagesPipelinedOrNotAndSurviv
 
         std::map<int, int> perConnection; // connection -> messages it carried
         std::map<std::string, int> received;
-        for (const auto& entry : std::filesystem::directory_iterator(store.path())) {
-            if (entry.path().extension() != ".json") {
-                continue;
-            }
-            const auto envelope = nlohmann::json::parse(readFileBytes(entry.path().string()));
+        for (auto& envelope : serverEnvelopes(store.path())) {
             ++perConnection[envelope["connection"].get<int>()];
             EXPECT_EQ(envelope["pipelined"].get<bool>(), t.pipelined);
             for (const auto& rcpt : envelope["rcptTos"]) {

@@ -87,12 +87,9 @@ struct InterruptedCampaign {
 
 std::vector<std::string> serverRecipients(const std::string& store) {
     std::vector<std::string> out;
-    for (const auto& entry : std::filesystem::directory_iterator(store)) {
-        if (entry.path().extension() == ".json") {
-            const auto envelope = nlohmann::json::parse(readFileBytes(entry.path().string()));
-            for (const auto& rcpt : envelope["rcptTos"]) {
-                out.push_back(rcpt.get<std::string>());
-            }
+    for (auto& envelope : delivery_testing::serverEnvelopes(store)) {
+        for (const auto& rcpt : envelope["rcptTos"]) {
+            out.push_back(rcpt.get<std::string>());
         }
     }
     std::sort(out.begin(), out.end());
