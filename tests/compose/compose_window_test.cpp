@@ -451,12 +451,7 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
 }
 
 TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
-    struct NoLauncher final : platform::Launcher {
-        bool openDocument(const std::string&) override { return false; }
-        bool startProgram(const std::string&, const std::vector<std::string>&) override {
-            return false;
-        }
-    } launcher;
+    testing_support::NoLauncher launcher;
     testing_support::FakeClipboard clipboard;
     app::MainWindow main(
         session, images,
@@ -485,12 +480,7 @@ TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
 // Requesters and boxes a compose-window command asks for belong to the
 // compose window, which stays in front of the main window afterwards.
 TEST_F(ComposeWindowTest, RequestersOfTheComposeWindowKeepItActive) {
-    struct NoLauncher final : platform::Launcher {
-        bool openDocument(const std::string&) override { return false; }
-        bool startProgram(const std::string&, const std::vector<std::string>&) override {
-            return false;
-        }
-    } launcher;
+    testing_support::NoLauncher launcher;
     testing_support::FakeClipboard clipboard;
     struct MainPrompter final : platform::Prompter {
         std::unique_ptr<platform::QtPrompter> inner;

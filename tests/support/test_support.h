@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/clipboard.h"
+#include "platform/launcher.h"
 #include "platform/prompter.h"
 #include "store/password_store.h"
 
@@ -109,6 +110,14 @@ public:
     std::string content;
     std::string text() const override { return content; }
     void setText(const std::string& text) override { content = text; }
+};
+
+// A desktop that opens no document and starts no program.
+struct NoLauncher final : platform::Launcher {
+    bool openDocument(const std::string&) override { return false; }
+    bool startProgram(const std::string&, const std::vector<std::string>&) override {
+        return false;
+    }
 };
 
 // A keyring in memory that can be made unreachable or refuse to store.
