@@ -26,7 +26,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>

@@ -14,7 +14,6 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
-#include <QKeySequence>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
