@@ -574,7 +574,7 @@ void MainWindow::rebuildRecentSessionsMenu() {
     for (const std::string& path : paths) {
         QString caption = toQString(path);
         caption.replace(u'&', u"&&"_s);
-        QAction* item = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(number++).arg(caption));
+        QAction* item = recentMenu_->addAction(u"&%1 %2"_s.arg(number++).arg(caption));
         item->setData(toQString(path));
         connect(item, &QAction::triggered, this, [this, path] { openSessionFile(path); });
     }

@@ -22,6 +22,8 @@
 #include <QStatusBar>
 #include <QToolButton>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::compose {
 
 using platform::toQString;
@@ -45,7 +47,7 @@ ComposeWindow::ComposeWindow(store::EditorFormat format, ComposeServices service
     : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                Qt::WindowCloseButtonHint),
       format_(format), services_(std::move(services)) {
-    setWindowTitle(QStringLiteral("Compose Email"));
+    setWindowTitle(u"Compose Email"_s);
     setAttribute(Qt::WA_DeleteOnClose);
     // The counts stay as they were when the window opened.
     counts_ = countRecipients(services_.session, services_.filteredResults().size());
