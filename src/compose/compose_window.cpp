@@ -108,13 +108,9 @@ void ComposeWindow::buildButtons(ButtonRow row, QWidget* parent) {
         if (entry.row != row) {
             continue;
         }
-        auto* button = new QToolButton(parent);
-        button->setGeometry(entry.x, place.y, place.size, place.size);
-        button->setIcon(services_.images.icon(entry.image));
-        button->setIconSize(QSize(16, 16));
-        button->setAutoRaise(true);
-        button->setToolTip(toQString(entry.tooltip));
-        button->setAccessibleName(toQString(entry.tooltip));
+        QToolButton* button =
+            platform::addImageButton(*parent, QRect(entry.x, place.y, place.size, place.size),
+                                     services_.images.icon(entry.image), entry.tooltip);
         const ComposeCommand command = entry.command;
         connect(button, &QToolButton::clicked, this, [this, command] { runCommand(command); });
         buttons_[command] = button;
