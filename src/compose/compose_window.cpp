@@ -55,9 +55,8 @@ ComposeWindow::ComposeWindow(store::EditorFormat format, ComposeServices service
     statusBar()->setSizeGripEnabled(false); // the window keeps its size
     buildControls();
     if (services_.clipboard != nullptr) {
-        clipboard_ = services_.clipboard;
+        body_->setClipboard(*services_.clipboard);
     }
-    body_->setClipboard(*clipboard_);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
     centreOnScreen(*this);
@@ -344,7 +343,7 @@ void ComposeWindow::composeIdleUpdate() {
             }
         }
     }
-    if (const auto paste = pasteShown_.update(!clipboard_->text().empty())) {
+    if (const auto paste = pasteShown_.update(!body_->clipboard().text().empty())) {
         buttons_.at(ComposeCommand::Paste)->setEnabled(*paste);
     }
 }
