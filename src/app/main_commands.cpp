@@ -1,6 +1,6 @@
 #include "app/main_commands.h"
 
-#include "store/session.h"
+#include "store/records.h"
 #include "store/session_commands.h"
 #include "store/text.h"
 
@@ -58,7 +58,8 @@ const std::array<ImageButton, 11>& imageButtons() {
         {200, "Set Status", platform::ImageName::SetStatus, C::SetStatus},
         {232, "Set Tag", platform::ImageName::SetTag, C::SetTag},
         {272, "Mailtray (recipients)", platform::ImageName::Mailtray, C::Mailtray},
-        {304, "Server / Delivery Settings", platform::ImageName::DeliverySettings, C::ServerSettings},
+        {304, "Server / Delivery Settings", platform::ImageName::DeliverySettings,
+         C::ServerSettings},
         {336, "Compose Email", platform::ImageName::Compose, C::Compose},
     }};
     return buttons;

@@ -105,7 +105,7 @@ ContactDialog::ContactDialog(store::Session& session, ViewAccess& views,
                              platform::Prompter& prompter, ContactEditDisplay opened,
                              std::int32_t openedSlot, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), views_(views), prompter_(&prompter),
-      editing_(true), opened_(std::move(opened)), openedSlot_(openedSlot) {
+      opened_(std::move(opened)), openedSlot_(openedSlot) {
     buildControls();
     setWindowTitle(toQString(opened_.title));
     groupLabel_->setText(u"Move to Campaign Group"_s);
@@ -191,7 +191,7 @@ void ContactDialog::buildControls() {
 }
 
 void ContactDialog::confirm() {
-    if (editing_) {
+    if (editing()) {
         applyEdits();
     } else {
         addContact();

@@ -72,6 +72,8 @@ private:
                   ContactEditDisplay opened, std::int32_t openedSlot, QWidget* parent);
     void buildControls();
     void confirm();
+    // Only the edit mode has a prompter.
+    bool editing() const { return prompter_ != nullptr; }
     // The six text fields as typed.
     store::ContactTexts typedTexts() const;
     void addContact();
@@ -81,7 +83,6 @@ private:
     ViewAccess& views_;
     platform::Prompter* prompter_ = nullptr; // edit mode only
     const store::Clock* clock_ = nullptr;    // add mode only
-    bool editing_ = false;
     ContactEditDisplay opened_;
     std::int32_t openedSlot_ = 0;
 

@@ -18,8 +18,6 @@ namespace velmora::contacts {
 
 using platform::toQString;
 
-namespace {} // namespace
-
 ExportContactsDialog::ExportContactsDialog(const store::Session& session, ShownLists lists,
                                            platform::Prompter& prompter, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session), lists_(std::move(lists)), prompter_(prompter),

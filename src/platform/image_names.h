@@ -47,7 +47,8 @@ enum class ImageName : int {
     Banner = 39,
     StatusSubscribers = 40,
 };
-inline constexpr int kImageCount = 41;
+// StatusSubscribers is the last image.
+inline constexpr int kImageCount = static_cast<int>(ImageName::StatusSubscribers) + 1;
 
 constexpr int imageNumber(ImageName name) {
     return static_cast<int>(name);

@@ -68,19 +68,18 @@ QVariant ContactListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole) {
         return {};
     }
-    const auto text = [](std::string_view view) { return toQString(view); };
     switch (column) {
     case ListColumn::Icon:
         return {};
     case ListColumn::Email:
-        return text(c.email);
+        return toQString(c.email);
     case ListColumn::Name:
-        return text(c.name);
+        return toQString(c.name);
     case ListColumn::LastContacted:
-        return text(c.lastContacted);
+        return toQString(c.lastContacted);
     case ListColumn::Notes: {
         // A carriage return left by the line-feed rule would draw as a box.
-        QString notes = text(displayedNotes(c.notes, list().notes));
+        QString notes = toQString(displayedNotes(c.notes, list().notes));
         notes.remove(QChar(u'\r'));
         return notes;
     }

@@ -27,8 +27,6 @@ class ContactListModel final : public QAbstractTableModel {
 public:
     // Every cell carries its contact's slot number under this role.
     static constexpr int kSlotRole = Qt::UserRole;
-    // The columns of a list with rows of its own.
-    static constexpr int kOwnRowsColumnCount = static_cast<int>(ListColumn::Name) + 1;
 
     ContactListModel(const store::Session& session, const ContactViews& views, ViewTab tab,
                      const platform::ProgramImages* images, QObject* parent = nullptr);
@@ -51,13 +49,14 @@ public:
     void refreshCells();
     // Replaces the rows of a list of its own (a main list follows the views).
     void setRowSlots(std::vector<std::int32_t> rowSlots);
-    const std::vector<std::int32_t>& rowSlots() const { return list().rowSlots; }
 
-    ViewTab tab() const { return tab_; }
     // The contact slot of a row, 0 for a row out of range.
     std::int32_t slotAt(int row) const;
 
 private:
+    // The columns of a list with rows of its own.
+    static constexpr int kOwnRowsColumnCount = static_cast<int>(ListColumn::Name) + 1;
+
     const ContactList& list() const { return views_ != nullptr ? views_->list(tab_) : ownRows_; }
     int columns() const { return views_ != nullptr ? kListColumnCount : kOwnRowsColumnCount; }
     // Null when the slot no longer exists (the session moved on meanwhile).
