@@ -20,12 +20,12 @@ mkdir -p "$work"
 [ -s "$file" ] || "$build/bench/make_bench_session" "$file"
 mailtray="$build/src/cli/mailtray"
 probe="$build/bench/desktop_start_probe"
-file_mib=$(awk -v b="$(stat -c %s "$file")" 'BEGIN { printf "%.1f", b / 1048576 }')
 results="$work/cli-bench.txt"
 : >"$results"
 
 # name ms peak-KiB, one line per run.
 . "$(dirname "$0")/measure.sh"
+file_mib=$(mib "$file")
 
 probe_run() {
     local out
@@ -51,26 +51,26 @@ for i in $(seq "$runs"); do
     fi
 done
 
-awk -v mib="$file_mib" '
-function median(name,   n, i, j, t, v) {
-    n = count[name]
-    for (i = 1; i <= n; i++) v[i] = ms[name, i]
-    for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
-    return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+# The highest peak (KiB) of NAME's runs.
+peak_kib() {
+    awk -v name="$1" '$1 == name && $3 > p { p = $3 } END { print p + 0 }' "$results"
 }
-{ count[$1]++; ms[$1, count[$1]] = $2; if ($3 > peak[$1]) peak[$1] = $3 }
-function row(name, base, goal) {
-    if (!(name in count)) return
-    printf "%-20s %7.0f ms  %5.2fx %-6s (goal %s)  peak %7.1f MiB = %.2fx file\n", name, median(name),
-        median(name) / median(base), base, goal, peak[name] / 1024, peak[name] / 1024 / mib
+# `row NAME BASE GOAL`: NAME's median against BASE's, and its peak against the file.
+row() {
+    grep -q "^$1 " "$results" || return 0
+    awk -v name="$1" -v base="$2" -v goal="$3" -v mib="$file_mib" -v ms="$(median_ms "$1")" \
+        -v base_ms="$(median_ms "$2")" -v peak="$(peak_kib "$1")" 'BEGIN {
+        printf "%-20s %7.0f ms  %5.2fx %-6s (goal %s)  peak %7.1f MiB = %.2fx file\n", name, ms,
+            ms / base_ms, base, goal, peak / 1024, peak / 1024 / mib }'
 }
-END {
-    printf "file %s MiB; medians of %d interleaved runs\n", mib, count["cat"]
-    row("stats", "cat", "-")
-    row("show", "stats", "3x")
-    row("list", "stats", "-")
-    row("open", "stats", "2x")
-    if ("start-beyond-waits" in count)
+
+printf "file %s MiB; medians of %d interleaved runs\n" "$file_mib" "$(grep -c '^cat ' "$results")"
+row stats cat -
+row show stats 3x
+row list stats -
+row open stats 2x
+if grep -q '^start-beyond-waits ' "$results"; then
+    awk -v ms="$(median_ms start-beyond-waits)" -v peak="$(peak_kib start-beyond-waits)" 'BEGIN {
         printf "%-20s %7.0f ms beyond the deliberate waits (goal 500 ms), peak %.1f MiB\n",
-            "start", median("start-beyond-waits"), peak["start-beyond-waits"] / 1024
-}' "$results"
+            "start", ms, peak / 1024 }'
+fi

@@ -43,11 +43,11 @@ PY
 # The newest run: the one the name lookup finds last in a directory scan.
 target=$(ls "$folder" | sort | tail -n 1)
 target="${target%.jsonl}"
-journal_mib=$(awk -v b="$(stat -c %s "$folder/$target.jsonl")" 'BEGIN { printf "%.1f", b / 1048576 }')
 results="$work/results.txt"
 : >"$results"
 
 . "$(dirname "$0")/measure.sh"
+journal_mib=$(mib "$folder/$target.jsonl")
 
 for i in $(seq "$runs"); do
     echo "run $i of $runs" >&2
@@ -57,18 +57,14 @@ for i in $(seq "$runs"); do
     measure list "$mailtray" runs list "$session"
 done
 
-awk -v journals="$journals" -v recipients="$recipients" -v mib="$journal_mib" '
-    { t[$1] = t[$1] " " $2; n[$1]++ }
-    function median(name,   a, k, i, j, x) {
-        k = split(substr(t[name], 2), a, " ")
-        for (i = 2; i <= k; i++) { x = a[i]; for (j = i - 1; j >= 1 && a[j] + 0 > x + 0; j--) a[j + 1] = a[j]; a[j + 1] = x }
-        return k % 2 ? a[(k + 1) / 2] : (a[k / 2] + a[k / 2 + 1]) / 2
-    }
-    END {
-        printf "%d journals of %d recipients (%s MiB each); medians of %d interleaved runs\n", journals, recipients, mib, n["cat"]
-        printf "cat one journal      %6d ms\n", median("cat")
-        printf "runs show            %6d ms\n", median("show")
-        if (n["other-show"]) printf "runs show (other)    %6d ms\n", median("other-show")
-        printf "runs list            %6d ms\n", median("list")
-        printf "show / list          %6.3f\n", median("show") / median("list")
-    }' "$results"
+other_ms=""
+[ -z "$other" ] || other_ms=$(median_ms other-show)
+awk -v journals="$journals" -v recipients="$recipients" -v mib="$journal_mib" \
+    -v runs="$(grep -c '^cat ' "$results")" -v cat="$(median_ms cat)" -v show="$(median_ms show)" \
+    -v other="$other_ms" -v list="$(median_ms list)" 'BEGIN {
+    printf "%d journals of %d recipients (%s MiB each); medians of %d interleaved runs\n", journals, recipients, mib, runs
+    printf "cat one journal      %6d ms\n", cat
+    printf "runs show            %6d ms\n", show
+    if (other != "") printf "runs show (other)    %6d ms\n", other
+    printf "runs list            %6d ms\n", list
+    printf "show / list          %6.3f\n", show / list }'

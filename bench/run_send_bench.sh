@@ -60,9 +60,8 @@ theirs() {
     end=$(date +%s.%N)
     awk -v n="$count" -v s="$start" -v e="$end" 'BEGIN { printf "%.1f\n", n / (e - s) }'
 }
-median() {
-    tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
+# median, shared with the other benchmark scripts.
+. "$(dirname "$0")/measure.sh"
 
 ours1=() source1=() ours100=() source100=()
 for round in $(seq "$rounds"); do

@@ -1,9 +1,11 @@
 #include "cli/cli_test_support.h"
 
 #include "cli/cli_context.h"
+#include "store/session_file.h"
 #include "support/test_support.h"
 
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace velmora::testing_support {
@@ -20,7 +22,9 @@ store::LocalDateTime RunDayClock::now() const {
     return t;
 }
 
-CliRun runCliWithClock(const std::vector<std::string>& args, const store::Clock& clock) {
+CliRun runCliWithClock(const std::vector<std::string>& args, const store::Clock& clock,
+                       std::istream& in, store::PasswordStore* passwords,
+                       delivery::RandomBytes randomBytes) {
     std::vector<const char*> argv{"mailtray"};
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
@@ -28,7 +32,8 @@ CliRun runCliWithClock(const std::vector<std::string>& args, const store::Clock&
     std::ostringstream out;
     std::ostringstream err;
     CliRun run;
-    run.exitCode = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock);
+    run.exitCode = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock,
+                                    passwords, std::move(randomBytes));
     run.out = out.str();
     run.err = err.str();
     return run;
@@ -36,40 +41,24 @@ CliRun runCliWithClock(const std::vector<std::string>& args, const store::Clock&
 
 CliRun runCli(const std::vector<std::string>& args, const store::LocalDateTime& time,
               store::PasswordStore* passwords) {
-    std::vector<const char*> argv{"mailtray"};
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
     store::FixedClock clock(time);
-    CliRun run;
-    run.exitCode = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), out, err, clock,
-                                    passwords, countingRandomBytes());
-    run.out = out.str();
-    run.err = err.str();
-    return run;
+    return runCliWithClock(args, clock, std::cin, passwords, countingRandomBytes());
 }
 
-} // namespace velmora::testing_support
-
-namespace velmora::testing_support {
-
 CliRun runCliWithInput(const std::vector<std::string>& args, const std::string& input) {
-    std::vector<const char*> argv{"mailtray"};
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
     std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
     store::FixedClock clock(cliTestTime());
-    CliRun run;
-    run.exitCode =
-        cli::runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
+    return runCliWithClock(args, clock, in);
+}
+
+std::vector<int> timesContactedIn(const std::string& sessionPath) {
+    std::vector<int> times;
+    // Kept in a variable: a range over a temporary's member outlives it.
+    const store::SessionReadResult read = store::readSessionFile(sessionPath);
+    for (const store::Contact& c : read.session.contacts()) {
+        times.push_back(c.timesContacted);
+    }
+    return times;
 }
 
 } // namespace velmora::testing_support

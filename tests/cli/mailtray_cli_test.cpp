@@ -14,6 +14,7 @@ namespace velmora::cli {
 using testing_support::readFileBytes;
 using testing_support::runCli;
 using testing_support::TempDir;
+using testing_support::waitUntil;
 using testing_support::writeFileBytes;
 
 namespace {
@@ -48,9 +49,9 @@ void writeScript(const std::string& path, const std::string& body) {
 
 // The recording program writes its arguments, one per line, when it runs.
 std::string waitForFile(const std::string& path) {
-    for (int i = 0; i < 100 && !std::filesystem::exists(path + ".done"); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    waitUntil(
+        std::chrono::seconds(5), [&path] { return std::filesystem::exists(path + ".done"); },
+        std::chrono::milliseconds(50));
     return readFileBytes(path);
 }
 

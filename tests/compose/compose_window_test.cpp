@@ -10,7 +10,6 @@
 #include "engine_waits.h"
 #include "platform/qt_images.h"
 #include "platform/qt_prompter.h"
-#include "platform/qt_text.h"
 #include "support/test_support.h"
 
 #include <QAction>
@@ -35,8 +34,6 @@
 using namespace Qt::StringLiterals;
 
 namespace velmora::compose {
-
-using platform::toQString;
 
 using testing_support::Bytes;
 using testing_support::FakePrompter;
@@ -454,12 +451,7 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
 }
 
 TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
-    struct NoLauncher final : platform::Launcher {
-        bool openDocument(const std::string&) override { return false; }
-        bool startProgram(const std::string&, const std::vector<std::string>&) override {
-            return false;
-        }
-    } launcher;
+    testing_support::NoLauncher launcher;
     testing_support::FakeClipboard clipboard;
     app::MainWindow main(
         session, images,
@@ -488,12 +480,7 @@ TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
 // Requesters and boxes a compose-window command asks for belong to the
 // compose window, which stays in front of the main window afterwards.
 TEST_F(ComposeWindowTest, RequestersOfTheComposeWindowKeepItActive) {
-    struct NoLauncher final : platform::Launcher {
-        bool openDocument(const std::string&) override { return false; }
-        bool startProgram(const std::string&, const std::vector<std::string>&) override {
-            return false;
-        }
-    } launcher;
+    testing_support::NoLauncher launcher;
     testing_support::FakeClipboard clipboard;
     struct MainPrompter final : platform::Prompter {
         std::unique_ptr<platform::QtPrompter> inner;

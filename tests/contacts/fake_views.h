@@ -29,8 +29,6 @@ public:
     void updateStatusLine() override { ++statusLines; }
 };
 
-using testing_support::FakeClipboard;
-
 inline store::LocalDateTime march5() {
     store::LocalDateTime t;
     t.year = 2026;

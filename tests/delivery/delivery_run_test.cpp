@@ -14,14 +14,13 @@ using namespace delivery_testing::script;
 
 using delivery_testing::deliveryScript;
 using delivery_testing::RecordingObserver;
-using delivery_testing::ScriptedConnection;
+using delivery_testing::refusedAt;
 using delivery_testing::ScriptedServer;
 using delivery_testing::ScriptStep;
 using testing_support::TempDir;
 
 namespace {
 
-using Step = ScriptStep;
 constexpr const char* kSender = "ann@example.org";
 
 struct RunFixture {
@@ -75,14 +74,6 @@ struct RunFixture {
     long long now() const { return clock.now().millisecondsSinceEpoch; }
 };
 
-std::vector<Step> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
-    std::vector<Step> script = deliveryScript(kSender, recipient);
-    script.resize(static_cast<std::size_t>(afterSteps));
-    script.push_back(says(std::move(reply)));
-    script.push_back(expects("QUIT"));
-    script.push_back(says("221 bye\r\n"));
-    return script;
-}
 constexpr int kAfterRcpt = 6;
 constexpr int kAfterData = 8;
 constexpr int kAfterMessage = 10;
@@ -106,27 +97,28 @@ SmtpOutcome lost(bool reused) {
 
 // One connection carrying a message to each of `recipients` in turn, RSET
 // between them, then `tail` (what the server does after the last one).
-std::vector<Step> heldScript(const std::vector<std::string>& recipients, std::vector<Step> tail) {
-    std::vector<Step> script = deliveryScript(kSender, recipients.front());
+std::vector<ScriptStep> heldScript(const std::vector<std::string>& recipients,
+                                   std::vector<ScriptStep> tail) {
+    std::vector<ScriptStep> script = deliveryScript(kSender, recipients.front());
     script.resize(kAfterMessage + 1); // up to the message's 250
     for (std::size_t i = 1; i < recipients.size(); ++i) {
-        const std::vector<Step> next = {expects("RSET"),
-                                        says("250 reset\r\n"),
-                                        expects(std::string("MAIL FROM: <") + kSender + ">"),
-                                        says("250 OK\r\n"),
-                                        expects("RCPT TO: <" + recipients[i] + ">"),
-                                        says("250 OK\r\n"),
-                                        expects("DATA"),
-                                        says("354 go ahead\r\n"),
-                                        message(),
-                                        says("250 queued\r\n")};
+        const std::vector<ScriptStep> next = {expects("RSET"),
+                                              says("250 reset\r\n"),
+                                              expects(std::string("MAIL FROM: <") + kSender + ">"),
+                                              says("250 OK\r\n"),
+                                              expects("RCPT TO: <" + recipients[i] + ">"),
+                                              says("250 OK\r\n"),
+                                              expects("DATA"),
+                                              says("354 go ahead\r\n"),
+                                              message(),
+                                              says("250 queued\r\n")};
         script.insert(script.end(), next.begin(), next.end());
     }
     script.insert(script.end(), tail.begin(), tail.end());
     return script;
 }
 
-std::vector<Step> quitTail() {
+std::vector<ScriptStep> quitTail() {
     return {expects("QUIT"), says("221 bye\r\n")};
 }
 
@@ -167,9 +159,10 @@ TEST(DeliveryRun, ADeferredRecipientIsTriedAgainAfterItsBackOffWhileOthersGoOn) 
     RunFixture f;
     const auto first = f.queue("grey@example.org");
     f.queue("ok@example.org");
-    f.server.add(refusedAt("grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n"));
+    f.server.add(refusedAt(kSender, "grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n"));
     f.server.add(deliveryScript(kSender, "ok@example.org"));
-    f.server.add(refusedAt("grey@example.org", kAfterMessage, "452 4.2.2 Mailbox full\r\n"));
+    f.server.add(
+        refusedAt(kSender, "grey@example.org", kAfterMessage, "452 4.2.2 Mailbox full\r\n"));
     f.server.add(deliveryScript(kSender, "grey@example.org"));
     const long long start = f.now();
 
@@ -207,7 +200,7 @@ TEST(DeliveryRun, StillDeferredAfterItsRetriesIsReportedSoAndLeftForRetry) {
         f.set("deferredRetries", c.retries);
         f.queue("grey@example.org");
         for (std::size_t i = 0; i < c.sessions; ++i) {
-            f.server.add(refusedAt("grey@example.org", kAfterData, "451 try later\r\n"));
+            f.server.add(refusedAt(kSender, "grey@example.org", kAfterData, "451 try later\r\n"));
         }
         const SendRunSummary summary = f.run();
         EXPECT_EQ(f.server.opened, static_cast<int>(c.sessions)) << c.retries;
@@ -243,10 +236,10 @@ TEST(DeliveryRun, SlowDownRepliesPauseTheRunUntilTheBudgetIsSpent) {
     f.set("maxPauseMinutes", "3");
     f.queue("a@example.org");
     f.queue("b@example.org");
-    f.server.add(refusedAt("a@example.org", kAfterRcpt, "421 4.7.0 Try again later\r\n"));
+    f.server.add(refusedAt(kSender, "a@example.org", kAfterRcpt, "421 4.7.0 Try again later\r\n"));
     f.server.add(deliveryScript(kSender, "a@example.org"));
     for (int i = 0; i < 3; ++i) {
-        f.server.add(refusedAt("b@example.org", kAfterRcpt, "451 Too many messages\r\n"));
+        f.server.add(refusedAt(kSender, "b@example.org", kAfterRcpt, "451 Too many messages\r\n"));
     }
     const SendRunSummary summary = f.run();
     ASSERT_EQ(f.sessionStarts.size(), 5u);
@@ -271,7 +264,7 @@ TEST(DeliveryRun, ResumeSendsOnlyToThoseWithoutAFinalOutcomeAndAppliesLostStamps
     const auto b = f.queue("b@example.org");
     const auto c = f.queue("c@example.org");
     f.server.add(deliveryScript(kSender, "a@example.org"));
-    f.server.add(refusedAt("b@example.org", kAfterRcpt, "550 no such user\r\n"));
+    f.server.add(refusedAt(kSender, "b@example.org", kAfterRcpt, "550 no such user\r\n"));
     f.server.onOpen = [&f](int n) {
         if (n == 2) {
             f.observer.cancelAfterLine = "Rejected: 550 no such user";
@@ -380,7 +373,7 @@ TEST(DeliveryRun, ConnectionsCarryUpToTheirLimitAndALostOneIsOpenedAgainForTheRe
     // new one, not counted as an attempt.
     f.server.add(heldScript({"d@example.org"}, {expects("RSET"), hangs()}));
     // Lost after f's data: f may have got it, so f failed; the run goes on.
-    std::vector<Step> third = heldScript({"e@example.org", "f@example.org"}, {});
+    std::vector<ScriptStep> third = heldScript({"e@example.org", "f@example.org"}, {});
     third.back() = hangs(); // instead of f's 250
     f.server.add(third);
 
@@ -411,16 +404,17 @@ TEST(DeliveryRun, AHeldConnectionIsLetGoBeforeALongWaitAndRefusalsKeepIt) {
     f.queue("gone@example.org");
     // grey is deferred, gone refused, over one connection; the wait for
     // grey's second try lets it go first.
-    std::vector<Step> first = refusedAt("grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n");
+    std::vector<ScriptStep> first =
+        refusedAt(kSender, "grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n");
     first.resize(kAfterRcpt + 1);
-    const std::vector<Step> rest = {expects("RSET"),
-                                    says("250 reset\r\n"),
-                                    expects("MAIL FROM: <ann@example.org>"),
-                                    says("250 OK\r\n"),
-                                    expects("RCPT TO: <gone@example.org>"),
-                                    says("550 5.1.1 no such user\r\n"),
-                                    expects("QUIT"),
-                                    says("221 bye\r\n")};
+    const std::vector<ScriptStep> rest = {expects("RSET"),
+                                          says("250 reset\r\n"),
+                                          expects("MAIL FROM: <ann@example.org>"),
+                                          says("250 OK\r\n"),
+                                          expects("RCPT TO: <gone@example.org>"),
+                                          says("550 5.1.1 no such user\r\n"),
+                                          expects("QUIT"),
+                                          says("221 bye\r\n")};
     first.insert(first.end(), rest.begin(), rest.end());
     f.server.add(first);
     f.server.add(heldScript({"grey@example.org"}, quitTail()));

@@ -1,10 +1,14 @@
 #include "python_helpers.h"
 
+#include "support/test_support.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
@@ -138,6 +142,21 @@ SmtpTestServer::~SmtpTestServer() {
         int status = 0;
         ::waitpid(pid_, &status, 0);
     }
+}
+
+std::vector<nlohmann::json> serverEnvelopes(const std::string& storeDir) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(storeDir)) {
+        if (entry.path().extension() == ".json") {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end()); // NNN: the order the server took them
+    std::vector<nlohmann::json> envelopes;
+    for (const std::filesystem::path& file : files) {
+        envelopes.push_back(nlohmann::json::parse(testing_support::readFileBytes(file.string())));
+    }
+    return envelopes;
 }
 
 } // namespace velmora::delivery_testing

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -33,5 +34,9 @@ private:
     int port_ = 0;
     int guardFd_ = -1;
 };
+
+// The envelopes the test server stored in `storeDir`, one NNN.json per
+// message it took, in the order it took them.
+std::vector<nlohmann::json> serverEnvelopes(const std::string& storeDir);
 
 } // namespace velmora::delivery_testing

@@ -16,6 +16,7 @@ namespace velmora::delivery {
 
 using delivery_testing::SmtpTestServer;
 using testing_support::TempDir;
+using testing_support::waitUntil;
 
 namespace {
 
@@ -29,18 +30,6 @@ bool accepts(int port) {
         ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return connected;
-}
-
-// Whether `condition` holds within `seconds`, asked every 20 ms.
-template <class Condition> bool within(int seconds, Condition condition) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 } // namespace
@@ -66,7 +55,8 @@ TEST(SmtpTestServerGuard, TheServerStopsWhenItsTestProcessDiesWithoutCleaningUp)
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_GT(port, 0);
-    EXPECT_TRUE(within(10, [port] { return !accepts(port); }))
+    EXPECT_TRUE(waitUntil(
+        std::chrono::seconds(10), [port] { return !accepts(port); }, std::chrono::milliseconds(20)))
         << "the orphaned server still listens on " << port;
 }
 
@@ -79,7 +69,9 @@ TEST(SmtpTestServerGuard, ALiveServerKeepsServingAndStopsWithItsObject) {
         port = server.port();
         EXPECT_TRUE(accepts(port));
     }
-    EXPECT_TRUE(within(10, [port] { return !accepts(port); }));
+    EXPECT_TRUE(waitUntil(
+        std::chrono::seconds(10), [port] { return !accepts(port); },
+        std::chrono::milliseconds(20)));
 }
 
 } // namespace velmora::delivery

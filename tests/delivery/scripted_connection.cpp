@@ -20,7 +20,8 @@ bool ScriptedConnection::connect(const std::string& host, int port, int,
 }
 
 void ScriptedConnection::skipDoneSteps() {
-    while (at_ < script_.size() && script_[at_].kind == Step::Silence && script_[at_].ms <= 0) {
+    while (at_ < script_.size() && script_[at_].kind == ScriptStep::Silence &&
+           script_[at_].ms <= 0) {
         ++at_;
         offset_ = 0;
     }
@@ -33,13 +34,13 @@ unsigned ScriptedConnection::wait(unsigned interest, int timeoutMs) {
         ready |= Writable;
     }
     if ((interest & Readable) && at_ < script_.size() &&
-        (script_[at_].kind == Step::Says || script_[at_].kind == Step::Hangs)) {
+        (script_[at_].kind == ScriptStep::Says || script_[at_].kind == ScriptStep::Hangs)) {
         ready |= Readable;
     }
     if (ready == None) {
         // Nothing due: time passes. A silence is used up by the waiting.
         clock_.advanceMilliseconds(timeoutMs);
-        if (at_ < script_.size() && script_[at_].kind == Step::Silence) {
+        if (at_ < script_.size() && script_[at_].kind == ScriptStep::Silence) {
             script_[at_].ms -= timeoutMs;
         }
     }
@@ -51,12 +52,12 @@ delivery::Connection::IoResult ScriptedConnection::read(char* buffer, std::size_
     if (at_ >= script_.size()) {
         return {Status::WouldBlock, 0};
     }
-    const Step& step = script_[at_];
-    if (step.kind == Step::Hangs) {
+    const ScriptStep& step = script_[at_];
+    if (step.kind == ScriptStep::Hangs) {
         ++at_;
         return {Status::Closed, 0};
     }
-    if (step.kind != Step::Says) {
+    if (step.kind != ScriptStep::Says) {
         return {Status::WouldBlock, 0};
     }
     std::size_t n = std::min(size, step.bytes.size() - offset_);
@@ -77,13 +78,13 @@ delivery::Connection::IoResult ScriptedConnection::write(const char* data, std::
     std::string_view bytes(data, size);
     while (!bytes.empty()) {
         skipDoneSteps();
-        if (at_ >= script_.size() ||
-            (script_[at_].kind != Step::Expects && script_[at_].kind != Step::Message)) {
+        if (at_ >= script_.size() || (script_[at_].kind != ScriptStep::Expects &&
+                                      script_[at_].kind != ScriptStep::Message)) {
             unexpected.append(bytes);
             break;
         }
-        Step& step = script_[at_];
-        if (step.kind == Step::Message) {
+        ScriptStep& step = script_[at_];
+        if (step.kind == ScriptStep::Message) {
             messageBytes_.append(bytes);
             bytes = {};
             const std::size_t end = messageBytes_.find("\r\n.\r\n");
@@ -133,6 +134,17 @@ std::vector<ScriptStep> deliveryScript(const std::string& sender, const std::str
             says("250 queued\r\n"),
             expects("QUIT"),
             says("221 bye\r\n")};
+}
+
+std::vector<ScriptStep> refusedAt(const std::string& sender, const std::string& recipient,
+                                  int afterSteps, std::string reply) {
+    using namespace script;
+    std::vector<ScriptStep> steps = deliveryScript(sender, recipient);
+    steps.resize(static_cast<std::size_t>(afterSteps));
+    steps.push_back(says(std::move(reply)));
+    steps.push_back(expects("QUIT"));
+    steps.push_back(says("221 bye\r\n"));
+    return steps;
 }
 
 namespace {

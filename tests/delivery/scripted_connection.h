@@ -17,9 +17,7 @@ namespace velmora::delivery_testing {
 // time-outs run instantly. Client writes are checked against the script.
 class ScriptedConnection final : public delivery::Connection {
 public:
-    using Step = ScriptStep;
-
-    ScriptedConnection(store::FixedClock& clock, std::vector<Step> script)
+    ScriptedConnection(store::FixedClock& clock, std::vector<ScriptStep> script)
         : clock_(clock), script_(std::move(script)) {}
 
     bool connect(const std::string& host, int port, int timeoutMs,
@@ -47,7 +45,7 @@ private:
     void skipDoneSteps();
 
     store::FixedClock& clock_;
-    std::vector<Step> script_;
+    std::vector<ScriptStep> script_;
     std::size_t at_ = 0;
     std::size_t offset_ = 0; // into the current step's bytes
     std::string messageBytes_;
@@ -80,15 +78,18 @@ public:
 };
 
 // The whole dialogue of one delivery without login, from "client.example".
-std::vector<ScriptedConnection::Step> deliveryScript(const std::string& sender,
-                                                     const std::string& recipient);
+std::vector<ScriptStep> deliveryScript(const std::string& sender, const std::string& recipient);
+// That dialogue cut after its first `afterSteps` steps, where the server
+// answers `reply`, then takes the client's QUIT.
+std::vector<ScriptStep> refusedAt(const std::string& sender, const std::string& recipient,
+                                  int afterSteps, std::string reply);
 
 // Plays one script per session of a run, in order: each new connection the
 // run asks for plays the next script (one beyond the scripts is refused).
 class ScriptedServer {
 public:
     explicit ScriptedServer(store::FixedClock& clock) : clock_(clock) {}
-    ScriptedConnection& add(std::vector<ScriptedConnection::Step> script);
+    ScriptedConnection& add(std::vector<ScriptStep> script);
     // For SendRunEnvironment::openConnection.
     std::function<std::unique_ptr<delivery::Connection>()> factory();
 

@@ -20,6 +20,7 @@ namespace velmora::delivery {
 using delivery_testing::SmtpTestServer;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
+using testing_support::waitUntil;
 
 namespace {
 
@@ -66,13 +67,8 @@ struct SendCase {
         err = run.err;
         return run.exitCode;
     }
-    std::vector<int> timesContacted() {
-        store::SessionReadResult read = store::readSessionFile(sessionPath);
-        std::vector<int> times;
-        for (const store::Contact& c : read.session.contacts()) {
-            times.push_back(c.timesContacted);
-        }
-        return times;
+    std::vector<int> timesContacted() const {
+        return testing_support::timesContactedIn(sessionPath);
     }
 };
 
@@ -141,16 +137,15 @@ TEST(SendEndToEnd, CtrlCCancelsTheRunAndTheStampsSoFarAreSaved) {
     SendCase c(server.port(), "", "", 5);
     // Ctrl+C while the second message waits for the server's answer.
     std::thread user([&store] {
-        for (int i = 0; i < 500; ++i) {
+        const bool waiting = waitUntil(std::chrono::seconds(5), [&store] {
             struct sigaction current {};
             ::sigaction(SIGINT, nullptr, &current);
-            if (current.sa_handler != SIG_DFL &&
-                std::filesystem::exists(store.file("002.waiting"))) {
-                // The second session is waiting for its (delayed) reply.
-                ::kill(::getpid(), SIGINT);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // The second session is waiting for its (delayed) reply.
+            return current.sa_handler != SIG_DFL &&
+                   std::filesystem::exists(store.file("002.waiting"));
+        });
+        if (waiting) {
+            ::kill(::getpid(), SIGINT);
         }
     });
     const int code = c.send({"--recipients", "mailtray"});

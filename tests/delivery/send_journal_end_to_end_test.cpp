@@ -27,9 +27,11 @@ extern char** environ;
 
 namespace velmora::delivery {
 
+using delivery_testing::serverEnvelopes;
 using delivery_testing::SmtpTestServer;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
+using testing_support::waitUntil;
 
 namespace {
 
@@ -95,24 +97,14 @@ struct Campaign {
         return nlohmann::json::parse(out);
     }
     std::vector<int> timesContacted() const {
-        std::vector<int> times;
-        // Kept in a variable: a range over a temporary's member outlives it.
-        const store::SessionReadResult read = store::readSessionFile(sessionPath);
-        for (const store::Contact& c : read.session.contacts()) {
-            times.push_back(c.timesContacted);
-        }
-        return times;
+        return testing_support::timesContactedIn(sessionPath);
     }
 };
 
 // address -> the times (ms) the server took a message for it
 std::map<std::string, std::vector<long long>> serverDeliveries(const std::string& store) {
     std::map<std::string, std::vector<long long>> deliveries;
-    for (const auto& entry : std::filesystem::directory_iterator(store)) {
-        if (entry.path().extension() != ".json") {
-            continue;
-        }
-        const auto envelope = nlohmann::json::parse(readFileBytes(entry.path().string()));
+    for (auto& envelope : serverEnvelopes(store)) {
         for (const auto& rcpt : envelope["rcptTos"]) {
             deliveries[rcpt.get<std::string>()].push_back(
                 static_cast<long long>(envelope["at"].get<double>() * 1000.0));
@@ -177,9 +169,8 @@ TEST(SendJournalEndToEnd, ResumeRefusesAChangedDraftUnlessForced) {
 
     // Ctrl+C once the first message is in.
     std::thread user([&store] {
-        for (int i = 0; i < 1000 && !std::filesystem::exists(store.file("001.json")); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        waitUntil(std::chrono::seconds(10),
+                  [&store] { return std::filesystem::exists(store.file("001.json")); });
         ::kill(::getpid(), SIGINT);
     });
     EXPECT_EQ(c.send({"--recipients", "mailtray"}), cli::kExitFailed);
@@ -266,9 +257,10 @@ TEST(SendJournalEndToEnd, RunsKilledAtRandomMomentsReachEveryoneOnceWithinTheBou
         ASSERT_GT(pid, 0);
         if (round == 0) {
             // The first kill lands mid-run for sure: after the first message.
-            for (int i = 0; i < 1000 && !std::filesystem::exists(store.file("001.json")); ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
+            waitUntil(
+                std::chrono::seconds(5),
+                [&store] { return std::filesystem::exists(store.file("001.json")); },
+                std::chrono::milliseconds(5));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs(random)));
         const long long killedAt = wallMs();
@@ -363,11 +355,7 @@ TEST(SendJournalEndToEnd, ConnectionsCarrySeveralMessagesPipelinedOrNotAndSurviv
 
         std::map<int, int> perConnection; // connection -> messages it carried
         std::map<std::string, int> received;
-        for (const auto& entry : std::filesystem::directory_iterator(store.path())) {
-            if (entry.path().extension() != ".json") {
-                continue;
-            }
-            const auto envelope = nlohmann::json::parse(readFileBytes(entry.path().string()));
+        for (auto& envelope : serverEnvelopes(store.path())) {
             ++perConnection[envelope["connection"].get<int>()];
             EXPECT_EQ(envelope["pipelined"].get<bool>(), t.pipelined);
             for (const auto& rcpt : envelope["rcptTos"]) {

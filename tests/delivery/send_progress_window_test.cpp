@@ -19,7 +19,6 @@ using namespace Qt::StringLiterals;
 namespace velmora::delivery {
 
 using delivery_testing::deliveryScript;
-using delivery_testing::ScriptedConnection;
 using delivery_testing::ScriptedServer;
 
 namespace {

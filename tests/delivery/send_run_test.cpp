@@ -14,14 +14,13 @@ using namespace delivery_testing::script;
 
 using delivery_testing::deliveryScript;
 using delivery_testing::RecordingObserver;
-using delivery_testing::ScriptedConnection;
+using delivery_testing::refusedAt;
 using delivery_testing::ScriptedServer;
 using delivery_testing::ScriptStep;
 using testing_support::FakePrompter;
 
 namespace {
 
-using Step = ScriptStep;
 using Recipients = std::vector<std::pair<std::int32_t, std::string>>;
 
 constexpr const char* kSender = "ann@example.org";
@@ -82,15 +81,6 @@ struct RunFixture {
         return sendToRecipients(session, draft, {}, environment, observer);
     }
 };
-
-std::vector<Step> refusedAt(const std::string& recipient, int afterSteps, std::string reply) {
-    std::vector<Step> script = deliveryScript(kSender, recipient);
-    script.resize(static_cast<std::size_t>(afterSteps));
-    script.push_back(says(std::move(reply)));
-    script.push_back(expects("QUIT"));
-    script.push_back(says("221 bye\r\n"));
-    return script;
-}
 
 } // namespace
 
@@ -193,7 +183,7 @@ TEST(SendRun, CancelDuringTheThirdOfFiveStopsThereAndStampsOnlyDeliveries) {
     }
     f.server.add(deliveryScript(kSender, "r1@example.org"));
     f.server.add(deliveryScript(kSender, "r2@example.org"));
-    std::vector<Step> third = deliveryScript(kSender, "r3@example.org");
+    std::vector<ScriptStep> third = deliveryScript(kSender, "r3@example.org");
     third.resize(5);
     third.push_back(silence(5000));
     f.server.add(third);
@@ -237,16 +227,16 @@ TEST(SendRun, CancelBetweenSessionsIsLoggedByTheRun) {
 TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
     struct Case {
         const char* name;
-        std::vector<Step> first; // the first of two recipients
+        std::vector<ScriptStep> first; // the first of two recipients
         bool refuseConnect;
         bool stops;
         const char* resultLine;
     };
     const std::string a = "a@example.org";
-    std::vector<Step> timesOut = deliveryScript(kSender, a);
+    std::vector<ScriptStep> timesOut = deliveryScript(kSender, a);
     timesOut.resize(3);
     timesOut.push_back(silence(20000));
-    std::vector<Step> hangsUp = deliveryScript(kSender, a);
+    std::vector<ScriptStep> hangsUp = deliveryScript(kSender, a);
     hangsUp.resize(8);
     hangsUp.push_back(hangs());
     const std::vector<Case> cases = {
@@ -258,16 +248,17 @@ TEST(SendRun, RefusalsFailOneRecipientWhileServerFailuresStopTheRun) {
          "Could not connect to mail.example.net (port 25): Connection refused."},
         // A refused sender and 530 concern the session, not the recipient
         // (421 pauses the run instead: see the delivery run tests).
-        {"sender refused", refusedAt(a, 4, "553 sender rejected\r\n"), false, true,
+        {"sender refused", refusedAt(kSender, a, 4, "553 sender rejected\r\n"), false, true,
          "Failed: The server refused the sender: 553 sender rejected"},
-        {"530 at the recipient", refusedAt(a, 6, "530 5.7.0 Authentication required\r\n"), false,
-         true, "Failed: The server refused the session: 530 5.7.0 Authentication required"},
-        {"recipient refused", refusedAt(a, 6, "550 no such user\r\n"), false, false,
+        {"530 at the recipient", refusedAt(kSender, a, 6, "530 5.7.0 Authentication required\r\n"),
+         false, true, "Failed: The server refused the session: 530 5.7.0 Authentication required"},
+        {"recipient refused", refusedAt(kSender, a, 6, "550 no such user\r\n"), false, false,
          "Rejected: 550 no such user"},
-        {"message refused", refusedAt(a, 10, "554 spam\r\n"), false, false, "Rejected: 554 spam"},
-        {"greeting refused", refusedAt(a, 0, "554 no service\r\n"), false, true,
+        {"message refused", refusedAt(kSender, a, 10, "554 spam\r\n"), false, false,
+         "Rejected: 554 spam"},
+        {"greeting refused", refusedAt(kSender, a, 0, "554 no service\r\n"), false, true,
          "Failed: The server refused the connection: 554 no service"},
-        {"HELO refused", refusedAt(a, 2, "501 bad name\r\n"), false, true,
+        {"HELO refused", refusedAt(kSender, a, 2, "501 bad name\r\n"), false, true,
          "Failed: The server refused HELO: 501 bad name"},
         {"time-out", timesOut, false, true, "Timeout reached."},
         {"lost connection", hangsUp, false, true, "Connection closed by the server."},
@@ -444,7 +435,7 @@ TEST(SendRun, AnAttachmentGoneDuringTheRunFailsThatRecipientUnfinished) {
     f.server.add(deliveryScript(kSender, "a@example.org"));
     // The second session reaches DATA, then the message stops unfinished:
     // the connection is closed without the end-of-data line.
-    std::vector<Step> second = deliveryScript(kSender, "b@example.org");
+    std::vector<ScriptStep> second = deliveryScript(kSender, "b@example.org");
     second.resize(second.size() - 4); // up to the 354 reply
     f.server.add(second);
     f.server.onOpen = [&](int number) {

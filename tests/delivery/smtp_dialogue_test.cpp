@@ -658,8 +658,15 @@ std::vector<ScriptStep> ehloOpening() {
             says(kEhloWithPipelining)};
 }
 
-void append(std::vector<ScriptStep>& script, const std::vector<ScriptStep>& more) {
-    script.insert(script.end(), more.begin(), more.end());
+// MAIL FROM, RCPT TO and DATA, each answered before the next, then the message.
+std::vector<ScriptStep> envelopeOneByOne(const std::string& recipient) {
+    return {expects("MAIL FROM: <ann@example.org>"),
+            says("250 ok\r\n"),
+            expects("RCPT TO: <" + recipient + ">"),
+            says("250 ok\r\n"),
+            expects("DATA"),
+            says("354 go\r\n"),
+            message()};
 }
 
 } // namespace
@@ -673,13 +680,12 @@ TEST(SmtpDialogueReuse, AHeldConnectionCarriesMessagesWithRsetBetweenThemAndQuit
         std::vector<ScriptStep> first = ehloOpening();
         if (pipelining) {
             // Written together before any reply; read back in order.
-            append(first, {expects("MAIL FROM: <ann@example.org>"),
-                           expects("RCPT TO: <bob@example.net>"), expects("DATA"),
-                           says("250 sender ok\r\n250 rcpt ok\r\n354 go\r\n"), message()});
+            first = joinedScript(std::move(first),
+                                 {expects("MAIL FROM: <ann@example.org>"),
+                                  expects("RCPT TO: <bob@example.net>"), expects("DATA"),
+                                  says("250 sender ok\r\n250 rcpt ok\r\n354 go\r\n"), message()});
         } else {
-            append(first, {expects("MAIL FROM: <ann@example.org>"), says("250 ok\r\n"),
-                           expects("RCPT TO: <bob@example.net>"), says("250 ok\r\n"),
-                           expects("DATA"), says("354 go\r\n"), message()});
+            first = joinedScript(std::move(first), envelopeOneByOne("bob@example.net"));
         }
         first.push_back(says("250 queued 1\r\n"));
         player.play(first);
@@ -698,15 +704,8 @@ TEST(SmtpDialogueReuse, AHeldConnectionCarriesMessagesWithRsetBetweenThemAndQuit
                       says("354 go\r\n"),
                       message()};
         } else {
-            second = {expects("RSET"),
-                      says("250 reset\r\n"),
-                      expects("MAIL FROM: <ann@example.org>"),
-                      says("250 ok\r\n"),
-                      expects("RCPT TO: <cy@example.net>"),
-                      says("250 ok\r\n"),
-                      expects("DATA"),
-                      says("354 go\r\n"),
-                      message()};
+            second = joinedScript({expects("RSET"), says("250 reset\r\n")},
+                                  envelopeOneByOne("cy@example.net"));
         }
         second.push_back(says("250 queued 2\r\n"));
         player.play(second);
@@ -761,9 +760,9 @@ TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNe
         setup.keepOpen = c.keepOpen;
         SmtpDialogue d(setup);
         ScriptPlayer player(d);
-        std::vector<ScriptStep> script = ehloOpening();
-        append(script, {expects("MAIL FROM: <ann@example.org>"),
-                        expects("RCPT TO: <bob@example.net>"), expects("DATA")});
+        std::vector<ScriptStep> script =
+            joinedScript(ehloOpening(), {expects("MAIL FROM: <ann@example.org>"),
+                                         expects("RCPT TO: <bob@example.net>"), expects("DATA")});
         // Each reply alone: nothing may be written until the group is answered.
         std::string replies = c.replies;
         for (std::size_t end = replies.find("\r\n"); end != std::string::npos;
@@ -771,8 +770,7 @@ TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNe
             script.push_back(says(replies.substr(0, end + 2)));
             replies.erase(0, end + 2);
         }
-        append(script, c.then);
-        player.play(script);
+        player.play(joinedScript(std::move(script), c.then));
         EXPECT_EQ(d.outcome().result, c.result);
         EXPECT_EQ(d.outcome().replyCode, c.code);
         EXPECT_EQ(d.idle(), c.idle);
@@ -781,15 +779,8 @@ TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNe
 }
 
 TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
-    const std::vector<ScriptStep> toData = {expects("RSET"),
-                                            says("250 ok\r\n"),
-                                            expects("MAIL FROM: <ann@example.org>"),
-                                            says("250 ok\r\n"),
-                                            expects("RCPT TO: <cy@example.net>"),
-                                            says("250 ok\r\n"),
-                                            expects("DATA"),
-                                            says("354 go\r\n"),
-                                            message()};
+    const std::vector<ScriptStep> toData =
+        joinedScript({expects("RSET"), says("250 ok\r\n")}, envelopeOneByOne("cy@example.net"));
     struct Case {
         const char* name;
         const char* recipient;

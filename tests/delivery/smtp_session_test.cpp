@@ -18,8 +18,6 @@ using testing_support::writeFileBytes;
 
 namespace {
 
-using Step = ScriptStep;
-
 struct SessionFixture {
     store::FixedClock clock{store::LocalDateTime{}};
     MimeTypesFile types{"/nonexistent"};
@@ -44,8 +42,8 @@ struct SessionFixture {
     }
 };
 
-std::vector<Step> plainScript(std::vector<Step> afterData) {
-    std::vector<Step> script = {
+std::vector<ScriptStep> plainScript(std::vector<ScriptStep> afterData) {
+    std::vector<ScriptStep> script = {
         says("220 mail.example.net ESMTP\r\n"),
         expects("HELO client.example"),
         says("250 mail.example.net\r\n"),
@@ -61,7 +59,7 @@ std::vector<Step> plainScript(std::vector<Step> afterData) {
     return script;
 }
 
-std::vector<Step> deliveredTail() {
+std::vector<ScriptStep> deliveredTail() {
     return {says("250 queued\r\n"), expects("QUIT"), says("221 bye\r\n")};
 }
 
@@ -154,7 +152,7 @@ TEST(SmtpSession, ATimeOutOfZeroTimesOutAtOnceEvenWithAnAnswerWaiting) {
 TEST(SmtpSession, TimeOutCountsFromTheEndOfTheWriteNotTheStart) {
     SessionFixture f;
     // A slow link: every write takes 30 s; each reply comes 9 s after it.
-    std::vector<Step> script =
+    std::vector<ScriptStep> script =
         plainScript({silence(9000), says("250 queued\r\n"), expects("QUIT"), says("221 bye\r\n")});
     script.insert(script.begin() + 2, silence(9000));
     ScriptedConnection c(f.clock, script);

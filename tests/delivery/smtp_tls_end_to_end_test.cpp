@@ -1,6 +1,6 @@
 // Encrypted sessions against a real SMTP server (aiosmtpd) on 127.0.0.1,
 // with certificates made for each test by the openssl command.
-#include "cli/cli_context.h"
+#include "cli/cli_test_support.h"
 #include "delivery/mime_text.h"
 #include "delivery/mime_types_file.h"
 #include "delivery/smtp_session.h"
@@ -21,7 +21,9 @@ namespace velmora::delivery {
 using delivery_testing::RecordingObserver;
 using delivery_testing::runPythonScript;
 using delivery_testing::SmtpTestServer;
+using testing_support::CliRun;
 using testing_support::readFileBytes;
+using testing_support::runCliWithClock;
 using testing_support::TempDir;
 
 namespace {
@@ -254,25 +256,12 @@ TEST(SmtpTlsEndToEnd, WithoutStartTlsAutoNeverPutsThePasswordOnTheWire) {
 
 namespace {
 
-struct CliResult {
-    int code = -1;
-    std::string out, err;
-};
-
-CliResult mailtray(std::vector<std::string> args) {
-    args.insert(args.begin(), "mailtray");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::istringstream in;
-    std::ostringstream out, err;
+// The command in-process on the real clock (the certificates are made
+// now) with nothing on standard input.
+CliRun mailtray(const std::vector<std::string>& args) {
+    std::istringstream noInput;
     store::SystemClock clock;
-    CliResult r;
-    r.code = cli::runMailtray(static_cast<int>(argv.size()), argv.data(), in, out, err, clock);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
+    return runCliWithClock(args, clock, noInput);
 }
 
 } // namespace
@@ -286,15 +275,15 @@ TEST(SmtpTlsEndToEnd, TheCommandLineConfiguresTestsAndSendsThroughAStartTlsOnlyS
     ASSERT_TRUE(server.running());
     TempDir files;
     const std::string session = files.file("s.qmz");
-    ASSERT_EQ(mailtray({"session", "new", session}).code, 0);
-    const CliResult set =
+    ASSERT_EQ(mailtray({"session", "new", session}).exitCode, 0);
+    const CliRun set =
         mailtray({"settings", "set", session, "smtpServer=localhost",
                   "smtpPort=" + std::to_string(server.port()), "timeoutSeconds=5", "requiresAuth=1",
                   "userName=ann.lee", "password=s3cret", "smtpSecurity=starttls"});
-    ASSERT_EQ(set.code, 0) << set.err;
+    ASSERT_EQ(set.exitCode, 0) << set.err;
 
-    const CliResult tested = mailtray({"test-connection", session});
-    EXPECT_EQ(tested.code, 0) << tested.out << tested.err;
+    const CliRun tested = mailtray({"test-connection", session});
+    EXPECT_EQ(tested.exitCode, 0) << tested.out << tested.err;
     EXPECT_NE(tested.out.find("Greeting: test.server"), std::string::npos) << tested.out;
     EXPECT_NE(tested.out.find("Capabilities: "), std::string::npos);
     EXPECT_NE(tested.out.find("Encryption: TLSv1."), std::string::npos);
@@ -308,18 +297,18 @@ TEST(SmtpTlsEndToEnd, TheCommandLineConfiguresTestsAndSendsThroughAStartTlsOnlyS
     const std::string draft = files.file("d.eml");
     ASSERT_EQ(
         mailtray({"draft", "new", draft, "--from", "Ann <ann@example.org>", "--subject", "Hi"})
-            .code,
+            .exitCode,
         0);
-    const CliResult sent = mailtray({"send", session, draft, "--recipients", "single:bob@x.org"});
-    EXPECT_EQ(sent.code, 0) << sent.out << sent.err;
+    const CliRun sent = mailtray({"send", session, draft, "--recipients", "single:bob@x.org"});
+    EXPECT_EQ(sent.exitCode, 0) << sent.out << sent.err;
     const auto envelope = nlohmann::json::parse(readFileBytes(store.file("001.json")));
     EXPECT_EQ(envelope["login"], "ann.lee");
     EXPECT_EQ(envelope["rcptTos"], nlohmann::json::array({"bob@x.org"}));
 
     // A wrong password: the test says so and exits 1.
-    ASSERT_EQ(mailtray({"settings", "set", session, "password=wrong"}).code, 0);
-    const CliResult refused = mailtray({"test-connection", session});
-    EXPECT_EQ(refused.code, 1);
+    ASSERT_EQ(mailtray({"settings", "set", session, "password=wrong"}).exitCode, 0);
+    const CliRun refused = mailtray({"test-connection", session});
+    EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.out.find("Result: Failed: The server refused the login: 535"),
               std::string::npos)
         << refused.out;

@@ -38,10 +38,15 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(images.load());
         session.startDirectory = dir.path() + "/";
-        window = std::make_unique<app::MainWindow>(
-            session, images,
-            app::MainWindowServices{
-                prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
+        window = std::make_unique<app::MainWindow>(session, images,
+                                                   app::MainWindowServices{prompter,
+                                                                           launcher,
+                                                                           dir.path() + "/",
+                                                                           {},
+                                                                           *windowClock,
+                                                                           clipboard,
+                                                                           nullptr,
+                                                                           nullptr});
         store::newSession(session, window->sessionHooks());
     }
     void TearDown() override {
@@ -79,6 +84,8 @@ protected:
     FakePrompter prompter;
     RecordingLauncher launcher;
     store::FixedClock clock{store::LocalDateTime{2026, 12, 7, 9, 0, 0, 1, 60, 0}};
+    // What the window's commands take as now: set it before SetUp() for another clock.
+    store::Clock* windowClock = &clock;
     FakeClipboard clipboard;
     std::unique_ptr<app::MainWindow> window;
 };

@@ -37,7 +37,6 @@ namespace velmora::app {
 
 using platform::toQString;
 
-using testing_support::FakePrompter;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
 using testing_support::writeFileBytes;

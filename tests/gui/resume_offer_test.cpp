@@ -2,15 +2,12 @@
 // Yes sends to the recipients left (here to aiosmtpd on 127.0.0.1), No
 // leaves the journal for later.
 #include "../delivery/python_helpers.h"
-#include "app/main_window.h"
 #include "delivery/draft_file.h"
 #include "delivery/run_journal.h"
-#include "platform/qt_images.h"
+#include "main_window_fixture.h"
 #include "store/session_file.h"
-#include "support/qt_app.h"
 #include "support/test_support.h"
 
-#include <QApplication>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -22,18 +19,10 @@ using namespace velmora::delivery;
 using namespace velmora::platform;
 using namespace velmora::store;
 using delivery_testing::SmtpTestServer;
-using testing_support::FakePrompter;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
 
 namespace {
-
-struct NoLauncher final : platform::Launcher {
-    bool openDocument(const std::string&) override { return false; }
-    bool startProgram(const std::string&, const std::vector<std::string>&) override {
-        return false;
-    }
-};
 
 // A saved session of three contacts and a journal that delivered to the
 // first before the program stopped.
@@ -87,42 +76,24 @@ struct InterruptedCampaign {
 
 std::vector<std::string> serverRecipients(const std::string& store) {
     std::vector<std::string> out;
-    for (const auto& entry : std::filesystem::directory_iterator(store)) {
-        if (entry.path().extension() == ".json") {
-            const auto envelope = nlohmann::json::parse(readFileBytes(entry.path().string()));
-            for (const auto& rcpt : envelope["rcptTos"]) {
-                out.push_back(rcpt.get<std::string>());
-            }
+    for (auto& envelope : delivery_testing::serverEnvelopes(store)) {
+        for (const auto& rcpt : envelope["rcptTos"]) {
+            out.push_back(rcpt.get<std::string>());
         }
     }
     std::sort(out.begin(), out.end());
     return out;
 }
 
-class ResumeOfferTest : public ::testing::Test {
+// The window on the real clock: the resumed run's time-outs need it.
+class ResumeOfferTest : public testing_support::MainWindowFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(images.load());
-        window = std::make_unique<MainWindow>(
-            session, images,
-            MainWindowServices{
-                prompter, launcher, dir.path() + "/", {}, clock, clipboard, nullptr, nullptr});
-        newSession(session, window->sessionHooks());
-    }
-    void TearDown() override {
-        session.markSaved();
-        window.reset();
+        windowClock = &systemClock;
+        MainWindowFixture::SetUp();
     }
 
-    QApplication& app = testing_support::qtApp();
-    TempDir dir;
-    ProgramImages images;
-    Session session;
-    FakePrompter prompter;
-    NoLauncher launcher;
-    SystemClock clock;
-    testing_support::FakeClipboard clipboard;
-    std::unique_ptr<MainWindow> window;
+    SystemClock systemClock;
 };
 
 } // namespace

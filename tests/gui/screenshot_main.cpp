@@ -26,12 +26,7 @@ int main(int argc, char** argv) {
     }
     velmora::store::Session session;
     velmora::testing_support::FakePrompter prompter;
-    struct NoLauncher final : velmora::platform::Launcher {
-        bool openDocument(const std::string&) override { return false; }
-        bool startProgram(const std::string&, const std::vector<std::string>&) override {
-            return false;
-        }
-    } launcher;
+    velmora::testing_support::NoLauncher launcher;
     velmora::store::SystemClock clock;
     velmora::testing_support::FakeClipboard clipboard;
     velmora::app::MainWindow window(

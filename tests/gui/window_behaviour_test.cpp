@@ -31,9 +31,6 @@ using namespace Qt::StringLiterals;
 
 namespace velmora::app {
 
-using testing_support::FakePrompter;
-using testing_support::TempDir;
-
 namespace {
 
 class WindowBehaviourTest : public testing_support::MainWindowFixture {

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -99,6 +100,18 @@ std::string ChildProcess::out() const {
 
 std::string ChildProcess::err() const {
     return readFileBytes(dir_.file("err"));
+}
+
+bool waitUntil(std::chrono::milliseconds timeout, const std::function<bool()>& condition,
+               std::chrono::milliseconds interval) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(interval);
+    }
+    return true;
 }
 
 std::string mailtrayProgram() {

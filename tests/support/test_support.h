@@ -1,9 +1,11 @@
 #pragma once
 
 #include "platform/clipboard.h"
+#include "platform/launcher.h"
 #include "platform/prompter.h"
 #include "store/password_store.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -94,6 +96,11 @@ private:
     int pid_ = -1;
 };
 
+// Asks `condition` every `interval` until it holds (true) or `timeout` has
+// passed (false): for what another process or thread brings about.
+bool waitUntil(std::chrono::milliseconds timeout, const std::function<bool()>& condition,
+               std::chrono::milliseconds interval = std::chrono::milliseconds(10));
+
 // The mailtray command built beside the tests.
 std::string mailtrayProgram();
 
@@ -103,6 +110,14 @@ public:
     std::string content;
     std::string text() const override { return content; }
     void setText(const std::string& text) override { content = text; }
+};
+
+// A desktop that opens no document and starts no program.
+struct NoLauncher final : platform::Launcher {
+    bool openDocument(const std::string&) override { return false; }
+    bool startProgram(const std::string&, const std::vector<std::string>&) override {
+        return false;
+    }
 };
 
 // A keyring in memory that can be made unreachable or refuse to store.
