@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <map>
 #include <memory>
 #include <optional>
 

@@ -3,7 +3,6 @@
 #include "views/contact_views.h"
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <optional>
 
