@@ -134,13 +134,9 @@ void MainWindow::buildControls() {
     const auto& buttons = imageButtons();
     buttonStrip->setFixedSize(buttons.back().x + kImageButtonSize, kButtonRowHeight);
     for (const ImageButton& entry : buttons) {
-        auto* button = new QToolButton(buttonStrip);
-        button->setGeometry(entry.x, 0, kImageButtonSize, kImageButtonSize);
-        button->setIcon(images_.icon(entry.image));
-        button->setIconSize(QSize(16, 16));
-        button->setAutoRaise(true);
-        button->setToolTip(toQString(entry.tooltip));
-        button->setAccessibleName(toQString(entry.tooltip));
+        QToolButton* button = platform::addImageButton(
+            *buttonStrip, QRect(entry.x, 0, kImageButtonSize, kImageButtonSize),
+            images_.icon(entry.image), entry.tooltip);
         const MainCommand command = entry.command;
         connect(button, &QToolButton::clicked, this, [this, command] { runCommand(command); });
         imageButtons_.push_back(button);
@@ -574,7 +570,7 @@ void MainWindow::rebuildRecentSessionsMenu() {
     for (const std::string& path : paths) {
         QString caption = toQString(path);
         caption.replace(u'&', u"&&"_s);
-        QAction* item = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(number++).arg(caption));
+        QAction* item = recentMenu_->addAction(u"&%1 %2"_s.arg(number++).arg(caption));
         item->setData(toQString(path));
         connect(item, &QAction::triggered, this, [this, path] { openSessionFile(path); });
     }

@@ -22,6 +22,8 @@
 #include <QStatusBar>
 #include <QToolButton>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::compose {
 
 using platform::toQString;
@@ -45,7 +47,7 @@ ComposeWindow::ComposeWindow(store::EditorFormat format, ComposeServices service
     : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                Qt::WindowCloseButtonHint),
       format_(format), services_(std::move(services)) {
-    setWindowTitle(QStringLiteral("Compose Email"));
+    setWindowTitle(u"Compose Email"_s);
     setAttribute(Qt::WA_DeleteOnClose);
     // The counts stay as they were when the window opened.
     counts_ = countRecipients(services_.session, services_.filteredResults().size());
@@ -53,9 +55,8 @@ ComposeWindow::ComposeWindow(store::EditorFormat format, ComposeServices service
     statusBar()->setSizeGripEnabled(false); // the window keeps its size
     buildControls();
     if (services_.clipboard != nullptr) {
-        clipboard_ = services_.clipboard;
+        body_->setClipboard(*services_.clipboard);
     }
-    body_->setClipboard(*clipboard_);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
     centreOnScreen(*this);
@@ -106,13 +107,9 @@ void ComposeWindow::buildButtons(ButtonRow row, QWidget* parent) {
         if (entry.row != row) {
             continue;
         }
-        auto* button = new QToolButton(parent);
-        button->setGeometry(entry.x, place.y, place.size, place.size);
-        button->setIcon(services_.images.icon(entry.image));
-        button->setIconSize(QSize(16, 16));
-        button->setAutoRaise(true);
-        button->setToolTip(toQString(entry.tooltip));
-        button->setAccessibleName(toQString(entry.tooltip));
+        QToolButton* button =
+            platform::addImageButton(*parent, QRect(entry.x, place.y, place.size, place.size),
+                                     services_.images.icon(entry.image), entry.tooltip);
         const ComposeCommand command = entry.command;
         connect(button, &QToolButton::clicked, this, [this, command] { runCommand(command); });
         buttons_[command] = button;
@@ -346,7 +343,7 @@ void ComposeWindow::composeIdleUpdate() {
             }
         }
     }
-    if (const auto paste = pasteShown_.update(!clipboard_->text().empty())) {
+    if (const auto paste = pasteShown_.update(!body_->clipboard().text().empty())) {
         buttons_.at(ComposeCommand::Paste)->setEnabled(*paste);
     }
 }

@@ -6,8 +6,8 @@
 #include "compose/hyperlink_dialog.h"
 #include "delivery/message_draft.h"
 #include "delivery/send_run.h"
+#include "platform/clipboard.h"
 #include "platform/prompter.h"
-#include "platform/qt_clipboard.h"
 #include "store/codes.h"
 #include "store/session.h"
 
@@ -137,8 +137,6 @@ private:
     std::map<std::string_view, QAction*> fieldActions_;
     QPointer<HyperlinkDialog> hyperlinkDialog_;
     QPointer<EditHtmlDialog> editHtmlDialog_;
-    platform::QtClipboard desktopClipboard_;
-    platform::Clipboard* clipboard_ = &desktopClipboard_;
 };
 
 // The Compose command for the SMTP method: closes the window held in

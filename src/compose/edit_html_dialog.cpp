@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QPushButton>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::compose {
 
 using platform::toQString;
@@ -17,14 +19,14 @@ using platform::toQString;
 EditHtmlDialog::EditHtmlDialog(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
-    setWindowTitle(QStringLiteral("Edit HTML"));
+    setWindowTitle(u"Edit HTML"_s);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(460, 294);
 
     editor_ = new QPlainTextEdit(this);
     editor_->setGeometry(5, 5, 450, 255);
-    apply_ = new QPushButton(QStringLiteral("Apply Changes"), this);
-    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    apply_ = new QPushButton(u"Apply Changes"_s, this);
+    cancel_ = new QPushButton(u"Cancel"_s, this);
     // Right-aligned, each as wide as its caption needs.
     const int applyWidth = platform::widthForCaption(*apply_, 90);
     const int cancelWidth = platform::widthForCaption(*cancel_, 90);

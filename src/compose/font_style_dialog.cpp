@@ -14,10 +14,12 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::compose {
 
 FontStyleDialog::FontStyleDialog(QWidget* parent) : QDialog(parent), colour_(Qt::black) {
-    setWindowTitle(QStringLiteral("Font"));
+    setWindowTitle(u"Font"_s);
 
     family_ = new QFontComboBox(this);
     family_->setCurrentIndex(-1);
@@ -25,15 +27,15 @@ FontStyleDialog::FontStyleDialog(QWidget* parent) : QDialog(parent), colour_(Qt:
     size_ = new QSpinBox(this);
     size_->setRange(1, 999);
     size_->setValue(12);
-    size_->setSuffix(QStringLiteral(" pt"));
-    bold_ = new QCheckBox(QStringLiteral("Bold"), this);
-    italic_ = new QCheckBox(QStringLiteral("Italic"), this);
-    underline_ = new QCheckBox(QStringLiteral("Underline"), this);
-    strikeOut_ = new QCheckBox(QStringLiteral("Strike-out"), this);
+    size_->setSuffix(u" pt"_s);
+    bold_ = new QCheckBox(u"Bold"_s, this);
+    italic_ = new QCheckBox(u"Italic"_s, this);
+    underline_ = new QCheckBox(u"Underline"_s, this);
+    strikeOut_ = new QCheckBox(u"Strike-out"_s, this);
     colourButton_ = new QPushButton(this);
     setColour(colour_);
     connect(colourButton_, &QPushButton::clicked, this, [this] {
-        const QColor chosen = QColorDialog::getColor(colour_, this, QStringLiteral("Colour"));
+        const QColor chosen = QColorDialog::getColor(colour_, this, u"Colour"_s);
         if (chosen.isValid()) {
             setColour(chosen);
         }
@@ -46,11 +48,11 @@ FontStyleDialog::FontStyleDialog(QWidget* parent) : QDialog(parent), colour_(Qt:
     effects->addWidget(underline_);
     effects->addWidget(strikeOut_);
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Font"), family_);
-    form->addRow(QStringLiteral("Size"), size_);
-    form->addRow(QStringLiteral("Style"), style);
-    form->addRow(QStringLiteral("Effects"), effects);
-    form->addRow(QStringLiteral("Colour"), colourButton_);
+    form->addRow(u"Font"_s, family_);
+    form->addRow(u"Size"_s, size_);
+    form->addRow(u"Style"_s, style);
+    form->addRow(u"Effects"_s, effects);
+    form->addRow(u"Colour"_s, colourButton_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

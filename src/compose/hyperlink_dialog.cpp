@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::compose {
 
 using platform::toQString;
@@ -36,21 +38,21 @@ void centreOnScreen(QWidget& window) {
 HyperlinkDialog::HyperlinkDialog(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
-    setWindowTitle(QStringLiteral("Insert Hyperlink"));
+    setWindowTitle(u"Insert Hyperlink"_s);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(329, 90);
 
-    auto* textLabel = new QLabel(QStringLiteral("Link Text"), this);
+    auto* textLabel = new QLabel(u"Link Text"_s, this);
     textLabel->setGeometry(5, 5, 85, 20);
-    auto* locationLabel = new QLabel(QStringLiteral("Link Location"), this);
+    auto* locationLabel = new QLabel(u"Link Location"_s, this);
     locationLabel->setGeometry(5, 30, 85, 20);
     linkText_ = new QLineEdit(this);
     linkText_->setGeometry(95, 5, 230, 20);
-    linkLocation_ = new QLineEdit(QStringLiteral("http://"), this);
+    linkLocation_ = new QLineEdit(u"http://"_s, this);
     linkLocation_->setGeometry(95, 30, 230, 20);
-    insert_ = new QPushButton(QStringLiteral("Insert >>"), this);
+    insert_ = new QPushButton(u"Insert >>"_s, this);
     insert_->setGeometry(235, 55, 90, 30);
-    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_ = new QPushButton(u"Cancel"_s, this);
     cancel_->setGeometry(145, 55, 90, 30);
 
     connect(insert_, &QPushButton::clicked, this, [this] {

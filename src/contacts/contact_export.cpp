@@ -78,7 +78,8 @@ void appendExportHeader(std::string& out) {
 void appendExportRow(std::string& out, const store::Session& session, const store::Contact& c) {
     const std::string_view group =
         session.hasGroup(c.groupIndex) ? std::string_view(session.group(c.groupIndex).name) : "";
-    const std::string_view tag = c.tag == code(store::ContactTag::None) ? "" : store::tagCaption(c.tag);
+    const std::string_view tag =
+        c.tag == code(store::ContactTag::None) ? "" : store::tagCaption(c.tag);
     // In the order of kExportColumns.
     const std::string_view texts[] = {
         c.email.view(),

@@ -35,9 +35,9 @@ constexpr int kProgressSteps = 1000;
 // Preview cells on one line, so a multi-line note does not stretch a row.
 QString cellText(const std::string& text) {
     QString shown = toQString(text);
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral(" / "));
-    shown.replace(QChar(u'\n'), QStringLiteral(" / "));
-    shown.replace(QChar(u'\r'), QStringLiteral(" / "));
+    shown.replace(u"\r\n"_s, u" / "_s);
+    shown.replace(QChar(u'\n'), u" / "_s);
+    shown.replace(QChar(u'\r'), u" / "_s);
     return shown;
 }
 

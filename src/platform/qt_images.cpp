@@ -8,6 +8,8 @@ static void initProgramResources() {
     Q_INIT_RESOURCE(resources);
 }
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::platform {
 
 bool ProgramImages::load() {
@@ -15,8 +17,7 @@ bool ProgramImages::load() {
     pixmaps_.assign(kCount, QPixmap());
     bool complete = true;
     for (int number = 0; number < kCount; ++number) {
-        if (!pixmaps_[static_cast<std::size_t>(number)].load(
-                QStringLiteral(":/images/%1.png").arg(number))) {
+        if (!pixmaps_[static_cast<std::size_t>(number)].load(u":/images/%1.png"_s.arg(number))) {
             complete = false;
         }
     }

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QKeySequence>
+#include <QToolButton>
 
 namespace velmora::platform {
 
@@ -32,6 +33,18 @@ QAction* addMenuItem(QMenu& menu, std::string_view caption, std::string_view sho
         item->setShortcutContext(Qt::WindowShortcut);
     }
     return item;
+}
+
+QToolButton* addImageButton(QWidget& parent, QRect place, const QIcon& image,
+                            std::string_view tooltip) {
+    auto* button = new QToolButton(&parent);
+    button->setGeometry(place);
+    button->setIcon(image);
+    button->setIconSize(QSize(16, 16));
+    button->setAutoRaise(true);
+    button->setToolTip(toQString(tooltip));
+    button->setAccessibleName(toQString(tooltip));
+    return button;
 }
 
 } // namespace velmora::platform

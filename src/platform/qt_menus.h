@@ -2,10 +2,15 @@
 
 #include <QMenu>
 #include <QMenuBar>
+#include <QRect>
 #include <map>
 #include <span>
 #include <string_view>
 #include <utility>
+
+class QIcon;
+class QToolButton;
+class QWidget;
 
 namespace velmora::platform {
 
@@ -25,5 +30,10 @@ private:
 // An item with its caption and, when not empty, its window-wide shortcut
 // (e.g. "F1").
 QAction* addMenuItem(QMenu& menu, std::string_view caption, std::string_view shortcut);
+
+// A flat button of a window's image-button strip: a 16-pixel image at
+// `place`, its tooltip also its accessible name.
+QToolButton* addImageButton(QWidget& parent, QRect place, const QIcon& image,
+                            std::string_view tooltip);
 
 } // namespace velmora::platform

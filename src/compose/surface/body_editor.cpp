@@ -27,6 +27,8 @@
 #include <QWebEngineView>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::compose {
 
 using platform::toQString;
@@ -113,7 +115,7 @@ BodyEditor::BodyEditor(store::EditorFormat format, QWidget* parent)
         settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
         settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
         // The temporary file carries no charset; its bytes are UTF-8.
-        settings->setDefaultTextEncoding(QStringLiteral("UTF-8"));
+        settings->setDefaultTextEncoding(u"UTF-8"_s);
         // Text without a font of its own shows in the desktop's sans-serif
         // font, as in the rest of the program (the engine's default is a
         // serif). Only the display changes: the sent HTML names no font.
@@ -166,14 +168,13 @@ QString BodyEditor::temporaryDocumentPath() {
         QFile::setPermissions(base, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                         QFileDevice::ExeOwner);
         // mkdtemp: a fresh folder with owner-only access.
-        auto folder =
-            std::make_unique<QTemporaryDir>(QDir(base).filePath(QStringLiteral("body-XXXXXX")));
+        auto folder = std::make_unique<QTemporaryDir>(QDir(base).filePath(u"body-XXXXXX"_s));
         if (!folder->isValid()) {
             return {};
         }
         documentFolder_ = std::move(folder);
     }
-    return documentFolder_->filePath(QStringLiteral("temp_file.html"));
+    return documentFolder_->filePath(u"temp_file.html"_s);
 }
 
 bool BodyEditor::runNestedLoop(QEventLoop& loop, int timeoutMs) {
@@ -201,7 +202,7 @@ bool BodyEditor::waitForDocument() {
     // The view reports no location until a load commits, so the editor's
     // own record of what it asked for tells whether anything was.
     if (page_->expected().isEmpty()) {
-        const QUrl blank(QStringLiteral("about:blank"));
+        const QUrl blank(u"about:blank"_s);
         page_->expect(blank);
         loading_ = true;
         view_->setUrl(blank);
@@ -259,8 +260,7 @@ QVariant BodyEditor::callHelper(const QString& call) {
     if (!self) {
         return {};
     }
-    return evaluateScript(QStringLiteral("(") + bodyEditorHelperScript() + QStringLiteral(").") +
-                          call);
+    return evaluateScript(u"("_s + bodyEditorHelperScript() + u")."_s + call);
 }
 
 int BodyEditor::loadBodyDocument(std::string_view html) {
@@ -283,42 +283,39 @@ int BodyEditor::loadBodyDocument(std::string_view html) {
 }
 
 int BodyEditor::setDesignMode(std::string_view mode) {
-    const QVariant done = callHelper(QStringLiteral("setDesignMode(%1)").arg(scriptString(mode)));
+    const QVariant done = callHelper(u"setDesignMode(%1)"_s.arg(scriptString(mode)));
     return done.toBool() ? 1 : 0;
 }
 
 std::string BodyEditor::selectionProperty(std::string_view propertyName) {
-    return toStd(
-        callHelper(QStringLiteral("selectionProperty(%1)").arg(scriptString(propertyName))));
+    return toStd(callHelper(u"selectionProperty(%1)"_s.arg(scriptString(propertyName))));
 }
 
 std::string BodyEditor::selectionParentTag() {
-    return toStd(callHelper(QStringLiteral("selectionParentTag()")));
+    return toStd(callHelper(u"selectionParentTag()"_s));
 }
 
 void BodyEditor::replaceSelection(std::string_view html) {
-    callHelper(QStringLiteral("replaceSelection(%1)").arg(scriptString(html)));
+    callHelper(u"replaceSelection(%1)"_s.arg(scriptString(html)));
 }
 
 int BodyEditor::runEditCommand(EditCommand command) {
     QString name;
     switch (command) {
     case EditCommand::Delete:
-        name = QStringLiteral("delete");
+        name = u"delete"_s;
         break;
     }
-    return callHelper(QStringLiteral("runEditCommand(%1)").arg(scriptString(name.toStdString())))
-                   .toBool()
-               ? 1
-               : 0;
+    return callHelper(u"runEditCommand(%1)"_s.arg(scriptString(name.toStdString()))).toBool() ? 1
+                                                                                              : 0;
 }
 
 std::string BodyEditor::documentSource() {
-    return toStd(callHelper(QStringLiteral("documentSource()")));
+    return toStd(callHelper(u"documentSource()"_s));
 }
 
 void BodyEditor::replaceDocumentSource(std::string_view html) {
-    callHelper(QStringLiteral("replaceDocumentSource(%1)").arg(scriptString(html)));
+    callHelper(u"replaceDocumentSource(%1)"_s.arg(scriptString(html)));
 }
 
 void BodyEditor::focusBody() {

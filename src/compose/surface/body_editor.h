@@ -92,6 +92,7 @@ public:
     // The clipboard the Html format's Cut, Copy and Paste use: the desktop's
     // unless another is given; `clipboard` must outlive the editor.
     void setClipboard(platform::Clipboard& clipboard) { clipboard_ = &clipboard; }
+    const platform::Clipboard& clipboard() const { return *clipboard_; }
 
     // Whether something (not just a caret) is selected, without asking the
     // engine: it follows `selectionChanged`. An idle update can use this and
