@@ -9,6 +9,22 @@
 
 namespace velmora::cli {
 
+namespace {
+
+// The statuses in tab order, then "all"; tabNames() and statusNames() are
+// built from this one table.
+struct TabName {
+    const char* name;
+    views::ViewTab tab;
+};
+constexpr TabName kTabNames[] = {
+    {"subscribers", views::ViewTab::Subscribers}, {"prospects", views::ViewTab::Prospects},
+    {"customers", views::ViewTab::Customers},     {"do-not-contact", views::ViewTab::DoNotContact},
+    {"all", views::ViewTab::AllEntries},
+};
+
+} // namespace
+
 platform::PromptAnswer CliPrompter::message(const std::string& title, const std::string& text,
                                             platform::PromptButtons buttons) {
     ++messagesShown;
@@ -118,6 +134,14 @@ const std::map<std::string, views::ViewTab>& tabNames() {
         }
         return all;
     }();
+    return names;
+}
+
+std::vector<std::string> tabNameList() {
+    std::vector<std::string> names;
+    for (const auto& [name, tab] : tabNames()) {
+        names.push_back(name);
+    }
     return names;
 }
 

@@ -101,20 +101,14 @@ bool openDraftForCommand(CliContext& context, const std::string& path,
 // reporting.
 bool saveSessionForCommand(CliContext& context, store::Session& session, const std::string& path);
 
-// The lists' names on the command line: the four statuses in tab order,
-// then "all" for the All Entries list. The one table every command that
-// takes a status or a list reads.
-struct TabName {
-    const char* name;
-    views::ViewTab tab;
-};
-inline constexpr TabName kTabNames[] = {
-    {"subscribers", views::ViewTab::Subscribers}, {"prospects", views::ViewTab::Prospects},
-    {"customers", views::ViewTab::Customers},     {"do-not-contact", views::ViewTab::DoNotContact},
-    {"all", views::ViewTab::AllEntries},
-};
+// The lists' names on the command line: the four statuses and "all" for the
+// All Entries list. Every command that takes a status or a list reads them
+// from here.
+//
 // Every list by name, "all" included (sorted, as the option's help shows them).
 const std::map<std::string, views::ViewTab>& tabNames();
+// The same names alone, in the same order (for an option's allowed values).
+std::vector<std::string> tabNameList();
 // The status names only, in tab order.
 std::vector<std::string> statusNames();
 

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <map>
 #include <memory>
 #include <optional>
 
@@ -266,12 +265,8 @@ void registerContactFileCommands(CLI::App& app, CliContext& context) {
                                              "Write a contact list with all fields as CSV (UTF-8)");
     exportCommand->add_option("SESSION", out->session, "The session file")->required();
     exportCommand->add_option("OUT", out->out, "The CSV file to write")->required();
-    std::vector<std::string> tabs;
-    for (const auto& [name, tab] : tabNames()) {
-        tabs.push_back(name);
-    }
     exportCommand->add_option("--tab", out->tab, "A tab's list (default: all)")
-        ->check(CLI::IsMember(tabs));
+        ->check(CLI::IsMember(tabNameList()));
     exportCommand->add_option("--group", out->group, "The contacts of a campaign group (slot)");
     exportCommand->add_option("--status", out->status, "The contacts of a status");
     exportCommand->add_flag("--mailtray", out->mailtray, "The Mailtray's entries");

@@ -3,7 +3,6 @@
 #include "contacts/duplicates.h"
 #include "store/text_encoding.h"
 
-#include <map>
 #include <memory>
 
 namespace velmora::cli {

@@ -3,7 +3,6 @@
 #include "views/contact_views.h"
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <optional>
 
@@ -49,12 +48,8 @@ void registerListCommands(CLI::App& app, CliContext& context) {
     auto* list = app.add_subcommand(
         "list", "Print the filter tree, one contact list and the status line as JSON");
     list->add_option("SESSION", o->path, "The session file")->required();
-    std::vector<std::string> names;
-    for (const auto& [name, tab] : tabNames()) {
-        names.push_back(name);
-    }
     list->add_option("--tab", o->tab, "The list to print (default: all)")
-        ->check(CLI::IsMember(names));
+        ->check(CLI::IsMember(tabNameList()));
     list->add_option("--search", o->search,
                      "Apply Filters with this search text (email, name, company)");
     list->add_option("--check", o->checks,

@@ -171,11 +171,10 @@ bool journaledPlan(CliContext& context, const SendOptions& o, store::Session& se
                     << run->recipients.size() << " recipients done." << std::endl;
         return true;
     }
-    for (const delivery::RunRecord& run : delivery::readRunJournals(folder)) {
-        if (run.id == o.retryRun) {
-            plan = retryPlan(session, run, draft, *outcomesNamed(o.outcomes), o.draftPath);
-            return true;
-        }
+    if (const std::optional<delivery::RunRecord> run =
+            delivery::findRunJournal(folder, o.retryRun)) {
+        plan = retryPlan(session, *run, draft, *outcomesNamed(o.outcomes), o.draftPath);
+        return true;
     }
     context.fail("The session has no run \"" + o.retryRun + "\" (see 'mailtray runs list').");
     return false;

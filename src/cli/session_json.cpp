@@ -8,7 +8,8 @@ namespace {
 
 // A contact's fields in key order (nlohmann's sorted order), for the
 // document and the streamed form alike.
-template <class Visit> void visitContactFields(std::int32_t slot, const store::Contact& c, Visit&& visit) {
+template <class Visit>
+void visitContactFields(std::int32_t slot, const store::Contact& c, Visit&& visit) {
     visit("address", c.address.view());
     visit("company", c.company.view());
     visit("dateAdded", c.dateAdded.view());

@@ -2,10 +2,10 @@
 #include "cli/session_json.h"
 #include "delivery/connection_test.h"
 #include "delivery/keyring_password.h"
+#include "delivery/send_run.h"
 #include "delivery/settings_by_name.h"
 #include "delivery/untrusted_text.h"
 #include "store/extension_settings.h"
-#include "store/text.h"
 
 #include <istream>
 #include <memory>
@@ -147,7 +147,7 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
             return;
         }
         const store::SessionSettings& settings = session.settings();
-        if (store::trimSpaces(settings.smtpServer).empty() || settings.smtpPort == 0) {
+        if (!delivery::smtpServerConfigured(settings)) {
             context.fail("The session names no SMTP server and port: set smtpServer and "
                          "smtpPort first.");
             return;

@@ -35,12 +35,6 @@ bool isLetter(char c) {
     return c >= 'a' && c <= 'z';
 }
 
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), lowerAscii);
-    return out;
-}
-
 // "45 s", "3 min", "2 h 05 min"
 std::string durationText(std::int64_t ms) {
     const std::int64_t seconds = (ms + 999) / 1000;
@@ -504,7 +498,7 @@ RunPolicy runPolicy(const store::ExtensionSettings& extensions) {
 }
 
 bool asksToSlowDown(std::string_view replyText) {
-    const std::string text = lowered(replyText);
+    const std::string text = store::toLowerAscii(replyText);
     if (text.find("too many") != std::string::npos) {
         return true;
     }

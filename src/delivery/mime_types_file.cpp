@@ -1,24 +1,11 @@
 #include "delivery/mime_types_file.h"
 
 #include "store/file_reading.h"
+#include "store/text.h"
 
 #include <sstream>
 
 namespace velmora::delivery {
-
-namespace {
-
-std::string lowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
-} // namespace
 
 MimeTypesFile::MimeTypesFile(const std::string& path) {
     // The system's list is some 60 KiB; a device or FIFO given instead is
@@ -45,14 +32,14 @@ MimeTypesFile::MimeTypesFile(const std::string& path) {
         std::string extension;
         while (words >> extension) {
             // The first line naming an extension wins, as in other readers of this file.
-            types_.emplace(lowerAscii(extension), type);
+            types_.emplace(store::toLowerAscii(extension), type);
         }
     }
 }
 
 std::string MimeTypesFile::contentTypeForExtension(std::string_view extension) const {
     if (!extension.empty()) {
-        const auto found = types_.find(lowerAscii(extension));
+        const auto found = types_.find(store::toLowerAscii(extension));
         if (found != types_.end()) {
             return found->second;
         }

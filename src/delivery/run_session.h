@@ -36,7 +36,6 @@ public:
     SmtpOutcome send(OutgoingMessage message);
     // QUIT a held connection (before a long wait, at the end of the run).
     void release();
-    bool logDialogue() const { return request_.logDialogue; }
 
 private:
     SmtpOutcome overHeldConnection();

@@ -14,6 +14,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace velmora::delivery {
 
 using platform::toQString;
@@ -31,32 +33,32 @@ constexpr const char* kSizeProperty = "velmoraSendProgressSize";
 SendProgressWindow::SendProgressWindow(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint) {
-    setWindowTitle(QStringLiteral("Sending Mail"));
+    setWindowTitle(u"Sending Mail"_s);
     setSizeGripEnabled(true);
     setMinimumSize(328, 226);
 
-    auto* progressBox = new QGroupBox(QStringLiteral("Progress"), this);
+    auto* progressBox = new QGroupBox(u"Progress"_s, this);
     progressBar_ = new QProgressBar(progressBox);
     progressBar_->setRange(0, 10);
     progressBar_->setValue(0);
     progressBar_->setTextVisible(false);
     status_ = new QLabel(toQString(kConnectingLabel), progressBox);
-    status_->setObjectName(QStringLiteral("status"));
+    status_->setObjectName(u"status"_s);
     status_->setWordWrap(true);
     counts_ = new QLabel(progressBox);
-    counts_->setObjectName(QStringLiteral("counts"));
+    counts_->setObjectName(u"counts"_s);
     counts_->setWordWrap(true);
     pace_ = new QLabel(progressBox);
-    pace_->setObjectName(QStringLiteral("pace"));
+    pace_->setObjectName(u"pace"_s);
     auto* progressLayout = new QVBoxLayout(progressBox);
     progressLayout->addWidget(progressBar_);
     progressLayout->addWidget(status_);
     progressLayout->addWidget(counts_);
     progressLayout->addWidget(pace_);
 
-    auto* messagesBox = new QGroupBox(QStringLiteral("Server Messages"), this);
+    auto* messagesBox = new QGroupBox(u"Server Messages"_s, this);
     log_ = new QListWidget(messagesBox);
-    log_->setObjectName(QStringLiteral("serverMessagesLog"));
+    log_->setObjectName(u"serverMessagesLog"_s);
     // Long replies wrap rather than being cut off.
     log_->setWordWrap(true);
     log_->setTextElideMode(Qt::ElideNone);
@@ -65,11 +67,11 @@ SendProgressWindow::SendProgressWindow(QWidget* parent)
     auto* messagesLayout = new QVBoxLayout(messagesBox);
     messagesLayout->addWidget(log_);
 
-    retry_ = new QPushButton(QStringLiteral("Retry"), this);
+    retry_ = new QPushButton(u"Retry"_s, this);
     retry_->setAutoDefault(false);
     retry_->hide();
     connect(retry_, &QPushButton::clicked, this, [this] { retry(); });
-    button_ = new QPushButton(QStringLiteral("Close"), this);
+    button_ = new QPushButton(u"Close"_s, this);
     button_->setAutoDefault(false);
     button_->setMinimumWidth(95);
     connect(button_, &QPushButton::clicked, this, &SendProgressWindow::buttonPressed);
@@ -156,7 +158,7 @@ void SendProgressWindow::advanceProgress() {
 }
 
 void SendProgressWindow::sendingChanged(bool sending) {
-    button_->setText(sending ? QStringLiteral("Cancel") : QStringLiteral("Close"));
+    button_->setText(sending ? u"Cancel"_s : u"Close"_s);
 }
 
 void SendProgressWindow::beginRun() {

@@ -108,8 +108,9 @@ std::string unsubscribeUrlFor(const store::Session& session, std::string_view re
 OutgoingMessage personalMessage(const store::Session& session, const MessageDraft& draft,
                                 const PersonalValues& values);
 
-// The send run: checks the draft (checkBeforeSending), gathers the recipients, then one SMTP
-// session per recipient with the settings' server and login. Each contact whose message was
+// The send run: checks the draft (checkBeforeSending), gathers the recipients, then
+// delivers through RunConnection with the settings' server and login, up to
+// messagesPerConnection messages over one connection. Each contact whose message was
 // delivered is stamped as contacted today. A run to one typed address logs
 // its dialogue; a list run logs each address and its result, and ends with
 // the summary line. Cancel (through the observer), a time-out and a failure

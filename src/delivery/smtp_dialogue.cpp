@@ -85,15 +85,21 @@ SmtpDialogue::SmtpDialogue(SmtpDialogueSetup setup) : setup_(std::move(setup)) {
         setup_.hostName = "localhost";
     }
     encrypted_ = setup_.security == SmtpSecurity::Tls;
+    if (!acceptEnvelope()) {
+        state_ = SmtpState::Done;
+    }
+}
+
+bool SmtpDialogue::acceptEnvelope() {
     // A non-ASCII name before the "@" needs a server that offers SMTPUTF8.
     smtpUtf8_ = needsSmtpUtf8(setup_.senderAddress) || needsSmtpUtf8(setup_.recipient);
     for (const std::string* address : {&setup_.senderAddress, &setup_.recipient}) {
         if (!isSafeEnvelopeAddress(*address)) {
             settle(SmtpResult::Failed, unsafeAddressText(*address));
-            state_ = SmtpState::Done;
-            return;
+            return false;
         }
     }
+    return true;
 }
 
 void SmtpDialogue::settle(SmtpResult result, std::string reason, const SmtpReply* reply) {
@@ -387,14 +393,7 @@ SmtpStep SmtpDialogue::nextMessage(std::string senderAddress, std::string recipi
     outcome_ = {};
     setup_.senderAddress = std::move(senderAddress);
     setup_.recipient = std::move(recipient);
-    smtpUtf8_ = needsSmtpUtf8(setup_.senderAddress) || needsSmtpUtf8(setup_.recipient);
-    for (const std::string* address : {&setup_.senderAddress, &setup_.recipient}) {
-        if (!isSafeEnvelopeAddress(*address)) {
-            settle(SmtpResult::Failed, unsafeAddressText(*address));
-            return step;
-        }
-    }
-    if (!envelopeRefusedHere()) {
+    if (acceptEnvelope() && !envelopeRefusedHere()) {
         startTransaction(step, true);
     }
     return step;

@@ -179,6 +179,9 @@ private:
     void ehloAccepted(const SmtpReply& reply, SmtpStep& step);
     void startLogin(SmtpStep& step);
     void loginDone(SmtpStep& step);
+    // Notes whether the addresses need SMTPUTF8; false (settled as failed)
+    // when one of them could end the command line.
+    bool acceptEnvelope();
     bool envelopeRefusedHere();
     void startTransaction(SmtpStep& step, bool reset);
     void endTransaction(SmtpStep& step, bool quit);

@@ -1,6 +1,7 @@
 #include "delivery/tls_connection.h"
 
 #include "delivery/delivery_texts.h"
+#include "store/text.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -27,12 +28,6 @@ std::string hex(const unsigned char* bytes, std::size_t size) {
         out.push_back(kDigits[bytes[i] & 0xF]);
     }
     return out;
-}
-
-std::string lowerAscii(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-    return text;
 }
 
 std::string publicKeySha256(X509* certificate) {
@@ -128,7 +123,7 @@ bool TlsConnection::connect(const std::string& host, int port, int timeoutMs,
 
 bool TlsConnection::begin(const TlsSettings& settings) {
     settings_ = settings;
-    settings_.pinSha256 = lowerAscii(settings_.pinSha256);
+    settings_.pinSha256 = store::toLowerAscii(settings_.pinSha256);
     details_ = {};
     established_ = false;
     broken_ = false;

@@ -9,6 +9,17 @@
 
 namespace velmora::store {
 
+namespace {
+
+// The length is kept in 32 bits.
+void checkLength(std::size_t n) {
+    if (n > UINT32_MAX) {
+        throw std::length_error("CompactString: text longer than 4 GiB");
+    }
+}
+
+} // namespace
+
 void CompactString::copyRaw(const CompactString& other) noexcept {
     std::memcpy(bytes_, other.bytes_, sizeof bytes_);
 }
@@ -25,9 +36,7 @@ char* CompactString::allocate(std::size_t n) {
         bytes_[15] = static_cast<unsigned char>(n);
         return reinterpret_cast<char*>(bytes_);
     }
-    if (n > UINT32_MAX) {
-        throw std::length_error("CompactString: text longer than 4 GiB");
-    }
+    checkLength(n);
     auto* block = static_cast<char*>(std::malloc(n));
     if (block == nullptr) {
         throw std::bad_alloc();
@@ -52,9 +61,7 @@ char* CompactString::overwrite(std::size_t n, TextArena& arena) {
     if (n <= kInlineCapacity) {
         return overwrite(n);
     }
-    if (n > UINT32_MAX) {
-        throw std::length_error("CompactString: text longer than 4 GiB");
-    }
+    checkLength(n);
     release();
     char* text = arena.allocate(n);
     pointAt(text, n, kArenaTag);

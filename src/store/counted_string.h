@@ -1,7 +1,6 @@
 #pragma once
 
 #include "store/compact_string.h"
-#include "store/text_arena.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +9,8 @@
 #include <vector>
 
 namespace velmora::store {
+
+class TextArena;
 
 // ROT13 of ASCII letters; every other byte stays. Its own inverse.
 std::string rot13Text(std::string_view text);

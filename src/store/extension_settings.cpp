@@ -1,5 +1,7 @@
 #include "store/extension_settings.h"
 
+#include "store/text.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -92,16 +94,6 @@ const ExtensionKey kKeys[] = {
     booleanKey("passwordInKeyring", "0"),
 };
 
-std::string lowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
 std::optional<std::int64_t> parseDecimal(std::string_view text) {
     std::int64_t value = 0;
     const char* end = text.data() + text.size();
@@ -130,7 +122,7 @@ const ExtensionKey* findExtensionKey(std::string_view name) {
 std::optional<std::string> validateExtensionValue(const ExtensionKey& key, std::string& value) {
     switch (key.kind) {
     case ExtensionKind::Choice: {
-        const std::string lowered = lowerAscii(value);
+        const std::string lowered = toLowerAscii(value);
         for (std::string_view choice : key.choices) {
             if (choice == lowered) {
                 value = lowered;

@@ -106,24 +106,18 @@ void readSessionBody(CountedReader& in, Session& session) {
     }
     session.reserveContacts(in.recordsThatFit(contactCount, kMinContactBytes));
     const auto readRecord = [&](Contact& c, TextArena& text) { readContactRecord(in, c, text); };
-    std::int32_t read = 0;
-    const auto moreContacts = [&] {
-        if (read == contactCount || in.atEnd()) {
-            return false;
-        }
-        ++read;
-        return true;
+    // True for each of `total` records, and false as soon as the input ends.
+    const auto upTo = [&in](std::int32_t total) {
+        return [&in, total, read = std::int32_t{0}]() mutable {
+            if (read == total || in.atEnd()) {
+                return false;
+            }
+            ++read;
+            return true;
+        };
     };
-    session.appendContactRecords(moreContacts, readRecord);
-    std::int32_t readEntries = 0;
-    const auto moreEntries = [&] {
-        if (readEntries == mailtrayCount || in.atEnd()) {
-            return false;
-        }
-        ++readEntries;
-        return true;
-    };
-    session.appendMailtrayRecords(moreEntries, readRecord);
+    session.appendContactRecords(upTo(contactCount), readRecord);
+    session.appendMailtrayRecords(upTo(mailtrayCount), readRecord);
     if (!in.atEnd() && session.mailtrayCount() == mailtrayCount) {
         readExtensionBlock(in, session);
     }

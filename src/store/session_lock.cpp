@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstdint>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

@@ -3,7 +3,6 @@
 #include "store/large_block.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace velmora::store {
 
@@ -18,24 +17,6 @@ constexpr std::size_t kLargestBlockBytes = std::size_t{8} << 20;
 constexpr std::size_t kOwnBlockBytes = std::size_t{64} << 10;
 
 } // namespace
-
-TextArena::TextArena(TextArena&& other) noexcept
-    : blocks_(std::move(other.blocks_)), cursor_(std::exchange(other.cursor_, nullptr)),
-      left_(std::exchange(other.left_, 0)), reserved_(std::exchange(other.reserved_, 0)) {
-    other.blocks_.clear();
-}
-
-TextArena& TextArena::operator=(TextArena&& other) noexcept {
-    if (this != &other) {
-        release();
-        blocks_ = std::move(other.blocks_);
-        other.blocks_.clear();
-        cursor_ = std::exchange(other.cursor_, nullptr);
-        left_ = std::exchange(other.left_, 0);
-        reserved_ = std::exchange(other.reserved_, 0);
-    }
-    return *this;
-}
 
 void TextArena::release() noexcept {
     for (const Block& block : blocks_) {

@@ -16,9 +16,8 @@ public:
     TextArena() = default;
     TextArena(const TextArena&) = delete;
     TextArena& operator=(const TextArena&) = delete;
-    // Texts already handed out stay where they are.
-    TextArena(TextArena&& other) noexcept;
-    TextArena& operator=(TextArena&& other) noexcept;
+    TextArena(TextArena&&) = delete;
+    TextArena& operator=(TextArena&&) = delete;
     ~TextArena() { release(); }
 
     // `n` bytes (n > 0) that stay valid for the arena's life.

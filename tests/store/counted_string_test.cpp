@@ -1,4 +1,5 @@
 #include "store/counted_string.h"
+#include "store/text_arena.h"
 #include "store/text_encoding.h"
 #include "support/test_support.h"
 
