@@ -1,5 +1,6 @@
 #include "delivery/html_text.h"
 
+#include "store/text.h"
 #include "store/text_encoding.h"
 
 #include <algorithm>
@@ -11,14 +12,6 @@ namespace velmora::delivery {
 namespace {
 
 constexpr std::size_t kWrapWidth = 76;
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
 
 // A character reference's code point; one that names no character is
 // written as U+FFFD.
@@ -116,7 +109,7 @@ std::string attribute(std::string_view inside, std::string_view wanted) {
                !std::isspace(static_cast<unsigned char>(inside[i])) && inside[i] != '/') {
             ++i;
         }
-        const std::string name = lower(inside.substr(nameStart, i - nameStart));
+        const std::string name = store::toLowerAscii(inside.substr(nameStart, i - nameStart));
         while (i < inside.size() && std::isspace(static_cast<unsigned char>(inside[i]))) {
             ++i;
         }
@@ -347,14 +340,15 @@ std::string plainTextFromHtml(std::string_view html) {
             (std::isalnum(static_cast<unsigned char>(inside[nameEnd])) || inside[nameEnd] == '!')) {
             ++nameEnd;
         }
-        tag.name = lower(inside.substr(0, nameEnd));
+        tag.name = store::toLowerAscii(inside.substr(0, nameEnd));
         if (tag.name == "script" || tag.name == "style" || tag.name == "head" ||
             tag.name == "title") {
             if (!tag.closing) {
                 // Their content is not text for the reader.
                 const std::string end = "</" + tag.name;
                 std::size_t at = i;
-                while (at < html.size() && lower(html.substr(at, end.size())) != end) {
+                while (at < html.size() &&
+                       store::toLowerAscii(html.substr(at, end.size())) != end) {
                     at = std::min(html.find('<', at + 1), html.size());
                 }
                 const std::size_t after = html.find('>', at);
