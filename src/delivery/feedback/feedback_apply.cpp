@@ -1,7 +1,7 @@
 #include "delivery/feedback/feedback_apply.h"
 
 #include "delivery/json_line.h"
-#include "delivery/run_journal.h" // isoLocalTime
+#include "delivery/run_journal.h"
 #include "store/codes.h"
 #include "store/text.h"
 
@@ -103,6 +103,17 @@ FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessio
             softInARow.erase(slot);
         }
     }
+    // The Message-IDs the runs sent, for reports that quote or answer them.
+    std::map<std::string, std::int32_t> slotByMessageId;
+    for (const RunRecord& run : readRunJournals(journalFolder(sessionPath))) {
+        for (const JournalRecipient& recipient : run.recipients) {
+            for (const JournalAttempt& attempt : recipient.attempts) {
+                if (!attempt.messageId.empty() && recipient.slot > 0) {
+                    slotByMessageId[attempt.messageId] = recipient.slot;
+                }
+            }
+        }
+    }
     const std::map<std::string, std::int32_t> byAddress = contactsByAddress(session);
     const std::int64_t softLimit = session.settings().extensions.integer(kSoftBounceLimitKey);
     const std::string date = store::formatContactDate(now);
@@ -112,11 +123,20 @@ FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessio
         const FeedbackReport& report = message.report;
         outcome.counts.add(report);
         const std::string reportKey = report.messageId.empty() ? message.source : report.messageId;
+        const auto idMatch = report.originalMessageId.empty()
+                                 ? slotByMessageId.end()
+                                 : slotByMessageId.find(report.originalMessageId);
         for (const FeedbackRecipient& recipient : report.recipients) {
             FeedbackRow row{message.source,     report.kind, recipient.address, -1,
                             recipient.reason(), ""};
             const auto byName = byAddress.find(lower(recipient.address));
-            if (byName != byAddress.end()) {
+            // The message we sent names the contact for sure when the report is
+            // about one recipient (a forwarded address bounces under another name).
+            if (idMatch != slotByMessageId.end() && report.recipients.size() == 1 &&
+                idMatch->second <= session.contactCount() &&
+                !session.contact(idMatch->second).isDeleted()) {
+                row.slot = idMatch->second;
+            } else if (byName != byAddress.end()) {
                 row.slot = byName->second;
             }
             if (report.kind == FeedbackKind::AutoReply || report.kind == FeedbackKind::Other) {

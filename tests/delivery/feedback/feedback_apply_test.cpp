@@ -1,5 +1,6 @@
 #include "cli/cli_test_support.h"
 #include "delivery/feedback/feedback_apply.h"
+#include "delivery/run_journal.h"
 #include "store/codes.h"
 #include "store/session_file.h"
 #include "support/test_support.h"
@@ -96,6 +97,34 @@ TEST(FeedbackApply, SoftBouncesInARowReachTheLimit) {
         EXPECT_EQ(f.contact(6).status == kDoNotContact, i == 2) << run.out;
     }
     EXPECT_EQ(f.contact(6).notes.view(), "Bounced 12/07/2026: 4.4.7 delayed");
+}
+
+// A run records each message's Message-ID; a bounce quoting it finds the
+// contact even when it names another address (a forward that failed).
+TEST(FeedbackApply, MatchesByTheMessageIdTheRunRecorded) {
+    Fixture f;
+    testing_support::RunDayClock clock;
+    std::string error;
+    std::unique_ptr<RunJournal> journal = RunJournal::start(
+        journalFolder(f.session), RunHeader{}, {{2, "full@example.org"}}, clock, error);
+    ASSERT_TRUE(journal) << error;
+    JournalAttempt attempt;
+    attempt.outcome = DeliveryOutcome::Delivered;
+    attempt.final = true;
+    attempt.messageId = "run1.0001@shop.example";
+    journal->attempt(1, attempt);
+    journal->end(true, false);
+    journal.reset();
+
+    std::string report = readFileBytes(dataPath("delivery/feedback/mail/dsn_hard.eml"));
+    // Only the forward's address is named; the quoted Message-ID is run1.0001.
+    const std::size_t full = report.find("Final-Recipient: rfc822; full@");
+    report.erase(full, report.find("Final-Recipient: rfc822; fine@") - full);
+    writeFileBytes(f.dir.file("r.eml"), report);
+    const auto run = runCli({"feedback", "apply", f.session, f.dir.file("r.eml")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(f.contact(2).status, kDoNotContact) << run.out;
+    EXPECT_NE(f.contact(1).status, kDoNotContact);
 }
 
 } // namespace
