@@ -1,7 +1,7 @@
 #include "delivery/feedback/feedback_apply.h"
 
-#include "delivery/json_line.h"
-#include "delivery/run_journal.h"
+#include "delivery/run/json_line.h"
+#include "delivery/run/run_journal.h"
 #include "store/codes.h"
 #include "store/text.h"
 

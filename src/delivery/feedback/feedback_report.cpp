@@ -1,7 +1,7 @@
 #include "delivery/feedback/feedback_report.h"
 
 #include "delivery/feedback/report_text.h"
-#include "delivery/html_text.h"
+#include "delivery/message/html_text.h"
 #include "store/text.h"
 
 #include <algorithm>

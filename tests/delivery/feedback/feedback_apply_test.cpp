@@ -1,6 +1,6 @@
 #include "cli/cli_test_support.h"
 #include "delivery/feedback/feedback_apply.h"
-#include "delivery/run_journal.h"
+#include "delivery/run/run_journal.h"
 #include "store/codes.h"
 #include "store/session_file.h"
 #include "support/test_support.h"
