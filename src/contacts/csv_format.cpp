@@ -292,6 +292,7 @@ void CsvParser::newLine() {
 
 void CsvParser::stopCapture() {
     capturing_ = false;
+    captureAfterCr_ = false;
     captureFrom_ = nullptr;
     capture_.clear();
 }
@@ -336,13 +337,14 @@ void CsvParser::feed(std::string_view text) {
                 if (inQuotes_) {
                     field_.push_back('\n');
                 }
-                if (capturing_ && captureFrom_ == p) {
+                if (captureAfterCr_) {
                     captureFrom_ = p + 1; // the rest of the CR LF that began the kept text
                 }
                 ++p;
                 continue;
             }
         }
+        captureAfterCr_ = false;
         if (record_.line == 0) {
             record_.line = line_;
         }
@@ -367,6 +369,7 @@ void CsvParser::feed(std::string_view text) {
                     capturing_ = true;
                     captureFrom_ = p + 1;
                     captureLine_ = line_;
+                    captureAfterCr_ = pendingCr_;
                 }
             }
             ++p;

@@ -110,6 +110,7 @@ private:
     const char* captureFrom_ = nullptr;
     std::string capture_;
     std::int64_t captureLine_ = 0; // the line the kept text starts on
+    bool captureAfterCr_ = false;  // the kept text began after a CR: an LF next is no part of it
 };
 
 // Comma, semicolon or tab: the candidate that splits the sample's first lines
