@@ -1,6 +1,7 @@
 // Send runs and previews over scripted servers.
 #include "delivery/mime_types_file.h"
 #include "delivery/send_run.h"
+#include "delivery/smtp_dialogue.h"
 #include "scripted_connection.h"
 #include "support/test_support.h"
 
