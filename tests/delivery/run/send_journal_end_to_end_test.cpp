@@ -226,10 +226,16 @@ TEST(SendJournalEndToEnd, ACancelledRunIsNotResumedAndARetryOfTheRestClosesIt) {
     SmtpTestServer server(store.path(), {"--delay-data-reply", "0.3"});
     ASSERT_TRUE(server.running());
     Campaign c(server.port(), {"a@example.net", "b@example.net", "c@example.net"});
-    // Ctrl+C once the first message is in.
-    std::thread user([&store] {
-        waitUntil(std::chrono::seconds(10),
-                  [&store] { return std::filesystem::exists(store.file("001.json")); });
+    // Ctrl+C once the journal has the first message in.
+    std::thread user([&c] {
+        waitUntil(std::chrono::seconds(10), [&c] {
+            for (const RunRecord& run : readRunJournals(journalFolder(c.sessionPath))) {
+                if (run.counts().delivered > 0) {
+                    return true;
+                }
+            }
+            return false;
+        });
         ::kill(::getpid(), SIGINT);
     });
     EXPECT_EQ(c.send({"--recipients", "mailtray"}), cli::kExitFailed);
