@@ -74,7 +74,15 @@ void addLockWaitOption(CLI::App& command, CliContext& context) {
                 const double seconds = std::strtod(text.c_str(), &end);
                 const bool valid =
                     end != text.c_str() && *end == '\0' && std::isfinite(seconds) && seconds >= 0;
-                return valid ? std::string() : "not a number of seconds: " + text;
+                if (!valid) {
+                    return "not a number of seconds: " + text;
+                }
+                // Far beyond any real wait, and the deadline would overflow.
+                return seconds <= store::SessionLock::kLongestWaitSeconds
+                           ? std::string()
+                           : "more than a week (" +
+                                 std::to_string(store::SessionLock::kLongestWaitSeconds) +
+                                 " seconds): " + text;
             },
             "SECONDS")
         ->option_text("SECONDS");
