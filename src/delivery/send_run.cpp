@@ -4,6 +4,7 @@
 #include "delivery/delivery_run.h"
 #include "delivery/international_address.h"
 #include "delivery/message_builder.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/run_session.h"
 #include "delivery/send_list.h"
 #include "delivery/smtp_session.h"
@@ -20,6 +21,9 @@ namespace {
 SmtpSessionRequest baseRequest(const store::Session& session, const SendRunEnvironment& environment,
                                bool logDialogue) {
     SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
+    if (environment.tokens != nullptr && usesOAuth(session.settings())) {
+        signInWithTokens(request, session.settings(), *environment.tokens);
+    }
     request.logDialogue = logDialogue;
     request.pipelining = true;
     return request;
