@@ -2,7 +2,7 @@
 
 #include "delivery/oauth/oauth_provider.h"
 #include "delivery/oauth/token_client.h"
-#include "delivery/smtp_session.h"
+#include "delivery/smtp/smtp_session.h"
 #include "platform/launcher.h"
 #include "store/password_store.h"
 #include "store/records.h"

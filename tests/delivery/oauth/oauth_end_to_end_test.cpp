@@ -3,7 +3,7 @@
 // authority) and the test SMTP server with XOAUTH2 and OAUTHBEARER, both on
 // 127.0.0.1. The "browser" is fake_browser.py, started by the launcher.
 #include "cli/cli_test_support.h"
-#include "delivery/draft_file.h"
+#include "delivery/message/draft_file.h"
 #include "delivery/oauth/oauth_provider.h"
 #include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/python_helpers.h"
