@@ -1,5 +1,6 @@
 #include "cli/cli_context.h"
 
+#include "cli/session_temporaries.h"
 #include "delivery/keyring_password.h"
 #include "store/session_file.h"
 
@@ -58,6 +59,8 @@ bool lockSessionForCommand(CliContext& context, const std::string& path) {
         return false;
     }
     context.locks.push_back(std::move(lock));
+    // Whatever a killed save left beside the session is no longer anyone's.
+    removeSessionTemporaries(path);
     return true;
 }
 
@@ -81,6 +84,9 @@ bool openSessionForCommand(CliContext& context, store::Session& session, const s
                            SessionUse use) {
     if (use == SessionUse::Change && !lockSessionForCommand(context, path)) {
         return false;
+    }
+    if (use == SessionUse::Read) {
+        removeUnheldSessionTemporaries(path);
     }
     return useSessionForCommand(context, session, path, store::readSessionFile(path));
 }

@@ -124,6 +124,7 @@ void registerSendCommands(CLI::App& app, CliContext& context);
 void registerRunsCommands(CLI::App& app, CliContext& context);
 void registerSettingsCommands(CLI::App& app, CliContext& context);
 void registerUnsubscribeCommands(CLI::App& app, CliContext& context);
+void registerFeedbackCommands(CLI::App& app, CliContext& context);
 void registerOAuthCommands(CLI::App& app, CliContext& context);
 
 // The clock's time as seconds since 1970 (when a sign-in's tokens end).

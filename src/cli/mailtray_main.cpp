@@ -32,6 +32,7 @@ int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostrea
     registerSettingsCommands(app, context);
     registerOAuthCommands(app, context);
     registerUnsubscribeCommands(app, context);
+    registerFeedbackCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -93,6 +93,7 @@ const ExtensionKey kKeys[] = {
     integerKey("maxPauseMinutes", "30", 0, 100000),
     integerKey("messagesPerConnection", "1", 1, 100000),
     booleanKey("passwordInKeyring", "0"),
+    integerKey("softBounceLimit", "3", 1, 1000),
     choiceKey("oauthProvider", "none", kOAuthProviderChoices),
     textKey("oauthClientId"),
     textKey("oauthClientSecret"),

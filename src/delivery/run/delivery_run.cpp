@@ -236,6 +236,12 @@ void Run::record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& 
     attempt.final = final;
     attempt.stamp = stamp;
     attempt.stampNumber = stamp.empty() ? 0 : stampNumber_;
+    if (smtp.messageWritten || outcome == DeliveryOutcome::Delivered) {
+        const std::string& id = smtp.messageId;
+        attempt.messageId = id.size() >= 2 && id.front() == '<' && id.back() == '>'
+                                ? id.substr(1, id.size() - 2)
+                                : id;
+    }
     journal_->attempt(static_cast<std::int32_t>(index + 1), attempt);
 }
 

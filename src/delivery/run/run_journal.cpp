@@ -115,6 +115,7 @@ void applyLine(const JsonObject& line, RunRecord& record, bool& sawHeader) {
         attempt.final = line.boolean("final");
         attempt.stamp = line.text("stamp");
         attempt.stampNumber = static_cast<std::int32_t>(line.integer("stampNumber"));
+        attempt.messageId = line.text("messageId");
         recipient.attempts.push_back(std::move(attempt));
         return;
     }
@@ -506,6 +507,9 @@ void RunJournal::attempt(std::int32_t index, const JournalAttempt& attempt) {
         .add("final", attempt.final);
     if (!attempt.stamp.empty()) {
         line.add("stamp", attempt.stamp).add("stampNumber", attempt.stampNumber);
+    }
+    if (!attempt.messageId.empty()) {
+        line.add("messageId", attempt.messageId);
     }
     write(line.line());
     tick();

@@ -40,6 +40,9 @@ struct JournalAttempt {
     bool final = false;
     std::string stamp;            // delivered to a contact: the "%mm/%dd/%yyyy" it was stamped with
     std::int32_t stampNumber = 0; // 1, 2, ... for the run's stamps in order; 0 without one
+    // The message's Message-ID without brackets ("" in older journals), so
+    // that a bounce or a reply quoting it finds the contact.
+    std::string messageId;
 };
 
 struct JournalRecipient {

@@ -306,6 +306,10 @@ SmtpOutcome RunConnection::send(OutgoingMessage message) {
     }
     message.recipient = recipient.address;
     message.senderAddress = withAsciiDomain(message.senderAddress).address;
+    if (message.messageId.empty()) {
+        message.messageId = messageId(message.senderAddress, environment_.randomBytes);
+    }
+    const std::string sentId = message.messageId;
     request_.message = std::move(message);
     attachmentProblem_.clear();
     SmtpOutcome outcome = session_ && session_->held() ? overHeldConnection() : overNewConnection();
@@ -318,6 +322,7 @@ SmtpOutcome RunConnection::send(OutgoingMessage message) {
         }
         outcome = notSent(SmtpResult::Failed, attachmentProblem_);
     }
+    outcome.messageId = sentId;
     return outcome;
 }
 

@@ -50,6 +50,7 @@ enum class SmtpResult {
 
 struct SmtpOutcome {
     SmtpResult result = SmtpResult::Failed;
+    std::string messageId; // the Message-ID the message went out with
     std::string replyCode; // the refusing reply's code, when a reply decided
     std::string replyText; // and its text, safe to show
     std::string reason;    // for the user: why it was not delivered ("" when delivered)
