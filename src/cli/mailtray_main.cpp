@@ -30,6 +30,7 @@ int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostrea
     registerSendCommands(app, context);
     registerRunsCommands(app, context);
     registerSettingsCommands(app, context);
+    registerOAuthCommands(app, context);
     registerUnsubscribeCommands(app, context);
     registerFeedbackCommands(app, context);
     try {

@@ -1,5 +1,6 @@
 #include "cli/cli_context.h"
 #include "delivery/message/mime_types_file.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/run/delivery_run.h"
 #include "delivery/run/send_run.h"
 #include "delivery/untrusted_text.h"
@@ -285,6 +286,19 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         delivery::SendRunEnvironment environment{context.clock, types, delivery::tcpConnections(),
                                                  delivery::localHostName()};
         environment.randomBytes = context.randomBytes;
+        // Signed in with OAuth: the token is renewed here when it ends soon,
+        // and by the sessions when the server refuses it.
+        store::SessionSettings tokenSettings = session.settings();
+        delivery::SessionAccessTokens tokens(tokenSettings, context.passwords,
+                                             [&context] { return secondsNow(context.clock); });
+        if (delivery::usesOAuth(session.settings())) {
+            std::string error;
+            if (tokens.current(error).empty()) {
+                context.fail(error);
+                return;
+            }
+            environment.tokens = &tokens;
+        }
         PrintingObserver observer(context.out);
 
         if (o->preview) {
@@ -320,6 +334,11 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         // stopped; saved before the journal says the run ended.
         bool saved = true;
         plan.beforeEnd = [&] {
+            if (tokens.changed()) {
+                store::SessionSettings settings = session.settings();
+                delivery::copyOAuthTokens(tokenSettings, settings);
+                session.setSettings(std::move(settings));
+            }
             saved = !session.hasUnsavedChanges() ||
                     saveSessionForCommand(context, session, o->sessionPath);
         };

@@ -1,6 +1,7 @@
 #include "cli/cli_context.h"
 #include "cli/session_json.h"
 #include "delivery/keyring_password.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/run/send_run.h"
 #include "delivery/settings_by_name.h"
 #include "delivery/smtp/smtp_request.h"
@@ -44,7 +45,8 @@ nlohmann::json allSettingsJson(const store::SessionSettings& settings, bool with
         shown[std::string(key.name)] = extensionValueJson(key, settings.extensions);
     }
     for (const auto& [name, value] : settings.extensions.entries()) {
-        if (store::findExtensionKey(name) == nullptr) {
+        // The sign-in's tokens are kept there but are never shown.
+        if (store::findExtensionKey(name) == nullptr && !delivery::isOAuthTokenKey(name)) {
             shown[name] = value;
         }
     }
@@ -156,8 +158,11 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
         CollectingObserver observer;
         // Only the time-outs read this clock: real time, whatever the context's says.
         const store::SystemClock clock;
-        const delivery::SmtpSessionReport report =
-            testSmtpConnection(settings, delivery::localHostName(), connection, observer, clock);
+        store::SessionSettings tokenSettings = settings;
+        delivery::SessionAccessTokens tokens(tokenSettings, context.passwords,
+                                             [&context] { return secondsNow(context.clock); });
+        const delivery::SmtpSessionReport report = testSmtpConnection(
+            settings, delivery::localHostName(), connection, observer, clock, &tokens);
         for (const std::string& line : connectionTestLines(
                  delivery::smtpRequestFor(settings, delivery::localHostName()), report)) {
             context.out << delivery::safeServerText(line) << '\n';

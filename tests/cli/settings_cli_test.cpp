@@ -99,7 +99,7 @@ TEST(SettingsCli, ABadNameOrValueExits2NamingWhatIsAllowedAndSavesNothing) {
     };
     const Case cases[] = {
         {"smtpSecurity=ssl", "allowed: auto|starttls|tls|none."},
-        {"smtpAuthMechanism=cram-md5", "allowed: auto|plain|login."},
+        {"smtpAuthMechanism=cram-md5", "allowed: auto|plain|login|xoauth2|oauthbearer."},
         {"deliveryMethod=outlook", "allowed: none|smtp|default-client|custom-client."},
         {"editorFormat=rtf", "allowed: plain|html."},
         {"requiresAuth=yes", "allowed: 0|1."},

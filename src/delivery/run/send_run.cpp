@@ -2,6 +2,7 @@
 
 #include "delivery/international_address.h"
 #include "delivery/message/message_builder.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/run/delivery_run.h"
 #include "delivery/run/run_session.h"
 #include "delivery/run/send_list.h"
@@ -20,6 +21,9 @@ namespace {
 SmtpSessionRequest baseRequest(const store::Session& session, const SendRunEnvironment& environment,
                                bool logDialogue) {
     SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
+    if (environment.tokens != nullptr && usesOAuth(session.settings())) {
+        signInWithTokens(request, session.settings(), *environment.tokens);
+    }
     request.logDialogue = logDialogue;
     request.pipelining = true;
     return request;

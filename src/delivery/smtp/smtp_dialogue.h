@@ -18,6 +18,9 @@ enum class SmtpState {
     AwaitAuthChallenge,     // "AUTH LOGIN" was sent; waits for the first 334
     AwaitPasswordChallenge, // the user name was sent; waits for the second 334
     AwaitAuthResult,        // the password was sent; waits for 235
+    AwaitOAuthResult,       // "AUTH XOAUTH2/OAUTHBEARER" was sent; waits for 235, 334 or 535
+    AwaitOAuthRefusal,      // the error challenge was answered; waits for the 535
+    AwaitFreshToken,        // the token was refused once: tokenRefreshed() or tokenRefreshFailed()
     AwaitHeloReply,         // "HELO " was sent; waits for 250
     AwaitRsetReply,         // "RSET" was sent before another message; waits for 250
     AwaitMailFromReply,     // "MAIL FROM: <...>" was sent; waits for 250
@@ -75,7 +78,8 @@ enum class SmtpSecurity {
     None,     // no TLS: HELO without login, "Ehlo" and AUTH LOGIN with it
 };
 // How the session logs in (the smtpAuthMechanism setting).
-enum class SmtpAuthMechanism { Auto, Plain, Login };
+// Auto signs in with OAuth (OAUTHBEARER, else XOAUTH2) when an access token is given.
+enum class SmtpAuthMechanism { Auto, Plain, Login, XOAuth2, OAuthBearer };
 
 // The setting's text ("auto", "starttls", ...) as a mode; Auto for anything else.
 SmtpSecurity smtpSecurityNamed(std::string_view name);
@@ -86,6 +90,11 @@ struct SmtpDialogueSetup {
     std::string hostName; // our name for HELO/EHLO ("localhost" when empty)
     std::string userName; // empty: no login
     std::string password;
+    // Signed in with OAuth: the access token stands in for the password.
+    std::string accessToken;
+    // The server as the user named it, for OAUTHBEARER's host and port.
+    std::string serverName;
+    int serverPort = 0;
     std::string senderAddress; // MAIL FROM
     std::string recipient;     // RCPT TO
     SmtpSecurity security = SmtpSecurity::None;
@@ -109,7 +118,18 @@ struct SmtpStep {
     // call tlsStarted() or tlsFailed().
     bool startTls = false;
     std::string problem; // the server sent something that is not SMTP; the dialogue ended
+    // The server refused the access token: get a fresh one, then call
+    // tokenRefreshed() or tokenRefreshFailed().
+    bool refreshToken = false;
 };
+
+// The initial responses of the two OAuth mechanisms, before Base64.
+std::string xoauth2Response(std::string_view login, std::string_view token);
+std::string oauthBearerResponse(std::string_view login, std::string_view host, int port,
+                                std::string_view token);
+// Plain words for a refused token: the status and scope from the server's
+// error challenge (Base64 JSON; may be empty) or else its reply.
+std::string oauthRefusedText(std::string_view challenge, const SmtpReply& reply);
 
 // True when `address` can go into MAIL FROM or RCPT TO: no CR, LF, NUL, "<" or ">".
 bool isSafeEnvelopeAddress(std::string_view address);
@@ -122,6 +142,8 @@ inline constexpr const char* kNoStartTlsText = "The server does not offer STARTT
 inline constexpr const char* kEarlyReplyText =
     "The server replied before the message was sent in full (a protocol error); the message is "
     "not counted as delivered.";
+inline constexpr const char* kNotSignedInText =
+    "The login method needs an OAuth sign-in, and this session is not signed in: sign in first.";
 
 // The SMTP client dialogue without any I/O: received bytes go in, the bytes
 // to write and the outcome come out. It acts on each complete reply once; a
@@ -164,6 +186,10 @@ public:
     SmtpStep nextMessage(std::string senderAddress, std::string recipient);
     // While idle: QUIT.
     SmtpStep quit();
+    // After SmtpStep::refreshToken: sign in again with `token`, once.
+    SmtpStep tokenRefreshed(std::string token);
+    // No fresh token: `reason` says why, for the user; the dialogue ends with QUIT.
+    SmtpStep tokenRefreshFailed(const std::string& reason);
 
     SmtpState state() const { return state_; }
     bool finished() const { return state_ == SmtpState::Done; }
@@ -179,7 +205,8 @@ public:
     const std::vector<std::string>& capabilities() const { return capabilities_; }
     bool encrypted() const { return encrypted_; }
     bool loggedIn() const { return loggedIn_; }
-    // The login method that was tried ("PLAIN", "LOGIN"); empty without one.
+    // The login method that was tried ("PLAIN", "LOGIN", "XOAUTH2",
+    // "OAUTHBEARER"); empty without one.
     const std::string& authMechanism() const { return authMechanism_; }
 
 private:
@@ -189,6 +216,8 @@ private:
     void ehloAccepted(const SmtpReply& reply, SmtpStep& step);
     void startLogin(SmtpStep& step);
     void loginDone(SmtpStep& step);
+    void sendOAuth(SmtpStep& step);
+    void oauthRefused(const SmtpReply& reply, SmtpStep& step);
     // Notes whether the addresses need SMTPUTF8; false (settled as failed)
     // when one of them could end the command line.
     bool acceptEnvelope();
@@ -224,6 +253,8 @@ private:
     std::vector<std::string> capabilities_;
     std::vector<std::string> authMechanisms_; // as offered, upper case
     std::string authMechanism_;
+    std::string oauthChallenge_; // the error challenge's Base64 text
+    bool tokenRefreshed_ = false;
 };
 
 } // namespace velmora::delivery

@@ -1,6 +1,7 @@
 #include "delivery/smtp/smtp_request.h"
 
 #include "delivery/message/mime_types_file.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/untrusted_text.h"
 
 namespace velmora::delivery {
@@ -26,8 +27,12 @@ SmtpSessionRequest smtpRequestFor(const store::SessionSettings& settings,
 
 SmtpSessionReport testSmtpConnection(const store::SessionSettings& settings,
                                      const std::string& hostName, Connection& connection,
-                                     RunObserver& observer, const store::Clock& clock) {
+                                     RunObserver& observer, const store::Clock& clock,
+                                     AccessTokens* tokens) {
     SmtpSessionRequest request = smtpRequestFor(settings, hostName);
+    if (tokens != nullptr && usesOAuth(settings)) {
+        signInWithTokens(request, settings, *tokens);
+    }
     request.probeOnly = true;
     // No message is sent; the envelope only has to be safe.
     const MimeTypesFile noTypes("/nonexistent");

@@ -248,6 +248,14 @@ void SmtpSession::exchange(SmtpStep step) {
             step = dialogue.messageWritten();
             continue;
         }
+        if (step.refreshToken) {
+            std::string error;
+            std::string token = request_.tokens ? request_.tokens->renewed(error) : "";
+            step = token.empty() ? dialogue.tokenRefreshFailed(error)
+                                 : dialogue.tokenRefreshed(std::move(token));
+            deadline = now() + timeoutMs_;
+            continue;
+        }
         step = {};
         if (dialogue.finished() || dialogue.idle()) {
             break;
@@ -297,11 +305,24 @@ void SmtpSession::stop() {
 }
 
 SmtpOutcome SmtpSession::run() {
-    const auto setupWith = [this](std::string hostName) {
+    std::string accessToken;
+    if (request_.tokens != nullptr && !request_.userName.empty()) {
+        std::string error;
+        accessToken = request_.tokens->current(error);
+        if (accessToken.empty()) {
+            // Nothing to sign in with: no connection, and no password either.
+            log(error);
+            return finished(SmtpResult::Failed, error);
+        }
+    }
+    const auto setupWith = [this, &accessToken](std::string hostName) {
         SmtpDialogueSetup setup;
         setup.hostName = std::move(hostName);
         setup.userName = request_.userName;
         setup.password = request_.password;
+        setup.accessToken = accessToken;
+        setup.serverName = request_.server;
+        setup.serverPort = request_.port;
         setup.senderAddress = request_.message.senderAddress;
         setup.recipient = request_.message.recipient;
         setup.security = request_.security;

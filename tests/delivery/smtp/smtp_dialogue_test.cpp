@@ -67,6 +67,10 @@ public:
     // What the caller's own call (nextMessage, quit) asked to write.
     void then(const SmtpStep& step) { take(step); }
     std::vector<std::string> logLines;
+    // What the caller answers when the dialogue asks for a fresh token
+    // (empty: none to be had); each answer is used once.
+    std::vector<std::string> freshTokens;
+    int tokenRequests = 0;
     int messages() const { return messages_; }
 
 private:
@@ -88,6 +92,16 @@ private:
         if (step.startTls) {
             EXPECT_FALSE(tlsPending_) << "the handshake was asked for twice";
             tlsPending_ = true;
+        }
+        if (step.refreshToken) {
+            ++tokenRequests;
+            std::string token;
+            if (!freshTokens.empty()) {
+                token = freshTokens.front();
+                freshTokens.erase(freshTokens.begin());
+            }
+            take(token.empty() ? d_.tokenRefreshFailed("The sign-in has ended: sign in again.")
+                               : d_.tokenRefreshed(token));
         }
     }
 
@@ -889,4 +903,134 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
         EXPECT_EQ(d.outcome().messageWritten, c.written);
     }
 }
+} // namespace velmora::delivery
+
+namespace velmora::delivery {
+
+namespace {
+
+SmtpDialogueSetup oauthSetup(SmtpAuthMechanism mechanism, std::string token = "tok-1") {
+    SmtpDialogueSetup setup = setupFor("ann@example.org", "", SmtpSecurity::Tls);
+    setup.mechanism = mechanism;
+    setup.accessToken = std::move(token);
+    setup.serverName = "smtp.example.net";
+    setup.serverPort = 465;
+    return setup;
+}
+
+std::vector<ScriptStep> oauthGreeting(const char* offered) {
+    return {says("220 hi\r\n"), expects("EHLO client.example"),
+            says("250-mail.example.net\r\n250 " + std::string(offered) + "\r\n")};
+}
+
+} // namespace
+
+TEST(SmtpDialogueOAuth, TheInitialResponsesHaveTheExactBytes) {
+    EXPECT_EQ(xoauth2Response("ann@example.org", "ya29.x"),
+              std::string("user=ann@example.org\x01"
+                          "auth=Bearer ya29.x\x01\x01"));
+    EXPECT_EQ(oauthBearerResponse("ann@example.org", "smtp.example.net", 587, "ya29.x"),
+              std::string("n,a=ann@example.org,\x01host=smtp.example.net\x01port=587\x01"
+                          "auth=Bearer ya29.x\x01\x01"));
+    // A comma in the login must not end the field.
+    EXPECT_EQ(oauthBearerResponse("a,b=c", "h", 1, "t").substr(0, 14), "n,a=a=2Cb=3Dc,");
+}
+
+TEST(SmtpDialogueOAuth, TheMechanismIsChosenFromTheSettingTheTokenAndTheOffer) {
+    struct Case {
+        SmtpAuthMechanism mechanism;
+        std::string token;
+        const char* offered;
+        std::string command; // the AUTH command's first word pair, or the failure
+    };
+    const Case cases[] = {
+        {SmtpAuthMechanism::Auto, "tok-1", "AUTH PLAIN XOAUTH2 OAUTHBEARER", "AUTH OAUTHBEARER "},
+        {SmtpAuthMechanism::Auto, "tok-1", "AUTH PLAIN LOGIN XOAUTH2", "AUTH XOAUTH2 "},
+        {SmtpAuthMechanism::Auto, "", "AUTH PLAIN XOAUTH2", "AUTH PLAIN "},
+        {SmtpAuthMechanism::XOAuth2, "tok-1", "AUTH XOAUTH2 OAUTHBEARER", "AUTH XOAUTH2 "},
+        {SmtpAuthMechanism::Plain, "tok-1", "AUTH PLAIN XOAUTH2", "AUTH PLAIN "},
+        {SmtpAuthMechanism::Auto, "tok-1", "AUTH PLAIN LOGIN",
+         "The server does not offer the login method OAUTHBEARER or XOAUTH2; it offers: PLAIN "
+         "LOGIN."},
+        {SmtpAuthMechanism::OAuthBearer, "", "AUTH OAUTHBEARER", kNotSignedInText},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.offered) + " / " + std::to_string(int(c.mechanism)));
+        SmtpDialogue d(oauthSetup(c.mechanism, c.token));
+        d.received("220 hi\r\n");
+        const SmtpStep step =
+            d.received("250-mail.example.net\r\n250 " + std::string(c.offered) + "\r\n");
+        if (c.command.starts_with("AUTH")) {
+            EXPECT_TRUE(step.toWrite.starts_with(c.command)) << step.toWrite;
+        } else {
+            EXPECT_EQ(step.toWrite, "QUIT\r\n");
+            EXPECT_EQ(d.outcome().reason, c.command);
+        }
+    }
+}
+
+TEST(SmtpDialogueOAuth, ARefusedTokenIsRenewedOnceAndTheSignInTriedAgain) {
+    SmtpDialogue d(oauthSetup(SmtpAuthMechanism::XOAuth2));
+    ScriptPlayer player(d);
+    player.freshTokens = {"tok-2"};
+    player.play(joinedScript(
+        joinedScript(
+            oauthGreeting("AUTH XOAUTH2"),
+            {expects("AUTH XOAUTH2 " + base64String(xoauth2Response("ann@example.org", "tok-1"))),
+             says("334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"), expects(""),
+             says("535 5.7.8 Username and Password not accepted\r\n"),
+             expects("AUTH XOAUTH2 " + base64String(xoauth2Response("ann@example.org", "tok-2"))),
+             says("235 2.7.0 Accepted\r\n")}),
+        envelopeAndMessage()));
+    EXPECT_EQ(player.tokenRequests, 1);
+    EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+    EXPECT_TRUE(d.loggedIn());
+}
+
+TEST(SmtpDialogueOAuth, ASecondRefusalOrNoFreshTokenFailsInPlainWords) {
+    // {"status":"401","schemes":"bearer","scope":"https://mail.google.com/"}
+    const std::string challenge = "334 eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJo"
+                                  "dHRwczovL21haWwuZ29vZ2xlLmNvbS8ifQ==\r\n";
+    const std::string firstAuth =
+        "AUTH OAUTHBEARER " +
+        base64String(oauthBearerResponse("ann@example.org", "smtp.example.net", 465, "tok-1"));
+    {
+        SmtpDialogue d(oauthSetup(SmtpAuthMechanism::OAuthBearer));
+        ScriptPlayer player(d);
+        player.freshTokens = {"tok-2"};
+        player.play(joinedScript(
+            oauthGreeting("AUTH OAUTHBEARER"),
+            {expects(firstAuth), says(challenge), expects("AQ=="), says("535 5.7.8 no\r\n"),
+             expects("AUTH OAUTHBEARER " +
+                     base64String(
+                         oauthBearerResponse("ann@example.org", "smtp.example.net", 465, "tok-2"))),
+             says(challenge), expects("AQ=="), says("535 5.7.8 no\r\n"), expects("QUIT"),
+             says("221 bye\r\n")}));
+        EXPECT_EQ(player.tokenRequests, 1);
+        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+        EXPECT_EQ(d.outcome().reason,
+                  "The server refused the sign-in token (status 401; it needs the permission "
+                  "https://mail.google.com/) even after it was renewed. Sign in again.");
+    }
+    {
+        SmtpDialogue d(oauthSetup(SmtpAuthMechanism::OAuthBearer));
+        ScriptPlayer player(d);
+        player.play(
+            joinedScript(oauthGreeting("AUTH OAUTHBEARER"),
+                         {expects(firstAuth), says("535 5.7.3 Authentication unsuccessful\r\n"),
+                          expects("QUIT"), says("221 bye\r\n")}));
+        EXPECT_EQ(d.outcome().reason, "The sign-in has ended: sign in again.");
+    }
+    {
+        // Not a refused token: no renewal.
+        SmtpDialogue d(oauthSetup(SmtpAuthMechanism::OAuthBearer));
+        ScriptPlayer player(d);
+        player.play(joinedScript(oauthGreeting("AUTH OAUTHBEARER"),
+                                 {expects(firstAuth), says("504 5.5.4 Unrecognized\r\n"),
+                                  expects("QUIT"), says("221 bye\r\n")}));
+        EXPECT_EQ(player.tokenRequests, 0);
+        EXPECT_EQ(d.outcome().reason, "The server refused the login: 504 5.5.4 Unrecognized");
+    }
+}
+
 } // namespace velmora::delivery
