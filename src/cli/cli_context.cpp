@@ -2,6 +2,7 @@
 
 #include "delivery/keyring_password.h"
 #include "store/session_file.h"
+#include "store/untrusted_text.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -29,7 +30,7 @@ platform::PromptAnswer CliPrompter::message(const std::string& title, const std:
                                             platform::PromptButtons buttons) {
     ++messagesShown;
     if (buttons == platform::PromptButtons::Ok) {
-        err_ << text << '\n';
+        err_ << store::printableLines(text) << '\n';
         (void)title;
         return platform::PromptAnswer::Ok;
     }
@@ -37,7 +38,8 @@ platform::PromptAnswer CliPrompter::message(const std::string& title, const std:
 }
 
 void CliContext::fail(const std::string& message) {
-    err << message << '\n';
+    // Failures name files and values from outside.
+    err << store::printableLines(message) << '\n';
     exitCode = kExitFailed;
 }
 

@@ -2,7 +2,7 @@
 
 #include "delivery/international_address.h"
 #include "delivery/mime_text.h"
-#include "delivery/untrusted_text.h"
+#include "store/untrusted_text.h"
 
 #include <algorithm>
 
@@ -45,8 +45,8 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
 }
 
 std::string unsafeAddressText(const std::string& address) {
-    return "The address \"" + headerSafe(address) +
-           "\" holds a line break, a NUL, \"<\" or \">\" and cannot be sent to the server.";
+    return "The address \"" + store::printableText(address) +
+           "\" holds a control character, \"<\" or \">\" and cannot be sent to the server.";
 }
 
 } // namespace
@@ -75,7 +75,8 @@ SmtpAuthMechanism smtpAuthMechanismNamed(std::string_view name) {
 }
 
 bool isSafeEnvelopeAddress(std::string_view address) {
-    return address.find_first_of(std::string_view("\r\n\0<>", 5)) == std::string_view::npos;
+    return address.find_first_of("<>") == std::string_view::npos &&
+           !store::hasControlCharacter(address);
 }
 
 SmtpDialogue::SmtpDialogue(SmtpDialogueSetup setup) : setup_(std::move(setup)) {
@@ -111,7 +112,7 @@ void SmtpDialogue::settle(SmtpResult result, std::string reason, const SmtpReply
     outcome_.reason = std::move(reason);
     if (reply != nullptr) {
         outcome_.replyCode = reply->code;
-        outcome_.replyText = safeServerText(reply->text());
+        outcome_.replyText = store::printableText(reply->text());
     }
 }
 
@@ -125,7 +126,7 @@ void SmtpDialogue::refuse(SmtpResult result, std::string_view what, const SmtpRe
                           SmtpStep& step) {
     settle(result,
            "The server refused " + std::string(what) + ": " + reply.code + " " +
-               safeServerText(reply.text()),
+               store::printableText(reply.text()),
            &reply);
     // Only a refusal of this recipient or message leaves the session usable.
     endTransaction(step, result != SmtpResult::Rejected);
@@ -320,8 +321,8 @@ void SmtpDialogue::startLogin(SmtpStep& step) {
                                                                                   : "LOGIN";
         return fail(authMechanisms_.empty()
                         ? "The server offers no login method (its EHLO reply names no AUTH)."
-                        : "The server does not offer the login method " + wanted +
-                              "; it offers: " + safeServerText(joined(authMechanisms_, " ")) + ".",
+                        : "The server does not offer the login method " + wanted + "; it offers: " +
+                              store::printableText(joined(authMechanisms_, " ")) + ".",
                     step);
     }
     authMechanism_ = mechanism;
@@ -421,7 +422,7 @@ void SmtpDialogue::refused(const SmtpReply& reply, SmtpStep& step) {
         if ((code == "500" || code == "502") && setup_.security != SmtpSecurity::StartTls) {
             if (login()) {
                 return fail("The server does not understand EHLO (" + code + " " +
-                                safeServerText(reply.text()) +
+                                store::printableText(reply.text()) +
                                 "), so no login is possible; the password was not sent.",
                             step);
             }

@@ -107,7 +107,7 @@ struct SmtpStep {
     std::string problem; // the server sent something that is not SMTP; the dialogue ended
 };
 
-// True when `address` can go into MAIL FROM or RCPT TO: no CR, LF, NUL, "<" or ">".
+// True when `address` can go into MAIL FROM or RCPT TO: no control character, "<" or ">".
 bool isSafeEnvelopeAddress(std::string_view address);
 
 // Texts of the security and login rules.

@@ -48,6 +48,8 @@ TEST(AddSingleContact, TrimsBlanksOnlyAndRefusesEmptyOrKnownAddresses) {
     EXPECT_EQ(addSingleContact(s, form, "x"), 0);
     form.email = "   ";
     EXPECT_EQ(addSingleContact(s, form, "x"), 0);
+    form.email = "bell\x07@example.org";
+    EXPECT_EQ(addSingleContact(s, form, "x"), 0);
     EXPECT_EQ(s.contactCount(), 1);
 
     s.deleteContact(1);
@@ -73,6 +75,16 @@ TEST(AddEmailList, SplitsAtCommasAndLineFeedsAndAddsEachAddressOnce) {
         EXPECT_EQ(c.lastContacted, "never");
         EXPECT_EQ(c.dateAdded, "d");
     }
+}
+
+TEST(AddEmailList, AddressesWithControlCharactersAreRefusedAndNamed) {
+    store::Session s = freshSession();
+    const auto r = addEmailList(s, "a@x.org\nbell\x07@x.org,esc\x1B[2J@x.org", 1, 0, "d");
+    EXPECT_EQ(emails(s), (std::vector<std::string>{"a@x.org"}));
+    EXPECT_EQ(addListResultText(r),
+              "Added 1, skipped 0.\n"
+              "The address \"bell\\x07@x.org\" holds a control character. It was not added.\n"
+              "The address \"esc\\x1B[2J@x.org\" holds a control character. It was not added.\n");
 }
 
 TEST(AddEmailList, BlanksAreRemovedEvenInsideAndSeparatorsAloneAddNothing) {
