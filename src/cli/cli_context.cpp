@@ -3,6 +3,7 @@
 #include "cli/session_temporaries.h"
 #include "delivery/keyring_password.h"
 #include "store/session_file.h"
+#include "store/untrusted_text.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -30,7 +31,7 @@ platform::PromptAnswer CliPrompter::message(const std::string& title, const std:
                                             platform::PromptButtons buttons) {
     ++messagesShown;
     if (buttons == platform::PromptButtons::Ok) {
-        err_ << text << '\n';
+        err_ << store::printableLines(text) << '\n';
         (void)title;
         return platform::PromptAnswer::Ok;
     }
@@ -38,7 +39,8 @@ platform::PromptAnswer CliPrompter::message(const std::string& title, const std:
 }
 
 void CliContext::fail(const std::string& message) {
-    err << message << '\n';
+    // Failures name files and values from outside.
+    err << store::printableLines(message) << '\n';
     exitCode = kExitFailed;
 }
 

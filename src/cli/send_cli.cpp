@@ -3,8 +3,8 @@
 #include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/run/delivery_run.h"
 #include "delivery/run/send_run.h"
-#include "delivery/untrusted_text.h"
 #include "store/text.h"
+#include "store/untrusted_text.h"
 
 #include <algorithm>
 #include <csignal>
@@ -127,7 +127,7 @@ public:
 private:
     // Nothing a server (or an imported address) holds reaches the terminal raw.
     void print(const std::string& line) {
-        out_ << delivery::safeServerText(line) << std::endl;
+        out_ << store::printableText(line) << std::endl;
         lastLine_ = line;
     }
 
@@ -224,8 +224,14 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
                      "single:ADDR, mailtray, customers, prospects, subscribers or entire")
         ->check(
             [](const std::string& value) {
-                return recipientChoiceNamed(value) ? std::string()
-                                                   : "not a recipient choice: " + value;
+                if (!recipientChoiceNamed(value)) {
+                    return "not a recipient choice: " + store::printableText(value);
+                }
+                const std::string_view single = std::string_view(value).substr(
+                    value.starts_with(kSinglePrefix) ? kSinglePrefix.size() : value.size());
+                return store::hasControlCharacter(single)
+                           ? store::controlCharacterAddressText(single)
+                           : std::string();
             },
             "RECIPIENTS");
     send->add_option("--format", o->format, "The text part's format (default: the session's)")

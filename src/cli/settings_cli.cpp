@@ -5,8 +5,8 @@
 #include "delivery/run/send_run.h"
 #include "delivery/settings_by_name.h"
 #include "delivery/smtp/smtp_request.h"
-#include "delivery/untrusted_text.h"
 #include "store/extension_settings.h"
+#include "store/untrusted_text.h"
 
 #include <istream>
 #include <memory>
@@ -60,6 +60,9 @@ public:
     bool cancelRequested() override { return false; }
 };
 
+constexpr const char* kNoPasswordOnInputText =
+    "password=- found no password on standard input (give \"password=\" to empty it).";
+
 } // namespace
 
 void registerSettingsCommands(CLI::App& app, CliContext& context) {
@@ -105,6 +108,12 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
                 }
                 if (!value.empty() && value.back() == '\r') {
                     value.pop_back();
+                }
+                // Empty input is more likely a mistake than a wish to clear it.
+                if (value.empty()) {
+                    context.err << kNoPasswordOnInputText << "\nNothing was saved.\n";
+                    context.exitCode = kExitUsage;
+                    return;
                 }
             }
             if (const auto refusal = delivery::setSettingByName(settings, name, std::move(value))) {
@@ -165,7 +174,7 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
             settings, delivery::localHostName(), connection, observer, clock, &tokens);
         for (const std::string& line : connectionTestLines(
                  delivery::smtpRequestFor(settings, delivery::localHostName()), report)) {
-            context.out << delivery::safeServerText(line) << '\n';
+            context.out << store::printableText(line) << '\n';
         }
         context.exitCode = connectionTestPassed(report) ? kExitOk : kExitFailed;
     });

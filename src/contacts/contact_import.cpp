@@ -2,6 +2,7 @@
 
 #include "contacts/contact_adding.h"
 #include "store/text.h"
+#include "store/untrusted_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -613,6 +614,10 @@ void ContactImporter::addOne(std::int64_t line, const ImportFields& fields,
         note(line, email, RowOutcome::Refused, "no e-mail address");
         return;
     }
+    if (store::hasControlCharacter(email)) {
+        note(line, email, RowOutcome::Refused, "the address holds a control character");
+        return;
+    }
     if (!hasAddressForm(email)) {
         note(line, email, RowOutcome::Refused,
              "\"" + std::string(email) + "\" is not an address of the form local@domain");
@@ -831,7 +836,8 @@ std::string importReportText(const ImportReport& report) {
         }
         text += ": " + row.reason + "\n";
     }
-    return text;
+    // Addresses, columns and values come from the file.
+    return store::printableLines(text);
 }
 
 std::vector<std::string> ignoredColumnLabels(const std::vector<std::string>& header,

@@ -351,6 +351,21 @@ TEST(ContactImporter, AddsByTheRulesOfAddContact) {
     EXPECT_EQ(s.contact(5).status, code(store::ContactStatus::Prospects));
 }
 
+TEST(ContactImporter, ControlCharactersAreRefusedInAddressesAndEscapedInTheReport) {
+    store::Session s = freshSession();
+    const std::string csv = "Email,Name,Status,Ex\x1B]0;t\x07\n"
+                            "bell\x07@x.org,Ann,,\n"
+                            "ok@x.org,B\x1B[2Job,gold\x1B[31m,\n";
+    const ImportResult r = importBytes(s, csv);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.report.added, 0);
+    EXPECT_EQ(importReportText(r.report),
+              "Added 0, updated 0, skipped 0 as duplicates, refused 2 as invalid.\n"
+              "Ignored columns: Ex\\x1B]0;t\\x07\n"
+              "Line 2: refused bell\\x07@x.org: the address holds a control character\n"
+              "Line 3: refused ok@x.org: unknown status \"gold\\x1B[31m\"\n");
+}
+
 TEST(ContactImporter, UpdateChangesOnlyNonEmptyCells) {
     store::Session s = freshSession();
     store::NewContact known;

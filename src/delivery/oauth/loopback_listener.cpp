@@ -1,7 +1,7 @@
 #include "delivery/oauth/loopback_listener.h"
 
 #include "delivery/oauth/pkce.h"
-#include "delivery/untrusted_text.h"
+#include "store/untrusted_text.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -153,7 +153,7 @@ LoopbackListener::Result LoopbackListener::waitForCode(const std::string& state,
             result.status = Result::Status::Refused;
             const std::string why = formValue(*query, "error_description");
             result.reason = "The provider did not sign you in: " +
-                            safeServerText(why.empty() ? (error.empty() ? "no code" : error) : why);
+                            store::printableText(why.empty() ? (error.empty() ? "no code" : error) : why);
             break;
         }
         answer(client, "200 OK", kSignedInPageText);

@@ -2,7 +2,7 @@
 
 #include "delivery/oauth/loopback_listener.h"
 #include "delivery/oauth/pkce.h"
-#include "delivery/untrusted_text.h"
+#include "store/untrusted_text.h"
 #include "store/counted_string.h"
 
 #include <chrono>
@@ -70,7 +70,7 @@ std::string idTokenLogin(const std::string& idToken) {
     for (const char* name : {"email", "preferred_username"}) {
         const auto it = claims->find(name);
         if (it != claims->end() && !it->second.empty()) {
-            return safeServerText(it->second);
+            return store::printableText(it->second);
         }
     }
     return "";
@@ -134,8 +134,8 @@ EndpointAnswer deviceSignIn(const OAuthClient& client, const SignInRequest& requ
         problem = endpointErrorText(start);
         return {};
     }
-    feedback.show("To sign in, open " + safeServerText(uri) + " on any device and enter the code " +
-                  safeServerText(userCode) + ".");
+    feedback.show("To sign in, open " + store::printableText(uri) + " on any device and enter the code " +
+                  store::printableText(userCode) + ".");
     long long interval = numberOr(start.field("interval"), 5);
     const auto end = std::chrono::steady_clock::now() +
                      std::chrono::seconds(std::min(numberOr(start.field("expires_in"), 900),

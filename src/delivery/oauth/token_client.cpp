@@ -2,7 +2,7 @@
 
 #include "delivery/oauth/oauth_provider.h"
 #include "delivery/oauth/pkce.h"
-#include "delivery/untrusted_text.h"
+#include "store/untrusted_text.h"
 
 #include <cstdlib>
 #include <curl/curl.h>
@@ -67,7 +67,7 @@ EndpointAnswer postForm(const std::string& url,
                         const HttpsOptions& options) {
     EndpointAnswer answer;
     if (!url.starts_with("https://")) {
-        answer.problem = "The address " + safeServerText(url) + " is not an https:// address.";
+        answer.problem = "The address " + store::printableText(url) + " is not an https:// address.";
         return answer;
     }
     static const CurlGlobal global;
@@ -111,8 +111,8 @@ EndpointAnswer postForm(const std::string& url,
     const CURLcode result = curl_easy_perform(c);
     if (result != CURLE_OK) {
         answer.problem =
-            "The provider could not be reached at " + safeServerText(url) + ": " +
-            safeServerText(*errorText != '\0' ? errorText : curl_easy_strerror(result));
+            "The provider could not be reached at " + store::printableText(url) + ": " +
+            store::printableText(*errorText != '\0' ? errorText : curl_easy_strerror(result));
         return answer;
     }
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &answer.httpStatus);
@@ -134,10 +134,10 @@ std::string endpointErrorText(const EndpointAnswer& answer) {
     const std::string description = answer.field("error_description");
     std::string text = "The provider refused (HTTP " + std::to_string(answer.httpStatus) + ")";
     if (!error.empty()) {
-        text += ": " + safeServerText(error);
+        text += ": " + store::printableText(error);
     }
     if (!description.empty()) {
-        text += " - " + safeServerText(description.substr(0, 300));
+        text += " - " + store::printableText(description.substr(0, 300));
     }
     return text + ".";
 }

@@ -3,7 +3,7 @@
 #include "delivery/international_address.h"
 #include "delivery/message/mime_text.h"
 #include "delivery/run/json_line.h"
-#include "delivery/untrusted_text.h"
+#include "store/untrusted_text.h"
 
 #include <algorithm>
 
@@ -79,8 +79,8 @@ std::string fromBase64(std::string_view text) {
 }
 
 std::string unsafeAddressText(const std::string& address) {
-    return "The address \"" + headerSafe(address) +
-           "\" holds a line break, a NUL, \"<\" or \">\" and cannot be sent to the server.";
+    return "The address \"" + store::printableText(address) +
+           "\" holds a control character, \"<\" or \">\" and cannot be sent to the server.";
 }
 
 } // namespace
@@ -141,19 +141,20 @@ std::string oauthRefusedText(std::string_view challenge, const SmtpReply& reply)
     const std::string status = details ? details->text("status") : "";
     const std::string scope = details ? details->text("scope") : "";
     if (!status.empty() || !scope.empty()) {
-        text += " (status " + safeServerText(status.empty() ? "unknown" : status);
+        text += " (status " + store::printableText(status.empty() ? "unknown" : status);
         if (!scope.empty()) {
-            text += "; it needs the permission " + safeServerText(scope);
+            text += "; it needs the permission " + store::printableText(scope);
         }
         text += ")";
     } else {
-        text += " (" + reply.code + " " + safeServerText(reply.text()) + ")";
+        text += " (" + reply.code + " " + store::printableText(reply.text()) + ")";
     }
     return text + " even after it was renewed. Sign in again.";
 }
 
 bool isSafeEnvelopeAddress(std::string_view address) {
-    return address.find_first_of(std::string_view("\r\n\0<>", 5)) == std::string_view::npos;
+    return address.find_first_of("<>") == std::string_view::npos &&
+           !store::hasControlCharacter(address);
 }
 
 SmtpDialogue::SmtpDialogue(SmtpDialogueSetup setup) : setup_(std::move(setup)) {
@@ -189,7 +190,7 @@ void SmtpDialogue::settle(SmtpResult result, std::string reason, const SmtpReply
     outcome_.reason = std::move(reason);
     if (reply != nullptr) {
         outcome_.replyCode = reply->code;
-        outcome_.replyText = safeServerText(reply->text());
+        outcome_.replyText = store::printableText(reply->text());
     }
 }
 
@@ -203,7 +204,7 @@ void SmtpDialogue::refuse(SmtpResult result, std::string_view what, const SmtpRe
                           SmtpStep& step) {
     settle(result,
            "The server refused " + std::string(what) + ": " + reply.code + " " +
-               safeServerText(reply.text()),
+               store::printableText(reply.text()),
            &reply);
     // Only a refusal of this recipient or message leaves the session usable.
     endTransaction(step, result != SmtpResult::Rejected);
@@ -440,8 +441,8 @@ void SmtpDialogue::startLogin(SmtpStep& step) {
     if (mechanism.empty()) {
         return fail(authMechanisms_.empty()
                         ? "The server offers no login method (its EHLO reply names no AUTH)."
-                        : "The server does not offer the login method " + wanted +
-                              "; it offers: " + safeServerText(joined(authMechanisms_, " ")) + ".",
+                        : "The server does not offer the login method " + wanted + "; it offers: " +
+                              store::printableText(joined(authMechanisms_, " ")) + ".",
                     step);
     }
     authMechanism_ = mechanism;
@@ -476,7 +477,7 @@ void SmtpDialogue::oauthRefused(const SmtpReply& reply, SmtpStep& step) {
         settle(SmtpResult::Failed,
                reply.code == "535" ? oauthRefusedText(oauthChallenge_, reply)
                                    : "The server refused the login: " + reply.code + " " +
-                                         safeServerText(reply.text()),
+                                         store::printableText(reply.text()),
                &reply);
         return send(step, "QUIT", SmtpState::Closing);
     }
@@ -588,7 +589,7 @@ void SmtpDialogue::refused(const SmtpReply& reply, SmtpStep& step) {
         if ((code == "500" || code == "502") && setup_.security != SmtpSecurity::StartTls) {
             if (login()) {
                 return fail("The server does not understand EHLO (" + code + " " +
-                                safeServerText(reply.text()) +
+                                store::printableText(reply.text()) +
                                 "), so no login is possible; the password was not sent.",
                             step);
             }

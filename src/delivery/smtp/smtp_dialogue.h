@@ -131,7 +131,7 @@ std::string oauthBearerResponse(std::string_view login, std::string_view host, i
 // error challenge (Base64 JSON; may be empty) or else its reply.
 std::string oauthRefusedText(std::string_view challenge, const SmtpReply& reply);
 
-// True when `address` can go into MAIL FROM or RCPT TO: no CR, LF, NUL, "<" or ">".
+// True when `address` can go into MAIL FROM or RCPT TO: no control character, "<" or ">".
 bool isSafeEnvelopeAddress(std::string_view address);
 
 // Texts of the security and login rules.

@@ -2,7 +2,7 @@
 
 #include "delivery/message/mime_types_file.h"
 #include "delivery/oauth/oauth_sign_in.h"
-#include "delivery/untrusted_text.h"
+#include "store/untrusted_text.h"
 
 namespace velmora::delivery {
 
@@ -49,7 +49,7 @@ bool connectionTestPassed(const SmtpSessionReport& report) {
 std::vector<std::string> connectionTestLines(const SmtpSessionRequest& request,
                                              const SmtpSessionReport& report) {
     std::vector<std::string> lines;
-    lines.push_back("Server: " + safeServerText(request.server) + " (port " +
+    lines.push_back("Server: " + store::printableText(request.server) + " (port " +
                     std::to_string(request.port) + ")");
     if (!report.outcome.connectionOpened) {
         lines.push_back("Result: " + report.outcome.reason);
@@ -65,8 +65,8 @@ std::vector<std::string> connectionTestLines(const SmtpSessionRequest& request,
     if (report.encrypted) {
         const TlsDetails& tls = report.tls;
         lines.push_back("Encryption: " + tls.version + ", " + tls.cipher);
-        lines.push_back("Certificate subject: " + safeServerText(tls.subject));
-        lines.push_back("Certificate issuer: " + safeServerText(tls.issuer));
+        lines.push_back("Certificate subject: " + store::printableText(tls.subject));
+        lines.push_back("Certificate issuer: " + store::printableText(tls.issuer));
         lines.push_back("Certificate expires: " + tls.expires);
         lines.push_back(
             std::string("Certificate accepted: ") +

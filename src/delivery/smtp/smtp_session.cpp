@@ -1,6 +1,6 @@
 #include "delivery/smtp/smtp_session.h"
 
-#include "delivery/untrusted_text.h"
+#include "store/untrusted_text.h"
 
 #include <algorithm>
 
@@ -190,7 +190,7 @@ bool SmtpSession::startTls() {
                 return true;
             }
             if (state == TlsConnection::Handshake::Failed) {
-                reason = safeServerText(tls_->error());
+                reason = store::printableText(tls_->error());
                 break;
             }
             if (waitForCancel()) {
@@ -360,10 +360,10 @@ SmtpOutcome SmtpSession::run() {
         request_.port == kImplicitTlsPort && request_.security != SmtpSecurity::Tls) {
         report_.outcome.reason = std::string(kTimeoutText) + " " + kPortExpectsTlsText;
     }
-    report_.greeting = safeServerText(dialogue.greeting());
+    report_.greeting = store::printableText(dialogue.greeting());
     report_.capabilities.clear();
     for (const std::string& line : dialogue.capabilities()) {
-        report_.capabilities.push_back(safeServerText(line));
+        report_.capabilities.push_back(store::printableText(line));
     }
     report_.authMechanism = dialogue.authMechanism();
     report_.loggedIn = dialogue.loggedIn();
