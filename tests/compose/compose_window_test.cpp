@@ -563,7 +563,11 @@ TEST_F(ComposeWindowTest, ComposeAgainAsksBeforeItDiscardsAChangedMessage) {
         EXPECT_TRUE(first.isNull());
         EXPECT_TRUE(prompter.shown.empty());
         ASSERT_TRUE(settled(*second));
-        second->bodyEditor()->insertText("Dear all");
+        if (format == store::EditorFormat::Html) {
+            typeIntoBody(*second, "Dear all");
+        } else {
+            second->bodyEditor()->insertText("Dear all");
+        }
         // No keeps the message and its window.
         prompter.answers.push_back(platform::PromptAnswer::No);
         EXPECT_EQ(&open(format), second.data());
