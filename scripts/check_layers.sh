@@ -4,8 +4,9 @@
 #   store -> views -> contacts, delivery -> compose -> app, cli
 # platform/'s plain headers (the interfaces: prompter.h, launcher.h, ...) may
 # be used from any layer; its qt_* adapters only from Qt files. The Qt files
-# of a layer (*_window, *_dialog, *_model and compose/surface/) may include
-# Qt and their own or lower layers. See CODING.md.
+# of a layer (*_window, *_dialog, *_model, compose/surface/ and
+# delivery/windows/) may include Qt and their own or lower layers; no core
+# file includes a Qt file. See CODING.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,7 +29,7 @@ function rank(folder) {
     if (!match(text, /[<"][^>"]+[>"]/)) next
     target = substr(text, RSTART + 1, RLENGTH - 2)
     split(file, path, "/"); layer = path[2]
-    qt = (file ~ /_(window|dialog|model)\.(h|cpp)$/ || file ~ /^src\/compose\/surface\//)
+    qt = (file ~ /_(window|dialog|model)\.(h|cpp)$/ || file ~ /^src\/(compose\/surface|delivery\/windows)\//)
     slash = index(target, "/")
     top = slash > 0 ? substr(target, 1, slash - 1) : ""
     if (top == "platform") {
@@ -42,6 +43,8 @@ function rank(folder) {
         else if (rank(top) == rank(layer) && top != layer)
             problem(file ":" line ": " layer " includes " target " from its sibling layer (" top ")")
     }
+    if (!qt && top != "" && (target ~ /_(window|dialog|model)\.h$/ || target ~ /^(compose\/surface|delivery\/windows)\//))
+        problem(file ":" line ": a core file includes the Qt file " target)
     if (!qt && (target ~ /^Q[A-Za-z]*$/ || target ~ /^Qt[A-Za-z]*\//))
         problem(file ":" line ": a core file includes Qt (" target ")")
 }
