@@ -3,7 +3,7 @@
 #include "app/main_window.h"
 #include "contacts/add_group_dialog.h"
 #include "contacts/contact_dialog.h"
-#include "delivery/delivery_settings_dialog.h"
+#include "delivery/windows/delivery_settings_dialog.h"
 #include "main_window_fixture.h"
 #include "platform/qt_images.h"
 #include "platform/qt_prompter.h"
