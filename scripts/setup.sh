@@ -11,6 +11,7 @@ packages=(
     python3 python3-aiosmtpd
     xvfb xauth xdg-utils fonts-dejavu-core
     qtkeychain-qt6-dev dbus
+    libgmime-3.0-dev python3-flufl.bounce
     desktop-file-utils appstream shared-mime-info lintian dpkg-dev file
     time
 )

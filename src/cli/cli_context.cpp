@@ -1,5 +1,6 @@
 #include "cli/cli_context.h"
 
+#include "cli/session_temporaries.h"
 #include "delivery/keyring_password.h"
 #include "store/session_file.h"
 
@@ -58,6 +59,8 @@ bool lockSessionForCommand(CliContext& context, const std::string& path) {
         return false;
     }
     context.locks.push_back(std::move(lock));
+    // Whatever a killed save left beside the session is no longer anyone's.
+    removeSessionTemporaries(path);
     return true;
 }
 
@@ -71,7 +74,15 @@ void addLockWaitOption(CLI::App& command, CliContext& context) {
                 const double seconds = std::strtod(text.c_str(), &end);
                 const bool valid =
                     end != text.c_str() && *end == '\0' && std::isfinite(seconds) && seconds >= 0;
-                return valid ? std::string() : "not a number of seconds: " + text;
+                if (!valid) {
+                    return "not a number of seconds: " + text;
+                }
+                // Far beyond any real wait, and the deadline would overflow.
+                return seconds <= store::SessionLock::kLongestWaitSeconds
+                           ? std::string()
+                           : "more than a week (" +
+                                 std::to_string(store::SessionLock::kLongestWaitSeconds) +
+                                 " seconds): " + text;
             },
             "SECONDS")
         ->option_text("SECONDS");
@@ -81,6 +92,9 @@ bool openSessionForCommand(CliContext& context, store::Session& session, const s
                            SessionUse use) {
     if (use == SessionUse::Change && !lockSessionForCommand(context, path)) {
         return false;
+    }
+    if (use == SessionUse::Read) {
+        removeUnheldSessionTemporaries(path);
     }
     return useSessionForCommand(context, session, path, store::readSessionFile(path));
 }

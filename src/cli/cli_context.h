@@ -124,6 +124,7 @@ void registerSendCommands(CLI::App& app, CliContext& context);
 void registerRunsCommands(CLI::App& app, CliContext& context);
 void registerSettingsCommands(CLI::App& app, CliContext& context);
 void registerUnsubscribeCommands(CLI::App& app, CliContext& context);
+void registerFeedbackCommands(CLI::App& app, CliContext& context);
 
 // Runs the tool with its arguments; returns the exit code. `randomBytes`
 // makes the Message-IDs and boundaries (empty: the system's source).

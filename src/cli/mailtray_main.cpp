@@ -31,6 +31,7 @@ int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostrea
     registerRunsCommands(app, context);
     registerSettingsCommands(app, context);
     registerUnsubscribeCommands(app, context);
+    registerFeedbackCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

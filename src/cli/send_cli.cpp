@@ -5,6 +5,7 @@
 #include "delivery/untrusted_text.h"
 #include "store/text.h"
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <optional>
@@ -149,6 +150,26 @@ outcomesNamed(const std::vector<std::string>& names) {
     return outcomes;
 }
 
+// A cancelled run is not resumed; the way to reach the rest of the newest
+// one is a retry. "" when there is none.
+std::string cancelledRunHint(const std::string& folder) {
+    const std::vector<delivery::RunRecord> runs = delivery::readRunJournals(folder);
+    for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+        if (!it->cancelled || !it->closedBy.empty()) {
+            continue;
+        }
+        delivery::RunRecord run = *it;
+        delivery::linkToLaterRuns(run, runs);
+        if (std::any_of(run.recipients.begin(), run.recipients.end(),
+                        [](const delivery::JournalRecipient& r) { return r.open(); })) {
+            return " Run " + run.id + " was cancelled: --retry " + run.id +
+                   " --outcome notAttempted --outcome deferred --outcome failed sends to those "
+                   "it did not reach.";
+        }
+    }
+    return "";
+}
+
 // Fills `plan` for --resume or --retry; false after reporting why not.
 bool journaledPlan(CliContext& context, const SendOptions& o, store::Session& session,
                    delivery::MessageDraft& draft, delivery::DeliveryPlan& plan) {
@@ -156,7 +177,12 @@ bool journaledPlan(CliContext& context, const SendOptions& o, store::Session& se
     if (o.resume) {
         const std::optional<delivery::RunRecord> run = delivery::newestUnfinishedRun(folder);
         if (!run) {
-            context.fail("The session has no interrupted run to resume.");
+            context.fail("The session has no interrupted run to resume." +
+                         cancelledRunHint(folder));
+            return false;
+        }
+        if (run->damaged()) {
+            context.fail(delivery::damagedJournalText(*run));
             return false;
         }
         if (o.format.empty()) {
@@ -172,7 +198,11 @@ bool journaledPlan(CliContext& context, const SendOptions& o, store::Session& se
         return true;
     }
     if (const std::optional<delivery::RunRecord> run =
-            delivery::findRunJournal(folder, o.retryRun)) {
+            delivery::findLinkedRun(folder, o.retryRun)) {
+        if (run->damaged()) {
+            context.fail(delivery::damagedJournalText(*run));
+            return false;
+        }
         plan = retryPlan(session, *run, draft, *outcomesNamed(o.outcomes), o.draftPath);
         return true;
     }
@@ -212,8 +242,9 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         send->add_option("--retry", o->retryRun,
                          "Send again, as a new run, to recipients of this run (see 'runs list')");
     send->add_option("--outcome", o->outcomes,
-                     "With --retry: the outcomes to send again to (default deferred and failed)")
-        ->check(CLI::IsMember({"deferred", "failed", "rejected"}));
+                     "With --retry: the outcomes to send again to (default deferred and failed; "
+                     "notAttempted for those the run never reached)")
+        ->check(CLI::IsMember({"deferred", "failed", "rejected", "notAttempted"}));
     resume->excludes(retry);
     send->callback([&context, o] {
         const bool journaled = o->resume || !o->retryRun.empty();

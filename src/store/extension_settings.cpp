@@ -92,6 +92,7 @@ const ExtensionKey kKeys[] = {
     integerKey("maxPauseMinutes", "30", 0, 100000),
     integerKey("messagesPerConnection", "1", 1, 100000),
     booleanKey("passwordInKeyring", "0"),
+    integerKey("softBounceLimit", "3", 1, 1000),
 };
 
 std::optional<std::int64_t> parseDecimal(std::string_view text) {

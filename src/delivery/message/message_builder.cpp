@@ -388,7 +388,9 @@ bool writeMessage(const OutgoingMessage& message, const MessageEnvironment& envi
     StuffingSink out(sink);
     const std::string sender = headerAddress(message.senderAddress);
     out.line(kMailerHeader);
-    out.line("Message-ID: " + messageId(message.senderAddress, environment.randomBytes));
+    out.line("Message-ID: " + (message.messageId.empty()
+                                   ? messageId(message.senderAddress, environment.randomBytes)
+                                   : message.messageId));
     // Addresses are never encoded words: they go out as they stand, made safe.
     writeLines(out, foldHeader("To: ", {headerAddress(message.recipient)}));
     writeLines(out, foldHeader("From: ", mailboxTokens(message.senderName, sender, 6)));

@@ -169,10 +169,37 @@ void SmtpDialogue::fail(std::string reason, SmtpStep& step) {
     send(step, "QUIT", SmtpState::Closing);
 }
 
+void SmtpDialogue::protocolError(const std::string& reason, SmtpStep& step) {
+    settle(SmtpResult::Failed, reason);
+    step.problem = reason;
+    state_ = SmtpState::Done;
+}
+
+bool SmtpDialogue::greetedWithTls(std::string_view bytes) {
+    if (state_ != SmtpState::AwaitGreeting || encrypted_ || firstBytes_.size() >= 2) {
+        return false;
+    }
+    firstBytes_.append(bytes.substr(0, 2 - firstBytes_.size()));
+    // A TLS record starts with its type (0x15 alert, 0x16 handshake) and
+    // the major version 3; no SMTP greeting does.
+    return firstBytes_.size() == 2 && (firstBytes_[0] == '\x15' || firstBytes_[0] == '\x16') &&
+           firstBytes_[1] == '\x03';
+}
+
 SmtpStep SmtpDialogue::received(std::string_view bytes) {
     SmtpStep step;
     if (finished() || state_ == SmtpState::AwaitTls) {
         return step; // nothing read before the handshake may count as a reply
+    }
+    if (greetedWithTls(bytes)) {
+        protocolError(kPortExpectsTlsText, step);
+        return step;
+    }
+    if (state_ == SmtpState::SendingMessage && !bytes.empty()) {
+        // Nothing is due until the end of the data: a reply now is not the
+        // server taking the message.
+        protocolError(kEarlyReplyText, step);
+        return step;
     }
     reader_.feed(bytes);
     process(step);
@@ -224,9 +251,11 @@ void SmtpDialogue::process(SmtpStep& step) {
         }
     }
     if (reader_.failed() && !finished()) {
-        settle(SmtpResult::Failed, reader_.error());
-        step.problem = reader_.error();
-        state_ = SmtpState::Done;
+        protocolError(reader_.error(), step);
+    }
+    if (state_ == SmtpState::SendingMessage && reader_.hasPartialReply()) {
+        // Bytes that came with the 354 (a 250 among them) answer nothing we sent.
+        protocolError(kEarlyReplyText, step);
     }
     step.writeMessage = state_ == SmtpState::SendingMessage;
 }
@@ -446,6 +475,7 @@ void SmtpDialogue::refused(const SmtpReply& reply, SmtpStep& step) {
         return refuse(SmtpResult::Failed, "RSET", reply, step);
     case SmtpState::AwaitMailFromReply:
         // A refused sender (or a 530 "authentication required") meets every recipient.
+        outcome_.senderRefused = !settled_;
         return refuse(SmtpResult::Failed, "the sender", reply, step);
     default:
         break;

@@ -47,6 +47,7 @@ enum class SmtpResult {
 
 struct SmtpOutcome {
     SmtpResult result = SmtpResult::Failed;
+    std::string messageId; // the Message-ID the message went out with
     std::string replyCode; // the refusing reply's code, when a reply decided
     std::string replyText; // and its text, safe to show
     std::string reason;    // for the user: why it was not delivered ("" when delivered)
@@ -61,6 +62,9 @@ struct SmtpOutcome {
     bool reusedConnection = false;
     // The message's data was written in full (only its reply may be missing).
     bool messageWritten = false;
+    // The deciding reply refused MAIL FROM: a 4xx there is the server asking
+    // the whole run to wait (a rate limit), not a fault of this recipient.
+    bool senderRefused = false;
 };
 
 // How the session protects itself (the smtpSecurity setting).
@@ -115,6 +119,9 @@ inline constexpr const char* kNoEncryptionText =
     "The server offers no encryption, so the password was not sent. Choose Security \"None\" in "
     "the delivery settings to send it unencrypted.";
 inline constexpr const char* kNoStartTlsText = "The server does not offer STARTTLS.";
+inline constexpr const char* kEarlyReplyText =
+    "The server replied before the message was sent in full (a protocol error); the message is "
+    "not counted as delivered.";
 
 // The SMTP client dialogue without any I/O: received bytes go in, the bytes
 // to write and the outcome come out. It acts on each complete reply once; a
@@ -122,7 +129,10 @@ inline constexpr const char* kNoStartTlsText = "The server does not offer STARTT
 // settles the outcome and ends the dialogue with QUIT (with keepOpen, a
 // refused recipient or message leaves it idle instead). A positive reply that
 // does not fit the state (a 354 before DATA, a 235 without a login) is
-// ignored; the caller's time-out ends a dialogue that then hangs.
+// ignored; the caller's time-out ends a dialogue that then hangs. A reply
+// that comes with the 354 or while the message is written cannot answer the
+// message: the dialogue fails at once (kEarlyReplyText), and so does one whose
+// greeting is a TLS record (kPortExpectsTlsText).
 //
 // With Security Tls the caller has done the handshake before the greeting.
 // For STARTTLS the dialogue asks for the handshake (SmtpStep::startTls); the
@@ -195,6 +205,9 @@ private:
     void settle(SmtpResult result, std::string reason, const SmtpReply* reply = nullptr);
     void refuse(SmtpResult result, std::string_view what, const SmtpReply& reply, SmtpStep& step);
     void fail(std::string reason, SmtpStep& step);
+    // Ends the dialogue on bytes that are not SMTP at this point, without QUIT.
+    void protocolError(const std::string& reason, SmtpStep& step);
+    bool greetedWithTls(std::string_view bytes);
     bool offers(std::string_view keyword) const;
     bool login() const { return !setup_.userName.empty(); }
 
@@ -209,6 +222,7 @@ private:
     bool pipelined_ = false; // the current transaction went as one group
     int outstanding_ = 0;    // replies of the group still due after the awaited one
     bool quitAfterDrain_ = false;
+    std::string firstBytes_; // the first two bytes heard, to tell a TLS record from a greeting
     std::string greeting_;
     std::vector<std::string> capabilities_;
     std::vector<std::string> capabilitiesBeforeTls_;

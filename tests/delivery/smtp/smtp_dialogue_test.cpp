@@ -244,6 +244,8 @@ TEST(SmtpDialogue, AnErrorReplyAtEachStepEndsTheSessionWithTheRightOutcome) {
         EXPECT_EQ(d.outcome().result, c.expected);
         EXPECT_EQ(d.outcome().replyCode, "451");
         EXPECT_EQ(d.outcome().replyText, "4.3.0 Try again later");
+        // What lets a run pause on it rather than stop.
+        EXPECT_EQ(d.outcome().senderRefused, c.serverLine == 4);
     }
 }
 
@@ -258,17 +260,56 @@ TEST(SmtpDialogue, UnexpectedPositiveRepliesAreIgnoredAndCodesOutOfPlaceDoNothin
     EXPECT_FALSE(d.outcomeSettled());
 }
 
-TEST(SmtpDialogue, RepliesThatArriveWhileTheMessageIsWrittenWaitForIt) {
-    SmtpDialogue d(setupFor());
-    d.received("220 hi\r\n250 a\r\n250 b\r\n250 c\r\n");
-    SmtpStep step = d.received("354 go\r\n250 queued\r\n");
-    EXPECT_TRUE(step.writeMessage);
-    EXPECT_EQ(d.state(), SmtpState::SendingMessage);
-    step = d.messageWritten();
-    EXPECT_EQ(step.toWrite, "QUIT\r\n");
-    ASSERT_EQ(step.replies.size(), 1u);
-    EXPECT_EQ(step.replies[0].code, "250");
-    EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+TEST(SmtpDialogue, AReplyBeforeTheEndOfTheDataIsAProtocolErrorNotADelivery) {
+    // With the 354 in one packet (the message is then never written), or
+    // while the message is being written.
+    for (const bool samePacket : {true, false}) {
+        SCOPED_TRACE(samePacket ? "with the 354" : "while writing");
+        SmtpDialogue d(setupFor());
+        d.received("220 hi\r\n250 a\r\n250 b\r\n250 c\r\n");
+        SmtpStep step = d.received(samePacket ? "354 go\r\n250 queued\r\n" : "354 go\r\n");
+        if (!samePacket) {
+            EXPECT_TRUE(step.writeMessage);
+            step = d.received("250 queued\r\n");
+        }
+        EXPECT_FALSE(step.writeMessage);
+        EXPECT_EQ(step.toWrite, "");
+        EXPECT_EQ(step.problem, kEarlyReplyText);
+        EXPECT_TRUE(d.finished());
+        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+        EXPECT_TRUE(d.messageWritten().toWrite.empty()); // the late 250 is not acted on
+        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+    }
+}
+
+TEST(SmtpDialogue, ATlsRecordInsteadOfAGreetingSaysThePortExpectsTls) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        SmtpSecurity security;
+        std::size_t chunk;
+    };
+    const std::string serverHello("\x16\x03\x03\x00\x2a\x02\x00\x00\x26\x03\x03\r\n", 12);
+    const std::string alert("\x15\x03\x01\x00\x02\x02\x46", 7);
+    const Case cases[] = {
+        {"handshake, STARTTLS", serverHello, SmtpSecurity::StartTls, 0},
+        {"handshake byte by byte, auto", serverHello, SmtpSecurity::Auto, 1},
+        {"alert, none", alert, SmtpSecurity::None, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpDialogue d(setupFor("", "", c.security));
+        SmtpStep step;
+        const std::size_t chunk = c.chunk == 0 ? c.bytes.size() : c.chunk;
+        for (std::size_t at = 0; at < c.bytes.size() && !d.finished(); at += chunk) {
+            step = d.received(std::string_view(c.bytes).substr(at, chunk));
+            EXPECT_EQ(step.toWrite, "");
+        }
+        EXPECT_TRUE(d.finished());
+        EXPECT_EQ(step.problem, kPortExpectsTlsText);
+        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+        EXPECT_EQ(d.outcome().reason, kPortExpectsTlsText);
+    }
 }
 
 TEST(SmtpDialogue, ADisconnectFailsTheSessionUnlessTheOutcomeWasSettled) {
