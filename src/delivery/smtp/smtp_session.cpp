@@ -369,7 +369,7 @@ SmtpOutcome SmtpSession::run() {
     }
     report_.capabilitiesBeforeTls.clear();
     for (const std::string& line : dialogue.capabilitiesBeforeTls()) {
-        report_.capabilitiesBeforeTls.push_back(safeServerText(line));
+        report_.capabilitiesBeforeTls.push_back(store::printableText(line));
     }
     report_.authMechanism = dialogue.authMechanism();
     report_.loggedIn = dialogue.loggedIn();
