@@ -55,7 +55,7 @@ struct MainWindowServices {
     const store::Clock& clock;
     platform::Clipboard& clipboard;
     // File > Recent Sessions; none kept when null.
-    RecentSessionStore* recentSessions;
+    platform::RecentSessionStore* recentSessions;
     // The desktop keyring for sessions that keep their password there;
     // null where there is none.
     store::PasswordStore* passwords;
