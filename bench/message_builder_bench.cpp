@@ -1,7 +1,7 @@
 // Writing a message with a large attachment, and reading replies.
-#include "delivery/message_builder.h"
-#include "delivery/mime_types_file.h"
-#include "delivery/smtp_reply_reader.h"
+#include "delivery/message/message_builder.h"
+#include "delivery/message/mime_types_file.h"
+#include "delivery/smtp/smtp_reply_reader.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

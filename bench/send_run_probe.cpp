@@ -3,8 +3,8 @@
 // first connection to the last reply. The session is saved in DIR first, so
 // that the run keeps its journal as a real one does.
 // Usage: send_run_probe PORT COUNT SIZE PER_CONNECTION DIR
-#include "delivery/mime_types_file.h"
-#include "delivery/send_run.h"
+#include "delivery/message/mime_types_file.h"
+#include "delivery/run/send_run.h"
 #include "store/session_file.h"
 
 #include <chrono>

@@ -6,5 +6,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 mapfile -t files < <(find src/store src/views src/contacts src/delivery src/compose -name '*.cpp' |
-    grep -vE '_(window|dialog|model)\.cpp$|^src/compose/surface/' | sort)
+    grep -vE '_(window|dialog|model)\.cpp$|^src/compose/surface/|^src/delivery/windows/' | sort)
 run-clang-tidy -quiet -p "$build" -j "$(nproc)" "${files[@]}"

@@ -5,7 +5,7 @@
 #include "app/recent_sessions.h"
 #include "compose/compose_window.h"
 #include "contacts/view_access.h"
-#include "delivery/mime_types_file.h"
+#include "delivery/message/mime_types_file.h"
 #include "platform/clipboard.h"
 #include "platform/launcher.h"
 #include "platform/prompter.h"

@@ -1,8 +1,8 @@
 #include "cli/cli_context.h"
-#include "delivery/draft_file.h"
-#include "delivery/message_builder.h"
-#include "delivery/mime_types_file.h"
-#include "delivery/send_run.h"
+#include "delivery/message/draft_file.h"
+#include "delivery/message/message_builder.h"
+#include "delivery/message/mime_types_file.h"
+#include "delivery/run/send_run.h"
 #include "store/file_reading.h"
 #include "store/text.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/json_stream.h"
-#include "delivery/run_journal.h"
+#include "delivery/run/run_journal.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 #include "cli/cli_context.h"
 #include "cli/json_stream.h"
 #include "cli/run_json.h"
-#include "delivery/run_journal.h"
+#include "delivery/run/run_journal.h"
 
 #include <memory>
 #include <sys/stat.h>

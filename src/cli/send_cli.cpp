@@ -1,7 +1,7 @@
 #include "cli/cli_context.h"
-#include "delivery/delivery_run.h"
-#include "delivery/mime_types_file.h"
-#include "delivery/send_run.h"
+#include "delivery/message/mime_types_file.h"
+#include "delivery/run/delivery_run.h"
+#include "delivery/run/send_run.h"
 #include "delivery/untrusted_text.h"
 #include "store/text.h"
 

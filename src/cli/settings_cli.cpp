@@ -1,9 +1,9 @@
 #include "cli/cli_context.h"
 #include "cli/session_json.h"
-#include "delivery/connection_test.h"
 #include "delivery/keyring_password.h"
-#include "delivery/send_run.h"
+#include "delivery/run/send_run.h"
 #include "delivery/settings_by_name.h"
+#include "delivery/smtp/smtp_request.h"
 #include "delivery/untrusted_text.h"
 #include "store/extension_settings.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/message_draft.h"
+#include "delivery/message/message_draft.h"
 #include "store/records.h"
 #include "store/session.h"
 

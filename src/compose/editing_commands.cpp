@@ -1,6 +1,6 @@
 #include "compose/editing_commands.h"
 
-#include "delivery/html_text.h"
+#include "delivery/message/html_text.h"
 #include "store/text.h"
 
 #include <optional>

@@ -1,6 +1,6 @@
 #include "delivery/international_address.h"
 
-#include "delivery/mime_text.h"
+#include "delivery/message/mime_text.h"
 
 #include <cstdlib>
 #include <idn2.h>

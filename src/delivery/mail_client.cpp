@@ -1,6 +1,6 @@
 #include "delivery/mail_client.h"
 
-#include "delivery/send_list.h"
+#include "delivery/run/send_list.h"
 #include "store/text.h"
 
 namespace velmora::delivery {

@@ -6,7 +6,7 @@
 namespace velmora::platform {
 
 // The MIME type registered for a file extension. The core reads the system's
-// list (delivery/mime_types_file.h); tests and other platforms supply their own.
+// list (delivery/message/mime_types_file.h); tests and other platforms supply their own.
 class ContentTypes {
 public:
     virtual ~ContentTypes() = default;

@@ -1,5 +1,5 @@
 #include "delivery/mail_client.h"
-#include "delivery/send_list.h"
+#include "delivery/run/send_list.h"
 
 #include <gtest/gtest.h>
 

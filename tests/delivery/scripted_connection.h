@@ -1,7 +1,7 @@
 #pragma once
 
-#include "delivery/connection.h"
 #include "delivery/run_observer.h"
+#include "delivery/smtp/connection.h"
 #include "dialogue_script.h"
 #include "store/clock.h"
 

@@ -1,6 +1,6 @@
 // Any bytes must read without a crash or an allocation beyond the input; a
 // draft that loads must write and read back the same fields.
-#include "delivery/draft_file.h"
+#include "delivery/message/draft_file.h"
 
 #include <cstdint>
 #include <cstdlib>

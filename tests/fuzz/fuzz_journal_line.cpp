@@ -1,7 +1,7 @@
 // Any line of a delivery journal must parse or be refused without a crash;
 // an object that parses must write back to a line that parses to the same
 // fields, and any text must survive being written and read back.
-#include "delivery/json_line.h"
+#include "delivery/run/json_line.h"
 #include "store/text_encoding.h"
 
 #include <cstdint>

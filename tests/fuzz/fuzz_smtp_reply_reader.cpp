@@ -1,6 +1,6 @@
 // Server bytes, however they are cut into reads, must give the same replies
 // and the same client dialogue, without a crash or unbounded growth.
-#include "delivery/smtp_dialogue.h"
+#include "delivery/smtp/smtp_dialogue.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,8 +2,8 @@
 // Yes sends to the recipients left (here to aiosmtpd on 127.0.0.1), No
 // leaves the journal for later.
 #include "../delivery/python_helpers.h"
-#include "delivery/draft_file.h"
-#include "delivery/run_journal.h"
+#include "delivery/message/draft_file.h"
+#include "delivery/run/run_journal.h"
 #include "main_window_fixture.h"
 #include "store/session_file.h"
 #include "support/test_support.h"

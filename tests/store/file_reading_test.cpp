@@ -1,9 +1,9 @@
 // Every reader against files that are not what they seem: each case must end
 // at once with the real reason, and nothing may fill the memory.
 #include "contacts/contact_adding.h"
-#include "delivery/draft_file.h"
-#include "delivery/message_builder.h"
-#include "delivery/mime_types_file.h"
+#include "delivery/message/draft_file.h"
+#include "delivery/message/message_builder.h"
+#include "delivery/message/mime_types_file.h"
 #include "store/file_reading.h"
 #include "store/session_file.h"
 #include "support/test_support.h"

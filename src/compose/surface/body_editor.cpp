@@ -2,7 +2,7 @@
 
 #include "compose/editing_commands.h"
 #include "compose/surface/body_editor_script.h"
-#include "delivery/html_text.h"
+#include "delivery/message/html_text.h"
 #include "platform/qt_text.h"
 #include "store/atomic_file.h"
 

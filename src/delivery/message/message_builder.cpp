@@ -1,0 +1,432 @@
+#include "delivery/message/message_builder.h"
+
+#include "delivery/international_address.h"
+#include "delivery/message/html_text.h"
+#include "delivery/message/mime_text.h"
+#include "store/file_names.h"
+#include "store/file_reading.h"
+#include "store/text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora::delivery {
+
+namespace {
+
+// Stuffs the lines that start with "." before they reach the sink.
+class StuffingSink {
+public:
+    explicit StuffingSink(LineSink& sink) : sink_(sink) {}
+    bool line(std::string_view text) {
+        if (!ok_) {
+            return false;
+        }
+        if (!text.empty() && text.front() == '.') {
+            scratch_.assign(1, '.');
+            scratch_.append(text);
+            ok_ = sink_.writeLine(scratch_);
+        } else {
+            ok_ = sink_.writeLine(text);
+        }
+        return ok_;
+    }
+    bool ok() const { return ok_; }
+
+private:
+    LineSink& sink_;
+    std::string scratch_;
+    bool ok_ = true;
+};
+
+void writeLines(StuffingSink& out, const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        out.line(line);
+    }
+}
+
+// An unstructured header (Subject): words folded at blanks, or encoded
+// words when the text needs them.
+void writeTextHeader(StuffingSink& out, std::string_view start, std::string_view value) {
+    const std::string safe = headerSafe(value);
+    writeLines(out, foldHeader(start, textTokens(safe, start.size())));
+}
+
+// A display name that holds RFC 5322 specials is quoted, so that a comma in
+// "Lee, Ann" does not turn one sender into two.
+std::string quotedDisplayName(std::string_view name) {
+    constexpr std::string_view kSpecials = "()<>[]:;@\\,.\"";
+    if (name.find_first_of(kSpecials) == std::string_view::npos) {
+        return std::string(name);
+    }
+    std::string quoted = "\"";
+    for (char c : name) {
+        if (c == '"' || c == '\\') {
+            quoted.push_back('\\');
+        }
+        quoted.push_back(c);
+    }
+    quoted.push_back('"');
+    return quoted;
+}
+
+// "Name <address>" as tokens: the name as words or encoded words.
+std::vector<std::string> mailboxTokens(std::string_view name, const std::string& address,
+                                       std::size_t startWidth) {
+    const std::string safeName = headerSafe(name);
+    std::vector<std::string> tokens = isAscii(safeName)
+                                          ? textTokens(quotedDisplayName(safeName), startWidth)
+                                          : textTokens(safeName, startWidth);
+    tokens.push_back("<" + address + ">");
+    return tokens;
+}
+
+// The address as it goes into a header: its domain as A-labels.
+std::string headerAddress(std::string_view address) {
+    return headerSafe(withAsciiDomain(address).address);
+}
+
+std::vector<std::string_view> splitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            lines.push_back(text.substr(start, i - start));
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+                ++i;
+            }
+            start = i + 1;
+        }
+    }
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+bool needsQuotedPrintable(const std::vector<std::string_view>& lines) {
+    for (std::string_view line : lines) {
+        if (line.size() > kMaxLineOctets || line.find(kBoundaryMark) != std::string_view::npos ||
+            !isAscii(line) || line.find('\0') != std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// One text part after its boundary line: headers, an empty line, the text.
+void writeTextPart(StuffingSink& out, std::string_view boundary, std::string_view mediaType,
+                   std::string_view text) {
+    const std::vector<std::string_view> lines = splitLines(text);
+    const bool encode = needsQuotedPrintable(lines);
+    out.line("--" + std::string(boundary));
+    out.line("Content-Type: " + std::string(mediaType) +
+             (encode ? "; charset=utf-8" : "; charset=us-ascii"));
+    out.line(encode ? "Content-Transfer-Encoding: quoted-printable"
+                    : "Content-Transfer-Encoding: 7bit");
+    out.line("");
+    for (std::string_view line : lines) {
+        if (!encode) {
+            out.line(line);
+            continue;
+        }
+        for (const std::string& piece : quotedPrintableLines(line)) {
+            out.line(piece);
+        }
+    }
+}
+
+struct Boundaries {
+    std::string mixed;
+    std::string alternative;
+};
+
+std::string randomHex(const RandomBytes& randomBytes, std::size_t count) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::vector<unsigned char> bytes(count);
+    if (randomBytes) {
+        randomBytes(bytes.data(), bytes.size());
+    } else {
+        systemRandomBytes(bytes.data(), bytes.size());
+    }
+    std::string hex;
+    for (unsigned char b : bytes) {
+        hex.push_back(kHex[b >> 4]);
+        hex.push_back(kHex[b & 0x0F]);
+    }
+    return hex;
+}
+
+void writeBody(StuffingSink& out, const OutgoingMessage& message, const Boundaries& boundaries) {
+    const bool html = message.format == code(store::EditorFormat::Html);
+    if (!html || !message.textAlternative) {
+        writeTextPart(out, boundaries.mixed, html ? "text/html" : "text/plain", message.body);
+        return;
+    }
+    out.line("--" + boundaries.mixed);
+    out.line("Content-Type: multipart/alternative;");
+    out.line(" boundary=\"" + boundaries.alternative + "\"");
+    out.line("");
+    std::string text = plainTextFromHtml(message.body);
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    writeTextPart(out, boundaries.alternative, "text/plain", text);
+    writeTextPart(out, boundaries.alternative, "text/html", message.body);
+    out.line("--" + boundaries.alternative + "--");
+}
+
+std::string readFailure(const std::string& path, const std::string& reason) {
+    return "Attachment \"" + path + "\" cannot be read - " + reason + ".";
+}
+
+std::string errnoText(int error) {
+    return std::strerror(error);
+}
+
+// Opens an attachment as a regular file; fills `reason` when it cannot.
+// The open does not block, so a FIFO or a device cannot hold the run.
+std::FILE* openAttachment(const std::string& path, std::string& reason) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int code = errno;
+        struct stat info {};
+        const bool socket =
+            code == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+        reason = socket ? store::kNotRegularFileReason : store::systemErrorText(code);
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        reason = store::systemErrorText(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        reason =
+            S_ISDIR(info.st_mode) ? store::systemErrorText(EISDIR) : store::kNotRegularFileReason;
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) {
+        reason = store::systemErrorText(errno);
+        ::close(fd);
+    }
+    return file;
+}
+
+enum class PartResult { Written, SinkStopped, ReadFailed };
+
+PartResult writeBase64File(StuffingSink& out, std::FILE* file) {
+    // A multiple of 45 bytes encodes to whole 60-character lines.
+    constexpr std::size_t kBlock = 45 * 1024;
+    std::string block(kBlock, '\0');
+    std::string encoded;
+    for (;;) {
+        std::size_t got = 0;
+        while (got < kBlock) {
+            const std::size_t n = std::fread(block.data() + got, 1, kBlock - got, file);
+            if (n == 0) {
+                break;
+            }
+            got += n;
+        }
+        if (std::ferror(file)) {
+            return PartResult::ReadFailed;
+        }
+        if (got == 0) {
+            break;
+        }
+        encoded.clear();
+        appendBase64(encoded, std::string_view(block.data(), got));
+        for (std::size_t i = 0; i < encoded.size(); i += kBase64LineLength) {
+            if (!out.line(std::string_view(encoded).substr(i, kBase64LineLength))) {
+                return PartResult::SinkStopped;
+            }
+        }
+        if (got < kBlock) {
+            break;
+        }
+    }
+    return out.ok() ? PartResult::Written : PartResult::SinkStopped;
+}
+
+// The attachment headers: the file name as an RFC 2231 parameter and, for
+// readers that know only that, as RFC 2047 encoded words too.
+void writeAttachmentHeaders(StuffingSink& out, const std::string& type, const std::string& name) {
+    if (isAscii(name) && name.find(kBoundaryMark) == std::string::npos) {
+        std::string quoted;
+        for (char c : name) {
+            if (c == '"' || c == '\\') {
+                quoted.push_back('\\');
+            }
+            quoted.push_back(c);
+        }
+        writeLines(out, foldHeader("Content-Type: ", {type + ";", "name=\"" + quoted + "\""}));
+        out.line("Content-Transfer-Encoding: base64");
+        writeLines(out, foldHeader("Content-Disposition: ",
+                                   {"attachment;", "filename=\"" + quoted + "\""}));
+        return;
+    }
+    std::vector<std::string> typeTokens{type + ";"};
+    const std::vector<std::string> words = encodedWords(name, kFoldWidth - 8);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        typeTokens.push_back((i == 0 ? "name=\"" : "") + words[i] +
+                             (i + 1 == words.size() ? "\"" : ""));
+    }
+    writeLines(out, foldHeader("Content-Type: ", typeTokens));
+    out.line("Content-Transfer-Encoding: base64");
+    std::vector<std::string> dispositionTokens{"attachment;"};
+    const std::vector<std::string> sections = rfc2231Parameter("filename", name);
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        dispositionTokens.push_back(sections[i] + (i + 1 == sections.size() ? "" : ";"));
+    }
+    writeLines(out, foldHeader("Content-Disposition: ", dispositionTokens));
+}
+
+bool writeParts(StuffingSink& out, const std::vector<std::string>& paths,
+                const MessageEnvironment& environment, std::string_view boundary) {
+    for (const std::string& path : paths) {
+        out.line("");
+        std::string reason;
+        std::FILE* file = openAttachment(path, reason);
+        if (file == nullptr) {
+            // Checked before the run began: it went away since. The message
+            // stops here rather than going out without it.
+            if (environment.attachmentFailed) {
+                environment.attachmentFailed(readFailure(path, reason));
+            }
+            return false;
+        }
+        if (environment.attachmentOpened) {
+            environment.attachmentOpened(path);
+        }
+        const std::string name = headerSafe(store::fileNamePart(path));
+        const std::string type =
+            headerSafe(environment.contentTypes.contentTypeForExtension(attachmentExtension(path)));
+        out.line("--" + std::string(boundary));
+        writeAttachmentHeaders(out, type, name);
+        out.line("");
+        const PartResult result = writeBase64File(out, file);
+        const int readError = errno;
+        std::fclose(file);
+        if (result == PartResult::ReadFailed) {
+            if (environment.attachmentFailed) {
+                environment.attachmentFailed(readFailure(path, errnoText(readError)));
+            }
+            return false;
+        }
+        if (result == PartResult::SinkStopped) {
+            return false;
+        }
+    }
+    return out.ok();
+}
+
+} // namespace
+
+std::string attachmentExtension(std::string_view path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) {
+        return {};
+    }
+    return std::string(path.substr(dot + 1));
+}
+
+void systemRandomBytes(unsigned char* bytes, std::size_t count) {
+    static thread_local std::random_device device;
+    for (std::size_t i = 0; i < count; i += sizeof(unsigned)) {
+        const unsigned value = device();
+        std::memcpy(bytes + i, &value, std::min(sizeof value, count - i));
+    }
+}
+
+std::string messageId(std::string_view senderAddress, const RandomBytes& randomBytes) {
+    const std::string address = withAsciiDomain(senderAddress).address;
+    std::string domain;
+    for (char c : addressDomain(address)) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-') {
+            domain.push_back(c);
+        }
+    }
+    if (domain.empty() || domain.size() != addressDomain(address).size()) {
+        domain = "localhost.localdomain";
+    }
+    return "<" + randomHex(randomBytes, 16) + "@" + domain + ">";
+}
+
+std::optional<std::string> checkAttachments(const std::vector<std::string>& paths) {
+    std::string block(64 * 1024, '\0');
+    for (const std::string& path : paths) {
+        std::string reason;
+        std::FILE* file = openAttachment(path, reason);
+        if (file != nullptr) {
+            while (std::fread(block.data(), 1, block.size(), file) == block.size()) {
+            }
+            if (std::ferror(file)) {
+                reason = errnoText(errno);
+            }
+            std::fclose(file);
+        }
+        if (!reason.empty()) {
+            return readFailure(path, reason) + " Nothing was sent.";
+        }
+    }
+    return std::nullopt;
+}
+
+bool writeMessage(const OutgoingMessage& message, const MessageEnvironment& environment,
+                  LineSink& sink) {
+    StuffingSink out(sink);
+    const std::string sender = headerAddress(message.senderAddress);
+    out.line(kMailerHeader);
+    out.line("Message-ID: " + messageId(message.senderAddress, environment.randomBytes));
+    // Addresses are never encoded words: they go out as they stand, made safe.
+    writeLines(out, foldHeader("To: ", {headerAddress(message.recipient)}));
+    writeLines(out, foldHeader("From: ", mailboxTokens(message.senderName, sender, 6)));
+    writeLines(out, foldHeader("Reply-To: ", {sender}));
+    out.line("Date: " + rfc5322Date(environment.clock.now()));
+    writeTextHeader(out, "Subject: ", message.subject);
+    if (!message.listId.empty()) {
+        writeLines(out, foldHeader("List-Id: ", {"<" + headerSafe(message.listId) + ">"}));
+    }
+    if (!message.listUnsubscribe.empty()) {
+        std::vector<std::string> tokens;
+        const std::string value = headerSafe(message.listUnsubscribe);
+        for (std::size_t start = 0; start < value.size();) {
+            std::size_t comma = value.find(">,", start);
+            comma = comma == std::string::npos ? value.size() : comma + 2;
+            tokens.emplace_back(
+                store::trimSpaces(std::string_view(value).substr(start, comma - start)));
+            start = comma;
+        }
+        writeLines(out, foldHeader("List-Unsubscribe: ", tokens));
+        if (message.oneClickUnsubscribe) {
+            out.line("List-Unsubscribe-Post: List-Unsubscribe=One-Click");
+        }
+    }
+    out.line("MIME-Version: 1.0");
+    const std::string hex = randomHex(environment.randomBytes, 12);
+    const Boundaries boundaries{std::string(kBoundaryMark) + "M" + hex,
+                                std::string(kBoundaryMark) + "A" + hex};
+    out.line("Content-Type: multipart/mixed;");
+    out.line(" boundary=\"" + boundaries.mixed + "\"");
+    out.line("");
+    writeBody(out, message, boundaries);
+    if (!writeParts(out, message.attachments, environment, boundaries.mixed)) {
+        return false;
+    }
+    out.line("--" + boundaries.mixed + "--");
+    // The end-of-data line goes out unstuffed.
+    return out.ok() && sink.writeLine(".");
+}
+
+} // namespace velmora::delivery

@@ -1,0 +1,712 @@
+#include "delivery/run/delivery_run.h"
+
+#include "delivery/message/draft_file.h"
+#include "delivery/run/run_session.h"
+#include "delivery/smtp/smtp_session.h"
+#include "store/text.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <memory>
+#include <thread>
+
+namespace velmora::delivery {
+
+namespace {
+
+constexpr int kWaitSliceMs = 50;
+// Waits shorter than this get no label of their own (the limiter's usual
+// spacing would double every line of a terminal run).
+constexpr std::int64_t kLabelledWaitMs = 5'000;
+constexpr std::int64_t kTallyEveryMs = 1'000;
+// A held connection is let go before a longer wait: servers drop idle ones
+// after a few minutes, and holding one through a back-off gains nothing.
+constexpr std::int64_t kHoldThroughWaitMs = 10'000;
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool isLetter(char c) {
+    c = lowerAscii(c);
+    return c >= 'a' && c <= 'z';
+}
+
+// "45 s", "3 min", "2 h 05 min"
+std::string durationText(std::int64_t ms) {
+    const std::int64_t seconds = (ms + 999) / 1000;
+    if (seconds < 120) {
+        return std::to_string(seconds) + " s";
+    }
+    const std::int64_t minutes = (seconds + 59) / 60;
+    if (minutes < 120) {
+        return std::to_string(minutes) + " min";
+    }
+    const std::int64_t rest = minutes % 60;
+    return std::to_string(minutes / 60) + " h " + (rest < 10 ? "0" : "") + std::to_string(rest) +
+           " min";
+}
+
+std::string replyOf(const SmtpOutcome& outcome) {
+    return outcome.replyCode.empty() ? outcome.reason : outcome.replyCode + " " + outcome.replyText;
+}
+
+// Passes everything on to the run's observer; keeps the journal synced
+// while sessions wait on the network, and notes the lines a session logs
+// so that the run does not repeat them.
+class RunCourse final : public RunObserver {
+public:
+    RunCourse(RunObserver& inner, RunJournal* journal) : inner_(inner), journal_(journal) {}
+    void logLine(const std::string& text) override {
+        logged_.push_back(text);
+        inner_.logLine(text);
+    }
+    void progress(const std::string& label) override { inner_.progress(label); }
+    bool cancelRequested() override { return inner_.cancelRequested(); }
+    void pumpEvents() override {
+        if (journal_ != nullptr) {
+            journal_->tick();
+        }
+        inner_.pumpEvents();
+    }
+    void progressRange(int maximum) override { inner_.progressRange(maximum); }
+    void advanceProgress() override { inner_.advanceProgress(); }
+    void sendingChanged(bool sending) override { inner_.sendingChanged(sending); }
+    void tallyChanged(const RunTally& tally) override { inner_.tallyChanged(tally); }
+
+    void sessionStarts() { logged_.clear(); }
+    bool loggedInSession(const std::string& line) const {
+        return std::find(logged_.begin(), logged_.end(), line) != logged_.end();
+    }
+
+private:
+    RunObserver& inner_;
+    RunJournal* journal_;
+    std::vector<std::string> logged_;
+};
+
+// Sends one message to one recipient at a time over the run's connection.
+class MessageSender {
+public:
+    MessageSender(const store::Session& session, const MessageDraft& draft,
+                  const SendRunEnvironment& environment, RunObserver& observer, bool logDialogue,
+                  std::int64_t messagesPerConnection)
+        : session_(session), draft_(draft),
+          connection_(runRequest(session, environment, logDialogue), environment, observer,
+                      messagesPerConnection),
+          listRun_(!logDialogue) {}
+
+    SmtpOutcome send(const PlannedRecipient& recipient) {
+        return sendToOneRecipient(session_, draft_, connection_, recipient.slot, recipient.address,
+                                  listRun_);
+    }
+    void release() { connection_.release(); }
+
+private:
+    const store::Session& session_;
+    const MessageDraft& draft_;
+    RunConnection connection_;
+    bool listRun_;
+};
+
+struct Deferred {
+    std::int64_t readyAtMs = 0;
+    std::size_t index = 0;
+};
+
+class Run {
+public:
+    Run(store::Session& session, const MessageDraft& draft, const DeliveryPlan& plan,
+        const SendRunEnvironment& environment, RunObserver& observer)
+        : session_(session), plan_(plan), environment_(environment), outer_(observer),
+          policy_(runPolicy(session.settings().extensions)),
+          limiter_(policy_.ratePerMinute, policy_.ratePerHour), backoff_(policy_.deferredRetries),
+          pauses_(policy_.maxPauseMinutes), deferrals_(plan.recipients.size(), 0), draft_(draft) {}
+
+    SendRunSummary run();
+
+private:
+    std::int64_t now() const { return environment_.clock.now().millisecondsSinceEpoch; }
+    bool openJournal();
+    bool waitUntil(std::int64_t untilMs, const std::string& label);
+    void sleep(std::int64_t ms) const;
+    void record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& smtp, bool final,
+                const std::string& stamp = "");
+    void settle(std::size_t index, DeliveryOutcome outcome);
+    void tally(bool force);
+    void log(const std::string& line) {
+        if (!plan_.logDialogue) {
+            course_->logLine(line);
+        }
+    }
+    // Handles one outcome; false when the run stops.
+    bool handle(std::size_t index, const SmtpOutcome& outcome);
+    void stop() { summary_.stoppedEarly = true; }
+
+    store::Session& session_;
+    const DeliveryPlan& plan_;
+    const SendRunEnvironment& environment_;
+    RunObserver& outer_;
+    RunPolicy policy_;
+    RateLimiter limiter_;
+    DeferralBackoff backoff_;
+    PauseBudget pauses_;
+    PaceMeter pace_;
+    std::vector<std::int64_t> deferrals_;
+    const MessageDraft& draft_;
+    std::unique_ptr<RunJournal> journal_;
+    std::unique_ptr<RunCourse> course_;
+    std::unique_ptr<MessageSender> sender_;
+    std::deque<std::size_t> ready_;
+    std::vector<Deferred> deferred_;
+    SendRunSummary summary_;
+    std::int64_t lastTallyMs_ = -1;
+    std::int32_t stampNumber_ = 0;
+};
+
+bool Run::openJournal() {
+    std::string error;
+    if (!plan_.resumeJournal.empty()) {
+        journal_ = RunJournal::reopen(plan_.resumeJournal, environment_.clock, error);
+        if (journal_) {
+            journal_->resumed(draftDigest(draft_), plan_.forced);
+        }
+    } else if (!plan_.journalFolder.empty()) {
+        journal_ = RunJournal::start(plan_.journalFolder, plan_.header, plan_.recipients,
+                                     environment_.clock, error);
+        if (journal_ && plan_.header.draftPath.empty()) {
+            // A message composed in the window exists nowhere else; without
+            // the copy the run could not be resumed. Not worth stopping for.
+            std::string ignored;
+            writeDraftFile(draft_, draftCopyPath(journal_->path()), ignored);
+        }
+    } else {
+        return true;
+    }
+    if (!journal_ || !journal_->healthy()) {
+        outer_.logLine((journal_ ? journal_->error() : error) +
+                       " Nothing was sent: without the journal a later run could not tell who "
+                       "already got the message.");
+        return false;
+    }
+    summary_.runId = journal_->id();
+    return true;
+}
+
+void Run::sleep(std::int64_t ms) const {
+    if (environment_.sleep) {
+        environment_.sleep(static_cast<int>(ms));
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+}
+
+bool Run::waitUntil(std::int64_t untilMs, const std::string& label) {
+    if (untilMs - now() >= kLabelledWaitMs && !label.empty()) {
+        course_->progress(label);
+    }
+    if (untilMs - now() >= kHoldThroughWaitMs && sender_) {
+        sender_->release();
+    }
+    while (true) {
+        course_->pumpEvents();
+        if (course_->cancelRequested()) {
+            return false;
+        }
+        const std::int64_t left = untilMs - now();
+        if (left <= 0) {
+            return true;
+        }
+        sleep(std::min<std::int64_t>(left, kWaitSliceMs));
+    }
+}
+
+void Run::record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& smtp, bool final,
+                 const std::string& stamp) {
+    if (!journal_) {
+        return;
+    }
+    JournalAttempt attempt;
+    attempt.outcome = outcome;
+    attempt.code = smtp.replyCode;
+    attempt.text = smtp.replyCode.empty() ? smtp.reason : smtp.replyText;
+    attempt.final = final;
+    attempt.stamp = stamp;
+    attempt.stampNumber = stamp.empty() ? 0 : stampNumber_;
+    journal_->attempt(static_cast<std::int32_t>(index + 1), attempt);
+}
+
+void Run::settle(std::size_t index, DeliveryOutcome outcome) {
+    (void)index;
+    switch (outcome) {
+    case DeliveryOutcome::Delivered:
+        ++summary_.delivered;
+        break;
+    case DeliveryOutcome::Deferred:
+        ++summary_.deferred;
+        break;
+    case DeliveryOutcome::Rejected:
+        ++summary_.rejected;
+        break;
+    case DeliveryOutcome::Failed:
+    case DeliveryOutcome::Cancelled:
+        ++summary_.failed;
+        break;
+    }
+    course_->advanceProgress();
+}
+
+void Run::tally(bool force) {
+    const std::int64_t t = now();
+    if (!force && lastTallyMs_ >= 0 && t - lastTallyMs_ < kTallyEveryMs) {
+        return;
+    }
+    lastTallyMs_ = t;
+    RunTally tally;
+    tally.delivered = summary_.delivered;
+    tally.rejected = summary_.rejected;
+    tally.failed = summary_.failed;
+    tally.deferred = summary_.deferred + static_cast<std::int32_t>(deferred_.size());
+    tally.notAttempted =
+        summary_.recipients - tally.delivered - tally.rejected - tally.failed - tally.deferred;
+    tally.perMinute = pace_.perMinute();
+    const std::int64_t remaining =
+        static_cast<std::int64_t>(ready_.size()) + static_cast<std::int64_t>(deferred_.size());
+    tally.remainingMs = pace_.remainingMs(remaining, limiter_.intervalMs());
+    tally.nowMs = t;
+    course_->tallyChanged(tally);
+}
+
+bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
+    const PlannedRecipient& recipient = plan_.recipients[index];
+    const Verdict verdict = classifyOutcome(outcome);
+    switch (verdict) {
+    case Verdict::Delivered: {
+        std::string stamp;
+        if (recipient.slot > 0 && session_.hasContact(recipient.slot)) {
+            // The day of the delivery: a long run may pass midnight.
+            stamp = formatContactDate(environment_.clock.now());
+            session_.markContacted(recipient.slot, stamp);
+            ++stampNumber_;
+        }
+        record(index, DeliveryOutcome::Delivered, outcome, true, stamp);
+        settle(index, DeliveryOutcome::Delivered);
+        pauses_.succeeded();
+        log("Delivered.");
+        return true;
+    }
+    case Verdict::Rejected:
+        record(index, DeliveryOutcome::Rejected, outcome, true);
+        settle(index, DeliveryOutcome::Rejected);
+        log("Rejected: " + replyOf(outcome));
+        return true;
+    case Verdict::FailedRecipient:
+        record(index, DeliveryOutcome::Failed, outcome, true);
+        settle(index, DeliveryOutcome::Failed);
+        if (!course_->loggedInSession(outcome.reason)) {
+            log("Failed: " + outcome.reason);
+        }
+        return true;
+    case Verdict::Deferred: {
+        const std::optional<std::int64_t> delay = backoff_.delayAfter(++deferrals_[index]);
+        record(index, DeliveryOutcome::Deferred, outcome, !delay);
+        if (delay) {
+            deferred_.push_back({now() + *delay, index});
+            log("Deferred: " + replyOf(outcome) + " (next try in " + durationText(*delay) + ")");
+        } else {
+            settle(index, DeliveryOutcome::Deferred);
+            log("Deferred: " + replyOf(outcome));
+        }
+        return true;
+    }
+    case Verdict::SlowDown: {
+        // Not the recipient's fault: it goes first again after the pause.
+        record(index, DeliveryOutcome::Deferred, outcome, false);
+        ready_.push_front(index);
+        const std::optional<std::int64_t> pause = pauses_.nextPauseMs();
+        if (!pause) {
+            course_->logLine("Failed: the server still asks to slow down (" + replyOf(outcome) +
+                             ") after " + durationText(pauses_.spentMs()) +
+                             " of pauses; the run stopped.");
+            ++summary_.failed;
+            stop();
+            return false;
+        }
+        course_->logLine("The server asks to slow down (" + replyOf(outcome) + "): pausing for " +
+                         durationText(*pause) + ".");
+        if (!waitUntil(now() + *pause,
+                       "Paused for " + durationText(*pause) + " at the server's request")) {
+            course_->logLine(kCancelledText);
+            summary_.cancelled = true;
+            stop();
+            return false;
+        }
+        return true;
+    }
+    case Verdict::StopRun:
+        record(index, DeliveryOutcome::Failed, outcome, false);
+        ++summary_.failed;
+        if (!course_->loggedInSession(outcome.reason)) {
+            log("Failed: " + outcome.reason);
+        }
+        stop();
+        return false;
+    case Verdict::Cancelled:
+        record(index, DeliveryOutcome::Cancelled, outcome, false);
+        summary_.cancelled = true;
+        stop();
+        return false;
+    }
+    return true;
+}
+
+SendRunSummary Run::run() {
+    summary_.recipients = static_cast<std::int32_t>(plan_.recipients.size());
+    if (const std::optional<std::string> problem = checkBeforeSending(draft_)) {
+        outer_.logLine(*problem); // nothing was sent, so no journal either
+        summary_.stoppedEarly = true;
+        outer_.progress(runEndLabel(summary_));
+        outer_.sendingChanged(false);
+        return summary_;
+    }
+    if (!openJournal()) {
+        summary_.stoppedEarly = true;
+        outer_.progress(runEndLabel(summary_));
+        outer_.sendingChanged(false);
+        return summary_;
+    }
+    course_ = std::make_unique<RunCourse>(outer_, journal_.get());
+    course_->progressRange(summary_.recipients);
+    for (std::size_t i = 0; i < plan_.recipients.size(); ++i) {
+        if (i < plan_.settled.size() && plan_.settled[i]) {
+            settle(i, *plan_.settled[i]);
+        } else {
+            ready_.push_back(i);
+        }
+    }
+    sender_ = std::make_unique<MessageSender>(session_, draft_, environment_, *course_,
+                                              plan_.logDialogue, policy_.messagesPerConnection);
+    const auto total = std::to_string(summary_.recipients);
+    while (!ready_.empty() || !deferred_.empty()) {
+        course_->pumpEvents();
+        if (course_->cancelRequested()) {
+            course_->logLine(kCancelledText);
+            summary_.cancelled = true;
+            stop();
+            break;
+        }
+        if (journal_ && !journal_->healthy()) {
+            course_->logLine(journal_->error() + " The run stopped.");
+            stop();
+            break;
+        }
+        std::size_t index = 0;
+        if (!ready_.empty()) {
+            index = ready_.front();
+            ready_.pop_front();
+        } else {
+            const auto next = std::min_element(
+                deferred_.begin(), deferred_.end(),
+                [](const Deferred& a, const Deferred& b) { return a.readyAtMs < b.readyAtMs; });
+            const Deferred chosen = *next;
+            const std::string label = "Waiting " + durationText(chosen.readyAtMs - now()) +
+                                      " to try " + std::to_string(deferred_.size()) +
+                                      " deferred recipient" + (deferred_.size() == 1 ? "" : "s") +
+                                      " again";
+            if (!waitUntil(chosen.readyAtMs, label)) {
+                course_->logLine(kCancelledText);
+                summary_.cancelled = true;
+                stop();
+                break;
+            }
+            deferred_.erase(next);
+            index = chosen.index;
+        }
+        const std::int64_t wait = limiter_.delayMs(now());
+        if (wait > 0 && !waitUntil(now() + wait, "Waiting " + durationText(wait) +
+                                                     " for the sending rate limit")) {
+            ready_.push_front(index);
+            course_->logLine(kCancelledText);
+            summary_.cancelled = true;
+            stop();
+            break;
+        }
+        const std::string& address = plan_.recipients[index].address;
+        course_->progress(
+            sendingLabel(static_cast<std::int32_t>(index + 1), summary_.recipients, address));
+        course_->sendingChanged(true);
+        course_->logLine(address);
+        course_->pumpEvents();
+        course_->sessionStarts();
+        limiter_.started(now());
+        pace_.started(now());
+        const SmtpOutcome outcome = sender_->send(plan_.recipients[index]);
+        if (outcome.result != SmtpResult::Cancelled) {
+            pace_.finishedOne(now());
+        }
+        const bool goesOn = handle(index, outcome);
+        tally(!goesOn);
+        if (!goesOn) {
+            break;
+        }
+    }
+    sender_->release();
+    // Deferred recipients the run did not come back to keep that outcome.
+    summary_.deferred += static_cast<std::int32_t>(deferred_.size());
+    tally(true);
+    if (journal_) {
+        journal_->flush();
+        // Whenever the session is saved now, its stamps go with this mark.
+        if (stampNumber_ > plan_.lastStampNumber) {
+            noteStampsSaved(session_, journal_->id(), stampNumber_);
+        }
+    }
+    if (plan_.beforeEnd) {
+        plan_.beforeEnd();
+    }
+    if (journal_) {
+        journal_->end(!summary_.stoppedEarly, summary_.stoppedEarly);
+    }
+    if (!plan_.logDialogue) {
+        course_->logLine(summaryText(summary_));
+    }
+    course_->progress(runEndLabel(summary_));
+    course_->sendingChanged(false);
+    return summary_;
+}
+
+} // namespace
+
+void noteStampsSaved(store::Session& session, const std::string& runId, std::int32_t stampNumber) {
+    store::SessionSettings settings = session.settings();
+    settings.extensions.set(kRunStampsKey, runStampsMarker(runId, stampNumber));
+    session.setSettings(std::move(settings));
+}
+
+RunPolicy runPolicy(const store::ExtensionSettings& extensions) {
+    RunPolicy policy;
+    policy.deferredRetries = extensions.integer("deferredRetries");
+    policy.ratePerMinute = extensions.integer("ratePerMinute");
+    policy.ratePerHour = extensions.integer("ratePerHour");
+    policy.maxPauseMinutes = extensions.integer("maxPauseMinutes");
+    policy.messagesPerConnection =
+        std::max<std::int64_t>(1, extensions.integer("messagesPerConnection"));
+    return policy;
+}
+
+bool asksToSlowDown(std::string_view replyText) {
+    const std::string text = store::toLowerAscii(replyText);
+    if (text.find("too many") != std::string::npos) {
+        return true;
+    }
+    // "rate" as a word of its own ("rate limit", "sending rate"), not "separate".
+    for (std::size_t at = text.find("rate"); at != std::string::npos;
+         at = text.find("rate", at + 1)) {
+        const bool startsWord = at == 0 || !isLetter(text[at - 1]);
+        const bool endsWord =
+            at + 4 >= text.size() || !isLetter(text[at + 4]) || text.compare(at, 5, "rated") == 0;
+        if (startsWord && endsWord) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Verdict classifyOutcome(const SmtpOutcome& outcome) {
+    const bool temporary = outcome.replyCode.size() == 3 && outcome.replyCode[0] == '4';
+    const bool slowDown =
+        outcome.replyCode == "421" || ((outcome.replyCode == "451" || outcome.replyCode == "454") &&
+                                       asksToSlowDown(outcome.replyText));
+    switch (outcome.result) {
+    case SmtpResult::Delivered:
+        return Verdict::Delivered;
+    case SmtpResult::Cancelled:
+        return Verdict::Cancelled;
+    case SmtpResult::Rejected:
+        if (slowDown) {
+            return Verdict::SlowDown;
+        }
+        return temporary ? Verdict::Deferred : Verdict::Rejected;
+    case SmtpResult::Failed:
+        if (slowDown) {
+            return Verdict::SlowDown;
+        }
+        if (outcome.connectionLost && outcome.reusedConnection) {
+            // A connection that served earlier messages ended: this message
+            // may or may not have arrived; the rest go over a new connection.
+            return Verdict::FailedRecipient;
+        }
+        return outcome.connectionOpened ? Verdict::StopRun : Verdict::FailedRecipient;
+    }
+    return Verdict::StopRun;
+}
+
+DeliveryPlan newRunPlan(const store::Session& session, const MessageDraft& draft,
+                        const std::string& draftPath) {
+    DeliveryPlan plan;
+    for (std::int32_t i = 1; i <= session.sendList.count(); ++i) {
+        const store::Contact& entry = session.sendList.at(i);
+        plan.recipients.push_back({entry.id, std::string(entry.email.view())});
+    }
+    if (!session.isUntitled()) {
+        plan.journalFolder = journalFolder(session.sessionFileName);
+    }
+    plan.header.draftPath = draftPath;
+    plan.header.draftDigest = draftDigest(draft);
+    plan.header.format = draft.format;
+    plan.header.subject = std::string(store::trimSpaces(draft.subject));
+    plan.logDialogue = draft.recipientChoice == code(RecipientChoice::SingleRecipient);
+    return plan;
+}
+
+DeliveryPlan retryPlan(const store::Session& session, const RunRecord& run,
+                       const MessageDraft& draft,
+                       const std::set<std::optional<DeliveryOutcome>>& outcomes,
+                       const std::string& draftPath) {
+    DeliveryPlan plan;
+    for (const JournalRecipient& recipient : run.recipients) {
+        if (outcomes.contains(recipient.outcome())) {
+            plan.recipients.push_back({recipient.slot, recipient.address});
+        }
+    }
+    if (!session.isUntitled()) {
+        plan.journalFolder = journalFolder(session.sessionFileName);
+    }
+    plan.header.draftPath = draftPath;
+    plan.header.draftDigest = draftDigest(draft);
+    plan.header.format = draft.format;
+    plan.header.subject = std::string(store::trimSpaces(draft.subject));
+    plan.header.retryOf = run.id;
+    return plan;
+}
+
+ResumeCheck resumePlan(store::Session& session, const RunRecord& run, const MessageDraft& draft,
+                       bool force, DeliveryPlan& plan) {
+    if (!force && draftDigest(draft) != run.draftDigest) {
+        return ResumeCheck::DraftChanged;
+    }
+    plan = DeliveryPlan{};
+    plan.resumeJournal = run.path;
+    plan.forced = force;
+    plan.header.draftDigest = run.draftDigest;
+    plan.header.subject = run.subject;
+    plan.lastStampNumber = run.lastStampNumber();
+    for (const JournalRecipient& recipient : run.recipients) {
+        plan.recipients.push_back({recipient.slot, recipient.address});
+        plan.settled.push_back(recipient.hasFinalOutcome() ? recipient.outcome() : std::nullopt);
+    }
+    const std::vector<UnsavedStamp> stamps =
+        unsavedStamps(run, session.settings().extensions.value(kRunStampsKey));
+    for (const UnsavedStamp& stamp : stamps) {
+        const std::int32_t slot = stamp.recipient->slot;
+        if (!session.hasContact(slot)) {
+            continue;
+        }
+        // Only the contact the message went to: the slot may hold another by now.
+        const store::Contact& contact = session.contact(slot);
+        if (!contact.isDeleted() &&
+            store::equalIgnoringCase(store::trimSpaces(contact.email.view()),
+                                     stamp.recipient->address)) {
+            session.markContacted(slot, stamp.attempt->stamp);
+        }
+    }
+    if (!stamps.empty()) {
+        noteStampsSaved(session, run.id, plan.lastStampNumber);
+    }
+    return ResumeCheck::Ready;
+}
+
+std::optional<RunRecord> interruptedRun(const store::Session& session) {
+    if (session.isUntitled()) {
+        return std::nullopt;
+    }
+    return newestUnfinishedRun(journalFolder(session.sessionFileName));
+}
+
+bool loadRunDraft(const RunRecord& run, MessageDraft& draft, std::string& error) {
+    DraftReadResult read = readDraftFile(run.draftPath);
+    if (read.status != DraftReadStatus::Loaded) {
+        error = "The draft of the interrupted run cannot be read (\"" + run.draftPath +
+                "\"); it was not resumed.";
+        return false;
+    }
+    draft = std::move(read.draft);
+    draft.format = run.format;
+    return true;
+}
+
+bool prepareResume(store::Session& session, const RunRecord& run, MessageDraft& draft,
+                   DeliveryPlan& plan, std::string& error) {
+    if (!loadRunDraft(run, draft, error)) {
+        return false;
+    }
+    if (resumePlan(session, run, draft, false, plan) == ResumeCheck::DraftChanged) {
+        error = kDraftChangedForWindowText;
+        return false;
+    }
+    return true;
+}
+
+std::string resumeQuestion(const RunRecord& run) {
+    return "A sending of \"" + run.subject + "\" was interrupted after " +
+           std::to_string(run.withFinalOutcome()) + " of " + std::to_string(run.recipients.size()) +
+           " recipients. Resume it now?";
+}
+
+std::string runEndLabel(const SendRunSummary& summary) {
+    if (!summary.stoppedEarly) {
+        return kFinishedLabel;
+    }
+    return "Stopped early: " + std::to_string(notAttempted(summary)) + " of " +
+           std::to_string(summary.recipients) + " recipients not attempted.";
+}
+
+std::string tallyText(const RunTally& tally) {
+    return "Delivered " + std::to_string(tally.delivered) + ", deferred " +
+           std::to_string(tally.deferred) + ", rejected " + std::to_string(tally.rejected) +
+           ", failed " + std::to_string(tally.failed) + ", not attempted " +
+           std::to_string(tally.notAttempted);
+}
+
+std::string paceText(const RunTally& tally) {
+    if (tally.perMinute <= 0.0) {
+        return "";
+    }
+    char pace[32];
+    std::snprintf(pace, sizeof pace, "%.1f", tally.perMinute);
+    std::string text = "Pace: " + std::string(pace) + " per minute";
+    if (tally.remainingMs && *tally.remainingMs > 0) {
+        text += ", about " + durationText(*tally.remainingMs) + " left";
+    }
+    return text + ".";
+}
+
+SendRunSummary retryNotDelivered(store::Session& session, const MessageDraft& draft,
+                                 const std::string& runId, const SendRunEnvironment& environment,
+                                 RunObserver& observer) {
+    RunRecord run;
+    std::string error;
+    if (session.isUntitled() ||
+        !readRunJournal(journalFolder(session.sessionFileName) + "/" + runId + ".jsonl", run,
+                        error)) {
+        observer.logLine(error.empty() ? "The run's journal cannot be found." : error);
+        observer.progress(kFinishedLabel);
+        observer.sendingChanged(false);
+        return {};
+    }
+    const DeliveryPlan plan = retryPlan(
+        session, run, draft, {DeliveryOutcome::Deferred, DeliveryOutcome::Failed, std::nullopt},
+        run.draftPath);
+    return runDelivery(session, draft, plan, environment, observer);
+}
+
+SendRunSummary runDelivery(store::Session& session, const MessageDraft& draft,
+                           const DeliveryPlan& plan, const SendRunEnvironment& environment,
+                           RunObserver& observer) {
+    return Run(session, draft, plan, environment, observer).run();
+}
+
+} // namespace velmora::delivery

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "delivery/run/send_run.h"
+#include "delivery/smtp/smtp_session.h"
+
+namespace velmora::delivery {
+
+// The sessions of a send run (defined with the run's other rules in send_run.cpp).
+
+// What every session of a run shares; the message is each recipient's.
+SmtpSessionRequest runRequest(const store::Session& session, const SendRunEnvironment& environment,
+                              bool logDialogue);
+
+// Logged when a held connection ended before a message went out.
+inline constexpr const char* kReopeningText =
+    "The connection ended before this message; sending it over a new one.";
+
+// The connection a run's messages go over: one SMTP session held open for up
+// to `messagesPerConnection` messages (RSET between them, QUIT after the last),
+// so that the greeting, TLS and login happen once per connection. A held
+// connection the server ended before this message's data went out is opened
+// again for it; one lost later gives the message its outcome, and the next
+// message opens a new connection.
+class RunConnection {
+public:
+    RunConnection(SmtpSessionRequest request, const SendRunEnvironment& environment,
+                  RunObserver& observer, std::int64_t messagesPerConnection);
+    ~RunConnection();
+    RunConnection(const RunConnection&) = delete;
+    RunConnection& operator=(const RunConnection&) = delete;
+
+    // One message. International domains go out as A-labels; an address no
+    // server could take is refused before any connection is made. An
+    // attachment that cannot be read any more leaves the message unfinished
+    // (the connection is closed) and fails this recipient only.
+    SmtpOutcome send(OutgoingMessage message);
+    // QUIT a held connection (before a long wait, at the end of the run).
+    void release();
+
+private:
+    SmtpOutcome overHeldConnection();
+    SmtpOutcome overNewConnection();
+
+    SmtpSessionRequest request_;
+    const SendRunEnvironment& environment_;
+    RunObserver& observer_;
+    std::int64_t perConnection_;
+    std::string attachmentProblem_;
+    MessageEnvironment messageEnvironment_;
+    std::unique_ptr<Connection> connection_;
+    std::unique_ptr<SmtpSession> session_;
+};
+
+// One recipient's message: its personal fields (with the list headers in a
+// list run) through `connection`. An address no server could take is
+// Rejected, an attachment that cannot be read Failed, without a session.
+SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
+                               RunConnection& connection, std::int32_t contactSlot,
+                               const std::string& address, bool listRun);
+
+} // namespace velmora::delivery

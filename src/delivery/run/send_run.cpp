@@ -1,0 +1,428 @@
+#include "delivery/run/send_run.h"
+
+#include "delivery/international_address.h"
+#include "delivery/message/message_builder.h"
+#include "delivery/run/delivery_run.h"
+#include "delivery/run/run_session.h"
+#include "delivery/run/send_list.h"
+#include "delivery/smtp/smtp_request.h"
+#include "delivery/smtp/smtp_session.h"
+#include "store/text.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace velmora::delivery {
+
+namespace {
+
+// What every session of one run shares; the message is the recipient's.
+SmtpSessionRequest baseRequest(const store::Session& session, const SendRunEnvironment& environment,
+                               bool logDialogue) {
+    SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
+    request.logDialogue = logDialogue;
+    request.pipelining = true;
+    return request;
+}
+
+SmtpOutcome notSent(SmtpResult result, std::string reason) {
+    SmtpOutcome outcome;
+    outcome.result = result;
+    outcome.reason = std::move(reason);
+    return outcome;
+}
+
+void addToSummary(SendRunSummary& summary, const SmtpOutcome& outcome) {
+    switch (outcome.result) {
+    case SmtpResult::Delivered:
+        ++summary.delivered;
+        return;
+    case SmtpResult::Rejected:
+        ++summary.rejected;
+        return;
+    case SmtpResult::Failed:
+        ++summary.failed;
+        return;
+    case SmtpResult::Cancelled:
+        summary.cancelled = true;
+        return;
+    }
+}
+
+// A failure after the connection was made (greeting, TLS, HELO/EHLO, login,
+// a refused sender, 421, 530, a lost connection, a time-out) would meet
+// every following recipient too.
+bool stopsRun(const SmtpOutcome& outcome) {
+    switch (outcome.result) {
+    case SmtpResult::Delivered:
+    case SmtpResult::Rejected:
+        return false;
+    case SmtpResult::Cancelled:
+        return true;
+    case SmtpResult::Failed:
+        return outcome.connectionOpened;
+    }
+    return true;
+}
+
+void reportRunEnded(RunObserver& observer) {
+    observer.progress(kFinishedLabel);
+    observer.sendingChanged(false);
+}
+
+} // namespace
+
+std::optional<std::string> checkBeforeSending(const MessageDraft& draft) {
+    for (const std::string* text : {&draft.subject, &draft.body}) {
+        if (const std::optional<std::string> unknown = unknownPersonalField(*text)) {
+            return unknownFieldText(*unknown);
+        }
+    }
+    if (std::optional<std::string> problem = checkAttachments(draft.attachmentList())) {
+        return problem;
+    }
+    const AsciiDomainAddress sender = withAsciiDomain(parseSender(draft.fromText).senderAddress);
+    if (!sender.ok()) {
+        return sender.error + " Nothing was sent.";
+    }
+    return std::nullopt;
+}
+
+std::int32_t contactSlotWithAddress(const store::Session& session, std::string_view address) {
+    const std::string_view wanted = store::trimSpaces(address);
+    const auto sameText = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) ==
+                          std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    if (wanted.empty()) {
+        return 0;
+    }
+    for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
+        const store::Contact& contact = session.contact(slot);
+        if (!contact.isDeleted() && sameText(store::trimSpaces(contact.email.view()), wanted)) {
+            return slot;
+        }
+    }
+    return 0;
+}
+
+std::string unsubscribeUrlFor(const store::Session& session, std::string_view recipient) {
+    std::string url = session.settings().extensions.value("unsubscribeUrl");
+    const std::string encoded = percentEncoded(recipient);
+    for (std::size_t at = url.find("{{email}}"); at != std::string::npos;
+         at = url.find("{{email}}", at + encoded.size())) {
+        url.replace(at, 9, encoded);
+    }
+    return url;
+}
+
+PersonalValues recipientValues(const store::Session& session, std::int32_t slot,
+                               std::string_view address) {
+    PersonalValues values;
+    if (slot > 0 && session.hasContact(slot)) {
+        values = personalValues(session.contact(slot));
+    }
+    values.email = std::string(address);
+    values.unsubscribeUrl = unsubscribeUrlFor(session, address);
+    return values;
+}
+
+std::string listUnsubscribeValue(const store::Session& session, std::string_view senderAddress,
+                                 std::string_view recipient) {
+    std::string mailto(store::trimSpaces(session.settings().extensions.value("unsubscribeMailto")));
+    if (mailto.empty()) {
+        mailto = std::string(store::trimSpaces(session.settings().replyTo));
+    }
+    if (mailto.empty()) {
+        mailto = std::string(senderAddress);
+    }
+    std::string value = "<mailto:" + withAsciiDomain(mailto).address + "?subject=unsubscribe>";
+    const std::string url = unsubscribeUrlFor(session, recipient);
+    if (!url.empty()) {
+        value = "<" + url + ">, " + value;
+    }
+    return value;
+}
+
+std::string listIdFor(std::string_view senderAddress) {
+    const std::string address = withAsciiDomain(senderAddress).address;
+    const std::size_t at = address.rfind('@');
+    if (at == std::string::npos || at + 1 == address.size()) {
+        return "";
+    }
+    std::string id;
+    for (char c : address) {
+        const bool keep = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-';
+        if (c == '@' || c == '.') {
+            if (!id.empty() && id.back() != '.') {
+                id.push_back('.');
+            }
+        } else if (keep) {
+            id.push_back(c);
+        }
+    }
+    while (!id.empty() && id.back() == '.') {
+        id.pop_back();
+    }
+    return id;
+}
+
+OutgoingMessage personalMessage(const store::Session& session, const MessageDraft& draft,
+                                const PersonalValues& values) {
+    OutgoingMessage message = outgoingMessage(draft, values.email, draft.format);
+    message.subject =
+        fillPersonalFields(store::trimSpaces(draft.subject), values, FieldSyntax::PlainText);
+    message.body = fillPersonalFields(draft.body, values,
+                                      draft.format == code(store::EditorFormat::Html)
+                                          ? FieldSyntax::Html
+                                          : FieldSyntax::PlainText);
+    message.textAlternative = session.settings().extensions.boolean("textAlternative");
+    return message;
+}
+
+ConnectionFactory tcpConnections() {
+    return [] { return std::make_unique<TcpConnection>(); };
+}
+
+bool smtpServerConfigured(const store::SessionSettings& settings) {
+    return !store::trimSpaces(settings.smtpServer).empty() && settings.smtpPort != 0;
+}
+
+void gatherRecipients(store::Session& session, const MessageDraft& draft,
+                      const std::vector<std::int32_t>& filteredRows) {
+    session.sendList.clear();
+    const auto addContactsWithStatus = [&session](store::ContactStatus status) {
+        for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
+            if (session.contact(slot).status == code(status)) {
+                addRecipient(session, slot, session.contact(slot).email);
+            }
+        }
+    };
+    switch (static_cast<RecipientChoice>(draft.recipientChoice)) {
+    case RecipientChoice::SingleRecipient:
+        addRecipient(session, -1, draft.singleRecipient);
+        return;
+    case RecipientChoice::Mailtray:
+        for (std::int32_t slot = 1; slot <= session.mailtrayCount(); ++slot) {
+            const store::Contact& entry = session.mailtrayEntry(slot);
+            if (!entry.isDeleted()) {
+                addRecipient(session, entry.id, entry.email);
+            }
+        }
+        return;
+    case RecipientChoice::FilteredResults:
+        for (const std::int32_t slot : filteredRows) {
+            if (session.hasContact(slot)) {
+                addRecipient(session, slot, session.contact(slot).email);
+            }
+        }
+        return;
+    case RecipientChoice::AllCustomers:
+        return addContactsWithStatus(store::ContactStatus::Customers);
+    case RecipientChoice::AllProspects:
+        return addContactsWithStatus(store::ContactStatus::Prospects);
+    case RecipientChoice::AllSubscribers:
+        return addContactsWithStatus(store::ContactStatus::Subscribers);
+    case RecipientChoice::EntireList:
+        for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
+            const store::Contact& contact = session.contact(slot);
+            if (!contact.isDeleted() &&
+                contact.status != code(store::ContactStatus::DoNotContact)) {
+                addRecipient(session, slot, contact.email);
+            }
+        }
+        return;
+    }
+    // A choice outside the list (a damaged caller) addresses nobody.
+}
+
+std::int32_t notAttempted(const SendRunSummary& summary) {
+    return std::max(0, summary.recipients - summary.delivered - summary.deferred -
+                           summary.rejected - summary.failed);
+}
+
+std::string summaryText(const SendRunSummary& summary) {
+    const std::int32_t skipped = notAttempted(summary);
+    // A run without deferrals that reached everyone keeps the line scripts already read.
+    return "Delivered " + std::to_string(summary.delivered) +
+           (summary.deferred > 0 ? ", deferred " + std::to_string(summary.deferred) : "") +
+           ", rejected " + std::to_string(summary.rejected) + ", failed " +
+           std::to_string(summary.failed) +
+           (skipped > 0 ? ", not attempted " + std::to_string(skipped) : std::string()) + ".";
+}
+
+std::string sendingLabel(std::int32_t index, std::int32_t count, std::string_view address) {
+    return "Sending " + std::to_string(index) + "/" + std::to_string(count) + " (" +
+           std::string(address) + ")";
+}
+
+std::string previewLabel(std::string_view address) {
+    return "Sending Preview (" + std::string(address) + ")";
+}
+
+SmtpSessionRequest runRequest(const store::Session& session, const SendRunEnvironment& environment,
+                              bool logDialogue) {
+    return baseRequest(session, environment, logDialogue);
+}
+
+RunConnection::RunConnection(SmtpSessionRequest request, const SendRunEnvironment& environment,
+                             RunObserver& observer, std::int64_t messagesPerConnection)
+    : request_(std::move(request)), environment_(environment), observer_(observer),
+      perConnection_(std::max<std::int64_t>(1, messagesPerConnection)),
+      messageEnvironment_{environment.clock, environment.contentTypes, {}} {
+    request_.keepOpen = perConnection_ > 1;
+    messageEnvironment_.randomBytes = environment.randomBytes;
+    messageEnvironment_.attachmentFailed = [this](const std::string& reason) {
+        attachmentProblem_ = reason;
+    };
+}
+
+RunConnection::~RunConnection() {
+    release();
+}
+
+void RunConnection::release() {
+    if (session_) {
+        session_->quit();
+    }
+    session_.reset();
+    connection_.reset();
+}
+
+SmtpOutcome RunConnection::send(OutgoingMessage message) {
+    const AsciiDomainAddress recipient = withAsciiDomain(message.recipient);
+    if (!recipient.ok()) {
+        if (request_.logDialogue) {
+            observer_.logLine(recipient.error); // a list run logs it as the result
+        }
+        return notSent(SmtpResult::Rejected, recipient.error);
+    }
+    message.recipient = recipient.address;
+    message.senderAddress = withAsciiDomain(message.senderAddress).address;
+    request_.message = std::move(message);
+    attachmentProblem_.clear();
+    SmtpOutcome outcome = session_ && session_->held() ? overHeldConnection() : overNewConnection();
+    if (session_ && session_->held() && session_->messages() >= perConnection_) {
+        release();
+    }
+    if (!attachmentProblem_.empty()) {
+        if (request_.logDialogue) {
+            observer_.logLine(attachmentProblem_);
+        }
+        outcome = notSent(SmtpResult::Failed, attachmentProblem_);
+    }
+    return outcome;
+}
+
+SmtpOutcome RunConnection::overHeldConnection() {
+    const SmtpOutcome outcome = session_->next();
+    if (outcome.result == SmtpResult::Failed && outcome.connectionLost && !outcome.messageWritten) {
+        // Servers end connections that served enough or idled: nothing of
+        // this message was taken, so it goes over a new one.
+        observer_.logLine(kReopeningText);
+        return overNewConnection();
+    }
+    return outcome;
+}
+
+SmtpOutcome RunConnection::overNewConnection() {
+    session_.reset();
+    connection_ = environment_.openConnection();
+    session_ =
+        std::make_unique<SmtpSession>(request_, *connection_, observer_, messageEnvironment_);
+    return session_->run();
+}
+
+SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
+                               RunConnection& connection, std::int32_t contactSlot,
+                               const std::string& address, bool listRun) {
+    // A typed address takes the fields of the contact that has it.
+    const std::int32_t valuesSlot =
+        listRun ? contactSlot : contactSlotWithAddress(session, address);
+    OutgoingMessage message =
+        personalMessage(session, draft, recipientValues(session, valuesSlot, address));
+    if (listRun) {
+        message.listId = listIdFor(message.senderAddress);
+        message.listUnsubscribe = listUnsubscribeValue(session, message.senderAddress, address);
+        message.oneClickUnsubscribe =
+            !session.settings().extensions.value("unsubscribeUrl").empty();
+    }
+    return connection.send(std::move(message));
+}
+
+SendRunSummary sendToRecipients(store::Session& session, const MessageDraft& draft,
+                                const std::vector<std::int32_t>& filteredRows,
+                                const SendRunEnvironment& environment, RunObserver& observer) {
+    if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
+        observer.logLine(*problem);
+        SendRunSummary summary;
+        summary.stoppedEarly = true;
+        reportRunEnded(observer);
+        return summary;
+    }
+    gatherRecipients(session, draft, filteredRows);
+    return runDelivery(session, draft, newRunPlan(session, draft, ""), environment, observer);
+}
+
+std::string previewRecipient(std::string_view fromText) {
+    return parseSender(fromText).senderAddress;
+}
+
+SendRunSummary sendPreview(const store::Session& session, const MessageDraft& draft,
+                           const SendRunEnvironment& environment, RunObserver& observer) {
+    SendRunSummary summary;
+    summary.recipients = 1;
+    observer.progressRange(1);
+    const std::string recipient = previewRecipient(draft.fromText);
+    if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
+        observer.logLine(*problem);
+        summary.stoppedEarly = true;
+    } else if (recipient.empty()) {
+        // "Name <>" names nobody: an empty RCPT TO would be refused at best.
+        observer.logLine("The 'From' field holds no address to send the preview to.");
+        summary.failed = 1;
+        summary.stoppedEarly = true;
+    } else {
+        RunConnection connection(baseRequest(session, environment, true), environment, observer, 1);
+        observer.progress(previewLabel(recipient));
+        observer.sendingChanged(true);
+        observer.advanceProgress();
+        // The sender sees the fields as a typed address would get them.
+        OutgoingMessage message = personalMessage(
+            session, draft,
+            recipientValues(session, contactSlotWithAddress(session, recipient), recipient));
+        const SmtpOutcome outcome = connection.send(std::move(message));
+        addToSummary(summary, outcome);
+        summary.stoppedEarly = stopsRun(outcome);
+    }
+    reportRunEnded(observer);
+    return summary;
+}
+
+bool confirmSendEmail(platform::Prompter& prompter) {
+    return prompter.message("Confirm", kSendEmailQuestion, platform::PromptButtons::YesNo) ==
+           platform::PromptAnswer::Yes;
+}
+
+std::string previewQuestion(std::string_view fromText) {
+    return "Are you sure you want to send a preview of this message to your email address? The "
+           "preview uses the address in the 'From' field to send you a copy of the email.\nThe "
+           "email will be sent to \"" +
+           std::string(store::trimSpaces(fromText)) + "\"";
+}
+
+PreviewCheck confirmPreview(platform::Prompter& prompter, std::string_view fromText) {
+    if (store::trimSpaces(fromText).empty()) {
+        prompter.message("Information", kPreviewNeedsFromText, platform::PromptButtons::Ok);
+        return PreviewCheck::NeedsFrom;
+    }
+    return prompter.message("Confirm", previewQuestion(fromText), platform::PromptButtons::YesNo) ==
+                   platform::PromptAnswer::Yes
+               ? PreviewCheck::Send
+               : PreviewCheck::Declined;
+}
+
+} // namespace velmora::delivery

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "delivery/delivery_settings.h"
+#include "delivery/windows/connection_test_window.h"
+#include "platform/prompter.h"
+#include "store/password_store.h"
+#include "store/session.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace velmora::delivery {
+
+// "Mail Delivery Settings": edits the session's settings and writes them
+// back only on "Apply".
+class DeliverySettingsDialog final : public QWidget {
+    Q_OBJECT
+
+public:
+    // `passwords`: the desktop keyring; null where there is none.
+    DeliverySettingsDialog(store::Session& session, platform::Prompter& prompter,
+                           QWidget* parent = nullptr, store::PasswordStore* passwords = nullptr);
+
+    // The controls as they stand now.
+    DeliverySettingsForm form() const;
+
+    QComboBox* methodDropDown() const { return method_; }
+    QLineEdit* clientPathField() const { return clientPath_; }
+    QPushButton* browseButton() const { return browse_; }
+    QLineEdit* parametersField() const { return parameters_; }
+    QLineEdit* serverField() const { return server_; }
+    QLineEdit* portField() const { return port_; }
+    QLineEdit* timeoutField() const { return timeout_; }
+    QCheckBox* authenticationBox() const { return requiresAuth_; }
+    QLineEdit* userNameField() const { return userName_; }
+    QLineEdit* passwordField() const { return password_; }
+    QRadioButton* htmlOption() const { return html_; }
+    QRadioButton* plainTextOption() const { return plainText_; }
+    QLineEdit* fromField() const { return from_; }
+    QLineEdit* replyToField() const { return replyTo_; }
+    QPlainTextEdit* signatureField() const { return signature_; }
+    QCheckBox* includeSignatureBox() const { return includeSignature_; }
+    QCheckBox* keyringBox() const { return keyring_; }
+    QComboBox* securityDropDown() const { return security_; }
+    QComboBox* loginMethodDropDown() const { return loginMethod_; }
+    QPushButton* testConnectionButton() const { return testConnection_; }
+    // The window of the last "Test Connection", while it is open.
+    ConnectionTestWindow* connectionTestWindow() const { return testWindow_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* applyButton() const { return apply_; }
+
+private:
+    void followMethodAndLogin();
+    void chooseClientProgram();
+    void suggestPort(int securityPosition);
+    void testConnection();
+    void apply();
+
+    store::Session& session_;
+    platform::Prompter& prompter_;
+    store::PasswordStore* passwords_;
+    // Why the keyring box cannot be used; empty when it can.
+    QString keyringUnavailable_;
+    QCheckBox* keyring_;
+    // The states last applied; none until the first pass sets every control.
+    std::optional<DeliveryControlStates> shown_;
+
+    QComboBox* method_;
+    QLineEdit* clientPath_;
+    QPushButton* browse_;
+    QLineEdit* parameters_;
+    QLineEdit* server_;
+    QLineEdit* port_;
+    QLineEdit* timeout_;
+    QCheckBox* requiresAuth_;
+    QLineEdit* userName_;
+    QLineEdit* password_;
+    QRadioButton* html_;
+    QRadioButton* plainText_;
+    QLineEdit* from_;
+    QLineEdit* replyTo_;
+    QPlainTextEdit* signature_;
+    QCheckBox* includeSignature_;
+    QComboBox* security_;
+    QComboBox* loginMethod_;
+    QPushButton* testConnection_;
+    QPointer<ConnectionTestWindow> testWindow_;
+    store::ExtensionSettings extensions_; // the settings the dialog does not show, kept
+    QPushButton* cancel_;
+    QPushButton* apply_;
+};
+
+} // namespace velmora::delivery

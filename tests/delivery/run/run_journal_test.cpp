@@ -1,0 +1,294 @@
+// The delivery journal: what a run writes, what a reader makes of it after
+// a crash, and the JSON line form it is written in.
+#include "delivery/run/json_line.h"
+#include "delivery/run/run_journal.h"
+#include "support/test_support.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace velmora::delivery {
+
+using testing_support::readFileBytes;
+using testing_support::TempDir;
+
+namespace {
+
+store::LocalDateTime runStart() {
+    return {2026, 12, 7, 9, 30, 0, 1, 60, 1'796'632'200'000LL};
+}
+
+struct JournalFixture {
+    TempDir dir;
+    store::FixedClock clock{runStart()};
+    std::string folder = journalFolder(dir.file("campaign.qmz"));
+
+    std::unique_ptr<RunJournal> start(const std::vector<PlannedRecipient>& recipients) {
+        std::string error;
+        auto journal =
+            RunJournal::start(folder, {"/drafts/offer.eml", 1, "abc123", "Winter \"offer\"", ""},
+                              recipients, clock, error);
+        EXPECT_TRUE(journal) << error;
+        return journal;
+    }
+    RunRecord read(const std::string& path) {
+        RunRecord record;
+        std::string error;
+        EXPECT_TRUE(readRunJournal(path, record, error)) << error;
+        return record;
+    }
+};
+
+JournalAttempt attempt(DeliveryOutcome outcome, bool final, std::string code = "",
+                       std::string stamp = "") {
+    JournalAttempt a;
+    a.outcome = outcome;
+    a.final = final;
+    a.code = std::move(code);
+    a.text = a.code.empty() ? "" : "reply text";
+    a.stamp = std::move(stamp);
+    return a;
+}
+
+TEST(RunJournal, RecordsTheRunAndReadsBackWhoGotWhat) {
+    JournalFixture f;
+    auto journal =
+        f.start({{3, "ann@example.org"}, {-1, "bob@example.net"}, {7, "cy@example.com"}});
+    journal->attempt(1, attempt(DeliveryOutcome::Delivered, true, "250", "12/07/2026"));
+    journal->attempt(2, attempt(DeliveryOutcome::Deferred, false, "451"));
+    journal->attempt(2, attempt(DeliveryOutcome::Rejected, true, "550"));
+    journal->end(false, true);
+    const std::string path = journal->path();
+    journal.reset();
+
+    EXPECT_EQ(path, f.folder + "/20261207-093000.jsonl");
+    const RunRecord run = f.read(path);
+    EXPECT_EQ(run.id, "20261207-093000");
+    EXPECT_EQ(run.started, "2026-12-07T09:30:00+01:00");
+    EXPECT_EQ(run.draftPath, "/drafts/offer.eml");
+    EXPECT_EQ(run.draftDigest, "abc123");
+    EXPECT_EQ(run.subject, "Winter \"offer\"");
+    EXPECT_FALSE(run.finished);
+    EXPECT_TRUE(run.stoppedEarly);
+    ASSERT_EQ(run.recipients.size(), 3u);
+    EXPECT_EQ(run.recipients[0].slot, 3);
+    EXPECT_EQ(run.recipients[1].address, "bob@example.net");
+    ASSERT_EQ(run.recipients[1].attempts.size(), 2u);
+    EXPECT_EQ(run.recipients[1].attempts[0].code, "451");
+    EXPECT_EQ(run.recipients[1].outcome(), DeliveryOutcome::Rejected);
+    EXPECT_FALSE(run.recipients[2].outcome());
+    const RunCounts counts = run.counts();
+    EXPECT_EQ(counts.delivered, 1);
+    EXPECT_EQ(counts.rejected, 1);
+    EXPECT_EQ(counts.notAttempted, 1);
+    EXPECT_EQ(run.withFinalOutcome(), 2);
+
+    // Owner only: the journal lists the campaign's addresses.
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(f.folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST(RunJournal, ATornLastLineIsSkippedAndTheRunStaysUnfinished) {
+    JournalFixture f;
+    auto journal = f.start({{1, "a@example.org"}, {2, "b@example.org"}});
+    journal->attempt(1, attempt(DeliveryOutcome::Delivered, true, "250", "12/07/2026"));
+    const std::string path = journal->path();
+    journal.reset();
+    {
+        std::ofstream torn(path, std::ios::app | std::ios::binary);
+        torn << R"({"type":"attempt","n":2,"outcome":"deliv)";
+    }
+    RunRecord run = f.read(path);
+    EXPECT_TRUE(run.tornTail);
+    EXPECT_FALSE(run.finished);
+    EXPECT_TRUE(run.recipients[0].hasFinalOutcome());
+    EXPECT_FALSE(run.recipients[1].hasFinalOutcome());
+    ASSERT_TRUE(newestUnfinishedRun(f.folder));
+    EXPECT_EQ(newestUnfinishedRun(f.folder)->id, run.id);
+
+    // Reopened for a resume, the next record starts on a line of its own.
+    std::string error;
+    auto resumed = RunJournal::reopen(path, f.clock, error);
+    ASSERT_TRUE(resumed) << error;
+    resumed->resumed("abc123", false);
+    resumed->attempt(2, attempt(DeliveryOutcome::Delivered, true, "250"));
+    resumed->end(true, false);
+    resumed.reset();
+    run = f.read(path);
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(run.counts().delivered, 2);
+    EXPECT_FALSE(newestUnfinishedRun(f.folder));
+}
+
+TEST(RunJournal, TheSessionsMarkTellsWhichStampsItHolds) {
+    JournalFixture f;
+    auto journal = f.start({{1, "a@example.org"}, {2, "b@example.org"}, {3, "c@example.org"}});
+    for (std::int32_t n = 1; n <= 3; ++n) {
+        JournalAttempt a = attempt(DeliveryOutcome::Delivered, true, "250", "12/07/2026");
+        a.stampNumber = n;
+        journal->attempt(n, a);
+    }
+    const RunRecord run = f.read(journal->path());
+    EXPECT_EQ(run.lastStampNumber(), 3);
+    struct Case {
+        std::string marker;
+        std::vector<std::int32_t> unsaved; // recipient numbers
+    };
+    const Case cases[] = {
+        {"", {1, 2, 3}},
+        {runStampsMarker(run.id, 2), {3}},
+        {runStampsMarker(run.id, 3), {}},
+        {runStampsMarker("20261207-092959", 9), {1, 2, 3}}, // an older run's mark
+        {runStampsMarker("20261207-093001", 1), {}},        // a later run saved after this one
+        {"garbage", {1, 2, 3}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::int32_t> unsaved;
+        for (const UnsavedStamp& stamp : unsavedStamps(run, c.marker)) {
+            unsaved.push_back(stamp.recipient->index);
+        }
+        EXPECT_EQ(unsaved, c.unsaved) << c.marker;
+    }
+}
+
+TEST(RunJournal, ARunKilledWhileWritingItsListIsNotResumed) {
+    JournalFixture f;
+    auto journal = f.start({{1, "a@example.org"}, {2, "b@example.org"}});
+    const std::string path = journal->path();
+    journal.reset();
+    std::string text = readFileBytes(path);
+    text.resize(text.rfind("{\"type\":\"recipient\""));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    const RunRecord run = f.read(path);
+    EXPECT_FALSE(run.planComplete());
+    EXPECT_FALSE(newestUnfinishedRun(f.folder));
+}
+
+TEST(RunJournal, OutcomesAreSyncedInBatchesAndAtTheEnd) {
+    JournalFixture f;
+    auto journal = f.start({{1, "a@example.org"}, {2, "b@example.org"}});
+    EXPECT_FALSE(journal->unsynced()); // the header and the list are on disk
+    journal->attempt(1, attempt(DeliveryOutcome::Delivered, true, "250"));
+    EXPECT_TRUE(journal->unsynced());
+    // Written at once all the same: a killed process loses nothing.
+    EXPECT_NE(readFileBytes(journal->path()).find("\"n\":1,\"outcome\":\"delivered\""),
+              std::string::npos);
+    f.clock.advanceMilliseconds(RunJournal::kSyncBatchMs - 1);
+    journal->tick();
+    EXPECT_TRUE(journal->unsynced());
+    f.clock.advanceMilliseconds(1);
+    journal->tick();
+    EXPECT_FALSE(journal->unsynced());
+    journal->attempt(2, attempt(DeliveryOutcome::Delivered, true, "250"));
+    journal->end(true, false);
+    EXPECT_FALSE(journal->unsynced());
+    EXPECT_TRUE(journal->healthy());
+}
+
+TEST(RunJournal, RunsStartedInTheSameSecondGetTheirOwnFiles) {
+    JournalFixture f;
+    auto first = f.start({{1, "a@example.org"}});
+    auto second = f.start({{1, "a@example.org"}});
+    EXPECT_NE(first->path(), second->path());
+    EXPECT_EQ(second->id(), "20261207-093000-2");
+    EXPECT_EQ(readRunJournals(f.folder).size(), 2u);
+}
+
+TEST(RunJournal, ARunIsFoundByItsIdEvenWhenItsFileWasRenamed) {
+    JournalFixture f;
+    auto first = f.start({{1, "a@example.org"}});
+    auto second = f.start({{1, "b@example.org"}, {2, "c@example.org"}});
+    const auto found = findRunJournal(f.folder, second->id());
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->recipients.size(), 2u);
+
+    // Renamed by hand: the name no longer leads to it, the scan still does.
+    const std::string renamed = f.folder + "/kept.jsonl";
+    ASSERT_EQ(std::rename(first->path().c_str(), renamed.c_str()), 0);
+    const auto moved = findRunJournal(f.folder, first->id());
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->recipients.size(), 1u);
+    // The file named after a run must hold that run, not another.
+    ASSERT_EQ(
+        std::rename(second->path().c_str(), (f.folder + "/" + first->id() + ".jsonl").c_str()), 0);
+    EXPECT_EQ(findRunJournal(f.folder, first->id())->recipients.size(), 1u);
+
+    EXPECT_FALSE(findRunJournal(f.folder, "20991231-000000"));
+    // An id that climbs out of the folder reads nothing there.
+    std::ofstream(f.dir.file("outside.jsonl")) << "not a journal\n";
+    EXPECT_FALSE(findRunJournal(f.folder, "../outside"));
+}
+
+TEST(RunJournal, AFolderThatCannotBeMadeIsReported) {
+    JournalFixture f;
+    std::string error;
+    const auto journal = RunJournal::start(f.dir.file("missing/deeper"), {}, {}, f.clock, error);
+    EXPECT_FALSE(journal);
+    EXPECT_NE(error.find("Cannot create the journal folder"), std::string::npos) << error;
+}
+
+TEST(DraftDigest, ChangesWithWhatIsSentAndOnlyThat) {
+    TempDir dir;
+    const std::string attachment = dir.file("price.txt");
+    std::ofstream(attachment) << "10 EUR";
+    MessageDraft draft;
+    draft.fromText = "ann@example.org";
+    draft.subject = "Offer";
+    draft.body = "Hello";
+    draft.attachment1 = attachment;
+    const std::string base = draftDigest(draft);
+    EXPECT_EQ(base.size(), 64u);
+
+    MessageDraft other = draft;
+    other.recipientChoice = code(RecipientChoice::EntireList); // not content
+    EXPECT_EQ(draftDigest(other), base);
+    other = draft;
+    other.subject = "Offer!";
+    EXPECT_NE(draftDigest(other), base);
+    other = draft;
+    other.subject = "Offe";
+    other.body = "rHello"; // bytes moved between fields
+    EXPECT_NE(draftDigest(other), base);
+    std::ofstream(attachment) << "12 EUR";
+    EXPECT_NE(draftDigest(draft), base);
+}
+
+TEST(JsonLine, RoundTripsEveryKindOfText) {
+    const std::string texts[] = {"plain", "quote \" and \\ back", "tab\tnew\nline\x01\x7f",
+                                 "caf\xC3\xA9 \xF0\x9F\x93\xA7", ""};
+    for (const std::string& text : texts) {
+        const std::string line = JsonLineWriter().add("t", text).add("n", -42).line();
+        EXPECT_EQ(line.find('\n'), line.size() - 1) << "one line: " << line;
+        const std::optional<JsonObject> object = parseJsonLine(line);
+        ASSERT_TRUE(object) << line;
+        EXPECT_EQ(object->text("t"), text);
+        EXPECT_EQ(object->integer("n"), -42);
+    }
+    // Bytes that are not UTF-8 become U+FFFD: the line stays valid JSON.
+    const auto object = parseJsonLine(JsonLineWriter()
+                                          .add("t", "a\xFF"
+                                                    "b")
+                                          .line());
+    ASSERT_TRUE(object);
+    EXPECT_EQ(object->text("t"), "a\xEF\xBF\xBD"
+                                 "b");
+}
+
+TEST(JsonLine, RefusesWhatIsNotOneFlatObject) {
+    for (const char* line : {"", "{", R"({"a":)", R"({"a":"b")", R"({"a":{"b":1}})", R"({"a":[1]})",
+                             R"({"a":"\ud800"})", R"({"a":1} x)", "[]"}) {
+        EXPECT_FALSE(parseJsonLine(line)) << line;
+    }
+    const auto object = parseJsonLine(R"( {"a":true,"b":null,"c":"\u00e9\ud83d\udce7"} )");
+    ASSERT_TRUE(object);
+    EXPECT_TRUE(object->boolean("a"));
+    EXPECT_EQ(object->text("c"), "\xC3\xA9\xF0\x9F\x93\xA7");
+}
+
+} // namespace
+
+} // namespace velmora::delivery
