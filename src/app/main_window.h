@@ -183,8 +183,7 @@ private:
     // resume it and does. True when the user said Yes.
     bool offerResume();
     delivery::SendRunEnvironment deliveryEnvironment();
-    void deliverByDefaultClient();
-    void deliverByCustomClient();
+    void handOffToMailClient();
     void showHandoffStamps();
 
     store::Session& session_;
