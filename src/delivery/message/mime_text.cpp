@@ -116,7 +116,7 @@ std::vector<std::string> encodedWords(std::string_view utf8, std::size_t firstWo
             }
             end = next;
         }
-        if (end < utf8.size()) {
+        if (end > start && end < utf8.size()) {
             // Cut after a blank where one is near, so that a reader that
             // keeps the fold between two encoded words splits no word.
             const std::size_t blank = utf8.rfind(' ', end - 1);
