@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Times `mailtray import-contacts` on 1,000,000 realistic CSV rows against
-Python's csv module merely reading the same file, and `mailtray
-export-contacts` against writing the same rows with Python's csv module;
-rounds interleaved, medians quoted. Also the import's peak memory against the
-size of the session file it produces.
+Python's csv module merely reading the same file, its `--dry-run` against
+the import itself, and `mailtray export-contacts` against writing the same
+rows with Python's csv module; rounds interleaved, medians quoted. Also the
+import's peak memory against the size of the session file it produces.
 
 Usage: contacts_import_bench.py MAILTRAY [rows] [rounds]
 The machine is shared: figures vary between runs; compare the ratios."""
@@ -91,7 +91,8 @@ def main():
         empty = os.path.join(work, "empty.qmz")
         subprocess.run([mailtray, "session", "new", empty], check=True, stdout=subprocess.DEVNULL)
         session = os.path.join(work, "s.qmz")
-        timings = {"python read": [], "import": [], "python write": [], "export": []}
+        timings = {"python read": [], "import": [], "dry run": [], "python write": [],
+                   "export": []}
         peak = 0
         for _ in range(rounds):
             timings["python read"].append(python_read(data))
@@ -99,6 +100,8 @@ def main():
             elapsed, rss = run_child([mailtray, "import-contacts", session, data])
             timings["import"].append(elapsed)
             peak = max(peak, rss)
+            elapsed, _ = run_child([mailtray, "import-contacts", "--dry-run", empty, data])
+            timings["dry run"].append(elapsed)
             timings["python write"].append(python_write(os.path.join(work, "py.csv"), rows))
             elapsed, _ = run_child([mailtray, "export-contacts", session,
                                     os.path.join(work, "out.csv")])
@@ -111,6 +114,7 @@ def main():
             print("  %-13s median %6.2f s  (%s)" % (name, value,
                                                     ", ".join("%.2f" % t for t in timings[name])))
         print("import / python read   %.2f  (goal: within 3)" % (med["import"] / med["python read"]))
+        print("dry run / import       %.2f  (goal: at most 1)" % (med["dry run"] / med["import"]))
         print("export / python write  %.2f  (goal: within 3)" % (med["export"] / med["python write"]))
         print("import peak memory %.1f MB, session file %.1f MB, ratio %.2f  (goal: within 2.5)" %
               (peak / 1e6, size / 1e6, peak / size))

@@ -1,6 +1,8 @@
-// Writing a message with a large attachment, and reading replies.
+// Writing a message with a large attachment, filling its personal fields,
+// and reading replies.
 #include "delivery/message/message_builder.h"
 #include "delivery/message/mime_types_file.h"
+#include "delivery/message/personal_fields.h"
 #include "delivery/smtp/smtp_reply_reader.h"
 
 #include <benchmark/benchmark.h>
@@ -50,6 +52,28 @@ void BM_WriteMessageWithAttachment(benchmark::State& state) {
     std::remove(path);
 }
 BENCHMARK(BM_WriteMessageWithAttachment)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
+
+// A body with many "{{" that open no field, then one that does: the fill
+// is done once per recipient.
+void BM_FillPersonalFieldsManyOpenings(benchmark::State& state) {
+    std::string body;
+    for (int i = 0; i < state.range(0); ++i) {
+        body += "{{ x ";
+    }
+    body += "}} Dear {{name|customer}}";
+    velmora::delivery::PersonalValues values;
+    values.name = "Ann Lee";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(velmora::delivery::fillPersonalFields(
+            body, values, velmora::delivery::FieldSyntax::Html));
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(body.size()));
+}
+BENCHMARK(BM_FillPersonalFieldsManyOpenings)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ReplyReaderSmallReads(benchmark::State& state) {
     std::string stream;

@@ -7,10 +7,12 @@ packages=(
     build-essential cmake ninja-build clang libclang-rt-14-dev clang-tidy
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev
     libcli11-dev nlohmann-json3-dev libssl-dev openssl ca-certificates libidn2-dev
+    libcurl4-openssl-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-aiosmtpd
     xvfb xauth xdg-utils fonts-dejavu-core
-    qtkeychain-qt6-dev dbus
+    qtkeychain-qt6-dev dbus gnome-keyring
+    libgmime-3.0-dev python3-flufl.bounce
     desktop-file-utils appstream shared-mime-info lintian dpkg-dev file
     time
 )

@@ -1,7 +1,9 @@
 #include "cli/cli_context.h"
 
+#include "cli/session_temporaries.h"
 #include "delivery/keyring_password.h"
 #include "store/session_file.h"
+#include "store/untrusted_text.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -29,7 +31,7 @@ platform::PromptAnswer CliPrompter::message(const std::string& title, const std:
                                             platform::PromptButtons buttons) {
     ++messagesShown;
     if (buttons == platform::PromptButtons::Ok) {
-        err_ << text << '\n';
+        err_ << store::printableLines(text) << '\n';
         (void)title;
         return platform::PromptAnswer::Ok;
     }
@@ -37,7 +39,8 @@ platform::PromptAnswer CliPrompter::message(const std::string& title, const std:
 }
 
 void CliContext::fail(const std::string& message) {
-    err << message << '\n';
+    // Failures name files and values from outside.
+    err << store::printableLines(message) << '\n';
     exitCode = kExitFailed;
 }
 
@@ -58,6 +61,8 @@ bool lockSessionForCommand(CliContext& context, const std::string& path) {
         return false;
     }
     context.locks.push_back(std::move(lock));
+    // Whatever a killed save left beside the session is no longer anyone's.
+    removeSessionTemporaries(path);
     return true;
 }
 
@@ -71,7 +76,15 @@ void addLockWaitOption(CLI::App& command, CliContext& context) {
                 const double seconds = std::strtod(text.c_str(), &end);
                 const bool valid =
                     end != text.c_str() && *end == '\0' && std::isfinite(seconds) && seconds >= 0;
-                return valid ? std::string() : "not a number of seconds: " + text;
+                if (!valid) {
+                    return "not a number of seconds: " + text;
+                }
+                // Far beyond any real wait, and the deadline would overflow.
+                return seconds <= store::SessionLock::kLongestWaitSeconds
+                           ? std::string()
+                           : "more than a week (" +
+                                 std::to_string(store::SessionLock::kLongestWaitSeconds) +
+                                 " seconds): " + text;
             },
             "SECONDS")
         ->option_text("SECONDS");
@@ -81,6 +94,9 @@ bool openSessionForCommand(CliContext& context, store::Session& session, const s
                            SessionUse use) {
     if (use == SessionUse::Change && !lockSessionForCommand(context, path)) {
         return false;
+    }
+    if (use == SessionUse::Read) {
+        removeUnheldSessionTemporaries(path);
     }
     return useSessionForCommand(context, session, path, store::readSessionFile(path));
 }

@@ -124,6 +124,11 @@ void registerSendCommands(CLI::App& app, CliContext& context);
 void registerRunsCommands(CLI::App& app, CliContext& context);
 void registerSettingsCommands(CLI::App& app, CliContext& context);
 void registerUnsubscribeCommands(CLI::App& app, CliContext& context);
+void registerFeedbackCommands(CLI::App& app, CliContext& context);
+void registerOAuthCommands(CLI::App& app, CliContext& context);
+
+// The clock's time as seconds since 1970 (when a sign-in's tokens end).
+long long secondsNow(const store::Clock& clock);
 
 // Runs the tool with its arguments; returns the exit code. `randomBytes`
 // makes the Message-IDs and boundaries (empty: the system's source).

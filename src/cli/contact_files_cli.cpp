@@ -1,4 +1,5 @@
 #include "cli/cli_context.h"
+#include "cli/session_temporaries.h"
 #include "contacts/contact_export.h"
 #include "contacts/contact_import.h"
 #include "store/text.h"
@@ -26,6 +27,7 @@ struct ImportCliOptions {
     bool json = false;
     bool noNewGroups = false;
     bool firstEmail = false;
+    bool noFormulaGuard = false;
 };
 
 struct ExportCliOptions {
@@ -38,6 +40,7 @@ struct ExportCliOptions {
     std::optional<std::string> search;
     std::vector<std::int32_t> checks;
     bool bom = false;
+    bool noFormulaGuard = false;
 };
 
 // A group slot number, else a group name (exact, then in any letter case).
@@ -66,11 +69,17 @@ std::optional<std::int32_t> groupFromText(const store::Session& session, const s
 nlohmann::json reportJson(const contacts::ImportReport& report) {
     nlohmann::json rows = nlohmann::json::array();
     for (const contacts::ImportRowNote& row : report.rows) {
-        rows.push_back(
-            {{"line", row.line},
-             {"email", row.email},
-             {"outcome", row.outcome == contacts::RowOutcome::Skipped ? "skipped" : "refused"},
-             {"reason", row.reason}});
+        const char* outcome = "refused";
+        if (row.outcome == contacts::RowOutcome::Skipped) {
+            outcome = "skipped";
+        } else if (row.outcome == contacts::RowOutcome::Noted) {
+            outcome = "noted";
+        }
+        rows.push_back({{"line", row.line},
+                        {"lastLine", row.lastLine},
+                        {"email", row.email},
+                        {"outcome", outcome},
+                        {"reason", row.reason}});
     }
     nlohmann::json json{{"format", report.format},
                         {"encoding", report.encoding},
@@ -80,8 +89,11 @@ nlohmann::json reportJson(const contacts::ImportReport& report) {
                         {"refused", report.refused},
                         {"ignoredColumns", report.ignoredColumns},
                         {"newGroups", report.newGroups},
+                        {"notes", report.notes},
                         {"rows", std::move(rows)},
                         {"dryRun", report.dryRun}};
+    json["layout"] =
+        report.layout.empty() ? nlohmann::json(nullptr) : nlohmann::json(report.layout);
     json["delimiter"] = report.delimiter == 0 ? nlohmann::json(nullptr)
                                               : nlohmann::json(std::string(1, report.delimiter));
     return json;
@@ -132,6 +144,7 @@ void runImport(CliContext& context, const ImportCliOptions& o) {
     options.settings.dryRun = o.dryRun;
     options.settings.noNewGroups = o.noNewGroups;
     options.settings.firstEmailOnly = o.firstEmail;
+    options.formulaGuard = !o.noFormulaGuard;
 
     store::Session session;
     if (!openSessionForCommand(context, session, o.session,
@@ -154,8 +167,11 @@ void runImport(CliContext& context, const ImportCliOptions& o) {
     }
     const contacts::ImportReport& report = result.report;
     const bool changed = report.added > 0 || report.updated > 0 || !report.newGroups.empty();
-    if (!o.dryRun && changed && !saveSessionForCommand(context, session, o.session)) {
-        return;
+    if (!o.dryRun && changed) {
+        const SaveInterruptGuard guard(o.session);
+        if (!saveSessionForCommand(context, session, o.session)) {
+            return;
+        }
     }
     if (o.json) {
         context.printJson(reportJson(result.report));
@@ -216,7 +232,8 @@ void runExport(CliContext& context, const ExportCliOptions& o) {
             }
         }
     }
-    const contacts::ExportResult result = exportContactsCsv(session, choice, o.out, o.bom);
+    const contacts::ExportResult result =
+        exportContactsCsv(session, choice, o.out, o.bom, !o.noFormulaGuard);
     if (!result.ok) {
         context.fail(result.error);
         return;
@@ -256,7 +273,9 @@ void registerContactFileCommands(CLI::App& app, CliContext& context) {
     importCommand->add_flag("--no-new-groups", in->noNewGroups,
                             "Refuse rows naming a campaign group the session lacks");
     importCommand->add_flag("--first-email", in->firstEmail,
-                            "vCard: only the first address of each card");
+                            "Only the first valid address of each card or row");
+    importCommand->add_flag("--no-formula-guard", in->noFormulaGuard,
+                            "Keep a leading ' before =, +, -, @ (an export's formula guard)");
     addLockWaitOption(*importCommand, context);
     importCommand->callback([&context, in] { runImport(context, *in); });
 
@@ -276,6 +295,9 @@ void registerContactFileCommands(CLI::App& app, CliContext& context) {
                               "All Entries after Apply Filters with this filter tree item "
                               "checked (its number); repeatable");
     exportCommand->add_flag("--bom", out->bom, "Start with a byte order mark for spreadsheets");
+    exportCommand->add_flag("--no-formula-guard", out->noFormulaGuard,
+                            "Write cells starting with =, +, -, @, a tab or CR as they are "
+                            "(default: a ' before them, so spreadsheets run no formula)");
     exportCommand->callback([&context, out] { runExport(context, *out); });
 }
 

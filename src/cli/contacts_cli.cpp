@@ -2,6 +2,7 @@
 #include "contacts/contact_adding.h"
 #include "contacts/duplicates.h"
 #include "store/text_encoding.h"
+#include "store/untrusted_text.h"
 
 #include <memory>
 
@@ -56,7 +57,7 @@ void registerContactsCommands(CLI::App& app, CliContext& context) {
             !saveSessionForCommand(context, session, o->session)) {
             return;
         }
-        context.out << "Added " << result.added << ", skipped " << result.skipped << ".\n";
+        context.out << contacts::addListResultText(result);
     });
 
     auto* dedupe =
@@ -76,7 +77,7 @@ void registerContactsCommands(CLI::App& app, CliContext& context) {
             return;
         }
         for (const std::string& line : result.lines) {
-            context.out << line << '\n';
+            context.out << store::printableText(line) << '\n';
         }
     });
 }

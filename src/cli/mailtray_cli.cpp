@@ -2,6 +2,7 @@
 #include "cli/posix_launcher.h"
 #include "contacts/mailtray.h"
 #include "delivery/mail_client.h"
+#include "store/untrusted_text.h"
 
 #include <memory>
 
@@ -114,7 +115,7 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
         const delivery::HandoffResult result = delivery::handOffToMailClient(
             session, launcher, formatContactDate(context.clock.now()), &leftOut);
         if (leftOut > 0) {
-            context.err << delivery::leftOutOfHandoffText(leftOut) << '\n';
+            context.err << store::printableLines(delivery::leftOutOfHandoffText(leftOut)) << '\n';
         }
         // The contacts are stamped at the hand-over, whatever the client does.
         if (!saveSessionForCommand(context, session, o->session)) {

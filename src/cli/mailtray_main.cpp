@@ -1,4 +1,5 @@
 #include "cli/cli_context.h"
+#include "store/untrusted_text.h"
 
 #include <iostream>
 
@@ -30,7 +31,9 @@ int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostrea
     registerSendCommands(app, context);
     registerRunsCommands(app, context);
     registerSettingsCommands(app, context);
+    registerOAuthCommands(app, context);
     registerUnsubscribeCommands(app, context);
+    registerFeedbackCommands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -40,7 +43,7 @@ int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostrea
         out << app.help("", CLI::AppFormatMode::All);
         return kExitOk;
     } catch (const CLI::ParseError& e) {
-        err << e.what() << '\n' << "Run 'mailtray --help' for usage.\n";
+        err << store::printableLines(e.what()) << '\n' << "Run 'mailtray --help' for usage.\n";
         return kExitUsage;
     }
     return context.exitCode;

@@ -51,12 +51,17 @@ nlohmann::json runToJson(const delivery::RunRecord& run) {
                            {"started", run.started},
                            {"finished", run.finished},
                            {"stoppedEarly", run.stoppedEarly},
+                           {"cancelled", run.cancelled},
+                           {"damaged", run.damaged()},
                            {"subject", run.subject},
                            {"draft", run.draftPath},
                            {"recipients", run.recipients.size()},
                            {"counts", countsToJson(run.counts())}};
     if (!run.retryOf.empty()) {
         json["retryOf"] = run.retryOf;
+    }
+    if (!run.closedBy.empty()) {
+        json["closedBy"] = run.closedBy;
     }
     return json;
 }

@@ -1,10 +1,12 @@
 #include "cli/cli_context.h"
 #include "delivery/message/mime_types_file.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/run/delivery_run.h"
 #include "delivery/run/send_run.h"
-#include "delivery/untrusted_text.h"
 #include "store/text.h"
+#include "store/untrusted_text.h"
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <optional>
@@ -125,7 +127,7 @@ public:
 private:
     // Nothing a server (or an imported address) holds reaches the terminal raw.
     void print(const std::string& line) {
-        out_ << delivery::safeServerText(line) << std::endl;
+        out_ << store::printableText(line) << std::endl;
         lastLine_ = line;
     }
 
@@ -149,6 +151,26 @@ outcomesNamed(const std::vector<std::string>& names) {
     return outcomes;
 }
 
+// A cancelled run is not resumed; the way to reach the rest of the newest
+// one is a retry. "" when there is none.
+std::string cancelledRunHint(const std::string& folder) {
+    const std::vector<delivery::RunRecord> runs = delivery::readRunJournals(folder);
+    for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+        if (!it->cancelled || !it->closedBy.empty()) {
+            continue;
+        }
+        delivery::RunRecord run = *it;
+        delivery::linkToLaterRuns(run, runs);
+        if (std::any_of(run.recipients.begin(), run.recipients.end(),
+                        [](const delivery::JournalRecipient& r) { return r.open(); })) {
+            return " Run " + run.id + " was cancelled: --retry " + run.id +
+                   " --outcome notAttempted --outcome deferred --outcome failed sends to those "
+                   "it did not reach.";
+        }
+    }
+    return "";
+}
+
 // Fills `plan` for --resume or --retry; false after reporting why not.
 bool journaledPlan(CliContext& context, const SendOptions& o, store::Session& session,
                    delivery::MessageDraft& draft, delivery::DeliveryPlan& plan) {
@@ -156,7 +178,12 @@ bool journaledPlan(CliContext& context, const SendOptions& o, store::Session& se
     if (o.resume) {
         const std::optional<delivery::RunRecord> run = delivery::newestUnfinishedRun(folder);
         if (!run) {
-            context.fail("The session has no interrupted run to resume.");
+            context.fail("The session has no interrupted run to resume." +
+                         cancelledRunHint(folder));
+            return false;
+        }
+        if (run->damaged()) {
+            context.fail(delivery::damagedJournalText(*run));
             return false;
         }
         if (o.format.empty()) {
@@ -172,7 +199,11 @@ bool journaledPlan(CliContext& context, const SendOptions& o, store::Session& se
         return true;
     }
     if (const std::optional<delivery::RunRecord> run =
-            delivery::findRunJournal(folder, o.retryRun)) {
+            delivery::findLinkedRun(folder, o.retryRun)) {
+        if (run->damaged()) {
+            context.fail(delivery::damagedJournalText(*run));
+            return false;
+        }
         plan = retryPlan(session, *run, draft, *outcomesNamed(o.outcomes), o.draftPath);
         return true;
     }
@@ -193,8 +224,14 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
                      "single:ADDR, mailtray, customers, prospects, subscribers or entire")
         ->check(
             [](const std::string& value) {
-                return recipientChoiceNamed(value) ? std::string()
-                                                   : "not a recipient choice: " + value;
+                if (!recipientChoiceNamed(value)) {
+                    return "not a recipient choice: " + store::printableText(value);
+                }
+                const std::string_view single = std::string_view(value).substr(
+                    value.starts_with(kSinglePrefix) ? kSinglePrefix.size() : value.size());
+                return store::hasControlCharacter(single)
+                           ? store::controlCharacterAddressText(single)
+                           : std::string();
             },
             "RECIPIENTS");
     send->add_option("--format", o->format, "The text part's format (default: the session's)")
@@ -212,8 +249,9 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         send->add_option("--retry", o->retryRun,
                          "Send again, as a new run, to recipients of this run (see 'runs list')");
     send->add_option("--outcome", o->outcomes,
-                     "With --retry: the outcomes to send again to (default deferred and failed)")
-        ->check(CLI::IsMember({"deferred", "failed", "rejected"}));
+                     "With --retry: the outcomes to send again to (default deferred and failed; "
+                     "notAttempted for those the run never reached)")
+        ->check(CLI::IsMember({"deferred", "failed", "rejected", "notAttempted"}));
     resume->excludes(retry);
     send->callback([&context, o] {
         const bool journaled = o->resume || !o->retryRun.empty();
@@ -254,6 +292,19 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         delivery::SendRunEnvironment environment{context.clock, types, delivery::tcpConnections(),
                                                  delivery::localHostName()};
         environment.randomBytes = context.randomBytes;
+        // Signed in with OAuth: the token is renewed here when it ends soon,
+        // and by the sessions when the server refuses it.
+        store::SessionSettings tokenSettings = session.settings();
+        delivery::SessionAccessTokens tokens(tokenSettings, context.passwords,
+                                             [&context] { return secondsNow(context.clock); });
+        if (delivery::usesOAuth(session.settings())) {
+            std::string error;
+            if (tokens.current(error).empty()) {
+                context.fail(error);
+                return;
+            }
+            environment.tokens = &tokens;
+        }
         PrintingObserver observer(context.out);
 
         if (o->preview) {
@@ -289,6 +340,11 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         // stopped; saved before the journal says the run ended.
         bool saved = true;
         plan.beforeEnd = [&] {
+            if (tokens.changed()) {
+                store::SessionSettings settings = session.settings();
+                delivery::copyOAuthTokens(tokenSettings, settings);
+                session.setSettings(std::move(settings));
+            }
             saved = !session.hasUnsavedChanges() ||
                     saveSessionForCommand(context, session, o->sessionPath);
         };

@@ -1,11 +1,12 @@
 #include "cli/cli_context.h"
 #include "cli/session_json.h"
 #include "delivery/keyring_password.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/run/send_run.h"
 #include "delivery/settings_by_name.h"
 #include "delivery/smtp/smtp_request.h"
-#include "delivery/untrusted_text.h"
 #include "store/extension_settings.h"
+#include "store/untrusted_text.h"
 
 #include <istream>
 #include <memory>
@@ -44,7 +45,8 @@ nlohmann::json allSettingsJson(const store::SessionSettings& settings, bool with
         shown[std::string(key.name)] = extensionValueJson(key, settings.extensions);
     }
     for (const auto& [name, value] : settings.extensions.entries()) {
-        if (store::findExtensionKey(name) == nullptr) {
+        // The sign-in's tokens are kept there but are never shown.
+        if (store::findExtensionKey(name) == nullptr && !delivery::isOAuthTokenKey(name)) {
             shown[name] = value;
         }
     }
@@ -57,6 +59,9 @@ public:
     void logLine(const std::string&) override {}
     bool cancelRequested() override { return false; }
 };
+
+constexpr const char* kNoPasswordOnInputText =
+    "password=- found no password on standard input (give \"password=\" to empty it).";
 
 } // namespace
 
@@ -103,6 +108,12 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
                 }
                 if (!value.empty() && value.back() == '\r') {
                     value.pop_back();
+                }
+                // Empty input is more likely a mistake than a wish to clear it.
+                if (value.empty()) {
+                    context.err << kNoPasswordOnInputText << "\nNothing was saved.\n";
+                    context.exitCode = kExitUsage;
+                    return;
                 }
             }
             if (const auto refusal = delivery::setSettingByName(settings, name, std::move(value))) {
@@ -156,11 +167,14 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
         CollectingObserver observer;
         // Only the time-outs read this clock: real time, whatever the context's says.
         const store::SystemClock clock;
-        const delivery::SmtpSessionReport report =
-            testSmtpConnection(settings, delivery::localHostName(), connection, observer, clock);
+        store::SessionSettings tokenSettings = settings;
+        delivery::SessionAccessTokens tokens(tokenSettings, context.passwords,
+                                             [&context] { return secondsNow(context.clock); });
+        const delivery::SmtpSessionReport report = testSmtpConnection(
+            settings, delivery::localHostName(), connection, observer, clock, &tokens);
         for (const std::string& line : connectionTestLines(
                  delivery::smtpRequestFor(settings, delivery::localHostName()), report)) {
-            context.out << delivery::safeServerText(line) << '\n';
+            context.out << store::printableText(line) << '\n';
         }
         context.exitCode = connectionTestPassed(report) ? kExitOk : kExitFailed;
     });

@@ -2,6 +2,7 @@
 
 #include "store/file_reading.h"
 #include "store/text.h"
+#include "store/untrusted_text.h"
 
 namespace velmora::contacts {
 
@@ -22,7 +23,7 @@ std::int32_t readStatusChoice(bool prospects, bool customers, bool doNotContact)
 std::int32_t addSingleContact(store::Session& session, const ContactForm& form,
                               std::string_view today) {
     const std::string_view email = store::trimSpaces(form.email);
-    if (email.empty() || session.emailExists(email)) {
+    if (email.empty() || store::hasControlCharacter(email) || session.emailExists(email)) {
         return 0;
     }
     store::NewContact fields;
@@ -71,7 +72,9 @@ AddListResult addEmailList(store::Session& session, std::string_view text, std::
         const std::string_view address =
             store::trimSpaces(std::string_view(cleaned).substr(start, end - start));
         if (!address.empty()) {
-            if (session.emailExists(address)) {
+            if (store::hasControlCharacter(address)) {
+                result.refused.emplace_back(address);
+            } else if (session.emailExists(address)) {
                 ++result.skipped;
             } else {
                 fields.email = address;
@@ -82,6 +85,15 @@ AddListResult addEmailList(store::Session& session, std::string_view text, std::
         start = end + 1;
     }
     return result;
+}
+
+std::string addListResultText(const AddListResult& result) {
+    std::string text = "Added " + std::to_string(result.added) + ", skipped " +
+                       std::to_string(result.skipped) + ".\n";
+    for (const std::string& address : result.refused) {
+        text += store::controlCharacterAddressText(address) + " It was not added.\n";
+    }
+    return text;
 }
 
 std::string importedAddressText(std::string_view bytes) {

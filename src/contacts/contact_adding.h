@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora::contacts {
 
@@ -19,15 +20,18 @@ struct ContactForm : store::ContactTexts {
     std::int32_t status = 0;
 };
 
-// Creates the contact unless its address is empty or already known.
-// Returns the new slot, or 0 when nothing was created.
+// Creates the contact unless its address is empty, already known or holds a
+// control character. Returns the new slot, or 0 when nothing was created.
 std::int32_t addSingleContact(store::Session& session, const ContactForm& form,
                               std::string_view today);
 
 struct AddListResult {
     std::int32_t added = 0;
-    std::int32_t skipped = 0; // non-empty addresses refused as already known
+    std::int32_t skipped = 0;         // non-empty addresses refused as already known
+    std::vector<std::string> refused; // addresses with control characters
 };
+// "Added N, skipped M." and a line for each refused address.
+std::string addListResultText(const AddListResult& result);
 
 // Splits a pasted or imported text into addresses (blanks removed, commas
 // and line feeds separate, a pair of line feeds counts once) and creates a

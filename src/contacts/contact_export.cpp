@@ -75,7 +75,8 @@ void appendExportHeader(std::string& out) {
     out.append("\r\n");
 }
 
-void appendExportRow(std::string& out, const store::Session& session, const store::Contact& c) {
+void appendExportRow(std::string& out, const store::Session& session, const store::Contact& c,
+                     bool formulaGuard) {
     const std::string_view group =
         session.hasGroup(c.groupIndex) ? std::string_view(session.group(c.groupIndex).name) : "";
     const std::string_view tag =
@@ -95,7 +96,7 @@ void appendExportRow(std::string& out, const store::Session& session, const stor
         c.lastContacted.view(),
     };
     for (const std::string_view text : texts) {
-        appendCsvField(out, text);
+        appendCsvField(out, text, ',', formulaGuard);
         out.push_back(',');
     }
     appendNumber(out, c.timesContacted);
@@ -108,7 +109,7 @@ std::string exportDoneText(std::int64_t count, const std::string& path) {
 }
 
 ExportResult exportContactsCsv(const store::Session& session, const ExportChoice& choice,
-                               const std::string& path, bool byteOrderMark) {
+                               const std::string& path, bool byteOrderMark, bool formulaGuard) {
     ExportResult result;
     store::AtomicFile file(path);
     if (!file.open()) {
@@ -131,7 +132,7 @@ ExportResult exportContactsCsv(const store::Session& session, const ExportChoice
         return true;
     };
     for (const store::Contact* contact : exportRecords(session, choice)) {
-        appendExportRow(buffer, session, *contact);
+        appendExportRow(buffer, session, *contact, formulaGuard);
         ++result.count;
         if (buffer.size() >= kFlushSize && !flush()) {
             return result;

@@ -38,10 +38,11 @@ std::vector<const store::Contact*> exportRecords(const store::Session& session,
 
 // The header row, then one row per record: CSV with commas, CR LF line ends,
 // fields quoted as needed. Group, status and tag appear by name; a tag of
-// "--none--" as an empty cell.
+// "--none--" as an empty cell. With `formulaGuard` a cell a spreadsheet
+// would run as a formula gets a leading "'", which the import removes.
 void appendExportHeader(std::string& out);
-void appendExportRow(std::string& out, const store::Session& session,
-                     const store::Contact& contact);
+void appendExportRow(std::string& out, const store::Session& session, const store::Contact& contact,
+                     bool formulaGuard = true);
 
 // "Exported N contacts to PATH." (the command line and the window).
 std::string exportDoneText(std::int64_t count, const std::string& path);
@@ -55,6 +56,7 @@ struct ExportResult {
 // Writes the chosen list to `path` as UTF-8 CSV (atomically), with a byte
 // order mark for spreadsheet programs when `byteOrderMark` is set.
 ExportResult exportContactsCsv(const store::Session& session, const ExportChoice& choice,
-                               const std::string& path, bool byteOrderMark);
+                               const std::string& path, bool byteOrderMark,
+                               bool formulaGuard = true);
 
 } // namespace velmora::contacts

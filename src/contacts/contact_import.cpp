@@ -2,9 +2,12 @@
 
 #include "contacts/contact_adding.h"
 #include "store/text.h"
+#include "store/untrusted_text.h"
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
+#include <unordered_set>
 
 namespace velmora::contacts {
 
@@ -29,6 +32,15 @@ constexpr FieldNames kFieldNames[] = {
     {ContactField::Group, "group", "Campaign Group"},
     {ContactField::Status, "status", "Status"},
     {ContactField::Tag, "tag", "Tag"},
+    {ContactField::MiddleName, "middle-name", "Middle Name"},
+    {ContactField::City, "city", "City"},
+    {ContactField::Region, "region", "Region"},
+    {ContactField::PostalCode, "postal-code", "Postal Code"},
+    {ContactField::Country, "country", "Country"},
+    {ContactField::JobTitle, "job-title", "Job Title"},
+    {ContactField::DateAdded, "date-added", "Date Added"},
+    {ContactField::LastContacted, "last-contacted", "Last Contacted"},
+    {ContactField::TimesContacted, "times-contacted", "Times Contacted"},
 };
 
 // Column headings (normalized) that name a field, besides the field names.
@@ -47,11 +59,30 @@ constexpr Synonym kSynonyms[] = {
     {"displayname", ContactField::Name},
     {"firstname", ContactField::FirstName},
     {"givenname", ContactField::FirstName},
+    {"middlename", ContactField::MiddleName},
+    {"additionalname", ContactField::MiddleName},
     {"lastname", ContactField::LastName},
     {"surname", ContactField::LastName},
     {"familyname", ContactField::LastName},
     {"address", ContactField::Address},
     {"postaladdress", ContactField::Address},
+    {"street", ContactField::Address},
+    {"streetaddress", ContactField::Address},
+    {"city", ContactField::City},
+    {"town", ContactField::City},
+    {"region", ContactField::Region},
+    {"state", ContactField::Region},
+    {"province", ContactField::Region},
+    {"postalcode", ContactField::PostalCode},
+    {"postcode", ContactField::PostalCode},
+    {"zip", ContactField::PostalCode},
+    {"zipcode", ContactField::PostalCode},
+    {"country", ContactField::Country},
+    {"jobtitle", ContactField::JobTitle},
+    {"position", ContactField::JobTitle},
+    {"dateadded", ContactField::DateAdded},
+    {"lastcontacted", ContactField::LastContacted},
+    {"timescontacted", ContactField::TimesContacted},
     {"telephone", ContactField::Telephone},
     {"phone", ContactField::Telephone},
     {"telephonenumber", ContactField::Telephone},
@@ -72,6 +103,137 @@ constexpr Synonym kSynonyms[] = {
     {"none", ContactField::Ignore},
 };
 
+// A known layout: headings that tell it (normalized, all present) and its
+// columns by heading, normalized with the digits removed ("E-mail 2
+// Address" is "emailaddress"), so that numbered columns share one entry.
+// A heading the table lacks has no home.
+struct LayoutColumn {
+    const char* key;
+    ContactField field;
+};
+struct Layout {
+    KnownLayout layout;
+    const char* name;
+    std::vector<const char*> signature;
+    std::vector<LayoutColumn> columns;
+};
+
+const std::vector<Layout>& layouts() {
+    using F = ContactField;
+    static const std::vector<Layout> table{
+        {KnownLayout::GoogleContacts,
+         "Google Contacts",
+         {"email1value"},
+         {{"name", F::Name},
+          {"givenname", F::FirstName},
+          {"additionalname", F::MiddleName},
+          {"familyname", F::LastName},
+          {"firstname", F::FirstName},
+          {"middlename", F::MiddleName},
+          {"lastname", F::LastName},
+          {"notes", F::Notes},
+          {"emailvalue", F::Email},
+          {"phonevalue", F::Telephone},
+          {"addressstreet", F::Address},
+          {"addresscity", F::City},
+          {"addressregion", F::Region},
+          {"addresspostalcode", F::PostalCode},
+          {"addresscountry", F::Country},
+          {"organizationname", F::Company},
+          {"organizationtitle", F::JobTitle}}},
+        {KnownLayout::Outlook,
+         "Outlook",
+         {"emailaddress", "email2address"},
+         {{"firstname", F::FirstName},
+          {"middlename", F::MiddleName},
+          {"lastname", F::LastName},
+          {"company", F::Company},
+          {"jobtitle", F::JobTitle},
+          {"businessstreet", F::Address},
+          {"businesscity", F::City},
+          {"businessstate", F::Region},
+          {"businesspostalcode", F::PostalCode},
+          {"businesscountryregion", F::Country},
+          {"homestreet", F::Address},
+          {"homecity", F::City},
+          {"homestate", F::Region},
+          {"homepostalcode", F::PostalCode},
+          {"homecountryregion", F::Country},
+          {"otherstreet", F::Address},
+          {"othercity", F::City},
+          {"otherstate", F::Region},
+          {"otherpostalcode", F::PostalCode},
+          {"othercountryregion", F::Country},
+          {"businessphone", F::Telephone},
+          {"carphone", F::Telephone},
+          {"companymainphone", F::Telephone},
+          {"homephone", F::Telephone},
+          {"mobilephone", F::Telephone},
+          {"otherphone", F::Telephone},
+          {"primaryphone", F::Telephone},
+          {"emailaddress", F::Email},
+          {"notes", F::Notes}}},
+        {KnownLayout::Thunderbird,
+         "Thunderbird",
+         {"primaryemail", "secondaryemail"},
+         {{"firstname", F::FirstName},
+          {"lastname", F::LastName},
+          {"displayname", F::Name},
+          {"primaryemail", F::Email},
+          {"secondaryemail", F::Email},
+          {"workphone", F::Telephone},
+          {"homephone", F::Telephone},
+          {"mobilenumber", F::Telephone},
+          {"homeaddress", F::Address},
+          {"homecity", F::City},
+          {"homestate", F::Region},
+          {"homezipcode", F::PostalCode},
+          {"homecountry", F::Country},
+          {"workaddress", F::Address},
+          {"workcity", F::City},
+          {"workstate", F::Region},
+          {"workzipcode", F::PostalCode},
+          {"workcountry", F::Country},
+          {"jobtitle", F::JobTitle},
+          {"organization", F::Company},
+          {"notes", F::Notes}}},
+        {KnownLayout::LinkedIn,
+         "LinkedIn connections",
+         {"emailaddress", "connectedon"},
+         {{"firstname", F::FirstName},
+          {"lastname", F::LastName},
+          {"emailaddress", F::Email},
+          {"company", F::Company},
+          {"position", F::JobTitle}}},
+    };
+    return table;
+}
+
+std::string withoutDigits(std::string key) {
+    std::erase_if(key, [](char c) { return c >= '0' && c <= '9'; });
+    return key;
+}
+
+const Layout* layoutOf(const std::vector<std::string>& header) {
+    std::unordered_set<std::string> keys;
+    for (const std::string& heading : header) {
+        keys.insert(normalizedColumnName(heading));
+    }
+    for (const Layout& layout : layouts()) {
+        if (std::all_of(layout.signature.begin(), layout.signature.end(),
+                        [&keys](const char* key) { return keys.contains(key); })) {
+            return &layout;
+        }
+    }
+    return nullptr;
+}
+
+bool isAddressPart(ContactField field) {
+    return field == ContactField::Address || field == ContactField::City ||
+           field == ContactField::Region || field == ContactField::PostalCode ||
+           field == ContactField::Country;
+}
+
 std::string columnLabel(const std::vector<std::string>& header, std::size_t column) {
     if (column < header.size() && !header[column].empty()) {
         return header[column];
@@ -91,6 +253,20 @@ void appendJoined(std::string& name, std::string_view part) {
 }
 
 } // namespace
+
+std::string_view knownLayoutName(KnownLayout layout) {
+    for (const Layout& known : layouts()) {
+        if (known.layout == layout) {
+            return known.name;
+        }
+    }
+    return "";
+}
+
+KnownLayout knownLayoutOf(const std::vector<std::string>& header) {
+    const Layout* layout = layoutOf(header);
+    return layout == nullptr ? KnownLayout::None : layout->layout;
+}
 
 std::string_view contactFieldName(ContactField field) {
     for (const FieldNames& f : kFieldNames) {
@@ -140,8 +316,24 @@ std::optional<ContactField> contactFieldFromName(std::string_view text) {
 std::vector<ContactField> automaticMapping(const std::vector<std::string>& header) {
     std::vector<ContactField> mapping;
     mapping.reserve(header.size());
+    const Layout* layout = layoutOf(header);
     for (const std::string& heading : header) {
-        mapping.push_back(contactFieldFromName(heading).value_or(ContactField::Ignore));
+        ContactField field = ContactField::Ignore;
+        if (layout != nullptr) {
+            const std::string key = withoutDigits(normalizedColumnName(heading));
+            for (const LayoutColumn& column : layout->columns) {
+                if (key == column.key) {
+                    field = column.field;
+                    break;
+                }
+            }
+        } else {
+            field = contactFieldFromName(heading).value_or(ContactField::Ignore);
+        }
+        mapping.push_back(field);
+    }
+    for (const std::size_t column : repeatedHeadings(header)) {
+        mapping[column] = ContactField::Ignore;
     }
     return mapping;
 }
@@ -188,11 +380,16 @@ bool applyMapOverrides(const std::vector<std::string>& header,
     return true;
 }
 
+bool fieldTakesSeveralColumns(ContactField field) {
+    return field == ContactField::Email || field == ContactField::Telephone ||
+           field == ContactField::Company || isAddressPart(field);
+}
+
 std::vector<ContactField> effectiveMapping(std::vector<ContactField> mapping) {
-    std::vector<bool> used(std::size(kFieldNames), false);
+    std::vector<bool> used(static_cast<std::size_t>(ContactField::TimesContacted) + 1, false);
     for (ContactField& field : mapping) {
         const auto index = static_cast<std::size_t>(field);
-        if (field == ContactField::Ignore) {
+        if (field == ContactField::Ignore || fieldTakesSeveralColumns(field)) {
             continue;
         }
         if (used[index]) {
@@ -200,14 +397,40 @@ std::vector<ContactField> effectiveMapping(std::vector<ContactField> mapping) {
         }
         used[index] = true;
     }
-    if (used[static_cast<std::size_t>(ContactField::Name)]) {
-        for (ContactField& field : mapping) {
-            if (field == ContactField::FirstName || field == ContactField::LastName) {
-                field = ContactField::Ignore;
-            }
+    return mapping;
+}
+
+std::vector<std::size_t> repeatedHeadings(const std::vector<std::string>& header) {
+    std::vector<std::size_t> repeated;
+    std::unordered_set<std::string> seen;
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        std::string key = normalizedColumnName(header[i]);
+        if (!key.empty() && !seen.insert(std::move(key)).second) {
+            repeated.push_back(i);
         }
     }
-    return mapping;
+    return repeated;
+}
+
+bool isContactDate(std::string_view text) {
+    if (text.size() != 10 || text[2] != '/' || text[5] != '/') {
+        return false;
+    }
+    auto number = [&text](std::size_t from, std::size_t length, int& value) {
+        const char* begin = text.data() + from;
+        const auto [end, ec] = std::from_chars(begin, begin + length, value);
+        return ec == std::errc() && end == begin + length;
+    };
+    int month = 0;
+    int day = 0;
+    int year = 0;
+    if (!number(0, 2, month) || !number(3, 2, day) || !number(6, 4, year) || month < 1 ||
+        month > 12 || day < 1 || year < 1) {
+        return false;
+    }
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
 bool hasAddressForm(std::string_view email) {
@@ -263,8 +486,22 @@ ContactImporter::ContactImporter(store::Session& session, const ImportSettings& 
 
 void ContactImporter::note(std::int64_t line, std::string_view email, RowOutcome outcome,
                            std::string reason) {
-    (outcome == RowOutcome::Skipped ? report_.skipped : report_.refused) += 1;
-    report_.rows.push_back({line, std::string(email), outcome, std::move(reason)});
+    if (outcome == RowOutcome::Skipped) {
+        report_.skipped += 1;
+    } else if (outcome == RowOutcome::Refused || outcome == RowOutcome::Lost) {
+        report_.refused += 1;
+    }
+    report_.rows.push_back({line, std::string(email), outcome, std::move(reason), line});
+}
+
+void ContactImporter::refuseLines(std::int64_t line, std::int64_t lastLine) {
+    lastLine = std::max(line, lastLine);
+    report_.refused += lastLine - line + 1;
+    report_.rows.push_back({line, "", RowOutcome::Lost,
+                            lastLine == line
+                                ? "a quoted field is not closed; this line was not imported"
+                                : "a quoted field is not closed; these lines were not imported",
+                            lastLine});
 }
 
 std::int32_t ContactImporter::groupSlot(const std::string& name, bool create, bool& exists) {
@@ -285,15 +522,6 @@ std::int32_t ContactImporter::groupSlot(const std::string& name, bool create, bo
         }
     }
     if (slot == 0) {
-        const std::string key = store::toLowerAscii(wanted);
-        if (settings_.dryRun) {
-            exists = pendingGroups_.contains(key);
-            if (create && !exists) {
-                pendingGroups_.insert(key);
-                report_.newGroups.emplace_back(wanted);
-            }
-            return 0;
-        }
         exists = false;
         if (!create) {
             return 0;
@@ -334,17 +562,59 @@ bool ContactImporter::update(std::int32_t slot, const ImportFields& fields, std:
         return false;
     }
     report_.updated += 1;
-    if (!settings_.dryRun) {
-        oldRecords_.emplace_back(slot, before);
-        session_.modifyContact(slot, [&after](store::Contact& c) { c = after; });
-    }
+    oldRecords_.emplace_back(slot, before);
+    session_.modifyContact(slot, [&after](store::Contact& c) { c = after; });
     return true;
 }
 
 void ContactImporter::addRow(std::int64_t line, const ImportFields& fields) {
-    const std::string_view email = store::trimSpaces(fields.email);
+    if (fields.emails.empty()) {
+        addOne(line, fields, store::trimSpaces(fields.email));
+        return;
+    }
+    std::vector<std::string_view> valid;
+    for (const std::string& email : fields.emails) {
+        if (hasAddressForm(email)) {
+            const bool repeated = std::any_of(valid.begin(), valid.end(), [&email](auto seen) {
+                return store::equalIgnoringCase(seen, email);
+            });
+            if (!repeated) {
+                valid.push_back(email);
+            }
+        }
+    }
+    if (valid.empty()) {
+        addOne(line, fields, fields.emails.front());
+        return;
+    }
+    for (const std::string& email : fields.emails) {
+        if (hasAddressForm(email)) {
+            continue;
+        }
+        // A first column holding something else (an X.500 path, a label)
+        // while a later one holds a real address is common in exports.
+        noteRow(line, valid.front(),
+                "\"" + email + "\" is not an address of the form local@domain; " +
+                    (&email == &fields.emails.front()
+                         ? "the row's address " + std::string(valid.front()) + " was used instead"
+                         : std::string("it was left out")));
+    }
+    for (const std::string_view email : valid) {
+        addOne(line, fields, email);
+        if (settings_.firstEmailOnly) {
+            break;
+        }
+    }
+}
+
+void ContactImporter::addOne(std::int64_t line, const ImportFields& fields,
+                             std::string_view email) {
     if (email.empty()) {
         note(line, email, RowOutcome::Refused, "no e-mail address");
+        return;
+    }
+    if (store::hasControlCharacter(email)) {
+        note(line, email, RowOutcome::Refused, "the address holds a control character");
         return;
     }
     if (!hasAddressForm(email)) {
@@ -381,46 +651,71 @@ void ContactImporter::addRow(std::int64_t line, const ImportFields& fields) {
         }
     }
 
-    std::int32_t existing = session_.findLiveContact(email);
-    const bool seenInRun = settings_.dryRun ? seenKeys_.contains(store::contactEmailKey(email))
-                                            : existing > startContacts_;
-    const bool known = existing != 0 || seenInRun;
-    if (known && !settings_.update) {
+    const std::int32_t existing = session_.findLiveContact(email);
+    const bool seenInRun = existing > startContacts_;
+    if (existing != 0 && !settings_.update) {
         note(line, email, RowOutcome::Skipped,
              seenInRun ? "repeats an address of an earlier row" : "already known");
         return;
     }
     bool exists = true;
     const std::int32_t group = namesGroup ? groupSlot(fields.group, true, exists) : 0;
-    if (known) {
-        if (existing == 0) {
-            // Dry run: the contact an earlier row would have added.
-            report_.updated += 1;
-            return;
-        }
+    if (existing != 0) {
         if (!update(existing, fields, group, status, tag)) {
             note(line, email, RowOutcome::Skipped, "already known; nothing to change");
         }
         return;
     }
 
-    report_.added += 1;
-    if (settings_.dryRun) {
-        seenKeys_.insert(store::contactEmailKey(email));
-        return;
-    }
     ContactForm form;
     static_cast<store::ContactTexts&>(form) = fields;
     form.email = email;
     form.groupIndex = namesGroup ? group : settings_.groupIndex;
     form.status = status.value_or(settings_.status);
     const std::int32_t slot = addSingleContact(session_, form, today_);
-    if (slot != 0 && tag.value_or(0) != 0) {
+    if (slot == 0) {
+        return;
+    }
+    report_.added += 1;
+    const bool history = !fields.dateAdded.empty() || !fields.lastContacted.empty() ||
+                         !fields.timesContacted.empty();
+    std::int32_t times = 0;
+    if (history) {
+        std::string problem;
+        if (!fields.dateAdded.empty() && !isContactDate(fields.dateAdded)) {
+            problem = "date added \"" + fields.dateAdded + "\"";
+        } else if (!fields.lastContacted.empty() && fields.lastContacted != store::kNever &&
+                   !isContactDate(fields.lastContacted)) {
+            problem = "last contacted \"" + fields.lastContacted + "\"";
+        } else if (!fields.timesContacted.empty()) {
+            const char* begin = fields.timesContacted.data();
+            const char* end = begin + fields.timesContacted.size();
+            const auto [stop, ec] = std::from_chars(begin, end, times);
+            if (ec != std::errc() || stop != end || times < 0) {
+                problem = "times contacted \"" + fields.timesContacted + "\"";
+            }
+        }
+        if (!problem.empty()) {
+            note(line, email, RowOutcome::Noted,
+                 "invalid " + problem + "; the contact was stamped as new");
+        } else {
+            session_.modifyContact(slot, [&fields, times](store::Contact& c) {
+                if (!fields.dateAdded.empty()) {
+                    c.dateAdded = fields.dateAdded;
+                }
+                if (!fields.lastContacted.empty()) {
+                    c.lastContacted = fields.lastContacted;
+                }
+                c.timesContacted = times;
+            });
+        }
+    }
+    if (tag.value_or(0) != 0) {
         session_.modifyContact(slot, [&tag](store::Contact& c) { c.tag = *tag; });
     }
 }
 
-void ContactImporter::rollBack() {
+void ContactImporter::undo() {
     for (auto it = oldRecords_.rbegin(); it != oldRecords_.rend(); ++it) {
         session_.modifyContact(it->first, [&it](store::Contact& c) { c = it->second; });
     }
@@ -435,9 +730,17 @@ void ContactImporter::rollBack() {
     if (!startUnsaved_) {
         session_.markSaved();
     }
+}
+
+void ContactImporter::rollBack() {
+    undo();
     report_.added = 0;
     report_.updated = 0;
     report_.newGroups.clear();
+}
+
+void ContactImporter::finishDryRun() {
+    undo();
 }
 
 std::string encodingDescription(TextEncoding encoding, bool byteOrderMark) {
@@ -500,17 +803,40 @@ std::string importReportText(const ImportReport& report) {
         }
         text += "\n";
     };
+    if (!report.layout.empty()) {
+        text += "Layout: " + report.layout + "\n";
+    }
     list("Ignored columns:", report.ignoredColumns);
     list("New campaign groups:", report.newGroups);
+    for (const std::string& note : report.notes) {
+        text += note + "\n";
+    }
     for (const ImportRowNote& row : report.rows) {
-        text += "Line " + std::to_string(row.line) +
-                (row.outcome == RowOutcome::Skipped ? ": skipped" : ": refused");
+        if (row.lastLine > row.line) {
+            text += "Lines " + std::to_string(row.line) + " to " + std::to_string(row.lastLine);
+        } else {
+            text += "Line " + std::to_string(row.line);
+        }
+        switch (row.outcome) {
+        case RowOutcome::Skipped:
+            text += ": skipped";
+            break;
+        case RowOutcome::Refused:
+            text += ": refused";
+            break;
+        case RowOutcome::Noted:
+            text += ":";
+            break;
+        case RowOutcome::Lost:
+            break;
+        }
         if (!row.email.empty()) {
             text += " " + row.email;
         }
         text += ": " + row.reason + "\n";
     }
-    return text;
+    // Addresses, columns and values come from the file.
+    return store::printableLines(text);
 }
 
 std::vector<std::string> ignoredColumnLabels(const std::vector<std::string>& header,
@@ -525,36 +851,91 @@ std::vector<std::string> ignoredColumnLabels(const std::vector<std::string>& hea
 }
 
 ImportFields rowFields(const std::vector<std::string>& cells,
-                       const std::vector<ContactField>& effective) {
+                       const std::vector<ContactField>& effective, bool formulaGuard) {
     ImportFields fields;
-    std::string first;
-    std::string last;
+    std::string_view first;
+    std::string_view middle;
+    std::string_view last;
+    std::string_view title;
+    // The postal address: the first set of parts that holds any.
+    std::string address;
+    std::string set;
+    std::vector<ContactField> setParts;
+    ContactField previousPart = ContactField::Ignore;
+    auto closeSet = [&]() {
+        if (address.empty()) {
+            address = std::move(set);
+        }
+        set.clear();
+        setParts.clear();
+    };
     const std::size_t n = std::min(cells.size(), effective.size());
     for (std::size_t i = 0; i < n; ++i) {
-        const std::string& cell = cells[i];
-        switch (effective[i]) {
+        std::string_view cell = cells[i];
+        if (formulaGuard) {
+            cell = withoutFormulaGuard(cell);
+        }
+        const ContactField field = effective[i];
+        if (isAddressPart(field)) {
+            const bool moreStreet =
+                field == ContactField::Address && previousPart == ContactField::Address;
+            if (!moreStreet &&
+                std::find(setParts.begin(), setParts.end(), field) != setParts.end()) {
+                closeSet();
+            }
+            setParts.push_back(field);
+            previousPart = field;
+            const std::string_view part = store::trimSpaces(cell);
+            if (!part.empty()) {
+                if (!set.empty()) {
+                    set += ", ";
+                }
+                set += part;
+            }
+            continue;
+        }
+        switch (field) {
         case ContactField::Ignore:
             break;
-        case ContactField::Email:
-            fields.email = cell;
+        case ContactField::Email: {
+            std::size_t from = 0;
+            for (;;) {
+                const std::size_t cut = cell.find(kAddressSeparator, from);
+                const std::string_view one = store::trimSpaces(cell.substr(from, cut - from));
+                if (!one.empty()) {
+                    fields.emails.emplace_back(one);
+                }
+                if (cut == std::string_view::npos) {
+                    break;
+                }
+                from = cut + kAddressSeparator.size();
+            }
             break;
+        }
         case ContactField::Name:
             fields.name = cell;
             break;
         case ContactField::FirstName:
             first = cell;
             break;
+        case ContactField::MiddleName:
+            middle = cell;
+            break;
         case ContactField::LastName:
             last = cell;
             break;
-        case ContactField::Address:
-            fields.address = cell;
-            break;
         case ContactField::Telephone:
-            fields.telephone = cell;
+            if (store::trimSpaces(fields.telephone).empty()) {
+                fields.telephone = cell.substr(0, cell.find(kAddressSeparator));
+            }
             break;
         case ContactField::Company:
-            fields.company = cell;
+            if (store::trimSpaces(fields.company).empty()) {
+                fields.company = cell;
+            }
+            break;
+        case ContactField::JobTitle:
+            title = cell;
             break;
         case ContactField::Notes:
             fields.notes = cell;
@@ -568,11 +949,36 @@ ImportFields rowFields(const std::vector<std::string>& cells,
         case ContactField::Tag:
             fields.tag = cell;
             break;
+        case ContactField::DateAdded:
+            fields.dateAdded = store::trimSpaces(cell);
+            break;
+        case ContactField::LastContacted:
+            fields.lastContacted = store::trimSpaces(cell);
+            break;
+        case ContactField::TimesContacted:
+            fields.timesContacted = store::trimSpaces(cell);
+            break;
+        default:
+            break;
         }
     }
-    if (!first.empty() || !last.empty()) {
+    closeSet();
+    fields.address = std::move(address);
+    if (store::trimSpaces(fields.name).empty()) {
+        fields.name.clear();
         appendJoined(fields.name, first);
+        appendJoined(fields.name, middle);
         appendJoined(fields.name, last);
+    }
+    const std::string_view job = store::trimSpaces(title);
+    if (!job.empty()) {
+        if (!store::trimSpaces(fields.notes).empty()) {
+            fields.notes += "\n";
+        }
+        fields.notes += job;
+    }
+    if (!fields.emails.empty()) {
+        fields.email = fields.emails.front();
     }
     return fields;
 }

@@ -121,8 +121,9 @@ bool endsWithIgnoringCase(const std::string& text, std::string_view suffix) {
                                     suffix);
 }
 
-// A byte order mark names the encoding; without one the file is UTF-8 when
-// all of it is valid UTF-8, else Windows-1252. The file is rewound.
+// A byte order mark names the encoding; without one zero bytes tell UTF-16,
+// else the file is UTF-8 when all of it is valid UTF-8, else Windows-1252.
+// The file is rewound.
 bool detect(InputFile& file, const std::string& path, ImportFormat format,
             std::optional<TextEncoding> forced, Detected& detected, std::string& error) {
     std::string head;
@@ -134,6 +135,8 @@ bool detect(InputFile& file, const std::string& path, ImportFormat format,
         detected.encoding = *forced;
     } else if (marked) {
         detected.encoding = *marked;
+    } else if (const std::optional<TextEncoding> wide = encodingFromZeroBytes(head)) {
+        detected.encoding = *wide;
     } else {
         Utf8Validator validator;
         validator.feed(head);
@@ -186,35 +189,113 @@ std::vector<ContactField> columnMapping(const std::vector<std::string>& header,
     return mapping;
 }
 
+// The length of a first line "sep=C" (with its line end) that spreadsheets
+// write to name the delimiter C, or 0.
+std::size_t sepLineLength(std::string_view text, char& delimiter) {
+    if (text.size() < 5 || !store::equalIgnoringCase(text.substr(0, 4), "sep=")) {
+        return 0;
+    }
+    const char c = text[4];
+    if (c == '"' || c == '\r' || c == '\n') {
+        return 0;
+    }
+    std::size_t length = 5;
+    if (length < text.size() && text[length] == '\r') {
+        ++length;
+    }
+    if (length < text.size() && text[length] == '\n') {
+        ++length;
+    }
+    if (length == 5 && length < text.size()) {
+        return 0; // more text on the line: a heading that happens to start so
+    }
+    delimiter = c;
+    return length;
+}
+
+// Finds the header row: the first record, unless the file opens with a
+// note ("Notes:" and a paragraph, as one address book writes), whose
+// one-cell records are passed over.
+class HeaderFinder {
+public:
+    bool isHeader(const CsvRecord& record) {
+        const bool oneCell = record.fields.size() <= 1;
+        if (first_) {
+            first_ = false;
+            preamble_ = oneCell && !record.fields.empty() &&
+                        store::trimSpaces(record.fields[0]).ends_with(':');
+        }
+        return !(preamble_ && oneCell);
+    }
+
+private:
+    bool first_ = true;
+    bool preamble_ = false;
+};
+
+// Everything CSV-specific a row gets before the importer: dropped extra
+// cells and the formula guard.
+struct CsvRows {
+    std::vector<std::string> header;
+    std::vector<ContactField> mapping;
+
+    void add(ContactImporter& importer, const CsvRecord& record, bool formulaGuard) const {
+        const ImportFields fields = rowFields(record.fields, mapping, formulaGuard);
+        if (record.fields.size() > header.size() &&
+            !std::all_of(record.fields.begin() + static_cast<std::ptrdiff_t>(header.size()),
+                         record.fields.end(),
+                         [](const std::string& cell) { return store::trimSpaces(cell).empty(); })) {
+            importer.noteRow(record.line, fields.email,
+                             "the row has " + std::to_string(record.fields.size()) +
+                                 " cells, the header " + std::to_string(header.size()) +
+                                 "; the extra cells were dropped");
+        }
+        importer.addRow(record.line, fields);
+    }
+};
+
 bool importCsv(InputFile& file, const Detected& detected, const ImportOptions& options,
                ContactImporter& importer, const ImportProgress& progress, std::string& error) {
     ImportReport& report = importer.report();
     TextDecoder decoder(detected.encoding);
     std::optional<CsvParser> parser;
     bool headerSeen = false;
-    std::vector<std::string> header;
-    std::vector<ContactField> mapping;
+    HeaderFinder finder;
+    CsvRows rows;
     std::string failure;
     auto sink = [&](CsvRecord& record) {
         if (!failure.empty()) {
             return;
         }
         if (!headerSeen) {
+            if (!finder.isHeader(record)) {
+                return;
+            }
             headerSeen = true;
-            header = record.fields;
-            mapping = columnMapping(header, options, failure);
-            report.ignoredColumns = ignoredColumnLabels(header, mapping);
+            rows.header = record.fields;
+            rows.mapping = columnMapping(rows.header, options, failure);
+            report.ignoredColumns = ignoredColumnLabels(rows.header, rows.mapping);
+            if (const KnownLayout layout = knownLayoutOf(rows.header);
+                layout != KnownLayout::None) {
+                report.layout = knownLayoutName(layout);
+            }
+            for (const std::size_t column : repeatedHeadings(rows.header)) {
+                if (column < rows.mapping.size() && rows.mapping[column] == ContactField::Ignore) {
+                    report.notes.push_back("Column " + std::to_string(column + 1) + " \"" +
+                                           rows.header[column] +
+                                           "\" repeats an earlier heading; it was ignored.");
+                }
+            }
             return;
         }
         if (record.unclosedQuote) {
-            importer.refuseRow(record.line, "",
-                               "a quoted field is not closed before the end of the file");
+            importer.refuseLines(record.line, record.lastLine);
             return;
         }
         if (allBlank(record.fields)) {
             return;
         }
-        importer.addRow(record.line, rowFields(record.fields, mapping));
+        rows.add(importer, record, options.formulaGuard);
     };
 
     std::string chunk;
@@ -231,16 +312,24 @@ bool importCsv(InputFile& file, const Detected& detected, const ImportOptions& o
         } else {
             decoder.decode(chunk, text);
         }
+        std::string_view rest = text;
         if (!parser) {
             if (text.empty() && !atEnd) {
                 continue;
             }
-            const char delimiter = options.delimiter.value_or(sniffDelimiter(
-                std::string_view(text).substr(0, std::min(text.size(), kSniffSize))));
+            char named = 0;
+            const std::size_t sep = sepLineLength(rest, named);
+            rest.remove_prefix(sep);
+            const char delimiter = options.delimiter.value_or(
+                sep > 0 ? named
+                        : sniffDelimiter(rest.substr(0, std::min(rest.size(), kSniffSize))));
             report.delimiter = delimiter;
             parser.emplace(delimiter, sink);
+            if (sep > 0) {
+                parser->startAtLine(2);
+            }
         }
-        parser->feed(text);
+        parser->feed(rest);
         if (atEnd) {
             parser->finish();
         }
@@ -339,6 +428,8 @@ ImportResult importContactsFile(store::Session& session, const std::string& path
     if (!done || report.cancelled) {
         // A failed or cancelled import leaves the session as it was.
         importer.rollBack();
+    } else if (options.settings.dryRun) {
+        importer.finishDryRun();
     }
     result.ok = done;
     result.report = std::move(report);
@@ -386,18 +477,29 @@ ImportPreview previewContactsFile(const std::string& path, ImportFormat format,
     if (file.position() >= file.size()) {
         decoder.finish(text);
     }
+    std::string_view rest = text;
+    char named = 0;
+    const std::size_t sep = sepLineLength(rest, named);
+    rest.remove_prefix(sep);
     preview.delimiter = delimiter.value_or(
-        sniffDelimiter(std::string_view(text).substr(0, std::min(text.size(), kSniffSize))));
+        sep > 0 ? named : sniffDelimiter(rest.substr(0, std::min(rest.size(), kSniffSize))));
     bool headerSeen = false;
+    HeaderFinder finder;
     CsvParser parser(preview.delimiter, [&](CsvRecord& record) {
         if (!headerSeen) {
-            headerSeen = true;
-            preview.header = record.fields;
-        } else if (preview.rows.size() < maxRows && !allBlank(record.fields)) {
+            if (finder.isHeader(record)) {
+                headerSeen = true;
+                preview.header = record.fields;
+            }
+        } else if (preview.rows.size() < maxRows && !record.unclosedQuote &&
+                   !allBlank(record.fields)) {
             preview.rows.push_back(record.fields);
         }
     });
-    parser.feed(text);
+    if (sep > 0) {
+        parser.startAtLine(2);
+    }
+    parser.feed(rest);
     if (file.position() >= file.size()) {
         parser.finish();
     }

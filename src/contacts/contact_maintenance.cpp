@@ -1,6 +1,7 @@
 #include "contacts/contact_maintenance.h"
 
 #include "store/text.h"
+#include "store/untrusted_text.h"
 
 #include <array>
 
@@ -74,6 +75,11 @@ void applyContactEdits(store::Session& session, const ContactEditDisplay& opened
         // Deleted meanwhile (or removed as a duplicate): as with nothing
         // selected, nothing changes; Apply must not bring it back.
         if (!session.hasContact(openedSlot) || session.contact(openedSlot).isDeleted()) {
+            return;
+        }
+        if (store::hasControlCharacter(input.email)) {
+            prompter.message("Error", store::controlCharacterAddressText(input.email) +
+                                          " Nothing was changed.");
             return;
         }
         session.modifyContact(openedSlot, [&](store::Contact& c) {

@@ -3,6 +3,7 @@
 #include "store/text.h"
 #include "store/text_encoding.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -148,6 +149,30 @@ std::optional<TextEncoding> encodingFromByteOrderMark(std::string_view head) {
     return std::nullopt;
 }
 
+std::optional<TextEncoding> encodingFromZeroBytes(std::string_view head) {
+    constexpr std::size_t kLook = 4096;
+    const std::size_t n = std::min(head.size(), kLook) & ~static_cast<std::size_t>(1);
+    if (n < 2) {
+        return std::nullopt;
+    }
+    std::size_t evenZeros = 0;
+    std::size_t oddZeros = 0;
+    for (std::size_t i = 0; i < n; i += 2) {
+        evenZeros += head[i] == '\0' ? 1 : 0;
+        oddZeros += head[i + 1] == '\0' ? 1 : 0;
+    }
+    const std::size_t pairs = n / 2;
+    // A third of the characters in ASCII is plenty for a header row; the
+    // other position must be nearly free of zeros (a UTF-8 text has none).
+    if (oddZeros * 3 >= pairs && evenZeros * 16 <= oddZeros) {
+        return TextEncoding::Utf16Le;
+    }
+    if (evenZeros * 3 >= pairs && oddZeros * 16 <= evenZeros) {
+        return TextEncoding::Utf16Be;
+    }
+    return std::nullopt;
+}
+
 void Utf8Validator::feed(std::string_view bytes) {
     if (!valid_) {
         return;
@@ -262,6 +287,13 @@ void CsvParser::newLine() {
     ++line_;
 }
 
+void CsvParser::stopCapture() {
+    capturing_ = false;
+    captureAfterCr_ = false;
+    captureFrom_ = nullptr;
+    capture_.clear();
+}
+
 void CsvParser::endField() {
     if (fieldCount_ < record_.fields.size()) {
         record_.fields[fieldCount_].assign(field_);
@@ -279,6 +311,7 @@ void CsvParser::endRecord() {
     const bool blank = fieldCount_ == 1 && record_.fields[0].empty() && !recordQuoted_;
     if (!blank) {
         record_.fields.resize(fieldCount_);
+        record_.lastLine = line_;
         sink_(record_);
     }
     fieldCount_ = 0;
@@ -290,6 +323,9 @@ void CsvParser::endRecord() {
 void CsvParser::feed(std::string_view text) {
     const char* p = text.data();
     const char* end = p + text.size();
+    if (capturing_) {
+        captureFrom_ = p;
+    }
     while (p < end) {
         const char c = *p;
         if (pendingCr_) {
@@ -298,10 +334,14 @@ void CsvParser::feed(std::string_view text) {
                 if (inQuotes_) {
                     field_.push_back('\n');
                 }
+                if (captureAfterCr_) {
+                    captureFrom_ = p + 1; // the rest of the CR LF that began the kept text
+                }
                 ++p;
                 continue;
             }
         }
+        captureAfterCr_ = false;
         if (record_.line == 0) {
             record_.line = line_;
         }
@@ -322,9 +362,23 @@ void CsvParser::feed(std::string_view text) {
                 field_.push_back(*p);
                 newLine();
                 pendingCr_ = *p == '\r';
+                if (!capturing_) {
+                    capturing_ = true;
+                    captureFrom_ = p + 1;
+                    captureLine_ = line_;
+                    captureAfterCr_ = pendingCr_;
+                }
             }
             ++p;
             continue;
+        }
+        if (afterQuote_ && capturing_ && c != '"') {
+            // The quoted field that ran over a line end is closed: if text
+            // follows it, its opening quote was a stray one.
+            if (c != delimiter_ && c != '\r' && c != '\n') {
+                record_.unclosedQuote = true;
+            }
+            stopCapture();
         }
         if (c == delimiter_) {
             endField();
@@ -356,20 +410,40 @@ void CsvParser::feed(std::string_view text) {
         }
         ++p;
     }
+    if (capturing_ && captureFrom_ != nullptr) {
+        capture_.append(captureFrom_, end);
+        captureFrom_ = nullptr;
+    }
 }
 
 void CsvParser::finish() {
     pendingCr_ = false;
+    if (afterQuote_ && capturing_) {
+        stopCapture(); // closed right at the end of the text
+    }
     if (inQuotes_) {
         inQuotes_ = false;
         endField();
         record_.fields.resize(fieldCount_);
         record_.unclosedQuote = true;
+        record_.lastLine = capturing_ ? captureLine_ - 1 : line_;
         sink_(record_);
         fieldCount_ = 0;
+        field_.clear();
+        fieldQuoted_ = false;
+        afterQuote_ = false;
         recordQuoted_ = false;
         record_.unclosedQuote = false;
         record_.line = 0;
+        if (capturing_) {
+            // Everything after the line the quote opened on is read again.
+            std::string rest = std::move(capture_);
+            const std::int64_t restLine = captureLine_;
+            stopCapture();
+            line_ = restLine;
+            feed(rest);
+            finish();
+        }
     } else if (record_.line != 0) {
         endRecord();
     }
@@ -407,7 +481,31 @@ char sniffDelimiter(std::string_view sample) {
     return best;
 }
 
-void appendCsvField(std::string& out, std::string_view field, char delimiter) {
+bool needsFormulaGuard(std::string_view field) {
+    const std::size_t first = field.find_first_not_of('\'');
+    if (first == std::string_view::npos) {
+        return false;
+    }
+    const char c = field[first];
+    return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r';
+}
+
+std::string_view withoutFormulaGuard(std::string_view field) {
+    if (field.starts_with('\'') && needsFormulaGuard(field.substr(1))) {
+        field.remove_prefix(1);
+    }
+    return field;
+}
+
+void appendCsvField(std::string& out, std::string_view field, char delimiter, bool formulaGuard) {
+    if (formulaGuard && needsFormulaGuard(field)) {
+        std::string guarded;
+        guarded.reserve(field.size() + 1);
+        guarded.push_back('\'');
+        guarded.append(field);
+        appendCsvField(out, guarded, delimiter, false);
+        return;
+    }
     bool quote = !field.empty() && (field.front() == ' ' || field.front() == '\t' ||
                                     field.back() == ' ' || field.back() == '\t');
     for (const char c : field) {

@@ -21,6 +21,11 @@ std::size_t byteOrderMarkLength(std::string_view bytes, TextEncoding encoding);
 // The encoding a byte order mark names, if the bytes start with one.
 std::optional<TextEncoding> encodingFromByteOrderMark(std::string_view head);
 
+// UTF-16 without a byte order mark, told by its zero bytes: text that is
+// mostly ASCII has a zero in every other byte, on the odd positions for
+// little-endian and on the even ones for big-endian.
+std::optional<TextEncoding> encodingFromZeroBytes(std::string_view head);
+
 // Validates UTF-8 piece by piece: a sequence cut at a piece's end is
 // completed by the next piece.
 class Utf8Validator {
@@ -54,22 +59,31 @@ private:
     char16_t highSurrogate_ = 0;
 };
 
-// One record of a CSV text; `line` is the physical line it starts on
-// (1-based, every CR LF, LF or CR counted once, inside quotes too).
+// One record of a CSV text; `line` is the physical line it starts on and
+// `lastLine` the one it ends on (1-based, every CR LF, LF or CR counted once,
+// inside quotes too).
 struct CsvRecord {
     std::int64_t line = 0;
+    std::int64_t lastLine = 0;
     std::vector<std::string> fields;
-    bool unclosedQuote = false; // the file ended inside a quoted field
+    // A stray quote: a quoted field ran to the end of the file, or ran over
+    // a line end and closed with text after it. The record's fields are
+    // unusable; the lines `line` to `lastLine` are lost.
+    bool unclosedQuote = false;
 };
 
 // RFC 4180 with what spreadsheets write: quoted fields with doubled quotes,
 // delimiters and line breaks inside; CR LF, LF or CR line ends; blank lines
 // skipped. Text comes in pieces of any size; each complete record is handed
 // to the sink. A quote inside an unquoted field is kept as a character.
+// A quote never closed costs only its own record: the text after the line
+// it opened on is read again as rows.
 class CsvParser {
 public:
     using Sink = std::function<void(CsvRecord&)>;
     CsvParser(char delimiter, Sink sink);
+    // The number of the line the next text starts on (a skipped first line).
+    void startAtLine(std::int64_t line) { line_ = line; }
     void feed(std::string_view text);
     void finish();
 
@@ -77,6 +91,7 @@ private:
     void endField();
     void endRecord();
     void newLine();
+    void stopCapture();
 
     char delimiter_;
     Sink sink_;
@@ -89,14 +104,31 @@ private:
     bool fieldQuoted_ = false;  // the current field began with a quote
     bool recordQuoted_ = false; // some field of the record was quoted
     bool pendingCr_ = false;    // a CR ended the last line; an LF right after belongs to it
+    // While a quoted field runs over a line end, the raw text after that
+    // line end is kept, to be read again should the quote never close.
+    bool capturing_ = false;
+    const char* captureFrom_ = nullptr;
+    std::string capture_;
+    std::int64_t captureLine_ = 0; // the line the kept text starts on
+    bool captureAfterCr_ = false;  // the kept text began after a CR: an LF next is no part of it
 };
 
 // Comma, semicolon or tab: the candidate that splits the sample's first lines
 // into the same number (more than one) of fields most often; comma when none does.
 char sniffDelimiter(std::string_view sample);
 
+// Whether a spreadsheet would take the cell for a formula: it starts with
+// "=", "+", "-", "@", a tab or a CR, after any leading "'" (so that a
+// guarded cell read back is told from one that began with "'").
+bool needsFormulaGuard(std::string_view field);
+// The cell as written before the guard: one leading "'" removed from a
+// cell that needs the guard without it.
+std::string_view withoutFormulaGuard(std::string_view field);
+
 // Appends one field, quoted when it holds the delimiter, a quote, a line
-// break or blanks at an end.
-void appendCsvField(std::string& out, std::string_view field, char delimiter = ',');
+// break or blanks at an end; with `formulaGuard` a "'" goes before a cell
+// that needs it.
+void appendCsvField(std::string& out, std::string_view field, char delimiter = ',',
+                    bool formulaGuard = false);
 
 } // namespace velmora::contacts

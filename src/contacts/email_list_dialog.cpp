@@ -88,11 +88,15 @@ void EmailListDialog::importFromFile() {
 
 void EmailListDialog::addAddresses() {
     const std::int32_t status = status_->chosen().value_or(code(store::ContactStatus::Subscribers));
-    addEmailList(session_, text_->toPlainText().toStdString(), group_->currentIndex() + 1, status,
-                 formatContactDate(clock_.now()));
+    const AddListResult result =
+        addEmailList(session_, text_->toPlainText().toStdString(), group_->currentIndex() + 1,
+                     status, formatContactDate(clock_.now()));
     views_.refreshViews();
     views_.updateStatusLine();
     close();
+    if (!result.refused.empty()) {
+        prompter_.message("Information", addListResultText(result));
+    }
 }
 
 } // namespace velmora::contacts

@@ -42,8 +42,10 @@ struct DeliverySettingsForm {
 inline constexpr const char* kSecurityCaptions[] = {"Auto", "STARTTLS", "TLS", "None"};
 inline constexpr const char* kSecurityValues[] = {"auto", "starttls", "tls", "none"};
 // The "Login method" drop-down's items and their smtpAuthMechanism values.
-inline constexpr const char* kLoginMethodCaptions[] = {"Auto", "PLAIN", "LOGIN"};
-inline constexpr const char* kLoginMethodValues[] = {"auto", "plain", "login"};
+inline constexpr const char* kLoginMethodCaptions[] = {"Auto", "PLAIN", "LOGIN", "XOAUTH2",
+                                                       "OAUTHBEARER"};
+inline constexpr const char* kLoginMethodValues[] = {"auto", "plain", "login", "xoauth2",
+                                                     "oauthbearer"};
 
 // The port each Security item suggests (587, 587, 465, 25).
 int suggestedPort(std::int32_t securityPosition);

@@ -11,6 +11,15 @@ std::string keyringAccount(const store::SessionSettings& settings) {
            std::to_string(settings.smtpPort);
 }
 
+std::string keyringReasonText(const std::string& reason) {
+    // "Object does not exist at path “/org/freedesktop/secrets/collection/login”",
+    // or the same for the default alias; a locked one refuses new items.
+    const bool missing = reason.find("does not exist") != std::string::npos &&
+                         reason.find("/org/freedesktop/secrets/") != std::string::npos;
+    const bool locked = reason.find("locked collection") != std::string::npos;
+    return missing || locked ? kNoLoginKeyringText : reason;
+}
+
 std::string keyringReadFailedText(const std::string& reason) {
     return "The SMTP password could not be read from the desktop keyring: " + reason;
 }
@@ -32,7 +41,7 @@ std::optional<std::string> fetchKeyringPassword(store::Session& session,
     }
     store::PasswordStore::ReadResult read = store.read(keyringAccount(current));
     if (!read.password) {
-        return keyringReadFailedText(read.error);
+        return keyringReadFailedText(keyringReasonText(read.error));
     }
     // Filling in what the file left out is no change to save.
     const bool wasSaved = !session.hasUnsavedChanges();
@@ -70,7 +79,7 @@ std::optional<std::string> applyKeyringChoice(store::SessionSettings& settings, 
     }
     if (failure) {
         settings.extensions.set(kPasswordInKeyringKey, "0");
-        return failure;
+        return keyringReasonText(*failure);
     }
     settings.extensions.set(kPasswordInKeyringKey, "1");
     // A changed login leaves no stale entry behind.

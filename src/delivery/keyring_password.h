@@ -34,6 +34,14 @@ std::optional<std::string> applyKeyringChoice(store::SessionSettings& settings, 
                                               const store::SessionSettings& before,
                                               store::PasswordStore& store);
 
+// What the keyring says when it has no login collection (or it is locked)
+// is a D-Bus object path; the user gets words instead.
+inline constexpr const char* kNoLoginKeyringText =
+    "the desktop keyring has no login collection, or it is locked; create or unlock the "
+    "login keyring and try again.";
+// `reason` as the keyring gave it, in the user's words where they are known.
+std::string keyringReasonText(const std::string& reason);
+
 inline constexpr const char* kNoKeyringInThisBuildText =
     "The SMTP password is kept in the desktop keyring, which this build cannot reach.";
 std::string keyringReadFailedText(const std::string& reason);

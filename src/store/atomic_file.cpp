@@ -128,6 +128,7 @@ bool AtomicFile::openDirect() {
 bool AtomicFile::open() {
     abandon();
     direct_ = false;
+    madePrivate_ = false;
     if (target_.empty()) {
         error_ = systemErrorText(ENOENT);
         return false;
@@ -164,7 +165,12 @@ bool AtomicFile::open() {
         // Keep the replaced file's owner and mode; ownership may be refused
         // for an ordinary user, which leaves the file ours, as a new one.
         (void)::fchown(fd, existing.st_uid, existing.st_gid);
-        if (::fchmod(fd, existing.st_mode & 07777) != 0) {
+        mode_t mode = existing.st_mode & 07777;
+        if (keepPrivate_ && (mode & 077) != 0) {
+            mode &= ~static_cast<mode_t>(077);
+            madePrivate_ = true;
+        }
+        if (::fchmod(fd, mode) != 0) {
             const int code = errno;
             ::close(fd);
             return fail(systemErrorText(code));

@@ -19,6 +19,12 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
     ~AtomicFile(); // abandons an uncommitted temporary file
 
+    // The file will hold a secret: a replaced file that others could read
+    // keeps only its owner's permissions. Call before `open()`.
+    void keepPrivate() { keepPrivate_ = true; }
+    // After `open()`: whether that took permissions away from the old file.
+    bool madePrivate() const { return madePrivate_; }
+
     // Creates the temporary file (and removes stale ones an earlier, killed
     // save of this file left); false with `error()` set when it cannot.
     bool open();
@@ -48,6 +54,8 @@ private:
     std::string tempPath_;
     std::FILE* stream_ = nullptr;
     bool direct_ = false;
+    bool keepPrivate_ = false;
+    bool madePrivate_ = false;
     std::string error_;
 };
 

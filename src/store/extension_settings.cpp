@@ -10,7 +10,8 @@ namespace velmora::store {
 namespace {
 
 constexpr std::string_view kSecurityChoices[] = {"auto", "starttls", "tls", "none"};
-constexpr std::string_view kAuthChoices[] = {"auto", "plain", "login"};
+constexpr std::string_view kOAuthProviderChoices[] = {"none", "google", "microsoft", "custom"};
+constexpr std::string_view kAuthChoices[] = {"auto", "plain", "login", "xoauth2", "oauthbearer"};
 
 std::optional<std::string> checkPin(std::string_view value) {
     if (value.empty()) {
@@ -92,6 +93,18 @@ const ExtensionKey kKeys[] = {
     integerKey("maxPauseMinutes", "30", 0, 100000),
     integerKey("messagesPerConnection", "1", 1, 100000),
     booleanKey("passwordInKeyring", "0"),
+    integerKey("softBounceLimit", "3", 1, 1000),
+    choiceKey("oauthProvider", "none", kOAuthProviderChoices),
+    textKey("oauthClientId"),
+    textKey("oauthClientSecret"),
+    textKey("oauthAuthorizeUrl", checkHttpsUrl),
+    textKey("oauthTokenUrl", checkHttpsUrl),
+    textKey("oauthDeviceUrl", checkHttpsUrl),
+    textKey("oauthScope"),
+    textKey("oauthLogin"),
+    textKey("oauthPinSha256", checkPin),
+    // Where the sign-in's refresh token is kept; the tokens themselves are no settings.
+    booleanKey("oauthTokenInKeyring", "0"),
 };
 
 std::optional<std::int64_t> parseDecimal(std::string_view text) {

@@ -25,6 +25,11 @@ std::string cannotSaveSessionText(const std::string& path, const std::string& re
     return "Cannot save session file \"" + path + "\" - " + reason;
 }
 
+std::string sessionMadePrivateText(const std::string& path) {
+    return "Session file \"" + path +
+           "\" holds the SMTP password, so other users can no longer read it.";
+}
+
 namespace {
 
 void showSession(Session& session, SessionHooks& hooks) {
@@ -71,13 +76,17 @@ LoadOutcome loadSession(Session& session, const std::string& path, SessionHooks&
 bool saveSession(Session& session, const std::string& path, SessionHooks& hooks,
                  platform::Prompter& prompter, FileStamp* written) {
     std::string error;
-    if (!writeSessionFile(session, path, error, written)) {
+    bool madePrivate = false;
+    if (!writeSessionFile(session, path, error, written, &madePrivate)) {
         prompter.message("Error", cannotSaveSessionText(path, error));
         return false;
     }
     session.sessionFileName = path;
     session.markSaved();
     hooks.setWindowTitle(sessionWindowTitle(session.sessionFileName));
+    if (madePrivate) {
+        prompter.message("Information", sessionMadePrivateText(path));
+    }
     return true;
 }
 

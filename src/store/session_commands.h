@@ -35,6 +35,8 @@ LoadOutcome loadSession(Session& session, const std::string& path, SessionHooks&
                         platform::Prompter& prompter, FileStamp* stamp = nullptr);
 
 // Saves atomically. A failure is reported and the old file stays whole.
+// A file that now holds the password and was readable by others is made
+// the owner's only, and the user is told (once: it stays so).
 // `written`, when given, receives the file as saved.
 bool saveSession(Session& session, const std::string& path, SessionHooks& hooks,
                  platform::Prompter& prompter, FileStamp* written = nullptr);
@@ -44,5 +46,6 @@ std::string cannotOpenSessionText(const std::string& path, const std::string& re
 std::string headerMismatchText(const std::string& path);
 std::string damagedSessionText(const std::string& path);
 std::string cannotSaveSessionText(const std::string& path, const std::string& reason);
+std::string sessionMadePrivateText(const std::string& path);
 
 } // namespace velmora::store

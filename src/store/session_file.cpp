@@ -202,7 +202,7 @@ void writeSession(CountedWriter& out, const Session& session) {
     out.writeInt32(s.requiresAuth);
     out.writeScrambled(s.userName);
     // A password kept in the desktop keyring never reaches the file.
-    out.writeScrambled(s.extensions.boolean("passwordInKeyring") ? std::string() : s.password);
+    out.writeScrambled(fileHoldsPassword(s) ? s.password : std::string());
     out.writeScrambled(s.fromAddress);
     out.writeScrambled(s.replyTo);
     out.writeCountedString(s.signature);
@@ -243,9 +243,16 @@ std::string encodeSession(const Session& session) {
     return out.bytes();
 }
 
+bool fileHoldsPassword(const SessionSettings& settings) {
+    return !settings.password.empty() && !settings.extensions.boolean("passwordInKeyring");
+}
+
 bool writeSessionFile(const Session& session, const std::string& path, std::string& error,
-                      FileStamp* written) {
+                      FileStamp* written, bool* madePrivate) {
     AtomicFile file(path);
+    if (fileHoldsPassword(session.settings())) {
+        file.keepPrivate();
+    }
     if (!file.open()) {
         error = file.error();
         return false;
@@ -262,6 +269,9 @@ bool writeSessionFile(const Session& session, const std::string& path, std::stri
     }
     if (written != nullptr) {
         *written = fileStampOf(file.target()).value_or(FileStamp{});
+    }
+    if (madePrivate != nullptr) {
+        *madePrivate = file.madePrivate();
     }
     return true;
 }

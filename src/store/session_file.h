@@ -38,8 +38,12 @@ SessionReadResult readSessionBytes(std::string_view bytes);
 std::string encodeSession(const Session& session);
 // Writes the session file atomically; on failure `error` holds the reason
 // and any existing file at `path` is left whole.
-// `written`, when given, receives the stamp of the file as saved.
+// `written`, when given, receives the stamp of the file as saved. A file
+// that holds the SMTP password is readable by its owner only; `madePrivate`,
+// when given, says whether this write took that right from others.
 bool writeSessionFile(const Session& session, const std::string& path, std::string& error,
-                      FileStamp* written = nullptr);
+                      FileStamp* written = nullptr, bool* madePrivate = nullptr);
+// Whether the file written for these settings holds the SMTP password.
+bool fileHoldsPassword(const SessionSettings& settings);
 
 } // namespace velmora::store

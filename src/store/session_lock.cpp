@@ -3,6 +3,7 @@
 #include "store/file_names.h"
 #include "store/file_reading.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -129,9 +130,12 @@ SessionLock::Outcome SessionLock::acquire(const std::string& sessionPath, double
     sessionPath_ = sessionPath;
     lockPath_ = lockPathFor(sessionPath);
     message_.clear();
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double>(waitSeconds > 0 ? waitSeconds : 0));
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(
+                waitSeconds > 0 ? std::min(waitSeconds, static_cast<double>(kLongestWaitSeconds))
+                                : 0.0));
     for (;;) {
         const int fd =
             ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);

@@ -18,6 +18,9 @@ std::string sessionInUseText(const std::string& path, const std::string& holder)
 // it when the process ends, however it ends.
 class SessionLock {
 public:
+    // A longer wait is taken as this one: a week is plenty, and the deadline
+    // of a much longer one would overflow the clock.
+    static constexpr int kLongestWaitSeconds = 7 * 24 * 3600;
     SessionLock() = default;
     SessionLock(const SessionLock&) = delete;
     SessionLock& operator=(const SessionLock&) = delete;

@@ -3,12 +3,19 @@
 #include "store/session_file.h"
 #include "support/test_support.h"
 
+#include <csignal>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace velmora::cli {
 
+using testing_support::ChildProcess;
 using testing_support::dataPath;
+using testing_support::mailtrayProgram;
 using testing_support::readFileBytes;
 using testing_support::runCli;
 using testing_support::TempDir;
@@ -185,6 +192,90 @@ TEST(ContactFilesCli, ExportWritesTheChosenListThatImportReadsBack) {
     EXPECT_EQ(run.out, "Exported 0 contacts to " + dir.file("x.csv") + ".\n");
     run = runCli({"export-contacts", session, dir.file("x.csv"), "--search", "bob"});
     EXPECT_EQ(run.out, "Exported 1 contact to " + dir.file("x.csv") + ".\n");
+}
+
+TEST(ContactFilesCli, NoFormulaGuardWritesAndReadsCellsAsTheyAre) {
+    TempDir dir;
+    const std::string session = dir.file("s.qmz");
+    runCli({"session", "new", session});
+    writeFileBytes(dir.file("in.csv"), "Email,Name\na@x.org,=cmd()\n");
+    ASSERT_EQ(runCli({"import-contacts", session, dir.file("in.csv")}).exitCode, 0);
+    ASSERT_EQ(runCli({"export-contacts", session, dir.file("guarded.csv")}).exitCode, 0);
+    ASSERT_EQ(
+        runCli({"export-contacts", session, dir.file("raw.csv"), "--no-formula-guard"}).exitCode,
+        0);
+    EXPECT_NE(readFileBytes(dir.file("guarded.csv")).find("\na@x.org,'=cmd(),"), std::string::npos);
+    EXPECT_NE(readFileBytes(dir.file("raw.csv")).find("\na@x.org,=cmd(),"), std::string::npos);
+
+    for (const bool guard : {true, false}) {
+        const std::string copy = dir.file(guard ? "a.qmz" : "b.qmz");
+        runCli({"session", "new", copy});
+        std::vector<std::string> args{"import-contacts", copy, dir.file("guarded.csv")};
+        if (!guard) {
+            args.emplace_back("--no-formula-guard");
+        }
+        ASSERT_EQ(runCli(args).exitCode, 0);
+        const store::SessionReadResult read = store::readSessionFile(copy);
+        EXPECT_EQ(read.session.contact(1).name, guard ? "=cmd()" : "'=cmd()");
+    }
+}
+
+// A real signal while the import saves: the session stays as it was and no
+// temporary file stays beside it, at once for a signal the program can
+// catch, by the next command on the session for a SIGKILL.
+TEST(ContactFilesCli, AnImportStoppedBySignalLeavesNoTemporaryFile) {
+    std::string csv = "Email,Name,Notes\n";
+    for (int i = 0; i < 200000; ++i) {
+        csv += "p" + std::to_string(i) + "@example.org,Person " + std::to_string(i) +
+               ",some notes to make the session larger\n";
+    }
+    for (const int signal : {SIGINT, SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        TempDir dir;
+        const std::string session = dir.file("s.qmz");
+        ASSERT_EQ(runCli({"session", "new", session}).exitCode, 0);
+        writeFileBytes(dir.file("in.csv"), csv);
+        const std::string before = readFileBytes(session);
+        auto temporaries = [&dir] {
+            int count = 0;
+            DIR* d = ::opendir(dir.path().c_str());
+            while (const dirent* e = ::readdir(d)) {
+                count += std::string_view(e->d_name).starts_with(".s.qmz.mtsave-") ? 1 : 0;
+            }
+            ::closedir(d);
+            return count;
+        };
+
+        // The signal goes the moment the save's temporary file is created.
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(::inotify_add_watch(watch, dir.path().c_str(), IN_CREATE), 0);
+        ChildProcess child({mailtrayProgram(), "import-contacts", session, dir.file("in.csv")});
+        bool sent = false;
+        while (!sent) {
+            pollfd ready{watch, POLLIN, 0};
+            ASSERT_EQ(::poll(&ready, 1, 120000), 1) << "no save began";
+            alignas(inotify_event) char buffer[4096];
+            const ssize_t got = ::read(watch, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0 && std::string_view(event->name).starts_with(".s.qmz.mtsave-")) {
+                    ::kill(child.pid(), signal);
+                    sent = true;
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        ::close(watch);
+        EXPECT_EQ(child.wait(), 128 + signal);
+        EXPECT_EQ(readFileBytes(session), before);
+        if (signal == SIGKILL) {
+            EXPECT_EQ(temporaries(), 1);
+            EXPECT_EQ(runCli({"session", "stats", session}).exitCode, 0);
+        }
+        EXPECT_EQ(temporaries(), 0);
+        EXPECT_EQ(readFileBytes(session), before);
+    }
 }
 
 TEST(ContactsCli, UnsubscribeSetsDoNotContactAndCountsUnknownAddresses) {

@@ -78,12 +78,12 @@ TEST(JsonStreamWriter, RunStreamMatchesTheWholeDocument) {
     run.draftPath = "draft.qmd";
     run.subject = "Autumn \"catalogue\"\tout";
     run.endedAt = "2026-12-07T09:31:00+01:00";
-    delivery::JournalRecipient delivered{1, 4, "ann@example.org", {}};
+    delivery::JournalRecipient delivered{1, 4, "ann@example.org", {}, ""};
     delivered.attempts.push_back({delivery::DeliveryOutcome::Deferred, "451", "try later",
                                   "2026-12-07T09:30:01+01:00", false, "", 0});
     delivered.attempts.push_back({delivery::DeliveryOutcome::Delivered, "250", "ok",
                                   "2026-12-07T09:30:02+01:00", true, "12/07/2026", 1});
-    const delivery::JournalRecipient typed{2, -1, "Zo\xeb@example.org", {}};
+    const delivery::JournalRecipient typed{2, -1, "Zo\xeb@example.org", {}, ""};
     // No recipients, one each way, and a retry run (its key sorts after "recipients").
     for (const std::size_t recipients : {0u, 1u, 2u}) {
         for (const bool retry : {false, true}) {

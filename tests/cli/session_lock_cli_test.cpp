@@ -124,7 +124,16 @@ TEST(SessionLockCli, WaitTakesANumberOfSeconds) {
                   std::string::npos)
             << run.err;
     }
+    // Far past a week the deadline would overflow and the wait end at once.
+    for (const char* huge : {"604801", "9.3e9", "1e300"}) {
+        const auto run = runCli({"dedupe", session, "--wait", huge});
+        EXPECT_EQ(run.exitCode, 2) << huge;
+        EXPECT_NE(run.err.find(std::string("--wait: more than a week (604800 seconds): ") + huge),
+                  std::string::npos)
+            << run.err;
+    }
     EXPECT_EQ(runCli({"dedupe", session, "--wait", "0.5"}).exitCode, 0);
+    EXPECT_EQ(runCli({"dedupe", session, "--wait", "604800"}).exitCode, 0);
 }
 
 } // namespace velmora::cli

@@ -1,10 +1,12 @@
 #include "cli/cli_test_support.h"
+#include "store/session_commands.h"
 #include "store/session_file.h"
 #include "support/test_support.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 
 namespace velmora::cli {
 
@@ -32,6 +34,12 @@ struct SettingsCase {
         return json::parse(run.out);
     }
 };
+
+mode_t modeOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0);
+    return info.st_mode & 0777;
+}
 
 } // namespace
 
@@ -126,6 +134,41 @@ TEST(SettingsCli, PasswordDashReadsTheFirstLineOfStandardInput) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(c.show(true)["password"], "pa ss=word");
     EXPECT_EQ(run.out, "");
+
+    // Nothing to read is refused; an explicit "password=" empties it.
+    for (const char* input : {"", "\n"}) {
+        const auto empty = runCliWithInput({"settings", "set", c.path, "password=-"}, input);
+        EXPECT_EQ(empty.exitCode, 2);
+        EXPECT_EQ(empty.err, "password=- found no password on standard input (give "
+                             "\"password=\" to empty it).\nNothing was saved.\n");
+        EXPECT_EQ(c.show(true)["password"], "pa ss=word");
+    }
+    ASSERT_EQ(runCli({"settings", "set", c.path, "password="}).exitCode, 0);
+    EXPECT_EQ(c.show(true)["password"], "");
+}
+
+TEST(SettingsCli, AFileThatHoldsThePasswordIsReadableByItsOwnerOnly) {
+    SettingsCase c;
+    ASSERT_EQ(::chmod(c.path.c_str(), 0644), 0);
+    // Without a password the mode stays as the user chose it.
+    auto run = runCli({"settings", "set", c.path, "smtpPort=587"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(modeOf(c.path), 0644u);
+    EXPECT_EQ(run.err, "");
+
+    run = runCliWithInput({"settings", "set", c.path, "password=-"}, "s3cret\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(modeOf(c.path), 0600u);
+    EXPECT_EQ(run.err, store::sessionMadePrivateText(c.path) + "\n");
+    EXPECT_EQ(store::sessionMadePrivateText(c.path),
+              "Session file \"" + c.path +
+                  "\" holds the SMTP password, so other users can no longer read it.");
+
+    // Said once: the next save finds it private already.
+    run = runCli({"settings", "set", c.path, "smtpPort=25"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(modeOf(c.path), 0600u);
 }
 
 } // namespace velmora::cli

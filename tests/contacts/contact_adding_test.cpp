@@ -48,6 +48,8 @@ TEST(AddSingleContact, TrimsBlanksOnlyAndRefusesEmptyOrKnownAddresses) {
     EXPECT_EQ(addSingleContact(s, form, "x"), 0);
     form.email = "   ";
     EXPECT_EQ(addSingleContact(s, form, "x"), 0);
+    form.email = "bell\x07@example.org";
+    EXPECT_EQ(addSingleContact(s, form, "x"), 0);
     EXPECT_EQ(s.contactCount(), 1);
 
     s.deleteContact(1);
@@ -75,6 +77,16 @@ TEST(AddEmailList, SplitsAtCommasAndLineFeedsAndAddsEachAddressOnce) {
     }
 }
 
+TEST(AddEmailList, AddressesWithControlCharactersAreRefusedAndNamed) {
+    store::Session s = freshSession();
+    const auto r = addEmailList(s, "a@x.org\nbell\x07@x.org,esc\x1B[2J@x.org", 1, 0, "d");
+    EXPECT_EQ(emails(s), (std::vector<std::string>{"a@x.org"}));
+    EXPECT_EQ(addListResultText(r),
+              "Added 1, skipped 0.\n"
+              "The address \"bell\\x07@x.org\" holds a control character. It was not added.\n"
+              "The address \"esc\\x1B[2J@x.org\" holds a control character. It was not added.\n");
+}
+
 TEST(AddEmailList, BlanksAreRemovedEvenInsideAndSeparatorsAloneAddNothing) {
     store::Session s = freshSession();
     EXPECT_EQ(addEmailList(s, " , ,\n\n\n ,", 1, 0, "d").added, 0);
@@ -84,11 +96,13 @@ TEST(AddEmailList, BlanksAreRemovedEvenInsideAndSeparatorsAloneAddNothing) {
 
 TEST(AddEmailList, PairsOfLineFeedsCollapseInOnePass) {
     // Three line feeds leave two, and the empty field between them is skipped;
-    // a carriage return is no separator and stays in the address.
+    // a carriage return is no separator: it stays in the address, which a
+    // control character then refuses.
     store::Session s = freshSession();
     const auto r = addEmailList(s, "a@x\n\n\nb@x\r\nc@x", 1, 0, "d");
-    EXPECT_EQ(r.added, 3);
-    EXPECT_EQ(emails(s), (std::vector<std::string>{"a@x", "b@x\r", "c@x"}));
+    EXPECT_EQ(r.added, 2);
+    EXPECT_EQ(emails(s), (std::vector<std::string>{"a@x", "c@x"}));
+    EXPECT_EQ(r.refused, (std::vector<std::string>{"b@x\r"}));
     EXPECT_EQ(r.skipped, 0);
 }
 

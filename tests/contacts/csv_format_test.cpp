@@ -51,11 +51,71 @@ TEST(CsvParser, QuotesLineEndsAndLineNumbersWhateverThePieceSize) {
     }
 }
 
-TEST(CsvParser, AFileEndingInsideQuotesGivesAFlaggedRecord) {
-    const std::vector<CsvRecord> r = parseAll("a,b\nc,\"open\nrest", ',', 3);
-    ASSERT_EQ(r.size(), 2u);
-    EXPECT_TRUE(r[1].unclosedQuote);
-    EXPECT_EQ(r[1].fields, (std::vector<std::string>{"c", "open\nrest"}));
+TEST(CsvParser, AStrayQuoteCostsOnlyTheLinesItSpans) {
+    struct Case {
+        const char* what;
+        std::string text;
+        // line-lastLine of each record, "!" for a flagged one, then its first field.
+        std::vector<std::string> records;
+    };
+    const std::vector<Case> cases = {
+        {"never closed: the text after its line is read again",
+         "a,b\n\"ok\r\nstill\",2\nc,\"open\nrest,1\n",
+         {"1-1 a", "2-3 ok\r\nstill", "4-4! c", "5-5 rest"}},
+        {"never closed, CR LF line ends",
+         "a,b\r\nc,\"two\r\nlines\",x\r\nd,\"open\r\ne,f\r\n",
+         {"1-1 a", "2-3 c", "4-4! d", "5-5 e"}},
+        {"never closed, blank CR LF lines inside the quotes",
+         "\"\n\r\n\r\n\n,,b\nbba\n",
+         {"1-1! \n\r\n\r\n\n,,b\nbba\n", "5-5 ", "6-6 bba"}},
+        {"closed by a stray quote on a later line: the lines between are lost",
+         "a,b\nc,\"open\nd,e\nf,5\" tall\ng,h\n",
+         {"1-1 a", "2-4! c", "5-5 g"}},
+        {"text after a quote closed on its own line is kept",
+         "a,\"b\"c\nd,e\n",
+         {"1-1 a", "2-2 d"}},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t piece : {std::size_t{1}, std::size_t{2}, c.text.size()}) {
+            SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece));
+            std::vector<std::string> seen;
+            for (const CsvRecord& r : parseAll(c.text, ',', piece)) {
+                seen.push_back(std::to_string(r.line) + "-" + std::to_string(r.lastLine) +
+                               (r.unclosedQuote ? "! " : " ") + r.fields.at(0));
+            }
+            EXPECT_EQ(seen, c.records);
+        }
+    }
+}
+
+TEST(EncodingFromZeroBytes, TellsUtf16ByItsZeros) {
+    EXPECT_EQ(encodingFromZeroBytes(std::string("E\0m\0a\0i\0l\0\n\0\x4E\x67", 14)),
+              TextEncoding::Utf16Le);
+    EXPECT_EQ(encodingFromZeroBytes(std::string("\0E\0m\0a\0i\0l\0\n\x67\x4E", 14)),
+              TextEncoding::Utf16Be);
+    // Cyrillic after an ASCII start still shows enough zeros; UTF-8 and a
+    // stray zero in single-byte text do not count.
+    EXPECT_EQ(encodingFromZeroBytes(std::string("a\0,\0\x10\x04\x11\x04", 8)),
+              TextEncoding::Utf16Le);
+    EXPECT_EQ(encodingFromZeroBytes("Email,Name\na@x.org,Ren\xC3\xA9\n"), std::nullopt);
+    EXPECT_EQ(encodingFromZeroBytes(std::string("Email,Name\0\na@x.org,Ann\n", 22)), std::nullopt);
+}
+
+TEST(FormulaGuard, GuardsWhatASpreadsheetWouldRunAndReadsBackExactly) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"=1+1", "'=1+1"}, {"+49 30", "'+49 30"}, {"-5", "'-5"},   {"@x", "'@x"},
+        {"\tx", "'\tx"},   {"\rx", "\"'\rx\""},   {"'=x", "''=x"}, {"''+x", "'''+x"},
+        {"'Tis", "'Tis"},  {"a=b", "a=b"},        {"'", "'"},      {"x\t", "\"x\t\""},
+    };
+    for (const auto& [cell, written] : cases) {
+        SCOPED_TRACE(cell);
+        std::string out;
+        appendCsvField(out, cell, ',', true);
+        EXPECT_EQ(out, written);
+        const std::vector<CsvRecord> records = parseAll(out + "\n", ',', out.size() + 1);
+        ASSERT_EQ(records.size(), 1U);
+        EXPECT_EQ(withoutFormulaGuard(records[0].fields.at(0)), cell);
+    }
 }
 
 TEST(SniffDelimiter, PicksTheConsistentSplitter) {

@@ -75,6 +75,30 @@ TEST(KeyringPassword, TheChoiceStoresRemovesOrFallsBackToTheFile) {
     }
 }
 
+TEST(KeyringPassword, AMissingOrLockedLoginKeyringIsSaidInWords) {
+    const struct {
+        const char* refusal;
+        const char* message;
+    } cases[] = {
+        {"Object does not exist at path \u201c/org/freedesktop/secrets/collection/login\u201d",
+         kNoLoginKeyringText},
+        {"Object does not exist at path /org/freedesktop/secrets/aliases/default",
+         kNoLoginKeyringText},
+        {"Cannot create an item in a locked collection", kNoLoginKeyringText},
+        {"Access denied", "Access denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        MemoryKeyring keyring;
+        keyring.refusal = c.refusal;
+        const store::SessionSettings before = login("s3cret");
+        store::SessionSettings settings = before;
+        EXPECT_EQ(applyKeyringChoice(settings, true, before, keyring), c.message);
+        EXPECT_FALSE(keepsPasswordInKeyring(settings));
+        EXPECT_EQ(settings.password, "s3cret");
+    }
+}
+
 TEST(KeyringPassword, AnUnchangedPasswordIsNotWrittenAgain) {
     // The keyring was locked at load time: the session holds no password.
     MemoryKeyring keyring;

@@ -93,7 +93,8 @@ std::string runPythonScript(const std::string& script, const std::vector<std::st
     return out;
 }
 
-SmtpTestServer::SmtpTestServer(const std::string& storeDir, const std::vector<std::string>& args) {
+SmtpTestServer::SmtpTestServer(const std::string& storeDir, const std::vector<std::string>& args,
+                               const std::string& script) {
     // The guard pipe: the server holds its read end, only this process its
     // write end (close-on-exec, so no other child inherits it). However this
     // process ends, the kernel closes the write end and the server stops.
@@ -105,7 +106,7 @@ SmtpTestServer::SmtpTestServer(const std::string& storeDir, const std::vector<st
     std::vector<std::string> all{"--dir", storeDir, "--guard-fd", std::to_string(kGuardFd)};
     all.insert(all.end(), args.begin(), args.end());
     int fd = -1;
-    pid_ = spawnPython("smtp_test_server.py", all, fd, guard[0]);
+    pid_ = spawnPython(script, all, fd, guard[0]);
     ::close(guard[0]);
     guardFd_ = guard[1];
     if (pid_ < 0) {

@@ -20,8 +20,10 @@ std::string runPythonScript(const std::string& script, const std::vector<std::st
 // goes, or when this process ends without destroying it (an abort, a crash).
 class SmtpTestServer {
 public:
-    // `args` go to smtp_test_server.py after "--dir".
-    SmtpTestServer(const std::string& storeDir, const std::vector<std::string>& args = {});
+    // `args` go to smtp_test_server.py (or another server script of this
+    // folder that prints its port first) after "--dir".
+    SmtpTestServer(const std::string& storeDir, const std::vector<std::string>& args = {},
+                   const std::string& script = "smtp_test_server.py");
     ~SmtpTestServer();
     SmtpTestServer(const SmtpTestServer&) = delete;
     SmtpTestServer& operator=(const SmtpTestServer&) = delete;

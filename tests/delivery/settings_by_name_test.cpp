@@ -110,7 +110,7 @@ TEST(SettingsByName, RefusalsNameWhatIsAllowedAndChangeNothing) {
         const char* message; // part of the refusal
     };
     const Case cases[] = {
-        {"smtpAuthMechanism", "cram-md5", "allowed: auto|plain|login."},
+        {"smtpAuthMechanism", "cram-md5", "allowed: auto|plain|login|xoauth2|oauthbearer."},
         {"deliveryMethod", "outlook", "allowed: none|smtp|default-client|custom-client."},
         {"deliveryMethod", "4", "allowed: none|smtp"},
         {"editorFormat", "rtf", "allowed: plain|html."},

@@ -8,8 +8,10 @@ before any TLS is appended to DIR/wire.bin.
 """
 import argparse
 import asyncio
+import base64
 import json
 import os
+import re
 import ssl
 import sys
 import time
@@ -40,6 +42,10 @@ def parse_args():
                    help="read end of a pipe the test holds open: its end (the test is gone, "
                         "however it ended) stops the server")
     p.add_argument("--pipelining", action="store_true", help="offer PIPELINING in the EHLO reply")
+    p.add_argument("--oauth-user", default="",
+                   help="offer XOAUTH2 and OAUTHBEARER for this login only")
+    p.add_argument("--oauth-tokens", default="",
+                   help="the file listing the access tokens that are valid now, one a line")
     p.add_argument("--close-after", type=int, default=0,
                    help="close a connection that took this many messages at its next RSET")
     return p.parse_args()
@@ -121,9 +127,60 @@ def capturing(cls, path):
     return Capturing
 
 
+XOAUTH2 = re.compile(rb"user=([^\x01]*)\x01auth=Bearer ([^\x01]+)\x01\x01")
+OAUTHBEARER = re.compile(
+    rb"n,a=([^,]*),\x01host=([^\x01]*)\x01port=([0-9]+)\x01auth=Bearer ([^\x01]+)\x01\x01")
+
+
+def add_oauth(handler, args):
+    """XOAUTH2 and OAUTHBEARER as the large providers answer them: the exact
+    bytes or 501; a token not (or no longer) valid gets the error challenge
+    (Base64 JSON), which the client must answer with an empty line (XOAUTH2)
+    or 0x01 (OAUTHBEARER) before the 535."""
+    def valid(token):
+        with open(args.oauth_tokens, "rb") as f:
+            return token in f.read().split()
+
+    async def sign_in(server, arguments, pattern, dummy):
+        if len(arguments) != 2:
+            await server.push("501 5.5.2 initial response expected")
+            return AuthResult(success=False, handled=True)
+        match = pattern.fullmatch(base64.b64decode(arguments[1]))
+        if match is None:
+            await server.push("501 5.5.2 malformed OAuth response")
+            return AuthResult(success=False, handled=True)
+        login, token = match.group(1), match.groups()[-1]
+        if pattern is OAUTHBEARER:
+            host, port = match.group(2).decode(), int(match.group(3))
+            if (host, port) != ("127.0.0.1", server.transport.get_extra_info("sockname")[1]):
+                await server.push("501 5.5.2 wrong host or port")
+                return AuthResult(success=False, handled=True)
+        if login.decode() == args.oauth_user and valid(token):
+            return AuthResult(success=True, auth_data=login.decode())
+        error = json.dumps({"status": "401", "schemes": "bearer",
+                            "scope": "https://mail.example/smtp"})
+        answer = await server.challenge_auth(error)
+        if answer != dummy:
+            await server.push("501 5.5.2 the error challenge was answered wrongly")
+            return AuthResult(success=False, handled=True)
+        return AuthResult(success=False, handled=False,
+                          message="535 5.7.8 Username and Password not accepted")
+
+    async def auth_XOAUTH2(server, arguments):
+        return await sign_in(server, arguments, XOAUTH2, b"")
+
+    async def auth_OAUTHBEARER(server, arguments):
+        return await sign_in(server, arguments, OAUTHBEARER, b"\x01")
+
+    handler.auth_XOAUTH2 = auth_XOAUTH2
+    handler.auth_OAUTHBEARER = auth_OAUTHBEARER
+
+
 def main():
     args = parse_args()
     handler = PipeliningHandler(args) if args.pipelining else Handler(args)
+    if args.oauth_user:
+        add_oauth(handler, args)
 
     def authenticator(server, session, envelope, mechanism, auth_data):
         if (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == args.user
@@ -144,7 +201,7 @@ def main():
         if args.capture:
             cls = capturing(cls, os.path.join(args.dir, "wire.bin"))
         options = dict(hostname="test.server", auth_require_tls=args.require_tls_for_auth)
-        if args.user:
+        if args.user or args.oauth_user:
             options.update(authenticator=authenticator, auth_required=True)
         if context is not None and not args.implicit_tls:
             options.update(tls_context=context)

@@ -31,8 +31,8 @@ bool same(const std::vector<velmora::contacts::CsvRecord>& a,
         return false;
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i].line != b[i].line || a[i].fields != b[i].fields ||
-            a[i].unclosedQuote != b[i].unclosedQuote) {
+        if (a[i].line != b[i].line || a[i].lastLine != b[i].lastLine ||
+            a[i].fields != b[i].fields || a[i].unclosedQuote != b[i].unclosedQuote) {
             return false;
         }
     }

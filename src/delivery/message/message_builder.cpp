@@ -6,6 +6,7 @@
 #include "store/file_names.h"
 #include "store/file_reading.h"
 #include "store/text.h"
+#include "store/text_encoding.h"
 
 #include <algorithm>
 #include <cctype>
@@ -248,9 +249,56 @@ PartResult writeBase64File(StuffingSink& out, std::FILE* file) {
     return out.ok() ? PartResult::Written : PartResult::SinkStopped;
 }
 
+// Whether `file` holds valid UTF-8 from where it stands to its end; it is
+// read through and rewound. A read error says no (the writing that follows
+// meets it again and reports it).
+bool fileIsUtf8(std::FILE* file) {
+    constexpr std::size_t kBlock = 64 * 1024;
+    std::string buffer;
+    std::string block(kBlock, '\0');
+    bool valid = true;
+    while (valid) {
+        const std::size_t n = std::fread(block.data(), 1, kBlock, file);
+        if (n == 0) {
+            break;
+        }
+        buffer.append(block.data(), n);
+        // A character cut by the block's end waits for the next block.
+        std::size_t cut = buffer.size();
+        for (std::size_t back = 1; back <= 3 && back <= buffer.size(); ++back) {
+            const auto c = static_cast<unsigned char>(buffer[buffer.size() - back]);
+            if ((c & 0xC0) == 0x80) {
+                continue;
+            }
+            const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            if (length > back) {
+                cut = buffer.size() - back;
+            }
+            break;
+        }
+        valid = store::isValidUtf8(std::string_view(buffer).substr(0, cut));
+        buffer.erase(0, cut);
+    }
+    valid = valid && !std::ferror(file) && store::isValidUtf8(buffer);
+    std::rewind(file);
+    return valid;
+}
+
+bool isTextType(std::string_view type) {
+    return type.size() > 5 && store::equalIgnoringCase(type.substr(0, 5), "text/") &&
+           type.find(';') == std::string_view::npos;
+}
+
 // The attachment headers: the file name as an RFC 2231 parameter and, for
-// readers that know only that, as RFC 2047 encoded words too.
-void writeAttachmentHeaders(StuffingSink& out, const std::string& type, const std::string& name) {
+// readers that know only that, as RFC 2047 encoded words too. A text file
+// in UTF-8 says so; any other text gets no charset, as a reader's guess
+// does better than a wrong one.
+void writeAttachmentHeaders(StuffingSink& out, const std::string& type, bool utf8,
+                            const std::string& name) {
+    std::vector<std::string> typeTokens{type + ";"};
+    if (utf8) {
+        typeTokens.emplace_back("charset=utf-8;");
+    }
     if (isAscii(name) && name.find(kBoundaryMark) == std::string::npos) {
         std::string quoted;
         for (char c : name) {
@@ -259,13 +307,13 @@ void writeAttachmentHeaders(StuffingSink& out, const std::string& type, const st
             }
             quoted.push_back(c);
         }
-        writeLines(out, foldHeader("Content-Type: ", {type + ";", "name=\"" + quoted + "\""}));
+        typeTokens.push_back("name=\"" + quoted + "\"");
+        writeLines(out, foldHeader("Content-Type: ", typeTokens));
         out.line("Content-Transfer-Encoding: base64");
         writeLines(out, foldHeader("Content-Disposition: ",
                                    {"attachment;", "filename=\"" + quoted + "\""}));
         return;
     }
-    std::vector<std::string> typeTokens{type + ";"};
     const std::vector<std::string> words = encodedWords(name, kFoldWidth - 8);
     for (std::size_t i = 0; i < words.size(); ++i) {
         typeTokens.push_back((i == 0 ? "name=\"" : "") + words[i] +
@@ -302,7 +350,7 @@ bool writeParts(StuffingSink& out, const std::vector<std::string>& paths,
         const std::string type =
             headerSafe(environment.contentTypes.contentTypeForExtension(attachmentExtension(path)));
         out.line("--" + std::string(boundary));
-        writeAttachmentHeaders(out, type, name);
+        writeAttachmentHeaders(out, type, isTextType(type) && fileIsUtf8(file), name);
         out.line("");
         const PartResult result = writeBase64File(out, file);
         const int readError = errno;
@@ -378,7 +426,9 @@ bool writeMessage(const OutgoingMessage& message, const MessageEnvironment& envi
     StuffingSink out(sink);
     const std::string sender = headerAddress(message.senderAddress);
     out.line(kMailerHeader);
-    out.line("Message-ID: " + messageId(message.senderAddress, environment.randomBytes));
+    out.line("Message-ID: " + (message.messageId.empty()
+                                   ? messageId(message.senderAddress, environment.randomBytes)
+                                   : message.messageId));
     // Addresses are never encoded words: they go out as they stand, made safe.
     writeLines(out, foldHeader("To: ", {headerAddress(message.recipient)}));
     writeLines(out, foldHeader("From: ", mailboxTokens(message.senderName, sender, 6)));

@@ -72,6 +72,9 @@ struct OutgoingMessage {
     // The List-Id header's identifier ("" for none); a list run names its
     // list, since filters take List-Unsubscribe without it for a forgery.
     std::string listId;
+    // The Message-ID ("<...@...>"); "" makes a new one. A run chooses it
+    // beforehand so that its journal can match what comes back.
+    std::string messageId;
 };
 
 // The message of `draft` to `recipient`, written in `format`.

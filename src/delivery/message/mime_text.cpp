@@ -80,11 +80,17 @@ std::string rfc5322Date(const store::LocalDateTime& time) {
 }
 
 std::string headerSafe(std::string_view value) {
-    std::string out(value);
-    for (char& c : out) {
-        if (c == '\r' || c == '\n' || c == '\0') {
-            c = ' ';
+    std::string out;
+    out.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const auto c = static_cast<unsigned char>(value[i]);
+        const bool c1 = c == 0xC2 && i + 1 < value.size() &&
+                        static_cast<unsigned char>(value[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(value[i + 1]) <= 0x9F;
+        if (c1) {
+            ++i; // both bytes of the one character
         }
+        out.push_back((c < 0x20 && c != '\t') || c == 0x7F || c1 ? ' ' : value[i]);
     }
     return out;
 }

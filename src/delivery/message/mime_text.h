@@ -17,8 +17,9 @@ void appendBase64(std::string& out, std::string_view bytes);
 // "Mon, 07 Dec 2026 07:05:09 +0100": the date of a Date header.
 std::string rfc5322Date(const store::LocalDateTime& time);
 
-// A header value with CR, LF and NUL replaced by a blank, so that no value
-// can end its header line or start another.
+// A header value with every control character but the tab (CR, LF, NUL,
+// ESC, DEL, C1 controls ...) replaced by a blank, so that no value can end
+// its header line or start another, nor reach a reader's terminal.
 std::string headerSafe(std::string_view value);
 
 bool isAscii(std::string_view text);

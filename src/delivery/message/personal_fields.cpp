@@ -17,12 +17,6 @@ struct FieldRef {
     std::optional<std::string> fallback;
 };
 
-bool isFieldName(std::string_view name) {
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) != 0;
-    });
-}
-
 std::string_view trimBlanks(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
         text.remove_prefix(1);
@@ -33,30 +27,80 @@ std::string_view trimBlanks(std::string_view text) {
     return text;
 }
 
-// The next field at or after `from`.
-std::optional<FieldRef> nextField(std::string_view text, std::size_t from) {
-    while (true) {
-        const std::size_t open = text.find("{{", from);
-        if (open == std::string_view::npos) {
-            return std::nullopt;
-        }
-        const std::size_t close = text.find("}}", open + 2);
-        if (close == std::string_view::npos) {
-            return std::nullopt;
-        }
-        const std::string_view inside = text.substr(open + 2, close - open - 2);
-        const std::size_t bar = inside.find('|');
-        const std::string_view name = trimBlanks(inside.substr(0, bar));
-        if (isFieldName(name) && inside.find("{{") == std::string_view::npos) {
-            FieldRef ref{open, close + 2, std::string(name), std::nullopt};
-            if (bar != std::string_view::npos) {
-                ref.fallback = std::string(inside.substr(bar + 1));
-            }
-            return ref;
-        }
-        from = open + 1;
-    }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
 }
+
+bool isNameCharacter(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0;
+}
+
+// Finds the fields of a text from left to right in time linear in its
+// length, however many "{{" it holds: each search goes on from where the
+// last one stopped instead of scanning the rest of the text again.
+class FieldScanner {
+public:
+    explicit FieldScanner(std::string_view text) : text_(text) {}
+
+    // The next field at or after `from` (`from` never goes back).
+    std::optional<FieldRef> next(std::size_t from) {
+        while (true) {
+            const std::size_t open = text_.find("{{", from);
+            if (open == std::string_view::npos) {
+                return std::nullopt;
+            }
+            const std::size_t inside = open + 2;
+            // The first "}}" after the "{{"; one found for an earlier "{{"
+            // still is unless this "{{" lies past it.
+            if (!closeKnown_ || (close_ != std::string_view::npos && close_ < inside)) {
+                close_ = text_.find("}}", inside);
+                closeKnown_ = true;
+            }
+            if (close_ == std::string_view::npos) {
+                return std::nullopt;
+            }
+            // A field holds no other "{{": the nearest one decides, and the
+            // search for the next field goes on from there.
+            const std::size_t nested = text_.find("{{", inside);
+            if (nested == std::string_view::npos || nested + 2 > close_) {
+                if (std::optional<FieldRef> ref = fieldAt(open, close_)) {
+                    return ref;
+                }
+            }
+            from = open + 1;
+        }
+    }
+
+private:
+    // "{{ name }}" or "{{ name | fallback }}" between `open` and `close`.
+    std::optional<FieldRef> fieldAt(std::size_t open, std::size_t close) const {
+        std::size_t at = open + 2;
+        while (at < close && isBlank(text_[at])) {
+            ++at;
+        }
+        const std::size_t nameBegin = at;
+        while (at < close && isNameCharacter(text_[at])) {
+            ++at;
+        }
+        const std::size_t nameEnd = at;
+        while (at < close && isBlank(text_[at])) {
+            ++at;
+        }
+        if (nameBegin == nameEnd || (at < close && text_[at] != '|')) {
+            return std::nullopt;
+        }
+        FieldRef ref{open, close + 2, std::string(text_.substr(nameBegin, nameEnd - nameBegin)),
+                     std::nullopt};
+        if (at < close) {
+            ref.fallback = std::string(text_.substr(at + 1, close - at - 1));
+        }
+        return ref;
+    }
+
+    std::string_view text_;
+    std::size_t close_ = 0;
+    bool closeKnown_ = false;
+};
 
 bool sameName(std::string_view a, std::string_view b) {
     return store::equalIgnoringAsciiCase(a, b);
@@ -106,7 +150,8 @@ PersonalValues personalValues(const store::Contact& contact) {
 
 std::optional<std::string> unknownPersonalField(std::string_view text) {
     const PersonalValues none;
-    for (std::optional<FieldRef> ref = nextField(text, 0); ref; ref = nextField(text, ref->end)) {
+    FieldScanner fields(text);
+    for (std::optional<FieldRef> ref = fields.next(0); ref; ref = fields.next(ref->end)) {
         if (!valueOf(ref->name, none)) {
             return ref->name;
         }
@@ -118,7 +163,8 @@ std::string fillPersonalFields(std::string_view text, const PersonalValues& valu
                                FieldSyntax syntax) {
     std::string out;
     std::size_t copied = 0;
-    for (std::optional<FieldRef> ref = nextField(text, 0); ref; ref = nextField(text, ref->end)) {
+    FieldScanner fields(text);
+    for (std::optional<FieldRef> ref = fields.next(0); ref; ref = fields.next(ref->end)) {
         const std::optional<std::string> value = valueOf(ref->name, values);
         if (!value) {
             continue;

@@ -138,6 +138,14 @@ private:
             course_->logLine(line);
         }
     }
+    // Why the session failed, unless the session said it already: a run
+    // that logs its dialogue shows the replies, but not the reasons drawn
+    // from them ("The server offers no encryption, ...").
+    void logFailure(const SmtpOutcome& outcome) {
+        if (!course_->loggedInSession(outcome.reason)) {
+            course_->logLine("Failed: " + outcome.reason);
+        }
+    }
     // Handles one outcome; false when the run stops.
     bool handle(std::size_t index, const SmtpOutcome& outcome);
     void stop() { summary_.stoppedEarly = true; }
@@ -173,6 +181,12 @@ bool Run::openJournal() {
     } else if (!plan_.journalFolder.empty()) {
         journal_ = RunJournal::start(plan_.journalFolder, plan_.header, plan_.recipients,
                                      environment_.clock, error);
+        if (journal_ && journal_->healthy() && !plan_.closesJournal.empty()) {
+            // Left open, the old run would still be offered for resuming; a
+            // resume of it skips whom this run delivers to all the same.
+            std::string ignored;
+            RunJournal::close(plan_.closesJournal, journal_->id(), environment_.clock, ignored);
+        }
         if (journal_ && plan_.header.draftPath.empty()) {
             // A message composed in the window exists nowhere else; without
             // the copy the run could not be resumed. Not worth stopping for.
@@ -232,6 +246,12 @@ void Run::record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& 
     attempt.final = final;
     attempt.stamp = stamp;
     attempt.stampNumber = stamp.empty() ? 0 : stampNumber_;
+    if (smtp.messageWritten || outcome == DeliveryOutcome::Delivered) {
+        const std::string& id = smtp.messageId;
+        attempt.messageId = id.size() >= 2 && id.front() == '<' && id.back() == '>'
+                                ? id.substr(1, id.size() - 2)
+                                : id;
+    }
     journal_->attempt(static_cast<std::int32_t>(index + 1), attempt);
 }
 
@@ -302,9 +322,7 @@ bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
     case Verdict::FailedRecipient:
         record(index, DeliveryOutcome::Failed, outcome, true);
         settle(index, DeliveryOutcome::Failed);
-        if (!course_->loggedInSession(outcome.reason)) {
-            log("Failed: " + outcome.reason);
-        }
+        logFailure(outcome);
         return true;
     case Verdict::Deferred: {
         const std::optional<std::int64_t> delay = backoff_.delayAfter(++deferrals_[index]);
@@ -345,9 +363,7 @@ bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
     case Verdict::StopRun:
         record(index, DeliveryOutcome::Failed, outcome, false);
         ++summary_.failed;
-        if (!course_->loggedInSession(outcome.reason)) {
-            log("Failed: " + outcome.reason);
-        }
+        logFailure(outcome);
         stop();
         return false;
     case Verdict::Cancelled:
@@ -464,7 +480,7 @@ SendRunSummary Run::run() {
         plan_.beforeEnd();
     }
     if (journal_) {
-        journal_->end(!summary_.stoppedEarly, summary_.stoppedEarly);
+        journal_->end(!summary_.stoppedEarly, summary_.stoppedEarly, summary_.cancelled);
     }
     if (!plan_.logDialogue) {
         course_->logLine(summaryText(summary_));
@@ -513,9 +529,11 @@ bool asksToSlowDown(std::string_view replyText) {
 
 Verdict classifyOutcome(const SmtpOutcome& outcome) {
     const bool temporary = outcome.replyCode.size() == 3 && outcome.replyCode[0] == '4';
-    const bool slowDown =
-        outcome.replyCode == "421" || ((outcome.replyCode == "451" || outcome.replyCode == "454") &&
-                                       asksToSlowDown(outcome.replyText));
+    // A 4xx to MAIL FROM, whatever its words, is the server holding back
+    // this client for now ("450 4.7.1 Error: too much mail from ...").
+    const bool slowDown = outcome.replyCode == "421" || (temporary && outcome.senderRefused) ||
+                          ((outcome.replyCode == "451" || outcome.replyCode == "454") &&
+                           asksToSlowDown(outcome.replyText));
     switch (outcome.result) {
     case SmtpResult::Delivered:
         return Verdict::Delivered;
@@ -563,10 +581,16 @@ DeliveryPlan retryPlan(const store::Session& session, const RunRecord& run,
                        const std::set<std::optional<DeliveryOutcome>>& outcomes,
                        const std::string& draftPath) {
     DeliveryPlan plan;
+    bool coversTheRest = true;
     for (const JournalRecipient& recipient : run.recipients) {
-        if (outcomes.contains(recipient.outcome())) {
+        if (recipient.deliveredBy.empty() && outcomes.contains(recipient.outcome())) {
             plan.recipients.push_back({recipient.slot, recipient.address});
+        } else if (recipient.open()) {
+            coversTheRest = false;
         }
+    }
+    if (coversTheRest && !run.finished && run.closedBy.empty()) {
+        plan.closesJournal = run.path;
     }
     if (!session.isUntitled()) {
         plan.journalFolder = journalFolder(session.sessionFileName);
@@ -592,7 +616,13 @@ ResumeCheck resumePlan(store::Session& session, const RunRecord& run, const Mess
     plan.lastStampNumber = run.lastStampNumber();
     for (const JournalRecipient& recipient : run.recipients) {
         plan.recipients.push_back({recipient.slot, recipient.address});
-        plan.settled.push_back(recipient.hasFinalOutcome() ? recipient.outcome() : std::nullopt);
+        if (recipient.hasFinalOutcome()) {
+            plan.settled.push_back(recipient.outcome());
+        } else if (!recipient.deliveredBy.empty()) {
+            plan.settled.push_back(DeliveryOutcome::Delivered); // by a later run
+        } else {
+            plan.settled.push_back(std::nullopt);
+        }
     }
     const std::vector<UnsavedStamp> stamps =
         unsavedStamps(run, session.settings().extensions.value(kRunStampsKey));
@@ -619,7 +649,11 @@ std::optional<RunRecord> interruptedRun(const store::Session& session) {
     if (session.isUntitled()) {
         return std::nullopt;
     }
-    return newestUnfinishedRun(journalFolder(session.sessionFileName));
+    std::optional<RunRecord> run = newestUnfinishedRun(journalFolder(session.sessionFileName));
+    if (run && run->damaged()) {
+        return std::nullopt; // nothing to offer: whom it was for is not known
+    }
+    return run;
 }
 
 bool loadRunDraft(const RunRecord& run, MessageDraft& draft, std::string& error) {
@@ -683,19 +717,19 @@ std::string paceText(const RunTally& tally) {
 SendRunSummary retryNotDelivered(store::Session& session, const MessageDraft& draft,
                                  const std::string& runId, const SendRunEnvironment& environment,
                                  RunObserver& observer) {
-    RunRecord run;
-    std::string error;
-    if (session.isUntitled() ||
-        !readRunJournal(journalFolder(session.sessionFileName) + "/" + runId + ".jsonl", run,
-                        error)) {
-        observer.logLine(error.empty() ? "The run's journal cannot be found." : error);
+    std::optional<RunRecord> run;
+    if (!session.isUntitled()) {
+        run = findLinkedRun(journalFolder(session.sessionFileName), runId);
+    }
+    if (!run || run->damaged()) {
+        observer.logLine(run ? damagedJournalText(*run) : "The run's journal cannot be found.");
         observer.progress(kFinishedLabel);
         observer.sendingChanged(false);
         return {};
     }
     const DeliveryPlan plan = retryPlan(
-        session, run, draft, {DeliveryOutcome::Deferred, DeliveryOutcome::Failed, std::nullopt},
-        run.draftPath);
+        session, *run, draft, {DeliveryOutcome::Deferred, DeliveryOutcome::Failed, std::nullopt},
+        run->draftPath);
     return runDelivery(session, draft, plan, environment, observer);
 }
 

@@ -47,7 +47,10 @@ struct DeliveryPlan {
     std::vector<std::optional<DeliveryOutcome>> settled;
     std::string journalFolder; // a new journal goes here; "" : the run keeps none
     RunHeader header;
-    std::string resumeJournal;        // a resumed run appends to this journal instead
+    std::string resumeJournal; // a resumed run appends to this journal instead
+    // A retry that takes over every recipient its run had left closes that
+    // run's journal (so it is not offered for resuming) once its own is written.
+    std::string closesJournal;
     bool forced = false;              // a resume that sends a changed draft
     std::int32_t lastStampNumber = 0; // a resumed run numbers its stamps on from here
     bool logDialogue = false;         // a run to one typed address logs its dialogue
@@ -63,7 +66,8 @@ DeliveryPlan newRunPlan(const store::Session& session, const MessageDraft& draft
                         const std::string& draftPath);
 
 // The recipients of `run` whose outcome is in `outcomes` (nothing in the
-// set: not attempted), as a new run that retries it.
+// set: not attempted), as a new run that retries it; never one a later run
+// delivered to (`run` as findLinkedRun reads it).
 DeliveryPlan retryPlan(const store::Session& session, const RunRecord& run,
                        const MessageDraft& draft,
                        const std::set<std::optional<DeliveryOutcome>>& outcomes,
@@ -73,7 +77,8 @@ enum class ResumeCheck {
     Ready,
     DraftChanged, // the draft's content is not what the run sent: refuse unless forced
 };
-// Continues `run`: the recipients without a final outcome. The stamps the
+// Continues `run`: the recipients without a final outcome that no later run
+// delivered to (`run` as newestUnfinishedRun reads it). The stamps the
 // journal holds for deliveries but that never reached a saved session are
 // applied to `session` now (the contact at that slot still has the address).
 ResumeCheck resumePlan(store::Session& session, const RunRecord& run, const MessageDraft& draft,

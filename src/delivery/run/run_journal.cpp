@@ -11,9 +11,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace velmora::delivery {
 
@@ -111,19 +113,26 @@ void applyLine(const JsonObject& line, RunRecord& record, bool& sawHeader) {
         attempt.final = line.boolean("final");
         attempt.stamp = line.text("stamp");
         attempt.stampNumber = static_cast<std::int32_t>(line.integer("stampNumber"));
+        attempt.messageId = line.text("messageId");
         recipient.attempts.push_back(std::move(attempt));
         return;
     }
     if (type == "resume") {
         record.finished = false;
         record.stoppedEarly = false;
+        record.cancelled = false;
         record.endedAt.clear();
         return;
     }
     if (type == "end") {
         record.finished = line.boolean("finished");
         record.stoppedEarly = line.boolean("stoppedEarly");
+        record.cancelled = line.boolean("cancelled"); // absent before runs were told apart
         record.endedAt = line.text("at");
+        return;
+    }
+    if (type == "closed") {
+        record.closedBy = line.text("by");
     }
 }
 
@@ -208,6 +217,20 @@ std::int32_t RunRecord::lastStampNumber() const {
     return last;
 }
 
+bool RunRecord::open() const {
+    if (finished || cancelled || !closedBy.empty()) {
+        return false;
+    }
+    return damaged() || std::any_of(recipients.begin(), recipients.end(),
+                                    [](const JournalRecipient& r) { return r.open(); });
+}
+
+std::string damagedJournalText(const RunRecord& run) {
+    return "The journal of run " + run.id + " is damaged: its recipient list stops at " +
+           std::to_string(run.recipients.size()) + " of " + std::to_string(run.planned) +
+           " recipients. It cannot be resumed or retried.";
+}
+
 std::string runStampsMarker(const std::string& runId, std::int32_t stampNumber) {
     return runId + ":" + std::to_string(stampNumber);
 }
@@ -281,6 +304,62 @@ bool readRunJournal(const std::string& path, RunRecord& record, std::string& err
     return true;
 }
 
+namespace {
+
+std::string addressKey(std::string_view address) {
+    return store::toLowerAscii(store::trimSpaces(address));
+}
+
+// `later` retries `run`, directly or through retries of it.
+bool retries(const RunRecord& later, const RunRecord& run,
+             const std::map<std::string, const RunRecord*>& byId) {
+    const RunRecord* at = &later;
+    for (std::size_t hops = 0; at != nullptr && hops <= byId.size(); ++hops) {
+        if (at->retryOf.empty()) {
+            return false;
+        }
+        if (at->retryOf == run.id) {
+            return true;
+        }
+        const auto next = byId.find(at->retryOf);
+        at = next == byId.end() ? nullptr : next->second;
+    }
+    return false;
+}
+
+} // namespace
+
+void linkToLaterRuns(RunRecord& run, const std::vector<RunRecord>& runs) {
+    std::map<std::string, const RunRecord*> byId;
+    for (const RunRecord& other : runs) {
+        byId.emplace(other.id, &other);
+    }
+    std::unordered_map<std::string, std::string> deliveredBy; // address -> the earliest such run
+    for (const RunRecord& later : runs) {
+        if (later.id <= run.id ||
+            (later.draftDigest != run.draftDigest && !retries(later, run, byId))) {
+            continue;
+        }
+        for (const JournalRecipient& recipient : later.recipients) {
+            const bool got = std::any_of(
+                recipient.attempts.begin(), recipient.attempts.end(),
+                [](const JournalAttempt& a) { return a.outcome == DeliveryOutcome::Delivered; });
+            if (got) {
+                deliveredBy.emplace(addressKey(recipient.address), later.id);
+            }
+        }
+    }
+    if (deliveredBy.empty()) {
+        return;
+    }
+    for (JournalRecipient& recipient : run.recipients) {
+        const auto found = deliveredBy.find(addressKey(recipient.address));
+        if (found != deliveredBy.end()) {
+            recipient.deliveredBy = found->second;
+        }
+    }
+}
+
 std::vector<RunRecord> readRunJournals(const std::string& folder) {
     std::vector<RunRecord> runs;
     std::error_code ec;
@@ -321,11 +400,28 @@ std::optional<RunRecord> findRunJournal(const std::string& folder, const std::st
     return std::nullopt;
 }
 
+std::optional<RunRecord> findLinkedRun(const std::string& folder, const std::string& id) {
+    const std::vector<RunRecord> runs = readRunJournals(folder);
+    for (const RunRecord& run : runs) {
+        if (run.id == id) {
+            RunRecord linked = run;
+            linkToLaterRuns(linked, runs);
+            return linked;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<RunRecord> newestUnfinishedRun(const std::string& folder) {
-    std::vector<RunRecord> runs = readRunJournals(folder);
+    const std::vector<RunRecord> runs = readRunJournals(folder);
     for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
-        if (!it->finished && it->planComplete()) {
-            return std::move(*it);
+        if (it->finished || it->cancelled || !it->closedBy.empty()) {
+            continue;
+        }
+        RunRecord linked = *it;
+        linkToLaterRuns(linked, runs);
+        if (linked.open()) {
+            return linked;
         }
     }
     return std::nullopt;
@@ -481,6 +577,25 @@ void RunJournal::tick() {
     }
 }
 
+bool RunJournal::close(const std::string& path, const std::string& byRun, const store::Clock& clock,
+                       std::string& error) {
+    std::unique_ptr<RunJournal> journal = reopen(path, clock, error);
+    if (!journal) {
+        return false;
+    }
+    journal->write(JsonLineWriter()
+                       .add("type", "closed")
+                       .add("at", isoLocalTime(clock.now()))
+                       .add("by", byRun)
+                       .line());
+    journal->sync();
+    if (!journal->healthy()) {
+        error = journal->error();
+        return false;
+    }
+    return true;
+}
+
 void RunJournal::resumed(const std::string& digest, bool forced) {
     write(JsonLineWriter()
               .add("type", "resume")
@@ -503,16 +618,20 @@ void RunJournal::attempt(std::int32_t index, const JournalAttempt& attempt) {
     if (!attempt.stamp.empty()) {
         line.add("stamp", attempt.stamp).add("stampNumber", attempt.stampNumber);
     }
+    if (!attempt.messageId.empty()) {
+        line.add("messageId", attempt.messageId);
+    }
     write(line.line());
     tick();
 }
 
-void RunJournal::end(bool finished, bool stoppedEarly) {
+void RunJournal::end(bool finished, bool stoppedEarly, bool cancelled) {
     write(JsonLineWriter()
               .add("type", "end")
               .add("at", isoLocalTime(clock_.now()))
               .add("finished", finished)
               .add("stoppedEarly", stoppedEarly)
+              .add("cancelled", cancelled)
               .line());
     sync();
 }

@@ -40,6 +40,9 @@ struct JournalAttempt {
     bool final = false;
     std::string stamp;            // delivered to a contact: the "%mm/%dd/%yyyy" it was stamped with
     std::int32_t stampNumber = 0; // 1, 2, ... for the run's stamps in order; 0 without one
+    // The message's Message-ID without brackets ("" in older journals), so
+    // that a bounce or a reply quoting it finds the contact.
+    std::string messageId;
 };
 
 struct JournalRecipient {
@@ -49,6 +52,12 @@ struct JournalRecipient {
     std::vector<JournalAttempt> attempts;
 
     bool hasFinalOutcome() const { return !attempts.empty() && attempts.back().final; }
+    // A later run of the same draft (the same content, or a retry of this
+    // run) delivered to this address; filled in when the session's runs are
+    // read together, never from this run's own journal.
+    std::string deliveredBy;
+    // Still to be sent to: no final outcome here, and no later run delivered it.
+    bool open() const { return !hasFinalOutcome() && deliveredBy.empty(); }
     // The last attempt that said something (a cancelled one does not);
     // nothing when none did: the recipient was not attempted.
     std::optional<DeliveryOutcome> outcome() const;
@@ -76,6 +85,8 @@ struct RunRecord {
     bool finished = false;
     std::string endedAt; // the last "end" line's time; "" when it has none (a crash)
     bool stoppedEarly = false;
+    bool cancelled = false; // the user stopped it: it is not offered for resuming
+    std::string closedBy;   // a retry run that took over every recipient left
     std::vector<JournalRecipient> recipients;
     std::int32_t planned = 0; // recipients the header announced
     bool tornTail = false;    // the last line was cut short (a crash while writing it)
@@ -85,6 +96,13 @@ struct RunRecord {
     // The whole list reached the journal. A run killed while writing it has
     // sent nothing and is not resumed.
     bool planComplete() const { return static_cast<std::int32_t>(recipients.size()) == planned; }
+    // A journal cut inside its recipient list is damaged: it is listed and
+    // shown with what it holds, but never resumed or retried, since whom it
+    // was meant for is not known.
+    bool damaged() const { return !planComplete(); }
+    // Not finished, not cancelled, not closed by a retry, and someone is
+    // left (a damaged journal counts as having someone left).
+    bool open() const;
     // The highest stamp number the journal holds.
     std::int32_t lastStampNumber() const;
 };
@@ -110,16 +128,29 @@ std::string draftCopyPath(const std::string& journalPath);
 // The folder of a session's journals: "campaign.qmz" -> "campaign.qmz.runs".
 std::string journalFolder(const std::string& sessionPath);
 
+// "The journal of run ID is damaged: its recipient list stops at N of M
+// recipients. It cannot be resumed or retried."
+std::string damagedJournalText(const RunRecord& run);
+
 // Reads one journal. Lines it cannot read (the torn last line a crash
 // leaves) are skipped. False with `error` when the file cannot be read or
 // holds no run header.
 bool readRunJournal(const std::string& path, RunRecord& record, std::string& error);
 // Every readable journal of the folder, oldest first (run ids sort by time).
 std::vector<RunRecord> readRunJournals(const std::string& folder);
+// Fills in the deliveredBy of `run` from the session's `runs` (as
+// readRunJournals reads them). A later run counts when it sends the same
+// content or retries the run (or a retry of it).
+void linkToLaterRuns(RunRecord& run, const std::vector<RunRecord>& runs);
 // The run with this id. Its journal is named after it, so only that file is
 // read; a journal renamed by hand is still found by reading the others.
+// Alone, it knows nothing of later runs.
 std::optional<RunRecord> findRunJournal(const std::string& folder, const std::string& id);
-// The newest run of the folder that is not finished (and whose list is complete).
+// The run with this id, read with the rest of the folder so that it knows
+// what later runs delivered: what a retry plans from.
+std::optional<RunRecord> findLinkedRun(const std::string& folder, const std::string& id);
+// The newest open run of the folder (see RunRecord::open), damaged or not:
+// the one a resume continues or, when damaged, reports.
 std::optional<RunRecord> newestUnfinishedRun(const std::string& folder);
 
 // A digest (SHA-256, hex) of what a draft sends: From, subject, body,
@@ -163,6 +194,11 @@ public:
     const std::string& id() const { return id_; }
     const std::string& path() const { return path_; }
 
+    // Opens an existing journal only to note that retry run `byRun` took
+    // over every recipient it had left; false with `error` when it cannot.
+    static bool close(const std::string& path, const std::string& byRun, const store::Clock& clock,
+                      std::string& error);
+
     void resumed(const std::string& draftDigest, bool forced);
     void attempt(std::int32_t index, const JournalAttempt& attempt);
     // Syncs when the oldest unsynced line is kSyncBatchMs old.
@@ -170,7 +206,7 @@ public:
     // Syncs now.
     void flush() { sync(); }
     // The run reports its end: written and synced before it does.
-    void end(bool finished, bool stoppedEarly);
+    void end(bool finished, bool stoppedEarly, bool cancelled = false);
 
     // False once a write or sync failed: the run must stop, since outcomes
     // it cannot record could be sent twice.

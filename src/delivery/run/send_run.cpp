@@ -2,6 +2,7 @@
 
 #include "delivery/international_address.h"
 #include "delivery/message/message_builder.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/run/delivery_run.h"
 #include "delivery/run/run_session.h"
 #include "delivery/run/send_list.h"
@@ -20,6 +21,9 @@ namespace {
 SmtpSessionRequest baseRequest(const store::Session& session, const SendRunEnvironment& environment,
                                bool logDialogue) {
     SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
+    if (environment.tokens != nullptr && usesOAuth(session.settings())) {
+        signInWithTokens(request, session.settings(), *environment.tokens);
+    }
     request.logDialogue = logDialogue;
     request.pipelining = true;
     return request;
@@ -64,6 +68,36 @@ bool stopsRun(const SmtpOutcome& outcome) {
     }
     return true;
 }
+
+// Passes everything on and remembers what was logged, so that a failure's
+// reason is logged once: the session logs some itself (a time-out, a
+// connection that cannot be made), not those it draws from replies.
+class LoggedLines final : public RunObserver {
+public:
+    explicit LoggedLines(RunObserver& inner) : inner_(inner) {}
+    void logLine(const std::string& text) override {
+        logged_.push_back(text);
+        inner_.logLine(text);
+    }
+    void progress(const std::string& label) override { inner_.progress(label); }
+    bool cancelRequested() override { return inner_.cancelRequested(); }
+    void pumpEvents() override { inner_.pumpEvents(); }
+    void progressRange(int maximum) override { inner_.progressRange(maximum); }
+    void advanceProgress() override { inner_.advanceProgress(); }
+    void sendingChanged(bool sending) override { inner_.sendingChanged(sending); }
+    void tallyChanged(const RunTally& tally) override { inner_.tallyChanged(tally); }
+
+    void logFailure(const SmtpOutcome& outcome) {
+        if (outcome.result == SmtpResult::Failed && !outcome.reason.empty() &&
+            std::find(logged_.begin(), logged_.end(), outcome.reason) == logged_.end()) {
+            logLine("Failed: " + outcome.reason);
+        }
+    }
+
+private:
+    RunObserver& inner_;
+    std::vector<std::string> logged_;
+};
 
 void reportRunEnded(RunObserver& observer) {
     observer.progress(kFinishedLabel);
@@ -296,6 +330,10 @@ SmtpOutcome RunConnection::send(OutgoingMessage message) {
     }
     message.recipient = recipient.address;
     message.senderAddress = withAsciiDomain(message.senderAddress).address;
+    if (message.messageId.empty()) {
+        message.messageId = messageId(message.senderAddress, environment_.randomBytes);
+    }
+    const std::string sentId = message.messageId;
     request_.message = std::move(message);
     attachmentProblem_.clear();
     SmtpOutcome outcome = session_ && session_->held() ? overHeldConnection() : overNewConnection();
@@ -308,6 +346,7 @@ SmtpOutcome RunConnection::send(OutgoingMessage message) {
         }
         outcome = notSent(SmtpResult::Failed, attachmentProblem_);
     }
+    outcome.messageId = sentId;
     return outcome;
 }
 
@@ -380,7 +419,8 @@ SendRunSummary sendPreview(const store::Session& session, const MessageDraft& dr
         summary.failed = 1;
         summary.stoppedEarly = true;
     } else {
-        RunConnection connection(baseRequest(session, environment, true), environment, observer, 1);
+        LoggedLines logged(observer);
+        RunConnection connection(baseRequest(session, environment, true), environment, logged, 1);
         observer.progress(previewLabel(recipient));
         observer.sendingChanged(true);
         observer.advanceProgress();
@@ -389,6 +429,7 @@ SendRunSummary sendPreview(const store::Session& session, const MessageDraft& dr
             session, draft,
             recipientValues(session, contactSlotWithAddress(session, recipient), recipient));
         const SmtpOutcome outcome = connection.send(std::move(message));
+        logged.logFailure(outcome);
         addToSummary(summary, outcome);
         summary.stoppedEarly = stopsRun(outcome);
     }

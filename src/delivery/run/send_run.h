@@ -21,6 +21,8 @@
 
 namespace velmora::delivery {
 
+class AccessTokens;
+
 // A fresh, unconnected connection for each SMTP session of a run.
 using ConnectionFactory = std::function<std::unique_ptr<Connection>()>;
 // TCP connections: what the program and the command-line tool use.
@@ -39,6 +41,8 @@ struct SendRunEnvironment {
     // Waits while a run has nothing to do (a back-off, the rate limit); a
     // real sleep when empty. Tests advance their clock instead.
     std::function<void(int milliseconds)> sleep = {};
+    // The session's OAuth tokens, when it signs in with them (usesOAuth).
+    AccessTokens* tokens = nullptr;
 };
 
 // A run needs a server and a port (the Compose command refuses without them).

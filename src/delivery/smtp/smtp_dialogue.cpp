@@ -2,7 +2,8 @@
 
 #include "delivery/international_address.h"
 #include "delivery/message/mime_text.h"
-#include "delivery/untrusted_text.h"
+#include "delivery/run/json_line.h"
+#include "store/untrusted_text.h"
 
 #include <algorithm>
 
@@ -44,9 +45,42 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
     return out;
 }
 
+int base64Digit(char c) {
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 26;
+    }
+    if (c >= '0' && c <= '9') {
+        return c - '0' + 52;
+    }
+    return c == '+' ? 62 : c == '/' ? 63 : -1;
+}
+
+// Decodes as far as the text is Base64; the server's challenge is only shown.
+std::string fromBase64(std::string_view text) {
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        const int digit = base64Digit(c);
+        if (digit < 0) {
+            break;
+        }
+        bits = (bits << 6U) | static_cast<unsigned>(digit);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out.push_back(static_cast<char>((bits >> static_cast<unsigned>(count)) & 0xFFU));
+        }
+    }
+    return out;
+}
+
 std::string unsafeAddressText(const std::string& address) {
-    return "The address \"" + headerSafe(address) +
-           "\" holds a line break, a NUL, \"<\" or \">\" and cannot be sent to the server.";
+    return "The address \"" + store::printableText(address) +
+           "\" holds a control character, \"<\" or \">\" and cannot be sent to the server.";
 }
 
 } // namespace
@@ -71,11 +105,56 @@ SmtpAuthMechanism smtpAuthMechanismNamed(std::string_view name) {
     if (name == "login") {
         return SmtpAuthMechanism::Login;
     }
+    if (name == "xoauth2") {
+        return SmtpAuthMechanism::XOAuth2;
+    }
+    if (name == "oauthbearer") {
+        return SmtpAuthMechanism::OAuthBearer;
+    }
     return SmtpAuthMechanism::Auto;
 }
 
+std::string xoauth2Response(std::string_view login, std::string_view token) {
+    return "user=" + std::string(login) +
+           "\x01"
+           "auth=Bearer " +
+           std::string(token) + "\x01\x01";
+}
+
+std::string oauthBearerResponse(std::string_view login, std::string_view host, int port,
+                                std::string_view token) {
+    // A "," or "=" in the login would end the field: RFC 5801 escapes them.
+    std::string escaped;
+    for (const char c : login) {
+        escaped += c == ',' ? "=2C" : c == '=' ? "=3D" : std::string(1, c);
+    }
+    return "n,a=" + escaped + ",\x01host=" + std::string(host) +
+           "\x01port=" + std::to_string(port) +
+           "\x01"
+           "auth=Bearer " +
+           std::string(token) + "\x01\x01";
+}
+
+std::string oauthRefusedText(std::string_view challenge, const SmtpReply& reply) {
+    std::string text = "The server refused the sign-in token";
+    const std::optional<JsonObject> details = parseJsonLine(fromBase64(challenge));
+    const std::string status = details ? details->text("status") : "";
+    const std::string scope = details ? details->text("scope") : "";
+    if (!status.empty() || !scope.empty()) {
+        text += " (status " + store::printableText(status.empty() ? "unknown" : status);
+        if (!scope.empty()) {
+            text += "; it needs the permission " + store::printableText(scope);
+        }
+        text += ")";
+    } else {
+        text += " (" + reply.code + " " + store::printableText(reply.text()) + ")";
+    }
+    return text + " even after it was renewed. Sign in again.";
+}
+
 bool isSafeEnvelopeAddress(std::string_view address) {
-    return address.find_first_of(std::string_view("\r\n\0<>", 5)) == std::string_view::npos;
+    return address.find_first_of("<>") == std::string_view::npos &&
+           !store::hasControlCharacter(address);
 }
 
 SmtpDialogue::SmtpDialogue(SmtpDialogueSetup setup) : setup_(std::move(setup)) {
@@ -111,7 +190,7 @@ void SmtpDialogue::settle(SmtpResult result, std::string reason, const SmtpReply
     outcome_.reason = std::move(reason);
     if (reply != nullptr) {
         outcome_.replyCode = reply->code;
-        outcome_.replyText = safeServerText(reply->text());
+        outcome_.replyText = store::printableText(reply->text());
     }
 }
 
@@ -125,7 +204,7 @@ void SmtpDialogue::refuse(SmtpResult result, std::string_view what, const SmtpRe
                           SmtpStep& step) {
     settle(result,
            "The server refused " + std::string(what) + ": " + reply.code + " " +
-               safeServerText(reply.text()),
+               store::printableText(reply.text()),
            &reply);
     // Only a refusal of this recipient or message leaves the session usable.
     endTransaction(step, result != SmtpResult::Rejected);
@@ -169,10 +248,37 @@ void SmtpDialogue::fail(std::string reason, SmtpStep& step) {
     send(step, "QUIT", SmtpState::Closing);
 }
 
+void SmtpDialogue::protocolError(const std::string& reason, SmtpStep& step) {
+    settle(SmtpResult::Failed, reason);
+    step.problem = reason;
+    state_ = SmtpState::Done;
+}
+
+bool SmtpDialogue::greetedWithTls(std::string_view bytes) {
+    if (state_ != SmtpState::AwaitGreeting || encrypted_ || firstBytes_.size() >= 2) {
+        return false;
+    }
+    firstBytes_.append(bytes.substr(0, 2 - firstBytes_.size()));
+    // A TLS record starts with its type (0x15 alert, 0x16 handshake) and
+    // the major version 3; no SMTP greeting does.
+    return firstBytes_.size() == 2 && (firstBytes_[0] == '\x15' || firstBytes_[0] == '\x16') &&
+           firstBytes_[1] == '\x03';
+}
+
 SmtpStep SmtpDialogue::received(std::string_view bytes) {
     SmtpStep step;
     if (finished() || state_ == SmtpState::AwaitTls) {
         return step; // nothing read before the handshake may count as a reply
+    }
+    if (greetedWithTls(bytes)) {
+        protocolError(kPortExpectsTlsText, step);
+        return step;
+    }
+    if (state_ == SmtpState::SendingMessage && !bytes.empty()) {
+        // Nothing is due until the end of the data: a reply now is not the
+        // server taking the message.
+        protocolError(kEarlyReplyText, step);
+        return step;
     }
     reader_.feed(bytes);
     process(step);
@@ -224,9 +330,11 @@ void SmtpDialogue::process(SmtpStep& step) {
         }
     }
     if (reader_.failed() && !finished()) {
-        settle(SmtpResult::Failed, reader_.error());
-        step.problem = reader_.error();
-        state_ = SmtpState::Done;
+        protocolError(reader_.error(), step);
+    }
+    if (state_ == SmtpState::SendingMessage && reader_.hasPartialReply()) {
+        // Bytes that came with the 354 (a 250 among them) answer nothing we sent.
+        protocolError(kEarlyReplyText, step);
     }
     step.writeMessage = state_ == SmtpState::SendingMessage;
 }
@@ -298,33 +406,49 @@ void SmtpDialogue::startLogin(SmtpStep& step) {
         return std::find(authMechanisms_.begin(), authMechanisms_.end(), mechanism) !=
                authMechanisms_.end();
     };
+    const SmtpAuthMechanism chosen = setup_.mechanism;
+    const bool oauth = chosen == SmtpAuthMechanism::XOAuth2 ||
+                       chosen == SmtpAuthMechanism::OAuthBearer ||
+                       (chosen == SmtpAuthMechanism::Auto && !setup_.accessToken.empty());
     std::string mechanism;
-    if (setup_.security == SmtpSecurity::None) {
+    std::string wanted;
+    if (oauth) {
+        if (setup_.accessToken.empty()) {
+            return fail(kNotSignedInText, step);
+        }
+        wanted = chosen == SmtpAuthMechanism::XOAuth2       ? "XOAUTH2"
+                 : chosen == SmtpAuthMechanism::OAuthBearer ? "OAUTHBEARER"
+                                                            : "OAUTHBEARER or XOAUTH2";
+        mechanism = chosen == SmtpAuthMechanism::Auto ? (offered("OAUTHBEARER") ? "OAUTHBEARER"
+                                                         : offered("XOAUTH2")   ? "XOAUTH2"
+                                                                                : "")
+                                                      : (offered(wanted) ? wanted : "");
+    } else if (setup_.security == SmtpSecurity::None) {
         // The old dialogue's AUTH LOGIN, unless the server plainly wants PLAIN.
-        mechanism = setup_.mechanism == SmtpAuthMechanism::Plain ||
-                            (setup_.mechanism == SmtpAuthMechanism::Auto && offered("PLAIN") &&
-                             !offered("LOGIN"))
+        mechanism = chosen == SmtpAuthMechanism::Plain || (chosen == SmtpAuthMechanism::Auto &&
+                                                           offered("PLAIN") && !offered("LOGIN"))
                         ? "PLAIN"
                         : "LOGIN";
-    } else if (setup_.mechanism == SmtpAuthMechanism::Auto) {
-        mechanism = offered("PLAIN") ? "PLAIN" : offered("LOGIN") ? "LOGIN" : "";
     } else {
-        mechanism = setup_.mechanism == SmtpAuthMechanism::Plain ? "PLAIN" : "LOGIN";
-        if (!offered(mechanism)) {
-            mechanism.clear();
-        }
+        wanted = chosen == SmtpAuthMechanism::Auto    ? "PLAIN or LOGIN"
+                 : chosen == SmtpAuthMechanism::Plain ? "PLAIN"
+                                                      : "LOGIN";
+        mechanism = chosen == SmtpAuthMechanism::Auto ? (offered("PLAIN")   ? "PLAIN"
+                                                         : offered("LOGIN") ? "LOGIN"
+                                                                            : "")
+                                                      : (offered(wanted) ? wanted : "");
     }
     if (mechanism.empty()) {
-        const std::string wanted = setup_.mechanism == SmtpAuthMechanism::Auto    ? "PLAIN or LOGIN"
-                                   : setup_.mechanism == SmtpAuthMechanism::Plain ? "PLAIN"
-                                                                                  : "LOGIN";
         return fail(authMechanisms_.empty()
                         ? "The server offers no login method (its EHLO reply names no AUTH)."
-                        : "The server does not offer the login method " + wanted +
-                              "; it offers: " + safeServerText(joined(authMechanisms_, " ")) + ".",
+                        : "The server does not offer the login method " + wanted + "; it offers: " +
+                              store::printableText(joined(authMechanisms_, " ")) + ".",
                     step);
     }
     authMechanism_ = mechanism;
+    if (oauth) {
+        return sendOAuth(step);
+    }
     if (mechanism == "PLAIN") {
         std::string credentials;
         credentials.push_back('\0');
@@ -334,6 +458,50 @@ void SmtpDialogue::startLogin(SmtpStep& step) {
         return send(step, "AUTH PLAIN " + base64String(credentials), SmtpState::AwaitAuthResult);
     }
     send(step, "AUTH LOGIN", SmtpState::AwaitAuthChallenge);
+}
+
+void SmtpDialogue::sendOAuth(SmtpStep& step) {
+    const std::string response = authMechanism_ == "XOAUTH2"
+                                     ? xoauth2Response(setup_.userName, setup_.accessToken)
+                                     : oauthBearerResponse(setup_.userName, setup_.serverName,
+                                                           setup_.serverPort, setup_.accessToken);
+    oauthChallenge_.clear();
+    send(step, "AUTH " + authMechanism_ + " " + base64String(response),
+         SmtpState::AwaitOAuthResult);
+}
+
+void SmtpDialogue::oauthRefused(const SmtpReply& reply, SmtpStep& step) {
+    if (reply.code != "535" || tokenRefreshed_) {
+        // Not a refused token (or a renewed one refused again): the caller
+        // must not renew and try forever.
+        settle(SmtpResult::Failed,
+               reply.code == "535" ? oauthRefusedText(oauthChallenge_, reply)
+                                   : "The server refused the login: " + reply.code + " " +
+                                         store::printableText(reply.text()),
+               &reply);
+        return send(step, "QUIT", SmtpState::Closing);
+    }
+    state_ = SmtpState::AwaitFreshToken;
+    step.refreshToken = true;
+}
+
+SmtpStep SmtpDialogue::tokenRefreshed(std::string token) {
+    SmtpStep step;
+    if (state_ == SmtpState::AwaitFreshToken) {
+        tokenRefreshed_ = true;
+        setup_.accessToken = std::move(token);
+        sendOAuth(step);
+        process(step);
+    }
+    return step;
+}
+
+SmtpStep SmtpDialogue::tokenRefreshFailed(const std::string& reason) {
+    SmtpStep step;
+    if (state_ == SmtpState::AwaitFreshToken) {
+        fail(reason, step);
+    }
+    return step;
 }
 
 void SmtpDialogue::loginDone(SmtpStep& step) {
@@ -421,7 +589,7 @@ void SmtpDialogue::refused(const SmtpReply& reply, SmtpStep& step) {
         if ((code == "500" || code == "502") && setup_.security != SmtpSecurity::StartTls) {
             if (login()) {
                 return fail("The server does not understand EHLO (" + code + " " +
-                                safeServerText(reply.text()) +
+                                store::printableText(reply.text()) +
                                 "), so no login is possible; the password was not sent.",
                             step);
             }
@@ -442,10 +610,14 @@ void SmtpDialogue::refused(const SmtpReply& reply, SmtpStep& step) {
     case SmtpState::AwaitPasswordChallenge:
     case SmtpState::AwaitAuthResult:
         return refuse(SmtpResult::Failed, "the login", reply, step);
+    case SmtpState::AwaitOAuthResult:
+    case SmtpState::AwaitOAuthRefusal:
+        return oauthRefused(reply, step);
     case SmtpState::AwaitRsetReply:
         return refuse(SmtpResult::Failed, "RSET", reply, step);
     case SmtpState::AwaitMailFromReply:
         // A refused sender (or a 530 "authentication required") meets every recipient.
+        outcome_.senderRefused = !settled_;
         return refuse(SmtpResult::Failed, "the sender", reply, step);
     default:
         break;
@@ -515,6 +687,18 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
         if (code == "235") {
             loggedIn_ = true;
             loginDone(step);
+        }
+        return;
+    case SmtpState::AwaitOAuthResult:
+        if (code == "235") {
+            loggedIn_ = true;
+            loginDone(step);
+        } else if (code == "334") {
+            // The error challenge: an empty response (XOAUTH2) or a lone
+            // 0x01 (OAUTHBEARER, RFC 7628) asks for the closing 535.
+            oauthChallenge_ = reply.text();
+            send(step, authMechanism_ == "XOAUTH2" ? "" : base64String("\x01"),
+                 SmtpState::AwaitOAuthRefusal);
         }
         return;
     case SmtpState::AwaitHeloReply:

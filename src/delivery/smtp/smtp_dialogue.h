@@ -18,6 +18,9 @@ enum class SmtpState {
     AwaitAuthChallenge,     // "AUTH LOGIN" was sent; waits for the first 334
     AwaitPasswordChallenge, // the user name was sent; waits for the second 334
     AwaitAuthResult,        // the password was sent; waits for 235
+    AwaitOAuthResult,       // "AUTH XOAUTH2/OAUTHBEARER" was sent; waits for 235, 334 or 535
+    AwaitOAuthRefusal,      // the error challenge was answered; waits for the 535
+    AwaitFreshToken,        // the token was refused once: tokenRefreshed() or tokenRefreshFailed()
     AwaitHeloReply,         // "HELO " was sent; waits for 250
     AwaitRsetReply,         // "RSET" was sent before another message; waits for 250
     AwaitMailFromReply,     // "MAIL FROM: <...>" was sent; waits for 250
@@ -47,6 +50,7 @@ enum class SmtpResult {
 
 struct SmtpOutcome {
     SmtpResult result = SmtpResult::Failed;
+    std::string messageId; // the Message-ID the message went out with
     std::string replyCode; // the refusing reply's code, when a reply decided
     std::string replyText; // and its text, safe to show
     std::string reason;    // for the user: why it was not delivered ("" when delivered)
@@ -61,6 +65,9 @@ struct SmtpOutcome {
     bool reusedConnection = false;
     // The message's data was written in full (only its reply may be missing).
     bool messageWritten = false;
+    // The deciding reply refused MAIL FROM: a 4xx there is the server asking
+    // the whole run to wait (a rate limit), not a fault of this recipient.
+    bool senderRefused = false;
 };
 
 // How the session protects itself (the smtpSecurity setting).
@@ -71,7 +78,8 @@ enum class SmtpSecurity {
     None,     // no TLS: HELO without login, "Ehlo" and AUTH LOGIN with it
 };
 // How the session logs in (the smtpAuthMechanism setting).
-enum class SmtpAuthMechanism { Auto, Plain, Login };
+// Auto signs in with OAuth (OAUTHBEARER, else XOAUTH2) when an access token is given.
+enum class SmtpAuthMechanism { Auto, Plain, Login, XOAuth2, OAuthBearer };
 
 // The setting's text ("auto", "starttls", ...) as a mode; Auto for anything else.
 SmtpSecurity smtpSecurityNamed(std::string_view name);
@@ -82,6 +90,11 @@ struct SmtpDialogueSetup {
     std::string hostName; // our name for HELO/EHLO ("localhost" when empty)
     std::string userName; // empty: no login
     std::string password;
+    // Signed in with OAuth: the access token stands in for the password.
+    std::string accessToken;
+    // The server as the user named it, for OAUTHBEARER's host and port.
+    std::string serverName;
+    int serverPort = 0;
     std::string senderAddress; // MAIL FROM
     std::string recipient;     // RCPT TO
     SmtpSecurity security = SmtpSecurity::None;
@@ -105,9 +118,20 @@ struct SmtpStep {
     // call tlsStarted() or tlsFailed().
     bool startTls = false;
     std::string problem; // the server sent something that is not SMTP; the dialogue ended
+    // The server refused the access token: get a fresh one, then call
+    // tokenRefreshed() or tokenRefreshFailed().
+    bool refreshToken = false;
 };
 
-// True when `address` can go into MAIL FROM or RCPT TO: no CR, LF, NUL, "<" or ">".
+// The initial responses of the two OAuth mechanisms, before Base64.
+std::string xoauth2Response(std::string_view login, std::string_view token);
+std::string oauthBearerResponse(std::string_view login, std::string_view host, int port,
+                                std::string_view token);
+// Plain words for a refused token: the status and scope from the server's
+// error challenge (Base64 JSON; may be empty) or else its reply.
+std::string oauthRefusedText(std::string_view challenge, const SmtpReply& reply);
+
+// True when `address` can go into MAIL FROM or RCPT TO: no control character, "<" or ">".
 bool isSafeEnvelopeAddress(std::string_view address);
 
 // Texts of the security and login rules.
@@ -115,6 +139,11 @@ inline constexpr const char* kNoEncryptionText =
     "The server offers no encryption, so the password was not sent. Choose Security \"None\" in "
     "the delivery settings to send it unencrypted.";
 inline constexpr const char* kNoStartTlsText = "The server does not offer STARTTLS.";
+inline constexpr const char* kEarlyReplyText =
+    "The server replied before the message was sent in full (a protocol error); the message is "
+    "not counted as delivered.";
+inline constexpr const char* kNotSignedInText =
+    "The login method needs an OAuth sign-in, and this session is not signed in: sign in first.";
 
 // The SMTP client dialogue without any I/O: received bytes go in, the bytes
 // to write and the outcome come out. It acts on each complete reply once; a
@@ -122,7 +151,10 @@ inline constexpr const char* kNoStartTlsText = "The server does not offer STARTT
 // settles the outcome and ends the dialogue with QUIT (with keepOpen, a
 // refused recipient or message leaves it idle instead). A positive reply that
 // does not fit the state (a 354 before DATA, a 235 without a login) is
-// ignored; the caller's time-out ends a dialogue that then hangs.
+// ignored; the caller's time-out ends a dialogue that then hangs. A reply
+// that comes with the 354 or while the message is written cannot answer the
+// message: the dialogue fails at once (kEarlyReplyText), and so does one whose
+// greeting is a TLS record (kPortExpectsTlsText).
 //
 // With Security Tls the caller has done the handshake before the greeting.
 // For STARTTLS the dialogue asks for the handshake (SmtpStep::startTls); the
@@ -154,6 +186,10 @@ public:
     SmtpStep nextMessage(std::string senderAddress, std::string recipient);
     // While idle: QUIT.
     SmtpStep quit();
+    // After SmtpStep::refreshToken: sign in again with `token`, once.
+    SmtpStep tokenRefreshed(std::string token);
+    // No fresh token: `reason` says why, for the user; the dialogue ends with QUIT.
+    SmtpStep tokenRefreshFailed(const std::string& reason);
 
     SmtpState state() const { return state_; }
     bool finished() const { return state_ == SmtpState::Done; }
@@ -169,7 +205,8 @@ public:
     const std::vector<std::string>& capabilities() const { return capabilities_; }
     bool encrypted() const { return encrypted_; }
     bool loggedIn() const { return loggedIn_; }
-    // The login method that was tried ("PLAIN", "LOGIN"); empty without one.
+    // The login method that was tried ("PLAIN", "LOGIN", "XOAUTH2",
+    // "OAUTHBEARER"); empty without one.
     const std::string& authMechanism() const { return authMechanism_; }
 
 private:
@@ -179,6 +216,8 @@ private:
     void ehloAccepted(const SmtpReply& reply, SmtpStep& step);
     void startLogin(SmtpStep& step);
     void loginDone(SmtpStep& step);
+    void sendOAuth(SmtpStep& step);
+    void oauthRefused(const SmtpReply& reply, SmtpStep& step);
     // Notes whether the addresses need SMTPUTF8; false (settled as failed)
     // when one of them could end the command line.
     bool acceptEnvelope();
@@ -192,6 +231,9 @@ private:
     void settle(SmtpResult result, std::string reason, const SmtpReply* reply = nullptr);
     void refuse(SmtpResult result, std::string_view what, const SmtpReply& reply, SmtpStep& step);
     void fail(std::string reason, SmtpStep& step);
+    // Ends the dialogue on bytes that are not SMTP at this point, without QUIT.
+    void protocolError(const std::string& reason, SmtpStep& step);
+    bool greetedWithTls(std::string_view bytes);
     bool offers(std::string_view keyword) const;
     bool login() const { return !setup_.userName.empty(); }
 
@@ -206,10 +248,13 @@ private:
     bool pipelined_ = false; // the current transaction went as one group
     int outstanding_ = 0;    // replies of the group still due after the awaited one
     bool quitAfterDrain_ = false;
+    std::string firstBytes_; // the first two bytes heard, to tell a TLS record from a greeting
     std::string greeting_;
     std::vector<std::string> capabilities_;
     std::vector<std::string> authMechanisms_; // as offered, upper case
     std::string authMechanism_;
+    std::string oauthChallenge_; // the error challenge's Base64 text
+    bool tokenRefreshed_ = false;
 };
 
 } // namespace velmora::delivery

@@ -1,6 +1,6 @@
 #include "delivery/smtp/smtp_reply_reader.h"
 
-#include "delivery/untrusted_text.h"
+#include "store/untrusted_text.h"
 
 namespace velmora::delivery {
 
@@ -12,7 +12,7 @@ bool isDigit(char c) {
 
 // Shows a server line in an error message without control characters.
 std::string printable(std::string_view line) {
-    return safeServerText(line.substr(0, 80));
+    return store::printableText(line.substr(0, 80));
 }
 
 } // namespace
@@ -29,7 +29,7 @@ std::string SmtpReply::text() const {
 }
 
 std::string SmtpReply::logLine() const {
-    return "<" + code + " " + safeServerText(text());
+    return "<" + code + " " + store::printableText(text());
 }
 
 void SmtpReplyReader::feed(std::string_view bytes) {

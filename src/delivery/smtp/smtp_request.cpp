@@ -1,7 +1,8 @@
 #include "delivery/smtp/smtp_request.h"
 
 #include "delivery/message/mime_types_file.h"
-#include "delivery/untrusted_text.h"
+#include "delivery/oauth/oauth_sign_in.h"
+#include "store/untrusted_text.h"
 
 namespace velmora::delivery {
 
@@ -26,8 +27,12 @@ SmtpSessionRequest smtpRequestFor(const store::SessionSettings& settings,
 
 SmtpSessionReport testSmtpConnection(const store::SessionSettings& settings,
                                      const std::string& hostName, Connection& connection,
-                                     RunObserver& observer, const store::Clock& clock) {
+                                     RunObserver& observer, const store::Clock& clock,
+                                     AccessTokens* tokens) {
     SmtpSessionRequest request = smtpRequestFor(settings, hostName);
+    if (tokens != nullptr && usesOAuth(settings)) {
+        signInWithTokens(request, settings, *tokens);
+    }
     request.probeOnly = true;
     // No message is sent; the envelope only has to be safe.
     const MimeTypesFile noTypes("/nonexistent");
@@ -44,7 +49,7 @@ bool connectionTestPassed(const SmtpSessionReport& report) {
 std::vector<std::string> connectionTestLines(const SmtpSessionRequest& request,
                                              const SmtpSessionReport& report) {
     std::vector<std::string> lines;
-    lines.push_back("Server: " + safeServerText(request.server) + " (port " +
+    lines.push_back("Server: " + store::printableText(request.server) + " (port " +
                     std::to_string(request.port) + ")");
     if (!report.outcome.connectionOpened) {
         lines.push_back("Result: " + report.outcome.reason);
@@ -60,8 +65,8 @@ std::vector<std::string> connectionTestLines(const SmtpSessionRequest& request,
     if (report.encrypted) {
         const TlsDetails& tls = report.tls;
         lines.push_back("Encryption: " + tls.version + ", " + tls.cipher);
-        lines.push_back("Certificate subject: " + safeServerText(tls.subject));
-        lines.push_back("Certificate issuer: " + safeServerText(tls.issuer));
+        lines.push_back("Certificate subject: " + store::printableText(tls.subject));
+        lines.push_back("Certificate issuer: " + store::printableText(tls.issuer));
         lines.push_back("Certificate expires: " + tls.expires);
         lines.push_back(
             std::string("Certificate accepted: ") +

@@ -21,7 +21,8 @@ SmtpSessionRequest smtpRequestFor(const store::SessionSettings& settings,
 // a delivery would, then says QUIT without sending anything.
 SmtpSessionReport testSmtpConnection(const store::SessionSettings& settings,
                                      const std::string& hostName, Connection& connection,
-                                     RunObserver& observer, const store::Clock& clock);
+                                     RunObserver& observer, const store::Clock& clock,
+                                     AccessTokens* tokens = nullptr);
 
 // True when the test reached the server (and logged in, when a login is set).
 bool connectionTestPassed(const SmtpSessionReport& report);

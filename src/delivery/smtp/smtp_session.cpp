@@ -1,6 +1,6 @@
 #include "delivery/smtp/smtp_session.h"
 
-#include "delivery/untrusted_text.h"
+#include "store/untrusted_text.h"
 
 #include <algorithm>
 
@@ -190,7 +190,7 @@ bool SmtpSession::startTls() {
                 return true;
             }
             if (state == TlsConnection::Handshake::Failed) {
-                reason = safeServerText(tls_->error());
+                reason = store::printableText(tls_->error());
                 break;
             }
             if (waitForCancel()) {
@@ -248,6 +248,14 @@ void SmtpSession::exchange(SmtpStep step) {
             step = dialogue.messageWritten();
             continue;
         }
+        if (step.refreshToken) {
+            std::string error;
+            std::string token = request_.tokens ? request_.tokens->renewed(error) : "";
+            step = token.empty() ? dialogue.tokenRefreshFailed(error)
+                                 : dialogue.tokenRefreshed(std::move(token));
+            deadline = now() + timeoutMs_;
+            continue;
+        }
         step = {};
         if (dialogue.finished() || dialogue.idle()) {
             break;
@@ -297,11 +305,24 @@ void SmtpSession::stop() {
 }
 
 SmtpOutcome SmtpSession::run() {
-    const auto setupWith = [this](std::string hostName) {
+    std::string accessToken;
+    if (request_.tokens != nullptr && !request_.userName.empty()) {
+        std::string error;
+        accessToken = request_.tokens->current(error);
+        if (accessToken.empty()) {
+            // Nothing to sign in with: no connection, and no password either.
+            log(error);
+            return finished(SmtpResult::Failed, error);
+        }
+    }
+    const auto setupWith = [this, &accessToken](std::string hostName) {
         SmtpDialogueSetup setup;
         setup.hostName = std::move(hostName);
         setup.userName = request_.userName;
         setup.password = request_.password;
+        setup.accessToken = accessToken;
+        setup.serverName = request_.server;
+        setup.serverPort = request_.port;
         setup.senderAddress = request_.message.senderAddress;
         setup.recipient = request_.message.recipient;
         setup.security = request_.security;
@@ -339,10 +360,10 @@ SmtpOutcome SmtpSession::run() {
         request_.port == kImplicitTlsPort && request_.security != SmtpSecurity::Tls) {
         report_.outcome.reason = std::string(kTimeoutText) + " " + kPortExpectsTlsText;
     }
-    report_.greeting = safeServerText(dialogue.greeting());
+    report_.greeting = store::printableText(dialogue.greeting());
     report_.capabilities.clear();
     for (const std::string& line : dialogue.capabilities()) {
-        report_.capabilities.push_back(safeServerText(line));
+        report_.capabilities.push_back(store::printableText(line));
     }
     report_.authMechanism = dialogue.authMechanism();
     report_.loggedIn = dialogue.loggedIn();

@@ -13,6 +13,18 @@
 
 namespace velmora::delivery {
 
+// Where a session signed in with OAuth gets its access token. Tokens
+// never go to the log or an error text.
+class AccessTokens {
+public:
+    virtual ~AccessTokens() = default;
+    // The token to sign in with (renewed first when it is about to expire);
+    // empty, with `error` for the user, when there is none.
+    virtual std::string current(std::string& error) = 0;
+    // A new token after the server refused the current one; empty with `error`.
+    virtual std::string renewed(std::string& error) = 0;
+};
+
 // One message to one recipient through one SMTP server.
 struct SmtpSessionRequest {
     std::string server;
@@ -20,6 +32,8 @@ struct SmtpSessionRequest {
     int timeoutSeconds = 15; // the longest wait for any reply, and for a stalled write
     std::string userName;    // empty: no login (the settings' userName when requiresAuth)
     std::string password;
+    // Signed in with OAuth (then userName is the account signed in).
+    AccessTokens* tokens = nullptr;
     // Our name for HELO/EHLO (heloName, else localHostName()); empty: the
     // address literal of the connection's local end.
     std::string hostName;

@@ -280,7 +280,7 @@ TEST(MessageBuilder, HeaderValuesCannotInjectHeaders) {
     m.recipient = "bob@example.net\r\nBcc: eve@evil.example";
     m.senderName = std::string("Ann\nX-Injected: 1\0", 18);
     m.senderAddress = "ann@example.org\rCc: eve@evil.example";
-    m.subject = "Hi\r\n\r\nfake body";
+    m.subject = "Hi\r\n\r\nfake body \x1B[2J\x07\x7F\xC2\x9B!";
     m.attachments = {dir.file(name)};
     Builder b;
     const std::string wire = b.write(m);
@@ -289,7 +289,10 @@ TEST(MessageBuilder, HeaderValuesCannotInjectHeaders) {
     EXPECT_EQ(wire.find("\r\nX-Injected"), std::string::npos);
     EXPECT_EQ(wire.find('\0'), std::string::npos);
     EXPECT_NE(wire.find("To: bob@example.net  Bcc: eve@evil.example\r\n"), std::string::npos);
-    EXPECT_NE(wire.find("Subject: Hi    fake body\r\n"), std::string::npos);
+    EXPECT_NE(wire.find("Subject: Hi    fake body  [2J   !\r\n"), std::string::npos);
+    for (const char control : {'\x1B', '\x07', '\x7F'}) {
+        EXPECT_EQ(wire.find(control), std::string::npos) << int(control);
+    }
     EXPECT_NE(wire.find("filename=\"evil  Bcc: x.txt\""), std::string::npos);
     const nlohmann::json p = parsed(wire);
     EXPECT_EQ(p["headers"].size(), 9u) << p.dump();
@@ -322,6 +325,48 @@ TEST(MessageBuilder, NonAsciiAttachmentNamesUseRfc2231) {
     ASSERT_EQ(p["parts"].size(), 2u);
     EXPECT_EQ(p["parts"][1]["filename"], "Preisübersicht.pdf");
     EXPECT_EQ(p["parts"][1]["contentType"], "application/pdf");
+}
+
+TEST(MessageBuilder, TextAttachmentsInUtf8DeclareTheirCharset) {
+    // A character across the 64 KiB blocks the file is checked in.
+    const std::string across = std::string(65535, 'a') + "\xC3\xBC tail";
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* charset; // nullptr: none
+    } cases[] = {
+        {"utf8.txt",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e\n",
+         "utf-8"},
+        {"latin1.txt",
+         "Gr\xFC\xDF"
+         "e\n",
+         nullptr},
+        {"across.txt", across, "utf-8"},
+        {"cut.txt", "abc\xC3", nullptr},
+        {"utf8.pdf",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e",
+         nullptr},
+    };
+    TempDir dir;
+    OutgoingMessage m = sampleMessage(code(store::EditorFormat::PlainText));
+    for (const auto& c : cases) {
+        writeFileBytes(dir.file(c.name), c.bytes);
+        m.attachments.push_back(dir.file(c.name));
+    }
+    Builder b;
+    const nlohmann::json p = parsed(b.write(m));
+    EXPECT_EQ(p["defects"].size(), 0u) << p.dump();
+    ASSERT_EQ(p["parts"].size(), std::size(cases) + 1);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const nlohmann::json& part = p["parts"][i + 1];
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(part["charset"],
+                  cases[i].charset ? nlohmann::json(cases[i].charset) : nlohmann::json());
+        EXPECT_EQ(payloadOf(part), cases[i].bytes);
+    }
 }
 
 TEST(MessageBuilder, AttachmentExtensions) {

@@ -54,6 +54,9 @@ TEST(PersonalFields, FillTable) {
          "{{ not a field }} {{}} {{ Ann Marie Lee"},
         {"open {{name", ann, FieldSyntax::PlainText, "open {{name"},
         {"{{name}}{{name}}", ann, FieldSyntax::PlainText, "Ann Marie LeeAnn Marie Lee"},
+        {"{{{name}}}}", ann, FieldSyntax::PlainText, "{Ann Marie Lee}}"},
+        {"{{name|a {{b}} c}} {{name}}", ann, FieldSyntax::PlainText,
+         "{{name|a {{b}} c}} Ann Marie Lee"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(fillPersonalFields(c.text, c.values, c.syntax), c.expected) << c.text;

@@ -74,6 +74,7 @@ struct RunFixture {
     long long now() const { return clock.now().millisecondsSinceEpoch; }
 };
 
+constexpr int kAfterMailFrom = 4;
 constexpr int kAfterRcpt = 6;
 constexpr int kAfterData = 8;
 constexpr int kAfterMessage = 10;
@@ -85,6 +86,12 @@ SmtpOutcome outcomeOf(SmtpResult result, std::string code, std::string text, boo
     outcome.replyText = std::move(text);
     outcome.reason = "why";
     outcome.connectionOpened = opened;
+    return outcome;
+}
+
+SmtpOutcome senderRefused(std::string code, std::string text) {
+    SmtpOutcome outcome = outcomeOf(SmtpResult::Failed, std::move(code), std::move(text));
+    outcome.senderRefused = true;
     return outcome;
 }
 
@@ -142,6 +149,9 @@ TEST(DeliveryRun, OutcomesAreClassifiedByResultCodeAndText) {
         {outcomeOf(R::Failed, "421", "service not available"), Verdict::SlowDown},
         {outcomeOf(R::Failed, "451", "Rate-limited"), Verdict::SlowDown},
         {outcomeOf(R::Failed, "530", "authentication required"), Verdict::StopRun},
+        // A rate limit on the sender, in any words, waits; a refused sender stops.
+        {senderRefused("450", "4.7.1 Error: too much mail from 127.0.0.1"), Verdict::SlowDown},
+        {senderRefused("550", "5.7.1 Sender not allowed"), Verdict::StopRun},
         {outcomeOf(R::Failed, "", "", true), Verdict::StopRun},
         {outcomeOf(R::Failed, "", "", false), Verdict::FailedRecipient},
         // A connection that had served earlier messages may end: the rest go on.
@@ -258,6 +268,27 @@ TEST(DeliveryRun, SlowDownRepliesPauseTheRunUntilTheBudgetIsSpent) {
     EXPECT_FALSE(run.recipients[1].hasFinalOutcome()); // a resume sends to it again
 }
 
+TEST(DeliveryRun, ATemporaryRefusalOfTheSenderPausesTheRunAndAPermanentOneStopsIt) {
+    for (const bool temporary : {true, false}) {
+        SCOPED_TRACE(temporary ? "450" : "550");
+        RunFixture f;
+        f.queue("a@example.org");
+        f.queue("b@example.org");
+        f.server.add(refusedAt(kSender, "a@example.org", kAfterMailFrom,
+                               temporary ? "450 4.7.1 Error: too much mail from 127.0.0.1\r\n"
+                                         : "554 5.7.1 Sender not allowed\r\n"));
+        f.server.add(deliveryScript(kSender, "a@example.org"));
+        f.server.add(deliveryScript(kSender, "b@example.org"));
+        const SendRunSummary summary = f.run();
+        EXPECT_EQ(summary.delivered, temporary ? 2 : 0);
+        EXPECT_EQ(summary.stoppedEarly, !temporary);
+        ASSERT_EQ(f.sessionStarts.size(), temporary ? 3u : 1u);
+        if (temporary) {
+            EXPECT_GE(f.sessionStarts[1] - f.sessionStarts[0], 60'000);
+        }
+    }
+}
+
 TEST(DeliveryRun, ResumeSendsOnlyToThoseWithoutAFinalOutcomeAndAppliesLostStamps) {
     RunFixture f;
     const auto a = f.queue("a@example.org");
@@ -325,7 +356,8 @@ TEST(DeliveryRun, AWindowRunKeepsItsDraftSoThatItCanBeResumed) {
     f.queue("b@example.org");
     f.draft.format = code(store::EditorFormat::PlainText);
     f.server.add(deliveryScript(kSender, "a@example.org"));
-    f.observer.cancelAfterLine = "Delivered.";
+    // A refused sender stops the run before b (a cancelled run is not offered).
+    f.server.add(refusedAt(kSender, "b@example.org", kAfterMailFrom, "554 5.7.1 Not now\r\n"));
     f.run();
     const std::optional<RunRecord> run = interruptedRun(f.session);
     ASSERT_TRUE(run);
@@ -345,6 +377,37 @@ TEST(DeliveryRun, AWindowRunKeepsItsDraftSoThatItCanBeResumed) {
     // Untitled sessions keep no journal, so nothing is ever offered.
     store::Session untitled;
     EXPECT_FALSE(interruptedRun(untitled));
+}
+
+TEST(DeliveryRun, ARetryOfEveryoneLeftClosesTheRunAndNoRetrySendsTwice) {
+    RunFixture f;
+    f.queue("a@example.org");
+    f.queue("b@example.org");
+    f.queue("c@example.org");
+    f.server.add(deliveryScript(kSender, "a@example.org"));
+    f.server.add(refusedAt(kSender, "b@example.org", kAfterMailFrom, "554 5.7.1 Not now\r\n"));
+    f.run();
+    const std::optional<RunRecord> run = interruptedRun(f.session);
+    ASSERT_TRUE(run);
+    // Deferred and failed only leave c: the run stays open for a resume.
+    EXPECT_EQ(retryPlan(f.session, *run, f.draft,
+                        {DeliveryOutcome::Deferred, DeliveryOutcome::Failed}, "")
+                  .closesJournal,
+              "");
+
+    // The window's Retry takes b and c: the run is closed, not offered again.
+    f.server.add(deliveryScript(kSender, "b@example.org"));
+    f.server.add(deliveryScript(kSender, "c@example.org"));
+    const SendRunSummary retried =
+        retryNotDelivered(f.session, f.draft, run->id, f.environment, f.observer);
+    EXPECT_EQ(retried.delivered, 2);
+    EXPECT_FALSE(interruptedRun(f.session));
+    EXPECT_EQ(findRunJournal(journalFolder(f.session.sessionFileName), run->id)->closedBy,
+              retried.runId);
+    // Retried again, the run has nobody left who did not get the message.
+    EXPECT_EQ(retryNotDelivered(f.session, f.draft, run->id, f.environment, f.observer).recipients,
+              0);
+    EXPECT_EQ(f.server.opened, 4);
 }
 
 TEST(DeliveryRun, AJournalThatCannotBeWrittenSendsNothing) {

@@ -155,7 +155,7 @@ TEST(RunJournal, TheSessionsMarkTellsWhichStampsItHolds) {
     }
 }
 
-TEST(RunJournal, ARunKilledWhileWritingItsListIsNotResumed) {
+TEST(RunJournal, AJournalCutInsideItsListIsTheNewestUnfinishedRunButDamaged) {
     JournalFixture f;
     auto journal = f.start({{1, "a@example.org"}, {2, "b@example.org"}});
     const std::string path = journal->path();
@@ -164,8 +164,82 @@ TEST(RunJournal, ARunKilledWhileWritingItsListIsNotResumed) {
     text.resize(text.rfind("{\"type\":\"recipient\""));
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     const RunRecord run = f.read(path);
-    EXPECT_FALSE(run.planComplete());
+    EXPECT_TRUE(run.damaged());
+    // One answer for listing, showing and resuming: this run, damaged.
+    const std::optional<RunRecord> newest = newestUnfinishedRun(f.folder);
+    ASSERT_TRUE(newest);
+    EXPECT_EQ(newest->id, run.id);
+    EXPECT_TRUE(newest->damaged());
+    EXPECT_EQ(damagedJournalText(run),
+              "The journal of run 20261207-093000 is damaged: its recipient list stops at 1 of 2 "
+              "recipients. It cannot be resumed or retried.");
+}
+
+TEST(RunJournal, LaterRunsOfTheSameDraftOrRetriesTellWhomTheyDelivered) {
+    JournalFixture f;
+    auto first = f.start(
+        {{1, "x@example.org"}, {2, "y@example.org"}, {3, "z@example.org"}, {4, "w@example.org"}});
+    first->attempt(1, attempt(DeliveryOutcome::Failed, false));
+    first->end(false, true);
+    const auto later = [&f](const std::string& digest, const std::string& retryOf,
+                            const std::string& address) {
+        std::string error;
+        auto journal = RunJournal::start(f.folder, {"", 1, digest, "Winter", retryOf},
+                                         {{-1, address}}, f.clock, error);
+        EXPECT_TRUE(journal) << error;
+        journal->attempt(1, attempt(DeliveryOutcome::Delivered, true, "250"));
+        journal->end(true, false);
+        return journal->id();
+    };
+    const std::string retry = later("changed", first->id(), "x@example.org"); // its own draft
+    const std::string retryOfRetry = later("changed again", retry, "w@example.org");
+    const std::string sameDraft = later("abc123", "", " Y@Example.org");
+    later("another draft", "", "z@example.org"); // says nothing of this run
+
+    const std::optional<RunRecord> run = findLinkedRun(f.folder, first->id());
+    ASSERT_TRUE(run);
+    std::vector<std::string> deliveredBy;
+    for (const JournalRecipient& r : run->recipients) {
+        deliveredBy.push_back(r.deliveredBy);
+    }
+    EXPECT_EQ(deliveredBy, (std::vector<std::string>{retry, sameDraft, "", retryOfRetry}));
+    // z is left, so the run is still the one to resume; once a later run
+    // of the draft reaches z it is not.
+    ASSERT_TRUE(newestUnfinishedRun(f.folder));
+    EXPECT_EQ(newestUnfinishedRun(f.folder)->id, first->id());
+    later("abc123", "", "z@example.org");
     EXPECT_FALSE(newestUnfinishedRun(f.folder));
+}
+
+TEST(RunJournal, ACancelledRunOrOneARetryClosedIsNotResumed) {
+    struct Case {
+        const char* name;
+        bool cancelled;
+        bool closed;
+        bool offered;
+    };
+    const Case cases[] = {
+        {"interrupted", false, false, true},
+        {"cancelled", true, false, false},
+        {"closed by a retry", false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JournalFixture f;
+        auto journal = f.start({{1, "a@example.org"}, {2, "b@example.org"}});
+        journal->attempt(1, attempt(DeliveryOutcome::Delivered, true, "250"));
+        journal->end(false, true, c.cancelled);
+        const std::string path = journal->path();
+        journal.reset();
+        std::string error;
+        if (c.closed) {
+            ASSERT_TRUE(RunJournal::close(path, "20261207-100000", f.clock, error)) << error;
+        }
+        const RunRecord run = f.read(path);
+        EXPECT_EQ(run.cancelled, c.cancelled);
+        EXPECT_EQ(run.closedBy, c.closed ? "20261207-100000" : "");
+        EXPECT_EQ(newestUnfinishedRun(f.folder).has_value(), c.offered);
+    }
 }
 
 TEST(RunJournal, OutcomesAreSyncedInBatchesAndAtTheEnd) {

@@ -180,6 +180,11 @@ TEST(SendEndToEnd, PreviewGoesToTheFromAddressWithItsDialogue) {
 
     EXPECT_EQ(c.send({"--recipients", "everyone"}), cli::kExitUsage);
     EXPECT_EQ(c.send({}), cli::kExitUsage);
+    EXPECT_EQ(c.send({"--recipients", "single:bell\x07@example.net"}), cli::kExitUsage);
+    EXPECT_NE(c.err.find("The address \"bell\\x07@example.net\" holds a control character."),
+              std::string::npos)
+        << c.err;
+    EXPECT_EQ(c.err.find('\x07'), std::string::npos);
 }
 
 TEST(SendEndToEnd, ControlCharactersInARefusalNeverReachTheTerminal) {

@@ -159,22 +159,42 @@ TEST(SendJournalEndToEnd, RunsListAndShowSayWhoGotWhatAndRetrySendsAgain) {
     EXPECT_EQ(c.send({"--retry", id, "--recipients", "mailtray"}), cli::kExitUsage);
 }
 
-TEST(SendJournalEndToEnd, ResumeRefusesAChangedDraftUnlessForced) {
+// The first message of a run is lost with its connection (a server that
+// drops at DATA), which stops the run; then the server works again.
+struct StoppedRun {
+    TempDir dropped;
+    SmtpTestServer dropping{dropped.path(), {"--drop-at-data"}};
     TempDir store;
-    SmtpTestServer server(store.path(), {"--delay-data-reply", "0.3"});
-    ASSERT_TRUE(server.running());
-    Campaign c(server.port(), {"a@example.net", "b@example.net", "c@example.net"});
+    SmtpTestServer server{store.path()};
+    std::string id;
+
+    // `c` was made with dropping.port().
+    void run(Campaign& c) {
+        ASSERT_TRUE(dropping.running());
+        ASSERT_TRUE(server.running());
+        ASSERT_EQ(c.send({"--recipients", "mailtray"}), cli::kExitFailed) << c.out;
+        id = c.json({"runs", "list", c.sessionPath})[0]["id"];
+        ASSERT_EQ(c.mailtray({"settings", "set", c.sessionPath,
+                              "smtpPort=" + std::to_string(server.port())}),
+                  cli::kExitOk)
+            << c.err;
+    }
+};
+
+void expectEachOnce(const std::string& store, std::size_t recipients) {
+    const auto deliveries = serverDeliveries(store);
+    EXPECT_EQ(deliveries.size(), recipients);
+    for (const auto& [address, times] : deliveries) {
+        EXPECT_EQ(times.size(), 1u) << address;
+    }
+}
+
+TEST(SendJournalEndToEnd, ResumeRefusesAChangedDraftUnlessForced) {
+    StoppedRun stopped;
+    Campaign c(stopped.dropping.port(), {"a@example.net", "b@example.net", "c@example.net"});
     EXPECT_EQ(c.send({"--resume"}), cli::kExitFailed);
     EXPECT_EQ(c.err, "The session has no interrupted run to resume.\n");
-
-    // Ctrl+C once the first message is in.
-    std::thread user([&store] {
-        waitUntil(std::chrono::seconds(10),
-                  [&store] { return std::filesystem::exists(store.file("001.json")); });
-        ::kill(::getpid(), SIGINT);
-    });
-    EXPECT_EQ(c.send({"--recipients", "mailtray"}), cli::kExitFailed);
-    user.join();
+    stopped.run(c);
     EXPECT_EQ(c.json({"runs", "list", c.sessionPath})[0]["finished"], false);
 
     c.writeDraft("Hello, changed");
@@ -182,12 +202,60 @@ TEST(SendJournalEndToEnd, ResumeRefusesAChangedDraftUnlessForced) {
     EXPECT_NE(c.err.find("The draft changed since the interrupted run started"), std::string::npos)
         << c.err;
     EXPECT_EQ(c.send({"--resume", "--force"}), cli::kExitOk) << c.out << c.err;
-    for (const auto& [address, times] : serverDeliveries(store.path())) {
-        EXPECT_EQ(times.size(), 1u) << address;
-    }
-    EXPECT_EQ(serverDeliveries(store.path()).size(), 3u);
+    expectEachOnce(stopped.store.path(), 3);
     EXPECT_EQ(c.timesContacted(), (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(c.json({"runs", "list", c.sessionPath})[0]["finished"], true);
+}
+
+TEST(SendJournalEndToEnd, RetriesAndResumesOfOneRunNeverSendTwice) {
+    StoppedRun stopped;
+    Campaign c(stopped.dropping.port(), {"a@example.net", "b@example.net", "c@example.net"});
+    stopped.run(c); // a failed, b and c not attempted
+    // The failed one again, then again: the second time a was delivered already.
+    EXPECT_EQ(c.send({"--retry", stopped.id}), cli::kExitOk) << c.out << c.err;
+    EXPECT_EQ(c.send({"--retry", stopped.id}), cli::kExitOk) << c.out << c.err;
+    // The run itself is still open for b and c; not for a.
+    EXPECT_EQ(c.send({"--resume"}), cli::kExitOk) << c.out << c.err;
+    expectEachOnce(stopped.store.path(), 3);
+    EXPECT_EQ(c.timesContacted(), (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(c.send({"--resume"}), cli::kExitFailed);
+}
+
+TEST(SendJournalEndToEnd, ACancelledRunIsNotResumedAndARetryOfTheRestClosesIt) {
+    TempDir store;
+    SmtpTestServer server(store.path(), {"--delay-data-reply", "0.3"});
+    ASSERT_TRUE(server.running());
+    Campaign c(server.port(), {"a@example.net", "b@example.net", "c@example.net"});
+    // Ctrl+C once the journal has the first message in.
+    std::thread user([&c] {
+        waitUntil(std::chrono::seconds(10), [&c] {
+            for (const RunRecord& run : readRunJournals(journalFolder(c.sessionPath))) {
+                if (run.counts().delivered > 0) {
+                    return true;
+                }
+            }
+            return false;
+        });
+        ::kill(::getpid(), SIGINT);
+    });
+    EXPECT_EQ(c.send({"--recipients", "mailtray"}), cli::kExitFailed);
+    user.join();
+    const nlohmann::json cancelled = c.json({"runs", "list", c.sessionPath})[0];
+    EXPECT_EQ(cancelled["cancelled"], true);
+    const std::string id = cancelled["id"];
+
+    EXPECT_EQ(c.send({"--resume"}), cli::kExitFailed);
+    EXPECT_EQ(c.err, "The session has no interrupted run to resume. Run " + id +
+                         " was cancelled: --retry " + id +
+                         " --outcome notAttempted --outcome deferred --outcome failed sends to "
+                         "those it did not reach.\n");
+    EXPECT_EQ(c.send({"--retry", id, "--outcome", "notAttempted"}), cli::kExitOk) << c.out << c.err;
+    expectEachOnce(store.path(), 3);
+    const nlohmann::json runs = c.json({"runs", "list", c.sessionPath});
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0]["closedBy"], runs[1]["id"]);
+    EXPECT_EQ(c.send({"--resume"}), cli::kExitFailed);
+    EXPECT_EQ(c.err, "The session has no interrupted run to resume.\n");
 }
 
 // Starts the real tool, as a user's shell would.

@@ -2,8 +2,10 @@
 #include "../scripted_connection.h"
 #include "delivery/message/mime_types_file.h"
 #include "delivery/run/send_run.h"
+#include "delivery/smtp/smtp_dialogue.h"
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <utility>
@@ -320,6 +322,31 @@ TEST(SendPreview, GoesToTheFromAddressAndStampsNothing) {
                     .stoppedEarly);
     EXPECT_EQ(nobody.server.opened, 0);
     EXPECT_EQ(previewRecipient("  bob@example.net "), "bob@example.net");
+}
+
+TEST(SendRun, ARunToATypedAddressAndAPreviewSayWhyTheSessionFailed) {
+    for (const bool preview : {false, true}) {
+        SCOPED_TRACE(preview ? "preview" : "typed address");
+        RunFixture f;
+        store::SessionSettings settings = f.session.settings();
+        settings.requiresAuth = 1;
+        settings.userName = "ann";
+        settings.password = "s3cret";
+        settings.extensions.set("smtpSecurity", "auto");
+        f.session.setSettings(settings);
+        // No STARTTLS on offer: the password is not sent, and only the
+        // reason, not a reply, says so.
+        f.server.add({says("220 mail.example.net ESMTP\r\n"), expects("EHLO client.example"),
+                      says("250 mail.example.net\r\n"), expects("QUIT"), says("221 bye\r\n")});
+        f.draft.singleRecipient = "typed@example.org";
+        const SendRunSummary summary =
+            preview ? sendPreview(f.session, f.draft, f.environment, f.observer)
+                    : f.run(RecipientChoice::SingleRecipient);
+        EXPECT_EQ(summary.failed, 1);
+        EXPECT_EQ(std::count(f.observer.lines.begin(), f.observer.lines.end(),
+                             std::string("Failed: ") + kNoEncryptionText),
+                  1);
+    }
 }
 
 TEST(SendQuestions, AskBeforeSendingAndCheckTheFromField) {

@@ -67,6 +67,10 @@ public:
     // What the caller's own call (nextMessage, quit) asked to write.
     void then(const SmtpStep& step) { take(step); }
     std::vector<std::string> logLines;
+    // What the caller answers when the dialogue asks for a fresh token
+    // (empty: none to be had); each answer is used once.
+    std::vector<std::string> freshTokens;
+    int tokenRequests = 0;
     int messages() const { return messages_; }
 
 private:
@@ -88,6 +92,16 @@ private:
         if (step.startTls) {
             EXPECT_FALSE(tlsPending_) << "the handshake was asked for twice";
             tlsPending_ = true;
+        }
+        if (step.refreshToken) {
+            ++tokenRequests;
+            std::string token;
+            if (!freshTokens.empty()) {
+                token = freshTokens.front();
+                freshTokens.erase(freshTokens.begin());
+            }
+            take(token.empty() ? d_.tokenRefreshFailed("The sign-in has ended: sign in again.")
+                               : d_.tokenRefreshed(token));
         }
     }
 
@@ -244,6 +258,8 @@ TEST(SmtpDialogue, AnErrorReplyAtEachStepEndsTheSessionWithTheRightOutcome) {
         EXPECT_EQ(d.outcome().result, c.expected);
         EXPECT_EQ(d.outcome().replyCode, "451");
         EXPECT_EQ(d.outcome().replyText, "4.3.0 Try again later");
+        // What lets a run pause on it rather than stop.
+        EXPECT_EQ(d.outcome().senderRefused, c.serverLine == 4);
     }
 }
 
@@ -258,17 +274,56 @@ TEST(SmtpDialogue, UnexpectedPositiveRepliesAreIgnoredAndCodesOutOfPlaceDoNothin
     EXPECT_FALSE(d.outcomeSettled());
 }
 
-TEST(SmtpDialogue, RepliesThatArriveWhileTheMessageIsWrittenWaitForIt) {
-    SmtpDialogue d(setupFor());
-    d.received("220 hi\r\n250 a\r\n250 b\r\n250 c\r\n");
-    SmtpStep step = d.received("354 go\r\n250 queued\r\n");
-    EXPECT_TRUE(step.writeMessage);
-    EXPECT_EQ(d.state(), SmtpState::SendingMessage);
-    step = d.messageWritten();
-    EXPECT_EQ(step.toWrite, "QUIT\r\n");
-    ASSERT_EQ(step.replies.size(), 1u);
-    EXPECT_EQ(step.replies[0].code, "250");
-    EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+TEST(SmtpDialogue, AReplyBeforeTheEndOfTheDataIsAProtocolErrorNotADelivery) {
+    // With the 354 in one packet (the message is then never written), or
+    // while the message is being written.
+    for (const bool samePacket : {true, false}) {
+        SCOPED_TRACE(samePacket ? "with the 354" : "while writing");
+        SmtpDialogue d(setupFor());
+        d.received("220 hi\r\n250 a\r\n250 b\r\n250 c\r\n");
+        SmtpStep step = d.received(samePacket ? "354 go\r\n250 queued\r\n" : "354 go\r\n");
+        if (!samePacket) {
+            EXPECT_TRUE(step.writeMessage);
+            step = d.received("250 queued\r\n");
+        }
+        EXPECT_FALSE(step.writeMessage);
+        EXPECT_EQ(step.toWrite, "");
+        EXPECT_EQ(step.problem, kEarlyReplyText);
+        EXPECT_TRUE(d.finished());
+        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+        EXPECT_TRUE(d.messageWritten().toWrite.empty()); // the late 250 is not acted on
+        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+    }
+}
+
+TEST(SmtpDialogue, ATlsRecordInsteadOfAGreetingSaysThePortExpectsTls) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        SmtpSecurity security;
+        std::size_t chunk;
+    };
+    const std::string serverHello("\x16\x03\x03\x00\x2a\x02\x00\x00\x26\x03\x03\r\n", 12);
+    const std::string alert("\x15\x03\x01\x00\x02\x02\x46", 7);
+    const Case cases[] = {
+        {"handshake, STARTTLS", serverHello, SmtpSecurity::StartTls, 0},
+        {"handshake byte by byte, auto", serverHello, SmtpSecurity::Auto, 1},
+        {"alert, none", alert, SmtpSecurity::None, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpDialogue d(setupFor("", "", c.security));
+        SmtpStep step;
+        const std::size_t chunk = c.chunk == 0 ? c.bytes.size() : c.chunk;
+        for (std::size_t at = 0; at < c.bytes.size() && !d.finished(); at += chunk) {
+            step = d.received(std::string_view(c.bytes).substr(at, chunk));
+            EXPECT_EQ(step.toWrite, "");
+        }
+        EXPECT_TRUE(d.finished());
+        EXPECT_EQ(step.problem, kPortExpectsTlsText);
+        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+        EXPECT_EQ(d.outcome().reason, kPortExpectsTlsText);
+    }
 }
 
 TEST(SmtpDialogue, ADisconnectFailsTheSessionUnlessTheOutcomeWasSettled) {
@@ -799,6 +854,14 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
          true,
          false,
          false},
+        {"control character in the address",
+         "bell\x07@example.net",
+         {},
+         false,
+         SmtpResult::Failed,
+         true,
+         false,
+         false},
         {"non-ASCII address, no SMTPUTF8",
          "jörg@example.net",
          {},
@@ -848,4 +911,134 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
         EXPECT_EQ(d.outcome().messageWritten, c.written);
     }
 }
+} // namespace velmora::delivery
+
+namespace velmora::delivery {
+
+namespace {
+
+SmtpDialogueSetup oauthSetup(SmtpAuthMechanism mechanism, std::string token = "tok-1") {
+    SmtpDialogueSetup setup = setupFor("ann@example.org", "", SmtpSecurity::Tls);
+    setup.mechanism = mechanism;
+    setup.accessToken = std::move(token);
+    setup.serverName = "smtp.example.net";
+    setup.serverPort = 465;
+    return setup;
+}
+
+std::vector<ScriptStep> oauthGreeting(const char* offered) {
+    return {says("220 hi\r\n"), expects("EHLO client.example"),
+            says("250-mail.example.net\r\n250 " + std::string(offered) + "\r\n")};
+}
+
+} // namespace
+
+TEST(SmtpDialogueOAuth, TheInitialResponsesHaveTheExactBytes) {
+    EXPECT_EQ(xoauth2Response("ann@example.org", "ya29.x"),
+              std::string("user=ann@example.org\x01"
+                          "auth=Bearer ya29.x\x01\x01"));
+    EXPECT_EQ(oauthBearerResponse("ann@example.org", "smtp.example.net", 587, "ya29.x"),
+              std::string("n,a=ann@example.org,\x01host=smtp.example.net\x01port=587\x01"
+                          "auth=Bearer ya29.x\x01\x01"));
+    // A comma in the login must not end the field.
+    EXPECT_EQ(oauthBearerResponse("a,b=c", "h", 1, "t").substr(0, 14), "n,a=a=2Cb=3Dc,");
+}
+
+TEST(SmtpDialogueOAuth, TheMechanismIsChosenFromTheSettingTheTokenAndTheOffer) {
+    struct Case {
+        SmtpAuthMechanism mechanism;
+        std::string token;
+        const char* offered;
+        std::string command; // the AUTH command's first word pair, or the failure
+    };
+    const Case cases[] = {
+        {SmtpAuthMechanism::Auto, "tok-1", "AUTH PLAIN XOAUTH2 OAUTHBEARER", "AUTH OAUTHBEARER "},
+        {SmtpAuthMechanism::Auto, "tok-1", "AUTH PLAIN LOGIN XOAUTH2", "AUTH XOAUTH2 "},
+        {SmtpAuthMechanism::Auto, "", "AUTH PLAIN XOAUTH2", "AUTH PLAIN "},
+        {SmtpAuthMechanism::XOAuth2, "tok-1", "AUTH XOAUTH2 OAUTHBEARER", "AUTH XOAUTH2 "},
+        {SmtpAuthMechanism::Plain, "tok-1", "AUTH PLAIN XOAUTH2", "AUTH PLAIN "},
+        {SmtpAuthMechanism::Auto, "tok-1", "AUTH PLAIN LOGIN",
+         "The server does not offer the login method OAUTHBEARER or XOAUTH2; it offers: PLAIN "
+         "LOGIN."},
+        {SmtpAuthMechanism::OAuthBearer, "", "AUTH OAUTHBEARER", kNotSignedInText},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.offered) + " / " + std::to_string(int(c.mechanism)));
+        SmtpDialogue d(oauthSetup(c.mechanism, c.token));
+        d.received("220 hi\r\n");
+        const SmtpStep step =
+            d.received("250-mail.example.net\r\n250 " + std::string(c.offered) + "\r\n");
+        if (c.command.starts_with("AUTH")) {
+            EXPECT_TRUE(step.toWrite.starts_with(c.command)) << step.toWrite;
+        } else {
+            EXPECT_EQ(step.toWrite, "QUIT\r\n");
+            EXPECT_EQ(d.outcome().reason, c.command);
+        }
+    }
+}
+
+TEST(SmtpDialogueOAuth, ARefusedTokenIsRenewedOnceAndTheSignInTriedAgain) {
+    SmtpDialogue d(oauthSetup(SmtpAuthMechanism::XOAuth2));
+    ScriptPlayer player(d);
+    player.freshTokens = {"tok-2"};
+    player.play(joinedScript(
+        joinedScript(
+            oauthGreeting("AUTH XOAUTH2"),
+            {expects("AUTH XOAUTH2 " + base64String(xoauth2Response("ann@example.org", "tok-1"))),
+             says("334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"), expects(""),
+             says("535 5.7.8 Username and Password not accepted\r\n"),
+             expects("AUTH XOAUTH2 " + base64String(xoauth2Response("ann@example.org", "tok-2"))),
+             says("235 2.7.0 Accepted\r\n")}),
+        envelopeAndMessage()));
+    EXPECT_EQ(player.tokenRequests, 1);
+    EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+    EXPECT_TRUE(d.loggedIn());
+}
+
+TEST(SmtpDialogueOAuth, ASecondRefusalOrNoFreshTokenFailsInPlainWords) {
+    // {"status":"401","schemes":"bearer","scope":"https://mail.google.com/"}
+    const std::string challenge = "334 eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJo"
+                                  "dHRwczovL21haWwuZ29vZ2xlLmNvbS8ifQ==\r\n";
+    const std::string firstAuth =
+        "AUTH OAUTHBEARER " +
+        base64String(oauthBearerResponse("ann@example.org", "smtp.example.net", 465, "tok-1"));
+    {
+        SmtpDialogue d(oauthSetup(SmtpAuthMechanism::OAuthBearer));
+        ScriptPlayer player(d);
+        player.freshTokens = {"tok-2"};
+        player.play(joinedScript(
+            oauthGreeting("AUTH OAUTHBEARER"),
+            {expects(firstAuth), says(challenge), expects("AQ=="), says("535 5.7.8 no\r\n"),
+             expects("AUTH OAUTHBEARER " +
+                     base64String(
+                         oauthBearerResponse("ann@example.org", "smtp.example.net", 465, "tok-2"))),
+             says(challenge), expects("AQ=="), says("535 5.7.8 no\r\n"), expects("QUIT"),
+             says("221 bye\r\n")}));
+        EXPECT_EQ(player.tokenRequests, 1);
+        EXPECT_EQ(d.outcome().result, SmtpResult::Failed);
+        EXPECT_EQ(d.outcome().reason,
+                  "The server refused the sign-in token (status 401; it needs the permission "
+                  "https://mail.google.com/) even after it was renewed. Sign in again.");
+    }
+    {
+        SmtpDialogue d(oauthSetup(SmtpAuthMechanism::OAuthBearer));
+        ScriptPlayer player(d);
+        player.play(
+            joinedScript(oauthGreeting("AUTH OAUTHBEARER"),
+                         {expects(firstAuth), says("535 5.7.3 Authentication unsuccessful\r\n"),
+                          expects("QUIT"), says("221 bye\r\n")}));
+        EXPECT_EQ(d.outcome().reason, "The sign-in has ended: sign in again.");
+    }
+    {
+        // Not a refused token: no renewal.
+        SmtpDialogue d(oauthSetup(SmtpAuthMechanism::OAuthBearer));
+        ScriptPlayer player(d);
+        player.play(joinedScript(oauthGreeting("AUTH OAUTHBEARER"),
+                                 {expects(firstAuth), says("504 5.5.4 Unrecognized\r\n"),
+                                  expects("QUIT"), says("221 bye\r\n")}));
+        EXPECT_EQ(player.tokenRequests, 0);
+        EXPECT_EQ(d.outcome().reason, "The server refused the login: 504 5.5.4 Unrecognized");
+    }
+}
+
 } // namespace velmora::delivery

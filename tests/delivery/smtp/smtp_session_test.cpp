@@ -4,6 +4,7 @@
 #include "delivery/smtp/smtp_session.h"
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace velmora::delivery {
@@ -242,6 +243,21 @@ TEST(SmtpSession, NoGreetingOnPort465SaysThePortExpectsTls) {
         EXPECT_EQ(hinted, port == 465) << outcome.reason;
         EXPECT_EQ(f.observer.lines.back() == kPortExpectsTlsText, port == 465);
     }
+}
+
+TEST(SmtpSession, ATlsAnswerToTheGreetingWaitSaysSoAtOnceOnAnyPort) {
+    SessionFixture f;
+    f.request.port = 2525;
+    f.request.security = SmtpSecurity::StartTls;
+    ScriptedConnection c(f.clock,
+                         {says(std::string("\x15\x03\x01\x00\x02\x02\x46", 7)), silence(20000)});
+    const SmtpOutcome outcome = f.run(c);
+    EXPECT_EQ(outcome.result, SmtpResult::Failed);
+    EXPECT_FALSE(outcome.timedOut);
+    EXPECT_EQ(outcome.reason, kPortExpectsTlsText);
+    EXPECT_EQ(c.unexpected, "") << "nothing in plain text to a TLS server";
+    EXPECT_NE(std::find(f.observer.lines.begin(), f.observer.lines.end(), kPortExpectsTlsText),
+              f.observer.lines.end());
 }
 
 TEST(SmtpSession, WithoutAHostNameTheGreetingNamesTheLocalAddress) {

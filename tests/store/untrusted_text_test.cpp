@@ -1,10 +1,10 @@
-#include "delivery/untrusted_text.h"
+#include "store/untrusted_text.h"
 
 #include <gtest/gtest.h>
 
-namespace velmora::delivery {
+namespace velmora::store {
 
-TEST(SafeServerText, ControlsAreEscapedAndBrokenUtf8Replaced) {
+TEST(PrintableText, ControlsAreEscapedAndBrokenUtf8Replaced) {
     const std::string fffd = "\xEF\xBF\xBD";
     const struct {
         std::string in, out;
@@ -29,8 +29,23 @@ TEST(SafeServerText, ControlsAreEscapedAndBrokenUtf8Replaced) {
         {"cut \xE2\x82", "cut " + fffd + fffd},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(safeServerText(c.in), c.out) << c.in;
+        EXPECT_EQ(printableText(c.in), c.out) << c.in;
     }
 }
 
-} // namespace velmora::delivery
+TEST(PrintableText, LinesKeepTheirBreaksAndControlsAreFound) {
+    EXPECT_EQ(printableLines("a\x1B[2J\nb\tc\n\n"), "a\\x1B[2J\nb\\x09c\n\n");
+    const struct {
+        const char* text;
+        bool control;
+    } cases[] = {
+        {"ann@example.org", false}, {"j\xC3\xB6rg@example.org", false},
+        {"a\x07@x", true},          {"a\x7F@x", true},
+        {"a\xC2\x9B@x", true},      {"a\t@x", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hasControlCharacter(c.text), c.control) << c.text;
+    }
+}
+
+} // namespace velmora::store

@@ -1,8 +1,10 @@
-#include "delivery/untrusted_text.h"
+#include "store/untrusted_text.h"
 
 #include "store/text.h"
 
-namespace velmora::delivery {
+#include <algorithm>
+
+namespace velmora::store {
 
 namespace {
 
@@ -54,7 +56,7 @@ std::size_t decodeUtf8(std::string_view text, std::size_t at, unsigned& codePoin
 
 } // namespace
 
-std::string safeServerText(std::string_view text) {
+std::string printableText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     std::size_t at = 0;
@@ -85,4 +87,37 @@ std::string safeServerText(std::string_view text) {
     return out;
 }
 
-} // namespace velmora::delivery
+std::string printableLines(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        out += printableText(text.substr(start, end - start));
+        if (end < text.size()) {
+            out.push_back('\n');
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+std::string controlCharacterAddressText(std::string_view address) {
+    return "The address \"" + printableText(address) + "\" holds a control character.";
+}
+
+bool hasControlCharacter(std::string_view text) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const auto c = static_cast<unsigned char>(text[at]);
+        // C1 controls are U+0080 to U+009F: 0xC2 then 0x80 to 0x9F.
+        const bool c1 = c == 0xC2 && at + 1 < text.size() &&
+                        static_cast<unsigned char>(text[at + 1]) <= 0x9F &&
+                        static_cast<unsigned char>(text[at + 1]) >= 0x80;
+        if (c < 0x20 || c == 0x7F || c1) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace velmora::store

@@ -1,0 +1,335 @@
+#include "delivery/feedback/feedback_apply.h"
+
+#include "delivery/run/json_line.h"
+#include "delivery/run/run_journal.h"
+#include "store/codes.h"
+#include "store/text.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora::delivery {
+
+namespace {
+
+struct LedgerEntry {
+    std::int64_t number = 0; // 1-based line of the ledger: the entry's name
+    JsonObject fields;
+};
+
+std::vector<LedgerEntry> readLedger(const std::string& sessionPath) {
+    std::vector<LedgerEntry> entries;
+    std::ifstream in(feedbackLedgerPath(sessionPath), std::ios::binary);
+    std::string line;
+    std::int64_t number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (std::optional<JsonObject> object = parseJsonLine(line)) {
+            entries.push_back(LedgerEntry{number, std::move(*object)});
+        }
+    }
+    return entries;
+}
+
+std::string lower(std::string_view text) {
+    return store::toLowerAscii(store::trimSpaces(text));
+}
+
+// The contacts by address (not Deleted), first slot wins.
+std::map<std::string, std::int32_t> contactsByAddress(const store::Session& session) {
+    std::map<std::string, std::int32_t> slots;
+    for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
+        const store::Contact& contact = session.contact(slot);
+        if (!contact.isDeleted()) {
+            slots.emplace(lower(contact.email.view()), slot);
+        }
+    }
+    return slots;
+}
+
+std::string withNote(const std::string& notes, const std::string& note) {
+    return notes.empty() ? note : notes + "\n" + note;
+}
+
+} // namespace
+
+std::string feedbackFolder(const std::string& sessionPath) {
+    return sessionPath + ".feedback";
+}
+
+std::string feedbackLedgerPath(const std::string& sessionPath) {
+    return feedbackFolder(sessionPath) + "/ledger.jsonl";
+}
+
+std::string bouncedNote(const std::string& date, const std::string& reason) {
+    return "Bounced " + date + (reason.empty() ? std::string() : ": " + reason);
+}
+
+std::string complainedNote(const std::string& date) {
+    return "Complained " + date;
+}
+
+FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessionPath,
+                              const std::vector<ReturnedMessage>& messages,
+                              const store::LocalDateTime& now, bool dryRun) {
+    FeedbackOutcome outcome;
+    const std::vector<LedgerEntry> ledger = readLedger(sessionPath);
+    std::set<std::int64_t> undone;
+    for (const LedgerEntry& entry : ledger) {
+        if (entry.fields.text("type") == "undo") {
+            undone.insert(entry.fields.integer("of"));
+        }
+    }
+    // What was applied before (the same report about the same address is
+    // not applied twice) and each contact's soft bounces in a row.
+    std::set<std::string> applied;
+    std::map<std::int32_t, std::int64_t> softInARow;
+    for (const LedgerEntry& entry : ledger) {
+        const std::string type = entry.fields.text("type");
+        if (type == "undo" || undone.contains(entry.number)) {
+            continue;
+        }
+        applied.insert(entry.fields.text("report") + "\n" + lower(entry.fields.text("address")));
+        const auto slot = static_cast<std::int32_t>(entry.fields.integer("slot", -1));
+        if (type == "soft") {
+            ++softInARow[slot];
+        } else if (type == "change") {
+            softInARow.erase(slot);
+        }
+    }
+    // The Message-IDs the runs sent, for reports that quote or answer them.
+    std::map<std::string, std::int32_t> slotByMessageId;
+    for (const RunRecord& run : readRunJournals(journalFolder(sessionPath))) {
+        for (const JournalRecipient& recipient : run.recipients) {
+            for (const JournalAttempt& attempt : recipient.attempts) {
+                if (!attempt.messageId.empty() && recipient.slot > 0) {
+                    slotByMessageId[attempt.messageId] = recipient.slot;
+                }
+            }
+        }
+    }
+    const std::map<std::string, std::int32_t> byAddress = contactsByAddress(session);
+    const std::int64_t softLimit = session.settings().extensions.integer(kSoftBounceLimitKey);
+    const std::string date = store::formatContactDate(now);
+    const std::string at = isoLocalTime(now);
+
+    for (const ReturnedMessage& message : messages) {
+        const FeedbackReport& report = message.report;
+        outcome.counts.add(report);
+        const std::string reportKey = report.messageId.empty() ? message.source : report.messageId;
+        const auto idMatch = report.originalMessageId.empty()
+                                 ? slotByMessageId.end()
+                                 : slotByMessageId.find(report.originalMessageId);
+        for (const FeedbackRecipient& recipient : report.recipients) {
+            FeedbackRow row{message.source,     report.kind, recipient.address, -1,
+                            recipient.reason(), ""};
+            const auto byName = byAddress.find(lower(recipient.address));
+            // The message we sent names the contact for sure when the report is
+            // about one recipient (a forwarded address bounces under another name).
+            if (idMatch != slotByMessageId.end() && report.recipients.size() == 1 &&
+                idMatch->second <= session.contactCount() &&
+                !session.contact(idMatch->second).isDeleted()) {
+                row.slot = idMatch->second;
+            } else if (byName != byAddress.end()) {
+                row.slot = byName->second;
+            }
+            if (report.kind == FeedbackKind::AutoReply || report.kind == FeedbackKind::Other) {
+                row.action = "none";
+            } else if (row.slot < 0) {
+                row.action = "no contact";
+            } else if (applied.contains(reportKey + "\n" + lower(recipient.address))) {
+                row.action = "already applied";
+            } else {
+                applied.insert(reportKey + "\n" + lower(recipient.address));
+                const store::Contact& contact = session.contact(row.slot);
+                const bool soft = report.kind == FeedbackKind::Bounce && !recipient.hard;
+                std::string note;
+                if (report.kind == FeedbackKind::Bounce && recipient.hard) {
+                    note = bouncedNote(date, recipient.reason());
+                } else if (report.kind == FeedbackKind::Complaint) {
+                    note = complainedNote(date);
+                }
+                JsonLineWriter line;
+                line.add("type", soft ? "soft" : "change")
+                    .add("at", at)
+                    .add("source", message.source)
+                    .add("report", reportKey)
+                    .add("kind", feedbackKindName(report.kind))
+                    .add("address", recipient.address)
+                    .add("slot", row.slot)
+                    .add("status", recipient.status);
+                bool setDoNotContact = !soft;
+                if (soft) {
+                    const std::int64_t count = ++softInARow[row.slot];
+                    row.action =
+                        "soft bounce " + std::to_string(count) + " of " + std::to_string(softLimit);
+                    setDoNotContact = count >= softLimit;
+                    if (setDoNotContact) {
+                        note = bouncedNote(date, recipient.reason());
+                    }
+                }
+                if (setDoNotContact && contact.status != code(store::ContactStatus::DoNotContact)) {
+                    line.add("oldStatus", contact.status)
+                        .add("oldPreviousStatus", contact.previousStatus)
+                        .add("newStatus", code(store::ContactStatus::DoNotContact));
+                    row.action =
+                        row.action.empty() ? "Do Not Contact" : row.action + ", Do Not Contact";
+                    ++outcome.contactsChanged;
+                } else if (setDoNotContact && row.action.empty()) {
+                    row.action = "Do Not Contact already";
+                }
+                if (!note.empty()) {
+                    line.add("note", note);
+                }
+                outcome.ledgerLines.push_back(line.line());
+                if (!dryRun && (setDoNotContact || !note.empty())) {
+                    session.modifyContact(row.slot, [&](store::Contact& c) {
+                        if (setDoNotContact &&
+                            c.status != code(store::ContactStatus::DoNotContact)) {
+                            c.previousStatus = c.status;
+                            c.status = code(store::ContactStatus::DoNotContact);
+                        }
+                        if (!note.empty()) {
+                            c.notes = withNote(c.notes.str(), note);
+                        }
+                    });
+                }
+            }
+            outcome.rows.push_back(std::move(row));
+        }
+        if (report.recipients.empty()) {
+            outcome.rows.push_back(
+                FeedbackRow{message.source, report.kind, report.from, -1, "",
+                            report.kind == FeedbackKind::AutoReply ? "counted" : "not understood"});
+        }
+    }
+    return outcome;
+}
+
+bool appendFeedbackLedger(const std::string& sessionPath, const std::vector<std::string>& lines,
+                          std::string& error) {
+    if (lines.empty()) {
+        return true;
+    }
+    const std::string folder = feedbackFolder(sessionPath);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const std::string path = feedbackLedgerPath(sessionPath);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::string bytes;
+    for (const std::string& line : lines) {
+        bytes += line;
+    }
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    const bool synced = ::fsync(fd) == 0;
+    if (!synced) {
+        error = std::strerror(errno);
+    }
+    ::close(fd);
+    return synced;
+}
+
+std::int64_t feedbackLedgerLineCount(const std::string& sessionPath) {
+    std::ifstream in(feedbackLedgerPath(sessionPath), std::ios::binary);
+    std::int64_t lines = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++lines;
+    }
+    return lines;
+}
+
+std::vector<std::string> withdrawnLedgerLines(std::int64_t first, std::size_t count,
+                                              const store::LocalDateTime& now) {
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < count; ++i) {
+        lines.push_back(JsonLineWriter()
+                            .add("type", "undo")
+                            .add("at", isoLocalTime(now))
+                            .add("of", first + static_cast<std::int64_t>(i))
+                            .add("unsaved", true)
+                            .line());
+    }
+    return lines;
+}
+
+UndoOutcome undoFeedback(store::Session& session, const std::string& sessionPath,
+                         const std::string& sinceDate, const store::LocalDateTime& now) {
+    UndoOutcome outcome;
+    const std::vector<LedgerEntry> ledger = readLedger(sessionPath);
+    std::set<std::int64_t> undone;
+    for (const LedgerEntry& entry : ledger) {
+        if (entry.fields.text("type") == "undo") {
+            undone.insert(entry.fields.integer("of"));
+        }
+    }
+    const std::string at = isoLocalTime(now);
+    for (auto it = ledger.rbegin(); it != ledger.rend(); ++it) {
+        const JsonObject& fields = it->fields;
+        const std::string type = fields.text("type");
+        if ((type != "change" && type != "soft") || undone.contains(it->number) ||
+            fields.text("at").substr(0, 10) < sinceDate) {
+            continue;
+        }
+        ++outcome.entriesUndone;
+        outcome.ledgerLines.push_back(
+            JsonLineWriter().add("type", "undo").add("at", at).add("of", it->number).line());
+        const auto slot = static_cast<std::int32_t>(fields.integer("slot", -1));
+        if (slot < 1 || slot > session.contactCount()) {
+            continue;
+        }
+        const std::string note = fields.text("note");
+        const bool changedStatus = fields.find("newStatus") != nullptr;
+        session.modifyContact(slot, [&](store::Contact& c) {
+            bool restored = false;
+            if (changedStatus && c.status == fields.integer("newStatus")) {
+                c.status = static_cast<std::int32_t>(fields.integer("oldStatus"));
+                c.previousStatus = static_cast<std::int32_t>(fields.integer("oldPreviousStatus"));
+                restored = true;
+            }
+            const std::string notes = c.notes.str();
+            if (!note.empty()) {
+                // The line apply added, wherever it now stands.
+                const std::size_t pos = notes.rfind(note);
+                if (pos != std::string::npos) {
+                    std::string kept = notes;
+                    const std::size_t from = pos > 0 && kept[pos - 1] == '\n' ? pos - 1 : pos;
+                    std::size_t to = pos + note.size();
+                    if (from == pos && to < kept.size() && kept[to] == '\n') {
+                        ++to;
+                    }
+                    kept.erase(from, to - from);
+                    c.notes = kept;
+                    restored = true;
+                }
+            }
+            outcome.contactsRestored += restored ? 1 : 0;
+        });
+    }
+    return outcome;
+}
+
+} // namespace velmora::delivery
