@@ -22,6 +22,11 @@ std::string withSessionExtension(const std::string& path) {
     return path + ".qmz";
 }
 
+std::string openSessionTitle(const store::Session& session, const OpenSessionFile& file) {
+    return store::sessionWindowTitle(session.sessionFileName) +
+           (file.readOnly ? " (read-only)" : "");
+}
+
 std::string changedBehindOurBackText(const std::string& path) {
     return "The session file \"" + path +
            "\" was changed by another program since it was opened. Replace it with this "

@@ -45,6 +45,10 @@ inline constexpr const char* kSaveSessionTitle = "Save Mailtray Session...";
 inline constexpr const char* kUnsavedChangesText =
     "The current session has unsaved changes. Save them first?";
 
+// The main window's title for the open session: " (read-only)" follows
+// while it is open read-only, when Save is not possible.
+std::string openSessionTitle(const store::Session& session, const OpenSessionFile& file);
+
 // Asked before saving over a session file that another program changed.
 std::string changedBehindOurBackText(const std::string& path);
 

@@ -45,13 +45,13 @@ struct MenuEntry {
     enum class Kind { Item, Separator } kind = Kind::Item;
     std::string_view menu;
     std::string_view submenu;
-    std::string_view caption; // empty for a separator
+    std::string_view caption; // empty for a separator; "&" marks the key letter
     MainCommand command = MainCommand::Help;
-    std::string_view shortcut; // e.g. "F1"
+    std::string_view shortcut; // e.g. "F1", "Ctrl+S"
 };
 const std::vector<MenuEntry>& mainMenu();
-// The top menus in order.
-inline constexpr std::array<std::string_view, 4> kTopMenus{"File", "Groups", "Tools", "Help"};
+// The top menus in order, "&" before each one's key letter (Alt+F opens File).
+inline constexpr std::array<std::string_view, 4> kTopMenus{"&File", "&Groups", "&Tools", "&Help"};
 
 struct ImageButton {
     int x;

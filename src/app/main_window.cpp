@@ -4,6 +4,7 @@
 #include "contacts/add_group_dialog.h"
 #include "contacts/contact_commands.h"
 #include "contacts/contact_dialog.h"
+#include "contacts/contact_export.h"
 #include "contacts/duplicates_window.h"
 #include "contacts/email_list_dialog.h"
 #include "contacts/export_contacts_dialog.h"
@@ -113,7 +114,7 @@ void MainWindow::buildMenus() {
         connect(item, &QAction::triggered, this, [this, command] { runCommand(command); });
         actions_[command] = item;
         if (command == MainCommand::OpenSession) {
-            recentMenu_ = menu->addMenu(u"Recent Sessions"_s);
+            recentMenu_ = menu->addMenu(u"&Recent Sessions"_s);
         }
     }
     rebuildRecentSessionsMenu();
@@ -509,13 +510,20 @@ void MainWindow::fileCommand(MainCommand command) {
     default:
         break;
     }
+    showSessionFileState();
     rememberSessionFile(before);
+}
+
+void MainWindow::showSessionFileState() {
+    setWindowTitle(toQString(openSessionTitle(session_, sessionFile_)));
+    action(MainCommand::SaveSession)->setEnabled(!sessionFile_.readOnly);
 }
 
 bool MainWindow::openSessionFile(const std::string& path) {
     FileCommandContext context = fileContext();
     const std::string before = session_.sessionFileName;
     const bool loaded = openSessionFileCommand(context, path);
+    showSessionFileState();
     if (loaded) {
         fetchPasswordAfterLoad();
         rememberSessionFile(before);
@@ -579,7 +587,9 @@ void MainWindow::rebuildRecentSessionsMenu() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     FileCommandContext context = fileContext();
-    if (!mayDiscardSession(context)) {
+    const bool mayClose = mayDiscardSession(context);
+    showSessionFileState(); // its Save may have gone through Save As
+    if (!mayClose) {
         event->ignore();
         return;
     }
@@ -659,6 +669,7 @@ bool MainWindow::raiseSingleWindow(SingleWindow kind) {
 
 void MainWindow::showSingleWindow(SingleWindow kind, QWidget* window) {
     singleWindows_[kind] = window;
+    platform::placeOver(*window, this);
     window->show();
 }
 
@@ -704,7 +715,9 @@ void MainWindow::openExportContactsDialog() {
     lists.currentRows = views_.list(tab).rowSlots;
     lists.filtered = views_.isFiltered();
     lists.filteredRows = views_.list(views::ViewTab::AllEntries).rowSlots;
-    (new contacts::ExportContactsDialog(session_, std::move(lists), services_.prompter, this))
+    (new contacts::ExportContactsDialog(
+         session_, std::move(lists), services_.prompter,
+         contacts::exportStartPath(session_, services_.profileDirectory), this))
         ->show();
 }
 

@@ -155,6 +155,8 @@ private:
     void fileCommand(MainCommand command);
     FileCommandContext fileContext();
     void rememberSessionFile(const std::string& before);
+    // The title and Save follow whether the session is open read-only.
+    void showSessionFileState();
     void rebuildRecentSessionsMenu();
     void fetchPasswordAfterLoad();
     void compose();

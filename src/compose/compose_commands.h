@@ -17,6 +17,8 @@ enum class ComposeCommand {
     SendEmail,    // the menu item: asks first
     SendEmailNow, // the toolbar button: does not ask
     Close,
+    Undo,
+    Redo,
     Cut,
     Copy,
     Paste,
@@ -53,7 +55,8 @@ struct ComposeMenuEntry {
     std::string_view shortcut; // e.g. "F1"
 };
 const std::vector<ComposeMenuEntry>& composeMenu();
-inline constexpr std::array<std::string_view, 4> kComposeTopMenus{"File", "Edit", "Tools", "Help"};
+inline constexpr std::array<std::string_view, 4> kComposeTopMenus{"&File", "&Edit", "&Tools",
+                                                                  "&Help"};
 
 // The two rows of image buttons: the message row at the top, and the
 // formatting row above the body, which works on HTML only.

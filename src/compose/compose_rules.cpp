@@ -124,4 +124,10 @@ std::optional<bool> ShownState::update(bool wanted) {
     return wanted;
 }
 
+bool messageChanged(const delivery::MessageDraft& opened, const delivery::MessageDraft& now) {
+    return opened.fromText != now.fromText || opened.singleRecipient != now.singleRecipient ||
+           opened.subject != now.subject || opened.body != now.body ||
+           opened.attachment1 != now.attachment1 || opened.attachment2 != now.attachment2;
+}
+
 } // namespace velmora::compose

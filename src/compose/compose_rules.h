@@ -62,6 +62,14 @@ std::string attachmentLabelText(const delivery::MessageDraft& draft);
 void takeDraftFields(delivery::MessageDraft& draft, const delivery::MessageDraft& stored,
                      float (*sizeOf)(const std::string& path));
 
+// --- replacing the window's message
+// Asked before Compose or New replaces a window whose message changed.
+inline constexpr const char* kDiscardMessageText = "Discard the message you are writing?";
+// Whether `now` holds something the user would lose compared with what the
+// window opened with (or last saved): From, the single address, Subject, the
+// body or the attachments. The "To" choice alone is not worth a question.
+bool messageChanged(const delivery::MessageDraft& opened, const delivery::MessageDraft& now);
+
 // Enabling rules remember the state they last applied and touch their
 // controls only when it changes; -2 stands for nothing shown yet.
 class ShownState {

@@ -9,6 +9,7 @@
 #include "platform/qt_images.h"
 #include "platform/qt_menus.h"
 #include "platform/qt_text.h"
+#include "platform/qt_window_behaviour.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -20,6 +21,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
@@ -61,6 +63,15 @@ ComposeWindow::ComposeWindow(store::EditorFormat format, ComposeServices service
     adjustSize();
     centreOnScreen(*this);
 
+    unchanged_ = attachments_;
+    unchanged_.fromText = from_->text().toStdString();
+    // The loaded body is the one to compare with; read once the load is over.
+    connect(body_, &BodyEditor::loadEnded, this, [this] {
+        if (takeUnchangedBodyOnLoad_) {
+            takeUnchangedBodyOnLoad_ = false;
+            QTimer::singleShot(0, this, [this] { markUnchanged(); });
+        }
+    });
     connect(to_, &QComboBox::currentIndexChanged, this, &ComposeWindow::composeIdleUpdate);
     connect(body_, &BodyEditor::selectionChanged, this, &ComposeWindow::composeIdleUpdate);
     // Only the desktop's clipboard says when it changes; the one the window
@@ -202,6 +213,12 @@ void ComposeWindow::runCommand(ComposeCommand command) {
     case C::Close:
         close();
         return;
+    case C::Undo:
+        body_->undo();
+        return;
+    case C::Redo:
+        body_->redo();
+        return;
     case C::Cut:
         cut();
         return;
@@ -274,12 +291,29 @@ void ComposeWindow::start() {
     const store::SessionSettings& settings = services_.session.settings();
     if (format_ == store::EditorFormat::Html) {
         // A document that cannot be written leaves the body empty.
+        takeUnchangedBodyOnLoad_ = true;
         if (body_->loadBodyDocument(initialHtmlDocument(settings)) == 0) {
             body_->setDesignMode("On");
+        } else {
+            takeUnchangedBodyOnLoad_ = false;
         }
     } else {
         body_->setPlainText(initialPlainText(settings));
+        markUnchanged();
     }
+}
+
+void ComposeWindow::markUnchanged() {
+    unchanged_ = draft();
+    unchangedBodyKnown_ = true;
+}
+
+bool ComposeWindow::hasChanges() {
+    delivery::MessageDraft now = draft();
+    if (!unchangedBodyKnown_) {
+        now.body = unchanged_.body;
+    }
+    return messageChanged(unchanged_, now);
 }
 
 delivery::MessageDraft ComposeWindow::draft() {
@@ -378,11 +412,15 @@ void ComposeWindow::saveDraftFile() {
     }
     const std::string path = delivery::withDraftExtension(*chosen);
     std::string error;
-    if (!writeDraftFile(draft(), path, error)) {
+    const delivery::MessageDraft message = draft();
+    if (!writeDraftFile(message, path, error)) {
         // Saving is what the user asked for: a draft that was not written says so.
         services_.prompter.message("Error", delivery::cannotSaveDraftText(path, error));
         return;
     }
+    // Kept in a file, the message is no longer lost when the window is replaced.
+    unchanged_ = message;
+    unchangedBodyKnown_ = true;
     services_.prompter.message("Information", delivery::draftSavedText(path));
 }
 
@@ -405,9 +443,13 @@ void ComposeWindow::openDraftFile(const std::string& path) {
     takeDraftFields(opened, read.draft, &delivery::attachmentSizeKb);
     from_->setText(toQString(opened.fromText));
     subject_->setText(toQString(opened.subject));
-    if (format_ == store::EditorFormat::Html) {
+    const bool html = format_ == store::EditorFormat::Html;
+    if (html) {
+        takeUnchangedBodyOnLoad_ = true;
         if (body_->loadBodyDocument(opened.body) == 0) {
             body_->setDesignMode("On");
+        } else {
+            takeUnchangedBodyOnLoad_ = false;
         }
     } else {
         body_->setPlainText(opened.body);
@@ -415,6 +457,10 @@ void ComposeWindow::openDraftFile(const std::string& path) {
     opened.body.clear();
     attachments_ = std::move(opened);
     attachmentLabel_->setText(toQString(attachmentLabelText(attachments_)));
+    // The draft's contents are in its file: the window starts from them.
+    if (!html) {
+        markUnchanged();
+    }
 }
 
 void ComposeWindow::sendEmail(bool ask) {
@@ -445,7 +491,13 @@ void ComposeWindow::sendPreview() {
 ComposeWindow* openComposeWindow(store::EditorFormat format, const ComposeServices& services,
                                  QPointer<ComposeWindow>& current) {
     if (current) {
-        // Replaced without asking; deleted once the command that asked is over.
+        if (current->hasChanges() && services.prompter.message("Confirm", kDiscardMessageText,
+                                                               platform::PromptButtons::YesNo) !=
+                                         platform::PromptAnswer::Yes) {
+            platform::bringToFront(*current);
+            return current;
+        }
+        // Deleted once the command that asked is over.
         current->hide();
         current->deleteLater();
     }

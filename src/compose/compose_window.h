@@ -69,6 +69,12 @@ public:
     store::EditorFormat format() const { return format_; }
     // The draft as the controls hold it now (the body read from the editor).
     delivery::MessageDraft draft();
+    // Whether the message changed since the window opened, opened a draft
+    // or saved one (see messageChanged). An HTML body still loading counts
+    // as unchanged.
+    bool hasChanges();
+    // Whether the body hasChanges compares with is known (for the tests).
+    bool unchangedBodyKnown() const { return unchangedBodyKnown_; }
 
     // Runs a command of the menu or the toolbar.
     void runCommand(ComposeCommand command);
@@ -114,12 +120,19 @@ private:
     void cut();
     void copy();
     void paste();
+    // What the window holds now is what it opened with.
+    void markUnchanged();
 
     store::EditorFormat format_;
     ComposeServices services_;
     RecipientCounts counts_;
     // The attachment slots; the other fields live in the controls.
     delivery::MessageDraft attachments_;
+    // The message as opened or last saved, and whether its body is known yet
+    // (an HTML body is read once the engine loaded it).
+    delivery::MessageDraft unchanged_;
+    bool unchangedBodyKnown_ = false;
+    bool takeUnchangedBodyOnLoad_ = false;
     std::int32_t lastBlockFormat_ = 0;
     ShownState singleShown_;
     ShownState selectionShown_;
@@ -140,8 +153,9 @@ private:
 };
 
 // The Compose command for the SMTP method: closes the window held in
-// `current` (contents discarded without asking) and opens a new one in
-// `format`, counting the recipients anew; its "New" does the same again.
+// `current` and opens a new one in `format`, counting the recipients anew;
+// its "New" does the same again. When the open window's message changed,
+// the user is asked first; No brings that window to the front and keeps it.
 // `services` and `current` must outlive every window opened so.
 ComposeWindow* openComposeWindow(store::EditorFormat format, const ComposeServices& services,
                                  QPointer<ComposeWindow>& current);

@@ -2,6 +2,7 @@
 
 #include "contacts/csv_format.h"
 #include "store/atomic_file.h"
+#include "store/file_names.h"
 #include "store/file_reading.h"
 
 #include <cerrno>
@@ -106,6 +107,22 @@ void appendExportRow(std::string& out, const store::Session& session, const stor
 std::string exportDoneText(std::int64_t count, const std::string& path) {
     return "Exported " + std::to_string(count) + (count == 1 ? " contact" : " contacts") + " to " +
            path + ".";
+}
+
+std::string exportStartPath(const store::Session& session, const std::string& homeFolder) {
+    constexpr const char* kName = "contacts.csv";
+    if (session.isUntitled()) {
+        return homeFolder + kName;
+    }
+    const std::string folder = store::directoryOf(session.sessionFileName);
+    return (folder.ends_with('/') ? folder : folder + "/") + kName;
+}
+
+std::string withCsvExtension(const std::string& path) {
+    if (store::lastPathPart(path).find('.') != std::string_view::npos) {
+        return path;
+    }
+    return path + ".csv";
 }
 
 ExportResult exportContactsCsv(const store::Session& session, const ExportChoice& choice,

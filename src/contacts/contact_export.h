@@ -47,6 +47,12 @@ void appendExportRow(std::string& out, const store::Session& session, const stor
 // "Exported N contacts to PATH." (the command line and the window).
 std::string exportDoneText(std::int64_t count, const std::string& path);
 
+// Where the export's file requester starts: "contacts.csv" in the session's
+// folder, or in `homeFolder` (with its trailing separator) while it is untitled.
+std::string exportStartPath(const store::Session& session, const std::string& homeFolder);
+// The path with ".csv" added when its file name has no extension.
+std::string withCsvExtension(const std::string& path);
+
 struct ExportResult {
     bool ok = false;
     std::string error;

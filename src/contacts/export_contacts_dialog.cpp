@@ -3,6 +3,7 @@
 #include "contacts/contact_dialog.h"
 #include "contacts/contact_export.h"
 #include "platform/qt_text.h"
+#include "platform/qt_window_behaviour.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -19,8 +21,10 @@ namespace velmora::contacts {
 using platform::toQString;
 
 ExportContactsDialog::ExportContactsDialog(const store::Session& session, ShownLists lists,
-                                           platform::Prompter& prompter, QWidget* parent)
-    : QWidget(parent, Qt::Window), session_(session), lists_(std::move(lists)), prompter_(prompter),
+                                           platform::Prompter& prompter, std::string startPath,
+                                           QWidget* parent)
+    : QWidget(parent, Qt::Window), session_(session), lists_(std::move(lists)),
+      startPath_(std::move(startPath)), prompter_(prompter),
       current_(new QRadioButton(u"Current list: "_s + toQString(lists_.currentCaption), this)),
       filtered_(new QRadioButton(u"All Entries ( filtered )"_s, this)),
       group_(new QRadioButton(u"Campaign Group"_s, this)),
@@ -68,6 +72,8 @@ ExportContactsDialog::ExportContactsDialog(const store::Session& session, ShownL
     connect(statusList_, &QComboBox::activated, this, [this] { status_->setChecked(true); });
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(export_, &QPushButton::clicked, this, &ExportContactsDialog::exportList);
+    platform::installDialogKeys(*this, cancel_, export_);
+    platform::placeOver(*this, parent);
 }
 
 void ExportContactsDialog::exportList() {
@@ -92,9 +98,17 @@ void ExportContactsDialog::exportList() {
     } else {
         choice.source = ExportSource::Mailtray;
     }
-    const std::optional<std::string> path =
-        prompter_.saveFileName(kExportContactsTitle, kExportContactsFilter, "");
-    if (!path) {
+    const std::optional<std::string> chosen =
+        prompter_.saveFileName(kExportContactsTitle, kExportContactsFilter, startPath_);
+    if (!chosen || chosen->empty()) {
+        return;
+    }
+    const std::optional<std::string> path = withCsvExtension(*chosen);
+    // The requester confirmed replacing the name it was given, not the one
+    // with the extension added.
+    if (*path != *chosen && ::access(path->c_str(), F_OK) == 0 &&
+        prompter_.message("Confirm", "\"" + *path + "\" already exists. Replace it?",
+                          platform::PromptButtons::YesNo) != platform::PromptAnswer::Yes) {
         return;
     }
     const ExportResult result = exportContactsCsv(session_, choice, *path, bom_->isChecked());

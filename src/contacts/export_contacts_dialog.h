@@ -32,8 +32,10 @@ class ExportContactsDialog final : public QWidget {
     Q_OBJECT
 
 public:
+    // The file requester starts at `startPath` (see exportStartPath).
     ExportContactsDialog(const store::Session& session, ShownLists lists,
-                         platform::Prompter& prompter, QWidget* parent = nullptr);
+                         platform::Prompter& prompter, std::string startPath,
+                         QWidget* parent = nullptr);
 
     QRadioButton* currentChoice() const { return current_; }
     QRadioButton* filteredChoice() const { return filtered_; }
@@ -51,6 +53,7 @@ private:
 
     const store::Session& session_;
     ShownLists lists_;
+    std::string startPath_;
     platform::Prompter& prompter_;
     QRadioButton* current_;
     QRadioButton* filtered_;

@@ -2,6 +2,7 @@
 
 #include "contacts/contact_dialog.h"
 #include "platform/qt_text.h"
+#include "platform/qt_window_behaviour.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -122,6 +123,8 @@ ImportContactsDialog::ImportContactsDialog(store::Session& session, ViewAccess& 
     connect(delimiter_, &QComboBox::currentIndexChanged, this, [this] { loadPreview(); });
     connect(cancel_, &QPushButton::clicked, this, &ImportContactsDialog::cancel);
     connect(import_, &QPushButton::clicked, this, &ImportContactsDialog::runImport);
+    platform::installDialogKeys(*this, cancel_);
+    platform::placeOver(*this, parent);
     loadPreview();
 }
 

@@ -1,5 +1,7 @@
 #include "delivery/delivery_settings.h"
 
+#include "store/text.h"
+
 #include <limits>
 
 namespace velmora::delivery {
@@ -104,6 +106,9 @@ DeliverySettingsForm deliverySettingsForm(const store::SessionSettings& s) {
     f.includeSignature = s.includeSignature == 1;
     f.securityPosition = positionOf(kSecurityValues, s.extensions.value("smtpSecurity"));
     f.loginMethodPosition = positionOf(kLoginMethodValues, s.extensions.value("smtpAuthMechanism"));
+    for (std::size_t i = 0; i < kAdvancedSettingCount; ++i) {
+        f.advanced[i] = s.extensions.value(kAdvancedSettings[i].name);
+    }
     f.extensions = s.extensions;
     return f;
 }
@@ -130,6 +135,17 @@ store::SessionSettings applyDeliverySettings(const DeliverySettingsForm& f) {
     s.extensions.set("smtpSecurity", valueAt(kSecurityValues, f.securityPosition));
     s.extensions.set("smtpAuthMechanism", valueAt(kLoginMethodValues, f.loginMethodPosition));
     return s;
+}
+
+std::optional<SettingRefusal> applyAdvancedSettings(const DeliverySettingsForm& form,
+                                                    store::SessionSettings& settings) {
+    for (std::size_t i = 0; i < kAdvancedSettingCount; ++i) {
+        if (auto refusal = setSettingByName(settings, kAdvancedSettings[i].name,
+                                            std::string(store::trimSpaces(form.advanced[i])))) {
+            return refusal;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace velmora::delivery

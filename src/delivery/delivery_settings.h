@@ -1,8 +1,12 @@
 #pragma once
 
+#include "delivery/settings_by_name.h"
 #include "store/records.h"
 
+#include <array>
 #include <cstdint>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +27,22 @@ struct DeliveryControlStates {
 };
 DeliveryControlStates deliveryControlStates(std::int32_t method, bool requiresAuth);
 
+// The "Advanced" part of the dialog: extension settings of the runs and the
+// certificate, each a text field under its caption.
+struct AdvancedSetting {
+    const char* name;
+    const char* caption;
+};
+inline constexpr AdvancedSetting kAdvancedSettings[] = {
+    {"tlsPinSha256", "Certificate pin (tlsPinSha256)"},
+    {"deferredRetries", "Retries of a deferred recipient"},
+    {"ratePerMinute", "Messages per minute (0: no limit)"},
+    {"ratePerHour", "Messages per hour (0: no limit)"},
+    {"maxPauseMinutes", "Pauses at the server's request (minutes in all)"},
+    {"messagesPerConnection", "Messages per connection"},
+};
+inline constexpr std::size_t kAdvancedSettingCount = std::size(kAdvancedSettings);
+
 // The dialog's controls as they stand when "Apply" is pressed.
 struct DeliverySettingsForm {
     bool html = true;
@@ -34,6 +54,8 @@ struct DeliverySettingsForm {
     bool includeSignature = false;
     std::int32_t securityPosition = 0;    // kSecurityCaptions
     std::int32_t loginMethodPosition = 0; // kLoginMethodCaptions
+    // The texts of the advanced settings, in the order of kAdvancedSettings.
+    std::array<std::string, kAdvancedSettingCount> advanced;
     // The session's other extension settings, kept as they are.
     store::ExtensionSettings extensions;
 };
@@ -57,5 +79,10 @@ std::string portTextForSecurity(std::int32_t securityPosition, std::string_view 
 DeliverySettingsForm deliverySettingsForm(const store::SessionSettings& settings);
 // Every control copied at once; texts exactly as they stand, nothing validated.
 store::SessionSettings applyDeliverySettings(const DeliverySettingsForm& form);
+// The advanced texts of `form` set into `settings` by the rules of
+// `settings set` (spaces around a text dropped). The refusal of the first
+// that is not acceptable; `settings` must then not be applied.
+std::optional<SettingRefusal> applyAdvancedSettings(const DeliverySettingsForm& form,
+                                                    store::SessionSettings& settings);
 
 } // namespace velmora::delivery

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 
 namespace velmora::platform {
@@ -73,6 +74,23 @@ void bringToFront(QWidget& window) {
     window.show();
     window.raise();
     window.activateWindow();
+}
+
+void placeOver(QWidget& window, QWidget* opener) {
+    if (opener == nullptr) {
+        return;
+    }
+    QWidget* owner = opener->window();
+    if (!window.testAttribute(Qt::WA_Resized)) {
+        window.adjustSize(); // the size it will show at, to centre it
+    }
+    window.move(owner->frameGeometry().center() - window.rect().center());
+    // The native windows exist from here on; the tie is made once for good.
+    window.winId();
+    owner->winId();
+    if (QWindow* handle = window.windowHandle()) {
+        handle->setTransientParent(owner->windowHandle());
+    }
 }
 
 int widthForCaption(const QAbstractButton& button, int minimum) {

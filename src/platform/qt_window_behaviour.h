@@ -18,6 +18,12 @@ void installDialogKeys(QWidget& window, QAbstractButton* closeButton,
 // command does when its window is open already.
 void bringToFront(QWidget& window);
 
+// Puts `window` (a top-level window not shown yet) over the window of
+// `opener`, centred on it, and makes that window its transient parent, so
+// that the window manager keeps it in front of it as its dialog rather than
+// as a window of another program. Nothing happens without an opener.
+void placeOver(QWidget& window, QWidget* opener);
+
 // A button width of at least `minimum` that leaves its caption room to
 // breathe in this style and font.
 int widthForCaption(const QAbstractButton& button, int minimum);

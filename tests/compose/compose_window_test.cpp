@@ -148,17 +148,20 @@ TEST_F(ComposeWindowTest, OpensWithCountsTakenNowAndTheMailtrayChosen) {
     }
     EXPECT_EQ(21, tooltips.size());
 
-    // "New" replaces the window without asking and counts anew.
+    // "New" replaces the window, once the user agreed to lose the typed
+    // subject, and counts anew.
     first.subjectField()->setText(u"typed"_s);
     filtered = {1};
     QPointer<ComposeWindow> old(&first);
+    prompter.answers.push_back(platform::PromptAnswer::Yes);
     first.action(ComposeCommand::New)->trigger();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(old.isNull());
     ASSERT_FALSE(current.isNull());
     EXPECT_EQ("Filtered Results (1)", current->toList()->itemText(2).toStdString());
     EXPECT_TRUE(current->subjectField()->text().isEmpty());
-    EXPECT_TRUE(prompter.shown.empty());
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text, kDiscardMessageText);
 }
 
 TEST_F(ComposeWindowTest, SingleAddressFieldFollowsTheToChoice) {
@@ -545,6 +548,65 @@ TEST_F(ComposeWindowTest, RequestersOfTheComposeWindowKeepItActive) {
     session.markSaved();
 }
 
+TEST_F(ComposeWindowTest, ComposeAgainAsksBeforeItDiscardsAChangedMessage) {
+    for (const store::EditorFormat format :
+         {store::EditorFormat::PlainText, store::EditorFormat::Html}) {
+        SCOPED_TRACE(static_cast<int>(format));
+        prompter.shown.clear();
+        const auto settled = [](ComposeWindow& window) {
+            return QTest::qWaitFor([&] { return window.unchangedBodyKnown(); },
+                                   testing_support::kEngineWaitMs);
+        };
+        QPointer<ComposeWindow> first = &open(format);
+        ASSERT_TRUE(settled(*first));
+        // An unchanged window is replaced without a word.
+        QPointer<ComposeWindow> second = &open(format);
+        EXPECT_TRUE(first.isNull());
+        EXPECT_TRUE(prompter.shown.empty());
+        ASSERT_TRUE(settled(*second));
+        if (format == store::EditorFormat::Html) {
+            typeIntoBody(*second, "Dear all");
+        } else {
+            second->bodyEditor()->insertText("Dear all");
+        }
+        // No keeps the message and its window.
+        prompter.answers.push_back(platform::PromptAnswer::No);
+        EXPECT_EQ(&open(format), second.data());
+        ASSERT_EQ(prompter.shown.size(), 1u);
+        EXPECT_EQ(prompter.shown[0].title, "Confirm");
+        EXPECT_EQ(prompter.shown[0].text, "Discard the message you are writing?");
+        ASSERT_FALSE(second.isNull());
+        EXPECT_NE(second->draft().body.find("Dear all"), std::string::npos);
+        // Yes replaces it.
+        prompter.answers.push_back(platform::PromptAnswer::Yes);
+        open(format);
+        EXPECT_TRUE(second.isNull());
+        EXPECT_EQ(prompter.shown.size(), 2u);
+    }
+}
+
+TEST_F(ComposeWindowTest, UndoAndRedoOfTheEditMenuWorkOnTheBodyInBothFormats) {
+    ComposeWindow& html = open(store::EditorFormat::Html);
+    html.bodyEditor()->focusBody();
+    script(html, "getSelection().collapse(document.body, 0); "
+                 "document.execCommand('insertText', false, 'typed'); 1");
+    ASSERT_NE(script(html, "document.body.innerHTML").find("typed"), std::string::npos);
+    html.action(ComposeCommand::Undo)->trigger();
+    EXPECT_EQ(script(html, "document.body.innerHTML").find("typed"), std::string::npos);
+    html.action(ComposeCommand::Redo)->trigger();
+    EXPECT_NE(script(html, "document.body.innerHTML").find("typed"), std::string::npos);
+
+    prompter.answers.push_back(platform::PromptAnswer::Yes); // the typed message goes
+    ComposeWindow& plain = open(store::EditorFormat::PlainText);
+    plain.bodyEditor()->textEditor()->setFocus();
+    QTest::keyClicks(plain.bodyEditor()->textEditor(), u"Hi"_s);
+    ASSERT_EQ("Hi", plain.draft().body);
+    plain.action(ComposeCommand::Undo)->trigger();
+    EXPECT_EQ("", plain.draft().body);
+    plain.action(ComposeCommand::Redo)->trigger();
+    EXPECT_EQ("Hi", plain.draft().body);
+}
+
 TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
     ComposeWindow& plain = open(store::EditorFormat::PlainText);
     plain.bodyEditor()->setPlainText("Dear ,");
@@ -559,6 +621,7 @@ TEST_F(ComposeWindowTest, InsertFieldPutsTheFieldAtTheCaretInBothFormats) {
         EXPECT_EQ("{{" + std::string(name) + "}}", plain.fieldAction(name)->text().toStdString());
     }
 
+    prompter.answers.push_back(platform::PromptAnswer::Yes); // "Dear {{firstName}}," goes
     ComposeWindow& html = open(store::EditorFormat::Html);
     script(html, "document.body.innerHTML = '<p>Hi</p>'; "
                  "getSelection().collapse(document.body.firstChild.firstChild, 2); 1");
@@ -588,13 +651,13 @@ TEST_F(ComposeWindowTest, MenusButtonsAndFocusChainReadAsBefore) {
     for (std::string_view name : delivery::kPersonalFieldNames) {
         fields += "    {{" + std::string(name) + "}}\n";
     }
-    EXPECT_EQ("File\n  New\n  Open..\n  Save..\n  -\n  Send Email\n  -\n  Close\n"
-              "Edit\n  Cut\n  Copy\n  Paste\n  -\n  Insert\n    Hyperlink..\n"
-              "    Attachment..\n    Horizontal Line\n  Insert Field\n" +
+    EXPECT_EQ("&File\n  &New\n  &Open..\n  &Save..\n  -\n  Send &Email\n  -\n  &Close\n"
+              "&Edit\n  &Undo\n  &Redo\n  -\n  Cu&t\n  &Copy\n  &Paste\n  -\n  &Insert\n"
+              "    &Hyperlink..\n    &Attachment..\n    Horizontal &Line\n  Insert &Field\n" +
                   fields +
-                  "  -\n  Clear Attachments\n"
-                  "Tools\n  Font Style..\n  Edit HTML\n  -\n  Send Preview\n"
-                  "Help\n  Help...\n  -\n  About\n",
+                  "  -\n  C&lear Attachments\n"
+                  "&Tools\n  &Font Style..\n  &Edit HTML\n  -\n  Send &Preview\n"
+                  "&Help\n  &Help...\n  -\n  &About\n",
               shown);
     EXPECT_EQ(QKeySequence(Qt::Key_F1), window.action(ComposeCommand::Help)->shortcut());
 

@@ -1,4 +1,5 @@
 #include "contacts/contact_dialog.h"
+#include "contacts/contact_export.h"
 #include "contacts/export_contacts_dialog.h"
 #include "contacts/gui_fakes.h"
 #include "contacts/import_contacts_dialog.h"
@@ -110,19 +111,27 @@ TEST_F(ContactFilesDialogTest, ExportWritesTheChosenListWhereTheUserSays) {
     ShownLists lists;
     lists.currentCaption = "All Entries";
     lists.currentRows = {3, 1};
-    QPointer<ExportContactsDialog> dialog = new ExportContactsDialog(session, lists, prompter);
+    // The requester starts beside the session, in the home folder while it is untitled.
+    EXPECT_EQ(exportStartPath(session, "/home/ann/"), "/home/ann/contacts.csv");
+    session.sessionFileName = dir.file("s.qmz");
+    const std::string start = exportStartPath(session, "/home/ann/");
+    EXPECT_EQ(start, dir.file("contacts.csv"));
+    QPointer<ExportContactsDialog> dialog =
+        new ExportContactsDialog(session, lists, prompter, start);
     dialog->show();
     EXPECT_TRUE(dialog->currentChoice()->isChecked());
     EXPECT_EQ(dialog->currentChoice()->text(), u"Current list: All Entries"_s);
     EXPECT_FALSE(dialog->filteredChoice()->isEnabled());
 
-    // Cancelled file requester: nothing written, the dialog stays.
-    prompter.files = {std::nullopt, dir.file("list.csv"), dir.file("group.csv")};
+    // Cancelled file requester: nothing written, the dialog stays. A name
+    // without an extension gets ".csv".
+    prompter.files = {std::nullopt, dir.file("list"), dir.file("group.csv")};
     dialog->exportButton()->click();
     EXPECT_FALSE(dialog.isNull());
     dialog->byteOrderMarkBox()->setChecked(false);
     dialog->exportButton()->click();
     EXPECT_EQ(prompter.fileRequests.at(0).title, "Export Contacts...");
+    EXPECT_EQ(prompter.fileRequests.at(0).initialPath, start);
     const std::string list = readFileBytes(dir.file("list.csv"));
     EXPECT_TRUE(list.starts_with("Email Address,"));
     EXPECT_LT(list.find("c@x.org"), list.find("a@x.org"));
@@ -132,7 +141,7 @@ TEST_F(ContactFilesDialogTest, ExportWritesTheChosenListWhereTheUserSays) {
     flushDeletes();
     EXPECT_TRUE(dialog.isNull());
 
-    dialog = new ExportContactsDialog(session, lists, prompter);
+    dialog = new ExportContactsDialog(session, lists, prompter, start);
     dialog->groupChoice()->setChecked(true);
     dialog->groupDropDown()->setCurrentIndex(1);
     dialog->exportButton()->click();

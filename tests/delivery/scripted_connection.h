@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora::delivery_testing {
@@ -66,6 +67,10 @@ public:
     }
     void advanceProgress() override { ++progressValue; }
     void sendingChanged(bool now) override { sending = now; }
+    // Each tally with the progress label shown when it came.
+    void tallyChanged(const delivery::RunTally& tally) override {
+        tallies.push_back({labels.empty() ? std::string() : labels.back(), tally});
+    }
 
     std::vector<std::string> lines;
     std::vector<std::string> labels;
@@ -75,6 +80,7 @@ public:
     int progressMaximum = -1;
     int progressValue = 0;
     bool sending = false;
+    std::vector<std::pair<std::string, delivery::RunTally>> tallies;
 };
 
 // The whole dialogue of one delivery without login, from "client.example".

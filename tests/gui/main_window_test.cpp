@@ -85,40 +85,44 @@ TEST_F(MainWindowTest, MenusHaveTheirCaptionsInOrder) {
     for (QAction* top : window->menuBar()->actions()) {
         lines << describeMenu(top->menu(), top->text());
     }
+    // "&" marks each item's key letter: Alt+F opens File.
     const QStringList expected{
-        u"File/New Session"_s,
-        u"File/Open Session.."_s,
-        u"File/-"_s,
-        u"File/Save Session"_s,
-        u"File/Save Session As.."_s,
-        u"File/-"_s,
-        u"File/Import Contacts (CSV, vCard)..."_s,
-        u"File/Export Contacts..."_s,
-        u"File/-"_s,
-        u"File/Exit"_s,
-        u"Groups/Add Campaign Group.."_s,
-        u"Groups/Remove Campaign Group"_s,
-        u"Tools/Mailing List/Add Contact.."_s,
-        u"Tools/Mailing List/Add Email List.."_s,
-        u"Tools/Mailing List/Edit Entries.."_s,
-        u"Tools/Mailing List/Delete Entries"_s,
-        u"Tools/Mailing List/-"_s,
-        u"Tools/Mailing List/Remove Duplicates..."_s,
-        u"Tools/Contacts/Set Group.."_s,
-        u"Tools/Contacts/Set Status.."_s,
-        u"Tools/Contacts/Set Tag"_s,
-        u"Tools/Apply Filters"_s,
-        u"Tools/Clear Filters"_s,
-        u"Tools/-"_s,
-        u"Tools/Mailtray.."_s,
-        u"Tools/Server Settings.."_s,
-        u"Tools/-"_s,
-        u"Tools/Compose Mail.."_s,
-        u"Help/Help..."_s,
-        u"Help/-"_s,
-        u"Help/About"_s,
+        u"&File/&New Session"_s,
+        u"&File/&Open Session.."_s,
+        u"&File/-"_s,
+        u"&File/&Save Session"_s,
+        u"&File/Save Session &As.."_s,
+        u"&File/-"_s,
+        u"&File/&Import Contacts (CSV, vCard)..."_s,
+        u"&File/&Export Contacts..."_s,
+        u"&File/-"_s,
+        u"&File/E&xit"_s,
+        u"&Groups/&Add Campaign Group.."_s,
+        u"&Groups/&Remove Campaign Group"_s,
+        u"&Tools/&Mailing List/Add &Contact.."_s,
+        u"&Tools/&Mailing List/Add E&mail List.."_s,
+        u"&Tools/&Mailing List/&Edit Entries.."_s,
+        u"&Tools/&Mailing List/&Delete Entries"_s,
+        u"&Tools/&Mailing List/-"_s,
+        u"&Tools/&Mailing List/&Remove Duplicates..."_s,
+        u"&Tools/&Contacts/Set &Group.."_s,
+        u"&Tools/&Contacts/Set &Status.."_s,
+        u"&Tools/&Contacts/Set &Tag"_s,
+        u"&Tools/&Apply Filters"_s,
+        u"&Tools/C&lear Filters"_s,
+        u"&Tools/-"_s,
+        u"&Tools/Mail&tray.."_s,
+        u"&Tools/&Server Settings.."_s,
+        u"&Tools/-"_s,
+        u"&Tools/C&ompose Mail.."_s,
+        u"&Help/&Help..."_s,
+        u"&Help/-"_s,
+        u"&Help/&About"_s,
     };
     EXPECT_EQ(lines, expected);
+    EXPECT_EQ(window->action(MainCommand::NewSession)->shortcut(), QKeySequence(u"Ctrl+N"_s));
+    EXPECT_EQ(window->action(MainCommand::OpenSession)->shortcut(), QKeySequence(u"Ctrl+O"_s));
+    EXPECT_EQ(window->action(MainCommand::SaveSession)->shortcut(), QKeySequence(u"Ctrl+S"_s));
     EXPECT_EQ(window->action(MainCommand::Help)->shortcut(), QKeySequence(Qt::Key_F1));
 }
 
@@ -370,8 +374,8 @@ TEST_F(MainWindowTest, RecentSessionsListsOpenedAndSavedFilesAndOpensThem) {
     // Under File, right after Open Session...
     const QList<QAction*> fileItems = window->menuBar()->actions().at(0)->menu()->actions();
     ASSERT_GE(fileItems.size(), 3);
-    EXPECT_EQ(fileItems.at(1)->text(), u"Open Session.."_s);
-    EXPECT_EQ(fileItems.at(2)->text(), u"Recent Sessions"_s);
+    EXPECT_EQ(fileItems.at(1)->text(), u"&Open Session.."_s);
+    EXPECT_EQ(fileItems.at(2)->text(), u"&Recent Sessions"_s);
     // The vanished file is dropped from the menu and the store.
     EXPECT_TRUE(menu->actions().isEmpty());
     EXPECT_FALSE(menu->isEnabled());
@@ -442,6 +446,23 @@ TEST_F(MainWindowTest, AnOpenSessionIsLockedAgainstTheCommandLineTool) {
     window->action(MainCommand::OpenSession)->trigger();
     EXPECT_EQ(session.contactCount(), 2);
     EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(MainWindowTest, ASessionAnotherProgramHoldsSaysReadOnlyAndSaveIsOff) {
+    add("ann@example.org", 0);
+    prompter.files.push_back(dir.file("held.qmz"));
+    window->action(MainCommand::SaveSessionAs)->trigger();
+    window->action(MainCommand::NewSession)->trigger();
+    store::SessionLock other;
+    ASSERT_EQ(other.acquire(dir.file("held.qmz")), store::SessionLock::Outcome::Acquired);
+    ASSERT_TRUE(window->openSessionFile(dir.file("held.qmz")));
+    EXPECT_EQ(window->windowTitle(), u"Velmora Mailtray v1.1 - held.qmz (read-only)"_s);
+    EXPECT_FALSE(window->action(MainCommand::SaveSession)->isEnabled());
+    // Saved under a name of its own, the session is writable again.
+    prompter.files.push_back(dir.file("mine.qmz"));
+    window->action(MainCommand::SaveSessionAs)->trigger();
+    EXPECT_EQ(window->windowTitle(), u"Velmora Mailtray v1.1 - mine.qmz"_s);
+    EXPECT_TRUE(window->action(MainCommand::SaveSession)->isEnabled());
 }
 
 TEST_F(MainWindowTest, ClosingWithUnsavedChangesAsksAndCancelKeepsTheWindow) {

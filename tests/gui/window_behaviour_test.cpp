@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "contacts/add_group_dialog.h"
 #include "contacts/contact_dialog.h"
+#include "delivery/windows/delivery_settings_dialog.h"
 #include "main_window_fixture.h"
 #include "platform/qt_images.h"
 #include "platform/qt_prompter.h"
@@ -23,6 +24,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <QWindow>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
@@ -81,6 +83,50 @@ TEST_F(WindowBehaviourTest, EachCommandOpensOneWindowAndRaisesItAfterwards) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     EXPECT_TRUE(prompter.shown.empty());
+}
+
+// The window manager keeps a dialog in front of the window that opened it
+// only when it knows that window, and the user looks for it over it.
+TEST_F(WindowBehaviourTest, DialogsOpenOverTheirOpenerTiedToItAndEscapeClosesThem) {
+    window->move(150, 120);
+    const auto overOpener = [](QWidget* shown, QWidget* opener) {
+        ASSERT_NE(shown, nullptr);
+        ASSERT_NE(shown->windowHandle(), nullptr);
+        EXPECT_EQ(shown->windowHandle()->transientParent(), opener->windowHandle());
+        const QPoint offset = shown->frameGeometry().center() - opener->frameGeometry().center();
+        // Centred as placed; its layout may still grow it a little when shown.
+        EXPECT_LE(offset.manhattanLength(), 60) << offset.x() << "," << offset.y();
+    };
+    window->runCommand(MainCommand::Mailtray);
+    overOpener(onlyOtherWindow(), window.get());
+    onlyOtherWindow()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    testing_support::writeFileBytes(dir.file("in.csv"), "Email Address\nann@example.org\n");
+    prompter.files.push_back(dir.file("in.csv"));
+    window->runCommand(MainCommand::ImportContacts);
+    QWidget* import = onlyOtherWindow();
+    overOpener(import, window.get());
+    QTest::keyClick(import, Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window->openWindows().empty());
+
+    store::SessionSettings smtp = session.settings();
+    smtp.deliveryMethod = code(store::DeliveryMethod::SmtpServer);
+    smtp.smtpServer = "127.0.0.1";
+    smtp.smtpPort = 9; // nothing answers: the test ends at once
+    session.setSettings(smtp);
+    window->runCommand(MainCommand::ServerSettings);
+    auto* settings = qobject_cast<delivery::DeliverySettingsDialog*>(onlyOtherWindow());
+    ASSERT_NE(settings, nullptr);
+    settings->testConnectionButton()->click();
+    QPointer<delivery::ConnectionTestWindow> test = settings->connectionTestWindow();
+    ASSERT_FALSE(test.isNull());
+    overOpener(test, settings);
+    QTest::keyClick(test, Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(test.isNull());
+    settings->close();
 }
 
 TEST_F(WindowBehaviourTest, ReturnConfirmsAddContactAndAddGroupButNotInATextArea) {

@@ -305,6 +305,12 @@ int BodyEditor::runEditCommand(EditCommand command) {
     case EditCommand::Delete:
         name = u"delete"_s;
         break;
+    case EditCommand::Undo:
+        name = u"undo"_s;
+        break;
+    case EditCommand::Redo:
+        name = u"redo"_s;
+        break;
     }
     return callHelper(u"runEditCommand(%1)"_s.arg(scriptString(name.toStdString()))).toBool() ? 1
                                                                                               : 0;
@@ -348,6 +354,24 @@ void BodyEditor::insertText(std::string_view text) {
         text_->insertPlainText(toQString(text));
     } else {
         replaceSelection(delivery::escapeHtml(text));
+    }
+    focusBody();
+}
+
+void BodyEditor::undo() {
+    if (text_ != nullptr) {
+        text_->undo();
+    } else {
+        runEditCommand(EditCommand::Undo);
+    }
+    focusBody();
+}
+
+void BodyEditor::redo() {
+    if (text_ != nullptr) {
+        text_->redo();
+    } else {
+        runEditCommand(EditCommand::Redo);
     }
     focusBody();
 }

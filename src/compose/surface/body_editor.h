@@ -20,7 +20,7 @@ namespace velmora::compose {
 class BodyPage;
 
 // Engine commands `runEditCommand` may run.
-enum class EditCommand { Delete };
+enum class EditCommand { Delete, Undo, Redo };
 
 // The compose window's body control. In the Html format it is a web engine
 // whose document is switched into design mode, and it offers the routines the
@@ -89,6 +89,10 @@ public:
     void cutSelection();
     void copySelection();
     void pasteClipboard();
+    // Undo and Redo of the Edit menu: the engine's own history (Html) or
+    // the text editor's (PlainText); both focus the body.
+    void undo();
+    void redo();
     // The clipboard the Html format's Cut, Copy and Paste use: the desktop's
     // unless another is given; `clipboard` must outlive the editor.
     void setClipboard(platform::Clipboard& clipboard) { clipboard_ = &clipboard; }

@@ -132,7 +132,9 @@ private:
     void record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& smtp, bool final,
                 const std::string& stamp = "");
     void settle(std::size_t index, DeliveryOutcome outcome);
-    void tally(bool force);
+    // Shows the counts, pace and time left (at most once a second unless
+    // forced); `busyUntilMs` is the end of a wait under way.
+    void tally(bool force, std::int64_t busyUntilMs = 0);
     void log(const std::string& line) {
         if (!plan_.logDialogue) {
             course_->logLine(line);
@@ -166,6 +168,8 @@ private:
     std::unique_ptr<MessageSender> sender_;
     std::deque<std::size_t> ready_;
     std::vector<Deferred> deferred_;
+    // The recipient taken from the queues and about to be sent to.
+    std::optional<std::size_t> inHand_;
     SendRunSummary summary_;
     std::int64_t lastTallyMs_ = -1;
     std::int32_t stampNumber_ = 0;
@@ -218,6 +222,8 @@ bool Run::waitUntil(std::int64_t untilMs, const std::string& label) {
     if (untilMs - now() >= kLabelledWaitMs && !label.empty()) {
         course_->progress(label);
     }
+    // What the window shows through the wait is up to date.
+    tally(true, untilMs);
     if (untilMs - now() >= kHoldThroughWaitMs && sender_) {
         sender_->release();
     }
@@ -231,6 +237,7 @@ bool Run::waitUntil(std::int64_t untilMs, const std::string& label) {
             return true;
         }
         sleep(std::min<std::int64_t>(left, kWaitSliceMs));
+        tally(false, untilMs); // the time left counts down
     }
 }
 
@@ -275,25 +282,31 @@ void Run::settle(std::size_t index, DeliveryOutcome outcome) {
     course_->advanceProgress();
 }
 
-void Run::tally(bool force) {
+void Run::tally(bool force, std::int64_t busyUntilMs) {
     const std::int64_t t = now();
     if (!force && lastTallyMs_ >= 0 && t - lastTallyMs_ < kTallyEveryMs) {
         return;
     }
     lastTallyMs_ = t;
-    RunTally tally;
-    tally.delivered = summary_.delivered;
-    tally.rejected = summary_.rejected;
-    tally.failed = summary_.failed;
-    tally.deferred = summary_.deferred + static_cast<std::int32_t>(deferred_.size());
-    tally.notAttempted =
-        summary_.recipients - tally.delivered - tally.rejected - tally.failed - tally.deferred;
-    tally.perMinute = pace_.perMinute();
-    const std::int64_t remaining =
-        static_cast<std::int64_t>(ready_.size()) + static_cast<std::int64_t>(deferred_.size());
-    tally.remainingMs = pace_.remainingMs(remaining, limiter_.intervalMs());
-    tally.nowMs = t;
-    course_->tallyChanged(tally);
+    PendingWork work;
+    work.ready = static_cast<std::int64_t>(ready_.size());
+    work.busyUntilMs = busyUntilMs;
+    for (const Deferred& entry : deferred_) {
+        work.deferredAtMs.push_back(entry.readyAtMs);
+    }
+    auto waiting = static_cast<std::int32_t>(deferred_.size());
+    if (inHand_) {
+        ++work.ready;
+        // Taken from the deferred ones, it is still deferred until its next try.
+        if (deferrals_[*inHand_] > 0) {
+            ++waiting;
+        }
+    }
+    RunTally counts = runTally(summary_, waiting);
+    counts.perMinute = pace_.perMinute(t);
+    counts.remainingMs = pace_.remainingMs(t, work, limiter_.intervalMs());
+    counts.nowMs = t;
+    course_->tallyChanged(counts);
 }
 
 bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
@@ -437,10 +450,16 @@ SendRunSummary Run::run() {
             deferred_.erase(next);
             index = chosen.index;
         }
+        inHand_ = index;
         const std::int64_t wait = limiter_.delayMs(now());
         if (wait > 0 && !waitUntil(now() + wait, "Waiting " + durationText(wait) +
                                                      " for the sending rate limit")) {
-            ready_.push_front(index);
+            if (deferrals_[index] > 0) {
+                deferred_.push_back({now(), index}); // it stays deferred
+            } else {
+                ready_.push_front(index);
+            }
+            inHand_.reset();
             course_->logLine(kCancelledText);
             summary_.cancelled = true;
             stop();
@@ -459,6 +478,7 @@ SendRunSummary Run::run() {
         if (outcome.result != SmtpResult::Cancelled) {
             pace_.finishedOne(now());
         }
+        inHand_.reset();
         const bool goesOn = handle(index, outcome);
         tally(!goesOn);
         if (!goesOn) {
@@ -468,6 +488,7 @@ SendRunSummary Run::run() {
     sender_->release();
     // Deferred recipients the run did not come back to keep that outcome.
     summary_.deferred += static_cast<std::int32_t>(deferred_.size());
+    deferred_.clear();
     tally(true);
     if (journal_) {
         journal_->flush();
@@ -692,6 +713,17 @@ std::string runEndLabel(const SendRunSummary& summary) {
     }
     return "Stopped early: " + std::to_string(notAttempted(summary)) + " of " +
            std::to_string(summary.recipients) + " recipients not attempted.";
+}
+
+RunTally runTally(const SendRunSummary& settled, std::int32_t waiting) {
+    RunTally tally;
+    tally.delivered = settled.delivered;
+    tally.rejected = settled.rejected;
+    tally.failed = settled.failed;
+    tally.deferred = settled.deferred + std::max(0, waiting);
+    tally.notAttempted = std::max(0, settled.recipients - tally.delivered - tally.rejected -
+                                         tally.failed - tally.deferred);
+    return tally;
 }
 
 std::string tallyText(const RunTally& tally) {

@@ -111,6 +111,10 @@ std::string resumeQuestion(const RunRecord& run);
 // The progress label at the end: "Finished.", or for a run that stopped
 // early "Stopped early: N of M recipients not attempted."
 std::string runEndLabel(const SendRunSummary& summary);
+// The counts of a run under way: the final outcomes so far (`settled`) and
+// `waiting` recipients deferred until a later try; the others are not
+// attempted (yet). No count is ever negative.
+RunTally runTally(const SendRunSummary& settled, std::int32_t waiting);
 // "Delivered 3, deferred 1, rejected 0, failed 0, not attempted 12"
 std::string tallyText(const RunTally& tally);
 // "Pace: 42.0 per minute, about 3 min left." ("" before a pace is known)

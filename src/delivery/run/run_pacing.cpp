@@ -57,37 +57,46 @@ std::optional<std::int64_t> PauseBudget::nextPauseMs() {
 }
 
 void PaceMeter::started(std::int64_t nowMs) {
-    if (!startMs_) {
-        startMs_ = nowMs;
+    if (!firstStartMs_) {
+        firstStartMs_ = nowMs;
     }
+    startMs_ = nowMs;
 }
 
 void PaceMeter::finishedOne(std::int64_t nowMs) {
-    started(nowMs);
-    lastMs_ = nowMs;
+    if (!startMs_) {
+        started(nowMs);
+    }
+    sendingMs_ += std::max<std::int64_t>(0, nowMs - *startMs_);
+    startMs_.reset();
     ++done_;
 }
 
-double PaceMeter::perMinute() const {
-    if (!startMs_ || done_ == 0) {
+double PaceMeter::perMinute(std::int64_t nowMs) const {
+    if (!firstStartMs_ || done_ == 0) {
         return 0.0;
     }
-    const std::int64_t elapsed = std::max<std::int64_t>(1, lastMs_ - *startMs_);
+    const std::int64_t elapsed = std::max<std::int64_t>(1, nowMs - *firstStartMs_);
     return static_cast<double>(done_) * 60'000.0 / static_cast<double>(elapsed);
 }
 
-std::optional<std::int64_t> PaceMeter::remainingMs(std::int64_t remaining,
+std::optional<std::int64_t> PaceMeter::remainingMs(std::int64_t nowMs, const PendingWork& work,
                                                    std::int64_t limiterIntervalMs) const {
-    if (!startMs_ || done_ == 0) {
-        if (limiterIntervalMs > 0) {
-            return remaining * limiterIntervalMs;
-        }
+    const std::int64_t perMessage = done_ > 0 ? sendingMs_ / done_ : 0;
+    const std::int64_t each = std::max(perMessage, limiterIntervalMs);
+    const bool waits = work.busyUntilMs > nowMs || !work.deferredAtMs.empty();
+    if (done_ == 0 && each == 0 && !waits) {
         return std::nullopt;
     }
-    const double perMessage = static_cast<double>(std::max<std::int64_t>(0, lastMs_ - *startMs_)) /
-                              static_cast<double>(done_);
-    const double each = std::max(perMessage, static_cast<double>(limiterIntervalMs));
-    return static_cast<std::int64_t>(each * static_cast<double>(remaining));
+    // The messages in the order the run takes them: the ready ones first,
+    // then each deferred one no sooner than its time.
+    std::int64_t at = std::max(nowMs, work.busyUntilMs) + work.ready * each;
+    std::vector<std::int64_t> deferred = work.deferredAtMs;
+    std::sort(deferred.begin(), deferred.end());
+    for (const std::int64_t due : deferred) {
+        at = std::max(at, due) + each;
+    }
+    return at - nowMs;
 }
 
 } // namespace velmora::delivery

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace velmora::delivery {
 
@@ -66,21 +67,33 @@ private:
     std::int64_t nextMs_ = kFirstPauseMs;
 };
 
-// Estimates the time a run still needs from the pace of its messages so
-// far (and the rate limiter's spacing when that is slower).
+// What a run still has to send, for the estimate of the time it needs.
+struct PendingWork {
+    std::int64_t ready = 0;                 // messages that may go as soon as the run can
+    std::vector<std::int64_t> deferredAtMs; // deferred messages: the time each may go again
+    std::int64_t busyUntilMs = 0;           // the end of a wait or pause under way (0: none)
+};
+
+// The pace of a run and an estimate of the time it still needs.
 class PaceMeter {
 public:
+    // A message starts, and ends.
     void started(std::int64_t nowMs);
     void finishedOne(std::int64_t nowMs);
-    // Messages per minute over the run so far (0 before the first one).
-    double perMinute() const;
-    // Milliseconds left for `remaining` messages, nothing before a pace is known.
-    std::optional<std::int64_t> remainingMs(std::int64_t remaining,
+    // Messages per minute from the first start to `nowMs`: the waits and
+    // pauses count, as the user lives them (0 before the first message ended).
+    double perMinute(std::int64_t nowMs) const;
+    // Milliseconds left for `work` from `nowMs`: each message takes what one
+    // took to send so far, or the limiter's spacing when that is longer, and
+    // no message goes before the wait under way or its deferral ends.
+    // Nothing while neither a message's time nor a wait is known.
+    std::optional<std::int64_t> remainingMs(std::int64_t nowMs, const PendingWork& work,
                                             std::int64_t limiterIntervalMs) const;
 
 private:
-    std::optional<std::int64_t> startMs_;
-    std::int64_t lastMs_ = 0;
+    std::optional<std::int64_t> firstStartMs_;
+    std::optional<std::int64_t> startMs_; // of the message under way
+    std::int64_t sendingMs_ = 0;          // the time the finished messages took, waits left out
     std::int64_t done_ = 0;
 };
 

@@ -673,6 +673,7 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
         return;
     case SmtpState::AwaitStartTlsReply:
         if (code == "220") {
+            capabilitiesBeforeTls_ = std::move(capabilities_);
             capabilities_.clear();
             authMechanisms_.clear();
             state_ = SmtpState::AwaitTls;

@@ -203,6 +203,9 @@ public:
     const std::string& greeting() const { return greeting_; }
     // The EHLO reply's lines after the first (the last EHLO's, so after TLS).
     const std::vector<std::string>& capabilities() const { return capabilities_; }
+    // What the server offered in plain text before STARTTLS (empty without it):
+    // all a test can show when the handshake then fails.
+    const std::vector<std::string>& capabilitiesBeforeTls() const { return capabilitiesBeforeTls_; }
     bool encrypted() const { return encrypted_; }
     bool loggedIn() const { return loggedIn_; }
     // The login method that was tried ("PLAIN", "LOGIN", "XOAUTH2",
@@ -251,6 +254,7 @@ private:
     std::string firstBytes_; // the first two bytes heard, to tell a TLS record from a greeting
     std::string greeting_;
     std::vector<std::string> capabilities_;
+    std::vector<std::string> capabilitiesBeforeTls_;
     std::vector<std::string> authMechanisms_; // as offered, upper case
     std::string authMechanism_;
     std::string oauthChallenge_; // the error challenge's Base64 text

@@ -46,6 +46,13 @@ bool connectionTestPassed(const SmtpSessionReport& report) {
     return report.outcome.result == SmtpResult::Delivered;
 }
 
+std::optional<std::string> certificatePinToTrust(const SmtpSessionReport& report) {
+    if (report.encrypted || !report.tls.untrusted || report.tls.publicKeySha256.empty()) {
+        return std::nullopt;
+    }
+    return report.tls.publicKeySha256;
+}
+
 std::vector<std::string> connectionTestLines(const SmtpSessionRequest& request,
                                              const SmtpSessionReport& report) {
     std::vector<std::string> lines;
@@ -56,12 +63,22 @@ std::vector<std::string> connectionTestLines(const SmtpSessionRequest& request,
         return lines;
     }
     lines.push_back("Greeting: " + (report.greeting.empty() ? "(none)" : report.greeting));
-    std::string capabilities;
-    for (const std::string& capability : report.capabilities) {
-        capabilities += capabilities.empty() ? "" : ", ";
-        capabilities += capability;
+    const auto joined = [](const std::vector<std::string>& items) {
+        std::string text;
+        for (const std::string& item : items) {
+            text += text.empty() ? "" : ", ";
+            text += item;
+        }
+        return text;
+    };
+    if (!report.capabilitiesBeforeTls.empty()) {
+        lines.push_back("Capabilities before TLS: " + joined(report.capabilitiesBeforeTls));
     }
-    lines.push_back("Capabilities: " + (capabilities.empty() ? "(none)" : capabilities));
+    // After a failed STARTTLS handshake the server offered nothing more.
+    if (report.capabilitiesBeforeTls.empty() || report.encrypted) {
+        const std::string capabilities = joined(report.capabilities);
+        lines.push_back("Capabilities: " + (capabilities.empty() ? "(none)" : capabilities));
+    }
     if (report.encrypted) {
         const TlsDetails& tls = report.tls;
         lines.push_back("Encryption: " + tls.version + ", " + tls.cipher);

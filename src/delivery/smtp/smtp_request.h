@@ -6,6 +6,7 @@
 #include "store/clock.h"
 #include "store/records.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,11 @@ SmtpSessionReport testSmtpConnection(const store::SessionSettings& settings,
 
 // True when the test reached the server (and logged in, when a login is set).
 bool connectionTestPassed(const SmtpSessionReport& report);
+
+// The tlsPinSha256 value that would accept the certificate the test
+// refused, when it was refused only for want of an authority this computer
+// trusts (self-signed or an unknown issuer); nothing otherwise.
+std::optional<std::string> certificatePinToTrust(const SmtpSessionReport& report);
 
 // What the test found, one line each: greeting, capabilities, encryption,
 // certificate, login and the result. Every server text is safe to show.

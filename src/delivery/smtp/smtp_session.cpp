@@ -206,6 +206,8 @@ bool SmtpSession::startTls() {
                        static_cast<int>(std::min<long long>(kPollSliceMs, left + 1)));
         }
     }
+    // What the certificate was, for a test that offers to trust it.
+    report_.tls = tls_->details();
     if (stop != Stop::None) {
         stopped(stop);
     } else {
@@ -364,6 +366,10 @@ SmtpOutcome SmtpSession::run() {
     report_.capabilities.clear();
     for (const std::string& line : dialogue.capabilities()) {
         report_.capabilities.push_back(store::printableText(line));
+    }
+    report_.capabilitiesBeforeTls.clear();
+    for (const std::string& line : dialogue.capabilitiesBeforeTls()) {
+        report_.capabilitiesBeforeTls.push_back(safeServerText(line));
     }
     report_.authMechanism = dialogue.authMechanism();
     report_.loggedIn = dialogue.loggedIn();

@@ -61,8 +61,10 @@ struct SmtpSessionReport {
     SmtpOutcome outcome;
     std::string greeting;                  // safe to show
     std::vector<std::string> capabilities; // safe to show
+    // What the server offered before STARTTLS, safe to show (empty without it).
+    std::vector<std::string> capabilitiesBeforeTls;
     bool encrypted = false;
-    TlsDetails tls;            // when encrypted
+    TlsDetails tls;            // when encrypted, or what a refused certificate showed
     std::string authMechanism; // the login method tried; empty without a login
     bool loggedIn = false;
 };

@@ -279,11 +279,13 @@ TlsConnection::Handshake TlsConnection::finishHandshake() {
     switch (verified) {
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        details_.untrusted = true;
         return failHandshake("The server's certificate is self-signed and not trusted." + pinHint);
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
     case X509_V_ERR_CERT_UNTRUSTED:
+        details_.untrusted = true;
         return failHandshake("The server's certificate is not trusted: no authority this "
                              "computer trusts issued it." +
                              pinHint);

@@ -29,6 +29,9 @@ struct TlsDetails {
     std::string expires;         // its end of validity, e.g. "Jan  1 00:00:00 2030 GMT"
     std::string publicKeySha256; // what tlsPinSha256 would hold to accept it
     bool pinned = false;         // accepted by the pin rather than the trust store
+    // Refused only because no authority this computer trusts vouches for it
+    // (self-signed, or an unknown issuer): pinning its key would accept it.
+    bool untrusted = false;
 };
 
 // Lowercase hex SHA-256 of a DER certificate's public key; empty when it cannot be read.

@@ -2,6 +2,7 @@
 
 #include "delivery/smtp/smtp_request.h"
 #include "platform/qt_text.h"
+#include "platform/qt_window_behaviour.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -36,6 +37,7 @@ private:
 ConnectionTestWindow::ConnectionTestWindow(const store::SessionSettings& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), status_(new QLabel(u"Testing the connection..."_s)),
       report_(new QPlainTextEdit), close_(new QPushButton(u"Close"_s)),
+      trust_(new QPushButton(u"Trust this certificate"_s)),
       cancel_(std::make_shared<std::atomic<bool>>(false)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(u"Test Connection"_s);
@@ -43,12 +45,20 @@ ConnectionTestWindow::ConnectionTestWindow(const store::SessionSettings& setting
     report_->setMinimumSize(520, 220);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
+    buttons->addWidget(trust_);
     buttons->addWidget(close_);
+    trust_->hide();
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(status_);
     layout->addWidget(report_);
     layout->addLayout(buttons);
     connect(close_, &QPushButton::clicked, this, &QWidget::close);
+    connect(trust_, &QPushButton::clicked, this, [this] {
+        trust_->setEnabled(false);
+        emit trustRequested(pin_);
+    });
+    platform::installDialogKeys(*this, close_);
+    platform::placeOver(*this, parent);
 
     QPointer<ConnectionTestWindow> self(this);
     worker_ = std::thread([self, settings, cancel = cancel_] {
@@ -63,15 +73,16 @@ ConnectionTestWindow::ConnectionTestWindow(const store::SessionSettings& setting
             lines << toQString(line);
         }
         const bool passed = connectionTestPassed(report);
+        const QString pin = toQString(certificatePinToTrust(report).value_or(std::string()));
         if (cancel->load()) {
             return; // the window is going: nobody to tell
         }
         // The window's own thread shows it; the window may be gone by then.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, lines, passed] {
+            [self, lines, passed, pin] {
                 if (self) {
-                    self->showReport(lines, passed);
+                    self->showReport(lines, passed, pin);
                 }
             },
             Qt::QueuedConnection);
@@ -89,8 +100,10 @@ QString ConnectionTestWindow::reportText() const {
     return report_->toPlainText();
 }
 
-void ConnectionTestWindow::showReport(const QStringList& lines, bool passed) {
+void ConnectionTestWindow::showReport(const QStringList& lines, bool passed, const QString& pin) {
     running_ = false;
+    pin_ = pin;
+    trust_->setVisible(!pin.isEmpty());
     status_->setText(passed ? u"The connection test succeeded."_s
                             : u"The connection test failed."_s);
     report_->setPlainText(lines.join(u'\n'));

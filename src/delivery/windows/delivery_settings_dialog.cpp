@@ -119,6 +119,17 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
     emailGrid->addWidget(includeSignature_, 4, 1);
     emailGrid->setRowStretch(5, 1);
 
+    auto* advanced = new QGroupBox(u"Advanced"_s);
+    auto* advancedGrid = new QGridLayout(advanced);
+    for (std::size_t i = 0; i < kAdvancedSettingCount; ++i) {
+        auto* field = new QLineEdit;
+        field->setToolTip(toQString(kAdvancedSettings[i].name));
+        advanced_[i] = field;
+        const int row = static_cast<int>(i);
+        advancedGrid->addWidget(new QLabel(toQString(kAdvancedSettings[i].caption)), row, 0);
+        advancedGrid->addWidget(field, row, 1);
+    }
+
     auto* left = new QVBoxLayout;
     left->addWidget(delivery);
     left->addWidget(client);
@@ -129,6 +140,7 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
     buttons->addWidget(apply_);
     auto* right = new QVBoxLayout;
     right->addWidget(email);
+    right->addWidget(advanced);
     right->addStretch();
     right->addLayout(buttons);
     auto* layout = new QHBoxLayout(this);
@@ -160,6 +172,9 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
     }
     keyring_->setToolTip(keyringUnavailable_);
     loginMethod_->setCurrentIndex(f.loginMethodPosition);
+    for (std::size_t i = 0; i < kAdvancedSettingCount; ++i) {
+        advanced_[i]->setText(toQString(f.advanced[i]));
+    }
     extensions_ = f.extensions;
 
     // The enabling rule follows the two controls it depends on.
@@ -200,6 +215,9 @@ DeliverySettingsForm DeliverySettingsDialog::form() const {
     f.includeSignature = includeSignature_->isChecked();
     f.securityPosition = security_->currentIndex();
     f.loginMethodPosition = loginMethod_->currentIndex();
+    for (std::size_t i = 0; i < kAdvancedSettingCount; ++i) {
+        f.advanced[i] = advanced_[i]->text().toStdString();
+    }
     f.extensions = extensions_;
     return f;
 }
@@ -238,17 +256,47 @@ void DeliverySettingsDialog::suggestPort(int securityPosition) {
     port_->setText(toQString(portTextForSecurity(securityPosition, port_->text().toStdString())));
 }
 
+QLineEdit* DeliverySettingsDialog::advancedField(std::string_view name) const {
+    for (std::size_t i = 0; i < kAdvancedSettingCount; ++i) {
+        if (kAdvancedSettings[i].name == name) {
+            return advanced_[i];
+        }
+    }
+    return nullptr;
+}
+
+std::optional<store::SessionSettings> DeliverySettingsDialog::checkedSettings() {
+    const DeliverySettingsForm f = form();
+    store::SessionSettings settings = applyDeliverySettings(f);
+    if (const auto refusal = applyAdvancedSettings(f, settings)) {
+        prompter_.message("Information", refusal->message);
+        return std::nullopt;
+    }
+    return settings;
+}
+
 void DeliverySettingsDialog::testConnection() {
+    // The dialog's values, applied or not.
+    const std::optional<store::SessionSettings> settings = checkedSettings();
+    if (!settings) {
+        return;
+    }
     if (testWindow_ != nullptr) {
         testWindow_->close(); // one test at a time; closing cancels it
     }
-    // The dialog's values, applied or not.
-    testWindow_ = new ConnectionTestWindow(applyDeliverySettings(form()), this);
+    testWindow_ = new ConnectionTestWindow(*settings, this);
+    // Trusting the refused certificate fills its pin in; Apply keeps it.
+    connect(testWindow_, &ConnectionTestWindow::trustRequested, this,
+            [this](const QString& pin) { advancedField("tlsPinSha256")->setText(pin); });
     testWindow_->show();
 }
 
 void DeliverySettingsDialog::apply() {
-    store::SessionSettings settings = applyDeliverySettings(form());
+    std::optional<store::SessionSettings> checked = checkedSettings();
+    if (!checked) {
+        return;
+    }
+    store::SessionSettings settings = std::move(*checked);
     // Without a usable keyring the session's choice stays as it was.
     std::optional<std::string> problem;
     if (passwords_ != nullptr && keyringUnavailable_.isEmpty()) {

@@ -8,7 +8,9 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <array>
 #include <optional>
+#include <string_view>
 
 class QCheckBox;
 class QComboBox;
@@ -52,6 +54,8 @@ public:
     QComboBox* securityDropDown() const { return security_; }
     QComboBox* loginMethodDropDown() const { return loginMethod_; }
     QPushButton* testConnectionButton() const { return testConnection_; }
+    // The field of an advanced setting by its name ("tlsPinSha256", ...).
+    QLineEdit* advancedField(std::string_view name) const;
     // The window of the last "Test Connection", while it is open.
     ConnectionTestWindow* connectionTestWindow() const { return testWindow_; }
     QPushButton* cancelButton() const { return cancel_; }
@@ -62,6 +66,8 @@ private:
     void chooseClientProgram();
     void suggestPort(int securityPosition);
     void testConnection();
+    // The settings of the controls, or nothing after saying why an advanced one is refused.
+    std::optional<store::SessionSettings> checkedSettings();
     void apply();
 
     store::Session& session_;
@@ -93,6 +99,7 @@ private:
     QComboBox* loginMethod_;
     QPushButton* testConnection_;
     QPointer<ConnectionTestWindow> testWindow_;
+    std::array<QLineEdit*, kAdvancedSettingCount> advanced_{};
     store::ExtensionSettings extensions_; // the settings the dialog does not show, kept
     QPushButton* cancel_;
     QPushButton* apply_;

@@ -200,6 +200,56 @@ TEST(DeliveryRun, ADeferredRecipientIsTriedAgainAfterItsBackOffWhileOthersGoOn) 
     EXPECT_TRUE(unsavedStamps(run, f.session.settings().extensions.value(kRunStampsKey)).empty());
 }
 
+TEST(DeliveryRun, TheCountsAddUpToTheRecipientsAndNeverGoNegative) {
+    struct Case {
+        SendRunSummary settled; // recipients, delivered, deferred, rejected, failed
+        std::int32_t waiting;
+        std::string text;
+    };
+    const auto summary = [](std::int32_t recipients, std::int32_t delivered, std::int32_t deferred,
+                            std::int32_t failed) {
+        SendRunSummary s;
+        s.recipients = recipients;
+        s.delivered = delivered;
+        s.deferred = deferred;
+        s.failed = failed;
+        return s;
+    };
+    const Case cases[] = {
+        {summary(5, 1, 0, 0), 2, "Delivered 1, deferred 2, rejected 0, failed 0, not attempted 2"},
+        {summary(4, 3, 1, 0), 0, "Delivered 3, deferred 1, rejected 0, failed 0, not attempted 0"},
+        // More outcomes than recipients must not show a negative count.
+        {summary(2, 1, 1, 0), 1, "Delivered 1, deferred 2, rejected 0, failed 0, not attempted 0"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(tallyText(runTally(c.settled, c.waiting)), c.text);
+    }
+}
+
+TEST(DeliveryRun, TheCountsAreCurrentThroughEveryWaitAndAfterACancel) {
+    RunFixture f;
+    f.queue("grey@example.org");
+    f.queue("ok@example.org");
+    f.server.add(refusedAt(kSender, "grey@example.org", kAfterRcpt, "451 4.7.1 Greylisted\r\n"));
+    f.server.add(deliveryScript(kSender, "ok@example.org"));
+    f.observer.cancelAtPump = 400; // within the minute's wait for grey@
+    const SendRunSummary summary = f.run();
+    EXPECT_TRUE(summary.cancelled);
+    const auto waiting =
+        std::find_if(f.observer.tallies.begin(), f.observer.tallies.end(), [](const auto& seen) {
+            return seen.first.rfind("Waiting 60 s to try", 0) == 0;
+        });
+    ASSERT_NE(waiting, f.observer.tallies.end());
+    EXPECT_EQ(tallyText(waiting->second),
+              "Delivered 1, deferred 1, rejected 0, failed 0, not attempted 0");
+    // The wait is in the time left.
+    ASSERT_TRUE(waiting->second.remainingMs);
+    EXPECT_GE(*waiting->second.remainingMs, 59'000);
+    ASSERT_FALSE(f.observer.tallies.empty());
+    EXPECT_EQ(tallyText(f.observer.tallies.back().second),
+              "Delivered 1, deferred 1, rejected 0, failed 0, not attempted 0");
+}
+
 TEST(DeliveryRun, StillDeferredAfterItsRetriesIsReportedSoAndLeftForRetry) {
     struct Case {
         const char* retries;

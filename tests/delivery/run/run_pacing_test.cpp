@@ -127,14 +127,30 @@ TEST(PauseBudget, ASuccessRestartsTheStepButNotTheBudget) {
 
 TEST(PaceMeter, EstimatesFromThePaceOrTheLimiterWhicheverIsSlower) {
     PaceMeter meter;
-    EXPECT_FALSE(meter.remainingMs(10, 0));
-    EXPECT_EQ(meter.remainingMs(10, 2'000), 20'000);
+    EXPECT_FALSE(meter.remainingMs(0, {10, {}, 0}, 0));
+    EXPECT_EQ(meter.remainingMs(0, {10, {}, 0}, 2'000), 20'000);
     meter.started(0);
     meter.finishedOne(500);
+    meter.started(500);
     meter.finishedOne(1'000);
-    EXPECT_DOUBLE_EQ(meter.perMinute(), 120.0);
-    EXPECT_EQ(meter.remainingMs(10, 0), 5'000);
-    EXPECT_EQ(meter.remainingMs(10, 3'000), 30'000);
+    EXPECT_DOUBLE_EQ(meter.perMinute(1'000), 120.0);
+    EXPECT_EQ(meter.remainingMs(1'000, {10, {}, 0}, 0), 5'000);
+    EXPECT_EQ(meter.remainingMs(1'000, {10, {}, 0}, 3'000), 30'000);
+}
+
+TEST(PaceMeter, ThePaceCountsThePausesAndTheTimeLeftTheWaits) {
+    PaceMeter meter;
+    // Ten messages of 150 ms, then a pause of a minute at the server's request.
+    for (int i = 0; i < 10; ++i) {
+        meter.started(i * 150);
+        meter.finishedOne(i * 150 + 150);
+    }
+    EXPECT_DOUBLE_EQ(meter.perMinute(60'000), 10.0);
+    // One ready message waits for the pause to end; a deferred one is due at 120 s.
+    EXPECT_EQ(meter.remainingMs(1'500, {1, {}, 60'000}, 0), 58'650);
+    EXPECT_EQ(meter.remainingMs(1'500, {1, {120'000}, 60'000}, 0), 118'650);
+    // Before any message ended, a known wait is still a time left.
+    EXPECT_EQ(PaceMeter().remainingMs(0, {0, {60'000}, 0}, 0), 60'000);
 }
 
 } // namespace

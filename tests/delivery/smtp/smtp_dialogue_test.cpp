@@ -471,6 +471,8 @@ TEST(SmtpDialogueTls, StartTlsDropsWhatCameWithThe220AndAsksForCapabilitiesAgain
         EXPECT_EQ(d.authMechanism(), "PLAIN");
         // Only what the server said after TLS counts.
         EXPECT_EQ(d.capabilities(), (std::vector<std::string>{"AUTH PLAIN LOGIN", "8BITMIME"}));
+        // What came before stays known, for a test whose handshake fails.
+        EXPECT_EQ(d.capabilitiesBeforeTls(), (std::vector<std::string>{"STARTTLS", "AUTH LOGIN"}));
         EXPECT_EQ(std::count(player.logLines.begin(), player.logLines.end(), "<250 2.1.0 injected"),
                   0);
     }

@@ -5,6 +5,7 @@
 #include "cli/cli_test_support.h"
 #include "delivery/message/mime_text.h"
 #include "delivery/message/mime_types_file.h"
+#include "delivery/smtp/smtp_request.h"
 #include "delivery/smtp/smtp_session.h"
 #include "support/test_support.h"
 
@@ -182,17 +183,20 @@ TEST(SmtpTlsEndToEnd, CertificatesThatDoNotProveTheServerFailTheSessionInPlainWo
         const char* certificate;
         const char* trusted; // the authority SSL_CERT_FILE names
         std::string pin;
-        std::string reason; // "" when it is delivered
+        std::string reason;     // "" when it is delivered
+        bool offersPin = false; // a connection test offers to trust the certificate
     };
     const std::vector<Case> cases = {
         {"untrusted issuer", "server", "otherca.pem", "",
-         "The server's certificate is not trusted: no authority this computer trusts issued it."},
+         "The server's certificate is not trusted: no authority this computer trusts issued it.",
+         true},
         {"wrong name", "wrongname", "ca.pem", "",
          "The server's certificate is issued for another name than \"127.0.0.1\""},
         {"self-signed", "self", "ca.pem", "",
          "The server's certificate is self-signed and not trusted. If this is your own server, "
          "set tlsPinSha256 to " +
-             certs.selfPin},
+             certs.selfPin,
+         true},
         {"self-signed, pinned", "self", "ca.pem", certs.selfPin, ""},
         {"pinned in capitals", "self", "otherca.pem",
          [&] {
@@ -228,6 +232,13 @@ TEST(SmtpTlsEndToEnd, CertificatesThatDoNotProveTheServerFailTheSessionInPlainWo
         EXPECT_FALSE(std::filesystem::exists(store.file("001.json")));
         EXPECT_NE(std::find(c.observer.lines.begin(), c.observer.lines.end(), outcome.reason),
                   c.observer.lines.end());
+        // The pin offered is the one the message names.
+        const std::optional<std::string> pin = certificatePinToTrust(c.report);
+        EXPECT_EQ(pin.has_value(), k.offersPin);
+        if (pin) {
+            EXPECT_EQ(pin->size(), 64u);
+            EXPECT_NE(outcome.reason.find(*pin), std::string::npos);
+        }
     }
 }
 
@@ -304,6 +315,26 @@ TEST(SmtpTlsEndToEnd, TheCommandLineConfiguresTestsAndSendsThroughAStartTlsOnlyS
     const auto envelope = nlohmann::json::parse(readFileBytes(store.file("001.json")));
     EXPECT_EQ(envelope["login"], "ann.lee");
     EXPECT_EQ(envelope["rcptTos"], nlohmann::json::array({"bob@x.org"}));
+
+    // A certificate refused after STARTTLS: what the server offered before it still shows.
+    {
+        TempDir selfStore;
+        SmtpTestServer self(selfStore.path(), certs.serve("self"));
+        ASSERT_TRUE(self.running());
+        ASSERT_EQ(mailtray({"settings", "set", session, "smtpPort=" + std::to_string(self.port())})
+                      .exitCode,
+                  0);
+        const CliRun untrusted = mailtray({"test-connection", session});
+        EXPECT_EQ(untrusted.exitCode, 1);
+        EXPECT_NE(untrusted.out.find("Capabilities before TLS: "), std::string::npos)
+            << untrusted.out;
+        EXPECT_NE(untrusted.out.find("STARTTLS"), std::string::npos);
+        EXPECT_EQ(untrusted.out.find("Capabilities: (none)"), std::string::npos);
+        ASSERT_EQ(
+            mailtray({"settings", "set", session, "smtpPort=" + std::to_string(server.port())})
+                .exitCode,
+            0);
+    }
 
     // A wrong password: the test says so and exits 1.
     ASSERT_EQ(mailtray({"settings", "set", session, "password=wrong"}).exitCode, 0);

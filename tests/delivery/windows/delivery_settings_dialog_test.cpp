@@ -279,6 +279,82 @@ TEST_F(SettingsDialogTest, TestConnectionUsesTheDialogsValuesWithoutFreezing) {
     EXPECT_TRUE(window.isNull());
 }
 
+TEST_F(SettingsDialogTest, AdvancedSettingsKeepTheRulesOfSettingsSet) {
+    store::SessionSettings s = session.settings();
+    s.extensions.set("ratePerMinute", "20");
+    session.setSettings(s);
+    QPointer<DeliverySettingsDialog> d = new DeliverySettingsDialog(session, prompter);
+    EXPECT_EQ(d->advancedField("ratePerMinute")->text(), u"20"_s);
+    EXPECT_EQ(d->advancedField("messagesPerConnection")->text(), u"1"_s);
+    struct Case {
+        const char* name;
+        const char* value;
+    };
+    for (const Case c : {Case{"messagesPerConnection", "0"}, Case{"tlsPinSha256", "abc"},
+                         Case{"deferredRetries", "many"}}) {
+        SCOPED_TRACE(c.name);
+        const QString before = d->advancedField(c.name)->text();
+        d->advancedField(c.name)->setText(QString::fromLatin1(c.value));
+        prompter.shown.clear();
+        d->applyButton()->click();
+        store::SessionSettings copy = session.settings();
+        const std::optional<SettingRefusal> refusal = setSettingByName(copy, c.name, c.value);
+        ASSERT_TRUE(refusal);
+        ASSERT_EQ(prompter.shown.size(), 1u);
+        EXPECT_EQ(prompter.shown[0].text, refusal->message);
+        flushDeletes();
+        ASSERT_FALSE(d.isNull()); // the dialog stays for a correction
+        d->advancedField(c.name)->setText(before);
+    }
+    d->advancedField("ratePerHour")->setText(u" 600 "_s);
+    d->advancedField("tlsPinSha256")->setText(QString(64, u'a'));
+    d->applyButton()->click();
+    flushDeletes();
+    EXPECT_TRUE(d.isNull());
+    EXPECT_EQ(session.settings().extensions.value("ratePerHour"), "600");
+    EXPECT_EQ(session.settings().extensions.value("ratePerMinute"), "20");
+    EXPECT_EQ(session.settings().extensions.value("tlsPinSha256"), std::string(64, 'a'));
+}
+
+TEST_F(SettingsDialogTest, TrustThisCertificateFillsInThePinOfTheRefusedOne) {
+    TempDir certificates;
+    std::string pin =
+        delivery_testing::runPythonScript("make_test_certificates.py", {certificates.path()});
+    while (!pin.empty() && (pin.back() == '\n' || pin.back() == '\r')) {
+        pin.pop_back();
+    }
+    TempDir store;
+    delivery_testing::SmtpTestServer server(store.path(), {"--cert", certificates.file("self.pem"),
+                                                           "--key", certificates.file("self.key")});
+    ASSERT_TRUE(server.running());
+    QPointer<DeliverySettingsDialog> d = new DeliverySettingsDialog(session, prompter);
+    d->serverField()->setText(u"127.0.0.1"_s);
+    d->securityDropDown()->setCurrentIndex(1); // STARTTLS
+    d->portField()->setText(QString::number(server.port()));
+    d->testConnectionButton()->click();
+    QPointer<ConnectionTestWindow> window = d->connectionTestWindow();
+    ASSERT_FALSE(window.isNull());
+    EXPECT_FALSE(window->trustButton()->isVisible());
+    for (int i = 0; i < 1000 && window->running(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_FALSE(window->running());
+    // What the server offered before the handshake still shows.
+    const QString text = window->reportText();
+    EXPECT_TRUE(text.contains(u"Capabilities before TLS: "_s)) << text.toStdString();
+    EXPECT_TRUE(text.contains(u"STARTTLS"_s));
+    EXPECT_FALSE(text.contains(u"Capabilities: (none)"_s));
+    ASSERT_TRUE(window->trustButton()->isVisible());
+    EXPECT_EQ(window->trustButton()->text(), u"Trust this certificate"_s);
+    window->trustButton()->click();
+    EXPECT_EQ(d->advancedField("tlsPinSha256")->text(), toQString(pin));
+    d->applyButton()->click();
+    flushDeletes();
+    EXPECT_TRUE(d.isNull());
+    EXPECT_EQ(session.settings().extensions.value("tlsPinSha256"), pin);
+}
+
 namespace {
 
 void useLogin(store::Session& session, bool inKeyring) {
