@@ -610,10 +610,8 @@ void MainWindow::compose() {
         }
         break;
     case ComposeRoute::DefaultMailClient:
-        deliverByDefaultClient();
-        break;
     case ComposeRoute::CustomMailClient:
-        deliverByCustomClient();
+        handOffToMailClient();
         break;
     case ComposeRoute::Nothing:
         break;
@@ -820,31 +818,17 @@ void MainWindow::showHandoffStamps() {
 
 // The hand-off stamps the Mailtray's contacts whatever the client does; the
 // status line shows the new count before the client starts.
-void MainWindow::deliverByDefaultClient() {
+void MainWindow::handOffToMailClient() {
     std::int32_t leftOut = 0;
-    const delivery::HandoffResult result = delivery::deliverByDefaultClient(
+    const delivery::HandoffResult result = delivery::handOffToMailClient(
         session_, services_.launcher, formatContactDate(services_.clock.now()), &leftOut);
     showHandoffStamps();
     if (leftOut > 0) {
         services_.prompter.message("Information", delivery::leftOutOfHandoffText(leftOut));
     }
     if (result == delivery::HandoffResult::CouldNotStart) {
-        services_.prompter.message("Information", "The default mail client could not be opened.");
-    }
-}
-
-void MainWindow::deliverByCustomClient() {
-    std::int32_t leftOut = 0;
-    const delivery::HandoffResult result = delivery::deliverByCustomClient(
-        session_, services_.launcher, formatContactDate(services_.clock.now()), &leftOut);
-    showHandoffStamps();
-    if (leftOut > 0) {
-        services_.prompter.message("Information", delivery::leftOutOfHandoffText(leftOut));
-    }
-    if (result == delivery::HandoffResult::CouldNotStart) {
-        services_.prompter.message("Information", "The mail client \"" +
-                                                      session_.settings().clientPath +
-                                                      "\" could not be started.");
+        services_.prompter.message("Information",
+                                   delivery::mailClientFailedText(session_.settings()));
     }
 }
 

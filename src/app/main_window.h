@@ -55,7 +55,7 @@ struct MainWindowServices {
     const store::Clock& clock;
     platform::Clipboard& clipboard;
     // File > Recent Sessions; none kept when null.
-    RecentSessionStore* recentSessions;
+    platform::RecentSessionStore* recentSessions;
     // The desktop keyring for sessions that keep their password there;
     // null where there is none.
     store::PasswordStore* passwords;
@@ -185,8 +185,7 @@ private:
     // resume it and does. True when the user said Yes.
     bool offerResume();
     delivery::SendRunEnvironment deliveryEnvironment();
-    void deliverByDefaultClient();
-    void deliverByCustomClient();
+    void handOffToMailClient();
     void showHandoffStamps();
 
     store::Session& session_;

@@ -1,19 +1,15 @@
 #pragma once
 
+#include "platform/recent_session_store.h"
+
 #include <string>
 #include <vector>
 
 namespace velmora::app {
 
 // File > Recent Sessions: the last session files opened or saved, newest
-// first. The list lives in the desktop's settings folder, behind this
-// interface so that the rules stay testable without it.
-class RecentSessionStore {
-public:
-    virtual ~RecentSessionStore() = default;
-    virtual std::vector<std::string> load() const = 0;
-    virtual void save(const std::vector<std::string>& paths) = 0;
-};
+// first. The list lives in the desktop's settings folder, behind
+// platform::RecentSessionStore so that the rules stay testable without it.
 
 inline constexpr std::size_t kRecentSessionLimit = 8;
 

@@ -1,5 +1,6 @@
 #include "cli/json_stream.h"
 
+#include "store/text.h"
 #include "store/text_encoding.h"
 
 #include <charconv>
@@ -177,9 +178,8 @@ void JsonStreamWriter::writeString(std::string_view text) {
             break;
         default:
             if (c < 0x20) {
-                static constexpr char kHex[] = "0123456789abcdef";
-                const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-                buffer_.append(escape, sizeof escape);
+                buffer_.append("\\u00");
+                store::appendHex(buffer_, c);
             } else {
                 buffer_.push_back(static_cast<char>(c));
             }

@@ -106,18 +106,14 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
             context.fail("The delivery method is \"SMTP Server\": use 'mailtray send'.");
             return;
         }
-        if (method != code(store::DeliveryMethod::DefaultMailClient) &&
-            method != code(store::DeliveryMethod::CustomMailClient)) {
+        if (!delivery::deliversByMailClient(session.settings())) {
             context.fail(kNoMethodText);
             return;
         }
         PosixLauncher launcher;
-        const std::string today = formatContactDate(context.clock.now());
         std::int32_t leftOut = 0;
-        const delivery::HandoffResult result =
-            method == code(store::DeliveryMethod::DefaultMailClient)
-                ? delivery::deliverByDefaultClient(session, launcher, today, &leftOut)
-                : delivery::deliverByCustomClient(session, launcher, today, &leftOut);
+        const delivery::HandoffResult result = delivery::handOffToMailClient(
+            session, launcher, formatContactDate(context.clock.now()), &leftOut);
         if (leftOut > 0) {
             context.err << store::printableLines(delivery::leftOutOfHandoffText(leftOut)) << '\n';
         }
@@ -134,10 +130,7 @@ void registerMailtrayCommands(CLI::App& app, CliContext& context) {
             context.out << "The Mailtray holds no address; no mail client was started.\n";
             break;
         case delivery::HandoffResult::CouldNotStart:
-            context.fail(method == code(store::DeliveryMethod::DefaultMailClient)
-                             ? "Cannot open the default mail client (xdg-open)."
-                             : "Cannot start the mail client \"" + session.settings().clientPath +
-                                   "\".");
+            context.fail(delivery::mailClientFailedText(session.settings()));
             break;
         }
     });

@@ -3,36 +3,20 @@
 #include "delivery/message/html_text.h"
 #include "store/text.h"
 
-#include <cctype>
 #include <optional>
 
 namespace velmora::compose {
 
 namespace {
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsAnyCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool startsWithAnyCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && equalsAnyCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() &&
+           store::equalIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool endsWithAnyCase(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() &&
-           equalsAnyCase(text.substr(text.size() - suffix.size()), suffix);
+           store::equalIgnoringAsciiCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 std::size_t findAnyCase(std::string_view text, std::string_view what, std::size_t from) {
@@ -40,7 +24,7 @@ std::size_t findAnyCase(std::string_view text, std::string_view what, std::size_
         return std::string_view::npos;
     }
     for (std::size_t i = from; i + what.size() <= text.size(); ++i) {
-        if (equalsAnyCase(text.substr(i, what.size()), what)) {
+        if (store::equalIgnoringAsciiCase(text.substr(i, what.size()), what)) {
             return i;
         }
     }

@@ -3,9 +3,9 @@
 #include "contacts/csv_format.h"
 #include "store/atomic_file.h"
 #include "store/file_names.h"
+#include "store/file_reading.h"
 
 #include <cerrno>
-#include <cstring>
 
 namespace velmora::contacts {
 
@@ -142,7 +142,7 @@ ExportResult exportContactsCsv(const store::Session& session, const ExportChoice
     auto flush = [&]() {
         if (!buffer.empty() &&
             std::fwrite(buffer.data(), 1, buffer.size(), file.stream()) != buffer.size()) {
-            result.error = "Cannot write \"" + path + "\": " + std::strerror(errno) + ".";
+            result.error = "Cannot write \"" + path + "\": " + store::systemErrorText(errno) + ".";
             return false;
         }
         buffer.clear();

@@ -290,11 +290,10 @@ std::string normalizedColumnName(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 'A' && c <= 'Z') {
-            out.push_back(static_cast<char>(c - 'A' + 'a'));
-        } else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c >= 0x80) {
-            out.push_back(ch);
+        const char lower = store::toLowerAscii(ch);
+        const auto c = static_cast<unsigned char>(lower);
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c >= 0x80) {
+            out.push_back(lower);
         }
     }
     // A byte order mark glued to the first heading is no part of it.

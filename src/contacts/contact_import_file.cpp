@@ -2,11 +2,11 @@
 // passes and the window's preview.
 #include "contacts/contact_import.h"
 #include "contacts/vcard_reader.h"
+#include "store/file_reading.h"
 #include "store/text.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +19,7 @@ constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 constexpr std::size_t kSniffSize = 64 * 1024;
 
 std::string cannotRead(const std::string& path, int error) {
-    return "Cannot read \"" + path + "\": " + std::strerror(error) + ".";
+    return "Cannot read \"" + path + "\": " + store::systemErrorText(error) + ".";
 }
 
 // A regular file read in chunks. Anything else (a directory, a pipe, a

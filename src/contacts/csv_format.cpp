@@ -1,5 +1,6 @@
 #include "contacts/csv_format.h"
 
+#include "store/text.h"
 #include "store/text_encoding.h"
 
 #include <algorithm>
@@ -86,10 +87,6 @@ void appendSanitizedUtf8(std::string& out, std::string_view bytes) {
     }
 }
 
-char asciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 } // namespace
 
 std::string_view encodingName(TextEncoding encoding) {
@@ -110,7 +107,7 @@ std::optional<TextEncoding> encodingFromName(std::string_view name) {
     std::string folded;
     for (const char c : name) {
         if (c != '-' && c != '_' && c != ' ') {
-            folded.push_back(asciiLower(c));
+            folded.push_back(store::toLowerAscii(c));
         }
     }
     if (folded == "utf8") {

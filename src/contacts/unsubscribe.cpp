@@ -2,7 +2,6 @@
 
 #include "store/text.h"
 
-#include <cctype>
 #include <unordered_map>
 
 namespace velmora::contacts {
@@ -14,10 +13,7 @@ std::string lowerTrimmed(std::string_view text) {
     while (!out.empty() && (out.back() == '\r' || out.back() == '\t')) {
         out.pop_back();
     }
-    for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
+    return store::toLowerAscii(out);
 }
 
 } // namespace

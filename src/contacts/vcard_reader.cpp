@@ -1,5 +1,6 @@
 #include "contacts/vcard_reader.h"
 
+#include "store/text.h"
 #include "store/text_encoding.h"
 
 namespace velmora::contacts {
@@ -95,25 +96,13 @@ std::vector<Line> logicalLines(std::string_view text) {
     return lines;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 std::string decodeQuotedPrintable(std::string_view value) {
     std::string out;
     for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '=' && i + 2 < value.size() && hexValue(value[i + 1]) >= 0 &&
-            hexValue(value[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hexValue(value[i + 1]) * 16 + hexValue(value[i + 2])));
+        if (value[i] == '=' && i + 2 < value.size() && store::hexDigitValue(value[i + 1]) >= 0 &&
+            store::hexDigitValue(value[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(store::hexDigitValue(value[i + 1]) * 16 +
+                                            store::hexDigitValue(value[i + 2])));
             i += 2;
         } else {
             out.push_back(value[i]);

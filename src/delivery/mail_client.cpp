@@ -50,15 +50,13 @@ bool plainInLink(unsigned char c, bool inAddressList) {
 }
 
 void appendEncoded(std::string& out, std::string_view text, bool inAddressList) {
-    static const char* const hex = "0123456789ABCDEF";
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         if (plainInLink(c, inAddressList)) {
             out.push_back(ch);
         } else {
             out.push_back('%');
-            out.push_back(hex[c >> 4]);
-            out.push_back(hex[c & 0x0F]);
+            store::appendHex(out, c, store::HexDigits::Upper);
         }
     }
 }
@@ -191,6 +189,33 @@ HandoffResult deliverByCustomClient(store::Session& session, platform::Launcher&
                                  customClientArguments(s.clientParameters, s.fromAddress, list))
                ? HandoffResult::Started
                : HandoffResult::CouldNotStart;
+}
+
+bool deliversByMailClient(const store::SessionSettings& settings) {
+    return settings.deliveryMethod == code(store::DeliveryMethod::DefaultMailClient) ||
+           settings.deliveryMethod == code(store::DeliveryMethod::CustomMailClient);
+}
+
+HandoffResult handOffToMailClient(store::Session& session, platform::Launcher& launcher,
+                                  std::string_view today, std::int32_t* leftOut) {
+    if (leftOut != nullptr) {
+        *leftOut = 0;
+    }
+    switch (session.settings().deliveryMethod) {
+    case code(store::DeliveryMethod::DefaultMailClient):
+        return deliverByDefaultClient(session, launcher, today, leftOut);
+    case code(store::DeliveryMethod::CustomMailClient):
+        return deliverByCustomClient(session, launcher, today, leftOut);
+    default:
+        return HandoffResult::NothingToStart;
+    }
+}
+
+std::string mailClientFailedText(const store::SessionSettings& settings) {
+    if (settings.deliveryMethod == code(store::DeliveryMethod::CustomMailClient)) {
+        return "The mail client \"" + settings.clientPath + "\" could not be started.";
+    }
+    return "The default mail client could not be opened.";
 }
 
 } // namespace velmora::delivery

@@ -49,4 +49,14 @@ HandoffResult deliverByDefaultClient(store::Session& session, platform::Launcher
 HandoffResult deliverByCustomClient(store::Session& session, platform::Launcher& launcher,
                                     std::string_view today, std::int32_t* leftOut = nullptr);
 
+// True when the delivery method hands the Mailtray to a mail client.
+bool deliversByMailClient(const store::SessionSettings& settings);
+// The hand-off the delivery method names (the default or the custom
+// client), as the main window and `mailtray handoff` both run it; nothing is
+// stamped and NothingToStart comes back when the method names no client.
+HandoffResult handOffToMailClient(store::Session& session, platform::Launcher& launcher,
+                                  std::string_view today, std::int32_t* leftOut = nullptr);
+// What the user is told when the client of `settings` could not start.
+std::string mailClientFailedText(const store::SessionSettings& settings);
+
 } // namespace velmora::delivery

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QStringList>
 
 using namespace Qt::StringLiterals;
@@ -26,6 +27,29 @@ QString toQtFilter(const std::string& filter) {
     }
     return entries.join(u";;"_s);
 }
+
+namespace {
+
+// Hands the focus back to the window that asked once its box or requester
+// closes. Not every window manager does so by itself (nor does the offscreen
+// platform the window tests run on), and without it the main window could
+// come up over the compose window the user is working in.
+class GivesFocusBack {
+public:
+    explicit GivesFocusBack(QWidget* owner) : owner_(owner) {}
+    ~GivesFocusBack() {
+        if (owner_ != nullptr && owner_->isVisible()) {
+            owner_->activateWindow();
+        }
+    }
+    GivesFocusBack(const GivesFocusBack&) = delete;
+    GivesFocusBack& operator=(const GivesFocusBack&) = delete;
+
+private:
+    QPointer<QWidget> owner_;
+};
+
+} // namespace
 
 QWidget* QtPrompter::owner() const {
     // The window the user is working in asked: a box or requester there
@@ -53,6 +77,7 @@ PromptAnswer QtPrompter::message(const std::string& title, const std::string& te
     } else if (title == "Error") {
         icon = QMessageBox::Critical;
     }
+    const GivesFocusBack focus(owner());
     QMessageBox box(icon, qtitle, qtext, standard, owner());
     if (buttons == PromptButtons::YesNoDefaultNo) {
         box.setDefaultButton(QMessageBox::No);
@@ -72,6 +97,7 @@ PromptAnswer QtPrompter::message(const std::string& title, const std::string& te
 std::optional<std::string> QtPrompter::openFileName(const std::string& title,
                                                     const std::string& filter,
                                                     const std::string& initialPath) {
+    const GivesFocusBack focus(owner());
     const QString path = QFileDialog::getOpenFileName(owner(), toQString(title),
                                                       toQString(initialPath), toQtFilter(filter));
     if (path.isEmpty()) {
@@ -83,6 +109,7 @@ std::optional<std::string> QtPrompter::openFileName(const std::string& title,
 std::optional<std::string> QtPrompter::saveFileName(const std::string& title,
                                                     const std::string& filter,
                                                     const std::string& initialPath) {
+    const GivesFocusBack focus(owner());
     const QString path = QFileDialog::getSaveFileName(owner(), toQString(title),
                                                       toQString(initialPath), toQtFilter(filter));
     if (path.isEmpty()) {

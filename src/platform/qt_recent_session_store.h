@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/recent_sessions.h"
+#include "platform/recent_session_store.h"
 
 #include <QString>
 
@@ -8,7 +8,7 @@ namespace velmora::platform {
 
 // The Recent Sessions list in an INI file of the desktop's settings folder
 // (~/.config/velmora-mailtray/ unless XDG_CONFIG_HOME says otherwise).
-class QtRecentSessionStore final : public app::RecentSessionStore {
+class QtRecentSessionStore final : public RecentSessionStore {
 public:
     QtRecentSessionStore();
     explicit QtRecentSessionStore(QString settingsFile) : settingsFile_(std::move(settingsFile)) {}

@@ -1,5 +1,7 @@
 #include "store/untrusted_text.h"
 
+#include "store/text.h"
+
 #include <algorithm>
 
 namespace velmora::store {
@@ -9,10 +11,8 @@ namespace {
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
 
 void appendEscaped(std::string& out, unsigned value) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     out += "\\x";
-    out.push_back(kHex[(value >> 4) & 0xF]);
-    out.push_back(kHex[value & 0xF]);
+    store::appendHex(out, static_cast<unsigned char>(value), store::HexDigits::Upper);
 }
 
 // Length of the valid UTF-8 sequence at `at` (0 when it is not valid) and its code point.

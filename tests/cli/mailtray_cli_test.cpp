@@ -139,7 +139,8 @@ TEST(MailtrayCli, AClientThatCannotStartIsReportedButTheStampsAreKept) {
     const std::string session = preparedSession(dir, 3, dir.file("no-such-client"));
     auto run = runCli({"handoff", session});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "Cannot start the mail client \"" + dir.file("no-such-client") + "\".\n");
+    EXPECT_EQ(run.err,
+              "The mail client \"" + dir.file("no-such-client") + "\" could not be started.\n");
     EXPECT_EQ(store::readSessionFile(session).session.contact(1).timesContacted, 1);
 }
 

@@ -536,10 +536,11 @@ TEST_F(ComposeWindowTest, RequestersOfTheComposeWindowKeepItActive) {
     QTimer retry;
     QObject::connect(&retry, &QTimer::timeout, closeNextModal);
     retry.start(50);
+    const auto composeIsActive = [compose] { return QApplication::activeWindow() == compose; };
     compose->action(ComposeCommand::AttachFile)->trigger();
-    QTRY_COMPARE(QApplication::activeWindow(), compose);
+    ASSERT_TRUE(QTest::qWaitFor(composeIsActive));
     compose->action(ComposeCommand::Save)->trigger();
-    QTRY_COMPARE(QApplication::activeWindow(), compose);
+    ASSERT_TRUE(QTest::qWaitFor(composeIsActive));
     retry.stop();
     ASSERT_EQ(2, owners.size());
     EXPECT_EQ(compose, owners[0]);

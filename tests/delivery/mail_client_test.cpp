@@ -147,4 +147,40 @@ TEST(MailClient, AddressesThatCannotBePassedWholeAreLeftOutAndNotStamped) {
     EXPECT_EQ(launcher.urls.back(), "mailto:me@x.org?bcc=a@x.org,e@x.org");
 }
 
+// The one hand-off the window and the command-line tool run: the method
+// picks the client, any other method stamps nothing; one text per client.
+TEST(MailClient, TheDeliveryMethodPicksTheClientAndItsFailureText) {
+    const struct {
+        store::DeliveryMethod method;
+        HandoffResult result;
+        std::size_t urls;
+        std::size_t programs;
+    } cases[] = {
+        {store::DeliveryMethod::DefaultMailClient, HandoffResult::Started, 1, 0},
+        {store::DeliveryMethod::CustomMailClient, HandoffResult::Started, 0, 1},
+        {store::DeliveryMethod::SmtpServer, HandoffResult::NothingToStart, 0, 0},
+        {store::DeliveryMethod::None, HandoffResult::NothingToStart, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(code(c.method));
+        store::Session s = sessionWithMailtray({"a@x.org"});
+        store::SessionSettings settings = s.settings();
+        settings.deliveryMethod = code(c.method);
+        s.setSettings(settings);
+        RecordingLauncher launcher;
+        EXPECT_EQ(handOffToMailClient(s, launcher, "d"), c.result);
+        EXPECT_EQ(launcher.urls.size(), c.urls);
+        EXPECT_EQ(launcher.programs.size(), c.programs);
+        EXPECT_EQ(s.contact(1).timesContacted, static_cast<std::int32_t>(c.urls + c.programs));
+        EXPECT_EQ(deliversByMailClient(settings), c.urls + c.programs == 1);
+    }
+    store::SessionSettings settings;
+    settings.deliveryMethod = code(store::DeliveryMethod::DefaultMailClient);
+    EXPECT_EQ(mailClientFailedText(settings), "The default mail client could not be opened.");
+    settings.deliveryMethod = code(store::DeliveryMethod::CustomMailClient);
+    settings.clientPath = "/opt/mail/client";
+    EXPECT_EQ(mailClientFailedText(settings),
+              "The mail client \"/opt/mail/client\" could not be started.");
+}
+
 } // namespace velmora::delivery

@@ -345,7 +345,7 @@ TEST_F(MainWindowTest, TitleFollowsNewOpenAndSaveAs) {
 
 namespace {
 
-struct MemoryRecentSessions final : RecentSessionStore {
+struct MemoryRecentSessions final : platform::RecentSessionStore {
     std::vector<std::string> load() const override { return paths; }
     void save(const std::vector<std::string>& list) override { paths = list; }
     std::vector<std::string> paths;

@@ -68,10 +68,10 @@ TEST_F(WindowBehaviourTest, EachCommandOpensOneWindowAndRaisesItAfterwards) {
         ASSERT_NE(first, nullptr);
         // The main window comes in front; the command brings the open one back.
         window->activateWindow();
-        QTRY_COMPARE(QApplication::activeWindow(), window.get());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == window.get(); }));
         window->runCommand(command);
         EXPECT_EQ(onlyOtherWindow(), first);
-        QTRY_COMPARE(QApplication::activeWindow(), first);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == first; }));
         // Escape closes it, as Cancel or Close does.
         QTest::keyClick(first, Qt::Key_Escape);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -133,7 +133,7 @@ TEST_F(WindowBehaviourTest, ReturnConfirmsAddContactAndAddGroupButNotInATextArea
     window->runCommand(MainCommand::AddContact);
     auto* contact = qobject_cast<contacts::ContactDialog*>(onlyOtherWindow());
     ASSERT_NE(contact, nullptr);
-    QTRY_COMPARE(QApplication::activeWindow(), contact);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == contact; }));
     QTest::keyClicks(contact->emailField(), u"ann@example.org"_s);
     // Return in the notes adds a line, not the contact.
     contact->notesField()->setFocus();
@@ -162,7 +162,7 @@ TEST_F(WindowBehaviourTest, ReturnConfirmsAddContactAndAddGroupButNotInATextArea
     window->runCommand(MainCommand::AddContact);
     contact = qobject_cast<contacts::ContactDialog*>(onlyOtherWindow());
     ASSERT_NE(contact, nullptr);
-    QTRY_COMPARE(QApplication::activeWindow(), contact);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == contact; }));
     QTest::keyClicks(contact->emailField(), u"bob@example.org"_s);
     contact->cancelButton()->setFocus();
     QTest::keyClick(contact->cancelButton(), Qt::Key_Return);
@@ -173,14 +173,14 @@ TEST_F(WindowBehaviourTest, ConfirmDeleteAnswersNoToReturn) {
     platform::QtPrompter real(window.get());
     platform::PromptAnswer answer = platform::PromptAnswer::Yes;
     QTimer::singleShot(0, [] {
-        QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }));
         QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
     });
     answer = real.message("Confirm Delete", "Delete?", platform::PromptButtons::YesNoDefaultNo);
     EXPECT_EQ(answer, platform::PromptAnswer::No);
     // Other questions keep Yes as their default.
     QTimer::singleShot(0, [] {
-        QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }));
         QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
     });
     answer = real.message("Confirm", "Go on?", platform::PromptButtons::YesNo);
@@ -242,7 +242,7 @@ TEST_F(WindowBehaviourTest, EveryColumnCaptionShowsAtTheStartSize) {
     for (int tab = 0; tab < 5; ++tab) {
         QTableView* view = window->listView(static_cast<views::ViewTab>(tab));
         window->tabs()->setCurrentIndex(tab);
-        QTRY_VERIFY(view->isVisible());
+        ASSERT_TRUE(QTest::qWaitFor([view] { return view->isVisible(); }));
         const QHeaderView* header = view->horizontalHeader();
         const int width = header->viewport()->width();
         for (int column = 0; column < header->count(); ++column) {

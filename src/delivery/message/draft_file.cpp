@@ -3,6 +3,7 @@
 #include "store/atomic_file.h"
 #include "store/counted_string.h"
 #include "store/file_reading.h"
+#include "store/text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -60,12 +61,8 @@ bool writeDraftFile(const MessageDraft& draft, const std::string& path, std::str
 }
 
 std::string withDraftExtension(const std::string& path) {
-    std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
-    for (char& c : tail) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
+    const std::string tail =
+        store::toLowerAscii(path.size() >= 4 ? std::string_view(path).substr(path.size() - 4) : "");
     return tail == kDraftExtension ? path : path + kDraftExtension;
 }
 

@@ -54,10 +54,8 @@ std::size_t decodeEntity(std::string_view text, std::size_t i, std::string& out)
         }
         unsigned long code = 0;
         for (char c : digits) {
-            const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                              : hex && std::isxdigit(static_cast<unsigned char>(c))
-                                  ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
-                                  : -1;
+            const int value = store::hexDigitValue(c);
+            const int digit = value >= 0 && (hex || value < 10) ? value : -1;
             if (digit < 0) {
                 return 0;
             }

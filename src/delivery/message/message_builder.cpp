@@ -148,19 +148,13 @@ struct Boundaries {
 };
 
 std::string randomHex(const RandomBytes& randomBytes, std::size_t count) {
-    static constexpr char kHex[] = "0123456789abcdef";
     std::vector<unsigned char> bytes(count);
     if (randomBytes) {
         randomBytes(bytes.data(), bytes.size());
     } else {
         systemRandomBytes(bytes.data(), bytes.size());
     }
-    std::string hex;
-    for (unsigned char b : bytes) {
-        hex.push_back(kHex[b >> 4]);
-        hex.push_back(kHex[b & 0x0F]);
-    }
-    return hex;
+    return store::toHex({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
 void writeBody(StuffingSink& out, const OutgoingMessage& message, const Boundaries& boundaries) {
@@ -184,10 +178,6 @@ void writeBody(StuffingSink& out, const OutgoingMessage& message, const Boundari
 
 std::string readFailure(const std::string& path, const std::string& reason) {
     return "Attachment \"" + path + "\" cannot be read - " + reason + ".";
-}
-
-std::string errnoText(int error) {
-    return std::strerror(error);
 }
 
 // Opens an attachment as a regular file; fills `reason` when it cannot.
@@ -367,7 +357,7 @@ bool writeParts(StuffingSink& out, const std::vector<std::string>& paths,
         std::fclose(file);
         if (result == PartResult::ReadFailed) {
             if (environment.attachmentFailed) {
-                environment.attachmentFailed(readFailure(path, errnoText(readError)));
+                environment.attachmentFailed(readFailure(path, store::systemErrorText(readError)));
             }
             return false;
         }
@@ -420,7 +410,7 @@ std::optional<std::string> checkAttachments(const std::vector<std::string>& path
             while (std::fread(block.data(), 1, block.size(), file) == block.size()) {
             }
             if (std::ferror(file)) {
-                reason = errnoText(errno);
+                reason = store::systemErrorText(errno);
             }
             std::fclose(file);
         }

@@ -1,5 +1,7 @@
 #include "delivery/message/mime_text.h"
 
+#include "store/text.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -9,7 +11,6 @@ namespace {
 
 constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 // Length of the UTF-8 sequence that starts with `lead` (1 for a stray byte).
 std::size_t sequenceLength(unsigned char lead) {
@@ -25,10 +26,9 @@ std::size_t sequenceLength(unsigned char lead) {
     return 1;
 }
 
-void appendHex(std::string& out, unsigned char c, char escape) {
+void appendEscaped(std::string& out, unsigned char c, char escape) {
     out.push_back(escape);
-    out.push_back(kHexDigits[c >> 4]);
-    out.push_back(kHexDigits[c & 0x0F]);
+    store::appendHex(out, c, store::HexDigits::Upper);
 }
 
 } // namespace
@@ -122,7 +122,7 @@ std::vector<std::string> encodedWords(std::string_view utf8, std::size_t firstWo
             }
             end = next;
         }
-        if (end < utf8.size()) {
+        if (end > start && end < utf8.size()) {
             // Cut after a blank where one is near, so that a reader that
             // keeps the fold between two encoded words splits no word.
             const std::size_t blank = utf8.rfind(' ', end - 1);
@@ -260,7 +260,7 @@ std::vector<std::string> quotedPrintableLines(std::string_view line) {
         if (plain && !(current.empty() && (c == '-' || c == '.'))) {
             current.push_back(static_cast<char>(c));
         } else {
-            appendHex(current, c, '=');
+            appendEscaped(current, c, '=');
         }
     }
     lines.push_back(std::move(current));
@@ -276,7 +276,7 @@ std::string rfc2231Value(std::string_view utf8) {
         if (plain) {
             out.push_back(ch);
         } else {
-            appendHex(out, c, '%');
+            appendEscaped(out, c, '%');
         }
     }
     return out;

@@ -1,6 +1,7 @@
 #include "delivery/message/personal_fields.h"
 
 #include "delivery/message/html_text.h"
+#include "store/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -102,10 +103,7 @@ private:
 };
 
 bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    return store::equalIgnoringAsciiCase(a, b);
 }
 
 std::optional<std::string> valueOf(std::string_view name, const PersonalValues& values) {
@@ -184,7 +182,6 @@ std::string fillPersonalFields(std::string_view text, const PersonalValues& valu
 }
 
 std::string percentEncoded(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (char ch : text) {
         const unsigned char c = static_cast<unsigned char>(ch);
@@ -192,8 +189,7 @@ std::string percentEncoded(std::string_view text) {
             out.push_back(ch);
         } else {
             out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0x0F]);
+            store::appendHex(out, c, store::HexDigits::Upper);
         }
     }
     return out;

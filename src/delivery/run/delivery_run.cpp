@@ -26,12 +26,8 @@ constexpr std::int64_t kTallyEveryMs = 1'000;
 // after a few minutes, and holding one through a back-off gains nothing.
 constexpr std::int64_t kHoldThroughWaitMs = 10'000;
 
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool isLetter(char c) {
-    c = lowerAscii(c);
+    c = store::toLowerAscii(c);
     return c >= 'a' && c <= 'z';
 }
 

@@ -1,5 +1,6 @@
 #include "delivery/run/json_line.h"
 
+#include "store/text.h"
 #include "store/text_encoding.h"
 
 #include <charconv>
@@ -219,7 +220,6 @@ private:
 } // namespace
 
 std::string jsonQuoted(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size() + 2);
     out.push_back('"');
@@ -231,8 +231,7 @@ std::string jsonQuoted(std::string_view text) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0x20 || c == 0x7F) {
             out += "\\u00";
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xF]);
+            store::appendHex(out, c);
         } else if (c >= 0x80) {
             const std::size_t n = utf8Length(text, i);
             if (n == 0) {

@@ -1,6 +1,7 @@
 #include "delivery/run/run_journal.h"
 
 #include "delivery/run/json_line.h"
+#include "store/file_reading.h"
 #include "store/text.h"
 
 #include <algorithm>
@@ -24,7 +25,7 @@ constexpr std::string_view kJournalExtension = ".jsonl";
 constexpr std::int64_t kJournalVersion = 1;
 
 std::string systemError() {
-    return std::strerror(errno);
+    return store::systemErrorText(errno);
 }
 
 std::string twoDigits(int value) {
@@ -63,13 +64,7 @@ public:
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int size = 0;
         EVP_DigestFinal_ex(context_, digest, &size);
-        static constexpr char kHex[] = "0123456789abcdef";
-        std::string out;
-        for (unsigned int i = 0; i < size; ++i) {
-            out.push_back(kHex[digest[i] >> 4]);
-            out.push_back(kHex[digest[i] & 0xF]);
-        }
-        return out;
+        return store::toHex({reinterpret_cast<const char*>(digest), size});
     }
 
 private:

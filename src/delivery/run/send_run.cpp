@@ -124,19 +124,13 @@ std::optional<std::string> checkBeforeSending(const MessageDraft& draft) {
 
 std::int32_t contactSlotWithAddress(const store::Session& session, std::string_view address) {
     const std::string_view wanted = store::trimSpaces(address);
-    const auto sameText = [](std::string_view a, std::string_view b) {
-        return a.size() == b.size() &&
-               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   return std::tolower(static_cast<unsigned char>(x)) ==
-                          std::tolower(static_cast<unsigned char>(y));
-               });
-    };
     if (wanted.empty()) {
         return 0;
     }
     for (std::int32_t slot = 1; slot <= session.contactCount(); ++slot) {
         const store::Contact& contact = session.contact(slot);
-        if (!contact.isDeleted() && sameText(store::trimSpaces(contact.email.view()), wanted)) {
+        if (!contact.isDeleted() &&
+            store::equalIgnoringAsciiCase(store::trimSpaces(contact.email.view()), wanted)) {
             return slot;
         }
     }

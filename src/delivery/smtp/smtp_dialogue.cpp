@@ -11,6 +11,11 @@ namespace velmora::delivery {
 
 namespace {
 
+// The RCPT command, written the same whether it goes alone or pipelined.
+std::string rcptToLine(const std::string& recipient) {
+    return "RCPT TO: <" + recipient + ">";
+}
+
 std::string upperAscii(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
@@ -530,7 +535,7 @@ void SmtpDialogue::startTransaction(SmtpStep& step, bool reset) {
     pipelined_ = setup_.pipelining && offers("PIPELINING");
     const std::string mailFrom =
         "MAIL FROM: <" + setup_.senderAddress + ">" + (smtpUtf8_ ? " SMTPUTF8" : "");
-    const std::string rcptTo = "RCPT TO: <" + setup_.recipient + ">";
+    const std::string rcptTo = rcptToLine(setup_.recipient);
     outstanding_ = 0;
     if (reset) {
         send(step, "RSET", SmtpState::AwaitRsetReply);
@@ -720,7 +725,7 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
         if (pipelined_) {
             advance(SmtpState::AwaitRcptReply);
         } else if (code == "250") {
-            send(step, "RCPT TO: <" + setup_.recipient + ">", SmtpState::AwaitRcptReply);
+            send(step, rcptToLine(setup_.recipient), SmtpState::AwaitRcptReply);
         }
         return;
     case SmtpState::AwaitRcptReply:

@@ -1,4 +1,5 @@
 #include "delivery/smtp/connection.h"
+#include "store/file_reading.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -63,7 +64,7 @@ bool TcpConnection::connect(const std::string& host, int port, int timeoutMs,
         const int fd = ::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                                 at->ai_protocol);
         if (fd < 0) {
-            error_ = std::strerror(errno);
+            error_ = store::systemErrorText(errno);
             continue;
         }
         if (::connect(fd, at->ai_addr, at->ai_addrlen) == 0) {
@@ -71,7 +72,7 @@ bool TcpConnection::connect(const std::string& host, int port, int timeoutMs,
             break;
         }
         if (errno != EINPROGRESS) {
-            error_ = std::strerror(errno);
+            error_ = store::systemErrorText(errno);
             ::close(fd);
             continue;
         }
@@ -90,7 +91,7 @@ bool TcpConnection::connect(const std::string& host, int port, int timeoutMs,
             const int n =
                 ::poll(&p, 1, static_cast<int>(left < kStopCheckMs ? left : kStopCheckMs));
             if (n < 0 && errno != EINTR) {
-                error_ = std::strerror(errno);
+                error_ = store::systemErrorText(errno);
                 break;
             }
             if (n > 0) {
@@ -100,7 +101,7 @@ bool TcpConnection::connect(const std::string& host, int port, int timeoutMs,
                 if (code == 0) {
                     fd_ = fd;
                 } else {
-                    error_ = std::strerror(code);
+                    error_ = store::systemErrorText(code);
                 }
                 break;
             }
@@ -163,7 +164,7 @@ Connection::IoResult TcpConnection::read(char* buffer, std::size_t size) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             return {Status::WouldBlock, 0};
         }
-        error_ = std::strerror(errno);
+        error_ = store::systemErrorText(errno);
         return {Status::Error, 0};
     }
 }
@@ -184,7 +185,7 @@ Connection::IoResult TcpConnection::write(const char* data, std::size_t size) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             return {Status::WouldBlock, 0};
         }
-        error_ = std::strerror(errno);
+        error_ = store::systemErrorText(errno);
         return {Status::Error, 0};
     }
 }

@@ -20,16 +20,6 @@ constexpr std::size_t kChunk = 16 * 1024;
 // Encrypted bytes held back before a write says "would block".
 constexpr std::size_t kOutboundLimit = 256 * 1024;
 
-std::string hex(const unsigned char* bytes, std::size_t size) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = 0; i < size; ++i) {
-        out.push_back(kDigits[bytes[i] >> 4]);
-        out.push_back(kDigits[bytes[i] & 0xF]);
-    }
-    return out;
-}
-
 std::string publicKeySha256(X509* certificate) {
     unsigned char* der = nullptr;
     const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
@@ -41,7 +31,7 @@ std::string publicKeySha256(X509* certificate) {
     const bool ok = EVP_Digest(der, static_cast<std::size_t>(length), digest, &size, EVP_sha256(),
                                nullptr) == 1;
     OPENSSL_free(der);
-    return ok ? hex(digest, size) : std::string();
+    return ok ? store::toHex({reinterpret_cast<const char*>(digest), size}) : std::string();
 }
 
 std::string bioText(BIO* bio) {

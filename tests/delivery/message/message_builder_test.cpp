@@ -375,20 +375,6 @@ TEST(MessageBuilder, AttachmentExtensions) {
     EXPECT_EQ(attachmentExtension("noext"), "");
 }
 
-TEST(MessageBuilder, Base64MatchesTheRfcVectors) {
-    const std::pair<const char*, const char*> vectors[] = {{"", ""},
-                                                           {"f", "Zg=="},
-                                                           {"fo", "Zm8="},
-                                                           {"foo", "Zm9v"},
-                                                           {"foob", "Zm9vYg=="},
-                                                           {"fooba", "Zm9vYmE="},
-                                                           {"foobar", "Zm9vYmFy"}};
-    for (const auto& [in, out] : vectors) {
-        EXPECT_EQ(base64String(in), out);
-    }
-    EXPECT_EQ(base64String("\xff\xfe\xfd"), "//79");
-}
-
 TEST(ContentTypes, LooksUpExtensionsFromAMimeTypesFile) {
     const MimeTypesFile types(dataPath("delivery/test_mime.types"));
     EXPECT_TRUE(types.loaded());
