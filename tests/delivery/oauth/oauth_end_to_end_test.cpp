@@ -25,32 +25,10 @@ using delivery_testing::SmtpTestServer;
 using testing_support::CliRun;
 using testing_support::MemoryKeyring;
 using testing_support::readFileBytes;
+using testing_support::ScopedEnvironment;
 using testing_support::TempDir;
 
 namespace {
-
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) { // NOLINT(concurrency-mt-unsafe): test set-up
-            old_ = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // The provider, the mail server and a session that signs in with them.
 struct OAuthCase {

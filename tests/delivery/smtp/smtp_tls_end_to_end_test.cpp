@@ -25,33 +25,10 @@ using delivery_testing::SmtpTestServer;
 using testing_support::CliRun;
 using testing_support::readFileBytes;
 using testing_support::runCliWithClock;
+using testing_support::ScopedEnvironment;
 using testing_support::TempDir;
 
 namespace {
-
-// Sets an environment variable for the scope, then puts the old value back.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 struct Certificates {
     TempDir dir;
