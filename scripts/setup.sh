@@ -15,6 +15,7 @@ packages=(
     libgmime-3.0-dev python3-flufl.bounce
     desktop-file-utils appstream shared-mime-info lintian dpkg-dev file
     time
+    spamassassin
 )
 
 missing=()

@@ -121,6 +121,8 @@ void registerDraftCommands(CLI::App& app, CliContext& context);
 void registerMessageCommands(CLI::App& app, CliContext& context);
 void registerListCommands(CLI::App& app, CliContext& context);
 void registerSendCommands(CLI::App& app, CliContext& context);
+void registerCheckCommands(CLI::App& app, CliContext& context);
+void registerScheduleCommands(CLI::App& app, CliContext& context);
 void registerRunsCommands(CLI::App& app, CliContext& context);
 void registerSettingsCommands(CLI::App& app, CliContext& context);
 void registerUnsubscribeCommands(CLI::App& app, CliContext& context);

@@ -29,6 +29,8 @@ int runMailtray(int argc, const char* const* argv, std::istream& in, std::ostrea
     registerMessageCommands(app, context);
     registerListCommands(app, context);
     registerSendCommands(app, context);
+    registerCheckCommands(app, context);
+    registerScheduleCommands(app, context);
     registerRunsCommands(app, context);
     registerSettingsCommands(app, context);
     registerOAuthCommands(app, context);

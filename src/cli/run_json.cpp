@@ -57,6 +57,9 @@ nlohmann::json runToJson(const delivery::RunRecord& run) {
                            {"draft", run.draftPath},
                            {"recipients", run.recipients.size()},
                            {"counts", countsToJson(run.counts())}};
+    if (!run.scheduled.empty()) {
+        json["scheduled"] = run.scheduled;
+    }
     if (!run.retryOf.empty()) {
         json["retryOf"] = run.retryOf;
     }

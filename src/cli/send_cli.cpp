@@ -1,13 +1,16 @@
 #include "cli/cli_context.h"
+#include "cli/send_options.h"
 #include "delivery/message/mime_types_file.h"
 #include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/run/delivery_run.h"
+#include "delivery/run/send_later.h"
 #include "delivery/run/send_run.h"
 #include "store/text.h"
 #include "store/untrusted_text.h"
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -17,7 +20,6 @@ namespace velmora::cli {
 
 namespace {
 
-constexpr std::string_view kSinglePrefix = "single:";
 // The run went through its list, but not every recipient got the message.
 constexpr int kExitNotAllDelivered = 3;
 // Terminal pace lines: at most one in this time.
@@ -34,6 +36,11 @@ struct SendOptions {
     bool force = false;
     std::string retryRun;
     std::vector<std::string> outcomes;
+    std::string testAddress;
+    std::string asContact;
+    std::string at;
+    std::string scheduledId;
+    std::string scheduledDigest;
 };
 
 int exitCodeOf(const delivery::SendRunSummary& summary) {
@@ -41,28 +48,6 @@ int exitCodeOf(const delivery::SendRunSummary& summary) {
         return kExitFailed;
     }
     return summary.delivered == summary.recipients ? kExitOk : kExitNotAllDelivered;
-}
-
-std::optional<delivery::RecipientChoice> recipientChoiceNamed(std::string_view name) {
-    if (name.starts_with(kSinglePrefix)) {
-        return delivery::RecipientChoice::SingleRecipient;
-    }
-    if (name == "mailtray") {
-        return delivery::RecipientChoice::Mailtray;
-    }
-    if (name == "customers") {
-        return delivery::RecipientChoice::AllCustomers;
-    }
-    if (name == "prospects") {
-        return delivery::RecipientChoice::AllProspects;
-    }
-    if (name == "subscribers") {
-        return delivery::RecipientChoice::AllSubscribers;
-    }
-    if (name == "entire") {
-        return delivery::RecipientChoice::EntireList;
-    }
-    return std::nullopt;
 }
 
 // Set by the SIGINT handler; a signal handler can reach nothing else.
@@ -211,6 +196,43 @@ bool journaledPlan(CliContext& context, const SendOptions& o, store::Session& se
     return false;
 }
 
+// Hands the run to a systemd user timer instead of sending now.
+void scheduleForLater(CliContext& context, const SendOptions& o,
+                      const delivery::MessageDraft& draft) {
+    const std::optional<delivery::ScheduleTime> when = delivery::parseScheduleTime(o.at);
+    if (!when || !isLaterThan(*when, context.clock.now())) {
+        context.fail(delivery::kNotLaterText);
+        return;
+    }
+    unsigned char bytes[2] = {};
+    if (context.randomBytes) {
+        context.randomBytes(bytes, sizeof bytes);
+    } else {
+        delivery::systemRandomBytes(bytes, sizeof bytes);
+    }
+    std::string random;
+    for (unsigned char byte : bytes) {
+        store::appendHex(random, byte, store::HexDigits::Lower);
+    }
+    delivery::ScheduledSend send;
+    send.id = delivery::newScheduleId(context.clock.now(), random);
+    // The timer's command runs from another folder.
+    std::error_code ignored;
+    send.sessionPath = std::filesystem::absolute(o.sessionPath, ignored).string();
+    send.draftPath = std::filesystem::absolute(o.draftPath, ignored).string();
+    send.unit = delivery::scheduledUnitName(send.sessionPath, send.id);
+    send.at = delivery::scheduleTimeText(*when);
+    send.recipients = o.recipients;
+    send.format = draft.format == code(store::EditorFormat::Html) ? "html" : "plain";
+    send.digest = delivery::draftDigest(draft);
+    std::string error;
+    if (!delivery::scheduleSend(send, thisProgram(), scheduleFolder(), error)) {
+        context.fail(error);
+        return;
+    }
+    context.out << store::printableText(delivery::scheduledText(send)) << '\n';
+}
+
 } // namespace
 
 void registerSendCommands(CLI::App& app, CliContext& context) {
@@ -222,18 +244,7 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
     send->add_option("DRAFT", o->draftPath, "The email draft file")->required();
     send->add_option("--recipients", o->recipients,
                      "single:ADDR, mailtray, customers, prospects, subscribers or entire")
-        ->check(
-            [](const std::string& value) {
-                if (!recipientChoiceNamed(value)) {
-                    return "not a recipient choice: " + store::printableText(value);
-                }
-                const std::string_view single = std::string_view(value).substr(
-                    value.starts_with(kSinglePrefix) ? kSinglePrefix.size() : value.size());
-                return store::hasControlCharacter(single)
-                           ? store::controlCharacterAddressText(single)
-                           : std::string();
-            },
-            "RECIPIENTS");
+        ->check(recipientsOptionProblem, "RECIPIENTS");
     send->add_option("--format", o->format, "The text part's format (default: the session's)")
         ->check(CLI::IsMember({"html", "plain"}));
     send->add_flag("--preview", o->preview,
@@ -253,6 +264,23 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
                      "notAttempted for those the run never reached)")
         ->check(CLI::IsMember({"deferred", "failed", "rejected", "notAttempted"}));
     resume->excludes(retry);
+    auto* test = send->add_option(
+        "--test", o->testAddress,
+        "Send one test message to this address, \"[Test] \" before its subject, with the fields "
+        "of the first recipient (stamps nobody, no journal)");
+    send->add_option("--as", o->asContact,
+                     "With --test: the fields of the contact with this address instead")
+        ->needs(test);
+    test->excludes(resume)->excludes(retry);
+    auto* at = send->add_option(
+        "--at", o->at,
+        "Send later: hand the run to a systemd user timer for this local time (\"YYYY-MM-DD "
+        "HH:MM\"); see 'schedule list'");
+    at->excludes(resume)->excludes(retry)->excludes(test);
+    // What the timer's command carries: refused when the draft changed since.
+    auto* scheduled = send->add_option("--scheduled", o->scheduledId)->group("");
+    send->add_option("--scheduled-digest", o->scheduledDigest)->group("")->needs(scheduled);
+    scheduled->excludes(at)->excludes(resume)->excludes(retry)->excludes(test);
     send->callback([&context, o] {
         const bool journaled = o->resume || !o->retryRun.empty();
         const auto usage = [&context](const std::string& text) {
@@ -260,8 +288,22 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
                         << "Run 'mailtray send --help' for usage.\n";
             context.exitCode = kExitUsage;
         };
-        if (!o->preview && !journaled && o->recipients.empty()) {
-            usage("--recipients is required unless --preview, --resume or --retry is given.");
+        const bool testSend = !o->testAddress.empty();
+        if (!o->preview && !journaled && !testSend && o->recipients.empty()) {
+            usage("--recipients is required unless --preview, --test, --resume or --retry is "
+                  "given.");
+            return;
+        }
+        if ((!o->at.empty() || !o->scheduledId.empty()) && (o->preview || o->recipients.empty())) {
+            usage("--at sends a run: give --recipients, not --preview.");
+            return;
+        }
+        if (testSend && o->preview) {
+            usage("--test and --preview each send one message: give one of them.");
+            return;
+        }
+        if (testSend && store::hasControlCharacter(o->testAddress)) {
+            usage(store::controlCharacterAddressText(o->testAddress));
             return;
         }
         if (journaled && (o->preview || !o->recipients.empty())) {
@@ -275,7 +317,8 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         store::Session session;
         delivery::MessageDraft draft;
         if (!openSessionForCommand(context, session, o->sessionPath,
-                                   o->preview ? SessionUse::Read : SessionUse::Change) ||
+                                   o->preview || testSend ? SessionUse::Read
+                                                          : SessionUse::Change) ||
             !openDraftForCommand(context, o->draftPath, draft)) {
             return;
         }
@@ -307,11 +350,38 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         }
         PrintingObserver observer(context.out);
 
+        if (testSend) {
+            chooseRecipients(draft, o->recipients.empty() ? "mailtray" : o->recipients);
+            gatherRecipients(session, draft, {});
+            delivery::PlannedRecipient as = delivery::firstRecipientOf(session);
+            if (!o->asContact.empty()) {
+                as = {delivery::contactSlotWithAddress(session, o->asContact),
+                      std::string(store::trimSpaces(o->asContact))};
+                if (as.slot == 0) {
+                    context.fail("No contact has the address \"" +
+                                 store::printableText(o->asContact) + "\".");
+                    return;
+                }
+            }
+            printSendWarnings(
+                context, session, draft,
+                {as.address.empty() ? delivery::PlannedRecipient{-1, o->testAddress} : as}, true,
+                o->mimeTypes);
+            const delivery::SendRunSummary summary =
+                sendTest(session, draft, as, o->testAddress, environment, observer);
+            context.out << summaryText(summary) << std::endl;
+            context.exitCode = exitCodeOf(summary);
+            return;
+        }
+
         if (o->preview) {
             if (store::trimSpaces(draft.fromText).empty()) {
                 context.fail(delivery::kPreviewNeedsFromText);
                 return;
             }
+            printSendWarnings(context, session, draft,
+                              {{-1, delivery::previewRecipient(draft.fromText)}}, false,
+                              o->mimeTypes);
             const delivery::SendRunSummary summary =
                 sendPreview(session, draft, environment, observer);
             context.out << summaryText(summary) << std::endl;
@@ -325,14 +395,25 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
                 return;
             }
         } else {
-            const delivery::RecipientChoice choice = *recipientChoiceNamed(o->recipients);
-            draft.recipientChoice = code(choice);
-            if (choice == delivery::RecipientChoice::SingleRecipient) {
-                draft.singleRecipient = o->recipients.substr(kSinglePrefix.size());
+            chooseRecipients(draft, o->recipients);
+            if (!o->at.empty()) {
+                scheduleForLater(context, *o, draft);
+                return;
             }
             gatherRecipients(session, draft, {});
             plan = newRunPlan(session, draft, o->draftPath);
+            if (!o->scheduledId.empty()) {
+                // The timer fired: whatever happens now, it is no longer waiting.
+                delivery::forgetScheduledSend(scheduleFolder(), o->scheduledId);
+                if (plan.header.draftDigest != o->scheduledDigest) {
+                    context.fail(delivery::kScheduledDraftChangedText);
+                    return;
+                }
+                plan.header.scheduled = o->scheduledId;
+            }
         }
+        printSendWarnings(context, session, draft, plan.recipients, !plan.logDialogue,
+                          o->mimeTypes);
         // The journal knows the session by the path it was named with.
         plan.journalFolder =
             plan.resumeJournal.empty() ? delivery::journalFolder(o->sessionPath) : "";

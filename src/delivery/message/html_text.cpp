@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <vector>
 
 namespace velmora::delivery {
@@ -398,6 +399,76 @@ std::string plainTextFromHtml(std::string_view html) {
         }
     }
     return writer.finish();
+}
+
+HtmlReferences htmlReferences(std::string_view html) {
+    HtmlReferences found;
+    std::optional<std::size_t> openLink; // index into found.links
+    std::size_t i = 0;
+    while (i < html.size()) {
+        if (html[i] != '<') {
+            const std::size_t next = std::min(html.find('<', i), html.size());
+            if (openLink) {
+                found.links[*openLink].text += decodeEntities(html.substr(i, next - i));
+            }
+            i = next;
+            continue;
+        }
+        if (html.substr(i, 4) == "<!--") {
+            const std::size_t end = html.find("-->", i + 4);
+            i = end == std::string_view::npos ? html.size() : end + 3;
+            continue;
+        }
+        const std::size_t close = html.find('>', i);
+        if (close == std::string_view::npos) {
+            break;
+        }
+        std::string_view inside = html.substr(i + 1, close - i - 1);
+        i = close + 1;
+        const bool closing = !inside.empty() && inside.front() == '/';
+        if (closing) {
+            inside.remove_prefix(1);
+        }
+        std::size_t nameEnd = 0;
+        while (nameEnd < inside.size() &&
+               std::isalnum(static_cast<unsigned char>(inside[nameEnd]))) {
+            ++nameEnd;
+        }
+        const std::string name = store::toLowerAscii(inside.substr(0, nameEnd));
+        if ((name == "script" || name == "style") && !closing) {
+            const std::string end = "</" + name;
+            std::size_t at = i;
+            while (at < html.size() && store::toLowerAscii(html.substr(at, end.size())) != end) {
+                at = std::min(html.find('<', at + 1), html.size());
+            }
+            i = at;
+            continue;
+        }
+        if (name == "a") {
+            if (closing) {
+                openLink.reset();
+            } else {
+                found.links.push_back({attribute(inside.substr(nameEnd), "href"), ""});
+                openLink = found.links.size() - 1;
+            }
+        } else if (name == "img" && !closing) {
+            const std::string_view attributes = inside.substr(nameEnd);
+            found.images.push_back({attribute(attributes, "src"), attribute(attributes, "alt")});
+        }
+    }
+    for (HtmlLink& link : found.links) {
+        std::string text;
+        for (char c : link.text) {
+            const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+            if (!blank) {
+                text.push_back(c);
+            } else if (!text.empty() && text.back() != ' ') {
+                text.push_back(' ');
+            }
+        }
+        link.text = std::string(store::trimSpaces(text));
+    }
+    return found;
 }
 
 } // namespace velmora::delivery

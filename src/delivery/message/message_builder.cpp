@@ -401,7 +401,8 @@ std::string messageId(std::string_view senderAddress, const RandomBytes& randomB
     return "<" + randomHex(randomBytes, 16) + "@" + domain + ">";
 }
 
-std::optional<std::string> checkAttachments(const std::vector<std::string>& paths) {
+std::vector<std::string> unreadableAttachments(const std::vector<std::string>& paths) {
+    std::vector<std::string> problems;
     std::string block(64 * 1024, '\0');
     for (const std::string& path : paths) {
         std::string reason;
@@ -415,10 +416,18 @@ std::optional<std::string> checkAttachments(const std::vector<std::string>& path
             std::fclose(file);
         }
         if (!reason.empty()) {
-            return readFailure(path, reason) + " Nothing was sent.";
+            problems.push_back(readFailure(path, reason));
         }
     }
-    return std::nullopt;
+    return problems;
+}
+
+std::optional<std::string> checkAttachments(const std::vector<std::string>& paths) {
+    const std::vector<std::string> problems = unreadableAttachments(paths);
+    if (problems.empty()) {
+        return std::nullopt;
+    }
+    return problems.front() + " Nothing was sent.";
 }
 
 bool writeMessage(const OutgoingMessage& message, const MessageEnvironment& environment,

@@ -63,6 +63,9 @@ std::string messageId(std::string_view senderAddress, const RandomBytes& randomB
 // the first that cannot be read gives "Attachment "PATH" cannot be read -
 // reason. Nothing was sent."
 std::optional<std::string> checkAttachments(const std::vector<std::string>& paths);
+// Every attachment of `paths` that cannot be read to its end, as
+// "Attachment "PATH" cannot be read - reason." (all of them, in order).
+std::vector<std::string> unreadableAttachments(const std::vector<std::string>& paths);
 
 // The extension of the path's file name, without its dot; "" when none.
 std::string attachmentExtension(std::string_view path);

@@ -159,6 +159,23 @@ std::optional<std::string> unknownPersonalField(std::string_view text) {
     return std::nullopt;
 }
 
+std::vector<PersonalFieldUse> personalFieldsIn(std::string_view text) {
+    std::vector<PersonalFieldUse> uses;
+    FieldScanner fields(text);
+    for (std::optional<FieldRef> ref = fields.next(0); ref; ref = fields.next(ref->end)) {
+        uses.push_back({ref->name, ref->fallback});
+    }
+    return uses;
+}
+
+std::optional<std::string> personalFieldValue(std::string_view name, const PersonalValues& values) {
+    return valueOf(name, values);
+}
+
+bool hasPersonalFields(std::string_view text) {
+    return FieldScanner(text).next(0).has_value();
+}
+
 std::string fillPersonalFields(std::string_view text, const PersonalValues& values,
                                FieldSyntax syntax) {
     std::string out;
@@ -195,8 +212,12 @@ std::string percentEncoded(std::string_view text) {
     return out;
 }
 
+std::string unknownFieldProblem(std::string_view name) {
+    return "The personal field \"{{" + std::string(name) + "}}\" is unknown.";
+}
+
 std::string unknownFieldText(std::string_view name) {
-    return "The personal field \"{{" + std::string(name) + "}}\" is unknown. Nothing was sent.";
+    return unknownFieldProblem(name) + " Nothing was sent.";
 }
 
 } // namespace velmora::delivery

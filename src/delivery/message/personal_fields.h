@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora::delivery {
 
@@ -30,6 +31,20 @@ PersonalValues personalValues(const store::Contact& contact);
 // kPersonalFieldNames; nothing when every field is known.
 std::optional<std::string> unknownPersonalField(std::string_view text);
 
+// One field as written in a text: "{{company|our friends}}" gives the name
+// "company" and the fallback "our friends".
+struct PersonalFieldUse {
+    std::string name;
+    std::optional<std::string> fallback;
+};
+// Every field of `text`, known or not, in the order they stand.
+std::vector<PersonalFieldUse> personalFieldsIn(std::string_view text);
+// The value a field takes for `values` (before any fallback); nothing for an
+// unknown name.
+std::optional<std::string> personalFieldValue(std::string_view name, const PersonalValues& values);
+// Whether `text` holds any field at all.
+bool hasPersonalFields(std::string_view text);
+
 enum class FieldSyntax {
     PlainText, // values go in as they are
     Html,      // values are HTML-escaped; a fallback is HTML already
@@ -46,7 +61,9 @@ std::string fillPersonalFields(std::string_view text, const PersonalValues& valu
 // unsubscribeUrl setting becomes this.
 std::string percentEncoded(std::string_view text);
 
-// "The personal field "{{NAME}}" is unknown. Nothing was sent."
+// "The personal field "{{NAME}}" is unknown."
+std::string unknownFieldProblem(std::string_view name);
+// The same, then " Nothing was sent."
 std::string unknownFieldText(std::string_view name);
 
 } // namespace velmora::delivery

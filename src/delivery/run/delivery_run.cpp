@@ -397,6 +397,20 @@ SendRunSummary Run::run() {
         outer_.sendingChanged(false);
         return summary_;
     }
+    // Every recipient's own files before the first message: a run that
+    // stopped halfway for one missing invoice would leave the list split.
+    if (const std::vector<std::string> missing =
+            personalAttachmentProblems(session_, draft_, plan_.recipients, !plan_.logDialogue);
+        !missing.empty()) {
+        outer_.logLine(missingPersonalAttachmentsText(missing.size()));
+        for (const std::string& line : missing) {
+            outer_.logLine(line);
+        }
+        summary_.stoppedEarly = true;
+        outer_.progress(runEndLabel(summary_));
+        outer_.sendingChanged(false);
+        return summary_;
+    }
     if (!openJournal()) {
         summary_.stoppedEarly = true;
         outer_.progress(runEndLabel(summary_));

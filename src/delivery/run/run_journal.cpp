@@ -82,6 +82,7 @@ void applyLine(const JsonObject& line, RunRecord& record, bool& sawHeader) {
         record.draftDigest = line.text("draftSha256");
         record.subject = line.text("subject");
         record.retryOf = line.text("retryOf");
+        record.scheduled = line.text("scheduled");
         record.planned = static_cast<std::int32_t>(line.integer("recipients"));
         return;
     }
@@ -495,6 +496,9 @@ std::unique_ptr<RunJournal> RunJournal::start(const std::string& folder, const R
         .add("recipients", static_cast<std::int64_t>(recipients.size()));
     if (!header.retryOf.empty()) {
         line.add("retryOf", header.retryOf);
+    }
+    if (!header.scheduled.empty()) {
+        line.add("scheduled", header.scheduled);
     }
     std::string block = line.line();
     std::int32_t index = 0;

@@ -79,7 +79,8 @@ struct RunRecord {
     std::int32_t format = 1;
     std::string draftDigest;
     std::string subject;
-    std::string retryOf; // the run a retry run retries
+    std::string retryOf;   // the run a retry run retries
+    std::string scheduled; // the scheduled send that started it ("" when none)
     // The run went through its whole list (every recipient has a final
     // outcome); a crashed, cancelled or stopped run is unfinished.
     bool finished = false;
@@ -164,6 +165,7 @@ struct RunHeader {
     std::string draftDigest;
     std::string subject;
     std::string retryOf;
+    std::string scheduled = {}; // the scheduled send (--at) this run is
 };
 
 struct PlannedRecipient {

@@ -9,9 +9,11 @@
 #include "delivery/smtp/smtp_request.h"
 #include "delivery/smtp/smtp_session.h"
 #include "store/text.h"
+#include "store/untrusted_text.h"
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 namespace velmora::delivery {
 
@@ -106,20 +108,111 @@ void reportRunEnded(RunObserver& observer) {
 
 } // namespace
 
-std::optional<std::string> checkBeforeSending(const MessageDraft& draft) {
-    for (const std::string* text : {&draft.subject, &draft.body}) {
-        if (const std::optional<std::string> unknown = unknownPersonalField(*text)) {
-            return unknownFieldText(*unknown);
+std::vector<std::string> problemsBeforeSending(const MessageDraft& draft) {
+    std::vector<std::string> problems;
+    std::vector<std::string> unknownNames;
+    std::vector<std::string> fixedAttachments;
+    std::vector<const std::string*> texts{&draft.subject, &draft.body};
+    const std::vector<std::string> attachments = draft.attachmentList();
+    for (const std::string& path : attachments) {
+        texts.push_back(&path);
+        if (!hasPersonalFields(path)) {
+            fixedAttachments.push_back(path);
         }
     }
-    if (std::optional<std::string> problem = checkAttachments(draft.attachmentList())) {
-        return problem;
+    const PersonalValues none;
+    for (const std::string* text : texts) {
+        for (const PersonalFieldUse& use : personalFieldsIn(*text)) {
+            if (!personalFieldValue(use.name, none) &&
+                std::find(unknownNames.begin(), unknownNames.end(), use.name) ==
+                    unknownNames.end()) {
+                unknownNames.push_back(use.name);
+                problems.push_back(unknownFieldProblem(use.name));
+            }
+        }
+    }
+    for (std::string& problem : unreadableAttachments(fixedAttachments)) {
+        problems.push_back(std::move(problem));
     }
     const AsciiDomainAddress sender = withAsciiDomain(parseSender(draft.fromText).senderAddress);
     if (!sender.ok()) {
-        return sender.error + " Nothing was sent.";
+        problems.push_back(sender.error);
     }
-    return std::nullopt;
+    return problems;
+}
+
+std::optional<std::string> checkBeforeSending(const MessageDraft& draft) {
+    const std::vector<std::string> problems = problemsBeforeSending(draft);
+    if (problems.empty()) {
+        return std::nullopt;
+    }
+    return problems.front() + " Nothing was sent.";
+}
+
+std::optional<std::string>
+personalAttachmentPath(std::string_view path, const PersonalValues& values, std::string* problem) {
+    for (const PersonalFieldUse& use : personalFieldsIn(path)) {
+        std::string value = personalFieldValue(use.name, values).value_or("");
+        if (store::trimSpaces(value).empty()) {
+            value = use.fallback.value_or("");
+        }
+        // A value is one file name: it must not lead to another folder.
+        if (value.find('/') != std::string::npos || value == "." || value == "..") {
+            if (problem != nullptr) {
+                *problem = "Attachment \"" + std::string(path) + "\" for " + values.email +
+                           ": the field \"{{" + use.name + "}}\" holds \"" + value +
+                           "\", which is not a file name.";
+            }
+            return std::nullopt;
+        }
+    }
+    return fillPersonalFields(path, values, FieldSyntax::PlainText);
+}
+
+std::vector<std::string> personalAttachmentProblems(const store::Session& session,
+                                                    const MessageDraft& draft,
+                                                    const std::vector<PlannedRecipient>& recipients,
+                                                    bool listRun) {
+    std::vector<std::string> personal;
+    for (const std::string& path : draft.attachmentList()) {
+        if (hasPersonalFields(path)) {
+            personal.push_back(path);
+        }
+    }
+    std::vector<std::string> problems;
+    if (personal.empty()) {
+        return problems;
+    }
+    // Recipients often share a file (a company's invoice): each is read once.
+    std::map<std::string, std::string> checked;
+    for (const PlannedRecipient& recipient : recipients) {
+        const PersonalValues values = recipientValues(
+            session, listRun ? recipient.slot : contactSlotWithAddress(session, recipient.address),
+            recipient.address);
+        for (const std::string& pattern : personal) {
+            std::string problem;
+            const std::optional<std::string> path =
+                personalAttachmentPath(pattern, values, &problem);
+            if (!path) {
+                problems.push_back(problem);
+                continue;
+            }
+            auto known = checked.find(*path);
+            if (known == checked.end()) {
+                const std::vector<std::string> unreadable = unreadableAttachments({*path});
+                known = checked.emplace(*path, unreadable.empty() ? "" : unreadable.front()).first;
+            }
+            if (!known->second.empty()) {
+                problems.push_back("For " + recipient.address + ": " + known->second);
+            }
+        }
+    }
+    return problems;
+}
+
+std::string missingPersonalAttachmentsText(std::size_t count) {
+    return std::to_string(count) + " personal attachment" + (count == 1 ? "" : "s") +
+           " cannot be read. Nothing was sent.";
 }
 
 std::int32_t contactSlotWithAddress(const store::Session& session, std::string_view address) {
@@ -208,6 +301,13 @@ OutgoingMessage personalMessage(const store::Session& session, const MessageDraf
                                           ? FieldSyntax::Html
                                           : FieldSyntax::PlainText);
     message.textAlternative = session.settings().extensions.boolean("textAlternative");
+    for (std::string& path : message.attachments) {
+        if (hasPersonalFields(path)) {
+            // A value that is no file name leaves the path as written, which
+            // the check before sending has refused already.
+            path = personalAttachmentPath(path, values, nullptr).value_or(path);
+        }
+    }
     return message;
 }
 
@@ -369,9 +469,9 @@ SmtpOutcome RunConnection::overNewConnection() {
     return session_->run();
 }
 
-SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
-                               RunConnection& connection, std::int32_t contactSlot,
-                               const std::string& address, bool listRun) {
+OutgoingMessage recipientMessage(const store::Session& session, const MessageDraft& draft,
+                                 std::int32_t contactSlot, const std::string& address,
+                                 bool listRun) {
     // A typed address takes the fields of the contact that has it.
     const std::int32_t valuesSlot =
         listRun ? contactSlot : contactSlotWithAddress(session, address);
@@ -383,7 +483,13 @@ SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft
         message.oneClickUnsubscribe =
             !session.settings().extensions.value("unsubscribeUrl").empty();
     }
-    return connection.send(std::move(message));
+    return message;
+}
+
+SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
+                               RunConnection& connection, std::int32_t contactSlot,
+                               const std::string& address, bool listRun) {
+    return connection.send(recipientMessage(session, draft, contactSlot, address, listRun));
 }
 
 SendRunSummary sendToRecipients(store::Session& session, const MessageDraft& draft,
@@ -418,6 +524,14 @@ SendRunSummary sendPreview(const store::Session& session, const MessageDraft& dr
         observer.logLine("The 'From' field holds no address to send the preview to.");
         summary.failed = 1;
         summary.stoppedEarly = true;
+    } else if (const std::vector<std::string> missing =
+                   personalAttachmentProblems(session, draft, {{-1, recipient}}, false);
+               !missing.empty()) {
+        observer.logLine(missingPersonalAttachmentsText(missing.size()));
+        for (const std::string& line : missing) {
+            observer.logLine(line);
+        }
+        summary.stoppedEarly = true;
     } else {
         LoggedLines logged(observer);
         RunConnection connection(baseRequest(session, environment, true), environment, logged, 1);
@@ -428,6 +542,69 @@ SendRunSummary sendPreview(const store::Session& session, const MessageDraft& dr
         OutgoingMessage message = personalMessage(
             session, draft,
             recipientValues(session, contactSlotWithAddress(session, recipient), recipient));
+        const SmtpOutcome outcome = connection.send(std::move(message));
+        logged.logFailure(outcome);
+        addToSummary(summary, outcome);
+        summary.stoppedEarly = stopsRun(outcome);
+    }
+    reportRunEnded(observer);
+    return summary;
+}
+
+std::string testSubject(std::string_view subject) {
+    return std::string(kTestSubjectPrefix) + std::string(store::trimSpaces(subject));
+}
+
+std::string testLabel(std::string_view address) {
+    return "Sending Test (" + std::string(address) + ")";
+}
+
+PlannedRecipient firstRecipientOf(const store::Session& session) {
+    if (session.sendList.count() == 0) {
+        return {};
+    }
+    const store::Contact& entry = session.sendList.at(1);
+    return {entry.id, std::string(entry.email.view())};
+}
+
+SendRunSummary sendTest(const store::Session& session, const MessageDraft& draft,
+                        const PlannedRecipient& as, const std::string& address,
+                        const SendRunEnvironment& environment, RunObserver& observer) {
+    SendRunSummary summary;
+    summary.recipients = 1;
+    observer.progressRange(1);
+    // Without a contact the test carries the fields a typed address gets.
+    const PlannedRecipient fields =
+        as.address.empty() ? PlannedRecipient{contactSlotWithAddress(session, address), address}
+                           : as;
+    const std::string to(store::trimSpaces(address));
+    if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
+        observer.logLine(*problem);
+        summary.stoppedEarly = true;
+    } else if (to.empty() || store::hasControlCharacter(to)) {
+        observer.logLine(to.empty() ? std::string("The test send names no address.")
+                                    : store::controlCharacterAddressText(to));
+        summary.failed = 1;
+        summary.stoppedEarly = true;
+    } else if (const std::vector<std::string> missing =
+                   personalAttachmentProblems(session, draft, {fields}, true);
+               !missing.empty()) {
+        observer.logLine(missingPersonalAttachmentsText(missing.size()));
+        for (const std::string& line : missing) {
+            observer.logLine(line);
+        }
+        summary.stoppedEarly = true;
+    } else {
+        LoggedLines logged(observer);
+        RunConnection connection(baseRequest(session, environment, true), environment, logged, 1);
+        observer.progress(testLabel(to));
+        observer.sendingChanged(true);
+        observer.advanceProgress();
+        // The contact's own message, list headers and all, to another mailbox.
+        OutgoingMessage message =
+            recipientMessage(session, draft, fields.slot, fields.address, true);
+        message.recipient = to;
+        message.subject = testSubject(message.subject);
         const SmtpOutcome outcome = connection.send(std::move(message));
         logged.logFailure(outcome);
         addToSummary(summary, outcome);

@@ -4,6 +4,7 @@
 #include "delivery/message/message_draft.h"
 #include "delivery/message/personal_fields.h"
 #include "delivery/random_source.h"
+#include "delivery/run/run_journal.h"
 #include "delivery/run_observer.h"
 #include "delivery/smtp/connection.h"
 #include "platform/content_types.h"
@@ -78,10 +79,30 @@ std::int32_t notAttempted(const SendRunSummary& summary);
 std::string summaryText(const SendRunSummary& summary);
 
 // What stops a run or preview before its first session, nothing being sent:
-// an unknown personal field in the subject or body, an attachment that
-// cannot be read to its end, a sender address whose domain cannot be
-// written in ASCII. The text says why.
+// an unknown personal field in the subject, body or an attachment path, an
+// attachment that cannot be read to its end, a sender address whose domain
+// cannot be written in ASCII. The first of problemsBeforeSending, then
+// " Nothing was sent."
 std::optional<std::string> checkBeforeSending(const MessageDraft& draft);
+// All of them, each a sentence of its own. An attachment path with personal
+// fields is left to personalAttachmentProblems.
+std::vector<std::string> problemsBeforeSending(const MessageDraft& draft);
+
+// An attachment path with personal fields ("invoices/{{company}}.pdf") for
+// one recipient: the fields filled as plain text, an empty value replaced by
+// its fallback. Nothing (and `problem` says why, when given) when a value
+// holds "/" or is "." or "..": a field names a file, never another folder.
+std::optional<std::string>
+personalAttachmentPath(std::string_view path, const PersonalValues& values, std::string* problem);
+// Every personal attachment of every recipient that cannot be read, as
+// "For ADDRESS: Attachment "PATH" cannot be read - reason.", checked before
+// anything is sent. `listRun` as in recipientMessage.
+std::vector<std::string> personalAttachmentProblems(const store::Session& session,
+                                                    const MessageDraft& draft,
+                                                    const std::vector<PlannedRecipient>& recipients,
+                                                    bool listRun);
+// "N personal attachments cannot be read. Nothing was sent."
+std::string missingPersonalAttachmentsText(std::size_t count);
 
 // The contact a typed address belongs to: the lowest slot that is not
 // Deleted with that address (trimmed, any case); 0 when none has it.
@@ -111,6 +132,12 @@ std::string unsubscribeUrlFor(const store::Session& session, std::string_view re
 // (HTML-escaped in an HTML body) and the text alternative as the settings say.
 OutgoingMessage personalMessage(const store::Session& session, const MessageDraft& draft,
                                 const PersonalValues& values);
+// What a run sends to one recipient: the fields of contact `contactSlot`
+// in a list run (of the contact with the address for a typed one), and in
+// a list run the List-Id and List-Unsubscribe headers.
+OutgoingMessage recipientMessage(const store::Session& session, const MessageDraft& draft,
+                                 std::int32_t contactSlot, const std::string& address,
+                                 bool listRun);
 
 // The send run: checks the draft (checkBeforeSending), gathers the recipients, then
 // delivers through RunConnection with the settings' server and login, up to
@@ -132,9 +159,24 @@ std::string previewRecipient(std::string_view fromText);
 SendRunSummary sendPreview(const store::Session& session, const MessageDraft& draft,
                            const SendRunEnvironment& environment, RunObserver& observer);
 
+// "[Test] " before the subject of a test send.
+inline constexpr const char* kTestSubjectPrefix = "[Test] ";
+std::string testSubject(std::string_view subject);
+// The first entry of the send list ({} when it is empty): whose fields a
+// test send carries unless another contact is chosen.
+PlannedRecipient firstRecipientOf(const store::Session& session);
+// A test send: the message contact `as` would get (its fields and list
+// headers; a blank `as` gives the fields a typed `address` gets), once to
+// `address`, "[Test] " before its subject, logging the dialogue. It stamps
+// nobody, keeps no journal and checks as a run does first.
+SendRunSummary sendTest(const store::Session& session, const MessageDraft& draft,
+                        const PlannedRecipient& as, const std::string& address,
+                        const SendRunEnvironment& environment, RunObserver& observer);
+
 // The progress window's label texts.
 std::string sendingLabel(std::int32_t index, std::int32_t count, std::string_view address);
 std::string previewLabel(std::string_view address);
+std::string testLabel(std::string_view address);
 
 // The "Send Email" menu item's question; true when the user said Yes.
 bool confirmSendEmail(platform::Prompter& prompter);

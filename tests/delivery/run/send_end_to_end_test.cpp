@@ -3,6 +3,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_test_support.h"
 #include "delivery/message/draft_file.h"
+#include "delivery/run/run_journal.h"
 #include "store/session_file.h"
 #include "support/test_support.h"
 
@@ -199,6 +200,42 @@ TEST(SendEndToEnd, ControlCharactersInARefusalNeverReachTheTerminal) {
         << c.out;
     EXPECT_EQ(c.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(c.out.find('\x07'), std::string::npos);
+}
+
+TEST(SendEndToEnd, ATestSendCarriesAContactsFieldsAndStampsNobody) {
+    TempDir store;
+    SmtpTestServer server(store.path());
+    ASSERT_TRUE(server.running());
+    SendCase c(server.port(), "", "", 5);
+    MessageDraft draft;
+    draft.fromText = "Ann Lee <ann@example.org>";
+    draft.subject = "Offer for {{email}}";
+    draft.body = "<p>Written for {{email}}</p>";
+    std::string error;
+    ASSERT_TRUE(writeDraftFile(draft, c.draftPath, error)) << error;
+
+    // The first queued contact's message, to another mailbox.
+    ASSERT_EQ(c.send({"--test", "me@example.org"}), cli::kExitOk) << c.err << c.out;
+    EXPECT_NE(c.out.find("Sending Test (me@example.org)\n"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("Delivered 1, rejected 0, failed 0.\n"), std::string::npos);
+    const auto envelope = nlohmann::json::parse(readFileBytes(store.file("001.json")));
+    EXPECT_EQ(envelope["rcptTos"], nlohmann::json::array({"me@example.org"}));
+    const std::string first = readFileBytes(store.file("001.eml"));
+    EXPECT_NE(first.find("Subject: [Test] Offer for a@example.net"), std::string::npos) << first;
+    EXPECT_NE(first.find("List-Unsubscribe: "), std::string::npos);
+
+    // Another contact's fields with --as.
+    ASSERT_EQ(c.send({"--test", "me@example.org", "--as", "c@example.net"}), cli::kExitOk) << c.err;
+    EXPECT_NE(readFileBytes(store.file("002.eml")).find("Subject: [Test] Offer for c@example.net"),
+              std::string::npos);
+    EXPECT_EQ(c.send({"--test", "me@example.org", "--as", "nobody@example.net"}), cli::kExitFailed);
+    EXPECT_NE(c.err.find("No contact has the address \"nobody@example.net\"."), std::string::npos)
+        << c.err;
+    EXPECT_EQ(c.send({"--test", "me@example.org", "--preview"}), cli::kExitUsage);
+
+    // Nobody stamped, and no run in the journal.
+    EXPECT_EQ(c.timesContacted(), (std::vector<int>{0, 0, 0}));
+    EXPECT_FALSE(std::filesystem::exists(journalFolder(c.sessionPath)));
 }
 
 } // namespace velmora::delivery

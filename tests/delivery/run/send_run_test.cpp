@@ -546,4 +546,44 @@ TEST(SendRun, ListIdNamesTheSender) {
     EXPECT_EQ(listIdFor("ann@"), "");
 }
 
+TEST(SendRun, PersonalAttachmentsGoToTheirOwnRecipientsOrNothingIsSent) {
+    testing_support::TempDir dir;
+    testing_support::writeFileBytes(dir.file("Acme.txt"), "invoice of Acme");
+    testing_support::writeFileBytes(dir.file("Bolt.txt"), "invoice of Bolt");
+    const auto withCompany = [](RunFixture& f, const char* email, const char* company) {
+        store::NewContact fields;
+        fields.email = email;
+        fields.company = company;
+        f.session.createContact(fields, "01/01/2026");
+    };
+    RunFixture f;
+    withCompany(f, "a@example.org", "Acme");
+    withCompany(f, "b@example.org", "Bolt");
+    f.draft.attachment1 = dir.file("{{company}}.txt");
+    f.server.add(deliveryScript(kSender, "a@example.org"));
+    f.server.add(deliveryScript(kSender, "b@example.org"));
+    EXPECT_EQ(f.run(RecipientChoice::EntireList).delivered, 2);
+    EXPECT_NE(f.server.connections[0]->messages.at(0).find("filename=\"Acme.txt\""),
+              std::string::npos);
+    EXPECT_NE(f.server.connections[1]->messages.at(0).find("filename=\"Bolt.txt\""),
+              std::string::npos);
+
+    // One contact's file missing: nobody gets anything, and the log lists it.
+    RunFixture g;
+    withCompany(g, "a@example.org", "Acme");
+    withCompany(g, "c@example.org", "Crane");
+    withCompany(g, "d@example.org", "");
+    g.draft.attachment1 = dir.file("{{company}}.txt");
+    const SendRunSummary summary = g.run(RecipientChoice::EntireList);
+    EXPECT_TRUE(summary.stoppedEarly);
+    EXPECT_EQ(g.server.opened, 0);
+    EXPECT_EQ(g.observer.lines,
+              (std::vector<std::string>{"2 personal attachments cannot be read. Nothing was sent.",
+                                        "For c@example.org: Attachment \"" + dir.file("Crane.txt") +
+                                            "\" cannot be read - No such file or directory.",
+                                        "For d@example.org: Attachment \"" + dir.file(".txt") +
+                                            "\" cannot be read - No such file or directory."}));
+    EXPECT_EQ(g.session.contact(1).timesContacted, 0);
+}
+
 } // namespace velmora::delivery
