@@ -30,6 +30,8 @@ const std::vector<ComposeMenuEntry>& composeMenu() {
         {K::Item, "&Tools", "", "&Edit HTML", C::EditHtml, ""},
         {K::Separator, "&Tools", "", "", C::Help, ""},
         {K::Item, "&Tools", "", "Send &Preview", C::SendPreview, ""},
+        {K::Item, "&Tools", "", "&Check Message", C::CheckMessage, ""},
+        {K::Item, "&Tools", "", "Send &Test...", C::SendTest, ""},
         {K::Item, "&Help", "", "&Help...", C::Help, "F1"},
         {K::Separator, "&Help", "", "", C::Help, ""},
         {K::Item, "&Help", "", "&About", C::About, ""},

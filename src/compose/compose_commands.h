@@ -41,6 +41,8 @@ enum class ComposeCommand {
     AlignRight,
     IncreaseIndent,
     DecreaseIndent,
+    CheckMessage,
+    SendTest,
 };
 
 // One line of the menu bar: an item, a separator, or the submenu of the

@@ -1,5 +1,6 @@
 #include "compose/compose_window.h"
 
+#include "compose/before_sending.h"
 #include "compose/editing_commands.h"
 #include "compose/font_style_dialog.h"
 #include "compose/surface/body_editor.h"
@@ -10,11 +11,14 @@
 #include "platform/qt_menus.h"
 #include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
+#include "store/text.h"
+#include "store/untrusted_text.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -248,6 +252,12 @@ void ComposeWindow::runCommand(ComposeCommand command) {
         return;
     case C::SendPreview:
         sendPreview();
+        return;
+    case C::CheckMessage:
+        checkMessage();
+        return;
+    case C::SendTest:
+        sendTest();
         return;
     case C::Help:
         services_.showHelp();
@@ -486,6 +496,43 @@ void ComposeWindow::sendPreview() {
     const delivery::MessageDraft message = draft();
     delivery::openSendProgressWindow(this)->sendPreview(services_.session, message,
                                                         services_.delivery);
+}
+
+void ComposeWindow::checkMessage() {
+    const delivery::MessageDraft message = draft();
+    const std::vector<std::int32_t> rows =
+        services_.filteredResults ? services_.filteredResults() : std::vector<std::int32_t>{};
+    std::string text;
+    for (const std::string& line : compose::checkMessageReport(
+             services_.session, message, rows, services_.delivery, services_.spamFilter)) {
+        text += (text.empty() ? "" : "\n") + store::printableText(line);
+    }
+    services_.prompter.message(kCheckMessageTitle, text, platform::PromptButtons::Ok);
+}
+
+void ComposeWindow::sendTest() {
+    const delivery::MessageDraft message = draft();
+    const std::vector<std::int32_t> rows =
+        services_.filteredResults ? services_.filteredResults() : std::vector<std::int32_t>{};
+    const delivery::PlannedRecipient as = testSendContact(services_.session, message, rows);
+    const std::string initial = delivery::previewRecipient(message.fromText);
+    std::optional<std::string> address;
+    if (services_.askText) {
+        address = services_.askText(kSendTestTitle, sendTestPrompt(as), initial);
+    } else {
+        bool ok = false;
+        const QString typed =
+            QInputDialog::getText(this, toQString(kSendTestTitle), toQString(sendTestPrompt(as)),
+                                  QLineEdit::Normal, toQString(initial), &ok);
+        if (ok) {
+            address = typed.toStdString();
+        }
+    }
+    if (!address || store::trimSpaces(*address).empty()) {
+        return;
+    }
+    delivery::openSendProgressWindow(this)->sendTest(services_.session, message, as, *address,
+                                                     services_.delivery);
 }
 
 ComposeWindow* openComposeWindow(store::EditorFormat format, const ComposeServices& services,

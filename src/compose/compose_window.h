@@ -5,6 +5,7 @@
 #include "compose/edit_html_dialog.h"
 #include "compose/hyperlink_dialog.h"
 #include "delivery/message/message_draft.h"
+#include "delivery/message/spam_score.h"
 #include "delivery/run/send_run.h"
 #include "platform/clipboard.h"
 #include "platform/prompter.h"
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,13 @@ struct ComposeServices {
     // Cut, Copy and Paste of the HTML body and the Paste button's state use
     // it; the desktop's clipboard when none is given.
     platform::Clipboard* clipboard = nullptr;
+    // "Check Message" scores the message with it (SpamAssassin).
+    delivery::SpamFilter spamFilter = delivery::spamAssassinScore;
+    // Asks for one line of text (title, question, initial text); nothing when
+    // the user cancelled. A desktop input box when empty.
+    std::function<std::optional<std::string>(const std::string&, const std::string&,
+                                             const std::string&)>
+        askText = {};
 };
 
 // "Compose Email": the one message of a mailing. Its controls hold the
@@ -89,6 +98,11 @@ public:
     void sendEmail(bool ask);
     // "Send Preview" and "Preview": the From check and the question first.
     void sendPreview();
+    // "Check Message": the check's report in a message box.
+    void checkMessage();
+    // "Send Test...": asks for the address, then sends the first
+    // recipient's message there.
+    void sendTest();
     // The enabling rules: single-address field, selection-dependent
     // controls, Paste. Run on the signals that can change their inputs.
     void composeIdleUpdate();

@@ -453,6 +453,59 @@ TEST_F(ComposeWindowTest, SendEmailAndPreviewDeliverTheWindowsMessage) {
     EXPECT_EQ(nlohmann::json::array({"ann@example.org"}), preview["rcptTos"]);
 }
 
+TEST_F(ComposeWindowTest, CheckMessageShowsTheReportAndSendTestSendsTheFirstRecipients) {
+    TempDir store;
+    delivery_testing::SmtpTestServer server(store.path());
+    ASSERT_TRUE(server.running());
+    store::SessionSettings settings = session.settings();
+    settings.smtpServer = "127.0.0.1";
+    settings.smtpPort = server.port();
+    settings.timeoutSeconds = 5;
+    session.setSettings(settings);
+    store::NewContact contact;
+    contact.email = "bea@example.net";
+    contact.name = "Bea";
+    const std::int32_t slot = session.createContact(contact, "01/01/2026");
+    store::Contact entry = session.contact(slot);
+    entry.id = slot;
+    session.addMailtrayEntry(entry);
+    // No real filter here: its one run is the core's test.
+    services.spamFilter = [](const std::string&) { return delivery::SpamScore{}; };
+    std::vector<std::string> asked;
+    services.askText = [&asked](const std::string& title, const std::string& question,
+                                const std::string& initial) -> std::optional<std::string> {
+        asked = {title, question, initial};
+        return "me@example.org";
+    };
+
+    ComposeWindow& window = open(store::EditorFormat::Html);
+    window.fromField()->setText(u"Ann Lee <ann@example.org>"_s);
+    window.subjectField()->setText(u"Hello {{name}}"_s);
+    typeIntoBody(window, "<p><img src=\"logo.png\"></p>");
+    window.action(ComposeCommand::CheckMessage)->trigger();
+    ASSERT_EQ(1u, prompter.shown.size());
+    EXPECT_EQ("Check Message", prompter.shown[0].title);
+    EXPECT_EQ(0u, prompter.shown[0].text.find(
+                      "SpamAssassin is not installed\nWarning: The image \"logo.png\" has no "
+                      "alternative text (alt)"))
+        << prompter.shown[0].text;
+
+    window.action(ComposeCommand::SendTest)->trigger();
+    EXPECT_EQ(asked, (std::vector<std::string>{"Send Test",
+                                               "Send a test of this message, as bea@example.net "
+                                               "will get it, to:",
+                                               "ann@example.org"}));
+    auto* progress = window.findChild<delivery::SendProgressWindow*>();
+    ASSERT_NE(nullptr, progress);
+    EXPECT_EQ("Finished.", progress->statusText().toStdString());
+    progress->close();
+    const auto envelope = nlohmann::json::parse(readFileBytes(store.file("001.json")));
+    EXPECT_EQ(nlohmann::json::array({"me@example.org"}), envelope["rcptTos"]);
+    EXPECT_NE(std::string::npos,
+              readFileBytes(store.file("001.eml")).find("Subject: [Test] Hello Bea"));
+    EXPECT_EQ(0, session.contact(slot).timesContacted);
+}
+
 TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
     testing_support::NoLauncher launcher;
     testing_support::FakeClipboard clipboard;
@@ -656,7 +709,8 @@ TEST_F(ComposeWindowTest, MenusButtonsAndFocusChainReadAsBefore) {
               "    &Hyperlink..\n    &Attachment..\n    Horizontal &Line\n  Insert &Field\n" +
                   fields +
                   "  -\n  C&lear Attachments\n"
-                  "&Tools\n  &Font Style..\n  &Edit HTML\n  -\n  Send &Preview\n"
+                  "&Tools\n  &Font Style..\n  &Edit HTML\n  -\n  Send &Preview\n  &Check Message\n"
+                  "  Send &Test...\n"
                   "&Help\n  &Help...\n  -\n  &About\n",
               shown);
     EXPECT_EQ(QKeySequence(Qt::Key_F1), window.action(ComposeCommand::Help)->shortcut());

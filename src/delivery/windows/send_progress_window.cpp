@@ -1,6 +1,7 @@
 #include "delivery/windows/send_progress_window.h"
 
 #include "delivery/run/delivery_run.h"
+#include "delivery/run/send_check.h"
 #include "platform/qt_text.h"
 
 #include <QCloseEvent>
@@ -217,6 +218,10 @@ SendRunSummary SendProgressWindow::sendToRecipients(store::Session& session,
     draft_ = draft;
     environment_.emplace(environment);
     beginRun();
+    // The check's warnings come first; they never hold the run.
+    for (const std::string& line : runWarnings(session, draft, filteredRows, environment)) {
+        logLine(line);
+    }
     const SendRunSummary summary =
         delivery::sendToRecipients(session, draft, filteredRows, environment, *this);
     endRun(summary);
@@ -229,6 +234,18 @@ SendRunSummary SendProgressWindow::sendPreview(const store::Session& session,
     session_ = nullptr; // a preview has nothing to retry
     beginRun();
     const SendRunSummary summary = delivery::sendPreview(session, draft, environment, *this);
+    endRun(summary);
+    return summary;
+}
+
+SendRunSummary SendProgressWindow::sendTest(const store::Session& session,
+                                            const MessageDraft& draft, const PlannedRecipient& as,
+                                            const std::string& address,
+                                            const SendRunEnvironment& environment) {
+    session_ = nullptr; // a test send has nothing to retry
+    beginRun();
+    const SendRunSummary summary =
+        delivery::sendTest(session, draft, as, address, environment, *this);
     endRun(summary);
     return summary;
 }

@@ -33,6 +33,9 @@ public:
                                     const SendRunEnvironment& environment);
     SendRunSummary sendPreview(const store::Session& session, const MessageDraft& draft,
                                const SendRunEnvironment& environment);
+    SendRunSummary sendTest(const store::Session& session, const MessageDraft& draft,
+                            const PlannedRecipient& as, const std::string& address,
+                            const SendRunEnvironment& environment);
 
     // Continues an interrupted run (see prepareResume).
     SendRunSummary resume(store::Session& session, const MessageDraft& draft,
