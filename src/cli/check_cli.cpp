@@ -1,9 +1,11 @@
 #include "cli/cli_context.h"
 #include "cli/send_options.h"
 #include "delivery/message/mime_types_file.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/run/delivery_run.h"
 #include "delivery/run/send_check.h"
 #include "delivery/run/send_run.h"
+#include "delivery/smtp/smtp_request.h"
 #include "store/text.h"
 #include "store/untrusted_text.h"
 
@@ -23,7 +25,33 @@ struct CheckOptions {
     std::uint64_t relaySize = 0;
     bool json = false;
     bool noSpamScore = false;
+    bool askRelay = false;
 };
+
+// The probe's dialogue is not the report: nothing of it is printed.
+class SilentObserver final : public delivery::RunObserver {
+public:
+    void logLine(const std::string&) override {}
+    bool cancelRequested() override { return false; }
+};
+
+// The SIZE the relay announces, asked as 'test-connection' asks; nothing
+// when it names none or cannot be reached.
+std::optional<std::uint64_t> askRelaySize(CliContext& context, const store::Session& session) {
+    if (!delivery::smtpServerConfigured(session.settings())) {
+        return std::nullopt;
+    }
+    delivery::TcpConnection connection;
+    SilentObserver observer;
+    // Only the time-outs read this clock: real time, whatever the context's says.
+    const store::SystemClock clock;
+    store::SessionSettings tokenSettings = session.settings();
+    delivery::SessionAccessTokens tokens(tokenSettings, context.passwords,
+                                         [&context] { return secondsNow(context.clock); });
+    const delivery::SmtpSessionReport report = testSmtpConnection(
+        session.settings(), delivery::localHostName(), connection, observer, clock, &tokens);
+    return delivery::announcedSizeLimit(report.capabilities);
+}
 
 const char* levelName(delivery::CheckLevel level) {
     switch (level) {
@@ -137,6 +165,8 @@ void registerCheckCommands(CLI::App& app, CliContext& context) {
                       "The list of content types by extension (default /etc/mime.types)");
     check->add_option("--relay-size", o->relaySize,
                       "The relay's message size limit in bytes, as its EHLO announces it (SIZE)");
+    check->add_flag("--ask-relay", o->askRelay,
+                    "Connect to the relay (as 'test-connection' does) to learn its SIZE limit");
     check->add_flag("--no-spam-score", o->noSpamScore, "Do not run SpamAssassin");
     check->add_flag("--json", o->json, "Print the report as JSON");
     check->callback([&context, o] {
@@ -157,6 +187,8 @@ void registerCheckCommands(CLI::App& app, CliContext& context) {
         request.listRun = draft.recipientChoice != code(delivery::RecipientChoice::SingleRecipient);
         if (o->relaySize > 0) {
             request.relaySizeLimit = o->relaySize;
+        } else if (o->askRelay) {
+            request.relaySizeLimit = askRelaySize(context, session);
         }
         if (!o->noSpamScore) {
             request.spamFilter = delivery::spamAssassinScore;

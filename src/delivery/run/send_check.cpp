@@ -320,6 +320,11 @@ void checkSize(std::uint64_t bytes, const std::string& recipient,
                      "The message is " + sizeText(bytes) +
                          ", over 10 MB: many providers refuse or cut messages that large.");
     }
+    if (request.relaySizeLimit && bytes <= *request.relaySizeLimit) {
+        findings.add(CheckLevel::Note, "relaySize",
+                     "The relay takes messages up to " + std::to_string(*request.relaySizeLimit) +
+                         " bytes (its SIZE).");
+    }
     if (request.relaySizeLimit && bytes > *request.relaySizeLimit) {
         findings.add(CheckLevel::Warning, "relaySize",
                      "The message is " + std::to_string(bytes) +

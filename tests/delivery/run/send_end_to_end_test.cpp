@@ -238,4 +238,20 @@ TEST(SendEndToEnd, ATestSendCarriesAContactsFieldsAndStampsNobody) {
     EXPECT_FALSE(std::filesystem::exists(journalFolder(c.sessionPath)));
 }
 
+TEST(SendEndToEnd, TheCheckAsksTheRelayForItsSizeLimit) {
+    TempDir store;
+    // With a login the dialogue says EHLO, whose reply names the limit.
+    SmtpTestServer server(store.path(), {"--user", "ann.lee", "--password", "s3cret"});
+    ASSERT_TRUE(server.running());
+    SendCase c(server.port(), "ann.lee", "s3cret", 5);
+    const testing_support::CliRun run = testing_support::runCliWithClock(
+        {"check", c.sessionPath, c.draftPath, "--ask-relay", "--no-spam-score"},
+        testing_support::RunDayClock());
+    EXPECT_EQ(run.exitCode, cli::kExitOk) << run.err;
+    // aiosmtpd's default limit, as its EHLO reply announces it.
+    EXPECT_NE(run.out.find("Note: The relay takes messages up to 33554432 bytes (its SIZE).\n"),
+              std::string::npos)
+        << run.out;
+}
+
 } // namespace velmora::delivery
