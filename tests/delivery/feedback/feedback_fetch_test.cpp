@@ -57,15 +57,18 @@ struct Dovecot {
     }
 };
 
-class FeedbackFetch : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { dovecot_ = new Dovecot(); }
-    static void TearDownTestSuite() {
-        delete dovecot_;
-        dovecot_ = nullptr;
-    }
-    static Dovecot* dovecot_;
+// One scenario: a session of its own against the suite's server.
+class FetchScenario {
+public:
+    explicit FetchScenario(const Dovecot& dovecot) : dovecot_(&dovecot) {}
+    void appliesOverTlsThenMovesWhatItHandled();
+    void marksAsSeenOverStartTlsWithoutADoneFolder();
+    void dryRunChangesNeitherSessionNorMailbox();
+    void aConnectionCutWhileReadingChangesNothing();
+    void saysWhyTheMailboxCannotBeUsedAndChangesNothing();
 
+private:
+    const Dovecot* dovecot_;
     TempDir dir_;
     std::string session_ = dir_.file("s.qmz");
 
@@ -90,8 +93,6 @@ protected:
     }
 };
 
-Dovecot* FeedbackFetch::dovecot_ = nullptr;
-
 // The messages of a Maildir folder, and how many carry the \Seen flag.
 struct FolderState {
     std::size_t messages = 0;
@@ -113,7 +114,7 @@ FolderState folderState(const std::string& maildir) {
     return state;
 }
 
-TEST_F(FeedbackFetch, AppliesOverTlsThenMovesWhatItHandled) {
+void FetchScenario::appliesOverTlsThenMovesWhatItHandled() {
     makeSession("moving", {tlsPort(), "feedbackSecurity=tls", "feedbackDoneFolder=Handled"});
     const std::int32_t before = contact(1).status;
 
@@ -150,7 +151,7 @@ TEST_F(FeedbackFetch, AppliesOverTlsThenMovesWhatItHandled) {
     EXPECT_EQ(contact(1).status, before);
 }
 
-TEST_F(FeedbackFetch, MarksAsSeenOverStartTlsWithoutADoneFolder) {
+void FetchScenario::marksAsSeenOverStartTlsWithoutADoneFolder() {
     makeSession("marking", {plainPort(), "feedbackSecurity=starttls"});
     auto run = runCli({"feedback", "fetch", session_});
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -166,7 +167,7 @@ TEST_F(FeedbackFetch, MarksAsSeenOverStartTlsWithoutADoneFolder) {
     EXPECT_NE(run.out.find("Contacts changed 0."), std::string::npos) << run.out;
 }
 
-TEST_F(FeedbackFetch, DryRunChangesNeitherSessionNorMailbox) {
+void FetchScenario::dryRunChangesNeitherSessionNorMailbox() {
     makeSession("dry", {tlsPort(), "feedbackDoneFolder=Handled"});
     const std::string original = readFileBytes(session_);
     const auto run = runCli({"feedback", "fetch", session_, "--dry-run"});
@@ -294,7 +295,7 @@ private:
     std::thread thread_;
 };
 
-TEST_F(FeedbackFetch, AConnectionCutWhileReadingChangesNothing) {
+void FetchScenario::aConnectionCutWhileReadingChangesNothing() {
     makeSession("cutting", {"feedbackSecurity=none", "feedbackDoneFolder=Handled"});
     const std::string original = readFileBytes(session_);
     {
@@ -336,9 +337,7 @@ int closedPort() {
     return ntohs(address.sin_port);
 }
 
-// Last of the suite: after the refused login the server makes every
-// sign-in from 127.0.0.1 wait a while.
-TEST_F(FeedbackFetch, SaysWhyTheMailboxCannotBeUsedAndChangesNothing) {
+void FetchScenario::saysWhyTheMailboxCannotBeUsedAndChangesNothing() {
     struct Case {
         const char* name;
         std::vector<std::string> settings;
@@ -373,6 +372,27 @@ TEST_F(FeedbackFetch, SaysWhyTheMailboxCannotBeUsedAndChangesNothing) {
     }
     EXPECT_FALSE(fs::exists(feedbackLedgerPath(session_)));
     EXPECT_EQ(folderState(dovecot_->maildir("refusing")).seen, 0U);
+}
+
+// Dovecot starts once for all scenarios: it takes longer than any of them.
+TEST(FeedbackFetch, AgainstARealImapServer) {
+    const Dovecot dovecot;
+    ASSERT_TRUE(dovecot.server->running());
+    using Scenario = void (FetchScenario::*)();
+    const std::pair<const char*, Scenario> scenarios[] = {
+        {"move over TLS", &FetchScenario::appliesOverTlsThenMovesWhatItHandled},
+        {"mark seen over STARTTLS", &FetchScenario::marksAsSeenOverStartTlsWithoutADoneFolder},
+        {"dry run", &FetchScenario::dryRunChangesNeitherSessionNorMailbox},
+        {"cut connection", &FetchScenario::aConnectionCutWhileReadingChangesNothing},
+        // Last: after the refused login the server makes every sign-in
+        // from 127.0.0.1 wait a while.
+        {"refusals", &FetchScenario::saysWhyTheMailboxCannotBeUsedAndChangesNothing},
+    };
+    for (const auto& [name, scenario] : scenarios) {
+        SCOPED_TRACE(name);
+        FetchScenario fresh(dovecot);
+        (fresh.*scenario)();
+    }
 }
 
 } // namespace
