@@ -12,7 +12,7 @@ packages=(
     python3 python3-aiosmtpd
     xvfb xauth xdg-utils fonts-dejavu-core
     qtkeychain-qt6-dev dbus gnome-keyring
-    libgmime-3.0-dev python3-flufl.bounce
+    libgmime-3.0-dev python3-flufl.bounce dovecot-imapd
     desktop-file-utils appstream shared-mime-info lintian dpkg-dev file
     time
     spamassassin

@@ -1,8 +1,11 @@
 #include "cli/cli_context.h"
 #include "delivery/feedback/feedback_apply.h"
+#include "delivery/feedback/feedback_fetch.h"
 #include "delivery/feedback/feedback_report.h"
 #include "delivery/feedback/mail_sources.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "store/text.h"
+#include "store/untrusted_text.h"
 
 #include <memory>
 
@@ -38,7 +41,8 @@ delivery::ClassifyOptions classifyOptions(const store::Session& session) {
     return {address.substr(0, address.find('?'))};
 }
 
-void printOutcome(CliContext& context, const delivery::FeedbackOutcome& outcome, bool json) {
+void printOutcome(CliContext& context, const delivery::FeedbackOutcome& outcome, bool json,
+                  const nlohmann::json& mailbox = nullptr, const std::string& mailboxLine = "") {
     if (json) {
         nlohmann::json rows = nlohmann::json::array();
         for (const delivery::FeedbackRow& row : outcome.rows) {
@@ -49,9 +53,13 @@ void printOutcome(CliContext& context, const delivery::FeedbackOutcome& outcome,
                             {"slot", row.slot},
                             {"source", row.source}});
         }
-        context.printJson({{"contactsChanged", outcome.contactsChanged},
-                           {"counts", countsJson(outcome.counts)},
-                           {"rows", rows}});
+        nlohmann::json all = {{"contactsChanged", outcome.contactsChanged},
+                              {"counts", countsJson(outcome.counts)},
+                              {"rows", rows}};
+        if (!mailbox.is_null()) {
+            all["mailbox"] = mailbox;
+        }
+        context.printJson(all);
         return;
     }
     for (const delivery::FeedbackRow& row : outcome.rows) {
@@ -64,6 +72,31 @@ void printOutcome(CliContext& context, const delivery::FeedbackOutcome& outcome,
     }
     context.out << delivery::feedbackCountsText(outcome.counts) << " Contacts changed "
                 << outcome.contactsChanged << ".\n";
+    if (!mailboxLine.empty()) {
+        context.out << mailboxLine << '\n';
+    }
+}
+
+// Writes the ledger, then saves the session; false after reporting. The
+// ledger goes first: a change it does not hold could not be undone.
+bool recordFeedback(CliContext& context, store::Session& session, const std::string& path,
+                    const delivery::FeedbackOutcome& outcome) {
+    std::string error;
+    const std::int64_t first = delivery::feedbackLedgerLineCount(path) + 1;
+    if (!delivery::appendFeedbackLedger(path, outcome.ledgerLines, error)) {
+        context.fail("Cannot write \"" + delivery::feedbackLedgerPath(path) + "\" - " + error +
+                     ". Nothing was changed.");
+        return false;
+    }
+    if (session.hasUnsavedChanges() && !saveSessionForCommand(context, session, path)) {
+        // The ledger must not hold changes the session does not.
+        delivery::appendFeedbackLedger(
+            path,
+            delivery::withdrawnLedgerLines(first, outcome.ledgerLines.size(), context.clock.now()),
+            error);
+        return false;
+    }
+    return true;
 }
 
 nlohmann::json recipientsJson(const delivery::FeedbackReport& report) {
@@ -87,6 +120,78 @@ void printReport(std::ostream& out, const std::string& source,
                 << (recipient.hard ? "hard" : "soft");
         }
         out << '\n';
+    }
+}
+
+void fetchFeedback(CliContext& context, const FeedbackOptions& o) {
+    store::Session session;
+    if (!openSessionForCommand(context, session, o.session,
+                               o.dryRun ? SessionUse::Read : SessionUse::Change)) {
+        return;
+    }
+    const delivery::FeedbackMailbox box = delivery::feedbackMailbox(session.settings());
+    if (box.server.empty()) {
+        context.fail(delivery::kFeedbackServerNotSetText);
+        return;
+    }
+    // Signed in with OAuth: the mailbox takes the same access token as SMTP.
+    store::SessionSettings tokenSettings = session.settings();
+    delivery::SessionAccessTokens tokens(tokenSettings, context.passwords,
+                                         [&context] { return secondsNow(context.clock); });
+    std::string bearer;
+    if (delivery::usesOAuth(session.settings())) {
+        std::string error;
+        bearer = tokens.current(error);
+        if (bearer.empty()) {
+            context.fail(error);
+            return;
+        }
+    }
+    delivery::ImapMailbox mailbox(delivery::feedbackAccount(session.settings(), bearer));
+    const delivery::MailboxFetch fetched =
+        delivery::fetchReturnedMail(mailbox, box, classifyOptions(session));
+    if (!fetched.result.ok()) {
+        context.fail(fetched.result.reason + " Nothing was changed.");
+        return;
+    }
+    std::vector<delivery::ReturnedMessage> messages;
+    for (const delivery::FetchedMessage& message : fetched.messages) {
+        messages.push_back(message.message);
+    }
+    const delivery::FeedbackOutcome outcome =
+        delivery::applyFeedback(session, o.session, messages, context.clock.now(), o.dryRun);
+    nlohmann::json mailboxJson = {{"folder", box.folder},
+                                  {"read", fetched.messages.size()},
+                                  {"unreadable", fetched.unreadable.size()},
+                                  {"handled", 0},
+                                  {"action", box.doneFolder.empty() ? "mark seen" : "move"}};
+    std::string line = "Read " + std::to_string(fetched.messages.size()) + " messages from \"" +
+                       store::printableText(box.folder) + "\".";
+    if (!fetched.unreadable.empty()) {
+        line += " " + std::to_string(fetched.unreadable.size()) +
+                " did not arrive whole and were left as they are.";
+    }
+    if (o.dryRun) {
+        printOutcome(context, outcome, o.json, mailboxJson, line + " Nothing was changed.");
+        return;
+    }
+    if (tokens.changed()) {
+        store::SessionSettings settings = session.settings();
+        delivery::copyOAuthTokens(tokenSettings, settings);
+        session.setSettings(std::move(settings));
+    }
+    if (!recordFeedback(context, session, o.session, outcome)) {
+        return;
+    }
+    // Only now that the session holds the changes is the mailbox changed.
+    std::size_t handled = 0;
+    const delivery::MailboxResult marked =
+        delivery::markHandled(mailbox, box, fetched.messages, handled);
+    mailboxJson["handled"] = handled;
+    printOutcome(context, outcome, o.json, mailboxJson,
+                 line + " " + delivery::handledText(box, handled));
+    if (!marked.ok()) {
+        context.fail(delivery::notMarkedText(marked));
     }
 }
 
@@ -154,28 +259,20 @@ void registerFeedbackCommands(CLI::App& app, CliContext& context) {
         }
         const delivery::FeedbackOutcome outcome =
             delivery::applyFeedback(session, o->session, messages, context.clock.now(), o->dryRun);
-        if (!o->dryRun) {
-            // The ledger first: a change it does not hold could not be undone.
-            std::string error;
-            const std::int64_t first = delivery::feedbackLedgerLineCount(o->session) + 1;
-            if (!delivery::appendFeedbackLedger(o->session, outcome.ledgerLines, error)) {
-                context.fail("Cannot write \"" + delivery::feedbackLedgerPath(o->session) +
-                             "\" - " + error + ". Nothing was changed.");
-                return;
-            }
-            if (session.hasUnsavedChanges() &&
-                !saveSessionForCommand(context, session, o->session)) {
-                // The ledger must not hold changes the session does not.
-                delivery::appendFeedbackLedger(
-                    o->session,
-                    delivery::withdrawnLedgerLines(first, outcome.ledgerLines.size(),
-                                                   context.clock.now()),
-                    error);
-                return;
-            }
+        if (!o->dryRun && !recordFeedback(context, session, o->session, outcome)) {
+            return;
         }
         printOutcome(context, outcome, o->json);
     });
+
+    auto* fetch = feedback->add_subcommand(
+        "fetch", "Read returned mail from the feedback mailbox (IMAP) and apply it like 'apply'");
+    fetch->add_option("SESSION", o->session, "The session file")->required();
+    fetch->add_flag("--dry-run", o->dryRun,
+                    "Show what would change; change nothing in the session or the mailbox");
+    fetch->add_flag("--json", o->json, "Print JSON");
+    addLockWaitOption(*fetch, context);
+    fetch->callback([&context, o] { fetchFeedback(context, *o); });
 
     auto* undo = feedback->add_subcommand("undo", "Undo the changes returned mail made");
     undo->add_option("SESSION", o->session, "The session file")->required();

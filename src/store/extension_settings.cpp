@@ -12,6 +12,7 @@ namespace {
 constexpr std::string_view kSecurityChoices[] = {"auto", "starttls", "tls", "none"};
 constexpr std::string_view kOAuthProviderChoices[] = {"none", "google", "microsoft", "custom"};
 constexpr std::string_view kAuthChoices[] = {"auto", "plain", "login", "xoauth2", "oauthbearer"};
+constexpr std::string_view kMailboxSecurityChoices[] = {"tls", "starttls", "none"};
 
 std::optional<std::string> checkPin(std::string_view value) {
     if (value.empty()) {
@@ -78,6 +79,9 @@ constexpr ExtensionKey textKey(std::string_view name,
                                std::optional<std::string> (*check)(std::string_view) = nullptr) {
     return {name, "", ExtensionKind::Text, {}, 0, 0, check};
 }
+constexpr ExtensionKey textKeyWithDefault(std::string_view name, std::string_view def) {
+    return {name, def, ExtensionKind::Text, {}, 0, 0, nullptr};
+}
 
 const ExtensionKey kKeys[] = {
     choiceKey("smtpSecurity", "auto", kSecurityChoices),
@@ -94,6 +98,13 @@ const ExtensionKey kKeys[] = {
     integerKey("messagesPerConnection", "1", 1, 100000),
     booleanKey("passwordInKeyring", "0"),
     integerKey("softBounceLimit", "3", 1, 1000),
+    // The mailbox returned mail is fetched from (IMAP).
+    textKey("feedbackServer"),
+    integerKey("feedbackPort", "0", 0, 65535), // 0: 993 with tls, else 143
+    choiceKey("feedbackSecurity", "tls", kMailboxSecurityChoices),
+    textKey("feedbackLogin"), // empty: the SMTP login
+    textKeyWithDefault("feedbackFolder", "INBOX"),
+    textKey("feedbackDoneFolder"), // empty: handled messages are only marked as seen
     choiceKey("oauthProvider", "none", kOAuthProviderChoices),
     textKey("oauthClientId"),
     textKey("oauthClientSecret"),

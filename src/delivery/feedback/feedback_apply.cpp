@@ -5,10 +5,12 @@
 #include "store/codes.h"
 #include "store/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sys/stat.h>
@@ -53,6 +55,41 @@ std::map<std::string, std::int32_t> contactsByAddress(const store::Session& sess
     return slots;
 }
 
+// Each contact's deliveries, by the local time of the attempt.
+using Deliveries = std::map<std::int32_t, std::set<std::string>>;
+
+// The delivery a soft bounce recorded at `at` is about, where the report did
+// not say: the contact's latest one by then; `at` itself when none is known.
+std::string bouncedDelivery(const Deliveries& deliveries, std::int32_t slot,
+                            const std::string& at) {
+    const auto it = deliveries.find(slot);
+    if (it == deliveries.end()) {
+        return at;
+    }
+    auto after = it->second.upper_bound(at);
+    return after == it->second.begin() ? at : *std::prev(after);
+}
+
+// The soft bounce of the message sent at `sentAt` is how many in a row: a
+// later delivery to the contact that did not bounce itself breaks the row.
+std::int64_t softBouncesInARow(const Deliveries& deliveries, std::int32_t slot,
+                               const std::vector<std::string>& earlierSentAt,
+                               const std::string& sentAt) {
+    std::string brokenAt;
+    if (const auto it = deliveries.find(slot); it != deliveries.end()) {
+        for (const std::string& delivered : it->second) {
+            const bool bounced = delivered == sentAt ||
+                                 std::find(earlierSentAt.begin(), earlierSentAt.end(), delivered) !=
+                                     earlierSentAt.end();
+            if (delivered < sentAt && !bounced) {
+                brokenAt = delivered;
+            }
+        }
+    }
+    return 1 + std::count_if(earlierSentAt.begin(), earlierSentAt.end(),
+                             [&](const std::string& earlier) { return earlier > brokenAt; });
+}
+
 std::string withNote(const std::string& notes, const std::string& note) {
     return notes.empty() ? note : notes + "\n" + note;
 }
@@ -86,10 +123,31 @@ FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessio
             undone.insert(entry.fields.integer("of"));
         }
     }
+    // The Message-IDs the runs sent, for reports that quote or answer them,
+    // and when each contact was delivered to.
+    std::map<std::string, std::int32_t> slotByMessageId;
+    std::map<std::string, std::string> sentAtByMessageId;
+    Deliveries deliveries;
+    for (const RunRecord& run : readRunJournals(journalFolder(sessionPath))) {
+        for (const JournalRecipient& recipient : run.recipients) {
+            for (const JournalAttempt& attempt : recipient.attempts) {
+                if (recipient.slot <= 0) {
+                    continue;
+                }
+                if (!attempt.messageId.empty()) {
+                    slotByMessageId[attempt.messageId] = recipient.slot;
+                    sentAtByMessageId[attempt.messageId] = attempt.at;
+                }
+                if (attempt.outcome == DeliveryOutcome::Delivered) {
+                    deliveries[recipient.slot].insert(attempt.at);
+                }
+            }
+        }
+    }
     // What was applied before (the same report about the same address is
-    // not applied twice) and each contact's soft bounces in a row.
+    // not applied twice) and each contact's soft bounces since its last change.
     std::set<std::string> applied;
-    std::map<std::int32_t, std::int64_t> softInARow;
+    std::map<std::int32_t, std::vector<std::string>> softSentAt;
     for (const LedgerEntry& entry : ledger) {
         const std::string type = entry.fields.text("type");
         if (type == "undo" || undone.contains(entry.number)) {
@@ -98,20 +156,11 @@ FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessio
         applied.insert(entry.fields.text("report") + "\n" + lower(entry.fields.text("address")));
         const auto slot = static_cast<std::int32_t>(entry.fields.integer("slot", -1));
         if (type == "soft") {
-            ++softInARow[slot];
+            std::string sent = entry.fields.text("sent");
+            softSentAt[slot].push_back(
+                sent.empty() ? bouncedDelivery(deliveries, slot, entry.fields.text("at")) : sent);
         } else if (type == "change") {
-            softInARow.erase(slot);
-        }
-    }
-    // The Message-IDs the runs sent, for reports that quote or answer them.
-    std::map<std::string, std::int32_t> slotByMessageId;
-    for (const RunRecord& run : readRunJournals(journalFolder(sessionPath))) {
-        for (const JournalRecipient& recipient : run.recipients) {
-            for (const JournalAttempt& attempt : recipient.attempts) {
-                if (!attempt.messageId.empty() && recipient.slot > 0) {
-                    slotByMessageId[attempt.messageId] = recipient.slot;
-                }
-            }
+            softSentAt.erase(slot);
         }
     }
     const std::map<std::string, std::int32_t> byAddress = contactsByAddress(session);
@@ -166,7 +215,19 @@ FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessio
                     .add("status", recipient.status);
                 bool setDoNotContact = !soft;
                 if (soft) {
-                    const std::int64_t count = ++softInARow[row.slot];
+                    // When the bounced message went out: the run that sent the
+                    // message it quotes, else the contact's latest delivery.
+                    const auto sent = sentAtByMessageId.find(report.originalMessageId);
+                    const std::string sentAt = sent != sentAtByMessageId.end() &&
+                                                       idMatch != slotByMessageId.end() &&
+                                                       idMatch->second == row.slot
+                                                   ? sent->second
+                                                   : bouncedDelivery(deliveries, row.slot, at);
+                    line.add("sent", sentAt);
+                    std::vector<std::string>& earlier = softSentAt[row.slot];
+                    const std::int64_t count =
+                        softBouncesInARow(deliveries, row.slot, earlier, sentAt);
+                    earlier.push_back(sentAt);
                     row.action =
                         "soft bounce " + std::to_string(count) + " of " + std::to_string(softLimit);
                     setDoNotContact = count >= softLimit;

@@ -127,5 +127,43 @@ TEST(FeedbackApply, MatchesByTheMessageIdTheRunRecorded) {
     EXPECT_NE(f.contact(1).status, kDoNotContact);
 }
 
+// Soft bounces count in a row only while no later message to the contact
+// went through: a delivery between two of them starts the count again.
+TEST(FeedbackApply, ADeliveryBetweenSoftBouncesStartsTheCountAgain) {
+    const std::string report = readFileBytes(dataPath("delivery/feedback/mail/dsn_delayed.eml"));
+    for (const bool deliveredBetween : {false, true}) {
+        Fixture f;
+        ASSERT_EQ(runCli({"settings", "set", f.session, "softBounceLimit=2"}).exitCode, 0);
+        // slow@example.com (slot 6) was mailed on these days of December.
+        const auto delivered = [&](int day) {
+            store::FixedClock clock({2026, 12, day, 10, 0, 0, 1, 60, 0});
+            std::string error;
+            std::unique_ptr<RunJournal> journal = RunJournal::start(
+                journalFolder(f.session), RunHeader{}, {{6, "slow@example.com"}}, clock, error);
+            ASSERT_TRUE(journal) << error;
+            JournalAttempt attempt;
+            attempt.outcome = DeliveryOutcome::Delivered;
+            attempt.final = true;
+            journal->attempt(1, attempt);
+            journal->end(true, false);
+        };
+        const auto bounced = [&](int n) {
+            std::string copy = report;
+            copy.replace(copy.find("report-2@"), 9, "report-2" + std::to_string(n) + "@");
+            writeFileBytes(f.dir.file("r.eml"), copy);
+            const auto run = runCli({"feedback", "apply", f.session, f.dir.file("r.eml")});
+            ASSERT_EQ(run.exitCode, 0) << run.err;
+        };
+        delivered(1);
+        bounced(1);
+        if (deliveredBetween) {
+            delivered(3);
+        }
+        delivered(5);
+        bounced(2);
+        EXPECT_EQ(f.contact(6).status == kDoNotContact, !deliveredBetween) << deliveredBetween;
+    }
+}
+
 } // namespace
 } // namespace velmora::delivery
