@@ -95,9 +95,9 @@ public:
                       messagesPerConnection),
           listRun_(!logDialogue) {}
 
-    SmtpOutcome send(const PlannedRecipient& recipient) {
+    SmtpOutcome send(const PlannedRecipient& recipient, const std::optional<std::string>& next) {
         return sendToOneRecipient(session_, draft_, connection_, recipient.slot, recipient.address,
-                                  listRun_);
+                                  listRun_, next);
     }
     void release() { connection_.release(); }
 
@@ -474,7 +474,13 @@ SendRunSummary Run::run() {
         course_->sessionStarts();
         limiter_.started(now());
         pace_.started(now());
-        const SmtpOutcome outcome = sender_->send(plan_.recipients[index]);
+        // Unpaced, the next recipient follows at once: its envelope may go
+        // out with this message's end of data.
+        std::optional<std::string> next;
+        if (!limiter_.limited() && !ready_.empty()) {
+            next = plan_.recipients[ready_.front()].address;
+        }
+        const SmtpOutcome outcome = sender_->send(plan_.recipients[index], next);
         if (outcome.result != SmtpResult::Cancelled) {
             pace_.finishedOne(now());
         }

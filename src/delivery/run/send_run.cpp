@@ -318,9 +318,17 @@ void RunConnection::release() {
     }
     session_.reset();
     connection_.reset();
+    announced_.reset();
 }
 
-SmtpOutcome RunConnection::send(OutgoingMessage message) {
+SmtpOutcome RunConnection::send(OutgoingMessage message,
+                                const std::optional<std::string>& nextRecipient) {
+    if (announced_ && *announced_ != message.recipient) {
+        // The server waits with another message's envelope: only closing
+        // ends that transaction without sending it anything.
+        release();
+    }
+    announced_.reset();
     const AsciiDomainAddress recipient = withAsciiDomain(message.recipient);
     if (!recipient.ok()) {
         if (request_.logDialogue) {
@@ -334,6 +342,15 @@ SmtpOutcome RunConnection::send(OutgoingMessage message) {
         message.messageId = messageId(message.senderAddress, environment_.randomBytes);
     }
     const std::string sentId = message.messageId;
+    request_.nextEnvelope.reset();
+    const std::int64_t carried = session_ && session_->held() ? session_->messages() : 0;
+    if (nextRecipient && carried + 2 <= perConnection_) {
+        const AsciiDomainAddress next = withAsciiDomain(*nextRecipient);
+        if (next.ok()) {
+            request_.nextEnvelope = SmtpEnvelope{message.senderAddress, next.address};
+            announced_ = *nextRecipient;
+        }
+    }
     request_.message = std::move(message);
     attachmentProblem_.clear();
     SmtpOutcome outcome = session_ && session_->held() ? overHeldConnection() : overNewConnection();
@@ -371,7 +388,8 @@ SmtpOutcome RunConnection::overNewConnection() {
 
 SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
                                RunConnection& connection, std::int32_t contactSlot,
-                               const std::string& address, bool listRun) {
+                               const std::string& address, bool listRun,
+                               const std::optional<std::string>& nextAddress) {
     // A typed address takes the fields of the contact that has it.
     const std::int32_t valuesSlot =
         listRun ? contactSlot : contactSlotWithAddress(session, address);
@@ -383,7 +401,7 @@ SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft
         message.oneClickUnsubscribe =
             !session.settings().extensions.value("unsubscribeUrl").empty();
     }
-    return connection.send(std::move(message));
+    return connection.send(std::move(message), nextAddress);
 }
 
 SendRunSummary sendToRecipients(store::Session& session, const MessageDraft& draft,

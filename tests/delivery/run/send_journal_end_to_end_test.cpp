@@ -404,7 +404,7 @@ TEST(SendJournalEndToEnd, ConnectionsCarrySeveralMessagesPipelinedOrNotAndSurviv
     const Case cases[] = {
         {"one per connection", {}, "1", 7, false},
         {"three per connection", {}, "3", 3, false},
-        // Ends every connection at the RSET after its second message.
+        // Ends every connection at the MAIL FROM after its second message.
         {"server closing after two", {"--close-after", "2"}, "3", 4, false},
         {"pipelining server, one per connection", {"--pipelining"}, "1", 7, true},
         {"pipelining server, three per connection", {"--pipelining"}, "3", 3, true},
@@ -423,14 +423,18 @@ TEST(SendJournalEndToEnd, ConnectionsCarrySeveralMessagesPipelinedOrNotAndSurviv
 
         std::map<int, int> perConnection; // connection -> messages it carried
         std::map<std::string, int> received;
+        std::size_t sentAhead = 0; // messages whose end of data carried the next envelope
         for (auto& envelope : serverEnvelopes(store.path())) {
             ++perConnection[envelope["connection"].get<int>()];
             EXPECT_EQ(envelope["pipelined"].get<bool>(), t.pipelined);
+            sentAhead += envelope["nextEnvelopeWaiting"].get<bool>() ? 1 : 0;
             for (const auto& rcpt : envelope["rcptTos"]) {
                 ++received[rcpt.get<std::string>()];
             }
         }
         EXPECT_EQ(perConnection.size(), t.connections);
+        // With pipelining, each message but a connection's last brings the next envelope.
+        EXPECT_EQ(sentAhead, t.pipelined ? emails.size() - t.connections : 0);
         for (const auto& [connection, messages] : perConnection) {
             EXPECT_LE(messages, std::stoi(t.perConnection)) << connection;
         }
