@@ -59,8 +59,11 @@ private:
     std::optional<std::string> announced_;
 };
 
-// One recipient's message: its personal fields (with the list headers in a
-// list run) through `connection`. An address no server could take is
+// One recipient's message: its personal fields, with the list headers in a list run.
+OutgoingMessage runMessage(const store::Session& session, const MessageDraft& draft,
+                           std::int32_t contactSlot, const std::string& address, bool listRun);
+
+// One recipient's message (runMessage) through `connection`. An address no server could take is
 // Rejected, an attachment that cannot be read Failed, without a session.
 SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
                                RunConnection& connection, std::int32_t contactSlot,

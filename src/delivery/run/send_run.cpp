@@ -386,10 +386,8 @@ SmtpOutcome RunConnection::overNewConnection() {
     return session_->run();
 }
 
-SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
-                               RunConnection& connection, std::int32_t contactSlot,
-                               const std::string& address, bool listRun,
-                               const std::optional<std::string>& nextAddress) {
+OutgoingMessage runMessage(const store::Session& session, const MessageDraft& draft,
+                           std::int32_t contactSlot, const std::string& address, bool listRun) {
     // A typed address takes the fields of the contact that has it.
     const std::int32_t valuesSlot =
         listRun ? contactSlot : contactSlotWithAddress(session, address);
@@ -401,7 +399,14 @@ SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft
         message.oneClickUnsubscribe =
             !session.settings().extensions.value("unsubscribeUrl").empty();
     }
-    return connection.send(std::move(message), nextAddress);
+    return message;
+}
+
+SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
+                               RunConnection& connection, std::int32_t contactSlot,
+                               const std::string& address, bool listRun,
+                               const std::optional<std::string>& nextAddress) {
+    return connection.send(runMessage(session, draft, contactSlot, address, listRun), nextAddress);
 }
 
 SendRunSummary sendToRecipients(store::Session& session, const MessageDraft& draft,
