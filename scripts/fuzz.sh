@@ -1,25 +1,33 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and runs each for a bounded time.
+# Builds the libFuzzer targets with clang (in the sanitizer build's folder,
+# scripts/sanitize.sh) and runs each for a bounded time.
 # Usage: scripts/fuzz.sh [seconds per target, default 60]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 
-bash scripts/setup.sh
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVELMORA_FUZZ=ON -DVELMORA_BUILD_GUI=OFF -DVELMORA_BUILD_BENCH=OFF
-cmake --build build-fuzz --target fuzz_targets
+bash scripts/sanitize.sh --configure-only
+cmake --build build-sanitize --target fuzz_targets
 
 status=0
-for target in build-fuzz/tests/fuzz/fuzz_*; do
+for target in build-sanitize/tests/fuzz/fuzz_*; do
     [ -x "$target" ] || continue
     name=$(basename "$target")
-    corpus="build-fuzz/corpus/$name"
+    corpus="build-sanitize/corpus/$name"
     mkdir -p "$corpus"
     seeds="tests/fuzz/seeds/$name"
     echo "== $name for ${seconds}s"
-    if ! "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-        "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) 2>&1 | tail -n 12; then
+    log="build-sanitize/$name.log"
+    if "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="build-sanitize/$name-" "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) \
+        >"$log" 2>&1; then
+        tail -n 5 "$log"
+    else
+        # The whole report and the input that failed, to reproduce it here.
+        grep -vE '^#[0-9]+' "$log" | tail -n 80
+        for input in "build-sanitize/$name-"*; do
+            [ -f "$input" ] && { echo "-- $input"; head -c 512 "$input" | od -An -c; }
+        done
         status=1
     fi
 done

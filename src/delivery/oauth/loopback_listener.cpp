@@ -1,13 +1,13 @@
 #include "delivery/oauth/loopback_listener.h"
 
 #include "delivery/oauth/pkce.h"
+#include "store/file_reading.h"
 #include "store/untrusted_text.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <netinet/in.h>
 #include <optional>
 #include <poll.h>
@@ -75,7 +75,7 @@ std::optional<std::string> readQuery(int fd) {
 LoopbackListener::LoopbackListener() {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
-        error_ = std::strerror(errno);
+        error_ = store::systemErrorText(errno);
         return;
     }
     sockaddr_in address{};
@@ -87,7 +87,7 @@ LoopbackListener::LoopbackListener() {
     if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd_, 8) != 0 ||
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        error_ = std::strerror(errno);
+        error_ = store::systemErrorText(errno);
         close();
         return;
     }
