@@ -96,6 +96,7 @@ const ExtensionKey kKeys[] = {
     integerKey("ratePerHour", "0", 0, kMaxInt32),
     integerKey("maxPauseMinutes", "30", 0, 100000),
     integerKey("messagesPerConnection", "1", 1, 100000),
+    integerKey("connections", "1", 1, 20),
     booleanKey("passwordInKeyring", "0"),
     integerKey("softBounceLimit", "3", 1, 1000),
     // The mailbox returned mail is fetched from (IMAP).

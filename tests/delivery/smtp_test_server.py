@@ -47,7 +47,7 @@ def parse_args():
     p.add_argument("--oauth-tokens", default="",
                    help="the file listing the access tokens that are valid now, one a line")
     p.add_argument("--close-after", type=int, default=0,
-                   help="close a connection that took this many messages at its next RSET")
+                   help="close a connection that took this many messages at its next MAIL")
     return p.parse_args()
 
 
@@ -81,6 +81,9 @@ class Handler:
             with open(os.path.join(self.args.dir, "%03d.waiting" % (self.count + 1)), "w"):
                 pass
             await asyncio.sleep(self.args.delay_data_reply)
+        # A client that sends the next envelope with the end of data: it is
+        # read already, waiting in the stream's buffer.
+        next_waiting = b"MAIL FROM" in bytes(getattr(server._reader, "_buffer", b""))
         self.count += 1
         stem = os.path.join(self.args.dir, "%03d" % self.count)
         with open(stem + ".eml", "wb") as f:
@@ -89,7 +92,8 @@ class Handler:
         with open(stem + ".json", "w") as f:
             json.dump({"mailFrom": envelope.mail_from, "rcptTos": envelope.rcpt_tos,
                        "login": session.auth_data, "at": time.time(),
-                       "connection": session.number, "pipelined": envelope.pipelined}, f)
+                       "connection": session.number, "pipelined": envelope.pipelined,
+                       "nextEnvelopeWaiting": next_waiting}, f)
         return "250 2.0.0 Message accepted for delivery"
 
 
@@ -107,11 +111,11 @@ class DroppingSMTP(SMTP):
 def closing_after(cls, count):
     # A server that ends connections that served enough, as many do.
     class ClosingAfter(cls):
-        async def smtp_RSET(self, arg):
+        async def smtp_MAIL(self, arg):
             if getattr(self.session, "messages", 0) >= count:
                 self.transport.close()
                 return
-            await super().smtp_RSET(arg)
+            await super().smtp_MAIL(arg)
     return ClosingAfter
 
 

@@ -1,6 +1,7 @@
 #include "delivery/run/delivery_run.h"
 
 #include "delivery/message/draft_file.h"
+#include "delivery/run/connection_workers.h"
 #include "delivery/run/run_session.h"
 #include "delivery/smtp/smtp_session.h"
 #include "store/text.h"
@@ -95,9 +96,9 @@ public:
                       messagesPerConnection),
           listRun_(!logDialogue) {}
 
-    SmtpOutcome send(const PlannedRecipient& recipient) {
+    SmtpOutcome send(const PlannedRecipient& recipient, const std::optional<std::string>& next) {
         return sendToOneRecipient(session_, draft_, connection_, recipient.slot, recipient.address,
-                                  listRun_);
+                                  listRun_, next);
     }
     void release() { connection_.release(); }
 
@@ -151,6 +152,19 @@ private:
     // Handles one outcome; false when the run stops.
     bool handle(std::size_t index, const SmtpOutcome& outcome);
     void stop() { summary_.stoppedEarly = true; }
+    // The run over one connection, a recipient at a time.
+    void sendOneAtATime();
+    // The run over several connections at once (the `connections` setting).
+    void sendInParallel();
+    // The deferred count, the journal's end and the summary.
+    void finish();
+    // Gives idle connections their next recipients, as far as the pause and
+    // the limiter allow.
+    void dispatch();
+    // Puts the recipients promised to connections back at the head of the queue.
+    void handBackReserved();
+    // When the next recipient may go, for a run that has nothing under way.
+    std::int64_t nextStartMs(std::string& label);
 
     store::Session& session_;
     const DeliveryPlan& plan_;
@@ -168,8 +182,13 @@ private:
     std::unique_ptr<MessageSender> sender_;
     std::deque<std::size_t> ready_;
     std::vector<Deferred> deferred_;
-    // The recipient taken from the queues and about to be sent to.
-    std::optional<std::size_t> inHand_;
+    // The recipients taken from the queues and being sent to.
+    std::vector<std::size_t> inHand_;
+    std::unique_ptr<ConnectionWorkers> workers_;
+    // Per connection: the recipient it sends to next, whose envelope went
+    // ahead with the message under way.
+    std::vector<std::optional<std::size_t>> reserved_;
+    std::int64_t pausedUntilMs_ = 0; // all connections wait for the server until then
     SendRunSummary summary_;
     std::int64_t lastTallyMs_ = -1;
     std::int32_t stampNumber_ = 0;
@@ -224,8 +243,13 @@ bool Run::waitUntil(std::int64_t untilMs, const std::string& label) {
     }
     // What the window shows through the wait is up to date.
     tally(true, untilMs);
-    if (untilMs - now() >= kHoldThroughWaitMs && sender_) {
-        sender_->release();
+    if (untilMs - now() >= kHoldThroughWaitMs) {
+        if (sender_) {
+            sender_->release();
+        }
+        if (workers_) {
+            workers_->releaseIdle();
+        }
     }
     while (true) {
         course_->pumpEvents();
@@ -295,12 +319,15 @@ void Run::tally(bool force, std::int64_t busyUntilMs) {
         work.deferredAtMs.push_back(entry.readyAtMs);
     }
     auto waiting = static_cast<std::int32_t>(deferred_.size());
-    if (inHand_) {
+    for (const std::size_t index : inHand_) {
         ++work.ready;
         // Taken from the deferred ones, it is still deferred until its next try.
-        if (deferrals_[*inHand_] > 0) {
+        if (deferrals_[index] > 0) {
             ++waiting;
         }
+    }
+    for (const std::optional<std::size_t>& index : reserved_) {
+        work.ready += index ? 1 : 0;
     }
     RunTally counts = runTally(summary_, waiting);
     counts.perMinute = pace_.perMinute(t);
@@ -353,6 +380,10 @@ bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
         // Not the recipient's fault: it goes first again after the pause.
         record(index, DeliveryOutcome::Deferred, outcome, false);
         ready_.push_front(index);
+        if (workers_ && now() < pausedUntilMs_) {
+            // Another connection heard it first: one pause for all of them.
+            return true;
+        }
         const std::optional<std::int64_t> pause = pauses_.nextPauseMs();
         if (!pause) {
             course_->logLine("Failed: the server still asks to slow down (" + replyOf(outcome) +
@@ -364,6 +395,12 @@ bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
         }
         course_->logLine("The server asks to slow down (" + replyOf(outcome) + "): pausing for " +
                          durationText(*pause) + ".");
+        if (workers_) {
+            // Every connection stops starting messages; the run waits once
+            // those under way have answered.
+            pausedUntilMs_ = now() + *pause;
+            return true;
+        }
         if (!waitUntil(now() + *pause,
                        "Paused for " + durationText(*pause) + " at the server's request")) {
             course_->logLine(kCancelledText);
@@ -426,9 +463,18 @@ SendRunSummary Run::run() {
             ready_.push_back(i);
         }
     }
+    if (policy_.connections > 1 && !plan_.logDialogue) {
+        sendInParallel();
+    } else {
+        sendOneAtATime();
+    }
+    finish();
+    return summary_;
+}
+
+void Run::sendOneAtATime() {
     sender_ = std::make_unique<MessageSender>(session_, draft_, environment_, *course_,
                                               plan_.logDialogue, policy_.messagesPerConnection);
-    const auto total = std::to_string(summary_.recipients);
     while (!ready_.empty() || !deferred_.empty()) {
         course_->pumpEvents();
         if (course_->cancelRequested()) {
@@ -464,7 +510,7 @@ SendRunSummary Run::run() {
             deferred_.erase(next);
             index = chosen.index;
         }
-        inHand_ = index;
+        inHand_.assign(1, index);
         const std::int64_t wait = limiter_.delayMs(now());
         if (wait > 0 && !waitUntil(now() + wait, "Waiting " + durationText(wait) +
                                                      " for the sending rate limit")) {
@@ -473,7 +519,7 @@ SendRunSummary Run::run() {
             } else {
                 ready_.push_front(index);
             }
-            inHand_.reset();
+            inHand_.clear();
             course_->logLine(kCancelledText);
             summary_.cancelled = true;
             stop();
@@ -488,11 +534,17 @@ SendRunSummary Run::run() {
         course_->sessionStarts();
         limiter_.started(now());
         pace_.started(now());
-        const SmtpOutcome outcome = sender_->send(plan_.recipients[index]);
+        // Unpaced, the next recipient follows at once: its envelope may go
+        // out with this message's end of data.
+        std::optional<std::string> next;
+        if (!limiter_.limited() && !ready_.empty()) {
+            next = plan_.recipients[ready_.front()].address;
+        }
+        const SmtpOutcome outcome = sender_->send(plan_.recipients[index], next);
         if (outcome.result != SmtpResult::Cancelled) {
             pace_.finishedOne(now());
         }
-        inHand_.reset();
+        inHand_.clear();
         const bool goesOn = handle(index, outcome);
         tally(!goesOn);
         if (!goesOn) {
@@ -500,6 +552,9 @@ SendRunSummary Run::run() {
         }
     }
     sender_->release();
+}
+
+void Run::finish() {
     // Deferred recipients the run did not come back to keep that outcome.
     summary_.deferred += static_cast<std::int32_t>(deferred_.size());
     deferred_.clear();
@@ -522,7 +577,150 @@ SendRunSummary Run::run() {
     }
     course_->progress(runEndLabel(summary_));
     course_->sendingChanged(false);
-    return summary_;
+}
+
+void Run::handBackReserved() {
+    for (auto it = reserved_.rbegin(); it != reserved_.rend(); ++it) {
+        if (*it) {
+            ready_.push_front(**it);
+            it->reset();
+        }
+    }
+}
+
+void Run::dispatch() {
+    for (std::size_t lane = 0; lane < workers_->size(); ++lane) {
+        if (workers_->busy(lane)) {
+            continue;
+        }
+        if (now() < pausedUntilMs_ || limiter_.delayMs(now()) > 0) {
+            return;
+        }
+        std::optional<std::size_t> index;
+        if (reserved_[lane]) {
+            index = reserved_[lane];
+            reserved_[lane].reset();
+        } else if (!ready_.empty()) {
+            index = ready_.front();
+            ready_.pop_front();
+        } else {
+            const auto due = std::min_element(
+                deferred_.begin(), deferred_.end(),
+                [](const Deferred& a, const Deferred& b) { return a.readyAtMs < b.readyAtMs; });
+            if (due == deferred_.end() || due->readyAtMs > now()) {
+                return;
+            }
+            index = due->index;
+            deferred_.erase(due);
+        }
+        limiter_.started(now());
+        pace_.started(now());
+        WorkerJob job;
+        job.index = *index;
+        // Unpaced, this connection's next recipient is known now: its
+        // envelope may go out with this message's end of data.
+        if (!limiter_.limited() && !ready_.empty()) {
+            reserved_[lane] = ready_.front();
+            ready_.pop_front();
+            job.nextRecipient = plan_.recipients[*reserved_[lane]].address;
+        }
+        const PlannedRecipient& recipient = plan_.recipients[*index];
+        course_->progress(sendingLabel(static_cast<std::int32_t>(*index + 1), summary_.recipients,
+                                       recipient.address));
+        course_->sendingChanged(true);
+        job.message = recipientMessage(session_, draft_, recipient.slot, recipient.address, true);
+        inHand_.push_back(*index);
+        workers_->send(lane, std::move(job));
+    }
+}
+
+std::int64_t Run::nextStartMs(std::string& label) {
+    const std::int64_t t = now();
+    if (t < pausedUntilMs_) {
+        label = "Paused for " + durationText(pausedUntilMs_ - t) + " at the server's request";
+        return pausedUntilMs_;
+    }
+    if (!ready_.empty()) {
+        const std::int64_t wait = limiter_.delayMs(t);
+        label = "Waiting " + durationText(wait) + " for the sending rate limit";
+        return t + wait;
+    }
+    const auto next = std::min_element(
+        deferred_.begin(), deferred_.end(),
+        [](const Deferred& a, const Deferred& b) { return a.readyAtMs < b.readyAtMs; });
+    const std::int64_t at = std::max(next->readyAtMs, t + limiter_.delayMs(t));
+    label = "Waiting " + durationText(at - t) + " to try " + std::to_string(deferred_.size()) +
+            " deferred recipient" + (deferred_.size() == 1 ? "" : "s") + " again";
+    return at;
+}
+
+void Run::sendInParallel() {
+    workers_ =
+        std::make_unique<ConnectionWorkers>(static_cast<std::size_t>(policy_.connections),
+                                            runRequest(session_, environment_, plan_.logDialogue),
+                                            environment_, policy_.messagesPerConnection);
+    reserved_.assign(workers_->size(), std::nullopt);
+    bool stopping = false;
+    while (true) {
+        course_->pumpEvents();
+        if (!stopping && course_->cancelRequested()) {
+            course_->logLine(kCancelledText);
+            summary_.cancelled = true;
+            stop();
+            stopping = true;
+            workers_->cancel();
+        }
+        if (!stopping && journal_ && !journal_->healthy()) {
+            course_->logLine(journal_->error() + " The run stopped.");
+            stop();
+            stopping = true;
+        }
+        if (!stopping) {
+            dispatch();
+        }
+        if (workers_->busyCount() == 0) {
+            handBackReserved();
+            if (stopping || (ready_.empty() && deferred_.empty())) {
+                break;
+            }
+            std::string label;
+            const std::int64_t until = nextStartMs(label);
+            if (!waitUntil(until, label)) {
+                course_->logLine(kCancelledText);
+                summary_.cancelled = true;
+                stop();
+                break;
+            }
+            continue;
+        }
+        // Wake for the next report, or when the limiter lets the next one go.
+        std::int64_t waitMs = kWaitSliceMs;
+        if (!stopping && limiter_.limited()) {
+            waitMs = std::clamp<std::int64_t>(limiter_.delayMs(now()), 1, kWaitSliceMs);
+        }
+        std::optional<WorkerReport> report = workers_->nextReport(static_cast<int>(waitMs));
+        if (!report) {
+            tally(false);
+            continue;
+        }
+        std::erase(inHand_, report->index);
+        course_->logLine(plan_.recipients[report->index].address);
+        course_->sessionStarts();
+        for (const std::string& line : report->logLines) {
+            course_->logLine(line);
+        }
+        if (report->outcome.result != SmtpResult::Cancelled) {
+            pace_.finishedOne(now());
+        }
+        // A stop lets the messages under way end as they will: their outcomes
+        // are journaled like any other.
+        if (!handle(report->index, report->outcome)) {
+            stopping = true;
+        }
+        tally(stopping);
+    }
+    workers_.reset();
+    reserved_.clear();
 }
 
 } // namespace
@@ -541,6 +739,8 @@ RunPolicy runPolicy(const store::ExtensionSettings& extensions) {
     policy.maxPauseMinutes = extensions.integer("maxPauseMinutes");
     policy.messagesPerConnection =
         std::max<std::int64_t>(1, extensions.integer("messagesPerConnection"));
+    policy.connections =
+        std::clamp<std::int64_t>(extensions.integer("connections"), 1, kMaxConnections);
     return policy;
 }
 

@@ -22,7 +22,10 @@ struct RunPolicy {
     std::int64_t ratePerHour = 0;
     std::int64_t maxPauseMinutes = 30;
     std::int64_t messagesPerConnection = 1;
+    // Connections delivering at once, under the one limiter of the run.
+    std::int64_t connections = 1;
 };
+inline constexpr std::int64_t kMaxConnections = 20;
 RunPolicy runPolicy(const store::ExtensionSettings& extensions);
 
 // What a run makes of one session's outcome.

@@ -16,8 +16,11 @@ inline constexpr const char* kReopeningText =
     "The connection ended before this message; sending it over a new one.";
 
 // The connection a run's messages go over: one SMTP session held open for up
-// to `messagesPerConnection` messages (RSET between them, QUIT after the last),
-// so that the greeting, TLS and login happen once per connection. A held
+// to `messagesPerConnection` messages (QUIT after the last), so that the
+// greeting, TLS and login happen once per connection. When the caller names
+// the message that follows, its envelope goes out with this message's end of
+// data (a server offering PIPELINING), so that each message costs one round
+// trip; a send() for any other message then closes the connection first. A held
 // connection the server ended before this message's data went out is opened
 // again for it; one lost later gives the message its outcome, and the next
 // message opens a new connection.
@@ -33,7 +36,10 @@ public:
     // server could take is refused before any connection is made. An
     // attachment that cannot be read any more leaves the message unfinished
     // (the connection is closed) and fails this recipient only.
-    SmtpOutcome send(OutgoingMessage message);
+    // `nextRecipient`: the address of the message the caller sends next, at
+    // once, when it knows it.
+    SmtpOutcome send(OutgoingMessage message,
+                     const std::optional<std::string>& nextRecipient = std::nullopt);
     // QUIT a held connection (before a long wait, at the end of the run).
     void release();
 
@@ -49,13 +55,15 @@ private:
     MessageEnvironment messageEnvironment_;
     std::unique_ptr<Connection> connection_;
     std::unique_ptr<SmtpSession> session_;
+    // The address whose envelope went ahead with the last message's end of data.
+    std::optional<std::string> announced_;
 };
 
-// One recipient's message: its personal fields (with the list headers in a
-// list run) through `connection`. An address no server could take is
-// Rejected, an attachment that cannot be read Failed, without a session.
+// One recipient's message (recipientMessage, send_run.h) through `connection`. An address no server
+// could take is Rejected, an attachment that cannot be read Failed, without a session.
 SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
                                RunConnection& connection, std::int32_t contactSlot,
-                               const std::string& address, bool listRun);
+                               const std::string& address, bool listRun,
+                               const std::optional<std::string>& nextAddress = std::nullopt);
 
 } // namespace velmora::delivery

@@ -418,9 +418,17 @@ void RunConnection::release() {
     }
     session_.reset();
     connection_.reset();
+    announced_.reset();
 }
 
-SmtpOutcome RunConnection::send(OutgoingMessage message) {
+SmtpOutcome RunConnection::send(OutgoingMessage message,
+                                const std::optional<std::string>& nextRecipient) {
+    if (announced_ && *announced_ != message.recipient) {
+        // The server waits with another message's envelope: only closing
+        // ends that transaction without sending it anything.
+        release();
+    }
+    announced_.reset();
     const AsciiDomainAddress recipient = withAsciiDomain(message.recipient);
     if (!recipient.ok()) {
         if (request_.logDialogue) {
@@ -434,6 +442,15 @@ SmtpOutcome RunConnection::send(OutgoingMessage message) {
         message.messageId = messageId(message.senderAddress, environment_.randomBytes);
     }
     const std::string sentId = message.messageId;
+    request_.nextEnvelope.reset();
+    const std::int64_t carried = session_ && session_->held() ? session_->messages() : 0;
+    if (nextRecipient && carried + 2 <= perConnection_) {
+        const AsciiDomainAddress next = withAsciiDomain(*nextRecipient);
+        if (next.ok()) {
+            request_.nextEnvelope = SmtpEnvelope{message.senderAddress, next.address};
+            announced_ = *nextRecipient;
+        }
+    }
     request_.message = std::move(message);
     attachmentProblem_.clear();
     SmtpOutcome outcome = session_ && session_->held() ? overHeldConnection() : overNewConnection();
@@ -488,8 +505,10 @@ OutgoingMessage recipientMessage(const store::Session& session, const MessageDra
 
 SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
                                RunConnection& connection, std::int32_t contactSlot,
-                               const std::string& address, bool listRun) {
-    return connection.send(recipientMessage(session, draft, contactSlot, address, listRun));
+                               const std::string& address, bool listRun,
+                               const std::optional<std::string>& nextAddress) {
+    return connection.send(recipientMessage(session, draft, contactSlot, address, listRun),
+                           nextAddress);
 }
 
 SendRunSummary sendToRecipients(store::Session& session, const MessageDraft& draft,

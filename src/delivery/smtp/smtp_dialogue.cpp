@@ -216,6 +216,18 @@ void SmtpDialogue::refuse(SmtpResult result, std::string_view what, const SmtpRe
 }
 
 void SmtpDialogue::endTransaction(SmtpStep& step, bool quit) {
+    if (ahead_) {
+        // The next envelope is on its way and its replies are due: a QUIT now
+        // could land in its message, so a failure that ends the session ends
+        // it without a word.
+        if (quit) {
+            ahead_.reset();
+            state_ = SmtpState::Done;
+        } else {
+            state_ = SmtpState::NextEnvelopeSent;
+        }
+        return;
+    }
     if (outstanding_ > 0) {
         // The rest of the group is still to be answered: a QUIT written now
         // could land in a message the server goes on to accept.
@@ -319,7 +331,8 @@ void SmtpDialogue::tlsFailed(const std::string& reason) {
 
 void SmtpDialogue::process(SmtpStep& step) {
     // While the message is being written, later replies wait in the reader.
-    while (!finished() && state_ != SmtpState::SendingMessage) {
+    while (!finished() && state_ != SmtpState::SendingMessage &&
+           state_ != SmtpState::NextEnvelopeSent) {
         std::optional<SmtpReply> reply = reader_.next();
         if (!reply) {
             break;
@@ -531,10 +544,14 @@ bool SmtpDialogue::envelopeRefusedHere() {
     return false;
 }
 
+std::string SmtpDialogue::mailFromLine() const {
+    return "MAIL FROM: <" + setup_.senderAddress + ">" + (smtpUtf8_ ? " SMTPUTF8" : "");
+}
+
 void SmtpDialogue::startTransaction(SmtpStep& step, bool reset) {
     pipelined_ = setup_.pipelining && offers("PIPELINING");
-    const std::string mailFrom =
-        "MAIL FROM: <" + setup_.senderAddress + ">" + (smtpUtf8_ ? " SMTPUTF8" : "");
+    transactionOpen_ = true;
+    const std::string mailFrom = mailFromLine();
     const std::string rcptTo = rcptToLine(setup_.recipient);
     outstanding_ = 0;
     if (reset) {
@@ -559,21 +576,59 @@ void SmtpDialogue::startTransaction(SmtpStep& step, bool reset) {
 
 SmtpStep SmtpDialogue::nextMessage(std::string senderAddress, std::string recipient) {
     SmtpStep step;
-    if (state_ != SmtpState::Idle) {
+    if (state_ != SmtpState::Idle && state_ != SmtpState::NextEnvelopeSent) {
         return step;
     }
     settled_ = false;
     outcome_ = {};
     setup_.senderAddress = std::move(senderAddress);
     setup_.recipient = std::move(recipient);
+    if (state_ == SmtpState::NextEnvelopeSent) {
+        const bool same = *ahead_ == SmtpEnvelope{setup_.senderAddress, setup_.recipient};
+        ahead_.reset();
+        if (!same) {
+            // The replies on their way answer another envelope: taking them
+            // as this one's would misreport both.
+            settle(SmtpResult::Failed, kConnectionClosedText);
+            outcome_.connectionLost = true;
+            state_ = SmtpState::Done;
+            return step;
+        }
+        acceptEnvelope(); // notes SMTPUTF8; the addresses were checked as they went ahead
+        transactionOpen_ = true;
+        pipelined_ = true;
+        outstanding_ = 2;
+        state_ = SmtpState::AwaitMailFromReply;
+        process(step);
+        return step;
+    }
     if (acceptEnvelope() && !envelopeRefusedHere()) {
-        startTransaction(step, true);
+        startTransaction(step, transactionOpen_);
     }
     return step;
 }
 
+std::string SmtpDialogue::nextEnvelopeAhead(const SmtpEnvelope& next) {
+    if (state_ != SmtpState::SendingMessage || !setup_.keepOpen || !pipelined_ || ahead_ ||
+        !isSafeEnvelopeAddress(next.senderAddress) || !isSafeEnvelopeAddress(next.recipient)) {
+        return {};
+    }
+    const bool smtpUtf8 = needsSmtpUtf8(next.senderAddress) || needsSmtpUtf8(next.recipient);
+    if (smtpUtf8 && !offers("SMTPUTF8")) {
+        return {}; // nextMessage() settles it without a word to the server
+    }
+    ahead_ = next;
+    return "MAIL FROM: <" + next.senderAddress + ">" + (smtpUtf8 ? " SMTPUTF8" : "") + "\r\n" +
+           rcptToLine(next.recipient) + "\r\nDATA\r\n";
+}
+
 SmtpStep SmtpDialogue::quit() {
     SmtpStep step;
+    if (state_ == SmtpState::NextEnvelopeSent) {
+        ahead_.reset();
+        state_ = SmtpState::Done;
+        return step;
+    }
     if (state_ == SmtpState::Idle) {
         send(step, "QUIT", SmtpState::Closing);
     }
@@ -582,6 +637,9 @@ SmtpStep SmtpDialogue::quit() {
 
 void SmtpDialogue::refused(const SmtpReply& reply, SmtpStep& step) {
     const std::string& code = reply.code;
+    if (state_ == SmtpState::AwaitMessageReply) {
+        transactionOpen_ = false; // any reply to the end of data ends the transaction
+    }
     if (state_ == SmtpState::AwaitGreeting) {
         return refuse(SmtpResult::Failed, "the connection", reply, step);
     }
@@ -742,6 +800,7 @@ void SmtpDialogue::act(const SmtpReply& reply, SmtpStep& step) {
         return;
     case SmtpState::AwaitMessageReply:
         if (category == 2) {
+            transactionOpen_ = false;
             settle(SmtpResult::Delivered, "", &reply);
             endTransaction(step, false);
         }

@@ -3,6 +3,7 @@
 #include "delivery/delivery_texts.h"
 #include "delivery/smtp/smtp_reply_reader.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,7 +23,7 @@ enum class SmtpState {
     AwaitOAuthRefusal,      // the error challenge was answered; waits for the 535
     AwaitFreshToken,        // the token was refused once: tokenRefreshed() or tokenRefreshFailed()
     AwaitHeloReply,         // "HELO " was sent; waits for 250
-    AwaitRsetReply,         // "RSET" was sent before another message; waits for 250
+    AwaitRsetReply,         // "RSET" was sent after a failed transaction; waits for 250
     AwaitMailFromReply,     // "MAIL FROM: <...>" was sent; waits for 250
     AwaitRcptReply,         // "RCPT TO: <...>" was sent; waits for 250 or 251
     AwaitDataReply,         // "DATA" was sent; waits for 354
@@ -32,7 +33,10 @@ enum class SmtpState {
     // group are read (and a 354 answered with an empty message) before
     // anything else is written.
     Draining,
-    Idle,    // the outcome is settled and the connection is held for another message
+    Idle, // the outcome is settled and the connection is held for another message
+    // The outcome is settled, and the next message's envelope went out with
+    // this message's end of data: its replies wait for nextMessage().
+    NextEnvelopeSent,
     Closing, // "QUIT" was sent after the outcome was settled; waits for 221
     Done,    // the dialogue is over; the connection is to be closed
 };
@@ -109,6 +113,13 @@ struct SmtpDialogueSetup {
     bool pipelining = false;
 };
 
+// The sender and recipient of one message.
+struct SmtpEnvelope {
+    std::string senderAddress;
+    std::string recipient;
+    friend bool operator==(const SmtpEnvelope&, const SmtpEnvelope&) = default;
+};
+
 // What the caller does after feeding the dialogue.
 struct SmtpStep {
     std::vector<SmtpReply> replies; // each complete reply, once, in order (for the log)
@@ -181,10 +192,23 @@ public:
     void timedOut();
     void cancelled();
     // While idle: the next message, from `senderAddress` to `recipient`, on
-    // the same connection (RSET first). An address that cannot go to this
-    // server is settled at once and nothing is written; the dialogue stays idle.
+    // the same connection (RSET first only when the last transaction failed
+    // before its end of data: a completed one has reset the server). An
+    // address that cannot go to this server is settled at once and nothing is
+    // written; the dialogue stays idle. After nextEnvelopeAhead() the envelope
+    // must be that one: its replies, read already or still due, are acted on
+    // now. Any other envelope ends the dialogue as a lost connection, nothing
+    // of it written.
     SmtpStep nextMessage(std::string senderAddress, std::string recipient);
-    // While idle: QUIT.
+    // While the message is written (a held connection, PIPELINING offered):
+    // MAIL FROM, RCPT TO and DATA of the next message, to be written right
+    // after this message's end of data in the same write, so that a message
+    // costs one round trip (RFC 2920). Empty when the envelope cannot go
+    // ahead (no pipelining, a failed transaction to reset first, an address
+    // this server cannot take): then nextMessage() starts it as usual.
+    std::string nextEnvelopeAhead(const SmtpEnvelope& next);
+    // While idle: QUIT. With the next envelope sent, a QUIT could become that
+    // message's text: the dialogue ends without a word instead.
     SmtpStep quit();
     // After SmtpStep::refreshToken: sign in again with `token`, once.
     SmtpStep tokenRefreshed(std::string token);
@@ -193,7 +217,8 @@ public:
 
     SmtpState state() const { return state_; }
     bool finished() const { return state_ == SmtpState::Done; }
-    bool idle() const { return state_ == SmtpState::Idle; }
+    // The outcome is settled and the connection held for nextMessage().
+    bool idle() const { return state_ == SmtpState::Idle || state_ == SmtpState::NextEnvelopeSent; }
     // Settled once a reply, the connection, the clock or the user decided it;
     // before that, and when the dialogue ended without a decision, Failed.
     const SmtpOutcome& outcome() const { return outcome_; }
@@ -225,6 +250,7 @@ private:
     // when one of them could end the command line.
     bool acceptEnvelope();
     bool envelopeRefusedHere();
+    std::string mailFromLine() const;
     void startTransaction(SmtpStep& step, bool reset);
     void endTransaction(SmtpStep& step, bool quit);
     void advance(SmtpState next);
@@ -251,6 +277,10 @@ private:
     bool pipelined_ = false; // the current transaction went as one group
     int outstanding_ = 0;    // replies of the group still due after the awaited one
     bool quitAfterDrain_ = false;
+    // MAIL FROM went out and no reply to an end of data closed the
+    // transaction since: the next message needs RSET first.
+    bool transactionOpen_ = false;
+    std::optional<SmtpEnvelope> ahead_; // the next envelope, sent with the end of data
     std::string firstBytes_; // the first two bytes heard, to tell a TLS record from a greeting
     std::string greeting_;
     std::vector<std::string> capabilities_;

@@ -28,6 +28,8 @@ public:
         buffer_.append("\r\n");
         return buffer_.size() < kDataBlock || flush();
     }
+    // Bytes that go out with the last block (the next envelope after the end of data).
+    void append(std::string_view bytes) { buffer_.append(bytes); }
     bool flush() {
         if (stop_ == Stop::None && !buffer_.empty()) {
             stop_ = session_.writeAll(buffer_);
@@ -242,7 +244,16 @@ void SmtpSession::exchange(SmtpStep step) {
         }
         if (step.writeMessage) {
             DataSink sink(*this);
-            if (!writeMessage(request_.message, messageEnvironment, sink) || !sink.flush()) {
+            if (!writeMessage(request_.message, messageEnvironment, sink)) {
+                stopped(sink.stop());
+                break;
+            }
+            // The next envelope in the same write as the end of data: its
+            // replies come with this message's, one round trip for both.
+            if (request_.nextEnvelope) {
+                sink.append(dialogue.nextEnvelopeAhead(*request_.nextEnvelope));
+            }
+            if (!sink.flush()) {
                 stopped(sink.stop());
                 break;
             }
@@ -392,9 +403,10 @@ SmtpOutcome SmtpSession::next() {
         return finished(SmtpResult::Failed, kConnectionClosedText);
     }
     ++messages_;
+    const bool ahead = dialogue_->state() == SmtpState::NextEnvelopeSent;
     SmtpStep step =
         dialogue_->nextMessage(request_.message.senderAddress, request_.message.recipient);
-    if (dialogue_->idle()) {
+    if (dialogue_->idle() && !ahead) {
         // Refused before a word was written: the connection is as it was.
         if (dialogue_->outcome().result == SmtpResult::Failed) {
             log(dialogue_->outcome().reason); // as run() logs an unusable address

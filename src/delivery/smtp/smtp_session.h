@@ -8,6 +8,7 @@
 #include "delivery/smtp/tls_connection.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,11 @@ struct SmtpSessionRequest {
     bool keepOpen = false;
     // Use PIPELINING when the server offers it.
     bool pipelining = false;
+    // The envelope of the message that will follow this one on the held
+    // connection: with PIPELINING it goes out with this message's end of
+    // data (see SmtpDialogue::nextEnvelopeAhead), and next() must then be
+    // called for it, or quit() (which then closes without QUIT).
+    std::optional<SmtpEnvelope> nextEnvelope;
 };
 
 // "Opening SMTP connection to " + server + " (port " + port + ")"

@@ -3,6 +3,7 @@
 #include "delivery/smtp/smtp_dialogue.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace velmora::delivery {
 
@@ -47,6 +48,10 @@ public:
                 ASSERT_TRUE(written_.empty()) << written_;
                 messagePending_ = false;
                 ++messages_;
+                if (ahead) {
+                    written_ += d_.nextEnvelopeAhead(*ahead);
+                    ahead.reset();
+                }
                 take(d_.messageWritten());
                 break;
             case ScriptStep::StartsTls:
@@ -66,6 +71,8 @@ public:
     }
     // What the caller's own call (nextMessage, quit) asked to write.
     void then(const SmtpStep& step) { take(step); }
+    // The envelope offered to go with the next message's end of data.
+    std::optional<SmtpEnvelope> ahead;
     std::vector<std::string> logLines;
     // What the caller answers when the dialogue asks for a fresh token
     // (empty: none to be had); each answer is used once.
@@ -728,7 +735,7 @@ std::vector<ScriptStep> envelopeOneByOne(const std::string& recipient) {
 
 } // namespace
 
-TEST(SmtpDialogueReuse, AHeldConnectionCarriesMessagesWithRsetBetweenThemAndQuitsLast) {
+TEST(SmtpDialogueReuse, AHeldConnectionCarriesMessagesWithoutRsetAfterADeliveryAndQuitsLast) {
     // Without pipelining (asked for or offered) every command waits for its reply.
     for (const bool pipelining : {false, true}) {
         SCOPED_TRACE(pipelining ? "pipelining" : "one by one");
@@ -751,18 +758,17 @@ TEST(SmtpDialogueReuse, AHeldConnectionCarriesMessagesWithRsetBetweenThemAndQuit
         EXPECT_EQ(d.outcome().replyText, "queued 1");
 
         player.then(d.nextMessage("ann@example.org", "cy@example.net"));
+        // The completed transaction reset the server: no RSET.
         std::vector<ScriptStep> second;
         if (pipelining) {
-            second = {expects("RSET"),
-                      expects("MAIL FROM: <ann@example.org>"),
+            second = {expects("MAIL FROM: <ann@example.org>"),
                       expects("RCPT TO: <cy@example.net>"),
                       expects("DATA"),
-                      says("250 reset\r\n250 ok\r\n250 ok\r\n"),
+                      says("250 ok\r\n250 ok\r\n"),
                       says("354 go\r\n"),
                       message()};
         } else {
-            second = joinedScript({expects("RSET"), says("250 reset\r\n")},
-                                  envelopeOneByOne("cy@example.net"));
+            second = envelopeOneByOne("cy@example.net");
         }
         second.push_back(says("250 queued 2\r\n"));
         player.play(second);
@@ -836,8 +842,7 @@ TEST(SmtpDialogueReuse, RefusalsInAPipelinedGroupWaitForTheWholeGroupBeforeTheNe
 }
 
 TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
-    const std::vector<ScriptStep> toData =
-        joinedScript({expects("RSET"), says("250 ok\r\n")}, envelopeOneByOne("cy@example.net"));
+    const std::vector<ScriptStep> toData = envelopeOneByOne("cy@example.net");
     struct Case {
         const char* name;
         const char* recipient;
@@ -875,7 +880,7 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
         // Nothing of the message went: it may go over a new connection.
         {"ended before the message",
          "cy@example.net",
-         {expects("RSET")},
+         {expects("MAIL FROM: <ann@example.org>")},
          true,
          SmtpResult::Failed,
          false,
@@ -884,9 +889,9 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
         // The message may have arrived.
         {"lost after the data", "cy@example.net", toData, true, SmtpResult::Failed, false, true,
          true},
-        {"refused RSET",
+        {"refused sender",
          "cy@example.net",
-         {expects("RSET"), says("502 not here\r\n"), expects("QUIT")},
+         {expects("MAIL FROM: <ann@example.org>"), says("550 5.7.1 not you\r\n"), expects("QUIT")},
          false,
          SmtpResult::Failed,
          false,
@@ -913,6 +918,149 @@ TEST(SmtpDialogueReuse, WhatHappensToTheNextMessageOnAHeldConnection) {
         EXPECT_EQ(d.outcome().messageWritten, c.written);
     }
 }
+
+namespace {
+
+// The first message of a held, pipelining connection, with cy's envelope
+// offered to go with its end of data.
+std::vector<ScriptStep> firstWithCyAhead(ScriptPlayer& player) {
+    player.ahead = SmtpEnvelope{"ann@example.org", "cy@example.net"};
+    return joinedScript(ehloOpening(), {expects("MAIL FROM: <ann@example.org>"),
+                                        expects("RCPT TO: <bob@example.net>"), expects("DATA"),
+                                        says("250 ok\r\n250 ok\r\n354 go\r\n"), message(),
+                                        expects("MAIL FROM: <ann@example.org>"),
+                                        expects("RCPT TO: <cy@example.net>"), expects("DATA")});
+}
+
+} // namespace
+
+TEST(SmtpDialogueReuse, TheNextEnvelopeGoesWithTheEndOfDataAndEachReplyFindsItsMessage) {
+    struct Case {
+        const char* name;
+        const char* replies; // to bob's end of data, then cy's MAIL FROM, RCPT TO and DATA
+        SmtpResult bob;
+        const char* bobCode;
+        std::vector<ScriptStep> cy; // after nextMessage() for cy
+        SmtpResult cyResult;
+        const char* cyCode;
+        bool held;  // the connection is held after cy
+        bool reset; // the message after cy starts with RSET
+    };
+    const std::vector<ScriptStep> cyDelivered = {message(), says("250 queued 2\r\n")};
+    // clang-format off
+    const Case cases[] = {
+        {"all accepted", "250 queued 1\r\n250 ok\r\n250 ok\r\n354 go\r\n",
+         SmtpResult::Delivered, "250", cyDelivered, SmtpResult::Delivered, "250", true, false},
+        {"bob's message refused", "554 5.7.1 spam\r\n250 ok\r\n250 ok\r\n354 go\r\n",
+         SmtpResult::Rejected, "554", cyDelivered, SmtpResult::Delivered, "250", true, false},
+        {"bob's message deferred", "451 4.3.0 later\r\n250 ok\r\n250 ok\r\n354 go\r\n",
+         SmtpResult::Rejected, "451", cyDelivered, SmtpResult::Delivered, "250", true, false},
+        {"cy's sender refused",
+         "250 queued 1\r\n451 4.7.1 too much mail\r\n503 no sender\r\n503 no rcpt\r\n",
+         SmtpResult::Delivered, "250", {expects("QUIT"), says("221 bye\r\n")},
+         SmtpResult::Failed, "451", false, false},
+        {"cy refused", "250 queued 1\r\n250 ok\r\n550 5.1.1 no such user\r\n554 no rcpt\r\n",
+         SmtpResult::Delivered, "250", {}, SmtpResult::Rejected, "550", true, true},
+        {"cy's DATA refused", "250 queued 1\r\n250 ok\r\n250 ok\r\n451 4.3.0 try later\r\n",
+         SmtpResult::Delivered, "250", {}, SmtpResult::Rejected, "451", true, true},
+        // A server that takes DATA for nobody gets an empty message.
+        {"cy refused, DATA accepted", "250 queued 1\r\n250 ok\r\n550 no such user\r\n354 go\r\n",
+         SmtpResult::Delivered, "250", {expects("."), says("554 no valid recipients\r\n")},
+         SmtpResult::Rejected, "550", true, true},
+    };
+    // clang-format on
+    for (const std::size_t chunk : {std::size_t{0}, std::size_t{1}}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (chunk == 0 ? "" : ", byte by byte"));
+            SmtpDialogue d(heldSetup(true));
+            ScriptPlayer player(d, chunk);
+            player.play(joinedScript(firstWithCyAhead(player), {says(c.replies)}));
+            // Bob's outcome stands until cy's message is begun.
+            EXPECT_EQ(d.state(), SmtpState::NextEnvelopeSent);
+            EXPECT_EQ(d.outcome().result, c.bob);
+            EXPECT_EQ(d.outcome().replyCode, c.bobCode);
+
+            player.then(d.nextMessage("ann@example.org", "cy@example.net"));
+            player.play(c.cy);
+            EXPECT_EQ(d.outcome().result, c.cyResult);
+            EXPECT_EQ(d.outcome().replyCode, c.cyCode);
+            EXPECT_EQ(d.outcome().senderRefused, c.cyResult == SmtpResult::Failed);
+            ASSERT_EQ(d.idle(), c.held);
+            if (!c.held) {
+                continue;
+            }
+            // RSET only where a transaction failed before its end of data.
+            player.then(d.nextMessage("ann@example.org", "dee@example.net"));
+            std::vector<ScriptStep> third;
+            if (c.reset) {
+                third.push_back(expects("RSET"));
+            }
+            third.insert(third.end(), {expects("MAIL FROM: <ann@example.org>"),
+                                       expects("RCPT TO: <dee@example.net>"), expects("DATA")});
+            third.push_back(says(c.reset ? "250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n"
+                                         : "250 ok\r\n250 ok\r\n354 go\r\n"));
+            third.insert(third.end(), {message(), says("250 queued 3\r\n")});
+            player.play(third);
+            EXPECT_EQ(d.outcome().result, SmtpResult::Delivered);
+        }
+    }
+}
+
+TEST(SmtpDialogueReuse, ASentEnvelopeThatCannotBeFollowedEndsTheConnectionWithoutAWord) {
+    enum class Then { ServerCloses, SessionClosing, Quit, OtherEnvelope };
+    struct Case {
+        const char* name;
+        Then then;
+        const char* replies;
+        SmtpResult bob;
+        bool cyLost; // cy's outcome: lost before its message went out
+    };
+    const Case cases[] = {
+        {"closed after bob's reply", Then::ServerCloses, "250 queued 1\r\n", SmtpResult::Delivered,
+         true},
+        // No QUIT: it could become cy's message.
+        {"421 to bob's end of data", Then::SessionClosing, "421 4.7.0 closing\r\n",
+         SmtpResult::Failed, false},
+        {"the caller stops", Then::Quit, "250 queued 1\r\n250 ok\r\n250 ok\r\n354 go\r\n",
+         SmtpResult::Delivered, false},
+        {"another envelope", Then::OtherEnvelope, "250 queued 1\r\n250 ok\r\n250 ok\r\n354 go\r\n",
+         SmtpResult::Delivered, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpDialogue d(heldSetup(true));
+        ScriptPlayer player(d);
+        player.play(joinedScript(firstWithCyAhead(player), {says(c.replies)}));
+        EXPECT_EQ(d.outcome().result, c.bob);
+        switch (c.then) {
+        case Then::ServerCloses:
+            player.then(d.nextMessage("ann@example.org", "cy@example.net"));
+            d.connectionClosed();
+            break;
+        case Then::SessionClosing:
+            EXPECT_EQ(d.outcome().replyCode, "421");
+            break;
+        case Then::Quit:
+            player.then(d.quit());
+            break;
+        case Then::OtherEnvelope:
+            player.then(d.nextMessage("ann@example.org", "dee@example.net"));
+            break;
+        }
+        player.play({}); // nothing written
+        EXPECT_TRUE(d.finished());
+        EXPECT_EQ(d.outcome().connectionLost, c.cyLost);
+        EXPECT_FALSE(c.cyLost && d.outcome().messageWritten);
+    }
+    // Without PIPELINING nothing goes ahead: the next message waits for its turn.
+    SmtpDialogue d(heldSetup(false));
+    ScriptPlayer player(d);
+    player.ahead = SmtpEnvelope{"ann@example.org", "cy@example.net"};
+    player.play(joinedScript(joinedScript(ehloOpening(), envelopeOneByOne("bob@example.net")),
+                             {says("250 queued 1\r\n")}));
+    EXPECT_EQ(d.state(), SmtpState::Idle);
+}
+
 } // namespace velmora::delivery
 
 namespace velmora::delivery {
