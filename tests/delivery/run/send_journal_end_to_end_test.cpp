@@ -477,9 +477,15 @@ TEST(SendJournalEndToEnd, ConnectionsCarrySeveralMessagesPipelinedOrNotAndSurviv
                 ++received[rcpt.get<std::string>()];
             }
         }
-        EXPECT_EQ(perConnection.size(), t.connections);
+        if (std::string_view(t.atOnce) == "1") {
+            EXPECT_EQ(perConnection.size(), t.connections);
+        } else {
+            // Which connection is free first is the machine's timing: one may
+            // end after its share and a new one carry the rest.
+            EXPECT_GE(perConnection.size(), t.connections);
+        }
         // With pipelining, each message but a connection's last brings the next envelope.
-        EXPECT_EQ(sentAhead, t.pipelined ? emails.size() - t.connections : 0);
+        EXPECT_EQ(sentAhead, t.pipelined ? emails.size() - perConnection.size() : 0);
         for (const auto& [connection, messages] : perConnection) {
             EXPECT_LE(messages, std::stoi(t.perConnection)) << connection;
         }
