@@ -161,7 +161,8 @@ bool journaledPlan(CliContext& context, const SendOptions& o, store::Session& se
                    delivery::MessageDraft& draft, delivery::DeliveryPlan& plan) {
     const std::string folder = delivery::journalFolder(o.sessionPath);
     if (o.resume) {
-        const std::optional<delivery::RunRecord> run = delivery::newestUnfinishedRun(folder);
+        const std::optional<delivery::RunRecord> run = delivery::newestUnfinishedRun(
+            folder, session.settings().extensions.value(delivery::kRunStampsKey));
         if (!run) {
             context.fail("The session has no interrupted run to resume." +
                          cancelledRunHint(folder));

@@ -884,7 +884,8 @@ std::optional<RunRecord> interruptedRun(const store::Session& session) {
     if (session.isUntitled()) {
         return std::nullopt;
     }
-    std::optional<RunRecord> run = newestUnfinishedRun(journalFolder(session.sessionFileName));
+    std::optional<RunRecord> run = newestUnfinishedRun(
+        journalFolder(session.sessionFileName), session.settings().extensions.value(kRunStampsKey));
     if (run && run->damaged()) {
         return std::nullopt; // nothing to offer: whom it was for is not known
     }

@@ -413,7 +413,8 @@ std::optional<RunRecord> findLinkedRun(const std::string& folder, const std::str
     return std::nullopt;
 }
 
-std::optional<RunRecord> newestUnfinishedRun(const std::string& folder) {
+std::optional<RunRecord> newestUnfinishedRun(const std::string& folder,
+                                             std::string_view savedStamps) {
     const std::vector<RunRecord> runs = readRunJournals(folder);
     for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
         if (it->finished || it->cancelled || !it->closedBy.empty()) {
@@ -421,7 +422,8 @@ std::optional<RunRecord> newestUnfinishedRun(const std::string& folder) {
         }
         RunRecord linked = *it;
         linkToLaterRuns(linked, runs);
-        if (linked.open()) {
+        if (linked.open() ||
+            (linked.endedAt.empty() && !unsavedStamps(linked, savedStamps).empty())) {
             return linked;
         }
     }

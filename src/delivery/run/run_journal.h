@@ -151,8 +151,12 @@ std::optional<RunRecord> findRunJournal(const std::string& folder, const std::st
 // what later runs delivered: what a retry plans from.
 std::optional<RunRecord> findLinkedRun(const std::string& folder, const std::string& id);
 // The newest open run of the folder (see RunRecord::open), damaged or not:
-// the one a resume continues or, when damaged, reports.
-std::optional<RunRecord> newestUnfinishedRun(const std::string& folder);
+// the one a resume continues or, when damaged, reports. Also a run killed
+// after its last outcome but before the session saved its stamps
+// (`savedStamps`: the session's kRunStampsKey value): its resume sends
+// nothing and only records them.
+std::optional<RunRecord> newestUnfinishedRun(const std::string& folder,
+                                             std::string_view savedStamps = {});
 
 // A digest (SHA-256, hex) of what a draft sends: From, subject, body,
 // format and the attachments' names and bytes. Resume refuses a draft whose

@@ -153,6 +153,12 @@ TEST(RunJournal, TheSessionsMarkTellsWhichStampsItHolds) {
         }
         EXPECT_EQ(unsaved, c.unsaved) << c.marker;
     }
+    // Killed after its last outcome, before the save: resumed only to record
+    // the stamps, and only while the session lacks them.
+    EXPECT_FALSE(run.open());
+    ASSERT_TRUE(newestUnfinishedRun(f.folder, ""));
+    EXPECT_EQ(newestUnfinishedRun(f.folder, runStampsMarker(run.id, 2))->id, run.id);
+    EXPECT_FALSE(newestUnfinishedRun(f.folder, runStampsMarker(run.id, 3)));
 }
 
 TEST(RunJournal, AJournalCutInsideItsListIsTheNewestUnfinishedRunButDamaged) {

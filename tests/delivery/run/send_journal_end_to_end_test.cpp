@@ -208,6 +208,30 @@ TEST(SendJournalEndToEnd, ResumeRefusesAChangedDraftUnlessForced) {
     EXPECT_EQ(c.json({"runs", "list", c.sessionPath})[0]["finished"], true);
 }
 
+TEST(SendJournalEndToEnd, ARunKilledAfterItsLastOutcomeIsResumedToSaveItsStamps) {
+    TempDir store;
+    SmtpTestServer server(store.path());
+    ASSERT_TRUE(server.running());
+    Campaign c(server.port(), {"a@example.net", "b@example.net"});
+    const std::string before = readFileBytes(c.sessionPath);
+    ASSERT_EQ(c.send({"--recipients", "mailtray"}), cli::kExitOk) << c.out << c.err;
+    // As if killed after the last outcome reached the journal: no end line,
+    // and the session as it was before the run.
+    const std::string id = c.json({"runs", "list", c.sessionPath})[0]["id"];
+    const std::string journal = c.json({"runs", "show", c.sessionPath, id})["journal"];
+    std::string lines = readFileBytes(journal);
+    const std::size_t endLine = lines.rfind("{\"type\":\"end\"");
+    ASSERT_NE(endLine, std::string::npos) << lines;
+    lines.resize(endLine);
+    testing_support::writeFileBytes(journal, lines);
+    testing_support::writeFileBytes(c.sessionPath, before);
+
+    EXPECT_EQ(c.send({"--resume"}), cli::kExitOk) << c.out << c.err;
+    EXPECT_EQ(c.timesContacted(), (std::vector<int>{1, 1}));
+    expectEachOnce(store.path(), 2);
+    EXPECT_EQ(c.send({"--resume"}), cli::kExitFailed);
+}
+
 TEST(SendJournalEndToEnd, RetriesAndResumesOfOneRunNeverSendTwice) {
     StoppedRun stopped;
     Campaign c(stopped.dropping.port(), {"a@example.net", "b@example.net", "c@example.net"});
