@@ -106,6 +106,33 @@ void reportRunEnded(RunObserver& observer) {
     observer.sendingChanged(false);
 }
 
+// Logs the personal attachments a send lacks; true when there are any.
+bool loggedMissingAttachments(RunObserver& observer, const std::vector<std::string>& missing) {
+    if (missing.empty()) {
+        return false;
+    }
+    observer.logLine(missingPersonalAttachmentsText(missing.size()));
+    for (const std::string& line : missing) {
+        observer.logLine(line);
+    }
+    return true;
+}
+
+// One message over a connection of its own (a preview, a test send).
+void sendSingle(const store::Session& session, const SendRunEnvironment& environment,
+                RunObserver& observer, const std::string& label, OutgoingMessage message,
+                SendRunSummary& summary) {
+    LoggedLines logged(observer);
+    RunConnection connection(baseRequest(session, environment, true), environment, logged, 1);
+    observer.progress(label);
+    observer.sendingChanged(true);
+    observer.advanceProgress();
+    const SmtpOutcome outcome = connection.send(std::move(message));
+    logged.logFailure(outcome);
+    addToSummary(summary, outcome);
+    summary.stoppedEarly = stopsRun(outcome);
+}
+
 } // namespace
 
 std::vector<std::string> problemsBeforeSending(const MessageDraft& draft) {
@@ -543,28 +570,17 @@ SendRunSummary sendPreview(const store::Session& session, const MessageDraft& dr
         observer.logLine("The 'From' field holds no address to send the preview to.");
         summary.failed = 1;
         summary.stoppedEarly = true;
-    } else if (const std::vector<std::string> missing =
-                   personalAttachmentProblems(session, draft, {{-1, recipient}}, false);
-               !missing.empty()) {
-        observer.logLine(missingPersonalAttachmentsText(missing.size()));
-        for (const std::string& line : missing) {
-            observer.logLine(line);
-        }
+    } else if (loggedMissingAttachments(observer, personalAttachmentProblems(
+                                                      session, draft, {{-1, recipient}}, false))) {
         summary.stoppedEarly = true;
     } else {
-        LoggedLines logged(observer);
-        RunConnection connection(baseRequest(session, environment, true), environment, logged, 1);
-        observer.progress(previewLabel(recipient));
-        observer.sendingChanged(true);
-        observer.advanceProgress();
         // The sender sees the fields as a typed address would get them.
-        OutgoingMessage message = personalMessage(
-            session, draft,
-            recipientValues(session, contactSlotWithAddress(session, recipient), recipient));
-        const SmtpOutcome outcome = connection.send(std::move(message));
-        logged.logFailure(outcome);
-        addToSummary(summary, outcome);
-        summary.stoppedEarly = stopsRun(outcome);
+        sendSingle(
+            session, environment, observer, previewLabel(recipient),
+            personalMessage(
+                session, draft,
+                recipientValues(session, contactSlotWithAddress(session, recipient), recipient)),
+            summary);
     }
     reportRunEnded(observer);
     return summary;
@@ -605,29 +621,16 @@ SendRunSummary sendTest(const store::Session& session, const MessageDraft& draft
                                     : store::controlCharacterAddressText(to));
         summary.failed = 1;
         summary.stoppedEarly = true;
-    } else if (const std::vector<std::string> missing =
-                   personalAttachmentProblems(session, draft, {fields}, true);
-               !missing.empty()) {
-        observer.logLine(missingPersonalAttachmentsText(missing.size()));
-        for (const std::string& line : missing) {
-            observer.logLine(line);
-        }
+    } else if (loggedMissingAttachments(
+                   observer, personalAttachmentProblems(session, draft, {fields}, true))) {
         summary.stoppedEarly = true;
     } else {
-        LoggedLines logged(observer);
-        RunConnection connection(baseRequest(session, environment, true), environment, logged, 1);
-        observer.progress(testLabel(to));
-        observer.sendingChanged(true);
-        observer.advanceProgress();
         // The contact's own message, list headers and all, to another mailbox.
         OutgoingMessage message =
             recipientMessage(session, draft, fields.slot, fields.address, true);
         message.recipient = to;
         message.subject = testSubject(message.subject);
-        const SmtpOutcome outcome = connection.send(std::move(message));
-        logged.logFailure(outcome);
-        addToSummary(summary, outcome);
-        summary.stoppedEarly = stopsRun(outcome);
+        sendSingle(session, environment, observer, testLabel(to), std::move(message), summary);
     }
     reportRunEnded(observer);
     return summary;
