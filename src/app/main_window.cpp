@@ -13,6 +13,7 @@
 #include "contacts/selection_dialog.h"
 #include "delivery/keyring_password.h"
 #include "delivery/mail_client.h"
+#include "delivery/relay_pool.h"
 #include "delivery/windows/delivery_settings_dialog.h"
 #include "delivery/windows/send_progress_window.h"
 #include "platform/qt_images.h"
@@ -540,6 +541,12 @@ bool MainWindow::openSessionFile(const std::string& path) {
 // A session that keeps its password in the desktop keyring gets it now, so
 // that sending needs no further question.
 void MainWindow::fetchPasswordAfterLoad() {
+    if (services_.passwords != nullptr && delivery::relaysUseKeyring(session_.settings())) {
+        for (const std::string& problem :
+             delivery::fetchRelayPasswords(session_, *services_.passwords)) {
+            services_.prompter.message("Information", problem);
+        }
+    }
     if (!delivery::keepsPasswordInKeyring(session_.settings()) ||
         !session_.settings().password.empty()) {
         return;

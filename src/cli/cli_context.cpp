@@ -2,6 +2,7 @@
 
 #include "cli/session_temporaries.h"
 #include "delivery/keyring_password.h"
+#include "delivery/relay_pool.h"
 #include "store/session_file.h"
 #include "store/untrusted_text.h"
 
@@ -126,6 +127,12 @@ bool useSessionForCommand(CliContext& context, store::Session& session, const st
         } else if (const auto problem =
                        delivery::fetchKeyringPassword(session, *context.passwords)) {
             context.err << *problem << '\n';
+        }
+    }
+    if (context.passwords != nullptr && delivery::relaysUseKeyring(session.settings())) {
+        for (const std::string& problem :
+             delivery::fetchRelayPasswords(session, *context.passwords)) {
+            context.err << problem << '\n';
         }
     }
     return true;

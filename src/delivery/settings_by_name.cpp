@@ -126,7 +126,9 @@ std::int32_t* numberField(store::SessionSettings& s, std::string_view name) {
 
 SettingRefusal badValue(std::string_view name, std::string_view value, std::string_view allowed) {
     // A refused password is not repeated on the terminal.
-    const std::string shown = name == "password" ? "********" : std::string(value);
+    const auto relay = store::relayKeyName(name);
+    const bool secret = name == "password" || (relay && relay->field == "password");
+    const std::string shown = secret ? "********" : std::string(value);
     return {"Bad value \"" + shown + "\" for " + std::string(name) +
             "; allowed: " + std::string(allowed) + "."};
 }
@@ -140,6 +142,12 @@ std::vector<std::string> settingNames() {
     }
     for (const store::ExtensionKey& key : store::extensionKeys()) {
         names.emplace_back(key.name);
+    }
+    // Relays 3 to 9 take the keys of relay 2.
+    for (int relay = 1; relay <= 2; ++relay) {
+        for (std::string& name : store::relayKeyNames(relay)) {
+            names.push_back(std::move(name));
+        }
     }
     return names;
 }
@@ -166,7 +174,8 @@ std::optional<SettingRefusal> setSettingByName(store::SessionSettings& settings,
             all += known;
         }
         return SettingRefusal{"Unknown setting \"" + std::string(name) +
-                              "\"; the settings are: " + all + "."};
+                              "\"; the settings are: " + all + " (relays 3 to " +
+                              std::to_string(store::kMaxRelays) + " as relay 2)."};
     }
     switch (field->kind) {
     case FieldKind::Line:

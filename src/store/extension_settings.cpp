@@ -119,6 +119,27 @@ const ExtensionKey kKeys[] = {
     booleanKey("oauthTokenInKeyring", "0"),
 };
 
+// The settings of relays 2 to kMaxRelays, under "relay.N." + the field's
+// name; relay 1 is the main server and takes only the fields marked.
+struct RelayField {
+    ExtensionKey key;
+    bool forMainServer;
+};
+const RelayField kRelayFields[] = {
+    {textKey("server"), false},
+    {integerKey("port", "0", 0, 65535), false}, // 0: 465 with tls, 25 with none, else 587
+    {choiceKey("security", "auto", kSecurityChoices), false},
+    {textKey("login"), false}, // empty: no login
+    {textKey("password"), false},
+    {booleanKey("passwordInKeyring", "0"), false},
+    {choiceKey("authMechanism", "auto", kAuthChoices), false},
+    {integerKey("connections", "1", 1, 20), false},
+    {integerKey("ratePerMinute", "0", 0, kMaxInt32), false},
+    {integerKey("ratePerHour", "0", 0, kMaxInt32), false},
+    {integerKey("dailyCap", "0", 0, kMaxInt32), true}, // 0: no cap
+    {integerKey("weight", "1", 0, 1000), true},        // 0: the relay is not used
+};
+
 std::optional<std::int64_t> parseDecimal(std::string_view text) {
     std::int64_t value = 0;
     const char* end = text.data() + text.size();
@@ -141,7 +162,44 @@ const ExtensionKey* findExtensionKey(std::string_view name) {
             return &key;
         }
     }
+    const std::optional<RelayKeyName> relay = relayKeyName(name);
+    if (!relay) {
+        return nullptr;
+    }
+    for (const RelayField& field : kRelayFields) {
+        if (field.key.name == relay->field && (relay->relay > 1 || field.forMainServer)) {
+            return &field.key;
+        }
+    }
     return nullptr;
+}
+
+std::optional<RelayKeyName> relayKeyName(std::string_view name) {
+    constexpr std::string_view prefix = "relay.";
+    if (name.substr(0, prefix.size()) != prefix) {
+        return std::nullopt;
+    }
+    name.remove_prefix(prefix.size());
+    const std::size_t dot = name.find('.');
+    // One digit, no leading zero: relays 1 to 9.
+    if (dot != 1 || name[0] < '1' || name[0] > '0' + kMaxRelays) {
+        return std::nullopt;
+    }
+    return RelayKeyName{name[0] - '0', name.substr(dot + 1)};
+}
+
+std::string relayKey(int relay, std::string_view field) {
+    return "relay." + std::to_string(relay) + "." + std::string(field);
+}
+
+std::vector<std::string> relayKeyNames(int relay) {
+    std::vector<std::string> names;
+    for (const RelayField& field : kRelayFields) {
+        if (relay > 1 || field.forMainServer) {
+            names.push_back(relayKey(relay, field.key.name));
+        }
+    }
+    return names;
 }
 
 std::optional<std::string> validateExtensionValue(const ExtensionKey& key, std::string& value) {

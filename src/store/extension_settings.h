@@ -36,6 +36,22 @@ struct ExtensionKey {
 std::span<const ExtensionKey> extensionKeys();
 const ExtensionKey* findExtensionKey(std::string_view name);
 
+// A pool of relays: relay 1 is the main server (its fields above), relays 2
+// to kMaxRelays are keys "relay.N.FIELD" (server, port, security, login,
+// password, passwordInKeyring, authMechanism, connections, ratePerMinute,
+// ratePerHour, dailyCap, weight). Relay 1 takes "relay.1.dailyCap" and
+// "relay.1.weight" only. findExtensionKey knows every one of them.
+inline constexpr int kMaxRelays = 9;
+struct RelayKeyName {
+    int relay = 0;
+    std::string_view field;
+};
+// The relay and field of a "relay.N.FIELD" name (the field not checked).
+std::optional<RelayKeyName> relayKeyName(std::string_view name);
+std::string relayKey(int relay, std::string_view field);
+// The keys relay `relay` takes, in the order they are listed.
+std::vector<std::string> relayKeyNames(int relay);
+
 // Checks a value for a known key; returns the reason it is refused (naming
 // the allowed values) or nothing when it is fine. The value is normalised in
 // place (Choice and Boolean values are taken in any letter case).

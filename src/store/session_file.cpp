@@ -2,6 +2,7 @@
 
 #include "store/atomic_file.h"
 #include "store/counted_string.h"
+#include "store/extension_settings.h"
 #include "store/file_reading.h"
 
 #include <cerrno>
@@ -11,6 +12,11 @@
 namespace velmora::store {
 
 namespace {
+
+bool isRelayPassword(std::string_view key) {
+    const auto relay = relayKeyName(key);
+    return relay && relay->field == "password";
+}
 
 // The fewest bytes a record can take: its int32s and string counts.
 constexpr std::uint32_t kMinContactBytes = 14 * 4;
@@ -64,7 +70,7 @@ void readExtensionBlock(CountedReader& in, Session& session) {
             break;
         }
         std::string key = in.readText();
-        std::string value = in.readText();
+        std::string value = in.readText(isRelayPassword(key));
         if (in.truncated()) {
             break;
         }
@@ -230,7 +236,14 @@ void writeSession(CountedWriter& out, const Session& session) {
         out.writeInt32(static_cast<std::int32_t>(entries.size()));
         for (const auto& [key, value] : entries) {
             out.writeCountedString(key);
-            out.writeCountedString(value);
+            if (const auto relay = relayKeyName(key); relay && isRelayPassword(key)) {
+                // Scrambled like the main password, and left out when the keyring has it.
+                const bool inKeyring =
+                    s.extensions.boolean(relayKey(relay->relay, "passwordInKeyring"));
+                out.writeScrambled(inKeyring ? std::string_view() : std::string_view(value));
+            } else {
+                out.writeCountedString(value);
+            }
         }
     }
 }

@@ -1,0 +1,169 @@
+#include "delivery/relay_pool.h"
+
+#include "delivery/keyring_password.h"
+#include "delivery/oauth/oauth_sign_in.h"
+#include "store/extension_settings.h"
+
+#include <algorithm>
+
+namespace velmora::delivery {
+
+namespace {
+
+std::string relayValue(const store::SessionSettings& settings, int number, std::string_view field) {
+    return settings.extensions.value(store::relayKey(number, field));
+}
+
+std::int64_t relayInteger(const store::SessionSettings& settings, int number,
+                          std::string_view field) {
+    return settings.extensions.integer(store::relayKey(number, field));
+}
+
+int portFor(std::int64_t port, std::string_view security) {
+    if (port > 0) {
+        return static_cast<int>(port);
+    }
+    if (security == "tls") {
+        return 465;
+    }
+    return security == "none" ? 25 : 587;
+}
+
+} // namespace
+
+bool relayConfigured(const store::SessionSettings& settings, int number) {
+    if (number == 1) {
+        return true;
+    }
+    return number > 1 && number <= store::kMaxRelays &&
+           !relayValue(settings, number, "server").empty();
+}
+
+store::SessionSettings relaySettings(const store::SessionSettings& settings, int number) {
+    if (number <= 1) {
+        return settings;
+    }
+    store::SessionSettings s = settings;
+    const std::string security = relayValue(settings, number, "security");
+    s.smtpServer = relayValue(settings, number, "server");
+    s.smtpPort = portFor(relayInteger(settings, number, "port"), security);
+    s.userName = relayValue(settings, number, "login");
+    s.requiresAuth = s.userName.empty() ? 0 : 1;
+    s.password = relayValue(settings, number, "password");
+    store::ExtensionSettings& ext = s.extensions;
+    ext.set("smtpSecurity", security);
+    const std::string mechanism = relayValue(settings, number, "authMechanism");
+    ext.set("smtpAuthMechanism", mechanism);
+    // The main server's pin is for its certificate only.
+    ext.set("tlsPinSha256", "");
+    ext.set(kPasswordInKeyringKey, relayValue(settings, number, "passwordInKeyring"));
+    for (const char* field : {"connections", "ratePerMinute", "ratePerHour"}) {
+        ext.set(field, relayValue(settings, number, field));
+    }
+    if (mechanism != "xoauth2" && mechanism != "oauthbearer") {
+        // Only a relay that asks for it signs in with the session's OAuth
+        // sign-in; the others log in with their own password.
+        ext.set(kOAuthTokenInKeyringKey, "0");
+        ext.remove(kOAuthRefreshTokenKey);
+        ext.remove(kOAuthAccessTokenKey);
+    }
+    return s;
+}
+
+std::string relayId(const store::SessionSettings& relaySettings) {
+    std::string id = relaySettings.smtpServer + ":" + std::to_string(relaySettings.smtpPort);
+    if (relaySettings.requiresAuth == 1 && !relaySettings.userName.empty()) {
+        id = relaySettings.userName + "@" + id;
+    }
+    return id;
+}
+
+std::optional<Relay> relayNumbered(const store::SessionSettings& settings, int number) {
+    if (!relayConfigured(settings, number)) {
+        return std::nullopt;
+    }
+    Relay relay;
+    relay.number = number;
+    relay.settings = relaySettings(settings, number);
+    relay.dailyCap = relayInteger(settings, number, "dailyCap");
+    relay.weight = relayInteger(settings, number, "weight");
+    relay.id = relayId(relay.settings);
+    return relay;
+}
+
+std::vector<Relay> relayPool(const store::SessionSettings& settings) {
+    std::vector<Relay> pool;
+    for (int number = 1; number <= store::kMaxRelays; ++number) {
+        if (std::optional<Relay> relay = relayNumbered(settings, number);
+            relay && relay->weight > 0) {
+            pool.push_back(std::move(*relay));
+        }
+    }
+    return pool;
+}
+
+std::string relayLabel(const Relay& relay) {
+    return "relay " + std::to_string(relay.number) + " (" + relay.settings.smtpServer + ")";
+}
+
+bool relaysUseKeyring(const store::SessionSettings& settings) {
+    for (int number = 2; number <= store::kMaxRelays; ++number) {
+        if (relayConfigured(settings, number) &&
+            settings.extensions.boolean(store::relayKey(number, "passwordInKeyring"))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> fetchRelayPasswords(store::Session& session, store::PasswordStore& store) {
+    std::vector<std::string> problems;
+    const bool wasSaved = !session.hasUnsavedChanges();
+    store::SessionSettings settings = session.settings();
+    bool fetched = false;
+    for (int number = 2; number <= store::kMaxRelays; ++number) {
+        const store::SessionSettings relay = relaySettings(settings, number);
+        if (!relayConfigured(settings, number) || !keepsPasswordInKeyring(relay) ||
+            !relay.password.empty()) {
+            continue;
+        }
+        store::PasswordStore::ReadResult read = store.read(keyringAccount(relay));
+        if (!read.password) {
+            problems.push_back("Relay " + std::to_string(number) + ": " +
+                               keyringReadFailedText(keyringReasonText(read.error)));
+            continue;
+        }
+        settings.extensions.set(store::relayKey(number, "password"), std::move(*read.password));
+        fetched = true;
+    }
+    if (fetched) {
+        // Filling in what the file left out is no change to save.
+        session.setSettings(std::move(settings));
+        if (wasSaved) {
+            session.markSaved();
+        }
+    }
+    return problems;
+}
+
+std::vector<std::string> applyRelayKeyringChoices(store::SessionSettings& settings,
+                                                  const store::SessionSettings& before,
+                                                  store::PasswordStore& store) {
+    std::vector<std::string> problems;
+    for (int number = 2; number <= store::kMaxRelays; ++number) {
+        store::SessionSettings relay = relaySettings(settings, number);
+        const store::SessionSettings relayBefore = relaySettings(before, number);
+        const bool keep = keepsPasswordInKeyring(relay);
+        if (!keep && !keepsPasswordInKeyring(relayBefore)) {
+            continue;
+        }
+        if (const auto reason = applyKeyringChoice(relay, keep, relayBefore, store)) {
+            problems.push_back("relay " + std::to_string(number) + ": " + *reason);
+        }
+        settings.extensions.set(store::relayKey(number, "passwordInKeyring"),
+                                keepsPasswordInKeyring(relay) ? "1" : "0");
+    }
+    return problems;
+}
+
+} // namespace velmora::delivery
