@@ -22,6 +22,9 @@ nlohmann::json recipientToJson(const delivery::JournalRecipient& recipient) {
         if (!attempt.stamp.empty()) {
             item["stamp"] = attempt.stamp;
         }
+        if (!attempt.relay.empty()) {
+            item["relay"] = attempt.relay;
+        }
         attempts.push_back(std::move(item));
     }
     const std::optional<delivery::DeliveryOutcome> outcome = recipient.outcome();

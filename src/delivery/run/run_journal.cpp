@@ -115,6 +115,7 @@ void applyLine(const JsonObject& line, RunRecord& record, bool& sawHeader) {
         attempt.stamp = line.text("stamp");
         attempt.stampNumber = static_cast<std::int32_t>(line.integer("stampNumber"));
         attempt.messageId = line.text("messageId");
+        attempt.relay = line.text("relay");
         recipient.attempts.push_back(std::move(attempt));
         return;
     }
@@ -273,6 +274,62 @@ std::string isoLocalTime(const store::LocalDateTime& t) {
     return std::to_string(t.year) + "-" + twoDigits(t.month) + "-" + twoDigits(t.day) + "T" +
            twoDigits(t.hour) + ":" + twoDigits(t.minute) + ":" + twoDigits(t.second) +
            (offset < 0 ? "-" : "+") + twoDigits(magnitude / 60) + ":" + twoDigits(magnitude % 60);
+}
+
+std::optional<std::int64_t> isoTimeSeconds(std::string_view text) {
+    // "YYYY-MM-DDTHH:MM:SS+HH:MM"
+    if (text.size() != 25 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':' || (text[19] != '+' && text[19] != '-') ||
+        text[22] != ':') {
+        return std::nullopt;
+    }
+    const auto number = [&](std::size_t at, std::size_t length) -> std::optional<std::int64_t> {
+        std::int64_t value = 0;
+        for (std::size_t i = at; i < at + length; ++i) {
+            if (text[i] < '0' || text[i] > '9') {
+                return std::nullopt;
+            }
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
+    const auto year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    const auto hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+    const auto offsetHours = number(20, 2), offsetMinutes = number(23, 2);
+    if (!year || !month || !day || !hour || !minute || !second || !offsetHours || !offsetMinutes ||
+        *month < 1 || *month > 12 || *day < 1 || *day > 31) {
+        return std::nullopt;
+    }
+    // Days from 1970-01-01 to the date (the proleptic Gregorian calendar).
+    const std::int64_t y = *year - (*month <= 2 ? 1 : 0);
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yearOfEra = y - era * 400;
+    const std::int64_t dayOfYear = (153 * (*month + (*month > 2 ? -3 : 9)) + 2) / 5 + *day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const std::int64_t days = era * 146097 + dayOfEra - 719468;
+    const std::int64_t offset = (*offsetHours * 60 + *offsetMinutes) * 60;
+    return days * 86400 + *hour * 3600 + *minute * 60 + *second -
+           (text[19] == '-' ? -offset : offset);
+}
+
+std::map<std::string, std::int64_t> acceptedSince(const std::vector<RunRecord>& runs,
+                                                  std::int64_t sinceSeconds,
+                                                  const std::string& mainRelayId) {
+    std::map<std::string, std::int64_t> accepted;
+    for (const RunRecord& run : runs) {
+        for (const JournalRecipient& recipient : run.recipients) {
+            for (const JournalAttempt& attempt : recipient.attempts) {
+                if (attempt.outcome != DeliveryOutcome::Delivered) {
+                    continue;
+                }
+                const std::optional<std::int64_t> at = isoTimeSeconds(attempt.at);
+                if (at && *at >= sinceSeconds) {
+                    ++accepted[attempt.relay.empty() ? mainRelayId : attempt.relay];
+                }
+            }
+        }
+    }
+    return accepted;
 }
 
 bool readRunJournal(const std::string& path, RunRecord& record, std::string& error) {
@@ -626,6 +683,9 @@ void RunJournal::attempt(std::int32_t index, const JournalAttempt& attempt) {
     }
     if (!attempt.messageId.empty()) {
         line.add("messageId", attempt.messageId);
+    }
+    if (!attempt.relay.empty()) {
+        line.add("relay", attempt.relay);
     }
     write(line.line());
     tick();

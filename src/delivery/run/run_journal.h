@@ -4,6 +4,7 @@
 #include "store/clock.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +44,9 @@ struct JournalAttempt {
     // The message's Message-ID without brackets ("" in older journals), so
     // that a bounce or a reply quoting it finds the contact.
     std::string messageId;
+    // The relay the attempt went to (Relay::id); "" in older journals, whose
+    // attempts all went to the main server.
+    std::string relay;
 };
 
 struct JournalRecipient {
@@ -236,5 +240,14 @@ private:
 
 // "2026-12-07T09:30:00+01:00"
 std::string isoLocalTime(const store::LocalDateTime& time);
+// The seconds since 1970 (UTC) of such a time; nothing when it is not one.
+std::optional<std::int64_t> isoTimeSeconds(std::string_view text);
+
+// The deliveries each relay (by its id) accepted at `sinceSeconds` or later
+// in `runs`, resumed parts included: what its daily cap has left. An
+// attempt that names no relay was sent by the main server, `mainRelayId`.
+std::map<std::string, std::int64_t> acceptedSince(const std::vector<RunRecord>& runs,
+                                                  std::int64_t sinceSeconds,
+                                                  const std::string& mainRelayId);
 
 } // namespace velmora::delivery

@@ -92,6 +92,41 @@ TEST(RunJournal, RecordsTheRunAndReadsBackWhoGotWhat) {
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
+// What each relay accepted in the last day, from the journals' times; an
+// attempt of an older journal, naming no relay, was the main server's.
+TEST(RunJournal, DeliveriesAreCountedPerRelayFromTheTimeTheJournalGives) {
+    EXPECT_EQ(isoTimeSeconds("2026-12-07T09:30:00+01:00"),
+              runStart().millisecondsSinceEpoch / 1000);
+    EXPECT_EQ(isoTimeSeconds("2026-12-07T03:00:00-05:30"), 1'796'632'200);
+    EXPECT_EQ(isoTimeSeconds("1970-01-01T00:00:00+00:00"), 0);
+    EXPECT_EQ(isoTimeSeconds("2024-02-29T12:00:00+00:00"), 1'709'208'000);
+    for (const char* bad : {"", "2026-12-07 09:30:00+01:00", "2026-13-07T09:30:00+01:00",
+                            "2026-12-07T09:30:00Z", "2026-12-07T09:3x:00+01:00"}) {
+        EXPECT_FALSE(isoTimeSeconds(bad)) << bad;
+    }
+
+    JournalFixture f;
+    auto journal = f.start({{1, "a@example.org"}, {2, "b@example.org"}, {3, "c@example.org"}});
+    const auto at = [](DeliveryOutcome outcome, const char* time, const char* relay) {
+        JournalAttempt a = attempt(outcome, true);
+        a.at = time;
+        a.relay = relay;
+        return a;
+    };
+    journal->attempt(1, at(DeliveryOutcome::Delivered, "2026-12-06T09:29:59+01:00", "")); // too old
+    journal->attempt(1, at(DeliveryOutcome::Delivered, "2026-12-06T09:30:00+01:00", ""));
+    journal->attempt(2, at(DeliveryOutcome::Delivered, "2026-12-07T09:00:00+01:00", "r2:587"));
+    journal->attempt(2, at(DeliveryOutcome::Failed, "2026-12-07T09:00:00+01:00", "r3:587"));
+    journal->attempt(3, at(DeliveryOutcome::Delivered, "2026-12-07T09:10:00+01:00", "r2:587"));
+    const std::string path = journal->path();
+    journal.reset();
+    const RunRecord run = f.read(path);
+    EXPECT_EQ(run.recipients[1].attempts[0].relay, "r2:587");
+    const std::int64_t dayAgo = runStart().millisecondsSinceEpoch / 1000 - 86'400;
+    EXPECT_EQ(acceptedSince({run}, dayAgo, "main:25"),
+              (std::map<std::string, std::int64_t>{{"main:25", 1}, {"r2:587", 2}}));
+}
+
 TEST(RunJournal, ATornLastLineIsSkippedAndTheRunStaysUnfinished) {
     JournalFixture f;
     auto journal = f.start({{1, "a@example.org"}, {2, "b@example.org"}});
