@@ -106,6 +106,9 @@ public:
             if (const std::string pace = paceText(tally); !pace.empty()) {
                 print(pace);
             }
+            if (const std::string relays = relayTallyText(tally); !relays.empty()) {
+                print(relays);
+            }
         }
     }
 

@@ -2,6 +2,7 @@
 #include "cli/session_json.h"
 #include "delivery/keyring_password.h"
 #include "delivery/oauth/oauth_sign_in.h"
+#include "delivery/relay_pool.h"
 #include "delivery/run/send_run.h"
 #include "delivery/settings_by_name.h"
 #include "delivery/smtp/smtp_request.h"
@@ -20,6 +21,7 @@ struct SettingsOptions {
     std::string session;
     std::vector<std::string> assignments;
     bool withPassword = false;
+    int relay = 1;
 };
 
 nlohmann::json extensionValueJson(const store::ExtensionKey& key,
@@ -46,7 +48,14 @@ nlohmann::json allSettingsJson(const store::SessionSettings& settings, bool with
     }
     for (const auto& [name, value] : settings.extensions.entries()) {
         // The sign-in's tokens are kept there but are never shown.
-        if (store::findExtensionKey(name) == nullptr && !delivery::isOAuthTokenKey(name)) {
+        const auto relay = store::relayKeyName(name);
+        if (relay && relay->field == "password") {
+            // As the main password: only on request.
+            if (withPassword) {
+                shown[name] = value;
+            }
+        } else if (relay ||
+                   (store::findExtensionKey(name) == nullptr && !delivery::isOAuthTokenKey(name))) {
             shown[name] = value;
         }
     }
@@ -59,6 +68,19 @@ public:
     void logLine(const std::string&) override {}
     bool cancelRequested() override { return false; }
 };
+
+// Whether a relay's password or where it is kept changed.
+bool relayPasswordsChanged(const store::SessionSettings& a, const store::SessionSettings& b) {
+    for (int number = 2; number <= store::kMaxRelays; ++number) {
+        for (const char* field : {"password", "passwordInKeyring"}) {
+            const std::string key = store::relayKey(number, field);
+            if (a.extensions.value(key) != b.extensions.value(key)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
 
 constexpr const char* kNoPasswordOnInputText =
     "password=- found no password on standard input (give \"password=\" to empty it).";
@@ -141,6 +163,21 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
                 return;
             }
         }
+        if (delivery::relaysUseKeyring(settings) || delivery::relaysUseKeyring(before)) {
+            if (context.passwords == nullptr) {
+                if (relayPasswordsChanged(settings, before)) {
+                    context.fail(std::string(delivery::kNoKeyringInThisBuildText) +
+                                 "\nNothing was saved.");
+                    return;
+                }
+            } else if (const std::vector<std::string> problems =
+                           delivery::applyRelayKeyringChoices(settings, before, *context.passwords);
+                       !problems.empty()) {
+                context.fail("A relay's password could not be stored in the desktop keyring: " +
+                             problems.front() + "\nNothing was saved.");
+                return;
+            }
+        }
         if (settings == session.settings()) {
             return;
         }
@@ -152,12 +189,21 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
         "test-connection", "Connect with the session's delivery settings, with TLS and the "
                            "login, and show what the server said; sends no mail");
     test->add_option("SESSION", o->session, "The session file")->required();
+    test->add_option("--relay", o->relay,
+                     "The relay of the pool to test (1: the main server, the default)")
+        ->check(CLI::Range(1, store::kMaxRelays));
     test->callback([&context, o] {
         store::Session session;
         if (!openSessionForCommand(context, session, o->session)) {
             return;
         }
-        const store::SessionSettings& settings = session.settings();
+        if (!delivery::relayConfigured(session.settings(), o->relay)) {
+            context.fail("The session has no relay " + std::to_string(o->relay) + ": set relay." +
+                         std::to_string(o->relay) + ".server first.");
+            return;
+        }
+        const store::SessionSettings settings =
+            delivery::relaySettings(session.settings(), o->relay);
         if (!delivery::smtpServerConfigured(settings)) {
             context.fail("The session names no SMTP server and port: set smtpServer and "
                          "smtpPort first.");

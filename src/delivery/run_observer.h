@@ -3,8 +3,18 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmora::delivery {
+
+// One relay's part of a run over a pool of relays.
+struct RelayTally {
+    std::string label;     // "relay 2 (smtp.example.net)"
+    std::int32_t sent = 0; // messages handed to it
+    std::int32_t delivered = 0;
+    double perMinute = 0.0; // its deliveries per minute since the run began
+    bool setAside = false;  // paused or set aside now
+};
 
 // Where a list run stands: recipients per outcome, its pace and an estimate
 // of the time it still needs.
@@ -17,6 +27,7 @@ struct RunTally {
     double perMinute = 0.0;                  // messages per minute so far
     std::optional<std::int64_t> remainingMs; // nothing until a pace is known
     std::int64_t nowMs = 0;                  // the run's clock when this was taken
+    std::vector<RelayTally> relays;          // a run over a pool of relays: each relay's part
 };
 
 // The window (or terminal) that watches a delivery. A session and a send run

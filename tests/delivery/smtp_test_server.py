@@ -46,6 +46,8 @@ def parse_args():
                    help="offer XOAUTH2 and OAUTHBEARER for this login only")
     p.add_argument("--oauth-tokens", default="",
                    help="the file listing the access tokens that are valid now, one a line")
+    p.add_argument("--answer-421", action="store_true",
+                   help="answer every MAIL FROM with 421, as a server that is overloaded")
     p.add_argument("--close-after", type=int, default=0,
                    help="close a connection that took this many messages at its next MAIL")
     return p.parse_args()
@@ -58,6 +60,8 @@ class Handler:
         self.connections = 0
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if self.args.answer_421:
+            return "421 4.7.0 Too many connections, try again later"
         if not hasattr(session, "number"):
             self.connections += 1
             session.number = self.connections

@@ -51,12 +51,25 @@ public:
 ConnectionWorkers::ConnectionWorkers(std::size_t count, SmtpSessionRequest request,
                                      const SendRunEnvironment& environment,
                                      std::int64_t messagesPerConnection)
-    : request_(std::move(request)), environment_(environment),
+    : ConnectionWorkers(std::vector<SmtpSessionRequest>(count, request), environment,
+                        messagesPerConnection) {}
+
+ConnectionWorkers::ConnectionWorkers(std::vector<SmtpSessionRequest> requests,
+                                     const SendRunEnvironment& environment,
+                                     std::int64_t messagesPerConnection)
+    : requests_(std::move(requests)), environment_(environment),
       perConnection_(messagesPerConnection) {
-    if (request_.tokens != nullptr) {
-        tokens_ = std::make_unique<LockedTokens>(*request_.tokens);
-        request_.tokens = tokens_.get();
+    for (SmtpSessionRequest& request : requests_) {
+        if (request.tokens == nullptr) {
+            continue;
+        }
+        // The relays that sign in with OAuth share the session's one sign-in.
+        if (!tokens_) {
+            tokens_ = std::make_unique<LockedTokens>(*request.tokens);
+        }
+        request.tokens = tokens_.get();
     }
+    const std::size_t count = requests_.size();
     for (std::size_t i = 0; i < count; ++i) {
         workers_.push_back(std::make_unique<Worker>());
     }
@@ -79,7 +92,7 @@ ConnectionWorkers::~ConnectionWorkers() {
 
 void ConnectionWorkers::serve(Worker& worker, std::size_t number) {
     WorkerObserver observer(cancelled_);
-    RunConnection connection(request_, environment_, observer, perConnection_);
+    RunConnection connection(requests_[number], environment_, observer, perConnection_);
     std::unique_lock lock(mutex_);
     while (true) {
         work_.wait(lock, [&] { return stopping_ || worker.job || worker.release; });

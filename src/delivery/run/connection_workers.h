@@ -39,6 +39,9 @@ class ConnectionWorkers {
 public:
     ConnectionWorkers(std::size_t count, SmtpSessionRequest request,
                       const SendRunEnvironment& environment, std::int64_t messagesPerConnection);
+    // One connection per request, each to its own server (a pool of relays).
+    ConnectionWorkers(std::vector<SmtpSessionRequest> requests,
+                      const SendRunEnvironment& environment, std::int64_t messagesPerConnection);
     // Lets the connections go (QUIT) and waits for the threads.
     ~ConnectionWorkers();
     ConnectionWorkers(const ConnectionWorkers&) = delete;
@@ -61,7 +64,7 @@ private:
     class LockedTokens;
     void serve(Worker& worker, std::size_t number);
 
-    SmtpSessionRequest request_;
+    std::vector<SmtpSessionRequest> requests_; // one per worker
     const SendRunEnvironment& environment_;
     std::int64_t perConnection_;
     std::unique_ptr<LockedTokens> tokens_;

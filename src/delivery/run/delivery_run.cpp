@@ -1,8 +1,12 @@
 #include "delivery/run/delivery_run.h"
 
 #include "delivery/message/draft_file.h"
+#include "delivery/oauth/oauth_sign_in.h"
+#include "delivery/relay_pool.h"
 #include "delivery/run/connection_workers.h"
+#include "delivery/run/relay_dispatch.h"
 #include "delivery/run/run_session.h"
+#include "delivery/smtp/smtp_request.h"
 #include "delivery/smtp/smtp_session.h"
 #include "store/text.h"
 
@@ -166,6 +170,16 @@ private:
     // When the next recipient may go, for a run that has nothing under way.
     std::int64_t nextStartMs(std::string& label);
 
+    // The run over a pool of relays (relay_pool.h): each relay with its own
+    // connections, limiter and pauses, the recipients spread by weight.
+    void sendOverPool();
+    void dispatchToPool();
+    bool handleFromRelay(std::size_t relay, std::size_t index, const SmtpOutcome& outcome);
+    std::int64_t nextPoolStartMs(std::string& label);
+    void handBackPoolReservations();
+    // The daily caps' allowances, from what the session's journals recorded.
+    std::vector<RelayLimits> poolLimits();
+
     store::Session& session_;
     const DeliveryPlan& plan_;
     const SendRunEnvironment& environment_;
@@ -192,6 +206,11 @@ private:
     SendRunSummary summary_;
     std::int64_t lastTallyMs_ = -1;
     std::int32_t stampNumber_ = 0;
+    std::vector<Relay> pool_;
+    std::unique_ptr<RelayDispatch> relays_;
+    std::vector<std::size_t> laneRelay_; // the relay of each connection
+    std::string relayOfRecord_;          // the relay the outcome being recorded came from
+    std::int64_t poolStartMs_ = 0;
 };
 
 bool Run::openJournal() {
@@ -277,6 +296,7 @@ void Run::record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& 
     attempt.final = final;
     attempt.stamp = stamp;
     attempt.stampNumber = stamp.empty() ? 0 : stampNumber_;
+    attempt.relay = relayOfRecord_;
     if (smtp.messageWritten || outcome == DeliveryOutcome::Delivered) {
         const std::string& id = smtp.messageId;
         attempt.messageId = id.size() >= 2 && id.front() == '<' && id.back() == '>'
@@ -333,6 +353,19 @@ void Run::tally(bool force, std::int64_t busyUntilMs) {
     counts.perMinute = pace_.perMinute(t);
     counts.remainingMs = pace_.remainingMs(t, work, limiter_.intervalMs());
     counts.nowMs = t;
+    if (relays_) {
+        const double minutes =
+            static_cast<double>(std::max<std::int64_t>(1, t - poolStartMs_)) / 60'000.0;
+        for (std::size_t relay = 0; relay < pool_.size(); ++relay) {
+            RelayTally part;
+            part.label = relayLabel(pool_[relay]);
+            part.sent = static_cast<std::int32_t>(relays_->handedOut(relay));
+            part.delivered = static_cast<std::int32_t>(relays_->delivered(relay));
+            part.perMinute = static_cast<double>(part.delivered) / minutes;
+            part.setAside = relays_->pausedOrAside(relay, t);
+            counts.relays.push_back(std::move(part));
+        }
+    }
     course_->tallyChanged(counts);
 }
 
@@ -463,7 +496,12 @@ SendRunSummary Run::run() {
             ready_.push_back(i);
         }
     }
-    if (policy_.connections > 1 && !plan_.logDialogue) {
+    pool_ = relayPool(session_.settings());
+    const bool onePlainServer =
+        pool_.size() == 1 && pool_.front().number == 1 && pool_.front().dailyCap == 0;
+    if (!onePlainServer && !plan_.logDialogue) {
+        sendOverPool();
+    } else if (policy_.connections > 1 && !plan_.logDialogue) {
         sendInParallel();
     } else {
         sendOneAtATime();
@@ -723,6 +761,260 @@ void Run::sendInParallel() {
     reserved_.clear();
 }
 
+std::vector<RelayLimits> Run::poolLimits() {
+    bool capped = false;
+    for (const Relay& relay : pool_) {
+        capped = capped || relay.dailyCap > 0;
+    }
+    std::map<std::string, std::int64_t> accepted;
+    if (capped && !session_.isUntitled()) {
+        // The journals' times are local with their offset; the same clock
+        // reading in that form gives the comparable "now".
+        const std::int64_t nowSeconds =
+            isoTimeSeconds(isoLocalTime(environment_.clock.now())).value_or(0);
+        accepted =
+            acceptedSince(readRunJournals(journalFolder(session_.sessionFileName)),
+                          nowSeconds - 24 * 3600, relayId(relaySettings(session_.settings(), 1)));
+    }
+    std::vector<RelayLimits> limits;
+    for (const Relay& relay : pool_) {
+        const RunPolicy policy = runPolicy(relay.settings.extensions);
+        RelayLimits limit;
+        limit.weight = relay.weight;
+        limit.ratePerMinute = policy.ratePerMinute;
+        limit.ratePerHour = policy.ratePerHour;
+        limit.maxPauseMinutes = policy_.maxPauseMinutes;
+        if (relay.dailyCap > 0) {
+            const auto found = accepted.find(relay.id);
+            limit.allowance = std::max<std::int64_t>(
+                0, relay.dailyCap - (found == accepted.end() ? 0 : found->second));
+            if (*limit.allowance == 0) {
+                course_->logLine("The daily cap of " + relayLabel(relay) + " (" +
+                                 std::to_string(relay.dailyCap) +
+                                 ") is reached: it sends nothing in this run.");
+            }
+        }
+        limits.push_back(limit);
+    }
+    return limits;
+}
+
+void Run::sendOverPool() {
+    if (pool_.empty()) {
+        course_->logLine(kNoRelayText);
+        stop();
+        return;
+    }
+    relays_ = std::make_unique<RelayDispatch>(poolLimits());
+    poolStartMs_ = now();
+    std::vector<SmtpSessionRequest> lanes;
+    for (std::size_t relay = 0; relay < pool_.size(); ++relay) {
+        const store::SessionSettings& settings = pool_[relay].settings;
+        SmtpSessionRequest request = smtpRequestFor(settings, environment_.hostName);
+        if (environment_.tokens != nullptr && usesOAuth(settings)) {
+            signInWithTokens(request, settings, *environment_.tokens);
+        }
+        request.pipelining = true;
+        for (std::int64_t i = 0; i < runPolicy(settings.extensions).connections; ++i) {
+            lanes.push_back(request);
+            laneRelay_.push_back(relay);
+        }
+    }
+    workers_ = std::make_unique<ConnectionWorkers>(std::move(lanes), environment_,
+                                                   policy_.messagesPerConnection);
+    reserved_.assign(workers_->size(), std::nullopt);
+    bool stopping = false;
+    while (true) {
+        course_->pumpEvents();
+        if (!stopping && course_->cancelRequested()) {
+            course_->logLine(kCancelledText);
+            summary_.cancelled = true;
+            stop();
+            stopping = true;
+            workers_->cancel();
+        }
+        if (!stopping && journal_ && !journal_->healthy()) {
+            course_->logLine(journal_->error() + " The run stopped.");
+            stop();
+            stopping = true;
+        }
+        if (!stopping) {
+            dispatchToPool();
+        }
+        if (workers_->busyCount() == 0) {
+            handBackPoolReservations();
+            if (stopping || (ready_.empty() && deferred_.empty())) {
+                break;
+            }
+            if (!relays_->anyUsable(now())) {
+                course_->logLine(kNoRelayLeftText);
+                stop();
+                break;
+            }
+            std::string label;
+            const std::int64_t until = nextPoolStartMs(label);
+            if (!waitUntil(until, label)) {
+                course_->logLine(kCancelledText);
+                summary_.cancelled = true;
+                stop();
+                break;
+            }
+            continue;
+        }
+        std::optional<WorkerReport> report = workers_->nextReport(kWaitSliceMs);
+        if (!report) {
+            tally(false);
+            continue;
+        }
+        const std::size_t relay = laneRelay_[report->worker];
+        std::erase(inHand_, report->index);
+        course_->logLine(plan_.recipients[report->index].address + " (" + relayLabel(pool_[relay]) +
+                         ")");
+        course_->sessionStarts();
+        for (const std::string& line : report->logLines) {
+            course_->logLine(line);
+        }
+        if (report->outcome.result != SmtpResult::Cancelled) {
+            pace_.finishedOne(now());
+        }
+        if (!handleFromRelay(relay, report->index, report->outcome)) {
+            stopping = true;
+        }
+        tally(stopping);
+    }
+    workers_.reset();
+    reserved_.clear();
+}
+
+void Run::dispatchToPool() {
+    while (true) {
+        const std::int64_t t = now();
+        const std::optional<std::size_t> relay = relays_->turn(t);
+        if (!relay || relays_->delayMs(*relay, t) > 0) {
+            return;
+        }
+        // The relay whose turn it is takes the recipient, on a connection of
+        // its own: a reserved one first, else an idle one.
+        std::optional<std::size_t> lane;
+        for (std::size_t l = 0; l < workers_->size(); ++l) {
+            if (laneRelay_[l] == *relay && !workers_->busy(l) && (!lane || reserved_[l])) {
+                lane = l;
+            }
+        }
+        if (!lane) {
+            return;
+        }
+        std::optional<std::size_t> index = reserved_[*lane];
+        reserved_[*lane].reset();
+        if (!index && !ready_.empty()) {
+            index = ready_.front();
+            ready_.pop_front();
+        } else if (!index) {
+            const auto due = std::min_element(
+                deferred_.begin(), deferred_.end(),
+                [](const Deferred& a, const Deferred& b) { return a.readyAtMs < b.readyAtMs; });
+            if (due == deferred_.end() || due->readyAtMs > t) {
+                return;
+            }
+            index = due->index;
+            deferred_.erase(due);
+        }
+        relays_->started(*relay, t);
+        pace_.started(t);
+        WorkerJob job;
+        job.index = *index;
+        // Unpaced, and still this relay's turn: the next recipient's
+        // envelope may go out with this message's end of data.
+        if (!relays_->limited(*relay) && !ready_.empty() && relays_->turn(t) == relay) {
+            reserved_[*lane] = ready_.front();
+            ready_.pop_front();
+            job.nextRecipient = plan_.recipients[*reserved_[*lane]].address;
+        }
+        const PlannedRecipient& recipient = plan_.recipients[*index];
+        course_->progress(sendingLabel(static_cast<std::int32_t>(*index + 1), summary_.recipients,
+                                       recipient.address));
+        course_->sendingChanged(true);
+        job.message = recipientMessage(session_, draft_, recipient.slot, recipient.address, true);
+        inHand_.push_back(*index);
+        workers_->send(*lane, std::move(job));
+    }
+}
+
+void Run::handBackPoolReservations() {
+    for (std::size_t lane = workers_->size(); lane-- > 0;) {
+        if (reserved_[lane]) {
+            ready_.push_front(*reserved_[lane]);
+            reserved_[lane].reset();
+        }
+    }
+}
+
+bool Run::handleFromRelay(std::size_t relay, std::size_t index, const SmtpOutcome& outcome) {
+    const Relay& from = pool_[relay];
+    relayOfRecord_ = from.id;
+    const Verdict verdict = classifyOutcome(outcome);
+    // Unreachable, a refused login or sender, a broken greeting: the relay
+    // is at fault, not the recipient, who goes to another relay.
+    const bool relayFailed = verdict == Verdict::StopRun || outcome.unreachable;
+    if (relayFailed || verdict == Verdict::SlowDown) {
+        relays_->finished(relay, false);
+        relays_->handedBack(relay);
+        record(index,
+               verdict == Verdict::SlowDown ? DeliveryOutcome::Deferred : DeliveryOutcome::Failed,
+               outcome, false);
+        relayOfRecord_.clear();
+        ready_.push_front(index);
+        if (relayFailed) {
+            const std::int64_t backoff = relays_->setAside(relay, now());
+            logFailure(outcome);
+            course_->logLine(relayLabel(from) + " is set aside for " + durationText(backoff) +
+                             "; its recipients go to the other relays.");
+            return true;
+        }
+        const bool alreadyPaused = relays_->pausedOrAside(relay, now());
+        const std::optional<std::int64_t> pause = relays_->slowDown(relay, now());
+        if (!pause) {
+            course_->logLine(relayLabel(from) + " still asks to slow down (" + replyOf(outcome) +
+                             "): it takes no more recipients in this run.");
+        } else if (!alreadyPaused) {
+            course_->logLine(relayLabel(from) + " asks to slow down (" + replyOf(outcome) +
+                             "): pausing it for " + durationText(*pause) + ".");
+        }
+        return true;
+    }
+    relays_->finished(relay, verdict == Verdict::Delivered);
+    if (verdict == Verdict::Delivered) {
+        relays_->succeeded(relay);
+    }
+    const bool goesOn = handle(index, outcome);
+    relayOfRecord_.clear();
+    return goesOn;
+}
+
+std::int64_t Run::nextPoolStartMs(std::string& label) {
+    const std::int64_t t = now();
+    const bool due =
+        !ready_.empty() || std::any_of(deferred_.begin(), deferred_.end(),
+                                       [&](const Deferred& d) { return d.readyAtMs <= t; });
+    if (due) {
+        if (const std::optional<std::size_t> relay = relays_->turn(t)) {
+            const std::int64_t wait = std::max<std::int64_t>(1, relays_->delayMs(*relay, t));
+            label = "Waiting " + durationText(wait) + " for the sending rate limit";
+            return t + wait;
+        }
+        const std::int64_t until = relays_->nextReturnMs(t).value_or(t + kWaitSliceMs);
+        label = "Waiting " + durationText(until - t) + " for a relay to take recipients again";
+        return until;
+    }
+    const auto next = std::min_element(
+        deferred_.begin(), deferred_.end(),
+        [](const Deferred& a, const Deferred& b) { return a.readyAtMs < b.readyAtMs; });
+    label = "Waiting " + durationText(next->readyAtMs - t) + " to try " +
+            std::to_string(deferred_.size()) + " deferred recipient" +
+            (deferred_.size() == 1 ? "" : "s") + " again";
+    return next->readyAtMs;
+}
+
 } // namespace
 
 void noteStampsSaved(store::Session& session, const std::string& runId, std::int32_t stampNumber) {
@@ -946,6 +1238,18 @@ std::string tallyText(const RunTally& tally) {
            std::to_string(tally.deferred) + ", rejected " + std::to_string(tally.rejected) +
            ", failed " + std::to_string(tally.failed) + ", not attempted " +
            std::to_string(tally.notAttempted);
+}
+
+std::string relayTallyText(const RunTally& tally) {
+    std::string text;
+    for (const RelayTally& relay : tally.relays) {
+        char pace[32];
+        std::snprintf(pace, sizeof pace, "%.1f", relay.perMinute);
+        text += (text.empty() ? "" : "\n") + relay.label + ": " + std::to_string(relay.delivered) +
+                " of " + std::to_string(relay.sent) + " delivered, " + pace + " per minute" +
+                (relay.setAside ? ", waiting" : "");
+    }
+    return text;
 }
 
 std::string paceText(const RunTally& tally) {

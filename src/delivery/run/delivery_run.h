@@ -111,6 +111,13 @@ bool prepareResume(store::Session& session, const RunRecord& run, MessageDraft& 
 // "A sending of \"SUBJECT\" was interrupted after N of M recipients. Resume it now?"
 std::string resumeQuestion(const RunRecord& run);
 
+// A run over a pool of relays (relay_pool.h) whose relays all have weight
+// 0, or that has none left: each failed or reached its daily cap.
+inline constexpr const char* kNoRelayText =
+    "No relay may send: every relay has the weight 0. Nothing was sent.";
+inline constexpr const char* kNoRelayLeftText =
+    "No relay is left to send through (each failed or reached its daily cap); the run stopped.";
+
 // The progress label at the end: "Finished.", or for a run that stopped
 // early "Stopped early: N of M recipients not attempted."
 std::string runEndLabel(const SendRunSummary& summary);
@@ -122,6 +129,11 @@ RunTally runTally(const SendRunSummary& settled, std::int32_t waiting);
 std::string tallyText(const RunTally& tally);
 // "Pace: 42.0 per minute, about 3 min left." ("" before a pace is known)
 std::string paceText(const RunTally& tally);
+
+// A run over a pool, one line per relay: "relay 2 (smtp.example.net): 12 of
+// 14 delivered, 6.0 per minute" (", waiting" while it is paused or set
+// aside); "" for a run over one server.
+std::string relayTallyText(const RunTally& tally);
 
 // Sends again, as a new run, to the recipients of run `runId` of this
 // session that did not get the message (deferred, failed, not attempted).

@@ -62,6 +62,9 @@ struct SmtpOutcome {
     // A connection to the server was made: a Failed session without one
     // (no connection, an unusable address) says nothing of the next recipient.
     bool connectionOpened = false;
+    // No connection to the server could be made at all (a pool's run then
+    // sends the recipient through another relay).
+    bool unreachable = false;
     // The server closed the connection, or it broke, before the outcome was settled.
     bool connectionLost = false;
     // The connection had carried an earlier message: losing it says little

@@ -167,6 +167,7 @@ bool SmtpSession::connect() {
                                std::to_string(request_.port) + "): " + error + ".";
     log(reason);
     finished(SmtpResult::Failed, reason);
+    report_.outcome.unreachable = true;
     return false;
 }
 

@@ -114,7 +114,10 @@ QString SendProgressWindow::paceText() const {
 
 void SendProgressWindow::tallyChanged(const RunTally& tally) {
     counts_->setText(toQString(tallyText(tally)));
-    pace_->setText(toQString(delivery::paceText(tally)));
+    // A run over a pool shows each relay's part below its pace.
+    const std::string relays = relayTallyText(tally);
+    const std::string pace = delivery::paceText(tally);
+    pace_->setText(toQString(relays.empty() ? pace : pace + "\n" + relays));
 }
 
 void SendProgressWindow::resizeEvent(QResizeEvent* event) {

@@ -1,0 +1,124 @@
+#include "delivery/run/relay_dispatch.h"
+
+#include <gtest/gtest.h>
+
+namespace velmora::delivery {
+
+namespace {
+
+// Hands out `count` recipients at `nowMs`, each finished at once.
+std::vector<std::int64_t> handOut(RelayDispatch& dispatch, int count, std::int64_t nowMs,
+                                  bool delivered = true) {
+    std::vector<std::int64_t> perRelay(dispatch.size(), 0);
+    for (int i = 0; i < count; ++i) {
+        const std::optional<std::size_t> relay = dispatch.turn(nowMs);
+        if (!relay) {
+            break;
+        }
+        dispatch.started(*relay, nowMs);
+        dispatch.finished(*relay, delivered);
+        ++perRelay[*relay];
+    }
+    return perRelay;
+}
+
+} // namespace
+
+// Recipients follow the weights, and the share of a relay that cannot take
+// any goes to the others.
+TEST(RelayDispatch, RecipientsAreSpreadByWeightOverTheRelaysThatCanTakeThem) {
+    struct Case {
+        const char* what;
+        std::vector<std::int64_t> weights;
+        std::vector<std::optional<std::int64_t>> allowances;
+        int recipients;
+        std::vector<std::int64_t> expected;
+    };
+    const Case cases[] = {
+        {"three to one", {3, 1}, {std::nullopt, std::nullopt}, 40, {30, 10}},
+        {"even", {1, 1, 1}, {std::nullopt, std::nullopt, std::nullopt}, 9, {3, 3, 3}},
+        {"a cap hands the rest on", {1, 1}, {4, std::nullopt}, 20, {4, 16}},
+        {"both capped: the run stops short", {1, 1}, {2, 3}, 20, {2, 3}},
+        {"a cap of none left today", {5, 1}, {0, std::nullopt}, 6, {0, 6}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<RelayLimits> limits;
+        for (std::size_t i = 0; i < c.weights.size(); ++i) {
+            RelayLimits relay;
+            relay.weight = c.weights[i];
+            relay.allowance = c.allowances[i];
+            limits.push_back(relay);
+        }
+        RelayDispatch dispatch(limits);
+        EXPECT_EQ(handOut(dispatch, c.recipients, 0), c.expected);
+    }
+}
+
+// A message under way holds its place under the cap until it is known
+// whether the relay accepted it.
+TEST(RelayDispatch, AMessageUnderWayHoldsItsPlaceUnderTheCap) {
+    RelayLimits capped;
+    capped.allowance = 1;
+    RelayDispatch dispatch({capped});
+    dispatch.started(0, 0);
+    EXPECT_FALSE(dispatch.turn(0));
+    EXPECT_TRUE(dispatch.anyUsable(0)); // it may yet come back
+    dispatch.finished(0, false);
+    EXPECT_EQ(dispatch.turn(0), 0u);
+    dispatch.started(0, 0);
+    dispatch.finished(0, true);
+    EXPECT_FALSE(dispatch.turn(0));
+    EXPECT_FALSE(dispatch.anyUsable(0));
+}
+
+// A failing relay is set aside for a back-off that doubles; when every
+// relay is aside at once, none is left.
+TEST(RelayDispatch, AFailingRelayIsSetAsideWithBackOff) {
+    RelayDispatch dispatch({RelayLimits{}, RelayLimits{}});
+    EXPECT_EQ(dispatch.setAside(0, 1'000), 60'000);
+    EXPECT_EQ(dispatch.setAside(0, 2'000), 59'000); // a second connection's failure
+    EXPECT_EQ(handOut(dispatch, 4, 2'000), (std::vector<std::int64_t>{0, 4}));
+    EXPECT_TRUE(dispatch.anyUsable(2'000));
+    EXPECT_EQ(dispatch.nextReturnMs(2'000), 61'000);
+    // Back again, it first catches up on its share.
+    EXPECT_EQ(handOut(dispatch, 4, 61'000), (std::vector<std::int64_t>{4, 0}));
+    EXPECT_EQ(dispatch.setAside(0, 70'000), 120'000);
+    EXPECT_EQ(dispatch.setAside(1, 70'000), 60'000);
+    EXPECT_FALSE(dispatch.anyUsable(70'000));
+    EXPECT_FALSE(dispatch.turn(70'000));
+    // A success makes the next back-off short again.
+    dispatch.succeeded(0);
+    EXPECT_EQ(dispatch.setAside(0, 200'000), 60'000);
+}
+
+// "Slow down" pauses the relay that said it; once its pauses are spent it
+// takes nothing more in this run.
+TEST(RelayDispatch, ARelayThatKeepsAskingToSlowDownIsPausedThenLeftOut) {
+    RelayLimits shortPauses;
+    shortPauses.maxPauseMinutes = 3;
+    RelayDispatch dispatch({shortPauses, RelayLimits{}});
+    EXPECT_EQ(dispatch.slowDown(0, 0), 60'000);
+    EXPECT_EQ(dispatch.slowDown(0, 10'000), 50'000); // one pause for all its connections
+    EXPECT_EQ(dispatch.turn(10'000), 1u);
+    EXPECT_TRUE(dispatch.pausedOrAside(0, 10'000));
+    EXPECT_EQ(dispatch.slowDown(0, 60'000), 120'000);
+    EXPECT_FALSE(dispatch.slowDown(0, 180'000));
+    EXPECT_FALSE(dispatch.usable(0, 10'000'000));
+    EXPECT_EQ(handOut(dispatch, 3, 10'000'000), (std::vector<std::int64_t>{0, 3}));
+}
+
+// Each relay's limiter is its own.
+TEST(RelayDispatch, EachRelayKeepsItsOwnRate) {
+    RelayLimits slow;
+    slow.ratePerMinute = 60;
+    RelayDispatch dispatch({slow, RelayLimits{}});
+    dispatch.started(0, 0);
+    dispatch.started(1, 0);
+    EXPECT_EQ(dispatch.delayMs(0, 0), 1'000);
+    EXPECT_EQ(dispatch.delayMs(1, 0), 0);
+    EXPECT_TRUE(dispatch.limited(0));
+    EXPECT_FALSE(dispatch.limited(1));
+}
+
+} // namespace velmora::delivery
