@@ -40,6 +40,7 @@ inline constexpr AdvancedSetting kAdvancedSettings[] = {
     {"ratePerHour", "Messages per hour (0: no limit)"},
     {"maxPauseMinutes", "Pauses at the server's request (minutes in all)"},
     {"messagesPerConnection", "Messages per connection"},
+    {"connections", "Connections at once (1 to 20)"},
 };
 inline constexpr std::size_t kAdvancedSettingCount = std::size(kAdvancedSettings);
 

@@ -3,6 +3,7 @@
 #include "delivery/keyring_password.h"
 #include "delivery/oauth/oauth_sign_in.h"
 #include "store/extension_settings.h"
+#include "store/text.h"
 
 #include <algorithm>
 
@@ -164,6 +165,86 @@ std::vector<std::string> applyRelayKeyringChoices(store::SessionSettings& settin
                                 keepsPasswordInKeyring(relay) ? "1" : "0");
     }
     return problems;
+}
+
+namespace {
+
+store::SessionSettings withExtensions(const store::ExtensionSettings& extensions) {
+    store::SessionSettings settings;
+    settings.extensions = extensions;
+    return settings;
+}
+
+} // namespace
+
+std::vector<int> relayNumbers(const store::ExtensionSettings& extensions) {
+    const store::SessionSettings settings = withExtensions(extensions);
+    std::vector<int> numbers;
+    for (int number = 2; number <= store::kMaxRelays; ++number) {
+        if (relayConfigured(settings, number)) {
+            numbers.push_back(number);
+        }
+    }
+    return numbers;
+}
+
+std::array<std::string, kRelayColumnCount> relayRow(const store::ExtensionSettings& extensions,
+                                                    int number) {
+    const store::SessionSettings relay = relaySettings(withExtensions(extensions), number);
+    const auto value = [&](const char* field) {
+        return extensions.value(store::relayKey(number, field));
+    };
+    const std::string cap = value("dailyCap");
+    return {std::to_string(number),   relay.smtpServer,     std::to_string(relay.smtpPort),
+            relay.userName,           value("connections"), value("weight"),
+            cap == "0" ? "none" : cap};
+}
+
+int freeRelayNumber(const store::ExtensionSettings& extensions) {
+    const store::SessionSettings settings = withExtensions(extensions);
+    for (int number = 2; number <= store::kMaxRelays; ++number) {
+        if (!relayConfigured(settings, number)) {
+            return number;
+        }
+    }
+    return 0;
+}
+
+RelayForm relayForm(const store::ExtensionSettings& extensions, int number) {
+    RelayForm form;
+    for (std::size_t i = 0; i < kRelayFormFieldCount; ++i) {
+        form[i] = extensions.value(store::relayKey(number, kRelayFormFields[i].field));
+    }
+    return form;
+}
+
+std::optional<SettingRefusal> applyRelayForm(store::ExtensionSettings& extensions, int number,
+                                             const RelayForm& form) {
+    store::SessionSettings settings = withExtensions(extensions);
+    for (std::size_t i = 0; i < kRelayFormFieldCount; ++i) {
+        const std::string key = store::relayKey(number, kRelayFormFields[i].field);
+        const std::string_view field = kRelayFormFields[i].field;
+        std::string value(field == "password" ? std::string_view(form[i])
+                                              : store::trimSpaces(form[i]));
+        if (field == "server" && value.empty()) {
+            return SettingRefusal{"A relay needs a server."};
+        }
+        if (auto refusal = setSettingByName(settings, key, std::move(value))) {
+            return refusal;
+        }
+    }
+    const std::string password = store::relayKey(number, "password");
+    if (settings.extensions.value(password) != extensions.value(password)) {
+        settings.extensions.set(store::relayKey(number, "passwordInKeyring"), "0");
+    }
+    extensions = std::move(settings.extensions);
+    return std::nullopt;
+}
+
+void removeRelay(store::ExtensionSettings& extensions, int number) {
+    for (const std::string& key : store::relayKeyNames(number)) {
+        extensions.remove(key);
+    }
 }
 
 } // namespace velmora::delivery

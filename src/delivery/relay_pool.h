@@ -1,10 +1,14 @@
 #pragma once
 
+#include "delivery/settings_by_name.h"
+#include "store/extension_settings.h"
 #include "store/password_store.h"
 #include "store/records.h"
 #include "store/session.h"
 
+#include <array>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,5 +60,48 @@ std::vector<std::string> applyRelayKeyringChoices(store::SessionSettings& settin
                                                   store::PasswordStore& store);
 // Whether any relay of 2 and up keeps its password in the keyring.
 bool relaysUseKeyring(const store::SessionSettings& settings);
+
+// The desktop's list of relays 2 and up: the fields a relay is edited by,
+// with their captions, and the columns of the list.
+struct RelayFormField {
+    const char* field; // the part after "relay.N."
+    const char* caption;
+};
+inline constexpr RelayFormField kRelayFormFields[] = {
+    {"server", "Server"},
+    {"port", "Port (0: as Security suggests)"},
+    {"security", "Security (auto, starttls, tls, none)"},
+    {"login", "Login (empty: none)"},
+    {"password", "Password"},
+    {"authMechanism", "Login method (auto, plain, login, xoauth2, oauthbearer)"},
+    {"connections", "Connections at once (1 to 20)"},
+    {"ratePerMinute", "Messages per minute (0: no limit)"},
+    {"ratePerHour", "Messages per hour (0: no limit)"},
+    {"dailyCap", "Daily cap (0: none)"},
+    {"weight", "Weight (0: not used)"},
+};
+inline constexpr std::size_t kRelayFormFieldCount = std::size(kRelayFormFields);
+using RelayForm = std::array<std::string, kRelayFormFieldCount>;
+
+inline constexpr const char* kRelayColumns[] = {"Relay",       "Server", "Port",     "Login",
+                                                "Connections", "Weight", "Daily cap"};
+inline constexpr std::size_t kRelayColumnCount = std::size(kRelayColumns);
+
+// The numbers of the relays of 2 and up that are set, in order.
+std::vector<int> relayNumbers(const store::ExtensionSettings& extensions);
+// The texts of a relay's row, by kRelayColumns.
+std::array<std::string, kRelayColumnCount> relayRow(const store::ExtensionSettings& extensions,
+                                                    int number);
+// The lowest number of 2 to store::kMaxRelays that no relay has; 0 when all are taken.
+int freeRelayNumber(const store::ExtensionSettings& extensions);
+RelayForm relayForm(const store::ExtensionSettings& extensions, int number);
+// Sets every field of the relay by the rules of `settings set` (spaces
+// around a text dropped), or nothing when one is refused (its refusal
+// returned). A server is required. A password typed here goes into the
+// file: the keyring is for `settings set` to choose.
+std::optional<SettingRefusal> applyRelayForm(store::ExtensionSettings& extensions, int number,
+                                             const RelayForm& form);
+// Forgets every setting of the relay.
+void removeRelay(store::ExtensionSettings& extensions, int number);
 
 } // namespace velmora::delivery

@@ -43,7 +43,8 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
       plainText_(new QRadioButton(u"Plain Text"_s)), from_(new QLineEdit), replyTo_(new QLineEdit),
       signature_(new QPlainTextEdit), includeSignature_(new QCheckBox(u"Include Signature"_s)),
       security_(new QComboBox), loginMethod_(new QComboBox),
-      testConnection_(new QPushButton(u"Test Connection"_s)), cancel_(new QPushButton(u"Cancel"_s)),
+      testConnection_(new QPushButton(u"Test Connection"_s)),
+      relays_(new QPushButton(u"Relays..."_s)), cancel_(new QPushButton(u"Cancel"_s)),
       apply_(new QPushButton(u"Apply"_s)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(u"Mail Delivery Settings"_s);
@@ -100,6 +101,7 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
     serverGrid->addWidget(keyring_, 6, 1, 1, 3);
     serverGrid->addWidget(new QLabel(u"Login method"_s), 7, 0);
     serverGrid->addWidget(loginMethod_, 7, 1, 1, 3);
+    serverGrid->addWidget(relays_, 8, 0, 1, 2, Qt::AlignLeft);
     serverGrid->addWidget(testConnection_, 8, 0, 1, 4, Qt::AlignRight);
 
     auto* email = new QGroupBox(u"Email Settings"_s);
@@ -186,6 +188,14 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
     // Connected after the initial position, so opening the dialog changes no port.
     connect(security_, &QComboBox::currentIndexChanged, this, &DeliverySettingsDialog::suggestPort);
     connect(testConnection_, &QPushButton::clicked, this, &DeliverySettingsDialog::testConnection);
+    connect(relays_, &QPushButton::clicked, this, [this] {
+        if (relaysWindow_ == nullptr) {
+            relaysWindow_ = new RelaysWindow(
+                extensions_, [this] { return applyDeliverySettings(form()); }, prompter_, this);
+        }
+        relaysWindow_->show();
+        relaysWindow_->raise();
+    });
     connect(cancel_, &QPushButton::clicked, this, &QWidget::close);
     connect(apply_, &QPushButton::clicked, this, &DeliverySettingsDialog::apply);
     platform::installDialogKeys(*this, cancel_, apply_);

@@ -2,6 +2,7 @@
 
 #include "delivery/delivery_settings.h"
 #include "delivery/windows/connection_test_window.h"
+#include "delivery/windows/relays_window.h"
 #include "platform/prompter.h"
 #include "store/password_store.h"
 #include "store/session.h"
@@ -54,6 +55,9 @@ public:
     QComboBox* securityDropDown() const { return security_; }
     QComboBox* loginMethodDropDown() const { return loginMethod_; }
     QPushButton* testConnectionButton() const { return testConnection_; }
+    // "Relays...": the pool's further relays, changed with this dialog's Apply.
+    QPushButton* relaysButton() const { return relays_; }
+    RelaysWindow* relaysWindow() const { return relaysWindow_; }
     // The field of an advanced setting by its name ("tlsPinSha256", ...).
     QLineEdit* advancedField(std::string_view name) const;
     // The window of the last "Test Connection", while it is open.
@@ -99,6 +103,8 @@ private:
     QComboBox* loginMethod_;
     QPushButton* testConnection_;
     QPointer<ConnectionTestWindow> testWindow_;
+    QPushButton* relays_;
+    QPointer<RelaysWindow> relaysWindow_;
     std::array<QLineEdit*, kAdvancedSettingCount> advanced_{};
     store::ExtensionSettings extensions_; // the settings the dialog does not show, kept
     QPushButton* cancel_;

@@ -224,6 +224,17 @@ TEST(DeliveryRun, TheCountsAddUpToTheRecipientsAndNeverGoNegative) {
     }
 }
 
+// A run over a pool shows each relay's part; a run over one server nothing more.
+TEST(DeliveryRun, EachRelayOfAPoolHasALineOfItsOwn) {
+    RunTally tally;
+    EXPECT_EQ(relayTallyText(tally), "");
+    tally.relays = {{"relay 1 (a.example)", 14, 12, 6.04, false},
+                    {"relay 2 (b.example)", 3, 0, 0.0, true}};
+    EXPECT_EQ(relayTallyText(tally), "relay 1 (a.example): 12 of 14 delivered, 6.0 per minute\n"
+                                     "relay 2 (b.example): 0 of 3 delivered, 0.0 per minute, "
+                                     "waiting");
+}
+
 TEST(DeliveryRun, TheCountsAreCurrentThroughEveryWaitAndAfterACancel) {
     RunFixture f;
     f.queue("grey@example.org");

@@ -249,6 +249,14 @@ TEST_F(PoolEndToEnd, TestConnectionTriesTheRelayItIsGiven) {
     EXPECT_NE(c.mailtray({"test-connection", c.sessionPath}), cli::kExitOk); // relay 1 is down
     EXPECT_NE(c.mailtray({"test-connection", c.sessionPath, "--relay", "3"}), cli::kExitOk);
     EXPECT_EQ(c.err, "The session has no relay 3: set relay.3.server first.\n");
+
+    // settings show lists the relay; its password only on request.
+    ASSERT_EQ(c.mailtray({"settings", "show", c.sessionPath}), cli::kExitOk) << c.err;
+    nlohmann::json shown = nlohmann::json::parse(c.out);
+    EXPECT_EQ(shown["relay.2.login"], "bob");
+    EXPECT_FALSE(shown.contains("relay.2.password"));
+    ASSERT_EQ(c.mailtray({"settings", "show", c.sessionPath, "--with-password"}), cli::kExitOk);
+    EXPECT_EQ(nlohmann::json::parse(c.out)["relay.2.password"], "right");
 }
 
 } // namespace velmora::delivery

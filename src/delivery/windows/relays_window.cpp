@@ -1,0 +1,168 @@
+#include "delivery/windows/relays_window.h"
+
+#include "platform/qt_text.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace velmora::delivery {
+
+using namespace Qt::StringLiterals;
+using platform::toQString;
+
+RelayEditDialog::RelayEditDialog(int number, const RelayForm& form, QWidget* parent)
+    : QWidget(parent, Qt::Window), number_(number), ok_(new QPushButton(u"OK"_s)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(u"Relay "_s + QString::number(number));
+    auto* fields = new QFormLayout;
+    for (std::size_t i = 0; i < kRelayFormFieldCount; ++i) {
+        auto* field = new QLineEdit(toQString(form[i]));
+        field->setToolTip(toQString(kRelayFormFields[i].field));
+        if (std::string_view(kRelayFormFields[i].field) == "password") {
+            field->setEchoMode(QLineEdit::Password);
+        }
+        fields_[i] = field;
+        fields->addRow(toQString(kRelayFormFields[i].caption), field);
+    }
+    auto* cancel = new QPushButton(u"Cancel"_s);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    buttons->addWidget(ok_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    layout->addLayout(buttons);
+    connect(cancel, &QPushButton::clicked, this, &QWidget::close);
+    connect(ok_, &QPushButton::clicked, this, &RelayEditDialog::accepted);
+}
+
+RelayForm RelayEditDialog::form() const {
+    RelayForm form;
+    for (std::size_t i = 0; i < kRelayFormFieldCount; ++i) {
+        form[i] = fields_[i]->text().toStdString();
+    }
+    return form;
+}
+
+QLineEdit* RelayEditDialog::field(std::string_view name) const {
+    for (std::size_t i = 0; i < kRelayFormFieldCount; ++i) {
+        if (kRelayFormFields[i].field == name) {
+            return fields_[i];
+        }
+    }
+    return nullptr;
+}
+
+RelaysWindow::RelaysWindow(store::ExtensionSettings& extensions,
+                           std::function<store::SessionSettings()> mainSettings,
+                           platform::Prompter& prompter, QWidget* parent)
+    : QWidget(parent, Qt::Window), extensions_(extensions), mainSettings_(std::move(mainSettings)),
+      prompter_(prompter), model_(new RelayListModel(extensions, this)), list_(new QTableView),
+      add_(new QPushButton(u"Add"_s)), edit_(new QPushButton(u"Edit"_s)),
+      remove_(new QPushButton(u"Remove"_s)), test_(new QPushButton(u"Test Connection"_s)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(u"Relays"_s);
+    list_->setModel(model_);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->horizontalHeader()->setStretchLastSection(true);
+    list_->verticalHeader()->hide();
+    auto* close = new QPushButton(u"Close"_s);
+    auto* buttons = new QVBoxLayout;
+    for (QPushButton* button : {add_, edit_, remove_, test_}) {
+        buttons->addWidget(button);
+    }
+    buttons->addStretch();
+    buttons->addWidget(close);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(list_, 1);
+    layout->addLayout(buttons);
+    resize(640, 260);
+
+    connect(add_, &QPushButton::clicked, this, [this] {
+        const int number = freeRelayNumber(extensions_);
+        if (number == 0) {
+            prompter_.message("Information", "Every relay number (2 to " +
+                                                 std::to_string(store::kMaxRelays) + ") is taken.");
+            return;
+        }
+        openEditor(number);
+    });
+    connect(edit_, &QPushButton::clicked, this, [this] { openEditor(selectedRelay()); });
+    connect(list_, &QTableView::doubleClicked, this, [this] { openEditor(selectedRelay()); });
+    connect(remove_, &QPushButton::clicked, this, &RelaysWindow::removeSelected);
+    connect(test_, &QPushButton::clicked, this, &RelaysWindow::testSelected);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &RelaysWindow::followSelection);
+    connect(model_, &QAbstractItemModel::modelReset, this, &RelaysWindow::followSelection);
+    followSelection();
+}
+
+int RelaysWindow::selectedRelay() const {
+    const QModelIndexList rows = list_->selectionModel()->selectedRows();
+    return rows.isEmpty() ? 0 : model_->relayAt(rows.front().row());
+}
+
+void RelaysWindow::followSelection() {
+    const bool chosen = selectedRelay() != 0;
+    edit_->setEnabled(chosen);
+    remove_->setEnabled(chosen);
+    test_->setEnabled(chosen);
+}
+
+void RelaysWindow::openEditor(int number) {
+    if (number == 0) {
+        return;
+    }
+    if (editor_ != nullptr) {
+        editor_->close(); // one relay at a time
+    }
+    editor_ = new RelayEditDialog(number, relayForm(extensions_, number), this);
+    connect(editor_, &RelayEditDialog::accepted, this, &RelaysWindow::applyEditor);
+    editor_->show();
+}
+
+void RelaysWindow::applyEditor() {
+    const int number = editor_->number();
+    if (const auto refusal = applyRelayForm(extensions_, number, editor_->form())) {
+        prompter_.message("Information", refusal->message); // the dialog stays open
+        return;
+    }
+    editor_->close();
+    model_->reset();
+    for (int row = 0; row < model_->rowCount(); ++row) {
+        if (model_->relayAt(row) == number) {
+            list_->selectRow(row);
+        }
+    }
+}
+
+void RelaysWindow::removeSelected() {
+    if (const int number = selectedRelay(); number != 0) {
+        removeRelay(extensions_, number);
+        model_->reset();
+    }
+}
+
+void RelaysWindow::testSelected() {
+    const int number = selectedRelay();
+    if (number == 0) {
+        return;
+    }
+    store::SessionSettings settings = mainSettings_();
+    settings.extensions = extensions_;
+    if (testWindow_ != nullptr) {
+        testWindow_->close(); // one test at a time; closing cancels it
+    }
+    testWindow_ = new ConnectionTestWindow(relaySettings(settings, number), this);
+    testWindow_->show();
+}
+
+} // namespace velmora::delivery

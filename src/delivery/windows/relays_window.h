@@ -1,0 +1,81 @@
+#pragma once
+
+#include "delivery/relay_pool.h"
+#include "delivery/windows/connection_test_window.h"
+#include "delivery/windows/relay_list_model.h"
+#include "platform/prompter.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+namespace velmora::delivery {
+
+// Adds or edits one relay: a field per kRelayFormFields, "OK" and "Cancel".
+class RelayEditDialog final : public QWidget {
+    Q_OBJECT
+
+public:
+    RelayEditDialog(int number, const RelayForm& form, QWidget* parent = nullptr);
+    int number() const { return number_; }
+    RelayForm form() const;
+    QLineEdit* field(std::string_view name) const;
+    QPushButton* okButton() const { return ok_; }
+
+signals:
+    void accepted();
+
+private:
+    int number_;
+    std::array<QLineEdit*, kRelayFormFieldCount> fields_{};
+    QPushButton* ok_;
+};
+
+// "Relays": the relays of 2 and up, with Add, Edit, Remove and Test
+// Connection. It edits the extension block it is given (the delivery
+// settings dialog's, so that nothing changes before that dialog's Apply);
+// `mainSettings` gives that dialog's settings as they stand, for a test.
+class RelaysWindow final : public QWidget {
+    Q_OBJECT
+
+public:
+    RelaysWindow(store::ExtensionSettings& extensions,
+                 std::function<store::SessionSettings()> mainSettings, platform::Prompter& prompter,
+                 QWidget* parent = nullptr);
+
+    RelayListModel* model() const { return model_; }
+    QTableView* list() const { return list_; }
+    QPushButton* addButton() const { return add_; }
+    QPushButton* editButton() const { return edit_; }
+    QPushButton* removeButton() const { return remove_; }
+    QPushButton* testButton() const { return test_; }
+    // The Add or Edit dialog while it is open.
+    RelayEditDialog* editDialog() const { return editor_; }
+    ConnectionTestWindow* connectionTestWindow() const { return testWindow_; }
+
+private:
+    int selectedRelay() const;
+    void openEditor(int number);
+    void applyEditor();
+    void removeSelected();
+    void testSelected();
+    void followSelection();
+
+    store::ExtensionSettings& extensions_;
+    std::function<store::SessionSettings()> mainSettings_;
+    platform::Prompter& prompter_;
+    RelayListModel* model_;
+    QTableView* list_;
+    QPushButton* add_;
+    QPushButton* edit_;
+    QPushButton* remove_;
+    QPushButton* test_;
+    QPointer<RelayEditDialog> editor_;
+    QPointer<ConnectionTestWindow> testWindow_;
+};
+
+} // namespace velmora::delivery
