@@ -11,7 +11,12 @@ namespace velmora::delivery {
 
 namespace {
 
-// The RCPT command, written the same whether it goes alone or pipelined.
+// The envelope's commands, written the same whether they go alone,
+// pipelined or ahead with the previous message's end of data.
+std::string mailFromLine(const std::string& sender, bool smtpUtf8) {
+    return "MAIL FROM: <" + sender + ">" + (smtpUtf8 ? " SMTPUTF8" : "");
+}
+
 std::string rcptToLine(const std::string& recipient) {
     return "RCPT TO: <" + recipient + ">";
 }
@@ -544,14 +549,10 @@ bool SmtpDialogue::envelopeRefusedHere() {
     return false;
 }
 
-std::string SmtpDialogue::mailFromLine() const {
-    return "MAIL FROM: <" + setup_.senderAddress + ">" + (smtpUtf8_ ? " SMTPUTF8" : "");
-}
-
 void SmtpDialogue::startTransaction(SmtpStep& step, bool reset) {
     pipelined_ = setup_.pipelining && offers("PIPELINING");
     transactionOpen_ = true;
-    const std::string mailFrom = mailFromLine();
+    const std::string mailFrom = mailFromLine(setup_.senderAddress, smtpUtf8_);
     const std::string rcptTo = rcptToLine(setup_.recipient);
     outstanding_ = 0;
     if (reset) {
@@ -618,8 +619,8 @@ std::string SmtpDialogue::nextEnvelopeAhead(const SmtpEnvelope& next) {
         return {}; // nextMessage() settles it without a word to the server
     }
     ahead_ = next;
-    return "MAIL FROM: <" + next.senderAddress + ">" + (smtpUtf8 ? " SMTPUTF8" : "") + "\r\n" +
-           rcptToLine(next.recipient) + "\r\nDATA\r\n";
+    return mailFromLine(next.senderAddress, smtpUtf8) + "\r\n" + rcptToLine(next.recipient) +
+           "\r\nDATA\r\n";
 }
 
 SmtpStep SmtpDialogue::quit() {
