@@ -55,39 +55,6 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
     return out;
 }
 
-int base64Digit(char c) {
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A';
-    }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 26;
-    }
-    if (c >= '0' && c <= '9') {
-        return c - '0' + 52;
-    }
-    return c == '+' ? 62 : c == '/' ? 63 : -1;
-}
-
-// Decodes as far as the text is Base64; the server's challenge is only shown.
-std::string fromBase64(std::string_view text) {
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        const int digit = base64Digit(c);
-        if (digit < 0) {
-            break;
-        }
-        bits = (bits << 6U) | static_cast<unsigned>(digit);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out.push_back(static_cast<char>((bits >> static_cast<unsigned>(count)) & 0xFFU));
-        }
-    }
-    return out;
-}
-
 std::string unsafeAddressText(const std::string& address) {
     return "The address \"" + store::printableText(address) +
            "\" holds a control character, \"<\" or \">\" and cannot be sent to the server.";
@@ -147,7 +114,7 @@ std::string oauthBearerResponse(std::string_view login, std::string_view host, i
 
 std::string oauthRefusedText(std::string_view challenge, const SmtpReply& reply) {
     std::string text = "The server refused the sign-in token";
-    const std::optional<JsonObject> details = parseJsonLine(fromBase64(challenge));
+    const std::optional<JsonObject> details = parseJsonLine(base64Decoded(challenge));
     const std::string status = details ? details->text("status") : "";
     const std::string scope = details ? details->text("scope") : "";
     if (!status.empty() || !scope.empty()) {
