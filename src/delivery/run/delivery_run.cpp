@@ -822,13 +822,12 @@ Verdict classifyOutcome(const SmtpOutcome& outcome) {
     return Verdict::StopRun;
 }
 
-DeliveryPlan newRunPlan(const store::Session& session, const MessageDraft& draft,
-                        const std::string& draftPath) {
-    DeliveryPlan plan;
-    for (std::int32_t i = 1; i <= session.sendList.count(); ++i) {
-        const store::Contact& entry = session.sendList.at(i);
-        plan.recipients.push_back({entry.id, std::string(entry.email.view())});
-    }
+namespace {
+
+// A new run's journal: beside the session's file (none for an untitled
+// session), its header naming the draft it sends.
+void journalNewRun(DeliveryPlan& plan, const store::Session& session, const MessageDraft& draft,
+                   const std::string& draftPath) {
     if (!session.isUntitled()) {
         plan.journalFolder = journalFolder(session.sessionFileName);
     }
@@ -836,6 +835,18 @@ DeliveryPlan newRunPlan(const store::Session& session, const MessageDraft& draft
     plan.header.draftDigest = draftDigest(draft);
     plan.header.format = draft.format;
     plan.header.subject = std::string(store::trimSpaces(draft.subject));
+}
+
+} // namespace
+
+DeliveryPlan newRunPlan(const store::Session& session, const MessageDraft& draft,
+                        const std::string& draftPath) {
+    DeliveryPlan plan;
+    for (std::int32_t i = 1; i <= session.sendList.count(); ++i) {
+        const store::Contact& entry = session.sendList.at(i);
+        plan.recipients.push_back({entry.id, std::string(entry.email.view())});
+    }
+    journalNewRun(plan, session, draft, draftPath);
     plan.logDialogue = draft.recipientChoice == code(RecipientChoice::SingleRecipient);
     return plan;
 }
@@ -856,13 +867,7 @@ DeliveryPlan retryPlan(const store::Session& session, const RunRecord& run,
     if (coversTheRest && !run.finished && run.closedBy.empty()) {
         plan.closesJournal = run.path;
     }
-    if (!session.isUntitled()) {
-        plan.journalFolder = journalFolder(session.sessionFileName);
-    }
-    plan.header.draftPath = draftPath;
-    plan.header.draftDigest = draftDigest(draft);
-    plan.header.format = draft.format;
-    plan.header.subject = std::string(store::trimSpaces(draft.subject));
+    journalNewRun(plan, session, draft, draftPath);
     plan.header.retryOf = run.id;
     return plan;
 }
