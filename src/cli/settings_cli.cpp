@@ -50,10 +50,8 @@ nlohmann::json allSettingsJson(const store::SessionSettings& settings, bool with
         // The sign-in's tokens are kept there but are never shown.
         const auto relay = store::relayKeyName(name);
         if (relay && relay->field == "password") {
-            // As the main password: only on request.
-            if (withPassword) {
-                shown[name] = value;
-            }
+            // As the main password: in clear only on request.
+            shown[name] = withPassword ? value : std::string("********");
         } else if (relay ||
                    (store::findExtensionKey(name) == nullptr && !delivery::isOAuthTokenKey(name))) {
             shown[name] = value;
