@@ -985,6 +985,19 @@ bool Run::handleFromRelay(std::size_t relay, std::size_t index, const SmtpOutcom
     // Unreachable, a refused login or sender, a broken greeting: the relay
     // is at fault, not the recipient, who goes to another relay.
     const bool relayFailed = verdict == Verdict::StopRun || outcome.unreachable;
+    if (relayFailed && outcome.messageWritten) {
+        // The message may have arrived: sent again elsewhere it could arrive
+        // twice, so it fails here; the relay is set aside all the same.
+        relays_->finished(relay, false);
+        record(index, DeliveryOutcome::Failed, outcome, true);
+        relayOfRecord_.clear();
+        settle(index, DeliveryOutcome::Failed);
+        logFailure(outcome);
+        course_->logLine(relayLabel(from) + " is set aside for " +
+                         durationText(relays_->setAside(relay, now())) +
+                         "; its recipients go to the other relays.");
+        return true;
+    }
     if (relayFailed || verdict == Verdict::SlowDown) {
         relays_->finished(relay, false);
         relays_->handedBack(relay);

@@ -46,7 +46,7 @@ struct JournalAttempt {
     std::string messageId;
     // The relay the attempt went to (Relay::id); "" in older journals, whose
     // attempts all went to the main server.
-    std::string relay;
+    std::string relay = {};
 };
 
 struct JournalRecipient {

@@ -38,11 +38,12 @@ int closedPort() {
 
 // The relays of the suite, each storing what it took in a folder of its own.
 struct Relays {
-    TempDir openStore, secondStore, loginStore, busyStore;
+    TempDir openStore, secondStore, loginStore, busyStore, slowStore;
     SmtpTestServer open{openStore.path(), {"--pipelining"}};
     SmtpTestServer second{secondStore.path(), {"--pipelining"}};
     SmtpTestServer login{loginStore.path(), {"--user", "bob", "--password", "right"}};
     SmtpTestServer busy{busyStore.path(), {"--answer-421"}};
+    SmtpTestServer slow{slowStore.path(), {"--delay-data-reply", "3"}};
     int down = closedPort();
 };
 
@@ -196,6 +197,23 @@ TEST_F(PoolEndToEnd, FailingRelaysAreSetAsideAndTheOthersDeliverEverything) {
     const nlohmann::json run = c.lastRun();
     EXPECT_EQ(run["counts"]["delivered"], 8);
     EXPECT_EQ(run["finished"], true);
+}
+
+// A relay that went silent after the message's data may have taken it: that
+// recipient fails rather than going to another relay (and perhaps arriving
+// twice); the relay is set aside and the others take the rest.
+TEST_F(PoolEndToEnd, AMessageARelayMayHaveTakenIsNotSentAgainElsewhere) {
+    Relays& r = *relays_;
+    ASSERT_TRUE(r.slow.running());
+    Campaign c("silent", 4, r.slow.port(),
+               joined({{"timeoutSeconds=1"}, relaySettings(2, r.second.port())}));
+    EXPECT_NE(c.send(), cli::kExitOk);
+    EXPECT_EQ(tookOf(r.secondStore, c.addresses), 3);
+    const nlohmann::json run = c.lastRun();
+    EXPECT_EQ(run["counts"]["delivered"], 3);
+    EXPECT_EQ(run["counts"]["failed"], 1);
+    EXPECT_EQ(run["recipients"][0]["outcome"], "failed");
+    EXPECT_EQ(run["recipients"][0]["final"], true);
 }
 
 // With no relay left the run stops as a single server's does, the rest not
