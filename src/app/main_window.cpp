@@ -788,7 +788,8 @@ void MainWindow::openDeliverySettingsDialog() {
     if (!raiseSingleWindow(SingleWindow::DeliverySettings)) {
         showSingleWindow(SingleWindow::DeliverySettings,
                          new delivery::DeliverySettingsDialog(session_, services_.prompter, this,
-                                                              services_.passwords));
+                                                              services_.passwords,
+                                                              &services_.launcher));
     }
 }
 
