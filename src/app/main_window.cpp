@@ -23,6 +23,8 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -806,6 +808,11 @@ void MainWindow::openComposeWindow(std::int32_t editorFormat) {
                                       services_.profileDirectory,
                                       deliveryEnvironment(),
                                       &services_.clipboard};
+    // Both programs are installed into the same folder; else the one on PATH.
+    const QString besideUs = QCoreApplication::applicationDirPath() + u"/mailtray"_s;
+    if (QFileInfo(besideUs).isExecutable()) {
+        services.mailtrayProgram = besideUs.toStdString();
+    }
     compose::openComposeWindow(format, services, composeWindow_);
 }
 // The hand-off only stamps dates: the status line and the shown dates change,
