@@ -14,6 +14,7 @@
 #include "delivery/keyring_password.h"
 #include "delivery/mail_client.h"
 #include "delivery/windows/delivery_settings_dialog.h"
+#include "delivery/windows/feedback_window.h"
 #include "delivery/windows/send_progress_window.h"
 #include "platform/qt_images.h"
 #include "platform/qt_menus.h"
@@ -470,6 +471,9 @@ void MainWindow::runCommand(MainCommand command) {
     case MainCommand::ServerSettings:
         openDeliverySettingsDialog();
         break;
+    case MainCommand::ProcessFeedback:
+        openFeedbackWindow();
+        break;
     case MainCommand::Compose:
         compose();
         break;
@@ -793,6 +797,26 @@ void MainWindow::openDeliverySettingsDialog() {
                                                               services_.passwords,
                                                               &services_.launcher));
     }
+}
+
+void MainWindow::openFeedbackWindow() {
+    if (raiseSingleWindow(SingleWindow::Feedback)) {
+        return;
+    }
+    delivery::FeedbackWindowServices services{
+        session_, services_.prompter, services_.clock, services_.passwords, [this] {
+            // Read-only, Save would ask for another file; the ledger stays beside this one.
+            if (sessionFile_.readOnly) {
+                return false;
+            }
+            FileCommandContext context = fileContext();
+            const std::string before = session_.sessionFileName;
+            const bool saved = saveSessionCommand(context);
+            rememberSessionFile(before);
+            showSessionFileState();
+            return saved;
+        }};
+    showSingleWindow(SingleWindow::Feedback, new delivery::FeedbackWindow(services, this));
 }
 
 void MainWindow::openComposeWindow(std::int32_t editorFormat) {
