@@ -310,8 +310,8 @@ bool applyAndRecordFeedback(store::Session& session, const std::string& sessionP
     if (recordFeedbackChanges(sessionPath, outcome, save, now, error)) {
         return true;
     }
-    for (const auto& [slot, contact] : before) {
-        session.modifyContact(slot, [&](store::Contact& c) { c = contact; });
+    for (const auto& kept : before) {
+        session.modifyContact(kept.first, [&kept](store::Contact& c) { c = kept.second; });
     }
     return false;
 }
