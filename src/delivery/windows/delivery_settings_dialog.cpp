@@ -569,9 +569,16 @@ void DeliverySettingsDialog::keepSignIn(const store::SessionSettings& from) {
     extensions_ = held.extensions;
     store::SessionSettings settings = session_.settings();
     copyOAuthTokens(from, settings);
-    for (const char* key : {kOAuthProviderKey, kOAuthLoginKey}) {
+    // The provider and client the tokens belong to come along: renewing needs them.
+    std::vector<const char*> keys{kOAuthProviderKey};
+    for (const OAuthFieldCaption& field : kOAuthFieldCaptions) {
+        keys.push_back(field.key);
+    }
+    for (const char* key : keys) {
         const std::string value = from.extensions.value(key);
-        if (!value.empty()) {
+        if (value.empty()) {
+            settings.extensions.remove(key);
+        } else {
             settings.extensions.set(key, value);
         }
     }

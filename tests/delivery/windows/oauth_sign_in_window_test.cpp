@@ -135,6 +135,10 @@ TEST_F(OAuthSignInWindow, SignInTestConnectionRenewsTheTokenSignOutForgetsIt) {
     ASSERT_EQ(keyring.entries.size(), 1U);
     EXPECT_TRUE(signedInWithOAuth(session.settings()));
     EXPECT_TRUE(session.settings().extensions.boolean(kOAuthTokenInKeyringKey));
+    // With the client it renews at, whatever becomes of the dialog.
+    EXPECT_EQ(session.settings().extensions.value(kOAuthTokenUrlKey),
+              provider->url("/token").toStdString());
+    EXPECT_EQ(session.settings().extensions.value(kOAuthClientIdKey), "test-client");
     const std::string firstToken = session.settings().extensions.value(kOAuthAccessTokenKey);
 
     // The provider forgets the token: the test renews it and logs in with the new one.
