@@ -45,6 +45,10 @@ inline constexpr const char* kSendLaterPrompt =
     "Send this message at (local time, YYYY-MM-DD HH:MM):";
 inline constexpr const char* kSaveBeforeSendLaterText =
     "Save the session first: the send reads the session from its file when its time comes.";
+// Said with every send scheduled from the desktop, which holds the session's lock while open.
+inline constexpr const char* kCloseSessionBeforeSendLaterText =
+    "When its time comes, the send needs the session file to itself: close the session in "
+    "this program by then, or the send will not start.";
 inline constexpr const char* kFilteredCannotWaitText =
     "\"Filtered Results\" cannot be sent later: they are the main window's filter of this moment. "
     "Choose a list or a single recipient in \"To\".";

@@ -573,8 +573,11 @@ void ComposeWindow::sendLater() {
         store::appendHex(request.randomHex, byte, store::HexDigits::Lower);
     }
     const SendLaterResult result = compose::sendLater(services_.session, draft(), request);
-    services_.prompter.message(result.scheduled ? "Information" : "Error",
-                               store::printableText(result.message));
+    std::string text = store::printableText(result.message);
+    if (result.scheduled) {
+        text += std::string("\n") + kCloseSessionBeforeSendLaterText;
+    }
+    services_.prompter.message(result.scheduled ? "Information" : "Error", text);
 }
 
 ComposeWindow* openComposeWindow(store::EditorFormat format, const ComposeServices& services,

@@ -595,6 +595,10 @@ TEST_F(ComposeWindowTest, SendLaterHandsTheTimerACommandThatSendsOrSaysWhyNot) {
     EXPECT_EQ(prompter.shown[0].title, "Information");
     EXPECT_TRUE(prompter.shown[0].text.starts_with("Scheduled ")) << prompter.shown[0].text;
     EXPECT_NE(prompter.shown[0].text.find(" for 2099-01-01 10:00: "), std::string::npos);
+    // The open session holds its lock: the user is told the timer needs it.
+    EXPECT_TRUE(prompter.shown[0].text.ends_with(
+        "\nWhen its time comes, the send needs the session file to itself: close the session in "
+        "this program by then, or the send will not start."));
     std::vector<std::string> args;
     {
         std::istringstream in(readFileBytes(bin + "/systemd-run.args"));
