@@ -74,6 +74,8 @@ MailboxResult markHandled(ImapMailbox& mailbox, const FeedbackMailbox& box,
 
 // "Read 4 messages from "INBOX"." and how many did not arrive whole.
 std::string fetchedText(const FeedbackMailbox& box, const MailboxFetch& fetched);
+inline constexpr const char* kFeedbackSessionReplacedText =
+    "Another session was opened since the fetch: fetch again to apply to this one.";
 inline constexpr const char* kFeedbackNeedsSessionFileText =
     "Save the session first: what returned mail changes is recorded beside its file.";
 

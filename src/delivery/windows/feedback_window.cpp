@@ -196,6 +196,7 @@ void FeedbackWindow::startFetch() {
         return;
     }
     sessionPath_ = session.sessionFileName;
+    generation_ = session.documentGeneration();
     fetched_ = {};
     applied_ = false;
     model_->clear();
@@ -284,6 +285,11 @@ void FeedbackWindow::applyFound() {
         return;
     }
     store::Session& session = services_.session;
+    // The rows name contacts by slot, and the ledger lies beside the file fetched for.
+    if (session.documentGeneration() != generation_ || session.sessionFileName != sessionPath_) {
+        services_.prompter.message("Information", kFeedbackSessionReplacedText);
+        return;
+    }
     FeedbackOutcome outcome;
     std::string error;
     const bool recorded = applyAndRecordFeedback(

@@ -85,6 +85,7 @@ private:
     FeedbackRowsModel* model_;
 
     std::string sessionPath_;
+    std::uint64_t generation_ = 0; // the session's document when it was fetched for
     FeedbackMailbox box_;
     MailboxFetch fetched_;
     bool applied_ = false;

@@ -162,6 +162,17 @@ TEST_F(FeedbackWindowTest, FetchShowsWhatWasFoundApplySavesFirstThenMoves) {
     EXPECT_TRUE(session.contact(3).notes.view().empty());
     EXPECT_EQ(messagesIn(inbox), 9U);
 
+    // Saved under another name meanwhile: the ledger would lie beside the wrong file.
+    const std::string fetchedFor = session.sessionFileName;
+    session.sessionFileName = dir.file("other.qmz");
+    prompter.shown.clear();
+    window->applyButton()->click();
+    ASSERT_EQ(prompter.shown.size(), 1U);
+    EXPECT_EQ(prompter.shown[0].text,
+              "Another session was opened since the fetch: fetch again to apply to this one.");
+    EXPECT_FALSE(fs::exists(feedbackLedgerPath(session.sessionFileName)));
+    session.sessionFileName = fetchedFor;
+
     // The second Apply does it all: the failed one left nothing that counts as applied.
     saveSucceeds = true;
     window->applyButton()->click();
