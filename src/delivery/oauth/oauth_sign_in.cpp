@@ -2,8 +2,8 @@
 
 #include "delivery/oauth/loopback_listener.h"
 #include "delivery/oauth/pkce.h"
-#include "store/untrusted_text.h"
 #include "store/counted_string.h"
+#include "store/untrusted_text.h"
 
 #include <chrono>
 #include <ctime>
@@ -134,8 +134,8 @@ EndpointAnswer deviceSignIn(const OAuthClient& client, const SignInRequest& requ
         problem = endpointErrorText(start);
         return {};
     }
-    feedback.show("To sign in, open " + store::printableText(uri) + " on any device and enter the code " +
-                  store::printableText(userCode) + ".");
+    feedback.show("To sign in, open " + store::printableText(uri) +
+                  " on any device and enter the code " + store::printableText(userCode) + ".");
     long long interval = numberOr(start.field("interval"), 5);
     const auto end = std::chrono::steady_clock::now() +
                      std::chrono::seconds(std::min(numberOr(start.field("expires_in"), 900),
@@ -209,7 +209,9 @@ SignInResult signIn(store::SessionSettings& settings, const SignInRequest& reque
     if (const std::string problem = oauthClientProblem(client); !problem.empty()) {
         return failed(problem);
     }
-    const HttpsOptions https = httpsOptionsFromEnvironment(client.pinSha256);
+    HttpsOptions https = httpsOptionsFromEnvironment(client.pinSha256);
+    // A window's Cancel (or its closing) also ends a request the provider is slow to answer.
+    https.cancelled = [&feedback] { return feedback.cancelled(); };
     EndpointAnswer answer;
     if (request.device) {
         if (client.provider.deviceUrl.empty()) {
