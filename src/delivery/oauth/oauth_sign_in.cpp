@@ -347,8 +347,9 @@ std::string SessionAccessTokens::renewed(std::string& error) {
     std::vector<std::pair<std::string, std::string>> form{{"grant_type", "refresh_token"},
                                                           {"refresh_token", refresh}};
     withSecret(form, client);
-    const EndpointAnswer answer =
-        postForm(client.provider.tokenUrl, form, httpsOptionsFromEnvironment(client.pinSha256));
+    HttpsOptions https = httpsOptionsFromEnvironment(client.pinSha256);
+    https.cancelled = cancelled_;
+    const EndpointAnswer answer = postForm(client.provider.tokenUrl, form, https);
     const std::string token = answer.field("access_token");
     if (token.empty()) {
         const std::string code = answer.field("error");

@@ -70,6 +70,7 @@ ConnectionTestWindow::ConnectionTestWindow(const store::SessionSettings& setting
         store::SessionSettings tokenSettings = settings;
         SessionAccessTokens tokens(tokenSettings, keyring,
                                    [&clock] { return clock.now().millisecondsSinceEpoch / 1000; });
+        tokens.setCancelled([cancel] { return cancel->load(); });
         const SmtpSessionReport report =
             testSmtpConnection(settings, localHostName(), connection, observer, clock, &tokens);
         std::optional<store::SessionSettings> renewed;

@@ -214,6 +214,7 @@ void FeedbackWindow::startFetch() {
         const store::SystemClock clock;
         SessionAccessTokens tokens(tokenSettings, keyring,
                                    [&clock] { return clock.now().millisecondsSinceEpoch / 1000; });
+        tokens.setCancelled([cancel] { return cancel->load(); });
         MailboxFetch fetched;
         std::shared_ptr<ImapMailbox> mailbox;
         std::string bearer;

@@ -155,6 +155,22 @@ TEST(TokenClient, CancelEndsARequestTheProviderNeverAnswers) {
         postForm("https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/token",
                  {{"grant_type", "refresh_token"}}, options);
     EXPECT_EQ(answer.problem, "The sign-in was cancelled.");
+
+    // A renewal for a window's worker asks the same.
+    store::SessionSettings settings;
+    settings.extensions.set(kOAuthProviderKey, "custom");
+    settings.extensions.set(kOAuthClientIdKey, "c");
+    settings.extensions.set(kOAuthAuthorizeUrlKey, "https://127.0.0.1/authorize");
+    settings.extensions.set(kOAuthTokenUrlKey,
+                            "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
+                                "/token");
+    settings.extensions.set(kOAuthRefreshTokenKey, store::rot13Text("rt-1"));
+    SessionAccessTokens tokens(settings, nullptr, [] { return 0LL; });
+    tokens.setCancelled([] { return true; });
+    std::string error;
+    EXPECT_EQ(tokens.renewed(error), "");
+    EXPECT_EQ(error, "The sign-in could not be renewed: The sign-in was cancelled.");
+    EXPECT_FALSE(tokens.changed());
     ::close(silent);
 }
 
