@@ -15,6 +15,7 @@
 #include "delivery/mail_client.h"
 #include "delivery/relay_pool.h"
 #include "delivery/windows/delivery_settings_dialog.h"
+#include "delivery/windows/feedback_window.h"
 #include "delivery/windows/send_progress_window.h"
 #include "platform/qt_images.h"
 #include "platform/qt_menus.h"
@@ -24,6 +25,8 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -469,6 +472,9 @@ void MainWindow::runCommand(MainCommand command) {
     case MainCommand::ServerSettings:
         openDeliverySettingsDialog();
         break;
+    case MainCommand::ProcessFeedback:
+        openFeedbackWindow();
+        break;
     case MainCommand::Compose:
         compose();
         break;
@@ -795,8 +801,29 @@ void MainWindow::openDeliverySettingsDialog() {
     if (!raiseSingleWindow(SingleWindow::DeliverySettings)) {
         showSingleWindow(SingleWindow::DeliverySettings,
                          new delivery::DeliverySettingsDialog(session_, services_.prompter, this,
-                                                              services_.passwords));
+                                                              services_.passwords,
+                                                              &services_.launcher));
     }
+}
+
+void MainWindow::openFeedbackWindow() {
+    if (raiseSingleWindow(SingleWindow::Feedback)) {
+        return;
+    }
+    delivery::FeedbackWindowServices services{
+        session_, services_.prompter, services_.clock, services_.passwords, [this] {
+            // Read-only, Save would ask for another file; the ledger stays beside this one.
+            if (sessionFile_.readOnly) {
+                return false;
+            }
+            FileCommandContext context = fileContext();
+            const std::string before = session_.sessionFileName;
+            const bool saved = saveSessionCommand(context);
+            rememberSessionFile(before);
+            showSessionFileState();
+            return saved;
+        }};
+    showSingleWindow(SingleWindow::Feedback, new delivery::FeedbackWindow(services, this));
 }
 
 void MainWindow::openComposeWindow(std::int32_t editorFormat) {
@@ -812,6 +839,11 @@ void MainWindow::openComposeWindow(std::int32_t editorFormat) {
                                       services_.profileDirectory,
                                       deliveryEnvironment(),
                                       &services_.clipboard};
+    // Both programs are installed into the same folder; else the one on PATH.
+    const QString besideUs = QCoreApplication::applicationDirPath() + u"/mailtray"_s;
+    if (QFileInfo(besideUs).isExecutable()) {
+        services.mailtrayProgram = besideUs.toStdString();
+    }
     compose::openComposeWindow(format, services, composeWindow_);
 }
 // The hand-off only stamps dates: the status line and the shown dates change,
