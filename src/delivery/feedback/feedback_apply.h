@@ -5,6 +5,7 @@
 #include "store/session.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,8 @@ struct FeedbackOutcome {
     FeedbackCounts counts;
     std::int32_t contactsChanged = 0;
     std::vector<std::string> ledgerLines; // what apply writes (or would write)
+    // Messages that name nobody but came back to a contact's return address.
+    std::set<std::string> foundByReturnAddress;
 };
 
 // Works out and, unless `dryRun`, makes the changes in `session` (not saved).

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -63,10 +64,12 @@ MailboxFetch fetchReturnedMail(ImapMailbox& mailbox, const FeedbackMailbox& box,
                                const ClassifyOptions& options,
                                const std::function<void(std::size_t, std::size_t)>& progress = {});
 
-// Moves (or marks) the understood messages of `fetched`; `handled` says how
-// many. Call only after the session holding their changes is saved.
+// Moves (or marks) the understood messages of `fetched`, and those whose
+// source is in `alsoHandled` (found by their return address); `handled`
+// says how many. Call only after the session holding their changes is saved.
 MailboxResult markHandled(ImapMailbox& mailbox, const FeedbackMailbox& box,
-                          const std::vector<FetchedMessage>& fetched, std::size_t& handled);
+                          const std::vector<FetchedMessage>& fetched, std::size_t& handled,
+                          const std::set<std::string>& alsoHandled = {});
 
 // "Moved 3 messages to "Done"." or "Marked 3 messages as seen."
 std::string handledText(const FeedbackMailbox& box, std::size_t handled);
