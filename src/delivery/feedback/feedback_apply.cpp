@@ -4,11 +4,11 @@
 #include "delivery/run/json_line.h"
 #include "delivery/run/run_journal.h"
 #include "store/codes.h"
+#include "store/file_reading.h"
 #include "store/text.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
@@ -325,13 +325,13 @@ bool appendFeedbackLedger(const std::string& sessionPath, const std::vector<std:
     }
     const std::string folder = feedbackFolder(sessionPath);
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        error = std::strerror(errno);
+        error = store::systemErrorText(errno);
         return false;
     }
     const std::string path = feedbackLedgerPath(sessionPath);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) {
-        error = std::strerror(errno);
+        error = store::systemErrorText(errno);
         return false;
     }
     std::string bytes;
@@ -345,7 +345,7 @@ bool appendFeedbackLedger(const std::string& sessionPath, const std::vector<std:
             continue;
         }
         if (n <= 0) {
-            error = std::strerror(errno);
+            error = store::systemErrorText(errno);
             ::close(fd);
             return false;
         }
@@ -353,7 +353,7 @@ bool appendFeedbackLedger(const std::string& sessionPath, const std::vector<std:
     }
     const bool synced = ::fsync(fd) == 0;
     if (!synced) {
-        error = std::strerror(errno);
+        error = store::systemErrorText(errno);
     }
     ::close(fd);
     return synced;

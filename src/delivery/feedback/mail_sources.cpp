@@ -1,8 +1,9 @@
 #include "delivery/feedback/mail_sources.h"
 
+#include "store/file_reading.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -30,7 +31,7 @@ bool readWholeFile(const fs::path& path, std::string& bytes, std::string& error)
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = std::strerror(errno);
+        error = store::systemErrorText(errno);
         return false;
     }
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -59,6 +59,30 @@ void appendBase64(std::string& out, std::string_view bytes) {
     out.push_back('=');
 }
 
+std::string base64Decoded(std::string_view text) {
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        const int digit = c >= 'A' && c <= 'Z'   ? c - 'A'
+                          : c >= 'a' && c <= 'z' ? c - 'a' + 26
+                          : c >= '0' && c <= '9' ? c - '0' + 52
+                          : c == '+' || c == '-' ? 62
+                          : c == '/' || c == '_' ? 63
+                                                 : -1;
+        if (digit < 0) {
+            break;
+        }
+        bits = (bits << 6U) | static_cast<unsigned>(digit);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out.push_back(static_cast<char>((bits >> static_cast<unsigned>(count)) & 0xFFU));
+        }
+    }
+    return out;
+}
+
 std::string base64String(std::string_view bytes) {
     std::string out;
     appendBase64(out, bytes);

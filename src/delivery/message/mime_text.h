@@ -13,6 +13,10 @@ std::string base64String(std::string_view bytes);
 // Appends the Base64 of `bytes` to `out`; a multiple of 3 bytes encodes
 // without padding, so a long input can be encoded block by block.
 void appendBase64(std::string& out, std::string_view bytes);
+// The bytes of `text` as far as it is Base64, in either alphabet (the URL
+// one of tokens too); padding and anything after it ends the text. For
+// text a server sends to be shown or read leniently.
+std::string base64Decoded(std::string_view text);
 
 // "Mon, 07 Dec 2026 07:05:09 +0100": the date of a Date header.
 std::string rfc5322Date(const store::LocalDateTime& time);

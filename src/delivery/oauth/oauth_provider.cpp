@@ -1,6 +1,7 @@
 #include "delivery/oauth/oauth_provider.h"
 
 #include "delivery/oauth/pkce.h"
+#include "delivery/run/json_line.h"
 
 #include <array>
 
@@ -28,171 +29,6 @@ const std::array<OAuthProvider, 2> kPresets = {{
      "https://login.microsoftonline.com/common/oauth2/v2.0/devicecode",
      "https://outlook.office.com/SMTP.Send offline_access", "smtp.office365.com", 587, "starttls"},
 }};
-
-class JsonScanner {
-public:
-    explicit JsonScanner(std::string_view text) : s_(text) {}
-
-    std::optional<std::map<std::string, std::string>> object() {
-        std::map<std::string, std::string> fields;
-        blanks();
-        if (!take('{')) {
-            return std::nullopt;
-        }
-        blanks();
-        if (take('}')) {
-            return fields;
-        }
-        while (true) {
-            blanks();
-            std::string key;
-            if (!string(key)) {
-                return std::nullopt;
-            }
-            blanks();
-            if (!take(':')) {
-                return std::nullopt;
-            }
-            blanks();
-            std::string value;
-            if (peek() == '"') {
-                if (!string(value)) {
-                    return std::nullopt;
-                }
-                fields[key] = value;
-            } else if (peek() == '{' || peek() == '[') {
-                if (!skipNested()) {
-                    return std::nullopt;
-                }
-            } else {
-                while (i_ < s_.size() && s_[i_] != ',' && s_[i_] != '}' && !blank(s_[i_])) {
-                    value += s_[i_++];
-                }
-                if (value.empty()) {
-                    return std::nullopt;
-                }
-                if (value != "null") {
-                    fields[key] = value;
-                }
-            }
-            blanks();
-            if (take('}')) {
-                return fields;
-            }
-            if (!take(',')) {
-                return std::nullopt;
-            }
-        }
-    }
-
-private:
-    static bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-    void blanks() {
-        while (i_ < s_.size() && blank(s_[i_])) {
-            ++i_;
-        }
-    }
-    char peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
-    bool take(char c) {
-        if (peek() != c) {
-            return false;
-        }
-        ++i_;
-        return true;
-    }
-    static void appendUtf8(std::string& out, unsigned code) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6U));
-            out += static_cast<char>(0x80 | (code & 0x3FU));
-        } else {
-            out += static_cast<char>(0xE0 | (code >> 12U));
-            out += static_cast<char>(0x80 | ((code >> 6U) & 0x3FU));
-            out += static_cast<char>(0x80 | (code & 0x3FU));
-        }
-    }
-    bool string(std::string& out) {
-        if (!take('"')) {
-            return false;
-        }
-        while (i_ < s_.size()) {
-            const char c = s_[i_++];
-            if (c == '"') {
-                return true;
-            }
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (i_ >= s_.size()) {
-                return false;
-            }
-            const char e = s_[i_++];
-            switch (e) {
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case 'u': {
-                if (i_ + 4 > s_.size()) {
-                    return false;
-                }
-                unsigned code = 0;
-                for (int k = 0; k < 4; ++k) {
-                    const char h = s_[i_++];
-                    code = code * 16U + static_cast<unsigned>(h >= '0' && h <= '9'   ? h - '0'
-                                                              : h >= 'a' && h <= 'f' ? h - 'a' + 10
-                                                              : h >= 'A' && h <= 'F' ? h - 'A' + 10
-                                                                                     : 0);
-                }
-                // A lone surrogate half becomes U+FFFD: the text is only shown.
-                appendUtf8(out, code >= 0xD800 && code < 0xE000 ? 0xFFFDU : code);
-                break;
-            }
-            default:
-                out += e; // \" \\ \/
-            }
-        }
-        return false;
-    }
-    bool skipNested() {
-        int depth = 0;
-        while (i_ < s_.size()) {
-            const char c = peek();
-            if (c == '"') {
-                std::string ignored;
-                if (!string(ignored)) {
-                    return false;
-                }
-                continue;
-            }
-            ++i_;
-            if (c == '{' || c == '[') {
-                ++depth;
-            } else if (c == '}' || c == ']') {
-                if (--depth == 0) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-
-    std::string_view s_;
-    std::size_t i_ = 0;
-};
 
 } // namespace
 
@@ -273,7 +109,28 @@ std::string authorizationUrl(const OAuthClient& client, std::string_view redirec
 }
 
 std::optional<std::map<std::string, std::string>> jsonFields(std::string_view text) {
-    return JsonScanner(text).object();
+    const std::optional<JsonObject> object = parseJsonAnswer(text);
+    if (!object) {
+        return std::nullopt;
+    }
+    std::map<std::string, std::string> fields;
+    for (const auto& [key, value] : object->fields) {
+        switch (value.kind) {
+        case JsonValue::Kind::String:
+        case JsonValue::Kind::Number:
+            fields[key] = value.text;
+            break;
+        case JsonValue::Kind::Integer:
+            fields[key] = std::to_string(value.integer);
+            break;
+        case JsonValue::Kind::Boolean:
+            fields[key] = value.boolean ? "true" : "false";
+            break;
+        case JsonValue::Kind::Null:
+            break;
+        }
+    }
+    return fields;
 }
 
 } // namespace velmora::delivery

@@ -1,9 +1,10 @@
 #include "delivery/oauth/oauth_sign_in.h"
 
+#include "delivery/message/mime_text.h"
 #include "delivery/oauth/loopback_listener.h"
 #include "delivery/oauth/pkce.h"
-#include "store/untrusted_text.h"
 #include "store/counted_string.h"
+#include "store/untrusted_text.h"
 
 #include <chrono>
 #include <ctime>
@@ -43,27 +44,7 @@ std::string idTokenLogin(const std::string& idToken) {
         return "";
     }
     std::string payload = idToken.substr(first + 1, second - first - 1);
-    std::string decoded;
-    unsigned bits = 0;
-    int count = 0;
-    for (const char c : payload) {
-        const int digit = c >= 'A' && c <= 'Z'   ? c - 'A'
-                          : c >= 'a' && c <= 'z' ? c - 'a' + 26
-                          : c >= '0' && c <= '9' ? c - '0' + 52
-                          : c == '-' || c == '+' ? 62
-                          : c == '_' || c == '/' ? 63
-                                                 : -1;
-        if (digit < 0) {
-            break;
-        }
-        bits = (bits << 6U) | static_cast<unsigned>(digit);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            decoded.push_back(static_cast<char>((bits >> static_cast<unsigned>(count)) & 0xFFU));
-        }
-    }
-    const auto claims = jsonFields(decoded);
+    const auto claims = jsonFields(base64Decoded(payload));
     if (!claims) {
         return "";
     }
@@ -134,8 +115,8 @@ EndpointAnswer deviceSignIn(const OAuthClient& client, const SignInRequest& requ
         problem = endpointErrorText(start);
         return {};
     }
-    feedback.show("To sign in, open " + store::printableText(uri) + " on any device and enter the code " +
-                  store::printableText(userCode) + ".");
+    feedback.show("To sign in, open " + store::printableText(uri) +
+                  " on any device and enter the code " + store::printableText(userCode) + ".");
     long long interval = numberOr(start.field("interval"), 5);
     const auto end = std::chrono::steady_clock::now() +
                      std::chrono::seconds(std::min(numberOr(start.field("expires_in"), 900),

@@ -85,29 +85,12 @@ private:
     std::vector<std::string> logged_;
 };
 
-// Sends one message to one recipient at a time over the run's connection.
-class MessageSender {
-public:
-    MessageSender(const store::Session& session, const MessageDraft& draft,
-                  const SendRunEnvironment& environment, RunObserver& observer, bool logDialogue,
-                  std::int64_t messagesPerConnection)
-        : session_(session), draft_(draft),
-          connection_(runRequest(session, environment, logDialogue), environment, observer,
-                      messagesPerConnection),
-          listRun_(!logDialogue) {}
-
-    SmtpOutcome send(const PlannedRecipient& recipient, const std::optional<std::string>& next) {
-        return sendToOneRecipient(session_, draft_, connection_, recipient.slot, recipient.address,
-                                  listRun_, next);
-    }
-    void release() { connection_.release(); }
-
-private:
-    const store::Session& session_;
-    const MessageDraft& draft_;
-    RunConnection connection_;
-    bool listRun_;
-};
+// A single send waits for nobody: no rate, no retries, one message per connection.
+RunPolicy singleSendPolicy() {
+    RunPolicy policy;
+    policy.deferredRetries = 0;
+    return policy;
+}
 
 struct Deferred {
     std::int64_t readyAtMs = 0;
@@ -116,10 +99,15 @@ struct Deferred {
 
 class Run {
 public:
-    Run(store::Session& session, const MessageDraft& draft, const DeliveryPlan& plan,
-        const SendRunEnvironment& environment, RunObserver& observer)
-        : session_(session), plan_(plan), environment_(environment), outer_(observer),
-          policy_(runPolicy(session.settings().extensions)),
+    // `stamps`: the session whose contacts a delivery stamps (nullptr: nobody's);
+    // `single`: a preview or a test send.
+    Run(const store::Session& session, store::Session* stamps, const MessageDraft& draft,
+        const DeliveryPlan& plan, const SingleSend* single, const SendRunEnvironment& environment,
+        RunObserver& observer)
+        : session_(session), stamps_(stamps), single_(single), plan_(plan),
+          environment_(environment), outer_(observer),
+          policy_(single != nullptr ? singleSendPolicy()
+                                    : runPolicy(session.settings().extensions)),
           limiter_(policy_.ratePerMinute, policy_.ratePerHour), backoff_(policy_.deferredRetries),
           pauses_(policy_.maxPauseMinutes), deferrals_(plan.recipients.size(), 0), draft_(draft) {}
 
@@ -127,6 +115,23 @@ public:
 
 private:
     std::int64_t now() const { return environment_.clock.now().millisecondsSinceEpoch; }
+    // Whose fields a message carries: the contact's in a list run (list
+    // headers too), else those of the contact with the typed address.
+    bool listFields() const {
+        return single_ != nullptr ? single_->listFields : !plan_.logDialogue;
+    }
+    OutgoingMessage messageFor(const PlannedRecipient& recipient) const;
+    // The progress label at the end; a single send only ever says it finished.
+    std::string endLabel() const {
+        return single_ != nullptr ? std::string(kFinishedLabel) : runEndLabel(summary_);
+    }
+    // Ends a run that sent nothing: its checks refused it.
+    SendRunSummary refused(const std::string& label) {
+        summary_.stoppedEarly = true;
+        outer_.progress(label);
+        outer_.sendingChanged(false);
+        return summary_;
+    }
     bool openJournal();
     bool waitUntil(std::int64_t untilMs, const std::string& label);
     void sleep(std::int64_t ms) const;
@@ -145,7 +150,7 @@ private:
     // that logs its dialogue shows the replies, but not the reasons drawn
     // from them ("The server offers no encryption, ...").
     void logFailure(const SmtpOutcome& outcome) {
-        if (!course_->loggedInSession(outcome.reason)) {
+        if (!outcome.reason.empty() && !course_->loggedInSession(outcome.reason)) {
             course_->logLine("Failed: " + outcome.reason);
         }
     }
@@ -166,7 +171,9 @@ private:
     // When the next recipient may go, for a run that has nothing under way.
     std::int64_t nextStartMs(std::string& label);
 
-    store::Session& session_;
+    const store::Session& session_;
+    store::Session* stamps_;
+    const SingleSend* single_;
     const DeliveryPlan& plan_;
     const SendRunEnvironment& environment_;
     RunObserver& outer_;
@@ -179,7 +186,7 @@ private:
     const MessageDraft& draft_;
     std::unique_ptr<RunJournal> journal_;
     std::unique_ptr<RunCourse> course_;
-    std::unique_ptr<MessageSender> sender_;
+    std::unique_ptr<RunConnection> sender_;
     std::deque<std::size_t> ready_;
     std::vector<Deferred> deferred_;
     // The recipients taken from the queues and being sent to.
@@ -307,6 +314,9 @@ void Run::settle(std::size_t index, DeliveryOutcome outcome) {
 }
 
 void Run::tally(bool force, std::int64_t busyUntilMs) {
+    if (single_ != nullptr) {
+        return; // one message: its dialogue says it all
+    }
     const std::int64_t t = now();
     if (!force && lastTallyMs_ >= 0 && t - lastTallyMs_ < kTallyEveryMs) {
         return;
@@ -338,14 +348,17 @@ void Run::tally(bool force, std::int64_t busyUntilMs) {
 
 bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
     const PlannedRecipient& recipient = plan_.recipients[index];
-    const Verdict verdict = classifyOutcome(outcome);
+    Verdict verdict = classifyOutcome(outcome);
+    if (verdict == Verdict::SlowDown && single_ != nullptr) {
+        verdict = Verdict::StopRun; // nobody waits minutes for a preview
+    }
     switch (verdict) {
     case Verdict::Delivered: {
         std::string stamp;
-        if (recipient.slot > 0 && session_.hasContact(recipient.slot)) {
+        if (stamps_ != nullptr && recipient.slot > 0 && stamps_->hasContact(recipient.slot)) {
             // The day of the delivery: a long run may pass midnight.
             stamp = formatContactDate(environment_.clock.now());
-            session_.markContacted(recipient.slot, stamp);
+            stamps_->markContacted(recipient.slot, stamp);
             ++stampNumber_;
         }
         record(index, DeliveryOutcome::Delivered, outcome, true, stamp);
@@ -427,35 +440,38 @@ bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
 
 SendRunSummary Run::run() {
     summary_.recipients = static_cast<std::int32_t>(plan_.recipients.size());
+    if (single_ != nullptr) {
+        outer_.progressRange(1);
+    }
+    // The one check of the draft per run: a draft refused here never started
+    // a run, so the label says it finished.
     if (const std::optional<std::string> problem = checkBeforeSending(draft_)) {
         outer_.logLine(*problem); // nothing was sent, so no journal either
-        summary_.stoppedEarly = true;
-        outer_.progress(runEndLabel(summary_));
-        outer_.sendingChanged(false);
-        return summary_;
+        return refused(kFinishedLabel);
+    }
+    if (single_ != nullptr && !single_->addressProblem.empty()) {
+        outer_.logLine(single_->addressProblem);
+        summary_.failed = 1;
+        return refused(kFinishedLabel);
     }
     // Every recipient's own files before the first message: a run that
     // stopped halfway for one missing invoice would leave the list split.
     if (const std::vector<std::string> missing =
-            personalAttachmentProblems(session_, draft_, plan_.recipients, !plan_.logDialogue);
+            personalAttachmentProblems(session_, draft_, plan_.recipients, listFields());
         !missing.empty()) {
         outer_.logLine(missingPersonalAttachmentsText(missing.size()));
         for (const std::string& line : missing) {
             outer_.logLine(line);
         }
-        summary_.stoppedEarly = true;
-        outer_.progress(runEndLabel(summary_));
-        outer_.sendingChanged(false);
-        return summary_;
+        return refused(endLabel());
     }
     if (!openJournal()) {
-        summary_.stoppedEarly = true;
-        outer_.progress(runEndLabel(summary_));
-        outer_.sendingChanged(false);
-        return summary_;
+        return refused(endLabel());
     }
     course_ = std::make_unique<RunCourse>(outer_, journal_.get());
-    course_->progressRange(summary_.recipients);
+    if (single_ == nullptr) {
+        course_->progressRange(summary_.recipients);
+    }
     for (std::size_t i = 0; i < plan_.recipients.size(); ++i) {
         if (i < plan_.settled.size() && plan_.settled[i]) {
             settle(i, *plan_.settled[i]);
@@ -473,8 +489,9 @@ SendRunSummary Run::run() {
 }
 
 void Run::sendOneAtATime() {
-    sender_ = std::make_unique<MessageSender>(session_, draft_, environment_, *course_,
-                                              plan_.logDialogue, policy_.messagesPerConnection);
+    sender_ =
+        std::make_unique<RunConnection>(runRequest(session_, environment_, plan_.logDialogue),
+                                        environment_, *course_, policy_.messagesPerConnection);
     while (!ready_.empty() || !deferred_.empty()) {
         course_->pumpEvents();
         if (course_->cancelRequested()) {
@@ -526,10 +543,13 @@ void Run::sendOneAtATime() {
             break;
         }
         const std::string& address = plan_.recipients[index].address;
-        course_->progress(
-            sendingLabel(static_cast<std::int32_t>(index + 1), summary_.recipients, address));
+        course_->progress(single_ != nullptr ? single_->label
+                                             : sendingLabel(static_cast<std::int32_t>(index + 1),
+                                                            summary_.recipients, address));
         course_->sendingChanged(true);
-        course_->logLine(address);
+        if (single_ == nullptr) {
+            course_->logLine(address);
+        }
         course_->pumpEvents();
         course_->sessionStarts();
         limiter_.started(now());
@@ -540,7 +560,7 @@ void Run::sendOneAtATime() {
         if (!limiter_.limited() && !ready_.empty()) {
             next = plan_.recipients[ready_.front()].address;
         }
-        const SmtpOutcome outcome = sender_->send(plan_.recipients[index], next);
+        const SmtpOutcome outcome = sender_->send(messageFor(plan_.recipients[index]), next);
         if (outcome.result != SmtpResult::Cancelled) {
             pace_.finishedOne(now());
         }
@@ -562,8 +582,8 @@ void Run::finish() {
     if (journal_) {
         journal_->flush();
         // Whenever the session is saved now, its stamps go with this mark.
-        if (stampNumber_ > plan_.lastStampNumber) {
-            noteStampsSaved(session_, journal_->id(), stampNumber_);
+        if (stamps_ != nullptr && stampNumber_ > plan_.lastStampNumber) {
+            noteStampsSaved(*stamps_, journal_->id(), stampNumber_);
         }
     }
     if (plan_.beforeEnd) {
@@ -575,8 +595,17 @@ void Run::finish() {
     if (!plan_.logDialogue) {
         course_->logLine(summaryText(summary_));
     }
-    course_->progress(runEndLabel(summary_));
+    course_->progress(endLabel());
     course_->sendingChanged(false);
+}
+
+OutgoingMessage Run::messageFor(const PlannedRecipient& recipient) const {
+    OutgoingMessage message =
+        recipientMessage(session_, draft_, recipient.slot, recipient.address, listFields());
+    if (single_ != nullptr && single_->adjust) {
+        single_->adjust(message);
+    }
+    return message;
 }
 
 void Run::handBackReserved() {
@@ -628,7 +657,7 @@ void Run::dispatch() {
         course_->progress(sendingLabel(static_cast<std::int32_t>(*index + 1), summary_.recipients,
                                        recipient.address));
         course_->sendingChanged(true);
-        job.message = recipientMessage(session_, draft_, recipient.slot, recipient.address, true);
+        job.message = messageFor(recipient);
         inHand_.push_back(*index);
         workers_->send(lane, std::move(job));
     }
@@ -793,13 +822,12 @@ Verdict classifyOutcome(const SmtpOutcome& outcome) {
     return Verdict::StopRun;
 }
 
-DeliveryPlan newRunPlan(const store::Session& session, const MessageDraft& draft,
-                        const std::string& draftPath) {
-    DeliveryPlan plan;
-    for (std::int32_t i = 1; i <= session.sendList.count(); ++i) {
-        const store::Contact& entry = session.sendList.at(i);
-        plan.recipients.push_back({entry.id, std::string(entry.email.view())});
-    }
+namespace {
+
+// A new run's journal: beside the session's file (none for an untitled
+// session), its header naming the draft it sends.
+void journalNewRun(DeliveryPlan& plan, const store::Session& session, const MessageDraft& draft,
+                   const std::string& draftPath) {
     if (!session.isUntitled()) {
         plan.journalFolder = journalFolder(session.sessionFileName);
     }
@@ -807,6 +835,18 @@ DeliveryPlan newRunPlan(const store::Session& session, const MessageDraft& draft
     plan.header.draftDigest = draftDigest(draft);
     plan.header.format = draft.format;
     plan.header.subject = std::string(store::trimSpaces(draft.subject));
+}
+
+} // namespace
+
+DeliveryPlan newRunPlan(const store::Session& session, const MessageDraft& draft,
+                        const std::string& draftPath) {
+    DeliveryPlan plan;
+    for (std::int32_t i = 1; i <= session.sendList.count(); ++i) {
+        const store::Contact& entry = session.sendList.at(i);
+        plan.recipients.push_back({entry.id, std::string(entry.email.view())});
+    }
+    journalNewRun(plan, session, draft, draftPath);
     plan.logDialogue = draft.recipientChoice == code(RecipientChoice::SingleRecipient);
     return plan;
 }
@@ -827,13 +867,7 @@ DeliveryPlan retryPlan(const store::Session& session, const RunRecord& run,
     if (coversTheRest && !run.finished && run.closedBy.empty()) {
         plan.closesJournal = run.path;
     }
-    if (!session.isUntitled()) {
-        plan.journalFolder = journalFolder(session.sessionFileName);
-    }
-    plan.header.draftPath = draftPath;
-    plan.header.draftDigest = draftDigest(draft);
-    plan.header.format = draft.format;
-    plan.header.subject = std::string(store::trimSpaces(draft.subject));
+    journalNewRun(plan, session, draft, draftPath);
     plan.header.retryOf = run.id;
     return plan;
 }
@@ -931,13 +965,14 @@ std::string runEndLabel(const SendRunSummary& summary) {
 }
 
 RunTally runTally(const SendRunSummary& settled, std::int32_t waiting) {
+    SendRunSummary counted = settled;
+    counted.deferred += std::max(0, waiting);
     RunTally tally;
-    tally.delivered = settled.delivered;
-    tally.rejected = settled.rejected;
-    tally.failed = settled.failed;
-    tally.deferred = settled.deferred + std::max(0, waiting);
-    tally.notAttempted = std::max(0, settled.recipients - tally.delivered - tally.rejected -
-                                         tally.failed - tally.deferred);
+    tally.delivered = counted.delivered;
+    tally.rejected = counted.rejected;
+    tally.failed = counted.failed;
+    tally.deferred = counted.deferred;
+    tally.notAttempted = notAttempted(counted);
     return tally;
 }
 
@@ -983,7 +1018,16 @@ SendRunSummary retryNotDelivered(store::Session& session, const MessageDraft& dr
 SendRunSummary runDelivery(store::Session& session, const MessageDraft& draft,
                            const DeliveryPlan& plan, const SendRunEnvironment& environment,
                            RunObserver& observer) {
-    return Run(session, draft, plan, environment, observer).run();
+    return Run(session, &session, draft, plan, nullptr, environment, observer).run();
+}
+
+SendRunSummary sendSingle(const store::Session& session, const MessageDraft& draft,
+                          const SingleSend& single, const SendRunEnvironment& environment,
+                          RunObserver& observer) {
+    DeliveryPlan plan;
+    plan.recipients = {single.fields};
+    plan.logDialogue = true;
+    return Run(session, nullptr, draft, plan, &single, environment, observer).run();
 }
 
 } // namespace velmora::delivery

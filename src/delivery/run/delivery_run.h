@@ -136,4 +136,22 @@ SendRunSummary runDelivery(store::Session& session, const MessageDraft& draft,
                            const DeliveryPlan& plan, const SendRunEnvironment& environment,
                            RunObserver& observer);
 
+// A preview or a test send: one message, its dialogue logged, under a label
+// of its own. It goes through the run above, checks and outcomes alike, but
+// keeps no journal, stamps nobody, tries a deferral once only and does not
+// wait out a server's request to slow down (that ends it as a failure).
+struct SingleSend {
+    std::string label;          // the progress label while it goes out
+    std::string addressProblem; // why it cannot go to its address ("": it can)
+    // Whose fields it carries: a contact's (and its list headers) when
+    // `listFields`, else those a typed address gets.
+    PlannedRecipient fields;
+    bool listFields = false;
+    // Changes to that recipient's message (another address, a subject prefix).
+    std::function<void(OutgoingMessage&)> adjust = {};
+};
+SendRunSummary sendSingle(const store::Session& session, const MessageDraft& draft,
+                          const SingleSend& single, const SendRunEnvironment& environment,
+                          RunObserver& observer);
+
 } // namespace velmora::delivery

@@ -48,7 +48,8 @@ std::size_t utf8Length(std::string_view s, std::size_t i) {
 
 class Parser {
 public:
-    explicit Parser(std::string_view text) : s_(text) {}
+    // `answer`: a server's answer (parseJsonAnswer).
+    Parser(std::string_view text, bool answer) : s_(text), answer_(answer) {}
 
     std::optional<JsonObject> object() {
         JsonObject result;
@@ -69,6 +70,13 @@ public:
                     return std::nullopt;
                 }
                 blanks();
+                if (answer_ && i_ < s_.size() && (s_[i_] == '{' || s_[i_] == '[')) {
+                    if (!skipNested()) {
+                        return std::nullopt;
+                    }
+                    blanks();
+                    continue;
+                }
                 JsonValue value;
                 if (!scalar(value)) {
                     return std::nullopt;
@@ -205,6 +213,24 @@ private:
         }
         const auto [ptr, ec] =
             std::from_chars(s_.data() + i_, s_.data() + s_.size(), value.integer);
+        if (answer_) {
+            // The whole number, whatever its form; an integer when it is one.
+            std::size_t end = i_;
+            while (end < s_.size() &&
+                   std::string_view("+-.0123456789eE").find(s_[end]) != std::string_view::npos) {
+                ++end;
+            }
+            if (ec == std::errc() && ptr == s_.data() + end) {
+                value.kind = JsonValue::Kind::Integer;
+            } else if (end > i_ && (s_[i_] == '-' || (s_[i_] >= '0' && s_[i_] <= '9'))) {
+                value.kind = JsonValue::Kind::Number;
+                value.text = std::string(s_.substr(i_, end - i_));
+            } else {
+                return false;
+            }
+            i_ = end;
+            return true;
+        }
         if (ec != std::errc()) {
             return false;
         }
@@ -212,8 +238,30 @@ private:
         value.kind = JsonValue::Kind::Integer;
         return true;
     }
+    // Past one object or array, strings inside it included.
+    bool skipNested() {
+        int depth = 0;
+        while (i_ < s_.size()) {
+            const char c = s_[i_];
+            if (c == '"') {
+                std::string ignored;
+                if (!string(ignored)) {
+                    return false;
+                }
+                continue;
+            }
+            ++i_;
+            if (c == '{' || c == '[') {
+                ++depth;
+            } else if ((c == '}' || c == ']') && --depth == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
 
     std::string_view s_;
+    bool answer_;
     std::size_t i_ = 0;
 };
 
@@ -304,7 +352,11 @@ bool JsonObject::boolean(std::string_view key, bool fallback) const {
 }
 
 std::optional<JsonObject> parseJsonLine(std::string_view line) {
-    return Parser(line).object();
+    return Parser(line, false).object();
+}
+
+std::optional<JsonObject> parseJsonAnswer(std::string_view text) {
+    return Parser(text, true).object();
 }
 
 } // namespace velmora::delivery

@@ -36,7 +36,8 @@ private:
 std::string jsonQuoted(std::string_view text);
 
 struct JsonValue {
-    enum class Kind { String, Integer, Boolean, Null };
+    // Number: a number that is no integer (a server's answer only), its text in `text`.
+    enum class Kind { String, Integer, Number, Boolean, Null };
     Kind kind = Kind::Null;
     std::string text;
     std::int64_t integer = 0;
@@ -58,5 +59,9 @@ public:
 // Parses one flat object (surrounding blanks allowed); nothing when the line
 // is not one: torn, nested or not JSON.
 std::optional<JsonObject> parseJsonLine(std::string_view line);
+// A server's answer (a token endpoint's, a token's claims): one object read
+// as parseJsonLine reads it, except that nested objects and arrays are
+// skipped and numbers may have fractions or exponents.
+std::optional<JsonObject> parseJsonAnswer(std::string_view text);
 
 } // namespace velmora::delivery

@@ -59,11 +59,4 @@ private:
     std::optional<std::string> announced_;
 };
 
-// One recipient's message (recipientMessage, send_run.h) through `connection`. An address no server
-// could take is Rejected, an attachment that cannot be read Failed, without a session.
-SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
-                               RunConnection& connection, std::int32_t contactSlot,
-                               const std::string& address, bool listRun,
-                               const std::optional<std::string>& nextAddress = std::nullopt);
-
 } // namespace velmora::delivery

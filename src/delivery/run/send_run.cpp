@@ -19,118 +19,11 @@ namespace velmora::delivery {
 
 namespace {
 
-// What every session of one run shares; the message is the recipient's.
-SmtpSessionRequest baseRequest(const store::Session& session, const SendRunEnvironment& environment,
-                               bool logDialogue) {
-    SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
-    if (environment.tokens != nullptr && usesOAuth(session.settings())) {
-        signInWithTokens(request, session.settings(), *environment.tokens);
-    }
-    request.logDialogue = logDialogue;
-    request.pipelining = true;
-    return request;
-}
-
 SmtpOutcome notSent(SmtpResult result, std::string reason) {
     SmtpOutcome outcome;
     outcome.result = result;
     outcome.reason = std::move(reason);
     return outcome;
-}
-
-void addToSummary(SendRunSummary& summary, const SmtpOutcome& outcome) {
-    switch (outcome.result) {
-    case SmtpResult::Delivered:
-        ++summary.delivered;
-        return;
-    case SmtpResult::Rejected:
-        ++summary.rejected;
-        return;
-    case SmtpResult::Failed:
-        ++summary.failed;
-        return;
-    case SmtpResult::Cancelled:
-        summary.cancelled = true;
-        return;
-    }
-}
-
-// A failure after the connection was made (greeting, TLS, HELO/EHLO, login,
-// a refused sender, 421, 530, a lost connection, a time-out) would meet
-// every following recipient too.
-bool stopsRun(const SmtpOutcome& outcome) {
-    switch (outcome.result) {
-    case SmtpResult::Delivered:
-    case SmtpResult::Rejected:
-        return false;
-    case SmtpResult::Cancelled:
-        return true;
-    case SmtpResult::Failed:
-        return outcome.connectionOpened;
-    }
-    return true;
-}
-
-// Passes everything on and remembers what was logged, so that a failure's
-// reason is logged once: the session logs some itself (a time-out, a
-// connection that cannot be made), not those it draws from replies.
-class LoggedLines final : public RunObserver {
-public:
-    explicit LoggedLines(RunObserver& inner) : inner_(inner) {}
-    void logLine(const std::string& text) override {
-        logged_.push_back(text);
-        inner_.logLine(text);
-    }
-    void progress(const std::string& label) override { inner_.progress(label); }
-    bool cancelRequested() override { return inner_.cancelRequested(); }
-    void pumpEvents() override { inner_.pumpEvents(); }
-    void progressRange(int maximum) override { inner_.progressRange(maximum); }
-    void advanceProgress() override { inner_.advanceProgress(); }
-    void sendingChanged(bool sending) override { inner_.sendingChanged(sending); }
-    void tallyChanged(const RunTally& tally) override { inner_.tallyChanged(tally); }
-
-    void logFailure(const SmtpOutcome& outcome) {
-        if (outcome.result == SmtpResult::Failed && !outcome.reason.empty() &&
-            std::find(logged_.begin(), logged_.end(), outcome.reason) == logged_.end()) {
-            logLine("Failed: " + outcome.reason);
-        }
-    }
-
-private:
-    RunObserver& inner_;
-    std::vector<std::string> logged_;
-};
-
-void reportRunEnded(RunObserver& observer) {
-    observer.progress(kFinishedLabel);
-    observer.sendingChanged(false);
-}
-
-// Logs the personal attachments a send lacks; true when there are any.
-bool loggedMissingAttachments(RunObserver& observer, const std::vector<std::string>& missing) {
-    if (missing.empty()) {
-        return false;
-    }
-    observer.logLine(missingPersonalAttachmentsText(missing.size()));
-    for (const std::string& line : missing) {
-        observer.logLine(line);
-    }
-    return true;
-}
-
-// One message over a connection of its own (a preview, a test send).
-void sendSingle(const store::Session& session, const SendRunEnvironment& environment,
-                RunObserver& observer, const std::string& label, OutgoingMessage message,
-                SendRunSummary& summary) {
-    LoggedLines logged(observer);
-    RunConnection connection(baseRequest(session, environment, true), environment, logged, 1);
-    observer.progress(label);
-    observer.sendingChanged(true);
-    observer.advanceProgress();
-    const SmtpOutcome outcome = connection.send(std::move(message));
-    logged.logFailure(outcome);
-    addToSummary(summary, outcome);
-    summary.stoppedEarly = stopsRun(outcome);
 }
 
 } // namespace
@@ -420,7 +313,13 @@ std::string previewLabel(std::string_view address) {
 
 SmtpSessionRequest runRequest(const store::Session& session, const SendRunEnvironment& environment,
                               bool logDialogue) {
-    return baseRequest(session, environment, logDialogue);
+    SmtpSessionRequest request = smtpRequestFor(session.settings(), environment.hostName);
+    if (environment.tokens != nullptr && usesOAuth(session.settings())) {
+        signInWithTokens(request, session.settings(), *environment.tokens);
+    }
+    request.logDialogue = logDialogue;
+    request.pipelining = true;
+    return request;
 }
 
 RunConnection::RunConnection(SmtpSessionRequest request, const SendRunEnvironment& environment,
@@ -530,24 +429,9 @@ OutgoingMessage recipientMessage(const store::Session& session, const MessageDra
     return message;
 }
 
-SmtpOutcome sendToOneRecipient(const store::Session& session, const MessageDraft& draft,
-                               RunConnection& connection, std::int32_t contactSlot,
-                               const std::string& address, bool listRun,
-                               const std::optional<std::string>& nextAddress) {
-    return connection.send(recipientMessage(session, draft, contactSlot, address, listRun),
-                           nextAddress);
-}
-
 SendRunSummary sendToRecipients(store::Session& session, const MessageDraft& draft,
                                 const std::vector<std::int32_t>& filteredRows,
                                 const SendRunEnvironment& environment, RunObserver& observer) {
-    if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
-        observer.logLine(*problem);
-        SendRunSummary summary;
-        summary.stoppedEarly = true;
-        reportRunEnded(observer);
-        return summary;
-    }
     gatherRecipients(session, draft, filteredRows);
     return runDelivery(session, draft, newRunPlan(session, draft, ""), environment, observer);
 }
@@ -558,32 +442,16 @@ std::string previewRecipient(std::string_view fromText) {
 
 SendRunSummary sendPreview(const store::Session& session, const MessageDraft& draft,
                            const SendRunEnvironment& environment, RunObserver& observer) {
-    SendRunSummary summary;
-    summary.recipients = 1;
-    observer.progressRange(1);
     const std::string recipient = previewRecipient(draft.fromText);
-    if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
-        observer.logLine(*problem);
-        summary.stoppedEarly = true;
-    } else if (recipient.empty()) {
+    SingleSend single;
+    single.label = previewLabel(recipient);
+    // The sender sees the fields as a typed address would get them.
+    single.fields = {-1, recipient};
+    if (recipient.empty()) {
         // "Name <>" names nobody: an empty RCPT TO would be refused at best.
-        observer.logLine("The 'From' field holds no address to send the preview to.");
-        summary.failed = 1;
-        summary.stoppedEarly = true;
-    } else if (loggedMissingAttachments(observer, personalAttachmentProblems(
-                                                      session, draft, {{-1, recipient}}, false))) {
-        summary.stoppedEarly = true;
-    } else {
-        // The sender sees the fields as a typed address would get them.
-        sendSingle(
-            session, environment, observer, previewLabel(recipient),
-            personalMessage(
-                session, draft,
-                recipientValues(session, contactSlotWithAddress(session, recipient), recipient)),
-            summary);
+        single.addressProblem = "The 'From' field holds no address to send the preview to.";
     }
-    reportRunEnded(observer);
-    return summary;
+    return sendSingle(session, draft, single, environment, observer);
 }
 
 std::string testSubject(std::string_view subject) {
@@ -605,35 +473,25 @@ PlannedRecipient firstRecipientOf(const store::Session& session) {
 SendRunSummary sendTest(const store::Session& session, const MessageDraft& draft,
                         const PlannedRecipient& as, const std::string& address,
                         const SendRunEnvironment& environment, RunObserver& observer) {
-    SendRunSummary summary;
-    summary.recipients = 1;
-    observer.progressRange(1);
-    // Without a contact the test carries the fields a typed address gets.
-    const PlannedRecipient fields =
-        as.address.empty() ? PlannedRecipient{contactSlotWithAddress(session, address), address}
-                           : as;
     const std::string to(store::trimSpaces(address));
-    if (const std::optional<std::string> problem = checkBeforeSending(draft)) {
-        observer.logLine(*problem);
-        summary.stoppedEarly = true;
-    } else if (to.empty() || store::hasControlCharacter(to)) {
-        observer.logLine(to.empty() ? std::string("The test send names no address.")
-                                    : store::controlCharacterAddressText(to));
-        summary.failed = 1;
-        summary.stoppedEarly = true;
-    } else if (loggedMissingAttachments(
-                   observer, personalAttachmentProblems(session, draft, {fields}, true))) {
-        summary.stoppedEarly = true;
-    } else {
-        // The contact's own message, list headers and all, to another mailbox.
-        OutgoingMessage message =
-            recipientMessage(session, draft, fields.slot, fields.address, true);
+    SingleSend single;
+    single.label = testLabel(to);
+    // The contact's own message, list headers and all, to another mailbox;
+    // without a contact the fields a typed address gets.
+    single.fields = as.address.empty()
+                        ? PlannedRecipient{contactSlotWithAddress(session, address), address}
+                        : as;
+    single.listFields = true;
+    if (to.empty()) {
+        single.addressProblem = "The test send names no address.";
+    } else if (store::hasControlCharacter(to)) {
+        single.addressProblem = store::controlCharacterAddressText(to);
+    }
+    single.adjust = [&to](OutgoingMessage& message) {
         message.recipient = to;
         message.subject = testSubject(message.subject);
-        sendSingle(session, environment, observer, testLabel(to), std::move(message), summary);
-    }
-    reportRunEnded(observer);
-    return summary;
+    };
+    return sendSingle(session, draft, single, environment, observer);
 }
 
 bool confirmSendEmail(platform::Prompter& prompter) {

@@ -139,23 +139,21 @@ OutgoingMessage recipientMessage(const store::Session& session, const MessageDra
                                  std::int32_t contactSlot, const std::string& address,
                                  bool listRun);
 
-// The send run: checks the draft (checkBeforeSending), gathers the recipients, then
-// delivers through RunConnection with the settings' server and login, up to
-// messagesPerConnection messages over one connection. Each contact whose message was
-// delivered is stamped as contacted today. A run to one typed address logs
-// its dialogue; a list run logs each address and its result, and ends with
-// the summary line. Cancel (through the observer), a time-out and a failure
-// before the sender was named, a refused sender, 421 and 530 stop the run; a
-// refusal of the recipient or the message, and a connection that cannot be
-// made, fail that recipient only.
+// The send run: gathers the recipients, then runDelivery checks the draft
+// (checkBeforeSending) and delivers through RunConnection with the settings' server and login, up
+// to messagesPerConnection messages over one connection. Each contact whose message was delivered
+// is stamped as contacted today. A run to one typed address logs its dialogue; a list run logs each
+// address and its result, and ends with the summary line. Cancel (through the observer), a time-out
+// and a failure before the sender was named, a refused sender, 421 and 530 stop the run; a refusal
+// of the recipient or the message, and a connection that cannot be made, fail that recipient only.
 SendRunSummary sendToRecipients(store::Session& session, const MessageDraft& draft,
                                 const std::vector<std::int32_t>& filteredRows,
                                 const SendRunEnvironment& environment, RunObserver& observer);
 
 // The address a preview goes to: the From field's address.
 std::string previewRecipient(std::string_view fromText);
-// Sends the message once to the sender's own address, logging the dialogue.
-// Stamps no contact and leaves the send list alone.
+// Sends the message once to the sender's own address, logging the dialogue
+// (sendSingle: a run of one). Stamps no contact and leaves the send list alone.
 SendRunSummary sendPreview(const store::Session& session, const MessageDraft& draft,
                            const SendRunEnvironment& environment, RunObserver& observer);
 

@@ -11,7 +11,12 @@ namespace velmora::delivery {
 
 namespace {
 
-// The RCPT command, written the same whether it goes alone or pipelined.
+// The envelope's commands, written the same whether they go alone,
+// pipelined or ahead with the previous message's end of data.
+std::string mailFromLine(const std::string& sender, bool smtpUtf8) {
+    return "MAIL FROM: <" + sender + ">" + (smtpUtf8 ? " SMTPUTF8" : "");
+}
+
 std::string rcptToLine(const std::string& recipient) {
     return "RCPT TO: <" + recipient + ">";
 }
@@ -46,39 +51,6 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
     for (const std::string& item : items) {
         out += out.empty() ? "" : separator;
         out += item;
-    }
-    return out;
-}
-
-int base64Digit(char c) {
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A';
-    }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 26;
-    }
-    if (c >= '0' && c <= '9') {
-        return c - '0' + 52;
-    }
-    return c == '+' ? 62 : c == '/' ? 63 : -1;
-}
-
-// Decodes as far as the text is Base64; the server's challenge is only shown.
-std::string fromBase64(std::string_view text) {
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        const int digit = base64Digit(c);
-        if (digit < 0) {
-            break;
-        }
-        bits = (bits << 6U) | static_cast<unsigned>(digit);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out.push_back(static_cast<char>((bits >> static_cast<unsigned>(count)) & 0xFFU));
-        }
     }
     return out;
 }
@@ -142,7 +114,7 @@ std::string oauthBearerResponse(std::string_view login, std::string_view host, i
 
 std::string oauthRefusedText(std::string_view challenge, const SmtpReply& reply) {
     std::string text = "The server refused the sign-in token";
-    const std::optional<JsonObject> details = parseJsonLine(fromBase64(challenge));
+    const std::optional<JsonObject> details = parseJsonLine(base64Decoded(challenge));
     const std::string status = details ? details->text("status") : "";
     const std::string scope = details ? details->text("scope") : "";
     if (!status.empty() || !scope.empty()) {
@@ -544,14 +516,10 @@ bool SmtpDialogue::envelopeRefusedHere() {
     return false;
 }
 
-std::string SmtpDialogue::mailFromLine() const {
-    return "MAIL FROM: <" + setup_.senderAddress + ">" + (smtpUtf8_ ? " SMTPUTF8" : "");
-}
-
 void SmtpDialogue::startTransaction(SmtpStep& step, bool reset) {
     pipelined_ = setup_.pipelining && offers("PIPELINING");
     transactionOpen_ = true;
-    const std::string mailFrom = mailFromLine();
+    const std::string mailFrom = mailFromLine(setup_.senderAddress, smtpUtf8_);
     const std::string rcptTo = rcptToLine(setup_.recipient);
     outstanding_ = 0;
     if (reset) {
@@ -618,8 +586,8 @@ std::string SmtpDialogue::nextEnvelopeAhead(const SmtpEnvelope& next) {
         return {}; // nextMessage() settles it without a word to the server
     }
     ahead_ = next;
-    return "MAIL FROM: <" + next.senderAddress + ">" + (smtpUtf8 ? " SMTPUTF8" : "") + "\r\n" +
-           rcptToLine(next.recipient) + "\r\nDATA\r\n";
+    return mailFromLine(next.senderAddress, smtpUtf8) + "\r\n" + rcptToLine(next.recipient) +
+           "\r\nDATA\r\n";
 }
 
 SmtpStep SmtpDialogue::quit() {

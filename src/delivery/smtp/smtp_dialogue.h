@@ -250,7 +250,6 @@ private:
     // when one of them could end the command line.
     bool acceptEnvelope();
     bool envelopeRefusedHere();
-    std::string mailFromLine() const;
     void startTransaction(SmtpStep& step, bool reset);
     void endTransaction(SmtpStep& step, bool quit);
     void advance(SmtpState next);

@@ -75,8 +75,13 @@ TEST(MimeBase64, RfcVectorsAndBlockByBlockEncoding) {
                                                            {"foobar", "Zm9vYmFy"}};
     for (const auto& [in, out] : vectors) {
         EXPECT_EQ(base64String(in), out);
+        EXPECT_EQ(base64Decoded(out), in);
     }
     EXPECT_EQ(base64String("\xff\xfe\xfd"), "//79");
+    // A token's URL alphabet reads the same; the text ends where Base64 does.
+    EXPECT_EQ(base64Decoded("__79"), "\xff\xfe\xfd");
+    EXPECT_EQ(base64Decoded("-_79Zg==Zm8"), "\xfb\xfe\xfd"
+                                            "f");
     // Attachments are encoded a block at a time into 60-character lines.
     std::string bytes;
     for (int i = 0; i < 1000; ++i) {

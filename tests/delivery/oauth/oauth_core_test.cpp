@@ -85,12 +85,14 @@ TEST(OAuthProvider, PresetsSettingsAndTheAuthorizationAddress) {
 TEST(OAuthProvider, JsonFieldsSkipNestedValuesAndRefuseWhatIsNoObject) {
     const auto fields = jsonFields(
         "{\n  \"access_token\": \"ya29.a\\\"b\",\n  \"expires_in\": 3599, \"codes\": [1, {\"x\": "
-        "\"]\"}],\n  \"ok\": true, \"none\": null, \"name\": \"\\u00e9\"\n}");
+        "\"]\"}],\n  \"ok\": true, \"none\": null, \"name\": \"\\u00e9\", \"scale\": -1.5e3, "
+        "\"x\": {}\n}");
     ASSERT_TRUE(fields.has_value());
     EXPECT_EQ(fields->at("access_token"), "ya29.a\"b");
     EXPECT_EQ(fields->at("expires_in"), "3599");
     EXPECT_EQ(fields->at("ok"), "true");
     EXPECT_EQ(fields->at("name"), "\xc3\xa9");
+    EXPECT_EQ(fields->at("scale"), "-1.5e3");
     EXPECT_EQ(fields->count("codes") + fields->count("none"), 0U);
     for (const char* bad : {"", "[1]", "{\"a\": }", "{\"a\": \"b\"", "<html>"}) {
         EXPECT_FALSE(jsonFields(bad).has_value()) << bad;

@@ -324,6 +324,44 @@ TEST(SendPreview, GoesToTheFromAddressAndStampsNothing) {
     EXPECT_EQ(previewRecipient("  bob@example.net "), "bob@example.net");
 }
 
+TEST(SendPreview, ClassifiesRepliesAsARunButNeverRetriesOrPauses) {
+    const struct {
+        const char* reply;
+        std::int32_t deferred, rejected, failed;
+        bool stops;
+    } cases[] = {
+        // A run would come back to these after a back-off or a pause.
+        {"450 4.2.1 mailbox busy\r\n", 1, 0, 0, false},
+        {"421 4.7.0 too many connections\r\n", 0, 0, 1, true},
+        {"550 no such user\r\n", 0, 1, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        RunFixture f;
+        f.server.add(refusedAt(kSender, kSender, 6, c.reply));
+        const store::LocalDateTime started = f.clock.now();
+        const SendRunSummary summary = sendPreview(f.session, f.draft, f.environment, f.observer);
+        EXPECT_EQ(f.server.opened, 1);
+        EXPECT_EQ(f.clock.now().millisecondsSinceEpoch, started.millisecondsSinceEpoch);
+        EXPECT_EQ((std::vector<std::int32_t>{summary.deferred, summary.rejected, summary.failed}),
+                  (std::vector<std::int32_t>{c.deferred, c.rejected, c.failed}));
+        EXPECT_EQ(summary.stoppedEarly, c.stops);
+        EXPECT_EQ(f.observer.labels.back(), "Finished.");
+        EXPECT_TRUE(f.observer.tallies.empty());
+    }
+
+    // A test send as a contact carries its fields, yet stamps nobody.
+    RunFixture t;
+    const auto bea = t.contact("bea@example.org", store::ContactStatus::Subscribers);
+    t.server.add(deliveryScript(kSender, "me@example.net"));
+    EXPECT_EQ(sendTest(t.session, t.draft, {bea, "bea@example.org"}, " me@example.net ",
+                       t.environment, t.observer)
+                  .delivered,
+              1);
+    EXPECT_EQ(t.session.contact(bea).timesContacted, 0);
+    EXPECT_EQ(t.observer.labels.front(), "Sending Test (me@example.net)");
+}
+
 TEST(SendRun, ARunToATypedAddressAndAPreviewSayWhyTheSessionFailed) {
     for (const bool preview : {false, true}) {
         SCOPED_TRACE(preview ? "preview" : "typed address");
