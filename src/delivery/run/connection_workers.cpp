@@ -50,9 +50,9 @@ public:
 
 ConnectionWorkers::ConnectionWorkers(std::size_t count, SmtpSessionRequest request,
                                      const SendRunEnvironment& environment,
-                                     std::int64_t messagesPerConnection)
+                                     std::int64_t messagesPerConnection, ReturnPath returnPath)
     : request_(std::move(request)), environment_(environment),
-      perConnection_(messagesPerConnection) {
+      perConnection_(messagesPerConnection), returnPath_(std::move(returnPath)) {
     if (request_.tokens != nullptr) {
         tokens_ = std::make_unique<LockedTokens>(*request_.tokens);
         request_.tokens = tokens_.get();
@@ -80,6 +80,7 @@ ConnectionWorkers::~ConnectionWorkers() {
 void ConnectionWorkers::serve(Worker& worker, std::size_t number) {
     WorkerObserver observer(cancelled_);
     RunConnection connection(request_, environment_, observer, perConnection_);
+    connection.setReturnPath(returnPath_);
     std::unique_lock lock(mutex_);
     while (true) {
         work_.wait(lock, [&] { return stopping_ || worker.job || worker.release; });

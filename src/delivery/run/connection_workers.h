@@ -38,7 +38,8 @@ struct WorkerReport {
 class ConnectionWorkers {
 public:
     ConnectionWorkers(std::size_t count, SmtpSessionRequest request,
-                      const SendRunEnvironment& environment, std::int64_t messagesPerConnection);
+                      const SendRunEnvironment& environment, std::int64_t messagesPerConnection,
+                      ReturnPath returnPath = {});
     // Lets the connections go (QUIT) and waits for the threads.
     ~ConnectionWorkers();
     ConnectionWorkers(const ConnectionWorkers&) = delete;
@@ -64,6 +65,7 @@ private:
     SmtpSessionRequest request_;
     const SendRunEnvironment& environment_;
     std::int64_t perConnection_;
+    ReturnPath returnPath_;
     std::unique_ptr<LockedTokens> tokens_;
     std::atomic<bool> cancelled_{false};
     std::mutex mutex_;

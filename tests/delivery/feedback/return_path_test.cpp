@@ -68,5 +68,89 @@ TEST(ReturnPath, ATokenNamesItsRecipientInItsRunAndCannotBeMadeWithoutTheKey) {
     }
 }
 
+// A bounce from a mail system that names nobody: only the address it came
+// back to says whom it is about.
+std::string bounceTo(const std::string& returnedTo) {
+    return "From: Mail Delivery System <MAILER-DAEMON@relay.example.net>\r\n"
+           "To: " +
+           returnedTo +
+           "\r\n"
+           "Subject: Undelivered Mail Returned to Sender\r\n"
+           "Message-ID: <" +
+           returnTokenIn(returnedTo) +
+           "@relay.example.net>\r\n"
+           "\r\n"
+           "Your message could not be delivered to one or more recipients.\r\n"
+           "The mail system said: 550 5.1.1 user unknown\r\n";
+}
+
+TEST(ReturnPath, AListRunSendsFromAReturnAddressPerRecipientThatItsBouncesMatch) {
+    TempDir store;
+    delivery_testing::SmtpTestServer server(store.path(), {"--pipelining"});
+    ASSERT_TRUE(server.running());
+    TempDir dir;
+    const std::string session = dir.file("list.qmz");
+    const std::string draftPath = dir.file("offer.eml");
+    ASSERT_EQ(runCli({"session", "new", session}).exitCode, 0);
+    writeFileBytes(dir.file("list.txt"), "a@example.net\nb@example.net\nc@example.net\n");
+    ASSERT_EQ(runCli({"import-addresses", session, dir.file("list.txt")}).exitCode, 0);
+    const auto set = runCli({"settings", "set", session, "smtpServer=127.0.0.1",
+                             "smtpPort=" + std::to_string(server.port()), "messagesPerConnection=3",
+                             "bounceAddress=bounces@example.org"});
+    ASSERT_EQ(set.exitCode, 0) << set.err;
+    MessageDraft draft;
+    draft.fromText = "Ann Lee <ann@example.org>";
+    draft.subject = "Winter offer";
+    draft.body = "<p>Hello</p>";
+    std::string error;
+    ASSERT_TRUE(writeDraftFile(draft, draftPath, error)) << error;
+
+    const testing_support::RunDayClock clock;
+    auto run = testing_support::runCliWithClock(
+        {"send", session, draftPath, "--recipients", "entire"}, clock);
+    ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
+    const std::vector<nlohmann::json> envelopes = delivery_testing::serverEnvelopes(store.path());
+    ASSERT_EQ(envelopes.size(), 3U);
+    std::vector<std::string> senders;
+    for (const nlohmann::json& envelope : envelopes) {
+        senders.push_back(envelope["mailFrom"]);
+        EXPECT_TRUE(
+            std::regex_match(senders.back(), std::regex("bounces\\+[a-z2-7]{10}@example\\.org")))
+            << senders.back();
+    }
+    EXPECT_NE(senders[0], senders[1]);
+    EXPECT_NE(senders[1], senders[2]);
+    // Each next envelope went ahead with the previous end of data, with
+    // its own sender: one connection took all three.
+    EXPECT_TRUE(envelopes[0]["nextEnvelopeWaiting"].get<bool>());
+    EXPECT_EQ(envelopes[2]["connection"], envelopes[0]["connection"]);
+    // The header's sender stays the user's.
+    EXPECT_NE(readFileBytes(store.file("002.eml")).find("From: Ann Lee <ann@example.org>"),
+              std::string::npos);
+
+    // A test send keeps the plain sender.
+    run = testing_support::runCliWithClock({"send", session, draftPath, "--test", "me@example.org"},
+                                           clock);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(delivery_testing::serverEnvelopes(store.path()).back()["mailFrom"],
+              "ann@example.org");
+
+    // b's bounce, with its token in capitals; a forged token for nobody.
+    std::string forged = senders[1];
+    forged[8] = forged[8] == 'a' ? 'b' : 'a';
+    writeFileBytes(dir.file("b.eml"), bounceTo(upper(senders[1])));
+    writeFileBytes(dir.file("forged.eml"), bounceTo(forged));
+    run =
+        runCli({"feedback", "apply", session, dir.file("b.eml"), dir.file("forged.eml"), "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto json = nlohmann::json::parse(run.out);
+    EXPECT_EQ(json["contactsChanged"], 1) << run.out;
+    const store::Session saved = store::readSessionFile(session).session;
+    EXPECT_EQ(saved.contact(2).status, -1);
+    EXPECT_EQ(saved.contact(2).notes.view(), "Bounced 12/07/2026: 5.1.1 user unknown");
+    EXPECT_NE(saved.contact(1).status, -1);
+    EXPECT_NE(saved.contact(3).status, -1);
+}
+
 } // namespace
 } // namespace velmora::delivery
