@@ -36,6 +36,7 @@ const std::vector<MenuEntry>& mainMenu() {
         {K::Separator, "&Tools", "", "", C::Help, ""},
         {K::Item, "&Tools", "", "Mail&tray..", C::Mailtray, ""},
         {K::Item, "&Tools", "", "&Server Settings..", C::ServerSettings, ""},
+        {K::Item, "&Tools", "", "Process &Replies and Bounces...", C::ProcessFeedback, ""},
         {K::Separator, "&Tools", "", "", C::Help, ""},
         {K::Item, "&Tools", "", "C&ompose Mail..", C::Compose, ""},
         {K::Item, "&Help", "", "&Help...", C::Help, "F1"},

@@ -34,6 +34,7 @@ enum class MainCommand {
     ClearFilters,
     Mailtray,
     ServerSettings,
+    ProcessFeedback,
     Compose,
     Help,
     About,

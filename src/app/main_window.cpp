@@ -14,6 +14,7 @@
 #include "delivery/keyring_password.h"
 #include "delivery/mail_client.h"
 #include "delivery/windows/delivery_settings_dialog.h"
+#include "delivery/windows/feedback_window.h"
 #include "delivery/windows/send_progress_window.h"
 #include "platform/qt_images.h"
 #include "platform/qt_menus.h"
@@ -23,6 +24,8 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -468,6 +471,9 @@ void MainWindow::runCommand(MainCommand command) {
     case MainCommand::ServerSettings:
         openDeliverySettingsDialog();
         break;
+    case MainCommand::ProcessFeedback:
+        openFeedbackWindow();
+        break;
     case MainCommand::Compose:
         compose();
         break;
@@ -788,8 +794,29 @@ void MainWindow::openDeliverySettingsDialog() {
     if (!raiseSingleWindow(SingleWindow::DeliverySettings)) {
         showSingleWindow(SingleWindow::DeliverySettings,
                          new delivery::DeliverySettingsDialog(session_, services_.prompter, this,
-                                                              services_.passwords));
+                                                              services_.passwords,
+                                                              &services_.launcher));
     }
+}
+
+void MainWindow::openFeedbackWindow() {
+    if (raiseSingleWindow(SingleWindow::Feedback)) {
+        return;
+    }
+    delivery::FeedbackWindowServices services{
+        session_, services_.prompter, services_.clock, services_.passwords, [this] {
+            // Read-only, Save would ask for another file; the ledger stays beside this one.
+            if (sessionFile_.readOnly) {
+                return false;
+            }
+            FileCommandContext context = fileContext();
+            const std::string before = session_.sessionFileName;
+            const bool saved = saveSessionCommand(context);
+            rememberSessionFile(before);
+            showSessionFileState();
+            return saved;
+        }};
+    showSingleWindow(SingleWindow::Feedback, new delivery::FeedbackWindow(services, this));
 }
 
 void MainWindow::openComposeWindow(std::int32_t editorFormat) {
@@ -805,6 +832,11 @@ void MainWindow::openComposeWindow(std::int32_t editorFormat) {
                                       services_.profileDirectory,
                                       deliveryEnvironment(),
                                       &services_.clipboard};
+    // Both programs are installed into the same folder; else the one on PATH.
+    const QString besideUs = QCoreApplication::applicationDirPath() + u"/mailtray"_s;
+    if (QFileInfo(besideUs).isExecutable()) {
+        services.mailtrayProgram = besideUs.toStdString();
+    }
     compose::openComposeWindow(format, services, composeWindow_);
 }
 // The hand-off only stamps dates: the status line and the shown dates change,

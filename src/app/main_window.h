@@ -180,6 +180,7 @@ private:
     void removeCampaignGroup();
     void openMailtrayWindow();
     void openDeliverySettingsDialog();
+    void openFeedbackWindow();
     void openComposeWindow(std::int32_t editorFormat);
     // With an interrupted send run in the session's journal: asks whether to
     // resume it and does. True when the user said Yes.
@@ -220,6 +221,7 @@ private:
         Mailtray,
         DeliverySettings,
         RemoveDuplicates,
+        Feedback,
     };
     std::map<SingleWindow, QPointer<QWidget>> singleWindows_;
     // Brings the open window of `kind` to the front and returns true, or

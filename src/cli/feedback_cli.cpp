@@ -30,15 +30,8 @@ nlohmann::json countsJson(const delivery::FeedbackCounts& counts) {
             {"unsubscribes", counts.unsubscribes}};
 }
 
-// Mail to the address List-Unsubscribe names asks to unsubscribe, where the
-// session names one of its own (else it is where replies go, too).
 delivery::ClassifyOptions classifyOptions(const store::Session& session) {
-    std::string address(
-        store::trimSpaces(session.settings().extensions.value("unsubscribeMailto")));
-    if (address.starts_with("mailto:")) {
-        address.erase(0, 7);
-    }
-    return {address.substr(0, address.find('?'))};
+    return delivery::feedbackClassifyOptions(session.settings());
 }
 
 void printOutcome(CliContext& context, const delivery::FeedbackOutcome& outcome, bool json,
@@ -77,26 +70,25 @@ void printOutcome(CliContext& context, const delivery::FeedbackOutcome& outcome,
     }
 }
 
-// Writes the ledger, then saves the session; false after reporting. The
-// ledger goes first: a change it does not hold could not be undone.
+// Writes the ledger, then saves the session; false after reporting.
 bool recordFeedback(CliContext& context, store::Session& session, const std::string& path,
                     const delivery::FeedbackOutcome& outcome) {
+    bool saveReported = false;
     std::string error;
-    const std::int64_t first = delivery::feedbackLedgerLineCount(path) + 1;
-    if (!delivery::appendFeedbackLedger(path, outcome.ledgerLines, error)) {
-        context.fail("Cannot write \"" + delivery::feedbackLedgerPath(path) + "\" - " + error +
-                     ". Nothing was changed.");
-        return false;
+    const bool recorded = delivery::recordFeedbackChanges(
+        path, outcome,
+        [&] {
+            if (!session.hasUnsavedChanges()) {
+                return true;
+            }
+            saveReported = !saveSessionForCommand(context, session, path);
+            return !saveReported;
+        },
+        context.clock.now(), error);
+    if (!recorded && !saveReported) {
+        context.fail(error);
     }
-    if (session.hasUnsavedChanges() && !saveSessionForCommand(context, session, path)) {
-        // The ledger must not hold changes the session does not.
-        delivery::appendFeedbackLedger(
-            path,
-            delivery::withdrawnLedgerLines(first, outcome.ledgerLines.size(), context.clock.now()),
-            error);
-        return false;
-    }
-    return true;
+    return recorded;
 }
 
 nlohmann::json recipientsJson(const delivery::FeedbackReport& report) {
@@ -165,12 +157,7 @@ void fetchFeedback(CliContext& context, const FeedbackOptions& o) {
                                   {"unreadable", fetched.unreadable.size()},
                                   {"handled", 0},
                                   {"action", box.doneFolder.empty() ? "mark seen" : "move"}};
-    std::string line = "Read " + std::to_string(fetched.messages.size()) + " messages from \"" +
-                       store::printableText(box.folder) + "\".";
-    if (!fetched.unreadable.empty()) {
-        line += " " + std::to_string(fetched.unreadable.size()) +
-                " did not arrive whole and were left as they are.";
-    }
+    const std::string line = delivery::fetchedText(box, fetched);
     if (o.dryRun) {
         printOutcome(context, outcome, o.json, mailboxJson, line + " Nothing was changed.");
         return;

@@ -13,12 +13,7 @@
 namespace velmora::cli {
 
 std::string scheduleFolder() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    const std::string base = state != nullptr && *state == '/'
-                                 ? std::string(state)
-                                 : std::string(home != nullptr ? home : "") + "/.local/state";
-    return base + "/velmora-mailtray/scheduled";
+    return delivery::scheduleFolderFromEnvironment();
 }
 
 std::string thisProgram() {

@@ -215,17 +215,8 @@ void scheduleForLater(CliContext& context, const SendOptions& o,
     for (unsigned char byte : bytes) {
         store::appendHex(random, byte, store::HexDigits::Lower);
     }
-    delivery::ScheduledSend send;
-    send.id = delivery::newScheduleId(context.clock.now(), random);
-    // The timer's command runs from another folder.
-    std::error_code ignored;
-    send.sessionPath = std::filesystem::absolute(o.sessionPath, ignored).string();
-    send.draftPath = std::filesystem::absolute(o.draftPath, ignored).string();
-    send.unit = delivery::scheduledUnitName(send.sessionPath, send.id);
-    send.at = delivery::scheduleTimeText(*when);
-    send.recipients = o.recipients;
-    send.format = draft.format == code(store::EditorFormat::Html) ? "html" : "plain";
-    send.digest = delivery::draftDigest(draft);
+    const delivery::ScheduledSend send = delivery::newScheduledSend(
+        o.sessionPath, o.draftPath, o.recipients, draft, *when, context.clock.now(), random);
     std::string error;
     if (!delivery::scheduleSend(send, thisProgram(), scheduleFolder(), error)) {
         context.fail(error);

@@ -32,6 +32,7 @@ const std::vector<ComposeMenuEntry>& composeMenu() {
         {K::Item, "&Tools", "", "Send &Preview", C::SendPreview, ""},
         {K::Item, "&Tools", "", "&Check Message", C::CheckMessage, ""},
         {K::Item, "&Tools", "", "Send &Test...", C::SendTest, ""},
+        {K::Item, "&Tools", "", "Send &Later...", C::SendLater, ""},
         {K::Item, "&Help", "", "&Help...", C::Help, "F1"},
         {K::Separator, "&Help", "", "", C::Help, ""},
         {K::Item, "&Help", "", "&About", C::About, ""},

@@ -43,6 +43,7 @@ enum class ComposeCommand {
     DecreaseIndent,
     CheckMessage,
     SendTest,
+    SendLater,
 };
 
 // One line of the menu bar: an item, a separator, or the submenu of the

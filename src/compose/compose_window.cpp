@@ -6,6 +6,8 @@
 #include "compose/surface/body_editor.h"
 #include "delivery/message/draft_file.h"
 #include "delivery/message/personal_fields.h"
+#include "delivery/random_source.h"
+#include "delivery/run/send_later.h"
 #include "delivery/windows/send_progress_window.h"
 #include "platform/qt_images.h"
 #include "platform/qt_menus.h"
@@ -258,6 +260,9 @@ void ComposeWindow::runCommand(ComposeCommand command) {
         return;
     case C::SendTest:
         sendTest();
+        return;
+    case C::SendLater:
+        sendLater();
         return;
     case C::Help:
         services_.showHelp();
@@ -533,6 +538,46 @@ void ComposeWindow::sendTest() {
     }
     delivery::openSendProgressWindow(this)->sendTest(services_.session, message, as, *address,
                                                      services_.delivery);
+}
+
+void ComposeWindow::sendLater() {
+    const store::LocalDateTime now = services_.delivery.clock.now();
+    const std::string initial = suggestedSendLaterTime(now);
+    std::optional<std::string> at;
+    if (services_.askText) {
+        at = services_.askText(kSendLaterTitle, kSendLaterPrompt, initial);
+    } else {
+        bool ok = false;
+        const QString typed =
+            QInputDialog::getText(this, toQString(kSendLaterTitle), toQString(kSendLaterPrompt),
+                                  QLineEdit::Normal, toQString(initial), &ok);
+        if (ok) {
+            at = typed.toStdString();
+        }
+    }
+    if (!at) {
+        return;
+    }
+    unsigned char bytes[2] = {};
+    if (services_.delivery.randomBytes) {
+        services_.delivery.randomBytes(bytes, sizeof bytes);
+    } else {
+        delivery::systemRandomBytes(bytes, sizeof bytes);
+    }
+    SendLaterRequest request;
+    request.atText = *at;
+    request.program = services_.mailtrayProgram;
+    request.folder = delivery::scheduleFolderFromEnvironment();
+    request.now = now;
+    for (const unsigned char byte : bytes) {
+        store::appendHex(request.randomHex, byte, store::HexDigits::Lower);
+    }
+    const SendLaterResult result = compose::sendLater(services_.session, draft(), request);
+    std::string text = store::printableText(result.message);
+    if (result.scheduled) {
+        text += std::string("\n") + kCloseSessionBeforeSendLaterText;
+    }
+    services_.prompter.message(result.scheduled ? "Information" : "Error", text);
 }
 
 ComposeWindow* openComposeWindow(store::EditorFormat format, const ComposeServices& services,

@@ -59,6 +59,8 @@ struct ComposeServices {
     std::function<std::optional<std::string>(const std::string&, const std::string&,
                                              const std::string&)>
         askText = {};
+    // The command-line tool a "Send Later..." timer starts.
+    std::string mailtrayProgram = "mailtray";
 };
 
 // "Compose Email": the one message of a mailing. Its controls hold the
@@ -103,6 +105,7 @@ public:
     // "Send Test...": asks for the address, then sends the first
     // recipient's message there.
     void sendTest();
+    void sendLater();
     // The enabling rules: single-address field, selection-dependent
     // controls, Paste. Run on the signals that can change their inputs.
     void composeIdleUpdate();

@@ -10,6 +10,7 @@
 #include "engine_waits.h"
 #include "platform/qt_images.h"
 #include "platform/qt_prompter.h"
+#include "store/session_file.h"
 #include "support/test_support.h"
 
 #include <QAction>
@@ -26,9 +27,12 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <tuple>
 
 using namespace Qt::StringLiterals;
@@ -506,6 +510,116 @@ TEST_F(ComposeWindowTest, CheckMessageShowsTheReportAndSendTestSendsTheFirstReci
     EXPECT_EQ(0, session.contact(slot).timesContacted);
 }
 
+TEST_F(ComposeWindowTest, SendLaterHandsTheTimerACommandThatSendsOrSaysWhyNot) {
+    TempDir store;
+    delivery_testing::SmtpTestServer server(store.path());
+    ASSERT_TRUE(server.running());
+    const std::string bin = dir.file("bin");
+    std::filesystem::create_directories(bin);
+    testing_support::ScopedEnvironment path("PATH", bin + ":" + std::getenv("PATH"));
+    testing_support::ScopedEnvironment state("XDG_STATE_HOME", dir.file("state"));
+    const std::string scheduled = dir.file("state") + "/velmora-mailtray/scheduled";
+    // The stand-in records its arguments, one a line, or fails as without a user manager.
+    const auto standIn = [&bin](bool userManager) {
+        writeFileBytes(bin + "/systemd-run",
+                       userManager ? "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\n"
+                                   : "#!/bin/sh\necho 'Failed to connect to bus: No medium "
+                                     "found' >&2\nexit 1\n");
+        std::filesystem::permissions(bin + "/systemd-run", std::filesystem::perms::owner_all);
+    };
+    store::SessionSettings settings = session.settings();
+    settings.smtpServer = "127.0.0.1";
+    settings.smtpPort = server.port();
+    settings.timeoutSeconds = 5;
+    session.setSettings(settings);
+    store::NewContact contact;
+    contact.email = "bea@example.net";
+    const std::int32_t slot = session.createContact(contact, "01/01/2026");
+    session.addMailtrayEntry(session.contact(slot));
+    session.sessionFileName = dir.file("list.qmz");
+    std::string error;
+    ASSERT_TRUE(store::writeSessionFile(session, session.sessionFileName, error)) << error;
+    std::string answer;
+    services.askText = [&answer](const std::string& title, const std::string& question,
+                                 const std::string&) -> std::optional<std::string> {
+        EXPECT_EQ(title, "Send Later");
+        EXPECT_EQ(question, "Send this message at (local time, YYYY-MM-DD HH:MM):");
+        return answer;
+    };
+    ComposeWindow& window = open(store::EditorFormat::PlainText);
+    window.fromField()->setText(u"Ann Lee <ann@example.org>"_s);
+    window.subjectField()->setText(u"Winter offer"_s);
+
+    struct Case {
+        const char* at;
+        bool saved;
+        int to; // the "To" list's position
+        bool userManager;
+        std::string said;
+    };
+    const Case cases[] = {
+        {"2020-01-01 10:00", true, 1, true,
+         "The time to send must lie in the future (local time, \"YYYY-MM-DD HH:MM\")."},
+        {"2099-01-01 10:00", false, 1, true,
+         "Save the session first: the send reads the session from its file when its time "
+         "comes."},
+        {"2099-01-01 10:00", true, 2, true,
+         "\"Filtered Results\" cannot be sent later: they are the main window's filter of this "
+         "moment. Choose a list or a single recipient in \"To\"."},
+        {"2099-01-01 10:00", true, 1, false,
+         "No systemd user manager took the send, so nothing was scheduled (systemd-run: Failed "
+         "to connect to bus: No medium found)."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.said);
+        answer = c.at;
+        c.saved ? session.markSaved() : session.markUnsaved();
+        window.toList()->setCurrentIndex(c.to);
+        standIn(c.userManager);
+        prompter.shown.clear();
+        window.action(ComposeCommand::SendLater)->trigger();
+        ASSERT_EQ(prompter.shown.size(), 1U);
+        EXPECT_EQ(prompter.shown[0].title, "Error");
+        EXPECT_EQ(prompter.shown[0].text, c.said);
+        // Nothing is left behind: no schedule, no copy of the draft.
+        EXPECT_TRUE(!std::filesystem::exists(scheduled) || std::filesystem::is_empty(scheduled));
+    }
+
+    // Scheduled: the command the timer would start sends the window's message.
+    session.markSaved();
+    window.toList()->setCurrentIndex(1);
+    standIn(true);
+    prompter.shown.clear();
+    window.action(ComposeCommand::SendLater)->trigger();
+    ASSERT_EQ(prompter.shown.size(), 1U);
+    EXPECT_EQ(prompter.shown[0].title, "Information");
+    EXPECT_TRUE(prompter.shown[0].text.starts_with("Scheduled ")) << prompter.shown[0].text;
+    EXPECT_NE(prompter.shown[0].text.find(" for 2099-01-01 10:00: "), std::string::npos);
+    // The open session holds its lock: the user is told the timer needs it.
+    EXPECT_TRUE(prompter.shown[0].text.ends_with(
+        "\nWhen its time comes, the send needs the session file to itself: close the session in "
+        "this program by then, or the send will not start."));
+    std::vector<std::string> args;
+    {
+        std::istringstream in(readFileBytes(bin + "/systemd-run.args"));
+        for (std::string line; std::getline(in, line);) {
+            args.push_back(line);
+        }
+    }
+    ASSERT_GT(args.size(), 4U);
+    EXPECT_EQ(args[2], "--on-calendar=2099-01-01 10:00:00");
+    const auto command = std::find(args.begin(), args.end(), "--");
+    ASSERT_NE(command, args.end());
+    std::vector<std::string> argv{testing_support::mailtrayProgram()};
+    argv.insert(argv.end(), command + 2, args.end());
+    testing_support::ChildProcess timer(argv);
+    ASSERT_EQ(timer.wait(), 0) << timer.out() << timer.err();
+    const auto envelope = nlohmann::json::parse(readFileBytes(store.file("001.json")));
+    EXPECT_EQ(nlohmann::json::array({"bea@example.net"}), envelope["rcptTos"]);
+    EXPECT_NE(std::string::npos,
+              readFileBytes(store.file("001.eml")).find("Subject: Winter offer"));
+}
+
 TEST_F(ComposeWindowTest, MainWindowComposeOpensOneWindowInTheSessionsFormat) {
     testing_support::NoLauncher launcher;
     testing_support::FakeClipboard clipboard;
@@ -710,7 +824,7 @@ TEST_F(ComposeWindowTest, MenusButtonsAndFocusChainReadAsBefore) {
                   fields +
                   "  -\n  C&lear Attachments\n"
                   "&Tools\n  &Font Style..\n  &Edit HTML\n  -\n  Send &Preview\n  &Check Message\n"
-                  "  Send &Test...\n"
+                  "  Send &Test...\n  Send &Later...\n"
                   "&Help\n  &Help...\n  -\n  &About\n",
               shown);
     EXPECT_EQ(QKeySequence(Qt::Key_F1), window.action(ComposeCommand::Help)->shortcut());

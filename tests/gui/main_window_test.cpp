@@ -113,6 +113,7 @@ TEST_F(MainWindowTest, MenusHaveTheirCaptionsInOrder) {
         u"&Tools/-"_s,
         u"&Tools/Mail&tray.."_s,
         u"&Tools/&Server Settings.."_s,
+        u"&Tools/Process &Replies and Bounces..."_s,
         u"&Tools/-"_s,
         u"&Tools/C&ompose Mail.."_s,
         u"&Help/&Help..."_s,

@@ -318,6 +318,49 @@ FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessio
     return outcome;
 }
 
+bool recordFeedbackChanges(const std::string& sessionPath, const FeedbackOutcome& outcome,
+                           const std::function<bool()>& save, const store::LocalDateTime& now,
+                           std::string& error) {
+    // The ledger goes first: a change it does not hold could not be undone.
+    const std::int64_t first = feedbackLedgerLineCount(sessionPath) + 1;
+    std::string reason;
+    if (!appendFeedbackLedger(sessionPath, outcome.ledgerLines, reason)) {
+        error = "Cannot write \"" + feedbackLedgerPath(sessionPath) + "\" - " + reason +
+                ". Nothing was changed.";
+        return false;
+    }
+    if (!save()) {
+        appendFeedbackLedger(sessionPath,
+                             withdrawnLedgerLines(first, outcome.ledgerLines.size(), now), reason);
+        error = kFeedbackNotSavedText;
+        return false;
+    }
+    return true;
+}
+
+bool applyAndRecordFeedback(store::Session& session, const std::string& sessionPath,
+                            const std::vector<ReturnedMessage>& messages,
+                            const store::LocalDateTime& now, const std::function<bool()>& save,
+                            FeedbackOutcome& outcome, std::string& error) {
+    // The dry run names the contacts the changes touch.
+    std::vector<std::pair<std::int32_t, store::Contact>> before;
+    for (const FeedbackRow& row : applyFeedback(session, sessionPath, messages, now, true).rows) {
+        if (row.slot >= 0 && session.hasContact(row.slot) &&
+            std::none_of(before.begin(), before.end(),
+                         [&](const auto& kept) { return kept.first == row.slot; })) {
+            before.emplace_back(row.slot, session.contact(row.slot));
+        }
+    }
+    outcome = applyFeedback(session, sessionPath, messages, now, false);
+    if (recordFeedbackChanges(sessionPath, outcome, save, now, error)) {
+        return true;
+    }
+    for (const auto& kept : before) {
+        session.modifyContact(kept.first, [&kept](store::Contact& c) { c = kept.second; });
+    }
+    return false;
+}
+
 bool appendFeedbackLedger(const std::string& sessionPath, const std::vector<std::string>& lines,
                           std::string& error) {
     if (lines.empty()) {

@@ -5,6 +5,7 @@
 #include "store/session.h"
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -55,6 +56,24 @@ FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessio
 // Appends lines to the ledger (folder created owner-only), synced.
 bool appendFeedbackLedger(const std::string& sessionPath, const std::vector<std::string>& lines,
                           std::string& error);
+
+// Writes the ledger lines of `outcome`, then saves the session with `save`
+// (true when it saved); a change the ledger holds but the session does not
+// is withdrawn from the ledger again. False with `error` in the user's words.
+// Only after it returned true may the mailbox be changed.
+bool recordFeedbackChanges(const std::string& sessionPath, const FeedbackOutcome& outcome,
+                           const std::function<bool()>& save, const store::LocalDateTime& now,
+                           std::string& error);
+// For a session that stays open after a failed save (the desktop): applies
+// `messages`, records them and saves with `save`; when that fails, the
+// contacts are put back as they were, so that the open session holds no
+// change the ledger does not. `outcome` says what was (or would have been) done.
+bool applyAndRecordFeedback(store::Session& session, const std::string& sessionPath,
+                            const std::vector<ReturnedMessage>& messages,
+                            const store::LocalDateTime& now, const std::function<bool()>& save,
+                            FeedbackOutcome& outcome, std::string& error);
+inline constexpr const char* kFeedbackNotSavedText =
+    "The session was not saved, so nothing was changed in it or in the mailbox.";
 
 // How many lines the ledger holds (entries are named by their line).
 std::int64_t feedbackLedgerLineCount(const std::string& sessionPath);

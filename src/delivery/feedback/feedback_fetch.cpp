@@ -51,6 +51,14 @@ ImapAccount feedbackAccount(const store::SessionSettings& settings, const std::s
     return account;
 }
 
+ClassifyOptions feedbackClassifyOptions(const store::SessionSettings& settings) {
+    std::string address(store::trimSpaces(settings.extensions.value("unsubscribeMailto")));
+    if (address.starts_with("mailto:")) {
+        address.erase(0, 7);
+    }
+    return {address.substr(0, address.find('?'))};
+}
+
 bool understood(const FeedbackReport& report) {
     return report.kind == FeedbackKind::AutoReply ||
            (report.kind != FeedbackKind::Other && !report.recipients.empty());
@@ -110,6 +118,16 @@ MailboxResult markHandled(ImapMailbox& mailbox, const FeedbackMailbox& box,
         handled = uids.size();
     }
     return result;
+}
+
+std::string fetchedText(const FeedbackMailbox& box, const MailboxFetch& fetched) {
+    std::string line = "Read " + std::to_string(fetched.messages.size()) + " messages from \"" +
+                       store::printableText(box.folder) + "\".";
+    if (!fetched.unreadable.empty()) {
+        line += " " + std::to_string(fetched.unreadable.size()) +
+                " did not arrive whole and were left as they are.";
+    }
+    return line;
 }
 
 std::string handledText(const FeedbackMailbox& box, std::size_t handled) {

@@ -41,6 +41,10 @@ FeedbackMailbox feedbackMailbox(const store::SessionSettings& settings);
 // environment.
 ImapAccount feedbackAccount(const store::SessionSettings& settings, const std::string& bearer);
 
+// The session's part in classifying: mail to the address its
+// List-Unsubscribe names (unsubscribeMailto) asks to unsubscribe.
+ClassifyOptions feedbackClassifyOptions(const store::SessionSettings& settings);
+
 // Whether a message was understood: an auto-reply, or a report that names
 // whom it is about. Only these are moved or marked; the rest stay for a
 // person to read.
@@ -70,6 +74,13 @@ MailboxFetch fetchReturnedMail(ImapMailbox& mailbox, const FeedbackMailbox& box,
 MailboxResult markHandled(ImapMailbox& mailbox, const FeedbackMailbox& box,
                           const std::vector<FetchedMessage>& fetched, std::size_t& handled,
                           const std::set<std::string>& alsoHandled = {});
+
+// "Read 4 messages from "INBOX"." and how many did not arrive whole.
+std::string fetchedText(const FeedbackMailbox& box, const MailboxFetch& fetched);
+inline constexpr const char* kFeedbackSessionReplacedText =
+    "Another session was opened since the fetch: fetch again to apply to this one.";
+inline constexpr const char* kFeedbackNeedsSessionFileText =
+    "Save the session first: what returned mail changes is recorded beside its file.";
 
 // "Moved 3 messages to "Done"." or "Marked 3 messages as seen."
 std::string handledText(const FeedbackMailbox& box, std::size_t handled);

@@ -190,7 +190,9 @@ SignInResult signIn(store::SessionSettings& settings, const SignInRequest& reque
     if (const std::string problem = oauthClientProblem(client); !problem.empty()) {
         return failed(problem);
     }
-    const HttpsOptions https = httpsOptionsFromEnvironment(client.pinSha256);
+    HttpsOptions https = httpsOptionsFromEnvironment(client.pinSha256);
+    // A window's Cancel (or its closing) also ends a request the provider is slow to answer.
+    https.cancelled = [&feedback] { return feedback.cancelled(); };
     EndpointAnswer answer;
     if (request.device) {
         if (client.provider.deviceUrl.empty()) {
@@ -326,8 +328,9 @@ std::string SessionAccessTokens::renewed(std::string& error) {
     std::vector<std::pair<std::string, std::string>> form{{"grant_type", "refresh_token"},
                                                           {"refresh_token", refresh}};
     withSecret(form, client);
-    const EndpointAnswer answer =
-        postForm(client.provider.tokenUrl, form, httpsOptionsFromEnvironment(client.pinSha256));
+    HttpsOptions https = httpsOptionsFromEnvironment(client.pinSha256);
+    https.cancelled = cancelled_;
+    const EndpointAnswer answer = postForm(client.provider.tokenUrl, form, https);
     const std::string token = answer.field("access_token");
     if (token.empty()) {
         const std::string code = answer.field("error");

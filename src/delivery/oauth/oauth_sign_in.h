@@ -84,11 +84,14 @@ public:
     std::string current(std::string& error) override;
     std::string renewed(std::string& error) override;
     bool changed() const { return changed_; }
+    // Asked while a renewal waits for the provider; true stops it.
+    void setCancelled(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
 
 private:
     store::SessionSettings& settings_;
     store::PasswordStore* keyring_;
     std::function<long long()> now_;
+    std::function<bool()> cancelled_;
     bool changed_ = false;
 };
 

@@ -40,6 +40,10 @@ std::string curlPin(const std::string& hex) {
     return "sha256//" + b64;
 }
 
+int askCancelled(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return (*static_cast<const std::function<bool()>*>(cancelled))() ? 1 : 0;
+}
+
 struct CurlGlobal {
     CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
     ~CurlGlobal() { curl_global_cleanup(); }
@@ -67,7 +71,8 @@ EndpointAnswer postForm(const std::string& url,
                         const HttpsOptions& options) {
     EndpointAnswer answer;
     if (!url.starts_with("https://")) {
-        answer.problem = "The address " + store::printableText(url) + " is not an https:// address.";
+        answer.problem =
+            "The address " + store::printableText(url) + " is not an https:// address.";
         return answer;
     }
     static const CurlGlobal global;
@@ -108,7 +113,16 @@ EndpointAnswer postForm(const std::string& url,
         pin = curlPin(options.pinSha256);
         curl_easy_setopt(c, CURLOPT_PINNEDPUBLICKEY, pin.c_str());
     }
+    if (options.cancelled) {
+        curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, askCancelled);
+        curl_easy_setopt(c, CURLOPT_XFERINFODATA, &options.cancelled);
+    }
     const CURLcode result = curl_easy_perform(c);
+    if (result == CURLE_ABORTED_BY_CALLBACK) {
+        answer.problem = kRequestCancelledText;
+        return answer;
+    }
     if (result != CURLE_OK) {
         answer.problem =
             "The provider could not be reached at " + store::printableText(url) + ": " +

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -15,7 +16,10 @@ struct HttpsOptions {
     std::string caPath;
     std::string pinSha256; // the endpoint's public key (64 hex digits), when pinned
     long timeoutSeconds = 30;
+    // Asked during the request; true stops it (a window closed, Cancel).
+    std::function<bool()> cancelled;
 };
+inline constexpr const char* kRequestCancelledText = "The sign-in was cancelled.";
 // The options with the trust store the environment names.
 HttpsOptions httpsOptionsFromEnvironment(std::string pinSha256 = "");
 

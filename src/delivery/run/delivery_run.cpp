@@ -645,7 +645,9 @@ void Run::dispatch() {
                 deferred_.begin(), deferred_.end(),
                 [](const Deferred& a, const Deferred& b) { return a.readyAtMs < b.readyAtMs; });
             if (due == deferred_.end() || due->readyAtMs > now()) {
-                return;
+                // Nothing for this lane; a later lane may still hold the
+                // recipient whose envelope its connection already sent.
+                continue;
             }
             index = due->index;
             deferred_.erase(due);

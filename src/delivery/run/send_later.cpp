@@ -2,6 +2,7 @@
 
 #include "delivery/program_run.h"
 #include "delivery/run/json_line.h"
+#include "delivery/run/run_journal.h"
 #include "store/atomic_file.h"
 #include "store/file_names.h"
 #include "store/file_reading.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -189,6 +191,32 @@ void forgetScheduledSend(const std::string& folder, std::string_view id) {
         std::error_code code;
         std::filesystem::remove(pathOf(folder, id), code);
     }
+}
+
+std::string scheduleFolderFromEnvironment() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string base = state != nullptr && *state == '/'
+                                 ? std::string(state)
+                                 : std::string(home != nullptr ? home : "") + "/.local/state";
+    return base + "/velmora-mailtray/scheduled";
+}
+
+ScheduledSend newScheduledSend(const std::string& sessionPath, const std::string& draftPath,
+                               std::string recipients, const MessageDraft& draft,
+                               const ScheduleTime& at, const store::LocalDateTime& now,
+                               std::string_view randomHex) {
+    ScheduledSend send;
+    send.id = newScheduleId(now, randomHex);
+    std::error_code ignored;
+    send.sessionPath = std::filesystem::absolute(sessionPath, ignored).string();
+    send.draftPath = std::filesystem::absolute(draftPath, ignored).string();
+    send.unit = scheduledUnitName(send.sessionPath, send.id);
+    send.at = scheduleTimeText(at);
+    send.recipients = std::move(recipients);
+    send.format = draft.format == code(store::EditorFormat::Html) ? "html" : "plain";
+    send.digest = draftDigest(draft);
+    return send;
 }
 
 bool scheduleSend(const ScheduledSend& send, const std::string& program, const std::string& folder,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delivery/message/message_draft.h"
 #include "store/clock.h"
 
 #include <optional>
@@ -43,6 +44,19 @@ std::string newScheduleId(const store::LocalDateTime& now, std::string_view rand
 // "velmora-send-" + the session file's name (letters, digits, "-" and "_"
 // kept) + "-" + the id.
 std::string scheduledUnitName(std::string_view sessionPath, std::string_view id);
+// Where the scheduled sends are kept: $XDG_STATE_HOME (else
+// ~/.local/state) + "/velmora-mailtray/scheduled".
+std::string scheduleFolderFromEnvironment();
+
+// The send that starts `draftPath` (as `draft`, read from it in the format
+// it goes out in) to `recipients` (a --recipients value) at `at`: its id,
+// its unit and the draft's digest. The paths are made absolute, since the
+// timer's command runs from another folder.
+ScheduledSend newScheduledSend(const std::string& sessionPath, const std::string& draftPath,
+                               std::string recipients, const MessageDraft& draft,
+                               const ScheduleTime& at, const store::LocalDateTime& now,
+                               std::string_view randomHex);
+
 // The systemd-run command that schedules `send`; `program` is this tool.
 std::vector<std::string> systemdRunArguments(const ScheduledSend& send, const std::string& program);
 // The command that removes its timer.

@@ -1,5 +1,6 @@
 #include "delivery/windows/connection_test_window.h"
 
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/smtp/smtp_request.h"
 #include "platform/qt_text.h"
 #include "platform/qt_window_behaviour.h"
@@ -34,7 +35,8 @@ private:
 
 } // namespace
 
-ConnectionTestWindow::ConnectionTestWindow(const store::SessionSettings& settings, QWidget* parent)
+ConnectionTestWindow::ConnectionTestWindow(const store::SessionSettings& settings, QWidget* parent,
+                                           store::PasswordStore* keyring)
     : QWidget(parent, Qt::Window), status_(new QLabel(u"Testing the connection..."_s)),
       report_(new QPlainTextEdit), close_(new QPushButton(u"Close"_s)),
       trust_(new QPushButton(u"Trust this certificate"_s)),
@@ -61,12 +63,20 @@ ConnectionTestWindow::ConnectionTestWindow(const store::SessionSettings& setting
     platform::placeOver(*this, parent);
 
     QPointer<ConnectionTestWindow> self(this);
-    worker_ = std::thread([self, settings, cancel = cancel_] {
+    worker_ = std::thread([self, settings, cancel = cancel_, keyring] {
         TcpConnection connection;
         CancellableObserver observer(cancel);
         const store::SystemClock clock;
+        store::SessionSettings tokenSettings = settings;
+        SessionAccessTokens tokens(tokenSettings, keyring,
+                                   [&clock] { return clock.now().millisecondsSinceEpoch / 1000; });
+        tokens.setCancelled([cancel] { return cancel->load(); });
         const SmtpSessionReport report =
-            testSmtpConnection(settings, localHostName(), connection, observer, clock);
+            testSmtpConnection(settings, localHostName(), connection, observer, clock, &tokens);
+        std::optional<store::SessionSettings> renewed;
+        if (tokens.changed()) {
+            renewed = tokenSettings;
+        }
         QStringList lines;
         for (const std::string& line :
              connectionTestLines(smtpRequestFor(settings, localHostName()), report)) {
@@ -80,9 +90,9 @@ ConnectionTestWindow::ConnectionTestWindow(const store::SessionSettings& setting
         // The window's own thread shows it; the window may be gone by then.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, lines, passed, pin] {
+            [self, lines, passed, pin, renewed] {
                 if (self) {
-                    self->showReport(lines, passed, pin);
+                    self->showReport(lines, passed, pin, renewed);
                 }
             },
             Qt::QueuedConnection);
@@ -100,8 +110,12 @@ QString ConnectionTestWindow::reportText() const {
     return report_->toPlainText();
 }
 
-void ConnectionTestWindow::showReport(const QStringList& lines, bool passed, const QString& pin) {
+void ConnectionTestWindow::showReport(const QStringList& lines, bool passed, const QString& pin,
+                                      const std::optional<store::SessionSettings>& renewed) {
     running_ = false;
+    if (renewed) {
+        emit tokensRenewed(*renewed);
+    }
     pin_ = pin;
     trust_->setVisible(!pin.isEmpty());
     status_->setText(passed ? u"The connection test succeeded."_s

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "store/password_store.h"
 #include "store/records.h"
 
 #include <QWidget>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 
 class QLabel;
@@ -20,7 +22,10 @@ class ConnectionTestWindow final : public QWidget {
     Q_OBJECT
 
 public:
-    ConnectionTestWindow(const store::SessionSettings& settings, QWidget* parent = nullptr);
+    // A session signed in with OAuth logs in with its token, renewed with
+    // the refresh token (from `keyring` when kept there) when it has ended.
+    ConnectionTestWindow(const store::SessionSettings& settings, QWidget* parent = nullptr,
+                         store::PasswordStore* keyring = nullptr);
     ~ConnectionTestWindow() override;
 
     bool running() const { return running_; }
@@ -34,9 +39,12 @@ signals:
     void finished(bool passed);
     // The user trusts the refused certificate: `pin` is its tlsPinSha256.
     void trustRequested(const QString& pin);
+    // The test renewed the access token: `settings` hold the new one.
+    void tokensRenewed(const store::SessionSettings& settings);
 
 private:
-    void showReport(const QStringList& lines, bool passed, const QString& pin);
+    void showReport(const QStringList& lines, bool passed, const QString& pin,
+                    const std::optional<store::SessionSettings>& renewed);
 
     QLabel* status_;
     QPlainTextEdit* report_;

@@ -2,6 +2,7 @@
 
 #include "delivery/delivery_settings.h"
 #include "delivery/windows/connection_test_window.h"
+#include "platform/launcher.h"
 #include "platform/prompter.h"
 #include "store/password_store.h"
 #include "store/session.h"
@@ -9,13 +10,18 @@
 #include <QPointer>
 #include <QWidget>
 #include <array>
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 
@@ -28,8 +34,11 @@ class DeliverySettingsDialog final : public QWidget {
 
 public:
     // `passwords`: the desktop keyring; null where there is none.
+    // `launcher` opens the browser for an OAuth sign-in; null: the address is only shown.
     DeliverySettingsDialog(store::Session& session, platform::Prompter& prompter,
-                           QWidget* parent = nullptr, store::PasswordStore* passwords = nullptr);
+                           QWidget* parent = nullptr, store::PasswordStore* passwords = nullptr,
+                           platform::Launcher* launcher = nullptr);
+    ~DeliverySettingsDialog() override;
 
     // The controls as they stand now.
     DeliverySettingsForm form() const;
@@ -61,6 +70,22 @@ public:
     QPushButton* cancelButton() const { return cancel_; }
     QPushButton* applyButton() const { return apply_; }
 
+    // The OAuth sign-in group.
+    QPushButton* googleSignInButton() const { return signInGoogle_; }
+    QPushButton* microsoftSignInButton() const { return signInMicrosoft_; }
+    QPushButton* otherProviderButton() const { return otherProvider_; }
+    // "Sign In" under the other provider's fields.
+    QPushButton* otherSignInButton() const { return signInOther_; }
+    QPushButton* signOutButton() const { return signOut_; }
+    QLabel* signInStatusLabel() const { return oauthStatus_; }
+    // Shown while a sign-in waits for the browser; its text is the sign-in's last line.
+    QWidget* signInProgress() const { return signInProgress_; }
+    QLabel* signInProgressLabel() const { return signInLine_; }
+    QPushButton* cancelSignInButton() const { return cancelSignIn_; }
+    bool signingIn() const { return signInWorker_.joinable(); }
+    // The field of an OAuth setting by its key ("oauthClientId", ...).
+    QLineEdit* oauthField(std::string_view key) const;
+
 private:
     void followMethodAndLogin();
     void chooseClientProgram();
@@ -69,6 +94,16 @@ private:
     // The settings of the controls, or nothing after saying why an advanced one is refused.
     std::optional<store::SessionSettings> checkedSettings();
     void apply();
+    void buildOAuthGroup(QWidget* group);
+    // The OAuth fields written into `settings` (an empty field removes its key).
+    void takeOAuthFields(store::SessionSettings& settings) const;
+    void signInWith(const char* provider);
+    void finishSignIn(bool ok, const QString& message, const store::SessionSettings& signedIn);
+    void signOutOfOAuth();
+    // The sign-in keys of `from` go to the dialog and, as they stand in the
+    // keyring already, to the session at once.
+    void keepSignIn(const store::SessionSettings& from);
+    void showSignInState();
 
     store::Session& session_;
     platform::Prompter& prompter_;
@@ -103,6 +138,22 @@ private:
     store::ExtensionSettings extensions_; // the settings the dialog does not show, kept
     QPushButton* cancel_;
     QPushButton* apply_;
+
+    platform::Launcher* launcher_;
+    QPushButton* signInGoogle_ = nullptr;
+    QPushButton* signInMicrosoft_ = nullptr;
+    QPushButton* otherProvider_ = nullptr;
+    QPushButton* signInOther_ = nullptr;
+    QPushButton* signOut_ = nullptr;
+    QLabel* oauthStatus_ = nullptr;
+    QWidget* otherFields_ = nullptr;
+    std::array<QLineEdit*, 7> oauthFields_{};
+    QWidget* signInProgress_ = nullptr;
+    QProgressBar* signInBar_ = nullptr;
+    QLabel* signInLine_ = nullptr;
+    QPushButton* cancelSignIn_ = nullptr;
+    std::shared_ptr<std::atomic<bool>> signInCancel_;
+    std::thread signInWorker_;
 };
 
 } // namespace velmora::delivery

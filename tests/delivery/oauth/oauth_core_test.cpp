@@ -2,6 +2,7 @@
 #include "delivery/oauth/oauth_provider.h"
 #include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/oauth/pkce.h"
+#include "delivery/oauth/token_client.h"
 #include "store/counted_string.h"
 #include "support/test_support.h"
 
@@ -137,6 +138,42 @@ TEST(LoopbackListener, ARefusalCancelAndTimeOutEndTheWait) {
               LoopbackListener::Result::Status::Cancelled);
     LoopbackListener late;
     EXPECT_EQ(late.waitForCode("s", 0, nullptr).status, LoopbackListener::Result::Status::TimedOut);
+}
+
+TEST(TokenClient, CancelEndsARequestTheProviderNeverAnswers) {
+    // The system completes the connection; nobody ever answers the TLS hello.
+    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    HttpsOptions options;
+    options.timeoutSeconds = 20; // without the hook the answer would be this time-out's
+    options.cancelled = [] { return true; };
+    const EndpointAnswer answer =
+        postForm("https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/token",
+                 {{"grant_type", "refresh_token"}}, options);
+    EXPECT_EQ(answer.problem, "The sign-in was cancelled.");
+
+    // A renewal for a window's worker asks the same.
+    store::SessionSettings settings;
+    settings.extensions.set(kOAuthProviderKey, "custom");
+    settings.extensions.set(kOAuthClientIdKey, "c");
+    settings.extensions.set(kOAuthAuthorizeUrlKey, "https://127.0.0.1/authorize");
+    settings.extensions.set(kOAuthTokenUrlKey,
+                            "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
+                                "/token");
+    settings.extensions.set(kOAuthRefreshTokenKey, store::rot13Text("rt-1"));
+    SessionAccessTokens tokens(settings, nullptr, [] { return 0LL; });
+    tokens.setCancelled([] { return true; });
+    std::string error;
+    EXPECT_EQ(tokens.renewed(error), "");
+    EXPECT_EQ(error, "The sign-in could not be renewed: The sign-in was cancelled.");
+    EXPECT_FALSE(tokens.changed());
+    ::close(silent);
 }
 
 TEST(SessionAccessTokens, AStoredTokenServesUntilItEndsAndTokensAreNeverShown) {

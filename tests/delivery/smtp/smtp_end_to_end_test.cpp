@@ -176,8 +176,13 @@ TEST(SmtpEndToEnd, FaultRuns) {
         EXPECT_EQ(outcome.result, SmtpResult::Failed);
         EXPECT_EQ(outcome.reason, "Connection closed by the server.");
     }
+}
+
+TEST(SmtpEndToEnd, SlowReplyTimesOutOrWaitsAsTheSettingSays) {
+    TempDir store;
     {
-        SmtpTestServer server(store.path(), {"--delay-data-reply", "2.5"});
+        // A reply 0.3 s past a 1 s time-out: the shortest the setting allows.
+        SmtpTestServer server(store.path(), {"--delay-data-reply", "1.3"});
         ASSERT_TRUE(server.running());
         EndToEnd slow(server.port());
         slow.request.timeoutSeconds = 1;
