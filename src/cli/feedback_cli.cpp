@@ -172,8 +172,8 @@ void fetchFeedback(CliContext& context, const FeedbackOptions& o) {
     }
     // Only now that the session holds the changes is the mailbox changed.
     std::size_t handled = 0;
-    const delivery::MailboxResult marked =
-        delivery::markHandled(mailbox, box, fetched.messages, handled);
+    const delivery::MailboxResult marked = delivery::markHandled(
+        mailbox, box, fetched.messages, handled, outcome.foundByReturnAddress);
     mailboxJson["handled"] = handled;
     printOutcome(context, outcome, o.json, mailboxJson,
                  line + " " + delivery::handledText(box, handled));

@@ -1,5 +1,6 @@
 #include "delivery/settings_by_name.h"
 
+#include "delivery/return_path.h"
 #include "store/extension_settings.h"
 
 #include <array>
@@ -159,6 +160,9 @@ std::optional<SettingRefusal> setSettingByName(store::SessionSettings& settings,
             return badValue(name, value, *why);
         }
         settings.extensions.set(name, std::move(value));
+        // The key is made with the address, so that it is saved before a
+        // run sends anything that needs it.
+        ensureBounceKey(settings.extensions, systemRandomBytes);
         return std::nullopt;
     }
     const Field* field = nullptr;

@@ -62,6 +62,21 @@ std::optional<std::string> checkHttpsUrl(std::string_view value) {
     return "an https:// address or empty";
 }
 
+// The return address of list runs: a plain address, since a token goes
+// after a "+" in its local part.
+std::optional<std::string> checkBounceAddress(std::string_view value) {
+    const std::size_t at = value.rfind('@');
+    const bool plain = std::none_of(value.begin(), value.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= ' ' || c == 0x7F ||
+               std::string_view("<>()[]\\\",;:").find(c) != std::string_view::npos;
+    });
+    if (value.empty() || (plain && at != std::string_view::npos && at > 0 &&
+                          at + 1 < value.size() && value.find('@') == at)) {
+        return std::nullopt;
+    }
+    return "an address such as bounces@example.org, or empty";
+}
+
 constexpr std::int64_t kMaxInt32 = 2147483647;
 
 constexpr ExtensionKey choiceKey(std::string_view name, std::string_view def,
@@ -99,6 +114,8 @@ const ExtensionKey kKeys[] = {
     integerKey("connections", "1", 1, 20),
     booleanKey("passwordInKeyring", "0"),
     integerKey("softBounceLimit", "3", 1, 1000),
+    // Set: list runs send from a return address per recipient based on it.
+    textKey("bounceAddress", checkBounceAddress),
     // The mailbox returned mail is fetched from (IMAP).
     textKey("feedbackServer"),
     integerKey("feedbackPort", "0", 0, 65535), // 0: 993 with tls, else 143

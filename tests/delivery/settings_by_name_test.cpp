@@ -19,8 +19,9 @@ std::string acceptedValue(std::string_view name) {
         case store::ExtensionKind::Boolean:
             return key->defaultValue == "1" ? "0" : "1";
         case store::ExtensionKind::Text:
-            for (std::string value : {std::string("host.example"),
-                                      std::string("https://example.org/u"), std::string(64, 'a')}) {
+            for (std::string value :
+                 {std::string("host.example"), std::string("https://example.org/u"),
+                  std::string(64, 'a'), std::string("bounces@example.org")}) {
                 if (!store::validateExtensionValue(*key, value)) {
                     return value;
                 }
@@ -122,6 +123,10 @@ TEST(SettingsByName, RefusalsNameWhatIsAllowedAndChangeNothing) {
         {"heloName", "my host", "a host name (letters, digits"},
         {"heloName", "[10.0.0.1", "an address literal such as [192.0.2.1]"},
         {"heloName", "[evil]", "a host name"},
+        {"bounceAddress", "bounces", "an address such as bounces@example.org"},
+        {"bounceAddress", "<b@example.org>", "an address such as"},
+        {"bounceAddress", "b @example.org", "an address such as"},
+        {"bounceAddress", "b@x@example.org", "an address such as"},
         {"smtpServer", "a\nb", "a single line of text"},
         {"signature", std::string("a\0b", 3), "text without NUL characters"},
         {"smtpHost", "x", "Unknown setting \"smtpHost\"; the settings are: editorFormat,"},

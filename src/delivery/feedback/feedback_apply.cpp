@@ -1,5 +1,6 @@
 #include "delivery/feedback/feedback_apply.h"
 
+#include "delivery/return_path.h"
 #include "delivery/run/json_line.h"
 #include "delivery/run/run_journal.h"
 #include "store/codes.h"
@@ -128,8 +129,24 @@ FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessio
     std::map<std::string, std::int32_t> slotByMessageId;
     std::map<std::string, std::string> sentAtByMessageId;
     Deliveries deliveries;
+    // The return addresses the runs sent from, by their token, when the
+    // session has a key: a token not made with it names nobody.
+    struct ReturnedTo {
+        std::int32_t slot = -1; // -1: two contacts share the token
+        std::string sentAt;
+    };
+    std::map<std::string, ReturnedTo> byToken;
+    const std::string bounceKey = session.settings().extensions.value(kBounceKeyKey);
     for (const RunRecord& run : readRunJournals(journalFolder(sessionPath))) {
         for (const JournalRecipient& recipient : run.recipients) {
+            if (!bounceKey.empty() && recipient.slot > 0 && !recipient.attempts.empty()) {
+                const ReturnedTo sent{recipient.slot, recipient.attempts.back().at};
+                const auto [it, added] =
+                    byToken.emplace(returnToken(bounceKey, run.id, recipient.address), sent);
+                if (!added && it->second.slot != recipient.slot) {
+                    it->second.slot = -1;
+                }
+            }
             for (const JournalAttempt& attempt : recipient.attempts) {
                 if (recipient.slot <= 0) {
                     continue;
@@ -169,7 +186,30 @@ FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessio
     const std::string at = isoLocalTime(now);
 
     for (const ReturnedMessage& message : messages) {
-        const FeedbackReport& report = message.report;
+        // The contact whose return address the report came back to.
+        const ReturnedTo* returned = nullptr;
+        if (message.report.kind == FeedbackKind::Bounce ||
+            message.report.kind == FeedbackKind::Complaint) {
+            for (const std::string& address : message.report.returnedTo) {
+                const auto it = byToken.find(returnTokenIn(address));
+                if (it != byToken.end() && it->second.slot > 0 &&
+                    it->second.slot <= session.contactCount() &&
+                    !session.contact(it->second.slot).isDeleted()) {
+                    returned = &it->second;
+                    break;
+                }
+            }
+        }
+        FeedbackReport report = message.report;
+        if (returned != nullptr && report.recipients.empty()) {
+            // A bounce that names nobody is about the one it came back for.
+            FeedbackRecipient about = report.kind == FeedbackKind::Bounce
+                                          ? report.unnamed
+                                          : FeedbackRecipient{{}, {}, true, {}};
+            about.address = std::string(session.contact(returned->slot).email.view());
+            report.recipients.push_back(std::move(about));
+            outcome.foundByReturnAddress.insert(message.source);
+        }
         outcome.counts.add(report);
         const std::string reportKey = report.messageId.empty() ? message.source : report.messageId;
         const auto idMatch = report.originalMessageId.empty()
@@ -179,11 +219,15 @@ FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessio
             FeedbackRow row{message.source,     report.kind, recipient.address, -1,
                             recipient.reason(), ""};
             const auto byName = byAddress.find(lower(recipient.address));
-            // The message we sent names the contact for sure when the report is
-            // about one recipient (a forwarded address bounces under another name).
-            if (idMatch != slotByMessageId.end() && report.recipients.size() == 1 &&
-                idMatch->second <= session.contactCount() &&
-                !session.contact(idMatch->second).isDeleted()) {
+            // The return address, then the message we sent, name the contact
+            // for sure when the report is about one recipient (a forwarded
+            // address bounces under another name).
+            const bool byReturnAddress = returned != nullptr && report.recipients.size() == 1;
+            if (byReturnAddress) {
+                row.slot = returned->slot;
+            } else if (idMatch != slotByMessageId.end() && report.recipients.size() == 1 &&
+                       idMatch->second <= session.contactCount() &&
+                       !session.contact(idMatch->second).isDeleted()) {
                 row.slot = idMatch->second;
             } else if (byName != byAddress.end()) {
                 row.slot = byName->second;
@@ -218,7 +262,8 @@ FeedbackOutcome applyFeedback(store::Session& session, const std::string& sessio
                     // When the bounced message went out: the run that sent the
                     // message it quotes, else the contact's latest delivery.
                     const auto sent = sentAtByMessageId.find(report.originalMessageId);
-                    const std::string sentAt = sent != sentAtByMessageId.end() &&
+                    const std::string sentAt = byReturnAddress ? returned->sentAt
+                                               : sent != sentAtByMessageId.end() &&
                                                        idMatch != slotByMessageId.end() &&
                                                        idMatch->second == row.slot
                                                    ? sent->second

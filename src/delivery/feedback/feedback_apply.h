@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ struct FeedbackOutcome {
     FeedbackCounts counts;
     std::int32_t contactsChanged = 0;
     std::vector<std::string> ledgerLines; // what apply writes (or would write)
+    // Messages that name nobody but came back to a contact's return address.
+    std::set<std::string> foundByReturnAddress;
 };
 
 // Works out and, unless `dryRun`, makes the changes in `session` (not saved).

@@ -100,11 +100,12 @@ MailboxFetch fetchReturnedMail(ImapMailbox& mailbox, const FeedbackMailbox& box,
 }
 
 MailboxResult markHandled(ImapMailbox& mailbox, const FeedbackMailbox& box,
-                          const std::vector<FetchedMessage>& fetched, std::size_t& handled) {
+                          const std::vector<FetchedMessage>& fetched, std::size_t& handled,
+                          const std::set<std::string>& alsoHandled) {
     handled = 0;
     std::vector<std::uint64_t> uids;
     for (const FetchedMessage& message : fetched) {
-        if (understood(message.message.report)) {
+        if (understood(message.message.report) || alsoHandled.contains(message.message.source)) {
             uids.push_back(message.uid);
         }
     }

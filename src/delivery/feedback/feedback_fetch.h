@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,10 +68,12 @@ MailboxFetch fetchReturnedMail(ImapMailbox& mailbox, const FeedbackMailbox& box,
                                const ClassifyOptions& options,
                                const std::function<void(std::size_t, std::size_t)>& progress = {});
 
-// Moves (or marks) the understood messages of `fetched`; `handled` says how
-// many. Call only after the session holding their changes is saved.
+// Moves (or marks) the understood messages of `fetched`, and those whose
+// source is in `alsoHandled` (found by their return address); `handled`
+// says how many. Call only after the session holding their changes is saved.
 MailboxResult markHandled(ImapMailbox& mailbox, const FeedbackMailbox& box,
-                          const std::vector<FetchedMessage>& fetched, std::size_t& handled);
+                          const std::vector<FetchedMessage>& fetched, std::size_t& handled,
+                          const std::set<std::string>& alsoHandled = {});
 
 // "Read 4 messages from "INBOX"." and how many did not arrive whole.
 std::string fetchedText(const FeedbackMailbox& box, const MailboxFetch& fetched);

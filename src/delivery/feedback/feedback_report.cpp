@@ -483,6 +483,13 @@ FeedbackReport classifyMessage(std::string_view bytes, const ClassifyOptions& op
         if (report.originalMessageId.empty()) {
             report.originalMessageId = quotedMessageId(notice);
         }
+        if (report.recipients.empty()) {
+            const std::string status = findStatusCode(text);
+            report.unnamed = FeedbackRecipient{
+                std::string(), status,
+                !warning && isHardRefusal(status, findReplyCode(text), text, true),
+                refusalReasonPhrase(refusalReasonFromText(text))};
+        }
         if (!report.recipients.empty() || fromMailSystem(report.from, header(top, "From"))) {
             report.kind = FeedbackKind::Bounce;
             return report;

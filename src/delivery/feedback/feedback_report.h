@@ -31,6 +31,10 @@ struct FeedbackReport {
     // The addresses the report itself came to (Delivered-To, X-Original-To,
     // To), where a per-recipient return address shows.
     std::vector<std::string> returnedTo;
+    // A bounce whose text names nobody: what it says about the message
+    // (status, hard or soft), for a contact found by the address it came
+    // back to. Its address is empty.
+    FeedbackRecipient unnamed;
     std::string from;         // the report's sender
     std::string subject;      // decoded
     std::string messageId;    // the report's own Message-ID

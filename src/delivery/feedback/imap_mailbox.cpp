@@ -1,7 +1,6 @@
 #include "delivery/feedback/imap_mailbox.h"
 
 #include "delivery/oauth/pkce.h"
-#include "store/text.h"
 #include "store/untrusted_text.h"
 
 #include <algorithm>
@@ -55,41 +54,6 @@ int askCancelled(void* account, curl_off_t, curl_off_t, curl_off_t, curl_off_t) 
     return a->cancelled && a->cancelled() ? 1 : 0;
 }
 
-// The lines of `text`, without their line ends.
-std::vector<std::string_view> linesOf(std::string_view text) {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        lines.push_back(line);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    }
-    return lines;
-}
-
-// The server's refusal ("A006 NO [TRYCREATE] ..."), without its tag: the
-// last tagged NO or BAD (libcurl may log out after it on the same transfer).
-std::string lastRefusal(const std::string& lines) {
-    const std::vector<std::string_view> all = linesOf(lines);
-    for (auto it = all.rbegin(); it != all.rend(); ++it) {
-        if (it->empty() || it->front() == '*' || it->front() == '+') {
-            continue;
-        }
-        const std::size_t space = it->find(' ');
-        if (space == std::string_view::npos) {
-            continue;
-        }
-        const std::string_view answer = it->substr(space + 1);
-        if (answer.starts_with("NO") || answer.starts_with("BAD")) {
-            return std::string(answer);
-        }
-    }
-    return {};
-}
-
 } // namespace
 
 MailSecurity mailSecurityNamed(const std::string& name) {
@@ -101,68 +65,6 @@ MailSecurity mailSecurityNamed(const std::string& name) {
 
 int defaultImapPort(MailSecurity security) {
     return security == MailSecurity::Tls ? 993 : 143;
-}
-
-std::string uidSet(std::vector<std::uint64_t> uids) {
-    std::sort(uids.begin(), uids.end());
-    uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
-    std::string set;
-    for (std::size_t i = 0; i < uids.size();) {
-        std::size_t j = i;
-        while (j + 1 < uids.size() && uids[j + 1] == uids[j] + 1) {
-            ++j;
-        }
-        set += set.empty() ? "" : ",";
-        set += std::to_string(uids[i]);
-        if (j > i) {
-            set += ":" + std::to_string(uids[j]);
-        }
-        i = j + 1;
-    }
-    return set;
-}
-
-std::string imapQuoted(const std::string& name) {
-    std::string out = "\"";
-    for (const char c : name) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out + "\"";
-}
-
-bool fetchedLiteral(const std::string& lines, std::string& bytes) {
-    std::size_t at = 0;
-    while (at < lines.size()) {
-        const std::size_t end = lines.find('\n', at);
-        if (end == std::string::npos) {
-            return false;
-        }
-        const std::string_view line(lines.data() + at, end - at);
-        at = end + 1;
-        const std::size_t open = line.rfind('{');
-        if (!line.starts_with("* ") || line.find(" FETCH (") == std::string_view::npos ||
-            open == std::string_view::npos || !line.ends_with("}\r")) {
-            continue;
-        }
-        const std::string_view digits = line.substr(open + 1, line.size() - open - 3);
-        if (digits.empty() || digits.size() > 12 ||
-            !std::all_of(digits.begin(), digits.end(),
-                         [](char c) { return c >= '0' && c <= '9'; })) {
-            return false;
-        }
-        const std::size_t size = std::stoull(std::string(digits));
-        // The literal is followed by the rest of the FETCH answer: a line
-        // cut short in transit would leave it too short or run past it.
-        if (lines.size() - at < size + 1 || (lines[at + size] != ')' && lines[at + size] != ' ')) {
-            return false;
-        }
-        bytes.assign(lines, at, size);
-        return true;
-    }
-    return false;
 }
 
 ImapMailbox::ImapMailbox(ImapAccount account)
@@ -195,7 +97,7 @@ MailboxResult ImapMailbox::command(const std::string& request, bool inFolder) {
     }
     lines_.clear();
     char errorText[CURL_ERROR_SIZE] = {};
-    const std::string url = baseUrl() + (inFolder ? urlEncoded(folder_) : "");
+    const std::string url = baseUrl() + (inFolder ? urlEncoded(imapFolderName(folder_)) : "");
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "imap,imaps");
     curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, request.c_str());
@@ -294,18 +196,7 @@ MailboxResult ImapMailbox::open(const std::string& folder) {
         return result;
     }
     signedIn_ = true;
-    capabilities_.clear();
-    for (const std::string_view line : linesOf(lines_)) {
-        if (line.starts_with("* CAPABILITY ")) {
-            capabilities_.clear(); // the last list, after the sign-in, is the one that holds
-            std::string_view rest = line.substr(13);
-            while (!rest.empty()) {
-                const std::size_t space = rest.find(' ');
-                capabilities_.insert(store::toLowerAscii(rest.substr(0, space)));
-                rest.remove_prefix(space == std::string_view::npos ? rest.size() : space + 1);
-            }
-        }
-    }
+    capabilities_ = capabilitiesIn(lines_);
     return command("NOOP", true);
 }
 
@@ -315,23 +206,7 @@ MailboxResult ImapMailbox::search(const std::string& criteria, std::vector<std::
     if (!result.ok()) {
         return result;
     }
-    for (const std::string_view line : linesOf(lines_)) {
-        if (!line.starts_with("* SEARCH")) {
-            continue;
-        }
-        std::string_view rest = line.substr(8);
-        while (!rest.empty()) {
-            const std::size_t space = rest.find(' ');
-            const std::string_view word = rest.substr(0, space);
-            if (!word.empty() && word.size() < 20 &&
-                std::all_of(word.begin(), word.end(),
-                            [](char c) { return c >= '0' && c <= '9'; })) {
-                uids.push_back(std::stoull(std::string(word)));
-            }
-            rest.remove_prefix(space == std::string_view::npos ? rest.size() : space + 1);
-        }
-    }
-    std::sort(uids.begin(), uids.end());
+    uids = searchedUids(lines_);
     return result;
 }
 
@@ -352,7 +227,7 @@ MailboxResult ImapMailbox::fetch(std::uint64_t uid, std::string& bytes) {
 MailboxResult ImapMailbox::moveTo(const std::vector<std::uint64_t>& uids,
                                   const std::string& folder) {
     const bool canMove = capabilities_.contains("move");
-    const std::string target = imapQuoted(folder);
+    const std::string target = imapQuoted(imapFolderName(folder));
     for (std::size_t from = 0; from < uids.size(); from += kUidsPerCommand) {
         const std::vector<std::uint64_t> part(
             uids.begin() + static_cast<std::ptrdiff_t>(from),

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "delivery/feedback/imap_text.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,7 +59,7 @@ public:
     ImapMailbox(const ImapMailbox&) = delete;
     ImapMailbox& operator=(const ImapMailbox&) = delete;
 
-    // Connects, signs in and opens `folder`.
+    // Connects, signs in and opens `folder` (folder names are in UTF-8).
     MailboxResult open(const std::string& folder);
     // UID SEARCH with `criteria` ("UNSEEN UNDELETED") in the open folder.
     MailboxResult search(const std::string& criteria, std::vector<std::uint64_t>& uids);
@@ -84,13 +86,5 @@ private:
     std::set<std::string> capabilities_;
     bool signedIn_ = false;
 };
-
-// "a,b,c" in UID set syntax, each run of consecutive numbers as "a:b".
-std::string uidSet(std::vector<std::uint64_t> uids);
-// `name` as an IMAP quoted string.
-std::string imapQuoted(const std::string& name);
-// The literal of the first "* n FETCH (... {size}" line of `lines`, when it
-// arrived whole (followed by the rest of the response); nothing otherwise.
-bool fetchedLiteral(const std::string& lines, std::string& bytes);
 
 } // namespace velmora::delivery

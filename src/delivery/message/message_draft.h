@@ -58,6 +58,9 @@ SenderParts parseSender(std::string_view fromText);
 struct OutgoingMessage {
     std::string senderName;
     std::string senderAddress;
+    // MAIL FROM, where bounces go: "" is senderAddress. A list run with a
+    // bounce address gives each recipient's message one of its own.
+    std::string envelopeSender;
     std::string recipient;
     std::string subject;
     std::string body;
@@ -76,6 +79,11 @@ struct OutgoingMessage {
     // beforehand so that its journal can match what comes back.
     std::string messageId;
 };
+
+// The address MAIL FROM gives for `message`.
+inline const std::string& envelopeSenderOf(const OutgoingMessage& message) {
+    return message.envelopeSender.empty() ? message.senderAddress : message.envelopeSender;
+}
 
 // The message of `draft` to `recipient`, written in `format`.
 OutgoingMessage outgoingMessage(const MessageDraft& draft, std::string recipient,

@@ -50,15 +50,15 @@ public:
 
 ConnectionWorkers::ConnectionWorkers(std::size_t count, SmtpSessionRequest request,
                                      const SendRunEnvironment& environment,
-                                     std::int64_t messagesPerConnection)
+                                     std::int64_t messagesPerConnection, ReturnPath returnPath)
     : ConnectionWorkers(std::vector<SmtpSessionRequest>(count, request), environment,
-                        messagesPerConnection) {}
+                        messagesPerConnection, std::move(returnPath)) {}
 
 ConnectionWorkers::ConnectionWorkers(std::vector<SmtpSessionRequest> requests,
                                      const SendRunEnvironment& environment,
-                                     std::int64_t messagesPerConnection)
+                                     std::int64_t messagesPerConnection, ReturnPath returnPath)
     : requests_(std::move(requests)), environment_(environment),
-      perConnection_(messagesPerConnection) {
+      perConnection_(messagesPerConnection), returnPath_(std::move(returnPath)) {
     for (SmtpSessionRequest& request : requests_) {
         if (request.tokens == nullptr) {
             continue;
@@ -93,6 +93,7 @@ ConnectionWorkers::~ConnectionWorkers() {
 void ConnectionWorkers::serve(Worker& worker, std::size_t number) {
     WorkerObserver observer(cancelled_);
     RunConnection connection(requests_[number], environment_, observer, perConnection_);
+    connection.setReturnPath(returnPath_);
     std::unique_lock lock(mutex_);
     while (true) {
         work_.wait(lock, [&] { return stopping_ || worker.job || worker.release; });

@@ -38,10 +38,12 @@ struct WorkerReport {
 class ConnectionWorkers {
 public:
     ConnectionWorkers(std::size_t count, SmtpSessionRequest request,
-                      const SendRunEnvironment& environment, std::int64_t messagesPerConnection);
+                      const SendRunEnvironment& environment, std::int64_t messagesPerConnection,
+                      ReturnPath returnPath = {});
     // One connection per request, each to its own server (a pool of relays).
     ConnectionWorkers(std::vector<SmtpSessionRequest> requests,
-                      const SendRunEnvironment& environment, std::int64_t messagesPerConnection);
+                      const SendRunEnvironment& environment, std::int64_t messagesPerConnection,
+                      ReturnPath returnPath = {});
     // Lets the connections go (QUIT) and waits for the threads.
     ~ConnectionWorkers();
     ConnectionWorkers(const ConnectionWorkers&) = delete;
@@ -67,6 +69,7 @@ private:
     std::vector<SmtpSessionRequest> requests_; // one per worker
     const SendRunEnvironment& environment_;
     std::int64_t perConnection_;
+    ReturnPath returnPath_;
     std::unique_ptr<LockedTokens> tokens_;
     std::atomic<bool> cancelled_{false};
     std::mutex mutex_;

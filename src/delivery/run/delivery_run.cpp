@@ -137,6 +137,13 @@ private:
         return summary_;
     }
     bool openJournal();
+    // A list run's return addresses; off for a run to one typed address, a
+    // single send and a run without a journal to name it.
+    ReturnPath returnPathOfRun() const {
+        const bool listRun = single_ == nullptr && !plan_.logDialogue;
+        return listRun && journal_ ? returnPath(session_.settings().extensions, journal_->id())
+                                   : ReturnPath{};
+    }
     bool waitUntil(std::int64_t untilMs, const std::string& label);
     void sleep(std::int64_t ms) const;
     void record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& smtp, bool final,
@@ -530,6 +537,7 @@ void Run::sendOneAtATime() {
     sender_ =
         std::make_unique<RunConnection>(runRequest(session_, environment_, plan_.logDialogue),
                                         environment_, *course_, policy_.messagesPerConnection);
+    sender_->setReturnPath(returnPathOfRun());
     while (!ready_.empty() || !deferred_.empty()) {
         course_->pumpEvents();
         if (course_->cancelRequested()) {
@@ -724,10 +732,10 @@ std::int64_t Run::nextStartMs(std::string& label) {
 }
 
 void Run::sendInParallel() {
-    workers_ =
-        std::make_unique<ConnectionWorkers>(static_cast<std::size_t>(policy_.connections),
-                                            runRequest(session_, environment_, plan_.logDialogue),
-                                            environment_, policy_.messagesPerConnection);
+    workers_ = std::make_unique<ConnectionWorkers>(
+        static_cast<std::size_t>(policy_.connections),
+        runRequest(session_, environment_, plan_.logDialogue), environment_,
+        policy_.messagesPerConnection, returnPathOfRun());
     reserved_.assign(workers_->size(), std::nullopt);
     bool stopping = false;
     while (true) {
@@ -851,8 +859,8 @@ void Run::sendOverPool() {
             laneRelay_.push_back(relay);
         }
     }
-    workers_ = std::make_unique<ConnectionWorkers>(std::move(lanes), environment_,
-                                                   policy_.messagesPerConnection);
+    workers_ = std::make_unique<ConnectionWorkers>(
+        std::move(lanes), environment_, policy_.messagesPerConnection, returnPathOfRun());
     reserved_.assign(workers_->size(), std::nullopt);
     bool stopping = false;
     while (true) {

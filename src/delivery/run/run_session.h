@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delivery/return_path.h"
 #include "delivery/run/send_run.h"
 #include "delivery/smtp/smtp_session.h"
 
@@ -42,10 +43,15 @@ public:
                      const std::optional<std::string>& nextRecipient = std::nullopt);
     // QUIT a held connection (before a long wait, at the end of the run).
     void release();
+    // A list run with a bounce address: each message's envelope sender is
+    // its recipient's return address.
+    void setReturnPath(ReturnPath path) { returnPath_ = std::move(path); }
 
 private:
     SmtpOutcome overHeldConnection();
     SmtpOutcome overNewConnection();
+    // MAIL FROM for a message from `sender` to `recipient`.
+    std::string envelopeFrom(const std::string& sender, const std::string& recipient) const;
 
     SmtpSessionRequest request_;
     const SendRunEnvironment& environment_;
@@ -57,6 +63,7 @@ private:
     std::unique_ptr<SmtpSession> session_;
     // The address whose envelope went ahead with the last message's end of data.
     std::optional<std::string> announced_;
+    ReturnPath returnPath_;
 };
 
 } // namespace velmora::delivery

@@ -364,6 +364,7 @@ SmtpOutcome RunConnection::send(OutgoingMessage message,
     }
     message.recipient = recipient.address;
     message.senderAddress = withAsciiDomain(message.senderAddress).address;
+    message.envelopeSender = envelopeFrom(message.senderAddress, message.recipient);
     if (message.messageId.empty()) {
         message.messageId = messageId(message.senderAddress, environment_.randomBytes);
     }
@@ -373,7 +374,8 @@ SmtpOutcome RunConnection::send(OutgoingMessage message,
     if (nextRecipient && carried + 2 <= perConnection_) {
         const AsciiDomainAddress next = withAsciiDomain(*nextRecipient);
         if (next.ok()) {
-            request_.nextEnvelope = SmtpEnvelope{message.senderAddress, next.address};
+            request_.nextEnvelope =
+                SmtpEnvelope{envelopeFrom(message.senderAddress, next.address), next.address};
             announced_ = *nextRecipient;
         }
     }
@@ -391,6 +393,11 @@ SmtpOutcome RunConnection::send(OutgoingMessage message,
     }
     outcome.messageId = sentId;
     return outcome;
+}
+
+std::string RunConnection::envelopeFrom(const std::string& sender,
+                                        const std::string& recipient) const {
+    return withAsciiDomain(envelopeSender(returnPath_, sender, recipient)).address;
 }
 
 SmtpOutcome RunConnection::overHeldConnection() {

@@ -337,7 +337,7 @@ SmtpOutcome SmtpSession::run() {
         setup.accessToken = accessToken;
         setup.serverName = request_.server;
         setup.serverPort = request_.port;
-        setup.senderAddress = request_.message.senderAddress;
+        setup.senderAddress = envelopeSenderOf(request_.message);
         setup.recipient = request_.message.recipient;
         setup.security = request_.security;
         setup.mechanism = request_.mechanism;
@@ -406,7 +406,7 @@ SmtpOutcome SmtpSession::next() {
     ++messages_;
     const bool ahead = dialogue_->state() == SmtpState::NextEnvelopeSent;
     SmtpStep step =
-        dialogue_->nextMessage(request_.message.senderAddress, request_.message.recipient);
+        dialogue_->nextMessage(envelopeSenderOf(request_.message), request_.message.recipient);
     if (dialogue_->idle() && !ahead) {
         // Refused before a word was written: the connection is as it was.
         if (dialogue_->outcome().result == SmtpResult::Failed) {

@@ -308,9 +308,10 @@ void FeedbackWindow::applyFound() {
     // (Cancel reaches the mailbox through the flag its account was given.)
     progress_->setRange(0, 0);
     QPointer<FeedbackWindow> self(this);
-    worker_ = std::thread([self, mailbox = mailbox_, box = box_, messages = fetched_.messages] {
+    worker_ = std::thread([self, mailbox = mailbox_, box = box_, messages = fetched_.messages,
+                           found = outcome.foundByReturnAddress] {
         std::size_t handled = 0;
-        const MailboxResult result = markHandled(*mailbox, box, messages, handled);
+        const MailboxResult result = markHandled(*mailbox, box, messages, handled, found);
         onWindowThread(self,
                        [result, handled](FeedbackWindow& w) { w.finishMarking(result, handled); });
     });

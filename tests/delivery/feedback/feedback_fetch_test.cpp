@@ -115,19 +115,23 @@ FolderState folderState(const std::string& maildir) {
 }
 
 void FetchScenario::appliesOverTlsThenMovesWhatItHandled() {
-    makeSession("moving", {tlsPort(), "feedbackSecurity=tls", "feedbackDoneFolder=Handled"});
+    // A done folder outside ASCII: the server knows it by its encoded name.
+    makeSession("moving",
+                {tlsPort(), "feedbackSecurity=tls", "feedbackDoneFolder=Erledigt & Geprüft"});
     const std::int32_t before = contact(1).status;
 
     auto run = runCli({"feedback", "fetch", session_});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("Contacts changed 3."), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("Moved 8 messages to \"Handled\"."), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Moved 8 messages to \"Erledigt & Geprüft\"."), std::string::npos)
+        << run.out;
     EXPECT_EQ(contact(1).status, kDoNotContact);
     EXPECT_EQ(contact(1).notes.view(), "Bounced 12/07/2026: 5.1.1 user unknown");
     EXPECT_EQ(contact(3).notes.view(), "Complained 12/07/2026");
     EXPECT_EQ(contact(4).status, kDoNotContact);
     EXPECT_EQ(contact(5).status, before); // an auto-reply is only counted
-    EXPECT_EQ(folderState(dovecot_->maildir("moving", "Handled")).messages, kUnderstood);
+    EXPECT_EQ(folderState(dovecot_->maildir("moving", "Erledigt &- Gepr&APw-ft")).messages,
+              kUnderstood);
     // The personal reply stays where it was, unread.
     const FolderState left = folderState(dovecot_->maildir("moving"));
     EXPECT_EQ(left.messages, 1U);
@@ -149,6 +153,15 @@ void FetchScenario::appliesOverTlsThenMovesWhatItHandled() {
     // What the fetch changed can be undone like any other.
     ASSERT_EQ(runCli({"feedback", "undo", session_}).exitCode, 0);
     EXPECT_EQ(contact(1).status, before);
+
+    // The folder outside ASCII can be read from as well.
+    ASSERT_EQ(runCli({"settings", "set", session_, "feedbackFolder=Erledigt & Geprüft",
+                      "feedbackDoneFolder="})
+                  .exitCode,
+              0);
+    run = runCli({"feedback", "fetch", session_, "--dry-run"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Read 8 messages"), std::string::npos) << run.out;
 }
 
 void FetchScenario::marksAsSeenOverStartTlsWithoutADoneFolder() {
