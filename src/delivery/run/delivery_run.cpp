@@ -928,22 +928,35 @@ void Run::sendOverPool() {
 void Run::dispatchToPool() {
     while (true) {
         const std::int64_t t = now();
-        const std::optional<std::size_t> relay = relays_->turn(t);
-        if (!relay || relays_->delayMs(*relay, t) > 0) {
-            return;
-        }
-        // The relay whose turn it is takes the recipient, on a connection of
-        // its own: a reserved one first, else an idle one.
+        // A connection whose server already holds its next envelope sends
+        // that message first: it counts towards its relay's share already.
         std::optional<std::size_t> lane;
-        for (std::size_t l = 0; l < workers_->size(); ++l) {
-            if (laneRelay_[l] == *relay && !workers_->busy(l) && (!lane || reserved_[l])) {
+        std::optional<std::size_t> relay;
+        for (std::size_t l = 0; l < workers_->size() && !lane; ++l) {
+            if (reserved_[l] && !workers_->busy(l) && !relays_->pausedOrAside(laneRelay_[l], t) &&
+                relays_->delayMs(laneRelay_[l], t) == 0) {
                 lane = l;
+                relay = laneRelay_[l];
+            }
+        }
+        if (!lane) {
+            // Else the relay whose turn it is takes the recipient, on an
+            // idle connection of its own.
+            relay = relays_->turn(t);
+            if (!relay || relays_->delayMs(*relay, t) > 0) {
+                return;
+            }
+            for (std::size_t l = 0; l < workers_->size() && !lane; ++l) {
+                if (laneRelay_[l] == *relay && !workers_->busy(l) && !reserved_[l]) {
+                    lane = l;
+                }
             }
         }
         if (!lane) {
             return;
         }
         std::optional<std::size_t> index = reserved_[*lane];
+        const bool counted = index.has_value();
         reserved_[*lane].reset();
         if (!index && !ready_.empty()) {
             index = ready_.front();
@@ -958,15 +971,19 @@ void Run::dispatchToPool() {
             index = due->index;
             deferred_.erase(due);
         }
-        relays_->started(*relay, t);
+        if (!counted) {
+            relays_->started(*relay, t);
+        }
         pace_.started(t);
         WorkerJob job;
         job.index = *index;
-        // Unpaced, and still this relay's turn: the next recipient's
-        // envelope may go out with this message's end of data.
-        if (!relays_->limited(*relay) && !ready_.empty() && relays_->turn(t) == relay) {
+        // Unpaced: the next recipient's envelope may go out with this
+        // message's end of data. It counts towards the relay's share and cap
+        // from now on, so the spread by weight and the cap still hold.
+        if (!ready_.empty() && relays_->mayTakeAhead(*relay, t)) {
             reserved_[*lane] = ready_.front();
             ready_.pop_front();
+            relays_->started(*relay, t);
             job.nextRecipient = plan_.recipients[*reserved_[*lane]].address;
         }
         const PlannedRecipient& recipient = plan_.recipients[*index];
@@ -984,6 +1001,8 @@ void Run::handBackPoolReservations() {
         if (reserved_[lane]) {
             ready_.push_front(*reserved_[lane]);
             reserved_[lane].reset();
+            relays_->handedBack(laneRelay_[lane]);
+            relays_->finished(laneRelay_[lane], false);
         }
     }
 }

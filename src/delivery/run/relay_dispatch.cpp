@@ -56,6 +56,23 @@ std::optional<std::size_t> RelayDispatch::turn(std::int64_t nowMs) const {
     return best;
 }
 
+bool RelayDispatch::mayTakeAhead(std::size_t relay, std::int64_t nowMs) const {
+    if (!usable(relay, nowMs) || pausedOrAside(relay, nowMs) || limited(relay)) {
+        return false;
+    }
+    std::int64_t total = 0;
+    std::int64_t weights = 0;
+    for (std::size_t r = 0; r < relays_.size(); ++r) {
+        if (r == relay || (usable(r, nowMs) && !pausedOrAside(r, nowMs))) {
+            total += relays_[r].handedOut;
+            weights += relays_[r].weight;
+        }
+    }
+    // One more stays within its weight's share of one more, rounded up.
+    const State& state = relays_[relay];
+    return (state.handedOut + 1) * weights <= (total + 1) * state.weight + weights - 1;
+}
+
 std::int64_t RelayDispatch::delayMs(std::size_t relay, std::int64_t nowMs) const {
     return relays_[relay].limiter.delayMs(nowMs);
 }

@@ -41,6 +41,10 @@ public:
     // run: not set aside and not at its cap. When no relay can, the run stops.
     bool usable(std::size_t relay, std::int64_t nowMs) const;
     bool anyUsable(std::int64_t nowMs) const;
+    // Whether the relay may take the next recipient ahead, for the envelope
+    // its connection sends with this message's end of data: it is free to
+    // take one, unpaced, and one more keeps it within its share by weight.
+    bool mayTakeAhead(std::size_t relay, std::int64_t nowMs) const;
     // How long the relay's limiter holds its next message back.
     std::int64_t delayMs(std::size_t relay, std::int64_t nowMs) const;
     bool limited(std::size_t relay) const { return relays_[relay].limiter.limited(); }

@@ -55,6 +55,30 @@ TEST(RelayDispatch, RecipientsAreSpreadByWeightOverTheRelaysThatCanTakeThem) {
     }
 }
 
+// A connection takes its next recipient ahead (its envelope goes with the
+// end of data) only while that keeps its relay within its share and cap.
+TEST(RelayDispatch, RecipientsTakenAheadKeepTheWeightsAndTheCap) {
+    RelayLimits heavy;
+    heavy.weight = 3;
+    RelayLimits capped;
+    capped.allowance = 2;
+    RelayDispatch dispatch({heavy, RelayLimits{}, capped});
+    std::vector<int> taken(3, 0);
+    for (int given = 0; given < 50;) {
+        const std::optional<std::size_t> relay = dispatch.turn(0);
+        ASSERT_TRUE(relay);
+        dispatch.started(*relay, 0);
+        ++taken[*relay];
+        ++given;
+        if (given < 50 && dispatch.mayTakeAhead(*relay, 0)) {
+            dispatch.started(*relay, 0);
+            ++taken[*relay];
+            ++given;
+        }
+    }
+    EXPECT_EQ(taken, (std::vector<int>{36, 12, 2}));
+}
+
 // A message under way holds its place under the cap until it is known
 // whether the relay accepted it.
 TEST(RelayDispatch, AMessageUnderWayHoldsItsPlaceUnderTheCap) {
