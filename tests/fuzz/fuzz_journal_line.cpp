@@ -25,6 +25,8 @@ std::string rewrite(const velmora::delivery::JsonObject& object) {
             break;
         case velmora::delivery::JsonValue::Kind::Null:
             break;
+        case velmora::delivery::JsonValue::Kind::Number:
+            std::abort(); // only a server's answer may hold one, never a journal line
         }
     }
     return writer.line();
