@@ -172,6 +172,7 @@ private:
     void sendOneAtATime();
     // The run over several connections at once (the `connections` setting).
     void sendInParallel();
+    void driveConnections();
     // The deferred count, the journal's end and the summary.
     void finish();
     // Gives idle connections their next recipients, as far as the pause and
@@ -188,7 +189,6 @@ private:
     void dispatchToPool();
     bool handleFromRelay(std::size_t relay, std::size_t index, const SmtpOutcome& outcome);
     std::int64_t nextPoolStartMs(std::string& label);
-    void handBackPoolReservations();
     // The daily caps' allowances, from what the session's journals recorded.
     std::vector<RelayLimits> poolLimits();
 
@@ -655,10 +655,14 @@ OutgoingMessage Run::messageFor(const PlannedRecipient& recipient) const {
 }
 
 void Run::handBackReserved() {
-    for (auto it = reserved_.rbegin(); it != reserved_.rend(); ++it) {
-        if (*it) {
-            ready_.push_front(**it);
-            it->reset();
+    for (std::size_t lane = reserved_.size(); lane-- > 0;) {
+        if (reserved_[lane]) {
+            ready_.push_front(*reserved_[lane]);
+            reserved_[lane].reset();
+            if (relays_) { // it counted towards its relay's share and cap
+                relays_->handedBack(laneRelay_[lane]);
+                relays_->finished(laneRelay_[lane], false);
+            }
         }
     }
 }
@@ -731,12 +735,9 @@ std::int64_t Run::nextStartMs(std::string& label) {
     return at;
 }
 
-void Run::sendInParallel() {
-    workers_ = std::make_unique<ConnectionWorkers>(
-        static_cast<std::size_t>(policy_.connections),
-        runRequest(session_, environment_, plan_.logDialogue), environment_,
-        policy_.messagesPerConnection, returnPathOfRun());
-    reserved_.assign(workers_->size(), std::nullopt);
+// The loop of every run over connections at once: one relay or a pool.
+void Run::driveConnections() {
+    const bool pool = relays_ != nullptr;
     bool stopping = false;
     while (true) {
         course_->pumpEvents();
@@ -753,15 +754,20 @@ void Run::sendInParallel() {
             stopping = true;
         }
         if (!stopping) {
-            dispatch();
+            pool ? dispatchToPool() : dispatch();
         }
         if (workers_->busyCount() == 0) {
             handBackReserved();
             if (stopping || (ready_.empty() && deferred_.empty())) {
                 break;
             }
+            if (pool && !relays_->anyUsable(now())) {
+                course_->logLine(kNoRelayLeftText);
+                stop();
+                break;
+            }
             std::string label;
-            const std::int64_t until = nextStartMs(label);
+            const std::int64_t until = pool ? nextPoolStartMs(label) : nextStartMs(label);
             if (!waitUntil(until, label)) {
                 course_->logLine(kCancelledText);
                 summary_.cancelled = true;
@@ -772,7 +778,7 @@ void Run::sendInParallel() {
         }
         // Wake for the next report, or when the limiter lets the next one go.
         std::int64_t waitMs = kWaitSliceMs;
-        if (!stopping && limiter_.limited()) {
+        if (!pool && !stopping && limiter_.limited()) {
             waitMs = std::clamp<std::int64_t>(limiter_.delayMs(now()), 1, kWaitSliceMs);
         }
         std::optional<WorkerReport> report = workers_->nextReport(static_cast<int>(waitMs));
@@ -781,7 +787,9 @@ void Run::sendInParallel() {
             continue;
         }
         std::erase(inHand_, report->index);
-        course_->logLine(plan_.recipients[report->index].address);
+        const std::size_t relay = pool ? laneRelay_[report->worker] : 0;
+        course_->logLine(plan_.recipients[report->index].address +
+                         (pool ? " (" + relayLabel(pool_[relay]) + ")" : std::string()));
         course_->sessionStarts();
         for (const std::string& line : report->logLines) {
             course_->logLine(line);
@@ -791,13 +799,23 @@ void Run::sendInParallel() {
         }
         // A stop lets the messages under way end as they will: their outcomes
         // are journaled like any other.
-        if (!handle(report->index, report->outcome)) {
+        if (!(pool ? handleFromRelay(relay, report->index, report->outcome)
+                   : handle(report->index, report->outcome))) {
             stopping = true;
         }
         tally(stopping);
     }
     workers_.reset();
     reserved_.clear();
+}
+
+void Run::sendInParallel() {
+    workers_ = std::make_unique<ConnectionWorkers>(
+        static_cast<std::size_t>(policy_.connections),
+        runRequest(session_, environment_, plan_.logDialogue), environment_,
+        policy_.messagesPerConnection, returnPathOfRun());
+    reserved_.assign(workers_->size(), std::nullopt);
+    driveConnections();
 }
 
 std::vector<RelayLimits> Run::poolLimits() {
@@ -862,67 +880,7 @@ void Run::sendOverPool() {
     workers_ = std::make_unique<ConnectionWorkers>(
         std::move(lanes), environment_, policy_.messagesPerConnection, returnPathOfRun());
     reserved_.assign(workers_->size(), std::nullopt);
-    bool stopping = false;
-    while (true) {
-        course_->pumpEvents();
-        if (!stopping && course_->cancelRequested()) {
-            course_->logLine(kCancelledText);
-            summary_.cancelled = true;
-            stop();
-            stopping = true;
-            workers_->cancel();
-        }
-        if (!stopping && journal_ && !journal_->healthy()) {
-            course_->logLine(journal_->error() + " The run stopped.");
-            stop();
-            stopping = true;
-        }
-        if (!stopping) {
-            dispatchToPool();
-        }
-        if (workers_->busyCount() == 0) {
-            handBackPoolReservations();
-            if (stopping || (ready_.empty() && deferred_.empty())) {
-                break;
-            }
-            if (!relays_->anyUsable(now())) {
-                course_->logLine(kNoRelayLeftText);
-                stop();
-                break;
-            }
-            std::string label;
-            const std::int64_t until = nextPoolStartMs(label);
-            if (!waitUntil(until, label)) {
-                course_->logLine(kCancelledText);
-                summary_.cancelled = true;
-                stop();
-                break;
-            }
-            continue;
-        }
-        std::optional<WorkerReport> report = workers_->nextReport(kWaitSliceMs);
-        if (!report) {
-            tally(false);
-            continue;
-        }
-        const std::size_t relay = laneRelay_[report->worker];
-        std::erase(inHand_, report->index);
-        course_->logLine(plan_.recipients[report->index].address + " (" + relayLabel(pool_[relay]) +
-                         ")");
-        course_->sessionStarts();
-        for (const std::string& line : report->logLines) {
-            course_->logLine(line);
-        }
-        if (report->outcome.result != SmtpResult::Cancelled) {
-            pace_.finishedOne(now());
-        }
-        if (!handleFromRelay(relay, report->index, report->outcome)) {
-            stopping = true;
-        }
-        tally(stopping);
-    }
-    workers_.reset();
-    reserved_.clear();
+    driveConnections();
 }
 
 void Run::dispatchToPool() {
@@ -993,17 +951,6 @@ void Run::dispatchToPool() {
         job.message = messageFor(recipient);
         inHand_.push_back(*index);
         workers_->send(*lane, std::move(job));
-    }
-}
-
-void Run::handBackPoolReservations() {
-    for (std::size_t lane = workers_->size(); lane-- > 0;) {
-        if (reserved_[lane]) {
-            ready_.push_front(*reserved_[lane]);
-            reserved_[lane].reset();
-            relays_->handedBack(laneRelay_[lane]);
-            relays_->finished(laneRelay_[lane], false);
-        }
     }
 }
 
