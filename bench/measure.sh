@@ -27,3 +27,27 @@ median_ms() {
 mib() {
     awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.1f", b / 1048576 }'
 }
+
+# `need_smtp_sink` installs Postfix's smtp-sink and smtp-source when missing,
+# with Postfix itself left stopped.
+need_smtp_sink() {
+    if ! command -v smtp-sink >/dev/null || ! command -v smtp-source >/dev/null; then
+        echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
+        DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends postfix >/dev/null
+        postfix stop >/dev/null 2>&1 || true
+    fi
+}
+
+# `free_port` prints a port nothing listens on; `wait_port PORT` waits (up to
+# 10 s) until something does.
+free_port() {
+    /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+wait_port() {
+    for _ in $(seq 100); do
+        if (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null; then return 0; fi
+        sleep 0.1
+    done
+    echo "nothing listens on port $1" >&2
+    return 1
+}

@@ -16,11 +16,8 @@ conns="${5:-4}"
 delay="${6:-12.5}"
 proxy_script="${LATENCY_PROXY:-/work/shared/tools/latency_proxy.py}"
 
-if ! command -v smtp-sink >/dev/null; then
-    echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends postfix >/dev/null
-    postfix stop >/dev/null 2>&1 || true
-fi
+. "$(dirname "$0")/measure.sh"
+need_smtp_sink
 cmake --build "$build" --target make_bench_session mailtray >/dev/null
 
 work=$(mktemp -d)
@@ -31,17 +28,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-free_port() {
-    /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-wait_port() {
-    for _ in $(seq 100); do
-        if (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null; then return 0; fi
-        sleep 0.1
-    done
-    echo "nothing listens on port $1" >&2
-    return 1
-}
 # A sink behind the proxy; the proxy's port in $far_port (no subshell, so
 # that the cleanup knows both processes).
 far_sink() {
@@ -87,7 +73,6 @@ send_rate() {
     rm -rf "$dir"
     awk -v n="${delivered:-0}" -v s="$start" -v e="$end" 'BEGIN { printf "%.1f\n", n / (e - s) }'
 }
-. "$(dirname "$0")/measure.sh"
 
 ones=() twos=()
 for round in $(seq "$rounds"); do
