@@ -30,7 +30,81 @@ int portFor(std::int64_t port, std::string_view security) {
     return security == "none" ? 25 : 587;
 }
 
+// What a relay's own sign-in keeps under "relay.N.": its settings, then
+// its tokens (no settings).
+constexpr const char* kRelaySignInKeys[] = {
+    kOAuthProviderKey, kOAuthClientIdKey,       kOAuthClientSecretKey, kOAuthAuthorizeUrlKey,
+    kOAuthTokenUrlKey, kOAuthDeviceUrlKey,      kOAuthScopeKey,        kOAuthLoginKey,
+    kOAuthPinKey,      kOAuthTokenInKeyringKey, kOAuthRefreshTokenKey, kOAuthAccessTokenKey,
+    kOAuthExpiresAtKey};
+
 } // namespace
+
+bool relayHasOwnSignIn(const store::SessionSettings& settings, int number) {
+    return number > 1 && number <= store::kMaxRelays &&
+           relayValue(settings, number, kOAuthProviderKey) != "none";
+}
+
+void keepRelaySignIn(store::SessionSettings& settings, int number,
+                     const store::SessionSettings& relay) {
+    if (!relayHasOwnSignIn(settings, number)) {
+        copyOAuthTokens(relay, settings);
+        return;
+    }
+    for (const char* key : {kOAuthTokenInKeyringKey, kOAuthRefreshTokenKey, kOAuthAccessTokenKey,
+                            kOAuthExpiresAtKey, kOAuthLoginKey}) {
+        const std::string value = relay.extensions.value(key);
+        if (value.empty()) {
+            settings.extensions.remove(store::relayKey(number, key));
+        } else {
+            settings.extensions.set(store::relayKey(number, key), value);
+        }
+    }
+}
+
+RelaySignIns::RelaySignIns(const store::SessionSettings& settings, store::PasswordStore* keyring,
+                           const std::function<long long()>& nowSeconds) {
+    for (int number = 2; number <= store::kMaxRelays; ++number) {
+        if (!relayConfigured(settings, number) || !relayHasOwnSignIn(settings, number)) {
+            continue;
+        }
+        Account account;
+        account.number = number;
+        account.settings =
+            std::make_unique<store::SessionSettings>(relaySettings(settings, number));
+        account.tokens =
+            std::make_unique<SessionAccessTokens>(*account.settings, keyring, nowSeconds);
+        accounts_.push_back(std::move(account));
+    }
+}
+
+AccessTokens* RelaySignIns::own(int number) {
+    for (Account& account : accounts_) {
+        if (account.number == number) {
+            return account.tokens.get();
+        }
+    }
+    return nullptr;
+}
+
+bool RelaySignIns::keepRenewed(store::SessionSettings& settings) const {
+    bool renewed = false;
+    for (const Account& account : accounts_) {
+        if (account.tokens->changed()) {
+            keepRelaySignIn(settings, account.number, *account.settings);
+            renewed = true;
+        }
+    }
+    return renewed;
+}
+
+AccessTokens* relayTokens(const store::SessionSettings& settings, int number, AccessTokens* session,
+                          RelaySignIns* own) {
+    if (!relayHasOwnSignIn(settings, number)) {
+        return session;
+    }
+    return own != nullptr ? own->own(number) : nullptr;
+}
 
 bool relayConfigured(const store::SessionSettings& settings, int number) {
     if (number == 1) {
@@ -61,7 +135,17 @@ store::SessionSettings relaySettings(const store::SessionSettings& settings, int
     for (const char* field : {"connections", "ratePerMinute", "ratePerHour"}) {
         ext.set(field, relayValue(settings, number, field));
     }
-    if (mechanism != "xoauth2" && mechanism != "oauthbearer") {
+    if (relayHasOwnSignIn(settings, number)) {
+        for (const char* key : kRelaySignInKeys) {
+            const std::string value = relayValue(settings, number, key);
+            if (value.empty()) {
+                ext.remove(key);
+            } else {
+                ext.set(key, value);
+            }
+        }
+        ext.set(kOAuthRelayKey, std::to_string(number));
+    } else if (mechanism != "xoauth2" && mechanism != "oauthbearer") {
         // Only a relay that asks for it signs in with the session's OAuth
         // sign-in; the others log in with their own password.
         ext.set(kOAuthTokenInKeyringKey, "0");
@@ -244,6 +328,9 @@ std::optional<SettingRefusal> applyRelayForm(store::ExtensionSettings& extension
 void removeRelay(store::ExtensionSettings& extensions, int number) {
     for (const std::string& key : store::relayKeyNames(number)) {
         extensions.remove(key);
+    }
+    for (const char* key : {kOAuthRefreshTokenKey, kOAuthAccessTokenKey, kOAuthExpiresAtKey}) {
+        extensions.remove(store::relayKey(number, key));
     }
 }
 
