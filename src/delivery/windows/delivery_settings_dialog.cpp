@@ -243,7 +243,8 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
     connect(relays_, &QPushButton::clicked, this, [this] {
         if (relaysWindow_ == nullptr) {
             relaysWindow_ = new RelaysWindow(
-                extensions_, [this] { return applyDeliverySettings(form()); }, prompter_, this);
+                extensions_, [this] { return applyDeliverySettings(form()); }, prompter_, this,
+                passwords_);
         }
         relaysWindow_->show();
         relaysWindow_->raise();
@@ -371,15 +372,22 @@ void DeliverySettingsDialog::apply() {
     }
     store::SessionSettings settings = std::move(*checked);
     // Without a usable keyring the session's choice stays as it was.
-    std::optional<std::string> problem;
+    std::vector<std::string> problems;
     if (passwords_ != nullptr && keyringUnavailable_.isEmpty()) {
-        problem =
-            applyKeyringChoice(settings, keyring_->isChecked(), session_.settings(), *passwords_);
+        if (const auto problem = applyKeyringChoice(settings, keyring_->isChecked(),
+                                                    session_.settings(), *passwords_)) {
+            problems.push_back(*problem);
+        }
+        // A relay whose password cannot go there keeps it in the file.
+        for (std::string& problem :
+             applyRelayKeyringChoices(settings, session_.settings(), *passwords_)) {
+            problems.push_back(std::move(problem));
+        }
     }
     session_.setSettings(std::move(settings));
     close();
-    if (problem) {
-        prompter_.message("Information", keyringWriteFailedText(*problem));
+    for (const std::string& problem : problems) {
+        prompter_.message("Information", keyringWriteFailedText(problem));
     }
 }
 

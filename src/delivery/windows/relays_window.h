@@ -9,21 +9,26 @@
 #include <QWidget>
 #include <functional>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QTableView;
 
 namespace velmora::delivery {
 
-// Adds or edits one relay: a field per kRelayFormFields, "OK" and "Cancel".
+// Adds or edits one relay: a field per kRelayFormFields, "Keep password in
+// the desktop keyring" (disabled with the reason as its tip when the keyring
+// cannot be used), "OK" and "Cancel".
 class RelayEditDialog final : public QWidget {
     Q_OBJECT
 
 public:
-    RelayEditDialog(int number, const RelayForm& form, QWidget* parent = nullptr);
+    RelayEditDialog(int number, const RelayForm& form, bool inKeyring,
+                    const QString& keyringUnavailable, QWidget* parent = nullptr);
     int number() const { return number_; }
     RelayForm form() const;
     QLineEdit* field(std::string_view name) const;
+    QCheckBox* keyringBox() const { return keyring_; }
     QPushButton* okButton() const { return ok_; }
 
 signals:
@@ -32,6 +37,7 @@ signals:
 private:
     int number_;
     std::array<QLineEdit*, kRelayFormFieldCount> fields_{};
+    QCheckBox* keyring_;
     QPushButton* ok_;
 };
 
@@ -39,13 +45,16 @@ private:
 // Connection. It edits the extension block it is given (the delivery
 // settings dialog's, so that nothing changes before that dialog's Apply);
 // `mainSettings` gives that dialog's settings as they stand, for a test.
+// The keyring choice of a relay is only marked here: that dialog's Apply
+// stores the passwords (applyRelayKeyringChoices).
 class RelaysWindow final : public QWidget {
     Q_OBJECT
 
 public:
+    // `passwords`: the desktop keyring; null where there is none.
     RelaysWindow(store::ExtensionSettings& extensions,
                  std::function<store::SessionSettings()> mainSettings, platform::Prompter& prompter,
-                 QWidget* parent = nullptr);
+                 QWidget* parent = nullptr, store::PasswordStore* passwords = nullptr);
 
     RelayListModel* model() const { return model_; }
     QTableView* list() const { return list_; }
@@ -68,6 +77,9 @@ private:
     store::ExtensionSettings& extensions_;
     std::function<store::SessionSettings()> mainSettings_;
     platform::Prompter& prompter_;
+    store::PasswordStore* passwords_;
+    // Why the keyring cannot be used; empty when it can.
+    QString keyringUnavailable_;
     RelayListModel* model_;
     QTableView* list_;
     QPushButton* add_;
