@@ -62,6 +62,29 @@ void keepRelaySignIn(store::SessionSettings& settings, int number,
     }
 }
 
+store::SessionSettings relaySignInSettings(const store::SessionSettings& settings, int number) {
+    store::SessionSettings own = settings;
+    if (!relayHasOwnSignIn(settings, number)) {
+        // Only for the mapping: the relay's own (empty) keys, not the session's.
+        own.extensions.set(store::relayKey(number, kOAuthProviderKey), "custom");
+    }
+    store::SessionSettings account = relaySettings(own, number);
+    account.extensions.set(kOAuthProviderKey, relayValue(settings, number, kOAuthProviderKey));
+    return account;
+}
+
+void keepRelayAccount(store::ExtensionSettings& extensions, int number,
+                      const store::SessionSettings& account) {
+    for (const char* key : kRelaySignInKeys) {
+        const std::string value = account.extensions.value(key);
+        if (value.empty()) {
+            extensions.remove(store::relayKey(number, key));
+        } else {
+            extensions.set(store::relayKey(number, key), value);
+        }
+    }
+}
+
 RelaySignIns::RelaySignIns(const store::SessionSettings& settings, store::PasswordStore* keyring,
                            const std::function<long long()>& nowSeconds) {
     for (int number = 2; number <= store::kMaxRelays; ++number) {

@@ -76,6 +76,15 @@ bool relayHasOwnSignIn(const store::SessionSettings& settings, int number);
 void keepRelaySignIn(store::SessionSettings& settings, int number,
                      const store::SessionSettings& relay);
 
+// Relay `number`'s settings with its own sign-in keys and tokens in the
+// main ones' places, whether it has a provider of its own yet or not: what
+// the desktop signs the relay in from and shows.
+store::SessionSettings relaySignInSettings(const store::SessionSettings& settings, int number);
+// Keeps every sign-in key and token of `account` (from relaySignInSettings)
+// in relay `number`'s keys (2 and up).
+void keepRelayAccount(store::ExtensionSettings& extensions, int number,
+                      const store::SessionSettings& account);
+
 // The access tokens of the relays that sign in with an account of their
 // own, for a run over the pool: each renews into a copy of its relay's
 // settings, written back by keepRenewed (then save the session).

@@ -19,9 +19,10 @@ using namespace Qt::StringLiterals;
 using platform::toQString;
 
 RelayEditDialog::RelayEditDialog(int number, const RelayForm& form, bool inKeyring,
-                                 const QString& keyringUnavailable, QWidget* parent)
+                                 const QString& keyringUnavailable, SignInGroup* signIn,
+                                 QWidget* parent)
     : QWidget(parent, Qt::Window), number_(number),
-      keyring_(new QCheckBox(u"Keep password in the desktop keyring"_s)),
+      keyring_(new QCheckBox(u"Keep password in the desktop keyring"_s)), signIn_(signIn),
       ok_(new QPushButton(u"OK"_s)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(u"Relay "_s + QString::number(number));
@@ -48,6 +49,9 @@ RelayEditDialog::RelayEditDialog(int number, const RelayForm& form, bool inKeyri
     buttons->addWidget(ok_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(fields);
+    if (signIn_ != nullptr) {
+        layout->addWidget(signIn_);
+    }
     layout->addLayout(buttons);
     connect(cancel, &QPushButton::clicked, this, &QWidget::close);
     connect(ok_, &QPushButton::clicked, this, &RelayEditDialog::accepted);
@@ -73,10 +77,11 @@ QLineEdit* RelayEditDialog::field(std::string_view name) const {
 RelaysWindow::RelaysWindow(store::ExtensionSettings& extensions,
                            std::function<store::SessionSettings()> mainSettings,
                            platform::Prompter& prompter, QWidget* parent,
-                           store::PasswordStore* passwords)
+                           store::PasswordStore* passwords, platform::Launcher* launcher)
     : QWidget(parent, Qt::Window), extensions_(extensions), mainSettings_(std::move(mainSettings)),
-      prompter_(prompter), passwords_(passwords), model_(new RelayListModel(extensions, this)),
-      list_(new QTableView), add_(new QPushButton(u"Add"_s)), edit_(new QPushButton(u"Edit"_s)),
+      prompter_(prompter), passwords_(passwords), launcher_(launcher),
+      model_(new RelayListModel(extensions, this)), list_(new QTableView),
+      add_(new QPushButton(u"Add"_s)), edit_(new QPushButton(u"Edit"_s)),
       remove_(new QPushButton(u"Remove"_s)), test_(new QPushButton(u"Test Connection"_s)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(u"Relays"_s);
@@ -122,6 +127,12 @@ RelaysWindow::RelaysWindow(store::ExtensionSettings& extensions,
     followSelection();
 }
 
+store::SessionSettings RelaysWindow::currentSettings() const {
+    store::SessionSettings settings = mainSettings_();
+    settings.extensions = extensions_;
+    return settings;
+}
+
 int RelaysWindow::selectedRelay() const {
     const QModelIndexList rows = list_->selectionModel()->selectedRows();
     return rows.isEmpty() ? 0 : model_->relayAt(rows.front().row());
@@ -141,10 +152,22 @@ void RelaysWindow::openEditor(int number) {
     if (editor_ != nullptr) {
         editor_->close(); // one relay at a time
     }
+    auto* signIn =
+        new SignInGroup([this, number] { return relaySignInSettings(currentSettings(), number); },
+                        [this, number](const store::SessionSettings& account, bool) {
+                            keepRelayAccount(extensions_, number, account);
+                        },
+                        prompter_, passwords_, launcher_);
+    signIn->showFields(relaySignInSettings(currentSettings(), number).extensions);
+    if (!relayConfigured(currentSettings(), number)) {
+        // Its tokens would wait in the block for a relay that may never be added.
+        signIn->setEnabled(false);
+        signIn->setToolTip(u"Add the relay first; then Edit signs it in."_s);
+    }
     editor_ =
         new RelayEditDialog(number, relayForm(extensions_, number),
                             extensions_.boolean(store::relayKey(number, kPasswordInKeyringKey)),
-                            keyringUnavailable_, this);
+                            keyringUnavailable_, signIn, this);
     connect(editor_, &RelayEditDialog::accepted, this, &RelaysWindow::applyEditor);
     editor_->show();
 }
@@ -154,6 +177,11 @@ void RelaysWindow::applyEditor() {
     if (const auto refusal = applyRelayForm(extensions_, number, editor_->form())) {
         prompter_.message("Information", refusal->message); // the dialog stays open
         return;
+    }
+    if (SignInGroup* signIn = editor_->signInGroup(); signIn != nullptr && signIn->isEnabled()) {
+        store::SessionSettings account = relaySignInSettings(currentSettings(), number);
+        signIn->takeFields(account);
+        keepRelayAccount(extensions_, number, account);
     }
     // Without a keyring the choice stays as the form left it: a marker set
     // now would leave a new password in neither place.
@@ -182,8 +210,7 @@ void RelaysWindow::testSelected() {
     if (number == 0) {
         return;
     }
-    store::SessionSettings settings = mainSettings_();
-    settings.extensions = extensions_;
+    const store::SessionSettings settings = currentSettings();
     if (testWindow_ != nullptr) {
         testWindow_->close(); // one test at a time; closing cancels it
     }

@@ -3,6 +3,8 @@
 #include "delivery/relay_pool.h"
 #include "delivery/windows/connection_test_window.h"
 #include "delivery/windows/relay_list_model.h"
+#include "delivery/windows/sign_in_group.h"
+#include "platform/launcher.h"
 #include "platform/prompter.h"
 
 #include <QPointer>
@@ -23,12 +25,15 @@ class RelayEditDialog final : public QWidget {
     Q_OBJECT
 
 public:
+    // `signIn`: the relay's own sign-in group, shown under the fields.
     RelayEditDialog(int number, const RelayForm& form, bool inKeyring,
-                    const QString& keyringUnavailable, QWidget* parent = nullptr);
+                    const QString& keyringUnavailable, SignInGroup* signIn,
+                    QWidget* parent = nullptr);
     int number() const { return number_; }
     RelayForm form() const;
     QLineEdit* field(std::string_view name) const;
     QCheckBox* keyringBox() const { return keyring_; }
+    SignInGroup* signInGroup() const { return signIn_; }
     QPushButton* okButton() const { return ok_; }
 
 signals:
@@ -38,6 +43,7 @@ private:
     int number_;
     std::array<QLineEdit*, kRelayFormFieldCount> fields_{};
     QCheckBox* keyring_;
+    SignInGroup* signIn_;
     QPushButton* ok_;
 };
 
@@ -46,15 +52,18 @@ private:
 // settings dialog's, so that nothing changes before that dialog's Apply);
 // `mainSettings` gives that dialog's settings as they stand, for a test.
 // The keyring choice of a relay is only marked here: that dialog's Apply
-// stores the passwords (applyRelayKeyringChoices).
+// stores the passwords (applyRelayKeyringChoices). A relay's own sign-in
+// (in Edit) keeps its tokens in the block too, so that Apply saves them.
 class RelaysWindow final : public QWidget {
     Q_OBJECT
 
 public:
-    // `passwords`: the desktop keyring; null where there is none.
+    // `passwords`: the desktop keyring; null where there is none. `launcher`
+    // opens the browser for a relay's sign-in; null: the address is only shown.
     RelaysWindow(store::ExtensionSettings& extensions,
                  std::function<store::SessionSettings()> mainSettings, platform::Prompter& prompter,
-                 QWidget* parent = nullptr, store::PasswordStore* passwords = nullptr);
+                 QWidget* parent = nullptr, store::PasswordStore* passwords = nullptr,
+                 platform::Launcher* launcher = nullptr);
 
     RelayListModel* model() const { return model_; }
     QTableView* list() const { return list_; }
@@ -68,6 +77,8 @@ public:
 
 private:
     int selectedRelay() const;
+    // The dialog's settings with the block as this window holds it.
+    store::SessionSettings currentSettings() const;
     void openEditor(int number);
     void applyEditor();
     void removeSelected();
@@ -78,6 +89,7 @@ private:
     std::function<store::SessionSettings()> mainSettings_;
     platform::Prompter& prompter_;
     store::PasswordStore* passwords_;
+    platform::Launcher* launcher_;
     // Why the keyring cannot be used; empty when it can.
     QString keyringUnavailable_;
     RelayListModel* model_;
