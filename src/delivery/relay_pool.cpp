@@ -38,6 +38,15 @@ constexpr const char* kRelaySignInKeys[] = {
     kOAuthPinKey,      kOAuthTokenInKeyringKey, kOAuthRefreshTokenKey, kOAuthAccessTokenKey,
     kOAuthExpiresAtKey};
 
+// An empty value is no value: the key goes.
+void setOrRemove(store::ExtensionSettings& extensions, const std::string& key, std::string value) {
+    if (value.empty()) {
+        extensions.remove(key);
+    } else {
+        extensions.set(key, std::move(value));
+    }
+}
+
 } // namespace
 
 bool relayHasOwnSignIn(const store::SessionSettings& settings, int number) {
@@ -53,12 +62,7 @@ void keepRelaySignIn(store::SessionSettings& settings, int number,
     }
     for (const char* key : {kOAuthTokenInKeyringKey, kOAuthRefreshTokenKey, kOAuthAccessTokenKey,
                             kOAuthExpiresAtKey, kOAuthLoginKey}) {
-        const std::string value = relay.extensions.value(key);
-        if (value.empty()) {
-            settings.extensions.remove(store::relayKey(number, key));
-        } else {
-            settings.extensions.set(store::relayKey(number, key), value);
-        }
+        setOrRemove(settings.extensions, store::relayKey(number, key), relay.extensions.value(key));
     }
 }
 
@@ -76,12 +80,7 @@ store::SessionSettings relaySignInSettings(const store::SessionSettings& setting
 void keepRelayAccount(store::ExtensionSettings& extensions, int number,
                       const store::SessionSettings& account) {
     for (const char* key : kRelaySignInKeys) {
-        const std::string value = account.extensions.value(key);
-        if (value.empty()) {
-            extensions.remove(store::relayKey(number, key));
-        } else {
-            extensions.set(store::relayKey(number, key), value);
-        }
+        setOrRemove(extensions, store::relayKey(number, key), account.extensions.value(key));
     }
 }
 
@@ -160,12 +159,7 @@ store::SessionSettings relaySettings(const store::SessionSettings& settings, int
     }
     if (relayHasOwnSignIn(settings, number)) {
         for (const char* key : kRelaySignInKeys) {
-            const std::string value = relayValue(settings, number, key);
-            if (value.empty()) {
-                ext.remove(key);
-            } else {
-                ext.set(key, value);
-            }
+            setOrRemove(ext, key, relayValue(settings, number, key));
         }
         ext.set(kOAuthRelayKey, std::to_string(number));
     } else if (mechanism != "xoauth2" && mechanism != "oauthbearer") {
