@@ -1,9 +1,9 @@
 #include "cli/cli_context.h"
 #include "cli/send_options.h"
 #include "delivery/message/mime_types_file.h"
-#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/relay_pool.h"
 #include "delivery/run/delivery_run.h"
+#include "delivery/run/run_sign_ins.h"
 #include "delivery/run/send_later.h"
 #include "delivery/run/send_run.h"
 #include "store/text.h"
@@ -355,23 +355,13 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         delivery::SendRunEnvironment environment{context.clock, types, delivery::tcpConnections(),
                                                  delivery::localHostName()};
         environment.randomBytes = context.randomBytes;
-        // Signed in with OAuth: the token is renewed here when it ends soon,
-        // and by the sessions when the server refuses it.
-        store::SessionSettings tokenSettings = session.settings();
-        delivery::SessionAccessTokens tokens(tokenSettings, context.passwords,
-                                             [&context] { return secondsNow(context.clock); });
-        if (delivery::usesOAuth(session.settings())) {
-            std::string error;
-            if (tokens.current(error).empty()) {
-                context.fail(error);
-                return;
-            }
-            environment.tokens = &tokens;
+        delivery::RunSignIns signIns(session.settings(), context.passwords,
+                                     [&context] { return secondsNow(context.clock); });
+        if (std::string error; !signIns.ready(error)) {
+            context.fail(error);
+            return;
         }
-        // The relays with an account of their own renew theirs as they go.
-        delivery::RelaySignIns relaySignIns(session.settings(), context.passwords,
-                                            [&context] { return secondsNow(context.clock); });
-        environment.relaySignIns = &relaySignIns;
+        signIns.fill(environment);
         PrintingObserver observer(context.out);
 
         if (testSend) {
@@ -446,11 +436,7 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         bool saved = true;
         plan.beforeEnd = [&] {
             store::SessionSettings settings = session.settings();
-            const bool renewed = relaySignIns.keepRenewed(settings);
-            if (tokens.changed()) {
-                delivery::copyOAuthTokens(tokenSettings, settings);
-            }
-            if (renewed || tokens.changed()) {
+            if (signIns.keepRenewed(settings)) {
                 session.setSettings(std::move(settings));
             }
             saved = !session.hasUnsavedChanges() ||
