@@ -642,8 +642,8 @@ bool MainWindow::offerResume() {
     delivery::DeliveryPlan plan;
     std::string error;
     if (prepareResume(session_, *run, draft, plan, error)) {
-        delivery::openSendProgressWindow(this)->resume(session_, draft, plan,
-                                                       deliveryEnvironment());
+        delivery::openSendProgressWindow(this, services_.passwords)
+            ->resume(session_, draft, plan, deliveryEnvironment());
     } else {
         services_.prompter.message("Information", error);
     }
@@ -839,6 +839,7 @@ void MainWindow::openComposeWindow(std::int32_t editorFormat) {
                                       services_.profileDirectory,
                                       deliveryEnvironment(),
                                       &services_.clipboard};
+    services.keyring = services_.passwords;
     // Both programs are installed into the same folder; else the one on PATH.
     const QString besideUs = QCoreApplication::applicationDirPath() + u"/mailtray"_s;
     if (QFileInfo(besideUs).isExecutable()) {

@@ -484,8 +484,9 @@ void ComposeWindow::sendEmail(bool ask) {
     }
     // The run reads the window as it is now, and its own format.
     const delivery::MessageDraft message = draft();
-    delivery::openSendProgressWindow(this)->sendToRecipients(
-        services_.session, message, services_.filteredResults(), services_.delivery);
+    delivery::openSendProgressWindow(this, services_.keyring)
+        ->sendToRecipients(services_.session, message, services_.filteredResults(),
+                           services_.delivery);
 }
 
 void ComposeWindow::sendPreview() {
@@ -499,8 +500,8 @@ void ComposeWindow::sendPreview() {
         break;
     }
     const delivery::MessageDraft message = draft();
-    delivery::openSendProgressWindow(this)->sendPreview(services_.session, message,
-                                                        services_.delivery);
+    delivery::openSendProgressWindow(this, services_.keyring)
+        ->sendPreview(services_.session, message, services_.delivery);
 }
 
 void ComposeWindow::checkMessage() {
@@ -536,8 +537,8 @@ void ComposeWindow::sendTest() {
     if (!address || store::trimSpaces(*address).empty()) {
         return;
     }
-    delivery::openSendProgressWindow(this)->sendTest(services_.session, message, as, *address,
-                                                     services_.delivery);
+    delivery::openSendProgressWindow(this, services_.keyring)
+        ->sendTest(services_.session, message, as, *address, services_.delivery);
 }
 
 void ComposeWindow::sendLater() {

@@ -10,6 +10,7 @@
 #include "platform/clipboard.h"
 #include "platform/prompter.h"
 #include "store/codes.h"
+#include "store/password_store.h"
 #include "store/session.h"
 
 #include <QMainWindow>
@@ -61,6 +62,9 @@ struct ComposeServices {
         askText = {};
     // The command-line tool a "Send Later..." timer starts.
     std::string mailtrayProgram = "mailtray";
+    // The desktop keyring a signed-in session's refresh token may be kept
+    // in, for the runs' sign-in (null: none).
+    store::PasswordStore* keyring = nullptr;
 };
 
 // "Compose Email": the one message of a mailing. Its controls hold the

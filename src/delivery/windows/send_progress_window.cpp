@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -31,9 +33,10 @@ constexpr const char* kSizeProperty = "velmoraSendProgressSize";
 
 } // namespace
 
-SendProgressWindow::SendProgressWindow(QWidget* parent)
+SendProgressWindow::SendProgressWindow(QWidget* parent, store::PasswordStore* keyring)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint) {
+                          Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint),
+      keyring_(keyring) {
     setWindowTitle(u"Sending Mail"_s);
     setSizeGripEnabled(true);
     setMinimumSize(328, 226);
@@ -196,7 +199,11 @@ SendRunSummary SendProgressWindow::resume(store::Session& session, const Message
     draft_ = draft;
     environment_.emplace(environment);
     beginRun();
-    const SendRunSummary summary = runDelivery(session, draft, plan, environment, *this);
+    if (!signIn(session, *environment_)) {
+        return {};
+    }
+    const SendRunSummary summary = runDelivery(session, draft, plan, *environment_, *this);
+    keepRenewed(session);
     endRun(summary);
     return summary;
 }
@@ -207,8 +214,12 @@ SendRunSummary SendProgressWindow::retry() {
     }
     beginRun();
     logLine("Retry of the recipients that did not get the message:");
+    if (!signIn(*session_, *environment_)) {
+        return {};
+    }
     const SendRunSummary summary =
         retryNotDelivered(*session_, draft_, runId_, *environment_, *this);
+    keepRenewed(*session_);
     endRun(summary);
     return summary;
 }
@@ -221,36 +232,83 @@ SendRunSummary SendProgressWindow::sendToRecipients(store::Session& session,
     draft_ = draft;
     environment_.emplace(environment);
     beginRun();
+    if (!signIn(session, *environment_)) {
+        return {};
+    }
     // The check's warnings come first; they never hold the run.
-    for (const std::string& line : runWarnings(session, draft, filteredRows, environment)) {
+    for (const std::string& line : runWarnings(session, draft, filteredRows, *environment_)) {
         logLine(line);
     }
     const SendRunSummary summary =
-        delivery::sendToRecipients(session, draft, filteredRows, environment, *this);
+        delivery::sendToRecipients(session, draft, filteredRows, *environment_, *this);
+    keepRenewed(session);
     endRun(summary);
     return summary;
 }
 
-SendRunSummary SendProgressWindow::sendPreview(const store::Session& session,
-                                               const MessageDraft& draft,
+SendRunSummary SendProgressWindow::sendPreview(store::Session& session, const MessageDraft& draft,
                                                const SendRunEnvironment& environment) {
     session_ = nullptr; // a preview has nothing to retry
+    SendRunEnvironment signedIn = environment;
     beginRun();
-    const SendRunSummary summary = delivery::sendPreview(session, draft, environment, *this);
+    if (!signIn(session, signedIn)) {
+        return {};
+    }
+    const SendRunSummary summary = delivery::sendPreview(session, draft, signedIn, *this);
+    keepRenewed(session);
     endRun(summary);
     return summary;
 }
 
-SendRunSummary SendProgressWindow::sendTest(const store::Session& session,
-                                            const MessageDraft& draft, const PlannedRecipient& as,
-                                            const std::string& address,
+SendRunSummary SendProgressWindow::sendTest(store::Session& session, const MessageDraft& draft,
+                                            const PlannedRecipient& as, const std::string& address,
                                             const SendRunEnvironment& environment) {
     session_ = nullptr; // a test send has nothing to retry
+    SendRunEnvironment signedIn = environment;
     beginRun();
-    const SendRunSummary summary =
-        delivery::sendTest(session, draft, as, address, environment, *this);
+    if (!signIn(session, signedIn)) {
+        return {};
+    }
+    const SendRunSummary summary = delivery::sendTest(session, draft, as, address, signedIn, *this);
+    keepRenewed(session);
     endRun(summary);
     return summary;
+}
+
+bool SendProgressWindow::signIn(const store::Session& session, SendRunEnvironment& environment) {
+    // From the session as it is now: a retry starts from the tokens the
+    // last run renewed.
+    const store::Clock* clock = &environment.clock;
+    signIns_ = std::make_unique<RunSignIns>(session.settings(), keyring_, [clock] {
+        return clock->now().millisecondsSinceEpoch / 1000;
+    });
+    signIns_->setCancelled([this] { return cancelRequested_.load(); });
+    // A renewal waits for the provider (up to the network's time-out): on
+    // a thread of its own, while this window and the others stay painted.
+    bool ready = false;
+    std::string error;
+    QEventLoop waiting;
+    QThread* renewal = QThread::create([this, &ready, &error] { ready = signIns_->ready(error); });
+    connect(renewal, &QThread::finished, &waiting, &QEventLoop::quit);
+    renewal->start();
+    waiting.exec();
+    renewal->wait();
+    delete renewal;
+    signIns_->fill(environment);
+    if (!ready) {
+        const std::string why = cancelRequested_ ? std::string(kCancelledText) : error;
+        status_->setText(toQString(why));
+        logLine(why);
+        endRun({});
+    }
+    return ready;
+}
+
+void SendProgressWindow::keepRenewed(store::Session& session) {
+    store::SessionSettings settings = session.settings();
+    if (signIns_ && signIns_->keepRenewed(settings) && settings != session.settings()) {
+        session.setSettings(std::move(settings));
+    }
 }
 
 void SendProgressWindow::buttonPressed() {
@@ -280,8 +338,8 @@ void SendProgressWindow::reject() {
     QDialog::reject();
 }
 
-SendProgressWindow* openSendProgressWindow(QWidget* parent) {
-    auto* window = new SendProgressWindow(parent);
+SendProgressWindow* openSendProgressWindow(QWidget* parent, store::PasswordStore* keyring) {
+    auto* window = new SendProgressWindow(parent, keyring);
     window->setAttribute(Qt::WA_DeleteOnClose);
     return window;
 }

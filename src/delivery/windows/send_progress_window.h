@@ -1,11 +1,15 @@
 #pragma once
 
 #include "delivery/run/delivery_run.h"
+#include "delivery/run/run_sign_ins.h"
 #include "delivery/run/send_run.h"
 #include "delivery/run_observer.h"
+#include "store/password_store.h"
 
 #include <QDialog>
 #include <QStringList>
+#include <atomic>
+#include <memory>
 #include <optional>
 
 class QLabel;
@@ -22,18 +26,22 @@ namespace velmora::delivery {
 // acts. Afterwards it shows how the run ended, "Close", and "Retry" when
 // some recipients did not get the message; it stays open until the user
 // closes it. It can be resized; the next one opens at the size it had.
+// A session signed in with OAuth sends with its tokens; a renewed token goes
+// into the session (unsaved, like any change) when the run ends.
 class SendProgressWindow final : public QDialog, public RunObserver {
     Q_OBJECT
 public:
-    explicit SendProgressWindow(QWidget* parent = nullptr);
+    // `keyring`: the desktop keyring the session's refresh token may be
+    // kept in (null: none).
+    explicit SendProgressWindow(QWidget* parent = nullptr, store::PasswordStore* keyring = nullptr);
 
     // The runs of the compose window's commands, each in this window.
     SendRunSummary sendToRecipients(store::Session& session, const MessageDraft& draft,
                                     const std::vector<std::int32_t>& filteredRows,
                                     const SendRunEnvironment& environment);
-    SendRunSummary sendPreview(const store::Session& session, const MessageDraft& draft,
+    SendRunSummary sendPreview(store::Session& session, const MessageDraft& draft,
                                const SendRunEnvironment& environment);
-    SendRunSummary sendTest(const store::Session& session, const MessageDraft& draft,
+    SendRunSummary sendTest(store::Session& session, const MessageDraft& draft,
                             const PlannedRecipient& as, const std::string& address,
                             const SendRunEnvironment& environment);
 
@@ -73,6 +81,11 @@ private:
     void beginRun();
     void endRun(const SendRunSummary& summary);
     void buttonPressed();
+    // Sets `environment` up with the session's sign-ins; false (and the
+    // user told why) when the run must not start.
+    bool signIn(const store::Session& session, SendRunEnvironment& environment);
+    // Writes renewed tokens into the session.
+    void keepRenewed(store::Session& session);
 
     QProgressBar* progressBar_;
     QLabel* status_;
@@ -82,7 +95,10 @@ private:
     QListWidget* log_;
     QPushButton* button_;
     bool running_ = false;
-    bool cancelRequested_ = false;
+    std::atomic<bool> cancelRequested_ = false; // also read by a renewal on its thread
+    store::PasswordStore* keyring_;
+    // The last run's sign-ins: its environment points into them.
+    std::unique_ptr<RunSignIns> signIns_;
     // What Retry sends with: the last list run's session, draft and environment.
     store::Session* session_ = nullptr;
     MessageDraft draft_;
@@ -92,6 +108,7 @@ private:
 
 // A new progress window over `parent` that deletes itself when closed. The
 // compose window calls its sendToRecipients or sendPreview.
-SendProgressWindow* openSendProgressWindow(QWidget* parent);
+SendProgressWindow* openSendProgressWindow(QWidget* parent,
+                                           store::PasswordStore* keyring = nullptr);
 
 } // namespace velmora::delivery
