@@ -1,5 +1,6 @@
 #include "python_helpers.h"
 
+#include "delivery/oauth/oauth_provider.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
@@ -158,6 +160,43 @@ std::vector<nlohmann::json> serverEnvelopes(const std::string& storeDir) {
         envelopes.push_back(nlohmann::json::parse(testing_support::readFileBytes(file.string())));
     }
     return envelopes;
+}
+
+OAuthTestServers::OAuthTestServers(const std::string& login) {
+    runPythonScript("make_test_certificates.py", {certs.path()});
+    std::ofstream(dir.file("valid-tokens")).close();
+    auth.emplace(dir.path(),
+                 std::vector<std::string>{"--cert", certs.file("server.pem"), "--key",
+                                          certs.file("server.key"), "--login", login},
+                 "fake_authorization_server.py");
+    smtp.emplace(mail.path(), std::vector<std::string>{"--oauth-user", login, "--oauth-tokens",
+                                                       dir.file("valid-tokens")});
+    trust.emplace("SSL_CERT_FILE", certs.file("ca.pem"));
+}
+
+std::string OAuthTestServers::url(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(auth->port()) + path;
+}
+
+void OAuthTestServers::configure(store::SessionSettings& settings) const {
+    settings.smtpServer = "127.0.0.1";
+    settings.smtpPort = smtp->port();
+    settings.timeoutSeconds = 10;
+    settings.extensions.set("smtpSecurity", "none");
+    settings.extensions.set(delivery::kOAuthProviderKey, "custom");
+    settings.extensions.set(delivery::kOAuthClientIdKey, "test-client");
+    settings.extensions.set(delivery::kOAuthAuthorizeUrlKey, url("/authorize"));
+    settings.extensions.set(delivery::kOAuthTokenUrlKey, url("/token"));
+    settings.extensions.set(delivery::kOAuthDeviceUrlKey, url("/device"));
+    settings.extensions.set(delivery::kOAuthScopeKey, "https://mail.example/smtp");
+}
+
+void OAuthTestServers::expireTokens() const {
+    std::ofstream(dir.file("valid-tokens")).close();
+}
+
+std::string OAuthTestServers::requests() const {
+    return testing_support::readFileBytes(dir.file("requests"));
 }
 
 } // namespace velmora::delivery_testing

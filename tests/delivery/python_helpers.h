@@ -1,6 +1,10 @@
 #pragma once
 
+#include "store/records.h"
+#include "support/test_support.h"
+
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -40,5 +44,26 @@ private:
 // The envelopes the test server stored in `storeDir`, one NNN.json per
 // message it took, in the order it took them.
 std::vector<nlohmann::json> serverEnvelopes(const std::string& storeDir);
+
+// The fake OAuth provider (HTTPS from a throw-away authority, which
+// SSL_CERT_FILE trusts while this lives) that signs `login` in, and the test
+// SMTP server that takes only the provider's current tokens for `login`;
+// both on 127.0.0.1.
+struct OAuthTestServers {
+    explicit OAuthTestServers(const std::string& login = "ann@example.org");
+    testing_support::TempDir certs;
+    testing_support::TempDir dir;  // valid-tokens, requests, refuse-refresh
+    testing_support::TempDir mail; // the messages the SMTP server took
+    std::optional<SmtpTestServer> auth;
+    std::optional<SmtpTestServer> smtp;
+    std::optional<testing_support::ScopedEnvironment> trust;
+
+    std::string url(const std::string& path) const;
+    // Sends through the SMTP server, signing in with the provider as "custom".
+    void configure(store::SessionSettings& settings) const;
+    // Every token issued so far stops working, as if it had expired early.
+    void expireTokens() const;
+    std::string requests() const; // the grant of each token request, a line each
+};
 
 } // namespace velmora::delivery_testing

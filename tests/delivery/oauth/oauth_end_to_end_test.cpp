@@ -31,44 +31,17 @@ using testing_support::TempDir;
 namespace {
 
 // The provider, the mail server and a session that signs in with them.
-struct OAuthCase {
-    TempDir certs;
-    TempDir provider; // the fake provider's files: valid-tokens, requests, refuse-refresh
-    TempDir mail;     // the messages the SMTP server took
+struct OAuthCase : delivery_testing::OAuthTestServers {
     TempDir work;
     std::string sessionPath = work.file("list.qmz");
     std::string draftPath = work.file("offer.eml");
-    std::optional<SmtpTestServer> auth;
-    std::optional<SmtpTestServer> smtp;
-    std::optional<ScopedEnvironment> trust;
     std::optional<ScopedEnvironment> page;
 
     OAuthCase() {
-        runPythonScript("make_test_certificates.py", {certs.path()});
-        std::ofstream(provider.file("valid-tokens")).close();
-        auth.emplace(provider.path(),
-                     std::vector<std::string>{"--cert", certs.file("server.pem"), "--key",
-                                              certs.file("server.key"), "--login",
-                                              "ann@example.org"},
-                     "fake_authorization_server.py");
-        smtp.emplace(mail.path(),
-                     std::vector<std::string>{"--oauth-user", "ann@example.org", "--oauth-tokens",
-                                              provider.file("valid-tokens")});
-        trust.emplace("SSL_CERT_FILE", certs.file("ca.pem"));
         page.emplace("VELMORA_TEST_BROWSER_PAGE", work.file("page.txt"));
-        const std::string base = "https://127.0.0.1:" + std::to_string(auth->port());
         store::Session session;
         store::SessionSettings settings;
-        settings.smtpServer = "127.0.0.1";
-        settings.smtpPort = smtp->port();
-        settings.timeoutSeconds = 10;
-        settings.extensions.set("smtpSecurity", "none");
-        settings.extensions.set(kOAuthProviderKey, "custom");
-        settings.extensions.set(kOAuthClientIdKey, "test-client");
-        settings.extensions.set(kOAuthAuthorizeUrlKey, base + "/authorize");
-        settings.extensions.set(kOAuthTokenUrlKey, base + "/token");
-        settings.extensions.set(kOAuthDeviceUrlKey, base + "/device");
-        settings.extensions.set(kOAuthScopeKey, "https://mail.example/smtp");
+        configure(settings);
         session.setSettings(settings);
         for (const char* email : {"a@example.net", "b@example.net"}) {
             store::NewContact fields;
@@ -88,7 +61,7 @@ struct OAuthCase {
         CliRun result = testing_support::runCliWithClock(args, testing_support::RunDayClock(),
                                                          std::cin, keyring);
         // No token ever reaches the terminal or the session file in clear.
-        const std::string tokens = readFileBytes(provider.file("valid-tokens"));
+        const std::string tokens = readFileBytes(dir.file("valid-tokens"));
         const std::string file = readFileBytes(sessionPath);
         for (std::size_t at = 0; at < tokens.size();) {
             const std::size_t end = tokens.find('\n', at);
@@ -102,8 +75,6 @@ struct OAuthCase {
         return result;
     }
     CliRun send() { return run({"send", sessionPath, draftPath, "--recipients", "entire"}); }
-    void expireTokens() { std::ofstream(provider.file("valid-tokens")).close(); }
-    std::string requests() { return readFileBytes(provider.file("requests")); }
 };
 
 } // namespace
@@ -141,7 +112,7 @@ TEST(OAuthEndToEnd, SignInInTheBrowserThenSendRenewingTheTokenUntilTheProviderRe
 
     // The provider no longer renews: nothing is sent, the user is told to sign in.
     c.expireTokens();
-    std::ofstream(c.provider.file("refuse-refresh")).close();
+    std::ofstream(c.dir.file("refuse-refresh")).close();
     sent = c.send();
     EXPECT_EQ(sent.exitCode, 1);
     EXPECT_NE((sent.out + sent.err).find("sign in again"), std::string::npos)

@@ -21,14 +21,10 @@ using namespace Qt::StringLiterals;
 
 namespace velmora::delivery {
 
-using delivery_testing::runPythonScript;
 using delivery_testing::scriptPath;
-using delivery_testing::SmtpTestServer;
 using testing_support::FakePrompter;
 using testing_support::MemoryKeyring;
 using testing_support::readFileBytes;
-using testing_support::ScopedEnvironment;
-using testing_support::TempDir;
 
 namespace {
 
@@ -52,30 +48,7 @@ struct RefusingLauncher final : platform::Launcher {
 };
 
 // Started once: the provider and the SMTP server that checks its tokens.
-struct Provider {
-    TempDir certs;
-    TempDir dir; // valid-tokens, requests, refuse-refresh
-    TempDir mail;
-    std::optional<SmtpTestServer> auth;
-    std::optional<SmtpTestServer> smtp;
-    std::optional<ScopedEnvironment> trust;
-    Provider() {
-        runPythonScript("make_test_certificates.py", {certs.path()});
-        std::ofstream(dir.file("valid-tokens")).close();
-        auth.emplace(dir.path(),
-                     std::vector<std::string>{"--cert", certs.file("server.pem"), "--key",
-                                              certs.file("server.key"), "--login",
-                                              "ann@example.org"},
-                     "fake_authorization_server.py");
-        smtp.emplace(mail.path(),
-                     std::vector<std::string>{"--oauth-user", "ann@example.org", "--oauth-tokens",
-                                              dir.file("valid-tokens")});
-        trust.emplace("SSL_CERT_FILE", certs.file("ca.pem"));
-    }
-    QString url(const char* path) const {
-        return u"https://127.0.0.1:"_s + QString::number(auth->port()) + QString::fromLatin1(path);
-    }
-};
+using Provider = delivery_testing::OAuthTestServers;
 
 class OAuthSignInWindow : public ::testing::Test {
 protected:
@@ -98,8 +71,9 @@ protected:
     static void fillOtherProvider(DeliverySettingsDialog& d) {
         d.otherProviderButton()->click();
         d.oauthField(kOAuthClientIdKey)->setText(u"test-client"_s);
-        d.oauthField(kOAuthAuthorizeUrlKey)->setText(provider->url("/authorize"));
-        d.oauthField(kOAuthTokenUrlKey)->setText(provider->url("/token"));
+        d.oauthField(kOAuthAuthorizeUrlKey)
+            ->setText(QString::fromStdString(provider->url("/authorize")));
+        d.oauthField(kOAuthTokenUrlKey)->setText(QString::fromStdString(provider->url("/token")));
         d.oauthField(kOAuthScopeKey)->setText(u"https://mail.example/smtp"_s);
     }
     static inline Provider* provider = nullptr;
@@ -127,7 +101,7 @@ TEST_F(OAuthSignInWindow, SignInTestConnectionRenewsTheTokenSignOutForgetsIt) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !d.signingIn(); }, 30000));
     EXPECT_TRUE(prompter.shown.empty()) << prompter.shown[0].text;
     ASSERT_EQ(browser.opened.size(), 1U);
-    EXPECT_TRUE(browser.opened[0].starts_with(provider->url("/authorize?").toStdString()));
+    EXPECT_TRUE(browser.opened[0].starts_with(provider->url("/authorize?")));
     EXPECT_TRUE(d.signInProgress()->isHidden());
     EXPECT_TRUE(d.signInStatusLabel()->text().startsWith(u"Signed in as ann@example.org (until "_s))
         << d.signInStatusLabel()->text().toStdString();
@@ -137,8 +111,7 @@ TEST_F(OAuthSignInWindow, SignInTestConnectionRenewsTheTokenSignOutForgetsIt) {
     EXPECT_TRUE(signedInWithOAuth(session.settings()));
     EXPECT_TRUE(session.settings().extensions.boolean(kOAuthTokenInKeyringKey));
     // With the client it renews at, whatever becomes of the dialog.
-    EXPECT_EQ(session.settings().extensions.value(kOAuthTokenUrlKey),
-              provider->url("/token").toStdString());
+    EXPECT_EQ(session.settings().extensions.value(kOAuthTokenUrlKey), provider->url("/token"));
     EXPECT_EQ(session.settings().extensions.value(kOAuthClientIdKey), "test-client");
     const std::string firstToken = session.settings().extensions.value(kOAuthAccessTokenKey);
 
@@ -215,8 +188,9 @@ TEST_F(OAuthSignInWindow, ARelaySignsInToItsOwnAccountFromItsEditor) {
     EXPECT_EQ(group->statusLabel()->text(), u"Not signed in with OAuth."_s);
     group->otherProviderButton()->click();
     group->field(kOAuthClientIdKey)->setText(u"test-client"_s);
-    group->field(kOAuthAuthorizeUrlKey)->setText(provider->url("/authorize"));
-    group->field(kOAuthTokenUrlKey)->setText(provider->url("/token"));
+    group->field(kOAuthAuthorizeUrlKey)
+        ->setText(QString::fromStdString(provider->url("/authorize")));
+    group->field(kOAuthTokenUrlKey)->setText(QString::fromStdString(provider->url("/token")));
     group->field(kOAuthScopeKey)->setText(u"https://mail.example/smtp"_s);
     group->otherSignInButton()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !group->signingIn(); }, 30000));

@@ -1,7 +1,10 @@
 // The progress window through scripted runs, offscreen.
+#include "../python_helpers.h"
 #include "../scripted_connection.h"
 #include "delivery/message/mime_types_file.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/windows/send_progress_window.h"
+#include "store/counted_string.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -12,6 +15,8 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -162,6 +167,98 @@ TEST(SendProgressWindow, IsResizableAndTheNextOneOpensAtTheSameSize) {
     }
     WindowRun next(0);
     EXPECT_EQ(next.window->size(), QSize(640, 420));
+}
+
+namespace {
+
+struct QuietSignIn final : SignInFeedback {
+    void show(const std::string&) override {}
+    bool cancelled() override { return false; }
+};
+
+// The real network: the fake provider and the SMTP server that takes only
+// its current tokens, started once.
+class SendProgressSignIn : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { servers = new delivery_testing::OAuthTestServers; }
+    static void TearDownTestSuite() {
+        delete servers;
+        servers = nullptr;
+    }
+    static inline delivery_testing::OAuthTestServers* servers = nullptr;
+};
+
+} // namespace
+
+// A desktop send of a session signed in with OAuth signs in with its token:
+// an ended token is renewed and kept in the session; when the provider
+// refuses to renew, nothing starts and the window says why.
+TEST_F(SendProgressSignIn, RenewsAnEndedTokenAndRefusesToStartWhenTheProviderRefuses) {
+    const store::SystemClock clock;
+    const MimeTypesFile types("/nonexistent");
+    const SendRunEnvironment environment{clock, types, tcpConnections(), "client.example"};
+    testing_support::MemoryKeyring keyring;
+    store::Session session;
+    store::SessionSettings settings;
+    servers->configure(settings);
+    SignInRequest device;
+    device.device = true;
+    device.nowSeconds = clock.now().millisecondsSinceEpoch / 1000;
+    QuietSignIn quiet;
+    const SignInResult signedIn = signIn(settings, device, quiet, &keyring);
+    ASSERT_TRUE(signedIn.ok) << signedIn.message;
+    session.setSettings(settings);
+    for (const char* email : {"a@example.net", "b@example.net"}) {
+        store::NewContact fields;
+        fields.email = email;
+        session.addMailtrayEntry(session.contact(session.createContact(fields, "01/01/2026")));
+    }
+    MessageDraft draft;
+    draft.fromText = "ann@example.org";
+    draft.subject = "Winter offer";
+    draft.body = "Hello";
+    const std::string ended = session.settings().extensions.value(kOAuthAccessTokenKey);
+    const auto endToken = [&session] {
+        store::SessionSettings s = session.settings();
+        s.extensions.set(kOAuthExpiresAtKey, "1");
+        session.setSettings(s);
+        servers->expireTokens();
+    };
+    endToken();
+
+    QPointer<SendProgressWindow> window = openSendProgressWindow(nullptr, &keyring);
+    const SendRunSummary sent = window->sendToRecipients(session, draft, {}, environment);
+    EXPECT_EQ(sent.delivered, 2) << window->logLines().join(u'\n').toStdString();
+    EXPECT_EQ(delivery_testing::serverEnvelopes(servers->mail.path()).size(), 2U);
+    EXPECT_NE(servers->requests().find("refresh_token"), std::string::npos);
+    // The renewed token is the session's now, for the user's Save to keep.
+    const std::string renewed = session.settings().extensions.value(kOAuthAccessTokenKey);
+    EXPECT_NE(renewed, ended);
+    EXPECT_NE(testing_support::readFileBytes(servers->dir.file("valid-tokens"))
+                  .find(store::rot13Text(renewed)),
+              std::string::npos);
+    delete window.data();
+
+    // The provider no longer renews: neither a list run nor a preview starts.
+    endToken();
+    std::ofstream(servers->dir.file("refuse-refresh")).close();
+    const store::SessionSettings before = session.settings();
+    for (const bool preview : {false, true}) {
+        window = openSendProgressWindow(nullptr, &keyring);
+        const SendRunSummary refused =
+            preview ? window->sendPreview(session, draft, environment)
+                    : window->sendToRecipients(session, draft, {}, environment);
+        EXPECT_EQ(refused.recipients, 0);
+        EXPECT_EQ(window->statusText(), QString::fromUtf8(kSignInAgainText));
+        EXPECT_EQ(window->buttonText(), u"Close"_s);
+        EXPECT_FALSE(window->running());
+        delete window.data();
+    }
+    EXPECT_EQ(delivery_testing::serverEnvelopes(servers->mail.path()).size(), 2U);
+    // Nothing lost: the sign-in stays for when the user signs in again.
+    EXPECT_TRUE(session.settings() == before);
+    EXPECT_EQ(keyring.entries.size(), 1U);
+    std::filesystem::remove(servers->dir.file("refuse-refresh"));
 }
 
 } // namespace velmora::delivery
