@@ -299,7 +299,9 @@ bool SendProgressWindow::signIn(const store::Session& session, SendRunEnvironmen
         const std::string why = cancelRequested_ ? std::string(kCancelledText) : error;
         status_->setText(toQString(why));
         logLine(why);
-        endRun({});
+        // A retry that could not sign in can be tried again: its run stays.
+        running_ = false;
+        retry_->setVisible(session_ != nullptr && !runId_.empty());
     }
     return ready;
 }
