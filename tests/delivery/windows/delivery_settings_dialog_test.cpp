@@ -290,9 +290,9 @@ TEST_F(SettingsDialogTest, AdvancedSettingsKeepTheRulesOfSettingsSet) {
         const char* name;
         const char* value;
     };
-    for (const Case c :
-         {Case{"messagesPerConnection", "0"}, Case{"tlsPinSha256", "abc"},
-          Case{"deferredRetries", "many"}, Case{"bounceAddress", "bounces at example.org"}}) {
+    for (const Case c : {Case{"messagesPerConnection", "0"}, Case{"tlsPinSha256", "abc"},
+                         Case{"deferredRetries", "many"},
+                         Case{"bounceAddress", "bounces at example.org"}}) {
         SCOPED_TRACE(c.name);
         const QString before = d->advancedField(c.name)->text();
         d->advancedField(c.name)->setText(QString::fromLatin1(c.value));
