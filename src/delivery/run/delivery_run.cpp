@@ -594,6 +594,9 @@ void Run::driveConnections() {
         }
         if (report->outcome.result != SmtpResult::Cancelled) {
             pace_.finishedOne(now());
+            if (pool) {
+                relays_->took(relay, now() - laneStartMs_[report->worker]);
+            }
         }
         // A stop lets the messages under way end as they will: their outcomes
         // are journaled like any other.

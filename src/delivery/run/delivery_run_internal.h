@@ -202,8 +202,9 @@ private:
     std::int32_t stampNumber_ = 0;
     std::vector<Relay> pool_;
     std::unique_ptr<RelayDispatch> relays_;
-    std::vector<std::size_t> laneRelay_; // the relay of each connection
-    std::string relayOfRecord_;          // the relay the outcome being recorded came from
+    std::vector<std::size_t> laneRelay_;    // the relay of each connection
+    std::vector<std::int64_t> laneStartMs_; // when each connection started its message
+    std::string relayOfRecord_;             // the relay the outcome being recorded came from
     std::int64_t poolStartMs_ = 0;
 };
 

@@ -71,6 +71,7 @@ void Run::sendOverPool() {
     workers_ = std::make_unique<ConnectionWorkers>(
         std::move(lanes), environment_, policy_.messagesPerConnection, returnPathOfRun());
     reserved_.assign(workers_->size(), std::nullopt);
+    laneStartMs_.assign(workers_->size(), 0);
     driveConnections();
 }
 
@@ -88,13 +89,24 @@ void Run::dispatchToPool() {
                 relay = laneRelay_[l];
             }
         }
+        bool outOfTurn = false;
         if (!lane) {
-            // Else the relay whose turn it is takes the recipient, on an
-            // idle connection of its own.
-            relay = relays_->turn(t);
-            if (!relay || relays_->delayMs(*relay, t) > 0) {
+            // Else the relay whose turn it is, or one in its place when it
+            // lags (RelayDispatch::taker), on an idle connection of its own.
+            std::vector<RelayLanes> lanes(pool_.size());
+            for (std::size_t l = 0; l < workers_->size(); ++l) {
+                RelayLanes& of = lanes[laneRelay_[l]];
+                if (!workers_->busy(l) && !reserved_[l]) {
+                    of.idle = true;
+                } else {
+                    of.busySinceMs = std::max(of.busySinceMs, laneStartMs_[l]);
+                }
+            }
+            relay = relays_->taker(t, lanes);
+            if (!relay) {
                 return;
             }
+            outOfTurn = relay != relays_->turn(t);
             for (std::size_t l = 0; l < workers_->size() && !lane; ++l) {
                 if (laneRelay_[l] == *relay && !workers_->busy(l) && !reserved_[l]) {
                     lane = l;
@@ -129,7 +141,7 @@ void Run::dispatchToPool() {
         // Unpaced: the next recipient's envelope may go out with this
         // message's end of data. It counts towards the relay's share and cap
         // from now on, so the spread by weight and the cap still hold.
-        if (!ready_.empty() && relays_->mayTakeAhead(*relay, t)) {
+        if (!ready_.empty() && relays_->mayTakeAhead(*relay, t, outOfTurn)) {
             reserved_[*lane] = ready_.front();
             ready_.pop_front();
             relays_->started(*relay, t);
@@ -141,6 +153,7 @@ void Run::dispatchToPool() {
         course_->sendingChanged(true);
         job.message = messageFor(recipient);
         inHand_.push_back(*index);
+        laneStartMs_[*lane] = t;
         workers_->send(*lane, std::move(job));
     }
 }
@@ -206,8 +219,10 @@ std::int64_t Run::nextPoolStartMs(std::string& label) {
         !ready_.empty() || std::any_of(deferred_.begin(), deferred_.end(),
                                        [&](const Deferred& d) { return d.readyAtMs <= t; });
     if (due) {
-        if (const std::optional<std::size_t> relay = relays_->turn(t)) {
-            const std::int64_t wait = std::max<std::int64_t>(1, relays_->delayMs(*relay, t));
+        // Nothing under way and nobody started: every relay that may take
+        // recipients waits for its limiter.
+        if (const std::optional<std::int64_t> soonest = relays_->soonestStartMs(t)) {
+            const std::int64_t wait = std::max<std::int64_t>(1, *soonest);
             label = "Waiting " + durationText(wait) + " for the sending rate limit";
             return t + wait;
         }

@@ -38,12 +38,13 @@ int closedPort() {
 
 // The relays of the suite, each storing what it took in a folder of its own.
 struct Relays {
-    TempDir openStore, secondStore, loginStore, busyStore, slowStore;
+    TempDir openStore, secondStore, loginStore, busyStore, slowStore, sleepyStore;
     SmtpTestServer open{openStore.path(), {"--pipelining"}};
     SmtpTestServer second{secondStore.path(), {"--pipelining"}};
     SmtpTestServer login{loginStore.path(), {"--user", "bob", "--password", "right"}};
     SmtpTestServer busy{busyStore.path(), {"--answer-421"}};
     SmtpTestServer slow{slowStore.path(), {"--delay-data-reply", "3"}};
+    SmtpTestServer sleepy{sleepyStore.path(), {"--delay-data-reply", "0.8"}};
     int down = closedPort();
 };
 
@@ -179,6 +180,21 @@ TEST_F(PoolEndToEnd, RecipientsAreSpreadByWeightAndEachOutcomeNamesItsRelay) {
     }
     EXPECT_EQ(byRelay, (std::map<std::string, int>{{relayAt(r.open.port()), 9},
                                                    {relayAt(r.second.port()), 3}}));
+}
+
+// Equal weights, but relay 1 answers each message after 0.8 s: it does not
+// set the pace. By weight it would take ten, one after the other; while it
+// answers its first, relay 2 delivers nearly all the rest.
+TEST_F(PoolEndToEnd, ASlowRelayDoesNotSetThePace) {
+    Relays& r = *relays_;
+    ASSERT_TRUE(r.sleepy.running());
+    Campaign c("pace", 20, r.sleepy.port(), relaySettings(2, r.second.port()));
+    ASSERT_EQ(c.send(), cli::kExitOk) << c.out << c.err;
+    const int slow = tookOf(r.sleepyStore, c.addresses);
+    EXPECT_EQ(slow + tookOf(r.secondStore, c.addresses), 20);
+    EXPECT_GE(slow, 1);
+    EXPECT_LE(slow, 3);
+    EXPECT_EQ(c.lastRun()["counts"]["delivered"], 20);
 }
 
 // Relays that are down, refuse the login or answer 421 are set aside; the
