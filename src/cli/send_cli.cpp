@@ -9,6 +9,7 @@
 #include "store/untrusted_text.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <memory>
@@ -83,11 +84,15 @@ private:
 };
 
 // The terminal as progress window: each label change and each log line on
-// a line of its own, as soon as it happens. Ctrl+C cancels.
+// a line of its own, shown within a fraction of a second. Ctrl+C cancels.
 class PrintingObserver final : public delivery::RunObserver {
 public:
     explicit PrintingObserver(std::ostream& out) : out_(out) {}
+    ~PrintingObserver() override { out_.flush(); }
+    PrintingObserver(const PrintingObserver&) = delete;
+    PrintingObserver& operator=(const PrintingObserver&) = delete;
     void logLine(const std::string& text) override { print(text); }
+    void pumpEvents() override { flushSoon(); }
     // "Finished." right after the log's own "Finished." is not printed twice.
     void progress(const std::string& label) override {
         if (label != label_) {
@@ -97,7 +102,10 @@ public:
             }
         }
     }
-    bool cancelRequested() override { return interrupt_.requested(); }
+    bool cancelRequested() override {
+        flushSoon();
+        return interrupt_.requested();
+    }
     void tallyChanged(const delivery::RunTally& tally) override {
         if (lastPaceMs_ < 0) {
             lastPaceMs_ = tally.nowMs; // the first line comes once a pace is known
@@ -115,15 +123,31 @@ public:
 private:
     // Nothing a server (or an imported address) holds reaches the terminal raw.
     void print(const std::string& line) {
-        out_ << store::printableText(line) << std::endl;
+        out_ << store::printableText(line) << '\n';
         lastLine_ = line;
+        pending_ = true;
+        flushSoon();
     }
+    // A fast run prints three lines a message: one write each would cost
+    // more than sending the message. Lines wait at most kFlushEvery; the
+    // run asks for events and Cancel often while it waits.
+    void flushSoon() {
+        const auto now = std::chrono::steady_clock::now();
+        if (pending_ && now - flushedAt_ >= kFlushEvery) {
+            out_.flush();
+            flushedAt_ = now;
+            pending_ = false;
+        }
+    }
+    static constexpr std::chrono::milliseconds kFlushEvery{50};
 
     std::ostream& out_;
     InterruptAsCancel interrupt_;
     std::string label_ = delivery::kConnectingLabel;
     std::string lastLine_;
     std::int64_t lastPaceMs_ = -1;
+    bool pending_ = false;
+    std::chrono::steady_clock::time_point flushedAt_{};
 };
 
 std::optional<std::set<std::optional<delivery::DeliveryOutcome>>>

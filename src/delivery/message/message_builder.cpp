@@ -120,25 +120,48 @@ bool needsQuotedPrintable(const std::vector<std::string_view>& lines) {
     return false;
 }
 
+TextPartMemo::Encoded encodeText(std::string_view text) {
+    const std::vector<std::string_view> lines = splitLines(text);
+    TextPartMemo::Encoded encoded;
+    encoded.quotedPrintable = needsQuotedPrintable(lines);
+    encoded.lines.reserve(lines.size());
+    for (std::string_view line : lines) {
+        if (!encoded.quotedPrintable) {
+            encoded.lines.emplace_back(line);
+            continue;
+        }
+        for (std::string& piece : quotedPrintableLines(line)) {
+            encoded.lines.push_back(std::move(piece));
+        }
+    }
+    return encoded;
+}
+
+std::string plainTextOf(std::string_view html) {
+    std::string text = plainTextFromHtml(html);
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
 // One text part after its boundary line: headers, an empty line, the text.
 void writeTextPart(StuffingSink& out, std::string_view boundary, std::string_view mediaType,
-                   std::string_view text) {
-    const std::vector<std::string_view> lines = splitLines(text);
-    const bool encode = needsQuotedPrintable(lines);
+                   std::string_view text, TextPartMemo* memo) {
+    TextPartMemo::Encoded own;
+    if (memo == nullptr) {
+        own = encodeText(text);
+    }
+    const TextPartMemo::Encoded& encoded = memo != nullptr ? memo->encoded(text) : own;
+    const bool encode = encoded.quotedPrintable;
     out.line("--" + std::string(boundary));
     out.line("Content-Type: " + std::string(mediaType) +
              (encode ? "; charset=utf-8" : "; charset=us-ascii"));
     out.line(encode ? "Content-Transfer-Encoding: quoted-printable"
                     : "Content-Transfer-Encoding: 7bit");
     out.line("");
-    for (std::string_view line : lines) {
-        if (!encode) {
-            out.line(line);
-            continue;
-        }
-        for (const std::string& piece : quotedPrintableLines(line)) {
-            out.line(piece);
-        }
+    for (const std::string& line : encoded.lines) {
+        out.line(line);
     }
 }
 
@@ -157,22 +180,24 @@ std::string randomHex(const RandomBytes& randomBytes, std::size_t count) {
     return store::toHex({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
-void writeBody(StuffingSink& out, const OutgoingMessage& message, const Boundaries& boundaries) {
+void writeBody(StuffingSink& out, const OutgoingMessage& message, const Boundaries& boundaries,
+               TextPartMemo* memo) {
     const bool html = message.format == code(store::EditorFormat::Html);
     if (!html || !message.textAlternative) {
-        writeTextPart(out, boundaries.mixed, html ? "text/html" : "text/plain", message.body);
+        writeTextPart(out, boundaries.mixed, html ? "text/html" : "text/plain", message.body, memo);
         return;
     }
     out.line("--" + boundaries.mixed);
     out.line("Content-Type: multipart/alternative;");
     out.line(" boundary=\"" + boundaries.alternative + "\"");
     out.line("");
-    std::string text = plainTextFromHtml(message.body);
-    if (!text.empty() && text.back() == '\n') {
-        text.pop_back();
+    std::string own;
+    if (memo == nullptr) {
+        own = plainTextOf(message.body);
     }
-    writeTextPart(out, boundaries.alternative, "text/plain", text);
-    writeTextPart(out, boundaries.alternative, "text/html", message.body);
+    const std::string& text = memo != nullptr ? memo->plainText(message.body) : own;
+    writeTextPart(out, boundaries.alternative, "text/plain", text, memo);
+    writeTextPart(out, boundaries.alternative, "text/html", message.body, memo);
     out.line("--" + boundaries.alternative + "--");
 }
 
@@ -469,13 +494,38 @@ bool writeMessage(const OutgoingMessage& message, const MessageEnvironment& envi
     out.line("Content-Type: multipart/mixed;");
     out.line(" boundary=\"" + boundaries.mixed + "\"");
     out.line("");
-    writeBody(out, message, boundaries);
+    writeBody(out, message, boundaries, environment.memo);
     if (!writeParts(out, message.attachments, environment, boundaries.mixed)) {
         return false;
     }
     out.line("--" + boundaries.mixed + "--");
     // The end-of-data line goes out unstuffed.
     return out.ok() && sink.writeLine(".");
+}
+
+const std::string& TextPartMemo::plainText(std::string_view html) {
+    if (!html_ || *html_ != html) {
+        plain_ = plainTextOf(html);
+        html_ = std::string(html);
+    }
+    return plain_;
+}
+
+const TextPartMemo::Encoded& TextPartMemo::encoded(std::string_view text) {
+    for (const Entry& entry : entries_) {
+        if (entry.text == text) {
+            return entry.encoded;
+        }
+    }
+    constexpr std::size_t kEntries = 2;
+    if (entries_.size() < kEntries) {
+        entries_.push_back({std::string(text), encodeText(text)});
+        return entries_.back().encoded;
+    }
+    Entry& slot = entries_[nextSlot_];
+    nextSlot_ = (nextSlot_ + 1) % kEntries;
+    slot = {std::string(text), encodeText(text)};
+    return slot.encoded;
 }
 
 } // namespace velmora::delivery

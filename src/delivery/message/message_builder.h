@@ -21,6 +21,32 @@ public:
     virtual bool writeLine(std::string_view line) = 0;
 };
 
+// What writing message after message of one body can reuse: the text
+// rendering of an HTML body and the encoded lines of each text part. A run
+// sends the same text to thousands; encoding it once per connection rather
+// than once per message saves most of the work of writing it. Kept by one
+// connection, never shared between threads.
+class TextPartMemo {
+public:
+    struct Encoded {
+        bool quotedPrintable = false;
+        std::vector<std::string> lines; // encoded, not yet dot-stuffed
+    };
+    // plainTextFromHtml(html) without its last line break.
+    const std::string& plainText(std::string_view html);
+    const Encoded& encoded(std::string_view text);
+
+private:
+    std::optional<std::string> html_;
+    std::string plain_;
+    struct Entry {
+        std::string text;
+        Encoded encoded;
+    };
+    std::vector<Entry> entries_; // a message has at most two text parts
+    std::size_t nextSlot_ = 0;
+};
+
 // What the message text depends on besides the message itself.
 struct MessageEnvironment {
     const store::Clock& clock;                  // the Date header
@@ -33,6 +59,8 @@ struct MessageEnvironment {
     // Told why an attachment could not be read while the message was being
     // written (the message then stops unfinished); may be empty.
     std::function<void(const std::string& reason)> attachmentFailed = {};
+    // Reused from the previous message when its texts are the same; null: none.
+    TextPartMemo* memo = nullptr;
 };
 
 inline constexpr std::string_view kMailerHeader = "X-Mailer: VelmoraMail101";

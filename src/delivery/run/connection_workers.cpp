@@ -45,6 +45,8 @@ public:
     std::optional<WorkerJob> job; // under mutex_
     bool release = false;         // under mutex_
     bool busy = false;            // the run's thread only
+    // Each worker waits on its own: a job wakes only the worker it is for.
+    std::condition_variable wake;
     std::thread thread;
 };
 
@@ -84,7 +86,9 @@ ConnectionWorkers::~ConnectionWorkers() {
         const std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    work_.notify_all();
+    for (const auto& worker : workers_) {
+        worker->wake.notify_one();
+    }
     for (const auto& worker : workers_) {
         worker->thread.join();
     }
@@ -96,7 +100,7 @@ void ConnectionWorkers::serve(Worker& worker, std::size_t number) {
     connection.setReturnPath(returnPath_);
     std::unique_lock lock(mutex_);
     while (true) {
-        work_.wait(lock, [&] { return stopping_ || worker.job || worker.release; });
+        worker.wake.wait(lock, [&] { return stopping_ || worker.job || worker.release; });
         if (worker.job) {
             WorkerJob job = std::move(*worker.job);
             worker.job.reset();
@@ -141,7 +145,7 @@ void ConnectionWorkers::send(std::size_t worker, WorkerJob job) {
         workers_[worker]->job = std::move(job);
         workers_[worker]->busy = true;
     }
-    work_.notify_all();
+    workers_[worker]->wake.notify_one();
 }
 
 void ConnectionWorkers::releaseIdle() {
@@ -153,7 +157,9 @@ void ConnectionWorkers::releaseIdle() {
             }
         }
     }
-    work_.notify_all();
+    for (const auto& worker : workers_) {
+        worker->wake.notify_one();
+    }
 }
 
 std::optional<WorkerReport> ConnectionWorkers::nextReport(int ms) {

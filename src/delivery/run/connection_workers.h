@@ -73,7 +73,6 @@ private:
     std::unique_ptr<LockedTokens> tokens_;
     std::atomic<bool> cancelled_{false};
     std::mutex mutex_;
-    std::condition_variable work_;
     std::condition_variable reported_;
     std::deque<WorkerReport> reports_;
     bool stopping_ = false;

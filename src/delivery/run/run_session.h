@@ -58,6 +58,7 @@ private:
     RunObserver& observer_;
     std::int64_t perConnection_;
     std::string attachmentProblem_;
+    TextPartMemo memo_;
     MessageEnvironment messageEnvironment_;
     std::unique_ptr<Connection> connection_;
     std::unique_ptr<SmtpSession> session_;

@@ -329,6 +329,7 @@ RunConnection::RunConnection(SmtpSessionRequest request, const SendRunEnvironmen
       messageEnvironment_{environment.clock, environment.contentTypes, {}} {
     request_.keepOpen = perConnection_ > 1;
     messageEnvironment_.randomBytes = environment.randomBytes;
+    messageEnvironment_.memo = &memo_;
     messageEnvironment_.attachmentFailed = [this](const std::string& reason) {
         attachmentProblem_ = reason;
     };

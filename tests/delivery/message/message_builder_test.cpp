@@ -571,6 +571,32 @@ TEST(MessageBuilder, AnAttachmentGoneWhileWritingLeavesTheMessageUnfinished) {
     EXPECT_NE(sink.bytes.substr(sink.bytes.size() - 5), "\r\n.\r\n");
 }
 
+// A connection reuses the encoded text of the message before; a message
+// whose text differs must never go out with the text of another.
+TEST(MessageBuilder, ReusedTextPartsNeverCarryAnotherMessagesText) {
+    const std::int32_t html = code(store::EditorFormat::Html);
+    const std::int32_t plain = code(store::EditorFormat::PlainText);
+    std::vector<OutgoingMessage> messages;
+    for (const auto& [format, body] : std::vector<std::pair<std::int32_t, std::string>>{
+             {html, "<p>Dear Ann, our <b>offer</b>.</p>"},
+             {html, "<p>Dear Ann, our <b>offer</b>.</p>"},
+             {html, "<p>Dear Bob, our <b>offer</b>.</p>"},
+             {plain, "Dear Bob, our offer."},
+             {plain, "Dear Bob, our offer. Grüße"},
+             {html, "<p>Dear Ann, our <b>offer</b>.</p>"}}) {
+        OutgoingMessage m = sampleMessage(format);
+        m.body = body;
+        messages.push_back(m);
+    }
+    Builder fresh;
+    Builder reusing;
+    TextPartMemo memo;
+    reusing.environment.memo = &memo;
+    for (const OutgoingMessage& m : messages) {
+        EXPECT_EQ(reusing.write(m), fresh.write(m)) << m.body;
+    }
+}
+
 TEST(MessageBuilder, AttachmentsAreCheckedBeforeSending) {
     TempDir dir;
     writeFileBytes(dir.file("ok.txt"), "fine");
