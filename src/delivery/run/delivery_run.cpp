@@ -97,7 +97,7 @@ bool Run::waitUntil(std::int64_t untilMs, const std::string& label) {
 }
 
 void Run::record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& smtp, bool final,
-                 const std::string& stamp) {
+                 const std::string& stamp, bool queuedAgain) {
     if (!journal_) {
         return;
     }
@@ -106,6 +106,7 @@ void Run::record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& 
     attempt.code = smtp.replyCode;
     attempt.text = smtp.replyCode.empty() ? smtp.reason : smtp.replyText;
     attempt.final = final;
+    attempt.queuedAgain = queuedAgain;
     attempt.stamp = stamp;
     attempt.stampNumber = stamp.empty() ? 0 : stampNumber_;
     attempt.relay = relayOfRecord_;
@@ -229,14 +230,16 @@ bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
     }
     case Verdict::SlowDown: {
         // Not the recipient's fault: it goes first again after the pause.
-        record(index, DeliveryOutcome::Deferred, outcome, false);
-        ready_.push_front(index);
         if (workers_ && now() < pausedUntilMs_) {
             // Another connection heard it first: one pause for all of them.
+            queueAgain(index, DeliveryOutcome::Deferred, outcome);
             return true;
         }
         const std::optional<std::int64_t> pause = pauses_.nextPauseMs();
         if (!pause) {
+            // The run stops at this recipient, counted failed as at any
+            // failure that ends a run; not final, so a resume sends to it.
+            record(index, DeliveryOutcome::Failed, outcome, false);
             course_->logLine("Failed: the server still asks to slow down (" + replyOf(outcome) +
                              ") after " + durationText(pauses_.spentMs()) +
                              " of pauses; the run stopped.");
@@ -244,6 +247,7 @@ bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
             stop();
             return false;
         }
+        queueAgain(index, DeliveryOutcome::Deferred, outcome);
         course_->logLine("The server asks to slow down (" + replyOf(outcome) + "): pausing for " +
                          durationText(*pause) + ".");
         if (workers_) {

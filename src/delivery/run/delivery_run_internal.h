@@ -127,7 +127,14 @@ private:
     bool waitUntil(std::int64_t untilMs, const std::string& label);
     void sleep(std::int64_t ms) const;
     void record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& smtp, bool final,
-                const std::string& stamp = "");
+                const std::string& stamp = "", bool queuedAgain = false);
+    // Puts the recipient back at the head of the queue after an attempt that
+    // says nothing about it (its server or relay held back or failed): the
+    // journal counts it as not attempted until a later attempt says more.
+    void queueAgain(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& smtp) {
+        record(index, outcome, smtp, false, "", true);
+        ready_.push_front(index);
+    }
     void settle(std::size_t index, DeliveryOutcome outcome);
     // Shows the counts, pace and time left (at most once a second unless
     // forced); `busyUntilMs` is the end of a wait under way.

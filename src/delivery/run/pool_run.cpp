@@ -181,11 +181,11 @@ bool Run::handleFromRelay(std::size_t relay, std::size_t index, const SmtpOutcom
     if (relayFailed || verdict == Verdict::SlowDown) {
         relays_->finished(relay, false);
         relays_->handedBack(relay);
-        record(index,
-               verdict == Verdict::SlowDown ? DeliveryOutcome::Deferred : DeliveryOutcome::Failed,
-               outcome, false);
+        queueAgain(index,
+                   verdict == Verdict::SlowDown ? DeliveryOutcome::Deferred
+                                                : DeliveryOutcome::Failed,
+                   outcome);
         relayOfRecord_.clear();
-        ready_.push_front(index);
         if (relayFailed) {
             const std::int64_t backoff = relays_->setAside(relay, now());
             logFailure(outcome);

@@ -39,6 +39,11 @@ struct JournalAttempt {
     // skips it). Deferred with retries left, a cancelled attempt and a
     // failure that stopped the run are not final.
     bool final = false;
+    // The run put the recipient back in its queue (its server asked to slow
+    // down, its relay failed before the message went out): the attempt says
+    // nothing about the recipient, who is not attempted unless a later
+    // attempt says more. False in older journals.
+    bool queuedAgain = false;
     std::string stamp;            // delivered to a contact: the "%mm/%dd/%yyyy" it was stamped with
     std::int32_t stampNumber = 0; // 1, 2, ... for the run's stamps in order; 0 without one
     // The message's Message-ID without brackets ("" in older journals), so
@@ -62,8 +67,9 @@ struct JournalRecipient {
     std::string deliveredBy;
     // Still to be sent to: no final outcome here, and no later run delivered it.
     bool open() const { return !hasFinalOutcome() && deliveredBy.empty(); }
-    // The last attempt that said something (a cancelled one does not);
-    // nothing when none did: the recipient was not attempted.
+    // The last attempt that said something (a cancelled one does not); nothing
+    // when none did or the last that did put the recipient back in the queue:
+    // the recipient was not attempted.
     std::optional<DeliveryOutcome> outcome() const;
 };
 

@@ -254,6 +254,34 @@ TEST_F(PoolEndToEnd, WithNoRelayLeftTheRunStopsAndAResumeFinishesIt) {
     EXPECT_EQ(testing_support::timesContactedIn(c.sessionPath), (std::vector<int>{1, 1, 1, 1, 1}));
 }
 
+// Relay 2 refuses the login, relay 1 reaches its cap of one: the run stops. The
+// recipient moved off relay 2 keeps that attempt, but `runs show` counts it
+// not attempted, as the summary does.
+TEST_F(PoolEndToEnd, AfterAStopTheJournalCountsAsTheSummary) {
+    Relays& r = *relays_;
+    Campaign c("tally", 5, r.open.port(),
+               joined({{"relay.1.dailyCap=1"},
+                       relaySettings(2, r.login.port(), {"login=bob", "password=wrong"})}));
+    EXPECT_NE(c.send(), cli::kExitOk);
+    EXPECT_NE(c.out.find("Delivered 1, rejected 0, failed 0, not attempted 4.\n"),
+              std::string::npos)
+        << c.out;
+    const nlohmann::json run = c.lastRun();
+    EXPECT_EQ(run["counts"], nlohmann::json::parse(R"({"delivered": 1, "deferred": 0,
+                  "rejected": 0, "failed": 0, "notAttempted": 4})"));
+    int moved = 0;
+    for (const nlohmann::json& recipient : run["recipients"]) {
+        for (const nlohmann::json& attempt : recipient["attempts"]) {
+            if (attempt.value("relay", "") == "bob@" + relayAt(r.login.port())) {
+                ++moved;
+                EXPECT_EQ(attempt["outcome"], "failed");
+                EXPECT_EQ(recipient["outcome"], "not attempted");
+            }
+        }
+    }
+    EXPECT_EQ(moved, 1);
+}
+
 // Two runs on one day stay under a relay's daily cap together.
 TEST_F(PoolEndToEnd, ADailyCapHoldsAcrossTwoRuns) {
     Relays& r = *relays_;
