@@ -1,8 +1,11 @@
 #include "cli/cli_context.h"
 #include "cli/posix_launcher.h"
 #include "delivery/oauth/oauth_sign_in.h"
+#include "delivery/relay_pool.h"
+#include "store/extension_settings.h"
 
 #include <memory>
+#include <optional>
 #include <ostream>
 
 namespace velmora::cli {
@@ -16,6 +19,7 @@ struct OAuthOptions {
     bool device = false;
     bool noBrowser = false;
     long long timeoutSeconds = 300;
+    int relay = 1;
 };
 
 // The lines go to the terminal as they come: the user acts on the first one.
@@ -27,6 +31,33 @@ public:
 private:
     std::ostream& out_;
 };
+
+void addRelayOption(CLI::App& command, OAuthOptions& o) {
+    command
+        .add_option("--relay", o.relay,
+                    "The relay of the pool whose own sign-in this is (1: the main server, the "
+                    "default)")
+        ->check(CLI::Range(1, store::kMaxRelays));
+}
+
+// The settings relay `number` signs in with, or nothing (reported) when it
+// has no sign-in of its own.
+std::optional<store::SessionSettings>
+relayAccount(CliContext& context, const store::SessionSettings& settings, int number) {
+    const std::string n = std::to_string(number);
+    if (!delivery::relayConfigured(settings, number)) {
+        context.fail("The session has no relay " + n + ": set relay." + n + ".server first.");
+        return std::nullopt;
+    }
+    if (number > 1 && !delivery::relayHasOwnSignIn(settings, number)) {
+        context.fail("Relay " + n +
+                     " has no sign-in of its own (with xoauth2 it signs in as the "
+                     "session does): give --provider or set relay." +
+                     n + ".oauthProvider first.");
+        return std::nullopt;
+    }
+    return delivery::relaySettings(settings, number);
+}
 
 } // namespace
 
@@ -54,6 +85,7 @@ void registerOAuthCommands(CLI::App& app, CliContext& context) {
         ->add_option("--timeout", o->timeoutSeconds,
                      "How long to wait for the sign-in, in seconds (default 300)")
         ->check(CLI::PositiveNumber);
+    addRelayOption(*login, *o);
     addLockWaitOption(*login, context);
     login->callback([&context, o] {
         store::Session session;
@@ -62,7 +94,14 @@ void registerOAuthCommands(CLI::App& app, CliContext& context) {
         }
         store::SessionSettings settings = session.settings();
         if (!o->provider.empty()) {
-            settings.extensions.set(delivery::kOAuthProviderKey, o->provider);
+            settings.extensions.set(o->relay == 1
+                                        ? std::string(delivery::kOAuthProviderKey)
+                                        : store::relayKey(o->relay, delivery::kOAuthProviderKey),
+                                    o->provider);
+        }
+        std::optional<store::SessionSettings> account = relayAccount(context, settings, o->relay);
+        if (!account) {
+            return;
         }
         PosixLauncher launcher;
         delivery::SignInRequest request;
@@ -76,11 +115,12 @@ void registerOAuthCommands(CLI::App& app, CliContext& context) {
         };
         PrintingFeedback feedback(context.out);
         const delivery::SignInResult result =
-            delivery::signIn(settings, request, feedback, context.passwords);
+            delivery::signIn(*account, request, feedback, context.passwords);
         if (!result.ok) {
             context.fail(result.message);
             return;
         }
+        delivery::keepRelaySignIn(settings, o->relay, *account);
         session.setSettings(settings);
         if (saveSessionForCommand(context, session, o->session)) {
             context.out << result.message << '\n';
@@ -90,17 +130,24 @@ void registerOAuthCommands(CLI::App& app, CliContext& context) {
     auto* status =
         group->add_subcommand("status", "Say whether and as whom the session is signed in");
     status->add_option("SESSION", o->session, "The session file")->required();
+    addRelayOption(*status, *o);
     status->callback([&context, o] {
         store::Session session;
         if (!openSessionForCommand(context, session, o->session)) {
             return;
         }
-        context.out << delivery::oauthStatusText(session.settings()) << '\n';
-        context.exitCode = delivery::signedInWithOAuth(session.settings()) ? kExitOk : kExitFailed;
+        const std::optional<store::SessionSettings> account =
+            relayAccount(context, session.settings(), o->relay);
+        if (!account) {
+            return;
+        }
+        context.out << delivery::oauthStatusText(*account) << '\n';
+        context.exitCode = delivery::signedInWithOAuth(*account) ? kExitOk : kExitFailed;
     });
 
     auto* logout = group->add_subcommand("logout", "Forget the session's OAuth sign-in");
     logout->add_option("SESSION", o->session, "The session file")->required();
+    addRelayOption(*logout, *o);
     addLockWaitOption(*logout, context);
     logout->callback([&context, o] {
         store::Session session;
@@ -108,7 +155,12 @@ void registerOAuthCommands(CLI::App& app, CliContext& context) {
             return;
         }
         store::SessionSettings settings = session.settings();
-        delivery::signOut(settings, context.passwords);
+        std::optional<store::SessionSettings> account = relayAccount(context, settings, o->relay);
+        if (!account) {
+            return;
+        }
+        delivery::signOut(*account, context.passwords);
+        delivery::keepRelaySignIn(settings, o->relay, *account);
         if (settings != session.settings()) {
             session.setSettings(settings);
             if (!saveSessionForCommand(context, session, o->session)) {

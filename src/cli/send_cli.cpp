@@ -2,6 +2,7 @@
 #include "cli/send_options.h"
 #include "delivery/message/mime_types_file.h"
 #include "delivery/oauth/oauth_sign_in.h"
+#include "delivery/relay_pool.h"
 #include "delivery/run/delivery_run.h"
 #include "delivery/run/send_later.h"
 #include "delivery/run/send_run.h"
@@ -367,6 +368,10 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
             }
             environment.tokens = &tokens;
         }
+        // The relays with an account of their own renew theirs as they go.
+        delivery::RelaySignIns relaySignIns(session.settings(), context.passwords,
+                                            [&context] { return secondsNow(context.clock); });
+        environment.relaySignIns = &relaySignIns;
         PrintingObserver observer(context.out);
 
         if (testSend) {
@@ -440,9 +445,12 @@ void registerSendCommands(CLI::App& app, CliContext& context) {
         // stopped; saved before the journal says the run ended.
         bool saved = true;
         plan.beforeEnd = [&] {
+            store::SessionSettings settings = session.settings();
+            const bool renewed = relaySignIns.keepRenewed(settings);
             if (tokens.changed()) {
-                store::SessionSettings settings = session.settings();
                 delivery::copyOAuthTokens(tokenSettings, settings);
+            }
+            if (renewed || tokens.changed()) {
                 session.setSettings(std::move(settings));
             }
             saved = !session.hasUnsavedChanges() ||

@@ -52,8 +52,9 @@ nlohmann::json allSettingsJson(const store::SessionSettings& settings, bool with
         if (relay && relay->field == "password") {
             // As the main password: in clear only on request.
             shown[name] = withPassword ? value : std::string("********");
-        } else if (relay ||
-                   (store::findExtensionKey(name) == nullptr && !delivery::isOAuthTokenKey(name))) {
+        } else if (relay ? !delivery::isOAuthTokenKey(relay->field)
+                         : store::findExtensionKey(name) == nullptr &&
+                               !delivery::isOAuthTokenKey(name)) {
             shown[name] = value;
         }
     }
@@ -187,6 +188,7 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
         "test-connection", "Connect with the session's delivery settings, with TLS and the "
                            "login, and show what the server said; sends no mail");
     test->add_option("SESSION", o->session, "The session file")->required();
+    addLockWaitOption(*test, context);
     test->add_option("--relay", o->relay,
                      "The relay of the pool to test (1: the main server, the default)")
         ->check(CLI::Range(1, store::kMaxRelays));
@@ -220,7 +222,24 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
                  delivery::smtpRequestFor(settings, delivery::localHostName()), report)) {
             context.out << store::printableText(line) << '\n';
         }
-        context.exitCode = connectionTestPassed(report) ? kExitOk : kExitFailed;
+        const int result = connectionTestPassed(report) ? kExitOk : kExitFailed;
+        if (tokens.changed()) {
+            // Kept, or the next command renews again. The file is read anew
+            // under its lock: what changed in it since is kept too.
+            store::Session current;
+            if (!openSessionForCommand(context, current, o->session, SessionUse::Change)) {
+                context.err << "The renewed sign-in was not saved.\n";
+                context.exitCode = result;
+                return;
+            }
+            store::SessionSettings renewed = current.settings();
+            delivery::keepRelaySignIn(renewed, o->relay, tokenSettings);
+            current.setSettings(std::move(renewed));
+            if (!saveSessionForCommand(context, current, o->session)) {
+                return;
+            }
+        }
+        context.exitCode = result;
     });
 }
 

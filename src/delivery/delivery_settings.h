@@ -41,6 +41,7 @@ inline constexpr AdvancedSetting kAdvancedSettings[] = {
     {"maxPauseMinutes", "Pauses at the server's request (minutes in all)"},
     {"messagesPerConnection", "Messages per connection"},
     {"connections", "Connections at once (1 to 20)"},
+    {"bounceAddress", "Return address of list runs (empty: the From address)"},
 };
 inline constexpr std::size_t kAdvancedSettingCount = std::size(kAdvancedSettings);
 

@@ -30,7 +30,103 @@ int portFor(std::int64_t port, std::string_view security) {
     return security == "none" ? 25 : 587;
 }
 
+// What a relay's own sign-in keeps under "relay.N.": its settings, then
+// its tokens (no settings).
+constexpr const char* kRelaySignInKeys[] = {
+    kOAuthProviderKey, kOAuthClientIdKey,       kOAuthClientSecretKey, kOAuthAuthorizeUrlKey,
+    kOAuthTokenUrlKey, kOAuthDeviceUrlKey,      kOAuthScopeKey,        kOAuthLoginKey,
+    kOAuthPinKey,      kOAuthTokenInKeyringKey, kOAuthRefreshTokenKey, kOAuthAccessTokenKey,
+    kOAuthExpiresAtKey};
+
+// An empty value is no value: the key goes.
+void setOrRemove(store::ExtensionSettings& extensions, const std::string& key, std::string value) {
+    if (value.empty()) {
+        extensions.remove(key);
+    } else {
+        extensions.set(key, std::move(value));
+    }
+}
+
 } // namespace
+
+bool relayHasOwnSignIn(const store::SessionSettings& settings, int number) {
+    return number > 1 && number <= store::kMaxRelays &&
+           relayValue(settings, number, kOAuthProviderKey) != "none";
+}
+
+void keepRelaySignIn(store::SessionSettings& settings, int number,
+                     const store::SessionSettings& relay) {
+    if (!relayHasOwnSignIn(settings, number)) {
+        copyOAuthTokens(relay, settings);
+        return;
+    }
+    for (const char* key : {kOAuthTokenInKeyringKey, kOAuthRefreshTokenKey, kOAuthAccessTokenKey,
+                            kOAuthExpiresAtKey, kOAuthLoginKey}) {
+        setOrRemove(settings.extensions, store::relayKey(number, key), relay.extensions.value(key));
+    }
+}
+
+store::SessionSettings relaySignInSettings(const store::SessionSettings& settings, int number) {
+    store::SessionSettings own = settings;
+    if (!relayHasOwnSignIn(settings, number)) {
+        // Only for the mapping: the relay's own (empty) keys, not the session's.
+        own.extensions.set(store::relayKey(number, kOAuthProviderKey), "custom");
+    }
+    store::SessionSettings account = relaySettings(own, number);
+    account.extensions.set(kOAuthProviderKey, relayValue(settings, number, kOAuthProviderKey));
+    return account;
+}
+
+void keepRelayAccount(store::ExtensionSettings& extensions, int number,
+                      const store::SessionSettings& account) {
+    for (const char* key : kRelaySignInKeys) {
+        setOrRemove(extensions, store::relayKey(number, key), account.extensions.value(key));
+    }
+}
+
+RelaySignIns::RelaySignIns(const store::SessionSettings& settings, store::PasswordStore* keyring,
+                           const std::function<long long()>& nowSeconds) {
+    for (int number = 2; number <= store::kMaxRelays; ++number) {
+        if (!relayConfigured(settings, number) || !relayHasOwnSignIn(settings, number)) {
+            continue;
+        }
+        Account account;
+        account.number = number;
+        account.settings =
+            std::make_unique<store::SessionSettings>(relaySettings(settings, number));
+        account.tokens =
+            std::make_unique<SessionAccessTokens>(*account.settings, keyring, nowSeconds);
+        accounts_.push_back(std::move(account));
+    }
+}
+
+AccessTokens* RelaySignIns::own(int number) {
+    for (Account& account : accounts_) {
+        if (account.number == number) {
+            return account.tokens.get();
+        }
+    }
+    return nullptr;
+}
+
+bool RelaySignIns::keepRenewed(store::SessionSettings& settings) const {
+    bool renewed = false;
+    for (const Account& account : accounts_) {
+        if (account.tokens->changed()) {
+            keepRelaySignIn(settings, account.number, *account.settings);
+            renewed = true;
+        }
+    }
+    return renewed;
+}
+
+AccessTokens* relayTokens(const store::SessionSettings& settings, int number, AccessTokens* session,
+                          RelaySignIns* own) {
+    if (!relayHasOwnSignIn(settings, number)) {
+        return session;
+    }
+    return own != nullptr ? own->own(number) : nullptr;
+}
 
 bool relayConfigured(const store::SessionSettings& settings, int number) {
     if (number == 1) {
@@ -61,7 +157,12 @@ store::SessionSettings relaySettings(const store::SessionSettings& settings, int
     for (const char* field : {"connections", "ratePerMinute", "ratePerHour"}) {
         ext.set(field, relayValue(settings, number, field));
     }
-    if (mechanism != "xoauth2" && mechanism != "oauthbearer") {
+    if (relayHasOwnSignIn(settings, number)) {
+        for (const char* key : kRelaySignInKeys) {
+            setOrRemove(ext, key, relayValue(settings, number, key));
+        }
+        ext.set(kOAuthRelayKey, std::to_string(number));
+    } else if (mechanism != "xoauth2" && mechanism != "oauthbearer") {
         // Only a relay that asks for it signs in with the session's OAuth
         // sign-in; the others log in with their own password.
         ext.set(kOAuthTokenInKeyringKey, "0");
@@ -244,6 +345,9 @@ std::optional<SettingRefusal> applyRelayForm(store::ExtensionSettings& extension
 void removeRelay(store::ExtensionSettings& extensions, int number) {
     for (const std::string& key : store::relayKeyNames(number)) {
         extensions.remove(key);
+    }
+    for (const char* key : {kOAuthRefreshTokenKey, kOAuthAccessTokenKey, kOAuthExpiresAtKey}) {
+        extensions.remove(store::relayKey(number, key));
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/settings_by_name.h"
 #include "store/extension_settings.h"
 #include "store/password_store.h"
@@ -8,7 +9,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,6 +63,53 @@ std::vector<std::string> applyRelayKeyringChoices(store::SessionSettings& settin
                                                   store::PasswordStore& store);
 // Whether any relay of 2 and up keeps its password in the keyring.
 bool relaysUseKeyring(const store::SessionSettings& settings);
+
+// A relay of 2 and up signs in with an OAuth account of its own when its
+// relay.N.oauthProvider is set; relaySettings then puts its relay.N.oauth*
+// keys and tokens in the main ones' places, so one sign-in code serves
+// every relay. Without one, a relay with xoauth2 or oauthbearer signs in
+// with the session's account (what sessions stored before relied on).
+bool relayHasOwnSignIn(const store::SessionSettings& settings, int number);
+// Keeps what a sign-in or a renewal left in `relay` (relay `number`'s
+// settings, from relaySettings) in that relay's keys of `settings`: the
+// main keys for relay 1 and for a relay that shares the session's sign-in.
+void keepRelaySignIn(store::SessionSettings& settings, int number,
+                     const store::SessionSettings& relay);
+
+// Relay `number`'s settings with its own sign-in keys and tokens in the
+// main ones' places, whether it has a provider of its own yet or not: what
+// the desktop signs the relay in from and shows.
+store::SessionSettings relaySignInSettings(const store::SessionSettings& settings, int number);
+// Keeps every sign-in key and token of `account` (from relaySignInSettings)
+// in relay `number`'s keys (2 and up).
+void keepRelayAccount(store::ExtensionSettings& extensions, int number,
+                      const store::SessionSettings& account);
+
+// The access tokens of the relays that sign in with an account of their
+// own, for a run over the pool: each renews into a copy of its relay's
+// settings, written back by keepRenewed (then save the session).
+class RelaySignIns {
+public:
+    RelaySignIns(const store::SessionSettings& settings, store::PasswordStore* keyring,
+                 const std::function<long long()>& nowSeconds);
+    // Relay `number`'s own tokens; null when it has no sign-in of its own.
+    AccessTokens* own(int number);
+    // Writes the renewed tokens into their relays' keys; whether there were any.
+    bool keepRenewed(store::SessionSettings& settings) const;
+
+private:
+    struct Account {
+        int number = 0;
+        std::unique_ptr<store::SessionSettings> settings; // stays put: the tokens refer to it
+        std::unique_ptr<SessionAccessTokens> tokens;
+    };
+    std::vector<Account> accounts_;
+};
+// The tokens relay `number`'s connections sign in with: its own (from
+// `own`, which may be null) when it has a sign-in of its own, else the
+// session's.
+AccessTokens* relayTokens(const store::SessionSettings& settings, int number, AccessTokens* session,
+                          RelaySignIns* own);
 
 // The desktop's list of relays 2 and up: the fields a relay is edited by,
 // with their captions, and the columns of the list.

@@ -155,6 +155,18 @@ const RelayField kRelayFields[] = {
     {integerKey("ratePerHour", "0", 0, kMaxInt32), false},
     {integerKey("dailyCap", "0", 0, kMaxInt32), true}, // 0: no cap
     {integerKey("weight", "1", 0, 1000), true},        // 0: the relay is not used
+    // A sign-in of the relay's own, as the main oauth* keys; with oauthProvider
+    // "none" a relay with xoauth2 or oauthbearer signs in as the session does.
+    {choiceKey("oauthProvider", "none", kOAuthProviderChoices), false},
+    {textKey("oauthClientId"), false},
+    {textKey("oauthClientSecret"), false},
+    {textKey("oauthAuthorizeUrl", checkHttpsUrl), false},
+    {textKey("oauthTokenUrl", checkHttpsUrl), false},
+    {textKey("oauthDeviceUrl", checkHttpsUrl), false},
+    {textKey("oauthScope"), false},
+    {textKey("oauthLogin"), false},
+    {textKey("oauthPinSha256", checkPin), false},
+    {booleanKey("oauthTokenInKeyring", "0"), false},
 };
 
 std::optional<std::int64_t> parseDecimal(std::string_view text) {

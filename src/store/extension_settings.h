@@ -39,8 +39,10 @@ const ExtensionKey* findExtensionKey(std::string_view name);
 // A pool of relays: relay 1 is the main server (its fields above), relays 2
 // to kMaxRelays are keys "relay.N.FIELD" (server, port, security, login,
 // password, passwordInKeyring, authMechanism, connections, ratePerMinute,
-// ratePerHour, dailyCap, weight). Relay 1 takes "relay.1.dailyCap" and
-// "relay.1.weight" only. findExtensionKey knows every one of them.
+// ratePerHour, dailyCap, weight, and the sign-in keys oauthProvider to
+// oauthTokenInKeyring as the main server has them). Relay 1 takes
+// "relay.1.dailyCap" and "relay.1.weight" only. findExtensionKey knows every
+// one of them; a relay's tokens are kept under "relay.N." too, but are no settings.
 inline constexpr int kMaxRelays = 9;
 struct RelayKeyName {
     int relay = 0;

@@ -1,4 +1,5 @@
 #include "delivery/keyring_password.h"
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/relay_pool.h"
 #include "delivery/settings_by_name.h"
 #include "delivery/smtp/smtp_request.h"
@@ -165,6 +166,76 @@ TEST(RelayPool, RelayPasswordsTravelScrambledOrStayInTheKeyring) {
     EXPECT_FALSE(fallback.extensions.boolean("relay.3.passwordInKeyring"));
     session.setSettings(fallback);
     EXPECT_NE(encodeSession(session).find("pl-frperg"), std::string::npos);
+}
+
+// Which sign-in a relay's copy of the settings carries: its own account's
+// keys and tokens in the main keys' places, the session's, or none.
+TEST(RelayPool, ARelaySignsInWithItsOwnAccountTheSessionsOrNone) {
+    struct Case {
+        const char* mechanism;
+        bool ownAccount;
+        const char* clientId; // in the copy
+        const char* token;    // the copy's access token, scrambled as stored
+        bool usesOAuth;
+    };
+    const Case cases[] = {
+        {"xoauth2", true, "relay-client", "relay-token", true},
+        {"auto", true, "relay-client", "relay-token", true},
+        {"plain", true, "relay-client", "relay-token", false},
+        {"xoauth2", false, "main-client", "main-token", true},
+        {"oauthbearer", false, "main-client", "main-token", true},
+        {"auto", false, "main-client", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.mechanism) + (c.ownAccount ? " own" : " shared"));
+        store::SessionSettings s = mainServer();
+        set(s, "oauthProvider", "custom");
+        set(s, "oauthClientId", "main-client");
+        set(s, "oauthTokenUrl", "https://auth.example/token");
+        set(s, "oauthLogin", "ann@example.org");
+        s.extensions.set(kOAuthAccessTokenKey, "main-token");
+        s.extensions.set(kOAuthExpiresAtKey, "100");
+        set(s, "relay.2.server", "relay.example.net");
+        set(s, "relay.2.authMechanism", c.mechanism);
+        if (c.ownAccount) {
+            set(s, "relay.2.oauthProvider", "custom");
+            set(s, "relay.2.oauthClientId", "relay-client");
+            // The same account and provider as the session's: only the
+            // keyring entry's name tells the two apart.
+            set(s, "relay.2.oauthTokenUrl", "https://auth.example/token");
+            set(s, "relay.2.oauthLogin", "ann@example.org");
+            s.extensions.set("relay.2.oauthAccessToken", "relay-token");
+        }
+        EXPECT_EQ(relayHasOwnSignIn(s, 2), c.ownAccount);
+        const store::SessionSettings relay = relaySettings(s, 2);
+        EXPECT_EQ(relay.extensions.value(kOAuthClientIdKey), c.clientId);
+        EXPECT_EQ(relay.extensions.value(kOAuthAccessTokenKey), c.token);
+        EXPECT_EQ(usesOAuth(relay), c.usesOAuth);
+        EXPECT_EQ(oauthKeyringAccount(relay) == oauthKeyringAccount(s), !c.ownAccount);
+
+        // A renewal for the relay goes back to its own keys, or to the
+        // session's when it shares them; nothing else changes.
+        store::SessionSettings renewed = relay;
+        renewed.extensions.set(kOAuthAccessTokenKey, "renewed");
+        renewed.extensions.set(kOAuthExpiresAtKey, "200");
+        store::SessionSettings kept = s;
+        keepRelaySignIn(kept, 2, renewed);
+        const std::string prefix = c.ownAccount ? "relay.2." : "";
+        EXPECT_EQ(kept.extensions.value(prefix + kOAuthAccessTokenKey), "renewed");
+        EXPECT_EQ(kept.extensions.value(prefix + kOAuthExpiresAtKey), "200");
+        EXPECT_EQ(kept.extensions.value(kOAuthAccessTokenKey),
+                  c.ownAccount ? "main-token" : "renewed");
+        EXPECT_EQ(kept.extensions.value(kOAuthRelayKey), "");
+        kept.extensions = s.extensions;
+        EXPECT_EQ(kept, s);
+    }
+    // Removing a relay forgets its tokens with its settings.
+    store::SessionSettings s = mainServer();
+    set(s, "relay.2.server", "relay.example.net");
+    set(s, "relay.2.oauthProvider", "google");
+    s.extensions.set("relay.2.oauthRefreshToken", "refresh");
+    removeRelay(s.extensions, 2);
+    EXPECT_EQ(s.extensions, mainServer().extensions);
 }
 
 } // namespace velmora::delivery

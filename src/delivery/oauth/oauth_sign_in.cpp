@@ -17,10 +17,6 @@ namespace {
 constexpr long long kRenewAheadSeconds = 60; // a token this close to its end is renewed first
 constexpr long long kDefaultLifetime = 3600;
 
-std::string keyringAccount(const store::SessionSettings& settings) {
-    return "oauth://" + oauthLogin(settings) + "@" + oauthClientFor(settings).provider.tokenUrl;
-}
-
 long long numberOr(const std::string& text, long long fallback) {
     try {
         return text.empty() ? fallback : std::stoll(text);
@@ -67,7 +63,7 @@ void keepTokens(store::SessionSettings& settings, const EndpointAnswer& answer, 
         std::optional<std::string> failure =
             keyring ? keyring->unavailableReason() : std::optional<std::string>("no keyring");
         if (!failure) {
-            failure = keyring->write(keyringAccount(settings), refresh);
+            failure = keyring->write(oauthKeyringAccount(settings), refresh);
         }
         if (!failure) {
             ext.set(kOAuthTokenInKeyringKey, "1");
@@ -152,6 +148,13 @@ EndpointAnswer deviceSignIn(const OAuthClient& client, const SignInRequest& requ
 }
 
 } // namespace
+
+std::string oauthKeyringAccount(const store::SessionSettings& settings) {
+    std::string account =
+        "oauth://" + oauthLogin(settings) + "@" + oauthClientFor(settings).provider.tokenUrl;
+    const std::string relay = settings.extensions.value(kOAuthRelayKey);
+    return relay.empty() ? account : account + "#relay." + relay;
+}
 
 bool isOAuthTokenKey(std::string_view name) {
     return name == kOAuthRefreshTokenKey || name == kOAuthAccessTokenKey;
@@ -274,7 +277,8 @@ void copyOAuthTokens(const store::SessionSettings& from, store::SessionSettings&
 void signOut(store::SessionSettings& settings, store::PasswordStore* keyring) {
     store::ExtensionSettings& ext = settings.extensions;
     if (ext.boolean(kOAuthTokenInKeyringKey) && keyring && !keyring->unavailableReason()) {
-        keyring->remove(keyringAccount(settings)); // best effort: the file forgets it either way
+        keyring->remove(
+            oauthKeyringAccount(settings)); // best effort: the file forgets it either way
     }
     for (const char* key : {kOAuthTokenInKeyringKey, kOAuthRefreshTokenKey, kOAuthAccessTokenKey,
                             kOAuthExpiresAtKey}) {
@@ -309,7 +313,7 @@ std::string SessionAccessTokens::renewed(std::string& error) {
                     *unavailable;
             return "";
         }
-        store::PasswordStore::ReadResult read = keyring_->read(keyringAccount(settings_));
+        store::PasswordStore::ReadResult read = keyring_->read(oauthKeyringAccount(settings_));
         if (!read.password) {
             error = "The sign-in could not be read from the desktop keyring: " + read.error;
             return "";
@@ -319,9 +323,12 @@ std::string SessionAccessTokens::renewed(std::string& error) {
         refresh = store::rot13Text(ext.value(kOAuthRefreshTokenKey));
     }
     if (refresh.empty()) {
-        error = signedInWithOAuth(settings_) ? kSignInAgainText
-                                             : "This session is not signed in with OAuth: sign in "
-                                               "first (mailtray oauth login).";
+        const std::string relay = ext.value(kOAuthRelayKey);
+        error = signedInWithOAuth(settings_)
+                    ? kSignInAgainText
+                    : "This session is not signed in with OAuth: sign in first (mailtray oauth "
+                      "login" +
+                          (relay.empty() ? std::string() : " --relay " + relay) + ").";
         return "";
     }
     const OAuthClient client = oauthClientFor(settings_);

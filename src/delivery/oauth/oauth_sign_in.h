@@ -22,8 +22,16 @@ inline constexpr const char* kOAuthRefreshTokenKey = "oauthRefreshToken";
 inline constexpr const char* kOAuthAccessTokenKey = "oauthAccessToken";
 inline constexpr const char* kOAuthExpiresAtKey = "oauthExpiresAt"; // seconds since 1970, UTC
 
+// Only in a copy of the settings made for a relay with a sign-in of its own
+// (relaySettings): the relay's number, which keeps its keyring entry apart
+// from the session's even for the same account.
+inline constexpr const char* kOAuthRelayKey = "oauthRelay";
+
 // True for the keys above that hold a token (never to be shown).
 bool isOAuthTokenKey(std::string_view name);
+
+// The keyring entry of the refresh token.
+std::string oauthKeyringAccount(const store::SessionSettings& settings);
 
 bool signedInWithOAuth(const store::SessionSettings& settings);
 // The account the sign-in is for: oauthLogin, else the user name, else the From address.

@@ -1,5 +1,6 @@
 #include "delivery/run/connection_workers.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -22,10 +23,11 @@ private:
 
 } // namespace
 
-// The sign-in tokens are one per session: one worker at a time asks for them.
+// One worker at a time asks a sign-in for its tokens.
 class ConnectionWorkers::LockedTokens final : public AccessTokens {
 public:
     explicit LockedTokens(AccessTokens& inner) : inner_(inner) {}
+    bool wraps(const AccessTokens* tokens) const { return tokens == &inner_; }
     std::string current(std::string& error) override {
         const std::lock_guard lock(mutex_);
         return inner_.current(error);
@@ -65,11 +67,17 @@ ConnectionWorkers::ConnectionWorkers(std::vector<SmtpSessionRequest> requests,
         if (request.tokens == nullptr) {
             continue;
         }
-        // The relays that sign in with OAuth share the session's one sign-in.
-        if (!tokens_) {
-            tokens_ = std::make_unique<LockedTokens>(*request.tokens);
+        // The connections of one sign-in share its tokens (a relay with an
+        // account of its own has its own).
+        const auto same = std::find_if(tokens_.begin(), tokens_.end(), [&](const auto& locked) {
+            return locked->wraps(request.tokens);
+        });
+        if (same == tokens_.end()) {
+            tokens_.push_back(std::make_unique<LockedTokens>(*request.tokens));
+            request.tokens = tokens_.back().get();
+        } else {
+            request.tokens = same->get();
         }
-        request.tokens = tokens_.get();
     }
     const std::size_t count = requests_.size();
     for (std::size_t i = 0; i < count; ++i) {

@@ -70,7 +70,7 @@ private:
     const SendRunEnvironment& environment_;
     std::int64_t perConnection_;
     ReturnPath returnPath_;
-    std::unique_ptr<LockedTokens> tokens_;
+    std::vector<std::unique_ptr<LockedTokens>> tokens_; // one per sign-in
     std::atomic<bool> cancelled_{false};
     std::mutex mutex_;
     std::condition_variable reported_;

@@ -59,8 +59,10 @@ void Run::sendOverPool() {
     for (std::size_t relay = 0; relay < pool_.size(); ++relay) {
         const store::SessionSettings& settings = pool_[relay].settings;
         SmtpSessionRequest request = smtpRequestFor(settings, environment_.hostName);
-        if (environment_.tokens != nullptr && usesOAuth(settings)) {
-            signInWithTokens(request, settings, *environment_.tokens);
+        if (AccessTokens* tokens = relayTokens(session_.settings(), pool_[relay].number,
+                                               environment_.tokens, environment_.relaySignIns);
+            tokens != nullptr && usesOAuth(settings)) {
+            signInWithTokens(request, settings, *tokens);
         }
         request.pipelining = true;
         for (std::int64_t i = 0; i < runPolicy(settings.extensions).connections; ++i) {

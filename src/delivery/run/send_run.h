@@ -23,6 +23,7 @@
 namespace velmora::delivery {
 
 class AccessTokens;
+class RelaySignIns;
 
 // A fresh, unconnected connection for each SMTP session of a run.
 using ConnectionFactory = std::function<std::unique_ptr<Connection>()>;
@@ -44,6 +45,8 @@ struct SendRunEnvironment {
     std::function<void(int milliseconds)> sleep = {};
     // The session's OAuth tokens, when it signs in with them (usesOAuth).
     AccessTokens* tokens = nullptr;
+    // The tokens of the relays with a sign-in of their own (relay_pool.h).
+    RelaySignIns* relaySignIns = nullptr;
 };
 
 // A run needs a server and a port (the Compose command refuses without them).

@@ -34,40 +34,6 @@ namespace {
 // file and the user picks the program.
 constexpr const char* kClientProgramFilter = "Exectuable (*)|*";
 
-struct OAuthFieldCaption {
-    const char* key;
-    const char* caption;
-};
-// The other provider's fields, in the order of oauthFields_.
-constexpr std::array<OAuthFieldCaption, 7> kOAuthFieldCaptions{{
-    {kOAuthClientIdKey, "Client ID"},
-    {kOAuthClientSecretKey, "Client secret"},
-    {kOAuthLoginKey, "Login"},
-    {kOAuthAuthorizeUrlKey, "Authorization URL"},
-    {kOAuthTokenUrlKey, "Token URL"},
-    {kOAuthDeviceUrlKey, "Device URL"},
-    {kOAuthScopeKey, "Scope"},
-}};
-
-// A sign-in on its worker thread: its lines go to the dialog's thread, the
-// Cancel button's flag comes back.
-class DialogSignInFeedback final : public SignInFeedback {
-public:
-    DialogSignInFeedback(std::function<void(const std::string&)> show,
-                         std::shared_ptr<std::atomic<bool>> cancel)
-        : show_(std::move(show)), cancel_(std::move(cancel)) {}
-    void show(const std::string& line) override { show_(line); }
-    bool cancelled() override { return cancel_->load(); }
-
-private:
-    std::function<void(const std::string&)> show_;
-    std::shared_ptr<std::atomic<bool>> cancel_;
-};
-
-long long secondsNow() {
-    return store::SystemClock().now().millisecondsSinceEpoch / 1000;
-}
-
 } // namespace
 
 DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
@@ -172,14 +138,28 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
         advancedGrid->addWidget(field, row, 1);
     }
 
-    auto* oauth = new QGroupBox(u"Sign in with OAuth"_s);
-    buildOAuthGroup(oauth);
+    signIn_ = new SignInGroup(
+        [this] {
+            store::SessionSettings settings = session_.settings();
+            settings.userName = userName_->text().toStdString();
+            settings.fromAddress = from_->text().toStdString();
+            settings.extensions = extensions_;
+            return settings;
+        },
+        [this](const store::SessionSettings& settings, bool signedIn) {
+            if (signedIn) {
+                keepSignIn(settings);
+            } else {
+                keepSignOut(settings);
+            }
+        },
+        prompter_, passwords_, launcher);
 
     auto* left = new QVBoxLayout;
     left->addWidget(delivery);
     left->addWidget(client);
     left->addWidget(server);
-    left->addWidget(oauth);
+    left->addWidget(signIn_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(cancel_);
@@ -222,14 +202,7 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
         advanced_[i]->setText(toQString(f.advanced[i]));
     }
     extensions_ = f.extensions;
-    bool otherFieldsSet = false;
-    for (std::size_t i = 0; i < oauthFields_.size(); ++i) {
-        const std::string value = extensions_.value(kOAuthFieldCaptions[i].key);
-        oauthFields_[i]->setText(toQString(value));
-        otherFieldsSet = otherFieldsSet || !value.empty();
-    }
-    otherFields_->setVisible(otherFieldsSet);
-    showSignInState();
+    signIn_->showFields(extensions_);
 
     // The enabling rule follows the two controls it depends on.
     connect(method_, &QComboBox::currentIndexChanged, this,
@@ -243,7 +216,8 @@ DeliverySettingsDialog::DeliverySettingsDialog(store::Session& session,
     connect(relays_, &QPushButton::clicked, this, [this] {
         if (relaysWindow_ == nullptr) {
             relaysWindow_ = new RelaysWindow(
-                extensions_, [this] { return applyDeliverySettings(form()); }, prompter_, this);
+                extensions_, [this] { return applyDeliverySettings(form()); }, prompter_, this,
+                passwords_, launcher_);
         }
         relaysWindow_->show();
         relaysWindow_->raise();
@@ -318,12 +292,7 @@ void DeliverySettingsDialog::suggestPort(int securityPosition) {
     port_->setText(toQString(portTextForSecurity(securityPosition, port_->text().toStdString())));
 }
 
-DeliverySettingsDialog::~DeliverySettingsDialog() {
-    if (signInWorker_.joinable()) {
-        signInCancel_->store(true);
-        signInWorker_.join(); // the listener notices within a tenth of a second
-    }
-}
+DeliverySettingsDialog::~DeliverySettingsDialog() = default;
 
 QLineEdit* DeliverySettingsDialog::advancedField(std::string_view name) const {
     for (std::size_t i = 0; i < kAdvancedSettingCount; ++i) {
@@ -341,7 +310,7 @@ std::optional<store::SessionSettings> DeliverySettingsDialog::checkedSettings() 
         prompter_.message("Information", refusal->message);
         return std::nullopt;
     }
-    takeOAuthFields(settings);
+    signIn_->takeFields(settings);
     return settings;
 }
 
@@ -371,204 +340,22 @@ void DeliverySettingsDialog::apply() {
     }
     store::SessionSettings settings = std::move(*checked);
     // Without a usable keyring the session's choice stays as it was.
-    std::optional<std::string> problem;
+    std::vector<std::string> problems;
     if (passwords_ != nullptr && keyringUnavailable_.isEmpty()) {
-        problem =
-            applyKeyringChoice(settings, keyring_->isChecked(), session_.settings(), *passwords_);
+        if (const auto problem = applyKeyringChoice(settings, keyring_->isChecked(),
+                                                    session_.settings(), *passwords_)) {
+            problems.push_back(*problem);
+        }
+        // A relay whose password cannot go there keeps it in the file.
+        for (std::string& problem :
+             applyRelayKeyringChoices(settings, session_.settings(), *passwords_)) {
+            problems.push_back(std::move(problem));
+        }
     }
     session_.setSettings(std::move(settings));
     close();
-    if (problem) {
-        prompter_.message("Information", keyringWriteFailedText(*problem));
-    }
-}
-
-} // namespace velmora::delivery
-
-namespace velmora::delivery {
-
-void DeliverySettingsDialog::buildOAuthGroup(QWidget* group) {
-    oauthStatus_ = new QLabel;
-    signOut_ = new QPushButton(u"Sign out"_s);
-    signInGoogle_ = new QPushButton(u"Sign in with Google"_s);
-    signInMicrosoft_ = new QPushButton(u"Sign in with Microsoft"_s);
-    otherProvider_ = new QPushButton(u"Other provider..."_s);
-    signInOther_ = new QPushButton(u"Sign In"_s);
-    otherFields_ = new QWidget;
-    auto* fieldGrid = new QGridLayout(otherFields_);
-    fieldGrid->setContentsMargins(0, 0, 0, 0);
-    for (std::size_t i = 0; i < oauthFields_.size(); ++i) {
-        auto* field = new QLineEdit;
-        field->setToolTip(toQString(kOAuthFieldCaptions[i].key));
-        oauthFields_[i] = field;
-        const int row = static_cast<int>(i);
-        fieldGrid->addWidget(new QLabel(toQString(kOAuthFieldCaptions[i].caption)), row, 0);
-        fieldGrid->addWidget(field, row, 1);
-    }
-    oauthField(kOAuthClientSecretKey)->setEchoMode(QLineEdit::Password);
-    fieldGrid->addWidget(signInOther_, static_cast<int>(oauthFields_.size()), 1, Qt::AlignRight);
-
-    signInProgress_ = new QWidget;
-    signInBar_ = new QProgressBar;
-    signInBar_->setRange(0, 0); // no steps to count: the browser has the user
-    signInLine_ = new QLabel;
-    signInLine_->setWordWrap(true);
-    signInLine_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    signInLine_->setMaximumWidth(380);
-    cancelSignIn_ = new QPushButton(u"Cancel"_s);
-    auto* progressGrid = new QGridLayout(signInProgress_);
-    progressGrid->setContentsMargins(0, 0, 0, 0);
-    progressGrid->addWidget(signInLine_, 0, 0, 1, 2);
-    progressGrid->addWidget(signInBar_, 1, 0);
-    progressGrid->addWidget(cancelSignIn_, 1, 1);
-    signInProgress_->hide();
-
-    auto* statusRow = new QHBoxLayout;
-    statusRow->addWidget(oauthStatus_, 1);
-    statusRow->addWidget(signOut_);
-    auto* buttonRow = new QHBoxLayout;
-    buttonRow->addWidget(signInGoogle_);
-    buttonRow->addWidget(signInMicrosoft_);
-    buttonRow->addWidget(otherProvider_);
-    auto* layout = new QVBoxLayout(group);
-    layout->addLayout(statusRow);
-    layout->addLayout(buttonRow);
-    layout->addWidget(otherFields_);
-    layout->addWidget(signInProgress_);
-
-    connect(signInGoogle_, &QPushButton::clicked, this, [this] { signInWith("google"); });
-    connect(signInMicrosoft_, &QPushButton::clicked, this, [this] { signInWith("microsoft"); });
-    connect(otherProvider_, &QPushButton::clicked, this, [this] {
-        otherFields_->show();
-        oauthField(kOAuthAuthorizeUrlKey)->setFocus(Qt::OtherFocusReason);
-    });
-    connect(signInOther_, &QPushButton::clicked, this, [this] { signInWith("custom"); });
-    connect(signOut_, &QPushButton::clicked, this, &DeliverySettingsDialog::signOutOfOAuth);
-    connect(cancelSignIn_, &QPushButton::clicked, this, [this] {
-        if (signInCancel_) {
-            signInCancel_->store(true);
-        }
-    });
-}
-
-QLineEdit* DeliverySettingsDialog::oauthField(std::string_view key) const {
-    for (std::size_t i = 0; i < oauthFields_.size(); ++i) {
-        if (kOAuthFieldCaptions[i].key == key) {
-            return oauthFields_[i];
-        }
-    }
-    return nullptr;
-}
-
-void DeliverySettingsDialog::takeOAuthFields(store::SessionSettings& settings) const {
-    for (std::size_t i = 0; i < oauthFields_.size(); ++i) {
-        const std::string value(store::trimSpaces(oauthFields_[i]->text().toStdString()));
-        if (value.empty()) {
-            settings.extensions.remove(kOAuthFieldCaptions[i].key);
-        } else {
-            settings.extensions.set(kOAuthFieldCaptions[i].key, value);
-        }
-    }
-}
-
-void DeliverySettingsDialog::showSignInState() {
-    store::SessionSettings shown;
-    shown.userName = userName_->text().toStdString();
-    shown.fromAddress = from_->text().toStdString();
-    shown.extensions = extensions_;
-    takeOAuthFields(shown);
-    oauthStatus_->setText(toQString(oauthStatusText(shown)));
-    signOut_->setEnabled(signedInWithOAuth(shown) && !signingIn());
-    for (QPushButton* button : {signInGoogle_, signInMicrosoft_, signInOther_}) {
-        button->setEnabled(!signingIn());
-    }
-    signInProgress_->setVisible(signingIn());
-}
-
-void DeliverySettingsDialog::signInWith(const char* provider) {
-    if (signingIn()) {
-        return;
-    }
-    store::SessionSettings settings = session_.settings();
-    settings.userName = userName_->text().toStdString();
-    settings.fromAddress = from_->text().toStdString();
-    if (oauthPreset(provider) != nullptr) {
-        // A preset's own addresses: what was typed for another provider would override them.
-        for (const char* key :
-             {kOAuthAuthorizeUrlKey, kOAuthTokenUrlKey, kOAuthDeviceUrlKey, kOAuthScopeKey}) {
-            oauthField(key)->clear();
-        }
-    }
-    takeOAuthFields(settings);
-    settings.extensions.set(kOAuthProviderKey, provider);
-    if (const std::string problem = oauthClientProblem(oauthClientFor(settings));
-        !problem.empty()) {
-        // The fields to fill in are the other provider's.
-        otherFields_->show();
-        prompter_.message("Information", problem);
-        return;
-    }
-    extensions_.set(kOAuthProviderKey, provider);
-    signInCancel_ = std::make_shared<std::atomic<bool>>(false);
-    signInLine_->setText(u"Signing in..."_s);
-
-    QPointer<DeliverySettingsDialog> self(this);
-    // Both hop to the dialog's thread, where the launcher and the labels live.
-    const auto show = [self](const std::string& line) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, text = toQString(line)] {
-                if (self) {
-                    self->signInLine_->setText(text);
-                }
-            },
-            Qt::QueuedConnection);
-    };
-    SignInRequest request;
-    request.nowSeconds = secondsNow();
-    request.openUrl = [self](const std::string& url) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, url] {
-                if (self && (self->launcher_ == nullptr || !self->launcher_->openDocument(url))) {
-                    self->signInLine_->setText(
-                        self->signInLine_->text() + u'\n' +
-                        u"The browser could not be started: open the address yourself."_s);
-                }
-            },
-            Qt::QueuedConnection);
-        return true; // a refusal is told on the dialog's thread
-    };
-    signInWorker_ = std::thread(
-        [self, settings, request, show, cancel = signInCancel_, keyring = passwords_]() mutable {
-            DialogSignInFeedback feedback(show, cancel);
-            const SignInResult result = signIn(settings, request, feedback, keyring);
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, ok = result.ok, message = toQString(result.message),
-                 signedIn = std::move(settings)] {
-                    if (self) {
-                        self->finishSignIn(ok, message, signedIn);
-                    }
-                },
-                Qt::QueuedConnection);
-        });
-    showSignInState();
-}
-
-void DeliverySettingsDialog::finishSignIn(bool ok, const QString& message,
-                                          const store::SessionSettings& signedIn) {
-    if (signInWorker_.joinable()) {
-        signInWorker_.join();
-    }
-    const bool cancelled = signInCancel_ && signInCancel_->load();
-    if (ok) {
-        keepSignIn(signedIn);
-        oauthField(kOAuthLoginKey)->setText(toQString(oauthLogin(signedIn)));
-    }
-    showSignInState();
-    if (!ok && !cancelled) {
-        prompter_.message("Information", message.toStdString());
+    for (const std::string& problem : problems) {
+        prompter_.message("Information", keyringWriteFailedText(problem));
     }
 }
 
@@ -576,15 +363,15 @@ void DeliverySettingsDialog::keepSignIn(const store::SessionSettings& from) {
     store::SessionSettings held;
     held.extensions = extensions_;
     copyOAuthTokens(from, held);
+    // Apply keeps the provider of the sign-in too.
+    held.extensions.set(kOAuthProviderKey, from.extensions.value(kOAuthProviderKey));
     extensions_ = held.extensions;
     store::SessionSettings settings = session_.settings();
     copyOAuthTokens(from, settings);
     // The provider and client the tokens belong to come along: renewing needs them.
-    std::vector<const char*> keys{kOAuthProviderKey};
-    for (const OAuthFieldCaption& field : kOAuthFieldCaptions) {
-        keys.push_back(field.key);
-    }
-    for (const char* key : keys) {
+    for (const char* key :
+         {kOAuthProviderKey, kOAuthClientIdKey, kOAuthClientSecretKey, kOAuthLoginKey,
+          kOAuthAuthorizeUrlKey, kOAuthTokenUrlKey, kOAuthDeviceUrlKey, kOAuthScopeKey}) {
         const std::string value = from.extensions.value(key);
         if (value.empty()) {
             settings.extensions.remove(key);
@@ -593,23 +380,18 @@ void DeliverySettingsDialog::keepSignIn(const store::SessionSettings& from) {
         }
     }
     session_.setSettings(std::move(settings));
-    showSignInState();
+    signIn_->showState();
 }
 
-void DeliverySettingsDialog::signOutOfOAuth() {
-    store::SessionSettings settings = session_.settings();
-    settings.extensions = extensions_;
-    takeOAuthFields(settings);
-    signOut(settings, passwords_);
+void DeliverySettingsDialog::keepSignOut(const store::SessionSettings& from) {
     store::SessionSettings held;
     held.extensions = extensions_;
-    copyOAuthTokens(settings, held);
+    copyOAuthTokens(from, held);
     // The login stays: it names the account the next sign-in is for.
     extensions_ = held.extensions;
     store::SessionSettings saved = session_.settings();
-    copyOAuthTokens(settings, saved);
+    copyOAuthTokens(from, saved);
     session_.setSettings(std::move(saved));
-    showSignInState();
 }
 
 } // namespace velmora::delivery

@@ -3,6 +3,7 @@
 #include "delivery/delivery_settings.h"
 #include "delivery/windows/connection_test_window.h"
 #include "delivery/windows/relays_window.h"
+#include "delivery/windows/sign_in_group.h"
 #include "platform/launcher.h"
 #include "platform/prompter.h"
 #include "store/password_store.h"
@@ -74,21 +75,22 @@ public:
     QPushButton* cancelButton() const { return cancel_; }
     QPushButton* applyButton() const { return apply_; }
 
-    // The OAuth sign-in group.
-    QPushButton* googleSignInButton() const { return signInGoogle_; }
-    QPushButton* microsoftSignInButton() const { return signInMicrosoft_; }
-    QPushButton* otherProviderButton() const { return otherProvider_; }
+    // The OAuth sign-in group (sign_in_group.h).
+    SignInGroup* signInGroup() const { return signIn_; }
+    QPushButton* googleSignInButton() const { return signIn_->googleButton(); }
+    QPushButton* microsoftSignInButton() const { return signIn_->microsoftButton(); }
+    QPushButton* otherProviderButton() const { return signIn_->otherProviderButton(); }
     // "Sign In" under the other provider's fields.
-    QPushButton* otherSignInButton() const { return signInOther_; }
-    QPushButton* signOutButton() const { return signOut_; }
-    QLabel* signInStatusLabel() const { return oauthStatus_; }
+    QPushButton* otherSignInButton() const { return signIn_->otherSignInButton(); }
+    QPushButton* signOutButton() const { return signIn_->signOutButton(); }
+    QLabel* signInStatusLabel() const { return signIn_->statusLabel(); }
     // Shown while a sign-in waits for the browser; its text is the sign-in's last line.
-    QWidget* signInProgress() const { return signInProgress_; }
-    QLabel* signInProgressLabel() const { return signInLine_; }
-    QPushButton* cancelSignInButton() const { return cancelSignIn_; }
-    bool signingIn() const { return signInWorker_.joinable(); }
+    QWidget* signInProgress() const { return signIn_->progress(); }
+    QLabel* signInProgressLabel() const { return signIn_->progressLabel(); }
+    QPushButton* cancelSignInButton() const { return signIn_->cancelButton(); }
+    bool signingIn() const { return signIn_->signingIn(); }
     // The field of an OAuth setting by its key ("oauthClientId", ...).
-    QLineEdit* oauthField(std::string_view key) const;
+    QLineEdit* oauthField(std::string_view key) const { return signIn_->field(key); }
 
 private:
     void followMethodAndLogin();
@@ -98,16 +100,11 @@ private:
     // The settings of the controls, or nothing after saying why an advanced one is refused.
     std::optional<store::SessionSettings> checkedSettings();
     void apply();
-    void buildOAuthGroup(QWidget* group);
-    // The OAuth fields written into `settings` (an empty field removes its key).
-    void takeOAuthFields(store::SessionSettings& settings) const;
-    void signInWith(const char* provider);
-    void finishSignIn(bool ok, const QString& message, const store::SessionSettings& signedIn);
-    void signOutOfOAuth();
     // The sign-in keys of `from` go to the dialog and, as they stand in the
     // keyring already, to the session at once.
     void keepSignIn(const store::SessionSettings& from);
-    void showSignInState();
+    // The same for a sign-out: the tokens only.
+    void keepSignOut(const store::SessionSettings& from);
 
     store::Session& session_;
     platform::Prompter& prompter_;
@@ -146,20 +143,7 @@ private:
     QPushButton* apply_;
 
     platform::Launcher* launcher_;
-    QPushButton* signInGoogle_ = nullptr;
-    QPushButton* signInMicrosoft_ = nullptr;
-    QPushButton* otherProvider_ = nullptr;
-    QPushButton* signInOther_ = nullptr;
-    QPushButton* signOut_ = nullptr;
-    QLabel* oauthStatus_ = nullptr;
-    QWidget* otherFields_ = nullptr;
-    std::array<QLineEdit*, 7> oauthFields_{};
-    QWidget* signInProgress_ = nullptr;
-    QProgressBar* signInBar_ = nullptr;
-    QLabel* signInLine_ = nullptr;
-    QPushButton* cancelSignIn_ = nullptr;
-    std::shared_ptr<std::atomic<bool>> signInCancel_;
-    std::thread signInWorker_;
+    SignInGroup* signIn_ = nullptr;
 };
 
 } // namespace velmora::delivery

@@ -178,4 +178,92 @@ TEST(OAuthEndToEnd, DeviceSignInKeepsTheRefreshTokenInTheKeyringAndSignOutForget
     EXPECT_EQ(status.out, "Not signed in with OAuth.\n");
 }
 
+// Relay 2 of a pool signs in with an account of its own (another provider,
+// another server): a run signs into each relay with its own token, and a
+// token of relay 2 renewed during a run or a connection test is kept in
+// relay 2's keys, so the next command does not renew it again.
+TEST(OAuthEndToEnd, ARelayWithItsOwnSignInRenewsAndKeepsItsOwnToken) {
+    OAuthCase c;
+    TempDir provider2;
+    TempDir mail2;
+    std::ofstream(provider2.file("valid-tokens")).close();
+    const SmtpTestServer auth2(provider2.path(),
+                               {"--cert", c.certs.file("server.pem"), "--key",
+                                c.certs.file("server.key"), "--login", "bob@example.org"},
+                               "fake_authorization_server.py");
+    const SmtpTestServer smtp2(mail2.path(), {"--oauth-user", "bob@example.org", "--oauth-tokens",
+                                              provider2.file("valid-tokens")});
+    const std::string base = "https://127.0.0.1:" + std::to_string(auth2.port());
+    ASSERT_EQ(c.run({"settings", "set", c.sessionPath, "smtpAuthMechanism=xoauth2",
+                     "relay.2.server=127.0.0.1", "relay.2.port=" + std::to_string(smtp2.port()),
+                     "relay.2.security=none", "relay.2.authMechanism=xoauth2",
+                     "relay.2.oauthClientId=test-client",
+                     "relay.2.oauthAuthorizeUrl=" + base + "/authorize",
+                     "relay.2.oauthTokenUrl=" + base + "/token",
+                     "relay.2.oauthScope=https://mail.example/smtp"})
+                  .exitCode,
+              0);
+    // Without a provider of its own relay 2 would share the session's sign-in.
+    EXPECT_NE(c.run({"oauth", "status", c.sessionPath, "--relay", "2"})
+                  .err.find("Relay 2 has no sign-in of its own"),
+              std::string::npos);
+    const std::vector<std::string> browser{"--browser", scriptPath("fake_browser.py")};
+    auto login = [&](std::vector<std::string> args) {
+        args.insert(args.end(), browser.begin(), browser.end());
+        const CliRun run = c.run(args);
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        return run.out;
+    };
+    EXPECT_TRUE(
+        login({"oauth", "login", c.sessionPath}).ends_with("Signed in as ann@example.org.\n"));
+    EXPECT_TRUE(login({"oauth", "login", c.sessionPath, "--relay", "2", "--provider", "custom"})
+                    .ends_with("Signed in as bob@example.org.\n"));
+    EXPECT_TRUE(c.run({"oauth", "status", c.sessionPath, "--relay", "2"})
+                    .out.starts_with("Signed in as bob@example.org (until "));
+    EXPECT_EQ(c.requests(), "authorization_code\n");
+    const auto requests2 = [&] { return readFileBytes(provider2.file("requests")); };
+    EXPECT_EQ(requests2(), "authorization_code\n");
+    // Neither relay's tokens are shown by `settings show` or kept in clear.
+    const CliRun shown = c.run({"settings", "show", c.sessionPath});
+    const std::string tokens2 = readFileBytes(provider2.file("valid-tokens"));
+    const std::string token2 = tokens2.substr(0, tokens2.find('\n'));
+    EXPECT_EQ(shown.out.find(token2), std::string::npos);
+    EXPECT_EQ(readFileBytes(c.sessionPath).find(token2), std::string::npos);
+    EXPECT_EQ(shown.out.find("relay.2.oauthAccessToken"), std::string::npos);
+    EXPECT_NE(shown.out.find("\"relay.2.oauthLogin\": \"bob@example.org\""), std::string::npos)
+        << shown.out;
+
+    CliRun sent = c.send();
+    ASSERT_EQ(sent.exitCode, 0) << sent.out << sent.err;
+    ASSERT_EQ(serverEnvelopes(c.mail.path()).size(), 1U) << sent.out;
+    ASSERT_EQ(serverEnvelopes(mail2.path()).size(), 1U) << sent.out;
+    EXPECT_EQ(serverEnvelopes(c.mail.path())[0]["login"], "ann@example.org");
+    EXPECT_EQ(serverEnvelopes(mail2.path())[0]["login"], "bob@example.org");
+
+    // Relay 2's token ends early: the run renews it with relay 2's provider
+    // only, and keeps it, so the next run renews nothing.
+    std::ofstream(provider2.file("valid-tokens")).close();
+    sent = c.send();
+    ASSERT_EQ(sent.exitCode, 0) << sent.out << sent.err;
+    EXPECT_EQ(requests2(), "authorization_code\nrefresh_token\n");
+    EXPECT_EQ(c.requests(), "authorization_code\n");
+    sent = c.send();
+    ASSERT_EQ(sent.exitCode, 0) << sent.out << sent.err;
+    EXPECT_EQ(serverEnvelopes(mail2.path()).size(), 3U);
+    EXPECT_EQ(requests2(), "authorization_code\nrefresh_token\n");
+
+    // The same for a connection test of relay 2.
+    std::ofstream(provider2.file("valid-tokens")).close();
+    for (int i = 0; i < 2; ++i) {
+        const CliRun test = c.run({"test-connection", c.sessionPath, "--relay", "2"});
+        EXPECT_EQ(test.exitCode, 0) << test.out << test.err;
+    }
+    EXPECT_EQ(requests2(), "authorization_code\nrefresh_token\nrefresh_token\n");
+    EXPECT_EQ(c.requests(), "authorization_code\n");
+
+    EXPECT_EQ(c.run({"oauth", "logout", c.sessionPath, "--relay", "2"}).out, "Signed out.\n");
+    EXPECT_EQ(c.run({"oauth", "status", c.sessionPath, "--relay", "2"}).exitCode, 1);
+    EXPECT_EQ(c.run({"oauth", "status", c.sessionPath}).exitCode, 0);
+}
+
 } // namespace velmora::delivery

@@ -291,7 +291,8 @@ TEST_F(SettingsDialogTest, AdvancedSettingsKeepTheRulesOfSettingsSet) {
         const char* value;
     };
     for (const Case c : {Case{"messagesPerConnection", "0"}, Case{"tlsPinSha256", "abc"},
-                         Case{"deferredRetries", "many"}}) {
+                         Case{"deferredRetries", "many"},
+                         Case{"bounceAddress", "bounces at example.org"}}) {
         SCOPED_TRACE(c.name);
         const QString before = d->advancedField(c.name)->text();
         d->advancedField(c.name)->setText(QString::fromLatin1(c.value));
@@ -308,9 +309,13 @@ TEST_F(SettingsDialogTest, AdvancedSettingsKeepTheRulesOfSettingsSet) {
     }
     d->advancedField("ratePerHour")->setText(u" 600 "_s);
     d->advancedField("tlsPinSha256")->setText(QString(64, u'a'));
+    d->advancedField("bounceAddress")->setText(u" bounces@example.org "_s);
     d->applyButton()->click();
     flushDeletes();
     EXPECT_TRUE(d.isNull());
+    EXPECT_EQ(session.settings().extensions.value("bounceAddress"), "bounces@example.org");
+    // The key of the return addresses comes with the address, as with `settings set`.
+    EXPECT_EQ(session.settings().extensions.value("bounceKey").size(), 64u);
     EXPECT_EQ(session.settings().extensions.value("ratePerHour"), "600");
     EXPECT_EQ(session.settings().extensions.value("ratePerMinute"), "20");
     EXPECT_EQ(session.settings().extensions.value("tlsPinSha256"), std::string(64, 'a'));

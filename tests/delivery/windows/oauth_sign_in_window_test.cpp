@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -191,6 +192,65 @@ TEST_F(OAuthSignInWindow, CancelStopsTheWaitAndAMissingClientIdIsSaid) {
     EXPECT_FALSE(signedInWithOAuth(session.settings()));
     EXPECT_TRUE(keyring.entries.empty());
     EXPECT_EQ(readFileBytes(provider->dir.file("requests")), "");
+}
+
+// A relay's editor has the same group for the relay's own account: its
+// tokens go to the relay's keys (its keyring entry apart from the
+// session's), Apply keeps them, and its connection test signs in with them.
+TEST_F(OAuthSignInWindow, ARelaySignsInToItsOwnAccountFromItsEditor) {
+    store::SessionSettings s = session.settings();
+    s.extensions.set("relay.2.server", "127.0.0.1");
+    s.extensions.set("relay.2.port", std::to_string(provider->smtp->port()));
+    s.extensions.set("relay.2.security", "none");
+    s.extensions.set("relay.2.authMechanism", "xoauth2");
+    session.setSettings(s);
+    FakeBrowserLauncher browser;
+    auto* d = new DeliverySettingsDialog(session, prompter, nullptr, &keyring, &browser);
+    d->relaysButton()->click();
+    RelaysWindow* relays = d->relaysWindow();
+    relays->list()->selectRow(0);
+    relays->editButton()->click();
+    SignInGroup* group = relays->editDialog()->signInGroup();
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->statusLabel()->text(), u"Not signed in with OAuth."_s);
+    group->otherProviderButton()->click();
+    group->field(kOAuthClientIdKey)->setText(u"test-client"_s);
+    group->field(kOAuthAuthorizeUrlKey)->setText(provider->url("/authorize"));
+    group->field(kOAuthTokenUrlKey)->setText(provider->url("/token"));
+    group->field(kOAuthScopeKey)->setText(u"https://mail.example/smtp"_s);
+    group->otherSignInButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !group->signingIn(); }, 30000));
+    EXPECT_TRUE(prompter.shown.empty()) << prompter.shown[0].text;
+    EXPECT_TRUE(group->statusLabel()->text().startsWith(u"Signed in as ann@example.org"_s));
+    ASSERT_EQ(keyring.entries.size(), 1U);
+    EXPECT_TRUE(keyring.entries.begin()->first.ends_with("#relay.2"));
+    relays->editDialog()->okButton()->click();
+    d->applyButton()->click();
+    const store::ExtensionSettings& kept = session.settings().extensions;
+    EXPECT_EQ(kept.value("relay.2.oauthProvider"), "custom");
+    EXPECT_EQ(kept.value("relay.2.oauthClientId"), "test-client");
+    EXPECT_TRUE(kept.boolean("relay.2.oauthTokenInKeyring"));
+    EXPECT_FALSE(signedInWithOAuth(session.settings())); // the session's own stays signed out
+
+    // The relay's connection test logs in with its own token, renewed from the keyring.
+    std::ofstream(provider->dir.file("valid-tokens")).close();
+    d = new DeliverySettingsDialog(session, prompter, nullptr, &keyring, &browser);
+    d->relaysButton()->click();
+    relays = d->relaysWindow();
+    relays->list()->selectRow(0);
+    relays->testButton()->click();
+    ConnectionTestWindow* test = relays->connectionTestWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !test->running(); }, 30000));
+    EXPECT_TRUE(test->reportText().contains(u"Result: OK"_s)) << test->reportText().toStdString();
+    EXPECT_EQ(readFileBytes(provider->dir.file("requests")), "authorization_code\nrefresh_token\n");
+
+    relays->editButton()->click();
+    relays->editDialog()->signInGroup()->signOutButton()->click();
+    EXPECT_TRUE(keyring.entries.empty());
+    relays->editDialog()->okButton()->click();
+    d->applyButton()->click();
+    EXPECT_FALSE(session.settings().extensions.boolean("relay.2.oauthTokenInKeyring"));
+    EXPECT_EQ(session.settings().extensions.value("relay.2.oauthAccessToken"), "");
 }
 
 } // namespace velmora::delivery

@@ -1,9 +1,11 @@
+#include "delivery/keyring_password.h"
 #include "delivery/windows/delivery_settings_dialog.h"
 #include "delivery/windows/relays_window.h"
 #include "platform/qt_text.h"
 #include "support/test_support.h"
 
 #include <QAbstractItemModelTester>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -15,6 +17,7 @@ using namespace Qt::StringLiterals;
 namespace velmora::delivery {
 
 using testing_support::FakePrompter;
+using testing_support::MemoryKeyring;
 
 namespace {
 
@@ -117,6 +120,68 @@ TEST(RelaysWindow, TheSettingsDialogAppliesTheRelaysWithEverythingElse) {
     dialog->applyButton()->click();
     EXPECT_EQ(session.settings().extensions.value("relay.2.server"), "127.0.0.1");
     EXPECT_EQ(session.settings().extensions.integer("connections"), 3);
+}
+
+// "Keep password in the desktop keyring" stores a relay's password there on
+// the dialog's Apply; a keyring that refuses says why, and the password
+// stays in the file, the old entry untouched.
+TEST(RelaysWindow, ARelaysPasswordGoesToTheKeyringOnApplyOrStaysInTheFile) {
+    store::Session session;
+    session.resetToNew();
+    FakePrompter prompter;
+    MemoryKeyring keyring;
+    const auto editRelay = [&](const std::map<std::string, QString>& values, bool keep) {
+        auto* dialog = new DeliverySettingsDialog(session, prompter, nullptr, &keyring);
+        dialog->relaysButton()->click();
+        RelaysWindow* window = dialog->relaysWindow();
+        QAbstractItemModelTester tester(window->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::Fatal);
+        if (window->model()->rowCount() == 0) {
+            window->addButton()->click();
+        } else {
+            window->list()->selectRow(0);
+            window->editButton()->click();
+        }
+        RelayEditDialog* editor = window->editDialog();
+        EXPECT_TRUE(editor->keyringBox()->isEnabled());
+        fill(*editor, values);
+        editor->keyringBox()->setChecked(keep);
+        editor->okButton()->click();
+        dialog->applyButton()->click();
+    };
+    editRelay({{"server", u"relay.example.net"_s}, {"login", u"bob"_s}, {"password", u"s3cret"_s}},
+              true);
+    const std::string account = "smtp://bob@relay.example.net:587";
+    EXPECT_EQ(keyring.entries, (std::map<std::string, std::string>{{account, "s3cret"}}));
+    EXPECT_TRUE(session.settings().extensions.boolean("relay.2.passwordInKeyring"));
+    EXPECT_TRUE(prompter.shown.empty());
+
+    keyring.refusal = "the collection is locked";
+    editRelay({{"password", u"n3w"_s}}, true);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text, keyringWriteFailedText("relay 2: the collection is locked"));
+    EXPECT_FALSE(session.settings().extensions.boolean("relay.2.passwordInKeyring"));
+    EXPECT_EQ(session.settings().extensions.value("relay.2.password"), "n3w");
+    EXPECT_EQ(keyring.entries.at(account), "s3cret");
+
+    // Unchecked, the keyring forgets it; the file has it.
+    keyring.refusal.reset();
+    editRelay({{"password", u"n3w"_s}}, true);
+    EXPECT_EQ(keyring.entries.at(account), "n3w");
+    editRelay({}, false);
+    EXPECT_TRUE(keyring.entries.empty());
+    EXPECT_EQ(session.settings().extensions.value("relay.2.password"), "n3w");
+
+    // A keyring that cannot be reached: the box is off, with the reason.
+    keyring.unavailable = "no session bus";
+    store::ExtensionSettings extensions = session.settings().extensions;
+    auto* window = new RelaysWindow(
+        extensions, [] { return store::SessionSettings{}; }, prompter, nullptr, &keyring);
+    window->list()->selectRow(0);
+    window->editButton()->click();
+    EXPECT_FALSE(window->editDialog()->keyringBox()->isEnabled());
+    EXPECT_EQ(window->editDialog()->keyringBox()->toolTip(), u"no session bus"_s);
+    delete window;
 }
 
 } // namespace velmora::delivery
