@@ -39,11 +39,6 @@ struct JournalAttempt {
     // skips it). Deferred with retries left, a cancelled attempt and a
     // failure that stopped the run are not final.
     bool final = false;
-    // The run put the recipient back in its queue (its server asked to slow
-    // down, its relay failed before the message went out): the attempt says
-    // nothing about the recipient, who is not attempted unless a later
-    // attempt says more. False in older journals.
-    bool queuedAgain = false;
     std::string stamp;            // delivered to a contact: the "%mm/%dd/%yyyy" it was stamped with
     std::int32_t stampNumber = 0; // 1, 2, ... for the run's stamps in order; 0 without one
     // The message's Message-ID without brackets ("" in older journals), so
@@ -52,6 +47,11 @@ struct JournalAttempt {
     // The relay the attempt went to (Relay::id); "" in older journals, whose
     // attempts all went to the main server.
     std::string relay = {};
+    // The run put the recipient back in its queue (its server asked to slow
+    // down, its relay failed before the message went out): the attempt says
+    // nothing about the recipient, who is not attempted unless a later
+    // attempt says more. False in older journals.
+    bool queuedAgain = {};
 };
 
 struct JournalRecipient {
