@@ -25,6 +25,9 @@ nlohmann::json recipientToJson(const delivery::JournalRecipient& recipient) {
         if (!attempt.relay.empty()) {
             item["relay"] = attempt.relay;
         }
+        if (attempt.queuedAgain) {
+            item["queuedAgain"] = true;
+        }
         attempts.push_back(std::move(item));
     }
     const std::optional<delivery::DeliveryOutcome> outcome = recipient.outcome();

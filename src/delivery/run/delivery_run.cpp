@@ -1,231 +1,29 @@
 #include "delivery/run/delivery_run.h"
 
 #include "delivery/message/draft_file.h"
-#include "delivery/oauth/oauth_sign_in.h"
-#include "delivery/relay_pool.h"
-#include "delivery/run/connection_workers.h"
-#include "delivery/run/relay_dispatch.h"
-#include "delivery/run/run_session.h"
+#include "delivery/run/delivery_run_internal.h"
 #include "delivery/smtp/smtp_request.h"
 #include "delivery/smtp/smtp_session.h"
 #include "store/text.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <deque>
-#include <map>
-#include <memory>
 #include <thread>
 
 namespace velmora::delivery {
 
 namespace {
 
-constexpr int kWaitSliceMs = 50;
-// Waits shorter than this get no label of their own (the limiter's usual
-// spacing would double every line of a terminal run).
-constexpr std::int64_t kLabelledWaitMs = 5'000;
-constexpr std::int64_t kTallyEveryMs = 1'000;
-// A held connection is let go before a longer wait: servers drop idle ones
-// after a few minutes, and holding one through a back-off gains nothing.
-constexpr std::int64_t kHoldThroughWaitMs = 10'000;
-
 bool isLetter(char c) {
     c = store::toLowerAscii(c);
     return c >= 'a' && c <= 'z';
 }
 
-// "45 s", "3 min", "2 h 05 min"
-std::string durationText(std::int64_t ms) {
-    const std::int64_t seconds = (ms + 999) / 1000;
-    if (seconds < 120) {
-        return std::to_string(seconds) + " s";
-    }
-    const std::int64_t minutes = (seconds + 59) / 60;
-    if (minutes < 120) {
-        return std::to_string(minutes) + " min";
-    }
-    const std::int64_t rest = minutes % 60;
-    return std::to_string(minutes / 60) + " h " + (rest < 10 ? "0" : "") + std::to_string(rest) +
-           " min";
-}
+} // namespace
 
 std::string replyOf(const SmtpOutcome& outcome) {
     return outcome.replyCode.empty() ? outcome.reason : outcome.replyCode + " " + outcome.replyText;
 }
-
-// Passes everything on to the run's observer; keeps the journal synced
-// while sessions wait on the network, and notes the lines a session logs
-// so that the run does not repeat them.
-class RunCourse final : public RunObserver {
-public:
-    RunCourse(RunObserver& inner, RunJournal* journal) : inner_(inner), journal_(journal) {}
-    void logLine(const std::string& text) override {
-        logged_.push_back(text);
-        inner_.logLine(text);
-    }
-    void progress(const std::string& label) override { inner_.progress(label); }
-    bool cancelRequested() override { return inner_.cancelRequested(); }
-    void pumpEvents() override {
-        if (journal_ != nullptr) {
-            journal_->tick();
-        }
-        inner_.pumpEvents();
-    }
-    void progressRange(int maximum) override { inner_.progressRange(maximum); }
-    void advanceProgress() override { inner_.advanceProgress(); }
-    void sendingChanged(bool sending) override { inner_.sendingChanged(sending); }
-    void tallyChanged(const RunTally& tally) override { inner_.tallyChanged(tally); }
-
-    void sessionStarts() { logged_.clear(); }
-    bool loggedInSession(const std::string& line) const {
-        return std::find(logged_.begin(), logged_.end(), line) != logged_.end();
-    }
-
-private:
-    RunObserver& inner_;
-    RunJournal* journal_;
-    std::vector<std::string> logged_;
-};
-
-// A single send waits for nobody: no rate, no retries, one message per connection.
-RunPolicy singleSendPolicy() {
-    RunPolicy policy;
-    policy.deferredRetries = 0;
-    return policy;
-}
-
-struct Deferred {
-    std::int64_t readyAtMs = 0;
-    std::size_t index = 0;
-};
-
-class Run {
-public:
-    // `stamps`: the session whose contacts a delivery stamps (nullptr: nobody's);
-    // `single`: a preview or a test send.
-    Run(const store::Session& session, store::Session* stamps, const MessageDraft& draft,
-        const DeliveryPlan& plan, const SingleSend* single, const SendRunEnvironment& environment,
-        RunObserver& observer)
-        : session_(session), stamps_(stamps), single_(single), plan_(plan),
-          environment_(environment), outer_(observer),
-          policy_(single != nullptr ? singleSendPolicy()
-                                    : runPolicy(session.settings().extensions)),
-          limiter_(policy_.ratePerMinute, policy_.ratePerHour), backoff_(policy_.deferredRetries),
-          pauses_(policy_.maxPauseMinutes), deferrals_(plan.recipients.size(), 0), draft_(draft) {}
-
-    SendRunSummary run();
-
-private:
-    std::int64_t now() const { return environment_.clock.now().millisecondsSinceEpoch; }
-    // Whose fields a message carries: the contact's in a list run (list
-    // headers too), else those of the contact with the typed address.
-    bool listFields() const {
-        return single_ != nullptr ? single_->listFields : !plan_.logDialogue;
-    }
-    OutgoingMessage messageFor(const PlannedRecipient& recipient) const;
-    // The progress label at the end; a single send only ever says it finished.
-    std::string endLabel() const {
-        return single_ != nullptr ? std::string(kFinishedLabel) : runEndLabel(summary_);
-    }
-    // Ends a run that sent nothing: its checks refused it.
-    SendRunSummary refused(const std::string& label) {
-        summary_.stoppedEarly = true;
-        outer_.progress(label);
-        outer_.sendingChanged(false);
-        return summary_;
-    }
-    bool openJournal();
-    // A list run's return addresses; off for a run to one typed address, a
-    // single send and a run without a journal to name it.
-    ReturnPath returnPathOfRun() const {
-        const bool listRun = single_ == nullptr && !plan_.logDialogue;
-        return listRun && journal_ ? returnPath(session_.settings().extensions, journal_->id())
-                                   : ReturnPath{};
-    }
-    bool waitUntil(std::int64_t untilMs, const std::string& label);
-    void sleep(std::int64_t ms) const;
-    void record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& smtp, bool final,
-                const std::string& stamp = "");
-    void settle(std::size_t index, DeliveryOutcome outcome);
-    // Shows the counts, pace and time left (at most once a second unless
-    // forced); `busyUntilMs` is the end of a wait under way.
-    void tally(bool force, std::int64_t busyUntilMs = 0);
-    void log(const std::string& line) {
-        if (!plan_.logDialogue) {
-            course_->logLine(line);
-        }
-    }
-    // Why the session failed, unless the session said it already: a run
-    // that logs its dialogue shows the replies, but not the reasons drawn
-    // from them ("The server offers no encryption, ...").
-    void logFailure(const SmtpOutcome& outcome) {
-        if (!outcome.reason.empty() && !course_->loggedInSession(outcome.reason)) {
-            course_->logLine("Failed: " + outcome.reason);
-        }
-    }
-    // Handles one outcome; false when the run stops.
-    bool handle(std::size_t index, const SmtpOutcome& outcome);
-    void stop() { summary_.stoppedEarly = true; }
-    // The run over one connection, a recipient at a time.
-    void sendOneAtATime();
-    // The run over several connections at once (the `connections` setting).
-    void sendInParallel();
-    void driveConnections();
-    // The deferred count, the journal's end and the summary.
-    void finish();
-    // Gives idle connections their next recipients, as far as the pause and
-    // the limiter allow.
-    void dispatch();
-    // Puts the recipients promised to connections back at the head of the queue.
-    void handBackReserved();
-    // When the next recipient may go, for a run that has nothing under way.
-    std::int64_t nextStartMs(std::string& label);
-
-    // The run over a pool of relays (relay_pool.h): each relay with its own
-    // connections, limiter and pauses, the recipients spread by weight.
-    void sendOverPool();
-    void dispatchToPool();
-    bool handleFromRelay(std::size_t relay, std::size_t index, const SmtpOutcome& outcome);
-    std::int64_t nextPoolStartMs(std::string& label);
-    // The daily caps' allowances, from what the session's journals recorded.
-    std::vector<RelayLimits> poolLimits();
-
-    const store::Session& session_;
-    store::Session* stamps_;
-    const SingleSend* single_;
-    const DeliveryPlan& plan_;
-    const SendRunEnvironment& environment_;
-    RunObserver& outer_;
-    RunPolicy policy_;
-    RateLimiter limiter_;
-    DeferralBackoff backoff_;
-    PauseBudget pauses_;
-    PaceMeter pace_;
-    std::vector<std::int64_t> deferrals_;
-    const MessageDraft& draft_;
-    std::unique_ptr<RunJournal> journal_;
-    std::unique_ptr<RunCourse> course_;
-    std::unique_ptr<RunConnection> sender_;
-    std::deque<std::size_t> ready_;
-    std::vector<Deferred> deferred_;
-    // The recipients taken from the queues and being sent to.
-    std::vector<std::size_t> inHand_;
-    std::unique_ptr<ConnectionWorkers> workers_;
-    // Per connection: the recipient it sends to next, whose envelope went
-    // ahead with the message under way.
-    std::vector<std::optional<std::size_t>> reserved_;
-    std::int64_t pausedUntilMs_ = 0; // all connections wait for the server until then
-    SendRunSummary summary_;
-    std::int64_t lastTallyMs_ = -1;
-    std::int32_t stampNumber_ = 0;
-    std::vector<Relay> pool_;
-    std::unique_ptr<RelayDispatch> relays_;
-    std::vector<std::size_t> laneRelay_; // the relay of each connection
-    std::string relayOfRecord_;          // the relay the outcome being recorded came from
-    std::int64_t poolStartMs_ = 0;
-};
 
 bool Run::openJournal() {
     std::string error;
@@ -299,7 +97,7 @@ bool Run::waitUntil(std::int64_t untilMs, const std::string& label) {
 }
 
 void Run::record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& smtp, bool final,
-                 const std::string& stamp) {
+                 const std::string& stamp, bool queuedAgain) {
     if (!journal_) {
         return;
     }
@@ -308,6 +106,7 @@ void Run::record(std::size_t index, DeliveryOutcome outcome, const SmtpOutcome& 
     attempt.code = smtp.replyCode;
     attempt.text = smtp.replyCode.empty() ? smtp.reason : smtp.replyText;
     attempt.final = final;
+    attempt.queuedAgain = queuedAgain;
     attempt.stamp = stamp;
     attempt.stampNumber = stamp.empty() ? 0 : stampNumber_;
     attempt.relay = relayOfRecord_;
@@ -431,14 +230,16 @@ bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
     }
     case Verdict::SlowDown: {
         // Not the recipient's fault: it goes first again after the pause.
-        record(index, DeliveryOutcome::Deferred, outcome, false);
-        ready_.push_front(index);
         if (workers_ && now() < pausedUntilMs_) {
             // Another connection heard it first: one pause for all of them.
+            queueAgain(index, DeliveryOutcome::Deferred, outcome);
             return true;
         }
         const std::optional<std::int64_t> pause = pauses_.nextPauseMs();
         if (!pause) {
+            // The run stops at this recipient, counted failed as at any
+            // failure that ends a run; not final, so a resume sends to it.
+            record(index, DeliveryOutcome::Failed, outcome, false);
             course_->logLine("Failed: the server still asks to slow down (" + replyOf(outcome) +
                              ") after " + durationText(pauses_.spentMs()) +
                              " of pauses; the run stopped.");
@@ -446,6 +247,7 @@ bool Run::handle(std::size_t index, const SmtpOutcome& outcome) {
             stop();
             return false;
         }
+        queueAgain(index, DeliveryOutcome::Deferred, outcome);
         course_->logLine("The server asks to slow down (" + replyOf(outcome) + "): pausing for " +
                          durationText(*pause) + ".");
         if (workers_) {
@@ -796,6 +598,9 @@ void Run::driveConnections() {
         }
         if (report->outcome.result != SmtpResult::Cancelled) {
             pace_.finishedOne(now());
+            if (pool) {
+                relays_->took(relay, now() - laneStartMs_[report->worker]);
+            }
         }
         // A stop lets the messages under way end as they will: their outcomes
         // are journaled like any other.
@@ -816,231 +621,6 @@ void Run::sendInParallel() {
         policy_.messagesPerConnection, returnPathOfRun());
     reserved_.assign(workers_->size(), std::nullopt);
     driveConnections();
-}
-
-std::vector<RelayLimits> Run::poolLimits() {
-    bool capped = false;
-    for (const Relay& relay : pool_) {
-        capped = capped || relay.dailyCap > 0;
-    }
-    std::map<std::string, std::int64_t> accepted;
-    if (capped && !session_.isUntitled()) {
-        // The journals' times are local with their offset; the same clock
-        // reading in that form gives the comparable "now".
-        const std::int64_t nowSeconds =
-            isoTimeSeconds(isoLocalTime(environment_.clock.now())).value_or(0);
-        accepted =
-            acceptedSince(readRunJournals(journalFolder(session_.sessionFileName)),
-                          nowSeconds - 24 * 3600, relayId(relaySettings(session_.settings(), 1)));
-    }
-    std::vector<RelayLimits> limits;
-    for (const Relay& relay : pool_) {
-        const RunPolicy policy = runPolicy(relay.settings.extensions);
-        RelayLimits limit;
-        limit.weight = relay.weight;
-        limit.ratePerMinute = policy.ratePerMinute;
-        limit.ratePerHour = policy.ratePerHour;
-        limit.maxPauseMinutes = policy_.maxPauseMinutes;
-        if (relay.dailyCap > 0) {
-            const auto found = accepted.find(relay.id);
-            limit.allowance = std::max<std::int64_t>(
-                0, relay.dailyCap - (found == accepted.end() ? 0 : found->second));
-            if (*limit.allowance == 0) {
-                course_->logLine("The daily cap of " + relayLabel(relay) + " (" +
-                                 std::to_string(relay.dailyCap) +
-                                 ") is reached: it sends nothing in this run.");
-            }
-        }
-        limits.push_back(limit);
-    }
-    return limits;
-}
-
-void Run::sendOverPool() {
-    if (pool_.empty()) {
-        course_->logLine(kNoRelayText);
-        stop();
-        return;
-    }
-    relays_ = std::make_unique<RelayDispatch>(poolLimits());
-    poolStartMs_ = now();
-    std::vector<SmtpSessionRequest> lanes;
-    for (std::size_t relay = 0; relay < pool_.size(); ++relay) {
-        const store::SessionSettings& settings = pool_[relay].settings;
-        SmtpSessionRequest request = smtpRequestFor(settings, environment_.hostName);
-        if (AccessTokens* tokens = relayTokens(session_.settings(), pool_[relay].number,
-                                               environment_.tokens, environment_.relaySignIns);
-            tokens != nullptr && usesOAuth(settings)) {
-            signInWithTokens(request, settings, *tokens);
-        }
-        request.pipelining = true;
-        for (std::int64_t i = 0; i < runPolicy(settings.extensions).connections; ++i) {
-            lanes.push_back(request);
-            laneRelay_.push_back(relay);
-        }
-    }
-    workers_ = std::make_unique<ConnectionWorkers>(
-        std::move(lanes), environment_, policy_.messagesPerConnection, returnPathOfRun());
-    reserved_.assign(workers_->size(), std::nullopt);
-    driveConnections();
-}
-
-void Run::dispatchToPool() {
-    while (true) {
-        const std::int64_t t = now();
-        // A connection whose server already holds its next envelope sends
-        // that message first: it counts towards its relay's share already.
-        std::optional<std::size_t> lane;
-        std::optional<std::size_t> relay;
-        for (std::size_t l = 0; l < workers_->size() && !lane; ++l) {
-            if (reserved_[l] && !workers_->busy(l) && !relays_->pausedOrAside(laneRelay_[l], t) &&
-                relays_->delayMs(laneRelay_[l], t) == 0) {
-                lane = l;
-                relay = laneRelay_[l];
-            }
-        }
-        if (!lane) {
-            // Else the relay whose turn it is takes the recipient, on an
-            // idle connection of its own.
-            relay = relays_->turn(t);
-            if (!relay || relays_->delayMs(*relay, t) > 0) {
-                return;
-            }
-            for (std::size_t l = 0; l < workers_->size() && !lane; ++l) {
-                if (laneRelay_[l] == *relay && !workers_->busy(l) && !reserved_[l]) {
-                    lane = l;
-                }
-            }
-        }
-        if (!lane) {
-            return;
-        }
-        std::optional<std::size_t> index = reserved_[*lane];
-        const bool counted = index.has_value();
-        reserved_[*lane].reset();
-        if (!index && !ready_.empty()) {
-            index = ready_.front();
-            ready_.pop_front();
-        } else if (!index) {
-            const auto due = std::min_element(
-                deferred_.begin(), deferred_.end(),
-                [](const Deferred& a, const Deferred& b) { return a.readyAtMs < b.readyAtMs; });
-            if (due == deferred_.end() || due->readyAtMs > t) {
-                return;
-            }
-            index = due->index;
-            deferred_.erase(due);
-        }
-        if (!counted) {
-            relays_->started(*relay, t);
-        }
-        pace_.started(t);
-        WorkerJob job;
-        job.index = *index;
-        // Unpaced: the next recipient's envelope may go out with this
-        // message's end of data. It counts towards the relay's share and cap
-        // from now on, so the spread by weight and the cap still hold.
-        if (!ready_.empty() && relays_->mayTakeAhead(*relay, t)) {
-            reserved_[*lane] = ready_.front();
-            ready_.pop_front();
-            relays_->started(*relay, t);
-            job.nextRecipient = plan_.recipients[*reserved_[*lane]].address;
-        }
-        const PlannedRecipient& recipient = plan_.recipients[*index];
-        course_->progress(sendingLabel(static_cast<std::int32_t>(*index + 1), summary_.recipients,
-                                       recipient.address));
-        course_->sendingChanged(true);
-        job.message = messageFor(recipient);
-        inHand_.push_back(*index);
-        workers_->send(*lane, std::move(job));
-    }
-}
-
-bool Run::handleFromRelay(std::size_t relay, std::size_t index, const SmtpOutcome& outcome) {
-    const Relay& from = pool_[relay];
-    relayOfRecord_ = from.id;
-    const Verdict verdict = classifyOutcome(outcome);
-    // Unreachable, a refused login or sender, a broken greeting: the relay
-    // is at fault, not the recipient, who goes to another relay.
-    const bool relayFailed = verdict == Verdict::StopRun || outcome.unreachable;
-    if (relayFailed && outcome.messageWritten) {
-        // The message may have arrived: sent again elsewhere it could arrive
-        // twice, so it fails here; the relay is set aside all the same.
-        relays_->finished(relay, false);
-        record(index, DeliveryOutcome::Failed, outcome, true);
-        relayOfRecord_.clear();
-        settle(index, DeliveryOutcome::Failed);
-        logFailure(outcome);
-        course_->logLine(relayLabel(from) + " is set aside for " +
-                         durationText(relays_->setAside(relay, now())) +
-                         "; its recipients go to the other relays.");
-        return true;
-    }
-    if (relayFailed || verdict == Verdict::SlowDown) {
-        relays_->finished(relay, false);
-        relays_->handedBack(relay);
-        record(index,
-               verdict == Verdict::SlowDown ? DeliveryOutcome::Deferred : DeliveryOutcome::Failed,
-               outcome, false);
-        relayOfRecord_.clear();
-        ready_.push_front(index);
-        if (relayFailed) {
-            const std::int64_t backoff = relays_->setAside(relay, now());
-            logFailure(outcome);
-            course_->logLine(relayLabel(from) + " is set aside for " + durationText(backoff) +
-                             "; its recipients go to the other relays.");
-            return true;
-        }
-        const bool alreadyPaused = relays_->pausedOrAside(relay, now());
-        const std::optional<std::int64_t> pause = relays_->slowDown(relay, now());
-        if (!pause) {
-            course_->logLine(relayLabel(from) + " still asks to slow down (" + replyOf(outcome) +
-                             "): it takes no more recipients in this run.");
-        } else if (!alreadyPaused) {
-            course_->logLine(relayLabel(from) + " asks to slow down (" + replyOf(outcome) +
-                             "): pausing it for " + durationText(*pause) + ".");
-        }
-        return true;
-    }
-    relays_->finished(relay, verdict == Verdict::Delivered);
-    if (verdict == Verdict::Delivered) {
-        relays_->succeeded(relay);
-    }
-    const bool goesOn = handle(index, outcome);
-    relayOfRecord_.clear();
-    return goesOn;
-}
-
-std::int64_t Run::nextPoolStartMs(std::string& label) {
-    const std::int64_t t = now();
-    const bool due =
-        !ready_.empty() || std::any_of(deferred_.begin(), deferred_.end(),
-                                       [&](const Deferred& d) { return d.readyAtMs <= t; });
-    if (due) {
-        if (const std::optional<std::size_t> relay = relays_->turn(t)) {
-            const std::int64_t wait = std::max<std::int64_t>(1, relays_->delayMs(*relay, t));
-            label = "Waiting " + durationText(wait) + " for the sending rate limit";
-            return t + wait;
-        }
-        const std::int64_t until = relays_->nextReturnMs(t).value_or(t + kWaitSliceMs);
-        label = "Waiting " + durationText(until - t) + " for a relay to take recipients again";
-        return until;
-    }
-    const auto next = std::min_element(
-        deferred_.begin(), deferred_.end(),
-        [](const Deferred& a, const Deferred& b) { return a.readyAtMs < b.readyAtMs; });
-    label = "Waiting " + durationText(next->readyAtMs - t) + " to try " +
-            std::to_string(deferred_.size()) + " deferred recipient" +
-            (deferred_.size() == 1 ? "" : "s") + " again";
-    return next->readyAtMs;
-}
-
-} // namespace
-
-void noteStampsSaved(store::Session& session, const std::string& runId, std::int32_t stampNumber) {
-    store::SessionSettings settings = session.settings();
-    settings.extensions.set(kRunStampsKey, runStampsMarker(runId, stampNumber));
-    session.setSettings(std::move(settings));
 }
 
 RunPolicy runPolicy(const store::ExtensionSettings& extensions) {
@@ -1103,211 +683,6 @@ Verdict classifyOutcome(const SmtpOutcome& outcome) {
         return outcome.connectionOpened ? Verdict::StopRun : Verdict::FailedRecipient;
     }
     return Verdict::StopRun;
-}
-
-namespace {
-
-// A new run's journal: beside the session's file (none for an untitled
-// session), its header naming the draft it sends.
-void journalNewRun(DeliveryPlan& plan, const store::Session& session, const MessageDraft& draft,
-                   const std::string& draftPath) {
-    if (!session.isUntitled()) {
-        plan.journalFolder = journalFolder(session.sessionFileName);
-    }
-    plan.header.draftPath = draftPath;
-    plan.header.draftDigest = draftDigest(draft);
-    plan.header.format = draft.format;
-    plan.header.subject = std::string(store::trimSpaces(draft.subject));
-}
-
-} // namespace
-
-DeliveryPlan newRunPlan(const store::Session& session, const MessageDraft& draft,
-                        const std::string& draftPath) {
-    DeliveryPlan plan;
-    for (std::int32_t i = 1; i <= session.sendList.count(); ++i) {
-        const store::Contact& entry = session.sendList.at(i);
-        plan.recipients.push_back({entry.id, std::string(entry.email.view())});
-    }
-    journalNewRun(plan, session, draft, draftPath);
-    plan.logDialogue = draft.recipientChoice == code(RecipientChoice::SingleRecipient);
-    return plan;
-}
-
-DeliveryPlan retryPlan(const store::Session& session, const RunRecord& run,
-                       const MessageDraft& draft,
-                       const std::set<std::optional<DeliveryOutcome>>& outcomes,
-                       const std::string& draftPath) {
-    DeliveryPlan plan;
-    bool coversTheRest = true;
-    for (const JournalRecipient& recipient : run.recipients) {
-        if (recipient.deliveredBy.empty() && outcomes.contains(recipient.outcome())) {
-            plan.recipients.push_back({recipient.slot, recipient.address});
-        } else if (recipient.open()) {
-            coversTheRest = false;
-        }
-    }
-    if (coversTheRest && !run.finished && run.closedBy.empty()) {
-        plan.closesJournal = run.path;
-    }
-    journalNewRun(plan, session, draft, draftPath);
-    plan.header.retryOf = run.id;
-    return plan;
-}
-
-ResumeCheck resumePlan(store::Session& session, const RunRecord& run, const MessageDraft& draft,
-                       bool force, DeliveryPlan& plan) {
-    if (!force && draftDigest(draft) != run.draftDigest) {
-        return ResumeCheck::DraftChanged;
-    }
-    plan = DeliveryPlan{};
-    plan.resumeJournal = run.path;
-    plan.forced = force;
-    plan.header.draftDigest = run.draftDigest;
-    plan.header.subject = run.subject;
-    plan.lastStampNumber = run.lastStampNumber();
-    for (const JournalRecipient& recipient : run.recipients) {
-        plan.recipients.push_back({recipient.slot, recipient.address});
-        if (recipient.hasFinalOutcome()) {
-            plan.settled.push_back(recipient.outcome());
-        } else if (!recipient.deliveredBy.empty()) {
-            plan.settled.push_back(DeliveryOutcome::Delivered); // by a later run
-        } else {
-            plan.settled.push_back(std::nullopt);
-        }
-    }
-    const std::vector<UnsavedStamp> stamps =
-        unsavedStamps(run, session.settings().extensions.value(kRunStampsKey));
-    for (const UnsavedStamp& stamp : stamps) {
-        const std::int32_t slot = stamp.recipient->slot;
-        if (!session.hasContact(slot)) {
-            continue;
-        }
-        // Only the contact the message went to: the slot may hold another by now.
-        const store::Contact& contact = session.contact(slot);
-        if (!contact.isDeleted() &&
-            store::equalIgnoringCase(store::trimSpaces(contact.email.view()),
-                                     stamp.recipient->address)) {
-            session.markContacted(slot, stamp.attempt->stamp);
-        }
-    }
-    if (!stamps.empty()) {
-        noteStampsSaved(session, run.id, plan.lastStampNumber);
-    }
-    return ResumeCheck::Ready;
-}
-
-std::optional<RunRecord> interruptedRun(const store::Session& session) {
-    if (session.isUntitled()) {
-        return std::nullopt;
-    }
-    std::optional<RunRecord> run = newestUnfinishedRun(
-        journalFolder(session.sessionFileName), session.settings().extensions.value(kRunStampsKey));
-    if (run && run->damaged()) {
-        return std::nullopt; // nothing to offer: whom it was for is not known
-    }
-    return run;
-}
-
-bool loadRunDraft(const RunRecord& run, MessageDraft& draft, std::string& error) {
-    DraftReadResult read = readDraftFile(run.draftPath);
-    if (read.status != DraftReadStatus::Loaded) {
-        error = "The draft of the interrupted run cannot be read (\"" + run.draftPath +
-                "\"); it was not resumed.";
-        return false;
-    }
-    draft = std::move(read.draft);
-    draft.format = run.format;
-    return true;
-}
-
-bool prepareResume(store::Session& session, const RunRecord& run, MessageDraft& draft,
-                   DeliveryPlan& plan, std::string& error) {
-    if (!loadRunDraft(run, draft, error)) {
-        return false;
-    }
-    if (resumePlan(session, run, draft, false, plan) == ResumeCheck::DraftChanged) {
-        error = kDraftChangedForWindowText;
-        return false;
-    }
-    return true;
-}
-
-std::string resumeQuestion(const RunRecord& run) {
-    return "A sending of \"" + run.subject + "\" was interrupted after " +
-           std::to_string(run.withFinalOutcome()) + " of " + std::to_string(run.recipients.size()) +
-           " recipients. Resume it now?";
-}
-
-std::string runEndLabel(const SendRunSummary& summary) {
-    if (!summary.stoppedEarly) {
-        return kFinishedLabel;
-    }
-    return "Stopped early: " + std::to_string(notAttempted(summary)) + " of " +
-           std::to_string(summary.recipients) + " recipients not attempted.";
-}
-
-RunTally runTally(const SendRunSummary& settled, std::int32_t waiting) {
-    SendRunSummary counted = settled;
-    counted.deferred += std::max(0, waiting);
-    RunTally tally;
-    tally.delivered = counted.delivered;
-    tally.rejected = counted.rejected;
-    tally.failed = counted.failed;
-    tally.deferred = counted.deferred;
-    tally.notAttempted = notAttempted(counted);
-    return tally;
-}
-
-std::string tallyText(const RunTally& tally) {
-    return "Delivered " + std::to_string(tally.delivered) + ", deferred " +
-           std::to_string(tally.deferred) + ", rejected " + std::to_string(tally.rejected) +
-           ", failed " + std::to_string(tally.failed) + ", not attempted " +
-           std::to_string(tally.notAttempted);
-}
-
-std::string relayTallyText(const RunTally& tally) {
-    std::string text;
-    for (const RelayTally& relay : tally.relays) {
-        char pace[32];
-        std::snprintf(pace, sizeof pace, "%.1f", relay.perMinute);
-        text += (text.empty() ? "" : "\n") + relay.label + ": " + std::to_string(relay.delivered) +
-                " of " + std::to_string(relay.sent) + " delivered, " + pace + " per minute" +
-                (relay.setAside ? ", waiting" : "");
-    }
-    return text;
-}
-
-std::string paceText(const RunTally& tally) {
-    if (tally.perMinute <= 0.0) {
-        return "";
-    }
-    char pace[32];
-    std::snprintf(pace, sizeof pace, "%.1f", tally.perMinute);
-    std::string text = "Pace: " + std::string(pace) + " per minute";
-    if (tally.remainingMs && *tally.remainingMs > 0) {
-        text += ", about " + durationText(*tally.remainingMs) + " left";
-    }
-    return text + ".";
-}
-
-SendRunSummary retryNotDelivered(store::Session& session, const MessageDraft& draft,
-                                 const std::string& runId, const SendRunEnvironment& environment,
-                                 RunObserver& observer) {
-    std::optional<RunRecord> run;
-    if (!session.isUntitled()) {
-        run = findLinkedRun(journalFolder(session.sessionFileName), runId);
-    }
-    if (!run || run->damaged()) {
-        observer.logLine(run ? damagedJournalText(*run) : "The run's journal cannot be found.");
-        observer.progress(kFinishedLabel);
-        observer.sendingChanged(false);
-        return {};
-    }
-    const DeliveryPlan plan = retryPlan(
-        session, *run, draft, {DeliveryOutcome::Deferred, DeliveryOutcome::Failed, std::nullopt},
-        run->draftPath);
-    return runDelivery(session, draft, plan, environment, observer);
 }
 
 SendRunSummary runDelivery(store::Session& session, const MessageDraft& draft,

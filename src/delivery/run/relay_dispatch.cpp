@@ -43,27 +43,66 @@ bool RelayDispatch::pausedOrAside(std::size_t relay, std::int64_t nowMs) const {
 std::optional<std::size_t> RelayDispatch::turn(std::int64_t nowMs) const {
     std::optional<std::size_t> best;
     for (std::size_t relay = 0; relay < relays_.size(); ++relay) {
-        if (!usable(relay, nowMs) || pausedOrAside(relay, nowMs)) {
-            continue;
-        }
-        // handedOut / weight, compared without division.
-        const State& state = relays_[relay];
-        if (!best ||
-            state.handedOut * relays_[*best].weight < relays_[*best].handedOut * state.weight) {
+        if (mayTake(relay, nowMs) && (!best || lowerShare(relay, *best))) {
             best = relay;
         }
     }
     return best;
 }
 
-bool RelayDispatch::mayTakeAhead(std::size_t relay, std::int64_t nowMs) const {
-    if (!usable(relay, nowMs) || pausedOrAside(relay, nowMs) || limited(relay)) {
+std::optional<std::size_t> RelayDispatch::taker(std::int64_t nowMs,
+                                                const std::vector<RelayLanes>& lanes) const {
+    std::vector<std::size_t> order;
+    for (std::size_t relay = 0; relay < relays_.size(); ++relay) {
+        if (mayTake(relay, nowMs)) {
+            order.push_back(relay);
+        }
+    }
+    // By share, the lower number on a tie, as turn() chooses.
+    std::stable_sort(order.begin(), order.end(),
+                     [this](std::size_t a, std::size_t b) { return lowerShare(a, b); });
+    const auto canStart = [&](std::size_t relay) {
+        return lanes[relay].idle && delayMs(relay, nowMs) == 0;
+    };
+    if (order.empty() || canStart(order.front())) {
+        return order.empty() ? std::nullopt : std::optional<std::size_t>(order.front());
+    }
+    const std::size_t turnRelay = order.front();
+    // Its limiter's wait is known; a busy connection may be free in a moment.
+    const bool heldBack = delayMs(turnRelay, nowMs) > 0;
+    const std::int64_t waited = nowMs - lanes[turnRelay].busySinceMs;
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        const std::size_t relay = order[i];
+        const std::int64_t grace = std::max(kKeepUpGraceMs, 2 * relays_[relay].usualMs);
+        if (canStart(relay) && (heldBack || waited >= grace)) {
+            return relay;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> RelayDispatch::soonestStartMs(std::int64_t nowMs) const {
+    std::optional<std::int64_t> soonest;
+    for (std::size_t relay = 0; relay < relays_.size(); ++relay) {
+        if (mayTake(relay, nowMs)) {
+            const std::int64_t wait = delayMs(relay, nowMs);
+            soonest = std::min(wait, soonest.value_or(wait));
+        }
+    }
+    return soonest;
+}
+
+bool RelayDispatch::mayTakeAhead(std::size_t relay, std::int64_t nowMs, bool outOfTurn) const {
+    if (!mayTake(relay, nowMs) || limited(relay)) {
         return false;
+    }
+    if (outOfTurn) {
+        return true;
     }
     std::int64_t total = 0;
     std::int64_t weights = 0;
     for (std::size_t r = 0; r < relays_.size(); ++r) {
-        if (r == relay || (usable(r, nowMs) && !pausedOrAside(r, nowMs))) {
+        if (r == relay || mayTake(r, nowMs)) {
             total += relays_[r].handedOut;
             weights += relays_[r].weight;
         }
@@ -102,6 +141,11 @@ void RelayDispatch::finished(std::size_t relay, bool delivered) {
     if (delivered) {
         ++state.delivered;
     }
+}
+
+void RelayDispatch::took(std::size_t relay, std::int64_t ms) {
+    State& state = relays_[relay];
+    state.usualMs = state.usualMs == 0 ? ms : (3 * state.usualMs + ms) / 4;
 }
 
 void RelayDispatch::handedBack(std::size_t relay) {

@@ -112,6 +112,7 @@ void applyLine(const JsonObject& line, RunRecord& record, bool& sawHeader) {
         attempt.text = line.text("text");
         attempt.at = line.text("at");
         attempt.final = line.boolean("final");
+        attempt.queuedAgain = line.boolean("queuedAgain");
         attempt.stamp = line.text("stamp");
         attempt.stampNumber = static_cast<std::int32_t>(line.integer("stampNumber"));
         attempt.messageId = line.text("messageId");
@@ -170,7 +171,8 @@ std::optional<DeliveryOutcome> outcomeNamed(std::string_view name) {
 std::optional<DeliveryOutcome> JournalRecipient::outcome() const {
     for (auto it = attempts.rbegin(); it != attempts.rend(); ++it) {
         if (it->outcome != DeliveryOutcome::Cancelled) {
-            return it->outcome;
+            return it->queuedAgain && !it->final ? std::nullopt
+                                                 : std::optional<DeliveryOutcome>(it->outcome);
         }
     }
     return std::nullopt;
@@ -686,6 +688,9 @@ void RunJournal::attempt(std::int32_t index, const JournalAttempt& attempt) {
     }
     if (!attempt.relay.empty()) {
         line.add("relay", attempt.relay);
+    }
+    if (attempt.queuedAgain) {
+        line.add("queuedAgain", true);
     }
     write(line.line());
     tick();

@@ -47,6 +47,11 @@ struct JournalAttempt {
     // The relay the attempt went to (Relay::id); "" in older journals, whose
     // attempts all went to the main server.
     std::string relay = {};
+    // The run put the recipient back in its queue (its server asked to slow
+    // down, its relay failed before the message went out): the attempt says
+    // nothing about the recipient, who is not attempted unless a later
+    // attempt says more. False in older journals.
+    bool queuedAgain = {};
 };
 
 struct JournalRecipient {
@@ -62,8 +67,9 @@ struct JournalRecipient {
     std::string deliveredBy;
     // Still to be sent to: no final outcome here, and no later run delivered it.
     bool open() const { return !hasFinalOutcome() && deliveredBy.empty(); }
-    // The last attempt that said something (a cancelled one does not);
-    // nothing when none did: the recipient was not attempted.
+    // The last attempt that said something (a cancelled one does not); nothing
+    // when none did or the last that did put the recipient back in the queue:
+    // the recipient was not attempted.
     std::optional<DeliveryOutcome> outcome() const;
 };
 

@@ -325,6 +325,7 @@ TEST(DeliveryRun, SlowDownRepliesPauseTheRunUntilTheBudgetIsSpent) {
     const RunRecord run = f.journal();
     EXPECT_FALSE(run.finished);
     EXPECT_FALSE(run.recipients[1].hasFinalOutcome()); // a resume sends to it again
+    EXPECT_EQ(run.counts().failed, summary.failed);    // the journal counts as the summary
 }
 
 TEST(DeliveryRun, ATemporaryRefusalOfTheSenderPausesTheRunAndAPermanentOneStopsIt) {

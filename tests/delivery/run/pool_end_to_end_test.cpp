@@ -38,12 +38,13 @@ int closedPort() {
 
 // The relays of the suite, each storing what it took in a folder of its own.
 struct Relays {
-    TempDir openStore, secondStore, loginStore, busyStore, slowStore;
+    TempDir openStore, secondStore, loginStore, busyStore, slowStore, sleepyStore;
     SmtpTestServer open{openStore.path(), {"--pipelining"}};
     SmtpTestServer second{secondStore.path(), {"--pipelining"}};
     SmtpTestServer login{loginStore.path(), {"--user", "bob", "--password", "right"}};
     SmtpTestServer busy{busyStore.path(), {"--answer-421"}};
     SmtpTestServer slow{slowStore.path(), {"--delay-data-reply", "3"}};
+    SmtpTestServer sleepy{sleepyStore.path(), {"--delay-data-reply", "0.8"}};
     int down = closedPort();
 };
 
@@ -181,6 +182,21 @@ TEST_F(PoolEndToEnd, RecipientsAreSpreadByWeightAndEachOutcomeNamesItsRelay) {
                                                    {relayAt(r.second.port()), 3}}));
 }
 
+// Equal weights, but relay 1 answers each message after 0.8 s: it does not
+// set the pace. By weight it would take ten, one after the other; while it
+// answers its first, relay 2 delivers nearly all the rest.
+TEST_F(PoolEndToEnd, ASlowRelayDoesNotSetThePace) {
+    Relays& r = *relays_;
+    ASSERT_TRUE(r.sleepy.running());
+    Campaign c("pace", 20, r.sleepy.port(), relaySettings(2, r.second.port()));
+    ASSERT_EQ(c.send(), cli::kExitOk) << c.out << c.err;
+    const int slow = tookOf(r.sleepyStore, c.addresses);
+    EXPECT_EQ(slow + tookOf(r.secondStore, c.addresses), 20);
+    EXPECT_GE(slow, 1);
+    EXPECT_LE(slow, 3);
+    EXPECT_EQ(c.lastRun()["counts"]["delivered"], 20);
+}
+
 // Relays that are down, refuse the login or answer 421 are set aside; the
 // one that works takes every recipient, and each reaches it once.
 TEST_F(PoolEndToEnd, FailingRelaysAreSetAsideAndTheOthersDeliverEverything) {
@@ -236,6 +252,34 @@ TEST_F(PoolEndToEnd, WithNoRelayLeftTheRunStopsAndAResumeFinishesIt) {
     EXPECT_EQ(tookOf(r.loginStore, c.addresses), 5);
     EXPECT_EQ(c.lastRun()["counts"]["delivered"], 5);
     EXPECT_EQ(testing_support::timesContactedIn(c.sessionPath), (std::vector<int>{1, 1, 1, 1, 1}));
+}
+
+// Relay 2 refuses the login, relay 1 reaches its cap of one: the run stops. The
+// recipient moved off relay 2 keeps that attempt, but `runs show` counts it
+// not attempted, as the summary does.
+TEST_F(PoolEndToEnd, AfterAStopTheJournalCountsAsTheSummary) {
+    Relays& r = *relays_;
+    Campaign c("tally", 5, r.open.port(),
+               joined({{"relay.1.dailyCap=1"},
+                       relaySettings(2, r.login.port(), {"login=bob", "password=wrong"})}));
+    EXPECT_NE(c.send(), cli::kExitOk);
+    EXPECT_NE(c.out.find("Delivered 1, rejected 0, failed 0, not attempted 4.\n"),
+              std::string::npos)
+        << c.out;
+    const nlohmann::json run = c.lastRun();
+    EXPECT_EQ(run["counts"], nlohmann::json::parse(R"({"delivered": 1, "deferred": 0,
+                  "rejected": 0, "failed": 0, "notAttempted": 4})"));
+    int moved = 0;
+    for (const nlohmann::json& recipient : run["recipients"]) {
+        for (const nlohmann::json& attempt : recipient["attempts"]) {
+            if (attempt.value("relay", "") == "bob@" + relayAt(r.login.port())) {
+                ++moved;
+                EXPECT_EQ(attempt["outcome"], "failed");
+                EXPECT_EQ(recipient["outcome"], "not attempted");
+            }
+        }
+    }
+    EXPECT_EQ(moved, 1);
 }
 
 // Two runs on one day stay under a relay's daily cap together.

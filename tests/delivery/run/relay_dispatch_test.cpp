@@ -132,6 +132,47 @@ TEST(RelayDispatch, ARelayThatKeepsAskingToSlowDownIsPausedThenLeftOut) {
     EXPECT_EQ(handOut(dispatch, 3, 10'000'000), (std::vector<std::int64_t>{0, 3}));
 }
 
+// The relay whose turn it is takes the recipient when it can start one; one
+// held back by its limiter hands it at once to the next by share that can,
+// one whose connections are busy once they have been past the grace.
+TEST(RelayDispatch, ARelayThatLagsDoesNotSetThePace) {
+    struct Case {
+        const char* what;
+        bool turnIdle;
+        std::int64_t turnBusyForMs;
+        bool turnLimited;
+        bool otherIdle;
+        std::int64_t otherUsualMs;
+        std::optional<std::size_t> expected;
+    };
+    const Case cases[] = {
+        {"it can start: its turn", true, 0, false, true, 0, 0},
+        {"busy a moment: waited for", false, 100, false, true, 0, std::nullopt},
+        {"busy past the grace: the next takes it", false, 250, false, true, 0, 1},
+        {"a slower taker waits longer", false, 300, false, true, 200, std::nullopt},
+        {"past twice the taker's time", false, 400, false, true, 200, 1},
+        {"its limiter holds it back: the next at once", true, 0, true, true, 0, 1},
+        {"the next cannot start either", false, 5'000, false, false, 0, std::nullopt},
+    };
+    constexpr std::int64_t kNow = 100'000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RelayLimits first;
+        first.ratePerMinute = c.turnLimited ? 60 : 0;
+        RelayDispatch dispatch({first, RelayLimits{}});
+        // One each so far: relay 0 has the turn (the lower number on a tie).
+        dispatch.started(0, kNow);
+        dispatch.started(1, kNow);
+        if (c.otherUsualMs > 0) {
+            dispatch.took(1, c.otherUsualMs);
+        }
+        const std::vector<RelayLanes> lanes{{c.turnIdle, kNow - c.turnBusyForMs},
+                                            {c.otherIdle, kNow}};
+        EXPECT_EQ(dispatch.turn(kNow), 0u);
+        EXPECT_EQ(dispatch.taker(kNow, lanes), c.expected);
+    }
+}
+
 // Each relay's limiter is its own.
 TEST(RelayDispatch, EachRelayKeepsItsOwnRate) {
     RelayLimits slow;
