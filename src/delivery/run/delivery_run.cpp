@@ -477,24 +477,11 @@ void Run::dispatch() {
         if (now() < pausedUntilMs_ || limiter_.delayMs(now()) > 0) {
             return;
         }
-        std::optional<std::size_t> index;
-        if (reserved_[lane]) {
-            index = reserved_[lane];
-            reserved_[lane].reset();
-        } else if (!ready_.empty()) {
-            index = ready_.front();
-            ready_.pop_front();
-        } else {
-            const auto due = std::min_element(
-                deferred_.begin(), deferred_.end(),
-                [](const Deferred& a, const Deferred& b) { return a.readyAtMs < b.readyAtMs; });
-            if (due == deferred_.end() || due->readyAtMs > now()) {
-                // Nothing for this lane; a later lane may still hold the
-                // recipient whose envelope its connection already sent.
-                continue;
-            }
-            index = due->index;
-            deferred_.erase(due);
+        const std::optional<std::size_t> index = takeNext(lane, now());
+        if (!index) {
+            // Nothing for this lane; a later lane may still hold the
+            // recipient whose envelope its connection already sent.
+            continue;
         }
         limiter_.started(now());
         pace_.started(now());
@@ -507,14 +494,37 @@ void Run::dispatch() {
             ready_.pop_front();
             job.nextRecipient = plan_.recipients[*reserved_[lane]].address;
         }
-        const PlannedRecipient& recipient = plan_.recipients[*index];
-        course_->progress(sendingLabel(static_cast<std::int32_t>(*index + 1), summary_.recipients,
-                                       recipient.address));
-        course_->sendingChanged(true);
-        job.message = messageFor(recipient);
-        inHand_.push_back(*index);
-        workers_->send(lane, std::move(job));
+        handOut(lane, std::move(job));
     }
+}
+
+std::optional<std::size_t> Run::takeNext(std::size_t lane, std::int64_t nowMs) {
+    std::optional<std::size_t> index = reserved_[lane];
+    reserved_[lane].reset();
+    if (!index && !ready_.empty()) {
+        index = ready_.front();
+        ready_.pop_front();
+    } else if (!index) {
+        const auto due = std::min_element(
+            deferred_.begin(), deferred_.end(),
+            [](const Deferred& a, const Deferred& b) { return a.readyAtMs < b.readyAtMs; });
+        if (due == deferred_.end() || due->readyAtMs > nowMs) {
+            return std::nullopt;
+        }
+        index = due->index;
+        deferred_.erase(due);
+    }
+    return index;
+}
+
+void Run::handOut(std::size_t lane, WorkerJob job) {
+    const PlannedRecipient& recipient = plan_.recipients[job.index];
+    course_->progress(sendingLabel(static_cast<std::int32_t>(job.index + 1), summary_.recipients,
+                                   recipient.address));
+    course_->sendingChanged(true);
+    job.message = messageFor(recipient);
+    inHand_.push_back(job.index);
+    workers_->send(lane, std::move(job));
 }
 
 std::int64_t Run::nextStartMs(std::string& label) {

@@ -105,6 +105,12 @@ private:
         return single_ != nullptr ? single_->listFields : !plan_.logDialogue;
     }
     OutgoingMessage messageFor(const PlannedRecipient& recipient) const;
+    // The recipient a free lane sends next: the one whose envelope its
+    // connection already sent, else the next ready one, else a deferred one
+    // that is due. Nothing when none is.
+    std::optional<std::size_t> takeNext(std::size_t lane, std::int64_t nowMs);
+    // Gives the lane's connection the job's message, and shows it as sent to.
+    void handOut(std::size_t lane, WorkerJob job);
     // The progress label at the end; a single send only ever says it finished.
     std::string endLabel() const {
         return single_ != nullptr ? std::string(kFinishedLabel) : runEndLabel(summary_);

@@ -118,21 +118,10 @@ void Run::dispatchToPool() {
         if (!lane) {
             return;
         }
-        std::optional<std::size_t> index = reserved_[*lane];
-        const bool counted = index.has_value();
-        reserved_[*lane].reset();
-        if (!index && !ready_.empty()) {
-            index = ready_.front();
-            ready_.pop_front();
-        } else if (!index) {
-            const auto due = std::min_element(
-                deferred_.begin(), deferred_.end(),
-                [](const Deferred& a, const Deferred& b) { return a.readyAtMs < b.readyAtMs; });
-            if (due == deferred_.end() || due->readyAtMs > t) {
-                return;
-            }
-            index = due->index;
-            deferred_.erase(due);
+        const bool counted = reserved_[*lane].has_value();
+        const std::optional<std::size_t> index = takeNext(*lane, t);
+        if (!index) {
+            return;
         }
         if (!counted) {
             relays_->started(*relay, t);
@@ -149,14 +138,8 @@ void Run::dispatchToPool() {
             relays_->started(*relay, t);
             job.nextRecipient = plan_.recipients[*reserved_[*lane]].address;
         }
-        const PlannedRecipient& recipient = plan_.recipients[*index];
-        course_->progress(sendingLabel(static_cast<std::int32_t>(*index + 1), summary_.recipients,
-                                       recipient.address));
-        course_->sendingChanged(true);
-        job.message = messageFor(recipient);
-        inHand_.push_back(*index);
         laneStartMs_[*lane] = t;
-        workers_->send(*lane, std::move(job));
+        handOut(*lane, std::move(job));
     }
 }
 
