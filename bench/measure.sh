@@ -51,3 +51,28 @@ wait_port() {
     echo "nothing listens on port $1" >&2
     return 1
 }
+
+# `bench_workspace` makes the folder $work; at exit it is removed and every
+# process whose pid is in $pids is stopped. `start_sink` starts smtp-sink on
+# a free port of 127.0.0.1 (as nobody when run as root) and waits for it;
+# its port in $sink_port.
+pids=()
+bench_workspace() {
+    work=$(mktemp -d)
+    trap bench_cleanup EXIT
+}
+bench_cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+start_sink() {
+    sink_port=$(free_port)
+    local args=(127.0.0.1:"$sink_port" 256)
+    if [ "$(id -u)" -eq 0 ]; then
+        args=(-u nobody "${args[@]}")
+    fi
+    smtp-sink "${args[@]}" &
+    pids+=($!)
+    wait_port "$sink_port"
+}

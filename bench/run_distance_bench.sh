@@ -30,23 +30,9 @@ proxy_script="${LATENCY_PROXY:-/work/shared/tools/latency_proxy.py}"
 need_smtp_sink
 cmake --build "$build" --target make_bench_session mailtray >/dev/null
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+bench_workspace
 
-sink_port=$(free_port)
-sink_args=(127.0.0.1:"$sink_port" 256)
-if [ "$(id -u)" -eq 0 ]; then
-    sink_args=(-u nobody "${sink_args[@]}")
-fi
-smtp-sink "${sink_args[@]}" &
-pids+=($!)
-wait_port "$sink_port"
+start_sink
 far_port=$(free_port)
 /usr/bin/python3 "$proxy_script" --listen "$far_port" --target 127.0.0.1:"$sink_port" \
     --delay-ms "$delay" >/dev/null &

@@ -20,26 +20,14 @@ proxy_script="${LATENCY_PROXY:-/work/shared/tools/latency_proxy.py}"
 need_smtp_sink
 cmake --build "$build" --target make_bench_session mailtray >/dev/null
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+bench_workspace
 # A sink behind the proxy; the proxy's port in $far_port (no subshell, so
 # that the cleanup knows both processes).
 far_sink() {
-    local sink proxy
-    sink=$(free_port)
-    local args=(127.0.0.1:"$sink" 256)
-    [ "$(id -u)" -eq 0 ] && args=(-u nobody "${args[@]}")
-    smtp-sink "${args[@]}" &
-    pids+=($!)
-    wait_port "$sink"
+    local proxy
+    start_sink
     proxy=$(free_port)
-    /usr/bin/python3 "$proxy_script" --listen "$proxy" --target 127.0.0.1:"$sink" \
+    /usr/bin/python3 "$proxy_script" --listen "$proxy" --target 127.0.0.1:"$sink_port" \
         --delay-ms "$delay" >/dev/null &
     pids+=($!)
     wait_port "$proxy"
