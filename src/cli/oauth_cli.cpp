@@ -46,7 +46,7 @@ std::optional<store::SessionSettings>
 relayAccount(CliContext& context, const store::SessionSettings& settings, int number) {
     const std::string n = std::to_string(number);
     if (!delivery::relayConfigured(settings, number)) {
-        context.fail("The session has no relay " + n + ": set relay." + n + ".server first.");
+        context.fail(delivery::noRelayText(number));
         return std::nullopt;
     }
     if (number > 1 && !delivery::relayHasOwnSignIn(settings, number)) {

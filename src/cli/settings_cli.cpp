@@ -198,8 +198,7 @@ void registerSettingsCommands(CLI::App& app, CliContext& context) {
             return;
         }
         if (!delivery::relayConfigured(session.settings(), o->relay)) {
-            context.fail("The session has no relay " + std::to_string(o->relay) + ": set relay." +
-                         std::to_string(o->relay) + ".server first.");
+            context.fail(delivery::noRelayText(o->relay));
             return;
         }
         const store::SessionSettings settings =

@@ -136,6 +136,11 @@ bool relayConfigured(const store::SessionSettings& settings, int number) {
            !relayValue(settings, number, "server").empty();
 }
 
+std::string noRelayText(int number) {
+    const std::string n = std::to_string(number);
+    return "The session has no relay " + n + ": set relay." + n + ".server first.";
+}
+
 store::SessionSettings relaySettings(const store::SessionSettings& settings, int number) {
     if (number <= 1) {
         return settings;

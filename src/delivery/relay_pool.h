@@ -38,6 +38,8 @@ struct Relay {
 
 // Whether relay `number` is set (relay 1 always is).
 bool relayConfigured(const store::SessionSettings& settings, int number);
+// "The session has no relay N: set relay.N.server first."
+std::string noRelayText(int number);
 // Relay `number`, whether its weight lets it send or not; nothing when it
 // is not set.
 std::optional<Relay> relayNumbered(const store::SessionSettings& settings, int number);
